@@ -1,0 +1,119 @@
+// The library's in-memory picture and the entry points its parts share.
+// Internal to libquorimg; nothing here crosses the C boundary.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quor {
+
+// Largest edge the library accepts, in pixels.
+inline constexpr int32_t kMaxEdge = 8192;
+
+// One BMP palette entry as stored in the file: blue, green, red, fourth byte
+// (Corvane keeps a colour's transparency level in the fourth byte).
+struct PaletteEntry {
+    uint8_t blue = 0, green = 0, red = 0, extra = 0;
+    bool operator==(const PaletteEntry&) const = default;
+};
+using Palette = std::array<PaletteEntry, 256>;
+
+struct Image {
+    int32_t width = 0;
+    int32_t height = 0;
+    // RGBA, 4 bytes a pixel, top row first.  Always filled, also for palette
+    // pictures (then it is the palette lookup of `indices`).
+    std::vector<uint8_t> rgba;
+    // True when any pixel is not fully opaque in the source.
+    bool hasAlpha = false;
+
+    // Palette pictures (8-bit BMP, GIF, 8-bit PNG/PCX/TGA, R8) keep their
+    // palette and indices so that they can stay 8-bit.
+    bool indexed = false;
+    Palette palette{};          // all 256 entries; unused ones zero
+    std::vector<uint8_t> indices;  // width * height, top row first
+
+    // Bits per pixel of the source as it was stored (for _checkbmp).
+    int32_t sourceBpp = 24;
+
+    size_t pixelCount() const { return size_t(width) * size_t(height); }
+};
+
+// Reports done/total to the caller's progress routine, if any.
+class Progress {
+public:
+    using Routine = void (*)(int32_t, int32_t);
+    explicit Progress(Routine routine = nullptr) : routine_(routine) {}
+    void report(int64_t done, int64_t total) const;
+    bool active() const { return routine_ != nullptr; }
+private:
+    Routine routine_;
+};
+
+// ---- BMP codec (bmp.cpp) -------------------------------------------------
+
+// Result of reading a BMP with our own codec.
+enum class BmpRead { Ok, NotBmp, Unsupported, Broken };
+
+// Reads a BMP the codec understands (any info-header length from 40 up,
+// 8/16/24/32 bits, BI_RGB or BI_BITFIELDS, top-down or bottom-up, padded or
+// packed rows, short files).  Unsupported means "a BMP, but hand it to the
+// general decoder" (RLE, 1/2/4-bit, OS/2 core headers, embedded PNG/JPEG).
+BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why = nullptr);
+
+// 8-bit: 54-byte header, 256 palette entries, pixels at 1078, rows padded to
+// four bytes, bottom-up.  24-bit: 54-byte header, padded rows, bottom-up.
+std::vector<uint8_t> encodeBmp8(const Image& image);
+std::vector<uint8_t> encodeBmp24(const Image& image);
+
+// ---- Foreign formats (foreign.cpp) ----------------------------------------
+
+// Decodes any other format through ImageMagick (and raw .r8 textures) with
+// the stored orientation applied.  Never throws.
+std::optional<Image> decodeForeign(const std::string& path, std::string* why = nullptr);
+// Cheap check that the file decodes (reads the header / pings where possible).
+bool canDecodeForeign(const std::string& path);
+// Width, height and bits per pixel without decoding every pixel where possible.
+bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
+
+// ---- Format table (formats.cpp) -------------------------------------------
+
+struct FormatEntry {
+    const char* description;
+    const char* extension;   // e.g. "PNG"
+    const char* pattern;     // e.g. "*.png"
+};
+// Entry 0 is the combined entry; entries 1..count() follow.
+int32_t formatCount();
+const FormatEntry* formatEntry(int32_t n);
+
+// ---- Loading and saving (io.cpp) ------------------------------------------
+
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit);
+// Writes beside the destination and renames over it; the destination is
+// untouched on failure.
+bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
+// Our codec first, then the general decoder.
+std::optional<Image> loadImage(const std::string& path, std::string* why = nullptr);
+
+// ---- Pixel work ------------------------------------------------------------
+
+// resample.cpp: linear-light, alpha-weighted resampling.
+Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress);
+
+// quantize.cpp: libimagequant.
+Image quantize256(const Image& source, bool dither, const Progress& progress);
+// Each pixel of `source` onto the nearest colour of `palette`; the palette
+// entries (fourth bytes included) are kept as they are.
+Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress);
+
+// filters.cpp
+Image soften(const Image& source);      // filter 101
+Image sharpen(const Image& source);     // filter 5
+Image adjust(const Image& source, int32_t contrast, int32_t saturation, int32_t gamma,
+             int32_t brightness, int32_t warmth);
+
+}  // namespace quor
