@@ -1,0 +1,143 @@
+#include "layout.h"
+
+#include "workspace.h"
+
+#include <QFile>
+
+namespace corvane {
+namespace layout {
+
+TemplateHeader defaultTemplateHeader() {
+    std::vector<uint8_t> h(kStandardHeader, 0);
+    h[0] = 'B';
+    h[1] = 'M';
+    write32(h, kFileSizeAt, 174848);
+    write32(h, kPixelOffsetAt, kStandardHeader);
+    write32(h, kInfoLengthAt, 40);
+    write32(h, kWidthAt, 256);
+    write32(h, kHeightAt, 256);
+    write16(h, 26, 1);
+    write16(h, kBitsAt, 16);
+    write32(h, kCompressionAt, 3);
+    write32(h, kImageSizeAt, 174762);
+    write32(h, kMasksAt, 0xF800);
+    write32(h, kMasksAt + 4, 0x07E0);
+    write32(h, kMasksAt + 8, 0x001F);
+    h[kStandardRecordAt + 0] = 'A';
+    h[kStandardRecordAt + 1] = 'V';
+    h[kStandardRecordAt + 2] = 'T';
+    h[kStandardRecordAt + 3] = 'X';
+    write32(h, kStandardRecordAt + 4, kRecordLength);
+    TemplateHeader out{};
+    std::copy(h.begin(), h.end(), out.begin());
+    return out;
+}
+
+int64_t chainPixels(int64_t largest) {
+    int64_t sum = 0;
+    for (int64_t edge = largest; edge >= 1; edge /= 2) sum += edge * edge;
+    return sum;
+}
+
+int64_t levelStart(int64_t largest, int64_t level, int bytesPerPixel, int64_t headerLength) {
+    int64_t at = headerLength;
+    for (int64_t edge = largest; edge > level && edge >= 1; edge /= 2) at += edge * edge * bytesPerPixel;
+    return at;
+}
+
+uint32_t read32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(byteAt(b, at)) | uint32_t(byteAt(b, at + 1)) << 8 | uint32_t(byteAt(b, at + 2)) << 16 |
+           uint32_t(byteAt(b, at + 3)) << 24;
+}
+
+uint16_t read16(const std::vector<uint8_t>& b, size_t at) {
+    return uint16_t(byteAt(b, at) | byteAt(b, at + 1) << 8);
+}
+
+void write32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    if (b.size() < at + 4) b.resize(at + 4, 0);
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+void write16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    if (b.size() < at + 2) b.resize(at + 2, 0);
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+
+}  // namespace layout
+
+using namespace layout;
+
+HeaderFacts readHeaderFacts(const QString& path) {
+    HeaderFacts facts;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return facts;
+    const QByteArray head = file.read(kProbeLength);
+    const std::vector<uint8_t> h(head.begin(), head.end());
+    facts.readable = true;
+    facts.fileSize = file.size();
+    facts.bits = byteAt(h, kBitsAt);
+    facts.width = int32_t(read32(h, kWidthAt));
+    facts.height = int32_t(read32(h, kHeightAt));
+    facts.pixelOffset = read32(h, kPixelOffsetAt);
+    return facts;
+}
+
+bool headerProbe(const QString& path, SetState& state) {
+    state.resetHeaderFields();
+    const HeaderFacts facts = readHeaderFacts(path);
+    if (!facts.readable) return false;
+    const uint8_t offsetLow = uint8_t(facts.pixelOffset & 0xFF);
+    switch (facts.bits) {
+    case 8:
+        if (offsetLow == kPixelOffsetWithRecord) state.recordCount = 1;
+        return true;
+    case 16: {
+        state.highColour = true;
+        if (offsetLow == kStandardHeader)
+            state.standardHeader = true;
+        else
+            state.headerSize = int8_t(offsetLow);
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && file.seek(kRedMaskHighAt)) {
+            char c = 0;
+            if (file.getChar(&c) && uint8_t(c) == 0x0F) state.is4444 = true;
+        }
+        return false;
+    }
+    case 24:
+        state.highColour = true;
+        state.headerSize = int8_t(offsetLow);
+        return false;
+    case 32:
+        state.highColour = true;
+        state.is32 = true;
+        state.headerSize = int8_t(offsetLow);
+        return false;
+    default:
+        return false;
+    }
+}
+
+std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
+    const QString wayIn = QStringLiteral("\n\nUse Load Any Image to bring it in as a new image set.");
+    if (!facts.readable) return QStringLiteral("The file cannot be opened.");
+    if (facts.bits != 8 && facts.bits != 16 && facts.bits != 24 && facts.bits != 32)
+        return QStringLiteral("This file is not an Extended Bitmap: it has %1 bits per pixel, "
+                              "where 8, 16, 24 or 32 are expected.").arg(facts.bits) + wayIn;
+    if (facts.width != facts.height || !isLevel(facts.width))
+        return QStringLiteral("This file is not an Extended Bitmap: its image is %1 x %2, where a square "
+                              "of 1, 2, 4 ... 512 pixels is expected.").arg(facts.width).arg(facts.height) + wayIn;
+    // 8-bit sets carry 256 palette entries and maybe one record; the other
+    // depths keep their header length in one signed byte.
+    const bool offsetFits = facts.bits == 8
+        ? (facts.pixelOffset == kPaletteHeader || facts.pixelOffset == kPaletteHeader + kRecordLength)
+        : (facts.pixelOffset >= kPlainHeader && facts.pixelOffset <= 127);
+    if (!offsetFits)
+        return QStringLiteral("This file is not an Extended Bitmap: its pixels start at byte %1, "
+                              "which no Extended Bitmap header has.").arg(facts.pixelOffset) + wayIn;
+    return std::nullopt;
+}
+
+}  // namespace corvane

@@ -1,0 +1,86 @@
+// Where everything sits in an Extended Bitmap: header fields, the extra
+// record, the template header and the start of each level.  Every other
+// piece of code asks here instead of spelling offsets again.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+struct SetState;
+
+namespace layout {
+
+// Header fields (little endian).
+inline constexpr int kFileSizeAt = 2;
+inline constexpr int kPixelOffsetAt = 10;
+inline constexpr int kInfoLengthAt = 14;
+inline constexpr int kWidthAt = 18;
+inline constexpr int kHeightAt = 22;
+inline constexpr int kBitsAt = 28;
+inline constexpr int kCompressionAt = 30;
+inline constexpr int kImageSizeAt = 34;
+inline constexpr int kMasksAt = 54;        // red, green, blue masks of 16-bit files
+inline constexpr int kRedMaskHighAt = 55;  // 0x0F in the 4-4-4-4 form
+
+inline constexpr int kPlainHeader = 54;     // file header + information header
+inline constexpr int kPaletteAt = 54;
+inline constexpr int kPaletteEntries = 256;
+inline constexpr int kPaletteHeader = 1078; // headers + 256 four-byte entries
+inline constexpr int kRecordLength = 20;
+inline constexpr int kRecordDataOffset = 8; // inside the record: tag, length, 12 data bytes
+inline constexpr int kRecordDataLength = 12;
+inline constexpr int kStandardHeader = 86;  // 16-bit: headers, masks, one record
+inline constexpr int kStandardRecordAt = 66;
+inline constexpr int kProbeLength = 80;
+inline constexpr int kPixelOffsetWithRecord = 74;  // low byte of 1098
+// The seventh data byte of the template's record carries the size exponent.
+inline constexpr int kSizeExponentAt = kStandardRecordAt + kRecordDataOffset + 6;
+inline constexpr int kMaxLevel = 512;
+
+using TemplateHeader = std::array<uint8_t, kStandardHeader>;
+// A 16-bit 5-6-5 set of edge 256 with the standard header and record.
+TemplateHeader defaultTemplateHeader();
+
+inline bool isLevel(int64_t edge) { return edge >= 1 && edge <= kMaxLevel && (edge & (edge - 1)) == 0; }
+// L² + (L/2)² + ... + 1.
+int64_t chainPixels(int64_t largest);
+// Byte offset at which `level` starts in a file of `largest` with the given header.
+int64_t levelStart(int64_t largest, int64_t level, int bytesPerPixel, int64_t headerLength);
+// Size of the whole file.
+inline int64_t fileLength(int64_t largest, int bytesPerPixel, int64_t headerLength) {
+    return headerLength + chainPixels(largest) * bytesPerPixel;
+}
+
+// Little-endian access to a byte buffer; reads past the end give 0.
+uint32_t read32(const std::vector<uint8_t>& bytes, size_t at);
+uint16_t read16(const std::vector<uint8_t>& bytes, size_t at);
+void write32(std::vector<uint8_t>& bytes, size_t at, uint32_t value);
+void write16(std::vector<uint8_t>& bytes, size_t at, uint16_t value);
+inline uint8_t byteAt(const std::vector<uint8_t>& bytes, size_t at) { return at < bytes.size() ? bytes[at] : 0; }
+
+}  // namespace layout
+
+// What the header of a file says, read without changing anything.
+struct HeaderFacts {
+    bool readable = false;
+    int32_t bits = 0;          // low byte of bits per pixel
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t pixelOffset = 0;
+    int64_t fileSize = 0;
+};
+HeaderFacts readHeaderFacts(const QString& path);
+
+// Sets the header fields of `state` from the file; true when it is 8-bit.
+bool headerProbe(const QString& path, SetState& state);
+
+// Why a file cannot be cut into levels, or nothing when it can.
+std::optional<QString> refusalToSplit(const HeaderFacts& facts);
+
+}  // namespace corvane

@@ -1,0 +1,48 @@
+// The image library as the set commands use it.  Commands talk to this
+// interface so tests can record or replace the pixel work.
+#pragma once
+
+#include <QString>
+
+#include "quorimg.h"
+
+namespace corvane {
+
+class ImageLibrary {
+public:
+    virtual ~ImageLibrary() = default;
+    virtual bool anyToBmp(const QString& source, const QString& destination) = 0;
+    virtual bool anyTo256(const QString& source, const QString& destination) = 0;
+    // Width, height and bits per pixel of any readable picture.
+    virtual bool check(const QString& file, int& width, int& height, int& bits) = 0;
+    virtual bool resize(const QString& source, const QString& destination, int width, int height) = 0;
+    virtual bool filter(const QString& source, const QString& destination, int filterNumber) = 0;
+    virtual bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) = 0;
+    virtual bool remap(const QString& source, const QString& destination, const QString& paletteFile) = 0;
+    virtual bool valid(const QString& file) = 0;
+};
+
+// The real library, working with a conversion context the caller owns (the
+// main window's carries its progress routine).
+class QuorLibrary final : public ImageLibrary {
+public:
+    explicit QuorLibrary(QuorContext& context) : context_(context) {}
+    bool anyToBmp(const QString& source, const QString& destination) override;
+    bool anyTo256(const QString& source, const QString& destination) override;
+    bool check(const QString& file, int& width, int& height, int& bits) override;
+    bool resize(const QString& source, const QString& destination, int width, int height) override;
+    bool filter(const QString& source, const QString& destination, int filterNumber) override;
+    bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) override;
+    bool remap(const QString& source, const QString& destination, const QString& paletteFile) override;
+    bool valid(const QString& file) override;
+
+    QuorContext& context() { return context_; }
+
+private:
+    QuorContext& context_;
+};
+
+// Reads the int32 fields of a context.
+int32_t contextField(const QuorContext& context, int offset);
+
+}  // namespace corvane

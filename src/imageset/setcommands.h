@@ -1,0 +1,77 @@
+// The set commands' file work: loading, saving and rebuilding the chain.
+// Each returns what the window has to show instead of touching widgets.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace corvane {
+
+class ImageLibrary;
+class Workspace;
+
+// The preferences these commands read.
+struct SetOptions {
+    bool convertTo24 = true;     // "Convert 16/32 to 24 bit"
+    bool smooth8 = true;         // "Smooth 8 bit Image sets"
+    bool useImageTool = false;   // "Use ImageTool for Mips"
+    int lightening = -4;         // lightening amount, already whole
+};
+
+struct CommandOutcome {
+    bool ok = true;            // the command did its work
+    QStringList information;   // messages to show in order, title "Corvane"
+    QString error;             // a warning to show; set when the command failed
+    bool refreshViews = false; // the views must re-read the slots
+    bool readPalette = false;  // an 8-bit set was loaded: read its palette levels
+
+    void fail(const QString& why) {
+        ok = false;
+        error = why;
+    }
+};
+
+// The texture tool, run on a file in a mode (8, 2, 5 or 7); true when it ran.
+using TextureToolRun = std::function<bool(const QString& file, int mode)>;
+
+// Filters of the Load Extended dialog, 1-based.
+enum LoadFilter { BitmapFilter = 1, TextureFilter = 2, RawTextureFilter = 3 };
+
+inline constexpr int kRawTextureSize = 65536;
+extern const char* const kRawTextureMessage;
+extern const char* const kBitmapTextureMessage;
+
+// Cuts the file into the slots by the depth flags as they stand, converts
+// high-colour levels for display where needed, keeps alpha, sets the depth line.
+CommandOutcome loadStep(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options);
+
+// Load Extended on the chosen file and dialog filter.  A refused file leaves
+// the workspace and its state exactly as they were.
+CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& workspace, ImageLibrary& library,
+                            const SetOptions& options);
+
+// A raw 256x256 texture turned top to bottom into the loaded copy.
+bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLibrary& library);
+
+// Rewrites slots 1..10 in place as BMP files the views and the joins read.
+void convertSlotsTo24(const Workspace& workspace, ImageLibrary& library);
+
+// Saves the set to `output`; the workspace is only read.
+CommandOutcome saveSet(const Workspace& workspace, const QString& output);
+
+// Rebuilds every level below the largest from it.
+void buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options);
+// Create Image Set: the optional texture-tool pass, then the chain builder.
+CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                              const TextureToolRun& runTool);
+// The texture tool's mode for the current set.
+int textureToolMode(const Workspace& workspace);
+
+// Whether the palette commands (Transparency) and the 256-only commands
+// (Merge Image, Import Std, Import CFS) apply to the current set.
+bool paletteCommandsAvailable(const Workspace& workspace);
+bool replaceCommandsAvailable(const Workspace& workspace);
+
+}  // namespace corvane

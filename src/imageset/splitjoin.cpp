@@ -1,0 +1,364 @@
+#include "splitjoin.h"
+
+#include "workspace.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <optional>
+
+namespace corvane {
+
+using namespace layout;
+
+namespace {
+
+struct Bgra {
+    uint8_t blue = 0, green = 0, red = 0, alpha = 0;
+};
+
+bool writeWhole(const QString& path, const std::vector<uint8_t>& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    return file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
+}
+
+std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t from, size_t length) {
+    std::vector<uint8_t> out(length, 0);
+    if (from < bytes.size()) {
+        const size_t n = std::min(length, bytes.size() - from);
+        std::copy_n(bytes.begin() + std::ptrdiff_t(from), n, out.begin());
+    }
+    return out;
+}
+
+void setEdge(std::vector<uint8_t>& header, int edge) {
+    write32(header, kWidthAt, uint32_t(edge));
+    write32(header, kHeightAt, uint32_t(edge));
+}
+
+// Writes one level file per level from `file` starting at `pixelsAt`.  Levels
+// the file ends before are listed, not invented; a level cut short is written
+// with the rest zero so it can still be seen and edited.
+void cutLevels(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
+               std::vector<uint8_t> levelHeader, const Workspace& workspace, SplitReport& report) {
+    size_t at = pixelsAt;
+    for (int edge = largest; edge >= 1; edge /= 2) {
+        const size_t need = size_t(edge) * size_t(edge) * size_t(bytesPerPixel);
+        const size_t available = at < file.size() ? file.size() - at : 0;
+        if (available < need) report.missingLevels.push_back(edge);
+        if (available == 0) continue;
+        std::vector<uint8_t> pixels = slice(file, at, need);
+        at += need;
+        // The 8-bit 2x2 level file keeps four-byte rows, as BMP readers expect.
+        if (bytesPerPixel == 1 && edge == 2)
+            pixels = {pixels[0], pixels[1], 0, 0, pixels[2], pixels[3], 0, 0};
+        setEdge(levelHeader, edge);
+        std::vector<uint8_t> level = levelHeader;
+        level.insert(level.end(), pixels.begin(), pixels.end());
+        ++report.levelsWritten;
+        if (!writeWhole(workspace.levelPath(edge), level)) {
+            report.failure = QStringLiteral("The level file %1 could not be written; loading stopped.")
+                                 .arg(workspace.levelPath(edge));
+            return;
+        }
+    }
+    report.done = true;
+}
+
+// Reads and checks the file before anything in the workspace is touched.
+std::optional<std::vector<uint8_t>> readForSplit(const QString& path, int64_t headerLength, int bytesPerPixel,
+                                                 HeaderFacts& facts, SplitReport& report) {
+    facts = readHeaderFacts(path);
+    if (auto refusal = refusalToSplit(facts)) {
+        report.refusal = *refusal;
+        return std::nullopt;
+    }
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes, headerLength + chainPixels(facts.width) * bytesPerPixel)) {
+        report.refusal = QStringLiteral("The file %1 cannot be read.").arg(path);
+        return std::nullopt;
+    }
+    if (int64_t(bytes.size()) < headerLength) {
+        report.refusal = QStringLiteral("The file ends inside its header; it holds no image.");
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+int bytesPerPixelOf(int bits) { return bits == 24 ? 3 : bits == 32 ? 4 : bits == 16 ? 2 : 1; }
+
+// The pixels of one level file, rows bottom first, whatever form it has: the
+// set's own packed form, or a BMP written by the image library (8, 24 or 32
+// bits, rows padded to four bytes, either row order).
+std::vector<Bgra> decodeLevelFile(const std::vector<uint8_t>& file, int edge) {
+    std::vector<Bgra> pixels(size_t(edge) * size_t(edge));
+    const int bits = byteAt(file, kBitsAt);
+    const int bpp = bytesPerPixelOf(bits);
+    const size_t start = read32(file, kPixelOffsetAt);
+    const bool topDown = int32_t(read32(file, kHeightAt)) < 0;
+    const size_t packed = size_t(edge) * size_t(bpp);
+    const size_t padded = (packed + 3) & ~size_t(3);
+    const size_t available = start < file.size() ? file.size() - start : 0;
+    const size_t stride = available >= padded * size_t(edge) ? padded : packed;
+    for (int row = 0; row < edge; ++row) {
+        const size_t fileRow = topDown ? size_t(edge - 1 - row) : size_t(row);
+        for (int x = 0; x < edge; ++x) {
+            const size_t p = start + fileRow * stride + size_t(x) * size_t(bpp);
+            Bgra& out = pixels[size_t(row) * size_t(edge) + size_t(x)];
+            if (bits == 8) {
+                const size_t entry = kPaletteAt + 4 * size_t(byteAt(file, p));
+                out = {byteAt(file, entry), byteAt(file, entry + 1), byteAt(file, entry + 2), 0};
+            } else if (bits == 16) {
+                const uint16_t v = read16(file, p);
+                const auto widen5 = [](int c) { return uint8_t(c << 3 | c >> 2); };
+                out = {widen5(v & 0x1F), uint8_t((v >> 5 & 0x3F) << 2 | (v >> 9 & 0x3)), widen5(v >> 11 & 0x1F), 0};
+            } else {
+                out = {byteAt(file, p), byteAt(file, p + 1), byteAt(file, p + 2), bpp == 4 ? byteAt(file, p + 3) : uint8_t(0)};
+            }
+        }
+    }
+    return pixels;
+}
+
+// The level's bytes as stored in the set: rows packed, padding of the level
+// file dropped, zeros where the file is short.
+std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start, int edge, int bytesPerPixel) {
+    const size_t rowBytes = size_t(edge) * size_t(bytesPerPixel);
+    const size_t padded = (rowBytes + 3) & ~size_t(3);
+    const size_t available = start < file.size() ? file.size() - start : 0;
+    const size_t stride = available >= padded * size_t(edge) ? padded : rowBytes;
+    std::vector<uint8_t> out;
+    out.reserve(rowBytes * size_t(edge));
+    for (int row = 0; row < edge; ++row) {
+        const std::vector<uint8_t> r = slice(file, start + size_t(row) * stride, rowBytes);
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+JoinResult finish(std::vector<uint8_t>& out, const QString& output) {
+    if (out.size() >= size_t(kFileSizeAt + 4)) write32(out, kFileSizeAt, uint32_t(out.size()));
+    JoinResult result;
+    result.ok = replaceFileAtomically(output, out, &result.error);
+    return result;
+}
+
+std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, JoinResult& result) {
+    std::vector<uint8_t> slot0;
+    if (!readFileBytes(workspace.slotPath(HeaderSlot), slot0)) {
+        result.error = QStringLiteral("There is no image set to save.");
+        return std::nullopt;
+    }
+    return slot0;
+}
+
+}  // namespace
+
+QString SplitReport::missingNote() const {
+    if (missingLevels.empty()) return {};
+    QStringList names;
+    for (int edge : missingLevels) names << QStringLiteral("%1x%1").arg(edge);
+    return QStringLiteral("The file ends early: these levels are missing or incomplete: %1.\n\n"
+                          "Use Create Image Set to rebuild them.").arg(names.join(", "));
+}
+
+bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray data = file.read(std::max<int64_t>(0, limit));
+    bytes.assign(data.begin(), data.end());
+    return true;
+}
+
+bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
+    const QFileInfo target(path);
+    const auto fail = [&](const QString& why) {
+        if (error) *error = QStringLiteral("Cannot save %1:\n%2").arg(QFileInfo(path).fileName(), why);
+        return false;
+    };
+    // Judged by the permission bits, so a read-only file is kept even for an
+    // account that could write it anyway.
+    if (target.exists() && !(target.permissions() & QFileDevice::WriteOwner))
+        return fail(QStringLiteral("the file is read-only."));
+    if (target.isDir()) return fail(QStringLiteral("a folder of that name exists."));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
+    if (file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size())) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(why);
+    }
+    if (!file.commit()) return fail(file.errorString());
+    return true;
+}
+
+SplitReport split8(const QString& path, Workspace& workspace) {
+    SplitReport report;
+    SetState& state = workspace.state();
+    const int64_t headerPart = kPaletteHeader + kRecordLength * int64_t(state.recordCount);
+    HeaderFacts facts;
+    const auto file = readForSplit(path, headerPart, 1, facts, report);
+    if (!file) return report;
+
+    workspace.clearSlots();
+    if (state.recordCount == 1) {
+        const size_t dataAt = kPaletteHeader + kRecordDataOffset;
+        std::copy_n(file->begin() + std::ptrdiff_t(dataAt), kRecordDataLength, state.recordData.begin());
+    }
+    if (!writeWhole(workspace.slotPath(HeaderSlot), slice(*file, 0, size_t(headerPart)))) {
+        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(workspace.slotPath(HeaderSlot));
+        return report;
+    }
+    // Level files carry the headers and palette only, so their pixels start at 1078.
+    std::vector<uint8_t> levelHeader = slice(*file, 0, kPaletteHeader);
+    write32(levelHeader, kPixelOffsetAt, kPaletteHeader);
+    cutLevels(*file, size_t(headerPart), facts.width, 1, std::move(levelHeader), workspace, report);
+    return report;
+}
+
+SplitReport splitHighColour(const QString& path, Workspace& workspace) {
+    SplitReport report;
+    SetState& state = workspace.state();
+    const int64_t headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
+    const HeaderFacts peek = readHeaderFacts(path);
+    const int bytesPerPixel = bytesPerPixelOf(peek.bits == 8 ? 16 : peek.bits);
+    HeaderFacts facts;
+    const auto file = readForSplit(path, headerLength, bytesPerPixel, facts, report);
+    if (!file) return report;
+
+    workspace.clearSlots();
+    const std::vector<uint8_t> header = slice(*file, 0, size_t(headerLength));
+    std::vector<uint8_t> slot0 = header;
+    if (state.headerSize != 0) {
+        for (int at : {kWidthAt, kWidthAt + 1, kHeightAt, kHeightAt + 1})
+            state.templateHeader[size_t(at)] = header[size_t(at)];
+        if (facts.bits == 24) {
+            // A 24-bit file becomes a 5-6-5 set with the template header.
+            state.headerSize = kStandardHeader;
+            slot0.assign(state.templateHeader.begin(), state.templateHeader.end());
+        }
+    }
+    if (!writeWhole(workspace.slotPath(HeaderSlot), slot0)) {
+        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(workspace.slotPath(HeaderSlot));
+        return report;
+    }
+    cutLevels(*file, size_t(headerLength), facts.width, bytesPerPixel, header, workspace, report);
+    return report;
+}
+
+bool extractAlpha(const QString& path, const Workspace& workspace) {
+    const HeaderFacts facts = readHeaderFacts(path);
+    if (!facts.readable || !isLevel(facts.width) || (facts.bits != 16 && facts.bits != 32)) return false;
+    const int bpp = bytesPerPixelOf(facts.bits);
+    const int64_t pixels = chainPixels(facts.width);
+    std::vector<uint8_t> file;
+    if (!readFileBytes(path, file, int64_t(facts.pixelOffset) + pixels * bpp)) return false;
+    std::vector<uint8_t> alpha;
+    alpha.reserve(size_t(pixels));
+    // Alpha is the high byte's top nibble of a 4-4-4-4 word, or the fourth byte.
+    for (size_t at = facts.pixelOffset + size_t(bpp) - 1; at < file.size(); at += size_t(bpp))
+        alpha.push_back(bpp == 2 ? uint8_t(file[at] & 0xF0) : file[at]);
+    return writeWhole(workspace.slotPath(AlphaSlot), alpha);
+}
+
+bool patchFileSize(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) return false;
+    std::vector<uint8_t> field;
+    write32(field, 0, uint32_t(file.size()));
+    return file.seek(kFileSizeAt) && file.write(reinterpret_cast<const char*>(field.data()), 4) == 4;
+}
+
+JoinResult join8(const Workspace& workspace, const QString& output) {
+    JoinResult result;
+    const auto slot0 = headerSlot(workspace, result);
+    if (!slot0) return result;
+    const SetState& state = workspace.state();
+    std::vector<uint8_t> out = slice(*slot0, 0, size_t(kPaletteHeader + kRecordLength * state.recordCount));
+    for (int edge = state.largest; edge >= 1; edge /= 2) {
+        std::vector<uint8_t> level;
+        if (!readFileBytes(workspace.levelPath(edge), level)) continue;
+        const std::vector<uint8_t> pixels = packedLevel(level, kPaletteHeader, edge, 1);
+        out.insert(out.end(), pixels.begin(), pixels.end());
+    }
+    return finish(out, output);
+}
+
+JoinResult join16(const Workspace& workspace, const QString& output) {
+    JoinResult result;
+    const auto slot0 = headerSlot(workspace, result);
+    if (!slot0) return result;
+    const SetState& state = workspace.state();
+    const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
+    std::vector<uint8_t> out = slice(*slot0, 0, size_t(headerLength));
+    const bool is4444 = byteAt(out, kRedMaskHighAt) == 0x0F;
+    std::vector<uint8_t> alpha;
+    if (is4444) readFileBytes(workspace.slotPath(AlphaSlot), alpha);
+
+    for (int edge = state.largest; edge >= 1; edge /= 2) {
+        std::vector<uint8_t> level;
+        if (!readFileBytes(workspace.levelPath(edge), level)) continue;
+        if (int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength)) {
+            // Still in the set's own form.
+            const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, 2);
+            out.insert(out.end(), pixels.begin(), pixels.end());
+            continue;
+        }
+        const size_t alphaStart = size_t(levelStart(state.largest, edge, 1, 0));
+        const std::vector<Bgra> pixels = decodeLevelFile(level, edge);
+        for (size_t i = 0; i < pixels.size(); ++i) {
+            const Bgra& p = pixels[i];
+            if (is4444) {
+                // A missing or short alpha slot means opaque.
+                const uint8_t a = alphaStart + i < alpha.size() ? alpha[alphaStart + i] : 0xF0;
+                out.push_back(uint8_t((p.blue >> 4) | (p.green & 0xF0)));
+                out.push_back(uint8_t((a & 0xF0) | (p.red >> 4)));
+            } else {
+                const uint16_t v = uint16_t((p.blue >> 3) | ((p.green << 3) & 0x07E0) | ((p.red << 8) & 0xF800));
+                out.push_back(uint8_t(v));
+                out.push_back(uint8_t(v >> 8));
+            }
+        }
+    }
+    return finish(out, output);
+}
+
+JoinResult join32(const Workspace& workspace, const QString& output) {
+    JoinResult result;
+    const auto slot0 = headerSlot(workspace, result);
+    if (!slot0) return result;
+    const SetState& state = workspace.state();
+    const int headerLength = state.headerSize != 0 ? state.headerSize : kPlainHeader;
+    std::vector<uint8_t> out = slice(*slot0, 0, size_t(headerLength));
+    std::vector<uint8_t> alpha;
+    readFileBytes(workspace.slotPath(AlphaSlot), alpha);
+
+    for (int edge = state.largest; edge >= 1; edge /= 2) {
+        std::vector<uint8_t> level;
+        if (!readFileBytes(workspace.levelPath(edge), level)) continue;
+        if (byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength)) {
+            const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, 4);
+            out.insert(out.end(), pixels.begin(), pixels.end());
+            continue;
+        }
+        // The fourth byte was kept in the alpha slot when the set was loaded.
+        const size_t alphaStart = size_t(levelStart(state.largest, edge, 1, 0));
+        const std::vector<Bgra> pixels = decodeLevelFile(level, edge);
+        for (size_t i = 0; i < pixels.size(); ++i) {
+            const Bgra& p = pixels[i];
+            out.insert(out.end(), {p.blue, p.green, p.red, alphaStart + i < alpha.size() ? alpha[alphaStart + i] : uint8_t(0)});
+        }
+    }
+    return finish(out, output);
+}
+
+JoinResult writeSet(const Workspace& workspace, const QString& output) {
+    const SetState& state = workspace.state();
+    if (!state.highColour) return join8(workspace, output);
+    return state.is32 ? join32(workspace, output) : join16(workspace, output);
+}
+
+}  // namespace corvane

@@ -1,0 +1,57 @@
+// Cutting an Extended Bitmap into the slot files and joining them back.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "layout.h"
+
+namespace corvane {
+
+class Workspace;
+
+struct SplitReport {
+    bool done = false;               // the slots now hold the file's levels
+    QString refusal;                 // nothing was touched, and why
+    QString failure;                 // the split stopped part way (a slot could not be written)
+    std::vector<int> missingLevels;  // levels the file ended before (largest first)
+    int levelsWritten = 0;           // level files made, complete or not
+
+    // A user-facing note about missing levels, empty when there is nothing to say.
+    QString missingNote() const;
+};
+
+// Both check the header first and leave the workspace alone when the file is
+// not a set they can cut; otherwise they clear the workspace and write slots
+// 0..10.  The split to use follows the state's header fields (see headerProbe).
+SplitReport split8(const QString& path, Workspace& workspace);
+SplitReport splitHighColour(const QString& path, Workspace& workspace);
+
+// Fills the alpha slot from a 4-4-4-4 file (high nibble of each pixel word)
+// or a 32-bit file (fourth byte of each pixel), one byte per pixel of every level.
+bool extractAlpha(const QString& path, const Workspace& workspace);
+
+// Writes the file's length at offset 2.
+bool patchFileSize(const QString& path);
+
+struct JoinResult {
+    bool ok = false;
+    QString error;  // for the user, when not ok
+};
+
+// Each writes a complete file beside `output` and renames it into place, so
+// a failure never leaves a half-written file where a good one was.
+JoinResult join8(const Workspace& workspace, const QString& output);
+JoinResult join16(const Workspace& workspace, const QString& output);
+JoinResult join32(const Workspace& workspace, const QString& output);
+// The join the set's depth calls for.
+JoinResult writeSet(const Workspace& workspace, const QString& output);
+
+// Reads at most `limit` bytes of a file; false when it cannot be opened.
+bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit = 64 << 20);
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`.
+bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
+
+}  // namespace corvane

@@ -1,0 +1,131 @@
+#include "workspace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace corvane {
+
+namespace {
+
+constexpr std::array<const char*, kSlotCount> kSlotNames = {
+    "Bmp000.bmp", "Bmp512.bmp", "Bmp256.bmp", "Bmp128.bmp", "Bmp064.bmp",
+    "Bmp032.bmp", "Bmp016.bmp", "Bmp008.bmp", "Bmp004.bmp", "Bmp002.bmp",
+    "Bmp001.bmp", "temp.bmp",   "Bmp444.bmp",
+};
+
+QString withSeparator(QString folder) {
+    folder = QDir::fromNativeSeparators(folder);
+    if (!folder.endsWith('/')) folder += '/';
+    return folder;
+}
+
+QString userName() {
+#ifdef _WIN32
+    QString name = qEnvironmentVariable("USERNAME");
+#else
+    QString name;
+    if (const passwd* pw = getpwuid(getuid())) name = QString::fromLocal8Bit(pw->pw_name);
+    if (name.isEmpty()) name = QString::number(getuid());
+#endif
+    if (name.isEmpty()) name = "user";
+    // Keep the folder name plain whatever the account is called.
+    for (QChar& c : name)
+        if (!c.isLetterOrNumber() && c != '-' && c != '_' && c != '.') c = '_';
+    return name;
+}
+
+// Makes the private work folder, or checks that an existing one is ours and
+// closed to others, so no other user can plant or read slot files.
+bool preparePrivateFolder(const QString& folder) {
+    QDir().mkpath(folder);
+#ifndef _WIN32
+    const QByteArray native = QFile::encodeName(folder);
+    struct stat st {};
+    if (lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (st.st_uid != getuid()) return false;
+    if ((st.st_mode & 0777) != 0700 && chmod(native.constData(), 0700) != 0) return false;
+    return true;
+#else
+    return QFileInfo(folder).isDir();
+#endif
+}
+
+}  // namespace
+
+int slotOfLevel(int level) {
+    for (int slot = kFirstLevelSlot; slot <= kLastLevelSlot; ++slot)
+        if (levelOfSlot(slot) == level) return slot;
+    return -1;
+}
+
+const char* slotFileName(int slot) { return kSlotNames.at(size_t(slot)); }
+
+LevelVisibility levelVisibility(int32_t largest) {
+    LevelVisibility v;
+    v.large = largest > 256;
+    // AnyImage1 shows 256 and is visible above 128, and so on down to AnyImage9.
+    for (int i = 0; i < 9; ++i) v.views[size_t(i)] = largest > (128 >> i);
+    return v;
+}
+
+QString systemEnvironment(const char* name) {
+    if (!qEnvironmentVariableIsSet(name)) return {};
+    return qEnvironmentVariable(name);
+}
+
+QString temporaryFolder(const EnvironmentLookup& env) {
+    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) {
+        const QString value = env(name);
+        if (!value.isEmpty()) return withSeparator(value);
+    }
+    return withSeparator(QDir::tempPath());
+}
+
+Workspace::Workspace(const EnvironmentLookup& env) {
+    workDir_ = temporaryFolder(env) + "corvane-" + userName() + "/";
+    usable_ = preparePrivateFolder(workDir_);
+    buildSlots();
+}
+
+Workspace Workspace::inFolder(const QString& folder) {
+    Workspace ws{Bare{}};
+    ws.workDir_ = withSeparator(folder);
+    ws.usable_ = QFileInfo(ws.workDir_).isDir();
+    ws.buildSlots();
+    return ws;
+}
+
+void Workspace::buildSlots() {
+    for (int k = 0; k < kSlotCount; ++k) slots_[size_t(k)] = workDir_ + kSlotNames[size_t(k)];
+}
+
+QString Workspace::toolCopyPath() const {
+#ifdef _WIN32
+    return workDir_ + "ibbb.exe";
+#else
+    return workDir_ + "ibbb";
+#endif
+}
+
+void Workspace::clearSlots() const {
+    for (const QString& path : slots_) removeFile(path);
+}
+
+void Workspace::removeFile(const QString& path) {
+    QFile file(path);
+    if (!file.exists()) return;
+    file.setPermissions(file.permissions() | QFileDevice::WriteOwner | QFileDevice::ReadOwner);
+    file.remove();
+}
+
+}  // namespace corvane

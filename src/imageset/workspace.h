@@ -1,0 +1,131 @@
+// The workspace: the slot files that hold the current set and the state every
+// command shares about it.  No pixels live in memory; commands read and
+// rewrite the slot files and the window shows them.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "layout.h"
+
+namespace corvane {
+
+// Slot indices.  Slots 1..10 hold the levels 512..1.
+enum Slot : int {
+    HeaderSlot = 0,
+    ScratchSlot = 11,
+    AlphaSlot = 12,
+};
+inline constexpr int kSlotCount = 13;
+inline constexpr int kFirstLevelSlot = 1;
+inline constexpr int kLastLevelSlot = 10;
+
+// Edge of the level held in slot k (1..10): 512 for slot 1, 1 for slot 10.
+constexpr int levelOfSlot(int slot) { return 1 << (10 - slot); }
+// Slot holding a level (512..1), or -1 when the edge is not a level.
+int slotOfLevel(int level);
+
+// The file name of each slot, one spelling everywhere.
+const char* slotFileName(int slot);
+
+// What the current set is, shared by every command.  The probe resets the
+// header fields before it looks at a file.
+struct SetState {
+    int32_t largest = 0;          // 512 .. 1; 0 before the first load
+    bool highColour = false;      // 16-, 24- or 32-bit
+    bool is32 = false;
+    bool is4444 = false;          // 16-bit with red mask 0x0F00
+    bool standardHeader = false;  // 16-bit file with the usual 86-byte header
+    int32_t headerSize = 0;       // see the reader; 0 when pixel data start at 86
+    int32_t recordCount = 0;      // 20-byte records after an 8-bit palette: 0 or 1
+    std::array<uint8_t, 12> recordData{};
+    bool textureOrigin = false;   // came from a texture file; save offers to overwrite it
+    QString loadedPath;           // last file chosen in Load Extended
+    bool largeViewPlaced = false;
+    int32_t editedSlot = 0;       // slot last handed to the paint program
+    // Header given to 24-bit files and new 16-bit sets; the high-colour split
+    // copies each file's edge into it.
+    layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
+
+    void resetHeaderFields() {
+        highColour = is32 = is4444 = standardHeader = false;
+        headerSize = 0;
+        recordCount = 0;
+    }
+};
+
+// The four status lines under the views (Label10, Label11, Label16, Label17
+// and Label17's hint).
+struct StatusLines {
+    QString bitmap;
+    QString maximum;
+    QString loadedAs;
+    QString depth;
+    QString depthHint;
+};
+
+// Which views show something for a given largest level.
+struct LevelVisibility {
+    bool large = false;                 // the 512 window
+    std::array<bool, 9> views{};        // AnyImage1 (256) .. AnyImage9 (1)
+};
+LevelVisibility levelVisibility(int32_t largest);
+
+// Environment lookup, replaceable in tests.
+using EnvironmentLookup = std::function<QString(const char*)>;
+QString systemEnvironment(const char* name);
+
+// The temporary folder: TEMP, then TMP, then TMPDIR, then the system's.
+// The result ends with exactly one separator.
+QString temporaryFolder(const EnvironmentLookup& env = systemEnvironment);
+
+class Workspace {
+public:
+    // Uses a private folder "corvane-<user>" inside the temporary folder,
+    // created with owner-only access when missing.
+    explicit Workspace(const EnvironmentLookup& env = systemEnvironment);
+    // Uses the given folder as it is (the command line's own work folder, tests).
+    static Workspace inFolder(const QString& folder);
+
+    // Ends with a separator.
+    const QString& workDir() const { return workDir_; }
+    // False when the private folder could not be made or is not ours.
+    bool usable() const { return usable_; }
+
+    const QString& slotPath(int slot) const { return slots_.at(size_t(slot)); }
+    QString levelPath(int level) const { return slotPath(slotOfLevel(level)); }
+
+    // Fixed intermediate files inside the work folder.
+    QString loadedCopyPath() const { return workDir_ + "ltemp.bmp"; }
+    QString flippedRawPath() const { return workDir_ + "lemp.r8"; }
+    QString exchangePath() const { return workDir_ + "etemp.bmp"; }
+    QString toolCopyPath() const;
+
+    SetState& state() { return state_; }
+    const SetState& state() const { return state_; }
+    StatusLines& status() { return status_; }
+    const StatusLines& status() const { return status_; }
+
+    // Removes the 13 slot files; missing files and failures are ignored.
+    void clearSlots() const;
+
+    // Makes the file writable, then deletes it; failures are ignored.
+    static void removeFile(const QString& path);
+
+private:
+    struct Bare {};
+    explicit Workspace(Bare) {}
+    void buildSlots();
+
+    QString workDir_;
+    bool usable_ = false;
+    std::array<QString, kSlotCount> slots_;
+    SetState state_;
+    StatusLines status_;
+};
+
+}  // namespace corvane

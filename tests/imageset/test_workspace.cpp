@@ -1,0 +1,127 @@
+#include "workspace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+using namespace corvane;
+
+namespace {
+
+// An environment holding only the given variables.
+EnvironmentLookup environment(std::map<std::string, QString> vars) {
+    return [vars](const char* name) {
+        const auto it = vars.find(name);
+        return it == vars.end() ? QString() : it->second;
+    };
+}
+
+}  // namespace
+
+TEST(Workspace, TempEndingInASeparatorGetsNoSecondOne) {
+    QTemporaryDir temp;
+    const Workspace ws(environment({{"TEMP", temp.path() + "/"}, {"TMP", "/elsewhere"}}));
+    EXPECT_TRUE(ws.usable());
+    EXPECT_TRUE(ws.workDir().startsWith(temp.path() + "/corvane-")) << ws.workDir().toStdString();
+    EXPECT_TRUE(ws.workDir().endsWith('/'));
+    EXPECT_FALSE(ws.workDir().contains("//"));
+    EXPECT_EQ(ws.slotPath(1), ws.workDir() + "Bmp512.bmp");
+}
+
+TEST(Workspace, TmpIsUsedWhenTempIsUnset) {
+    QTemporaryDir temp;
+    const Workspace ws(environment({{"TMP", temp.path()}, {"TMPDIR", "/elsewhere"}}));
+    EXPECT_TRUE(ws.workDir().startsWith(temp.path() + "/corvane-"));
+    EXPECT_TRUE(QFileInfo(ws.workDir()).isDir());
+    EXPECT_EQ(temporaryFolder(environment({{"TEMP", ""}, {"TMPDIR", temp.path()}})), temp.path() + "/");
+}
+
+#ifndef _WIN32
+TEST(Workspace, WorkFolderIsPrivate) {
+    QTemporaryDir temp;
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        return stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    const Workspace ws(environment({{"TEMP", temp.path()}}));
+    EXPECT_TRUE(ws.usable());
+    EXPECT_EQ(mode(ws.workDir()), 0700);
+
+    // A folder left open to others is closed again.
+    ASSERT_EQ(chmod(QFile::encodeName(ws.workDir()).constData(), 0777), 0);
+    const Workspace again(environment({{"TEMP", temp.path()}}));
+    EXPECT_TRUE(again.usable());
+    EXPECT_EQ(mode(ws.workDir()), 0700);
+}
+#endif
+
+TEST(Workspace, SlotTableHasThirteenDistinctFiles) {
+    QTemporaryDir temp;
+    const Workspace ws = Workspace::inFolder(temp.path());
+    std::set<QString> names;
+    for (int slot = 0; slot < kSlotCount; ++slot) names.insert(ws.slotPath(slot).toLower());
+    EXPECT_EQ(names.size(), size_t(kSlotCount));
+    for (int level = 512, slot = 1; level >= 1; level /= 2, ++slot) {
+        EXPECT_EQ(slotOfLevel(level), slot);
+        EXPECT_EQ(levelOfSlot(slot), level);
+    }
+    EXPECT_EQ(slotOfLevel(3), -1);
+    EXPECT_EQ(slotOfLevel(1024), -1);
+    EXPECT_TRUE(ws.exchangePath().startsWith(ws.workDir()));
+    EXPECT_TRUE(ws.loadedCopyPath().startsWith(ws.workDir()));
+}
+
+TEST(Workspace, ClearingRemovesEverySlotFileAndNothingElse) {
+    QTemporaryDir temp;
+    const Workspace ws = Workspace::inFolder(temp.path());
+    ws.clearSlots();  // nothing there yet: nothing happens
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        QFile f(ws.slotPath(slot));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    // A read-only slot goes as well.
+    QFile::setPermissions(ws.slotPath(5), QFileDevice::ReadOwner);
+    QFile other(ws.exchangePath());
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.close();
+
+    ws.clearSlots();
+    for (int slot = 0; slot < kSlotCount; ++slot) EXPECT_FALSE(QFile::exists(ws.slotPath(slot))) << slot;
+    EXPECT_TRUE(QFile::exists(ws.exchangePath()));
+    ws.clearSlots();
+    Workspace::removeFile(temp.filePath("never-there"));
+}
+
+TEST(LevelVisibility, ShowsTheViewsOfTheLevelsPresent) {
+    const LevelVisibility v64 = levelVisibility(64);
+    EXPECT_FALSE(v64.large);
+    EXPECT_FALSE(v64.views[0]);  // 256
+    EXPECT_FALSE(v64.views[1]);  // 128
+    for (size_t i = 2; i < 9; ++i) EXPECT_TRUE(v64.views[i]) << i;
+
+    const LevelVisibility v512 = levelVisibility(512);
+    EXPECT_TRUE(v512.large);
+    for (bool shown : v512.views) EXPECT_TRUE(shown);
+
+    const LevelVisibility v256 = levelVisibility(256);
+    EXPECT_FALSE(v256.large);
+    EXPECT_TRUE(v256.views[0]);
+
+    const LevelVisibility none = levelVisibility(0);
+    EXPECT_FALSE(none.large);
+    for (bool shown : none.views) EXPECT_FALSE(shown);
+    EXPECT_TRUE(levelVisibility(1).views[8]);
+    EXPECT_FALSE(levelVisibility(1).views[7]);
+}

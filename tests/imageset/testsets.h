@@ -1,0 +1,147 @@
+// Extended Bitmaps of every form, made byte by byte for the tests.
+#pragma once
+
+#include "layout.h"
+#include "library.h"
+#include "workspace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvane::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+enum class Form { Eight, EightRecord, Rgb565, Argb4444, Argb4444Short, Rgb24, Argb32 };
+
+inline int bytesPerPixel(Form f) {
+    switch (f) {
+    case Form::Eight:
+    case Form::EightRecord: return 1;
+    case Form::Rgb24: return 3;
+    case Form::Argb32: return 4;
+    default: return 2;
+    }
+}
+
+inline int headerLength(Form f) {
+    switch (f) {
+    case Form::Eight: return 1078;
+    case Form::EightRecord: return 1098;
+    case Form::Rgb565:
+    case Form::Argb4444: return 86;
+    case Form::Argb4444Short: return 66;
+    case Form::Rgb24:
+    case Form::Argb32: return 54;
+    }
+    return 0;
+}
+
+// Deterministic pixel bytes that differ from level to level.
+inline uint8_t patternByte(size_t i) { return uint8_t((i * 2654435761u) >> 13); }
+
+inline Bytes makeSet(Form form, int edge) {
+    using namespace layout;
+    const int h = headerLength(form);
+    Bytes b(size_t(h), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    write32(b, kPixelOffsetAt, uint32_t(h));
+    write32(b, kInfoLengthAt, 40);
+    write32(b, kWidthAt, uint32_t(edge));
+    write32(b, kHeightAt, uint32_t(edge));
+    write16(b, 26, 1);
+    write16(b, kBitsAt, uint16_t(bytesPerPixel(form) * 8));
+    write32(b, 6, 0x01020304);  // reserved words are carried as they are
+    if (form == Form::Eight || form == Form::EightRecord) {
+        for (size_t i = 0; i < 256; ++i) {
+            b[54 + 4 * i] = uint8_t(i);
+            b[55 + 4 * i] = uint8_t(255 - i);
+            b[56 + 4 * i] = uint8_t(i * 7);
+            b[57 + 4 * i] = uint8_t(i % 3 == 0 ? 0 : 255);
+        }
+        if (form == Form::EightRecord) {
+            const char tag[] = "AVTX";
+            std::copy(tag, tag + 4, b.begin() + 1078);
+            write32(b, 1082, 20);
+            for (int i = 0; i < 12; ++i) b[size_t(1086 + i)] = uint8_t(i * 20 - 100);
+        }
+    } else if (form != Form::Rgb24 && form != Form::Argb32) {
+        write32(b, kCompressionAt, 3);
+        const bool argb = form != Form::Rgb565;
+        write32(b, 54, argb ? 0x0F00 : 0xF800);
+        write32(b, 58, argb ? 0x00F0 : 0x07E0);
+        write32(b, 62, argb ? 0x000F : 0x001F);
+        if (h == 86) {
+            b[66] = 'A'; b[67] = 'V'; b[68] = 'T'; b[69] = 'X';
+            write32(b, 70, 20);
+            b[80] = 8;
+        }
+    }
+    const size_t pixels = size_t(chainPixels(edge)) * size_t(bytesPerPixel(form));
+    for (size_t i = 0; i < pixels; ++i) b.push_back(patternByte(i + size_t(edge)));
+    write32(b, kFileSizeAt, uint32_t(b.size()));
+    write32(b, kImageSizeAt, uint32_t(pixels));
+    return b;
+}
+
+inline bool writeBytes(const QString& path, const Bytes& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) &&
+           f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
+}
+
+inline Bytes readBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray d = f.readAll();
+    return Bytes(d.begin(), d.end());
+}
+
+// A scratch folder with a workspace inside it.
+struct Scratch {
+    QTemporaryDir dir;
+    Workspace workspace;
+    Scratch() : workspace(Workspace::inFolder(makeWork(dir))) {}
+    QString path(const QString& name) const { return dir.filePath(name); }
+    static QString makeWork(const QTemporaryDir& d) {
+        QDir(d.path()).mkpath("work");
+        return d.filePath("work");
+    }
+};
+
+// Records every library call; converts nothing.
+class RecordingLibrary : public ImageLibrary {
+public:
+    std::vector<std::string> calls;
+    bool anyToBmp(const QString& s, const QString& d) override { return note("anytobmps", s, d); }
+    bool anyTo256(const QString& s, const QString& d) override { return note("anyto256", s, d); }
+    bool check(const QString&, int& w, int& h, int& bits) override { w = h = 0; bits = 0; return false; }
+    bool resize(const QString& s, const QString& d, int w, int) override {
+        return note("resize", s, d, std::to_string(w));
+    }
+    bool filter(const QString& s, const QString& d, int n) override { return note("filter", s, d, std::to_string(n)); }
+    bool adjust(const QString& s, const QString& d, int, int, int, int v, int) override {
+        return note("adjust", s, d, std::to_string(v));
+    }
+    bool remap(const QString& s, const QString& d, const QString& p) override {
+        return note("remap", s, d, name(p));
+    }
+    bool valid(const QString&) override { return true; }
+
+    static std::string name(const QString& path) { return QFileInfo(path).fileName().toStdString(); }
+private:
+    bool note(const char* what, const QString& s, const QString& d, const std::string& extra = {}) {
+        std::string line = std::string(what) + " " + name(s) + " " + name(d);
+        if (!extra.empty()) line += " " + extra;
+        calls.push_back(line);
+        return true;
+    }
+};
+
+}  // namespace corvane::testing
