@@ -69,7 +69,7 @@ bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLib
 }
 
 CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& workspace, ImageLibrary& library,
-                            const SetOptions& options) {
+                            const SetOptions& options, const QString& shownName) {
     CommandOutcome outcome;
     const SetState before = workspace.state();
     const StatusLines statusBefore = workspace.status();
@@ -110,7 +110,7 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     state.largest = library.check(path, width, height, bits) && isLevel(width) ? width : facts.width;
 
     StatusLines& status = workspace.status();
-    status.bitmap = QStringLiteral("Bitmap - ") + QFileInfo(chosen).fileName();
+    status.bitmap = QStringLiteral("Bitmap - ") + (shownName.isEmpty() ? QFileInfo(chosen).fileName() : shownName);
     status.maximum = QStringLiteral("Maximum Size - %1").arg(state.largest);
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");
     status.depth = state.recordCount == 1 || state.standardHeader ? QStringLiteral("AVTX") : QStringLiteral(" ");
@@ -177,7 +177,11 @@ CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const
     if (options.useImageTool) {
         const QString exchange = workspace.exchangePath();
         const JoinResult written = writeSet(workspace, exchange);
-        if (written.ok && runTool) runTool(exchange, textureToolMode(workspace));
+        if (written.ok && runTool) {
+            // The set is read back either way; a failed pass only leaves it as it was.
+            if (const QString why = runTool(exchange, textureToolMode(workspace)); !why.isEmpty())
+                outcome.information << QStringLiteral("ImageTool did not process the set:\n%1").arg(why);
+        }
         workspace.status().depth.clear();
         if (written.ok) {
             CommandOutcome step = loadStep(exchange, workspace, library, options);

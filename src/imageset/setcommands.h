@@ -33,8 +33,9 @@ struct CommandOutcome {
     }
 };
 
-// The texture tool, run on a file in a mode (8, 2, 5 or 7); true when it ran.
-using TextureToolRun = std::function<bool(const QString& file, int mode)>;
+// The texture tool, run on a file in a mode (8, 2, 5 or 7); returns why it
+// failed, or an empty text when it rewrote the file.
+using TextureToolRun = std::function<QString(const QString& file, int mode)>;
 
 // Filters of the Load Extended dialog, 1-based.
 enum LoadFilter { BitmapFilter = 1, TextureFilter = 2, RawTextureFilter = 3 };
@@ -49,8 +50,9 @@ CommandOutcome loadStep(const QString& path, Workspace& workspace, ImageLibrary&
 
 // Load Extended on the chosen file and dialog filter.  A refused file leaves
 // the workspace and its state exactly as they were.
+// `shownName` is the name the status line gives (the chosen file's by default).
 CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& workspace, ImageLibrary& library,
-                            const SetOptions& options);
+                            const SetOptions& options, const QString& shownName = {});
 
 // A raw 256x256 texture turned top to bottom into the loaded copy.
 bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLibrary& library);

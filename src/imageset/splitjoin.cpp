@@ -39,10 +39,11 @@ void setEdge(std::vector<uint8_t>& header, int edge) {
     write32(header, kHeightAt, uint32_t(edge));
 }
 
-// Writes one level file per level from `file` starting at `pixelsAt`.  Levels
-// the file ends before are listed, not invented; a level cut short is written
-// with the rest zero so it can still be seen and edited.
-void cutLevels(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
+}  // namespace
+
+// Levels the file ends before are listed, not invented; a level cut short is
+// written with the rest zero so it can still be seen and edited.
+void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
                std::vector<uint8_t> levelHeader, const Workspace& workspace, SplitReport& report) {
     size_t at = pixelsAt;
     for (int edge = largest; edge >= 1; edge /= 2) {
@@ -67,6 +68,8 @@ void cutLevels(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, i
     }
     report.done = true;
 }
+
+namespace {
 
 // Reads and checks the file before anything in the workspace is touched.
 std::optional<std::vector<uint8_t>> readForSplit(const QString& path, int64_t headerLength, int bytesPerPixel,
@@ -215,7 +218,7 @@ SplitReport split8(const QString& path, Workspace& workspace) {
     // Level files carry the headers and palette only, so their pixels start at 1078.
     std::vector<uint8_t> levelHeader = slice(*file, 0, kPaletteHeader);
     write32(levelHeader, kPixelOffsetAt, kPaletteHeader);
-    cutLevels(*file, size_t(headerPart), facts.width, 1, std::move(levelHeader), workspace, report);
+    writeLevelFiles(*file, size_t(headerPart), facts.width, 1, std::move(levelHeader), workspace, report);
     return report;
 }
 
@@ -245,7 +248,7 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace) {
         report.failure = QStringLiteral("The header slot %1 could not be written.").arg(workspace.slotPath(HeaderSlot));
         return report;
     }
-    cutLevels(*file, size_t(headerLength), facts.width, bytesPerPixel, header, workspace, report);
+    writeLevelFiles(*file, size_t(headerLength), facts.width, bytesPerPixel, header, workspace, report);
     return report;
 }
 

@@ -29,6 +29,12 @@ struct SplitReport {
 SplitReport split8(const QString& path, Workspace& workspace);
 SplitReport splitHighColour(const QString& path, Workspace& workspace);
 
+// Writes level files from `file`, levels `largest` down to 1, starting at
+// `pixelsAt`, each with `levelHeader` sized to its level; 8-bit 2x2 levels
+// get four-byte rows as the split makes them.
+void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
+                     std::vector<uint8_t> levelHeader, const Workspace& workspace, SplitReport& report);
+
 // Fills the alpha slot from a 4-4-4-4 file (high nibble of each pixel word)
 // or a 32-bit file (fourth byte of each pixel), one byte per pixel of every level.
 bool extractAlpha(const QString& path, const Workspace& workspace);

@@ -103,7 +103,7 @@ TEST(CreateImageSet, TextureToolPassUsesTheModeOfTheSetAndReloadsIt) {
     const CommandOutcome outcome = createImageSet(s.workspace, library, options, [&](const QString& file, int mode) {
         ranMode = mode;
         EXPECT_EQ(readBytes(file), set);  // the tool sees the set as it would be saved
-        return true;
+        return QString();
     });
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(ranMode, 8);

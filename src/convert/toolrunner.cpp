@@ -1,0 +1,67 @@
+#include "toolrunner.h"
+
+#include "workspace.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace corvane {
+
+QString toolOptionText(int mode) {
+    switch (mode) {
+    case 2: return QStringLiteral("-565 ");
+    case 5: return QStringLiteral("-4444 ");
+    case 7: return QStringLiteral("-now -32 ");
+    case 8: return QStringLiteral(" -8 -alpha -verify ");
+    case 9: return QStringLiteral(" -8 ");
+    default: return {};
+    }
+}
+
+QString toolWindowOption(bool showTool) { return showTool ? QString() : QStringLiteral("-b "); }
+
+QString toolCommandLine(const QString& program, int mode, bool showTool, const QString& file) {
+    return QStringLiteral("%1  %2 %3 -e bmp  %4").arg(program, toolOptionText(mode), toolWindowOption(showTool), file);
+}
+
+QStringList toolArguments(int mode, bool showTool, const QString& file) {
+    QStringList arguments = toolOptionText(mode).split(' ', Qt::SkipEmptyParts);
+    arguments += toolWindowOption(showTool).split(' ', Qt::SkipEmptyParts);
+    arguments << QStringLiteral("-e") << QStringLiteral("bmp") << file;
+    return arguments;
+}
+
+ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, int mode) {
+    ToolRun run;
+    const QString copy = workspace.toolCopyPath();
+    Workspace::removeFile(copy);
+    // QFile::copy keeps the permissions, the run permission among them.
+    if (!QFileInfo(settings.toolPath).isFile() || !QFile::copy(settings.toolPath, copy)) {
+        run.problem = QStringLiteral("The texture tool %1 cannot be found. Choose it with Locate ImageTool.")
+                          .arg(settings.toolPath);
+        return run;
+    }
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    process.start(copy, toolArguments(mode, settings.showTool, file));
+    if (!process.waitForStarted(-1)) {
+        run.problem = QStringLiteral("The texture tool %1 could not be started: %2")
+                          .arg(QFileInfo(settings.toolPath).fileName(), process.errorString());
+    } else {
+        run.started = true;
+        process.waitForFinished(-1);
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        if (run.exitCode != 0) {
+            const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+            run.problem = QStringLiteral("The texture tool %1 failed%2")
+                              .arg(QFileInfo(settings.toolPath).fileName(),
+                                   said.isEmpty() ? QStringLiteral(" (exit code %1).").arg(run.exitCode)
+                                                  : QStringLiteral(": ") + said);
+        }
+    }
+    Workspace::removeFile(copy);
+    return run;
+}
+
+}  // namespace corvane

@@ -1,0 +1,204 @@
+// Pictures into the set: sizes, refusals, the replacing commands, new and converted sets.
+#include "testsets.h"
+
+#include "import.h"
+#include "splitjoin.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+// A plain bottom-up BMP, 24-bit or 8-bit with a grey palette.
+Bytes plainBmp(int width, int height, int bits) {
+    const int row = ((width * bits / 8) + 3) & ~3;
+    const int offset = bits == 8 ? 1078 : 54;
+    Bytes b(size_t(offset), 0);
+    b[0] = 'B'; b[1] = 'M';
+    layout::write32(b, 10, uint32_t(offset));
+    layout::write32(b, 14, 40);
+    layout::write32(b, 18, uint32_t(width));
+    layout::write32(b, 22, uint32_t(height));
+    layout::write16(b, 26, 1);
+    layout::write16(b, 28, uint16_t(bits));
+    if (bits == 8)
+        for (size_t i = 0; i < 256; ++i) b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = uint8_t(i), b[57 + 4 * i] = uint8_t(i);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < row; ++x) b.push_back(uint8_t((x * 3 + y * 5) & 0xFF));
+    layout::write32(b, 2, uint32_t(b.size()));
+    return b;
+}
+
+struct Session {
+    Scratch scratch;
+    QuorContext context{};
+    QuorLibrary library{context};
+    SetOptions options;
+    Workspace& ws() { return scratch.workspace; }
+    QString file(const QString& name, const Bytes& bytes) {
+        const QString p = scratch.path(name);
+        writeBytes(p, bytes);
+        return p;
+    }
+    void loadSet(Form form, int edge) {
+        const CommandOutcome o = loadExtended(file("set.bmp", makeSet(form, edge)), BitmapFilter, ws(), library, options);
+        ASSERT_TRUE(o.ok) << o.error.toStdString();
+    }
+};
+
+}  // namespace
+
+TEST(Import, SizeRule) {
+    EXPECT_EQ(importSize(300, 200, 256), 256);
+    EXPECT_EQ(importSize(100, 40, 256), 128);
+    EXPECT_EQ(importSize(8, 8, 256), 16);
+    EXPECT_EQ(importSize(600, 600, 512), 512);
+    EXPECT_EQ(importSize(257, 10, 512), 512);
+    EXPECT_EQ(importSize(40, 40, 64), 64);
+    EXPECT_EQ(sizeExponent(512), 9);
+    EXPECT_EQ(sizeExponent(16), 4);
+}
+
+TEST(Import, LoadAnyImageStretchesToTheImportSize) {
+    Session s;
+    const CommandOutcome o = loadAnyImage(s.file("photo.bmp", plainBmp(100, 40, 24)), s.ws(), s.library, s.options, 256);
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(s.ws().state().largest, 128);
+    EXPECT_EQ(s.ws().state().templateHeader[80], 7);
+    EXPECT_EQ(s.ws().status().loadedAs, "Loaded as - Normal Bitmap");
+    EXPECT_EQ(s.ws().status().bitmap, "Bitmap - photo.bmp");
+    EXPECT_TRUE(s.ws().state().highColour);  // a 24-bit picture becomes a 5-6-5 set
+    int w = 0, h = 0, bits = 0;
+    ASSERT_TRUE(s.library.check(s.ws().levelPath(128), w, h, bits));
+    EXPECT_EQ(w, 128);
+    EXPECT_EQ(h, 128);
+
+    // An 8-bit picture stays 8-bit and keeps its palette levels.
+    const CommandOutcome eight = loadAnyImage(s.file("grey.bmp", plainBmp(600, 600, 8)), s.ws(), s.library, s.options, 512);
+    ASSERT_TRUE(eight.ok);
+    EXPECT_TRUE(eight.readPalette);
+    EXPECT_EQ(s.ws().state().largest, 512);
+    EXPECT_EQ(s.ws().state().templateHeader[80], 9);
+}
+
+TEST(Import, UnreadableFilesChangeNothing) {
+    Session s;
+    s.loadSet(Form::EightRecord, 256);
+    const StatusLines before = s.ws().status();
+    const Bytes slot0 = readBytes(s.ws().slotPath(HeaderSlot));
+    const Bytes level = readBytes(s.ws().levelPath(256));
+    const QString junk = s.file("junk.png", Bytes(500, 0x5A));
+    const TextureToolRun noTool;
+    for (const CommandOutcome& o : {loadAnyImage(junk, s.ws(), s.library, s.options, 256),
+                                    mergeImage(junk, s.ws(), s.library, s.options, noTool),
+                                    importStd(junk, s.ws(), s.library), importCfs(junk, s.ws())}) {
+        EXPECT_FALSE(o.ok);
+        EXPECT_FALSE(o.error.isEmpty());
+    }
+    EXPECT_EQ(s.ws().status().bitmap, before.bitmap);
+    EXPECT_EQ(s.ws().state().largest, 256);
+    EXPECT_EQ(readBytes(s.ws().slotPath(HeaderSlot)), slot0);
+    EXPECT_EQ(readBytes(s.ws().levelPath(256)), level);
+}
+
+TEST(Import, ImportStdTakesOnlyEightBitPicturesAndKeepsTheRecord) {
+    Session s;
+    s.loadSet(Form::EightRecord, 256);
+    const Bytes slot0 = readBytes(s.ws().slotPath(HeaderSlot));
+    const Bytes level = readBytes(s.ws().levelPath(256));
+
+    const CommandOutcome refused = importStd(s.file("rgb.bmp", plainBmp(64, 64, 24)), s.ws(), s.library);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error, "This is not a 256 Colour Image\n\nOnly 8 bit Images can be Imported");
+    EXPECT_EQ(readBytes(s.ws().slotPath(HeaderSlot)), slot0);
+    EXPECT_EQ(readBytes(s.ws().levelPath(256)), level);
+
+    const CommandOutcome taken = importStd(s.file("grey.bmp", plainBmp(64, 64, 8)), s.ws(), s.library);
+    ASSERT_TRUE(taken.ok) << taken.error.toStdString();
+    const Bytes merged = readBytes(s.ws().slotPath(HeaderSlot));
+    ASSERT_EQ(merged.size(), 1098u);
+    EXPECT_TRUE(std::equal(merged.begin(), merged.begin() + 54, slot0.begin()));
+    EXPECT_TRUE(std::equal(merged.begin() + 1078, merged.end(), slot0.begin() + 1078));
+    EXPECT_EQ(merged[54 + 4 * 200], 200);   // the grey palette
+    EXPECT_EQ(merged[57 + 4 * 200], 200);   // and its levels
+    EXPECT_EQ(QFileInfo(s.ws().levelPath(256)).size(), 1078 + 65536);
+}
+
+TEST(Import, ImportCfsTakesTheWholeChainFromItsOwnPixelOffset) {
+    Session s;
+    s.loadSet(Form::Eight, 256);
+    const Bytes donor = makeSet(Form::EightRecord, 256);
+    const CommandOutcome o = importCfs(s.file("donor.bmp", donor), s.ws());
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    const Bytes two = readBytes(s.ws().levelPath(2));
+    ASSERT_EQ(two.size(), 1078u + 8u);
+    const size_t at2 = size_t(layout::levelStart(256, 2, 1, 1098));
+    EXPECT_EQ((Bytes(two.begin() + 1078, two.end())), (Bytes{donor[at2], donor[at2 + 1], 0, 0, donor[at2 + 2], donor[at2 + 3], 0, 0}));
+    const Bytes one = readBytes(s.ws().levelPath(1));
+    ASSERT_EQ(one.size(), 1079u);
+    EXPECT_EQ(one[1078], donor[1098 + 87380]);
+    EXPECT_EQ(layout::read32(one, 10), 1078u);
+    EXPECT_EQ(layout::read32(one, 18), 1u);
+
+    // Only an 8-bit 256 set is taken.
+    const CommandOutcome small = importCfs(s.file("small.bmp", makeSet(Form::Eight, 128)), s.ws());
+    EXPECT_FALSE(small.ok);
+    const CommandOutcome deep = importCfs(s.file("deep.bmp", makeSet(Form::Rgb565, 256)), s.ws());
+    EXPECT_FALSE(deep.ok);
+    EXPECT_EQ(readBytes(s.ws().levelPath(2)), two);
+}
+
+TEST(Import, NewSixteenBitSetIsBlackAndComplete) {
+    Session s;
+    s.loadSet(Form::Eight, 512);
+    s.ws().state().textureOrigin = true;
+    const CommandOutcome o = newSixteenBitSet(s.ws(), s.library, s.options);
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(s.ws().state().largest, 256);
+    EXPECT_FALSE(s.ws().state().textureOrigin);
+    EXPECT_EQ(s.ws().status().depth, "--- 16 bit ---");
+    EXPECT_EQ(s.ws().status().bitmap, "New Bitmap");
+    const QString out = s.scratch.path("new.bmp");
+    ASSERT_TRUE(saveSet(s.ws(), out).ok);
+    const Bytes saved = readBytes(out);
+    ASSERT_EQ(saved.size(), 174848u);
+    EXPECT_EQ(saved[80], 8);
+    EXPECT_TRUE(std::all_of(saved.begin() + 86, saved.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST(Convert, FailuresLeaveTheSetAsItWas) {
+    Session s;
+    s.loadSet(Form::Eight, 64);
+    const Bytes slot0 = readBytes(s.ws().slotPath(HeaderSlot));
+    const auto failing = [](const QString&, int) { return QStringLiteral("tool failed"); };
+    const CommandOutcome failed = convertCurrentImage(2, s.ws(), s.library, s.options, failing, "set.bmp");
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, "tool failed");
+    EXPECT_FALSE(QFileInfo::exists(s.ws().exchangePath()));
+
+    const auto garbage = [](const QString& file, int) {
+        writeBytes(file, Bytes(100, 7));
+        return QString();
+    };
+    const CommandOutcome bad = convertCurrentImage(2, s.ws(), s.library, s.options, garbage, "set.bmp");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_FALSE(QFileInfo::exists(s.ws().exchangePath()));
+    EXPECT_FALSE(s.ws().state().highColour);
+    EXPECT_EQ(readBytes(s.ws().slotPath(HeaderSlot)), slot0);
+
+    const Bytes converted = makeSet(Form::Rgb565, 64);
+    const auto tool = [&](const QString& file, int mode) {
+        EXPECT_EQ(mode, 2);
+        writeBytes(file, converted);
+        return QString();
+    };
+    const CommandOutcome ok = convertCurrentImage(2, s.ws(), s.library, s.options, tool, "set.bmp");
+    ASSERT_TRUE(ok.ok) << ok.error.toStdString();
+    EXPECT_TRUE(s.ws().state().highColour);
+    EXPECT_EQ(s.ws().status().bitmap, "Bitmap - set.bmp");
+    EXPECT_FALSE(QFileInfo::exists(s.ws().exchangePath()));
+}
