@@ -1,0 +1,95 @@
+#include "transparency.h"
+
+#include "layout.h"
+#include "splitjoin.h"
+#include "workspace.h"
+
+#include <QFileInfo>
+
+namespace corvane {
+
+using namespace layout;
+
+const char* const kPaletteUpdateWarning =
+    "Updating the Palette will destroy\nany Transparencies you have already\ncreated. Only use this option if you\n"
+    "have altered the Palette during Editing\n\nYou should only use this when Editing\nthe largest Image and use "
+    "Create Image\nSet immediately afterwards to update\nthe other images";
+
+bool saveMap(const QString& path, const LevelTable& levels, QString* error) {
+    std::vector<uint8_t> bytes(256);
+    for (size_t i = 0; i < 256; ++i) bytes[i] = uint8_t(levels[i] & 0xFF);
+    return replaceFileAtomically(path, bytes, error);
+}
+
+MapResult loadMap(const QString& path, LevelTable& levels) {
+    MapResult result;
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes, 256)) {
+        result.message = QStringLiteral("The map %1 cannot be opened.").arg(QFileInfo(path).fileName());
+        return result;
+    }
+    for (size_t i = 0; i < bytes.size(); ++i) levels[i] = bytes[i];
+    result.ok = true;
+    result.bytesRead = int(bytes.size());
+    if (bytes.size() < 256)
+        result.message = QStringLiteral("The map %1 is short: it holds %2 levels of 256. "
+                                        "Colours %2 to 255 kept their levels.")
+                             .arg(QFileInfo(path).fileName())
+                             .arg(bytes.size());
+    return result;
+}
+
+int transparencyViewSourceSlot(int largest) {
+    if (largest == 1) return -1;
+    return isLevel(largest) ? slotOfLevel(largest) : 1;
+}
+
+bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour) {
+    const int slot = transparencyViewSourceSlot(workspace.state().largest);
+    if (slot < 0) return false;
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(workspace.slotPath(slot), bytes) || bytes.size() < size_t(kPaletteHeader)) return false;
+    for (size_t i = 0; i < 256; ++i) {
+        const uint8_t grey = uint8_t(levels[i] & 0xFF);
+        bytes[kPaletteAt + 4 * i] = bytes[kPaletteAt + 4 * i + 1] = bytes[kPaletteAt + 4 * i + 2] = grey;
+    }
+    if (currentColour >= 0 && currentColour <= 255) {
+        const size_t at = kPaletteAt + 4 * size_t(currentColour);
+        bytes[at] = 0;
+        bytes[at + 1] = 0;
+        bytes[at + 2] = 255;
+    }
+    return replaceFileAtomically(workspace.slotPath(ScratchSlot), bytes);
+}
+
+PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
+    PaletteUpdate update;
+    const QString headerSlot = workspace.slotPath(HeaderSlot);
+    std::vector<uint8_t> header;
+    if (!readFileBytes(headerSlot, header)) {
+        update.message = QStringLiteral("There is no image set to take a palette into.");
+        return update;
+    }
+    header.resize(size_t(kPaletteHeader + kRecordLength * workspace.state().recordCount), 0);
+    const int edited = workspace.state().editedSlot;
+    if (edited != HeaderSlot) {
+        std::vector<uint8_t> slot;
+        readFileBytes(workspace.slotPath(edited), slot, kPaletteHeader);
+        // Only a palette where the set keeps its own: 8-bit, 40-byte
+        // information header, all 256 entries.
+        const uint32_t used = read32(slot, 46);
+        if (slot.size() < size_t(kPaletteHeader) || byteAt(slot, kBitsAt) != 8 || read32(slot, kInfoLengthAt) != 40 ||
+            read32(slot, kPixelOffsetAt) < uint32_t(kPaletteHeader) || (used != 0 && used != 256)) {
+            update.message = QStringLiteral("The edited image %1 is not a 256 colour BMP with a full palette, so its "
+                                            "palette was not taken over.")
+                                 .arg(slotFileName(edited));
+            return update;
+        }
+        std::copy(slot.begin() + kPaletteAt, slot.begin() + kPaletteHeader, header.begin() + kPaletteAt);
+    }
+    if (!replaceFileAtomically(headerSlot, header, &update.message)) return update;
+    update.changed = true;
+    return update;
+}
+
+}  // namespace corvane

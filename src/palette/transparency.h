@@ -1,0 +1,41 @@
+// Transparency maps, the greyscale transparency view and taking a palette
+// over from the slot the paint program edited.
+#pragma once
+
+#include "presets.h"
+
+#include <QString>
+
+namespace corvane {
+
+class Workspace;
+
+struct MapResult {
+    bool ok = false;
+    int bytesRead = 0;   // fewer than 256: the colours past the end kept their level
+    QString message;     // for the user, when something went wrong or the map was short
+};
+
+// A map is exactly 256 bytes, byte i the low 8 bits of the level of colour i.
+bool saveMap(const QString& path, const LevelTable& levels, QString* error = nullptr);
+// Reads the first 256 bytes.
+MapResult loadMap(const QString& path, LevelTable& levels);
+
+// The slot the view is built from for a largest level; -1 when there is no view.
+int transparencyViewSourceSlot(int largest);
+// Writes the view of the largest level into the scratch slot: palette entry i
+// grey at the level of colour i (fourth byte kept), `currentColour` red when
+// it is 0..255.  False when the source slot or the scratch slot fails.
+bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour = -1);
+
+extern const char* const kPaletteUpdateWarning;
+
+struct PaletteUpdate {
+    bool changed = false;
+    QString message;  // why the palette was not taken over
+};
+// Copies the edited slot's 256 palette entries (fourth bytes included) over
+// the header slot's, when the edited slot is an 8-bit BMP with a full palette.
+PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace);
+
+}  // namespace corvane

@@ -1,0 +1,149 @@
+// Batch runs over a folder the test makes.
+#include "testsets.h"
+
+#include "batch.h"
+#include "palettelevels.h"
+#include "splitjoin.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+Bytes plainPicture(int edge, int bits) {
+    const int row = ((edge * bits / 8) + 3) & ~3;
+    const int offset = bits == 8 ? 1078 : 54;
+    Bytes b(size_t(offset), 0);
+    b[0] = 'B'; b[1] = 'M';
+    layout::write32(b, 10, uint32_t(offset));
+    layout::write32(b, 14, 40);
+    layout::write32(b, 18, uint32_t(edge));
+    layout::write32(b, 22, uint32_t(edge));
+    layout::write16(b, 26, 1);
+    layout::write16(b, 28, uint16_t(bits));
+    for (size_t i = 0; bits == 8 && i < 256; ++i) b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = uint8_t(i);
+    for (int y = 0; y < edge; ++y)
+        for (int x = 0; x < row; ++x) b.push_back(uint8_t((x * 7 + y * 3) & 0xFF));
+    layout::write32(b, 2, uint32_t(b.size()));
+    return b;
+}
+
+struct Batch {
+    Scratch scratch;
+    QuorContext context{};
+    QuorLibrary library{context};
+    PaletteLevels palette;
+    QString source, destination;
+    Batch() {
+        QDir(scratch.dir.path()).mkpath("src");
+        QDir(scratch.dir.path()).mkpath("dest");
+        source = scratch.path("src");
+        destination = scratch.path("dest");
+    }
+    void add(const QString& name, const Bytes& bytes) { writeBytes(QDir(source).filePath(name), bytes); }
+    BatchSummary run(const QStringList& names, bool colour0 = false, std::vector<QString>* order = nullptr,
+                     const QString& dest = {}) {
+        BatchRequest request;
+        request.sourceFolder = source;
+        request.destinationFolder = dest.isEmpty() ? destination : dest;
+        request.names = names;
+        request.colour0Transparent = colour0;
+        request.options.smooth8 = false;
+        BatchObserver observer;
+        observer.starting = [order](int, int, const QString& name) {
+            if (order) order->push_back(name);
+        };
+        return runBatch(request, scratch.workspace, library, palette, {}, observer);
+    }
+    Bytes output(const QString& name) const { return readBytes(QDir(destination).filePath(name)); }
+};
+
+}  // namespace
+
+TEST(Batch, ConvertsExactlyTheSelectedFilesInOrder) {
+    Batch b;
+    QStringList all;
+    for (int i = 0; i < 10; ++i) {
+        const QString name = QString("f%1.bmp").arg(i);
+        b.add(name, plainPicture(16, i % 2 ? 8 : 24));
+        all << name;
+    }
+    std::vector<QString> order;
+    const BatchSummary summary = b.run({"f7.bmp", "f2.bmp", "f5.bmp"}, false, &order);
+    EXPECT_EQ(summary.convertedCount(), 3);
+    EXPECT_EQ(order, (std::vector<QString>{"f7.bmp", "f2.bmp", "f5.bmp"}));
+    EXPECT_EQ(QDir(b.destination).entryList(QDir::Files).size(), 3);
+    // An 8-bit source stays 8-bit; a 24-bit one becomes 5-6-5; both complete.
+    EXPECT_EQ(b.output("f7.bmp").size(), size_t(layout::fileLength(16, 1, 1078)));
+    const Bytes deep = b.output("f2.bmp");
+    ASSERT_EQ(deep.size(), size_t(layout::fileLength(16, 2, 86)));
+    EXPECT_EQ(layout::read32(deep, 54), 0xF800u);
+}
+
+TEST(Batch, ColourZeroTransparentOnlyTouchesEightBitSets) {
+    Batch b;
+    b.add("grey.bmp", plainPicture(32, 8));
+    b.add("rgb.bmp", plainPicture(32, 24));
+    ASSERT_EQ(b.run({"grey.bmp", "rgb.bmp"}, true).convertedCount(), 2);
+    const Bytes grey = b.output("grey.bmp");
+    const Bytes rgbTransparent = b.output("rgb.bmp");
+    EXPECT_EQ(grey[57], 0);
+    for (size_t i = 1; i < 256; ++i) ASSERT_EQ(grey[57 + 4 * i], 255) << i;
+    EXPECT_FALSE(b.palette.paletteChanged);
+
+    ASSERT_EQ(b.run({"rgb.bmp"}, false).convertedCount(), 1);
+    EXPECT_EQ(b.output("rgb.bmp"), rgbTransparent);
+}
+
+TEST(Batch, SmallSourcesGrowToTheNextLevel) {
+    Batch b;
+    b.add("small.bmp", plainPicture(40, 24));
+    ASSERT_EQ(b.run({"small.bmp"}).convertedCount(), 1);
+    EXPECT_EQ(b.scratch.workspace.state().largest, 64);
+    EXPECT_EQ(b.output("small.bmp").size(), size_t(layout::fileLength(64, 2, 86)));
+}
+
+TEST(Batch, UnreadableAndUnwritableFilesAreReportedAndTheRunGoesOn) {
+    Batch b;
+    b.add("a.bmp", plainPicture(16, 24));
+    b.add("broken.bmp", Bytes(300, 0x33));
+    b.add("c.bmp", plainPicture(16, 8));
+    const BatchSummary summary = b.run({"a.bmp", "broken.bmp", "c.bmp"});
+    EXPECT_EQ(summary.convertedCount(), 2);
+    ASSERT_EQ(summary.failedCount(), 1);
+    EXPECT_EQ(summary.files[1].name, "broken.bmp");
+    EXPECT_TRUE(summary.text().contains("broken.bmp"));
+    EXPECT_FALSE(QFileInfo::exists(QDir(b.destination).filePath("broken.bmp")));
+
+    const BatchSummary nowhere = b.run({"a.bmp"}, false, nullptr, b.scratch.path("missing/folder"));
+    EXPECT_EQ(nowhere.failedCount(), 1);
+}
+
+TEST(Batch, SameFolderReplacesTheSourcesAndIsRecognisedHoweverSpelt) {
+    Batch b;
+    b.add("x.bmp", plainPicture(16, 8));
+    EXPECT_TRUE(sameFolder(b.source, b.source + "/"));
+    EXPECT_TRUE(sameFolder(b.source, b.scratch.path("dest/../src")));
+    QFile::link(b.source, b.scratch.path("link"));
+    EXPECT_TRUE(sameFolder(b.source, b.scratch.path("link")));
+    EXPECT_FALSE(sameFolder(b.source, b.destination));
+
+    ASSERT_EQ(b.run({"x.bmp"}, false, nullptr, b.source).convertedCount(), 1);
+    EXPECT_EQ(QFileInfo(QDir(b.source).filePath("x.bmp")).size(), layout::fileLength(16, 1, 1078));
+}
+
+TEST(Batch, AfterARunTheLastSetSavesAsAPlainExtendedBitmap) {
+    Batch b;
+    b.scratch.workspace.state().textureOrigin = true;
+    b.add("last.bmp", plainPicture(16, 8));
+    ASSERT_EQ(b.run({"last.bmp"}).convertedCount(), 1);
+    EXPECT_FALSE(b.scratch.workspace.state().textureOrigin);
+    const QString saved = b.scratch.path("saved.bmp");
+    ASSERT_TRUE(saveSet(b.scratch.workspace, saved).ok);
+    EXPECT_EQ(readBytes(saved), b.output("last.bmp"));
+}
