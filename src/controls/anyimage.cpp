@@ -1,0 +1,334 @@
+#include "anyimage.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLibrary>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace corvane {
+
+static_assert(sizeof(QuorContext) == 1024);
+
+namespace {
+
+using ConvertRoutine = int32_t (*)(const char*, const char*, QuorContext*, int32_t, int32_t);
+using ValidRoutine = int32_t (*)(const char*);
+
+TAnyImage::MessageHook& defaultHook() {
+    static TAnyImage::MessageHook hook;
+    return hook;
+}
+
+QString withSeparator(QString folder) {
+    folder = QDir::fromNativeSeparators(folder);
+    if (!folder.endsWith(u'/')) folder += u'/';
+    return folder;
+}
+
+QString userName() {
+#ifdef _WIN32
+    QString name = qEnvironmentVariable("USERNAME");
+#else
+    QString name;
+    if (const passwd* pw = getpwuid(getuid())) name = QString::fromLocal8Bit(pw->pw_name);
+    if (name.isEmpty()) name = QString::number(getuid());
+#endif
+    if (name.isEmpty()) name = QStringLiteral("user");
+    for (QChar& c : name)
+        if (!c.isLetterOrNumber() && c != u'-' && c != u'_' && c != u'.') c = u'_';
+    return name;
+}
+
+// The private folder must be ours and closed to others, or another user could
+// plant the file the picture is read from.
+bool preparePrivateFolder(const QString& folder) {
+    QDir().mkpath(folder);
+#ifndef _WIN32
+    const QByteArray native = QFile::encodeName(folder);
+    struct stat st {};
+    if (lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (st.st_uid != getuid()) return false;
+    if ((st.st_mode & 0777) != 0700 && chmod(native.constData(), 0700) != 0) return false;
+    return true;
+#else
+    return QFileInfo(folder).isDir();
+#endif
+}
+
+QByteArray nativePath(const QString& path) { return QFile::encodeName(QDir::toNativeSeparators(path)); }
+
+// The name part of a path: what follows its last directory separator.
+QString namePart(const QString& path) {
+    qsizetype cut = path.lastIndexOf(u'/');
+#ifdef _WIN32
+    cut = std::max(cut, path.lastIndexOf(u'\\'));
+    cut = std::max(cut, path.lastIndexOf(u':'));
+#endif
+    return path.mid(cut + 1);
+}
+
+}  // namespace
+
+TAnyImage::TAnyImage(QWidget* parent, const QString& libraryName)
+    : QWidget(parent), libraryName_(libraryName), tempDir_(defaultTempDir()) {
+    resize(105, 105);
+}
+
+TAnyImage::~TAnyImage() { unloadLibrary(); }
+
+QString TAnyImage::defaultTempDir() {
+    QString base;
+    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) {
+        base = qEnvironmentVariable(name);
+        if (!base.isEmpty()) break;
+    }
+    if (base.isEmpty()) base = QDir::tempPath();
+    return withSeparator(base) + QStringLiteral("corvane-") + userName() + u'/';
+}
+
+void TAnyImage::setTempDir(const QString& folder) {
+    tempDir_ = withSeparator(folder);
+    privateTempDir_ = false;
+}
+
+QString TAnyImage::usableTempDir() const {
+    if (privateTempDir_ && !preparePrivateFolder(tempDir_)) return {};
+    return tempDir_;
+}
+
+QString TAnyImage::libraryFileName(const QString& baseName) {
+#if defined(_WIN32)
+    return baseName + QStringLiteral(".dll");
+#elif defined(__APPLE__)
+    return QStringLiteral("lib") + baseName + QStringLiteral(".dylib");
+#else
+    return QStringLiteral("lib") + baseName + QStringLiteral(".so");
+#endif
+}
+
+void TAnyImage::setLibraryName(const QString& name) {
+    unloadLibrary();
+    libraryName_ = name;
+}
+
+bool TAnyImage::libraryLoaded() const { return library_ != nullptr; }
+
+bool TAnyImage::loadLibrary() {
+    auto library = std::make_unique<QLibrary>();
+    QStringList candidates;
+    if (QFileInfo(libraryName_).isAbsolute()) {
+        candidates << libraryName_;
+    } else {
+        // Our own copy beside the program wins over anything installed.
+        const QString beside = QCoreApplication::applicationDirPath() + u'/' + libraryFileName(libraryName_);
+        if (QFileInfo::exists(beside)) candidates << beside;
+        candidates << libraryName_;
+    }
+    for (const QString& candidate : candidates) {
+        library->setFileName(candidate);
+        if (library->load()) {
+            library_ = std::move(library);
+            return true;
+        }
+    }
+    return false;
+}
+
+void TAnyImage::unloadLibrary() {
+    if (!library_) return;
+    library_->unload();
+    library_.reset();
+}
+
+void TAnyImage::showMessage(const QString& title, const QString& text) {
+    if (messageHook_) {
+        messageHook_(title, text);
+    } else if (defaultHook()) {
+        defaultHook()(title, text);
+    } else {
+        QWidget* focused = QApplication::focusWidget();
+        QWidget* owner = focused ? focused->window() : QApplication::activeWindow();
+        QMessageBox::critical(owner, title, text, QMessageBox::Ok);
+    }
+}
+
+void TAnyImage::setDefaultMessageHook(MessageHook hook) { defaultHook() = std::move(hook); }
+
+void TAnyImage::setFileName(const QString& name) {
+    if (name == fileName_) return;
+    fileName_ = name;
+    load();
+}
+
+void TAnyImage::setJpegScale(int scale) {
+    if (scale == jpegScale_) return;
+    jpegScale_ = JpegScale(std::clamp(scale, 0, 2));
+    if (extension_ == QLatin1String(".JPG")) load();
+}
+
+void TAnyImage::setPcdSize(int size) {
+    if (size == pcdSize_) return;
+    pcdSize_ = PcdSize(std::clamp(size, 0, 2));
+    if (extension_ == QLatin1String(".PCD")) load();
+}
+
+void TAnyImage::setTruColor(bool truColor) {
+    if (truColor == truColor_) return;
+    truColor_ = truColor;
+    load();
+}
+
+void TAnyImage::setAutoFlush(bool autoFlush) {
+    autoFlush_ = autoFlush;
+    unloadLibrary();
+}
+
+void TAnyImage::setCenterOnParent(bool center) {
+    if (center == centerOnParent_) return;
+    centerOnParent_ = center;
+    if (center) load();
+}
+
+void TAnyImage::setProportional(bool proportional) {
+    proportional_ = proportional;
+    if (!proportional) return;
+    setAutoSize(false);
+    setStretch(true);
+    fitToPicture();
+}
+
+void TAnyImage::setStretch(bool stretch) {
+    stretch_ = stretch;
+    update();
+}
+
+void TAnyImage::setAutoSize(bool autoSize) {
+    autoSize_ = autoSize;
+    setPicture(picture_);
+}
+
+void TAnyImage::setCenter(bool center) {
+    center_ = center;
+    update();
+}
+
+void TAnyImage::load() {
+    const QString& name = fileName_;
+    const QString part = namePart(name);
+    const qsizetype dot = part.lastIndexOf(u'.');
+    const QString extension = dot >= 0 ? part.mid(dot) : QString();
+    extension_ = extension.toUpper();
+
+    // Icons (and metafiles, where a reader exists) need no conversion.
+    if (extension_ == QLatin1String(".ICO") || extension_ == QLatin1String(".WMF") ||
+        extension_ == QLatin1String(".EMF")) {
+        readPicture(name);
+        return;
+    }
+
+    QuorProgress routine = nullptr;
+    std::memcpy(context_.bytes + QUOR_CONTEXT_PROGRESS, &routine, sizeof routine);
+    if (progress_) std::memcpy(context_.bytes + QUOR_CONTEXT_PROGRESS, &progress_, sizeof progress_);
+
+    if (!library_ && !loadLibrary()) {
+        showMessage(QStringLiteral("AnyImage"), QStringLiteral("Cannot find ") + libraryFileName(libraryName_));
+        return;
+    }
+
+    // Looked up afresh every time: TruColor may have changed since the last load.
+    const auto convert =
+        reinterpret_cast<ConvertRoutine>(library_->resolve(truColor_ ? "_anytobmps" : "_anyto256"));
+    const auto valid = reinterpret_cast<ValidRoutine>(library_->resolve("_Pic_Valid"));
+    if (!convert || !valid) {
+        showMessage(QStringLiteral("QuorImg"), QStringLiteral("Cannot find Routine"));
+    } else if (const QString folder = usableTempDir(); !folder.isEmpty()) {
+        const QString temporary =
+            folder + u'x' + part.left(part.size() - extension.size()) + QStringLiteral(".bmp");
+        const QByteArray source = nativePath(name);
+        if (valid(source.constData()) != 0 &&
+            convert(source.constData(), nativePath(temporary).constData(), &context_, int32_t(pcdSize_) + 1,
+                    int32_t(jpegScale_)) != 0) {
+            if (readPicture(temporary) && proportional_) fitToPicture();
+        }
+        QFile::remove(temporary);
+    }
+
+    if (autoFlush_) unloadLibrary();
+}
+
+bool TAnyImage::readPicture(const QString& path) {
+    QImageReader reader(path);
+    QImage image = reader.read();
+    if (image.isNull()) return false;   // the picture on show stays
+    setPicture(image);
+    return true;
+}
+
+void TAnyImage::setPicture(const QImage& image) {
+    picture_ = image;
+    if (autoSize_ && picture_.width() > 0 && picture_.height() > 0) resize(picture_.size());
+    update();
+}
+
+void TAnyImage::fitToPicture() {
+    const int pw = picture_.width(), ph = picture_.height();
+    if (pw == 0 || ph == 0) return;
+
+    int w = int(std::trunc(height() * (double(pw) / ph)));
+    int h = height();
+    if (w > width()) {
+        h = int(std::trunc(width() * (double(ph) / pw)));
+        w = width();
+    }
+
+    QPoint at = pos();
+    if (centerOnParent_ && parentWidget()) {
+        const QSize client = parentWidget()->size();
+        if (w < client.width()) at.setX((client.width() - w) / 2);
+        if (h < client.height()) at.setY((client.height() - h) / 2);
+    }
+    setGeometry(QRect(at, QSize(w, h)));
+}
+
+void TAnyImage::paintEvent(QPaintEvent*) {
+    if (picture_.isNull()) return;
+    QPainter painter(this);
+    QRect target;
+    if (stretch_) {
+        target = rect();
+    } else {
+        target = QRect(QPoint(0, 0), picture_.size());
+        if (center_) target.moveTo((width() - picture_.width()) / 2, (height() - picture_.height()) / 2);
+    }
+    // Small levels are shown enlarged: keep their pixels sharp.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(target, picture_);
+}
+
+void TAnyImage::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+    QWidget::mouseReleaseEvent(event);
+}
+
+void TAnyImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit doubleClicked();
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+}  // namespace corvane
