@@ -1,1 +1,200 @@
+// The exported routines.  Each one turns every failure, thrown or returned,
+// into a 0 result: nothing thrown may cross into a C caller.  Results are
+// written beside their destination and renamed over it, so a failed call
+// leaves the destination as it was.
+#include "bytes.h"
 #include "image.h"
+#include "quorimg.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifndef QUORIMG_VERSION
+#  define QUORIMG_VERSION "0.0.0.0"
+#endif
+
+static_assert(sizeof(QuorContext) == 1024, "the conversion context is 1024 bytes");
+static_assert(offsetof(QuorContext, bytes) == 0);
+static_assert(QUOR_CONTEXT_WIDTH == 0 && QUOR_CONTEXT_HEIGHT == 4 && QUOR_CONTEXT_BPP == 8);
+static_assert(QUOR_CONTEXT_PROGRESS == 892 && QUOR_CONTEXT_PROGRESS + sizeof(QuorProgress) <= sizeof(QuorContext));
+
+namespace quor {
+namespace {
+
+// Pictures of at least this many pixels report progress.
+constexpr size_t kProgressPixels = 65536;
+
+template <typename Work>
+int32_t guarded(Work&& work) noexcept {
+    try {
+        return work() ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+const char* textOr(const char* text) { return text ? text : ""; }
+
+Progress progressFor(const QuorContext* ctx, size_t pixels) {
+    QuorProgress routine = nullptr;
+    std::memcpy(&routine, ctx->bytes + QUOR_CONTEXT_PROGRESS, sizeof routine);
+    return Progress(pixels >= kProgressPixels ? routine : nullptr);
+}
+
+void describe(QuorContext* ctx, int32_t width, int32_t height, int32_t bpp) {
+    le::put32(ctx->bytes + QUOR_CONTEXT_WIDTH, uint32_t(width));
+    le::put32(ctx->bytes + QUOR_CONTEXT_HEIGHT, uint32_t(height));
+    le::put32(ctx->bytes + QUOR_CONTEXT_BPP, uint32_t(bpp));
+}
+
+// Writes a result as an 8-bit BMP when it has a palette, else 24-bit, and
+// describes the written file in the context.
+bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress& progress) {
+    const std::vector<uint8_t> bytes = image.indexed ? encodeBmp8(image) : encodeBmp24(image);
+    const bool written = writeFileAtomically(dst, bytes);
+    if (written) describe(ctx, image.width, image.height, image.indexed ? 8 : 24);
+    progress.report(1, 1);
+    return written;
+}
+
+// Texts of the format table; "" for numbers outside it.
+const char* formatText(int32_t n, const char* FormatEntry::*field) noexcept {
+    try {
+        const FormatEntry* entry = formatEntry(n);
+        return entry ? textOr(entry->*field) : "";
+    } catch (...) {
+        return "";
+    }
+}
+
+bool sameFile(const char* a, const char* b) {
+    std::error_code ec;
+    if (std::strcmp(a, b) == 0) return true;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256) {
+    if (!src || !dst || !ctx) return false;
+    auto image = loadImage(src);
+    if (!image) return false;
+    const Progress progress = progressFor(ctx, image->pixelCount());
+    progress.report(0, 1);
+    if (always256 && !image->indexed) image = quantize256(*image, true, progress.part(0, 90, 100));
+    return save(dst, *image, ctx, progress);
+}
+
+}  // namespace
+}  // namespace quor
+
+using namespace quor;
+
+extern "C" {
+
+QUORIMG_API int32_t _Pic_Count(void) {
+    try {
+        return formatCount();
+    } catch (...) {
+        return 0;
+    }
+}
+
+QUORIMG_API const char* _Pic_Description(int32_t n) { return formatText(n, &FormatEntry::description); }
+QUORIMG_API const char* _Pic_Extension(int32_t n) { return formatText(n, &FormatEntry::extension); }
+QUORIMG_API const char* _Pic_Pattern(int32_t n) { return formatText(n, &FormatEntry::pattern); }
+
+// The photo-CD size and JPEG scale are taken for compatibility: pictures
+// are always converted at full size.
+QUORIMG_API int32_t _anytobmps(const char* src, const char* dst, QuorContext* ctx, int32_t, int32_t) {
+    return guarded([&] { return convert(src, dst, ctx, false); });
+}
+
+QUORIMG_API int32_t _anyto256(const char* src, const char* dst, QuorContext* ctx, int32_t, int32_t) {
+    return guarded([&] { return convert(src, dst, ctx, true); });
+}
+
+QUORIMG_API int32_t _Pic_Valid(const char* file) {
+    return guarded([&] { return file && *file && canLoadImage(file); });
+}
+
+QUORIMG_API int32_t _checkbmp(const char* file, QuorContext* ctx) {
+    return guarded([&] {
+        if (!file || !ctx) return false;
+        int32_t width = 0, height = 0, bpp = 0;
+        if (!probeImage(file, width, height, bpp)) return false;
+        describe(ctx, width, height, bpp);
+        return true;
+    });
+}
+
+QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height) {
+    return guarded([&] {
+        if (!src || !dst || !ctx) return false;
+        if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
+        auto image = loadImage(src);
+        if (!image) return false;
+        const Progress progress =
+            progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
+        progress.report(0, 1);
+        Image result = resample(*image, width, height, progress.part(0, 70, 100));
+        // A palette picture keeps its palette: each resampled colour becomes
+        // the nearest of its entries.
+        if (image->indexed) result = remapToPalette(result, image->palette, false, progress.part(70, 95, 100));
+        return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile) {
+    return guarded([&] {
+        if (!src || !dst || !ctx || !paletteFile) return false;
+        const auto paletteBytes = readFile(paletteFile, kMaxFileBytes);
+        Palette palette{};
+        if (!paletteBytes || !readBmpPalette(paletteBytes->data(), paletteBytes->size(), palette)) return false;
+        auto image = loadImage(src);
+        if (!image) return false;
+        const Progress progress = progressFor(ctx, image->pixelCount());
+        progress.report(0, 1);
+        // Dithered, so that small shifts (the lightening of sub-images, a
+        // photograph merged into a set) survive the palette on average.
+        const Image result = remapToPalette(*image, palette, true, progress.part(0, 95, 100));
+        return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ctx, int32_t filter) {
+    return guarded([&] {
+        if (!src || !dst || !ctx) return false;
+        if (filter != 101 && filter != 5) {
+            // Unknown filters copy the picture unchanged and report failure.
+            if (!sameFile(src, dst)) {
+                if (const auto bytes = readFile(src, kMaxFileBytes)) writeFileAtomically(dst, *bytes);
+            }
+            return false;
+        }
+        auto image = loadImage(src);
+        if (!image) return false;
+        const Progress progress = progressFor(ctx, image->pixelCount());
+        progress.report(0, 1);
+        const Image result = filter == 101 ? soften(*image) : sharpen(*image);
+        return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* ctx, int32_t a, int32_t b, int32_t c,
+                                int32_t d, int32_t e) {
+    return guarded([&] {
+        if (!src || !dst || !ctx) return false;
+        auto image = loadImage(src);
+        if (!image) return false;
+        const Progress progress = progressFor(ctx, image->pixelCount());
+        progress.report(0, 1);
+        const Image result = adjust(*image, a, b, c, d, e);
+        return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API const char* quorimg_version(void) { return QUORIMG_VERSION; }
+
+}  // extern "C"

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@ namespace quor {
 
 // Largest edge the library accepts, in pixels.
 inline constexpr int32_t kMaxEdge = 8192;
+// Largest file the library reads into memory: an 8192x8192 32-bit picture
+// with every smaller level after it, and room to spare.
+inline constexpr size_t kMaxFileBytes = size_t(400) << 20;
 
 // One BMP palette entry as stored in the file: blue, green, red, fourth byte
 // (Corvane keeps a colour's transparency level in the fourth byte).
@@ -42,15 +46,26 @@ struct Image {
     size_t pixelCount() const { return size_t(width) * size_t(height); }
 };
 
-// Reports done/total to the caller's progress routine, if any.
+// Reports done/total to the caller's progress routine, if any.  A routine's
+// stages each report their own done/total through parts of one Progress; the
+// parts share a high-water mark, so the caller sees one rise from 0 to the end.
 class Progress {
 public:
     using Routine = void (*)(int32_t, int32_t);
-    explicit Progress(Routine routine = nullptr) : routine_(routine) {}
+    // The total the caller's routine is given.
+    static constexpr int32_t kSteps = 1000;
+
+    explicit Progress(Routine routine = nullptr)
+        : routine_(routine), last_(routine ? std::make_shared<int32_t>(-1) : nullptr) {}
     void report(int64_t done, int64_t total) const;
     bool active() const { return routine_ != nullptr; }
+    // The stretch [from, to] of `of` of this progress, for one stage of the work.
+    Progress part(int64_t from, int64_t to, int64_t of) const;
 private:
     Routine routine_;
+    int32_t low_ = 0;
+    int32_t high_ = kSteps;
+    std::shared_ptr<int32_t> last_;
 };
 
 // ---- BMP codec (bmp.cpp) -------------------------------------------------
@@ -69,6 +84,10 @@ BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why =
 std::vector<uint8_t> encodeBmp8(const Image& image);
 std::vector<uint8_t> encodeBmp24(const Image& image);
 
+// The 256 palette entries of an 8-bit BMP, which may hold its headers and
+// palette only (the header slot of a set).  False when there is no such palette.
+bool readBmpPalette(const uint8_t* data, size_t size, Palette& palette);
+
 // ---- Foreign formats (foreign.cpp) ----------------------------------------
 
 // Decodes any other format through ImageMagick (and raw .r8 textures) with
@@ -78,6 +97,8 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why = n
 bool canDecodeForeign(const std::string& path);
 // Width, height and bits per pixel without decoding every pixel where possible.
 bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
+// How long one decode may run before it is abandoned (30 s unless changed).
+void setForeignDecodeTimeLimit(int64_t milliseconds);
 
 // ---- Format table (formats.cpp) -------------------------------------------
 
@@ -98,6 +119,10 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t lim
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
 // Our codec first, then the general decoder.
 std::optional<Image> loadImage(const std::string& path, std::string* why = nullptr);
+// Width, height and bits per pixel as stored, decoding no more than needed.
+bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
+// True when loadImage would succeed.
+bool canLoadImage(const std::string& path);
 
 // ---- Pixel work ------------------------------------------------------------
 

@@ -1,1 +1,234 @@
+// Reading and writing whole files, choosing the decoder, and progress.
 #include "image.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#if defined(_WIN32)
+#  include <process.h>
+#else
+#  include <fcntl.h>
+#  include <sys/stat.h>
+#  include <unistd.h>
+#endif
+
+namespace quor {
+namespace fs = std::filesystem;
+
+void Progress::report(int64_t done, int64_t total) const {
+    if (!routine_ || total <= 0) return;
+    done = std::clamp<int64_t>(done, 0, total);
+    const int64_t value = low_ + (int64_t(high_) - low_) * done / total;
+    // Stages may report the same point twice or overlap; the caller only
+    // ever sees progress rise.
+    if (value <= *last_) return;
+    *last_ = int32_t(value);
+    routine_(int32_t(value), kSteps);
+}
+
+Progress Progress::part(int64_t from, int64_t to, int64_t of) const {
+    Progress p = *this;
+    if (of <= 0) return p;
+    from = std::clamp<int64_t>(from, 0, of);
+    to = std::clamp<int64_t>(to, from, of);
+    const int64_t span = int64_t(high_) - low_;
+    p.low_ = int32_t(low_ + span * from / of);
+    p.high_ = int32_t(low_ + span * to / of);
+    return p;
+}
+
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit) {
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(path, ec)) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    if (end < 0 || uint64_t(end) > limit) return std::nullopt;
+    in.seekg(0, std::ios::beg);
+    std::vector<uint8_t> bytes(static_cast<size_t>(end));
+    if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size())))
+        return std::nullopt;
+    return bytes;
+}
+
+namespace {
+
+// A name beside the destination that no other writer in this or another
+// process picks at the same time.
+std::string temporaryName(const fs::path& destination, unsigned attempt) {
+    static std::atomic<unsigned> counter{0};
+#if defined(_WIN32)
+    const long pid = long(_getpid());
+#else
+    const long pid = long(getpid());
+#endif
+    fs::path name = destination;
+    name.replace_filename("." + destination.filename().string() + ".tmp-" + std::to_string(pid) + "-" +
+                          std::to_string(counter++) + "-" + std::to_string(attempt));
+    return name.string();
+}
+
+#if !defined(_WIN32)
+bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        written += size_t(n);
+    }
+    return true;
+}
+#endif
+
+bool startsWithBm(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char sig[2] = {0, 0};
+    return in.read(sig, 2) && sig[0] == 'B' && sig[1] == 'M';
+}
+
+// Raw R8 textures are 65536 bytes of pixels and may begin with "BM" by chance.
+constexpr size_t kRawTextureBytes = 65536;
+
+// Our codec's verdict on a file, and its bytes when it is a BMP.
+struct BmpAttempt {
+    bool isBmpFile = false;      // starts with "BM"
+    BmpRead result = BmpRead::NotBmp;
+    size_t size = 0;
+    Image image;
+};
+
+BmpAttempt tryBmp(const std::string& path, std::string* why) {
+    BmpAttempt attempt;
+    if (!startsWithBm(path)) return attempt;
+    attempt.isBmpFile = true;
+    auto bytes = readFile(path, kMaxFileBytes);
+    if (!bytes) {
+        attempt.result = BmpRead::Broken;
+        if (why) *why = "cannot read the file";
+        return attempt;
+    }
+    attempt.size = bytes->size();
+    attempt.result = readBmp(bytes->data(), bytes->size(), attempt.image, why);
+    return attempt;
+}
+
+// Whether the general decoder should have a go after our codec.
+bool handOn(const BmpAttempt& attempt) {
+    return attempt.result == BmpRead::NotBmp || attempt.result == BmpRead::Unsupported ||
+           (attempt.result == BmpRead::Broken && attempt.size == kRawTextureBytes);
+}
+
+bool withinLimits(int32_t width, int32_t height) {
+    return width > 0 && height > 0 && width <= kMaxEdge && height <= kMaxEdge;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (path.empty()) return false;
+    const fs::path destination(path);
+    std::error_code ec;
+    if (fs::is_directory(destination, ec)) return false;
+
+#if defined(_WIN32)
+    const std::string temp = temporaryName(destination, 0);
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    fs::rename(temp, destination, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+#else
+    std::string temp;
+    int fd = -1;
+    for (unsigned attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temp = temporaryName(destination, attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+
+    // A file that is replaced keeps its permissions.
+    struct stat existing;
+    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        (void)::fchmod(fd, existing.st_mode & 07777);
+
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+#endif
+}
+
+std::optional<Image> loadImage(const std::string& path, std::string* why) {
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(path, ec)) {
+        if (why) *why = "no such file";
+        return std::nullopt;
+    }
+    BmpAttempt attempt = tryBmp(path, why);
+    if (attempt.result == BmpRead::Ok) return std::move(attempt.image);
+    if (attempt.isBmpFile && !handOn(attempt)) return std::nullopt;
+
+    auto image = decodeForeign(path, why);
+    if (!image) return std::nullopt;
+    if (!withinLimits(image->width, image->height) || image->rgba.size() != image->pixelCount() * 4 ||
+        (image->indexed && image->indices.size() != image->pixelCount())) {
+        if (why) *why = "picture size out of range";
+        return std::nullopt;
+    }
+    return image;
+}
+
+bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp) {
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(path, ec)) return false;
+    BmpAttempt attempt = tryBmp(path, nullptr);
+    if (attempt.result == BmpRead::Ok) {
+        width = attempt.image.width;
+        height = attempt.image.height;
+        bpp = attempt.image.sourceBpp;
+        return true;
+    }
+    if (attempt.isBmpFile && !handOn(attempt)) return false;
+    int32_t w = 0, h = 0, b = 0;
+    if (!pingForeign(path, w, h, b) || !withinLimits(w, h)) return false;
+    width = w;
+    height = h;
+    bpp = b;
+    return true;
+}
+
+bool canLoadImage(const std::string& path) {
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(path, ec)) return false;
+    BmpAttempt attempt = tryBmp(path, nullptr);
+    if (attempt.result == BmpRead::Ok) return true;
+    if (attempt.isBmpFile && !handOn(attempt)) return false;
+    return canDecodeForeign(path);
+}
+
+}  // namespace quor

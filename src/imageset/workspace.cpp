@@ -49,7 +49,10 @@ QString userName() {
 bool preparePrivateFolder(const QString& folder) {
     QDir().mkpath(folder);
 #ifndef _WIN32
-    const QByteArray native = QFile::encodeName(folder);
+    // Without the trailing separator, so lstat sees a planted link as a link.
+    QString bare = folder;
+    while (bare.size() > 1 && bare.endsWith('/')) bare.chop(1);
+    const QByteArray native = QFile::encodeName(bare);
     struct stat st {};
     if (lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     if (st.st_uid != getuid()) return false;

@@ -64,6 +64,17 @@ TEST(Workspace, WorkFolderIsPrivate) {
     EXPECT_TRUE(again.usable());
     EXPECT_EQ(mode(ws.workDir()), 0700);
 }
+
+TEST(Workspace, PlantedLinkIsNotUsedAsWorkFolder) {
+    // Someone else may create the name first in a shared temp folder; a link,
+    // even to a folder of ours, must not become the work folder.
+    QTemporaryDir temp, target;
+    const QString workDir = Workspace(environment({{"TEMP", temp.path()}})).workDir();
+    ASSERT_TRUE(QDir(workDir).removeRecursively());
+    ASSERT_TRUE(QFile::link(target.path(), workDir.chopped(1)));
+    const Workspace ws(environment({{"TEMP", temp.path()}}));
+    EXPECT_FALSE(ws.usable());
+}
 #endif
 
 TEST(Workspace, SlotTableHasThirteenDistinctFiles) {

@@ -1,0 +1,160 @@
+#include "batchpanel.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStorageInfo>
+
+namespace corvane {
+
+namespace {
+
+QLabel* label(QWidget* parent, const QString& name, const QString& text, const QRect& bounds) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setGeometry(bounds);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const QString& name, const QString& text, const QRect& bounds) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setGeometry(bounds);
+    return b;
+}
+
+}  // namespace
+
+FolderChooser::FolderChooser(QComboBox* drives, QListWidget* folders, QLabel* shown, QObject* parent)
+    : QObject(parent), drives_(drives), folders_(folders), shown_(shown) {
+    drives_->addItems(FolderChooser::drives());
+    connect(drives_, &QComboBox::activated, this, [this](int index) { setFolder(drives_->itemText(index)); });
+    connect(folders_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        setFolder(QDir(folder_).absoluteFilePath(item->text()));
+    });
+}
+
+QStringList FolderChooser::drives() {
+    QStringList out;
+#ifdef _WIN32
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
+        if (volume.isValid() && volume.isReady()) out << QDir::toNativeSeparators(volume.rootPath());
+#else
+    out << QStringLiteral("/") << QDir::homePath();
+#endif
+    return out;
+}
+
+bool FolderChooser::setFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || !info.isDir()) return false;
+    folder_ = QDir::cleanPath(info.absoluteFilePath());
+    fill();
+    emit folderChanged(folder_);
+    return true;
+}
+
+void FolderChooser::fill() {
+    folders_->clear();
+    QDir dir(folder_);
+    if (!dir.isRoot()) folders_->addItem(QStringLiteral(".."));
+    folders_->addItems(dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase));
+    shown_->setText(QDir::toNativeSeparators(folder_));
+    shown_->setToolTip(shown_->text());
+}
+
+BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
+    setObjectName("Panel3");
+    setAutoFillBackground(true);
+    hide();
+
+    label(this, "Label23", "Source Folder", {8, 4, 240, 16});
+    auto* drives1 = new QComboBox(this);
+    drives1->setObjectName("DriveComboBox1");
+    drives1->setGeometry(8, 22, 240, 22);
+    auto* dirbox1 = new QListWidget(this);
+    dirbox1->setObjectName("dirbox1");
+    dirbox1->setGeometry(8, 48, 240, 104);
+    auto* label22 = label(this, "Label22", QString(), {8, 154, 240, 16});
+    source = new FolderChooser(drives1, dirbox1, label22, this);
+
+    label(this, "Label24", "Source Image Files", {8, 174, 240, 16});
+    filebox = new QListWidget(this);
+    filebox->setObjectName("filebox");
+    filebox->setGeometry(8, 192, 240, 148);
+    filebox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    connect(button(this, "getallfor_mat", "Select All", {8, 344, 117, 24}), &QPushButton::clicked, this,
+            [this] { getallfor_matClick(); });
+    connect(button(this, "invert", "Invert", {131, 344, 117, 24}), &QPushButton::clicked, this,
+            [this] { invertClick(); });
+    connect(source, &FolderChooser::folderChanged, this, [this] { refreshFiles(); });
+
+    label(this, "Label21", "Destination Folder for Converted Images", {264, 4, 245, 16});
+    auto* drives2 = new QComboBox(this);
+    drives2->setObjectName("DriveComboBox2");
+    drives2->setGeometry(264, 22, 245, 22);
+    auto* dirbox2 = new QListWidget(this);
+    dirbox2->setObjectName("dirbox2");
+    dirbox2->setGeometry(264, 48, 245, 104);
+    auto* label19 = label(this, "Label19", QString(), {264, 154, 245, 16});
+    destination = new FolderChooser(drives2, dirbox2, label19, this);
+
+    auto* title = label(this, "Label25", "Batch Image Conversion", {264, 180, 245, 20});
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    auto* instructions = label(this, "Label26",
+                               "Convert multiple normal Windows Bitmap Images to Extended Format Bitmaps. Use the "
+                               "Shift or Ctrl keys to Multi-select (Shift to select a range and Ctrl to select "
+                               "multiple individual images). Converted images will be saved with the same filename .",
+                               {264, 204, 245, 136});
+    instructions->setWordWrap(true);
+    instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Button18 = button(this, "Button18", "Exit", {8, 378, 117, 25});
+    Button19 = button(this, "Button19", "Convert - Colour 0 Transparent", {131, 378, 190, 25});
+    convert = button(this, "convert", "Convert Selected Images", {327, 378, 182, 25});
+    connect(Button18, &QPushButton::clicked, this, &BatchPanel::exitRequested);
+    connect(Button19, &QPushButton::clicked, this, [this] { emit convertRequested(true); });
+    connect(convert, &QPushButton::clicked, this, [this] { emit convertRequested(false); });
+}
+
+void BatchPanel::open() {
+    if (parentWidget()) setGeometry(parentWidget()->rect());
+    refreshFiles();
+    show();
+    raise();
+}
+
+void BatchPanel::refreshFiles() {
+    // Keep the selection of files that are still there.
+    const QStringList selected = selectedNames();
+    filebox->clear();
+    const QDir dir(source->folder());
+    if (source->folder().isEmpty()) return;
+    // "*.bmp" in any case of the extension, as painters' files come.
+    for (const QString& name : dir.entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase)) {
+        auto* item = new QListWidgetItem(name, filebox);
+        item->setSelected(selected.contains(name));
+    }
+}
+
+void BatchPanel::getallfor_matClick() {
+    for (int i = 0; i < filebox->count(); ++i) filebox->item(i)->setSelected(true);
+}
+
+void BatchPanel::invertClick() {
+    for (int i = 0; i < filebox->count(); ++i) filebox->item(i)->setSelected(!filebox->item(i)->isSelected());
+}
+
+QStringList BatchPanel::selectedNames() const {
+    QStringList names;
+    for (int i = 0; i < filebox->count(); ++i)
+        if (filebox->item(i)->isSelected()) names << filebox->item(i)->text();
+    return names;
+}
+
+}  // namespace corvane

@@ -1,0 +1,332 @@
+#include "transparencyeditor.h"
+
+#include "anyimage.h"
+#include "numedit.h"
+#include "presets.h"
+#include "transparency.h"
+#include "updown.h"
+#include "workspace.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+const char* const kPaletteChangedQuestion = "Palette has been Changed and not saved\nDo you wish to Continue?";
+
+namespace {
+
+QColor colourOf(uint32_t value) { return QColor(int(value & 0xFF), int(value >> 8 & 0xFF), int(value >> 16 & 0xFF)); }
+
+QLabel* label(QWidget* parent, const QString& text, const QRect& bounds, bool wrap = false) {
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(bounds);
+    l->setWordWrap(wrap);
+    if (wrap) l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+// A field for 0..255 with its arrows: Max 255, Min -1000, whole numbers only.
+TNumEdit* levelField(QWidget* parent, const QString& name, int top, UpDown*& arrows) {
+    auto* edit = new TNumEdit(parent);
+    edit->setObjectName(name);
+    edit->setAllowDecimal(false);
+    edit->setAllowMinus(false);
+    edit->setMax(255);
+    edit->setMin(-1000);
+    edit->setGeometry(8, top, 41, 21);
+    arrows = new UpDown(parent);
+    arrows->setGeometry(49, top, 15, 21);
+    arrows->setRange(0, 255);
+    arrows->setWrap(false);
+    arrows->setThousands(false);
+    arrows->setAssociate(edit);
+    return edit;
+}
+
+}  // namespace
+
+ColourBox::ColourBox(int index, QWidget* parent) : QFrame(parent), index_(index) {
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(1);
+    setAutoFillBackground(true);
+}
+
+void ColourBox::setColour(uint32_t colour) {
+    QPalette p = palette();
+    p.setColor(QPalette::Window, colourOf(colour));
+    setPalette(p);
+}
+
+void ColourBox::setLowered(bool lowered) { setFrameShadow(lowered ? QFrame::Sunken : QFrame::Raised); }
+
+void ColourBox::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit clicked(index_);
+}
+
+TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Tool) {
+    setObjectName("TForm4");
+    setWindowTitle("Transparency");
+    setAttribute(Qt::WA_QuitOnClose, false);
+    move(14, 41);
+    setFixedSize(256, 332);
+    AnyImage1 = new TAnyImage(this);
+    AnyImage1->setObjectName("AnyImage1");
+    AnyImage1->setGeometry(0, 0, 256, 256);
+}
+
+void TForm4::showView(const QString& path, int level) {
+    // The window takes the level's size and the view shows the whole picture
+    // at that size, whatever the level.
+    setFixedSize(level, level);
+    AnyImage1->setFileName(QString());
+    AnyImage1->setGeometry(0, 0, level, level);
+    AnyImage1->setStretch(true);
+    AnyImage1->setFileName(path);
+    AnyImage1->setGeometry(0, 0, level, level);
+    show();
+    raise();
+}
+
+TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts,
+                                       TForm4& viewWindow, QWidget* parent)
+    : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), view_(viewWindow) {
+    setObjectName("Panel1");
+    setAutoFillBackground(true);
+    hide();
+
+    map.name = "map";
+    map.filter = "Transparency Map|*.mpt";
+    map.defaultExtension = "mpt";
+    smap = map;
+    smap.name = "smap";
+    smap.kind = FileDialog::Kind::Save;
+    smap.confirmOverwrite = true;
+
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName("ComboBox1");
+    ComboBox1->setGeometry(8, 8, 153, 21);
+    ComboBox1->addItems({"Show All Colours", "Show Transparent Colours", "Show Opaque Colours"});
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
+
+    label(this, "Colour", {64, 56, 57, 13})->setObjectName("Label13");
+    NumEdit1 = levelField(this, "NumEdit1", 48, UpDown1);
+    connect(NumEdit1, &QLineEdit::textChanged, this, [this] { NumEdit1Change(); });
+    Panel2 = new QFrame(this);
+    Panel2->setObjectName("Panel2");
+    Panel2->setGeometry(128, 48, 33, 25);
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel2->setAutoFillBackground(true);
+
+    label(this, "Transparency", {72, 88, 65, 13})->setObjectName("Label14");
+    NumEdit2 = levelField(this, "NumEdit2", 80, UpDown2);
+    connect(NumEdit2, &QLineEdit::textChanged, this, [this] { NumEdit2Change(); });
+
+    label(this, "Select the Colour to edit by clicking on it or by using the Colour Number Selector",
+          {8, 120, 153, 41}, true)->setObjectName("Label15");
+    label(this,
+          "Adjust the Transparency Level of the selected colour with the Transparency Number Selector. "
+          "Between 0 (fully transparent) and 255 (fully opaque).",
+          {8, 168, 153, 73}, true)->setObjectName("labelc");
+    Label18 = label(this, "Transparent Colours -", {176, 12, 130, 13});
+    Label18->setObjectName("Label18");
+
+    connect(button("Button7", "Set All Opaque", "Set all Colours Opaque", {8, 248, 153, 25}),
+            &QPushButton::clicked, this, [this] { Button7Click(); });
+    connect(button("Button17", "All to Current Colour", "Set all Colours to Transparency of current Colour",
+                   {8, 280, 153, 25}),
+            &QPushButton::clicked, this, [this] { Button17Click(); });
+    connect(button("Button16", "Gradient to Current Colour",
+                   "Set Transparency Gradient from Colour 0 to currently selected colour", {8, 312, 153, 25}),
+            &QPushButton::clicked, this, [this] { Button16Click(); });
+    connect(button("Button14", "Set Colour 0 Transparent", "Set First Colour Transparent and rest Opaque",
+                   {8, 344, 153, 25}),
+            &QPushButton::clicked, this, [this] { Button14Click(); });
+    connect(button("Button6", "Exit", "Back to Image Display", {8, 376, 57, 25}), &QPushButton::clicked, this,
+            [this] { exit(); });
+    connect(button("Button8", "Save Palette", "Save Changes to the Current Image Palette", {72, 376, 89, 25}),
+            &QPushButton::clicked, this, [this] { Button8Click(); });
+    connect(button("viewtran", "View/Update", "Create or refresh the Transparency view of the Image",
+                   {320, 8, 105, 20}),
+            &QPushButton::clicked, this, [this] { viewtranClick(false); });
+    connect(button("viewcur", "Current", "Show the Currently selected colour in the Transparency view ",
+                   {432, 8, 65, 20}),
+            &QPushButton::clicked, this, [this] { viewtranClick(true); });
+    connect(button("Button11", "Load Transparency Map", "Load a previously saved Transparency Map",
+                   {184, 376, 153, 25}),
+            &QPushButton::clicked, this, [this] { Button11Click(); });
+    connect(button("Button12", "Save Transparency Map", "Save the current Transparency Map", {344, 376, 153, 25}),
+            &QPushButton::clicked, this, [this] { Button12Click(); });
+}
+
+QPushButton* TransparencyEditor::button(const QString& name, const QString& caption, const QString& hint,
+                                        const QRect& bounds) {
+    auto* b = new QPushButton(caption, this);
+    b->setObjectName(name);
+    b->setToolTip(hint);
+    b->setGeometry(bounds);
+    return b;
+}
+
+int TransparencyEditor::fieldNumber(TNumEdit* edit) const {
+    // Truncated toward zero and kept inside the palette even before the
+    // field is confirmed.
+    return std::clamp(int(std::trunc(edit->number())), 0, 255);
+}
+
+void TransparencyEditor::open() {
+    palette_.paletteChanged = false;
+    editorLive_ = false;
+    getpalette(workspace_, palette_);
+    if (parentWidget()) setGeometry(parentWidget()->rect());
+    currentColour_ = 0;
+    ComboBox1->setCurrentIndex(0);
+    for (int i = 0; i < 256; ++i) {
+        auto* box = new ColourBox(i, this);
+        box->setGeometry(180 + 20 * (i % 16), 32 + 20 * (i / 16), 18, 18);
+        box->setColour(palette_.colours[size_t(i)]);
+        connect(box, &ColourBox::clicked, this, &TransparencyEditor::boxClick);
+        boxes[size_t(i)] = box;
+    }
+    showpalette();
+    show();
+    raise();
+    emit opened();
+    editorLive_ = true;
+}
+
+bool TransparencyEditor::exit() {
+    if (palette_.paletteChanged && !prompts_.question("CORVANE", kPaletteChangedQuestion)) return false;
+    hide();
+    for (ColourBox*& box : boxes) {
+        delete box;
+        box = nullptr;
+    }
+    emit closed();
+    view_.hide();
+    return true;
+}
+
+void TransparencyEditor::showpalette() {
+    int count = 0;
+    const int filter = ComboBox1->currentIndex();
+    for (size_t i = 0; i < 256; ++i) {
+        const bool opaque = palette_.levels[i] == 255;
+        count += opaque ? 0 : 1;
+        if (!boxes[i]) continue;
+        boxes[i]->setLowered(false);
+        boxes[i]->setVisible(filter == 1 ? !opaque : filter == 2 ? opaque : true);
+    }
+    if (boxes[size_t(currentColour_)]) boxes[size_t(currentColour_)]->setLowered(true);
+    NumEdit1->setText(TNumEdit::format(currentColour_));
+    NumEdit2->setText(TNumEdit::format(palette_.levels[size_t(currentColour_)]));
+    QPalette p = Panel2->palette();
+    p.setColor(QPalette::Window, colourOf(palette_.colours[size_t(currentColour_)]));
+    Panel2->setPalette(p);
+    Label18->setText(QStringLiteral("Transparent Colours - %1").arg(count));
+}
+
+void TransparencyEditor::boxClick(int index) {
+    currentColour_ = std::clamp(index, 0, 255);
+    editorLive_ = false;
+    showpalette();
+    editorLive_ = true;
+}
+
+void TransparencyEditor::mousePressEvent(QMouseEvent* event) {
+    // The panel's background answers as colour 0.
+    if (event->button() == Qt::LeftButton) boxClick(0);
+}
+
+void TransparencyEditor::NumEdit1Change() {
+    currentColour_ = fieldNumber(NumEdit1);
+    const bool live = editorLive_;
+    editorLive_ = false;
+    showpalette();
+    editorLive_ = live;
+}
+
+void TransparencyEditor::NumEdit2Change() {
+    palette_.levels[size_t(currentColour_)] = fieldNumber(NumEdit2);
+    // The redraw writes the field again; that is no edit.
+    const bool live = editorLive_;
+    editorLive_ = false;
+    showpalette();
+    editorLive_ = live;
+    if (editorLive_) palette_.paletteChanged = true;
+}
+
+void TransparencyEditor::ComboBox1Change() {
+    const bool live = editorLive_;
+    editorLive_ = false;
+    showpalette();
+    editorLive_ = live;
+}
+
+void TransparencyEditor::Button7Click() {
+    allOpaque(palette_.levels);
+    showpalette();
+    palette_.paletteChanged = true;
+}
+
+void TransparencyEditor::Button17Click() {
+    allTo(palette_.levels, fieldNumber(NumEdit2));
+    showpalette();
+    palette_.paletteChanged = true;
+}
+
+void TransparencyEditor::Button16Click() {
+    gradientTo(palette_.levels, fieldNumber(NumEdit1));
+    showpalette();
+    palette_.paletteChanged = true;
+}
+
+void TransparencyEditor::Button14Click(bool fromBatch) {
+    colour0Transparent(palette_.levels);
+    if (fromBatch) return;
+    showpalette();
+    palette_.paletteChanged = true;
+}
+
+void TransparencyEditor::Button8Click() { savepalette(workspace_, palette_); }
+
+void TransparencyEditor::setMapFolder(const QString& chosen) {
+    const QString folder = QFileInfo(chosen).absolutePath();
+    map.initialFolder = smap.initialFolder = folder;
+    map.fileName = smap.fileName = chosen;
+}
+
+void TransparencyEditor::Button11Click() {
+    const FileChoice choice = prompts_.chooseFile(map);
+    if (!choice.chosen) return;
+    setMapFolder(choice.path);
+    const MapResult loaded = loadMap(choice.path, palette_.levels);
+    if (!loaded.message.isEmpty()) prompts_.warning("Corvane", loaded.message);
+    if (!loaded.ok) return;
+    showpalette();
+    palette_.paletteChanged = true;
+}
+
+void TransparencyEditor::Button12Click() {
+    const FileChoice choice = prompts_.chooseFile(smap);
+    if (!choice.chosen) return;
+    setMapFolder(choice.path);
+    QString error;
+    if (!saveMap(choice.path, palette_.levels, &error)) prompts_.warning("Corvane", error);
+    showpalette();
+}
+
+void TransparencyEditor::viewtranClick(bool current) {
+    const int largest = workspace_.state().largest;
+    if (transparencyViewSourceSlot(largest) < 0) return;
+    buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1);
+    view_.showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512);
+}
+
+}  // namespace corvane

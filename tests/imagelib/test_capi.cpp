@@ -1,0 +1,300 @@
+// The exported routines as the program calls them: files in, files out,
+// the conversion context and the progress routine.
+#include "image.h"
+#include "quorimg.h"
+#include "testbmp.h"
+
+#include <cstring>
+#include <sstream>
+
+using namespace testbmp;
+
+namespace {
+
+struct Context : QuorContext {
+    Context() { std::memset(bytes, 0, sizeof bytes); }
+    int32_t width() const { return get32(bytes + QUOR_CONTEXT_WIDTH); }
+    int32_t height() const { return get32(bytes + QUOR_CONTEXT_HEIGHT); }
+    int32_t bpp() const { return get32(bytes + QUOR_CONTEXT_BPP); }
+    void setProgress(QuorProgress routine) { std::memcpy(bytes + QUOR_CONTEXT_PROGRESS, &routine, sizeof routine); }
+};
+
+std::vector<std::pair<int32_t, int32_t>> progressCalls;
+void recordProgress(int32_t done, int32_t total) { progressCalls.emplace_back(done, total); }
+
+Bytes palette(const Bytes& bmp) { return Bytes(bmp.begin() + 54, bmp.begin() + 1078); }
+Bytes from54(const Bytes& bmp) { return Bytes(bmp.begin() + 54, bmp.end()); }
+
+// Every file of an 8-bit result is laid out as the program relies on.
+void expectEightBit(const Bytes& file, int32_t w, int32_t h) {
+    ASSERT_GE(file.size(), 1078u);
+    EXPECT_EQ(file[28], 8);
+    EXPECT_EQ(get32(file, 2), file.size());
+    EXPECT_EQ(get32(file, 10), 1078u);
+    EXPECT_EQ(get32(file, 18), uint32_t(w));
+    EXPECT_EQ(get32(file, 22), uint32_t(h));
+    EXPECT_EQ(file.size(), 1078u + ((size_t(w) + 3) & ~size_t(3)) * size_t(h));
+}
+
+}  // namespace
+
+TEST(Context, CheckbmpWritesSizeAndDepthAtTheirOffsetsOnly) {
+    ScratchDir dir;
+    const std::string file = dir.file("a.bmp");
+    writeAll(file, make24(300, 7, [](int, int) { return 0u; }));
+    Context c;
+    std::memset(c.bytes, 0xEE, sizeof c.bytes);
+    c.setProgress(nullptr);
+    ASSERT_NE(_checkbmp(file.c_str(), &c), 0);
+    EXPECT_EQ(c.width(), 300);
+    EXPECT_EQ(c.height(), 7);
+    EXPECT_EQ(c.bpp(), 24);
+    for (size_t i = 12; i < sizeof c.bytes; ++i)
+        if (i < QUOR_CONTEXT_PROGRESS || i >= QUOR_CONTEXT_PROGRESS + sizeof(void*)) { ASSERT_EQ(c.bytes[i], 0xEE) << i; }
+
+    // Depth as stored, also for files that convert to something else.
+    Spec s16;
+    s16.width = 3;
+    s16.height = -5;
+    s16.bpp = 16;
+    s16.rows.assign(5, Bytes(6, 0));
+    writeAll(file, make(s16));
+    ASSERT_NE(_checkbmp(file.c_str(), &c), 0);
+    EXPECT_EQ(c.height(), 5);
+    EXPECT_EQ(c.bpp(), 16);
+}
+
+TEST(Anytobmps, PaletteSourcesStayEightBitOthersBecomeTwentyFour) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    const Bytes eight = make8(5, 3, [](int x, int y) { return x * 40 + y; });
+    writeAll(src, eight);
+    Context c;
+    ASSERT_NE(_anytobmps(src.c_str(), dst.c_str(), &c, 0, 0), 0);
+    const Bytes out = readAll(dst);
+    expectEightBit(out, 5, 3);
+    EXPECT_EQ(palette(out), palette(eight));
+    EXPECT_EQ(c.bpp(), 8);
+
+    Spec s32;
+    s32.width = 2;
+    s32.height = 2;
+    s32.bpp = 32;
+    s32.rows = {{1, 2, 3, 0, 4, 5, 6, 0}, {7, 8, 9, 0, 10, 11, 12, 0}};
+    writeAll(src, make(s32));
+    ASSERT_NE(_anytobmps(src.c_str(), dst.c_str(), &c, 0, 0), 0);
+    const Bytes expected = make24(2, 2, [](int x, int y) { return y ? (x ? 0x060504u : 0x030201u) : (x ? 0x0C0B0Au : 0x090807u); });
+    const Bytes written = readAll(dst);
+    EXPECT_EQ(get32(written, 10), 54u);
+    EXPECT_EQ(from54(written), from54(expected));
+    EXPECT_EQ(c.bpp(), 24);
+    EXPECT_EQ(c.width(), 2);
+}
+
+TEST(Anyto256, QuantizesFullColourAndKeepsPalettePictures) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    writeAll(src, make24(64, 64, [](int x, int y) { return uint32_t(x * 4 << 16 | y * 4 << 8 | (x ^ y)); }));
+    Context c;
+    ASSERT_NE(_anyto256(src.c_str(), dst.c_str(), &c, 0, 0), 0);
+    expectEightBit(readAll(dst), 64, 64);
+    EXPECT_EQ(c.bpp(), 8);
+
+    const Bytes eight = make8(4, 4, [](int x, int) { return x; });
+    writeAll(src, eight);
+    ASSERT_NE(_anyto256(src.c_str(), dst.c_str(), &c, 0, 0), 0);
+    EXPECT_EQ(from54(readAll(dst)), from54(eight));
+}
+
+TEST(PicValid, RefusesNothingAndGarbage) {
+    ScratchDir dir;
+    EXPECT_EQ(_Pic_Valid(nullptr), 0);
+    EXPECT_EQ(_Pic_Valid(""), 0);
+    EXPECT_EQ(_Pic_Valid(dir.file("missing.bmp").c_str()), 0);
+    EXPECT_EQ(_Pic_Valid(dir.path().c_str()), 0);
+    writeAll(dir.file("junk.bmp"), Bytes(300, 0x41));
+    EXPECT_EQ(_Pic_Valid(dir.file("junk.bmp").c_str()), 0);
+    writeAll(dir.file("ok.bmp"), make24(2, 2, [](int, int) { return 0u; }));
+    EXPECT_NE(_Pic_Valid(dir.file("ok.bmp").c_str()), 0);
+}
+
+TEST(Bmpresize, EightBitKeepsItsPaletteBytesAndFlatColour) {
+    ScratchDir dir;
+    const std::string file = dir.file("level.bmp");
+    const Bytes source = make8(64, 64, [](int, int) { return 77; });
+    writeAll(file, source);
+    Context c;
+    for (int edge : {32, 1, 100}) {
+        // Source and destination are one file, as in the program's imports.
+        writeAll(file, source);
+        ASSERT_NE(_bmpresize(file.c_str(), file.c_str(), &c, edge, edge), 0);
+        const Bytes out = readAll(file);
+        expectEightBit(out, edge, edge);
+        EXPECT_EQ(palette(out), palette(source));
+        for (int y = 0; y < edge; ++y)
+            for (int x = 0; x < edge; ++x) ASSERT_EQ(out[1078 + size_t(y) * ((size_t(edge) + 3) & ~3u) + size_t(x)], 77);
+        EXPECT_EQ(c.width(), edge);
+        EXPECT_EQ(c.bpp(), 8);
+    }
+}
+
+TEST(Bmpresize, EightBitPixelsTakeTheEntryNearestTheResampledColour) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    Spec s;
+    s.width = 2;
+    s.height = 1;
+    s.bpp = 8;
+    s.palette = {{0, 0, 0, 0}, {255, 255, 255, 0}, {180, 180, 180, 0}, {128, 128, 128, 0}};
+    s.rows = {{0, 1}};
+    writeAll(src, make(s));
+    Context c;
+    ASSERT_NE(_bmpresize(src.c_str(), dst.c_str(), &c, 1, 1), 0);
+    // Black and white average to 188 in linear light: the 180 entry.
+    EXPECT_EQ(readAll(dst).at(1078), 2);
+}
+
+TEST(Bmpresize, TransparencyLevelsKeepOpaqueAndTransparentApart) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    Spec s;
+    s.width = 8;
+    s.height = 2;
+    s.bpp = 8;
+    s.palette = {{0, 0, 0, 0}, {255, 255, 255, 255}, {0, 0, 0, 255}};  // black twice: transparent, opaque
+    s.rows.assign(2, Bytes{2, 2, 2, 2, 0, 0, 0, 0});
+    writeAll(src, make(s));
+    Context c;
+    ASSERT_NE(_bmpresize(src.c_str(), dst.c_str(), &c, 4, 1), 0);
+    const Bytes out = readAll(dst);
+    EXPECT_EQ((Bytes(out.begin() + 1078, out.end())), (Bytes{2, 2, 0, 0}));
+}
+
+TEST(Bmpresize, RefusesImpossibleSizesAndLeavesTheDestination) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    writeAll(src, make24(4, 4, [](int, int) { return 0x123456u; }));
+    writeAll(dst, {1, 2, 3});
+    Context c;
+    for (auto [w, h] : {std::pair{0, 4}, {4, -1}, {8193, 4}, {4, 8193}})
+        EXPECT_EQ(_bmpresize(src.c_str(), dst.c_str(), &c, w, h), 0);
+    EXPECT_EQ(_bmpresize(dir.file("missing.bmp").c_str(), dst.c_str(), &c, 4, 4), 0);
+    EXPECT_EQ(readAll(dst), (Bytes{1, 2, 3}));
+    EXPECT_EQ(_bmpresize(src.c_str(), dir.file("no/such/folder.bmp").c_str(), &c, 4, 4), 0);
+    EXPECT_EQ(dir.entries(), 2u);  // no temporary file left behind
+    ASSERT_NE(_bmpresize(src.c_str(), dst.c_str(), &c, 8192, 1), 0);
+    EXPECT_EQ(c.width(), 8192);
+}
+
+TEST(Bmpremap, OntoAPaletteOnlyFile) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp"), pal = dir.file("header.bmp");
+    Bytes header = make8(256, 1, [](int x, int) { return x; });
+    for (size_t record : {0u, 20u}) {
+        header.resize(1078 + record, 'R');  // headers, palette and perhaps a 20-byte record
+        writeAll(pal, header);
+        writeAll(src, make24(16, 16, [](int x, int y) { return uint32_t(0x010101 * (x * 16 + y)); }));
+        Context c;
+        ASSERT_NE(_bmpremap(src.c_str(), dst.c_str(), &c, pal.c_str()), 0);
+        const Bytes out = readAll(dst);
+        expectEightBit(out, 16, 16);
+        EXPECT_EQ(palette(out), palette(header));
+        // Grey levels that the grey palette holds exactly map onto themselves.
+        EXPECT_EQ(out[1078 + 15 * 16 + 3], 3 * 16);
+    }
+    header.resize(1077);
+    writeAll(pal, header);
+    writeAll(dst, {9});
+    Context c;
+    EXPECT_EQ(_bmpremap(src.c_str(), dst.c_str(), &c, pal.c_str()), 0);
+    EXPECT_EQ(readAll(dst), Bytes{9});
+}
+
+TEST(Bmprocess, FiltersGiveTwentyFourBitOthersCopyAndFail) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    const Bytes eight = make8(8, 8, [](int x, int y) { return x * y; });
+    writeAll(src, eight);
+    Context c;
+    for (int filter : {101, 5}) {
+        ASSERT_NE(_bmprocess(src.c_str(), dst.c_str(), &c, filter), 0);
+        const Bytes out = readAll(dst);
+        EXPECT_EQ(out[28], 24);
+        EXPECT_EQ(c.bpp(), 24);
+    }
+    writeAll(dst, {1});
+    EXPECT_EQ(_bmprocess(src.c_str(), dst.c_str(), &c, 7), 0);
+    EXPECT_EQ(readAll(dst), eight);
+    EXPECT_EQ(_bmprocess(src.c_str(), src.c_str(), &c, 7), 0);
+    EXPECT_EQ(readAll(src), eight);
+}
+
+TEST(Bmpprocess, LighteningInPlaceBrightensAndDarkens) {
+    ScratchDir dir;
+    const std::string file = dir.file("level.bmp");
+    auto level = [](int x, int y) { return uint32_t(0x030201 * ((x + y) % 64 + 40)); };
+    Context c;
+    int previous = -1;
+    for (int d : {-100, -5, 0, 5, 100}) {
+        writeAll(file, make24(16, 16, level));
+        ASSERT_NE(_bmpprocess(file.c_str(), file.c_str(), &c, 0, 0, 0, d, 0), 0);
+        const Bytes out = readAll(file);
+        int sum = 0;
+        for (size_t i = 54; i < out.size(); ++i) sum += out[i];
+        EXPECT_GT(sum, previous) << d;
+        previous = sum;
+        if (d == 0) { EXPECT_EQ(from54(out), from54(make24(16, 16, level))); }
+    }
+}
+
+TEST(Progress, EveryRoutineRisesOnceToTheEnd) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp"), eight = dir.file("eight.bmp");
+    writeAll(src, make24(300, 300, [](int x, int y) { return uint32_t(x << 16 | y << 8 | (x * y)); }));
+    writeAll(eight, make8(256, 256, [](int x, int y) { return x ^ y; }));
+    Context c;
+    c.setProgress(recordProgress);
+    const std::vector<std::pair<const char*, std::function<int32_t()>>> calls = {
+        {"anytobmps", [&] { return _anytobmps(src.c_str(), dst.c_str(), &c, 0, 0); }},
+        {"anyto256", [&] { return _anyto256(src.c_str(), dst.c_str(), &c, 0, 0); }},
+        {"resize down", [&] { return _bmpresize(src.c_str(), dst.c_str(), &c, 256, 256); }},
+        {"resize up", [&] { return _bmpresize(eight.c_str(), dst.c_str(), &c, 512, 512); }},
+        {"remap", [&] { return _bmpremap(src.c_str(), dst.c_str(), &c, eight.c_str()); }},
+        {"soften", [&] { return _bmprocess(src.c_str(), dst.c_str(), &c, 101); }},
+        {"adjust", [&] { return _bmpprocess(src.c_str(), dst.c_str(), &c, 10, 10, 10, 10, 10); }},
+    };
+    for (const auto& [name, call] : calls) {
+        progressCalls.clear();
+        ASSERT_NE(call(), 0) << name;
+        ASSERT_GE(progressCalls.size(), 2u) << name;
+        for (size_t i = 0; i < progressCalls.size(); ++i) {
+            const auto [done, total] = progressCalls[i];
+            ASSERT_GT(total, 0) << name;
+            ASSERT_EQ(total, progressCalls[0].second) << name;
+            if (i) { ASSERT_GT(done, progressCalls[i - 1].first) << name; }
+        }
+        EXPECT_EQ(progressCalls.back().first, progressCalls.back().second) << name;
+    }
+}
+
+TEST(CBoundary, NullsAndTextsNeverFail) {
+    Context c;
+    EXPECT_EQ(_anytobmps(nullptr, nullptr, nullptr, 0, 0), 0);
+    EXPECT_EQ(_anyto256("a", nullptr, &c, 0, 0), 0);
+    EXPECT_EQ(_checkbmp(nullptr, &c), 0);
+    EXPECT_EQ(_checkbmp("a", nullptr), 0);
+    EXPECT_EQ(_bmpresize(nullptr, "b", &c, 1, 1), 0);
+    EXPECT_EQ(_bmpremap("a", "b", &c, nullptr), 0);
+    EXPECT_EQ(_bmprocess("a", "b", nullptr, 101), 0);
+    EXPECT_EQ(_bmpprocess(nullptr, "b", &c, 0, 0, 0, 0, 0), 0);
+    for (int32_t n : {-1, _Pic_Count() + 1, INT32_MAX}) {
+        EXPECT_STREQ(_Pic_Description(n), "");
+        EXPECT_STREQ(_Pic_Pattern(n), "");
+    }
+    // "major.minor.patch.build"
+    std::istringstream version(quorimg_version());
+    int part[4] = {-1, -1, -1, -1};
+    char dot[3] = {};
+    version >> part[0] >> dot[0] >> part[1] >> dot[1] >> part[2] >> dot[2] >> part[3];
+    EXPECT_TRUE(version.eof() && part[3] >= 0 && dot[0] == '.' && dot[1] == '.' && dot[2] == '.') << quorimg_version();
+}

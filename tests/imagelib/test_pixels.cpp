@@ -1,0 +1,190 @@
+// Pixel work: resampling, quantizing, remapping, filters and adjustments.
+#include "image.h"
+#include "testbmp.h"
+
+#include <functional>
+#include <random>
+
+using quor::Image;
+using quor::Palette;
+using quor::Progress;
+
+namespace {
+
+using Rgba = std::array<uint8_t, 4>;
+
+Image picture(int32_t w, int32_t h, const std::function<Rgba(int, int)>& colour) {
+    Image image;
+    image.width = w;
+    image.height = h;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Rgba c = colour(x, y);
+            image.rgba.insert(image.rgba.end(), c.begin(), c.end());
+            image.hasAlpha |= c[3] != 255;
+        }
+    return image;
+}
+
+Image flat(int32_t w, int32_t h, Rgba c) {
+    return picture(w, h, [c](int, int) { return c; });
+}
+
+Rgba at(const Image& image, int x, int y) {
+    const uint8_t* p = image.rgba.data() + (size_t(y) * size_t(image.width) + size_t(x)) * 4;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+int distance(const Rgba& a, const quor::PaletteEntry& e) {
+    const int dr = a[0] - e.red, dg = a[1] - e.green, db = a[2] - e.blue;
+    return dr * dr + dg * dg + db * db;
+}
+
+Palette randomPalette(std::mt19937& random) {
+    Palette palette{};
+    for (auto& e : palette)
+        e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), 0};
+    return palette;
+}
+
+double meanChannel(const Image& image, int c) {
+    double sum = 0;
+    for (size_t i = size_t(c); i < image.rgba.size(); i += 4) sum += image.rgba[i];
+    return sum / double(image.pixelCount());
+}
+
+}  // namespace
+
+TEST(Resample, CheckerboardHalvesToTheLinearMean) {
+    const Image board = picture(512, 512, [](int x, int y) {
+        const uint8_t v = (x + y) % 2 ? 255 : 0;
+        return Rgba{v, v, v, 255};
+    });
+    const Image half = quor::resample(board, 256, 256, Progress());
+    for (size_t i = 0; i < half.rgba.size(); i += 4) {
+        ASSERT_NEAR(half.rgba[i], 188, 2) << i / 4;
+        ASSERT_EQ(half.rgba[i + 3], 255);
+    }
+}
+
+TEST(Resample, FlatStaysExactlyFlat) {
+    const std::pair<int, int> sizes[] = {{256, 256}, {1, 1}, {37, 11}, {300, 200}, {600, 3}};
+    for (const Rgba c : {Rgba{0, 0, 0, 255}, Rgba{1, 128, 254, 255}, Rgba{255, 255, 255, 255}, Rgba{90, 30, 200, 77}}) {
+        const Image source = flat(64, 48, c);
+        for (auto [w, h] : sizes) {
+            const Image out = quor::resample(source, w, h, Progress());
+            ASSERT_EQ(out.width, w);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) ASSERT_EQ(at(out, x, y), c) << w << "x" << h << " at " << x << "," << y;
+        }
+    }
+}
+
+TEST(Resample, TransparentPixelsDoNotColourTheirNeighbours) {
+    const Image source = picture(2, 1, [](int x, int) { return x ? Rgba{255, 0, 0, 0} : Rgba{0, 0, 255, 255}; });
+    const Rgba out = at(quor::resample(source, 1, 1, Progress()), 0, 0);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[2], 255);
+    EXPECT_NEAR(out[3], 128, 1);
+}
+
+TEST(Remap, WithoutDitherEachPixelTakesTheNearestEntry) {
+    std::mt19937 random(7);
+    const Palette palette = randomPalette(random);
+    const Image source = picture(64, 64, [&](int, int) { return Rgba{uint8_t(random()), uint8_t(random()), uint8_t(random()), 255}; });
+    const Image out = quor::remapToPalette(source, palette, false, Progress());
+    ASSERT_TRUE(out.indexed);
+    EXPECT_EQ(out.palette, palette);
+    for (size_t i = 0; i < out.pixelCount(); ++i) {
+        const Rgba want = at(source, int(i % 64), int(i / 64));
+        int best = INT32_MAX;
+        for (const auto& e : palette) best = std::min(best, distance(want, e));
+        ASSERT_EQ(distance(want, palette[out.indices[i]]), best) << i;
+    }
+}
+
+TEST(Remap, EqualColoursTakeTheFirstEntryUnlessAlphaTellsThemApart) {
+    Palette palette{};
+    palette[0] = {0, 0, 0, 0};      // transparent black
+    palette[9] = {0, 0, 0, 255};    // opaque black
+    palette[1] = {255, 255, 255, 255};
+    const Image opaque = quor::remapToPalette(flat(4, 4, {0, 0, 0, 255}), palette, true, Progress());
+    for (uint8_t index : opaque.indices) ASSERT_EQ(index, 0);
+    const Image both = picture(2, 1, [](int x, int) { return Rgba{0, 0, 0, uint8_t(x ? 0 : 255)}; });
+    EXPECT_EQ(quor::remapToPalette(both, palette, false, Progress()).indices, (std::vector<uint8_t>{9, 0}));
+}
+
+TEST(Remap, DitherKeepsFlatColoursAndTheMean) {
+    std::mt19937 random(3);
+    Palette palette = randomPalette(random);
+    palette[17] = {40, 50, 60, 0};
+    const Image exact = quor::remapToPalette(flat(32, 32, {60, 50, 40, 255}), palette, true, Progress());
+    for (uint8_t index : exact.indices) ASSERT_EQ(index, 17);
+
+    // Between black and white the dither must average out to the colour.
+    Palette bw{};
+    bw[1] = {255, 255, 255, 0};
+    const Image grey = quor::remapToPalette(flat(64, 64, {100, 100, 100, 255}), bw, true, Progress());
+    EXPECT_NEAR(meanChannel(grey, 0), 100.0, 2.0);
+}
+
+TEST(Quantize, FewColoursComeThroughExactlyAndFourthBytesFollowAlpha) {
+    const Rgba colours[] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {12, 34, 56, 255}};
+    const Image source = picture(40, 40, [&](int x, int y) { return colours[(x / 10 + y / 10) % 4]; });
+    const Image out = quor::quantize256(source, true, Progress());
+    ASSERT_TRUE(out.indexed);
+    EXPECT_EQ(out.rgba, source.rgba);
+    for (const auto& e : out.palette) EXPECT_EQ(e.extra, 0);
+
+    const Image withAlpha = picture(8, 8, [](int x, int) { return Rgba{200, 100, 0, uint8_t(x < 4 ? 255 : 64)}; });
+    const Image q = quor::quantize256(withAlpha, true, Progress());
+    EXPECT_EQ(q.palette[q.indices[7]].extra, 64);
+    EXPECT_EQ(q.palette[q.indices[0]].extra, 255);
+}
+
+TEST(Filters, FlatStaysFlatAndAPointSpreadsOrSharpens) {
+    const Image grey = flat(5, 5, {77, 77, 77, 255});
+    EXPECT_EQ(quor::soften(grey).rgba, grey.rgba);
+    EXPECT_EQ(quor::sharpen(grey).rgba, grey.rgba);
+
+    const Image dot = picture(5, 5, [](int x, int y) {
+        return x == 2 && y == 2 ? Rgba{160, 160, 160, 255} : Rgba{0, 0, 0, 255};
+    });
+    const Image soft = quor::soften(dot);
+    EXPECT_EQ(at(soft, 2, 2)[0], 40);
+    EXPECT_EQ(at(soft, 3, 2)[0], 20);
+    EXPECT_EQ(at(soft, 3, 3)[0], 10);
+    EXPECT_EQ(at(soft, 4, 4)[0], 0);
+    const Image sharp = quor::sharpen(dot);
+    EXPECT_EQ(at(sharp, 2, 2)[0], 255);   // 2 * 160 - 40, clamped
+    EXPECT_EQ(at(sharp, 3, 2)[0], 0);
+    EXPECT_GT(at(quor::sharpen(soft), 2, 2)[0], at(soft, 2, 2)[0]);
+}
+
+TEST(Adjust, BrightnessIsMonotonicAndZeroChangesNothing) {
+    const Image ramp = picture(256, 1, [](int x, int) { return Rgba{uint8_t(x), uint8_t(255 - x), uint8_t(x / 2), 255}; });
+    EXPECT_EQ(quor::adjust(ramp, 0, 0, 0, 0, 0).rgba, ramp.rgba);
+    Image previous = quor::adjust(ramp, 0, 0, 0, -100, 0);
+    for (size_t i = 0; i < previous.rgba.size(); i += 4) ASSERT_EQ(previous.rgba[i], 0);
+    for (int d = -99; d <= 100; ++d) {
+        const Image next = quor::adjust(ramp, 0, 0, 0, d, 0);
+        for (size_t i = 0; i < next.rgba.size(); ++i) ASSERT_GE(next.rgba[i], previous.rgba[i]) << d;
+        if (d < 0) { EXPECT_LT(meanChannel(next, 0), meanChannel(ramp, 0)) << d; }
+        previous = next;
+    }
+    EXPECT_EQ(at(previous, 0, 0)[0], 255);
+    EXPECT_EQ(quor::adjust(ramp, 0, 0, 0, 500, 0).rgba, previous.rgba);  // clamped to 100
+}
+
+TEST(Adjust, OtherAdjustmentsDoWhatTheHeaderSays) {
+    const Image colour = flat(2, 2, {200, 100, 50, 255});
+    const Rgba grey = at(quor::adjust(colour, 0, -100, 0, 0, 0), 0, 0);
+    EXPECT_TRUE(grey[0] == grey[1] && grey[1] == grey[2]);
+    EXPECT_EQ(at(quor::adjust(colour, -100, 0, 0, 0, 0), 0, 0), (Rgba{128, 128, 128, 255}));
+    const Rgba warm = at(quor::adjust(colour, 0, 0, 0, 0, 100), 0, 0);
+    EXPECT_GT(warm[0], 200);
+    EXPECT_LT(warm[2], 50);
+    const Rgba lifted = at(quor::adjust(colour, 0, 0, 100, 0, 0), 0, 0);
+    EXPECT_GT(lifted[1], 100);
+    EXPECT_EQ(at(quor::adjust(flat(1, 1, {255, 255, 255, 255}), 0, 0, 100, 0, 0), 0, 0)[0], 255);
+}

@@ -1,0 +1,236 @@
+#include "sources.h"
+#include "xbmconvert.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <tuple>
+
+using namespace xbmtest;
+using xbm::ConvertOptions;
+using xbm::Target;
+
+namespace {
+
+Bytes convert(const Bytes& source, Target target, bool alpha = false) {
+    const xbm::ConvertResult result = xbm::convertBytes(source, ConvertOptions{target, alpha, false});
+    EXPECT_EQ(result.error, "");
+    return result.bytes;
+}
+
+// How far a channel may move through a depth that keeps fewer bits.
+int step(Form f) { return f == Form::Rgb565 ? 8 : f == Form::Argb4444 ? 17 : 0; }
+int step(Target t) { return t == Target::Rgb565 ? 8 : t == Target::Argb4444 ? 17 : t == Target::Pal8 ? 4 : 0; }
+
+void expectHeader(const Bytes& out, Target target, int edge, bool sourceRecord) {
+    const int bpp = targetBytes(target);
+    const int header = target == Target::Pal8 ? (sourceRecord ? 1098 : 1078) : target == Target::Bgra32 ? 54 : 86;
+    ASSERT_EQ(int64_t(out.size()), fileLength(edge, bpp, header));
+    EXPECT_EQ(out[0], 'B');
+    EXPECT_EQ(out[1], 'M');
+    EXPECT_EQ(read32(out, kFileSizeAt), out.size());
+    EXPECT_EQ(read32(out, kPixelOffsetAt), uint32_t(header));
+    EXPECT_EQ(read32(out, kInfoLengthAt), 40u);
+    EXPECT_EQ(read32(out, kWidthAt), uint32_t(edge));
+    EXPECT_EQ(read32(out, kHeightAt), uint32_t(edge));
+    EXPECT_EQ(read16(out, 26), 1);
+    EXPECT_EQ(read16(out, kBitsAt), bpp * 8);
+    EXPECT_EQ(read32(out, kCompressionAt), bpp == 2 ? 3u : 0u);
+    EXPECT_EQ(int64_t(read32(out, kImageSizeAt)), chainPixels(edge) * bpp);
+    const size_t recordAt = bpp == 2 ? 66 : 1078;
+    if (bpp == 2) {
+        const bool is4444 = target == Target::Argb4444;
+        EXPECT_EQ(read32(out, 54) | uint64_t(read32(out, 58)) << 16 | uint64_t(read32(out, 62)) << 32,
+                  is4444 ? 0x000F00F00F00u : 0x001F07E0F800u);
+    }
+    if (bpp == 2 || (bpp == 1 && sourceRecord)) {
+        EXPECT_EQ(std::string(out.begin() + recordAt, out.begin() + recordAt + 4), "AVTX");
+        EXPECT_EQ(read32(out, recordAt + 4), 20u);
+        for (size_t i = 0; i < 12; ++i) EXPECT_EQ(out[recordAt + 8 + i], sourceRecord ? kRecordData[i] : 0) << i;
+    }
+}
+
+class EveryDepth : public ::testing::TestWithParam<std::tuple<Form, Target, int>> {};
+
+TEST_P(EveryDepth, WritesTheLayoutAndKeepsThePixels) {
+    const auto [form, target, edge] = GetParam();
+    const Bytes out = convert(makeSource(form, edge), target, true);
+    ASSERT_FALSE(out.empty());
+    expectHeader(out, target, edge, formHasRecord(form));
+    if (HasFailure()) return;
+
+    const bool alphaKept = target != Target::Rgb565;
+    const int tolerance = step(form) + step(target);
+    const auto near = [tolerance](int a, int b) { return std::abs(a - b) <= tolerance; };
+    int mismatches = 0;
+    std::string first;
+    // The plain source has only its largest level; the rest are resampled.
+    const int smallest = form == Form::Rgb24Plain ? edge : 1;
+    for (int e = edge, levelIndex = 0; e >= smallest; e /= 2, ++levelIndex)
+        for (int y = 0; y < e; ++y)
+            for (int x = 0; x < e; ++x) {
+                Rgba want = kColours[size_t(colourIndex(levelIndex, e, x, y))];
+                if (!formHasAlpha(form)) want.a = 255;
+                const Rgba got = pixelOf(out, target, edge, e, x, y);
+                // A fully transparent pixel's colour is of no account in a palette.
+                const bool colourCounts = !(target == Target::Pal8 && want.a == 0);
+                if ((colourCounts && !(near(got.r, want.r) && near(got.g, want.g) && near(got.b, want.b))) ||
+                    (alphaKept && !near(got.a, want.a)))
+                    if (mismatches++ == 0)
+                        first = "level " + std::to_string(e) + " (" + std::to_string(x) + "," + std::to_string(y) +
+                                "): got " + std::to_string(got.r) + " " + std::to_string(got.g) + " " +
+                                std::to_string(got.b) + " " + std::to_string(got.a);
+            }
+    EXPECT_EQ(mismatches, 0) << first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SourcesAndTargets, EveryDepth,
+    ::testing::Combine(::testing::Values(Form::Pal8, Form::Pal8Record, Form::Rgb565, Form::Argb4444, Form::Bgra32,
+                                         Form::Rgb24Plain),
+                       ::testing::Values(Target::Pal8, Target::Rgb565, Target::Argb4444, Target::Bgra32),
+                       ::testing::Values(256, 16)),
+    ([](const auto& info) {
+        static const char* forms[] = {"Pal8", "Pal8Record", "Rgb565", "Argb4444", "Bgra32", "Rgb24Plain"};
+        static const char* targets[] = {"To8", "To565", "To4444", "To32"};
+        return std::string(forms[int(std::get<0>(info.param))]) + targets[int(std::get<1>(info.param))] +
+               "_" + std::to_string(std::get<2>(info.param));
+    }));
+
+TEST(SameDepth, KeepsEveryPixelByte) {
+    const std::tuple<Form, Target, int> cases[] = {
+        {Form::Rgb565, Target::Rgb565, 86}, {Form::Argb4444, Target::Argb4444, 86}, {Form::Bgra32, Target::Bgra32, 54}};
+    for (const auto& [form, target, header] : cases) {
+        const Bytes source = makeSource(form, 64);
+        const Bytes out = convert(source, target);
+        ASSERT_EQ(out.size(), source.size());
+        EXPECT_TRUE(std::equal(source.begin() + header, source.end(), out.begin() + header)) << int(form);
+    }
+    // An 8-bit set keeps its palette, levels, record and indices.
+    const Bytes eight = makeSource(Form::Pal8Record, 32);
+    const Bytes again = convert(eight, Target::Pal8, false);
+    ASSERT_EQ(again.size(), eight.size());
+    EXPECT_TRUE(std::equal(eight.begin() + 54, eight.end(), again.begin() + 54));
+}
+
+TEST(Alpha, SurvivesFourBitsAtNibblePrecision) {
+    Bytes source = makeSource(Form::Bgra32, 16);
+    for (size_t at = 54, i = 0; at < source.size(); at += 4, ++i) source[at + 3] = uint8_t(i * 7);
+    const Bytes back = convert(convert(source, Target::Argb4444), Target::Bgra32);
+    ASSERT_EQ(back.size(), source.size());
+    for (size_t at = 57; at < source.size(); at += 4) {
+        const uint8_t a = source[at];
+        ASSERT_EQ(back[at], (a & 0xF0) | (a >> 4)) << at;
+    }
+}
+
+TEST(Alpha, BecomesTransparencyLevelsWithMinusAlpha) {
+    // Left half fully transparent red, right half opaque blue.
+    Bytes source = makeSource(Form::Bgra32, 32);
+    for (int e = 32; e >= 1; e /= 2)
+        for (int y = 0; y < e; ++y)
+            for (int x = 0; x < e; ++x) {
+                uint8_t* p = source.data() + levelStart(32, e, 4, 54) + (y * e + x) * 4;
+                const bool left = x < e / 2;
+                p[0] = left ? 0 : 255;
+                p[1] = 0;
+                p[2] = left ? 255 : 0;
+                p[3] = left ? 0 : 255;
+            }
+    const Bytes withLevels = convert(source, Target::Pal8, true);
+    ASSERT_FALSE(withLevels.empty());
+    for (int e = 32; e >= 2; e /= 2)
+        for (int x = 0; x < e; ++x) {
+            const Rgba got = pixelOf(withLevels, Target::Pal8, 32, e, x, e / 2);
+            EXPECT_EQ(got.a, x < e / 2 ? 0 : 255) << e << " " << x;
+            if (x >= e / 2) {
+                EXPECT_EQ(got.b, 255);
+            }
+        }
+    // Without -alpha the palette carries no levels at all (all 0 reads as opaque).
+    const Bytes plain = convert(source, Target::Pal8, false);
+    for (size_t i = 0; i < 256; ++i) EXPECT_EQ(plain[57 + 4 * i], 0) << i;
+}
+
+TEST(Alpha, ZeroFourthBytesAndZeroLevelsMeanOpaque) {
+    Bytes thirtyTwo = makeSource(Form::Bgra32, 8);
+    for (size_t at = 57; at < thirtyTwo.size(); at += 4) thirtyTwo[at] = 0;
+    Bytes eight = makeSource(Form::Pal8, 8);
+    for (size_t i = 0; i < 256; ++i) eight[57 + 4 * i] = 0;
+    for (const Bytes& source : {thirtyTwo, eight}) {
+        const Bytes out = convert(source, Target::Argb4444);
+        for (int64_t at = 86; at < int64_t(out.size()); at += 2) ASSERT_EQ(out[size_t(at) + 1] >> 4, 15) << at;
+    }
+}
+
+TEST(MissingLevels, AreResampledFromTheLargest) {
+    // A chain cut off inside the 4 level, of one flat colour: every level comes out that colour.
+    Bytes source = makeSource(Form::Bgra32, 16);
+    for (size_t at = 54; at < source.size(); at += 4) {
+        source[at] = 40;
+        source[at + 1] = 80;
+        source[at + 2] = 160;
+        source[at + 3] = 255;
+    }
+    source.resize(size_t(levelStart(16, 4, 4, 54) + 10));
+    const Bytes out = convert(source, Target::Rgb565);
+    ASSERT_EQ(int64_t(out.size()), fileLength(16, 2, 86));
+    for (int e = 16; e >= 1; e /= 2)
+        EXPECT_EQ(read16(out, size_t(levelStart(16, e, 2, 86))), xbm::pack565(160, 80, 40)) << e;
+
+    // A plain 2x2 24-bit BMP pads its rows to four bytes.
+    Bytes two = makeSource(Form::Rgb24Plain, 2);
+    two.resize(54 + 16);
+    const uint8_t rows[16] = {0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0};
+    std::copy(rows, rows + 16, two.begin() + 54);
+    const Bytes red = convert(two, Target::Bgra32);
+    ASSERT_EQ(red.size(), 54u + 5 * 4);
+    for (size_t at = 54; at < red.size(); at += 4) EXPECT_EQ(read32(red, at), 0xFFFF0000u) << at;
+}
+
+TEST(Packing, RoundTripsEveryWord) {
+    EXPECT_EQ(xbm::pack4444(255, 255, 255, 0), 0x0FFF);
+    for (uint32_t w = 0; w < 0x10000; ++w) {
+        const auto f = [w](uint32_t mask) { return xbm::widenField(w, mask); };
+        ASSERT_EQ(xbm::pack565(f(0xF800), f(0x07E0), f(0x001F)), w);
+        ASSERT_EQ(xbm::pack4444(f(0x0F00), f(0x00F0), f(0x000F), f(0xF000)), w);
+    }
+}
+
+TEST(Refusals, NameTheReason) {
+    const Bytes good = makeSource(Form::Rgb565, 16);
+    auto with = [&](size_t at, uint32_t value) {
+        Bytes b = good;
+        write32(b, at, value);
+        return b;
+    };
+    Bytes garbage(5000);
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = uint8_t(i * 31 + 7);
+    const std::pair<Bytes, std::string> cases[] = {
+        {garbage, "BM"},
+        {Bytes(good.begin(), good.begin() + 40), "too short"},
+        {Bytes(good.begin(), good.begin() + 80), "truncated"},
+        {Bytes(good.begin(), good.begin() + 200), "truncated"},
+        {with(kHeightAt, 8), "16 x 8"},
+        {with(kWidthAt, 24), "24 x 16"},
+        {with(kWidthAt, 1024), "1024 x 16"},
+        {with(kBitsAt, 4), "4 bits"},
+        {with(kPixelOffsetAt, 60), "colour masks"},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        const xbm::ConvertResult result = xbm::convertBytes(bytes, ConvertOptions{Target::Bgra32, false, false});
+        EXPECT_TRUE(result.bytes.empty());
+        EXPECT_NE(result.error.find(reason), std::string::npos) << result.error;
+        EXPECT_EQ(result.error.find('\n'), std::string::npos);
+    }
+}
+
+TEST(Verify, AcceptsOnlyTheWholeSetAtItsDepth) {
+    const Bytes out = convert(makeSource(Form::Pal8, 16), Target::Rgb565);
+    EXPECT_FALSE(xbm::verifyWritten(out, Target::Rgb565, 16).has_value());
+    EXPECT_TRUE(xbm::verifyWritten(out, Target::Argb4444, 16).has_value());
+    EXPECT_TRUE(xbm::verifyWritten(out, Target::Rgb565, 32).has_value());
+    EXPECT_TRUE(xbm::verifyWritten(Bytes(out.begin(), out.end() - 1), Target::Rgb565, 16).has_value());
+}
+
+}  // namespace
