@@ -550,24 +550,9 @@ void TForm1::aboutClick() {
 // ---------------------------------------------------------------------------
 // Commands that arrive with their own parts of the program.
 
-void TForm1::loadcfsClick() {}
-void TForm1::loadanyClick() {}
-void TForm1::saveClick() {}
-void TForm1::new16Click() {}
-void TForm1::Button2Click() {}
 void TForm1::Button1Click() {}
-void TForm1::getpalClick() {}
 void TForm1::doeditClick() {}
 void TForm1::seleditClick() {}
-void TForm1::ConvertCurrentImageto256Colours1Click() {}
-void TForm1::N16bit5651Click() {}
-void TForm1::N16bit4441Click() {}
-void TForm1::N32bit1Click() {}
-void TForm1::updatpalClick() {}
-void TForm1::Button13Click() {}
-void TForm1::Button15Click() {}
-void TForm1::Button20Click() {}
-void TForm1::ExeButton2Click() {}
 void TForm1::AnyImage1DblClick() {}
 void TForm1::AnyImage2Click() {}
 void TForm1::AnyImage3Click() {}

@@ -117,6 +117,10 @@ public:
     QAction *ConvertCurrentImageto256Colours1 = nullptr, *N16bit5651 = nullptr,
             *N16bit4441 = nullptr, *N32bit1 = nullptr;
 
+    // Clears the views, shows those the largest level calls for and loads
+    // every level slot into its view (the Update command's work).
+    void refresh();
+
     // The views AnyImage1..AnyImage9, levels 256 down to 1.
     std::array<QLabel*, 9> views() const;
 

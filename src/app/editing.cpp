@@ -1,0 +1,4 @@
+// Showing the slots in the views and handing them to the paint program.
+#include "mainwindow.h"
+
+void TForm1::refresh() { clearViews(); }
