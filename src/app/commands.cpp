@@ -1,19 +1,248 @@
 // The set commands of the main window: loading, saving, creating, importing,
-// converting, the transparency editor and the batch panel.
+// converting, the transparency editor and the batch panel.  Each asks through
+// the prompts, calls the core and shows what it returns.
 #include "mainwindow.h"
 
-void TForm1::loadcfsClick() {}
-void TForm1::loadanyClick() {}
-void TForm1::saveClick() {}
-void TForm1::new16Click() {}
-void TForm1::Button2Click() {}
-void TForm1::getpalClick() {}
-void TForm1::ConvertCurrentImageto256Colours1Click() {}
-void TForm1::N16bit5651Click() {}
-void TForm1::N16bit4441Click() {}
-void TForm1::N32bit1Click() {}
-void TForm1::updatpalClick() {}
-void TForm1::Button13Click() {}
-void TForm1::Button15Click() {}
-void TForm1::Button20Click() {}
-void TForm1::ExeButton2Click() {}
+#include "batch.h"
+#include "batchpanel.h"
+#include "import.h"
+#include "library.h"
+#include "palettelevels.h"
+#include "transparency.h"
+#include "transparencyeditor.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cmath>
+
+using namespace corvane;
+
+namespace {
+
+const char* const kTitle = "Corvane";
+const char* const kTextureSaveQuestion =
+    "This Bitmap was loaded from an AF99 Texture file.\n\nClick ok to overwrite the original AF file\n\n"
+    "Click Cancel to save normally with BMP extension";
+
+QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+
+}  // namespace
+
+void TForm1::createPanels(QWidget* client) {
+    Panel1 = new TransparencyEditor(workspace_, palette, prompts_, map, smap, client);
+    Panel1->setGeometry(client->rect());
+    connect(Panel1, &TransparencyEditor::opened, this, [this] { setFileMenus(false); });
+    connect(Panel1, &TransparencyEditor::closed, this, [this] { setFileMenus(true); });
+
+    Panel3 = new BatchPanel(client);
+    Panel3->setGeometry(client->rect());
+    connect(Panel3, &BatchPanel::exitRequested, this, [this] { Button18Click(); });
+    connect(Panel3, &BatchPanel::convertRequested, this, [this](bool colour0) { convertClick(colour0); });
+    connect(Panel3->source, &FolderChooser::folderChanged, this, [this](const QString& f) { batchFolder = f; });
+    connect(Panel3->destination, &FolderChooser::folderChanged, this, [this](const QString& f) {
+        destFolder = f;
+        showLauncherFiles();
+    });
+}
+
+void TForm1::setFileMenus(bool enabled) {
+    // menus_ holds File, Image, Prefs, ImageTool.
+    for (int i = 0; i < 2; ++i)
+        if (menus_[size_t(i)]) menus_[size_t(i)]->menuAction()->setEnabled(enabled);
+}
+
+SetOptions TForm1::setOptions() const {
+    SetOptions options;
+    options.convertTo24 = mm->isChecked();
+    options.smooth8 = Smooth8->isChecked();
+    options.useImageTool = useitool->isChecked();
+    options.lightening = lightening();
+    return options;
+}
+
+TextureToolRun TForm1::textureTool() {
+    return corvane::textureTool(workspace_, ToolSettings{itool.fileName, showitool->isChecked()});
+}
+
+void TForm1::showStatus() {
+    const StatusLines& status = workspace_.status();
+    if (!status.bitmap.isEmpty()) {
+        Label10->setText(status.bitmap);
+        Label11->setText(status.maximum);
+        Label16->setText(status.loadedAs);
+        Label17->setText(status.depth);
+        Label17->setToolTip(status.depthHint);
+    }
+    if (workspace_.state().largest > 0) {
+        const bool eightBit = paletteCommandsAvailable(workspace_);
+        Button9->setEnabled(eightBit);
+        getpal->setEnabled(eightBit);
+        const bool replace = replaceCommandsAvailable(workspace_);
+        Button13->setEnabled(replace);
+        Button15->setEnabled(replace);
+        Button20->setEnabled(replace);
+    }
+}
+
+void TForm1::showOutcome(const CommandOutcome& outcome) {
+    if (outcome.readPalette) getpalette(workspace_, palette);
+    if (outcome.refreshViews) refresh();
+    showStatus();
+    for (const QString& text : outcome.information) prompts_.information(kTitle, text);
+    if (!outcome.ok) prompts_.warning(kTitle, outcome.error);
+}
+
+void TForm1::loadcfsClick() {
+    const FileChoice choice = runDialog(opencfs);
+    if (!choice.chosen) return;
+    opencfs.initialFolder = folderOf(choice.path);
+    QuorLibrary library(context_);
+    showOutcome(loadExtended(choice.path, choice.filterIndex, workspace_, library, setOptions()));
+}
+
+void TForm1::saveClick() {
+    const SetState& state = workspace_.state();
+    if (state.textureOrigin && prompts_.question(kTitle, kTextureSaveQuestion)) {
+        showOutcome(saveSet(workspace_, state.loadedPath));
+        return;
+    }
+    const FileChoice choice = runDialog(savebmp);
+    if (!choice.chosen) return;
+    savebmp.initialFolder = folderOf(choice.path);
+    showOutcome(saveSet(workspace_, choice.path));
+}
+
+void TForm1::Button2Click() {
+    QuorLibrary library(context_);
+    showOutcome(createImageSet(workspace_, library, setOptions(), textureTool()));
+}
+
+void TForm1::loadanyClick() {
+    const FileChoice choice = runDialog(openstd);
+    if (!choice.chosen) return;
+    openstd.initialFolder = folderOf(choice.path);
+    QuorLibrary library(context_);
+    showOutcome(loadAnyImage(choice.path, workspace_, library, setOptions(), maxImportSize));
+}
+
+void TForm1::Button13Click() {
+    const FileChoice choice = runDialog(merge);
+    if (!choice.chosen) return;
+    merge.initialFolder = folderOf(choice.path);
+    QuorLibrary library(context_);
+    showOutcome(mergeImage(choice.path, workspace_, library, setOptions(), textureTool()));
+}
+
+void TForm1::Button15Click() {
+    const FileChoice choice = runDialog(merge);
+    if (!choice.chosen) return;
+    merge.initialFolder = folderOf(choice.path);
+    QuorLibrary library(context_);
+    showOutcome(importStd(choice.path, workspace_, library));
+}
+
+void TForm1::Button20Click() {
+    const FileChoice choice = runDialog(merge);
+    if (!choice.chosen) return;
+    merge.initialFolder = folderOf(choice.path);
+    showOutcome(importCfs(choice.path, workspace_));
+}
+
+void TForm1::new16Click() {
+    if (!prompts_.question(QString::fromLatin1(kNewSixteenTitle), QString::fromLatin1(kNewSixteenQuestion))) return;
+    QuorLibrary library(context_);
+    showOutcome(newSixteenBitSet(workspace_, library, setOptions()));
+}
+
+namespace {
+void convertWith(TForm1& form, int mode) {
+    QuorLibrary library(form.context());
+    form.showOutcome(convertCurrentImage(mode, form.workspace(), library, form.setOptions(), form.textureTool(),
+                                         QFileInfo(form.opencfs.fileName).fileName()));
+}
+}  // namespace
+
+void TForm1::ConvertCurrentImageto256Colours1Click() { convertWith(*this, 9); }
+void TForm1::N16bit5651Click() { convertWith(*this, 2); }
+void TForm1::N16bit4441Click() { convertWith(*this, 5); }
+void TForm1::N32bit1Click() { convertWith(*this, 7); }
+
+void TForm1::getpalClick() { Panel1->open(); }
+
+void TForm1::updatpalClick() {
+    if (!workspace_.state().highColour) {
+        if (!prompts_.question(kTitle, QString::fromLatin1(kPaletteUpdateWarning))) return;
+        const PaletteUpdate update = updatePaletteFromEditedSlot(workspace_);
+        if (!update.changed) prompts_.warning(kTitle, update.message);
+    }
+    Button1Click();
+}
+
+void TForm1::ExeButton2Click() {
+    setFileMenus(false);
+    Panel3->source->setFolder(batchFolder) || Panel3->source->setFolder(QDir::homePath());
+    Panel3->destination->setFolder(destFolder) || Panel3->destination->setFolder(QDir::homePath());
+    Panel3->open();
+}
+
+void TForm1::Button18Click() {
+    Panel3->hide();
+    setFileMenus(true);
+}
+
+void TForm1::convertClick(bool colour0Transparent) {
+    BatchRequest request;
+    request.sourceFolder = Panel3->source->folder();
+    request.destinationFolder = Panel3->destination->folder();
+    if (sameFolder(request.sourceFolder, request.destinationFolder) &&
+        !prompts_.question("CORVANE", QString::fromLatin1(kSameFolderQuestion)))
+        return;
+    request.names = Panel3->selectedNames();
+    request.colour0Transparent = colour0Transparent;
+    request.maxImport = maxImportSize;
+    request.options = setOptions();
+    Button18Click();
+    if (request.names.isEmpty()) return;
+
+    QuorLibrary library(context_);
+    BatchObserver observer;
+    observer.starting = [this](int index, int count, const QString& name) {
+        Label16->setText(QStringLiteral("Converting %1 (%2 of %3)").arg(name).arg(index + 1).arg(count));
+        ProgressBar1->setValue(index * 100 / count);
+        QApplication::processEvents();
+    };
+    observer.finished = [this](int index, int count, const BatchFileResult&) {
+        refresh();
+        showStatus();
+        ProgressBar1->setValue((index + 1) * 100 / count);
+        // Repaint now so each set shows in turn; Escape is read here too.
+        QApplication::processEvents();
+    };
+    batchRunning_ = true;
+    std::atomic<bool> stop{false};
+    // Escape stops the run after the file being converted.
+    struct StopWatcher : QObject {
+        std::atomic<bool>* stop;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+                stop->store(true);
+                return true;
+            }
+            return false;
+        }
+    } watcher;
+    watcher.stop = &stop;
+    qApp->installEventFilter(&watcher);
+    const BatchSummary summary = runBatch(request, workspace_, library, palette, textureTool(), observer, &stop);
+    qApp->removeEventFilter(&watcher);
+    batchRunning_ = false;
+    showStatus();
+    if (summary.failedCount() > 0 || summary.stopped) prompts_.warning(kTitle, summary.text());
+}

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "forms.h"
+#include "transparencyeditor.h"
 #include "progress.h"
 
 #include <QAction>
@@ -142,6 +143,7 @@ void TForm1::setSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TA
     form3_ = form3;
     form4_ = form4;
     aboutForm_ = aboutForm;
+    Panel1->setViewWindow(form4);
 }
 
 std::array<QLabel*, 9> TForm1::views() const {
@@ -238,16 +240,7 @@ void TForm1::buildControls(QWidget* client) {
     ProgressBar1->setTextVisible(false);
 
     // The panels cover the whole client area when their commands show them.
-    Panel1 = new QWidget(client);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setGeometry(0, 0, kClientWidth, kClientHeight);
-    Panel1->setAutoFillBackground(true);
-    Panel1->hide();
-    Panel3 = new QWidget(client);
-    Panel3->setObjectName(QStringLiteral("Panel3"));
-    Panel3->setGeometry(0, 0, kClientWidth, kClientHeight);
-    Panel3->setAutoFillBackground(true);
-    Panel3->hide();
+    createPanels(client);
 }
 
 void TForm1::createViews(QWidget* client) {

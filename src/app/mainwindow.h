@@ -3,8 +3,10 @@
 // call the core and show what it returns.
 #pragma once
 
+#include "palettelevels.h"
 #include "prompts.h"
 #include "quorimg.h"
+#include "setcommands.h"
 #include "settings.h"
 #include "workspace.h"
 
@@ -23,7 +25,11 @@ class QProgressBar;
 class QPushButton;
 class TForm2;
 class TForm3;
-namespace corvane { class TForm4; }
+namespace corvane {
+class BatchPanel;
+class TForm4;
+class TransparencyEditor;
+}  // namespace corvane
 using corvane::TForm4;
 class TAboutForm;
 
@@ -90,8 +96,8 @@ public:
     int32_t maxImportSize = 256;
 
     // Controls, named as in the window's design.
-    QWidget* Panel1 = nullptr;   // transparency editor
-    QWidget* Panel3 = nullptr;   // batch conversion
+    corvane::TransparencyEditor* Panel1 = nullptr;
+    corvane::BatchPanel* Panel3 = nullptr;
     QLabel *AnyImage1 = nullptr, *AnyImage2 = nullptr, *AnyImage3 = nullptr, *AnyImage4 = nullptr,
            *AnyImage5 = nullptr, *AnyImage6 = nullptr, *AnyImage7 = nullptr, *AnyImage8 = nullptr,
            *AnyImage9 = nullptr;
@@ -116,6 +122,23 @@ public:
     QAction *LocateImageTool1 = nullptr, *useitool = nullptr, *showitool = nullptr;
     QAction *ConvertCurrentImageto256Colours1 = nullptr, *N16bit5651 = nullptr,
             *N16bit4441 = nullptr, *N32bit1 = nullptr;
+
+    // The colours and transparency levels of the current 8-bit set.
+    corvane::PaletteLevels palette;
+
+    // The preferences the set commands read, as the menus and NumEdit3 stand.
+    corvane::SetOptions setOptions() const;
+    // The texture tool as "ImageTool" and "Display ImageTool when Processing" stand.
+    corvane::TextureToolRun textureTool();
+    // Shows what a command returned: its messages, the views, the palette,
+    // the status lines and the commands that apply to the set.
+    void showOutcome(const corvane::CommandOutcome& outcome);
+    void showStatus();
+
+    // The batch panel's commands.
+    void convertClick(bool colour0Transparent);
+    void Button18Click();
+    bool batchRunning() const { return batchRunning_; }
 
     // Clears the views, shows those the largest level calls for and loads
     // every level slot into its view (the Update command's work).
@@ -204,4 +227,8 @@ private:
     TForm4* form4_ = nullptr;
     TAboutForm* aboutForm_ = nullptr;
     std::array<QMenu*, 4> menus_{};
+    bool batchRunning_ = false;
+
+    void createPanels(QWidget* client);
+    void setFileMenus(bool enabled);
 };

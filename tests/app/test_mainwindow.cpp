@@ -1,5 +1,7 @@
 #include "forms.h"
 #include "mainwindow.h"
+#include "batchpanel.h"
+#include "transparencyeditor.h"
 #include "progress.h"
 
 #include <QAction>

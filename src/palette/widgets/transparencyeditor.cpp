@@ -95,19 +95,11 @@ void TForm4::showView(const QString& path, int level) {
 }
 
 TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts,
-                                       TForm4& viewWindow, QWidget* parent)
-    : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), view_(viewWindow) {
+                                       FileDialog& map, FileDialog& smap, QWidget* parent)
+    : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), map_(map), smap_(smap) {
     setObjectName("Panel1");
     setAutoFillBackground(true);
     hide();
-
-    map.name = "map";
-    map.filter = "Transparency Map|*.mpt";
-    map.defaultExtension = "mpt";
-    smap = map;
-    smap.name = "smap";
-    smap.kind = FileDialog::Kind::Save;
-    smap.confirmOverwrite = true;
 
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
@@ -209,7 +201,7 @@ bool TransparencyEditor::exit() {
         box = nullptr;
     }
     emit closed();
-    view_.hide();
+    if (view_) view_->hide();
     return true;
 }
 
@@ -298,12 +290,12 @@ void TransparencyEditor::Button8Click() { savepalette(workspace_, palette_); }
 
 void TransparencyEditor::setMapFolder(const QString& chosen) {
     const QString folder = QFileInfo(chosen).absolutePath();
-    map.initialFolder = smap.initialFolder = folder;
-    map.fileName = smap.fileName = chosen;
+    map_.initialFolder = smap_.initialFolder = folder;
+    map_.fileName = smap_.fileName = chosen;
 }
 
 void TransparencyEditor::Button11Click() {
-    const FileChoice choice = prompts_.chooseFile(map);
+    const FileChoice choice = prompts_.chooseFile(map_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
     const MapResult loaded = loadMap(choice.path, palette_.levels);
@@ -314,7 +306,7 @@ void TransparencyEditor::Button11Click() {
 }
 
 void TransparencyEditor::Button12Click() {
-    const FileChoice choice = prompts_.chooseFile(smap);
+    const FileChoice choice = prompts_.chooseFile(smap_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
     QString error;
@@ -326,7 +318,7 @@ void TransparencyEditor::viewtranClick(bool current) {
     const int largest = workspace_.state().largest;
     if (transparencyViewSourceSlot(largest) < 0) return;
     buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1);
-    view_.showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512);
+    if (view_) view_->showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512);
 }
 
 }  // namespace corvane

@@ -51,12 +51,12 @@ public:
 class TransparencyEditor : public QWidget {
     Q_OBJECT
 public:
-    TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, TForm4& viewWindow,
-                       QWidget* parent);
-
-    // The map dialogs share one folder ("MapDir").
-    FileDialog map;
-    FileDialog smap;
+    // The map dialogs `map` and `smap` belong to the window, which keeps their
+    // shared folder between runs.
+    TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& map,
+                       FileDialog& smap, QWidget* parent);
+    // The window the view is shown in; without one the view is only built.
+    void setViewWindow(TForm4* window) { view_ = window; }
 
     // Opens the editor over the parent's client area (getpalClick).
     void open();
@@ -107,7 +107,9 @@ private:
     Workspace& workspace_;
     PaletteLevels& palette_;
     Prompts& prompts_;
-    TForm4& view_;
+    FileDialog& map_;
+    FileDialog& smap_;
+    TForm4* view_ = nullptr;
     int currentColour_ = 0;
     bool editorLive_ = false;
 };
