@@ -164,8 +164,12 @@ void TForm1::new16Click() {
 namespace {
 void convertWith(TForm1& form, int mode) {
     QuorLibrary library(form.context());
-    form.showOutcome(convertCurrentImage(mode, form.workspace(), library, form.setOptions(), form.textureTool(),
-                                         QFileInfo(form.opencfs.fileName).fileName()));
+    // The set keeps the name it is shown under.
+    const QString bitmap = form.workspace().status().bitmap;
+    const QString prefix = QStringLiteral("Bitmap - ");
+    const QString name = bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(form.opencfs.fileName).fileName();
+    form.showOutcome(
+        convertCurrentImage(mode, form.workspace(), library, form.setOptions(), form.textureTool(), name));
 }
 }  // namespace
 

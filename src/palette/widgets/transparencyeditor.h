@@ -62,7 +62,7 @@ public:
     void open();
     // Closes it, asking first when levels changed (Button6Click); false when the user stayed.
     bool exit();
-    bool isOpen() const { return isVisible(); }
+    bool isOpen() const { return !isHidden(); }
 
     void showpalette();
     int currentColour() const { return currentColour_; }
