@@ -1,7 +1,9 @@
 #include "commandline.h"
 
 #include "batch.h"
+#include "anyimage.h"
 #include "batchpanel.h"
+#include "import.h"
 #include "library.h"
 #include "mainwindow.h"
 #include "numedit.h"
@@ -11,6 +13,7 @@
 #include "transparencyeditor.h"
 #include "workspace.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -18,6 +21,7 @@
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTextStream>
 
 #include <cstdio>
@@ -188,8 +192,8 @@ QString depthText(const SetState& state) {
 
 class Runner {
 public:
-    Runner(TForm1& form, LinePrompts& prompts, QTextStream& out, QTextStream& err)
-        : form_(form), prompts_(prompts), out_(out), err_(err) {}
+    Runner(TForm1& form, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot)
+        : form_(form), prompts_(prompts), out_(out), err_(err), workRoot_(workRoot) {}
 
     // Returns the failure, or an empty text.
     QString run(const Step& step) {
@@ -312,7 +316,7 @@ private:
 
     QString batch(const QStringList& arguments) {
         BatchRequest request;
-        int jobs = 1;
+        int jobs = std::max(1, QThread::idealThreadCount());
         QStringList paths;
         for (int i = 0; i < arguments.size(); ++i) {
             if (arguments[i] == "--colour0-transparent") request.colour0Transparent = true;
@@ -345,9 +349,24 @@ private:
                 err_.flush();
             }
         };
-        QuorLibrary library(form_.context());
-        const BatchSummary summary =
-            runBatch(request, form_.workspace(), library, form_.palette, form_.textureTool(), observer);
+        BatchSummary summary;
+        if (jobs == 1) {
+            QuorLibrary library(form_.context());
+            summary = runBatch(request, form_.workspace(), library, form_.palette, form_.textureTool(), observer);
+        } else {
+            const ToolSettings tool{form_.itool.fileName, form_.showitool->isChecked()};
+            summary = runBatchInParallel(
+                request, jobs, workRoot_,
+                [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); }, observer);
+            // The last converted set becomes the current one, as after a run in the window.
+            for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
+                if (!it->converted) continue;
+                QuorLibrary library(form_.context());
+                loadExtended(QDir(request.destinationFolder).filePath(it->name), BitmapFilter, form_.workspace(),
+                             library, form_.setOptions());
+                break;
+            }
+        }
         out_ << summary.text() << '\n';
         out_.flush();
         form_.refresh();
@@ -360,6 +379,7 @@ private:
     LinePrompts& prompts_;
     QTextStream& out_;
     QTextStream& err_;
+    QString workRoot_;
 };
 
 // The user's settings, copied so that the run reads them and never writes them.
@@ -394,14 +414,14 @@ QString usageText() {
 }
 
 int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) {
-    if (args.contains(QStringLiteral("--help"))) {
+    QStringList overrides;
+    const auto steps = parse(args, err, overrides);
+    if (!steps) return ExitUsage;
+    if (std::any_of(steps->begin(), steps->end(), [](const Step& s) { return s.command == "--help"; })) {
         out << usageText();
         out.flush();
         return ExitOk;
     }
-    QStringList overrides;
-    const auto steps = parse(args, err, overrides);
-    if (!steps) return ExitUsage;
 
     QTemporaryDir work(QDir::tempPath() + "/corvane-run-XXXXXX");
     if (!work.isValid()) {
@@ -421,11 +441,15 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     QDir(work.path()).mkpath("slots");
     auto store = settingsForRun(work.path(), overrides);
     LinePrompts prompts(err);
+    // A view that cannot show its picture says so on stderr, never in a box.
+    TAnyImage::setDefaultMessageHook([&prompts](const QString& title, const QString& text) {
+        prompts.information(title, text);
+    });
     int code = ExitOk;
     {
         TForm1 form(*store, prompts, Workspace::inFolder(QDir(work.path()).filePath("slots")),
                     SettingsDefaults::forThisSystem());
-        Runner runner(form, prompts, out, err);
+        Runner runner(form, prompts, out, err, work.path());
         for (const Step& step : *steps) {
             const QString failure = runner.run(step);
             if (!failure.isEmpty()) {

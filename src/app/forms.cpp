@@ -1,10 +1,214 @@
 #include "forms.h"
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+#include "anyimage.h"
+#include "exebuttn.h"
+#include "mbutton.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "0.0.0"
+#endif
+
+namespace {
+
+const char* const kMaker = "Quor";
+const char* const kMakerSite = "https://www.quor.example/corvane/";
+const char* const kContact = "mailto:corvane@quor.example";
+
+QLabel* label(QWidget* parent, const QString& text, const QRect& bounds, Qt::Alignment align = Qt::AlignLeft) {
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(bounds);
+    l->setAlignment(align | Qt::AlignVCenter);
+    l->setWordWrap(true);
+    return l;
+}
+
+// A small picture for a bitmap button, drawn rather than shipped.
+QPixmap buttonPicture(bool envelope) {
+    QPixmap pixmap(33, 25);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 60, 120), 1.5));
+    if (envelope) {
+        p.setBrush(QColor(250, 245, 225));
+        p.drawRect(QRectF(3.5, 4.5, 26, 16));
+        p.drawPolyline(QPolygonF({{3.5, 4.5}, {16.5, 14.5}, {29.5, 4.5}}));
+    } else {
+        // A globe: the maker's web site.
+        p.setBrush(QColor(150, 200, 245));
+        p.drawEllipse(QRectF(5.5, 1.5, 22, 22));
+        p.drawEllipse(QRectF(12.5, 1.5, 8, 22));
+        p.drawLine(QPointF(5.5, 12.5), QPointF(27.5, 12.5));
+    }
+    return pixmap;
+}
+
+}  // namespace
+
+namespace corvane {
+
+std::optional<ProductVersion> parseVersion(const QString& dotted) {
+    const QStringList parts = dotted.trimmed().split(u'.');
+    if (parts.isEmpty() || parts.size() > 4) return std::nullopt;
+    uint32_t n[4] = {0, 0, 0, 0};
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        bool ok = false;
+        const uint value = parts[i].toUInt(&ok);
+        if (!ok || value > 0xFFFF) return std::nullopt;
+        n[i] = value;
+    }
+    return ProductVersion{n[0] << 16 | n[1], n[2] << 16 | n[3]};
+}
+
+QString versionText(const ProductVersion& version) {
+    return QString::number(version.mostSignificant >> 16) + ".00." + QString::number(version.leastSignificant);
+}
+
+QString libraryVersion(const QString& baseName, const QString& firstFolder) {
+    QLibrary library;
+    const QString beside = firstFolder + u'/' + TAnyImage::libraryFileName(baseName);
+    library.setFileName(beside);
+    if (!library.load()) {
+        library.setFileName(baseName);
+        if (!library.load()) return {};
+    }
+    using VersionRoutine = const char* (*)();
+    const QByteArray routineName = baseName.toLatin1() + "_version";
+    const auto routine = reinterpret_cast<VersionRoutine>(library.resolve(routineName.constData()));
+    QString text;
+    if (routine) {
+        if (const char* v = routine()) {
+            if (const auto version = parseVersion(QString::fromLatin1(v))) text = versionText(*version);
+        }
+    }
+    library.unload();
+    return text;
+}
+
+QStringList supportedPictureFormats(const PictureFormatTable& formats) {
+    const auto text = [](const char* s) { return s ? QString::fromUtf8(s) : QString(); };
+    QStringList lines;
+    const int32_t count = formats.count();
+    for (int32_t n = 1; n <= count; ++n)
+        lines << text(formats.description(n)) + " (" + text(formats.extension(n)) + ")";
+    return lines;
+}
+
+QString aboutText(const QStringList& pictureFormats) {
+    QString t;
+    t += "Corvane Extended Bitmap Utility\n";
+    t += QStringLiteral("Copyright (C) 2026 %1 and the Corvane authors\n\n").arg(QLatin1String(kMaker));
+    t += "Currently supports the following Extended  Bitmap Formats\n";
+    for (const char* form : {"CFS 8 bit", "Aviant 8 bit", "8 bit AVTX", "16 bit (5-6-5) AVTX",
+                             "16 bit (4-4-4) Transparency Preserved", "32 bit (8-8-8)"})
+        t += QStringLiteral("    %1\n").arg(QLatin1String(form));
+    t += "\nLargest Base Size Supported 512x512\n\n";
+    t += "Not yet fully supported:\n    Non-Square Bitmaps\n    any as-yet undiscovered variants\n\n";
+    t += "Supported Formats for \"Load Any Image\" with " + TAnyImage::libraryFileName("quorimg") + ":\n";
+    for (const QString& format : pictureFormats) t += "    " + format + "\n";
+    t += "\nThis program is provided as it is, without any warranty. Always keep a copy of a texture "
+         "before you change it.\n\n";
+    t += "Corvane is built with Qt, ImageMagick, libimagequant and stb_image_resize; our thanks to their "
+         "authors.\n\n";
+    t += "Corvane is free software under the GNU General Public License, version 3 or later.\n\n";
+    t += QStringLiteral("Contact: %1\nUpdates are published at %2\n")
+             .arg(QString::fromLatin1(kContact).mid(7), QLatin1String(kMakerSite));
+    return t;
+}
+
+QPixmap programPicture(int size) {
+    // The chain of levels, each half the one before.
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    const QColor colours[] = {{40, 90, 170}, {60, 150, 90}, {220, 160, 40}, {200, 60, 50}};
+    double edge = size * 0.48;
+    double x = size * 0.03;
+    for (const QColor& colour : colours) {
+        const QRectF square(x, size * 0.75 - edge, edge, edge);
+        p.fillRect(square, colour);
+        p.setPen(QPen(colour.darker(160), std::max(1.0, size / 50.0)));
+        p.drawRect(square);
+        x += edge + size * 0.015;
+        edge /= 2;
+    }
+    return pixmap;
+}
+
+}  // namespace corvane
+
+using corvane::TAnyImage;
+using corvane::TExeButton;
+using corvane::TMButton;
+
+// ---------------------------------------------------------------------------
+// The text window
+
+TForm2::TForm2(QWidget* parent, const QStringList& pictureFormats) : QDialog(parent) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("About Corvane"));
     setFixedSize(393, 285);
+
+    auto* panel = new QFrame(this);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setGeometry(rect());
+
+    Memo1 = new QPlainTextEdit(panel);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(1, 1, 391, 240);
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette black = Memo1->palette();
+    black.setColor(QPalette::Text, Qt::black);
+    Memo1->setPalette(black);
+    Memo1->setPlainText(corvane::aboutText(pictureFormats));
+
+    Button1 = new QPushButton(QStringLiteral("OK"), panel);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(24, 248, 73, 25);
+    Button1->setDefault(true);
+    connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+
+    More = new QPushButton(QStringLiteral("More >>>"), panel);
+    More->setObjectName(QStringLiteral("More"));
+    More->setGeometry(288, 248, 81, 25);
+    connect(More, &QPushButton::clicked, this, &TForm2::MoreClick);
 }
+
+void TForm2::Button1Click() { accept(); }
+
+void TForm2::MoreClick() {
+    if (aboutForm_) {
+        aboutForm_->programText = QStringLiteral("\n\nCorvane\n\nExtended Bitmap Tool");
+        aboutForm_->exec();
+    }
+    accept();
+}
+
+// ---------------------------------------------------------------------------
+// The large window
 
 TForm3::TForm3(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Form3"));
@@ -13,10 +217,182 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent, Qt::Window) {
     setAttribute(Qt::WA_QuitOnClose, false);
     move(-18, 60);
     resize(237, 151);
+
+    // Smaller than its picture, the window scrolls.
+    scroller_ = new QScrollArea(this);
+    scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setWidgetResizable(false);
+    scroller_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroller_);
+
+    AnyImage1 = new TAnyImage;
+    AnyImage1->setObjectName(QStringLiteral("AnyImage1"));
+    AnyImage1->setCenterOnParent(false);
+    AnyImage1->setGeometry(0, 0, 512, 512);
+    scroller_->setWidget(AnyImage1);
+    connect(AnyImage1, &TAnyImage::doubleClicked, this, &TForm3::AnyImage1DblClick);
 }
+
+void TForm3::AnyImage1DblClick() { emit editRequested(0); }
+
+void TForm3::applyGeometry(const corvane::LargeWindowGeometry& g) {
+    move(g.left, g.top);
+    resize(g.width, g.height);
+}
+
+corvane::LargeWindowGeometry TForm3::currentGeometry() const { return {x(), y(), width(), height()}; }
+
+void TForm3::keepGeometry() {
+    if (kept_) *kept_ = currentGeometry();
+}
+
+void TForm3::hideEvent(QHideEvent* event) {
+    // A spontaneous hide is the window being minimised; its place stands.
+    if (!event->spontaneous()) keepGeometry();
+    QWidget::hideEvent(event);
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+    keepGeometry();
+    // Closing only hides it; the next refresh of a 512 set shows it again.
+    event->accept();
+}
+
+// ---------------------------------------------------------------------------
+// The about box
+
+const std::array<const char*, 5> TAboutForm::kLibraries = {"quorimg", "quorimg24", "quorpng", "quortiff",
+                                                           "quordds"};
 
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutForm"));
     setWindowTitle(QStringLiteral("About "));
     setFixedSize(407, 271);
+    setWindowIcon(QIcon(corvane::programPicture(32)));
+    libraryFolder_ = QCoreApplication::applicationDirPath();
+    openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setGeometry(rect());
+
+    // "Program"
+    auto* program = new QWidget;
+    ExeButton1 = new TExeButton(program);
+    ExeButton1->setObjectName(QStringLiteral("ExeButton1"));
+    ExeButton1->setGeometry(24, 24, 104, 40);
+    ExeButton1->setDown(true);
+    ExeButton1->setAuto(true);
+    ExeButton1->setIcon(QIcon(corvane::programPicture(32)));
+    ExeButton1->setCaption(QGuiApplication::applicationDisplayName());
+    Label2 = label(program, QString(), QRect(136, 36, 120, 16));
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label1 = label(program, QString(), QRect(8, 72, 225, 153), Qt::AlignLeft | Qt::AlignTop);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PageControl1->addTab(program, QStringLiteral("Program"));
+
+    // The maker
+    auto* maker = new QWidget;
+    label(maker,
+          QStringLiteral("%1 makes small tools for the people who paint and build add-on aircraft: "
+                         "texture utilities, converters and viewers.\n\nVisit our web site for the others.")
+              .arg(QLatin1String(kMaker)),
+          QRect(8, 16, 225, 150), Qt::AlignHCenter | Qt::AlignTop)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    const auto bitmapButton = [this](QWidget* page, const char* name, QPoint at, bool envelope,
+                                     const QString& hint, void (TAboutForm::*handler)()) {
+        auto* b = new TMButton(page);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(at.x(), at.y(), 49, 41);
+        b->setBorder(false);
+        b->setStretch(false);
+        b->setBitmap(buttonPicture(envelope));
+        b->setToolTip(hint);
+        connect(b, &TMButton::clicked, this, handler);
+        return b;
+    };
+    const QString visit = QStringLiteral("Visit the %1 web site").arg(QLatin1String(kMaker));
+    MButton3 = bitmapButton(maker, "MButton3", {56, 184}, false, visit, &TAboutForm::Button2Click);
+    MButton2 = bitmapButton(maker, "MButton2", {112, 184}, true, QStringLiteral("Contact"),
+                            &TAboutForm::MButton2Click);
+    PageControl1->addTab(maker, QString::fromLatin1(kMaker));
+
+    // "DLLs"
+    auto* libraries = new QWidget;
+    label(libraries,
+          QStringLiteral("%1 programs need its image library files. These are installed:").arg(QLatin1String(kMaker)),
+          QRect(8, 8, 225, 40), Qt::AlignLeft | Qt::AlignTop);
+    for (size_t i = 0; i < kLibraries.size(); ++i) {
+        const int top = 56 + 24 * int(i);
+        label(libraries, TAnyImage::libraryFileName(QString::fromLatin1(kLibraries[i])), QRect(0, top, 106, 21),
+              Qt::AlignRight);
+        auto* field = new QLineEdit(QStringLiteral("Not Found"), libraries);
+        field->setObjectName(QStringLiteral("Edit%1").arg(i + 1));
+        field->setGeometry(112, top, 73, 21);
+        versionFields[i] = field;
+    }
+    label(libraries, QStringLiteral("Newer files may be on our web site:"), QRect(8, 176, 225, 16));
+    MButton4 = bitmapButton(libraries, "MButton4", {16, 192}, false, visit, &TAboutForm::Button2Click);
+    PageControl1->addTab(libraries, QStringLiteral("DLLs"));
+
+    // "Copyrights": the user may type here; nothing is kept.
+    Copyrights = new QPlainTextEdit;
+    Copyrights->setObjectName(QStringLiteral("Copyrights"));
+    Copyrights->setPlainText(QStringLiteral(
+        "Corvane\nCopyright (C) 2026 %1 and the Corvane authors.\n\n"
+        "This program is free software: you can redistribute it and/or modify it under the terms of the "
+        "GNU General Public License as published by the Free Software Foundation, either version 3 of the "
+        "License, or (at your option) any later version.\n\n"
+        "It is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; without even the "
+        "implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE.\n\n"
+        "Qt is used under the GNU LGPL version 3. ImageMagick is used under its own licence. "
+        "libimagequant is used under the GNU GPL version 3. stb_image_resize is in the public domain.")
+                                 .arg(QLatin1String(kMaker)));
+    PageControl1->addTab(Copyrights, QStringLiteral("Copyrights"));
+
+    MButton1 = new TMButton(this);
+    MButton1->setObjectName(QStringLiteral("MButton1"));
+    MButton1->setGeometry(248, 56, 145, 145);
+    MButton1->setBorder(false);
+    MButton1->setStretch(false);
+    MButton1->setBitmap(corvane::programPicture(140));
+
+    Button1 = new QPushButton(QStringLiteral("Close"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(272, 224, 105, 25);
+    connect(Button1, &QPushButton::clicked, this, &TAboutForm::Button1Click);
+}
+
+void TAboutForm::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        if (const QScreen* s = screen()) move(corvane::centredOver(s->availableGeometry(), frameGeometry().size()));
+        FormShow();
+    }
+    QDialog::showEvent(event);
+}
+
+void TAboutForm::FormShow() {
+    if (const auto version = corvane::parseVersion(QStringLiteral(CORVANE_VERSION)))
+        Label2->setText("Version " + corvane::versionText(*version));
+    Label1->setText(programText);
+    for (size_t i = 0; i < kLibraries.size(); ++i) {
+        versionFields[i]->setText(QStringLiteral("Not Found"));
+        const QString version = corvane::libraryVersion(QString::fromLatin1(kLibraries[i]), libraryFolder_);
+        if (!version.isEmpty()) versionFields[i]->setText(version);
+    }
+}
+
+void TAboutForm::Button1Click() { accept(); }
+
+void TAboutForm::Button2Click() {
+    openUrl_(QUrl(QString::fromLatin1(kMakerSite)));
+    accept();
+}
+
+void TAboutForm::MButton2Click() {
+    openUrl_(QUrl(QString::fromLatin1(kContact)));
+    accept();
 }

@@ -1,8 +1,12 @@
 #include "mainwindow.h"
 
+#include "anyimage.h"
+#include "exebuttn.h"
 #include "forms.h"
+#include "numedit.h"
 #include "transparencyeditor.h"
 #include "progress.h"
+#include "updown.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -11,7 +15,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -21,6 +24,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvane {
 
@@ -59,6 +63,14 @@ constexpr int kClientHeight = 411;
 QString fileNameOnly(const QString& path) {
     const qsizetype cut = std::max(path.lastIndexOf('/'), path.lastIndexOf('\\'));
     return path.mid(cut + 1);
+}
+
+// The lightening as it is stored.  The edit makes a value whole by adding 0.5
+// and truncating, which moves a negative value up by one; storing it one lower
+// makes it read back as the same number.
+int32_t storedLightening(double shown) {
+    const auto whole = int32_t(std::trunc(shown));
+    return whole < 0 ? whole - 1 : whole;
 }
 
 // The folder part of a path, empty for a bare name.
@@ -144,9 +156,15 @@ void TForm1::setSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TA
     form4_ = form4;
     aboutForm_ = aboutForm;
     Panel1->setViewWindow(form4);
+    if (form2_) form2_->setAboutForm(aboutForm_);
+    if (form3_) {
+        form3_->AnyImage1->setTempDir(workspace_.workDir());
+        form3_->keepGeometryIn(&largeWindow);
+        connect(form3_, &TForm3::editRequested, this, &TForm1::editslot, Qt::UniqueConnection);
+    }
 }
 
-std::array<QLabel*, 9> TForm1::views() const {
+std::array<corvane::TAnyImage*, 9> TForm1::views() const {
     return {AnyImage1, AnyImage2, AnyImage3, AnyImage4, AnyImage5,
             AnyImage6, AnyImage7, AnyImage8, AnyImage9};
 }
@@ -244,53 +262,77 @@ void TForm1::buildControls(QWidget* client) {
 }
 
 void TForm1::createViews(QWidget* client) {
+    using corvane::TAnyImage;
     struct ViewInfo {
-        QLabel** member;
+        TAnyImage** member;
         QRect bounds;
         bool stretched;
+        void (TForm1::*doubleClick)();
     };
+    // The three large levels show at their own size; the small ones are
+    // enlarged to their 64x64 views.
     const ViewInfo infos[] = {
-        {&AnyImage1, {8, 112, 256, 256}, false}, {&AnyImage2, {272, 112, 128, 128}, false},
-        {&AnyImage3, {440, 8, 64, 64}, false},   {&AnyImage4, {368, 8, 64, 64}, true},
-        {&AnyImage5, {296, 8, 64, 64}, true},    {&AnyImage6, {224, 8, 64, 64}, true},
-        {&AnyImage7, {152, 8, 64, 64}, true},    {&AnyImage8, {80, 8, 64, 64}, true},
-        {&AnyImage9, {8, 8, 64, 64}, true},
+        {&AnyImage1, {8, 112, 256, 256}, false, &TForm1::AnyImage1DblClick},
+        {&AnyImage2, {272, 112, 128, 128}, false, &TForm1::AnyImage2Click},
+        {&AnyImage3, {440, 8, 64, 64}, false, &TForm1::AnyImage3Click},
+        {&AnyImage4, {368, 8, 64, 64}, true, &TForm1::AnyImage4DblClick},
+        {&AnyImage5, {296, 8, 64, 64}, true, &TForm1::AnyImage5DblClick},
+        {&AnyImage6, {224, 8, 64, 64}, true, &TForm1::AnyImage6DblClick},
+        {&AnyImage7, {152, 8, 64, 64}, true, &TForm1::AnyImage7DblClick},
+        {&AnyImage8, {80, 8, 64, 64}, true, &TForm1::AnyImage8DblClick},
+        {&AnyImage9, {8, 8, 64, 64}, true, &TForm1::AnyImage9DblClick},
     };
     int number = 1;
     for (const ViewInfo& v : infos) {
-        auto* view = new QLabel(client);
+        auto* view = new TAnyImage(client);
         view->setObjectName(QStringLiteral("AnyImage%1").arg(number++));
         view->setGeometry(v.bounds);
-        view->setAlignment(Qt::AlignCenter);
-        view->setScaledContents(v.stretched);
+        view->setCenterOnParent(false);
+        view->setStretch(v.stretched);
+        // The temporary picture of a load goes beside the slots, in our own folder.
+        view->setTempDir(workspace_.workDir());
+        connect(view, &TAnyImage::doubleClicked, this, v.doubleClick);
         *v.member = view;
     }
 }
 
 void TForm1::createLighteningEdit(QWidget* client) {
     const QString hint = QStringLiteral("Adjust Lightening applied to subimages (Negative = Darkening)");
-    NumEdit3 = new QLineEdit(client);
+    NumEdit3 = new corvane::TNumEdit(client);
     NumEdit3->setObjectName(QStringLiteral("NumEdit3"));
     NumEdit3->setGeometry(464, 248, 33, 21);
-    NumEdit3->setValidator(new QIntValidator(NumEdit3));
+    NumEdit3->setAllowMinus(true);
+    NumEdit3->setNumber(-5);
+    NumEdit3->setMax(100);
+    NumEdit3->setMin(-100);
     NumEdit3->setToolTip(hint);
-    UpDown3 = new QWidget(client);
+    UpDown3 = new corvane::UpDown(client);
     UpDown3->setObjectName(QStringLiteral("UpDown3"));
     UpDown3->setGeometry(497, 248, 15, 21);
+    UpDown3->setRange(-50, 50);
+    UpDown3->setWrap(false);
+    UpDown3->setPosition(-5);
+    UpDown3->setAssociate(NumEdit3);
     UpDown3->setToolTip(hint);
 }
 
 void TForm1::createLaunchers(QWidget* client) {
-    ExeButton2 = new QPushButton(client);
-    ExeButton2->setObjectName(QStringLiteral("ExeButton2"));
-    ExeButton2->setGeometry(464, 274, 40, 40);
-    ExeButton2->setToolTip(QStringLiteral("Batch-Convert multiple Images"));
-    connect(ExeButton2, &QPushButton::clicked, this, &TForm1::ExeButton2Click);
-    ExeButton1 = new QPushButton(client);
-    ExeButton1->setObjectName(QStringLiteral("ExeButton1"));
-    ExeButton1->setGeometry(464, 314, 40, 40);
-    ExeButton1->setToolTip(QStringLiteral("Select Editing Program"));
-    connect(ExeButton1, &QPushButton::clicked, this, &TForm1::seleditClick);
+    using corvane::TExeButton;
+    // Icon-only buttons that size themselves; a click runs the window's
+    // handler rather than opening the file.
+    const auto make = [client](const char* name, int top, const char* hint) {
+        auto* button = new TExeButton(client);
+        button->setObjectName(QString::fromLatin1(name));
+        button->move(464, top);
+        button->setShowLabel(false);
+        button->setAuto(true);
+        button->setToolTip(QString::fromLatin1(hint));
+        return button;
+    };
+    ExeButton2 = make("ExeButton2", 274, "Batch-Convert multiple Images");
+    connect(ExeButton2, &TExeButton::clicked, this, &TForm1::ExeButton2Click);
+    ExeButton1 = make("ExeButton1", 314, "Select Editing Program");
+    connect(ExeButton1, &TExeButton::clicked, this, &TForm1::seleditClick);
 }
 
 void TForm1::buildMenus() {
@@ -431,21 +473,14 @@ corvane::Settings TForm1::currentSettings() const {
     s.useImageTool = useitool->isChecked();
     s.showImageTool = showitool->isChecked();
     s.convert24bit = mm->isChecked();
-    s.lightening = lightening();
+    s.lightening = storedLightening(NumEdit3->number());
     s.maxImport = maxImportSize;
     return s;
 }
 
-int32_t TForm1::lightening() const {
-    bool ok = false;
-    const int32_t value = NumEdit3->text().toInt(&ok);
-    return ok ? value : lightening_;
-}
+int32_t TForm1::lightening() const { return int32_t(std::trunc(NumEdit3->number())); }
 
-void TForm1::setLightening(int32_t value) {
-    lightening_ = value;
-    NumEdit3->setText(QString::number(value));
-}
+void TForm1::setLightening(int32_t value) { NumEdit3->setNumber(value); }
 
 bool TForm1::hintsShown() const { return showHints_; }
 
@@ -460,9 +495,9 @@ void TForm1::checkImportSize(int32_t size) {
 }
 
 void TForm1::showLauncherFiles() {
-    ExeButton1->setProperty("fileName", editselect.fileName);
+    ExeButton1->setFileName(editselect.fileName);
     ExeButton1->setToolTip("Select Editing Program (Currently " + fileNameOnly(editselect.fileName) + ")");
-    ExeButton2->setProperty("fileName", destFolder);
+    ExeButton2->setFileName(destFolder);
 }
 
 // ---------------------------------------------------------------------------
@@ -493,6 +528,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::FormClose() {
+    // Hiding the large window copies its place into the kept geometry.
+    if (form3_) form3_->hide();
     corvane::writeSettings(store_, currentSettings());
     store_.sync();
     workspace_.clearSlots();
@@ -500,7 +537,9 @@ void TForm1::FormClose() {
 }
 
 void TForm1::clearViews() {
-    for (QLabel* view : views()) view->clear();
+    // An empty name makes the next assignment of a slot load it again.
+    if (form3_) form3_->AnyImage1->setFileName(QString());
+    for (corvane::TAnyImage* view : views()) view->setFileName(QString());
 }
 
 // ---------------------------------------------------------------------------
@@ -540,18 +579,4 @@ void TForm1::aboutClick() {
     form2_->exec();
 }
 
-// ---------------------------------------------------------------------------
-// Commands that arrive with their own parts of the program.
-
-void TForm1::Button1Click() {}
-void TForm1::doeditClick() {}
-void TForm1::seleditClick() {}
-void TForm1::AnyImage1DblClick() {}
-void TForm1::AnyImage2Click() {}
-void TForm1::AnyImage3Click() {}
-void TForm1::AnyImage4DblClick() {}
-void TForm1::AnyImage5DblClick() {}
-void TForm1::AnyImage6DblClick() {}
-void TForm1::AnyImage7DblClick() {}
-void TForm1::AnyImage8DblClick() {}
-void TForm1::AnyImage9DblClick() {}
+// Editing and refreshing the views live in editing.cpp.

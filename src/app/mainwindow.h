@@ -3,6 +3,7 @@
 // call the core and show what it returns.
 #pragma once
 
+#include "editing.h"
 #include "palettelevels.h"
 #include "prompts.h"
 #include "quorimg.h"
@@ -29,6 +30,10 @@ namespace corvane {
 class BatchPanel;
 class TForm4;
 class TransparencyEditor;
+class TAnyImage;
+class TExeButton;
+class TNumEdit;
+class UpDown;
 }  // namespace corvane
 using corvane::TForm4;
 class TAboutForm;
@@ -98,12 +103,12 @@ public:
     // Controls, named as in the window's design.
     corvane::TransparencyEditor* Panel1 = nullptr;
     corvane::BatchPanel* Panel3 = nullptr;
-    QLabel *AnyImage1 = nullptr, *AnyImage2 = nullptr, *AnyImage3 = nullptr, *AnyImage4 = nullptr,
-           *AnyImage5 = nullptr, *AnyImage6 = nullptr, *AnyImage7 = nullptr, *AnyImage8 = nullptr,
-           *AnyImage9 = nullptr;
-    QLineEdit* NumEdit3 = nullptr;
-    QWidget* UpDown3 = nullptr;
-    QPushButton *ExeButton1 = nullptr, *ExeButton2 = nullptr;
+    corvane::TAnyImage *AnyImage1 = nullptr, *AnyImage2 = nullptr, *AnyImage3 = nullptr,
+                       *AnyImage4 = nullptr, *AnyImage5 = nullptr, *AnyImage6 = nullptr,
+                       *AnyImage7 = nullptr, *AnyImage8 = nullptr, *AnyImage9 = nullptr;
+    corvane::TNumEdit* NumEdit3 = nullptr;
+    corvane::UpDown* UpDown3 = nullptr;
+    corvane::TExeButton *ExeButton1 = nullptr, *ExeButton2 = nullptr;
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr,
                 *Button5 = nullptr, *Button9 = nullptr, *Button10 = nullptr, *Button13 = nullptr,
                 *Button15 = nullptr, *Button20 = nullptr, *updatpal = nullptr;
@@ -145,7 +150,13 @@ public:
     void refresh();
 
     // The views AnyImage1..AnyImage9, levels 256 down to 1.
-    std::array<QLabel*, 9> views() const;
+    std::array<corvane::TAnyImage*, 9> views() const;
+
+    // Starts the paint program on the slot of a level (0 for 512 .. 9 for 1)
+    // and records that slot as the edited one.
+    void editslot(int levelIndex);
+    // How the paint program is started; tests put a recorder here.
+    void setProgramStarter(corvane::ProgramStarter starter) { startProgram_ = std::move(starter); }
 
 signals:
     // The window has closed and written its settings; the program ends.
@@ -214,13 +225,15 @@ private:
     void checkImportSize(int32_t size);
     void FormClose();
     void clearViews();
+    void flushClick();
+    void showViews();
 
     corvane::SettingsStore& store_;
     corvane::Prompts& prompts_;
     corvane::Workspace workspace_;
     QuorContext context_{};
     bool showHints_ = true;
-    int32_t lightening_ = -4;
+    corvane::ProgramStarter startProgram_ = &corvane::startDetached;
 
     TForm2* form2_ = nullptr;
     TForm3* form3_ = nullptr;

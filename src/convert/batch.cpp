@@ -6,9 +6,16 @@
 #include "splitjoin.h"
 #include "workspace.h"
 
+#include "library.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace corvane {
 
@@ -88,6 +95,60 @@ BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLi
                                                       workspace, library, palette, runTool);
         summary.files.push_back(result);
         if (observer.finished) observer.finished(i, count, result);
+    }
+    return summary;
+}
+
+BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QString& workRoot,
+                                const std::function<TextureToolRun(const Workspace&)>& toolFor,
+                                const BatchObserver& observer, const std::atomic<bool>* stop) {
+    const int count = int(request.names.size());
+    std::vector<std::optional<BatchFileResult>> results(static_cast<size_t>(count));
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    int reported = 0;  // results handed to the observer, in list order
+    const QDir source(request.sourceFolder);
+    const QDir destination(request.destinationFolder);
+
+    const auto worker = [&](int id) {
+        const QString folder = QDir(workRoot).filePath(QStringLiteral("worker-%1").arg(id));
+        QDir().mkpath(folder);
+        Workspace workspace = Workspace::inFolder(folder);
+        QuorContext context{};
+        QuorLibrary library(context);
+        PaletteLevels palette;
+        const TextureToolRun tool = toolFor ? toolFor(workspace) : TextureToolRun{};
+        for (int i = next++; i < count; i = next++) {
+            if (stop && stop->load()) break;
+            const QString& name = request.names[i];
+            {
+                std::lock_guard lock(mutex);
+                if (observer.starting) observer.starting(i, count, name);
+            }
+            BatchFileResult result = convertOneFile(source.filePath(name), destination.filePath(name), request,
+                                                    workspace, library, palette, tool);
+            std::lock_guard lock(mutex);
+            results[size_t(i)] = std::move(result);
+            while (reported < count && results[size_t(reported)]) {
+                if (observer.finished) observer.finished(reported, count, *results[size_t(reported)]);
+                ++reported;
+            }
+        }
+        workspace.clearSlots();
+        QDir(folder).removeRecursively();
+    };
+    std::vector<std::thread> threads;
+    for (int id = 1; id < std::max(1, jobs); ++id) threads.emplace_back(worker, id);
+    worker(0);
+    for (std::thread& t : threads) t.join();
+
+    BatchSummary summary;
+    for (auto& r : results) {
+        if (!r) {
+            summary.stopped = true;
+            break;
+        }
+        summary.files.push_back(std::move(*r));
     }
     return summary;
 }

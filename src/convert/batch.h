@@ -59,6 +59,14 @@ BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLi
                       PaletteLevels& palette, const TextureToolRun& runTool, const BatchObserver& observer = {},
                       const std::atomic<bool>* stop = nullptr);
 
+// The same with `jobs` workers, each converting in a work folder of its own
+// under `workRoot` (an existing, private folder).  Files are written exactly
+// as a run with one worker writes them; `finished` hears of them in list
+// order.  The caller's workspace is not used.
+BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QString& workRoot,
+                                const std::function<TextureToolRun(const Workspace&)>& toolFor,
+                                const BatchObserver& observer = {}, const std::atomic<bool>* stop = nullptr);
+
 // One file of a run: the set is left in the workspace.
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,

@@ -171,7 +171,11 @@ QString SplitReport::missingNote() const {
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return false;
-    const QByteArray data = file.read(std::max<int64_t>(0, limit));
+    // Qt reserves the whole amount asked for before reading, so a plain file
+    // is asked for no more than it holds.
+    int64_t wanted = std::max<int64_t>(0, limit);
+    if (!file.isSequential()) wanted = std::min<int64_t>(wanted, file.size());
+    const QByteArray data = file.read(wanted);
     bytes.assign(data.begin(), data.end());
     return true;
 }

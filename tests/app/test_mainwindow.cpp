@@ -1,5 +1,8 @@
+#include "anyimage.h"
+#include "exebuttn.h"
 #include "forms.h"
 #include "mainwindow.h"
+#include "numedit.h"
 #include "batchpanel.h"
 #include "transparencyeditor.h"
 #include "progress.h"
@@ -93,7 +96,9 @@ TEST_F(MainWindowTest, FirstRunShowsEveryDefault) {
     EXPECT_TRUE(form->Smooth8->isChecked());
     EXPECT_FALSE(form->useitool->isChecked());
     EXPECT_TRUE(form->showitool->isChecked());
-    EXPECT_EQ(form->lightening(), -4);
+    // The stored -4 goes through the edit's whole-number rule.
+    EXPECT_EQ(form->NumEdit3->text(), "-3");
+    EXPECT_EQ(form->lightening(), -3);
     EXPECT_TRUE(form->N256->isChecked());
     EXPECT_EQ(form->maxImportSize, 256);
     EXPECT_EQ(form->openstd.filterIndex, 1);
@@ -101,7 +106,8 @@ TEST_F(MainWindowTest, FirstRunShowsEveryDefault) {
     EXPECT_EQ(form->largeWindow.width, 256);
     EXPECT_FALSE(form->workspace().state().largeViewPlaced);
     EXPECT_EQ(form->ExeButton1->toolTip(), "Select Editing Program (Currently gimp)");
-    EXPECT_EQ(form->ExeButton2->property("fileName").toString(), defaults.folder);
+    EXPECT_EQ(form->ExeButton1->fileName(), "/usr/bin/gimp");
+    EXPECT_EQ(form->ExeButton2->fileName(), defaults.folder);
 }
 
 TEST_F(MainWindowTest, OddImportSizeBecomes256AndIsWrittenBack) {
@@ -137,7 +143,7 @@ TEST_F(MainWindowTest, DeletedBatchFolderFallsBackToHome) {
     auto form = open();
     EXPECT_EQ(form->batchFolder, defaults.folder);
     EXPECT_EQ(form->destFolder, dir.filePath("work"));
-    EXPECT_EQ(form->ExeButton2->property("fileName").toString(), dir.filePath("work"));
+    EXPECT_EQ(form->ExeButton2->fileName(), dir.filePath("work"));
 }
 
 TEST_F(MainWindowTest, HintsShowExactlyWhenChecked) {
@@ -169,7 +175,7 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
         QFile f(ws.slotPath(slot));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    form->AnyImage1->setText("shown");
+    form->AnyImage1->setFileName(ws.slotPath(2));
     form->move(40, 50);
     form->setLightening(5);
     form->N512->trigger();
@@ -197,7 +203,7 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
     EXPECT_EQ(stored("Height512"), "400");
     EXPECT_EQ(stored("CFSDir"), defaults.folder);
     for (int slot = 0; slot < kSlotCount; ++slot) EXPECT_FALSE(QFile::exists(ws.slotPath(slot))) << slot;
-    EXPECT_TRUE(form->AnyImage1->text().isEmpty());
+    EXPECT_TRUE(form->AnyImage1->fileName().isEmpty());
 
     // The next start shows what was written.
     form.reset();
@@ -256,7 +262,7 @@ TEST_F(MainWindowTest, ControlsStandAtTheirBoundsWithCaptionsAndHints) {
         {"Label16", {272, 280, 185, 16}, "Loaded as", ""},
         {"Label17", {272, 296, 185, 16}, "", ""},
         {"Label12", {272, 320, 185, 33}, "Double Click on any Image to Edit it in the chosen Bitmap Program", ""},
-        {"NumEdit3", {464, 248, 33, 21}, "-4", "Adjust Lightening applied to subimages (Negative = Darkening)"},
+        {"NumEdit3", {464, 248, 33, 21}, "-3", "Adjust Lightening applied to subimages (Negative = Darkening)"},
         {"UpDown3", {497, 248, 15, 21}, "", "Adjust Lightening applied to subimages (Negative = Darkening)"},
         {"ExeButton2", {464, 274, 40, 40}, "", "Batch-Convert multiple Images"},
         {"ExeButton1", {464, 314, 40, 40}, "", "Select Editing Program (Currently gimp)"},

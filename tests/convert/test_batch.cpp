@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <map>
+
 using namespace corvane;
 using namespace corvane::testing;
 
@@ -146,4 +148,39 @@ TEST(Batch, AfterARunTheLastSetSavesAsAPlainExtendedBitmap) {
     const QString saved = b.scratch.path("saved.bmp");
     ASSERT_TRUE(saveSet(b.scratch.workspace, saved).ok);
     EXPECT_EQ(readBytes(saved), b.output("last.bmp"));
+}
+
+TEST(Batch, ParallelWorkersWriteWhatOneWorkerWrites) {
+    Batch b;
+    QStringList names;
+    for (int i = 0; i < 8; ++i) {
+        const QString name = QString("p%1.bmp").arg(i);
+        b.add(name, plainPicture(16 << (i % 4), i % 2 ? 8 : 24));
+        names << name;
+    }
+    b.add("broken.bmp", Bytes(64, 1));
+    names.insert(3, "broken.bmp");
+    const BatchSummary one = b.run(names, true);
+    std::map<QString, Bytes> expected;
+    for (const QString& name : names) expected[name] = b.output(name);
+    QDir(b.destination).removeRecursively();
+    QDir().mkpath(b.destination);
+
+    QDir(b.scratch.dir.path()).mkpath("workers");
+    BatchRequest request;
+    request.sourceFolder = b.source;
+    request.destinationFolder = b.destination;
+    request.names = names;
+    request.colour0Transparent = true;
+    request.options.smooth8 = false;
+    std::vector<int> order;
+    BatchObserver observer;
+    observer.finished = [&](int index, int, const BatchFileResult&) { order.push_back(index); };
+    const BatchSummary two = runBatchInParallel(request, 3, b.scratch.path("workers"), {}, observer);
+    EXPECT_EQ(two.convertedCount(), one.convertedCount());
+    EXPECT_EQ(two.failedCount(), 1);
+    EXPECT_EQ(two.files[3].name, "broken.bmp");
+    for (const QString& name : names) EXPECT_EQ(b.output(name), expected[name]) << name.toStdString();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_TRUE(QDir(b.scratch.path("workers")).isEmpty());
 }

@@ -151,7 +151,8 @@ ReadResult readXbm(const Bytes& b) {
             set.depth = Depth::Rgb555;
             masks = kMasks555;
         } else if (compression == kBitFields) {
-            if (infoLength == uint32_t(kInfoHeader)) leastHeader = kMasksEnd;
+            // The masks sit at 54..66 whatever the header length says.
+            leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
             if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
                 return fail("16-bit file without room for its colour masks");
             if (b[kRedMaskHighAt] == 0x0F) {
@@ -178,7 +179,8 @@ ReadResult readXbm(const Bytes& b) {
             set.depth = Depth::Bgra32;
             masks = kMasks32;
         } else if (compression == kBitFields) {
-            if (infoLength == uint32_t(kInfoHeader)) leastHeader = kMasksEnd;
+            // The masks sit at 54..66 whatever the header length says.
+            leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
             if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
                 return fail("32-bit file without room for its colour masks");
             masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),

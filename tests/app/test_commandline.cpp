@@ -1,0 +1,147 @@
+// Corvane without a window: each command runs the window's own code.
+#include "commandline.h"
+#include "testsets.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QTextStream>
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+struct LineRun {
+    int code = -1;
+    QString out, err;
+};
+
+LineRun runCorvane(const QStringList& args) {
+    LineRun run;
+    QTextStream out(&run.out), err(&run.err);
+    run.code = runCommandLine(args, out, err);
+    return run;
+}
+
+Bytes plainBmp(int edge, int bits, int seed) {
+    const int row = ((edge * bits / 8) + 3) & ~3;
+    const int offset = bits == 8 ? 1078 : 54;
+    Bytes b(size_t(offset), 0);
+    b[0] = 'B'; b[1] = 'M';
+    layout::write32(b, 10, uint32_t(offset));
+    layout::write32(b, 14, 40);
+    layout::write32(b, 18, uint32_t(edge));
+    layout::write32(b, 22, uint32_t(edge));
+    layout::write16(b, 26, 1);
+    layout::write16(b, 28, uint16_t(bits));
+    for (size_t i = 0; bits == 8 && i < 256; ++i) b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = uint8_t(i);
+    for (int y = 0; y < edge; ++y)
+        for (int x = 0; x < row; ++x) b.push_back(uint8_t((x * seed + y * 3) & 0xFF));
+    layout::write32(b, 2, uint32_t(b.size()));
+    return b;
+}
+
+}  // namespace
+
+TEST(CommandLine, LoadThenSaveGivesBackTheSameFileForEveryForm) {
+    Scratch s;
+    for (Form form : {Form::Eight, Form::EightRecord, Form::Rgb565, Form::Argb4444, Form::Argb4444Short, Form::Argb32}) {
+        for (int edge : {256, 2}) {
+            const Bytes original = makeSet(form, edge);
+            writeBytes(s.path("in.bmp"), original);
+            const LineRun run = runCorvane({"--load-extended", s.path("in.bmp"), "--save", s.path("out.bmp")});
+            ASSERT_EQ(run.code, 0) << run.err.toStdString();
+            EXPECT_TRUE(readBytes(s.path("out.bmp")) == original) << int(form) << " " << edge;
+        }
+    }
+}
+
+TEST(CommandLine, TexturesNewSetsAndConversions) {
+    Scratch s;
+    Bytes raw(65536);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = uint8_t(i * 7);
+    writeBytes(s.path("raw.af"), raw);
+    LineRun run = runCorvane({"--load-texture", s.path("raw.af"), "--create-image-set", "--save", s.path("chain.bmp")});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(readBytes(s.path("chain.bmp")).size(), size_t(layout::fileLength(256, 1, 1078)));
+
+    run = runCorvane({"--new16", "--save", s.path("new.bmp")});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    const Bytes blank = readBytes(s.path("new.bmp"));
+    ASSERT_EQ(blank.size(), 174848u);
+    EXPECT_TRUE(std::all_of(blank.begin() + 86, blank.end(), [](uint8_t b) { return b == 0; }));
+
+    QImage photo(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x) photo.setPixel(x, y, qRgb(x % 256, y, (x + y) % 256));
+    ASSERT_TRUE(photo.save(s.path("photo.png")));
+    run = runCorvane({"--load-any", s.path("photo.png"), "--create-image-set", "--convert-to", "565", "--save",
+                   s.path("out.bmp"), "--info"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    const Bytes converted = readBytes(s.path("out.bmp"));
+    ASSERT_EQ(converted.size(), size_t(layout::fileLength(256, 2, 86)));
+    EXPECT_EQ(layout::read32(converted, 54), 0xF800u);
+    EXPECT_TRUE(run.out.contains("Depth: 16-bit 5-6-5"));
+    EXPECT_TRUE(run.out.contains("Bitmap - photo.png"));
+}
+
+TEST(CommandLine, ColourZeroTransparentChangesOnlyTheLevelBytes) {
+    Scratch s;
+    const Bytes original = makeSet(Form::EightRecord, 64);
+    writeBytes(s.path("set.bmp"), original);
+    const LineRun run = runCorvane({"--load-extended", s.path("set.bmp"), "--colour0-transparent", "--save-palette", "--save",
+                             s.path("out.bmp")});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    const Bytes saved = readBytes(s.path("out.bmp"));
+    ASSERT_EQ(saved.size(), original.size());
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (i >= 54 && i < 1078 && (i - 54) % 4 == 3)
+            ASSERT_EQ(saved[i], i == 57 ? 0 : 255) << i;
+        else
+            ASSERT_EQ(saved[i], original[i]) << i;
+    }
+}
+
+TEST(CommandLine, BatchOfMixedFilesReportsTheCorruptOne) {
+    Scratch s;
+    QDir(s.dir.path()).mkpath("src");
+    QDir(s.dir.path()).mkpath("dest");
+    const QString src = s.path("src"), dest = s.path("dest");
+    const int sizes[] = {16, 32, 64, 128, 256, 512};
+    for (int i = 0; i < 50; ++i)
+        writeBytes(QDir(src).filePath(QString("f%1.bmp").arg(i, 2, 10, QChar('0'))),
+                   plainBmp(sizes[i % 6] - (i % 3), i % 2 ? 8 : 24, i + 1));
+    LineRun run = runCorvane({"--set", "MaxImport=512", "--batch", src, dest});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(QDir(dest).entryList(QDir::Files).size(), 50);
+    EXPECT_TRUE(run.out.contains("50 converted, 0 failed"));
+
+    writeBytes(QDir(src).filePath("zz-corrupt.bmp"), Bytes(700, 0x41));
+    run = runCorvane({"--set", "MaxImport=512", "--batch", src, dest});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.out.contains("50 converted, 1 failed")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("zz-corrupt.bmp"));
+    EXPECT_TRUE(run.err.contains("--batch"));
+}
+
+TEST(CommandLine, UsageErrorsAndFailuresAreTold) {
+    EXPECT_EQ(runCorvane({"--bogus"}).code, 2);
+    EXPECT_EQ(runCorvane({"--save"}).code, 2);
+    EXPECT_EQ(runCorvane({"--set", "novalue"}).code, 2);
+    EXPECT_EQ(runCorvane({"--batch", "onlyone"}).code, 2);
+    const LineRun help = runCorvane({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(help.out.contains("--view-transparency"));
+
+    Scratch s;
+    writeBytes(s.path("oblong.bmp"), makeSet(Form::Eight, 4));
+    Bytes oblong = makeSet(Form::Eight, 4);
+    layout::write32(oblong, 22, 2);
+    writeBytes(s.path("oblong.bmp"), oblong);
+    const LineRun refused = runCorvane({"--load-extended", s.path("oblong.bmp"), "--save", s.path("never.bmp")});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.err.contains("--load-extended failed"));
+    EXPECT_FALSE(QFileInfo::exists(s.path("never.bmp")));
+}
