@@ -4,10 +4,16 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QDir>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace corvane {
 
@@ -180,10 +186,20 @@ bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t lim
     return true;
 }
 
+namespace {
+std::function<bool(WriteStage)>& writeFault() {
+    static std::function<bool(WriteStage)> fault;
+    return fault;
+}
+bool failsAt(WriteStage stage) { return writeFault() && writeFault()(stage); }
+}  // namespace
+
+void setWriteFaultForTesting(std::function<bool(WriteStage)> fault) { writeFault() = std::move(fault); }
+
 bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
     const QFileInfo target(path);
     const auto fail = [&](const QString& why) {
-        if (error) *error = QStringLiteral("Cannot save %1:\n%2").arg(QFileInfo(path).fileName(), why);
+        if (error) *error = QStringLiteral("Cannot save %1:\n%2").arg(target.fileName(), why);
         return false;
     };
     // Judged by the permission bits, so a read-only file is kept even for an
@@ -191,14 +207,30 @@ bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& byte
     if (target.exists() && !(target.permissions() & QFileDevice::WriteOwner))
         return fail(QStringLiteral("the file is read-only."));
     if (target.isDir()) return fail(QStringLiteral("a folder of that name exists."));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size())) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit()) return fail(file.errorString());
+
+    QTemporaryFile temp(target.absolutePath() + "/." + target.fileName() + ".XXXXXX");
+    if (failsAt(WriteStage::Create) || !temp.open())
+        return fail(QStringLiteral("no file can be made in %1 (%2).")
+                        .arg(QDir::toNativeSeparators(target.absolutePath()), temp.errorString()));
+    if (failsAt(WriteStage::Write) ||
+        temp.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()))
+        return fail(QStringLiteral("writing failed (%1); is the disk full?").arg(temp.errorString()));
+    bool flushed = temp.flush();
+#ifndef _WIN32
+    flushed = flushed && ::fsync(temp.handle()) == 0;
+#endif
+    if (failsAt(WriteStage::Flush) || !flushed) return fail(QStringLiteral("the data could not be flushed to the disk."));
+    // A replaced file keeps its permissions; a new one gets the usual ones.
+    temp.setPermissions(target.exists() ? target.permissions()
+                                        : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                              QFileDevice::ReadOther);
+    temp.close();
+    std::error_code code;
+    if (failsAt(WriteStage::Rename)) return fail(QStringLiteral("the new file could not take the old one's place."));
+    std::filesystem::rename(std::filesystem::path(QFile::encodeName(temp.fileName()).toStdString()),
+                            std::filesystem::path(QFile::encodeName(target.absoluteFilePath()).toStdString()), code);
+    if (code) return fail(QString::fromStdString(code.message()));
+    temp.setAutoRemove(false);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "layout.h"
@@ -57,7 +58,12 @@ JoinResult writeSet(const Workspace& workspace, const QString& output);
 
 // Reads at most `limit` bytes of a file; false when it cannot be opened.
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit = 64 << 20);
-// Writes `bytes` to a temporary file beside `path` and renames it over `path`.
+// Writes `bytes` to a temporary file beside `path`, flushes it to the disk
+// and renames it over `path`, so `path` holds either the old or the new bytes.
 bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
+
+// Tests make a stage of the write fail: the hook answers true to fail there.
+enum class WriteStage { Create, Write, Flush, Rename };
+void setWriteFaultForTesting(std::function<bool(WriteStage)> fault);
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include <cstdlib>
@@ -95,8 +96,21 @@ QString temporaryFolder(const EnvironmentLookup& env) {
 }
 
 Workspace::Workspace(const EnvironmentLookup& env) {
-    workDir_ = temporaryFolder(env) + "corvane-" + userName() + "/";
-    usable_ = preparePrivateFolder(workDir_);
+    // A second Corvane running at the same time gets a folder of its own, so
+    // the two never overwrite each other's slot files.
+    const QString base = temporaryFolder(env) + "corvane-" + userName();
+    for (int n = 1; n <= kMaxInstances; ++n) {
+        workDir_ = base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + "/";
+        usable_ = preparePrivateFolder(workDir_);
+        if (!usable_) continue;
+        auto lock = std::make_shared<QLockFile>(workDir_ + "instance.lock");
+        lock->setStaleLockTime(0);  // only a live process holds the folder
+        if (lock->tryLock(0)) {
+            lock_ = std::move(lock);
+            break;
+        }
+        usable_ = false;
+    }
     buildSlots();
 }
 

@@ -6,9 +6,12 @@
 #include <QString>
 #include <QStringList>
 
+class QLockFile;
+
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "layout.h"
 
@@ -86,8 +89,11 @@ QString temporaryFolder(const EnvironmentLookup& env = systemEnvironment);
 class Workspace {
 public:
     // Uses a private folder "corvane-<user>" inside the temporary folder,
-    // created with owner-only access when missing.
+    // created with owner-only access when missing, and holds it for as long
+    // as this workspace (or a copy) lives; while another running Corvane holds
+    // it, "corvane-<user>-2" and so on.
     explicit Workspace(const EnvironmentLookup& env = systemEnvironment);
+    static constexpr int kMaxInstances = 16;
     // Uses the given folder as it is (the command line's own work folder, tests).
     static Workspace inFolder(const QString& folder);
 
@@ -123,6 +129,7 @@ private:
 
     QString workDir_;
     bool usable_ = false;
+    std::shared_ptr<QLockFile> lock_;
     std::array<QString, kSlotCount> slots_;
     SetState state_;
     StatusLines status_;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 using namespace corvane;
@@ -291,4 +292,46 @@ TEST(Textures, RawTextureIsTurnedTopToBottomAndLongerFilesAreBitmaps) {
     ASSERT_TRUE(b.outcome.ok);
     EXPECT_TRUE(b.outcome.information[0].startsWith("This image is a BMP Format image"));
     EXPECT_EQ(b.state().largest, 16);
+}
+
+// A save that fails at any step leaves the file that was there as it was,
+// and no half-written file beside it.
+TEST(Save, InterruptedSavesKeepThePreviousFile) {
+    Loaded s;
+    s.load(makeSet(Form::Eight, 16));
+    const QString target = s.scratch.path("kept.bmp");
+    const Bytes previous = makeSet(Form::Rgb565, 4);
+    for (WriteStage stage : {WriteStage::Create, WriteStage::Write, WriteStage::Flush, WriteStage::Rename}) {
+        writeBytes(target, previous);
+        setWriteFaultForTesting([stage](WriteStage at) { return at == stage; });
+        const CommandOutcome saved = saveSet(s.scratch.workspace, target);
+        setWriteFaultForTesting({});
+        EXPECT_FALSE(saved.ok) << int(stage);
+        EXPECT_TRUE(saved.error.startsWith("Cannot save kept.bmp")) << saved.error.toStdString();
+        EXPECT_EQ(readBytes(target), previous) << int(stage);
+        EXPECT_EQ(QDir(s.scratch.dir.path()).entryList({".kept*"}, QDir::Files | QDir::Hidden).size(), 0);
+    }
+    // And without a fault the same save goes through, keeping the file's permissions.
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ASSERT_TRUE(saveSet(s.scratch.workspace, target).ok);
+    EXPECT_EQ(readBytes(target).size(), size_t(layout::fileLength(16, 1, 1078)));
+    EXPECT_TRUE(QFile::permissions(target) & QFileDevice::WriteOwner);
+    EXPECT_FALSE(QFile::permissions(target) & (QFileDevice::ReadOther | QFileDevice::ReadGroup));
+}
+
+// Every form cut at many lengths is refused or loaded in part; it never
+// crashes, hangs or reads past the end.
+TEST(Truncation, EveryFormCutAnywhere) {
+    for (Form form : {Form::Eight, Form::EightRecord, Form::Rgb565, Form::Argb4444, Form::Argb4444Short, Form::Rgb24,
+                      Form::Argb32}) {
+        const Bytes whole = makeSet(form, 32);
+        Loaded s;
+        for (size_t cut = 0; cut < whole.size(); cut += cut < 200 ? 1 : 97) {
+            s.load(Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(cut)));
+            if (s.outcome.ok) {
+                EXPECT_GE(cut, size_t(headerLength(form))) << int(form) << " " << cut;
+                EXPECT_TRUE(saveSet(s.scratch.workspace, s.scratch.path("out.bmp")).ok);
+            }
+        }
+    }
 }

@@ -54,15 +54,19 @@ TEST(Workspace, WorkFolderIsPrivate) {
         struct stat st {};
         return stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
     };
-    const Workspace ws(environment({{"TEMP", temp.path()}}));
-    EXPECT_TRUE(ws.usable());
-    EXPECT_EQ(mode(ws.workDir()), 0700);
-
+    QString workDir;
+    {
+        const Workspace ws(environment({{"TEMP", temp.path()}}));
+        EXPECT_TRUE(ws.usable());
+        EXPECT_EQ(mode(ws.workDir()), 0700);
+        workDir = ws.workDir();
+    }
     // A folder left open to others is closed again.
-    ASSERT_EQ(chmod(QFile::encodeName(ws.workDir()).constData(), 0777), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(workDir).constData(), 0777), 0);
     const Workspace again(environment({{"TEMP", temp.path()}}));
     EXPECT_TRUE(again.usable());
-    EXPECT_EQ(mode(ws.workDir()), 0700);
+    EXPECT_EQ(again.workDir(), workDir);
+    EXPECT_EQ(mode(workDir), 0700);
 }
 
 TEST(Workspace, PlantedLinkIsNotUsedAsWorkFolder) {
@@ -73,9 +77,33 @@ TEST(Workspace, PlantedLinkIsNotUsedAsWorkFolder) {
     ASSERT_TRUE(QDir(workDir).removeRecursively());
     ASSERT_TRUE(QFile::link(target.path(), workDir.chopped(1)));
     const Workspace ws(environment({{"TEMP", temp.path()}}));
-    EXPECT_FALSE(ws.usable());
+    EXPECT_NE(ws.workDir(), workDir);
+    EXPECT_FALSE(QFileInfo(ws.workDir().chopped(1)).isSymLink());
+    EXPECT_TRUE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 #endif
+
+TEST(Workspace, TwoRunningCopiesNeverShareSlotFiles) {
+    QTemporaryDir temp;
+    const auto env = environment({{"TEMP", temp.path()}});
+    QString first;
+    {
+        const Workspace one(env);
+        const Workspace two(env);
+        ASSERT_TRUE(one.usable());
+        ASSERT_TRUE(two.usable());
+        EXPECT_NE(one.workDir(), two.workDir());
+        EXPECT_NE(one.slotPath(1), two.slotPath(1));
+        // A copy of a workspace is the same workspace: it keeps the folder held.
+        const Workspace copy = one;
+        const Workspace three(env);
+        EXPECT_NE(three.workDir(), one.workDir());
+        EXPECT_NE(three.workDir(), two.workDir());
+        first = one.workDir();
+    }
+    // Once the first copy has ended its folder is free again.
+    EXPECT_EQ(Workspace(env).workDir(), first);
+}
 
 TEST(Workspace, SlotTableHasThirteenDistinctFiles) {
     QTemporaryDir temp;
