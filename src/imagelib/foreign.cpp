@@ -149,6 +149,20 @@ std::optional<DeclaredPalette> readPngPalette(std::string_view data) {
     return palette;
 }
 
+// Every chunk before the picture data fits in the file.  A length past the
+// end only comes from a damaged file, and libpng would first allocate that
+// much (up to 2 GB) for an ancillary chunk that is not there.
+bool pngChunksFit(std::string_view data) {
+    for (size_t at = 8; at + 8 <= data.size();) {
+        const size_t length = bigEndian32(data, at);
+        const std::string_view type = data.substr(at + 4, 4);
+        if (type == "IDAT" || type == "IEND") return true;
+        if (length > data.size() - at - 8) return false;
+        at += std::min(data.size() - at, 12 + length);
+    }
+    return true;
+}
+
 // ISO media files (HEIF, AVIF): "ftyp" box first, with a still-image brand.
 bool isHeif(std::string_view data) {
     if (data.size() < 12 || data.substr(4, 4) != "ftyp") return false;
@@ -347,6 +361,10 @@ Source openSource(const std::string& path, FileBytes& bytes, Sniffed& sniffed, s
     sniffed = sniff(bytes.view(), lowerExtension(path));
     if (!sniffed.coder) {
         setWhy(why, "Not a picture format this library reads");
+        return Source::Failed;
+    }
+    if (std::string_view(sniffed.coder) == "PNG" && !pngChunksFit(bytes.view())) {
+        setWhy(why, "The PNG file is damaged: a chunk runs past its end");
         return Source::Failed;
     }
     if (sniffed.xcfVersion > kNewestReadableXcf) {

@@ -172,7 +172,10 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
         (void)::fchmod(fd, existing.st_mode & 07777);
 
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    // No fsync: the library's files are mostly the program's own working
+    // copies, rewritten many times a second; the rename alone keeps a reader
+    // from ever seeing half a file.  Saves of the user's files flush on their own.
+    bool ok = writeAll(fd, bytes);
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
