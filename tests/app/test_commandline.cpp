@@ -25,24 +25,6 @@ LineRun runCorvane(const QStringList& args) {
     return run;
 }
 
-Bytes plainBmp(int edge, int bits, int seed) {
-    const int row = ((edge * bits / 8) + 3) & ~3;
-    const int offset = bits == 8 ? 1078 : 54;
-    Bytes b(size_t(offset), 0);
-    b[0] = 'B'; b[1] = 'M';
-    layout::write32(b, 10, uint32_t(offset));
-    layout::write32(b, 14, 40);
-    layout::write32(b, 18, uint32_t(edge));
-    layout::write32(b, 22, uint32_t(edge));
-    layout::write16(b, 26, 1);
-    layout::write16(b, 28, uint16_t(bits));
-    for (size_t i = 0; bits == 8 && i < 256; ++i) b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = uint8_t(i);
-    for (int y = 0; y < edge; ++y)
-        for (int x = 0; x < row; ++x) b.push_back(uint8_t((x * seed + y * 3) & 0xFF));
-    layout::write32(b, 2, uint32_t(b.size()));
-    return b;
-}
-
 }  // namespace
 
 TEST(CommandLine, LoadThenSaveGivesBackTheSameFileForEveryForm) {
@@ -112,7 +94,7 @@ TEST(CommandLine, BatchOfMixedFilesReportsTheCorruptOne) {
     const int sizes[] = {16, 32, 64, 128, 256, 512};
     for (int i = 0; i < 50; ++i)
         writeBytes(QDir(src).filePath(QString("f%1.bmp").arg(i, 2, 10, QChar('0'))),
-                   plainBmp(sizes[i % 6] - (i % 3), i % 2 ? 8 : 24, i + 1));
+                   plainBmp(sizes[i % 6] - (i % 3), sizes[i % 6] - (i % 3), i % 2 ? 8 : 24, i + 1));
     LineRun run = runCorvane({"--set", "MaxImport=512", "--batch", src, dest});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_EQ(QDir(dest).entryList(QDir::Files).size(), 50);

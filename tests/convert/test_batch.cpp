@@ -17,24 +17,6 @@ using namespace corvane::testing;
 
 namespace {
 
-Bytes plainPicture(int edge, int bits) {
-    const int row = ((edge * bits / 8) + 3) & ~3;
-    const int offset = bits == 8 ? 1078 : 54;
-    Bytes b(size_t(offset), 0);
-    b[0] = 'B'; b[1] = 'M';
-    layout::write32(b, 10, uint32_t(offset));
-    layout::write32(b, 14, 40);
-    layout::write32(b, 18, uint32_t(edge));
-    layout::write32(b, 22, uint32_t(edge));
-    layout::write16(b, 26, 1);
-    layout::write16(b, 28, uint16_t(bits));
-    for (size_t i = 0; bits == 8 && i < 256; ++i) b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = uint8_t(i);
-    for (int y = 0; y < edge; ++y)
-        for (int x = 0; x < row; ++x) b.push_back(uint8_t((x * 7 + y * 3) & 0xFF));
-    layout::write32(b, 2, uint32_t(b.size()));
-    return b;
-}
-
 struct Batch {
     Scratch scratch;
     QuorContext context{};
@@ -72,7 +54,7 @@ TEST(Batch, ConvertsExactlyTheSelectedFilesInOrder) {
     QStringList all;
     for (int i = 0; i < 10; ++i) {
         const QString name = QString("f%1.bmp").arg(i);
-        b.add(name, plainPicture(16, i % 2 ? 8 : 24));
+        b.add(name, plainBmp(16, 16, i % 2 ? 8 : 24, 7));
         all << name;
     }
     std::vector<QString> order;
@@ -89,8 +71,8 @@ TEST(Batch, ConvertsExactlyTheSelectedFilesInOrder) {
 
 TEST(Batch, ColourZeroTransparentOnlyTouchesEightBitSets) {
     Batch b;
-    b.add("grey.bmp", plainPicture(32, 8));
-    b.add("rgb.bmp", plainPicture(32, 24));
+    b.add("grey.bmp", plainBmp(32, 32, 8, 7));
+    b.add("rgb.bmp", plainBmp(32, 32, 24, 7));
     ASSERT_EQ(b.run({"grey.bmp", "rgb.bmp"}, true).convertedCount(), 2);
     const Bytes grey = b.output("grey.bmp");
     const Bytes rgbTransparent = b.output("rgb.bmp");
@@ -104,7 +86,7 @@ TEST(Batch, ColourZeroTransparentOnlyTouchesEightBitSets) {
 
 TEST(Batch, SmallSourcesGrowToTheNextLevel) {
     Batch b;
-    b.add("small.bmp", plainPicture(40, 24));
+    b.add("small.bmp", plainBmp(40, 40, 24, 7));
     ASSERT_EQ(b.run({"small.bmp"}).convertedCount(), 1);
     EXPECT_EQ(b.scratch.workspace.state().largest, 64);
     EXPECT_EQ(b.output("small.bmp").size(), size_t(layout::fileLength(64, 2, 86)));
@@ -112,9 +94,9 @@ TEST(Batch, SmallSourcesGrowToTheNextLevel) {
 
 TEST(Batch, UnreadableAndUnwritableFilesAreReportedAndTheRunGoesOn) {
     Batch b;
-    b.add("a.bmp", plainPicture(16, 24));
+    b.add("a.bmp", plainBmp(16, 16, 24, 7));
     b.add("broken.bmp", Bytes(300, 0x33));
-    b.add("c.bmp", plainPicture(16, 8));
+    b.add("c.bmp", plainBmp(16, 16, 8, 7));
     const BatchSummary summary = b.run({"a.bmp", "broken.bmp", "c.bmp"});
     EXPECT_EQ(summary.convertedCount(), 2);
     ASSERT_EQ(summary.failedCount(), 1);
@@ -128,7 +110,7 @@ TEST(Batch, UnreadableAndUnwritableFilesAreReportedAndTheRunGoesOn) {
 
 TEST(Batch, SameFolderReplacesTheSourcesAndIsRecognisedHoweverSpelt) {
     Batch b;
-    b.add("x.bmp", plainPicture(16, 8));
+    b.add("x.bmp", plainBmp(16, 16, 8, 7));
     EXPECT_TRUE(sameFolder(b.source, b.source + "/"));
     EXPECT_TRUE(sameFolder(b.source, b.scratch.path("dest/../src")));
     QFile::link(b.source, b.scratch.path("link"));
@@ -142,7 +124,7 @@ TEST(Batch, SameFolderReplacesTheSourcesAndIsRecognisedHoweverSpelt) {
 TEST(Batch, AfterARunTheLastSetSavesAsAPlainExtendedBitmap) {
     Batch b;
     b.scratch.workspace.state().textureOrigin = true;
-    b.add("last.bmp", plainPicture(16, 8));
+    b.add("last.bmp", plainBmp(16, 16, 8, 7));
     ASSERT_EQ(b.run({"last.bmp"}).convertedCount(), 1);
     EXPECT_FALSE(b.scratch.workspace.state().textureOrigin);
     const QString saved = b.scratch.path("saved.bmp");
@@ -155,7 +137,7 @@ TEST(Batch, ParallelWorkersWriteWhatOneWorkerWrites) {
     QStringList names;
     for (int i = 0; i < 8; ++i) {
         const QString name = QString("p%1.bmp").arg(i);
-        b.add(name, plainPicture(16 << (i % 4), i % 2 ? 8 : 24));
+        b.add(name, plainBmp(16 << (i % 4), 16 << (i % 4), i % 2 ? 8 : 24, 7));
         names << name;
     }
     b.add("broken.bmp", Bytes(64, 1));

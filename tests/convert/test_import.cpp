@@ -13,26 +13,6 @@ using namespace corvane::testing;
 
 namespace {
 
-// A plain bottom-up BMP, 24-bit or 8-bit with a grey palette.
-Bytes plainBmp(int width, int height, int bits) {
-    const int row = ((width * bits / 8) + 3) & ~3;
-    const int offset = bits == 8 ? 1078 : 54;
-    Bytes b(size_t(offset), 0);
-    b[0] = 'B'; b[1] = 'M';
-    layout::write32(b, 10, uint32_t(offset));
-    layout::write32(b, 14, 40);
-    layout::write32(b, 18, uint32_t(width));
-    layout::write32(b, 22, uint32_t(height));
-    layout::write16(b, 26, 1);
-    layout::write16(b, 28, uint16_t(bits));
-    if (bits == 8)
-        for (size_t i = 0; i < 256; ++i) b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = uint8_t(i), b[57 + 4 * i] = uint8_t(i);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < row; ++x) b.push_back(uint8_t((x * 3 + y * 5) & 0xFF));
-    layout::write32(b, 2, uint32_t(b.size()));
-    return b;
-}
-
 struct Session {
     Scratch scratch;
     QuorContext context{};

@@ -90,6 +90,28 @@ inline Bytes makeSet(Form form, int edge) {
     return b;
 }
 
+// A plain bottom-up BMP, 24-bit, or 8-bit with a grey palette whose
+// transparency levels follow the grey.
+inline Bytes plainBmp(int width, int height, int bits, int seed = 3) {
+    const int row = ((width * bits / 8) + 3) & ~3;
+    const int offset = bits == 8 ? 1078 : 54;
+    Bytes b(size_t(offset), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    layout::write32(b, layout::kPixelOffsetAt, uint32_t(offset));
+    layout::write32(b, layout::kInfoLengthAt, 40);
+    layout::write32(b, layout::kWidthAt, uint32_t(width));
+    layout::write32(b, layout::kHeightAt, uint32_t(height));
+    layout::write16(b, 26, 1);
+    layout::write16(b, layout::kBitsAt, uint16_t(bits));
+    for (size_t i = 0; bits == 8 && i < 256; ++i)
+        b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = b[57 + 4 * i] = uint8_t(i);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < row; ++x) b.push_back(uint8_t((x * seed + y * 5) & 0xFF));
+    layout::write32(b, layout::kFileSizeAt, uint32_t(b.size()));
+    return b;
+}
+
 inline bool writeBytes(const QString& path, const Bytes& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) &&
