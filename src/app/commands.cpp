@@ -8,6 +8,7 @@
 #include "import.h"
 #include "library.h"
 #include "palettelevels.h"
+#include "progress.h"
 #include "transparency.h"
 #include "transparencyeditor.h"
 
@@ -17,10 +18,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 using namespace corvane;
 
@@ -33,7 +37,42 @@ const char* const kTextureSaveQuestion =
 
 QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
+// During a batch run the bar shows the whole run.  A file takes several
+// library calls, each reporting from 0 again and none knowing how many
+// follow, so each call fills half of what is left of the file's share: the
+// bar moves within every file and never back.
+struct RunProgress {
+    QPointer<QProgressBar> bar;
+    int to = 100;          // end of the current file's share of 0..100
+    int callFrom = 0, callTo = 0;
+    double last = -1;      // the fraction the current call reported last
+
+    void startFile(int from, int end) {
+        to = end;
+        callFrom = callTo = from;
+        last = -1;
+    }
+};
+RunProgress runProgress;
+
 }  // namespace
+
+extern "C" {
+static void showRunProgress(int32_t done, int32_t total) {
+    RunProgress& p = runProgress;
+    if (total <= 0 || !p.bar) return;
+    const double fraction = std::clamp(double(done) / total, 0.0, 1.0);
+    if (fraction == 0 || fraction < p.last) {
+        p.callFrom = std::max(p.callTo, p.bar->value());
+        p.callTo = p.callFrom + (p.to - p.callFrom + 1) / 2;
+    }
+    p.last = fraction;
+    const int value = p.callFrom + int(fraction * (p.callTo - p.callFrom));
+    if (value <= p.bar->value() || value > p.to) return;
+    p.bar->setValue(value);
+    p.bar->repaint();
+}
+}
 
 void TForm1::createPanels(QWidget* client) {
     Panel1 = new TransparencyEditor(workspace_, palette, prompts_, map, smap, client);
@@ -219,6 +258,7 @@ void TForm1::convertClick(bool colour0Transparent) {
     BatchObserver observer;
     observer.starting = [this](int index, int count, const QString& name) {
         Label16->setText(QStringLiteral("Converting %1 (%2 of %3)").arg(name).arg(index + 1).arg(count));
+        runProgress.startFile(index * 100 / count, (index + 1) * 100 / count);
         ProgressBar1->setValue(index * 100 / count);
         QApplication::processEvents();
     };
@@ -231,20 +271,47 @@ void TForm1::convertClick(bool colour0Transparent) {
     };
     batchRunning_ = true;
     std::atomic<bool> stop{false};
-    // Escape stops the run after the file being converted.
+    // Escape stops the run after the file being converted.  The repaints
+    // between files would also deliver clicks, keys and a close of the
+    // window, which would start other commands on the workspace the run is
+    // using; those are dropped until the run ends.
     struct StopWatcher : QObject {
         std::atomic<bool>* stop;
-        bool eventFilter(QObject*, QEvent* e) override {
-            if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
-                stop->store(true);
+        QWidget* window;
+        bool eventFilter(QObject* watched, QEvent* e) override {
+            switch (e->type()) {
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) stop->store(true);
                 return true;
+            case QEvent::Close:
+                if (watched != window) return false;
+                e->ignore();
+                return true;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::Shortcut:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+                return true;
+            default:
+                return false;
             }
-            return false;
         }
     } watcher;
     watcher.stop = &stop;
+    watcher.window = this;
     qApp->installEventFilter(&watcher);
+    ProgressBar1->setValue(0);
+    runProgress.bar = ProgressBar1;
+    const QuorProgress ownRoutine = progressRoutineOf(context_);
+    const QuorProgress routine = &showRunProgress;
+    std::memcpy(context_.bytes + QUOR_CONTEXT_PROGRESS, &routine, sizeof routine);
     const BatchSummary summary = runBatch(request, workspace_, library, palette, textureTool(), observer, &stop);
+    std::memcpy(context_.bytes + QUOR_CONTEXT_PROGRESS, &ownRoutine, sizeof ownRoutine);
+    runProgress.bar = nullptr;
     qApp->removeEventFilter(&watcher);
     batchRunning_ = false;
     showStatus();

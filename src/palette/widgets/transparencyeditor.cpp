@@ -9,6 +9,8 @@
 
 #include <QComboBox>
 #include <QFileInfo>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -30,6 +32,25 @@ QLabel* label(QWidget* parent, const QString& text, const QRect& bounds, bool wr
     l->setWordWrap(wrap);
     if (wrap) l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return l;
+}
+
+// The panel's boxes were laid out for a smaller system font than most
+// desktops use; shrink a label's font until `text` fits its box (the whole
+// width, and for a wrapped label the height too) rather than cut it off.
+void fitFont(QLabel* l, const QString& text) {
+    QFont font = l->font();
+    const int flags = int(l->alignment()) | (l->wordWrap() ? int(Qt::TextWordWrap) : 0);
+    const auto fits = [&] {
+        const QRect needed = QFontMetrics(font).boundingRect(QRect(0, 0, l->width(), 10000), flags, text);
+        return needed.width() <= l->width() && (!l->wordWrap() || needed.height() <= l->height());
+    };
+    // The font is given in pixels or in points; either way no smaller than
+    // about 8 pixels.
+    if (font.pixelSize() > 0)
+        while (!fits() && font.pixelSize() > 8) font.setPixelSize(font.pixelSize() - 1);
+    else
+        while (!fits() && font.pointSizeF() > 6) font.setPointSizeF(font.pointSizeF() - 0.5);
+    if (font != l->font()) l->setFont(font);
 }
 
 // A field for 0..255 with its arrows: Max 255, Min -1000, whole numbers only.
@@ -128,6 +149,15 @@ TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& pale
           {8, 168, 153, 73}, true)->setObjectName("labelc");
     Label18 = label(this, "Transparent Colours -", {176, 12, 130, 13});
     Label18->setObjectName("Label18");
+    for (QLabel* l : findChildren<QLabel*>()) fitFont(l, l == Label18 ? "Transparent Colours - 256" : l->text());
+    // The two instructions read as one text: both take the smaller font.
+    auto* select = findChild<QLabel*>("Label15");
+    auto* adjust = findChild<QLabel*>("labelc");
+    const QFont smaller = QFontInfo(select->font()).pixelSize() < QFontInfo(adjust->font()).pixelSize()
+                              ? select->font()
+                              : adjust->font();
+    select->setFont(smaller);
+    adjust->setFont(smaller);
 
     connect(button("Button7", "Set All Opaque", "Set all Colours Opaque", {8, 248, 153, 25}),
             &QPushButton::clicked, this, [this] { Button7Click(); });
@@ -298,19 +328,21 @@ void TransparencyEditor::Button11Click() {
     const FileChoice choice = prompts_.chooseFile(map_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
+    // A map that cannot be read ends the command quietly; only a short map,
+    // which did change levels, is worth a word.
     const MapResult loaded = loadMap(choice.path, palette_.levels);
-    if (!loaded.message.isEmpty()) prompts_.warning("Corvane", loaded.message);
     if (!loaded.ok) return;
     showpalette();
     palette_.paletteChanged = true;
+    if (!loaded.message.isEmpty()) prompts_.warning("Corvane", loaded.message);
 }
 
 void TransparencyEditor::Button12Click() {
     const FileChoice choice = prompts_.chooseFile(smap_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
-    QString error;
-    if (!saveMap(choice.path, palette_.levels, &error)) prompts_.warning("Corvane", error);
+    // A file that cannot be written ends the command quietly.
+    if (!saveMap(choice.path, palette_.levels)) return;
     showpalette();
 }
 
