@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <Magick++.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
 #include <QFileInfo>
 
 using namespace corvane;
@@ -181,4 +187,84 @@ TEST(Convert, FailuresLeaveTheSetAsItWas) {
     EXPECT_TRUE(s.ws().state().highColour);
     EXPECT_EQ(s.ws().status().bitmap, "Bitmap - set.bmp");
     EXPECT_FALSE(QFileInfo::exists(s.ws().exchangePath()));
+}
+
+namespace {
+
+// A photo-like 24-bit picture: smooth colour waves with a little noise.
+Bytes photoLike(int edge) {
+    Bytes b = plainBmp(edge, edge, 24);
+    uint32_t seed = 12345;
+    const int row = (edge * 3 + 3) & ~3;
+    for (int y = 0; y < edge; ++y)
+        for (int x = 0; x < edge; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = int(seed >> 28) - 8;
+            const size_t at = 54 + size_t(y) * size_t(row) + size_t(x) * 3;
+            b[at] = uint8_t(std::clamp(int(110 + 90 * std::sin(x / 17.0) * std::cos(y / 23.0)) + noise, 0, 255));
+            b[at + 1] = uint8_t(std::clamp(int(140 + 80 * std::sin((x + y) / 31.0)) + noise, 0, 255));
+            b[at + 2] = uint8_t(std::clamp(int(90 + 70 * std::cos(x / 11.0 - y / 29.0)) + noise, 0, 255));
+        }
+    return b;
+}
+
+// Mean red, green, blue of an 8-bit level file, in linear light (what the
+// eye averages when the level is seen from afar).
+std::array<double, 3> meanColour(const Bytes& level, int edge) {
+    const auto linear = [](uint8_t v) {
+        const double c = v / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    std::array<double, 3> sum{};
+    const size_t row = (size_t(edge) + 3) & ~size_t(3);
+    for (int y = 0; y < edge; ++y)
+        for (int x = 0; x < edge; ++x) {
+            const size_t entry = 54 + 4 * size_t(level.at(1078 + size_t(y) * row + size_t(x)));
+            for (int c = 0; c < 3; ++c) sum[size_t(c)] += linear(level[entry + 2 - size_t(c)]);
+        }
+    for (double& s : sum) s /= double(edge) * edge;
+    return sum;
+}
+
+}  // namespace
+
+TEST(CreateImageSet, SmoothedEightBitLevelsKeepTheirMeanColour) {
+    Session s;
+    const QString photo = s.file("photo.bmp", photoLike(256));
+    const QString reduced = s.scratch.path("photo256.bmp");
+    ASSERT_TRUE(s.library.anyTo256(photo, reduced));
+    ASSERT_TRUE(loadAnyImage(reduced, s.ws(), s.library, s.options, 256).ok);
+    ASSERT_FALSE(s.ws().state().highColour);
+    s.options.smooth8 = true;
+    s.options.lightening = 0;
+    ASSERT_TRUE(createImageSet(s.ws(), s.library, s.options, {}).ok);
+    // Every level is held to the palette, so the smallest ones can only come
+    // near; a resample in gamma space would darken them by a quarter.
+    const auto top = meanColour(readBytes(s.ws().levelPath(256)), 256);
+    for (int edge = 128; edge >= 1; edge /= 2) {
+        const auto mean = meanColour(readBytes(s.ws().levelPath(edge)), edge);
+        const double tolerance = edge >= 16 ? 0.06 : 0.35;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(mean[size_t(c)], top[size_t(c)], tolerance * top[size_t(c)]) << "level " << edge << " channel " << c;
+    }
+}
+
+TEST(Import, EveryCommonFormatBecomesASet) {
+    Session s;
+    for (const char* format : {"png", "jpg", "psd", "tga", "pcx", "dds", "gif", "tif"}) {
+        Magick::Image picture(Magick::Geometry(40, 24), Magick::Color("#3080c0"));
+        picture.magick(format);
+        const QString path = s.scratch.path(QString("picture.%1").arg(format));
+        picture.write(QFile::encodeName(path).toStdString());
+        const CommandOutcome o = loadAnyImage(path, s.ws(), s.library, s.options, 256);
+        ASSERT_TRUE(o.ok) << format << ": " << o.error.toStdString();
+        EXPECT_EQ(s.ws().state().largest, 64) << format;
+        EXPECT_EQ(s.ws().status().bitmap, QString("Bitmap - picture.%1").arg(format));
+        ASSERT_TRUE(createImageSet(s.ws(), s.library, s.options, {}).ok);
+        const QString out = s.scratch.path("out.bmp");
+        ASSERT_TRUE(saveSet(s.ws(), out).ok);
+        const int bytesPerPixel = s.ws().state().highColour ? 2 : 1;
+        const int header = s.ws().state().highColour ? 86 : 1078;
+        EXPECT_EQ(QFileInfo(out).size(), layout::fileLength(64, bytesPerPixel, header)) << format;
+    }
 }
