@@ -2,6 +2,7 @@
 // C interface exactly as the program calls them: the sub-image chain of
 // Create Image Set, reduction of a photo to 256 colours, remapping a level
 // onto a set's palette, and decoding a foreign picture.
+#include "photo.h"
 #include "quorimg.h"
 
 #include <benchmark/benchmark.h>
@@ -22,28 +23,6 @@ namespace fs = std::filesystem;
 constexpr int kEdge = 512;
 constexpr size_t kPaletteFileBytes = 1078;  // headers and palette of an 8-bit BMP
 
-// Something like a photograph, so that quantizing and remapping meet real
-// work: smooth gradients, grain, and a few hard-edged shapes.
-std::string photoPpm() {
-    std::string out = "P6\n" + std::to_string(kEdge) + " " + std::to_string(kEdge) + "\n255\n";
-    uint32_t seed = 12345;
-    auto grain = [&] {
-        seed = seed * 1664525u + 1013904223u;
-        return int(seed >> 27) - 16;
-    };
-    for (int y = 0; y < kEdge; ++y)
-        for (int x = 0; x < kEdge; ++x) {
-            double r = 128 + 90 * std::sin(x / 70.0) * std::cos(y / 95.0);
-            double g = 40 + 0.3 * (x + y);
-            double b = 200 - 0.25 * std::hypot(x - 300.0, y - 220.0);
-            if (std::hypot(x - 140.0, y - 380.0) < 70) r *= 0.35, g *= 0.4, b *= 0.5;  // dark disc
-            if (x > 320 && x < 460 && y > 60 && y < 150) r = 235, g = 225, b = 90;      // bright sign
-            if (std::abs(x - y - 40) < 6) r = g = b = 250;                              // white stripe
-            for (double v : {r, g, b}) out += char(std::clamp(int(v) + grain(), 0, 255));
-        }
-    return out;
-}
-
 // Source pictures, made once through the library itself and removed at exit.
 class Files {
 public:
@@ -54,7 +33,7 @@ public:
             return;
         }
         dir_ = pattern;
-        std::ofstream(path("photo.ppm"), std::ios::binary) << photoPpm();
+        std::ofstream(path("photo.ppm"), std::ios::binary) << corvane::bench::photoPpm(kEdge);
         QuorContext ctx{};
         if (!_anytobmps(path("photo.ppm").c_str(), path("photo24.bmp").c_str(), &ctx, 0, 0) ||
             !_anyto256(path("photo24.bmp").c_str(), path("photo8.bmp").c_str(), &ctx, 0, 0) ||

@@ -350,13 +350,17 @@ JoinResult join16(const Workspace& workspace, const QString& output) {
         const std::vector<Bgra> pixels = decodeLevelFile(level, edge);
         for (size_t i = 0; i < pixels.size(); ++i) {
             const Bgra& p = pixels[i];
+            // Each channel to the nearest step, not the step below, so small
+            // levels keep their brightness; a value the reader widened from
+            // the set's own bits comes back to exactly those bits.
+            const auto to = [](uint8_t value, int steps) { return (value * steps + 127) / 255; };
             if (is4444) {
                 // A missing or short alpha slot means opaque.
                 const uint8_t a = alphaStart + i < alpha.size() ? alpha[alphaStart + i] : 0xF0;
-                out.push_back(uint8_t((p.blue >> 4) | (p.green & 0xF0)));
-                out.push_back(uint8_t((a & 0xF0) | (p.red >> 4)));
+                out.push_back(uint8_t(to(p.blue, 15) | to(p.green, 15) << 4));
+                out.push_back(uint8_t((a & 0xF0) | to(p.red, 15)));
             } else {
-                const uint16_t v = uint16_t((p.blue >> 3) | ((p.green << 3) & 0x07E0) | ((p.red << 8) & 0xF800));
+                const uint16_t v = uint16_t(to(p.blue, 31) | to(p.green, 63) << 5 | to(p.red, 31) << 11);
                 out.push_back(uint8_t(v));
                 out.push_back(uint8_t(v >> 8));
             }

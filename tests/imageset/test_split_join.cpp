@@ -186,6 +186,20 @@ TEST(Join, ConvertedLevelsPackBackIntoSixteenBits) {
         ASSERT_EQ(saved.size(), 88u);
         EXPECT_EQ(layout::read16(saved, 86), expected) << "alpha " << alpha;
     }
+
+    // Dark greys go to the nearest step: (7, 7, 7) is 1/2/1, not 0/1/0,
+    // or every small level of a set would come out darker than it is.
+    Scratch s;
+    Workspace& ws = s.workspace;
+    const Bytes set = makeSet(Form::Rgb565, 1);
+    ws.state().highColour = true;
+    ws.state().largest = 1;
+    writeBytes(ws.slotPath(HeaderSlot), Bytes(set.begin(), set.begin() + 86));
+    Bytes grey = white;
+    grey[54] = grey[55] = grey[56] = 7;
+    writeBytes(ws.levelPath(1), grey);
+    ASSERT_TRUE(writeSet(ws, s.path("grey.bmp")).ok);
+    EXPECT_EQ(layout::read16(readBytes(s.path("grey.bmp")), 86), 0x0841);
 }
 
 // Files that are not sets are refused before anything changes.
