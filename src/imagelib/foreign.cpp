@@ -149,15 +149,16 @@ std::optional<DeclaredPalette> readPngPalette(std::string_view data) {
     return palette;
 }
 
-// Every chunk before the picture data fits in the file.  A length past the
-// end only comes from a damaged file, and libpng would first allocate that
-// much (up to 2 GB) for an ancillary chunk that is not there.
+// Every chunk but the picture data fits in the file.  A length past the end
+// only comes from a damaged file, and libpng would first allocate that much
+// (up to 2 GB) for a chunk that is not there.  Picture data cut short is left
+// to the decoder, which reads it piece by piece.
 bool pngChunksFit(std::string_view data) {
     for (size_t at = 8; at + 8 <= data.size();) {
         const size_t length = bigEndian32(data, at);
         const std::string_view type = data.substr(at + 4, 4);
-        if (type == "IDAT" || type == "IEND") return true;
-        if (length > data.size() - at - 8) return false;
+        if (type == "IEND") return true;
+        if (length > data.size() - at - 8) return type == "IDAT";
         at += std::min(data.size() - at, 12 + length);
     }
     return true;

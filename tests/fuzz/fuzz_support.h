@@ -31,8 +31,8 @@ inline void require(bool ok, const char* what) {
     std::abort();
 }
 
-// One folder per fuzzing process inside TMPDIR (scripts/fuzz points that into
-// the build folder, so a run that dies leaves nothing in /tmp).
+// One folder per fuzzing process inside TMPDIR (scripts/fuzz makes that a
+// folder in memory of its own and removes it afterwards, also after a crash).
 inline const std::string& scratchDir() {
     static const std::string dir = [] {
         namespace fs = std::filesystem;

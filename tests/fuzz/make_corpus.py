@@ -226,6 +226,8 @@ def main():
         ]
         for name, args, out, ext in made:
             path = os.path.join(tmp, name)
+            if ext == ".png":
+                args = args + ["-define", "png:exclude-chunks=date,time"]  # same bytes every time
             try:
                 convert(*args, out.format(path))
             except subprocess.CalledProcessError:
