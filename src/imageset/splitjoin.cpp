@@ -326,55 +326,20 @@ JoinResult join8(const Workspace& workspace, const QString& output) {
     return finish(out, output);
 }
 
-JoinResult join16(const Workspace& workspace, const QString& output) {
+namespace {
+
+// The joins of the high-colour forms: slot 0's header, then each level either
+// copied as it stands (still in the set's own form) or packed pixel by pixel
+// from the BMP the image library made of it, alpha taken from the alpha slot
+// by the pixel's place in the chain.
+using PackPixel = std::function<void(const Bgra& pixel, std::optional<uint8_t> alpha, std::vector<uint8_t>& out)>;
+JoinResult joinHighColour(const Workspace& workspace, const QString& output, int headerLength, int bytesPerPixel,
+                          const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
+                          const PackPixel& pack) {
     JoinResult result;
     const auto slot0 = headerSlot(workspace, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
-    const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
-    std::vector<uint8_t> out = slice(*slot0, 0, size_t(headerLength));
-    const bool is4444 = byteAt(out, kRedMaskHighAt) == 0x0F;
-    std::vector<uint8_t> alpha;
-    if (is4444) readFileBytes(workspace.slotPath(AlphaSlot), alpha);
-
-    for (int edge = state.largest; edge >= 1; edge /= 2) {
-        std::vector<uint8_t> level;
-        if (!readFileBytes(workspace.levelPath(edge), level)) continue;
-        if (int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength)) {
-            // Still in the set's own form.
-            const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, 2);
-            out.insert(out.end(), pixels.begin(), pixels.end());
-            continue;
-        }
-        const size_t alphaStart = size_t(levelStart(state.largest, edge, 1, 0));
-        const std::vector<Bgra> pixels = decodeLevelFile(level, edge);
-        for (size_t i = 0; i < pixels.size(); ++i) {
-            const Bgra& p = pixels[i];
-            // Each channel to the nearest step, not the step below, so small
-            // levels keep their brightness; a value the reader widened from
-            // the set's own bits comes back to exactly those bits.
-            const auto to = [](uint8_t value, int steps) { return (value * steps + 127) / 255; };
-            if (is4444) {
-                // A missing or short alpha slot means opaque.
-                const uint8_t a = alphaStart + i < alpha.size() ? alpha[alphaStart + i] : 0xF0;
-                out.push_back(uint8_t(to(p.blue, 15) | to(p.green, 15) << 4));
-                out.push_back(uint8_t((a & 0xF0) | to(p.red, 15)));
-            } else {
-                const uint16_t v = uint16_t(to(p.blue, 31) | to(p.green, 63) << 5 | to(p.red, 31) << 11);
-                out.push_back(uint8_t(v));
-                out.push_back(uint8_t(v >> 8));
-            }
-        }
-    }
-    return finish(out, output);
-}
-
-JoinResult join32(const Workspace& workspace, const QString& output) {
-    JoinResult result;
-    const auto slot0 = headerSlot(workspace, result);
-    if (!slot0) return result;
-    const SetState& state = workspace.state();
-    const int headerLength = state.headerSize != 0 ? state.headerSize : kPlainHeader;
     std::vector<uint8_t> out = slice(*slot0, 0, size_t(headerLength));
     std::vector<uint8_t> alpha;
     readFileBytes(workspace.slotPath(AlphaSlot), alpha);
@@ -382,20 +347,61 @@ JoinResult join32(const Workspace& workspace, const QString& output) {
     for (int edge = state.largest; edge >= 1; edge /= 2) {
         std::vector<uint8_t> level;
         if (!readFileBytes(workspace.levelPath(edge), level)) continue;
-        if (byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength)) {
-            const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, 4);
+        if (inOwnForm(level)) {
+            const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, bytesPerPixel);
             out.insert(out.end(), pixels.begin(), pixels.end());
             continue;
         }
-        // The fourth byte was kept in the alpha slot when the set was loaded.
         const size_t alphaStart = size_t(levelStart(state.largest, edge, 1, 0));
         const std::vector<Bgra> pixels = decodeLevelFile(level, edge);
-        for (size_t i = 0; i < pixels.size(); ++i) {
-            const Bgra& p = pixels[i];
-            out.insert(out.end(), {p.blue, p.green, p.red, alphaStart + i < alpha.size() ? alpha[alphaStart + i] : uint8_t(0)});
-        }
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pack(pixels[i], alphaStart + i < alpha.size() ? std::optional<uint8_t>(alpha[alphaStart + i]) : std::nullopt,
+                 out);
     }
     return finish(out, output);
+}
+
+}  // namespace
+
+JoinResult join16(const Workspace& workspace, const QString& output) {
+    const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kStandardHeader;
+    std::vector<uint8_t> slot0;
+    readFileBytes(workspace.slotPath(HeaderSlot), slot0, kRedMaskHighAt + 1);
+    const bool is4444 = headerLength > kRedMaskHighAt && byteAt(slot0, kRedMaskHighAt) == 0x0F;
+    // Each channel to the nearest step, not the step below, so small levels
+    // keep their brightness; a value the reader widened from the set's own
+    // bits comes back to exactly those bits.
+    const auto to = [](uint8_t value, int steps) { return (value * steps + 127) / 255; };
+    return joinHighColour(
+        workspace, output, headerLength, 2,
+        [headerLength](const std::vector<uint8_t>& level) {
+            return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
+        },
+        [is4444, to](const Bgra& p, std::optional<uint8_t> alpha, std::vector<uint8_t>& out) {
+            if (is4444) {
+                // A missing or short alpha slot means opaque.
+                const uint8_t a = alpha.value_or(0xF0);
+                out.push_back(uint8_t(to(p.blue, 15) | to(p.green, 15) << 4));
+                out.push_back(uint8_t((a & 0xF0) | to(p.red, 15)));
+            } else {
+                const uint16_t v = uint16_t(to(p.blue, 31) | to(p.green, 63) << 5 | to(p.red, 31) << 11);
+                out.push_back(uint8_t(v));
+                out.push_back(uint8_t(v >> 8));
+            }
+        });
+}
+
+JoinResult join32(const Workspace& workspace, const QString& output) {
+    const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kPlainHeader;
+    return joinHighColour(
+        workspace, output, headerLength, 4,
+        [headerLength](const std::vector<uint8_t>& level) {
+            return byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
+        },
+        // The fourth byte was kept in the alpha slot when the set was loaded.
+        [](const Bgra& p, std::optional<uint8_t> alpha, std::vector<uint8_t>& out) {
+            out.insert(out.end(), {p.blue, p.green, p.red, alpha.value_or(0)});
+        });
 }
 
 JoinResult writeSet(const Workspace& workspace, const QString& output) {
