@@ -139,9 +139,10 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
             progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
         Image result = resample(*image, width, height, progress.part(0, 70, 100));
-        // A palette picture keeps its palette: each resampled colour becomes
-        // the nearest of its entries.
-        if (image->indexed) result = remapToPalette(result, image->palette, false, progress.part(70, 95, 100));
+        // A palette picture keeps its palette, dithered so that every area
+        // keeps its light (snapping each pixel to its nearest entry would
+        // shift a whole level toward the palette's colours).
+        if (image->indexed) result = remapToPalette(result, image->palette, true, progress.part(70, 95, 100));
         return save(dst, result, ctx, progress);
     });
 }

@@ -1,12 +1,14 @@
 // The fixed filters (101 soften, 5 sharpen) and the colour adjustments.
-// They work on the colour channels as stored; alpha passes through.  The
-// results are full-colour pictures.
+// The filters work in linear light, the adjustments on the channels as
+// stored; alpha passes through.  The results are full-colour pictures.
 #include "image.h"
+#include "srgb.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 namespace quor {
 namespace {
@@ -27,28 +29,44 @@ Image fullColourLike(const Image& source) {
     return out;
 }
 
-// The 3x3 kernel [1 2 1] x [1 2 1] / 16, edges repeated: a light blur.
-Image blur3x3(const Image& source) {
-    Image out = fullColourLike(source);
-    const int32_t w = source.width;
-    const int32_t h = source.height;
+// The colour channels in linear light, three floats a pixel.
+std::vector<float> linearColours(const Image& source) {
+    std::vector<float> out(source.pixelCount() * 3);
     const uint8_t* in = source.rgba.data();
-    auto at = [&](int32_t x, int32_t y, int c) {
-        x = std::clamp(x, 0, w - 1);
-        y = std::clamp(y, 0, h - 1);
-        return int(in[(size_t(y) * size_t(w) + size_t(x)) * 4 + size_t(c)]);
-    };
+    for (size_t i = 0; i < source.pixelCount(); ++i)
+        for (size_t c = 0; c < 3; ++c) out[i * 3 + c] = srgb::toLinear(in[i * 4 + c]);
+    return out;
+}
+
+// The 3x3 kernel [1 2 1] x [1 2 1] / 16 over linear colours, edges repeated:
+// a light blur.  With repeated edges every pixel hands out exactly its own
+// weight, so the picture's mean light is kept.
+std::vector<float> blur3x3(const std::vector<float>& in, int32_t w, int32_t h) {
+    std::vector<float> across(in.size()), out(in.size());
     for (int32_t y = 0; y < h; ++y) {
+        const float* row = in.data() + size_t(y) * size_t(w) * 3;
+        float* to = across.data() + size_t(y) * size_t(w) * 3;
         for (int32_t x = 0; x < w; ++x) {
-            uint8_t* o = out.rgba.data() + (size_t(y) * size_t(w) + size_t(x)) * 4;
-            for (int c = 0; c < 3; ++c) {
-                const int sum = at(x - 1, y - 1, c) + 2 * at(x, y - 1, c) + at(x + 1, y - 1, c) +
-                                2 * at(x - 1, y, c) + 4 * at(x, y, c) + 2 * at(x + 1, y, c) +
-                                at(x - 1, y + 1, c) + 2 * at(x, y + 1, c) + at(x + 1, y + 1, c);
-                o[c] = uint8_t((sum + 8) >> 4);
-            }
+            const float* left = row + size_t(std::max(x - 1, 0)) * 3;
+            const float* right = row + size_t(std::min(x + 1, w - 1)) * 3;
+            for (size_t c = 0; c < 3; ++c) to[size_t(x) * 3 + c] = left[c] + 2.0f * row[size_t(x) * 3 + c] + right[c];
         }
     }
+    const size_t rowLength = size_t(w) * 3;
+    for (int32_t y = 0; y < h; ++y) {
+        const float* up = across.data() + size_t(std::max(y - 1, 0)) * rowLength;
+        const float* here = across.data() + size_t(y) * rowLength;
+        const float* down = across.data() + size_t(std::min(y + 1, h - 1)) * rowLength;
+        float* to = out.data() + size_t(y) * rowLength;
+        for (size_t i = 0; i < rowLength; ++i) to[i] = (up[i] + 2.0f * here[i] + down[i]) / 16.0f;
+    }
+    return out;
+}
+
+Image withLinearColours(const Image& source, const std::vector<float>& colours) {
+    Image out = fullColourLike(source);
+    for (size_t i = 0; i < out.pixelCount(); ++i)
+        for (size_t c = 0; c < 3; ++c) out.rgba[i * 4 + c] = srgb::fromLinear(colours[i * 3 + c]);
     return out;
 }
 
@@ -78,18 +96,17 @@ std::array<uint8_t, 256> toneCurve(int32_t brightness, int32_t gamma, int32_t co
 
 Image soften(const Image& source) {
     checkPicture(source);
-    return blur3x3(source);
+    return withLinearColours(source, blur3x3(linearColours(source), source.width, source.height));
 }
 
 // Unsharp masking with the same light blur: the picture plus its difference
-// from the blurred picture.
+// from the blurred picture, in linear light like the blur.
 Image sharpen(const Image& source) {
     checkPicture(source);
-    Image out = blur3x3(source);
-    for (size_t i = 0; i < out.rgba.size(); i += 4)
-        for (size_t c = 0; c < 3; ++c)
-            out.rgba[i + c] = uint8_t(std::clamp(2 * int(source.rgba[i + c]) - int(out.rgba[i + c]), 0, 255));
-    return out;
+    const std::vector<float> colours = linearColours(source);
+    std::vector<float> out = blur3x3(colours, source.width, source.height);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = std::clamp(2.0f * colours[i] - out[i], 0.0f, 1.0f);
+    return withLinearColours(source, out);
 }
 
 Image adjust(const Image& source, int32_t contrast, int32_t saturation, int32_t gamma, int32_t brightness,

@@ -4,11 +4,13 @@
 // out exactly as given (fourth bytes included) and, without dithering, each
 // pixel must take the entry nearest to its colour.
 #include "image.h"
+#include "srgb.h"
 
 #include <libimagequant.h>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -114,6 +116,123 @@ private:
     std::vector<uint64_t> cache_;  // key << 9 | valid | index
 };
 
+using EntryLights = std::array<std::array<float, 4>, 256>;
+
+// Each entry's colour in linear light, and its alpha, 0..1.
+EntryLights entryLights(const std::array<std::array<uint8_t, 4>, 256>& colours) {
+    EntryLights light{};
+    for (size_t e = 0; e < 256; ++e) {
+        for (size_t c = 0; c < 3; ++c) light[e][c] = srgb::toLinear(colours[e][c]);
+        light[e][3] = colours[e][3] / 255.0f;
+    }
+    return light;
+}
+
+// Pictures this small cannot spread a palette's error far enough for their
+// mean to come out right (the error of the last pixel has nowhere to go).
+constexpr size_t kSettledPixels = 64;
+
+// Chooses again, for a small dithered picture, the entries of its pixels so
+// that the mean colour comes nearest (in light relative to each channel's
+// own mean) without straying far from the pixels' own colours.  Up to four
+// pixels every mix of each pixel's nearest entries is tried; above that each
+// pixel in turn takes its best entry given the others, until none changes.
+void settleMean(const Image& source, Image& out, const EntryLights& light, int channels) {
+    const size_t n = source.pixelCount();
+    std::vector<std::array<double, 4>> want(n);
+    std::array<double, 4> mean{};
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = source.rgba.data() + 4 * i;
+        want[i] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
+        for (size_t c = 0; c < 4; ++c) mean[c] += want[i][c];
+    }
+    std::array<double, 4> weight{};
+    for (size_t c = 0; c < 4; ++c) {
+        const double m = mean[c] / double(n) + 0.01;
+        weight[c] = int(c) < channels ? 1.0 / (m * m) : 0.0;
+    }
+    // Cost: the squared error of the sum, plus a tenth of the pixels' own.
+    constexpr double kOwn = 0.1;
+    auto error = [&](size_t i, size_t entry, size_t c) { return light[entry][c] - want[i][c]; };
+    auto ownCost = [&](size_t i, size_t entry) {
+        double cost = 0;
+        for (size_t c = 0; c < 4; ++c) cost += weight[c] * kOwn * error(i, entry, c) * error(i, entry, c);
+        return cost;
+    };
+    auto sumCost = [&](const std::array<double, 4>& total) {
+        double cost = 0;
+        for (size_t c = 0; c < 4; ++c) cost += weight[c] * total[c] * total[c];
+        return cost;
+    };
+
+    if (n <= 4) {
+        constexpr size_t kCandidates = 16;
+        std::vector<std::array<uint8_t, kCandidates>> candidates(n);
+        for (size_t i = 0; i < n; ++i) {
+            std::array<uint8_t, 256> order{};
+            for (size_t e = 0; e < 256; ++e) order[e] = uint8_t(e);
+            std::partial_sort(order.begin(), order.begin() + kCandidates, order.end(),
+                              [&](uint8_t x, uint8_t y) {
+                                  // Entries of one colour: the first, as everywhere.
+                                  const double cx = ownCost(i, x), cy = ownCost(i, y);
+                                  return cx < cy || (cx == cy && x < y);
+                              });
+            std::copy_n(order.begin(), kCandidates, candidates[i].begin());
+        }
+        std::array<size_t, 4> pick{}, bestPick{};
+        double best = INFINITY;
+        const size_t combinations = size_t(1) << (4 * n);  // kCandidates ^ n
+        for (size_t k = 0; k < combinations; ++k) {
+            std::array<double, 4> total{};
+            double cost = 0;
+            for (size_t i = 0; i < n; ++i) {
+                pick[i] = candidates[i][(k >> (4 * i)) & 15];
+                cost += ownCost(i, pick[i]);
+                for (size_t c = 0; c < 4; ++c) total[c] += error(i, pick[i], c);
+            }
+            cost += sumCost(total);
+            if (cost < best) {
+                best = cost;
+                bestPick = pick;
+            }
+        }
+        for (size_t i = 0; i < n; ++i) out.indices[i] = uint8_t(bestPick[i]);
+        return;
+    }
+
+    std::array<double, 4> sum{};
+    for (size_t i = 0; i < n; ++i)
+        for (size_t c = 0; c < 4; ++c) sum[c] += error(i, out.indices[i], c);
+    for (int pass = 0; pass < 8; ++pass) {
+        bool changed = false;
+        for (size_t i = 0; i < n; ++i) {
+            const size_t current = out.indices[i];
+            std::array<double, 4> others{};
+            for (size_t c = 0; c < 4; ++c) others[c] = sum[c] - error(i, current, c);
+            auto totalWith = [&](size_t entry) {
+                std::array<double, 4> t{};
+                for (size_t c = 0; c < 4; ++c) t[c] = others[c] + error(i, entry, c);
+                return t;
+            };
+            size_t best = current;
+            double bestCost = sumCost(totalWith(current)) + ownCost(i, current);
+            for (size_t entry = 0; entry < 256; ++entry) {
+                const double cost = sumCost(totalWith(entry)) + ownCost(i, entry);
+                if (cost < bestCost - 1e-12) {
+                    bestCost = cost;
+                    best = entry;
+                }
+            }
+            if (best != current) {
+                out.indices[i] = uint8_t(best);
+                sum = totalWith(best);
+                changed = true;
+            }
+        }
+        if (!changed) break;
+    }
+}
+
 // Fills rgba from the indices and the palette's colours.
 void lookUpColours(Image& image, const std::array<std::array<uint8_t, 4>, 256>& colours) {
     image.rgba.resize(image.pixelCount() * 4);
@@ -124,6 +243,44 @@ void lookUpColours(Image& image, const std::array<std::array<uint8_t, 4>, 256>& 
         translucent |= c[3] != 255;
     }
     image.hasAlpha = translucent;
+}
+
+// The mean colours of the picture seen from afar: the whole of it, its
+// quarters and its sixteenths, averaged in linear light (colours weighted by
+// alpha).  They are what the smallest levels of a chain made from it show,
+// and a 1x1 level can only be a palette entry.
+std::vector<liq_color> distantColours(const Image& source) {
+    std::vector<liq_color> out;
+    for (int32_t blocks = 1; blocks <= 4; blocks *= 2) {
+        if (blocks > source.width || blocks > source.height) break;
+        for (int32_t by = 0; by < blocks; ++by)
+            for (int32_t bx = 0; bx < blocks; ++bx) {
+                const int32_t x0 = int32_t(int64_t(source.width) * bx / blocks);
+                const int32_t x1 = int32_t(int64_t(source.width) * (bx + 1) / blocks);
+                const int32_t y0 = int32_t(int64_t(source.height) * by / blocks);
+                const int32_t y1 = int32_t(int64_t(source.height) * (by + 1) / blocks);
+                double light[3] = {0, 0, 0}, alpha = 0;
+                for (int32_t y = y0; y < y1; ++y)
+                    for (int32_t x = x0; x < x1; ++x) {
+                        const uint8_t* p = source.rgba.data() + (size_t(y) * size_t(source.width) + size_t(x)) * 4;
+                        const double weight = p[3] / 255.0;
+                        for (size_t c = 0; c < 3; ++c) light[c] += weight * srgb::toLinear(p[c]);
+                        alpha += weight;
+                    }
+                const double pixels = double(x1 - x0) * double(y1 - y0);
+                liq_color colour{0, 0, 0, uint8_t(std::lround(255.0 * alpha / pixels))};
+                if (alpha > 0) {
+                    colour.r = srgb::fromLinear(float(light[0] / alpha));
+                    colour.g = srgb::fromLinear(float(light[1] / alpha));
+                    colour.b = srgb::fromLinear(float(light[2] / alpha));
+                }
+                if (std::none_of(out.begin(), out.end(), [&](const liq_color& c) {
+                        return c.r == colour.r && c.g == colour.g && c.b == colour.b && c.a == colour.a;
+                    }))
+                    out.push_back(colour);
+            }
+    }
+    return out;
 }
 
 }  // namespace
@@ -141,6 +298,7 @@ Image quantize256(const Image& source, bool dither, const Progress& progress) {
     std::unique_ptr<liq_image, void (*)(liq_image*)> image(
         liq_image_create_rgba(attr.get(), source.rgba.data(), source.width, source.height, 0), liq_image_destroy);
     if (!image) throw std::runtime_error("quantize: cannot take the picture");
+    for (const liq_color& colour : distantColours(source)) liq_image_add_fixed_color(image.get(), colour);
     liq_result* rawResult = nullptr;
     if (liq_image_quantize(image.get(), attr.get(), &rawResult) != LIQ_OK || !rawResult)
         throw std::runtime_error("quantize failed");
@@ -195,34 +353,54 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
             progress.report(y + 1, h);
         }
     } else {
-        // Floyd-Steinberg, serpentine, errors in sixteenths.  Alpha is
-        // dithered only when the picture has any.
+        // Floyd-Steinberg, serpentine, with the error carried in linear
+        // light, so that an area keeps its mean light on the palette.  Alpha
+        // is dithered only when the picture has any.
         const int channels = source.hasAlpha ? 4 : 3;
-        std::vector<int> here(size_t(w + 2) * 4, 0), below(size_t(w + 2) * 4, 0);
+        const EntryLights entryLight = entryLights(colours);
+        std::vector<float> here(size_t(w + 2) * 4, 0.0f), below(size_t(w + 2) * 4, 0.0f);
         for (int32_t y = 0; y < h; ++y) {
-            std::fill(below.begin(), below.end(), 0);
+            std::fill(below.begin(), below.end(), 0.0f);
             const bool leftToRight = (y % 2) == 0;
             const int step = leftToRight ? 1 : -1;
             for (int32_t k = 0; k < w; ++k) {
                 const int32_t x = leftToRight ? k : w - 1 - k;
                 const size_t i = size_t(y) * size_t(w) + size_t(x);
                 const uint8_t* p = src + 4 * i;
-                int want[4] = {p[0], p[1], p[2], 255};
+                float want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0f};
+                // The carried error may take a colour past black or white;
+                // clamping it there would lose light, so only a runaway error
+                // (a colour the palette cannot reach at all) is held back.
                 for (int c = 0; c < channels; ++c)
-                    want[c] = std::clamp(p[c] + ((here[size_t(x + 1) * 4 + size_t(c)] + 8) >> 4), 0, 255);
-                const uint8_t index = nearest.find(want[0], want[1], want[2], want[3]);
+                    want[c] = std::clamp(want[c] + here[size_t(x + 1) * 4 + size_t(c)], -0.5f, 1.5f);
+                const uint8_t index = nearest.find(srgb::fromLinear(want[0]), srgb::fromLinear(want[1]),
+                                                   srgb::fromLinear(want[2]),
+                                                   int(std::lround(std::clamp(want[3], 0.0f, 1.0f) * 255.0f)));
                 out.indices[i] = index;
+                // The usual 7, 3, 5 and 1 sixteenths, except that a share
+                // that would fall outside the picture goes to the neighbours
+                // inside it: a small level keeps its mean light too.
+                const bool ahead = k + 1 < w;
+                const bool behind = k > 0;
+                const bool lower = y + 1 < h;
+                const float toAhead = ahead ? 7.0f : 0.0f;
+                const float toLowerBehind = lower && behind ? 3.0f : 0.0f;
+                const float toLower = lower ? 5.0f : 0.0f;
+                const float toLowerAhead = lower && ahead ? 1.0f : 0.0f;
+                const float shares = toAhead + toLowerBehind + toLower + toLowerAhead;
+                if (shares == 0.0f) continue;  // the last pixel
                 for (int c = 0; c < channels; ++c) {
-                    const int error = want[c] - colours[index][size_t(c)];
-                    here[size_t(x + 1 + step) * 4 + size_t(c)] += error * 7;
-                    below[size_t(x + 1 - step) * 4 + size_t(c)] += error * 3;
-                    below[size_t(x + 1) * 4 + size_t(c)] += error * 5;
-                    below[size_t(x + 1 + step) * 4 + size_t(c)] += error * 1;
+                    const float error = (want[c] - entryLight[index][size_t(c)]) / shares;
+                    here[size_t(x + 1 + step) * 4 + size_t(c)] += error * toAhead;
+                    below[size_t(x + 1 - step) * 4 + size_t(c)] += error * toLowerBehind;
+                    below[size_t(x + 1) * 4 + size_t(c)] += error * toLower;
+                    below[size_t(x + 1 + step) * 4 + size_t(c)] += error * toLowerAhead;
                 }
             }
             std::swap(here, below);
             progress.report(y + 1, h);
         }
+        if (source.pixelCount() <= kSettledPixels) settleMean(source, out, entryLight, channels);
     }
     lookUpColours(out, colours);
     return out;

@@ -1,7 +1,10 @@
 // Pixel work: resampling, quantizing, remapping, filters and adjustments.
 #include "image.h"
+#include "srgb.h"
 #include "testbmp.h"
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <random>
 
@@ -51,6 +54,24 @@ double meanChannel(const Image& image, int c) {
     double sum = 0;
     for (size_t i = size_t(c); i < image.rgba.size(); i += 4) sum += image.rgba[i];
     return sum / double(image.pixelCount());
+}
+
+// Mean of a channel in linear light, 0..1.
+double meanLight(const Image& image, int c) {
+    double sum = 0;
+    for (size_t i = size_t(c); i < image.rgba.size(); i += 4) sum += quor::srgb::toLinear(image.rgba[i]);
+    return sum / double(image.pixelCount());
+}
+
+// A photograph's worth of texture: smooth shading under fine noise.
+Image noisyPhoto(int32_t edge, uint32_t seed) {
+    std::mt19937 random(seed);
+    return picture(edge, edge, [&](int x, int y) {
+        const int noise = int(random() % 41) - 20;
+        return Rgba{uint8_t(std::clamp(int(120 + 90 * std::sin(x / 9.0) * std::cos(y / 13.0)) + noise, 0, 255)),
+                    uint8_t(std::clamp(int(150 + 70 * std::sin((x + y) / 17.0)) + noise, 0, 255)),
+                    uint8_t(std::clamp(int(60 + 50 * std::cos(x / 5.0 - y / 11.0)) + noise, 0, 255)), 255};
+    });
 }
 
 }  // namespace
@@ -121,11 +142,52 @@ TEST(Remap, DitherKeepsFlatColoursAndTheMean) {
     const Image exact = quor::remapToPalette(flat(32, 32, {60, 50, 40, 255}), palette, true, Progress());
     for (uint8_t index : exact.indices) ASSERT_EQ(index, 17);
 
-    // Between black and white the dither must average out to the colour.
+    // Between black and white the dither must give the grey's light: the
+    // share of white pixels is the grey's linear level, not its byte value.
     Palette bw{};
     bw[1] = {255, 255, 255, 0};
     const Image grey = quor::remapToPalette(flat(64, 64, {100, 100, 100, 255}), bw, true, Progress());
-    EXPECT_NEAR(meanChannel(grey, 0), 100.0, 2.0);
+    EXPECT_NEAR(meanLight(grey, 0), quor::srgb::toLinear(100), 0.002);
+
+    // Small pictures too: an odd size, a row, and the 2x2 and 1x1 a chain ends in.
+    // (A palette quantized from a picture is dense around its colours.)
+    Palette near{};
+    for (auto& e : near)
+        e = {uint8_t(80 + random() % 21), uint8_t(150 + random() % 60), uint8_t(60 + random() % 90), 0};
+    for (const auto& [w, h] : {std::pair{7, 5}, std::pair{9, 1}, std::pair{2, 2}, std::pair{4, 4}}) {
+        const Image source = picture(w, h, [](int x, int y) { return Rgba{uint8_t(70 + 9 * x), uint8_t(200 - 7 * y), 90, 255}; });
+        const Image out = quor::remapToPalette(source, near, true, Progress());
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(meanLight(out, c), meanLight(source, c), 0.02 * meanLight(source, c)) << w << "x" << h << " channel " << c;
+    }
+}
+
+TEST(Remap, TinyPicturesKeepTheirMean) {
+    // The last levels of a chain: a few pixels, each a blend of a photo's
+    // colours.  They cannot spread an error; the choice must weigh them together.
+    const Image photo = noisyPhoto(64, 9);
+    const Palette palette = quor::quantize256(photo, true, Progress()).palette;
+    for (int32_t edge : {4, 2}) {
+        for (int shift = 0; shift < 64; shift += 8) {
+            const Image part = quor::resample(picture(16, 16, [&](int x, int y) { return at(photo, (x + shift) % 64, y + shift / 2); }),
+                                              edge, edge, Progress());
+            const Image source = quor::sharpen(quor::soften(part));
+            const Image out = quor::remapToPalette(source, palette, true, Progress());
+            // 2%, or near black a step of a byte (which is more there).
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(meanLight(out, c), meanLight(source, c), std::max(0.02 * meanLight(source, c), 0.001))
+                    << edge << "x" << edge << " at " << shift << " channel " << c;
+        }
+    }
+}
+
+TEST(Quantize, ThePaletteHoldsThePicturesColourSeenFromAfar) {
+    // A 1x1 level can only be a palette entry; it must be the picture's mean.
+    const Image photo = noisyPhoto(128, 11);
+    const Image reduced = quor::quantize256(photo, true, Progress());
+    Image one = quor::remapToPalette(quor::resample(reduced, 1, 1, Progress()), reduced.palette, true, Progress());
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(meanLight(one, c), meanLight(photo, c), 0.03 * meanLight(photo, c)) << "channel " << c;
 }
 
 TEST(Quantize, FewColoursComeThroughExactlyAndFourthBytesFollowAlpha) {
@@ -147,18 +209,26 @@ TEST(Filters, FlatStaysFlatAndAPointSpreadsOrSharpens) {
     EXPECT_EQ(quor::soften(grey).rgba, grey.rgba);
     EXPECT_EQ(quor::sharpen(grey).rgba, grey.rgba);
 
+    // In light, a point spreads as 4:2:1 sixteenths and sharpening pushes
+    // it up (clamped at white) and its neighbours down (clamped at black).
     const Image dot = picture(5, 5, [](int x, int y) {
-        return x == 2 && y == 2 ? Rgba{160, 160, 160, 255} : Rgba{0, 0, 0, 255};
+        return x == 2 && y == 2 ? Rgba{250, 250, 250, 255} : Rgba{0, 0, 0, 255};
     });
+    const double light = quor::srgb::toLinear(250);
     const Image soft = quor::soften(dot);
-    EXPECT_EQ(at(soft, 2, 2)[0], 40);
-    EXPECT_EQ(at(soft, 3, 2)[0], 20);
-    EXPECT_EQ(at(soft, 3, 3)[0], 10);
+    EXPECT_EQ(at(soft, 2, 2)[0], quor::srgb::fromLinear(float(light * 4 / 16)));
+    EXPECT_EQ(at(soft, 3, 2)[0], quor::srgb::fromLinear(float(light * 2 / 16)));
+    EXPECT_EQ(at(soft, 3, 3)[0], quor::srgb::fromLinear(float(light / 16)));
     EXPECT_EQ(at(soft, 4, 4)[0], 0);
     const Image sharp = quor::sharpen(dot);
-    EXPECT_EQ(at(sharp, 2, 2)[0], 255);   // 2 * 160 - 40, clamped
+    EXPECT_EQ(at(sharp, 2, 2)[0], 255);
     EXPECT_EQ(at(sharp, 3, 2)[0], 0);
     EXPECT_GT(at(quor::sharpen(soft), 2, 2)[0], at(soft, 2, 2)[0]);
+
+    // Neither filter brightens or darkens a picture as a whole.
+    const Image photo = noisyPhoto(64, 5);
+    for (const Image& filtered : {quor::soften(photo), quor::sharpen(quor::soften(photo))})
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(meanLight(filtered, c), meanLight(photo, c), 0.003 * meanLight(photo, c));
 }
 
 TEST(Adjust, BrightnessIsMonotonicAndZeroChangesNothing) {
