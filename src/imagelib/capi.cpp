@@ -3,6 +3,7 @@
 // written beside their destination and renamed over it, so a failed call
 // leaves the destination as it was.
 #include "bytes.h"
+#include "halvings.h"
 #include "image.h"
 #include "quorimg.h"
 
@@ -10,7 +11,10 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+
+#include <sys/stat.h>
 
 #ifndef QUORIMG_VERSION
 #  define QUORIMG_VERSION "0.0.0.0"
@@ -58,6 +62,63 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
     if (written) describe(ctx, image.width, image.height, image.indexed ? 8 : 24);
     progress.report(1, 1);
     return written;
+}
+
+// The chain builder resamples one largest picture to every smaller level in
+// turn.  The last picture _bmpresize read is kept, with its halvings, for
+// the next call on each thread, as long as its file is the same file with
+// the same size and times.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{}, changed{};
+    bool operator==(const FileStamp& o) const {
+        return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+               changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+std::optional<FileStamp> stampOf(const char* path) {
+    struct stat st {};
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+// Pictures larger than this are not kept (a 1024x1024 one holds about 20 MB).
+constexpr size_t kKeptPixels = size_t(1) << 20;
+
+struct RecentPicture {
+    std::string path;
+    FileStamp stamp;
+    std::shared_ptr<const Image> image;
+    std::unique_ptr<Halvings> halvings;
+};
+
+thread_local RecentPicture recent;
+
+std::shared_ptr<const Image> loadRecent(const char* path) {
+    // The stamp is taken before the read: a file rewritten meanwhile gets a
+    // new stamp and is read again next time.
+    const auto stamp = stampOf(path);
+    if (stamp && recent.image && recent.path == path && recent.stamp == *stamp) return recent.image;
+    recent = RecentPicture{};
+    auto image = loadImage(path);
+    if (!image) return nullptr;
+    auto shared = std::make_shared<const Image>(std::move(*image));
+    if (stamp && shared->pixelCount() <= kKeptPixels) recent = RecentPicture{path, *stamp, shared, nullptr};
+    return shared;
+}
+
+Image resampleRecent(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
+                     const Progress& progress) {
+    const int steps = Halvings::stepsTo(*image, width, height);
+    if (steps == 0 || recent.image != image) return resample(*image, width, height, progress);
+    if (!recent.halvings) recent.halvings = std::make_unique<Halvings>(*image);
+    Image out = recent.halvings->level(steps);
+    progress.report(1, 1);
+    return out;
 }
 
 // Texts of the format table; "" for numbers outside it.
@@ -133,12 +194,12 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
     return guarded([&] {
         if (!src || !dst || !ctx) return false;
         if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
-        auto image = loadImage(src);
+        const std::shared_ptr<const Image> image = loadRecent(src);
         if (!image) return false;
         const Progress progress =
             progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
-        Image result = resample(*image, width, height, progress.part(0, 70, 100));
+        Image result = resampleRecent(image, width, height, progress.part(0, 70, 100));
         // A palette picture keeps its palette, dithered so that every area
         // keeps its light (snapping each pixel to its nearest entry would
         // shift a whole level toward the palette's colours).

@@ -8,7 +8,10 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #ifndef _WIN32
@@ -329,37 +332,144 @@ JoinResult join8(const Workspace& workspace, const QString& output) {
 namespace {
 
 // The joins of the high-colour forms: slot 0's header, then each level either
-// copied as it stands (still in the set's own form) or packed pixel by pixel
-// from the BMP the image library made of it, alpha taken from the alpha slot
-// by the pixel's place in the chain.
-using PackPixel = std::function<void(const Bgra& pixel, std::optional<uint8_t> alpha, std::vector<uint8_t>& out)>;
+// copied as it stands (still in the set's own form) or packed from the BMP
+// the image library made of it, with the alpha slot's bytes for the level's
+// place in the chain (as many as the slot holds).
+using PackLevel = std::function<void(const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount,
+                                     std::vector<uint8_t>& out)>;
 JoinResult joinHighColour(const Workspace& workspace, const QString& output, int headerLength, int bytesPerPixel,
                           const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
-                          const PackPixel& pack) {
+                          const PackLevel& pack) {
     JoinResult result;
     const auto slot0 = headerSlot(workspace, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
     std::vector<uint8_t> out = slice(*slot0, 0, size_t(headerLength));
+    out.reserve(out.size() + size_t(chainPixels(state.largest)) * size_t(bytesPerPixel));
     std::vector<uint8_t> alpha;
     readFileBytes(workspace.slotPath(AlphaSlot), alpha);
 
+    std::vector<uint8_t> level;
     for (int edge = state.largest; edge >= 1; edge /= 2) {
-        std::vector<uint8_t> level;
         if (!readFileBytes(workspace.levelPath(edge), level)) continue;
         if (inOwnForm(level)) {
             const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, bytesPerPixel);
             out.insert(out.end(), pixels.begin(), pixels.end());
             continue;
         }
-        const size_t alphaStart = size_t(levelStart(state.largest, edge, 1, 0));
-        const std::vector<Bgra> pixels = decodeLevelFile(level, edge);
-        for (size_t i = 0; i < pixels.size(); ++i)
-            pack(pixels[i], alphaStart + i < alpha.size() ? std::optional<uint8_t>(alpha[alphaStart + i]) : std::nullopt,
-                 out);
+        const size_t alphaStart = std::min(size_t(levelStart(state.largest, edge, 1, 0)), alpha.size());
+        pack(decodeLevelFile(level, edge), alpha.data() + alphaStart, alpha.size() - alphaStart, out);
     }
     return finish(out, output);
 }
+
+// Linear light of each byte, and the luminance of a colour in it.
+const std::array<double, 256>& byteLight() {
+    static const std::array<double, 256> light = [] {
+        std::array<double, 256> t{};
+        for (size_t i = 0; i < 256; ++i) {
+            const double v = double(i) / 255.0;
+            t[i] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        }
+        return t;
+    }();
+    return light;
+}
+
+double luminance(int red, int green, int blue) {
+    const auto& light = byteLight();
+    return 0.2126 * light[size_t(red)] + 0.7152 * light[size_t(green)] + 0.0722 * light[size_t(blue)];
+}
+
+// Packs 24-bit colours into fewer bits a channel (5-6-5 or 4-4-4).
+class ChannelPacker {
+public:
+    ChannelPacker(int redBits, int greenBits, int blueBits) : bits_{blueBits, greenBits, redBits} {}
+
+    // Levels of this many pixels or fewer cannot average their rounding away.
+    static constexpr size_t kSmallLevel = 256;
+
+    // The codes of each pixel's blue, green and red, in that order.  A value
+    // the reader widened from the set's own bits comes back to exactly those
+    // bits.  Otherwise each channel goes to its nearest step; in small levels
+    // each pixel takes instead, of the steps around its channels, the mix
+    // whose light comes nearest its own plus what the pixels before it
+    // missed, so that a 1x1 or 2x2 level keeps the brightness of the picture.
+    template <typename Emit>
+    void pack(const std::vector<Bgra>& pixels, Emit&& put) const {
+        if (pixels.size() > kSmallLevel) {
+            for (const Bgra& p : pixels) put(nearest(p.blue, 0), nearest(p.green, 1), nearest(p.red, 2));
+            return;
+        }
+        double missed = 0;
+        for (const Bgra& p : pixels) {
+            const uint8_t value[3] = {p.blue, p.green, p.red};
+            const double want = luminance(p.red, p.green, p.blue) + missed;
+            if (onGrid(value[0], 0) && onGrid(value[1], 1) && onGrid(value[2], 2)) {
+                // A pixel of the set as it was read: its own codes.
+                put(nearest(value[0], 0), nearest(value[1], 1), nearest(value[2], 2));
+                continue;
+            }
+            // Up to a step and a half either side of each channel's value.
+            std::array<std::array<int, 4>, 3> choices{};
+            std::array<int, 3> counts{};
+            for (int c = 0; c < 3; ++c) {
+                const int steps = (1 << bits_[c]) - 1;
+                const int low = value[c] * steps / 255;
+                for (int code = std::max(low - 1, 0); code <= std::min(low + 2, steps); ++code)
+                    choices[size_t(c)][size_t(counts[size_t(c)]++)] = code;
+            }
+            struct Mix {
+                int code[3];
+                double off, colour;
+            };
+            std::vector<Mix> mixes;
+            double nearestOff = INFINITY;
+            for (int b = 0; b < counts[0]; ++b)
+                for (int g = 0; g < counts[1]; ++g)
+                    for (int r = 0; r < counts[2]; ++r) {
+                        Mix m{{choices[0][size_t(b)], choices[1][size_t(g)], choices[2][size_t(r)]}, 0, 0};
+                        for (int c = 0; c < 3; ++c) {
+                            const double d = widen(m.code[c], c) - value[c];
+                            m.colour += d * d;
+                        }
+                        m.off = std::abs(luminance(widen(m.code[2], 2), widen(m.code[1], 1), widen(m.code[0], 0)) - want);
+                        nearestOff = std::min(nearestOff, m.off);
+                        mixes.push_back(m);
+                    }
+            // Of the mixes within a thousandth of the light of the nearest,
+            // the one truest to the colour.
+            const Mix* chosen = nullptr;
+            for (const Mix& m : mixes)
+                if (m.off <= nearestOff + 0.001 * want + 1e-12 && (!chosen || m.colour < chosen->colour)) chosen = &m;
+            const int best[3] = {chosen->code[0], chosen->code[1], chosen->code[2]};
+            missed = want - luminance(widen(best[2], 2), widen(best[1], 1), widen(best[0], 0));
+            put(best[0], best[1], best[2]);
+        }
+    }
+
+private:
+    // A code back to 8 bits, scaled and rounded as the image library reads it.
+    uint8_t widen(int code, int channel) const {
+        const int steps = (1 << bits_[channel]) - 1;
+        return uint8_t((code * 255 + steps / 2) / steps);
+    }
+    // Whether a value is one a reader makes of a code: scaled, or (as the
+    // set reader does) the code's bits repeated.
+    bool onGrid(uint8_t value, int channel) const {
+        const int n = bits_[channel];
+        const int code = nearest(value, channel);
+        int repeated = code << (8 - n);
+        for (int shift = 8 - 2 * n; shift > -n; shift -= n) repeated |= shift >= 0 ? code << shift : code >> -shift;
+        return value == widen(code, channel) || value == repeated;
+    }
+    int nearest(uint8_t value, int channel) const {
+        const int steps = (1 << bits_[channel]) - 1;
+        return (value * steps + 127) / 255;
+    }
+
+    int bits_[3];  // blue, green, red
+};
 
 }  // namespace
 
@@ -368,25 +478,27 @@ JoinResult join16(const Workspace& workspace, const QString& output) {
     std::vector<uint8_t> slot0;
     readFileBytes(workspace.slotPath(HeaderSlot), slot0, kRedMaskHighAt + 1);
     const bool is4444 = headerLength > kRedMaskHighAt && byteAt(slot0, kRedMaskHighAt) == 0x0F;
-    // Each channel to the nearest step, not the step below, so small levels
-    // keep their brightness; a value the reader widened from the set's own
-    // bits comes back to exactly those bits.
-    const auto to = [](uint8_t value, int steps) { return (value * steps + 127) / 255; };
     return joinHighColour(
         workspace, output, headerLength, 2,
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [is4444, to](const Bgra& p, std::optional<uint8_t> alpha, std::vector<uint8_t>& out) {
+        [is4444](const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount, std::vector<uint8_t>& out) {
+            size_t i = 0;
             if (is4444) {
-                // A missing or short alpha slot means opaque.
-                const uint8_t a = alpha.value_or(0xF0);
-                out.push_back(uint8_t(to(p.blue, 15) | to(p.green, 15) << 4));
-                out.push_back(uint8_t((a & 0xF0) | to(p.red, 15)));
+                ChannelPacker(4, 4, 4).pack(pixels, [&](int blue, int green, int red) {
+                    // A missing or short alpha slot means opaque.
+                    const uint8_t a = i < alphaCount ? alpha[i] : 0xF0;
+                    ++i;
+                    out.push_back(uint8_t(blue | green << 4));
+                    out.push_back(uint8_t((a & 0xF0) | red));
+                });
             } else {
-                const uint16_t v = uint16_t(to(p.blue, 31) | to(p.green, 63) << 5 | to(p.red, 31) << 11);
-                out.push_back(uint8_t(v));
-                out.push_back(uint8_t(v >> 8));
+                ChannelPacker(5, 6, 5).pack(pixels, [&](int blue, int green, int red) {
+                    const uint16_t v = uint16_t(blue | green << 5 | red << 11);
+                    out.push_back(uint8_t(v));
+                    out.push_back(uint8_t(v >> 8));
+                });
             }
         });
 }
@@ -399,8 +511,11 @@ JoinResult join32(const Workspace& workspace, const QString& output) {
             return byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
         // The fourth byte was kept in the alpha slot when the set was loaded.
-        [](const Bgra& p, std::optional<uint8_t> alpha, std::vector<uint8_t>& out) {
-            out.insert(out.end(), {p.blue, p.green, p.red, alpha.value_or(0)});
+        [](const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount, std::vector<uint8_t>& out) {
+            for (size_t i = 0; i < pixels.size(); ++i) {
+                const Bgra& p = pixels[i];
+                out.insert(out.end(), {p.blue, p.green, p.red, i < alphaCount ? alpha[i] : uint8_t(0)});
+            }
         });
 }
 

@@ -5,7 +5,12 @@
 #include "testbmp.h"
 
 #include <cstring>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace testbmp;
 
@@ -168,6 +173,37 @@ TEST(Bmpresize, TransparencyLevelsKeepOpaqueAndTransparentApart) {
     ASSERT_NE(_bmpresize(src.c_str(), dst.c_str(), &c, 4, 1), 0);
     const Bytes out = readAll(dst);
     EXPECT_EQ((Bytes(out.begin() + 1078, out.end())), (Bytes{2, 2, 0, 0}));
+}
+
+TEST(Bmpresize, ASourceRewrittenInPlaceIsReadAgain) {
+    // The last source is kept between calls; a file changed under the same
+    // name, size and even modification time must not be served from it.
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    writeAll(src, make24(16, 16, [](int, int) { return 0xFF0000u; }));
+    Context c;
+    ASSERT_NE(_bmpresize(src.c_str(), dst.c_str(), &c, 4, 4), 0);
+    EXPECT_EQ(readAll(dst).at(54 + 2), 0xFF);
+
+    struct stat before {};
+    ASSERT_EQ(::stat(src.c_str(), &before), 0);
+    {
+        std::ofstream rewrite(src, std::ios::binary | std::ios::in | std::ios::out);
+        const Bytes green = make24(16, 16, [](int, int) { return 0x00FF00u; });
+        rewrite.write(reinterpret_cast<const char*>(green.data()), std::streamsize(green.size()));
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+    ASSERT_NE(_bmpresize(src.c_str(), dst.c_str(), &c, 4, 4), 0);
+    const Bytes out = readAll(dst);
+    EXPECT_EQ(out.at(54 + 1), 0xFF);
+    EXPECT_EQ(out.at(54 + 2), 0x00);
+
+    // And one renamed over it, as every writer here does.
+    writeAll(dir.file("blue.bmp"), make24(16, 16, [](int, int) { return 0x0000FFu; }));
+    ASSERT_EQ(std::rename(dir.file("blue.bmp").c_str(), src.c_str()), 0);
+    ASSERT_NE(_bmpresize(src.c_str(), dst.c_str(), &c, 2, 2), 0);
+    EXPECT_EQ(readAll(dst).at(54), 0xFF);
 }
 
 TEST(Bmpresize, RefusesImpossibleSizesAndLeavesTheDestination) {

@@ -88,6 +88,48 @@ TEST(Resample, CheckerboardHalvesToTheLinearMean) {
     }
 }
 
+TEST(Srgb, EveryByteComesBackAndLevelsBetweenGoToTheNearer) {
+    for (int b = 0; b < 256; ++b) ASSERT_EQ(quor::srgb::fromLinear(quor::srgb::toLinear(uint8_t(b))), b);
+    const auto decode = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    for (int b = 1; b < 256; ++b) {
+        const double edge = decode((b - 0.5) / 255.0);
+        ASSERT_EQ(quor::srgb::fromLinear(float(edge * 1.0001)), b);
+        ASSERT_EQ(quor::srgb::fromLinear(float(edge * 0.9999)), b - 1);
+    }
+    EXPECT_EQ(quor::srgb::fromLinear(-1.0f), 0);
+    EXPECT_EQ(quor::srgb::fromLinear(std::nanf("")), 0);
+    EXPECT_EQ(quor::srgb::fromLinear(7.0f), 255);
+}
+
+TEST(Resample, WholeHalvingsAreTheAreaAverageInLight) {
+    // Against a direct average over each block, colours weighted by alpha.
+    std::mt19937 random(21);
+    const Image source = picture(64, 32, [&](int x, int y) {
+        return Rgba{uint8_t(random()), uint8_t(x * 4), uint8_t(y * 8), uint8_t(x < 8 ? 0 : 128 + random() % 128)};
+    });
+    for (int factor : {2, 4, 32}) {
+        const Image out = quor::resample(source, 64 / factor, 32 / factor, Progress());
+        ASSERT_EQ(out.width, 64 / factor);
+        ASSERT_EQ(out.height, 32 / factor);
+        for (int y = 0; y < out.height; ++y)
+            for (int x = 0; x < out.width; ++x) {
+                double light[3] = {0, 0, 0}, alpha = 0;
+                for (int v = y * factor; v < (y + 1) * factor; ++v)
+                    for (int u = x * factor; u < (x + 1) * factor; ++u) {
+                        const Rgba p = at(source, u, v);
+                        for (int c = 0; c < 3; ++c) light[c] += p[3] * double(quor::srgb::toLinear(p[size_t(c)]));
+                        alpha += p[3];
+                    }
+                const Rgba got = at(out, x, y);
+                ASSERT_NEAR(got[3], alpha / (factor * factor), 1.0) << factor << " at " << x << "," << y;
+                for (int c = 0; c < 3; ++c) {
+                    const int want = alpha > 0 ? quor::srgb::fromLinear(float(light[c] / alpha)) : 0;
+                    ASSERT_NEAR(got[size_t(c)], want, 1) << factor << " at " << x << "," << y << " channel " << c;
+                }
+            }
+    }
+}
+
 TEST(Resample, FlatStaysExactlyFlat) {
     const std::pair<int, int> sizes[] = {{256, 256}, {1, 1}, {37, 11}, {300, 200}, {600, 3}};
     for (const Rgba c : {Rgba{0, 0, 0, 255}, Rgba{1, 128, 254, 255}, Rgba{255, 255, 255, 255}, Rgba{90, 30, 200, 77}}) {
