@@ -14,8 +14,6 @@
 #include <memory>
 #include <system_error>
 
-#include <sys/stat.h>
-
 #ifndef QUORIMG_VERSION
 #  define QUORIMG_VERSION "0.0.0.0"
 #endif
@@ -65,58 +63,23 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
 }
 
 // The chain builder resamples one largest picture to every smaller level in
-// turn.  The last picture _bmpresize read is kept, with its halvings, for
-// the next call on each thread, as long as its file is the same file with
-// the same size and times.
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    timespec modified{}, changed{};
-    bool operator==(const FileStamp& o) const {
-        return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
-               changed.tv_nsec == o.changed.tv_nsec;
-    }
-};
-
-std::optional<FileStamp> stampOf(const char* path) {
-    struct stat st {};
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-}
-
-// Pictures larger than this are not kept (a 1024x1024 one holds about 20 MB).
-constexpr size_t kKeptPixels = size_t(1) << 20;
-
-struct RecentPicture {
-    std::string path;
-    FileStamp stamp;
+// turn: the halvings of the last picture resampled on this thread are kept
+// for the next call, while loadShared() gives back the same picture.
+struct RecentHalvings {
     std::shared_ptr<const Image> image;
     std::unique_ptr<Halvings> halvings;
 };
+thread_local RecentHalvings recentHalvings;
 
-thread_local RecentPicture recent;
+// Pictures above a million pixels keep no halvings between calls.
+constexpr size_t kKeptPixels = size_t(1) << 20;
 
-std::shared_ptr<const Image> loadRecent(const char* path) {
-    // The stamp is taken before the read: a file rewritten meanwhile gets a
-    // new stamp and is read again next time.
-    const auto stamp = stampOf(path);
-    if (stamp && recent.image && recent.path == path && recent.stamp == *stamp) return recent.image;
-    recent = RecentPicture{};
-    auto image = loadImage(path);
-    if (!image) return nullptr;
-    auto shared = std::make_shared<const Image>(std::move(*image));
-    if (stamp && shared->pixelCount() <= kKeptPixels) recent = RecentPicture{path, *stamp, shared, nullptr};
-    return shared;
-}
-
-Image resampleRecent(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
+Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
                      const Progress& progress) {
     const int steps = Halvings::stepsTo(*image, width, height);
-    if (steps == 0 || recent.image != image) return resample(*image, width, height, progress);
-    if (!recent.halvings) recent.halvings = std::make_unique<Halvings>(*image);
-    Image out = recent.halvings->level(steps);
+    if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress);
+    if (recentHalvings.image != image) recentHalvings = RecentHalvings{image, std::make_unique<Halvings>(*image)};
+    Image out = recentHalvings.halvings->level(steps);
     progress.report(1, 1);
     return out;
 }
@@ -139,11 +102,11 @@ bool sameFile(const char* a, const char* b) {
 
 bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256) {
     if (!src || !dst || !ctx) return false;
-    auto image = loadImage(src);
+    const auto image = loadShared(src);
     if (!image) return false;
     const Progress progress = progressFor(ctx, image->pixelCount());
     progress.report(0, 1);
-    if (always256 && !image->indexed) image = quantize256(*image, true, progress.part(0, 90, 100));
+    if (always256 && !image->indexed) return save(dst, quantize256(*image, true, progress.part(0, 90, 100)), ctx, progress);
     return save(dst, *image, ctx, progress);
 }
 
@@ -194,12 +157,12 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
     return guarded([&] {
         if (!src || !dst || !ctx) return false;
         if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
-        const std::shared_ptr<const Image> image = loadRecent(src);
+        const std::shared_ptr<const Image> image = loadShared(src);
         if (!image) return false;
         const Progress progress =
             progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
-        Image result = resampleRecent(image, width, height, progress.part(0, 70, 100));
+        Image result = resampleShared(image, width, height, progress.part(0, 70, 100));
         // A palette picture keeps its palette, dithered so that every area
         // keeps its light (snapping each pixel to its nearest entry would
         // shift a whole level toward the palette's colours).
@@ -214,7 +177,7 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
         const auto paletteBytes = readFile(paletteFile, kMaxFileBytes);
         Palette palette{};
         if (!paletteBytes || !readBmpPalette(paletteBytes->data(), paletteBytes->size(), palette)) return false;
-        auto image = loadImage(src);
+        const auto image = loadShared(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -235,7 +198,7 @@ QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ct
             }
             return false;
         }
-        auto image = loadImage(src);
+        const auto image = loadShared(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -248,7 +211,7 @@ QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* c
                                 int32_t d, int32_t e) {
     return guarded([&] {
         if (!src || !dst || !ctx) return false;
-        auto image = loadImage(src);
+        const auto image = loadShared(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);

@@ -19,23 +19,38 @@ int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {
 }
 
 Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp) {
-    if (source.width <= 0 || source.height <= 0 || source.rgba.size() != source.pixelCount() * 4)
-        throw std::invalid_argument("halvings: empty picture");
-    Level top{source.width, source.height, std::vector<float>(source.pixelCount() * 4)};
-    const uint8_t* in = source.rgba.data();
-    float* out = top.light.data();
-    for (size_t i = 0; i < source.pixelCount() * 4; i += 4) {
-        const float alpha = in[i + 3] / 255.0f;
-        out[i] = srgb::toLinear(in[i]) * alpha;
-        out[i + 1] = srgb::toLinear(in[i + 1]) * alpha;
-        out[i + 2] = srgb::toLinear(in[i + 2]) * alpha;
-        out[i + 3] = alpha;
+    if (source.width < 2 || source.height < 2 || source.width % 2 != 0 || source.height % 2 != 0 ||
+        source.rgba.size() != source.pixelCount() * 4)
+        throw std::invalid_argument("halvings: no even picture");
+    // The first halving straight from the bytes: the source itself is never
+    // held in floats.
+    Level first{source.width / 2, source.height / 2, {}};
+    first.light.resize(size_t(first.width) * size_t(first.height) * 4);
+    const size_t row = size_t(source.width) * 4;
+    const auto& linear = srgb::linearTable();
+    for (int32_t y = 0; y < first.height; ++y) {
+        const uint8_t* top = source.rgba.data() + size_t(2 * y) * row;
+        const uint8_t* bottom = top + row;
+        float* out = first.light.data() + size_t(y) * size_t(first.width) * 4;
+        for (int32_t x = 0; x < first.width; ++x, top += 8, bottom += 8, out += 4) {
+            const uint8_t* four[4] = {top, top + 4, bottom, bottom + 4};
+            float sum[4] = {0, 0, 0, 0};
+            for (const uint8_t* p : four) {
+                const float alpha = p[3] * (1.0f / 255.0f);
+                sum[0] += linear[p[0]] * alpha;
+                sum[1] += linear[p[1]] * alpha;
+                sum[2] += linear[p[2]] * alpha;
+                sum[3] += alpha;
+            }
+            for (size_t c = 0; c < 4; ++c) out[c] = sum[c] * 0.25f;
+        }
     }
-    levels_.push_back(std::move(top));
+    levels_.push_back(std::move(first));
 }
 
 const Halvings::Level& Halvings::halved(int steps) {
-    while (int(levels_.size()) <= steps) {
+    // levels_[k] is the source halved k + 1 times.
+    while (int(levels_.size()) < steps) {
         const Level& above = levels_.back();
         if (above.width % 2 != 0 || above.height % 2 != 0) throw std::invalid_argument("halvings: odd edge");
         Level next{above.width / 2, above.height / 2, {}};
@@ -50,7 +65,7 @@ const Halvings::Level& Halvings::halved(int steps) {
         }
         levels_.push_back(std::move(next));
     }
-    return levels_[size_t(steps)];
+    return levels_[size_t(steps - 1)];
 }
 
 Image Halvings::level(int steps) {

@@ -29,7 +29,7 @@ private:
     const Level& halved(int steps);
 
     int32_t sourceBpp_ = 24;
-    std::vector<Level> levels_;  // levels_[k] is the source halved k times
+    std::vector<Level> levels_;
 };
 
 }  // namespace quor

@@ -117,7 +117,9 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t lim
 // Writes beside the destination and renames over it; the destination is
 // untouched on failure.
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
-// Our codec first, then the general decoder.
+// Our codec first, then the general decoder.  The shared form may be the
+// picture this thread read last from the same, unchanged file.
+std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
 std::optional<Image> loadImage(const std::string& path, std::string* why = nullptr);
 // Width, height and bits per pixel as stored, decoding no more than needed.
 bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);

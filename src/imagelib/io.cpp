@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
 
 #if defined(_WIN32)
@@ -67,9 +68,11 @@ std::string temporaryName(const fs::path& destination, unsigned attempt) {
 #else
     const long pid = long(getpid());
 #endif
+    std::string leaf(".");
+    leaf += destination.filename().string();
+    leaf += ".tmp-" + std::to_string(pid) + "-" + std::to_string(counter++) + "-" + std::to_string(attempt);
     fs::path name = destination;
-    name.replace_filename("." + destination.filename().string() + ".tmp-" + std::to_string(pid) + "-" +
-                          std::to_string(counter++) + "-" + std::to_string(attempt));
+    name.replace_filename(leaf);
     return name.string();
 }
 
@@ -97,16 +100,64 @@ bool startsWithBm(const std::string& path) {
 // Raw R8 textures are 65536 bytes of pixels and may begin with "BM" by chance.
 constexpr size_t kRawTextureBytes = 65536;
 
-// Our codec's verdict on a file, and its bytes when it is a BMP.
+// Our codec's verdict on a file, and its picture when it is a BMP.
 struct BmpAttempt {
     bool isBmpFile = false;      // starts with "BM"
     BmpRead result = BmpRead::NotBmp;
     size_t size = 0;
-    Image image;
+    std::shared_ptr<const Image> image;
 };
+
+#if !defined(_WIN32)
+// A file's identity and its last change, as far as the system tells.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{}, changed{};
+    bool operator==(const FileStamp& o) const {
+        return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+               changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+std::optional<FileStamp> stampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+// Commands ask about one file several times in a row (is it readable, how
+// large, then convert or resample it), and the chain builder resamples one
+// largest level to every smaller one.  Each thread keeps the last BMP it
+// decoded for as long as the file is the same file with the same size and
+// times.  Pictures above a million pixels are not kept.
+constexpr size_t kKeptPixels = size_t(1) << 20;
+
+struct RecentBmp {
+    std::string path;
+    FileStamp stamp;
+    size_t size = 0;
+    std::shared_ptr<const Image> image;
+};
+thread_local RecentBmp recentBmp;
+#endif
 
 BmpAttempt tryBmp(const std::string& path, std::string* why) {
     BmpAttempt attempt;
+#if !defined(_WIN32)
+    // The stamp is taken before the read: a file rewritten meanwhile gets a
+    // new stamp and is read again next time.
+    const auto stamp = stampOf(path);
+    if (stamp && recentBmp.image && recentBmp.path == path && recentBmp.stamp == *stamp) {
+        attempt.isBmpFile = true;
+        attempt.result = BmpRead::Ok;
+        attempt.size = recentBmp.size;
+        attempt.image = recentBmp.image;
+        return attempt;
+    }
+#endif
     if (!startsWithBm(path)) return attempt;
     attempt.isBmpFile = true;
     auto bytes = readFile(path, kMaxFileBytes);
@@ -116,7 +167,14 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
         return attempt;
     }
     attempt.size = bytes->size();
-    attempt.result = readBmp(bytes->data(), bytes->size(), attempt.image, why);
+    auto image = std::make_shared<Image>();
+    attempt.result = readBmp(bytes->data(), bytes->size(), *image, why);
+    if (attempt.result != BmpRead::Ok) return attempt;
+    attempt.image = std::move(image);
+#if !defined(_WIN32)
+    if (stamp && attempt.image->pixelCount() <= kKeptPixels)
+        recentBmp = RecentBmp{path, *stamp, attempt.size, attempt.image};
+#endif
     return attempt;
 }
 
@@ -186,24 +244,30 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 #endif
 }
 
-std::optional<Image> loadImage(const std::string& path, std::string* why) {
+std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) {
         if (why) *why = "no such file";
-        return std::nullopt;
+        return nullptr;
     }
     BmpAttempt attempt = tryBmp(path, why);
-    if (attempt.result == BmpRead::Ok) return std::move(attempt.image);
-    if (attempt.isBmpFile && !handOn(attempt)) return std::nullopt;
+    if (attempt.result == BmpRead::Ok) return attempt.image;
+    if (attempt.isBmpFile && !handOn(attempt)) return nullptr;
 
     auto image = decodeForeign(path, why);
-    if (!image) return std::nullopt;
+    if (!image) return nullptr;
     if (!withinLimits(image->width, image->height) || image->rgba.size() != image->pixelCount() * 4 ||
         (image->indexed && image->indices.size() != image->pixelCount())) {
         if (why) *why = "picture size out of range";
-        return std::nullopt;
+        return nullptr;
     }
-    return image;
+    return std::make_shared<const Image>(std::move(*image));
+}
+
+std::optional<Image> loadImage(const std::string& path, std::string* why) {
+    auto image = loadShared(path, why);
+    if (!image) return std::nullopt;
+    return *image;
 }
 
 bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp) {
@@ -211,9 +275,9 @@ bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_
     if (path.empty() || !fs::is_regular_file(path, ec)) return false;
     BmpAttempt attempt = tryBmp(path, nullptr);
     if (attempt.result == BmpRead::Ok) {
-        width = attempt.image.width;
-        height = attempt.image.height;
-        bpp = attempt.image.sourceBpp;
+        width = attempt.image->width;
+        height = attempt.image->height;
+        bpp = attempt.image->sourceBpp;
         return true;
     }
     if (attempt.isBmpFile && !handOn(attempt)) return false;

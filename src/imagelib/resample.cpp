@@ -34,6 +34,10 @@ stbir_filter filterFor(int32_t from, int32_t to) {
 // that re-reading the filter's support at each band's edge costs little.
 int32_t bandRows(int32_t height) { return std::max<int32_t>(16, (height + 15) / 16); }
 
+// Above this many pixels the halvings' floats would take too much memory;
+// the general filter works in bands instead.
+constexpr size_t kHalvedPixels = size_t(1) << 22;
+
 }  // namespace
 
 Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress) {
@@ -52,7 +56,8 @@ Image resample(const Image& source, int32_t width, int32_t height, const Progres
         progress.report(1, 1);
         return out;
     }
-    if (const int steps = Halvings::stepsTo(source, width, height)) {
+    const int steps = Halvings::stepsTo(source, width, height);
+    if (steps > 0 && source.pixelCount() <= kHalvedPixels) {
         // Whole halvings: the same area average, without the general filter.
         progress.report(0, 1);
         out = Halvings(source).level(steps);

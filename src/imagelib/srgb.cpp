@@ -9,7 +9,7 @@ double decode(double encoded) {
     return encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
 }
 
-constexpr int kGuessSteps = 4096;
+constexpr int kGuessSteps = 16384;
 
 struct Tables {
     std::array<float, 256> linear{};
