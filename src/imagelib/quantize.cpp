@@ -135,7 +135,7 @@ constexpr size_t kSettledPixels = 64;
 // Chooses again, for a small dithered picture, the entries of its pixels so
 // that the mean colour comes nearest (in light relative to each channel's
 // own mean) without straying far from the pixels' own colours.  Up to four
-// pixels every mix of each pixel's nearest entries is tried; above that each
+// pixels every mix of each pixel's nearest entries is tried first; then each
 // pixel in turn takes its best entry given the others, until none changes.
 void settleMean(const Image& source, Image& out, const EntryLights& light, int channels) {
     const size_t n = source.pixelCount();
@@ -151,8 +151,8 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
         const double m = mean[c] / double(n) + 0.01;
         weight[c] = int(c) < channels ? 1.0 / (m * m) : 0.0;
     }
-    // Cost: the squared error of the sum, plus a tenth of the pixels' own.
-    constexpr double kOwn = 0.1;
+    // Cost: the squared error of the sum, plus a fiftieth of the pixels' own.
+    constexpr double kOwn = 0.02;
     auto error = [&](size_t i, size_t entry, size_t c) { return light[entry][c] - want[i][c]; };
     auto ownCost = [&](size_t i, size_t entry) {
         double cost = 0;
@@ -197,7 +197,7 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
             }
         }
         for (size_t i = 0; i < n; ++i) out.indices[i] = uint8_t(bestPick[i]);
-        return;
+        // Then, as for larger pictures, any entry at all for one pixel at a time.
     }
 
     std::array<double, 4> sum{};
@@ -245,13 +245,13 @@ void lookUpColours(Image& image, const std::array<std::array<uint8_t, 4>, 256>& 
     image.hasAlpha = translucent;
 }
 
-// The mean colours of the picture seen from afar: the whole of it, its
-// quarters and its sixteenths, averaged in linear light (colours weighted by
-// alpha).  They are what the smallest levels of a chain made from it show,
-// and a 1x1 level can only be a palette entry.
+// The mean colours of the picture seen from afar: the whole of it and its
+// quarters, averaged in linear light (colours weighted by alpha).  They are
+// what the 1x1 and 2x2 levels of a chain made from it show, and those can
+// only be palette entries; dithering carries the larger levels.
 std::vector<liq_color> distantColours(const Image& source) {
     std::vector<liq_color> out;
-    for (int32_t blocks = 1; blocks <= 4; blocks *= 2) {
+    for (int32_t blocks = 1; blocks <= 2; blocks *= 2) {
         if (blocks > source.width || blocks > source.height) break;
         for (int32_t by = 0; by < blocks; ++by)
             for (int32_t bx = 0; bx < blocks; ++bx) {
