@@ -370,6 +370,26 @@ std::vector<uint8_t> encodeBmp24(const Image& image) {
     return out;
 }
 
+bool isOwnEncoding(const uint8_t* data, size_t size, const Image& image) {
+    if (!data || image.width <= 0 || image.height <= 0) return false;
+    // Only full-colour pictures: a palette picture may hold one colour twice,
+    // and a fresh mapping would not keep which entry each pixel used.
+    if (image.indexed || image.sourceBpp != 24) return false;
+    const size_t row = paddedRowBytes(image.width, 3);
+    const size_t imageBytes = row * size_t(image.height);
+    if (size != kHeadersSize + imageBytes) return false;
+    uint8_t header[kHeadersSize];
+    putHeaders(header, image.width, image.height, 24, kHeadersSize, imageBytes);
+    if (std::memcmp(header, data, kHeadersSize) != 0) return false;
+    // The pixels are what was read from these bytes; only the padding of
+    // each row is not part of the picture.
+    const size_t used = size_t(image.width) * 3;
+    for (size_t y = 0; y < size_t(image.height); ++y)
+        for (size_t x = used; x < row; ++x)
+            if (data[kHeadersSize + y * row + x] != 0) return false;
+    return true;
+}
+
 bool readBmpPalette(const uint8_t* data, size_t size, Palette& palette) {
     if (!data || size < kHeadersSize) return false;
     const uint32_t infoSize = le::u32(data + at::infoSize);

@@ -100,6 +100,16 @@ bool sameFile(const char* a, const char* b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+// A picture to be written back over the very file it was read from, which
+// already holds exactly those bytes: nothing to write.
+bool alreadyWritten(const char* src, const char* dst, const std::shared_ptr<const Image>& image, QuorContext* ctx,
+                    const Progress& progress) {
+    if (!sameFile(src, dst) || !holdsOwnEncoding(src, image)) return false;
+    describe(ctx, image->width, image->height, 24);
+    progress.report(1, 1);
+    return true;
+}
+
 bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256) {
     if (!src || !dst || !ctx) return false;
     const auto image = loadShared(src);
@@ -107,6 +117,7 @@ bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256)
     const Progress progress = progressFor(ctx, image->pixelCount());
     progress.report(0, 1);
     if (always256 && !image->indexed) return save(dst, quantize256(*image, true, progress.part(0, 90, 100)), ctx, progress);
+    if (alreadyWritten(src, dst, image, ctx, progress)) return true;
     return save(dst, *image, ctx, progress);
 }
 
@@ -162,6 +173,9 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
         const Progress progress =
             progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
+        if (width == image->width && height == image->height &&
+            alreadyWritten(src, dst, image, ctx, progress))
+            return true;
         Image result = resampleShared(image, width, height, progress.part(0, 70, 100));
         // A palette picture keeps its palette, dithered so that every area
         // keeps its light (snapping each pixel to its nearest entry would

@@ -83,6 +83,9 @@ BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why =
 // four bytes, bottom-up.  24-bit: 54-byte header, padded rows, bottom-up.
 std::vector<uint8_t> encodeBmp8(const Image& image);
 std::vector<uint8_t> encodeBmp24(const Image& image);
+// True when `data` is byte for byte what encodeBmp24 makes of `image`, the
+// full-colour picture readBmp made of it.
+bool isOwnEncoding(const uint8_t* data, size_t size, const Image& image);
 
 // The 256 palette entries of an 8-bit BMP, which may hold its headers and
 // palette only (the header slot of a set).  False when there is no such palette.
@@ -120,6 +123,9 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 // Our codec first, then the general decoder.  The shared form may be the
 // picture this thread read last from the same, unchanged file.
 std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
+// True when the file at `path` is still, unchanged, the one loadShared() gave
+// `image` for, and writing `image` as a 24-bit BMP would give its very bytes.
+bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image);
 std::optional<Image> loadImage(const std::string& path, std::string* why = nullptr);
 // Width, height and bits per pixel as stored, decoding no more than needed.
 bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);

@@ -106,6 +106,7 @@ struct BmpAttempt {
     BmpRead result = BmpRead::NotBmp;
     size_t size = 0;
     std::shared_ptr<const Image> image;
+    bool ownEncoding = false;
 };
 
 #if !defined(_WIN32)
@@ -140,6 +141,7 @@ struct RecentBmp {
     FileStamp stamp;
     size_t size = 0;
     std::shared_ptr<const Image> image;
+    bool ownEncoding = false;
 };
 thread_local RecentBmp recentBmp;
 #endif
@@ -155,6 +157,7 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
         attempt.result = BmpRead::Ok;
         attempt.size = recentBmp.size;
         attempt.image = recentBmp.image;
+        attempt.ownEncoding = recentBmp.ownEncoding;
         return attempt;
     }
 #endif
@@ -170,10 +173,11 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
     auto image = std::make_shared<Image>();
     attempt.result = readBmp(bytes->data(), bytes->size(), *image, why);
     if (attempt.result != BmpRead::Ok) return attempt;
+    attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
 #if !defined(_WIN32)
     if (stamp && attempt.image->pixelCount() <= kKeptPixels)
-        recentBmp = RecentBmp{path, *stamp, attempt.size, attempt.image};
+        recentBmp = RecentBmp{path, *stamp, attempt.size, attempt.image, attempt.ownEncoding};
 #endif
     return attempt;
 }
@@ -262,6 +266,18 @@ std::shared_ptr<const Image> loadShared(const std::string& path, std::string* wh
         return nullptr;
     }
     return std::make_shared<const Image>(std::move(*image));
+}
+
+bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image) {
+#if defined(_WIN32)
+    (void)path;
+    (void)image;
+    return false;
+#else
+    if (!image || recentBmp.image != image || !recentBmp.ownEncoding || recentBmp.path != path) return false;
+    const auto stamp = stampOf(path);
+    return stamp && *stamp == recentBmp.stamp;
+#endif
 }
 
 std::optional<Image> loadImage(const std::string& path, std::string* why) {

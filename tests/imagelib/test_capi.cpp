@@ -96,6 +96,48 @@ TEST(Anytobmps, PaletteSourcesStayEightBitOthersBecomeTwentyFour) {
     EXPECT_EQ(c.width(), 2);
 }
 
+TEST(Anytobmps, AFileConvertedOntoItselfIsRewrittenOnlyWhenItWouldChange) {
+    // Commands convert the scratch slot onto itself; a file that already is
+    // what would be written stays as it is (same file, same time), any other
+    // is rewritten in the plain layout.
+    ScratchDir dir;
+    const std::string file = dir.file("self.bmp");
+    quor::Image picture;
+    picture.width = 4;
+    picture.height = 3;
+    picture.rgba.assign(48, 200);
+    const Bytes plain = quor::encodeBmp24(picture);
+    writeAll(file, plain);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    Context c;
+    ASSERT_NE(_anytobmps(file.c_str(), file.c_str(), &c, 0, 0), 0);
+    ASSERT_NE(_bmpresize(file.c_str(), file.c_str(), &c, 4, 3), 0);
+    EXPECT_EQ(c.width(), 4);
+    EXPECT_EQ(c.bpp(), 24);
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(readAll(file), plain);
+
+    // The same picture with another header value, or with bytes in the
+    // padding of its rows.
+    Bytes odd = plain;
+    odd[38] = 1;  // horizontal resolution
+    picture.width = 5;
+    picture.height = 2;
+    picture.rgba.assign(40, 90);
+    Bytes padded = quor::encodeBmp24(picture);
+    padded[54 + 15] = 7;  // a 5-pixel row is 15 bytes and one of padding
+    for (const Bytes& variant : {odd, padded}) {
+        writeAll(file, variant);
+        ASSERT_NE(_anytobmps(file.c_str(), file.c_str(), &c, 0, 0), 0);
+        const Bytes rewritten = readAll(file);
+        EXPECT_NE(rewritten, variant);
+        EXPECT_TRUE(quor::isOwnEncoding(rewritten.data(), rewritten.size(), *quor::loadImage(file)));
+    }
+}
+
 TEST(Anyto256, QuantizesFullColourAndKeepsPalettePictures) {
     ScratchDir dir;
     const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");

@@ -132,9 +132,11 @@ std::string temporaryBeside(const fs::path& path, unsigned attempt) {
 #else
     const long pid = long(getpid());
 #endif
+    std::string leaf(".");
+    leaf += path.filename().string();
+    leaf += ".xbmtool-" + std::to_string(pid) + "-" + std::to_string(counter++) + "-" + std::to_string(attempt);
     fs::path name = path;
-    name.replace_filename("." + path.filename().string() + ".xbmtool-" + std::to_string(pid) + "-" +
-                          std::to_string(counter++) + "-" + std::to_string(attempt));
+    name.replace_filename(leaf);
     return name.string();
 }
 
