@@ -79,13 +79,14 @@ Image Halvings::level(int steps) {
     bool translucent = false;
     const float* in = level.light.data();
     uint8_t* to = out.rgba.data();
+    const srgb::Tables& tables = srgb::tables();
     for (size_t i = 0; i < out.rgba.size(); i += 4) {
         const float alpha = in[i + 3];
         // Fully transparent areas come out black, as the general resampler leaves them.
         const float unweight = alpha > 0.0f ? 1.0f / alpha : 0.0f;
-        to[i] = srgb::fromLinear(in[i] * unweight);
-        to[i + 1] = srgb::fromLinear(in[i + 1] * unweight);
-        to[i + 2] = srgb::fromLinear(in[i + 2] * unweight);
+        to[i] = srgb::fromLinear(tables, in[i] * unweight);
+        to[i + 1] = srgb::fromLinear(tables, in[i + 1] * unweight);
+        to[i + 2] = srgb::fromLinear(tables, in[i + 2] * unweight);
         to[i + 3] = uint8_t(std::lround(std::clamp(alpha, 0.0f, 1.0f) * 255.0f));
         translucent |= to[i + 3] != 255;
     }

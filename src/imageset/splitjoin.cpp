@@ -115,6 +115,16 @@ std::vector<Bgra> decodeLevelFile(const std::vector<uint8_t>& file, int edge) {
     const size_t padded = (packed + 3) & ~size_t(3);
     const size_t available = start < file.size() ? file.size() - start : 0;
     const size_t stride = available >= padded * size_t(edge) ? padded : packed;
+    if (bits == 24 && available >= stride * size_t(edge - 1) + packed) {
+        // What the image library writes: every row there, read straight.
+        for (int row = 0; row < edge; ++row) {
+            const size_t fileRow = topDown ? size_t(edge - 1 - row) : size_t(row);
+            const uint8_t* p = file.data() + start + fileRow * stride;
+            Bgra* out = pixels.data() + size_t(row) * size_t(edge);
+            for (int x = 0; x < edge; ++x, p += 3) out[x] = {p[0], p[1], p[2], 0};
+        }
+        return pixels;
+    }
     for (int row = 0; row < edge; ++row) {
         const size_t fileRow = topDown ? size_t(edge - 1 - row) : size_t(row);
         for (int x = 0; x < edge; ++x) {
@@ -384,7 +394,12 @@ double luminance(int red, int green, int blue) {
 // Packs 24-bit colours into fewer bits a channel (5-6-5 or 4-4-4).
 class ChannelPacker {
 public:
-    ChannelPacker(int redBits, int greenBits, int blueBits) : bits_{blueBits, greenBits, redBits} {}
+    ChannelPacker(int redBits, int greenBits, int blueBits) : bits_{blueBits, greenBits, redBits} {
+        for (int c = 0; c < 3; ++c) {
+            const int steps = (1 << bits_[c]) - 1;
+            for (int v = 0; v < 256; ++v) nearest_[size_t(c)][size_t(v)] = uint8_t((v * steps + 127) / 255);
+        }
+    }
 
     // Levels of this many pixels or fewer cannot average their rounding away.
     static constexpr size_t kSmallLevel = 256;
@@ -463,12 +478,10 @@ private:
         for (int shift = 8 - 2 * n; shift > -n; shift -= n) repeated |= shift >= 0 ? code << shift : code >> -shift;
         return value == widen(code, channel) || value == repeated;
     }
-    int nearest(uint8_t value, int channel) const {
-        const int steps = (1 << bits_[channel]) - 1;
-        return (value * steps + 127) / 255;
-    }
+    int nearest(uint8_t value, int channel) const { return nearest_[size_t(channel)][value]; }
 
     int bits_[3];  // blue, green, red
+    std::array<std::array<uint8_t, 256>, 3> nearest_{};
 };
 
 }  // namespace
@@ -483,21 +496,25 @@ JoinResult join16(const Workspace& workspace, const QString& output) {
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [is4444](const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount, std::vector<uint8_t>& out) {
+        [packer = is4444 ? ChannelPacker(4, 4, 4) : ChannelPacker(5, 6, 5), is4444](
+            const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount, std::vector<uint8_t>& out) {
             size_t i = 0;
+            const size_t start = out.size();
+            out.resize(start + 2 * pixels.size());
+            uint8_t* to = out.data() + start;
             if (is4444) {
-                ChannelPacker(4, 4, 4).pack(pixels, [&](int blue, int green, int red) {
+                packer.pack(pixels, [&](int blue, int green, int red) {
                     // A missing or short alpha slot means opaque.
                     const uint8_t a = i < alphaCount ? alpha[i] : 0xF0;
                     ++i;
-                    out.push_back(uint8_t(blue | green << 4));
-                    out.push_back(uint8_t((a & 0xF0) | red));
+                    *to++ = uint8_t(blue | green << 4);
+                    *to++ = uint8_t((a & 0xF0) | red);
                 });
             } else {
-                ChannelPacker(5, 6, 5).pack(pixels, [&](int blue, int green, int red) {
-                    const uint16_t v = uint16_t(blue | green << 5 | red << 11);
-                    out.push_back(uint8_t(v));
-                    out.push_back(uint8_t(v >> 8));
+                packer.pack(pixels, [&](int blue, int green, int red) {
+                    const unsigned v = unsigned(blue | green << 5 | red << 11);
+                    *to++ = uint8_t(v);
+                    *to++ = uint8_t(v >> 8);
                 });
             }
         });
