@@ -121,10 +121,10 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t lim
 // untouched on failure.
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
 // Our codec first, then the general decoder.  The shared form may be the
-// picture this thread read last from the same, unchanged file.
+// picture this thread read last from a file with the very same bytes.
 std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
-// True when the file at `path` is still, unchanged, the one loadShared() gave
-// `image` for, and writing `image` as a 24-bit BMP would give its very bytes.
+// True when loadShared() last gave `image` for the file at `path`, and
+// writing `image` as a 24-bit BMP would give that file's very bytes.
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image);
 std::optional<Image> loadImage(const std::string& path, std::string* why = nullptr);
 // Width, height and bits per pixel as stored, decoding no more than needed.

@@ -109,58 +109,25 @@ struct BmpAttempt {
     bool ownEncoding = false;
 };
 
-#if !defined(_WIN32)
-// A file's identity and its last change, as far as the system tells.
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    timespec modified{}, changed{};
-    bool operator==(const FileStamp& o) const {
-        return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
-               changed.tv_nsec == o.changed.tv_nsec;
-    }
-};
-
-std::optional<FileStamp> stampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-}
-
 // Commands ask about one file several times in a row (is it readable, how
 // large, then convert or resample it), and the chain builder resamples one
 // largest level to every smaller one.  Each thread keeps the last BMP it
-// decoded for as long as the file is the same file with the same size and
-// times.  Pictures above a million pixels are not kept.
+// decoded, with the file's bytes: a file that still holds exactly those
+// bytes needs no decoding.  (File times cannot tell: a file rewritten twice
+// within a clock tick keeps its times.)  Pictures above a million pixels
+// are not kept.
 constexpr size_t kKeptPixels = size_t(1) << 20;
 
 struct RecentBmp {
     std::string path;
-    FileStamp stamp;
-    size_t size = 0;
+    std::vector<uint8_t> bytes;
     std::shared_ptr<const Image> image;
     bool ownEncoding = false;
 };
 thread_local RecentBmp recentBmp;
-#endif
 
 BmpAttempt tryBmp(const std::string& path, std::string* why) {
     BmpAttempt attempt;
-#if !defined(_WIN32)
-    // The stamp is taken before the read: a file rewritten meanwhile gets a
-    // new stamp and is read again next time.
-    const auto stamp = stampOf(path);
-    if (stamp && recentBmp.image && recentBmp.path == path && recentBmp.stamp == *stamp) {
-        attempt.isBmpFile = true;
-        attempt.result = BmpRead::Ok;
-        attempt.size = recentBmp.size;
-        attempt.image = recentBmp.image;
-        attempt.ownEncoding = recentBmp.ownEncoding;
-        return attempt;
-    }
-#endif
     if (!startsWithBm(path)) return attempt;
     attempt.isBmpFile = true;
     auto bytes = readFile(path, kMaxFileBytes);
@@ -170,15 +137,20 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
         return attempt;
     }
     attempt.size = bytes->size();
+    if (recentBmp.image && recentBmp.bytes == *bytes) {
+        recentBmp.path = path;
+        attempt.result = BmpRead::Ok;
+        attempt.image = recentBmp.image;
+        attempt.ownEncoding = recentBmp.ownEncoding;
+        return attempt;
+    }
     auto image = std::make_shared<Image>();
     attempt.result = readBmp(bytes->data(), bytes->size(), *image, why);
     if (attempt.result != BmpRead::Ok) return attempt;
     attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
-#if !defined(_WIN32)
-    if (stamp && attempt.image->pixelCount() <= kKeptPixels)
-        recentBmp = RecentBmp{path, *stamp, attempt.size, attempt.image, attempt.ownEncoding};
-#endif
+    if (attempt.image->pixelCount() <= kKeptPixels)
+        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding};
     return attempt;
 }
 
@@ -269,15 +241,7 @@ std::shared_ptr<const Image> loadShared(const std::string& path, std::string* wh
 }
 
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image) {
-#if defined(_WIN32)
-    (void)path;
-    (void)image;
-    return false;
-#else
-    if (!image || recentBmp.image != image || !recentBmp.ownEncoding || recentBmp.path != path) return false;
-    const auto stamp = stampOf(path);
-    return stamp && *stamp == recentBmp.stamp;
-#endif
+    return image && recentBmp.image == image && recentBmp.ownEncoding && recentBmp.path == path;
 }
 
 std::optional<Image> loadImage(const std::string& path, std::string* why) {
