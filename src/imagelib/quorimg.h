@@ -3,7 +3,13 @@
  * Every routine takes full paths as C strings.  Non-zero means success.  A
  * routine that fails returns 0 and leaves its destination exactly as it was
  * (results are written to a temporary file beside the destination and
- * renamed over it).  Source and destination may name the same file.
+ * renamed over it).  Source and destination may name the same file; a
+ * result that is byte for byte what the destination already holds is not
+ * written again.
+ *
+ * Resampling and filtering work in linear light, so a picture keeps its
+ * brightness at every size.  A palette picture resampled keeps its palette,
+ * dithered, as does a picture remapped onto one.
  *
  * The conversion context is a zero-filled 1024-byte record owned by the
  * caller: width at byte 0, height at 4, bits per pixel at 8 (int32, little
