@@ -8,6 +8,61 @@
 
 namespace quor {
 
+namespace {
+
+// Levels of this many pixels or fewer cannot average the rounding of their
+// bytes away: a 1x1 level rounded channel by channel can be 1% off in light.
+constexpr size_t kSmallLevel = 16;
+
+double luminance(double red, double green, double blue) { return 0.2126 * red + 0.7152 * green + 0.0722 * blue; }
+
+// Writes the bytes of one pixel of a small level: of the bytes within a
+// step and a half of each channel, the mix whose luminance comes nearest the
+// pixel's own plus what the pixels before it missed; of mixes about as near,
+// the truest colour.  Gives back what this pixel misses in turn.
+double roundKeepingLight(const srgb::Tables& tables, const float colour[3], double missed, uint8_t* out) {
+    int first[3], count[3];
+    for (size_t c = 0; c < 3; ++c) {
+        int below = srgb::fromLinear(tables, colour[c]);  // the byte at or below
+        if (below > 0 && tables.linear[size_t(below)] > colour[c]) --below;
+        first[c] = std::max(below - 1, 0);
+        count[c] = std::min(below + 2, 255) - first[c] + 1;
+    }
+    const double want = luminance(colour[0], colour[1], colour[2]) + missed;
+    struct Mix {
+        int bytes[3];
+        double off, colourError;
+    };
+    Mix mixes[64];
+    int n = 0;
+    double nearest = INFINITY;
+    for (int r = 0; r < count[0]; ++r)
+        for (int g = 0; g < count[1]; ++g)
+            for (int b = 0; b < count[2]; ++b) {
+                Mix& mix = mixes[n++];
+                const int steps[3] = {r, g, b};
+                double light[3];
+                mix.colourError = 0;
+                for (size_t c = 0; c < 3; ++c) {
+                    mix.bytes[c] = first[c] + steps[c];
+                    light[c] = tables.linear[size_t(mix.bytes[c])];
+                    mix.colourError += (light[c] - colour[c]) * (light[c] - colour[c]);
+                }
+                mix.off = std::abs(luminance(light[0], light[1], light[2]) - want);
+                nearest = std::min(nearest, mix.off);
+            }
+    const Mix* chosen = nullptr;
+    for (int m = 0; m < n; ++m)
+        if (mixes[m].off <= nearest + 0.0002 * want + 1e-12 &&
+            (!chosen || mixes[m].colourError < chosen->colourError))
+            chosen = &mixes[m];
+    for (size_t c = 0; c < 3; ++c) out[c] = uint8_t(chosen->bytes[c]);
+    return want - luminance(tables.linear[size_t(chosen->bytes[0])], tables.linear[size_t(chosen->bytes[1])],
+                            tables.linear[size_t(chosen->bytes[2])]);
+}
+
+}  // namespace
+
 int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return 0;
     for (int steps = 1; steps < 31; ++steps) {
@@ -80,13 +135,18 @@ Image Halvings::level(int steps) {
     const float* in = level.light.data();
     uint8_t* to = out.rgba.data();
     const srgb::Tables& tables = srgb::tables();
+    const bool small = out.pixelCount() <= kSmallLevel;
+    double missed = 0;  // light the pixels so far came short of, in a small level
     for (size_t i = 0; i < out.rgba.size(); i += 4) {
         const float alpha = in[i + 3];
         // Fully transparent areas come out black, as the general resampler leaves them.
         const float unweight = alpha > 0.0f ? 1.0f / alpha : 0.0f;
-        to[i] = srgb::fromLinear(tables, in[i] * unweight);
-        to[i + 1] = srgb::fromLinear(tables, in[i + 1] * unweight);
-        to[i + 2] = srgb::fromLinear(tables, in[i + 2] * unweight);
+        const float colour[3] = {in[i] * unweight, in[i + 1] * unweight, in[i + 2] * unweight};
+        if (small && alpha > 0.0f) {
+            missed = roundKeepingLight(tables, colour, missed, to + i);
+        } else {
+            for (size_t c = 0; c < 3; ++c) to[i + c] = srgb::fromLinear(tables, colour[c]);
+        }
         to[i + 3] = uint8_t(std::lround(std::clamp(alpha, 0.0f, 1.0f) * 255.0f));
         translucent |= to[i + 3] != 255;
     }

@@ -166,8 +166,13 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
     };
 
     if (n <= 4) {
-        constexpr size_t kCandidates = 16;
-        std::vector<std::array<uint8_t, kCandidates>> candidates(n);
+        constexpr size_t kCandidates = 24;
+        struct Candidate {
+            uint8_t entry;
+            double own;
+            std::array<double, 4> error;
+        };
+        std::vector<std::array<Candidate, kCandidates>> candidates(n);
         for (size_t i = 0; i < n; ++i) {
             std::array<uint8_t, 256> order{};
             for (size_t e = 0; e < 256; ++e) order[e] = uint8_t(e);
@@ -177,25 +182,34 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
                                   const double cx = ownCost(i, x), cy = ownCost(i, y);
                                   return cx < cy || (cx == cy && x < y);
                               });
-            std::copy_n(order.begin(), kCandidates, candidates[i].begin());
+            for (size_t k = 0; k < kCandidates; ++k) {
+                Candidate& cand = candidates[i][k];
+                cand.entry = order[k];
+                cand.own = ownCost(i, order[k]);
+                for (size_t c = 0; c < 4; ++c) cand.error[c] = error(i, order[k], c);
+            }
         }
+        // Every mix, pixel by pixel, with the sums so far carried down.
         std::array<size_t, 4> pick{}, bestPick{};
         double best = INFINITY;
-        const size_t combinations = size_t(1) << (4 * n);  // kCandidates ^ n
-        for (size_t k = 0; k < combinations; ++k) {
-            std::array<double, 4> total{};
-            double cost = 0;
-            for (size_t i = 0; i < n; ++i) {
-                pick[i] = candidates[i][(k >> (4 * i)) & 15];
-                cost += ownCost(i, pick[i]);
-                for (size_t c = 0; c < 4; ++c) total[c] += error(i, pick[i], c);
+        const auto search = [&](const auto& self, size_t i, const std::array<double, 4>& total, double own) -> void {
+            if (i == n) {
+                const double cost = own + sumCost(total);
+                if (cost < best) {
+                    best = cost;
+                    bestPick = pick;
+                }
+                return;
             }
-            cost += sumCost(total);
-            if (cost < best) {
-                best = cost;
-                bestPick = pick;
+            for (size_t k = 0; k < kCandidates; ++k) {
+                const Candidate& cand = candidates[i][k];
+                std::array<double, 4> next = total;
+                for (size_t c = 0; c < 4; ++c) next[c] += cand.error[c];
+                pick[i] = cand.entry;
+                self(self, i + 1, next, own + cand.own);
             }
-        }
+        };
+        search(search, 0, {}, 0.0);
         for (size_t i = 0; i < n; ++i) out.indices[i] = uint8_t(bestPick[i]);
         // Then, as for larger pictures, any entry at all for one pixel at a time.
     }

@@ -122,12 +122,37 @@ TEST(Resample, WholeHalvingsAreTheAreaAverageInLight) {
                     }
                 const Rgba got = at(out, x, y);
                 ASSERT_NEAR(got[3], alpha / (factor * factor), 1.0) << factor << " at " << x << "," << y;
+                // The smallest levels may give a channel a byte or two for the
+                // light of the whole (see the next test).
+                const int slack = out.pixelCount() <= 16 ? 2 : 1;
                 for (int c = 0; c < 3; ++c) {
                     const int want = alpha > 0 ? quor::srgb::fromLinear(float(light[c] / alpha)) : 0;
-                    ASSERT_NEAR(got[size_t(c)], want, 1) << factor << " at " << x << "," << y << " channel " << c;
+                    ASSERT_NEAR(got[size_t(c)], want, slack) << factor << " at " << x << "," << y << " channel " << c;
                 }
             }
     }
+}
+
+TEST(Resample, TheSmallestLevelsKeepTheLightOfThePicture) {
+    // Rounded channel by channel, a 1x1 level can be a percent off in
+    // luminance; of the bytes around each channel, the right mix is nearer.
+    const auto luminance = [](const Image& image) {
+        double sum = 0;
+        for (size_t i = 0; i < image.rgba.size(); i += 4)
+            sum += 0.2126 * quor::srgb::toLinear(image.rgba[i]) + 0.7152 * quor::srgb::toLinear(image.rgba[i + 1]) +
+                   0.0722 * quor::srgb::toLinear(image.rgba[i + 2]);
+        return sum / double(image.pixelCount());
+    };
+    double worst = 0;
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        const Image photo = noisyPhoto(64, seed);
+        const double want = luminance(photo);
+        for (int32_t edge : {1, 2, 4}) {
+            const Image level = quor::resample(photo, edge, edge, Progress());
+            worst = std::max(worst, std::abs(luminance(level) / want - 1));
+        }
+    }
+    EXPECT_LT(worst, 0.0015);
 }
 
 TEST(Resample, FlatStaysExactlyFlat) {
@@ -215,9 +240,10 @@ TEST(Remap, TinyPicturesKeepTheirMean) {
                                               edge, edge, Progress());
             const Image source = quor::sharpen(quor::soften(part));
             const Image out = quor::remapToPalette(source, palette, true, Progress());
-            // 2%, or near black a step of a byte (which is more there).
+            // 2.5% (a 2x2 level has only four entries of the palette to
+            // mix), or near black a step of a byte (which is more there).
             for (int c = 0; c < 3; ++c)
-                EXPECT_NEAR(meanLight(out, c), meanLight(source, c), std::max(0.02 * meanLight(source, c), 0.001))
+                EXPECT_NEAR(meanLight(out, c), meanLight(source, c), std::max(0.025 * meanLight(source, c), 0.001))
                     << edge << "x" << edge << " at " << shift << " channel " << c;
         }
     }
