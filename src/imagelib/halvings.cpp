@@ -73,7 +73,7 @@ int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {
     return 0;
 }
 
-Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp) {
+Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp), fullColour_(!source.indexed) {
     if (source.width < 2 || source.height < 2 || source.width % 2 != 0 || source.height % 2 != 0 ||
         source.rgba.size() != source.pixelCount() * 4)
         throw std::invalid_argument("halvings: no even picture");
@@ -135,7 +135,9 @@ Image Halvings::level(int steps) {
     const float* in = level.light.data();
     uint8_t* to = out.rgba.data();
     const srgb::Tables& tables = srgb::tables();
-    const bool small = out.pixelCount() <= kSmallLevel;
+    // A palette picture's levels go back onto its palette, whose dithering
+    // keeps each channel's light; only full-colour levels trade channels.
+    const bool small = fullColour_ && out.pixelCount() <= kSmallLevel;
     double missed = 0;  // light the pixels so far came short of, in a small level
     for (size_t i = 0; i < out.rgba.size(); i += 4) {
         const float alpha = in[i + 3];

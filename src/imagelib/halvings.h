@@ -29,6 +29,7 @@ private:
     const Level& halved(int steps);
 
     int32_t sourceBpp_ = 24;
+    bool fullColour_ = true;
     std::vector<Level> levels_;
 };
 
