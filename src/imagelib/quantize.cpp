@@ -189,27 +189,28 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
                 for (size_t c = 0; c < 4; ++c) cand.error[c] = error(i, order[k], c);
             }
         }
-        // Every mix, pixel by pixel, with the sums so far carried down.
+        // Every mix: the candidates of the pixels counted like the digits
+        // of a number.
         std::array<size_t, 4> pick{}, bestPick{};
         double best = INFINITY;
-        const auto search = [&](const auto& self, size_t i, const std::array<double, 4>& total, double own) -> void {
-            if (i == n) {
-                const double cost = own + sumCost(total);
-                if (cost < best) {
-                    best = cost;
-                    bestPick = pick;
-                }
-                return;
-            }
-            for (size_t k = 0; k < kCandidates; ++k) {
-                const Candidate& cand = candidates[i][k];
-                std::array<double, 4> next = total;
-                for (size_t c = 0; c < 4; ++c) next[c] += cand.error[c];
+        size_t mixes = 1;
+        for (size_t i = 0; i < n; ++i) mixes *= kCandidates;
+        for (size_t number = 0; number < mixes; ++number) {
+            std::array<double, 4> total{};
+            double cost = 0;
+            size_t rest = number;
+            for (size_t i = 0; i < std::min<size_t>(n, 4); ++i, rest /= kCandidates) {
+                const Candidate& cand = candidates[i][rest % kCandidates];
                 pick[i] = cand.entry;
-                self(self, i + 1, next, own + cand.own);
+                cost += cand.own;
+                for (size_t c = 0; c < 4; ++c) total[c] += cand.error[c];
             }
-        };
-        search(search, 0, {}, 0.0);
+            cost += sumCost(total);
+            if (cost < best) {
+                best = cost;
+                bestPick = pick;
+            }
+        }
         for (size_t i = 0; i < n; ++i) out.indices[i] = uint8_t(bestPick[i]);
         // Then, as for larger pictures, any entry at all for one pixel at a time.
     }
