@@ -53,7 +53,7 @@ double roundKeepingLight(const srgb::Tables& tables, const float colour[3], doub
             }
     const Mix* chosen = nullptr;
     for (int m = 0; m < n; ++m)
-        if (mixes[m].off <= nearest + 0.0002 * want + 1e-12 &&
+        if (mixes[m].off <= nearest + 0.0002 * std::abs(want) + 1e-12 &&
             (!chosen || mixes[m].colourError < chosen->colourError))
             chosen = &mixes[m];
     for (size_t c = 0; c < 3; ++c) out[c] = uint8_t(chosen->bytes[c]);

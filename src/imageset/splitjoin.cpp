@@ -456,7 +456,7 @@ public:
             // nearest, the one truest to the colour.
             const Mix* chosen = nullptr;
             for (const Mix& m : mixes)
-                if (m.off <= nearestOff + 0.0002 * want + 1e-12 && (!chosen || m.colour < chosen->colour)) chosen = &m;
+                if (m.off <= nearestOff + 0.0002 * std::abs(want) + 1e-12 && (!chosen || m.colour < chosen->colour)) chosen = &m;
             const int best[3] = {chosen->code[0], chosen->code[1], chosen->code[2]};
             missed = want - luminance(widen(best[2], 2), widen(best[1], 1), widen(best[0], 0));
             put(best[0], best[1], best[2]);

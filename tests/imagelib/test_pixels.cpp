@@ -153,6 +153,19 @@ TEST(Resample, TheSmallestLevelsKeepTheLightOfThePicture) {
         }
     }
     EXPECT_LT(worst, 0.0015);
+
+    // A black pixel after one that came out a little light cannot give the
+    // light back; it stays (about) black.
+    for (int v = 40; v < 256; v += 5) {
+        const Image pair = picture(4, 2, [v](int x, int) {
+            if (x == 0) return Rgba{uint8_t(v), uint8_t(255 - v), uint8_t(v / 3), 255};
+            if (x == 1) return Rgba{uint8_t(v / 2), uint8_t(200 - v / 2), uint8_t(v), 255};
+            return Rgba{0, 0, 0, 255};
+        });
+        const Image level = quor::resample(pair, 2, 1, Progress());
+        const Rgba dark = at(level, 1, 0);
+        EXPECT_TRUE(dark[0] <= 2 && dark[1] <= 2 && dark[2] <= 2) << v;
+    }
 }
 
 TEST(Resample, FlatStaysExactlyFlat) {

@@ -240,6 +240,30 @@ TEST(Join, ConvertedLevelsPackBackIntoSixteenBits) {
     }
     EXPECT_LT(missedBy / colours, 0.002);
     EXPECT_GT(roundingMissed, 5);  // the colours do test something
+
+    // After a pixel that came out a little too light, a nearly black one
+    // would have to be darker than black; it is packed as near as it goes.
+    for (int base = 60; base < 250; base += 3) {
+        Scratch s;
+        Workspace& ws = s.workspace;
+        const Bytes set = makeSet(Form::Rgb565, 2);
+        ws.state().highColour = true;
+        ws.state().largest = 2;
+        writeBytes(ws.slotPath(HeaderSlot), Bytes(set.begin(), set.begin() + 86));
+        writeBytes(ws.levelPath(1), white);
+        Bytes level = plainBmp(2, 2, 24);
+        const uint8_t pixels[4][3] = {{uint8_t(base), uint8_t(base / 2), uint8_t(255 - base)}, {1, 0, 0}, {0, 0, 1}, {1, 0, 1}};
+        for (int i = 0; i < 4; ++i)
+            std::copy_n(pixels[i], 3, level.begin() + 54 + (i / 2) * 8 + (i % 2) * 3);
+        writeBytes(ws.levelPath(2), level);
+        ASSERT_TRUE(writeSet(ws, s.path("dark.bmp")).ok) << base;
+        const Bytes saved = readBytes(s.path("dark.bmp"));
+        ASSERT_EQ(saved.size(), 86u + 2 * 5);
+        for (int i = 1; i < 4; ++i) {
+            const int v = layout::read16(saved, 86 + 2 * size_t(i));
+            EXPECT_TRUE((v >> 11) <= 2 && (v >> 5 & 63) <= 3 && (v & 31) <= 2) << base << " pixel " << i;
+        }
+    }
 }
 
 // Files that are not sets are refused before anything changes.
