@@ -59,22 +59,6 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t lim
 
 namespace {
 
-// A name beside the destination that no other writer in this or another
-// process picks at the same time.
-std::string temporaryName(const fs::path& destination, unsigned attempt) {
-    static std::atomic<unsigned> counter{0};
-#if defined(_WIN32)
-    const long pid = long(_getpid());
-#else
-    const long pid = long(getpid());
-#endif
-    std::string leaf(".");
-    leaf += destination.filename().string();
-    leaf += ".tmp-" + std::to_string(pid) + "-" + std::to_string(counter++) + "-" + std::to_string(attempt);
-    fs::path name = destination;
-    name.replace_filename(leaf);
-    return name.string();
-}
 
 #if !defined(_WIN32)
 bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
@@ -166,6 +150,23 @@ bool withinLimits(int32_t width, int32_t height) {
 
 }  // namespace
 
+std::string temporaryNameBeside(const std::string& destination, const char* tag, unsigned attempt) {
+    static std::atomic<unsigned> counter{0};
+#if defined(_WIN32)
+    const long pid = long(_getpid());
+#else
+    const long pid = long(getpid());
+#endif
+    const fs::path path(destination);
+    std::string leaf(".");
+    leaf += path.filename().string();
+    leaf += std::string(".") + tag + "-" + std::to_string(pid) + "-" + std::to_string(counter++) + "-" +
+            std::to_string(attempt);
+    fs::path name = path;
+    name.replace_filename(leaf);
+    return name.string();
+}
+
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
     if (path.empty()) return false;
     const fs::path destination(path);
@@ -173,7 +174,7 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     if (fs::is_directory(destination, ec)) return false;
 
 #if defined(_WIN32)
-    const std::string temp = temporaryName(destination, 0);
+    const std::string temp = temporaryNameBeside(path, "tmp", 0);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out) return false;
@@ -195,7 +196,7 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     std::string temp;
     int fd = -1;
     for (unsigned attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = temporaryName(destination, attempt);
+        temp = temporaryNameBeside(path, "tmp", attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
     }

@@ -3,7 +3,6 @@
 #include "layout.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -11,12 +10,6 @@
 #include <functional>
 #include <ostream>
 #include <sstream>
-
-#if defined(_WIN32)
-#  include <process.h>
-#else
-#  include <unistd.h>
-#endif
 
 namespace xbm {
 
@@ -125,21 +118,6 @@ std::optional<Bytes> readWhole(const std::string& path, std::string& why) {
     return bytes;
 }
 
-std::string temporaryBeside(const fs::path& path, unsigned attempt) {
-    static std::atomic<unsigned> counter{0};
-#if defined(_WIN32)
-    const long pid = long(_getpid());
-#else
-    const long pid = long(getpid());
-#endif
-    std::string leaf(".");
-    leaf += path.filename().string();
-    leaf += ".xbmtool-" + std::to_string(pid) + "-" + std::to_string(counter++) + "-" + std::to_string(attempt);
-    fs::path name = path;
-    name.replace_filename(leaf);
-    return name.string();
-}
-
 // Writes a file beside `path`, lets `check` look at what is on disk, and only
 // then renames it over `path`; the original is untouched on any failure.
 std::optional<std::string> replaceFile(const std::string& path, const Bytes& bytes,
@@ -147,7 +125,7 @@ std::optional<std::string> replaceFile(const std::string& path, const Bytes& byt
     std::string temp;
     std::FILE* file = nullptr;
     for (unsigned attempt = 0; attempt < 16 && !file; ++attempt) {
-        temp = temporaryBeside(path, attempt);
+        temp = quor::temporaryNameBeside(path, "xbmtool", attempt);
         file = std::fopen(temp.c_str(), "wbx");  // x: never reuse an existing name
     }
     if (!file) return "cannot create a file beside it";
