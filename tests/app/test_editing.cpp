@@ -34,16 +34,7 @@ namespace {
 // left, green top right, blue bottom left, yellow bottom right) and, from
 // 8x8 up, a white diagonal from the top left corner.
 std::vector<uint8_t> quarteredSet(int edge) {
-    using namespace layout;
-    std::vector<uint8_t> b(kPaletteHeader, 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    write32(b, kPixelOffsetAt, kPaletteHeader);
-    write32(b, kInfoLengthAt, 40);
-    write32(b, kWidthAt, uint32_t(edge));
-    write32(b, kHeightAt, uint32_t(edge));
-    write16(b, 26, 1);
-    write16(b, kBitsAt, 8);
+    std::vector<uint8_t> b = corvane::testing::setHeaders8(edge);
     const QRgb colours[] = {qRgb(0, 0, 0),     qRgb(220, 40, 40),  qRgb(40, 180, 60),
                             qRgb(40, 80, 220), qRgb(240, 210, 40), qRgb(255, 255, 255)};
     for (size_t i = 0; i < std::size(colours); ++i) {
@@ -57,8 +48,7 @@ std::vector<uint8_t> quarteredSet(int edge) {
                 const bool top = row < (level + 1) / 2, left = x < (level + 1) / 2;
                 b.push_back(level >= 8 && x == row ? 5 : top ? (left ? 1 : 2) : (left ? 3 : 4));
             }
-    write32(b, kFileSizeAt, uint32_t(b.size()));
-    write32(b, kImageSizeAt, uint32_t(b.size() - kPaletteHeader));
+    corvane::testing::finishSet8(b);
     return b;
 }
 

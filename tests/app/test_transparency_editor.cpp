@@ -443,16 +443,7 @@ TEST_F(TransparencyEditorTest, UpdatePaletteTakesTheEditedPaletteAndKeepsTheReco
 // An 8-bit set of concentric rings in 256 hues, the inner 24 colours fully
 // transparent: something a painter would recognise in a screenshot.
 Bytes ringsSet(int edge) {
-    using namespace layout;
-    Bytes b(kPaletteHeader, 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    write32(b, kPixelOffsetAt, kPaletteHeader);
-    write32(b, kInfoLengthAt, 40);
-    write32(b, kWidthAt, uint32_t(edge));
-    write32(b, kHeightAt, uint32_t(edge));
-    write16(b, 26, 1);
-    write16(b, kBitsAt, 8);
+    Bytes b = setHeaders8(edge);
     for (int i = 0; i < 256; ++i) {
         const QColor c = QColor::fromHsv(i * 359 / 255, 190, 235);
         b[size_t(54 + 4 * i)] = uint8_t(c.blue());
@@ -466,8 +457,7 @@ Bytes ringsSet(int edge) {
                 const double dx = (x + 0.5) / level - 0.5, dy = (y + 0.5) / level - 0.5;
                 b.push_back(uint8_t(std::min(255.0, std::sqrt(dx * dx + dy * dy) * 2 * 255)));
             }
-    write32(b, kFileSizeAt, uint32_t(b.size()));
-    write32(b, kImageSizeAt, uint32_t(b.size() - kPaletteHeader));
+    finishSet8(b);
     return b;
 }
 

@@ -92,6 +92,26 @@ inline Bytes makeSet(Form form, int edge) {
 
 // A plain bottom-up BMP, 24-bit, or 8-bit with a grey palette whose
 // transparency levels follow the grey.
+// The headers of an 8-bit set of `edge` with an all-black palette; the
+// caller fills the palette, appends the levels and calls finishSet8().
+inline Bytes setHeaders8(int edge) {
+    Bytes b(size_t(layout::kPaletteHeader), 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    layout::write32(b, layout::kPixelOffsetAt, uint32_t(layout::kPaletteHeader));
+    layout::write32(b, layout::kInfoLengthAt, 40);
+    layout::write32(b, layout::kWidthAt, uint32_t(edge));
+    layout::write32(b, layout::kHeightAt, uint32_t(edge));
+    layout::write16(b, 26, 1);
+    layout::write16(b, layout::kBitsAt, 8);
+    return b;
+}
+
+inline void finishSet8(Bytes& b) {
+    layout::write32(b, layout::kFileSizeAt, uint32_t(b.size()));
+    layout::write32(b, layout::kImageSizeAt, uint32_t(b.size() - size_t(layout::kPaletteHeader)));
+}
+
 inline Bytes plainBmp(int width, int height, int bits, int seed = 3) {
     const int row = ((width * bits / 8) + 3) & ~3;
     const int offset = bits == 8 ? 1078 : 54;
