@@ -8,6 +8,7 @@
 #include "mainwindow.h"
 #include "testsets.h"
 #include "transparencyeditor.h"
+#include "windowtest.h"
 
 #include <QAction>
 #include <QDir>
@@ -30,18 +31,16 @@ using namespace corvane::testing;
 
 namespace {
 
-class BatchPanelTest : public ::testing::Test {
+class BatchPanelTest : public corvane::testing::WindowTest {
 protected:
     void SetUp() override {
-        for (const char* sub : {"work", "src", "dest"}) ASSERT_TRUE(QDir(dir.path()).mkpath(sub));
+        WindowTest::SetUp();
+        for (const char* sub : {"src", "dest"}) ASSERT_TRUE(QDir(dir.path()).mkpath(sub));
         source = dir.filePath("src");
         destination = dir.filePath("dest");
         for (int i = 0; i < 10; ++i)
             ASSERT_TRUE(writeBytes(QDir(source).filePath(QString("f%1.bmp").arg(i)), plainBmp(16, 16, i % 2 ? 8 : 24, 7)));
-        store = SettingsStore::atIniFile(dir.filePath("store.ini"));
-        form = std::make_unique<TForm1>(*store, prompts, Workspace::inFolder(dir.filePath("work")),
-                                        SettingsDefaults{dir.path(), "/none", "/none"});
-        form->setSecondaryWindows(&form2, &form3, &form4, &about);
+        openWindow();
         form->Smooth8->setChecked(false);
         form->show();
     }
@@ -68,15 +67,7 @@ protected:
     }
     QStringList written() const { return QDir(destination).entryList(QDir::Files, QDir::Name); }
 
-    QTemporaryDir dir;
     QString source, destination;
-    ScriptedPrompts prompts;
-    TForm2 form2;
-    TForm3 form3;
-    TForm4 form4;
-    TAboutForm about;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<TForm1> form;
 };
 
 }  // namespace

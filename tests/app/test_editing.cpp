@@ -12,6 +12,7 @@
 #include "testsets.h"
 #include "transparencyeditor.h"
 #include "updown.h"
+#include "windowtest.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -57,13 +58,10 @@ QString contents(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
 }
 
-class EditingTest : public ::testing::Test {
+class EditingTest : public corvane::testing::WindowTest {
 protected:
     void SetUp() override {
-        TAnyImage::setDefaultMessageHook([](const QString& title, const QString& text) {
-            ADD_FAILURE() << "message box " << title.toStdString() << ": " << text.toStdString();
-        });
-        ASSERT_TRUE(QDir(dir.path()).mkpath("work"));
+        WindowTest::SetUp();
         ASSERT_TRUE(QDir(dir.path()).mkpath("My Tools"));
         editor = dir.filePath("My Tools/paint program");
         QFile script(editor);
@@ -73,13 +71,8 @@ protected:
         script.setPermissions(script.permissions() | QFile::ExeOwner);
         open();
     }
-    void TearDown() override { TAnyImage::setDefaultMessageHook({}); }
-
     void open() {
-        store = SettingsStore::atIniFile(dir.filePath("store.ini"));
-        form = std::make_unique<TForm1>(*store, prompts, Workspace::inFolder(dir.filePath("work")),
-                                        SettingsDefaults{dir.path(), editor, "/none"});
-        form->setSecondaryWindows(&form2, &form3, &form4, &about);
+        openWindow(editor);
         form->setProgramStarter([this](const QString& program, const QStringList& arguments) {
             started.push_back({program, arguments});
             return true;
@@ -106,15 +99,7 @@ protected:
         form->showOutcome(outcome);
     }
 
-    QTemporaryDir dir;
     QString editor;
-    ScriptedPrompts prompts;
-    TForm2 form2;
-    TForm3 form3;
-    TForm4 form4;
-    TAboutForm about;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<TForm1> form;
     struct Start {
         QString program;
         QStringList arguments;

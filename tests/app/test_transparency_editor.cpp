@@ -12,6 +12,7 @@
 #include "transparency.h"
 #include "transparencyeditor.h"
 #include "updown.h"
+#include "windowtest.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -34,20 +35,13 @@ using namespace corvane::testing;
 
 namespace {
 
-class TransparencyEditorTest : public ::testing::Test {
+class TransparencyEditorTest : public corvane::testing::WindowTest {
 protected:
     void SetUp() override {
-        TAnyImage::setDefaultMessageHook([](const QString& title, const QString& text) {
-            ADD_FAILURE() << "message box " << title.toStdString() << ": " << text.toStdString();
-        });
-        ASSERT_TRUE(QDir(dir.path()).mkpath("work"));
-        store = SettingsStore::atIniFile(dir.filePath("store.ini"));
-        form = std::make_unique<TForm1>(*store, prompts, Workspace::inFolder(dir.filePath("work")),
-                                        SettingsDefaults{dir.path(), "/none", "/none"});
-        form->setSecondaryWindows(&form2, &form3, &form4, &about);
+        WindowTest::SetUp();
+        openWindow();
         form->show();
     }
-    void TearDown() override { TAnyImage::setDefaultMessageHook({}); }
 
     // Loads a generated set; its level bytes make every third colour
     // (0, 3, 6, ...) fully transparent.
@@ -98,14 +92,6 @@ protected:
         return true;
     }
 
-    QTemporaryDir dir;
-    ScriptedPrompts prompts;
-    TForm2 form2;
-    TForm3 form3;
-    TForm4 form4;
-    TAboutForm about;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<TForm1> form;
 };
 
 }  // namespace

@@ -1,0 +1,51 @@
+// A main window over a scratch folder, with its secondary windows and
+// scripted prompts, for the widget tests.
+#pragma once
+
+#include "anyimage.h"
+#include "forms.h"
+#include "mainwindow.h"
+#include "prompts.h"
+#include "settings.h"
+#include "transparencyeditor.h"
+#include "workspace.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace corvane::testing {
+
+class WindowTest : public ::testing::Test {
+protected:
+    // Message boxes the views would show fail the test instead.
+    void SetUp() override {
+        TAnyImage::setDefaultMessageHook([](const QString& title, const QString& text) {
+            ADD_FAILURE() << "message box " << title.toStdString() << ": " << text.toStdString();
+        });
+        ASSERT_TRUE(QDir(dir.path()).mkpath("work"));
+    }
+    void TearDown() override { TAnyImage::setDefaultMessageHook({}); }
+
+    // A fresh window on the settings in the scratch folder and its "work" slots.
+    void openWindow(const QString& editor = "/none") {
+        store = SettingsStore::atIniFile(dir.filePath("store.ini"));
+        form = std::make_unique<TForm1>(*store, prompts, Workspace::inFolder(dir.filePath("work")),
+                                        SettingsDefaults{dir.path(), editor, "/none"});
+        form->setSecondaryWindows(&form2, &form3, &form4, &about);
+    }
+
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    TForm2 form2;
+    TForm3 form3;
+    TForm4 form4;
+    TAboutForm about;
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<TForm1> form;
+};
+
+}  // namespace corvane::testing
