@@ -190,6 +190,70 @@ QString depthText(const SetState& state) {
     return state.is4444 ? QStringLiteral("16-bit 4-4-4-4") : QStringLiteral("16-bit 5-6-5");
 }
 
+struct BatchCall {
+    BatchRequest request;
+    int jobs = 1;
+};
+
+// The arguments of one --batch (the parser has seen to the two folders).
+// Returns what is wrong with them, or an empty text.
+QString parseBatch(const QStringList& arguments, BatchCall& call) {
+    call.jobs = std::max(1, QThread::idealThreadCount());
+    QStringList paths;
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--colour0-transparent") call.request.colour0Transparent = true;
+        else if (arguments[i] == "--jobs") {
+            if (!toNumber(arguments.value(++i), 1, 64, call.jobs)) return QStringLiteral("--jobs takes 1..64");
+        } else paths << arguments[i];
+    }
+    call.request.sourceFolder = paths[0];
+    call.request.destinationFolder = paths[1];
+    if (!QFileInfo(call.request.sourceFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[0]);
+    if (!QFileInfo(call.request.destinationFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[1]);
+    call.request.names = paths.mid(2);
+    if (call.request.names.isEmpty())
+        call.request.names =
+            QDir(call.request.sourceFolder).entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    return {};
+}
+
+// A line per file on out, in list order, and a bar on err when it is a terminal.
+BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
+    BatchObserver observer;
+    observer.finished = [&out, &err, bar = bool(isatty(fileno(stderr)))](int index, int count,
+                                                                          const BatchFileResult& result) {
+        out << (result.converted ? "converted " : "failed    ") << result.name;
+        if (!result.converted) out << ": " << LinePrompts::oneLine(result.problem);
+        out << '\n';
+        out.flush();
+        if (bar) {
+            const int width = 30, done = (index + 1) * width / count;
+            err << '\r' << '[' << QString(done, '#') << QString(width - done, '.') << "] " << index + 1 << '/'
+                << count;
+            if (index + 1 == count) err << '\n';
+            err.flush();
+        }
+    };
+    return observer;
+}
+
+BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, const QString& workRoot,
+                               QTextStream& out, QTextStream& err) {
+    return runBatchInParallel(
+        call.request, call.jobs, workRoot,
+        [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); },
+        batchReporter(out, err));
+}
+
+// The summary line; the failure of the command when any file failed.
+QString batchOutcome(const BatchSummary& summary, QTextStream& out) {
+    out << summary.text() << '\n';
+    out.flush();
+    if (summary.failedCount() > 0)
+        return QStringLiteral("%1 of %2 files failed").arg(summary.failedCount()).arg(summary.files.size());
+    return {};
+}
+
 class Runner {
 public:
     Runner(TForm1& form, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot)
@@ -315,64 +379,30 @@ private:
     }
 
     QString batch(const QStringList& arguments) {
-        BatchRequest request;
-        int jobs = std::max(1, QThread::idealThreadCount());
-        QStringList paths;
-        for (int i = 0; i < arguments.size(); ++i) {
-            if (arguments[i] == "--colour0-transparent") request.colour0Transparent = true;
-            else if (arguments[i] == "--jobs") {
-                if (!toNumber(arguments.value(++i), 1, 64, jobs)) return QStringLiteral("--jobs takes 1..64");
-            } else paths << arguments[i];
-        }
-        request.sourceFolder = paths[0];
-        request.destinationFolder = paths[1];
-        if (!QFileInfo(request.sourceFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[0]);
-        if (!QFileInfo(request.destinationFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[1]);
-        request.names = paths.mid(2);
-        if (request.names.isEmpty())
-            request.names = QDir(request.sourceFolder).entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase);
-        request.maxImport = form_.maxImportSize;
-        request.options = form_.setOptions();
-
-        const bool bar = isatty(fileno(stderr));
-        BatchObserver observer;
-        observer.finished = [&](int index, int count, const BatchFileResult& result) {
-            out_ << (result.converted ? "converted " : "failed    ") << result.name;
-            if (!result.converted) out_ << ": " << LinePrompts::oneLine(result.problem);
-            out_ << '\n';
-            out_.flush();
-            if (bar) {
-                const int width = 30, done = (index + 1) * width / count;
-                err_ << '\r' << '[' << QString(done, '#') << QString(width - done, '.') << "] " << index + 1 << '/'
-                     << count;
-                if (index + 1 == count) err_ << '\n';
-                err_.flush();
-            }
-        };
+        BatchCall call;
+        if (const QString wrong = parseBatch(arguments, call); !wrong.isEmpty()) return wrong;
+        call.request.maxImport = form_.maxImportSize;
+        call.request.options = form_.setOptions();
         BatchSummary summary;
-        if (jobs == 1) {
+        if (call.jobs == 1) {
             QuorLibrary library(form_.context());
-            summary = runBatch(request, form_.workspace(), library, form_.palette, form_.textureTool(), observer);
+            summary = runBatch(call.request, form_.workspace(), library, form_.palette, form_.textureTool(),
+                               batchReporter(out_, err_));
         } else {
-            const ToolSettings tool{form_.itool.fileName, form_.showitool->isChecked()};
-            summary = runBatchInParallel(
-                request, jobs, workRoot_,
-                [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); }, observer);
+            summary = runBatchInWorkers(call, ToolSettings{form_.itool.fileName, form_.showitool->isChecked()},
+                                        workRoot_, out_, err_);
             // The last converted set becomes the current one, as after a run in the window.
             for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
                 if (!it->converted) continue;
                 QuorLibrary library(form_.context());
-                loadExtended(QDir(request.destinationFolder).filePath(it->name), BitmapFilter, form_.workspace(),
+                loadExtended(QDir(call.request.destinationFolder).filePath(it->name), BitmapFilter, form_.workspace(),
                              library, form_.setOptions());
                 break;
             }
         }
-        out_ << summary.text() << '\n';
-        out_.flush();
         form_.refresh();
         form_.showStatus();
-        if (summary.failedCount() > 0) return QStringLiteral("%1 of %2 files failed").arg(summary.failedCount()).arg(summary.files.size());
-        return {};
+        return batchOutcome(summary, out_);
     }
 
     TForm1& form_;
@@ -395,6 +425,43 @@ std::unique_ptr<SettingsStore> settingsForRun(const QString& folder, const QStri
         }
     }
     return SettingsStore::atIniFile(path);
+}
+
+// A line of nothing but batches runs without the window: the batch runner is
+// core code, and the settings it needs come from the store, read as the
+// window reads them.  That spares the widgets' start-up, which is most of a
+// short run.
+bool onlyBatches(const std::vector<Step>& steps) {
+    return !steps.empty() &&
+           std::all_of(steps.begin(), steps.end(), [](const Step& s) { return s.command == "--batch"; });
+}
+
+int runBatchesAlone(const std::vector<Step>& steps, SettingsStore& store, const QString& workRoot, QTextStream& out,
+                    QTextStream& err) {
+    std::unique_ptr<QCoreApplication> app;  // it knows the program's folder, where the texture tool is
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "corvane";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    const Settings settings = readSettings(store, SettingsDefaults::forThisSystem());
+    for (const Step& step : steps) {
+        BatchCall call;
+        QString failure = parseBatch(step.arguments, call);
+        if (failure.isEmpty()) {
+            call.request.maxImport = settings.maxImport;
+            call.request.options = setOptionsFrom(settings);
+            const ToolSettings tool{settings.imageTool, settings.showImageTool};
+            failure = batchOutcome(runBatchInWorkers(call, tool, workRoot, out, err), out);
+        }
+        if (!failure.isEmpty()) {
+            err << "corvane: " << step.command << " failed: " << failure << '\n';
+            err.flush();
+            return ExitFailed;
+        }
+    }
+    return ExitOk;
 }
 
 }  // namespace
@@ -428,7 +495,11 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
         err << "corvane: cannot make a work folder in " << QDir::tempPath() << '\n';
         return ExitFailed;
     }
-    // The commands need the widgets but no display.
+    QDir(work.path()).mkpath("slots");
+    auto store = settingsForRun(work.path(), overrides);
+    if (onlyBatches(*steps)) return runBatchesAlone(*steps, *store, work.path(), out, err);
+
+    // The other commands need the widgets but no display.
     std::unique_ptr<QApplication> app;
     if (!QApplication::instance()) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -438,8 +509,6 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
         static char* argv[] = {name, nullptr};
         app = std::make_unique<QApplication>(argc, argv);
     }
-    QDir(work.path()).mkpath("slots");
-    auto store = settingsForRun(work.path(), overrides);
     LinePrompts prompts(err);
     // A view that cannot show its picture says so on stderr, never in a box.
     TAnyImage::setDefaultMessageHook([&prompts](const QString& title, const QString& text) {

@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace corvane {
@@ -159,6 +161,20 @@ Settings readSettings(SettingsStore& store, const SettingsDefaults& defaults) {
     s.lightening = store.readInteger("Lightening", -4);
     s.maxImport = importSizeFromStored(store.readInteger("MaxImport", 256));
     return s;
+}
+
+int32_t lighteningInForce(int32_t stored) {
+    const double held = std::clamp(double(stored), -100.0, 100.0);
+    return int32_t(std::trunc(held + 0.5));
+}
+
+SetOptions setOptionsFrom(const Settings& s) {
+    SetOptions options;
+    options.convertTo24 = s.convert24bit;
+    options.smooth8 = s.smooth8bit;
+    options.useImageTool = s.useImageTool;
+    options.lightening = lighteningInForce(s.lightening);
+    return options;
 }
 
 void writeSettings(SettingsStore& store, const Settings& s) {

@@ -2,6 +2,8 @@
 // Read once when the main window is built, written once when it closes.
 #pragma once
 
+#include "setcommands.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -97,6 +99,13 @@ struct Settings {
 // Reads every setting in the start-up order; the batch folders and the
 // import size already follow their fallback rules.  "MergeDir" is not read.
 Settings readSettings(SettingsStore& store, const SettingsDefaults& defaults);
+// The lightening the window works with for a stored value.  Its edit holds
+// the value to -100..100 and makes it whole its own way, which moves a
+// negative value one toward zero (a stored -4 works as -3).
+int32_t lighteningInForce(int32_t stored);
+// The options of the set commands, as the window sets them from these settings.
+SetOptions setOptionsFrom(const Settings& settings);
+
 // Writes every setting in the closing order.
 void writeSettings(SettingsStore& store, const Settings& settings);
 

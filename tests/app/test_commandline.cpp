@@ -108,6 +108,32 @@ TEST(CommandLine, BatchOfMixedFilesReportsTheCorruptOne) {
     EXPECT_TRUE(run.err.contains("--batch"));
 }
 
+// A line of batches runs without the window; each file must come out as the
+// window's own commands make it, under the same stored settings.
+TEST(CommandLine, BatchAloneWritesWhatTheWindowsCommandsWrite) {
+    Scratch s;
+    QDir(s.dir.path()).mkpath("src");
+    QDir(s.dir.path()).mkpath("dest");
+    const QString src = s.path("src"), dest = s.path("dest");
+    writeBytes(QDir(src).filePath("a.bmp"), plainBmp(200, 90, 8, 3));
+    writeBytes(QDir(src).filePath("b.bmp"), plainBmp(64, 64, 24, 4));
+    const QStringList settings = {"--set", "Lightening=-20", "--set", "MaxImport=128", "--set", "Smooth8bit=1"};
+    for (const char* jobs : {"1", "2"}) {
+        const LineRun batch = runCorvane(settings + QStringList{"--batch", src, dest, "--jobs", jobs});
+        ASSERT_EQ(batch.code, 0) << batch.err.toStdString();
+        for (const char* name : {"a.bmp", "b.bmp"}) {
+            const LineRun window = runCorvane(settings + QStringList{"--load-any", QDir(src).filePath(name),
+                                                                    "--create-image-set", "--save", s.path(name)});
+            ASSERT_EQ(window.code, 0) << window.err.toStdString();
+            EXPECT_TRUE(readBytes(QDir(dest).filePath(name)) == readBytes(s.path(name))) << name << " jobs " << jobs;
+        }
+    }
+    // Followed by another command, the last set converted is the current one.
+    const LineRun then = runCorvane(settings + QStringList{"--batch", src, dest, "--info"});
+    ASSERT_EQ(then.code, 0) << then.err.toStdString();
+    EXPECT_TRUE(then.out.contains("Largest level: 64")) << then.out.toStdString();
+}
+
 TEST(CommandLine, UsageErrorsAndFailuresAreTold) {
     EXPECT_EQ(runCorvane({"--bogus"}).code, 2);
     EXPECT_EQ(runCorvane({"--save"}).code, 2);

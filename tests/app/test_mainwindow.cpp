@@ -120,6 +120,27 @@ TEST_F(MainWindowTest, OddImportSizeBecomes256AndIsWrittenBack) {
     EXPECT_EQ(stored("MaxImport"), "256");
 }
 
+// A command line of batches reads the options from the store without a
+// window; it must arrive at what the window's controls make of them.
+TEST_F(MainWindowTest, OptionsReadWithoutTheWindowMatchTheWindows) {
+    const char* lightenings[] = {"-150", "-100", "-99", "-5", "-4", "-1", "0", "1", "4", "99", "100", "250", "0x10", "x"};
+    int round = 0;
+    for (const char* lightening : lightenings) {
+        storeValue("Lightening", lightening);
+        storeValue("24bit", round % 2 ? "0" : "1");
+        storeValue("Smooth8bit", round % 3 ? "1" : "0");
+        storeValue("UseImageTool", round % 4 ? "0" : "7");
+        ++round;
+        auto form = open();
+        const SetOptions window = form->setOptions();
+        const SetOptions alone = setOptionsFrom(readSettings(*store, defaults));
+        EXPECT_EQ(alone.lightening, window.lightening) << lightening;
+        EXPECT_EQ(alone.convertTo24, window.convertTo24) << lightening;
+        EXPECT_EQ(alone.smooth8, window.smooth8) << lightening;
+        EXPECT_EQ(alone.useImageTool, window.useImageTool) << lightening;
+    }
+}
+
 TEST_F(MainWindowTest, StoredValuesAreApplied) {
     storeValue("Left", "0x20");
     storeValue("Top", "-5");
