@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -42,19 +44,103 @@ Progress Progress::part(int64_t from, int64_t to, int64_t of) const {
     return p;
 }
 
-std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit) {
-    std::error_code ec;
-    if (path.empty() || !fs::is_regular_file(path, ec)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    if (end < 0 || uint64_t(end) > limit) return std::nullopt;
-    in.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes(static_cast<size_t>(end));
-    if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size())))
-        return std::nullopt;
+namespace {
+
+// A regular file opened for reading, its size known before anything is read.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path) {
+#if defined(_WIN32)
+        std::error_code ec;
+        if (path.empty() || !fs::is_regular_file(path, ec)) return;
+        in_.open(path, std::ios::binary);
+        if (!in_) return;
+        in_.seekg(0, std::ios::end);
+        const std::streamoff end = in_.tellg();
+        if (end < 0) return;
+        size_ = uint64_t(end);
+        open_ = true;
+#else
+        if (path.empty()) return;
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+        size_ = uint64_t(st.st_size);
+        open_ = true;
+#endif
+    }
+#if !defined(_WIN32)
+    ~InputFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+#endif
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    bool isOpen() const { return open_; }
+    uint64_t size() const { return size_; }
+
+    // Exactly `count` bytes from `offset`; false when the file holds fewer.
+    bool readAt(uint64_t offset, uint8_t* to, size_t count) {
+#if defined(_WIN32)
+        in_.clear();
+        in_.seekg(std::streamoff(offset));
+        return bool(in_.read(reinterpret_cast<char*>(to), std::streamsize(count)));
+#else
+        while (count > 0) {
+            const ssize_t n = ::pread(fd_, to, count, off_t(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            to += n;
+            offset += uint64_t(n);
+            count -= size_t(n);
+        }
+        return true;
+#endif
+    }
+
+    // Whether the file ends at `offset`, as it did when it was opened.
+    bool endsAt(uint64_t offset) {
+        uint8_t more = 0;
+        return !readAt(offset, &more, 1);
+    }
+
+private:
+#if defined(_WIN32)
+    std::ifstream in_;
+#else
+    int fd_ = -1;
+#endif
+    uint64_t size_ = 0;
+    bool open_ = false;
+};
+
+// The whole of an open file, when it holds no more than `limit` bytes.
+std::optional<std::vector<uint8_t>> readWhole(InputFile& file, size_t limit) {
+    if (!file.isOpen() || file.size() > limit) return std::nullopt;
+    std::vector<uint8_t> bytes(static_cast<size_t>(file.size()));
+    if (!file.readAt(0, bytes.data(), bytes.size()) || !file.endsAt(bytes.size())) return std::nullopt;
     return bytes;
+}
+
+// Whether an open file holds exactly `bytes`.  Read a piece at a time into a
+// small buffer, so the file is never copied whole.
+bool holdsExactly(InputFile& file, const std::vector<uint8_t>& bytes) {
+    if (file.size() != bytes.size()) return false;
+    constexpr size_t kPiece = size_t(64) << 10;
+    thread_local std::vector<uint8_t> piece(kPiece);
+    for (size_t at = 0; at < bytes.size(); at += kPiece) {
+        const size_t n = std::min(kPiece, bytes.size() - at);
+        if (!file.readAt(at, piece.data(), n) || std::memcmp(piece.data(), bytes.data() + at, n) != 0) return false;
+    }
+    return file.endsAt(bytes.size());
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit) {
+    InputFile file(path);
+    return readWhole(file, limit);
 }
 
 namespace {
@@ -74,12 +160,6 @@ bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 #endif
-
-bool startsWithBm(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char sig[2] = {0, 0};
-    return in.read(sig, 2) && sig[0] == 'B' && sig[1] == 'M';
-}
 
 // Raw R8 textures are 65536 bytes of pixels and may begin with "BM" by chance.
 constexpr size_t kRawTextureBytes = 65536;
@@ -112,22 +192,25 @@ thread_local RecentBmp recentBmp;
 
 BmpAttempt tryBmp(const std::string& path, std::string* why) {
     BmpAttempt attempt;
-    if (!startsWithBm(path)) return attempt;
+    InputFile file(path);
+    uint8_t signature[2] = {0, 0};
+    if (!file.isOpen() || !file.readAt(0, signature, 2) || signature[0] != 'B' || signature[1] != 'M') return attempt;
     attempt.isBmpFile = true;
-    auto bytes = readFile(path, kMaxFileBytes);
-    if (!bytes) {
-        attempt.result = BmpRead::Broken;
-        if (why) *why = "cannot read the file";
-        return attempt;
-    }
-    attempt.size = bytes->size();
-    if (recentBmp.image && recentBmp.bytes == *bytes) {
+    attempt.size = size_t(std::min<uint64_t>(file.size(), SIZE_MAX));
+    if (recentBmp.image && holdsExactly(file, recentBmp.bytes)) {
         recentBmp.path = path;
         attempt.result = BmpRead::Ok;
         attempt.image = recentBmp.image;
         attempt.ownEncoding = recentBmp.ownEncoding;
         return attempt;
     }
+    auto bytes = readWhole(file, kMaxFileBytes);
+    if (!bytes) {
+        attempt.result = BmpRead::Broken;
+        if (why) *why = "cannot read the file";
+        return attempt;
+    }
+    attempt.size = bytes->size();
     auto image = std::make_shared<Image>();
     attempt.result = readBmp(bytes->data(), bytes->size(), *image, why);
     if (attempt.result != BmpRead::Ok) return attempt;
