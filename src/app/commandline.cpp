@@ -490,9 +490,11 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
         return ExitOk;
     }
 
-    QTemporaryDir work(QDir::tempPath() + "/corvane-run-XXXXXX");
+    // In the temporary folder the window uses too (TEMP, TMP, TMPDIR, the system's).
+    const QString temporary = temporaryFolder();
+    QTemporaryDir work(temporary + "corvane-run-XXXXXX");
     if (!work.isValid()) {
-        err << "corvane: cannot make a work folder in " << QDir::tempPath() << '\n';
+        err << "corvane: cannot make a work folder in " << QDir::toNativeSeparators(temporary) << '\n';
         return ExitFailed;
     }
     QDir(work.path()).mkpath("slots");

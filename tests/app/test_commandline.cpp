@@ -134,6 +134,23 @@ TEST(CommandLine, BatchAloneWritesWhatTheWindowsCommandsWrite) {
     EXPECT_TRUE(then.out.contains("Largest level: 64")) << then.out.toStdString();
 }
 
+// The run's work folder goes where the window's does: TEMP comes first.
+TEST(CommandLine, WorkFolderFollowsTheTemporaryFolderRule) {
+    Scratch s;
+    const QByteArray before = qgetenv("TEMP");
+    const bool had = qEnvironmentVariableIsSet("TEMP");
+    const QString missing = s.path("no-such-folder");
+    qputenv("TEMP", QFile::encodeName(missing));
+    const LineRun refused = runCorvane({"--new16"});
+    const LineRun batch = runCorvane({"--batch", s.dir.path(), s.dir.path()});
+    if (had) qputenv("TEMP", before);
+    else qunsetenv("TEMP");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.err.contains(missing)) << refused.err.toStdString();
+    EXPECT_EQ(batch.code, 1);
+    EXPECT_EQ(runCorvane({"--new16"}).code, 0);
+}
+
 TEST(CommandLine, UsageErrorsAndFailuresAreTold) {
     EXPECT_EQ(runCorvane({"--bogus"}).code, 2);
     EXPECT_EQ(runCorvane({"--save"}).code, 2);
