@@ -62,7 +62,9 @@ public:
         open_ = true;
 #else
         if (path.empty()) return;
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without blocking, so a pipe or device of that name cannot hold the
+        // caller up; anything but a regular file is refused below.
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
         if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
         size_ = uint64_t(st.st_size);
@@ -127,7 +129,7 @@ std::optional<std::vector<uint8_t>> readWhole(InputFile& file, size_t limit) {
 // small buffer, so the file is never copied whole.
 bool holdsExactly(InputFile& file, const std::vector<uint8_t>& bytes) {
     if (file.size() != bytes.size()) return false;
-    constexpr size_t kPiece = size_t(64) << 10;
+    constexpr size_t kPiece = size_t(256) << 10;
     thread_local std::vector<uint8_t> piece(kPiece);
     for (size_t at = 0; at < bytes.size(); at += kPiece) {
         const size_t n = std::min(kPiece, bytes.size() - at);

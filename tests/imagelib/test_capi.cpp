@@ -165,6 +165,22 @@ TEST(PicValid, RefusesNothingAndGarbage) {
     EXPECT_NE(_Pic_Valid(dir.file("ok.bmp").c_str()), 0);
 }
 
+// A pipe of a file's name is no picture and no palette: every routine
+// refuses it at once instead of waiting for a writer that never comes.
+TEST(PicValid, APipeIsRefusedWithoutWaiting) {
+    ScratchDir dir;
+    const std::string pipe = dir.file("pipe.bmp"), src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    writeAll(src, make24(4, 4, [](int x, int y) { return uint32_t(0x102030 * (x + y)); }));
+    Context c;
+    EXPECT_EQ(_Pic_Valid(pipe.c_str()), 0);
+    EXPECT_EQ(_checkbmp(pipe.c_str(), &c), 0);
+    EXPECT_EQ(_anytobmps(pipe.c_str(), dst.c_str(), &c, 0, 0), 0);
+    EXPECT_EQ(_bmpresize(pipe.c_str(), dst.c_str(), &c, 2, 2), 0);
+    EXPECT_EQ(_bmpremap(src.c_str(), dst.c_str(), &c, pipe.c_str()), 0);
+    EXPECT_FALSE(quor::readFile(pipe, 1 << 20).has_value());
+}
+
 TEST(Bmpresize, EightBitKeepsItsPaletteBytesAndFlatColour) {
     ScratchDir dir;
     const std::string file = dir.file("level.bmp");
