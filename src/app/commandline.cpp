@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "commandcore.h"
+
 #include "batch.h"
 #include "anyimage.h"
 #include "batchpanel.h"
@@ -19,65 +21,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QTextStream>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace corvane {
 
 namespace {
-
-// Each command with its arguments and a line of help.  Commands that work on
-// a set drive a hidden main window with scripted answers, so they run the
-// same code as the window's handlers.
-struct CommandInfo {
-    const char* name;
-    const char* arguments;
-    const char* help;
-};
-
-constexpr CommandInfo kCommands[] = {
-    {"--help", "", "print this text and exit"},
-    {"--set", "NAME=VALUE", "a setting for this run, by its store name (Smooth8bit=0, MaxImport=512 ...)"},
-    {"--info", "", "print the status lines, the depth and the largest level of the set"},
-    {"--load-extended", "FILE", "load an Extended Bitmap"},
-    {"--load-texture", "FILE", "load a texture file (raw 65536-byte texture or BMP)"},
-    {"--load-any", "FILE", "import a picture of any supported format"},
-    {"--create-image-set", "", "rebuild every level below the largest"},
-    {"--save", "FILE", "save the set as one Extended Bitmap"},
-    {"--save-texture", "", "save the set over the texture file it was loaded from"},
-    {"--merge", "FILE", "put a picture in place of the 256 level, on the set's palette"},
-    {"--import-std", "FILE", "put an 8-bit picture and its palette in place of the 256 level"},
-    {"--import-cfs", "FILE", "take levels 256..1 and the palette of an 8-bit Extended Bitmap"},
-    {"--new16", "", "a new black 16-bit 256 set"},
-    {"--convert-to", "256|565|4444|32", "convert the set through the texture tool"},
-    {"--load-map", "FILE", "load a transparency map (.mpt)"},
-    {"--save-map", "FILE", "save the transparency levels as a map"},
-    {"--set-all-opaque", "", "every colour opaque"},
-    {"--colour0-transparent", "", "colour 0 transparent, the rest opaque"},
-    {"--set-level", "COLOUR=LEVEL", "one colour's transparency level (0..255)"},
-    {"--all-to", "LEVEL", "every colour at one level"},
-    {"--gradient-to", "COLOUR", "levels rising from colour 0 to COLOUR"},
-    {"--save-palette", "", "write the levels into the set's palette"},
-    {"--view-transparency", "OUT.bmp", "write the transparency view (with --current COLOUR: that colour red)"},
-    {"--batch", "SRC DEST [NAME...]", "convert the BMP files of SRC into DEST (all of them without names);"},
-    {"", "", "  --colour0-transparent for 8-bit results, --jobs N for parallel workers"},
-};
-
-const CommandInfo* findCommand(const QString& name) {
-    for (const CommandInfo& c : kCommands)
-        if (*c.name && name == QLatin1String(c.name)) return &c;
-    return nullptr;
-}
 
 // Questions are answered as scripted (OK unless told), file dialogs with the
 // file given on the line, messages go to stderr.  A warning marks the
@@ -103,10 +54,6 @@ public:
         choice.filterIndex = dialog.filterIndex;
         return choice;
     }
-    static QString oneLine(QString text) {
-        text.replace('\n', ' ');
-        return text.simplified();
-    }
 
 private:
     void say(const QString& text) {
@@ -116,142 +63,10 @@ private:
     QTextStream& err_;
 };
 
-struct Step {
-    QString command;
-    QStringList arguments;
-};
-
-// Splits the line into commands and their arguments; empty on a usage error
-// (told on err).
-std::optional<std::vector<Step>> parse(const QStringList& args, QTextStream& err, QStringList& settings) {
-    std::vector<Step> steps;
-    const auto usage = [&](const QString& why) {
-        err << "corvane: " << why << " (see corvane --help)\n";
-        err.flush();
-        return std::nullopt;
-    };
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& name = args[i];
-        const CommandInfo* info = findCommand(name);
-        if (!info) return usage(QStringLiteral("unknown command '%1'").arg(name));
-        Step step{name, {}};
-        const QString wants = QString::fromLatin1(info->arguments);
-        if (name == "--batch") {
-            // SRC DEST, then options and names up to the next command that is not a batch option.
-            while (i + 1 < args.size()) {
-                const QString& next = args[i + 1];
-                if (next == "--colour0-transparent" || next == "--jobs") {
-                    step.arguments << next;
-                    ++i;
-                    if (next == "--jobs") {
-                        if (i + 1 >= args.size()) return usage("--jobs needs a number");
-                        step.arguments << args[++i];
-                    }
-                } else if (next.startsWith("--")) {
-                    break;
-                } else {
-                    step.arguments << args[++i];
-                }
-            }
-            const int paths = int(std::count_if(step.arguments.begin(), step.arguments.end(),
-                                                [](const QString& a) { return !a.startsWith("--"); }));
-            if (paths < 2) return usage("--batch needs a source and a destination folder");
-        } else if (name == "--view-transparency") {
-            if (i + 1 >= args.size()) return usage("--view-transparency needs a file");
-            step.arguments << args[++i];
-            if (i + 1 < args.size() && args[i + 1] == "--current") {
-                if (i + 2 >= args.size()) return usage("--current needs a colour");
-                step.arguments << args[i + 2];
-                i += 2;
-            }
-        } else if (!wants.isEmpty()) {
-            if (i + 1 >= args.size()) return usage(QStringLiteral("%1 needs %2").arg(name, wants));
-            step.arguments << args[++i];
-        }
-        if (name == "--set") {
-            if (!step.arguments[0].contains('=')) return usage("--set takes NAME=VALUE");
-            settings << step.arguments[0];
-            continue;
-        }
-        steps.push_back(step);
-    }
-    return steps;
-}
-
-bool toNumber(const QString& text, int lowest, int highest, int& value) {
-    bool ok = false;
-    value = text.toInt(&ok);
-    return ok && value >= lowest && value <= highest;
-}
-
 QString depthText(const SetState& state) {
     if (!state.highColour) return QStringLiteral("8-bit");
     if (state.is32) return QStringLiteral("32-bit");
     return state.is4444 ? QStringLiteral("16-bit 4-4-4-4") : QStringLiteral("16-bit 5-6-5");
-}
-
-struct BatchCall {
-    BatchRequest request;
-    int jobs = 1;
-};
-
-// The arguments of one --batch (the parser has seen to the two folders).
-// Returns what is wrong with them, or an empty text.
-QString parseBatch(const QStringList& arguments, BatchCall& call) {
-    call.jobs = std::max(1, QThread::idealThreadCount());
-    QStringList paths;
-    for (int i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == "--colour0-transparent") call.request.colour0Transparent = true;
-        else if (arguments[i] == "--jobs") {
-            if (!toNumber(arguments.value(++i), 1, 64, call.jobs)) return QStringLiteral("--jobs takes 1..64");
-        } else paths << arguments[i];
-    }
-    call.request.sourceFolder = paths[0];
-    call.request.destinationFolder = paths[1];
-    if (!QFileInfo(call.request.sourceFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[0]);
-    if (!QFileInfo(call.request.destinationFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[1]);
-    call.request.names = paths.mid(2);
-    if (call.request.names.isEmpty())
-        call.request.names =
-            QDir(call.request.sourceFolder).entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase);
-    return {};
-}
-
-// A line per file on out, in list order, and a bar on err when it is a terminal.
-BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
-    BatchObserver observer;
-    observer.finished = [&out, &err, bar = bool(isatty(fileno(stderr)))](int index, int count,
-                                                                          const BatchFileResult& result) {
-        out << (result.converted ? "converted " : "failed    ") << result.name;
-        if (!result.converted) out << ": " << LinePrompts::oneLine(result.problem);
-        out << '\n';
-        out.flush();
-        if (bar) {
-            const int width = 30, done = (index + 1) * width / count;
-            err << '\r' << '[' << QString(done, '#') << QString(width - done, '.') << "] " << index + 1 << '/'
-                << count;
-            if (index + 1 == count) err << '\n';
-            err.flush();
-        }
-    };
-    return observer;
-}
-
-BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, const QString& workRoot,
-                               QTextStream& out, QTextStream& err) {
-    return runBatchInParallel(
-        call.request, call.jobs, workRoot,
-        [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); },
-        batchReporter(out, err));
-}
-
-// The summary line; the failure of the command when any file failed.
-QString batchOutcome(const BatchSummary& summary, QTextStream& out) {
-    out << summary.text() << '\n';
-    out.flush();
-    if (summary.failedCount() > 0)
-        return QStringLiteral("%1 of %2 files failed").arg(summary.failedCount()).arg(summary.files.size());
-    return {};
 }
 
 class Runner {
@@ -260,7 +75,7 @@ public:
         : form_(form), prompts_(prompts), out_(out), err_(err), workRoot_(workRoot) {}
 
     // Returns the failure, or an empty text.
-    QString run(const Step& step) {
+    QString run(const CommandStep& step) {
         prompts_.failure.clear();
         prompts_.file.reset();
         prompts_.answer = true;
@@ -322,18 +137,18 @@ public:
         } else if (c == "--set-level") {
             int colour = 0, level = 0;
             const QStringList parts = arg.split('=');
-            if (parts.size() != 2 || !toNumber(parts[0], 0, 255, colour) || !toNumber(parts[1], 0, 255, level))
+            if (parts.size() != 2 || !parseNumber(parts[0], 0, 255, colour) || !parseNumber(parts[1], 0, 255, level))
                 return QStringLiteral("--set-level takes COLOUR=LEVEL, both 0..255");
             editor.boxClick(colour);
             editor.NumEdit2->setText(QString::number(level));
         } else if (c == "--all-to") {
             int level = 0;
-            if (!toNumber(arg, 0, 255, level)) return QStringLiteral("the level must be 0..255");
+            if (!parseNumber(arg, 0, 255, level)) return QStringLiteral("the level must be 0..255");
             editor.NumEdit2->setText(QString::number(level));
             editor.Button17Click();
         } else if (c == "--gradient-to") {
             int colour = 0;
-            if (!toNumber(arg, 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
+            if (!parseNumber(arg, 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
             editor.boxClick(colour);
             editor.Button16Click();
         } else if (c == "--save-palette") {
@@ -358,7 +173,7 @@ private:
         bool current = arguments.size() > 1;
         if (current) {
             int colour = 0;
-            if (!toNumber(arguments[1], 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
+            if (!parseNumber(arguments[1], 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
             editor.boxClick(colour);
         }
         editor.viewtranClick(current);
@@ -412,100 +227,24 @@ private:
     QString workRoot_;
 };
 
-// The user's settings, copied so that the run reads them and never writes them.
-std::unique_ptr<SettingsStore> settingsForRun(const QString& folder, const QStringList& overrides) {
-    const QString path = QDir(folder).filePath("settings.ini");
-    {
-        QSettings user(QStringLiteral("Quor"), QStringLiteral("Corvane"));
-        QSettings copy(path, QSettings::IniFormat);
-        for (const QString& key : user.allKeys()) copy.setValue(key, user.value(key).toString());
-        for (const QString& pair : overrides) {
-            const int eq = int(pair.indexOf('='));
-            copy.setValue(pair.left(eq), pair.mid(eq + 1));
-        }
-    }
-    return SettingsStore::atIniFile(path);
-}
-
-// A line of nothing but batches runs without the window: the batch runner is
-// core code, and the settings it needs come from the store, read as the
-// window reads them.  That spares the widgets' start-up, which is most of a
-// short run.
-bool onlyBatches(const std::vector<Step>& steps) {
-    return !steps.empty() &&
-           std::all_of(steps.begin(), steps.end(), [](const Step& s) { return s.command == "--batch"; });
-}
-
-int runBatchesAlone(const std::vector<Step>& steps, SettingsStore& store, const QString& workRoot, QTextStream& out,
-                    QTextStream& err) {
-    std::unique_ptr<QCoreApplication> app;  // it knows the program's folder, where the texture tool is
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "corvane";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    const Settings settings = readSettings(store, SettingsDefaults::forThisSystem());
-    for (const Step& step : steps) {
-        BatchCall call;
-        QString failure = parseBatch(step.arguments, call);
-        if (failure.isEmpty()) {
-            call.request.maxImport = settings.maxImport;
-            call.request.options = setOptionsFrom(settings);
-            const ToolSettings tool{settings.imageTool, settings.showImageTool};
-            failure = batchOutcome(runBatchInWorkers(call, tool, workRoot, out, err), out);
-        }
-        if (!failure.isEmpty()) {
-            err << "corvane: " << step.command << " failed: " << failure << '\n';
-            err.flush();
-            return ExitFailed;
-        }
-    }
-    return ExitOk;
-}
-
 }  // namespace
 
-QString usageText() {
-    QString text = QStringLiteral(
-        "Usage: corvane [COMMAND]...\n"
-        "Without commands, opens the Corvane window. Commands run in the order given,\n"
-        "without a window, in a work folder of their own.\n\n");
-    for (const CommandInfo& c : kCommands) {
-        QString left = QString::fromLatin1(c.name);
-        if (*c.arguments) left += ' ' + QString::fromLatin1(c.arguments);
-        text += "  " + left.leftJustified(26) + ' ' + QString::fromLatin1(c.help) + '\n';
-    }
-    text += QStringLiteral("\nExit status: 0 done, 1 a command failed, 2 usage error.\n");
-    return text;
-}
-
 int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) {
+    if (const std::optional<int> done = runWithoutWindow(args, out, err)) return *done;
     QStringList overrides;
-    const auto steps = parse(args, err, overrides);
-    if (!steps) return ExitUsage;
-    if (std::any_of(steps->begin(), steps->end(), [](const Step& s) { return s.command == "--help"; })) {
-        out << usageText();
-        out.flush();
-        return ExitOk;
-    }
-
-    // In the temporary folder the window uses too (TEMP, TMP, TMPDIR, the system's).
-    const QString temporary = temporaryFolder();
-    QTemporaryDir work(temporary + "corvane-run-XXXXXX");
-    if (!work.isValid()) {
-        err << "corvane: cannot make a work folder in " << QDir::toNativeSeparators(temporary) << '\n';
+    const auto steps = parseCommandLine(args, err, overrides);
+    RunFolder folder(overrides);
+    if (!folder.isValid()) {
+        err << "corvane: " << folder.failure() << '\n';
         return ExitFailed;
     }
-    QDir(work.path()).mkpath("slots");
-    auto store = settingsForRun(work.path(), overrides);
-    if (onlyBatches(*steps)) return runBatchesAlone(*steps, *store, work.path(), out, err);
+    QDir(folder.path()).mkpath("slots");
 
-    // The other commands need the widgets but no display.
+    // These commands need the widgets but no display.
     std::unique_ptr<QApplication> app;
     if (!QApplication::instance()) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(work.path()));
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
         static int argc = 1;
         static char name[] = "corvane";
         static char* argv[] = {name, nullptr};
@@ -518,10 +257,10 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     });
     int code = ExitOk;
     {
-        TForm1 form(*store, prompts, Workspace::inFolder(QDir(work.path()).filePath("slots")),
+        TForm1 form(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
                     SettingsDefaults::forThisSystem());
-        Runner runner(form, prompts, out, err, work.path());
-        for (const Step& step : *steps) {
+        Runner runner(form, prompts, out, err, folder.path());
+        for (const CommandStep& step : *steps) {
             const QString failure = runner.run(step);
             if (!failure.isEmpty()) {
                 err << "corvane: " << step.command << " failed: " << failure << '\n';

@@ -1,18 +1,16 @@
-#include "application.h"
-#include "commandline.h"
-#include "forms.h"
-#include "mainwindow.h"
-#include "prompts.h"
-#include "settings.h"
-#include "transparencyeditor.h"
-#include "workspace.h"
+// The program: lines of batches (and --help) run here on Qt Core alone; the
+// window, and every command that drives it, live in a library loaded only
+// when the line needs them.
+#include "commandcore.h"
 
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
 #include <QTextStream>
 
-#include <cstdio>
-#include <exception>
-
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #if defined(__GLIBC__)
@@ -48,37 +46,41 @@ void keepPicturesInTheHeap() {
 #endif
 }
 
+// The folder the program runs from, where its libraries are.
+QString programFolder(const char* argv0) {
+    const QFileInfo self(QStringLiteral("/proc/self/exe"));
+    if (self.exists()) return QFileInfo(self.symLinkTarget()).absolutePath();
+    return QFileInfo(QFile::decodeName(argv0)).absolutePath();
+}
+
+int runWindow(int argc, char** argv) {
+    QLibrary module(QDir(programFolder(argv[0])).filePath(QStringLiteral("corvane_window")));
+    if (!module.load()) {
+        // Then the system's search order.
+        module.setFileName(QStringLiteral("corvane_window"));
+        module.load();
+    }
+    using Entry = int (*)(int, char**);
+    const auto entry = reinterpret_cast<Entry>(module.resolve("corvane_window_main"));
+    if (!entry) {
+        std::fprintf(stderr, "corvane: cannot load the window library: %s\n",
+                     module.errorString().toLocal8Bit().constData());
+        return corvane::ExitFailed;
+    }
+    return entry(argc, argv);  // the library stays loaded until the program ends
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     keepPicturesInTheHeap();
     if (argc > 1) {
-        // Commands run without a window.
         QStringList args;
         for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
         QTextStream out(stdout);
         QTextStream err(stderr);
-        return corvane::runCommandLine(args, out, err);
+        if (const std::optional<int> done = corvane::runWithoutWindow(args, out, err)) return *done;
     }
-
-    corvane::Application app(argc, argv);
-    try {
-        corvane::SettingsStore store;
-        corvane::QtPrompts prompts;
-        TForm1 Form1(store, prompts, corvane::Workspace(), corvane::SettingsDefaults::forThisSystem());
-        TForm2 Form2;
-        TForm3 Form3;
-        corvane::TForm4 Form4;
-        TAboutForm AboutForm;
-        Form1.setSecondaryWindows(&Form2, &Form3, &Form4, &AboutForm);
-        // Closing the main window ends the program, whatever else is open.
-        QObject::connect(&Form1, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-        Form1.show();
-        return app.exec();
-    } catch (const std::exception& e) {
-        app.reportError(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        app.reportError(QStringLiteral("Corvane could not start."));
-    }
-    return 1;
+    return runWindow(argc, argv);
 }
+

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QProcess>
 #include <QImage>
 #include <QTextStream>
 
@@ -149,6 +150,29 @@ TEST(CommandLine, WorkFolderFollowsTheTemporaryFolderRule) {
     EXPECT_TRUE(refused.err.contains(missing)) << refused.err.toStdString();
     EXPECT_EQ(batch.code, 1);
     EXPECT_EQ(runCorvane({"--new16"}).code, 0);
+}
+
+// The program itself: a line of batches runs on Qt Core alone, and any other
+// line loads the window's library from beside the program.
+TEST(CommandLine, TheProgramRunsBatchesAloneAndLoadsTheWindowForTheRest) {
+    Scratch s;
+    QDir(s.dir.path()).mkpath("src");
+    QDir(s.dir.path()).mkpath("dest");
+    writeBytes(s.path("src/a.bmp"), plainBmp(40, 30, 24, 5));
+    const auto run = [](const QStringList& args) {
+        QProcess program;
+        program.start(QStringLiteral(CORVANE_PROGRAM), args);
+        program.waitForFinished(60000);
+        return std::make_pair(program.exitCode(), QString::fromLocal8Bit(program.readAllStandardOutput()));
+    };
+    const auto batch = run({"--batch", s.path("src"), s.path("dest"), "--jobs", "1"});
+    EXPECT_EQ(batch.first, 0);
+    EXPECT_TRUE(batch.second.contains("1 converted, 0 failed")) << batch.second.toStdString();
+    const auto window = run({"--load-any", s.path("src/a.bmp"), "--create-image-set", "--save", s.path("b.bmp")});
+    EXPECT_EQ(window.first, 0);
+    EXPECT_TRUE(readBytes(s.path("b.bmp")) == readBytes(s.path("dest/a.bmp")));
+    EXPECT_EQ(run({"--help"}).first, 0);
+    EXPECT_EQ(run({"--bogus"}).first, 2);
 }
 
 TEST(CommandLine, UsageErrorsAndFailuresAreTold) {

@@ -1,0 +1,282 @@
+#include "commandcore.h"
+
+#include "import.h"
+#include "settings.h"
+#include "workspace.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QThread>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace corvane {
+
+namespace {
+
+// Each command with its arguments and a line of help.  Commands that work on
+// a set drive a hidden main window with scripted answers, so they run the
+// same code as the window's handlers; batches call the batch runner itself.
+struct CommandInfo {
+    const char* name;
+    const char* arguments;
+    const char* help;
+};
+
+constexpr CommandInfo kCommands[] = {
+    {"--help", "", "print this text and exit"},
+    {"--set", "NAME=VALUE", "a setting for this run, by its store name (Smooth8bit=0, MaxImport=512 ...)"},
+    {"--info", "", "print the status lines, the depth and the largest level of the set"},
+    {"--load-extended", "FILE", "load an Extended Bitmap"},
+    {"--load-texture", "FILE", "load a texture file (raw 65536-byte texture or BMP)"},
+    {"--load-any", "FILE", "import a picture of any supported format"},
+    {"--create-image-set", "", "rebuild every level below the largest"},
+    {"--save", "FILE", "save the set as one Extended Bitmap"},
+    {"--save-texture", "", "save the set over the texture file it was loaded from"},
+    {"--merge", "FILE", "put a picture in place of the 256 level, on the set's palette"},
+    {"--import-std", "FILE", "put an 8-bit picture and its palette in place of the 256 level"},
+    {"--import-cfs", "FILE", "take levels 256..1 and the palette of an 8-bit Extended Bitmap"},
+    {"--new16", "", "a new black 16-bit 256 set"},
+    {"--convert-to", "256|565|4444|32", "convert the set through the texture tool"},
+    {"--load-map", "FILE", "load a transparency map (.mpt)"},
+    {"--save-map", "FILE", "save the transparency levels as a map"},
+    {"--set-all-opaque", "", "every colour opaque"},
+    {"--colour0-transparent", "", "colour 0 transparent, the rest opaque"},
+    {"--set-level", "COLOUR=LEVEL", "one colour's transparency level (0..255)"},
+    {"--all-to", "LEVEL", "every colour at one level"},
+    {"--gradient-to", "COLOUR", "levels rising from colour 0 to COLOUR"},
+    {"--save-palette", "", "write the levels into the set's palette"},
+    {"--view-transparency", "OUT.bmp", "write the transparency view (with --current COLOUR: that colour red)"},
+    {"--batch", "SRC DEST [NAME...]", "convert the BMP files of SRC into DEST (all of them without names);"},
+    {"", "", "  --colour0-transparent for 8-bit results, --jobs N for parallel workers"},
+};
+
+const CommandInfo* findCommand(const QString& name) {
+    for (const CommandInfo& c : kCommands)
+        if (*c.name && name == QLatin1String(c.name)) return &c;
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args, QTextStream& err, QStringList& settings) {
+    std::vector<CommandStep> steps;
+    const auto usage = [&](const QString& why) {
+        err << "corvane: " << why << " (see corvane --help)\n";
+        err.flush();
+        return std::nullopt;
+    };
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& name = args[i];
+        const CommandInfo* info = findCommand(name);
+        if (!info) return usage(QStringLiteral("unknown command '%1'").arg(name));
+        CommandStep step{name, {}};
+        const QString wants = QString::fromLatin1(info->arguments);
+        if (name == "--batch") {
+            // SRC DEST, then options and names up to the next command that is not a batch option.
+            while (i + 1 < args.size()) {
+                const QString& next = args[i + 1];
+                if (next == "--colour0-transparent" || next == "--jobs") {
+                    step.arguments << next;
+                    ++i;
+                    if (next == "--jobs") {
+                        if (i + 1 >= args.size()) return usage("--jobs needs a number");
+                        step.arguments << args[++i];
+                    }
+                } else if (next.startsWith("--")) {
+                    break;
+                } else {
+                    step.arguments << args[++i];
+                }
+            }
+            const int paths = int(std::count_if(step.arguments.begin(), step.arguments.end(),
+                                                [](const QString& a) { return !a.startsWith("--"); }));
+            if (paths < 2) return usage("--batch needs a source and a destination folder");
+        } else if (name == "--view-transparency") {
+            if (i + 1 >= args.size()) return usage("--view-transparency needs a file");
+            step.arguments << args[++i];
+            if (i + 1 < args.size() && args[i + 1] == "--current") {
+                if (i + 2 >= args.size()) return usage("--current needs a colour");
+                step.arguments << args[i + 2];
+                i += 2;
+            }
+        } else if (!wants.isEmpty()) {
+            if (i + 1 >= args.size()) return usage(QStringLiteral("%1 needs %2").arg(name, wants));
+            step.arguments << args[++i];
+        }
+        if (name == "--set") {
+            if (!step.arguments[0].contains('=')) return usage("--set takes NAME=VALUE");
+            settings << step.arguments[0];
+            continue;
+        }
+        steps.push_back(step);
+    }
+    return steps;
+}
+
+bool parseNumber(const QString& text, int lowest, int highest, int& value) {
+    bool ok = false;
+    value = text.toInt(&ok);
+    return ok && value >= lowest && value <= highest;
+}
+
+QString oneLine(QString text) {
+    text.replace('\n', ' ');
+    return text.simplified();
+}
+
+QString usageText() {
+    QString text = QStringLiteral(
+        "Usage: corvane [COMMAND]...\n"
+        "Without commands, opens the Corvane window. Commands run in the order given,\n"
+        "without a window, in a work folder of their own.\n\n");
+    for (const CommandInfo& c : kCommands) {
+        QString left = QString::fromLatin1(c.name);
+        if (*c.arguments) left += ' ' + QString::fromLatin1(c.arguments);
+        text += "  " + left.leftJustified(26) + ' ' + QString::fromLatin1(c.help) + '\n';
+    }
+    text += QStringLiteral("\nExit status: 0 done, 1 a command failed, 2 usage error.\n");
+    return text;
+}
+
+RunFolder::RunFolder(const QStringList& overrides)
+    : temporary_(temporaryFolder()), dir_(temporary_ + "corvane-run-XXXXXX") {
+    if (!dir_.isValid()) return;
+    // The user's settings, copied so that the run reads them and never writes them.
+    const QString path = QDir(dir_.path()).filePath("settings.ini");
+    {
+        QSettings user(QStringLiteral("Quor"), QStringLiteral("Corvane"));
+        QSettings copy(path, QSettings::IniFormat);
+        for (const QString& key : user.allKeys()) copy.setValue(key, user.value(key).toString());
+        for (const QString& pair : overrides) {
+            const int eq = int(pair.indexOf('='));
+            copy.setValue(pair.left(eq), pair.mid(eq + 1));
+        }
+    }
+    store_ = SettingsStore::atIniFile(path);
+}
+
+RunFolder::~RunFolder() = default;
+
+QString RunFolder::failure() const {
+    return QStringLiteral("cannot make a work folder in %1").arg(QDir::toNativeSeparators(temporary_));
+}
+
+// The arguments of one --batch (the parser has seen to the two folders).
+// Returns what is wrong with them, or an empty text.
+QString parseBatch(const QStringList& arguments, BatchCall& call) {
+    call.jobs = std::max(1, QThread::idealThreadCount());
+    QStringList paths;
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--colour0-transparent") call.request.colour0Transparent = true;
+        else if (arguments[i] == "--jobs") {
+            if (!parseNumber(arguments.value(++i), 1, 64, call.jobs)) return QStringLiteral("--jobs takes 1..64");
+        } else paths << arguments[i];
+    }
+    call.request.sourceFolder = paths[0];
+    call.request.destinationFolder = paths[1];
+    if (!QFileInfo(call.request.sourceFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[0]);
+    if (!QFileInfo(call.request.destinationFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[1]);
+    call.request.names = paths.mid(2);
+    if (call.request.names.isEmpty())
+        call.request.names =
+            QDir(call.request.sourceFolder).entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    return {};
+}
+
+// A line per file on out, in list order, and a bar on err when it is a terminal.
+BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
+    BatchObserver observer;
+    observer.finished = [&out, &err, bar = bool(isatty(fileno(stderr)))](int index, int count,
+                                                                          const BatchFileResult& result) {
+        out << (result.converted ? "converted " : "failed    ") << result.name;
+        if (!result.converted) out << ": " << oneLine(result.problem);
+        out << '\n';
+        out.flush();
+        if (bar) {
+            const int width = 30, done = (index + 1) * width / count;
+            err << '\r' << '[' << QString(done, '#') << QString(width - done, '.') << "] " << index + 1 << '/'
+                << count;
+            if (index + 1 == count) err << '\n';
+            err.flush();
+        }
+    };
+    return observer;
+}
+
+BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, const QString& workRoot,
+                               QTextStream& out, QTextStream& err) {
+    return runBatchInParallel(
+        call.request, call.jobs, workRoot,
+        [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); },
+        batchReporter(out, err));
+}
+
+// The summary line; the failure of the command when any file failed.
+QString batchOutcome(const BatchSummary& summary, QTextStream& out) {
+    out << summary.text() << '\n';
+    out.flush();
+    if (summary.failedCount() > 0)
+        return QStringLiteral("%1 of %2 files failed").arg(summary.failedCount()).arg(summary.files.size());
+    return {};
+}
+
+bool onlyBatches(const std::vector<CommandStep>& steps) {
+    return !steps.empty() &&
+           std::all_of(steps.begin(), steps.end(), [](const CommandStep& s) { return s.command == "--batch"; });
+}
+
+int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QTextStream& out, QTextStream& err) {
+    std::unique_ptr<QCoreApplication> app;  // it knows the program's folder, where the texture tool is
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "corvane";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    const Settings settings = readSettings(folder.settings(), SettingsDefaults::forThisSystem());
+    for (const CommandStep& step : steps) {
+        BatchCall call;
+        QString failure = parseBatch(step.arguments, call);
+        if (failure.isEmpty()) {
+            call.request.maxImport = settings.maxImport;
+            call.request.options = setOptionsFrom(settings);
+            const ToolSettings tool{settings.imageTool, settings.showImageTool};
+            failure = batchOutcome(runBatchInWorkers(call, tool, folder.path(), out, err), out);
+        }
+        if (!failure.isEmpty()) {
+            err << "corvane: " << step.command << " failed: " << failure << '\n';
+            err.flush();
+            return ExitFailed;
+        }
+    }
+    return ExitOk;
+}
+
+std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, QTextStream& err) {
+    QStringList overrides;
+    const auto steps = parseCommandLine(args, err, overrides);
+    if (!steps) return ExitUsage;
+    if (std::any_of(steps->begin(), steps->end(), [](const CommandStep& s) { return s.command == "--help"; })) {
+        out << usageText();
+        out.flush();
+        return ExitOk;
+    }
+    if (!onlyBatches(*steps)) return std::nullopt;
+    RunFolder folder(overrides);
+    if (!folder.isValid()) {
+        err << "corvane: " << folder.failure() << '\n';
+        return ExitFailed;
+    }
+    return runBatchesAlone(*steps, folder, out, err);
+}
+
+}  // namespace corvane

@@ -1,0 +1,85 @@
+// The command line's own part: the commands and their parsing, the run's
+// work folder, and batches, which need no window.  Qt Core only, so that the
+// program can run a batch without loading the widget libraries at all.
+#pragma once
+
+#include "batch.h"
+#include "toolrunner.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QTextStream;
+
+namespace corvane {
+
+class SettingsStore;
+
+enum ExitCode : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+struct CommandStep {
+    QString command;
+    QStringList arguments;
+};
+
+// Splits the line into commands and their arguments; the NAME=VALUE of each
+// --set goes to `settings`.  Empty on a usage error (told on err).
+std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args, QTextStream& err,
+                                                         QStringList& settings);
+// The text printed by --help.
+QString usageText();
+// A whole number within lowest..highest.
+bool parseNumber(const QString& text, int lowest, int highest, int& value);
+// A message as one line, for stderr and the batch report.
+QString oneLine(QString text);
+
+// A run's private folder in the temporary folder (TEMP, TMP, TMPDIR, the
+// system's), removed with this object.  It holds a copy of the user's
+// settings with the run's own on top, so the run reads them and never
+// writes the user's store.
+class RunFolder {
+public:
+    explicit RunFolder(const QStringList& overrides);
+    ~RunFolder();
+    bool isValid() const { return store_ != nullptr; }
+    QString path() const { return dir_.path(); }
+    QString failure() const;  // why it is not valid
+    SettingsStore& settings() { return *store_; }
+
+private:
+    QString temporary_;
+    QTemporaryDir dir_;
+    std::unique_ptr<SettingsStore> store_;
+};
+
+// One --batch: what to convert and with how many workers.
+struct BatchCall {
+    BatchRequest request;
+    int jobs = 1;
+};
+// The arguments of one --batch (the parser has seen to the two folders).
+// Returns what is wrong with them, or an empty text.
+QString parseBatch(const QStringList& arguments, BatchCall& call);
+// A line per file on out, in list order, and a bar on err when it is a terminal.
+BatchObserver batchReporter(QTextStream& out, QTextStream& err);
+BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, const QString& workRoot,
+                               QTextStream& out, QTextStream& err);
+// Prints the summary line; returns the failure of the command when any file failed.
+QString batchOutcome(const BatchSummary& summary, QTextStream& out);
+
+// True when the line holds nothing but batches.
+bool onlyBatches(const std::vector<CommandStep>& steps);
+// Runs such a line with the options read from the run's settings the way
+// the window reads them.
+int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QTextStream& out, QTextStream& err);
+
+// What the program does before any window code is loaded: --help, usage
+// errors and lines of batches.  Empty when the line needs the window.
+std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, QTextStream& err);
+
+}  // namespace corvane
