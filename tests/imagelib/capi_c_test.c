@@ -5,6 +5,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
 static int failures = 0;
 
 #define CHECK(cond)                                                    \
@@ -48,6 +52,27 @@ static int write_picture(const char *path) {
     return fclose(f) == 0;
 }
 
+/* A 2x1 PNG: one orange pixel and one dark blue-grey one. */
+static const unsigned char tiny_png[] = {0x89,0x50,0x4e,0x47,0x0d,0x0a,0x1a,0x0a,0x00,0x00,0x00,0x0d,0x49,0x48,0x44,0x52,0x00,0x00,0x00,0x02,0x00,0x00,0x00,0x01,0x08,0x02,0x00,0x00,0x00,0x7b,0x40,0xe8,0xdd,0x00,0x00,0x00,0x0f,0x49,0x44,0x41,0x54,0x78,0x9c,0x63,0x38,0x91,0x62,0xc4,0x25,0x22,0x07,0x00,0x07,0xd7,0x01,0x9b,0x2e,0xd5,0x2b,0x69,0x00,0x00,0x00,0x00,0x49,0x45,0x4e,0x44,0xae,0x42,0x60,0x82};
+
+static int write_bytes(const char *path, const unsigned char *bytes, size_t size) {
+    FILE *f = fopen(path, "wb");
+    if (!f) return 0;
+    fwrite(bytes, 1, size, f);
+    return fclose(f) == 0;
+}
+
+/* Whether the decoder for other formats, and ImageMagick with it, is loaded. */
+static int decoder_loaded(void) {
+#ifndef _WIN32
+    void *handle = dlopen("libquorimg_magick.so", RTLD_NOW | RTLD_NOLOAD);
+    if (handle) dlclose(handle);
+    return handle != NULL;
+#else
+    return 0;
+#endif
+}
+
 static int32_t last_done = -1, last_total = 0;
 static void on_progress(int32_t done, int32_t total) {
     last_done = done;
@@ -55,7 +80,7 @@ static void on_progress(int32_t done, int32_t total) {
 }
 
 int main(int argc, char **argv) {
-    char src[1024], dst[1024];
+    char src[1024], dst[1024], png[1024];
     QuorContext ctx;
     QuorProgress progress = on_progress;
     int32_t n;
@@ -94,6 +119,18 @@ int main(int argc, char **argv) {
     CHECK(_bmprocess(src, dst, &ctx, 7) == 0);
     CHECK(_bmpprocess(src, dst, &ctx, 0, 0, 0, -5, 0) != 0);
     CHECK(quorimg_version() != NULL && strlen(quorimg_version()) > 0);
+
+#ifndef _WIN32
+    /* BMPs are our codec's alone; a PNG brings the other decoder in. */
+    CHECK(!decoder_loaded());
+    snprintf(png, sizeof png, "%s/c_test_src.png", folder);
+    CHECK(write_bytes(png, tiny_png, sizeof tiny_png));
+    CHECK(_Pic_Valid(png) != 0);
+    CHECK(decoder_loaded());
+    CHECK(_anytobmps(png, dst, &ctx, 0, 0) != 0);
+    CHECK(get32(ctx.bytes) == 2 && get32(ctx.bytes + 4) == 1 && get32(ctx.bytes + 8) == 24);
+    remove(png);
+#endif
 
     remove(src);
     remove(dst);

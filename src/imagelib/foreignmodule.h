@@ -1,0 +1,27 @@
+// The foreign-format decoder as a module of its own (libquorimg_magick),
+// so that ImageMagick and the many libraries it brings are loaded only when
+// a picture that is not a BMP is first met.  These are its entry points; the
+// library reaches them through foreignloader.cpp.  Both are built together
+// from one tree, so C++ types may cross.
+#pragma once
+
+#include "image.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quor {
+
+struct ForeignModule {
+    std::optional<Image> (*decode)(const std::string& path, std::string* why);
+    bool (*canDecode)(const std::string& path);
+    bool (*ping)(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
+    void (*setTimeLimit)(int64_t milliseconds);
+};
+
+}  // namespace quor
+
+// The module's one exported symbol.
+#define QUOR_FOREIGN_MODULE_ENTRY "quor_foreign_module"
+extern "C" const quor::ForeignModule* quor_foreign_module();
