@@ -1,5 +1,7 @@
 #include "batch.h"
 
+#include "committer.h"
+
 #include "import.h"
 #include "palettelevels.h"
 #include "presets.h"
@@ -110,6 +112,19 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
     const QDir source(request.sourceFolder);
     const QDir destination(request.destinationFolder);
 
+    // A file's outcome, from its worker or, once its save is on the disk,
+    // from the committer.
+    const auto settle = [&](int index, BatchFileResult result) {
+        std::lock_guard lock(mutex);
+        results[size_t(index)] = std::move(result);
+        while (reported < count && results[size_t(reported)]) {
+            if (observer.finished) observer.finished(reported, count, *results[size_t(reported)]);
+            ++reported;
+        }
+    };
+    // The workers go on to their next file while the disk takes the last.
+    Committer committer;
+
     const auto worker = [&](int id) {
         const QString folder = QDir(workRoot).filePath(QStringLiteral("worker-%1").arg(id));
         QDir().mkpath(folder);
@@ -125,14 +140,12 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
                 std::lock_guard lock(mutex);
                 if (observer.starting) observer.starting(i, count, name);
             }
+            SetHandOff handOff(committer, [&settle, i, shown = QFileInfo(name).fileName()](bool ok, const QString& problem) {
+                settle(i, BatchFileResult{shown, ok, ok ? QString() : problem});
+            });
             BatchFileResult result = convertOneFile(source.filePath(name), destination.filePath(name), request,
                                                     workspace, library, palette, tool);
-            std::lock_guard lock(mutex);
-            results[size_t(i)] = std::move(result);
-            while (reported < count && results[size_t(reported)]) {
-                if (observer.finished) observer.finished(reported, count, *results[size_t(reported)]);
-                ++reported;
-            }
+            if (!handOff.handed()) settle(i, std::move(result));
         }
         workspace.clearSlots();
         QDir(folder).removeRecursively();
@@ -141,6 +154,7 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
     for (int id = 1; id < std::max(1, jobs); ++id) threads.emplace_back(worker, id);
     worker(0);
     for (std::thread& t : threads) t.join();
+    committer.finish();
 
     BatchSummary summary;
     for (auto& r : results) {

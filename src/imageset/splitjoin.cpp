@@ -1,5 +1,6 @@
 #include "splitjoin.h"
 
+#include "committer.h"
 #include "workspace.h"
 
 #include <QFile>
@@ -164,6 +165,13 @@ std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start,
 JoinResult finish(std::vector<uint8_t>& out, const QString& output) {
     if (out.size() >= size_t(kFileSizeAt + 4)) write32(out, kFileSizeAt, uint32_t(out.size()));
     JoinResult result;
+    if (SetHandOff* handOff = SetHandOff::current()) {
+        // Written here; flushed and put in place on the committer's thread.
+        std::unique_ptr<QTemporaryFile> temp = writeReplacement(output, out, &result.error);
+        result.ok = temp != nullptr;
+        if (temp) handOff->hand(std::move(temp), output);
+        return result;
+    }
     result.ok = replaceFileAtomically(output, out, &result.error);
     return result;
 }
@@ -209,11 +217,18 @@ bool failsAt(WriteStage stage) { return writeFault() && writeFault()(stage); }
 
 void setWriteFaultForTesting(std::function<bool(WriteStage)> fault) { writeFault() = std::move(fault); }
 
-bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
+namespace {
+QString saveProblem(const QString& path, const QString& why) {
+    return QStringLiteral("Cannot save %1:\n%2").arg(QFileInfo(path).fileName(), why);
+}
+}  // namespace
+
+std::unique_ptr<QTemporaryFile> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes,
+                                                 QString* error) {
     const QFileInfo target(path);
     const auto fail = [&](const QString& why) {
-        if (error) *error = QStringLiteral("Cannot save %1:\n%2").arg(target.fileName(), why);
-        return false;
+        if (error) *error = saveProblem(path, why);
+        return nullptr;
     };
     // Judged by the permission bits, so a read-only file is kept even for an
     // account that could write it anyway.
@@ -221,16 +236,26 @@ bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& byte
         return fail(QStringLiteral("the file is read-only."));
     if (target.isDir()) return fail(QStringLiteral("a folder of that name exists."));
 
-    QTemporaryFile temp(target.absolutePath() + "/." + target.fileName() + ".XXXXXX");
-    if (failsAt(WriteStage::Create) || !temp.open())
+    auto temp = std::make_unique<QTemporaryFile>(target.absolutePath() + "/." + target.fileName() + ".XXXXXX");
+    if (failsAt(WriteStage::Create) || !temp->open())
         return fail(QStringLiteral("no file can be made in %1 (%2).")
-                        .arg(QDir::toNativeSeparators(target.absolutePath()), temp.errorString()));
+                        .arg(QDir::toNativeSeparators(target.absolutePath()), temp->errorString()));
     if (failsAt(WriteStage::Write) ||
-        temp.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()))
-        return fail(QStringLiteral("writing failed (%1); is the disk full?").arg(temp.errorString()));
-    bool flushed = temp.flush();
+        temp->write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()) ||
+        !temp->flush())
+        return fail(QStringLiteral("writing failed (%1); is the disk full?").arg(temp->errorString()));
+    return temp;
+}
+
+bool putReplacementInPlace(QTemporaryFile& temp, const QString& path, QString* error) {
+    const QFileInfo target(path);
+    const auto fail = [&](const QString& why) {
+        if (error) *error = saveProblem(path, why);
+        return false;
+    };
+    bool flushed = true;
 #ifndef _WIN32
-    flushed = flushed && ::fsync(temp.handle()) == 0;
+    flushed = ::fsync(temp.handle()) == 0;
 #endif
     if (failsAt(WriteStage::Flush) || !flushed) return fail(QStringLiteral("the data could not be flushed to the disk."));
     // A replaced file keeps its permissions; a new one gets the usual ones.
@@ -245,6 +270,11 @@ bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& byte
     if (code) return fail(QString::fromStdString(code.message()));
     temp.setAutoRemove(false);
     return true;
+}
+
+bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
+    const std::unique_ptr<QTemporaryFile> temp = writeReplacement(path, bytes, error);
+    return temp && putReplacementInPlace(*temp, path, error);
 }
 
 SplitReport split8(const QString& path, Workspace& workspace) {

@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "layout.h"
+
+class QTemporaryFile;
 
 namespace corvane {
 
@@ -61,6 +64,11 @@ bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t lim
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk
 // and renames it over `path`, so `path` holds either the old or the new bytes.
 bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
+// The same in two halves: the temporary file written (null on failure, told
+// in `error`), then flushed to the disk and put in place.
+std::unique_ptr<QTemporaryFile> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes,
+                                                 QString* error);
+bool putReplacementInPlace(QTemporaryFile& temp, const QString& path, QString* error);
 
 // Tests make a stage of the write fail: the hook answers true to fail there.
 enum class WriteStage { Create, Write, Flush, Rename };

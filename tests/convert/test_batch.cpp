@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <atomic>
 #include <map>
 
 using namespace corvane;
@@ -165,4 +166,50 @@ TEST(Batch, ParallelWorkersWriteWhatOneWorkerWrites) {
     for (const QString& name : names) EXPECT_EQ(b.output(name), expected[name]) << name.toStdString();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_TRUE(QDir(b.scratch.path("workers")).isEmpty());
+}
+
+// The workers hand each finished set to a committer that flushes it to the
+// disk and puts it in place.  A flush or rename that fails there fails that
+// file alone: the file it was to replace stays as it was, no temporary file
+// is left, and the report keeps the list order.
+TEST(Batch, ParallelSavesThatFailOnTheDiskKeepThePreviousFiles) {
+    Batch b;
+    QStringList names;
+    for (int i = 0; i < 6; ++i) {
+        const QString name = QString("p%1.bmp").arg(i);
+        b.add(name, plainBmp(32, 32, i % 2 ? 8 : 24, i + 1));
+        names << name;
+    }
+    const Bytes previous = plainBmp(4, 4, 24, 99);
+    for (const QString& name : names) writeBytes(QDir(b.destination).filePath(name), previous);
+    QDir(b.scratch.dir.path()).mkpath("workers");
+    BatchRequest request;
+    request.sourceFolder = b.source;
+    request.destinationFolder = b.destination;
+    request.names = names;
+    request.options.smooth8 = false;
+    for (WriteStage failing : {WriteStage::Flush, WriteStage::Rename}) {
+        std::atomic<int> seen{0};
+        // The third save to reach the failing stage fails there.
+        setWriteFaultForTesting([&](WriteStage stage) { return stage == failing && ++seen == 3; });
+        std::vector<int> order;
+        BatchObserver observer;
+        observer.finished = [&](int index, int, const BatchFileResult&) { order.push_back(index); };
+        const BatchSummary summary = runBatchInParallel(request, 2, b.scratch.path("workers"), {}, observer);
+        setWriteFaultForTesting({});
+        EXPECT_EQ(summary.convertedCount(), 5) << int(failing);
+        ASSERT_EQ(summary.failedCount(), 1) << int(failing);
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+        for (const BatchFileResult& file : summary.files) {
+            const Bytes now = b.output(file.name);
+            if (file.converted) {
+                EXPECT_NE(now, previous) << file.name.toStdString();
+            } else {
+                EXPECT_TRUE(file.problem.startsWith("Cannot save " + file.name)) << file.problem.toStdString();
+                EXPECT_EQ(now, previous) << file.name.toStdString();
+            }
+        }
+        EXPECT_EQ(QDir(b.destination).entryList(QDir::Files | QDir::Hidden).size(), names.size());
+        for (const QString& name : names) writeBytes(QDir(b.destination).filePath(name), previous);
+    }
 }

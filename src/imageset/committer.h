@@ -1,0 +1,77 @@
+// Finishing saves on a thread of their own.  A save's last steps, the flush
+// of its data to the disk and the rename into place, wait on the disk; a batch
+// hands them to a Committer and goes on with its next file.  Each file still
+// takes its place only once its data is on the disk, so a failure at any
+// point leaves the file that was there before.
+#pragma once
+
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class QTemporaryFile;
+
+namespace corvane {
+
+class Committer {
+public:
+    // How a handed-in save ended: told on the committer's thread.
+    using Done = std::function<void(bool ok, const QString& problem)>;
+
+    // At most `maxWaiting` saves wait at once; handing in another waits for room.
+    explicit Committer(size_t maxWaiting = 8);
+    ~Committer();  // finishes every save handed in
+    Committer(const Committer&) = delete;
+    Committer& operator=(const Committer&) = delete;
+
+    // Takes over a written temporary file that is to replace `target`.
+    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Done done);
+    // Returns once every save handed in so far has ended and been told.
+    void finish();
+
+private:
+    struct Save {
+        std::unique_ptr<QTemporaryFile> temp;
+        QString target;
+        Done done;
+    };
+    void run();
+
+    const size_t maxWaiting_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Save> waiting_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// While a SetHandOff lives on a thread, the Extended Bitmaps that thread
+// saves (writeSet) are written there and handed to the committer to finish;
+// every other file is written as usual.
+class SetHandOff {
+public:
+    SetHandOff(Committer& committer, Committer::Done done);
+    ~SetHandOff();
+    SetHandOff(const SetHandOff&) = delete;
+    SetHandOff& operator=(const SetHandOff&) = delete;
+
+    // Whether a save was handed on: its outcome then comes through `done`.
+    bool handed() const { return handed_; }
+
+    static SetHandOff* current();
+    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target);
+
+private:
+    Committer& committer_;
+    Committer::Done done_;
+    bool handed_ = false;
+    SetHandOff* outer_;
+};
+
+}  // namespace corvane
