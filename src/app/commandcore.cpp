@@ -235,13 +235,8 @@ bool onlyBatches(const std::vector<CommandStep>& steps) {
 }
 
 int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QTextStream& out, QTextStream& err) {
-    std::unique_ptr<QCoreApplication> app;  // it knows the program's folder, where the texture tool is
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "corvane";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    // It knows the program's folder, where the texture tool is.
+    const auto app = applicationForRun<QCoreApplication>();
     const Settings settings = readSettings(folder.settings(), SettingsDefaults::forThisSystem());
     for (const CommandStep& step : steps) {
         BatchCall call;

@@ -22,6 +22,17 @@ class SettingsStore;
 
 enum ExitCode : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
+// An application object of type App for a run that has none yet (the program
+// name as its only argument); empty when one exists already, as in tests.
+template <typename App>
+std::unique_ptr<App> applicationForRun() {
+    if (App::instance()) return nullptr;
+    static int argc = 1;
+    static char name[] = "corvane";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<App>(argc, argv);
+}
+
 struct CommandStep {
     QString command;
     QStringList arguments;

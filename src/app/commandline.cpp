@@ -245,10 +245,7 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     if (!QApplication::instance()) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
-        static int argc = 1;
-        static char name[] = "corvane";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
+        app = applicationForRun<QApplication>();
     }
     LinePrompts prompts(err);
     // A view that cannot show its picture says so on stderr, never in a box.
