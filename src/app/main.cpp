@@ -36,11 +36,19 @@ void keepPicturesInTheHeap() {
 #  if defined(MADV_HUGEPAGE)
     constexpr size_t kAhead = size_t(48) << 20;
     constexpr uintptr_t kLarge = uintptr_t(2) << 20;
-    if (char* block = static_cast<char*>(std::malloc(kAhead))) {
-        const uintptr_t from = (uintptr_t(block) + kLarge - 1) & ~(kLarge - 1);
-        const uintptr_t to = (uintptr_t(block) + kAhead) & ~(kLarge - 1);
-        if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-        std::free(block);  // stays in the heap, below the trim threshold
+    char* const block = static_cast<char*>(std::malloc(kAhead));
+    if (!block) return;
+    const uintptr_t from = (uintptr_t(block) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t to = (uintptr_t(block) + kAhead) & ~(kLarge - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    std::free(block);  // stays in the heap, below the trim threshold
+    // The heap up to the first large page can only have small ones, and the
+    // pictures would land there first, a fault per page.  That stretch is
+    // set aside, never touched, so they start on a large page.  A block
+    // served from elsewhere is given back: the heap is then used as it is.
+    if (from > uintptr_t(block)) {
+        void* const head = std::malloc(from - uintptr_t(block) - sizeof(size_t));
+        if (head != block) std::free(head);
     }
 #  endif
 #endif
