@@ -157,6 +157,34 @@ def timed(command):
     return wall, children_cpu() - cpu, done
 
 
+def warm(folder):
+    """Reads every file of a folder, so that a timed run finds them in memory
+    however long ago they were last read (some kernels page out cold files
+    within a minute)."""
+    for path in sorted(Path(folder).iterdir()):
+        if path.is_file():
+            with open(path, "rb") as f:
+                while f.read(1 << 20):
+                    pass
+
+
+# Each processor, alone, counts to this; about 30 ms at full speed.
+_PROBE = "import time\nt = time.perf_counter()\nn = 0\nfor i in range(600000):\n    n += i\nprint(time.perf_counter() - t)"
+
+
+def cpu_speeds():
+    """How long each processor the benchmark may use takes for the same small
+    loop, all at once, one process pinned to each: {cpu: seconds}.  On a
+    virtual machine a processor may run far below the others for seconds at a
+    time, which moves every timing taken meanwhile."""
+    cpus = sorted(os.sched_getaffinity(0))
+    probes = {}
+    for cpu in cpus:
+        probes[cpu] = subprocess.Popen([sys.executable, "-c", _PROBE], stdout=subprocess.PIPE, text=True,
+                                       preexec_fn=lambda c=cpu: os.sched_setaffinity(0, {c}))
+    return {cpu: float(p.communicate()[0]) for cpu, p in probes.items()}
+
+
 def run_batch(corvane, source, destination, jobs, smooth, expected):
     """One `corvane --batch` run into an empty destination; returns
     (wall seconds, processor seconds)."""
