@@ -147,19 +147,27 @@ QString usageText() {
     return text;
 }
 
-RunFolder::RunFolder(const QStringList& overrides)
+RunFolder::RunFolder(const QStringList& overrides, Copy copy)
     : temporary_(temporaryFolder()), dir_(temporary_ + "corvane-run-XXXXXX") {
     if (!dir_.isValid()) return;
     // The user's settings, copied so that the run reads them and never writes them.
+    QHash<QString, QString> values;
+    {
+        const QSettings user(QStringLiteral("Quor"), QStringLiteral("Corvane"));
+        for (const QString& key : user.allKeys()) values.insert(key, user.value(key).toString());
+    }
+    for (const QString& pair : overrides) {
+        const int eq = int(pair.indexOf('='));
+        values.insert(pair.left(eq), pair.mid(eq + 1));
+    }
+    if (copy == Copy::Memory) {
+        store_ = SettingsStore::inMemory(std::move(values));
+        return;
+    }
     const QString path = QDir(dir_.path()).filePath("settings.ini");
     {
-        QSettings user(QStringLiteral("Quor"), QStringLiteral("Corvane"));
-        QSettings copy(path, QSettings::IniFormat);
-        for (const QString& key : user.allKeys()) copy.setValue(key, user.value(key).toString());
-        for (const QString& pair : overrides) {
-            const int eq = int(pair.indexOf('='));
-            copy.setValue(pair.left(eq), pair.mid(eq + 1));
-        }
+        QSettings file(path, QSettings::IniFormat);
+        for (auto it = values.cbegin(); it != values.cend(); ++it) file.setValue(it.key(), it.value());
     }
     store_ = SettingsStore::atIniFile(path);
 }
@@ -266,7 +274,7 @@ std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, Q
         return ExitOk;
     }
     if (!onlyBatches(*steps)) return std::nullopt;
-    RunFolder folder(overrides);
+    RunFolder folder(overrides, RunFolder::Copy::Memory);  // batches only read the settings
     if (!folder.isValid()) {
         err << "corvane: " << folder.failure() << '\n';
         return ExitFailed;

@@ -50,12 +50,14 @@ bool parseNumber(const QString& text, int lowest, int highest, int& value);
 QString oneLine(QString text);
 
 // A run's private folder in the temporary folder (TEMP, TMP, TMPDIR, the
-// system's), removed with this object.  It holds a copy of the user's
-// settings with the run's own on top, so the run reads them and never
-// writes the user's store.
+// system's), removed with this object, and a copy of the user's settings
+// with the run's own on top, so the run reads them and never writes the
+// user's store.  The copy is a file in the folder, or, for a run that only
+// reads its settings, held in memory.
 class RunFolder {
 public:
-    explicit RunFolder(const QStringList& overrides);
+    enum class Copy { File, Memory };
+    explicit RunFolder(const QStringList& overrides, Copy copy = Copy::File);
     ~RunFolder();
     bool isValid() const { return store_ != nullptr; }
     QString path() const { return dir_.path(); }

@@ -21,18 +21,32 @@ std::unique_ptr<SettingsStore> SettingsStore::atIniFile(const QString& path) {
     return std::make_unique<SettingsStore>(std::make_unique<QSettings>(path, QSettings::IniFormat));
 }
 
+SettingsStore::SettingsStore(std::nullptr_t, QHash<QString, QString> values) : values_(std::move(values)) {}
+
+std::unique_ptr<SettingsStore> SettingsStore::inMemory(QHash<QString, QString> values) {
+    return std::unique_ptr<SettingsStore>(new SettingsStore(nullptr, std::move(values)));
+}
+
 SettingsStore::~SettingsStore() = default;
+
+bool SettingsStore::contains(const QString& name) const {
+    return settings_ ? settings_->contains(name) : values_.contains(name);
+}
+
+QString SettingsStore::value(const QString& name) const {
+    return settings_ ? settings_->value(name).toString() : values_.value(name);
+}
 
 QString SettingsStore::readText(const QString& name, const QString& fallback) {
     read_.append(name);
-    if (!settings_->contains(name)) return fallback;
-    return settings_->value(name).toString();
+    if (!contains(name)) return fallback;
+    return value(name);
 }
 
 int32_t SettingsStore::readInteger(const QString& name, int32_t fallback) {
     read_.append(name);
-    if (!settings_->contains(name)) return fallback;
-    return parseStoredInteger(settings_->value(name).toString(), fallback);
+    if (!contains(name)) return fallback;
+    return parseStoredInteger(value(name), fallback);
 }
 
 bool SettingsStore::readSwitch(const QString& name, bool fallback) {
@@ -41,7 +55,8 @@ bool SettingsStore::readSwitch(const QString& name, bool fallback) {
 
 void SettingsStore::writeText(const QString& name, const QString& value) {
     written_.append(name);
-    settings_->setValue(name, value);
+    if (settings_) settings_->setValue(name, value);
+    else values_.insert(name, value);
 }
 
 void SettingsStore::writeInteger(const QString& name, int32_t value) {
@@ -52,7 +67,9 @@ void SettingsStore::writeSwitch(const QString& name, bool on) {
     writeInteger(name, on ? 1 : 0);
 }
 
-void SettingsStore::sync() { settings_->sync(); }
+void SettingsStore::sync() {
+    if (settings_) settings_->sync();
+}
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "setcommands.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,8 @@ public:
     // Any other store, e.g. a scratch INI file.
     explicit SettingsStore(std::unique_ptr<QSettings> settings);
     static std::unique_ptr<SettingsStore> atIniFile(const QString& path);
+    // Values held in memory alone; writes stay there too.
+    static std::unique_ptr<SettingsStore> inMemory(QHash<QString, QString> values);
     ~SettingsStore();
 
     SettingsStore(const SettingsStore&) = delete;
@@ -47,7 +50,12 @@ public:
     const QStringList& namesWritten() const { return written_; }
 
 private:
-    std::unique_ptr<QSettings> settings_;
+    SettingsStore(std::nullptr_t, QHash<QString, QString> values);
+    bool contains(const QString& name) const;
+    QString value(const QString& name) const;
+
+    std::unique_ptr<QSettings> settings_;  // null for a store in memory
+    QHash<QString, QString> values_;
     QStringList read_;
     QStringList written_;
 };

@@ -43,23 +43,26 @@ TEST(StoredInteger, FollowsTheDecimalAndHexRules) {
         EXPECT_EQ(parseStoredInteger(bad, 7), 7) << bad;
 }
 
-TEST_F(SettingsTest, MissingAndEmptyValuesAreTold) {
+TEST_F(SettingsTest, MissingAndEmptyValuesAreToldAlikeFromAFileAndFromMemory) {
+    const QHash<QString, QString> values = {
+        {"MapDir", ""}, {"Left", "0x20"}, {"Hints", "0"}, {"Smooth8bit", "5"}, {"Top", "ten"}};
     {
         QSettings raw(ini(), QSettings::IniFormat);
-        raw.setValue("MapDir", "");
-        raw.setValue("Left", "0x20");
-        raw.setValue("Hints", "0");
-        raw.setValue("Smooth8bit", "5");
-        raw.setValue("Top", "ten");
+        for (auto it = values.cbegin(); it != values.cend(); ++it) raw.setValue(it.key(), it.value());
     }
-    auto store = SettingsStore::atIniFile(ini());
-    EXPECT_EQ(store->readText("MapDir", "fallback"), "");  // exists, so used as stored
-    EXPECT_EQ(store->readText("CFSDir", "fallback"), "fallback");
-    EXPECT_EQ(store->readInteger("Left", 10), 32);
-    EXPECT_EQ(store->readInteger("Top", 10), 10);
-    EXPECT_FALSE(store->readSwitch("Hints", true));
-    EXPECT_TRUE(store->readSwitch("Smooth8bit", false));
-    EXPECT_FALSE(store->readSwitch("UseImageTool", false));
+    std::unique_ptr<SettingsStore> stores[] = {SettingsStore::atIniFile(ini()), SettingsStore::inMemory(values)};
+    for (const auto& store : stores) {
+        EXPECT_EQ(store->readText("MapDir", "fallback"), "");  // exists, so used as stored
+        EXPECT_EQ(store->readText("CFSDir", "fallback"), "fallback");
+        EXPECT_EQ(store->readInteger("Left", 10), 32);
+        EXPECT_EQ(store->readInteger("Top", 10), 10);
+        EXPECT_FALSE(store->readSwitch("Hints", true));
+        EXPECT_TRUE(store->readSwitch("Smooth8bit", false));
+        EXPECT_FALSE(store->readSwitch("UseImageTool", false));
+        store->writeInteger("Top", 12);
+        store->sync();
+        EXPECT_EQ(store->readInteger("Top", 10), 12);
+    }
 }
 
 TEST_F(SettingsTest, ReadsInStartUpOrderAndNeverTheMergeFolder) {
