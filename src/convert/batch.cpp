@@ -4,6 +4,7 @@
 
 #include "import.h"
 #include "palettelevels.h"
+#include "pictureheap.h"
 #include "presets.h"
 #include "splitjoin.h"
 #include "workspace.h"
@@ -158,6 +159,7 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
     if (jobs > 1) spreadFoldersWithin(workRoot);
 
     const auto worker = [&](int id) {
+        if (id > 0) pictureheap::prepareThisThread();
         const QString folder = QDir(workRoot).filePath(QStringLiteral("worker-%1").arg(id));
         QDir().mkpath(folder);
         Workspace workspace = Workspace::inFolder(folder);
