@@ -245,7 +245,7 @@ bool onlyBatches(const std::vector<CommandStep>& steps) {
 int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QTextStream& out, QTextStream& err) {
     // It knows the program's folder, where the texture tool is.
     const auto app = applicationForRun<QCoreApplication>();
-    const Settings settings = readSettings(folder.settings(), SettingsDefaults::forThisSystem());
+    const Settings settings = readSettings(folder.settings(), SettingsDefaults::forBatches());
     for (const CommandStep& step : steps) {
         BatchCall call;
         QString failure = parseBatch(step.arguments, call);

@@ -136,9 +136,14 @@ QString defaultImageTool(const QString& programFolder) {
 }
 
 SettingsDefaults SettingsDefaults::forThisSystem() {
+    SettingsDefaults d = forBatches();
+    d.editor = defaultEditor();
+    return d;
+}
+
+SettingsDefaults SettingsDefaults::forBatches() {
     SettingsDefaults d;
     d.folder = QDir::homePath();
-    d.editor = defaultEditor();
     d.imageTool = defaultImageTool(QCoreApplication::applicationDirPath());
     return d;
 }

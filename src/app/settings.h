@@ -81,6 +81,9 @@ struct SettingsDefaults {
     QString imageTool;
 
     static SettingsDefaults forThisSystem();
+    // The same without the search for a paint program, which a line of
+    // batches never opens.
+    static SettingsDefaults forBatches();
 };
 
 // The maximum import size: 64, 128 and 512 stand, anything else is 256.

@@ -139,10 +139,15 @@ void Workspace::clearSlots() const {
 }
 
 void Workspace::removeFile(const QString& path) {
+#ifdef _WIN32
+    // A read-only file cannot be deleted there.
     QFile file(path);
     if (!file.exists()) return;
     file.setPermissions(file.permissions() | QFileDevice::WriteOwner | QFileDevice::ReadOwner);
     file.remove();
+#else
+    QFile::remove(path);  // the folder's permissions decide, not the file's
+#endif
 }
 
 }  // namespace corvane
