@@ -15,6 +15,7 @@
 #include <cstdio>
 
 #ifndef _WIN32
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -57,6 +58,7 @@ constexpr CommandInfo kCommands[] = {
     {"--view-transparency", "OUT.bmp", "write the transparency view (with --current COLOUR: that colour red)"},
     {"--batch", "SRC DEST [NAME...]", "convert the BMP files of SRC into DEST (all of them without names);"},
     {"", "", "  --colour0-transparent for 8-bit results, --jobs N for parallel workers"},
+    {"", "", "  Ctrl+C stops a line of batches after the files under way"},
 };
 
 const CommandInfo* findCommand(const QString& name) {
@@ -221,11 +223,11 @@ BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
 }
 
 BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, const QString& workRoot,
-                               QTextStream& out, QTextStream& err) {
+                               QTextStream& out, QTextStream& err, const std::atomic<bool>* stop) {
     return runBatchInParallel(
         call.request, call.jobs, workRoot,
         [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); },
-        batchReporter(out, err));
+        batchReporter(out, err), stop);
 }
 
 // The summary line; the failure of the command when any file failed.
@@ -234,8 +236,49 @@ QString batchOutcome(const BatchSummary& summary, QTextStream& out) {
     out.flush();
     if (summary.failedCount() > 0)
         return QStringLiteral("%1 of %2 files failed").arg(summary.failedCount()).arg(summary.files.size());
+    if (summary.stopped) return QStringLiteral("stopped before the end");
     return {};
 }
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void noteInterrupt(int) { interrupted = true; }
+
+// While it lives, the first SIGINT or SIGTERM only sets `interrupted`; the
+// handler then gives way to the default, so a second one ends the program.
+class StopOnInterrupt {
+public:
+    StopOnInterrupt() {
+        interrupted = false;
+#ifndef _WIN32
+        struct sigaction action {};
+        action.sa_handler = noteInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigaction(SIGINT, &action, &previousInt_);
+        sigaction(SIGTERM, &action, &previousTerm_);
+#endif
+    }
+    ~StopOnInterrupt() {
+#ifndef _WIN32
+        sigaction(SIGINT, &previousInt_, nullptr);
+        sigaction(SIGTERM, &previousTerm_, nullptr);
+#endif
+    }
+    StopOnInterrupt(const StopOnInterrupt&) = delete;
+    StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
+
+private:
+#ifndef _WIN32
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+#endif
+};
+
+}  // namespace
 
 bool onlyBatches(const std::vector<CommandStep>& steps) {
     return !steps.empty() &&
@@ -253,7 +296,8 @@ int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QT
             call.request.maxImport = settings.maxImport;
             call.request.options = setOptionsFrom(settings);
             const ToolSettings tool{settings.imageTool, settings.showImageTool};
-            failure = batchOutcome(runBatchInWorkers(call, tool, folder.path(), out, err), out);
+            const StopOnInterrupt stopOnInterrupt;
+            failure = batchOutcome(runBatchInWorkers(call, tool, folder.path(), out, err, &interrupted), out);
         }
         if (!failure.isEmpty()) {
             err << "corvane: " << step.command << " failed: " << failure << '\n';

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -80,15 +81,19 @@ struct BatchCall {
 QString parseBatch(const QStringList& arguments, BatchCall& call);
 // A line per file on out, in list order, and a bar on err when it is a terminal.
 BatchObserver batchReporter(QTextStream& out, QTextStream& err);
+// `stop`, when given, is checked between files.
 BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, const QString& workRoot,
-                               QTextStream& out, QTextStream& err);
-// Prints the summary line; returns the failure of the command when any file failed.
+                               QTextStream& out, QTextStream& err, const std::atomic<bool>* stop = nullptr);
+// Prints the summary line; returns the failure of the command when any file
+// failed or the run was stopped before its end.
 QString batchOutcome(const BatchSummary& summary, QTextStream& out);
 
 // True when the line holds nothing but batches.
 bool onlyBatches(const std::vector<CommandStep>& steps);
 // Runs such a line with the options read from the run's settings the way
-// the window reads them.
+// the window reads them.  An interrupt (Ctrl+C) or a termination request
+// stops it between files: the saves under way finish, the work folder is
+// removed and the line fails; a second one ends the program at once.
 int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QTextStream& out, QTextStream& err);
 
 // What the program does before any window code is loaded: --help, usage

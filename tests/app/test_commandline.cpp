@@ -9,6 +9,11 @@
 #include <QImage>
 #include <QTextStream>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/types.h>
+#endif
+
 using namespace corvane;
 using namespace corvane::testing;
 
@@ -174,6 +179,43 @@ TEST(CommandLine, TheProgramRunsBatchesAloneAndLoadsTheWindowForTheRest) {
     EXPECT_EQ(run({"--help"}).first, 0);
     EXPECT_EQ(run({"--bogus"}).first, 2);
 }
+
+#ifndef _WIN32
+// Ctrl+C in a line of batches stops it between files: what was converted is
+// whole, the line fails, and no work folder is left behind.
+TEST(CommandLine, AnInterruptedBatchStopsBetweenFilesAndCleansUp) {
+    Scratch s;
+    QDir(s.dir.path()).mkpath("src");
+    QDir(s.dir.path()).mkpath("dest");
+    QDir(s.dir.path()).mkpath("temp");
+    constexpr int kFiles = 120;
+    for (int i = 0; i < kFiles; ++i)
+        writeBytes(s.path(QStringLiteral("src/p%1.bmp").arg(i, 3, 10, QChar('0'))), plainBmp(256, 256, 24, i));
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) environment.insert(name, s.path("temp"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(CORVANE_PROGRAM), {"--batch", s.path("src"), s.path("dest"), "--jobs", "2"});
+    ASSERT_TRUE(program.waitForStarted(30000));
+    QByteArray out;
+    while (!out.contains("converted ") && program.waitForReadyRead(30000)) out += program.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("converted ")) << out.constData();
+    ::kill(pid_t(program.processId()), SIGINT);
+    ASSERT_TRUE(program.waitForFinished(60000));
+    out += program.readAllStandardOutput();
+
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_TRUE(out.contains("stopped before the end")) << out.constData();
+    EXPECT_TRUE(QString::fromLocal8Bit(program.readAllStandardError()).contains("stopped before the end"));
+    EXPECT_TRUE(QDir(s.path("temp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    const QFileInfoList written = QDir(s.path("dest")).entryInfoList(QDir::Files | QDir::Hidden);
+    EXPECT_GT(written.size(), 0);
+    EXPECT_LT(written.size(), kFiles);
+    EXPECT_EQ(written.size(), out.count("\nconverted ") + (out.startsWith("converted ") ? 1 : 0));
+    for (const QFileInfo& file : written) EXPECT_EQ(file.size(), written.first().size()) << file.fileName().toStdString();
+}
+#endif
 
 TEST(CommandLine, UsageErrorsAndFailuresAreTold) {
     EXPECT_EQ(runCorvane({"--bogus"}).code, 2);
