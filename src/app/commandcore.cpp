@@ -247,38 +247,30 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void noteInterrupt(int) { interrupted = true; }
 
-// While it lives, the first SIGINT or SIGTERM only sets `interrupted`; the
-// handler then gives way to the default, so a second one ends the program.
-class StopOnInterrupt {
-public:
-    StopOnInterrupt() {
-        interrupted = false;
-#ifndef _WIN32
-        struct sigaction action {};
-        action.sa_handler = noteInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-#endif
-    }
-    ~StopOnInterrupt() {
-#ifndef _WIN32
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-#endif
-    }
-    StopOnInterrupt(const StopOnInterrupt&) = delete;
-    StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
-
-private:
-#ifndef _WIN32
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-#endif
-};
-
 }  // namespace
+
+StopOnInterrupt::StopOnInterrupt() {
+    interrupted = false;
+#ifndef _WIN32
+    struct sigaction action {};
+    action.sa_handler = noteInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;  // the second one is not caught
+    sigaction(SIGINT, &action, &previousInt_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+#endif
+}
+
+StopOnInterrupt::~StopOnInterrupt() {
+#ifndef _WIN32
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+#endif
+}
+
+const std::atomic<bool>* StopOnInterrupt::flag() const { return &interrupted; }
+
+bool StopOnInterrupt::requested() const { return interrupted.load(); }
 
 bool onlyBatches(const std::vector<CommandStep>& steps) {
     return !steps.empty() &&
@@ -296,8 +288,8 @@ int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QT
             call.request.maxImport = settings.maxImport;
             call.request.options = setOptionsFrom(settings);
             const ToolSettings tool{settings.imageTool, settings.showImageTool};
-            const StopOnInterrupt stopOnInterrupt;
-            failure = batchOutcome(runBatchInWorkers(call, tool, folder.path(), out, err, &interrupted), out);
+            const StopOnInterrupt interrupt;
+            failure = batchOutcome(runBatchInWorkers(call, tool, folder.path(), out, err, interrupt.flag()), out);
         }
         if (!failure.isEmpty()) {
             err << "corvane: " << step.command << " failed: " << failure << '\n';

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#ifndef _WIN32
+#include <csignal>
+#endif
 #include <memory>
 #include <optional>
 #include <vector>
@@ -87,6 +90,25 @@ BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, 
 // Prints the summary line; returns the failure of the command when any file
 // failed or the run was stopped before its end.
 QString batchOutcome(const BatchSummary& summary, QTextStream& out);
+
+// While it lives, a first interrupt (Ctrl+C) or termination request is only
+// noted, for the run to stop at the next file or command; a second one ends
+// the program at once.
+class StopOnInterrupt {
+public:
+    StopOnInterrupt();
+    ~StopOnInterrupt();
+    StopOnInterrupt(const StopOnInterrupt&) = delete;
+    StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
+    const std::atomic<bool>* flag() const;
+    bool requested() const;
+
+private:
+#ifndef _WIN32
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+#endif
+};
 
 // True when the line holds nothing but batches.
 bool onlyBatches(const std::vector<CommandStep>& steps);

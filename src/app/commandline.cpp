@@ -71,8 +71,9 @@ QString depthText(const SetState& state) {
 
 class Runner {
 public:
-    Runner(TForm1& form, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot)
-        : form_(form), prompts_(prompts), out_(out), err_(err), workRoot_(workRoot) {}
+    Runner(TForm1& form, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot,
+           const std::atomic<bool>* stop)
+        : form_(form), prompts_(prompts), out_(out), err_(err), workRoot_(workRoot), stop_(stop) {}
 
     // Returns the failure, or an empty text.
     QString run(const CommandStep& step) {
@@ -202,10 +203,10 @@ private:
         if (call.jobs == 1) {
             QuorLibrary library(form_.context());
             summary = runBatch(call.request, form_.workspace(), library, form_.palette, form_.textureTool(),
-                               batchReporter(out_, err_));
+                               batchReporter(out_, err_), stop_);
         } else {
             summary = runBatchInWorkers(call, ToolSettings{form_.itool.fileName, form_.showitool->isChecked()},
-                                        workRoot_, out_, err_);
+                                        workRoot_, out_, err_, stop_);
             // The last converted set becomes the current one, as after a run in the window.
             for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
                 if (!it->converted) continue;
@@ -225,6 +226,7 @@ private:
     QTextStream& out_;
     QTextStream& err_;
     QString workRoot_;
+    const std::atomic<bool>* stop_;
 };
 
 }  // namespace
@@ -256,8 +258,15 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     {
         TForm1 form(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
                     SettingsDefaults::forThisSystem());
-        Runner runner(form, prompts, out, err, folder.path());
+        const StopOnInterrupt interrupt;
+        Runner runner(form, prompts, out, err, folder.path(), interrupt.flag());
         for (const CommandStep& step : *steps) {
+            if (interrupt.requested()) {
+                err << "corvane: stopped before " << step.command << '\n';
+                err.flush();
+                code = ExitFailed;
+                break;
+            }
             const QString failure = runner.run(step);
             if (!failure.isEmpty()) {
                 err << "corvane: " << step.command << " failed: " << failure << '\n';
