@@ -15,7 +15,6 @@
 #include <cstdio>
 
 #ifndef _WIN32
-#include <csignal>
 #include <unistd.h>
 #endif
 
