@@ -63,23 +63,16 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
 }
 
 // The chain builder resamples one largest picture to every smaller level in
-// turn: the halvings of the last picture resampled on this thread are kept
-// for the next call, while loadShared() gives back the same picture.
-struct RecentHalvings {
-    std::shared_ptr<const Image> image;
-    std::unique_ptr<Halvings> halvings;
-};
-thread_local RecentHalvings recentHalvings;
-
-// Pictures above a million pixels keep no halvings between calls.
-constexpr size_t kKeptPixels = size_t(1) << 20;
+// turn: while loadShared() gives back the same picture, its halvings are
+// kept from one call to the next.
+constexpr size_t kKeptPixels = size_t(1) << 20;  // larger pictures are resampled afresh
 
 Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
                      const Progress& progress) {
     const int steps = Halvings::stepsTo(*image, width, height);
     if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress);
-    if (recentHalvings.image != image) recentHalvings = RecentHalvings{image, std::make_unique<Halvings>(*image)};
-    Image out = recentHalvings.halvings->level(steps);
+    Halvings* kept = keptHalvings(image);
+    Image out = kept ? kept->level(steps) : Halvings(*image).level(steps);
     progress.report(1, 1);
     return out;
 }

@@ -11,6 +11,8 @@
 
 namespace quor {
 
+class Halvings;
+
 // Largest edge the library accepts, in pixels.
 inline constexpr int32_t kMaxEdge = 8192;
 // Largest file the library reads into memory: an 8192x8192 32-bit picture
@@ -126,6 +128,9 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 // Our codec first, then the general decoder.  The shared form may be the
 // picture this thread read last from a file with the very same bytes.
 std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
+// The halvings of the picture loadShared() last gave on this thread, made
+// when first asked for and let go with that picture; nullptr for any other.
+Halvings* keptHalvings(const std::shared_ptr<const Image>& image);
 // True when loadShared() last gave `image` for the file at `path`, and
 // writing `image` as a 24-bit BMP would give that file's very bytes.
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image);

@@ -1,6 +1,8 @@
 // Reading and writing whole files, choosing the decoder, and progress.
 #include "image.h"
 
+#include "halvings.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -181,7 +183,9 @@ struct BmpAttempt {
 // decoded, with the file's bytes: a file that still holds exactly those
 // bytes needs no decoding.  (File times cannot tell: a file rewritten twice
 // within a clock tick keeps its times.)  Pictures above a million pixels
-// are not kept.
+// are not kept.  The halvings made of the kept picture go with it, and all
+// of it goes before the next file is read, so a thread holds one picture's
+// worth at a time.
 constexpr size_t kKeptPixels = size_t(1) << 20;
 
 struct RecentBmp {
@@ -189,6 +193,7 @@ struct RecentBmp {
     std::vector<uint8_t> bytes;
     std::shared_ptr<const Image> image;
     bool ownEncoding = false;
+    std::unique_ptr<Halvings> halvings;
 };
 thread_local RecentBmp recentBmp;
 
@@ -206,6 +211,7 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
         attempt.ownEncoding = recentBmp.ownEncoding;
         return attempt;
     }
+    recentBmp = RecentBmp{};
     auto bytes = readWhole(file, kMaxFileBytes);
     if (!bytes) {
         attempt.result = BmpRead::Broken;
@@ -219,7 +225,7 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
     attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
     if (attempt.image->pixelCount() <= kKeptPixels)
-        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding};
+        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding, nullptr};
     return attempt;
 }
 
@@ -324,6 +330,12 @@ std::shared_ptr<const Image> loadShared(const std::string& path, std::string* wh
         return nullptr;
     }
     return std::make_shared<const Image>(std::move(*image));
+}
+
+Halvings* keptHalvings(const std::shared_ptr<const Image>& image) {
+    if (!image || recentBmp.image != image) return nullptr;
+    if (!recentBmp.halvings) recentBmp.halvings = std::make_unique<Halvings>(*image);
+    return recentBmp.halvings.get();
 }
 
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image) {

@@ -392,3 +392,33 @@ TEST(CBoundary, NullsAndTextsNeverFail) {
     version >> part[0] >> dot[0] >> part[1] >> dot[1] >> part[2] >> dot[2] >> part[3];
     EXPECT_TRUE(version.eof() && part[3] >= 0 && dot[0] == '.' && dot[1] == '.' && dot[2] == '.') << quorimg_version();
 }
+
+TEST(KeptPicture, AThreadHoldsOnePictureAndItsHalvingsAtATime) {
+    // The last picture read is kept with its halvings for the calls that
+    // follow, and let go before the next file is read, so a thread never
+    // holds two pictures' worth of memory.
+    ScratchDir dir;
+    const std::string first = dir.file("first.bmp"), second = dir.file("second.bmp");
+    writeAll(first, make24(64, 64, [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(y * 4); }));
+    writeAll(second, make24(64, 64, [](int x, int) { return uint32_t(x * 4) << 8; }));
+
+    const auto picture = quor::loadShared(first);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(quor::loadShared(first), picture);
+    quor::Halvings* halvings = quor::keptHalvings(picture);
+    ASSERT_NE(halvings, nullptr);
+    EXPECT_EQ(quor::keptHalvings(quor::loadShared(first)), halvings);
+
+    const auto next = quor::loadShared(second);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(quor::keptHalvings(picture), nullptr);
+    EXPECT_EQ(picture.use_count(), 1) << "the first picture is still held";
+
+    // A picture too large to keep lets the kept one go all the same.
+    const std::string large = dir.file("large.bmp");
+    writeAll(large, make24(2048, 1024, [](int, int) { return 0x808080u; }));
+    const auto big = quor::loadShared(large);
+    ASSERT_TRUE(big);
+    EXPECT_EQ(quor::keptHalvings(big), nullptr);
+    EXPECT_EQ(next.use_count(), 1);
+}
