@@ -64,8 +64,7 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
 
 // The chain builder resamples one largest picture to every smaller level in
 // turn: while loadShared() gives back the same picture, its halvings are
-// kept from one call to the next.
-constexpr size_t kKeptPixels = size_t(1) << 20;  // larger pictures are resampled afresh
+// kept from one call to the next.  Larger pictures are resampled directly.
 
 Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
                      const Progress& progress) {

@@ -128,6 +128,9 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 // Our codec first, then the general decoder.  The shared form may be the
 // picture this thread read last from a file with the very same bytes.
 std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
+// Pictures up to this many pixels are kept on their thread between calls,
+// with their halvings; larger ones are read and resampled afresh each time.
+inline constexpr size_t kKeptPixels = size_t(1) << 20;
 // The halvings of the picture loadShared() last gave on this thread, made
 // when first asked for and let go with that picture; nullptr for any other.
 Halvings* keptHalvings(const std::shared_ptr<const Image>& image);

@@ -182,11 +182,10 @@ struct BmpAttempt {
 // largest level to every smaller one.  Each thread keeps the last BMP it
 // decoded, with the file's bytes: a file that still holds exactly those
 // bytes needs no decoding.  (File times cannot tell: a file rewritten twice
-// within a clock tick keeps its times.)  Pictures above a million pixels
-// are not kept.  The halvings made of the kept picture go with it, and all
-// of it goes before the next file is read, so a thread holds one picture's
-// worth at a time.
-constexpr size_t kKeptPixels = size_t(1) << 20;
+// within a clock tick keeps its times.)  Pictures above kKeptPixels are not
+// kept.  The halvings made of the kept picture go with it, and all of it
+// goes before the next file is read, so a thread holds one picture's worth
+// at a time.
 
 struct RecentBmp {
     std::string path;
@@ -225,7 +224,7 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
     attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
     if (attempt.image->pixelCount() <= kKeptPixels)
-        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding, nullptr};
+        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding};
     return attempt;
 }
 
