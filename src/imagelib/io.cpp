@@ -224,7 +224,7 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
     attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
     if (attempt.image->pixelCount() <= kKeptPixels)
-        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding};
+        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding, nullptr};
     return attempt;
 }
 
