@@ -53,11 +53,16 @@ void describe(QuorContext* ctx, int32_t width, int32_t height, int32_t bpp) {
 }
 
 // Writes a result as an 8-bit BMP when it has a palette, else 24-bit, and
-// describes the written file in the context.
-bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress& progress) {
-    const std::vector<uint8_t> bytes = image.indexed ? encodeBmp8(image) : encodeBmp24(image);
+// describes the written file in the context.  A shared picture written as it
+// is stays this thread's kept picture, now for the written file.
+bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress& progress,
+          const std::shared_ptr<const Image>& shared = nullptr) {
+    std::vector<uint8_t> bytes = image.indexed ? encodeBmp8(image) : encodeBmp24(image);
     const bool written = writeFileAtomically(dst, bytes);
-    if (written) describe(ctx, image.width, image.height, image.indexed ? 8 : 24);
+    if (written) {
+        describe(ctx, image.width, image.height, image.indexed ? 8 : 24);
+        if (shared && shared.get() == &image && !image.indexed) keepWritten(dst, std::move(bytes), shared);
+    }
     progress.report(1, 1);
     return written;
 }
@@ -110,7 +115,7 @@ bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256)
     progress.report(0, 1);
     if (always256 && !image->indexed) return save(dst, quantize256(*image, true, progress.part(0, 90, 100)), ctx, progress);
     if (alreadyWritten(src, dst, image, ctx, progress)) return true;
-    return save(dst, *image, ctx, progress);
+    return save(dst, *image, ctx, progress, image);
 }
 
 }  // namespace

@@ -134,6 +134,11 @@ inline constexpr size_t kKeptPixels = size_t(1) << 20;
 // The halvings of the picture loadShared() last gave on this thread, made
 // when first asked for and let go with that picture; nullptr for any other.
 Halvings* keptHalvings(const std::shared_ptr<const Image>& image);
+// After the 24-bit encoding of `image`, `bytes`, was written to `path`: the
+// thread keeps `image` for that file as if it had just read it, when reading
+// it back would give the very same picture, so the file is not decoded again.
+// Halvings already made of `image` stay with it.
+void keepWritten(const std::string& path, std::vector<uint8_t> bytes, const std::shared_ptr<const Image>& image);
 // True when loadShared() last gave `image` for the file at `path`, and
 // writing `image` as a 24-bit BMP would give that file's very bytes.
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image);

@@ -337,6 +337,17 @@ Halvings* keptHalvings(const std::shared_ptr<const Image>& image) {
     return recentBmp.halvings.get();
 }
 
+void keepWritten(const std::string& path, std::vector<uint8_t> bytes, const std::shared_ptr<const Image>& image) {
+    // Only a picture that reading the file back would give unchanged: full
+    // colour, opaque, and as from a 24-bit file.
+    if (!image || image->indexed || image->hasAlpha || image->sourceBpp != 24 || !image->indices.empty() ||
+        image->palette != Palette{} || image->pixelCount() > kKeptPixels ||
+        image->rgba.size() != image->pixelCount() * 4)
+        return;
+    std::unique_ptr<Halvings> halvings = recentBmp.image == image ? std::move(recentBmp.halvings) : nullptr;
+    recentBmp = RecentBmp{path, std::move(bytes), image, true, std::move(halvings)};
+}
+
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image) {
     return image && recentBmp.image == image && recentBmp.ownEncoding && recentBmp.path == path;
 }

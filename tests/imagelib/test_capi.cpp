@@ -422,3 +422,50 @@ TEST(KeptPicture, AThreadHoldsOnePictureAndItsHalvingsAtATime) {
     EXPECT_EQ(quor::keptHalvings(big), nullptr);
     EXPECT_EQ(next.use_count(), 1);
 }
+
+TEST(KeptPicture, APictureWrittenAsItIsIsKeptForTheWrittenFile) {
+    // Converting writes the picture just read; reading the written file
+    // must give the same picture, and does so without decoding it again.
+    ScratchDir dir;
+    const std::string source = dir.file("source.bmp"), copy = dir.file("copy.bmp");
+    Bytes withExtras = make24(32, 32, [](int x, int y) { return uint32_t(x * 8) << 16 | uint32_t(y * 8); });
+    put32(withExtras, 38, 2835);  // a resolution, so the written file differs from its source
+    writeAll(source, withExtras);
+    const auto picture = quor::loadShared(source);
+    ASSERT_TRUE(picture);
+    quor::Halvings* halvings = quor::keptHalvings(picture);
+    Context ctx;
+    ASSERT_EQ(_anytobmps(source.c_str(), copy.c_str(), &ctx, 0, 0), 1);
+    ASSERT_NE(readAll(copy), withExtras);
+    EXPECT_EQ(quor::loadShared(copy), picture);
+    EXPECT_EQ(quor::keptHalvings(picture), halvings);
+
+    // The written file changed behind the library's back is read afresh.
+    writeAll(copy, make24(32, 32, [](int, int) { return 0x102030u; }));
+    const auto changed = quor::loadShared(copy);
+    ASSERT_TRUE(changed);
+    EXPECT_NE(changed, picture);
+    EXPECT_EQ(changed->rgba[0], 0x10);
+
+    // A translucent picture written without its alpha is not what the
+    // written file holds: that file is decoded for what it is.
+    const std::string translucent = dir.file("translucent.bmp"), flat = dir.file("flat.bmp");
+    Spec spec;
+    spec.width = 2;
+    spec.height = 1;
+    spec.bpp = 32;
+    spec.compression = 3;
+    spec.infoSize = 56;
+    spec.masks = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u};
+    spec.rows = {{10, 20, 30, 128, 40, 50, 60, 255}};
+    writeAll(translucent, make(spec));
+    const auto seeThrough = quor::loadShared(translucent);
+    ASSERT_TRUE(seeThrough && seeThrough->hasAlpha);
+    ASSERT_EQ(_anytobmps(translucent.c_str(), flat.c_str(), &ctx, 0, 0), 1);
+    const auto opaque = quor::loadShared(flat);
+    ASSERT_TRUE(opaque);
+    EXPECT_NE(opaque, seeThrough);
+    EXPECT_FALSE(opaque->hasAlpha);
+    EXPECT_EQ(opaque->sourceBpp, 24);
+    EXPECT_EQ(opaque->rgba[3], 255);
+}
