@@ -414,3 +414,27 @@ TEST(Truncation, EveryFormCutAnywhere) {
         }
     }
 }
+
+TEST(ReadFileBytes, PlainFilesDevicesAndMissingOnes) {
+    Scratch scratch;
+    const QString path = scratch.path("bytes.bin");
+    Bytes whole(70000);
+    for (size_t i = 0; i < whole.size(); ++i) whole[i] = uint8_t(i * 7 + 1);
+    writeBytes(path, whole);
+    std::vector<uint8_t> got{9, 9, 9};
+    ASSERT_TRUE(readFileBytes(path, got));
+    EXPECT_EQ(got, whole);
+    ASSERT_TRUE(readFileBytes(path, got, 100));
+    EXPECT_EQ(got, Bytes(whole.begin(), whole.begin() + 100));
+
+    writeBytes(path, {});
+    ASSERT_TRUE(readFileBytes(path, got));
+    EXPECT_TRUE(got.empty());
+
+    // A device has no size: the limit alone says how much is read.
+    ASSERT_TRUE(readFileBytes(QStringLiteral("/dev/zero"), got, 4096));
+    EXPECT_EQ(got, Bytes(4096, 0));
+
+    got = {1};
+    EXPECT_FALSE(readFileBytes(scratch.path("missing.bin"), got));
+}
