@@ -61,7 +61,7 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
     const bool written = writeFileAtomically(dst, bytes);
     if (written) {
         describe(ctx, image.width, image.height, image.indexed ? 8 : 24);
-        if (shared && shared.get() == &image && !image.indexed) keepWritten(dst, std::move(bytes), shared);
+        if (shared.get() == &image) keepWritten(dst, std::move(bytes), shared);
     }
     progress.report(1, 1);
     return written;

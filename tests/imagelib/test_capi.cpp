@@ -450,15 +450,9 @@ TEST(KeptPicture, APictureWrittenAsItIsIsKeptForTheWrittenFile) {
     // A translucent picture written without its alpha is not what the
     // written file holds: that file is decoded for what it is.
     const std::string translucent = dir.file("translucent.bmp"), flat = dir.file("flat.bmp");
-    Spec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.bpp = 32;
-    spec.compression = 3;
-    spec.infoSize = 56;
-    spec.masks = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u};
-    spec.rows = {{10, 20, 30, 128, 40, 50, 60, 255}};
-    writeAll(translucent, make(spec));
+    writeAll(translucent, make(Spec{.width = 2, .height = 1, .bpp = 32, .compression = 3, .infoSize = 56,
+                                    .masks = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u},
+                                    .rows = {{10, 20, 30, 128, 40, 50, 60, 255}}}));
     const auto seeThrough = quor::loadShared(translucent);
     ASSERT_TRUE(seeThrough && seeThrough->hasAlpha);
     ASSERT_EQ(_anytobmps(translucent.c_str(), flat.c_str(), &ctx, 0, 0), 1);
