@@ -193,6 +193,25 @@ def cpu_speeds():
     return {cpu: float(p.communicate()[0]) for cpu, p in probes.items()}
 
 
+def evenness(probe):
+    """The slowest processor's speed against the fastest's, 0..1, in one probe."""
+    return min(probe.values()) / max(probe.values())
+
+
+def settled_speeds(limit, wanted=0.9):
+    """Probes the processors until the slowest runs within 10% of the fastest,
+    or for at most `limit` seconds; returns (the last probe, seconds waited).
+    A parallel speed-up timed while one processor runs at half the other's
+    speed says more about the host than about the program."""
+    start = time.monotonic()
+    while True:
+        probe = cpu_speeds()
+        waited = time.monotonic() - start
+        if evenness(probe) >= wanted or waited >= limit:
+            return probe, waited
+        time.sleep(0.5)
+
+
 def run_batch(corvane, source, destination, jobs, smooth, expected):
     """One `corvane --batch` run into an empty destination; returns
     (wall seconds, processor seconds)."""
