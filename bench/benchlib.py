@@ -203,14 +203,14 @@ def settled_speeds(limit, wanted=0.9):
     or for at most `limit` seconds; returns (the last probe, seconds waited).
     A parallel speed-up timed while one processor runs at half the other's
     speed says more about the host than about the program."""
-    start = time.monotonic()
     probe = cpu_speeds()
-    if evenness(probe) >= wanted:
-        return probe, 0.0
-    while evenness(probe) < wanted and time.monotonic() - start < limit:
+    start = time.monotonic()
+    waited = 0.0
+    while evenness(probe) < wanted and waited < limit:
         time.sleep(0.5)
         probe = cpu_speeds()
-    return probe, time.monotonic() - start
+        waited = time.monotonic() - start
+    return probe, waited
 
 
 def run_batch(corvane, source, destination, jobs, smooth, expected):
