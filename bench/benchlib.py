@@ -193,12 +193,16 @@ def cpu_speeds():
     return {cpu: float(p.communicate()[0]) for cpu, p in probes.items()}
 
 
+# Processors count as even when the slowest runs at this share of the fastest's speed or more.
+EVEN = 0.9
+
+
 def evenness(probe):
     """The slowest processor's speed against the fastest's, 0..1, in one probe."""
     return min(probe.values()) / max(probe.values())
 
 
-def settled_speeds(limit, wanted=0.9):
+def settled_speeds(limit):
     """Probes the processors until the slowest runs within 10% of the fastest,
     or for at most `limit` seconds; returns (the last probe, seconds waited).
     A parallel speed-up timed while one processor runs at half the other's
@@ -206,7 +210,7 @@ def settled_speeds(limit, wanted=0.9):
     probe = cpu_speeds()
     start = time.monotonic()
     waited = 0.0
-    while evenness(probe) < wanted and waited < limit:
+    while evenness(probe) < EVEN and waited < limit:
         time.sleep(0.5)
         probe = cpu_speeds()
         waited = time.monotonic() - start
