@@ -203,8 +203,7 @@ def evenness(probe):
 
 
 def settled_speeds(limit):
-    """Probes the processors until the slowest runs within 10% of the fastest,
-    or for at most `limit` seconds; returns (the last probe, seconds waited).
+    """Probes the processors until they count as even (EVEN), or for at most `limit` seconds; returns (the last probe, seconds waited).
     A parallel speed-up timed while one processor runs at half the other's
     speed says more about the host than about the program."""
     probe = cpu_speeds()
