@@ -203,7 +203,8 @@ def evenness(probe):
 
 
 def settled_speeds(limit):
-    """Probes the processors until they count as even (EVEN), or for at most `limit` seconds; returns (the last probe, seconds waited).
+    """Probes the processors until they count as even (EVEN), or for at most
+    `limit` seconds; returns (the last probe, seconds waited).
     A parallel speed-up timed while one processor runs at half the other's
     speed says more about the host than about the program."""
     probe = cpu_speeds()
