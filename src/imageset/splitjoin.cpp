@@ -1,6 +1,7 @@
 #include "splitjoin.h"
 
 #include "committer.h"
+#include "pixelpack.h"
 #include "workspace.h"
 
 #include <QFile>
@@ -9,8 +10,6 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -409,117 +408,6 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, int
     return finish(out, output);
 }
 
-// Linear light of each byte, and the luminance of a colour in it.
-const std::array<double, 256>& byteLight() {
-    static const std::array<double, 256> light = [] {
-        std::array<double, 256> t{};
-        for (size_t i = 0; i < 256; ++i) {
-            const double v = double(i) / 255.0;
-            t[i] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        }
-        return t;
-    }();
-    return light;
-}
-
-double luminance(int red, int green, int blue) {
-    const auto& light = byteLight();
-    return 0.2126 * light[size_t(red)] + 0.7152 * light[size_t(green)] + 0.0722 * light[size_t(blue)];
-}
-
-// Packs 24-bit colours into fewer bits a channel (5-6-5 or 4-4-4).
-class ChannelPacker {
-public:
-    ChannelPacker(int redBits, int greenBits, int blueBits) : bits_{blueBits, greenBits, redBits} {
-        for (int c = 0; c < 3; ++c) {
-            const int steps = (1 << bits_[c]) - 1;
-            for (int v = 0; v < 256; ++v) nearest_[size_t(c)][size_t(v)] = uint8_t((v * steps + 127) / 255);
-        }
-    }
-
-    // Levels of this many pixels or fewer cannot average their rounding away.
-    static constexpr size_t kSmallLevel = 256;
-
-    // The codes of each pixel's blue, green and red, in that order.  A value
-    // the reader widened from the set's own bits comes back to exactly those
-    // bits.  Otherwise each channel goes to its nearest step; in small levels
-    // each pixel takes instead, of the steps around its channels, the mix
-    // whose light comes nearest its own plus what the pixels before it
-    // missed, so that a 1x1 or 2x2 level keeps the brightness of the picture.
-    template <typename Emit>
-    void pack(const std::vector<Bgra>& pixels, Emit&& put) const {
-        if (pixels.size() > kSmallLevel) {
-            for (const Bgra& p : pixels) put(nearest(p.blue, 0), nearest(p.green, 1), nearest(p.red, 2));
-            return;
-        }
-        double missed = 0;
-        for (const Bgra& p : pixels) {
-            const uint8_t value[3] = {p.blue, p.green, p.red};
-            const double want = luminance(p.red, p.green, p.blue) + missed;
-            if (onGrid(value[0], 0) && onGrid(value[1], 1) && onGrid(value[2], 2)) {
-                // A pixel of the set as it was read: its own codes.
-                put(nearest(value[0], 0), nearest(value[1], 1), nearest(value[2], 2));
-                continue;
-            }
-            // Up to a step and a half either side of each channel's value.
-            std::array<std::array<int, 4>, 3> choices{};
-            std::array<int, 3> counts{};
-            for (int c = 0; c < 3; ++c) {
-                const int steps = (1 << bits_[c]) - 1;
-                const int low = value[c] * steps / 255;
-                for (int code = std::max(low - 1, 0); code <= std::min(low + 2, steps); ++code)
-                    choices[size_t(c)][size_t(counts[size_t(c)]++)] = code;
-            }
-            struct Mix {
-                int code[3];
-                double off, colour;
-            };
-            std::vector<Mix> mixes;
-            double nearestOff = INFINITY;
-            for (int b = 0; b < counts[0]; ++b)
-                for (int g = 0; g < counts[1]; ++g)
-                    for (int r = 0; r < counts[2]; ++r) {
-                        Mix m{{choices[0][size_t(b)], choices[1][size_t(g)], choices[2][size_t(r)]}, 0, 0};
-                        for (int c = 0; c < 3; ++c) {
-                            const double d = widen(m.code[c], c) - value[c];
-                            m.colour += d * d;
-                        }
-                        m.off = std::abs(luminance(widen(m.code[2], 2), widen(m.code[1], 1), widen(m.code[0], 0)) - want);
-                        nearestOff = std::min(nearestOff, m.off);
-                        mixes.push_back(m);
-                    }
-            // Of the mixes within a five-thousandth of the light of the
-            // nearest, the one truest to the colour.
-            const Mix* chosen = nullptr;
-            for (const Mix& m : mixes)
-                if (m.off <= nearestOff + 0.0002 * std::abs(want) + 1e-12 && (!chosen || m.colour < chosen->colour)) chosen = &m;
-            const int best[3] = {chosen->code[0], chosen->code[1], chosen->code[2]};
-            missed = want - luminance(widen(best[2], 2), widen(best[1], 1), widen(best[0], 0));
-            put(best[0], best[1], best[2]);
-        }
-    }
-
-private:
-    // A code back to 8 bits, scaled and rounded as the image library reads it.
-    uint8_t widen(int code, int channel) const {
-        const int steps = (1 << bits_[channel]) - 1;
-        return uint8_t((code * 255 + steps / 2) / steps);
-    }
-    // Whether a value is one a reader makes of a code: scaled, or (as the
-    // set reader does) the code's bits repeated.
-    bool onGrid(uint8_t value, int channel) const {
-        const int n = bits_[channel];
-        const int code = nearest(value, channel);
-        int repeated = code << (8 - n);
-        for (int shift = 8 - 2 * n; shift > -n; shift -= n) repeated |= shift >= 0 ? code << shift : code >> -shift;
-        return value == widen(code, channel) || value == repeated;
-    }
-    int nearest(uint8_t value, int channel) const { return nearest_[size_t(channel)][value]; }
-
-    int bits_[3];  // blue, green, red
-    std::array<std::array<uint8_t, 256>, 3> nearest_{};
-};
-
 }  // namespace
 
 JoinResult join16(const Workspace& workspace, const QString& output) {
@@ -532,27 +420,20 @@ JoinResult join16(const Workspace& workspace, const QString& output) {
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [packer = is4444 ? ChannelPacker(4, 4, 4) : ChannelPacker(5, 6, 5), is4444](
+        [form = is4444 ? PackedForm::Argb4444 : PackedForm::Rgb565](
             const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount, std::vector<uint8_t>& out) {
-            size_t i = 0;
+            // The set's alpha lives in the alpha slot, never in the level file.
+            std::vector<uint8_t> rgba(4 * pixels.size());
+            for (size_t i = 0; i < pixels.size(); ++i) {
+                uint8_t* to = rgba.data() + 4 * i;
+                to[0] = pixels[i].red;
+                to[1] = pixels[i].green;
+                to[2] = pixels[i].blue;
+                to[3] = 255;
+            }
             const size_t start = out.size();
             out.resize(start + 2 * pixels.size());
-            uint8_t* to = out.data() + start;
-            if (is4444) {
-                packer.pack(pixels, [&](int blue, int green, int red) {
-                    // A missing or short alpha slot means opaque.
-                    const uint8_t a = i < alphaCount ? alpha[i] : 0xF0;
-                    ++i;
-                    *to++ = uint8_t(blue | green << 4);
-                    *to++ = uint8_t((a & 0xF0) | red);
-                });
-            } else {
-                packer.pack(pixels, [&](int blue, int green, int red) {
-                    const unsigned v = unsigned(blue | green << 5 | red << 11);
-                    *to++ = uint8_t(v);
-                    *to++ = uint8_t(v >> 8);
-                });
-            }
+            packLevel(form, rgba.data(), pixels.size(), out.data() + start, alpha, alphaCount);
         });
 }
 

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -187,82 +185,6 @@ TEST(Join, ConvertedLevelsPackBackIntoSixteenBits) {
         const Bytes saved = readBytes(out);
         ASSERT_EQ(saved.size(), 88u);
         EXPECT_EQ(layout::read16(saved, 86), expected) << "alpha " << alpha;
-    }
-
-    // The smallest levels keep their light.  Rounding each channel alone
-    // misses a 1x1 level's brightness by up to a few percent (one 5-bit step
-    // is 3-7% of the light at mid tones); of the steps either side of each
-    // channel, the level takes the mix nearest the picture's light, and in a
-    // 2x2 level what one pixel misses the next one makes up.
-    const auto light = [](int v) {
-        const double c = v / 255.0;
-        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    const auto luminance = [&](int r, int g, int b) { return 0.2126 * light(r) + 0.7152 * light(g) + 0.0722 * light(b); };
-    int roundingMissed = 0, colours = 0;
-    double missedBy = 0;
-    for (int edge : {1, 2}) {
-        for (int base = 60; base < 250; base += 7) {
-            Scratch s;
-            Workspace& ws = s.workspace;
-            const Bytes set = makeSet(Form::Rgb565, edge);
-            ws.state().highColour = true;
-            ws.state().largest = edge;
-            writeBytes(ws.slotPath(HeaderSlot), Bytes(set.begin(), set.begin() + 86));
-            writeBytes(ws.levelPath(1), white);
-            Bytes level = plainBmp(edge, edge, 24);
-            double want = 0;
-            for (int i = 0; i < edge * edge; ++i) {
-                const int r = base, g = (base * 3 + 11 * i) % 256, b = 255 - base + i;
-                const size_t at = 54 + size_t(i / edge) * size_t((edge * 3 + 3) & ~3) + size_t(i % edge) * 3;
-                level[at] = uint8_t(b);
-                level[at + 1] = uint8_t(g);
-                level[at + 2] = uint8_t(r);
-                want += luminance(r, g, b) / (edge * edge);
-                const auto nearest = [](int v, int steps) { return ((v * steps + 127) / 255 * 255 + steps / 2) / steps; };
-                const double rounded = luminance(nearest(r, 31), nearest(g, 63), nearest(b, 31));
-                roundingMissed += edge == 1 && std::abs(rounded / want - 1) > 0.005;
-            }
-            writeBytes(ws.levelPath(edge), level);
-            ASSERT_TRUE(writeSet(ws, s.path("small.bmp")).ok);
-            const Bytes saved = readBytes(s.path("small.bmp"));
-            double got = 0;
-            const auto widen = [](int code, int steps) { return (code * 255 + steps / 2) / steps; };
-            for (int i = 0; i < edge * edge; ++i) {
-                const int v = layout::read16(saved, 86 + 2 * size_t(i));
-                got += luminance(widen(v >> 11, 31), widen(v >> 5 & 63, 63), widen(v & 31, 31)) / (edge * edge);
-            }
-            // Some colours cannot come nearer than a few tenths of a percent.
-            EXPECT_NEAR(got / want, 1.0, 0.008) << edge << "x" << edge << " from " << base;
-            missedBy += std::abs(got / want - 1.0);
-            ++colours;
-        }
-    }
-    EXPECT_LT(missedBy / colours, 0.002);
-    EXPECT_GT(roundingMissed, 5);  // the colours do test something
-
-    // After a pixel that came out a little too light, a nearly black one
-    // would have to be darker than black; it is packed as near as it goes.
-    for (int base = 60; base < 250; base += 3) {
-        Scratch s;
-        Workspace& ws = s.workspace;
-        const Bytes set = makeSet(Form::Rgb565, 2);
-        ws.state().highColour = true;
-        ws.state().largest = 2;
-        writeBytes(ws.slotPath(HeaderSlot), Bytes(set.begin(), set.begin() + 86));
-        writeBytes(ws.levelPath(1), white);
-        Bytes level = plainBmp(2, 2, 24);
-        const uint8_t pixels[4][3] = {{uint8_t(base), uint8_t(base / 2), uint8_t(255 - base)}, {1, 0, 0}, {0, 0, 1}, {1, 0, 1}};
-        for (int i = 0; i < 4; ++i)
-            std::copy_n(pixels[i], 3, level.begin() + 54 + (i / 2) * 8 + (i % 2) * 3);
-        writeBytes(ws.levelPath(2), level);
-        ASSERT_TRUE(writeSet(ws, s.path("dark.bmp")).ok) << base;
-        const Bytes saved = readBytes(s.path("dark.bmp"));
-        ASSERT_EQ(saved.size(), 86u + 2 * 5);
-        for (int i = 1; i < 4; ++i) {
-            const int v = layout::read16(saved, 86 + 2 * size_t(i));
-            EXPECT_TRUE((v >> 11) <= 2 && (v >> 5 & 63) <= 3 && (v & 31) <= 2) << base << " pixel " << i;
-        }
     }
 }
 

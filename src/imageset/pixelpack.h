@@ -1,0 +1,31 @@
+// The one packer of the 16-bit forms, shared by the set writer and the
+// texture tool so that a colour gets the same code whichever of them saves it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace corvane {
+
+enum class PackedForm { Rgb565, Argb4444 };
+
+// Levels of more pixels than this round each channel to its nearest step;
+// smaller ones cannot average their rounding away and spread it instead.
+inline constexpr size_t kSmallLevelPixels = 256;
+
+// Packs one level: `rgba` is 4 bytes a pixel (R,G,B,A), `pixels` of them, in
+// the order they are stored; writes 2 little-endian bytes a pixel to `out`.
+// For Argb4444 the alpha nibble comes from `alphaNibbles` when given (one byte
+// a pixel, the nibble in the high four bits, as the workspace's alpha slot
+// keeps it; pixels past `alphaCount` are opaque), else from the rgba alpha.
+//
+// Large levels: each channel to its nearest step.  Small levels: each channel
+// on its own takes the step nearest, in linear light, to its value plus what
+// the pixels before it missed, so the level keeps each channel's mean; a
+// channel that holds one value over the whole level takes its nearest step
+// as in large levels, and a pixel already on the grid of some reader's
+// widening keeps exactly its codes.
+void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out,
+               const uint8_t* alphaNibbles = nullptr, size_t alphaCount = 0);
+
+}  // namespace corvane
