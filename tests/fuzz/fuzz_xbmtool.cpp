@@ -28,8 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const xbm::Target target : kTargets) {
         xbm::ConvertOptions options;
         options.target = target;
-        // Only matters for a source with alpha; without alpha it is the plain path.
-        options.alphaToLevels = true;
         const xbm::ConvertResult result = xbm::convertBytes(source, options);
         if (!result.error.empty()) {
             fuzz::require(result.bytes.empty(), "a failed conversion returned bytes");

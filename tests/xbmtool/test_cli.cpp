@@ -75,6 +75,43 @@ TEST_F(ToolRun, TakesTheRunnersCommandLines) {
     }
 }
 
+TEST_F(ToolRun, EightBitsKeepAlphaAsTransparencyLevels) {
+    // Bands across every level of a 32-bit set: fully transparent red,
+    // half-transparent green, opaque blue (twice as wide).
+    const int edge = 32;
+    Bytes source = makeSource(Form::Bgra32, edge);
+    const auto band = [](int x, int e) { return std::min(x * 4 / e, 2); };
+    for (int e = edge; e >= 1; e /= 2)
+        for (int i = 0; i < e * e; ++i) {
+            uint8_t* p = source.data() + levelStart(edge, e, 4, 54) + 4 * i;
+            const uint8_t colours[3][4] = {{0, 0, 255, 0}, {0, 255, 0, 128}, {255, 0, 0, 255}};
+            std::copy_n(colours[band(i % e, e)], 4, p);
+        }
+    // With or without -alpha, the same file.
+    Bytes written[2];
+    const QStringList options[2] = {{"-8"}, {"-8", "-alpha"}};
+    for (int k = 0; k < 2; ++k) {
+        put(source);
+        const Outcome run = runTool(options[k] + QStringList{path});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        written[k] = file();
+    }
+    EXPECT_EQ(written[0], written[1]);
+    for (int e = edge; e >= 4; e /= 2)
+        for (int y = 0; y < e; ++y)
+            for (int x = 0; x < e; ++x) {
+                const Rgba got = pixelOf(written[0], xbm::Target::Pal8, edge, e, x, y);
+                switch (band(x, e)) {
+                case 0: ASSERT_EQ(got.a, 0) << e << " " << x; break;
+                case 1:
+                    ASSERT_NEAR(got.a, 128, 4) << e << " " << x;
+                    ASSERT_NEAR(got.g, 255, 4) << e << " " << x;
+                    break;
+                default: ASSERT_TRUE(got.a == 255 && got.b == 255 && got.r == 0) << e << " " << x;
+                }
+            }
+}
+
 TEST_F(ToolRun, FailuresLeaveTheFileAsItWas) {
     Bytes garbage(3000);
     for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = uint8_t(i * 13 + 1);

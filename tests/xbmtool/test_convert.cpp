@@ -12,8 +12,8 @@ using xbm::Target;
 
 namespace {
 
-Bytes convert(const Bytes& source, Target target, bool alpha = false) {
-    const xbm::ConvertResult result = xbm::convertBytes(source, ConvertOptions{target, alpha, false});
+Bytes convert(const Bytes& source, Target target) {
+    const xbm::ConvertResult result = xbm::convertBytes(source, ConvertOptions{target, false});
     EXPECT_EQ(result.error, "");
     return result.bytes;
 }
@@ -54,7 +54,7 @@ class EveryDepth : public ::testing::TestWithParam<std::tuple<Form, Target, int>
 
 TEST_P(EveryDepth, WritesTheLayoutAndKeepsThePixels) {
     const auto [form, target, edge] = GetParam();
-    const Bytes out = convert(makeSource(form, edge), target, true);
+    const Bytes out = convert(makeSource(form, edge), target);
     ASSERT_FALSE(out.empty());
     expectHeader(out, target, edge, formHasRecord(form));
     if (HasFailure()) return;
@@ -108,7 +108,7 @@ TEST(SameDepth, KeepsEveryPixelByte) {
     }
     // An 8-bit set keeps its palette, levels, record and indices.
     const Bytes eight = makeSource(Form::Pal8Record, 32);
-    const Bytes again = convert(eight, Target::Pal8, false);
+    const Bytes again = convert(eight, Target::Pal8);
     ASSERT_EQ(again.size(), eight.size());
     EXPECT_TRUE(std::equal(eight.begin() + 54, eight.end(), again.begin() + 54));
 }
@@ -122,34 +122,6 @@ TEST(Alpha, SurvivesFourBitsAtNibblePrecision) {
         const uint8_t a = source[at];
         ASSERT_EQ(back[at], (a & 0xF0) | (a >> 4)) << at;
     }
-}
-
-TEST(Alpha, BecomesTransparencyLevelsWithMinusAlpha) {
-    // Left half fully transparent red, right half opaque blue.
-    Bytes source = makeSource(Form::Bgra32, 32);
-    for (int e = 32; e >= 1; e /= 2)
-        for (int y = 0; y < e; ++y)
-            for (int x = 0; x < e; ++x) {
-                uint8_t* p = source.data() + levelStart(32, e, 4, 54) + (y * e + x) * 4;
-                const bool left = x < e / 2;
-                p[0] = left ? 0 : 255;
-                p[1] = 0;
-                p[2] = left ? 255 : 0;
-                p[3] = left ? 0 : 255;
-            }
-    const Bytes withLevels = convert(source, Target::Pal8, true);
-    ASSERT_FALSE(withLevels.empty());
-    for (int e = 32; e >= 2; e /= 2)
-        for (int x = 0; x < e; ++x) {
-            const Rgba got = pixelOf(withLevels, Target::Pal8, 32, e, x, e / 2);
-            EXPECT_EQ(got.a, x < e / 2 ? 0 : 255) << e << " " << x;
-            if (x >= e / 2) {
-                EXPECT_EQ(got.b, 255);
-            }
-        }
-    // Without -alpha the palette carries no levels at all (all 0 reads as opaque).
-    const Bytes plain = convert(source, Target::Pal8, false);
-    for (size_t i = 0; i < 256; ++i) EXPECT_EQ(plain[57 + 4 * i], 0) << i;
 }
 
 TEST(Alpha, ZeroFourthBytesAndZeroLevelsMeanOpaque) {
@@ -218,7 +190,7 @@ TEST(Refusals, NameTheReason) {
         {with(kPixelOffsetAt, 60), "colour masks"},
     };
     for (const auto& [bytes, reason] : cases) {
-        const xbm::ConvertResult result = xbm::convertBytes(bytes, ConvertOptions{Target::Bgra32, false, false});
+        const xbm::ConvertResult result = xbm::convertBytes(bytes, ConvertOptions{Target::Bgra32, false});
         EXPECT_TRUE(result.bytes.empty());
         EXPECT_NE(result.error.find(reason), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find('\n'), std::string::npos);

@@ -162,10 +162,11 @@ std::string usageText() {
            "  -565        16-bit 5-6-5, standard 86-byte header with its AVTX record\n"
            "  -4444       16-bit 4-4-4-4 (alpha in the top nibble), same header\n"
            "  -32         32-bit blue, green, red, alpha\n"
-           "  -8          8-bit, one 256-colour palette for every level; an 8-bit\n"
-           "              file keeps its own palette and pixels\n"
+           "  -8          8-bit, one 256-colour palette for every level; alpha becomes\n"
+           "              the palette's transparency levels; an 8-bit file keeps its\n"
+           "              own palette and pixels\n"
            "Other options:\n"
-           "  -alpha      with -8: the alpha becomes the palette's transparency levels\n"
+           "  -alpha      accepted, no effect (-8 always keeps alpha)\n"
            "  -verify     read the written file back and fail unless it holds the\n"
            "              whole set at the new depth\n"
            "  -e FORMAT   output format; only bmp\n"
@@ -211,8 +212,8 @@ ConvertResult convertBytes(const Bytes& source, const ConvertOptions& options) {
             // An 8-bit set already has one palette for the chain; choosing
             // another would only lose colours and transparency.
             const bool keepPalette = set.depth == Depth::Pal8;
-            const bool withAlpha = options.alphaToLevels && set.hasAlpha;
-            out.palette = keepPalette ? set.palette : sharedPalette(images, withAlpha);
+            // Alpha always becomes the palette's levels: dropping it would lose the set's transparency.
+            out.palette = keepPalette ? set.palette : sharedPalette(images, set.hasAlpha);
             for (quor::Image& image : images)
                 if (!image.indexed) image = remapOnto(image, out.palette);
         }
@@ -322,9 +323,8 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         else if (a == "-4444") asked = Target::Argb4444;
         else if (a == "-32") asked = Target::Bgra32;
         else if (a == "-8") asked = Target::Pal8;
-        else if (a == "-alpha") options.alphaToLevels = true;
         else if (a == "-verify") options.verify = true;
-        else if (a == "-now" || a == "-b") {
+        else if (a == "-now" || a == "-b" || a == "-alpha") {
             // Accepted for the command lines that pass them; nothing to do.
         } else if (a == "-e") {
             if (i + 1 >= args.size()) return usageError(err, "-e needs a format");

@@ -13,7 +13,6 @@ namespace xbm {
 
 struct ConvertOptions {
     Target target = Target::Rgb565;
-    bool alphaToLevels = false;  // -alpha: 8-bit palettes carry the alpha
     bool verify = false;         // -verify: re-read what was written
 };
 
