@@ -1,6 +1,7 @@
 #include "xbmfile.h"
 
 #include "layout.h"
+#include "pixelpack.h"
 
 #include <algorithm>
 #include <bit>
@@ -15,6 +16,7 @@ constexpr int kFileHeader = 14;
 constexpr int kInfoHeader = 40;
 constexpr int kColoursUsedAt = 46;
 constexpr int kAlphaMaskAt = 66;       // inside version 4 and 5 information headers
+constexpr int kInfoWithMasks = 52;      // the shortest information header that holds the masks itself
 constexpr int kInfoWithAlphaMask = 56;
 constexpr int kMasksEnd = kMasksAt + 12;
 constexpr uint32_t kRgb = 0, kBitFields = 3;
@@ -51,6 +53,12 @@ ReadResult fail(std::string why) { return ReadResult{std::nullopt, std::move(why
 
 std::string str(int64_t n) { return std::to_string(n); }
 
+uint32_t le32(const uint8_t* p, int bytes) {
+    uint32_t word = 0;
+    for (int k = 0; k < bytes; ++k) word |= uint32_t(p[k]) << (8 * k);
+    return word;
+}
+
 }  // namespace
 
 const char* depthName(Depth depth) {
@@ -85,17 +93,6 @@ Depth depthOf(Target target) {
     case Target::Bgra32: return Depth::Bgra32;
     }
     return Depth::Rgb565;
-}
-
-uint8_t widenField(uint32_t word, uint32_t mask) {
-    if (mask == 0) return 255;
-    const int bits = std::popcount(mask);
-    uint32_t value = (word & mask) >> std::countr_zero(mask);
-    uint32_t wide = 0;
-    for (int filled = 0; filled < 8; filled += bits) wide = (wide << bits) | value;
-    // The loop may overshoot eight bits; keep the top eight.
-    const int total = ((8 + bits - 1) / bits) * bits;
-    return uint8_t(wide >> (total - 8));
 }
 
 ReadResult readXbm(const Bytes& b) {
@@ -226,56 +223,66 @@ ReadResult readXbm(const Bytes& b) {
         return fail("truncated: the " + str(edge) + " level needs " + str(edge * edge * bpp) + " bytes from byte " +
                     str(set.headerLength) + " but the file has " + str(set.fileLength));
 
-    bool anyAlpha = false;  // some fourth byte not zero (32-bit)
+    // Each complete level is decoded by the image library's reader, handed
+    // this file's header (its pixels start right after it) sized to the
+    // level, with the level's bytes after it.
+    Bytes levelFile(b.begin(), b.begin() + set.headerLength);
+    if (compression == kBitFields) {
+        // The masks as this reader took them, where the library looks for them.
+        write32(levelFile, kMasksAt, masks.red);
+        write32(levelFile, kMasksAt + 4, masks.green);
+        write32(levelFile, kMasksAt + 8, masks.blue);
+        if (infoLength >= uint32_t(kInfoWithAlphaMask)) write32(levelFile, kAlphaMaskAt, masks.alpha);
+        else if (infoLength < uint32_t(kInfoWithMasks)) write32(levelFile, kInfoLengthAt, kInfoHeader);
+    }
     const bool paletteLevels =
         std::any_of(set.palette.begin(), set.palette.end(), [](const quor::PaletteEntry& e) { return e.extra != 0; });
+    const bool alphaField = bits == 8 ? paletteLevels : masks.alpha != 0;
+    // Whether some pixel's raw alpha field (for 8-bit its colour's level) is not 0.
+    const auto anyAlphaIn = [&](const uint8_t* pixels, size_t e, size_t stride) {
+        for (size_t row = 0; row < e; ++row)
+            for (const uint8_t* p = pixels + row * stride; p < pixels + row * stride + e * size_t(bpp); p += bpp) {
+                if (bits == 8 ? set.palette[*p].extra != 0 : (le32(p, bpp) & masks.alpha) != 0) return true;
+            }
+        return false;
+    };
+    bool anyAlpha = false;
+    std::vector<bool> alphaAllZero;
     for (const LevelInfo& level : set.levels) {
         quor::Image image;
+        alphaAllZero.push_back(false);
         if (level.complete) {
             const size_t e = size_t(level.edge);
             const size_t stride = set.paddedRows ? size_t(paddedRow) : e * size_t(bpp);
-            image.width = image.height = level.edge;
-            image.rgba.resize(e * e * 4);
-            image.sourceBpp = bits;
-            if (bits == 8) {
-                image.indexed = true;
-                image.palette = set.palette;
-                image.indices.resize(e * e);
-            }
-            for (size_t row = 0; row < e; ++row) {
-                // Rows are stored bottom-up.
-                const uint8_t* src = b.data() + level.offset + (e - 1 - row) * stride;
-                for (size_t x = 0; x < e; ++x) {
-                    uint8_t* dst = image.rgba.data() + 4 * (row * e + x);
-                    if (bits == 8) {
-                        const quor::PaletteEntry& entry = set.palette[src[x]];
-                        image.indices[row * e + x] = src[x];
-                        dst[0] = entry.red;
-                        dst[1] = entry.green;
-                        dst[2] = entry.blue;
-                        // All-zero levels are the plain BMP's reserved bytes: opaque.
-                        dst[3] = paletteLevels ? entry.extra : 255;
-                        continue;
-                    }
-                    uint32_t word = 0;
-                    for (int k = 0; k < bpp; ++k) word |= uint32_t(src[x * size_t(bpp) + size_t(k)]) << (8 * k);
-                    dst[0] = widenField(word, masks.red);
-                    dst[1] = widenField(word, masks.green);
-                    dst[2] = widenField(word, masks.blue);
-                    dst[3] = widenField(word, masks.alpha);
-                    anyAlpha |= masks.alpha != 0 && (word & masks.alpha) != 0;
-                }
+            const uint8_t* pixels = b.data() + level.offset;
+            levelFile.resize(size_t(set.headerLength));
+            levelFile.insert(levelFile.end(), pixels, pixels + stride * e);
+            write32(levelFile, kWidthAt, uint32_t(e));
+            write32(levelFile, kHeightAt, uint32_t(e));
+            std::string why;
+            if (quor::readBmp(levelFile.data(), levelFile.size(), image, &why) != quor::BmpRead::Ok ||
+                image.pixelCount() != e * e)
+                return fail("the " + str(level.edge) + " level cannot be decoded: " + why);
+            if (!alphaField) {
+                for (size_t i = 3; i < image.rgba.size(); i += 4) image.rgba[i] = 255;
+            } else if (anyAlphaIn(pixels, e, stride)) {
+                anyAlpha = true;
+            } else {
+                alphaAllZero.back() = true;
             }
         }
         set.images.push_back(std::move(image));
     }
-    // A 32-bit file whose fourth bytes are all 0 never had alpha (writers
-    // leave the byte 0), so it is opaque rather than invisible.
-    if (set.depth == Depth::Bgra32 && !anyAlpha) {
-        for (quor::Image& image : set.images)
-            for (size_t i = 3; i < image.rgba.size(); i += 4) image.rgba[i] = 255;
+    // The library reads a level whose alpha is 0 throughout as opaque.  Of a
+    // 32-bit file that holds for the whole file alone (writers leave the
+    // fourth byte 0); a level of no alpha in a file with some is invisible.
+    if (set.depth != Depth::Bgra32 || anyAlpha) {
+        for (size_t k = 0; k < set.images.size(); ++k)
+            if (alphaAllZero[k])
+                for (size_t i = 3; i < set.images[k].rgba.size(); i += 4) set.images[k].rgba[i] = 0;
     }
     for (quor::Image& image : set.images) {
+        image.hasAlpha = false;
         for (size_t i = 3; i < image.rgba.size() && !image.hasAlpha; i += 4) image.hasAlpha = image.rgba[i] != 255;
         set.hasAlpha |= image.hasAlpha;
     }
@@ -327,33 +334,31 @@ Bytes writeXbm(const OutputSet& set) {
                         b.begin() + kStandardRecordAt + kRecordDataOffset);
     }
 
+    const bool sixteen = set.target == Target::Rgb565 || set.target == Target::Argb4444;
+    std::vector<uint8_t> stored;
     for (const quor::Image& image : set.images) {
         const size_t e = size_t(image.width);
         uint8_t* out = b.data() + levelStart(edge, int64_t(e), bpp, header);
+        // Rows are stored bottom-up.
+        if (sixteen) {
+            stored.resize(e * e * 4);
+            for (size_t row = 0; row < e; ++row)
+                std::copy_n(image.rgba.data() + (e - 1 - row) * e * 4, e * 4, stored.data() + row * e * 4);
+            packLevel(set.target == Target::Argb4444 ? corvane::PackedForm::Argb4444 : corvane::PackedForm::Rgb565,
+                      stored.data(), e * e, out);
+            continue;
+        }
         for (size_t row = e; row-- > 0;) {
             for (size_t x = 0; x < e; ++x, out += bpp) {
                 const size_t i = row * e + x;
                 const uint8_t* p = image.rgba.data() + 4 * i;
-                switch (set.target) {
-                case Target::Pal8: out[0] = image.indices[i]; break;
-                case Target::Rgb565: {
-                    const uint16_t w = pack565(p[0], p[1], p[2]);
-                    out[0] = uint8_t(w);
-                    out[1] = uint8_t(w >> 8);
-                    break;
-                }
-                case Target::Argb4444: {
-                    const uint16_t w = pack4444(p[0], p[1], p[2], p[3]);
-                    out[0] = uint8_t(w);
-                    out[1] = uint8_t(w >> 8);
-                    break;
-                }
-                case Target::Bgra32:
+                if (set.target == Target::Pal8) {
+                    out[0] = image.indices[i];
+                } else {
                     out[0] = p[2];
                     out[1] = p[1];
                     out[2] = p[0];
                     out[3] = p[3];
-                    break;
                 }
             }
         }

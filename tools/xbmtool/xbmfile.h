@@ -47,6 +47,8 @@ struct ReadResult {
     std::optional<XbmSet> set;
     std::string error;  // one line, when set is empty
 };
+// Checks the layout and decodes each complete level with the image
+// library's BMP reader.
 ReadResult readXbm(const Bytes& bytes);
 
 // The depths the tool writes.
@@ -62,16 +64,5 @@ struct OutputSet {
     std::optional<Record> record;
 };
 Bytes writeXbm(const OutputSet& set);
-
-// The pixel words of the 16-bit forms; unpacking widens each field by
-// repeating its top bits, so that packing what was unpacked gives the word back.
-inline uint16_t pack565(uint8_t r, uint8_t g, uint8_t b) {
-    return uint16_t((b >> 3) | ((g << 3) & 0x07E0) | ((r << 8) & 0xF800));
-}
-inline uint16_t pack4444(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
-    return uint16_t(((b >> 4) | (g & 0xF0)) | (((a & 0xF0) | (r >> 4)) << 8));
-}
-// A field of `mask` taken out of `word` and widened to eight bits.
-uint8_t widenField(uint32_t word, uint32_t mask);
 
 }  // namespace xbm
