@@ -1,6 +1,7 @@
 #include "splitjoin.h"
 
 #include "committer.h"
+#include "fileaccess.h"
 #include "workspace.h"
 
 #include <QFile>
@@ -196,8 +197,8 @@ QString SplitReport::missingNote() const {
 }
 
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    QFile file;
+    if (!openForReading(file, path).isEmpty()) return false;
     const int64_t wanted = std::max<int64_t>(0, limit);
     if (file.isSequential()) {
         // Qt reserves the whole amount asked for before reading.
