@@ -32,7 +32,8 @@ namespace {
 
 // Questions are answered as scripted (OK unless told), file dialogs with the
 // file given on the line, messages go to stderr.  A warning marks the
-// command as failed.
+// command as failed.  The line never asks about unsaved work: what it was
+// told to save, it saved.
 class LinePrompts : public Prompts {
 public:
     explicit LinePrompts(QTextStream& err) : err_(err) {}
@@ -46,6 +47,7 @@ public:
         if (failure.isEmpty()) failure = oneLine(text);
     }
     bool question(const QString&, const QString&) override { return answer; }
+    SaveChoice saveQuestion(const QString&, const QString&) override { return SaveChoice::Discard; }
     FileChoice chooseFile(const FileDialog& dialog) override {
         FileChoice choice;
         if (!file) return choice;
