@@ -7,14 +7,21 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QThread>
 #include <QTextStream>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <system_error>
 
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -148,8 +155,23 @@ QString usageText() {
     return text;
 }
 
+namespace {
+
+const char* const kRunFolderPrefix = "corvane-run-";
+
+qint64 processId() {
+#ifndef _WIN32
+    return qint64(::getpid());
+#else
+    return QCoreApplication::applicationPid();
+#endif
+}
+
+}  // namespace
+
 RunFolder::RunFolder(const QStringList& overrides, Copy copy)
-    : temporary_(temporaryFolder()), dir_(temporary_ + "corvane-run-XXXXXX") {
+    : temporary_(temporaryFolder()),
+      dir_(temporary_ + QLatin1String(kRunFolderPrefix) + QString::number(processId()) + "-XXXXXX") {
     if (!dir_.isValid()) return;
     // The user's settings, copied so that the run reads them and never writes them.
     QHash<QString, QString> values;
@@ -177,6 +199,32 @@ RunFolder::~RunFolder() = default;
 
 QString RunFolder::failure() const {
     return QStringLiteral("cannot make a work folder in %1").arg(QDir::toNativeSeparators(temporary_));
+}
+
+void removeAbandonedRunFolders(const QString& temporary) {
+#ifndef _WIN32
+    // As QTemporaryDir names them: the owner's process number, then six letters or digits.
+    static const QRegularExpression runFolder(QStringLiteral("^%1([1-9][0-9]{0,9})-[A-Za-z0-9]{6}$")
+                                                  .arg(QLatin1String(kRunFolderPrefix)));
+    const QDir folder(temporary);
+    const QStringList names = folder.entryList({QLatin1String(kRunFolderPrefix) + '*'},
+                                               QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = runFolder.match(name);
+        if (!match.hasMatch()) continue;
+        const qint64 owner = match.captured(1).toLongLong();
+        if (owner == processId() || owner > std::numeric_limits<pid_t>::max()) continue;
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) continue;
+        // Any answer but "no such process" (EPERM: another user's) means it lives.
+        if (::kill(pid_t(owner), 0) == 0 || errno != ESRCH) continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(path.toStdString()), ignored);
+    }
+#else
+    Q_UNUSED(temporary);
+#endif
 }
 
 // The arguments of one --batch (the parser has seen to the two folders).
@@ -271,23 +319,36 @@ const std::atomic<bool>* StopOnInterrupt::flag() const { return &interrupted; }
 
 bool StopOnInterrupt::requested() const { return interrupted.load(); }
 
+bool interruptedAtTheEnd(const StopOnInterrupt& interrupt, QTextStream& err) {
+    if (!interrupt.requested()) return false;
+    // Everything was done, but whoever asked the run to stop must not read that as success.
+    err << "corvane: interrupted after the last command\n";
+    err.flush();
+    return true;
+}
+
 bool onlyBatches(const std::vector<CommandStep>& steps) {
     return !steps.empty() &&
            std::all_of(steps.begin(), steps.end(), [](const CommandStep& s) { return s.command == "--batch"; });
 }
 
-int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QTextStream& out, QTextStream& err) {
+int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, const StopOnInterrupt& interrupt,
+                    QTextStream& out, QTextStream& err) {
     // It knows the program's folder, where the texture tool is.
     const auto app = applicationForRun<QCoreApplication>();
     const Settings settings = readSettings(folder.settings(), SettingsDefaults::forBatches());
     for (const CommandStep& step : steps) {
+        if (interrupt.requested()) {
+            err << "corvane: stopped before " << step.command << '\n';
+            err.flush();
+            return ExitFailed;
+        }
         BatchCall call;
         QString failure = parseBatch(step.arguments, call);
         if (failure.isEmpty()) {
             call.request.maxImport = settings.maxImport;
             call.request.options = setOptionsFrom(settings);
             const ToolSettings tool{settings.imageTool, settings.showImageTool};
-            const StopOnInterrupt interrupt;
             failure = batchOutcome(runBatchInWorkers(call, tool, folder.path(), out, err, interrupt.flag()), out);
         }
         if (!failure.isEmpty()) {
@@ -296,7 +357,7 @@ int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QT
             return ExitFailed;
         }
     }
-    return ExitOk;
+    return interruptedAtTheEnd(interrupt, err) ? ExitFailed : ExitOk;
 }
 
 std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, QTextStream& err) {
@@ -309,12 +370,14 @@ std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, Q
         return ExitOk;
     }
     if (!onlyBatches(*steps)) return std::nullopt;
+    // From before the work folder is made until it is gone.
+    const StopOnInterrupt interrupt;
     RunFolder folder(overrides, RunFolder::Copy::Memory);  // batches only read the settings
     if (!folder.isValid()) {
         err << "corvane: " << folder.failure() << '\n';
         return ExitFailed;
     }
-    return runBatchesAlone(*steps, folder, out, err);
+    return runBatchesAlone(*steps, folder, interrupt, out, err);
 }
 
 }  // namespace corvane

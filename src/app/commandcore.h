@@ -54,10 +54,11 @@ bool parseNumber(const QString& text, int lowest, int highest, int& value);
 QString oneLine(QString text);
 
 // A run's private folder in the temporary folder (TEMP, TMP, TMPDIR, the
-// system's), removed with this object, and a copy of the user's settings
-// with the run's own on top, so the run reads them and never writes the
-// user's store.  The copy is a file in the folder, or, for a run that only
-// reads its settings, held in memory.
+// system's), "corvane-run-<pid>-XXXXXX", removed with this object (or, should
+// the run be killed, by the next start: see removeAbandonedRunFolders), and a
+// copy of the user's settings with the run's own on top, so the run reads
+// them and never writes the user's store.  The copy is a file in the folder,
+// or, for a run that only reads its settings, held in memory.
 class RunFolder {
 public:
     enum class Copy { File, Memory };
@@ -73,6 +74,12 @@ private:
     QTemporaryDir dir_;
     std::unique_ptr<SettingsStore> store_;
 };
+
+// Removes from `temporary` the work folders of runs whose process has gone
+// (killed, or crashed) with everything in them.  Only this user's folders
+// are touched, only folders named as a run names them, and links are removed,
+// never followed.
+void removeAbandonedRunFolders(const QString& temporary);
 
 // One --batch: what to convert and with how many workers.
 struct BatchCall {
@@ -110,13 +117,19 @@ private:
 #endif
 };
 
+// When an interrupt came during the last command, says so on err and answers
+// true: the run then fails although every command did its work.
+bool interruptedAtTheEnd(const StopOnInterrupt& interrupt, QTextStream& err);
+
 // True when the line holds nothing but batches.
 bool onlyBatches(const std::vector<CommandStep>& steps);
 // Runs such a line with the options read from the run's settings the way
-// the window reads them.  An interrupt (Ctrl+C) or a termination request
-// stops it between files: the saves under way finish, the work folder is
-// removed and the line fails; a second one ends the program at once.
-int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, QTextStream& out, QTextStream& err);
+// the window reads them.  An interrupt (Ctrl+C) or a termination request,
+// noted by `interrupt`, stops it between files: the saves under way finish,
+// the work folder is removed and the line fails; a second one ends the
+// program at once.
+int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, const StopOnInterrupt& interrupt,
+                    QTextStream& out, QTextStream& err);
 
 // What the program does before any window code is loaded: --help, usage
 // errors and lines of batches.  Empty when the line needs the window.

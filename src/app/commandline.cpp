@@ -32,7 +32,8 @@ namespace {
 
 // Questions are answered as scripted (OK unless told), file dialogs with the
 // file given on the line, messages go to stderr.  A warning marks the
-// command as failed.
+// command as failed; the run tells it once, in the line naming the command.
+// The line never asks about unsaved work: what it was told to save, it saved.
 class LinePrompts : public Prompts {
 public:
     explicit LinePrompts(QTextStream& err) : err_(err) {}
@@ -42,10 +43,18 @@ public:
 
     void information(const QString&, const QString& text) override { say(text); }
     void warning(const QString&, const QString& text) override {
-        say(text);
         if (failure.isEmpty()) failure = oneLine(text);
+        else say(text);
     }
     bool question(const QString&, const QString&) override { return answer; }
+    SaveChoice saveQuestion(const QString&, const QString&) override { return SaveChoice::Discard; }
+    // Tells a warning that came outside any command, such as the window's own
+    // at its start.
+    void tellPending() {
+        if (failure.isEmpty()) return;
+        say(failure);
+        failure.clear();
+    }
     FileChoice chooseFile(const FileDialog& dialog) override {
         FileChoice choice;
         if (!file) return choice;
@@ -177,10 +186,10 @@ private:
             if (!parseNumber(arguments[1], 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
             editor.boxClick(colour);
         }
-        editor.viewtranClick(current);
-        const QString view = form_.workspace().slotPath(ScratchSlot);
-        QFile::remove(arguments[0]);
-        if (!QFile::copy(view, arguments[0])) return QStringLiteral("cannot write %1").arg(arguments[0]);
+        if (!editor.viewtranClick(current))
+            return prompts_.failure.isEmpty() ? QStringLiteral("the transparency view could not be made") : prompts_.failure;
+        QString why;
+        if (!saveTransparencyView(form_.workspace(), arguments[0], &why)) return oneLine(why);
         return {};
     }
 
@@ -235,6 +244,9 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     if (const std::optional<int> done = runWithoutWindow(args, out, err)) return *done;
     QStringList overrides;
     const auto steps = parseCommandLine(args, err, overrides);
+    // From before the work folder is made until it is gone, so that no
+    // interrupt can leave it behind.
+    const StopOnInterrupt interrupt;
     RunFolder folder(overrides);
     if (!folder.isValid()) {
         err << "corvane: " << folder.failure() << '\n';
@@ -258,7 +270,7 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     {
         TForm1 form(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
                     SettingsDefaults::forThisSystem());
-        const StopOnInterrupt interrupt;
+        prompts.tellPending();
         Runner runner(form, prompts, out, err, folder.path(), interrupt.flag());
         for (const CommandStep& step : *steps) {
             if (interrupt.requested()) {
@@ -275,6 +287,7 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
                 break;
             }
         }
+        if (code == ExitOk && interruptedAtTheEnd(interrupt, err)) code = ExitFailed;
         form.close();
     }
     return code;

@@ -5,6 +5,7 @@
 
 #include "batch.h"
 #include "batchpanel.h"
+#include "fileaccess.h"
 #include "import.h"
 #include "library.h"
 #include "palettelevels.h"
@@ -35,7 +36,23 @@ const char* const kTextureSaveQuestion =
     "This Bitmap was loaded from an AF99 Texture file.\n\nClick ok to overwrite the original AF file\n\n"
     "Click Cancel to save normally with BMP extension";
 
+const char* const kUnsavedChangesQuestion = "The image set has unsaved changes.\n\nSave them first?";
+
 QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+
+// A chosen file that cannot be opened is refused here, naming the cause,
+// before the library or the loader goes near it: some never return from a
+// FIFO or a device, and "not a picture" would hide a missing file.
+bool readable(Prompts& prompts, const QString& path) {
+    const QString cause = causeNotReadable(path);
+    if (cause.isEmpty()) return true;
+    prompts.warning(kTitle, cannotReadText(path, cause));
+    return false;
+}
+
+// What a command that alters the set did to it: a failure that left the
+// views alone left the set alone too.
+bool changedTheSet(const CommandOutcome& outcome) { return outcome.ok || outcome.refreshViews; }
 
 // During a batch run the bar shows the whole run.  A file takes several
 // library calls, each reporting from 0 again and none knowing how many
@@ -138,84 +155,142 @@ void TForm1::showOutcome(const CommandOutcome& outcome) {
     if (!outcome.ok) prompts_.warning(kTitle, outcome.error);
 }
 
+bool TForm1::settleUnsavedChanges() {
+    if (!workspace_.state().modified) return true;
+    switch (prompts_.saveQuestion(kTitle, QString::fromLatin1(kUnsavedChangesQuestion))) {
+    case SaveChoice::Save: return saveCommand();
+    case SaveChoice::Discard: return true;
+    case SaveChoice::Cancel: break;
+    }
+    return false;
+}
+
+void TForm1::markChanged(const CommandOutcome& outcome) {
+    if (changedTheSet(outcome)) workspace_.state().modified = true;
+}
+
+void TForm1::markLoaded(const CommandOutcome& outcome) {
+    if (changedTheSet(outcome)) forgetChanges();
+}
+
+void TForm1::forgetChanges() {
+    SetState& state = workspace_.state();
+    state.modified = false;
+    state.editedDigest.clear();  // the slots hold another set now
+}
+
 void TForm1::loadcfsClick() {
+    if (!settleUnsavedChanges()) return;
     const FileChoice choice = runDialog(opencfs);
     if (!choice.chosen) return;
     opencfs.initialFolder = folderOf(choice.path);
+    if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
-    showOutcome(loadExtended(choice.path, choice.filterIndex, workspace_, library, setOptions()));
+    const CommandOutcome outcome = loadExtended(choice.path, choice.filterIndex, workspace_, library, setOptions());
+    markLoaded(outcome);
+    showOutcome(outcome);
 }
 
-void TForm1::saveClick() {
+void TForm1::saveClick() { saveCommand(); }
+
+bool TForm1::saveCommand() {
     const SetState& state = workspace_.state();
-    if (state.textureOrigin && prompts_.question(kTitle, kTextureSaveQuestion)) {
-        showOutcome(saveSet(workspace_, state.loadedPath));
-        return;
+    QString output = state.loadedPath;
+    if (!state.textureOrigin || !prompts_.question(kTitle, kTextureSaveQuestion)) {
+        const FileChoice choice = runDialog(savebmp);
+        if (!choice.chosen) return false;
+        savebmp.initialFolder = folderOf(choice.path);
+        output = choice.path;
     }
-    const FileChoice choice = runDialog(savebmp);
-    if (!choice.chosen) return;
-    savebmp.initialFolder = folderOf(choice.path);
-    showOutcome(saveSet(workspace_, choice.path));
+    const CommandOutcome outcome = saveSet(workspace_, output);
+    if (outcome.ok) {
+        workspace_.state().modified = false;
+        // What the paint program had written by now is in the saved file.
+        if (!workspace_.state().editedDigest.isEmpty()) workspace_.state().editedDigest = editedSlotDigest();
+    }
+    showOutcome(outcome);
+    return outcome.ok;
 }
 
 void TForm1::Button2Click() {
     QuorLibrary library(context_);
-    showOutcome(createImageSet(workspace_, library, setOptions(), textureTool()));
+    const CommandOutcome outcome = createImageSet(workspace_, library, setOptions(), textureTool());
+    markChanged(outcome);
+    showOutcome(outcome);
 }
 
 void TForm1::loadanyClick() {
+    if (!settleUnsavedChanges()) return;
     const FileChoice choice = runDialog(openstd);
     if (!choice.chosen) return;
     openstd.initialFolder = folderOf(choice.path);
+    if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
-    showOutcome(loadAnyImage(choice.path, workspace_, library, setOptions(), maxImportSize));
+    const CommandOutcome outcome = loadAnyImage(choice.path, workspace_, library, setOptions(), maxImportSize);
+    markLoaded(outcome);
+    showOutcome(outcome);
 }
 
 void TForm1::Button13Click() {
     const FileChoice choice = runDialog(merge);
     if (!choice.chosen) return;
     merge.initialFolder = folderOf(choice.path);
+    if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
-    showOutcome(mergeImage(choice.path, workspace_, library, setOptions(), textureTool()));
+    const CommandOutcome outcome = mergeImage(choice.path, workspace_, library, setOptions(), textureTool());
+    markChanged(outcome);
+    showOutcome(outcome);
 }
 
 void TForm1::Button15Click() {
     const FileChoice choice = runDialog(merge);
     if (!choice.chosen) return;
     merge.initialFolder = folderOf(choice.path);
+    if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
-    showOutcome(importStd(choice.path, workspace_, library));
+    const CommandOutcome outcome = importStd(choice.path, workspace_, library);
+    markChanged(outcome);
+    showOutcome(outcome);
 }
 
 void TForm1::Button20Click() {
     const FileChoice choice = runDialog(merge);
     if (!choice.chosen) return;
     merge.initialFolder = folderOf(choice.path);
-    showOutcome(importCfs(choice.path, workspace_));
+    if (!readable(prompts_, choice.path)) return;
+    const CommandOutcome outcome = importCfs(choice.path, workspace_);
+    markChanged(outcome);
+    showOutcome(outcome);
 }
 
 void TForm1::new16Click() {
     if (!prompts_.question(QString::fromLatin1(kNewSixteenTitle), QString::fromLatin1(kNewSixteenQuestion))) return;
     QuorLibrary library(context_);
-    showOutcome(newSixteenBitSet(workspace_, library, setOptions()));
+    const CommandOutcome outcome = newSixteenBitSet(workspace_, library, setOptions());
+    markChanged(outcome);
+    showOutcome(outcome);
 }
 
-namespace {
-void convertWith(TForm1& form, int mode) {
-    QuorLibrary library(form.context());
-    // The set keeps the name it is shown under.
-    const QString bitmap = form.workspace().status().bitmap;
+void TForm1::convertWith(int mode) {
+    QuorLibrary library(context_);
+    // The set keeps the name it is shown under: a file's name, or a line of
+    // its own such as a new set's, which the reload would replace with the
+    // name of the exchange file.
+    const QString bitmap = workspace_.status().bitmap;
     const QString prefix = QStringLiteral("Bitmap - ");
-    const QString name = bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(form.opencfs.fileName).fileName();
-    form.showOutcome(
-        convertCurrentImage(mode, form.workspace(), library, form.setOptions(), form.textureTool(), name));
+    const bool shownAsFile = bitmap.isEmpty() || bitmap.startsWith(prefix);
+    const QString name = bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(opencfs.fileName).fileName();
+    const CommandOutcome outcome =
+        convertCurrentImage(mode, workspace_, library, setOptions(), textureTool(), name);
+    if (!shownAsFile) workspace_.status().bitmap = bitmap;
+    markChanged(outcome);
+    showOutcome(outcome);
 }
-}  // namespace
 
-void TForm1::ConvertCurrentImageto256Colours1Click() { convertWith(*this, 9); }
-void TForm1::N16bit5651Click() { convertWith(*this, 2); }
-void TForm1::N16bit4441Click() { convertWith(*this, 5); }
-void TForm1::N32bit1Click() { convertWith(*this, 7); }
+void TForm1::ConvertCurrentImageto256Colours1Click() { convertWith(9); }
+void TForm1::N16bit5651Click() { convertWith(2); }
+void TForm1::N16bit4441Click() { convertWith(5); }
+void TForm1::N32bit1Click() { convertWith(7); }
 
 void TForm1::getpalClick() { Panel1->open(); }
 
@@ -223,7 +298,8 @@ void TForm1::updatpalClick() {
     if (!workspace_.state().highColour) {
         if (!prompts_.question(kTitle, QString::fromLatin1(kPaletteUpdateWarning))) return;
         const PaletteUpdate update = updatePaletteFromEditedSlot(workspace_);
-        if (!update.changed) prompts_.warning(kTitle, update.message);
+        if (update.changed) workspace_.state().modified = true;
+        else prompts_.warning(kTitle, update.message);
     }
     Button1Click();
 }
@@ -251,6 +327,8 @@ void TForm1::convertClick(bool colour0Transparent) {
     request.colour0Transparent = colour0Transparent;
     request.maxImport = maxImportSize;
     request.options = setOptions();
+    // Each file of the run goes through the workspace: the current set would be lost.
+    if (!request.names.isEmpty() && !settleUnsavedChanges()) return;
     Button18Click();
     if (request.names.isEmpty()) return;
 
@@ -314,6 +392,8 @@ void TForm1::convertClick(bool colour0Transparent) {
     runProgress.bar = nullptr;
     qApp->removeEventFilter(&watcher);
     batchRunning_ = false;
+    // The set now in the workspace is one the run has just saved.
+    if (!summary.files.empty()) forgetChanges();
     showStatus();
     if (summary.failedCount() > 0 || summary.stopped) prompts_.warning(kTitle, summary.text());
 }

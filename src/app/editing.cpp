@@ -4,7 +4,9 @@
 #include "anyimage.h"
 #include "forms.h"
 #include "mainwindow.h"
+#include "splitjoin.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -54,8 +56,10 @@ QString folderOf(const QString& path) {
 void TForm1::editslot(int levelIndex) {
     const int slot = levelIndex + 1;
     const QString slotFile = QDir::toNativeSeparators(workspace_.slotPath(slot));
-    // Recorded whether or not the program starts: "Update+Palette" reads it.
+    // Recorded whether or not the program starts: "Update+Palette" reads it,
+    // and Update compares the slot with what it held now.
     workspace_.state().editedSlot = slot;
+    workspace_.state().editedDigest = editedSlotDigest();
 
     const QString& editor = editselect.fileName;
     if (editor.trimmed().isEmpty()) {
@@ -94,7 +98,28 @@ void TForm1::AnyImage9DblClick() { editslot(9); }
 // ---------------------------------------------------------------------------
 // The views
 
-void TForm1::Button1Click() { refresh(); }
+QByteArray TForm1::editedSlotDigest() const {
+    const int slot = workspace_.state().editedSlot;
+    if (slot < 0 || slot >= corvane::kSlotCount) return {};
+    std::vector<uint8_t> bytes;
+    // A slot that is not there is something a paint program can change too.
+    if (!corvane::readFileBytes(workspace_.slotPath(slot), bytes)) return QByteArrayLiteral("none");
+    return QCryptographicHash::hash(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
+                                   QCryptographicHash::Sha256);
+}
+
+void TForm1::Button1Click() {
+    // A slot the paint program has written since it was handed over is a change to the set.
+    corvane::SetState& state = workspace_.state();
+    if (!state.editedDigest.isEmpty()) {
+        const QByteArray now = editedSlotDigest();
+        if (now != state.editedDigest) {
+            state.modified = true;
+            state.editedDigest = now;
+        }
+    }
+    refresh();
+}
 
 void TForm1::refresh() {
     clearViews();
@@ -111,8 +136,14 @@ void TForm1::flushClick() {
 }
 
 void TForm1::showViews() {
+    // A view keeps its last picture when its file cannot be read; a level
+    // the set does not have must show nothing, not a level of the set before.
+    const auto show = [this](corvane::TAnyImage* view, int slot) {
+        view->setFileName(workspace_.slotPath(slot));
+        if (!QFileInfo::exists(workspace_.slotPath(slot))) view->clearPicture();
+    };
     if (form3_) {
-        form3_->AnyImage1->setFileName(workspace_.slotPath(1));
+        show(form3_->AnyImage1, 1);
         if (!workspace_.state().largeViewPlaced) {
             form3_->applyGeometry(largeWindow);
             workspace_.state().largeViewPlaced = true;
@@ -120,5 +151,5 @@ void TForm1::showViews() {
         form3_->setVisible(workspace_.state().largest == 512);
     }
     const auto all = views();
-    for (size_t i = 0; i < all.size(); ++i) all[i]->setFileName(workspace_.slotPath(int(i) + 2));
+    for (size_t i = 0; i < all.size(); ++i) show(all[i], int(i) + 2);
 }

@@ -3,6 +3,7 @@
 // when the line needs them.
 #include "commandcore.h"
 #include "pictureheap.h"
+#include "workspace.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -42,6 +43,8 @@ int runWindow(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     corvane::pictureheap::setUp();
+    // Whatever this start is for, work folders of runs that were killed go.
+    corvane::removeAbandonedRunFolders(corvane::temporaryFolder());
     if (argc > 1) {
         QStringList args;
         for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));

@@ -244,4 +244,18 @@ private:
 
     void createPanels(QWidget* client);
     void setFileMenus(bool enabled);
+
+    // Before the set is replaced or the window closes: asks Save, Discard or
+    // Cancel when the set has unsaved changes.  True to go on (saved, or
+    // discarded); false when the user cancelled or the save did not happen.
+    bool settleUnsavedChanges();
+    // The Save command; true when the set was written.
+    bool saveCommand();
+    // Commands that alter the set mark it changed; a load starts unchanged.
+    void markChanged(const corvane::CommandOutcome& outcome);
+    void markLoaded(const corvane::CommandOutcome& outcome);
+    void forgetChanges();
+    void convertWith(int mode);
+    // The contents of the slot last handed to the paint program, as a digest.
+    QByteArray editedSlotDigest() const;
 };

@@ -286,6 +286,8 @@ void TAnyImage::setPicture(const QImage& image) {
     update();
 }
 
+void TAnyImage::clearPicture() { setPicture(QImage()); }
+
 void TAnyImage::fitToPicture() {
     const int pw = picture_.width(), ph = picture_.height();
     if (pw == 0 || ph == 0) return;

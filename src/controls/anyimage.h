@@ -64,6 +64,8 @@ public:
     void setCenter(bool center);
 
     const QImage& picture() const { return picture_; }
+    // Shows nothing until the next picture is read; the file name stays.
+    void clearPicture();
     // Upper-case extension of the file last loaded, with its dot.
     const QString& loadedExtension() const { return extension_; }
 

@@ -41,6 +41,16 @@ bool QtPrompts::question(const QString& title, const QString& text) {
                                  QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+SaveChoice QtPrompts::saveQuestion(const QString& title, const QString& text) {
+    switch (QMessageBox::question(dialogParent(), title, text,
+                                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                  QMessageBox::Save)) {
+    case QMessageBox::Save: return SaveChoice::Save;
+    case QMessageBox::Discard: return SaveChoice::Discard;
+    default: return SaveChoice::Cancel;  // Escape and the window's close button too
+    }
+}
+
 FileChoice QtPrompts::chooseFile(const FileDialog& d) {
     QFileDialog dialog(dialogParent());
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -80,6 +90,14 @@ bool ScriptedPrompts::question(const QString& title, const QString& text) {
     const bool ok = answers.front();
     answers.pop_front();
     return ok;
+}
+
+SaveChoice ScriptedPrompts::saveQuestion(const QString& title, const QString& text) {
+    calls.push_back({Kind::SaveQuestion, title, text, {}});
+    if (saveChoices.empty()) return unscriptedSaveChoice;
+    const SaveChoice choice = saveChoices.front();
+    saveChoices.pop_front();
+    return choice;
 }
 
 FileChoice ScriptedPrompts::chooseFile(const FileDialog& dialog) {

@@ -37,6 +37,9 @@ struct FileChoice {
     int filterIndex = 1;   // 1-based, the filter selected when the user chose
 };
 
+// The answers to a question about unsaved work.
+enum class SaveChoice { Save, Discard, Cancel };
+
 class Prompts {
 public:
     virtual ~Prompts() = default;
@@ -45,6 +48,8 @@ public:
     virtual void warning(const QString& title, const QString& text) = 0;
     // OK and Cancel; true for OK.
     virtual bool question(const QString& title, const QString& text) = 0;
+    // Save, Discard and Cancel.
+    virtual SaveChoice saveQuestion(const QString& title, const QString& text) = 0;
     virtual FileChoice chooseFile(const FileDialog& dialog) = 0;
 };
 
@@ -55,14 +60,16 @@ public:
     void information(const QString& title, const QString& text) override;
     void warning(const QString& title, const QString& text) override;
     bool question(const QString& title, const QString& text) override;
+    SaveChoice saveQuestion(const QString& title, const QString& text) override;
     FileChoice chooseFile(const FileDialog& dialog) override;
 };
 
 // Answers from queues and records every call.  An unscripted question gets
-// unscriptedAnswer; an unscripted file dialog is cancelled.
+// unscriptedAnswer, an unscripted save question unscriptedSaveChoice; an
+// unscripted file dialog is cancelled.
 class ScriptedPrompts : public Prompts {
 public:
-    enum class Kind { Information, Warning, Question, File };
+    enum class Kind { Information, Warning, Question, File, SaveQuestion };
     struct Call {
         Kind kind;
         QString title;
@@ -72,16 +79,20 @@ public:
 
     std::deque<bool> answers;
     std::deque<FileChoice> files;
+    std::deque<SaveChoice> saveChoices;
     bool unscriptedAnswer = false;
+    SaveChoice unscriptedSaveChoice = SaveChoice::Discard;
     std::vector<Call> calls;
 
     void answer(bool ok) { answers.push_back(ok); }
+    void answerSave(SaveChoice choice) { saveChoices.push_back(choice); }
     void choose(const QString& path, int filterIndex = 1) { files.push_back({true, path, filterIndex}); }
     void cancelFile() { files.push_back({}); }
 
     void information(const QString& title, const QString& text) override;
     void warning(const QString& title, const QString& text) override;
     bool question(const QString& title, const QString& text) override;
+    SaveChoice saveQuestion(const QString& title, const QString& text) override;
     FileChoice chooseFile(const FileDialog& dialog) override;
 };
 

@@ -1,5 +1,6 @@
 #include "import.h"
 
+#include "fileaccess.h"
 #include "layout.h"
 #include "library.h"
 #include "splitjoin.h"
@@ -21,6 +22,8 @@ const char* const kNewSixteenTitle = "Create New 16 bit Image Set";
 namespace {
 
 QString cannotRead(const QString& file) {
+    // A file that is missing or closed to us is no fault of its format.
+    if (const QString cause = causeNotReadable(file); !cause.isEmpty()) return cannotReadText(file, cause);
     return QStringLiteral("Cannot read %1: it is not a picture Corvane can open.").arg(QFileInfo(file).fileName());
 }
 

@@ -1,5 +1,6 @@
 #include "layout.h"
 
+#include "fileaccess.h"
 #include "workspace.h"
 
 #include <QFile>
@@ -71,8 +72,8 @@ using namespace layout;
 
 HeaderFacts readHeaderFacts(const QString& path) {
     HeaderFacts facts;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return facts;
+    QFile file;
+    if (!openForReading(file, path).isEmpty()) return facts;
     const QByteArray head = file.read(kProbeLength);
     const std::vector<uint8_t> h(head.begin(), head.end());
     facts.readable = true;

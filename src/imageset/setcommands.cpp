@@ -95,7 +95,7 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
                 return refuse(QStringLiteral("The texture %1 could not be converted.").arg(info.fileName()));
         } else {
             Workspace::removeFile(loadedCopy);
-            if (!QFile::copy(chosen, loadedCopy))
+            if (std::vector<uint8_t> bytes; !readFileBytes(chosen, bytes) || !replaceFileAtomically(loadedCopy, bytes))
                 return refuse(QStringLiteral("The file %1 cannot be read.").arg(info.fileName()));
             outcome.information << QString::fromLatin1(kBitmapTextureMessage);
         }

@@ -1,6 +1,7 @@
 #include "splitjoin.h"
 
 #include "committer.h"
+#include "fileaccess.h"
 #include "pixelpack.h"
 #include "workspace.h"
 
@@ -195,16 +196,10 @@ QString SplitReport::missingNote() const {
 }
 
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    QFile file;
+    if (!openForReading(file, path).isEmpty()) return false;
     const int64_t wanted = std::max<int64_t>(0, limit);
-    if (file.isSequential()) {
-        // Qt reserves the whole amount asked for before reading.
-        const QByteArray data = file.read(wanted);
-        bytes.assign(data.begin(), data.end());
-        return true;
-    }
-    // A plain file is read straight into place, no more than it holds.
+    // Read straight into place, no more than the file holds.
     bytes.resize(size_t(std::min<int64_t>(wanted, file.size())));
     const int64_t got = bytes.empty() ? 0 : file.read(reinterpret_cast<char*>(bytes.data()), int64_t(bytes.size()));
     if (got < 0) return false;

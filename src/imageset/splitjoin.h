@@ -59,7 +59,8 @@ JoinResult join32(const Workspace& workspace, const QString& output);
 // The join the set's depth calls for.
 JoinResult writeSet(const Workspace& workspace, const QString& output);
 
-// Reads at most `limit` bytes of a file; false when it cannot be opened.
+// Reads at most `limit` bytes of a file; false when it cannot be opened or is
+// not a regular file (a FIFO or a device would never end).
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit = 64 << 20);
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk
 // and renames it over `path`, so `path` holds either the old or the new bytes.

@@ -3,6 +3,7 @@
 // rewrite the slot files and the window shows them.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -50,6 +51,8 @@ struct SetState {
     QString loadedPath;           // last file chosen in Load Extended
     bool largeViewPlaced = false;
     int32_t editedSlot = 0;       // slot last handed to the paint program
+    QByteArray editedDigest;      // that slot's contents when handed over (empty: none)
+    bool modified = false;        // changed since the last save or load
     // Header given to 24-bit files and new 16-bit sets; the high-colour split
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();

@@ -1,10 +1,16 @@
 #include "transparency.h"
 
+#include "fileaccess.h"
 #include "layout.h"
 #include "splitjoin.h"
 #include "workspace.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
 
 namespace corvane {
 
@@ -15,19 +21,41 @@ const char* const kPaletteUpdateWarning =
     "have altered the Palette during Editing\n\nYou should only use this when Editing\nthe largest Image and use "
     "Create Image\nSet immediately afterwards to update\nthe other images";
 
+bool writeUserFile(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
+    const auto fail = [&](const QString& cause) {
+        if (error) *error = QStringLiteral("Cannot write %1: %2.").arg(QDir::toNativeSeparators(path), cause);
+        return false;
+    };
+    if (const QString cause = causeNotWritable(path); !cause.isEmpty()) return fail(cause);
+    QString writerError;
+    if (replaceFileAtomically(path, bytes, &writerError)) return true;
+    // The writer tells what it was doing; the user wants to know what stood in the way.
+    if (const QString cause = causeNotWritable(path); !cause.isEmpty()) return fail(cause);
+    if (writerError.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) return fail(causeOfError(ENOSPC));
+    if (error) *error = writerError;
+    return false;
+}
+
 bool saveMap(const QString& path, const LevelTable& levels, QString* error) {
     std::vector<uint8_t> bytes(256);
     for (size_t i = 0; i < 256; ++i) bytes[i] = uint8_t(levels[i] & 0xFF);
-    return replaceFileAtomically(path, bytes, error);
+    return writeUserFile(path, bytes, error);
 }
 
 MapResult loadMap(const QString& path, LevelTable& levels) {
     MapResult result;
-    std::vector<uint8_t> bytes;
-    if (!readFileBytes(path, bytes, 256)) {
-        result.message = QStringLiteral("The map %1 cannot be opened.").arg(QFileInfo(path).fileName());
+    QFile file;
+    if (const QString cause = openForReading(file, path); !cause.isEmpty()) {
+        result.message = cannotReadText(path, cause);
         return result;
     }
+    std::vector<uint8_t> bytes(256);
+    const qint64 got = file.read(reinterpret_cast<char*>(bytes.data()), qint64(bytes.size()));
+    if (got < 0) {
+        result.message = cannotReadText(path, file.errorString());
+        return result;
+    }
+    bytes.resize(size_t(got));
     for (size_t i = 0; i < bytes.size(); ++i) levels[i] = bytes[i];
     result.ok = true;
     result.bytesRead = int(bytes.size());
@@ -60,6 +88,15 @@ bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels,
         bytes[at + 2] = 255;
     }
     return replaceFileAtomically(workspace.slotPath(ScratchSlot), bytes);
+}
+
+bool saveTransparencyView(const Workspace& workspace, const QString& path, QString* error) {
+    std::vector<uint8_t> view;
+    if (!readFileBytes(workspace.slotPath(ScratchSlot), view)) {
+        if (error) *error = QStringLiteral("There is no transparency view to write.");
+        return false;
+    }
+    return writeUserFile(path, view, error);
 }
 
 PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {

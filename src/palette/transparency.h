@@ -6,6 +6,9 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <vector>
+
 namespace corvane {
 
 class Workspace;
@@ -16,9 +19,16 @@ struct MapResult {
     QString message;     // for the user, when something went wrong or the map was short
 };
 
+// Writes a file the user named: through a temporary file beside it, flushed
+// and renamed over it, so the old file stays whole until the new one is.
+// Nothing that is not a regular file is replaced.  On failure `error` (when
+// given) is one line naming the cause.
+bool writeUserFile(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
+
 // A map is exactly 256 bytes, byte i the low 8 bits of the level of colour i.
 bool saveMap(const QString& path, const LevelTable& levels, QString* error = nullptr);
-// Reads the first 256 bytes.
+// Reads the first 256 bytes of a regular file; the message names the cause
+// when it cannot be read.
 MapResult loadMap(const QString& path, LevelTable& levels);
 
 // The slot the view is built from for a largest level; -1 when there is no view.
@@ -27,6 +37,8 @@ int transparencyViewSourceSlot(int largest);
 // grey at the level of colour i (fourth byte kept), `currentColour` red when
 // it is 0..255.  False when the source slot or the scratch slot fails.
 bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour = -1);
+// Writes the view last built to `path` as writeUserFile does.
+bool saveTransparencyView(const Workspace& workspace, const QString& path, QString* error = nullptr);
 
 extern const char* const kPaletteUpdateWarning;
 

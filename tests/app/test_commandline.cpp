@@ -11,7 +11,9 @@
 
 #ifndef _WIN32
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 using namespace corvane;
@@ -29,6 +31,31 @@ LineRun runCorvane(const QStringList& args) {
     QTextStream out(&run.out), err(&run.err);
     run.code = runCommandLine(args, out, err);
     return run;
+}
+
+// The program itself, with its temporary folder in `temp`.  A run that has
+// not ended after `patience` is killed and reported as code -1.
+LineRun runProgram(const QStringList& args, const QString& temp, int patience = 20000) {
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) environment.insert(name, temp);
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(CORVANE_PROGRAM), args);
+    LineRun run;
+    if (!program.waitForFinished(patience)) {
+        program.kill();
+        program.waitForFinished(5000);
+    } else if (program.exitStatus() == QProcess::NormalExit) {
+        run.code = program.exitCode();
+    }
+    run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(program.readAllStandardError());
+    return run;
+}
+
+// What a folder holds, hidden entries included.
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
 }  // namespace
@@ -73,6 +100,123 @@ TEST(CommandLine, TexturesNewSetsAndConversions) {
     EXPECT_EQ(layout::read32(converted, 54), 0xF800u);
     EXPECT_TRUE(run.out.contains("Depth: 16-bit 5-6-5"));
     EXPECT_TRUE(run.out.contains("Bitmap - photo.png"));
+
+    // A new set keeps its name through a conversion, whose exchange file is no name of the user's.
+    run = runCorvane({"--new16", "--convert-to", "4444", "--info"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("New Bitmap\n")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Depth: 16-bit 4-4-4-4"));
+}
+
+// A failing command is told in one line naming it and what really went
+// wrong: a file that is not there or not a file is not "not a picture".
+TEST(CommandLine, AFailureIsToldOnceWithItsRealCause) {
+    Scratch s;
+    const QString set = s.path("set.bmp"), junk = s.path("junk.png"), folder = s.path("folder"),
+                  missing = s.path("missing.png");
+    ASSERT_TRUE(writeBytes(set, makeSet(Form::Eight, 256)));
+    ASSERT_TRUE(writeBytes(junk, Bytes(500, 0x41)));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    struct Case {
+        QStringList line;
+        QString told;
+    };
+    std::vector<Case> cases = {
+        {{"--load-any", missing}, "--load-any failed: Cannot read " + missing + ": no such file or folder."},
+        {{"--load-any", folder}, "--load-any failed: " + folder + " is not a regular file."},
+        {{"--load-any", junk}, "--load-any failed: Cannot read junk.png: it is not a picture Corvane can open."},
+        {{"--load-extended", set, "--merge", missing},
+         "--merge failed: Cannot read " + missing + ": no such file or folder."},
+        {{"--load-extended", set, "--import-std", folder}, "--import-std failed: " + folder + " is not a regular file."},
+        {{"--load-extended", set, "--import-std", junk},
+         "--import-std failed: Cannot read junk.png: it is not a picture Corvane can open."},
+    };
+#ifndef _WIN32
+    if (::geteuid() != 0) {  // permissions do not hold for the superuser
+        const QString closed = s.path("closed.bmp");
+        ASSERT_TRUE(writeBytes(closed, makeSet(Form::Eight, 4)));
+        ASSERT_TRUE(QFile::setPermissions(closed, QFileDevice::WriteOwner));
+        cases.push_back({{"--load-any", closed}, "--load-any failed: Cannot read " + closed + ": permission denied."});
+    }
+#endif
+    for (const Case& c : cases) {
+        const LineRun run = runCorvane(c.line);
+        EXPECT_EQ(run.code, 1) << c.line.join(' ').toStdString();
+        EXPECT_EQ(run.err.toStdString(), ("corvane: " + c.told + "\n").toStdString());
+    }
+}
+
+// Settings hold for the whole line wherever they stand: before, between and
+// after the commands, and after a batch's folders and names.
+TEST(CommandLine, SettingsMayStandAnywhereOnTheLine) {
+    Scratch s;
+    QDir(s.dir.path()).mkpath("src");
+    const QString picture = s.path("src/a.bmp");
+    ASSERT_TRUE(writeBytes(picture, plainBmp(200, 90, 24, 3)));
+    const QStringList limit = {"--set", "MaxImport=64"};
+    for (const QStringList& line : {limit + QStringList{"--load-any", picture, "--info"},
+                                    QStringList{"--load-any", picture} + limit + QStringList{"--info"},
+                                    QStringList{"--load-any", picture, "--info"} + limit}) {
+        const LineRun run = runCorvane(line);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains("Largest level: 64\n")) << line.join(' ').toStdString();
+    }
+    // Alone and followed by another command, a batch runs two different ways.
+    for (const QStringList& line : {QStringList{"--batch", s.path("src"), s.path("dest")} + limit,
+                                    QStringList{"--batch", s.path("src"), s.path("dest"), "a.bmp"} + limit +
+                                        QStringList{"--info"}}) {
+        QDir(s.path("dest")).removeRecursively();
+        QDir().mkpath(s.path("dest"));
+        const LineRun run = runCorvane(line);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        const Bytes converted = readBytes(s.path("dest/a.bmp"));
+        EXPECT_EQ(layout::read32(converted, layout::kWidthAt), 64u) << line.join(' ').toStdString();
+    }
+}
+
+// Maps and the view file go through a temporary file beside them; when one
+// cannot be written or read the command fails naming the cause, and nothing
+// that stood there is lost.
+TEST(CommandLine, MapsAndTheViewFileFailWithTheirCause) {
+    Scratch s;
+    const QString set = s.path("set.bmp"), folder = s.path("folder");
+    ASSERT_TRUE(writeBytes(set, makeSet(Form::Eight, 32)));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const struct {
+        QStringList commands;
+        QString told;
+    } cases[] = {
+        {{"--save-map", s.path("gone/fleet.mpt")}, "--save-map failed: Cannot write " + s.path("gone/fleet.mpt") +
+                                                      ": no such file or folder."},
+        {{"--save-map", folder}, "--save-map failed: Cannot write " + folder + ": is a folder."},
+        {{"--load-map", s.path("missing.mpt")},
+         "--load-map failed: Cannot read " + s.path("missing.mpt") + ": no such file or folder."},
+        {{"--view-transparency", s.path("gone/view.bmp")},
+         "--view-transparency failed: Cannot write " + s.path("gone/view.bmp") + ": no such file or folder."},
+        {{"--view-transparency", folder}, "--view-transparency failed: Cannot write " + folder + ": is a folder."},
+    };
+    for (const auto& c : cases) {
+        const LineRun run = runCorvane(QStringList{"--load-extended", set} + c.commands);
+        EXPECT_EQ(run.code, 1) << c.commands.join(' ').toStdString();
+        EXPECT_EQ(run.err.toStdString(), ("corvane: " + c.told + "\n").toStdString());
+    }
+    EXPECT_TRUE(entries(folder).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(s.path("gone")));
+
+    // An existing view file is replaced by the view: the 32 level's pixels on
+    // a palette of greys, each at its colour's level (colour 0 transparent).
+    const QString view = s.path("view.bmp");
+    ASSERT_TRUE(writeBytes(view, Bytes(99, 7)));
+    const LineRun run = runCorvane({"--load-extended", set, "--colour0-transparent", "--view-transparency", view});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    const Bytes written = readBytes(view), original = makeSet(Form::Eight, 32);
+    ASSERT_EQ(written.size(), size_t(1078 + 32 * 32));
+    for (size_t i = 0; i < 256; ++i) {
+        const uint8_t grey = i == 0 ? 0 : 255;
+        ASSERT_EQ((Bytes{written[54 + 4 * i], written[55 + 4 * i], written[56 + 4 * i]}), (Bytes{grey, grey, grey})) << i;
+    }
+    EXPECT_TRUE(std::equal(written.begin() + 1078, written.end(), original.begin() + 1078));
+    EXPECT_EQ(entries(s.dir.path()).join(' ').toStdString(), "folder set.bmp view.bmp work");
 }
 
 TEST(CommandLine, ColourZeroTransparentChangesOnlyTheLevelBytes) {
@@ -214,6 +358,111 @@ TEST(CommandLine, AnInterruptedBatchStopsBetweenFilesAndCleansUp) {
     EXPECT_LT(written.size(), kFiles);
     EXPECT_EQ(written.size(), out.count("\nconverted ") + (out.startsWith("converted ") ? 1 : 0));
     for (const QFileInfo& file : written) EXPECT_EQ(file.size(), written.first().size()) << file.fileName().toStdString();
+}
+#endif
+
+#ifndef _WIN32
+// A FIFO would hold an open for reading until someone writes to it, a device
+// or a folder would be read for ever or fail late: each is refused at once.
+TEST(CommandLine, NamesThatAreNotRegularFilesAreRefusedAtOnce) {
+    Scratch s;
+    QDir().mkpath(s.path("temp"));
+    const QString set = s.path("set.bmp"), fifo = s.path("fifo"), folder = s.path("folder");
+    ASSERT_TRUE(writeBytes(set, makeSet(Form::Eight, 256)));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const char* command : {"--load-extended", "--load-texture", "--load-map", "--import-cfs"}) {
+        for (const QString& name : {fifo, folder, QStringLiteral("/dev/zero")}) {
+            // Import CFS takes its levels into an 8-bit set of 256.
+            const QStringList line = QString(command) == "--import-cfs" ? QStringList{"--load-extended", set, command, name}
+                                                                         : QStringList{command, name};
+            const LineRun run = runProgram(line, s.path("temp"));
+            EXPECT_EQ(run.code, 1) << line.join(' ').toStdString();
+            EXPECT_EQ(run.err.toStdString(),
+                      QStringLiteral("corvane: %1 failed: %2 is not a regular file.\n").arg(command, name).toStdString());
+        }
+    }
+    EXPECT_TRUE(entries(s.path("temp")).isEmpty());
+}
+
+// A termination request in the middle of a line ends it at the next command:
+// the line fails, says where it stopped and leaves no work folder behind.
+TEST(CommandLine, ATerminatedLineStopsAtTheNextCommandAndCleansUp) {
+    Scratch s;
+    QDir().mkpath(s.path("temp"));
+    QStringList line = {"--new16", "--info"};
+    constexpr int kRounds = 400;
+    for (int i = 0; i < kRounds; ++i) line << "--create-image-set" << "--info";
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) environment.insert(name, s.path("temp"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(CORVANE_PROGRAM), line);
+    ASSERT_TRUE(program.waitForStarted(30000));
+    QByteArray out;
+    while (!out.contains("Largest level") && program.waitForReadyRead(30000)) out += program.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("Largest level")) << out.constData();
+    ::kill(pid_t(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(60000));
+    out += program.readAllStandardOutput();
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_TRUE(err.startsWith("corvane: stopped before --")) << err.toStdString();
+    EXPECT_LT(out.count("Largest level"), kRounds + 1);
+    EXPECT_TRUE(entries(s.path("temp")).isEmpty()) << entries(s.path("temp")).join(' ').toStdString();
+}
+
+// A run that is killed outright cannot remove its work folder; the next
+// start removes it, and only folders like it: its owner's process gone, this
+// user's, never by following a link.
+TEST(CommandLine, AWorkFolderLeftByAKilledRunGoesAtTheNextStart) {
+    Scratch s;
+    const QString temp = s.path("temp");
+    QDir().mkpath(temp);
+    QDir().mkpath(s.path("outside"));
+    ASSERT_TRUE(writeBytes(s.path("outside/keep.bmp"), Bytes(10, 1)));
+
+    // A line that would run for long, killed once it is under way.
+    QStringList line = {"--new16", "--info"};
+    for (int i = 0; i < 400; ++i) line << "--create-image-set" << "--info";
+    QProcess killed;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) environment.insert(name, temp);
+    killed.setProcessEnvironment(environment);
+    killed.start(QStringLiteral(CORVANE_PROGRAM), line);
+    ASSERT_TRUE(killed.waitForStarted(30000));
+    const qint64 gone = killed.processId();
+    while (!killed.readAllStandardOutput().contains("Largest level") && killed.waitForReadyRead(30000)) {}
+    killed.kill();
+    ASSERT_TRUE(killed.waitForFinished(30000));
+    const QStringList left = entries(temp);
+    ASSERT_EQ(left.size(), 1);
+    ASSERT_TRUE(left[0].startsWith(QStringLiteral("corvane-run-%1-").arg(gone))) << left[0].toStdString();
+    // A link inside it must not lead the removal outside.
+    ASSERT_TRUE(QFile::link(s.path("outside"), temp + "/" + left[0] + "/outside"));
+
+    // Folders the start must leave: a live process's (this one's), a link
+    // named like a run's, and, where this test may make one, another user's.
+    const QString live = temp + QStringLiteral("/corvane-run-%1-Abc123").arg(::getpid());
+    ASSERT_TRUE(QDir().mkpath(live));
+    const QString link = temp + QStringLiteral("/corvane-run-%1-Lnk456").arg(gone);
+    ASSERT_TRUE(QFile::link(s.path("outside"), link));
+    const QString others = temp + QStringLiteral("/corvane-run-%1-Oth789").arg(gone);
+    const bool canChown = ::geteuid() == 0;
+    if (canChown) {
+        ASSERT_TRUE(QDir().mkpath(others));
+        ASSERT_EQ(::chown(QFile::encodeName(others).constData(), 65534, 65534), 0);
+    }
+
+    const LineRun help = runProgram({"--help"}, temp);
+    EXPECT_EQ(help.code, 0);
+    QStringList expected = {QFileInfo(live).fileName(), QFileInfo(link).fileName()};
+    if (canChown) expected << QFileInfo(others).fileName();
+    expected.sort();
+    EXPECT_EQ(entries(temp).join(' ').toStdString(), expected.join(' ').toStdString());
+    EXPECT_TRUE(QFileInfo::exists(s.path("outside/keep.bmp")));
 }
 #endif
 

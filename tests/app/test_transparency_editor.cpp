@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -322,8 +323,8 @@ TEST_F(TransparencyEditorTest, MapsRoundTripAndShareOneFolder) {
     EXPECT_EQ(prompts.calls[1].kind, ScriptedPrompts::Kind::Warning);
     EXPECT_TRUE(prompts.calls[1].text.contains("short.mpt"));
 
-    // A cancelled dialog, a map that cannot be read and one that cannot be
-    // written change nothing and end without a word.
+    // A cancelled dialog changes nothing without a word; a map that cannot
+    // be read or written changes nothing and the warning names the cause.
     const LevelTable before = levels();
     prompts.calls.clear();
     prompts.cancelFile();
@@ -332,10 +333,21 @@ TEST_F(TransparencyEditorTest, MapsRoundTripAndShareOneFolder) {
     click("Button11");
     prompts.choose(dir.filePath("no such folder/fleet.mpt"));
     click("Button12");
+    prompts.choose(dir.filePath("maps"));
+    click("Button12");
     EXPECT_EQ(levels(), before);
-    EXPECT_EQ(prompts.calls.size(), 3u);
-    for (const auto& call : prompts.calls) EXPECT_EQ(call.kind, ScriptedPrompts::Kind::File);
+    using Kind = ScriptedPrompts::Kind;
+    std::vector<Kind> kinds;
+    for (const auto& call : prompts.calls) kinds.push_back(call.kind);
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::File, Kind::File, Kind::Warning, Kind::File, Kind::Warning, Kind::File,
+                                        Kind::Warning}));
+    if (kinds.size() == 7) {
+        EXPECT_TRUE(prompts.calls[2].text.contains("no such file or folder")) << prompts.calls[2].text.toStdString();
+        EXPECT_TRUE(prompts.calls[4].text.contains("no such file or folder")) << prompts.calls[4].text.toStdString();
+        EXPECT_TRUE(prompts.calls[6].text.contains("is a folder")) << prompts.calls[6].text.toStdString();
+    }
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("no such folder")));
+    EXPECT_TRUE(QFileInfo(dir.filePath("maps")).isDir());
     EXPECT_TRUE(exitAsks());
 }
 

@@ -316,7 +316,10 @@ void TransparencyEditor::Button14Click(bool fromBatch) {
     palette_.paletteChanged = true;
 }
 
-void TransparencyEditor::Button8Click() { savepalette(workspace_, palette_); }
+void TransparencyEditor::Button8Click() {
+    // The levels are now part of the set, which has to be saved to keep them.
+    if (savepalette(workspace_, palette_)) workspace_.state().modified = true;
+}
 
 void TransparencyEditor::setMapFolder(const QString& chosen) {
     const QString folder = QFileInfo(chosen).absolutePath();
@@ -328,10 +331,11 @@ void TransparencyEditor::Button11Click() {
     const FileChoice choice = prompts_.chooseFile(map_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
-    // A map that cannot be read ends the command quietly; only a short map,
-    // which did change levels, is worth a word.
     const MapResult loaded = loadMap(choice.path, palette_.levels);
-    if (!loaded.ok) return;
+    if (!loaded.ok) {
+        prompts_.warning("Corvane", loaded.message);
+        return;
+    }
     showpalette();
     palette_.paletteChanged = true;
     if (!loaded.message.isEmpty()) prompts_.warning("Corvane", loaded.message);
@@ -341,16 +345,22 @@ void TransparencyEditor::Button12Click() {
     const FileChoice choice = prompts_.chooseFile(smap_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
-    // A file that cannot be written ends the command quietly.
-    if (!saveMap(choice.path, palette_.levels)) return;
+    if (QString why; !saveMap(choice.path, palette_.levels, &why)) {
+        prompts_.warning("Corvane", why);
+        return;
+    }
     showpalette();
 }
 
-void TransparencyEditor::viewtranClick(bool current) {
+bool TransparencyEditor::viewtranClick(bool current) {
     const int largest = workspace_.state().largest;
-    if (transparencyViewSourceSlot(largest) < 0) return;
-    buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1);
+    if (transparencyViewSourceSlot(largest) < 0) return false;
+    if (!buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1)) {
+        prompts_.warning("Corvane", QStringLiteral("The transparency view could not be made."));
+        return false;
+    }
     if (view_) view_->showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512);
+    return true;
 }
 
 }  // namespace corvane

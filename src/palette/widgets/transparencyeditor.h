@@ -80,7 +80,7 @@ public:
     void Button8Click();                   // Save Palette
     void Button11Click();                  // Load Transparency Map
     void Button12Click();                  // Save Transparency Map
-    void viewtranClick(bool current);      // View/Update, Current
+    bool viewtranClick(bool current);      // View/Update, Current; false when no view was made
 
     QComboBox* ComboBox1 = nullptr;
     TNumEdit* NumEdit1 = nullptr;

@@ -1,0 +1,35 @@
+// Opening the files the user names.  A name may stand for anything: a FIFO,
+// a device or a folder would make a plain open or read wait forever (or read
+// forever), so only regular files are opened, and the open never waits.  Also
+// the user's words for why a file could not be read or written.
+#pragma once
+
+#include <QString>
+
+class QFile;
+
+namespace corvane {
+
+// The cause given for a FIFO, a device, a folder ... named as a file to read.
+extern const char* const kNotRegularFile;  // "is not a regular file"
+
+// The cause of a failed system call in the user's words: "no such file or
+// folder", "permission denied", "no space left on the device", "is a folder" ...
+QString causeOfError(int error);
+
+// Opens `path` read-only without waiting, and only when it is a regular file.
+// Returns why it was not opened, or an empty text when `file` is open.
+QString openForReading(QFile& file, const QString& path);
+// Why `path` cannot be opened for reading, or an empty text when it can.
+QString causeNotReadable(const QString& path);
+
+// One line for the user: "<path> is not a regular file." or
+// "Cannot read <path>: <cause>."
+QString cannotReadText(const QString& path, const QString& cause);
+
+// What stands in the way of writing `path` now: a folder or something that is
+// not a regular file of that name, a missing folder, no permission, a full
+// disk.  Empty when nothing is seen.
+QString causeNotWritable(const QString& path);
+
+}  // namespace corvane

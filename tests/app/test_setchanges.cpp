@@ -1,0 +1,265 @@
+// Unsaved changes: what makes a set changed, and the question before closing
+// or loading over it; and views of levels the current set does not have.
+#include "anyimage.h"
+#include "forms.h"
+#include "layout.h"
+#include "mainwindow.h"
+#include "testsets.h"
+#include "transparencyeditor.h"
+#include "windowtest.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+const char* const kQuestion = "The image set has unsaved changes.\n\nSave them first?";
+
+class SetChangesTest : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        set = dir.filePath("set.bmp");
+        ASSERT_TRUE(writeBytes(set, makeSet(Form::Eight, 256)));
+        picture = dir.filePath("picture.png");
+        QImage solid(64, 64, QImage::Format_RGB32);
+        solid.fill(qRgb(200, 30, 90));
+        ASSERT_TRUE(solid.save(picture));
+        open();
+    }
+    void open() {
+        openWindow("/bin/true");
+        form->setProgramStarter([](const QString&, const QStringList&) { return true; });
+    }
+
+    void loadSet() {
+        prompts.choose(set, BitmapFilter);
+        form->loadcfs->trigger();
+        ASSERT_EQ(form->Label10->text(), "Bitmap - set.bmp");
+    }
+    void save() {
+        prompts.choose(dir.filePath("saved.bmp"));
+        form->save->trigger();
+        ASSERT_TRUE(QFileInfo::exists(dir.filePath("saved.bmp")));
+        QFile::remove(dir.filePath("saved.bmp"));
+    }
+    // Whether Load Any Image asks first; answered Cancel, it then does nothing.
+    bool asksBeforeLoading() {
+        prompts.calls.clear();
+        prompts.saveChoices = {SaveChoice::Cancel};
+        form->loadany->trigger();
+        prompts.saveChoices.clear();
+        // Asked and cancelled, no file dialog follows; not asked, the dialog comes at once.
+        using Kind = ScriptedPrompts::Kind;
+        const bool asked = kinds() == std::vector<Kind>{Kind::SaveQuestion};
+        if (!asked) {
+            EXPECT_EQ(kinds(), std::vector<Kind>{Kind::File});
+        }
+        return asked;
+    }
+    std::vector<ScriptedPrompts::Kind> kinds() const {
+        std::vector<ScriptedPrompts::Kind> k;
+        for (const auto& call : prompts.calls) k.push_back(call.kind);
+        return k;
+    }
+    bool closes() {
+        prompts.calls.clear();
+        bool closed = false;
+        QObject::connect(form.get(), &TForm1::closed, [&] { closed = true; });
+        const bool accepted = form->close();
+        EXPECT_EQ(accepted, closed);
+        return closed;
+    }
+
+    QString set, picture;
+};
+
+}  // namespace
+
+TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
+    using namespace layout;
+    loadSet();
+    EXPECT_FALSE(asksBeforeLoading());
+
+    form->CreateSubImages1->trigger();
+    EXPECT_TRUE(asksBeforeLoading());
+    save();
+    EXPECT_FALSE(asksBeforeLoading());
+
+    // A command that fails before touching the set leaves it as it was.
+    prompts.choose(dir.filePath("missing.png"));
+    form->Button13->click();
+    EXPECT_FALSE(asksBeforeLoading());
+
+    const auto changes = [&](const char* what, const std::function<void()>& command) {
+        SCOPED_TRACE(what);
+        command();
+        EXPECT_TRUE(asksBeforeLoading());
+        save();
+        EXPECT_FALSE(asksBeforeLoading());
+    };
+    changes("merge", [&] {
+        prompts.choose(picture);
+        form->Button13->click();
+    });
+    changes("import std", [&] {
+        prompts.choose(set);
+        form->Button15->click();
+    });
+    changes("import cfs", [&] {
+        prompts.choose(set);
+        form->Button20->click();
+    });
+    changes("save palette", [&] {
+        form->getpal->trigger();
+        form->Panel1->Button14Click();
+        form->Panel1->Button8Click();
+        ASSERT_TRUE(form->Panel1->exit());
+    });
+
+    // Update counts a change only when the slot handed to the paint program
+    // has been written since, and the save takes what was written.
+    form->doedit->trigger();
+    form->Button1->click();
+    EXPECT_FALSE(asksBeforeLoading());
+    Bytes edited = makeSet(Form::Eight, 256);
+    edited.resize(size_t(kPaletteHeader + 256 * 256));
+    write32(edited, kFileSizeAt, uint32_t(edited.size()));
+    for (size_t i = kPaletteAt; i < size_t(kPaletteHeader); ++i) edited[i] = uint8_t(i * 3);
+    ASSERT_TRUE(writeBytes(form->workspace().levelPath(256), edited));
+    changes("update after an edit", [&] { form->Button1->click(); });
+    form->Button1->click();
+    EXPECT_FALSE(asksBeforeLoading());
+    changes("palette taken from the edited slot", [&] {
+        prompts.answer(true);
+        form->updatpal->click();
+    });
+
+    changes("new 16-bit set", [&] {
+        prompts.answer(true);
+        form->new16->trigger();
+    });
+    form->itool.fileName = QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool");
+    changes("conversion", [&] {
+        form->N16bit4441->trigger();
+        ASSERT_EQ(form->workspace().state().is4444, true);
+    });
+
+    // A load starts unchanged, whatever was discarded for it.
+    form->CreateSubImages1->trigger();
+    prompts.answerSave(SaveChoice::Discard);
+    prompts.choose(picture);
+    form->loadany->trigger();
+    EXPECT_EQ(form->Label10->text(), "Bitmap - picture.png");
+    EXPECT_FALSE(asksBeforeLoading());
+}
+
+TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
+    using Kind = ScriptedPrompts::Kind;
+    loadSet();
+    form->CreateSubImages1->trigger();
+
+    prompts.answerSave(SaveChoice::Cancel);
+    EXPECT_FALSE(closes());
+    ASSERT_EQ(kinds(), std::vector<Kind>{Kind::SaveQuestion});
+    EXPECT_EQ(prompts.calls[0].title, "Corvane");
+    EXPECT_EQ(prompts.calls[0].text, kQuestion);
+    EXPECT_TRUE(QFileInfo::exists(form->workspace().slotPath(HeaderSlot)));
+    EXPECT_TRUE(store->namesWritten().isEmpty());
+
+    // Save whose dialog is cancelled cancels the close.
+    prompts.answerSave(SaveChoice::Save);
+    prompts.cancelFile();
+    EXPECT_FALSE(closes());
+    EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::SaveQuestion, Kind::File}));
+
+    const QString saved = dir.filePath("kept.bmp");
+    prompts.answerSave(SaveChoice::Save);
+    prompts.choose(saved);
+    EXPECT_TRUE(closes());
+    // The 256 level as it was loaded, with its header and palette.
+    const Bytes original = makeSet(Form::Eight, 256), written = readBytes(saved);
+    ASSERT_EQ(written.size(), original.size());
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + 1078 + 256 * 256, written.begin()));
+
+    open();
+    loadSet();
+    form->CreateSubImages1->trigger();
+    const QStringList before = QDir(dir.path()).entryList({"*.bmp"}, QDir::Files);
+    prompts.answerSave(SaveChoice::Discard);
+    EXPECT_TRUE(closes());
+    EXPECT_EQ(kinds(), std::vector<Kind>{Kind::SaveQuestion});
+    EXPECT_EQ(QDir(dir.path()).entryList({"*.bmp"}, QDir::Files), before);
+
+    // Nothing to save: no question.
+    open();
+    loadSet();
+    EXPECT_TRUE(closes());
+    EXPECT_TRUE(prompts.calls.empty());
+}
+
+TEST_F(SetChangesTest, LoadingOverUnsavedChangesSavesDiscardsOrStays) {
+    using Kind = ScriptedPrompts::Kind;
+    loadSet();
+    form->CreateSubImages1->trigger();
+
+    prompts.calls.clear();
+    prompts.answerSave(SaveChoice::Cancel);
+    prompts.choose(picture);
+    form->loadany->trigger();
+    EXPECT_EQ(kinds(), std::vector<Kind>{Kind::SaveQuestion});
+    EXPECT_EQ(form->Label10->text(), "Bitmap - set.bmp");
+    prompts.files.clear();
+
+    const QString saved = dir.filePath("kept.bmp");
+    prompts.calls.clear();
+    prompts.answerSave(SaveChoice::Save);
+    prompts.choose(saved);
+    prompts.choose(picture);
+    form->loadany->trigger();
+    EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::SaveQuestion, Kind::File, Kind::File}));
+    EXPECT_EQ(readBytes(saved).size(), makeSet(Form::Eight, 256).size());
+    EXPECT_EQ(form->Label10->text(), "Bitmap - picture.png");
+
+    form->CreateSubImages1->trigger();
+    prompts.calls.clear();
+    prompts.answerSave(SaveChoice::Discard);
+    prompts.choose(set, BitmapFilter);
+    form->loadcfs->trigger();
+    EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::SaveQuestion, Kind::File}));
+    EXPECT_EQ(form->Label10->text(), "Bitmap - set.bmp");
+}
+
+// After a set of 256, a picture of 64 brings its largest level alone: the
+// views of every other level must not go on showing the set before.
+TEST_F(SetChangesTest, ViewsOfLevelsTheSetLacksShowNothing) {
+    loadSet();
+    for (TAnyImage* view : form->views()) ASSERT_FALSE(view->picture().isNull()) << view->objectName().toStdString();
+
+    prompts.choose(picture);
+    form->loadany->trigger();
+    ASSERT_EQ(form->workspace().state().largest, 64);
+    const auto views = form->views();
+    for (size_t i = 0; i < views.size(); ++i) {
+        const int level = 256 >> i;
+        SCOPED_TRACE(level);
+        const bool there = QFileInfo::exists(form->workspace().levelPath(level));
+        EXPECT_EQ(there, level == 64);
+        EXPECT_EQ(views[i]->picture().isNull(), !there);
+    }
+    EXPECT_EQ(views[2]->picture().pixel(10, 10), qRgb(200, 30, 90));
+    EXPECT_TRUE(form3.AnyImage1->picture().isNull());
+}
