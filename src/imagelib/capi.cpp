@@ -52,16 +52,18 @@ void describe(QuorContext* ctx, int32_t width, int32_t height, int32_t bpp) {
     le::put32(ctx->bytes + QUOR_CONTEXT_BPP, uint32_t(bpp));
 }
 
-// Writes a result as an 8-bit BMP when it has a palette, else 24-bit, and
-// describes the written file in the context.  A shared picture written as it
-// is stays this thread's kept picture, now for the written file.
+// Writes a result as an 8-bit BMP when it has a palette, else 32-bit when
+// any texel is not opaque, else 24-bit, and describes the written file in
+// the context.  A shared picture written as it is stays this thread's kept
+// picture, now for the written file.
 bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress& progress,
           const std::shared_ptr<const Image>& shared = nullptr) {
-    std::vector<uint8_t> bytes = image.indexed ? encodeBmp8(image) : encodeBmp24(image);
+    const int32_t bpp = image.indexed ? 8 : image.hasAlpha ? 32 : 24;
+    std::vector<uint8_t> bytes = bpp == 8 ? encodeBmp8(image) : bpp == 32 ? encodeBmp32(image) : encodeBmp24(image);
     const bool written = writeFileAtomically(dst, bytes);
     if (written) {
-        describe(ctx, image.width, image.height, image.indexed ? 8 : 24);
-        if (shared.get() == &image) keepWritten(dst, std::move(bytes), shared);
+        describe(ctx, image.width, image.height, bpp);
+        if (bpp == 24 && shared.get() == &image) keepWritten(dst, std::move(bytes), shared);
     }
     progress.report(1, 1);
     return written;

@@ -85,6 +85,10 @@ BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why =
 // four bytes, bottom-up.  24-bit: 54-byte header, padded rows, bottom-up.
 std::vector<uint8_t> encodeBmp8(const Image& image);
 std::vector<uint8_t> encodeBmp24(const Image& image);
+// 32-bit with alpha: a 108-byte information header naming the masks
+// (red 0x00FF0000, green 0x0000FF00, blue 0x000000FF, alpha 0xFF000000) and
+// the sRGB colour space, pixels at 122, rows bottom-up.
+std::vector<uint8_t> encodeBmp32(const Image& image);
 // True when `data` is byte for byte what encodeBmp24 makes of `image`, the
 // full-colour picture readBmp made of it.
 bool isOwnEncoding(const uint8_t* data, size_t size, const Image& image);
