@@ -74,11 +74,11 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
 // kept from one call to the next.  Larger pictures are resampled directly.
 
 Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
-                     const Progress& progress) {
+                     const Progress& progress, Rounding rounding) {
     const int steps = Halvings::stepsTo(*image, width, height);
-    if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress);
+    if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress, rounding);
     Halvings* kept = keptHalvings(image);
-    Image out = kept ? kept->level(steps) : Halvings(*image).level(steps);
+    Image out = kept ? kept->level(steps, rounding) : Halvings(*image).level(steps, rounding);
     progress.report(1, 1);
     return out;
 }
@@ -175,7 +175,7 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
         if (width == image->width && height == image->height &&
             alreadyWritten(src, dst, image, ctx, progress))
             return true;
-        Image result = resampleShared(image, width, height, progress.part(0, 70, 100));
+        Image result = resampleShared(image, width, height, progress.part(0, 70, 100), roundingFor(*image));
         // A palette picture keeps its palette, dithered so that every area
         // keeps its light (snapping each pixel to its nearest entry would
         // shift a whole level toward the palette's colours).

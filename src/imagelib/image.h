@@ -154,8 +154,39 @@ bool canLoadImage(const std::string& path);
 
 // ---- Pixel work ------------------------------------------------------------
 
-// resample.cpp: linear-light, alpha-weighted resampling.
-Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress);
+// How resampled light becomes bytes.
+//   KeepMeans: a result of kDiffusedPixels texels or fewer cannot average the
+//     rounding of its bytes away (a 1x1 level rounded to the nearest bytes
+//     can be a percent off), so each channel, alpha too, hands its rounding
+//     error on from texel to texel and keeps its mean in linear light.
+//     Larger results take the nearest bytes.
+//   Nearest: the nearest bytes at every size, for results that go back onto
+//     a palette, whose dithering keeps the means.
+enum class Rounding { KeepMeans, Nearest };
+inline constexpr size_t kDiffusedPixels = 256;
+// Palette pictures' results go back onto their palette.
+inline Rounding roundingFor(const Image& source) {
+    return source.indexed ? Rounding::Nearest : Rounding::KeepMeans;
+}
+
+// resample.cpp: linear-light, alpha-weighted resampling.  Texels of the
+// result that are fully transparent take the colour of the visible ones
+// around them (see fillUnderTransparency).
+Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress,
+               Rounding rounding);
+inline Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress) {
+    return resample(source, width, height, progress, roundingFor(source));
+}
+
+// alpha.cpp
+// Texels whose alpha is 0 take the colour of the visible texels nearest
+// them, so that filtering them in later (a smaller level, a renderer's
+// bilinear lookup) brings in no black fringe.  The visible texels' colours
+// are averaged, weighted by alpha, in linear light into coarser and coarser
+// grids; each transparent texel takes the finest cell around it that holds
+// any.  Visible texels and all alpha stay as they are; a picture with no
+// visible texel is left alone.
+void fillUnderTransparency(Image& image);
 
 // quantize.cpp: libimagequant.
 Image quantize256(const Image& source, bool dither, const Progress& progress);
