@@ -1,4 +1,5 @@
-// Work on a result's transparency: the colour under its transparent texels.
+// Work on a result's transparency: the colour under its transparent texels
+// and the coverage of cut-outs.
 #include "image.h"
 #include "srgb.h"
 
@@ -74,6 +75,37 @@ void fillUnderTransparency(Image& image) {
             // The coarsest cell holds every visible texel.
             for (size_t c = 0; c < 3; ++c) p[c] = srgb::fromLinear(tables, sum[c] / sum[3]);
         }
+}
+
+void keepCoverage(Image& image, const Image& source) {
+    if (image.pixelCount() == 0 || source.pixelCount() == 0) return;
+    size_t covered = 0;
+    for (size_t i = 3; i < source.rgba.size(); i += 4) covered += source.rgba[i] >= 128;
+    const double want = double(covered) / double(source.pixelCount()) * double(image.pixelCount());
+
+    // Scaling by s makes half opaque exactly the texels whose alpha is at
+    // least some threshold; choose the threshold whose count is nearest.
+    std::array<size_t, 257> atLeast{};  // texels of alpha >= a; none are >= 256
+    for (size_t i = 3; i < image.rgba.size(); i += 4) ++atLeast[image.rgba[i]];
+    for (int a = 254; a >= 0; --a) atLeast[size_t(a)] += atLeast[size_t(a + 1)];
+    int threshold = 128;
+    for (int t = 1; t <= 256; ++t) {
+        const double off = std::abs(double(atLeast[size_t(t)]) - want);
+        const double best = std::abs(double(atLeast[size_t(threshold)]) - want);
+        if (off < best || (off == best && std::abs(t - 128) < std::abs(threshold - 128))) threshold = t;
+    }
+    if (threshold == 128) return;
+    // Of the scales with that threshold, the one nearest 1: alpha t just
+    // reaches 127.5 when scaling up, alpha t - 1 stays just short of it
+    // when scaling down.
+    constexpr double kMargin = 1e-9;
+    const double scale = threshold < 128 ? 127.5 / threshold * (1 + kMargin) : 127.5 / (threshold - 1) * (1 - kMargin);
+    bool translucent = false;
+    for (size_t i = 3; i < image.rgba.size(); i += 4) {
+        image.rgba[i] = uint8_t(std::min(255L, std::lround(image.rgba[i] * scale)));
+        translucent |= image.rgba[i] != 255;
+    }
+    image.hasAlpha = translucent;
 }
 
 }  // namespace quor

@@ -184,6 +184,28 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
     });
 }
 
+QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height,
+                                  int32_t flags) {
+    return guarded([&] {
+        if (!src || !dst || !ctx) return false;
+        if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
+        if ((flags & ~QUOR_KEEP_COVERAGE) != 0) return false;
+        const std::shared_ptr<const Image> image = loadShared(src);
+        if (!image) return false;
+        const Progress progress =
+            progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
+        progress.report(0, 1);
+        if (width == image->width && height == image->height &&
+            alreadyWritten(src, dst, image, ctx, progress))
+            return true;
+        // A palette picture's colours, its levels as alpha, resampled like
+        // any other: the result is full colour.
+        Image result = resampleShared(image, width, height, progress.part(0, 90, 100), Rounding::KeepMeans);
+        if (flags & QUOR_KEEP_COVERAGE) keepCoverage(result, *image);
+        return save(dst, result, ctx, progress);
+    });
+}
+
 QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile) {
     return guarded([&] {
         if (!src || !dst || !ctx || !paletteFile) return false;
@@ -198,6 +220,39 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
         // photograph merged into a set) survive the palette on average.
         const Image result = remapToPalette(*image, palette, true, progress.part(0, 95, 100));
         return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile) {
+    return guarded([&] {
+        if (!src || !dst || !ctx || !paletteFile) return false;
+        // Neither file is kept: between the calls of a chain this thread
+        // keeps its largest level and that level's halvings.
+        const auto palettePicture = loadPassing(paletteFile);
+        if (!palettePicture || !palettePicture->indexed ||
+            palettePicture->indices.size() != palettePicture->pixelCount())
+            return false;
+        EntrySet used;
+        for (const uint8_t index : palettePicture->indices) used.set(index);
+        const auto image = loadPassing(src);
+        if (!image) return false;
+        const Progress progress = progressFor(ctx, image->pixelCount());
+        progress.report(0, 1);
+        const Image result =
+            remapToPalette(*image, palettePicture->palette, true, progress.part(0, 95, 100), &used);
+        return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rgba, int32_t capacity) {
+    return guarded([&] {
+        if (!file || !ctx) return false;
+        const auto image = loadShared(file);
+        if (!image) return false;
+        describe(ctx, image->width, image->height, image->sourceBpp);
+        if (!rgba || capacity < 0 || size_t(capacity) < image->rgba.size()) return false;
+        std::memcpy(rgba, image->rgba.data(), image->rgba.size());
+        return true;
     });
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -132,6 +133,10 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 // Our codec first, then the general decoder.  The shared form may be the
 // picture this thread read last from a file with the very same bytes.
 std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
+// The same, except that a file other than the kept picture's is read without
+// letting the kept picture go: for files looked at in passing between the
+// calls of a chain.
+std::shared_ptr<const Image> loadPassing(const std::string& path, std::string* why = nullptr);
 // Pictures up to this many pixels are kept on their thread between calls,
 // with their halvings; larger ones are read and resampled afresh each time.
 inline constexpr size_t kKeptPixels = size_t(1) << 20;
@@ -187,12 +192,24 @@ inline Image resample(const Image& source, int32_t width, int32_t height, const 
 // any.  Visible texels and all alpha stay as they are; a picture with no
 // visible texel is left alone.
 void fillUnderTransparency(Image& image);
+// Scales the alpha of `image` (alpha' = min(255, round(alpha * s))) so that
+// the share of its texels at least half opaque comes as near as it can to
+// that of `source`: a cut-out (a fence, a railing) keeps its coverage in
+// small levels instead of fading away.  Of the scales that come nearest,
+// the one nearest 1.
+void keepCoverage(Image& image, const Image& source);
 
 // quantize.cpp: libimagequant.
 Image quantize256(const Image& source, bool dither, const Progress& progress);
+// Which palette entries a remap may choose.
+using EntrySet = std::bitset<256>;
 // Each pixel of `source` onto the nearest colour of `palette`; the palette
-// entries (fourth bytes included) are kept as they are.
-Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress);
+// entries (fourth bytes included) are kept as they are.  With `allowed`, no
+// other entry is chosen, and a single pixel takes the allowed entry nearest
+// to it in linear light (red, green and blue, and alpha when the picture has
+// any).
+Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress,
+                     const EntrySet* allowed = nullptr);
 
 // filters.cpp
 Image soften(const Image& source);      // filter 101
