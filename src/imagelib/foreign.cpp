@@ -521,6 +521,15 @@ bool takeTrueColour(const Magick::Image& image, Image& out) {
             out.hasAlpha = out.hasAlpha || p[3] != 255;
         }
     }
+    // Alpha that is 0 everywhere would make the picture invisible: the
+    // writer left the channel unused (32-bit Targas often do), as our BMP
+    // reader assumes too.
+    bool anyAlpha = false;
+    for (size_t i = 3; i < out.rgba.size() && !anyAlpha; i += 4) anyAlpha = out.rgba[i] != 0;
+    if (matte && !anyAlpha) {
+        for (size_t i = 3; i < out.rgba.size(); i += 4) out.rgba[i] = 255;
+        out.hasAlpha = false;
+    }
     out.sourceBpp = storedBpp(image);
     return true;
 }

@@ -474,6 +474,19 @@ TEST_F(ForeignTest, AlphaAndDeepChannelsComeDownToEightBits) {
     EXPECT_EQ(alpha.sourceBpp, 32);
     EXPECT_NEAR(alpha.rgba[(3 * 16 + 3) * 4 + 3], 128, 1);
 
+    // A 32-bit Targa whose alpha is 0 throughout never used it; one that
+    // has some alpha keeps it.
+    std::string targa(18, '\0');
+    targa[2] = 2, targa[12] = 2, targa[14] = 1, targa[16] = 32, targa[17] = 0x28;
+    writeBytes(path("unused.tga"), targa + std::string("\x10\x20\x30\x00\x40\x50\x60\x00", 8));
+    const Image unused = decoded(path("unused.tga"));
+    EXPECT_FALSE(unused.hasAlpha);
+    EXPECT_EQ(unused.rgba, (std::vector<uint8_t>{0x30, 0x20, 0x10, 255, 0x60, 0x50, 0x40, 255}));
+    writeBytes(path("used.tga"), targa + std::string("\x10\x20\x30\x00\x40\x50\x60\x80", 8));
+    const Image used = decoded(path("used.tga"));
+    EXPECT_TRUE(used.hasAlpha);
+    EXPECT_EQ(used.rgba, (std::vector<uint8_t>{0x30, 0x20, 0x10, 0, 0x60, 0x50, 0x40, 0x80}));
+
     picture.colorSpace(Magick::CMYKColorspace);
     picture.write("JPEG:" + path("cmyk.jpg"));
     expectQuadrants(decoded(path("cmyk.jpg")), Kind::Colour, 24);
