@@ -52,16 +52,18 @@ void describe(QuorContext* ctx, int32_t width, int32_t height, int32_t bpp) {
     le::put32(ctx->bytes + QUOR_CONTEXT_BPP, uint32_t(bpp));
 }
 
-// Writes a result as an 8-bit BMP when it has a palette, else 24-bit, and
-// describes the written file in the context.  A shared picture written as it
-// is stays this thread's kept picture, now for the written file.
+// Writes a result as an 8-bit BMP when it has a palette, else 32-bit when
+// any texel is not opaque, else 24-bit, and describes the written file in
+// the context.  A shared picture written as it is stays this thread's kept
+// picture, now for the written file.
 bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress& progress,
           const std::shared_ptr<const Image>& shared = nullptr) {
-    std::vector<uint8_t> bytes = image.indexed ? encodeBmp8(image) : encodeBmp24(image);
+    const int32_t bpp = image.indexed ? 8 : image.hasAlpha ? 32 : 24;
+    std::vector<uint8_t> bytes = bpp == 8 ? encodeBmp8(image) : bpp == 32 ? encodeBmp32(image) : encodeBmp24(image);
     const bool written = writeFileAtomically(dst, bytes);
     if (written) {
-        describe(ctx, image.width, image.height, image.indexed ? 8 : 24);
-        if (shared.get() == &image) keepWritten(dst, std::move(bytes), shared);
+        describe(ctx, image.width, image.height, bpp);
+        if (bpp == 24 && shared.get() == &image) keepWritten(dst, std::move(bytes), shared);
     }
     progress.report(1, 1);
     return written;
@@ -72,11 +74,11 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
 // kept from one call to the next.  Larger pictures are resampled directly.
 
 Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
-                     const Progress& progress) {
+                     const Progress& progress, Rounding rounding) {
     const int steps = Halvings::stepsTo(*image, width, height);
-    if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress);
+    if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress, rounding);
     Halvings* kept = keptHalvings(image);
-    Image out = kept ? kept->level(steps) : Halvings(*image).level(steps);
+    Image out = kept ? kept->level(steps, rounding) : Halvings(*image).level(steps, rounding);
     progress.report(1, 1);
     return out;
 }
@@ -173,11 +175,33 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
         if (width == image->width && height == image->height &&
             alreadyWritten(src, dst, image, ctx, progress))
             return true;
-        Image result = resampleShared(image, width, height, progress.part(0, 70, 100));
+        Image result = resampleShared(image, width, height, progress.part(0, 70, 100), roundingFor(*image));
         // A palette picture keeps its palette, dithered so that every area
         // keeps its light (snapping each pixel to its nearest entry would
         // shift a whole level toward the palette's colours).
         if (image->indexed) result = remapToPalette(result, image->palette, true, progress.part(70, 95, 100));
+        return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height,
+                                  int32_t flags) {
+    return guarded([&] {
+        if (!src || !dst || !ctx) return false;
+        if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
+        if ((flags & ~QUOR_KEEP_COVERAGE) != 0) return false;
+        const std::shared_ptr<const Image> image = loadShared(src);
+        if (!image) return false;
+        const Progress progress =
+            progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
+        progress.report(0, 1);
+        if (width == image->width && height == image->height &&
+            alreadyWritten(src, dst, image, ctx, progress))
+            return true;
+        // A palette picture's colours, its levels as alpha, resampled like
+        // any other: the result is full colour.
+        Image result = resampleShared(image, width, height, progress.part(0, 90, 100), Rounding::KeepMeans);
+        if (flags & QUOR_KEEP_COVERAGE) keepCoverage(result, *image);
         return save(dst, result, ctx, progress);
     });
 }
@@ -196,6 +220,39 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
         // photograph merged into a set) survive the palette on average.
         const Image result = remapToPalette(*image, palette, true, progress.part(0, 95, 100));
         return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile) {
+    return guarded([&] {
+        if (!src || !dst || !ctx || !paletteFile) return false;
+        // Neither file is kept: between the calls of a chain this thread
+        // keeps its largest level and that level's halvings.
+        const auto palettePicture = loadPassing(paletteFile);
+        if (!palettePicture || !palettePicture->indexed ||
+            palettePicture->indices.size() != palettePicture->pixelCount())
+            return false;
+        EntrySet used;
+        for (const uint8_t index : palettePicture->indices) used.set(index);
+        const auto image = loadPassing(src);
+        if (!image) return false;
+        const Progress progress = progressFor(ctx, image->pixelCount());
+        progress.report(0, 1);
+        const Image result =
+            remapToPalette(*image, palettePicture->palette, true, progress.part(0, 95, 100), &used);
+        return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rgba, int32_t capacity) {
+    return guarded([&] {
+        if (!file || !ctx) return false;
+        const auto image = loadShared(file);
+        if (!image) return false;
+        describe(ctx, image->width, image->height, image->sourceBpp);
+        if (!rgba || capacity < 0 || size_t(capacity) < image->rgba.size()) return false;
+        std::memcpy(rgba, image->rgba.data(), image->rgba.size());
+        return true;
     });
 }
 

@@ -349,6 +349,44 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
     return true;
 }
 
+// A true-colour Targa (type 2 or 10) may carry a colour map it does not
+// use; ImageMagick 6 then takes the map for pixels.  Such a file is handed
+// on without it: map type 0, map specification zeroed, the map's bytes
+// dropped (the image ID stays), and the version 2 footer's offsets moved to
+// match.  False when the header describes a map the file does not hold.
+bool dropUnusedColourMap(FileBytes& bytes) {
+    constexpr size_t kHeader = 18, kFooter = 26;
+    const std::string_view data = bytes.view();
+    if (data.size() < kHeader || byteAt(data, 1) != 1 || (byteAt(data, 2) != 2 && byteAt(data, 2) != 10))
+        return true;
+    const size_t mapStart = kHeader + byteAt(data, 0);
+    const size_t entries = size_t(byteAt(data, 5)) | size_t(byteAt(data, 6)) << 8;
+    const size_t mapBytes = entries * ((size_t(byteAt(data, 7)) + 7) / 8);
+    if (mapStart > data.size() || mapBytes > data.size() - mapStart) return false;
+
+    const size_t size = data.size() - mapBytes;
+    char* stripped = new char[size];
+    std::memcpy(stripped, data.data(), mapStart);
+    std::memcpy(stripped + mapStart, data.data() + mapStart + mapBytes, size - mapStart);
+    stripped[1] = 0;
+    std::memset(stripped + 3, 0, 5);
+    constexpr std::string_view kSignature("TRUEVISION-XFILE.\0", 18);
+    if (size >= kHeader + kFooter && std::string_view(stripped + size - 18, 18) == kSignature) {
+        for (size_t at = size - kFooter; at < size - 18; at += 4) {
+            auto* field = reinterpret_cast<uint8_t*>(stripped + at);
+            uint32_t offset = uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 |
+                              uint32_t(field[3]) << 24;
+            // An offset into the map pointed at nothing real.
+            offset = offset >= mapStart + mapBytes ? uint32_t(offset - mapBytes) : offset >= mapStart ? 0 : offset;
+            for (int i = 0; i < 4; ++i) field[i] = uint8_t(offset >> (8 * i));
+        }
+    }
+    delete[] bytes.data;
+    bytes.data = stripped;
+    bytes.size = size;
+    return true;
+}
+
 // Everything up to the ImageMagick call: checks, reading, recognising.
 enum class Source { Failed, R8, Magick };
 
@@ -366,6 +404,10 @@ Source openSource(const std::string& path, FileBytes& bytes, Sniffed& sniffed, s
     }
     if (std::string_view(sniffed.coder) == "PNG" && !pngChunksFit(bytes.view())) {
         setWhy(why, "The PNG file is damaged: a chunk runs past its end");
+        return Source::Failed;
+    }
+    if (std::string_view(sniffed.coder) == "TGA" && !dropUnusedColourMap(bytes)) {
+        setWhy(why, "The Targa file is damaged: its colour map runs past its end");
         return Source::Failed;
     }
     if (sniffed.xcfVersion > kNewestReadableXcf) {
@@ -478,6 +520,15 @@ bool takeTrueColour(const Magick::Image& image, Image& out) {
             p[3] = alphaOf(row[x], matte);
             out.hasAlpha = out.hasAlpha || p[3] != 255;
         }
+    }
+    // Alpha that is 0 everywhere would make the picture invisible: the
+    // writer left the channel unused (32-bit Targas often do), as our BMP
+    // reader assumes too.
+    bool anyAlpha = false;
+    for (size_t i = 3; i < out.rgba.size() && !anyAlpha; i += 4) anyAlpha = out.rgba[i] != 0;
+    if (matte && !anyAlpha) {
+        for (size_t i = 3; i < out.rgba.size(); i += 4) out.rgba[i] = 255;
+        out.hasAlpha = false;
     }
     out.sourceBpp = storedBpp(image);
     return true;

@@ -10,58 +10,57 @@ namespace quor {
 
 namespace {
 
-// Levels of this many pixels or fewer cannot average the rounding of their
-// bytes away: a 1x1 level rounded channel by channel can be 1% off in light.
-constexpr size_t kSmallLevel = 16;
-
-double luminance(double red, double green, double blue) { return 0.2126 * red + 0.7152 * green + 0.0722 * blue; }
-
-// Writes the bytes of one pixel of a small level: of the bytes within a
-// step and a half of each channel, the mix whose luminance comes nearest the
-// pixel's own plus what the pixels before it missed; of mixes about as near,
-// the truest colour.  Gives back what this pixel misses in turn.
-double roundKeepingLight(const srgb::Tables& tables, const float colour[3], double missed, uint8_t* out) {
-    int first[3], count[3];
-    for (size_t c = 0; c < 3; ++c) {
-        int below = srgb::fromLinear(tables, colour[c]);  // the byte at or below
-        if (below > 0 && tables.linear[size_t(below)] > colour[c]) --below;
-        first[c] = std::max(below - 1, 0);
-        count[c] = std::min(below + 2, 255) - first[c] + 1;
-    }
-    const double want = luminance(colour[0], colour[1], colour[2]) + missed;
-    struct Mix {
-        int bytes[3];
-        double off, colourError;
-    };
-    Mix mixes[64];
-    int n = 0;
-    double nearest = INFINITY;
-    for (int r = 0; r < count[0]; ++r)
-        for (int g = 0; g < count[1]; ++g)
-            for (int b = 0; b < count[2]; ++b) {
-                Mix& mix = mixes[n++];
-                const int steps[3] = {r, g, b};
-                double light[3];
-                mix.colourError = 0;
-                for (size_t c = 0; c < 3; ++c) {
-                    mix.bytes[c] = first[c] + steps[c];
-                    light[c] = tables.linear[size_t(mix.bytes[c])];
-                    mix.colourError += (light[c] - colour[c]) * (light[c] - colour[c]);
-                }
-                mix.off = std::abs(luminance(light[0], light[1], light[2]) - want);
-                nearest = std::min(nearest, mix.off);
-            }
-    const Mix* chosen = nullptr;
-    for (int m = 0; m < n; ++m)
-        if (mixes[m].off <= nearest + 0.0002 * std::abs(want) + 1e-12 &&
-            (!chosen || mixes[m].colourError < chosen->colourError))
-            chosen = &mixes[m];
-    for (size_t c = 0; c < 3; ++c) out[c] = uint8_t(chosen->bytes[c]);
-    return want - luminance(tables.linear[size_t(chosen->bytes[0])], tables.linear[size_t(chosen->bytes[1])],
-                            tables.linear[size_t(chosen->bytes[2])]);
+// The byte whose linear light is nearest to `level`.
+uint8_t nearestInLight(const srgb::Tables& tables, double level) {
+    const int guess = srgb::fromLinear(tables, float(level));  // nearest in sRGB: at most one off
+    int best = guess;
+    for (int b = std::max(guess - 1, 0); b <= std::min(guess + 1, 255); ++b)
+        if (std::abs(tables.linear[size_t(b)] - level) < std::abs(tables.linear[size_t(best)] - level)) best = b;
+    return uint8_t(best);
 }
 
 }  // namespace
+
+Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding rounding) {
+    Image out;
+    out.width = width;
+    out.height = height;
+    out.rgba.resize(out.pixelCount() * 4);
+    const srgb::Tables& tables = srgb::tables();
+    const bool diffuse = rounding == Rounding::KeepMeans && out.pixelCount() <= kDiffusedPixels;
+    // What the texels so far came short of, per channel; colour as light,
+    // alpha in bytes.  A transparent texel neither takes nor hands on any:
+    // its colour is filled in below.
+    double missed[3] = {0, 0, 0}, alphaMissed = 0;
+    bool translucent = false;
+    uint8_t* to = out.rgba.data();
+    for (size_t i = 0; i < out.rgba.size(); i += 4) {
+        const float alpha = std::clamp(light[i + 3], 0.0f, 1.0f);
+        const float unweight = light[i + 3] > 0.0f ? 1.0f / light[i + 3] : 0.0f;
+        if (diffuse) {
+            const double want = alpha * 255.0 + alphaMissed;
+            to[i + 3] = uint8_t(std::clamp(std::lround(want), 0L, 255L));
+            alphaMissed = want - to[i + 3];
+        } else {
+            to[i + 3] = uint8_t(std::lround(alpha * 255.0f));
+        }
+        translucent |= to[i + 3] != 255;
+        for (size_t c = 0; c < 3; ++c) {
+            const float colour = light[i + c] * unweight;
+            if (diffuse && to[i + 3] != 0) {
+                // An overshoot of the filter is no light to hand on.
+                const double want = std::clamp(colour, 0.0f, 1.0f) + missed[c];
+                to[i + c] = nearestInLight(tables, want);
+                missed[c] = want - tables.linear[to[i + c]];
+            } else {
+                to[i + c] = srgb::fromLinear(tables, colour);
+            }
+        }
+    }
+    out.hasAlpha = translucent;
+    fillUnderTransparency(out);
+    return out;
+}
 
 int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return 0;
@@ -73,7 +72,7 @@ int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {
     return 0;
 }
 
-Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp), fullColour_(!source.indexed) {
+Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp) {
     if (source.width < 2 || source.height < 2 || source.width % 2 != 0 || source.height % 2 != 0 ||
         source.rgba.size() != source.pixelCount() * 4)
         throw std::invalid_argument("halvings: no even picture");
@@ -123,36 +122,11 @@ const Halvings::Level& Halvings::halved(int steps) {
     return levels_[size_t(steps - 1)];
 }
 
-Image Halvings::level(int steps) {
+Image Halvings::level(int steps, Rounding rounding) {
     if (steps < 1) throw std::invalid_argument("halvings: no step");
     const Level& level = halved(steps);
-    Image out;
-    out.width = level.width;
-    out.height = level.height;
+    Image out = bytesOfLight(level.width, level.height, level.light.data(), rounding);
     out.sourceBpp = sourceBpp_;
-    out.rgba.resize(size_t(level.width) * size_t(level.height) * 4);
-    bool translucent = false;
-    const float* in = level.light.data();
-    uint8_t* to = out.rgba.data();
-    const srgb::Tables& tables = srgb::tables();
-    // A palette picture's levels go back onto its palette, whose dithering
-    // keeps each channel's light; only full-colour levels trade channels.
-    const bool small = fullColour_ && out.pixelCount() <= kSmallLevel;
-    double missed = 0;  // light the pixels so far came short of, in a small level
-    for (size_t i = 0; i < out.rgba.size(); i += 4) {
-        const float alpha = in[i + 3];
-        // Fully transparent areas come out black, as the general resampler leaves them.
-        const float unweight = alpha > 0.0f ? 1.0f / alpha : 0.0f;
-        const float colour[3] = {in[i] * unweight, in[i + 1] * unweight, in[i + 2] * unweight};
-        if (small && alpha > 0.0f) {
-            missed = roundKeepingLight(tables, colour, missed, to + i);
-        } else {
-            for (size_t c = 0; c < 3; ++c) to[i + c] = srgb::fromLinear(tables, colour[c]);
-        }
-        to[i + 3] = uint8_t(std::lround(std::clamp(alpha, 0.0f, 1.0f) * 255.0f));
-        translucent |= to[i + 3] != 255;
-    }
-    out.hasAlpha = translucent;
     return out;
 }
 

@@ -19,7 +19,7 @@ public:
     explicit Halvings(const Image& source);
     // The source halved `steps` times (1 or more): colours averaged in
     // linear light, weighted by alpha, as resample() does.
-    Image level(int steps);
+    Image level(int steps, Rounding rounding);
 
 private:
     struct Level {
@@ -29,8 +29,13 @@ private:
     const Level& halved(int steps);
 
     int32_t sourceBpp_ = 24;
-    bool fullColour_ = true;
     std::vector<Level> levels_;
 };
+
+// The bytes of a picture held as light: 4 floats a texel, red, green and
+// blue premultiplied by alpha, then alpha, nominally 0..1 (a sharpening
+// filter may overshoot).  Rounded as `rounding` says; transparent texels
+// are filled in.
+Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding rounding);
 
 }  // namespace quor

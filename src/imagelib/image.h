@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -85,6 +86,10 @@ BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why =
 // four bytes, bottom-up.  24-bit: 54-byte header, padded rows, bottom-up.
 std::vector<uint8_t> encodeBmp8(const Image& image);
 std::vector<uint8_t> encodeBmp24(const Image& image);
+// 32-bit with alpha: a 108-byte information header naming the masks
+// (red 0x00FF0000, green 0x0000FF00, blue 0x000000FF, alpha 0xFF000000) and
+// the sRGB colour space, pixels at 122, rows bottom-up.
+std::vector<uint8_t> encodeBmp32(const Image& image);
 // True when `data` is byte for byte what encodeBmp24 makes of `image`, the
 // full-colour picture readBmp made of it.
 bool isOwnEncoding(const uint8_t* data, size_t size, const Image& image);
@@ -128,6 +133,10 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 // Our codec first, then the general decoder.  The shared form may be the
 // picture this thread read last from a file with the very same bytes.
 std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
+// The same, except that a file other than the kept picture's is read without
+// letting the kept picture go: for files looked at in passing between the
+// calls of a chain.
+std::shared_ptr<const Image> loadPassing(const std::string& path, std::string* why = nullptr);
 // Pictures up to this many pixels are kept on their thread between calls,
 // with their halvings; larger ones are read and resampled afresh each time.
 inline constexpr size_t kKeptPixels = size_t(1) << 20;
@@ -150,14 +159,57 @@ bool canLoadImage(const std::string& path);
 
 // ---- Pixel work ------------------------------------------------------------
 
-// resample.cpp: linear-light, alpha-weighted resampling.
-Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress);
+// How resampled light becomes bytes.
+//   KeepMeans: a result of kDiffusedPixels texels or fewer cannot average the
+//     rounding of its bytes away (a 1x1 level rounded to the nearest bytes
+//     can be a percent off), so each channel, alpha too, hands its rounding
+//     error on from texel to texel and keeps its mean in linear light.
+//     Larger results take the nearest bytes.
+//   Nearest: the nearest bytes at every size, for results that go back onto
+//     a palette, whose dithering keeps the means.
+enum class Rounding { KeepMeans, Nearest };
+inline constexpr size_t kDiffusedPixels = 256;
+// Palette pictures' results go back onto their palette.
+inline Rounding roundingFor(const Image& source) {
+    return source.indexed ? Rounding::Nearest : Rounding::KeepMeans;
+}
+
+// resample.cpp: linear-light, alpha-weighted resampling.  Texels of the
+// result that are fully transparent take the colour of the visible ones
+// around them (see fillUnderTransparency).
+Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress,
+               Rounding rounding);
+inline Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress) {
+    return resample(source, width, height, progress, roundingFor(source));
+}
+
+// alpha.cpp
+// Texels whose alpha is 0 take the colour of the visible texels nearest
+// them, so that filtering them in later (a smaller level, a renderer's
+// bilinear lookup) brings in no black fringe.  The visible texels' colours
+// are averaged, weighted by alpha, in linear light into coarser and coarser
+// grids; each transparent texel takes the finest cell around it that holds
+// any.  Visible texels and all alpha stay as they are; a picture with no
+// visible texel is left alone.
+void fillUnderTransparency(Image& image);
+// Scales the alpha of `image` (alpha' = min(255, round(alpha * s))) so that
+// the share of its texels at least half opaque comes as near as it can to
+// that of `source`: a cut-out (a fence, a railing) keeps its coverage in
+// small levels instead of fading away.  Of the scales that come nearest,
+// the one nearest 1.
+void keepCoverage(Image& image, const Image& source);
 
 // quantize.cpp: libimagequant.
 Image quantize256(const Image& source, bool dither, const Progress& progress);
+// Which palette entries a remap may choose.
+using EntrySet = std::bitset<256>;
 // Each pixel of `source` onto the nearest colour of `palette`; the palette
-// entries (fourth bytes included) are kept as they are.
-Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress);
+// entries (fourth bytes included) are kept as they are.  With `allowed`, no
+// other entry is chosen, and a single pixel takes the allowed entry nearest
+// to it in linear light (red, green and blue, and alpha when the picture has
+// any).
+Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress,
+                     const EntrySet* allowed = nullptr);
 
 // filters.cpp
 Image soften(const Image& source);      // filter 101

@@ -196,7 +196,8 @@ struct RecentBmp {
 };
 thread_local RecentBmp recentBmp;
 
-BmpAttempt tryBmp(const std::string& path, std::string* why) {
+// With `keep` false the kept picture stays as it is, whatever is read.
+BmpAttempt tryBmp(const std::string& path, std::string* why, bool keep = true) {
     BmpAttempt attempt;
     InputFile file(path);
     uint8_t signature[2] = {0, 0};
@@ -204,13 +205,13 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
     attempt.isBmpFile = true;
     attempt.size = size_t(std::min<uint64_t>(file.size(), SIZE_MAX));
     if (recentBmp.image && holdsExactly(file, recentBmp.bytes)) {
-        recentBmp.path = path;
+        if (keep) recentBmp.path = path;
         attempt.result = BmpRead::Ok;
         attempt.image = recentBmp.image;
         attempt.ownEncoding = recentBmp.ownEncoding;
         return attempt;
     }
-    recentBmp = RecentBmp{};
+    if (keep) recentBmp = RecentBmp{};
     auto bytes = readWhole(file, kMaxFileBytes);
     if (!bytes) {
         attempt.result = BmpRead::Broken;
@@ -223,7 +224,7 @@ BmpAttempt tryBmp(const std::string& path, std::string* why) {
     if (attempt.result != BmpRead::Ok) return attempt;
     attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
-    if (attempt.image->pixelCount() <= kKeptPixels)
+    if (keep && attempt.image->pixelCount() <= kKeptPixels)
         recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding, nullptr};
     return attempt;
 }
@@ -311,13 +312,15 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 #endif
 }
 
-std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why) {
+namespace {
+
+std::shared_ptr<const Image> load(const std::string& path, std::string* why, bool keep) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) {
         if (why) *why = "no such file";
         return nullptr;
     }
-    BmpAttempt attempt = tryBmp(path, why);
+    BmpAttempt attempt = tryBmp(path, why, keep);
     if (attempt.result == BmpRead::Ok) return attempt.image;
     if (attempt.isBmpFile && !handOn(attempt)) return nullptr;
 
@@ -330,6 +333,12 @@ std::shared_ptr<const Image> loadShared(const std::string& path, std::string* wh
     }
     return std::make_shared<const Image>(std::move(*image));
 }
+
+}  // namespace
+
+std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why) { return load(path, why, true); }
+
+std::shared_ptr<const Image> loadPassing(const std::string& path, std::string* why) { return load(path, why, false); }
 
 Halvings* keptHalvings(const std::shared_ptr<const Image>& image) {
     if (!image || recentBmp.image != image) return nullptr;

@@ -52,11 +52,13 @@ std::array<std::array<uint8_t, 4>, 256> entryColours(const Palette& palette) {
 class NearestColour {
 public:
     // The cache grows with the picture, up to 64K remembered colours.
-    NearestColour(const std::array<std::array<uint8_t, 4>, 256>& colours, bool useAlpha, size_t pixels)
+    NearestColour(const std::array<std::array<uint8_t, 4>, 256>& colours, bool useAlpha, size_t pixels,
+                  const EntrySet& allowed)
         : useAlpha_(useAlpha) {
         while (cacheBits_ < 16 && (size_t(1) << cacheBits_) < pixels) ++cacheBits_;
         cache_.assign(size_t(1) << cacheBits_, 0);
         for (int i = 0; i < 256; ++i) {
+            if (!allowed.test(size_t(i))) continue;
             const auto& c = colours[size_t(i)];
             byGreen_.push_back({c[0], c[1], c[2], c[3], uint8_t(i)});
         }
@@ -137,7 +139,7 @@ constexpr size_t kSettledPixels = 64;
 // own mean) without straying far from the pixels' own colours.  Up to four
 // pixels every mix of each pixel's nearest entries is tried first; then each
 // pixel in turn takes its best entry given the others, until none changes.
-void settleMean(const Image& source, Image& out, const EntryLights& light, int channels) {
+void settleMean(const Image& source, Image& out, const EntryLights& light, int channels, const EntrySet& allowed) {
     const size_t n = source.pixelCount();
     std::vector<std::array<double, 4>> want(n);
     std::array<double, 4> mean{};
@@ -166,23 +168,25 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
     };
 
     if (n <= 4) {
-        constexpr size_t kCandidates = 24;
+        constexpr size_t kMostCandidates = 24;
+        const size_t candidateCount = std::min(kMostCandidates, allowed.count());
         struct Candidate {
             uint8_t entry;
             double own;
             std::array<double, 4> error;
         };
-        std::vector<std::array<Candidate, kCandidates>> candidates(n);
+        std::vector<std::array<Candidate, kMostCandidates>> candidates(n);
         for (size_t i = 0; i < n; ++i) {
-            std::array<uint8_t, 256> order{};
-            for (size_t e = 0; e < 256; ++e) order[e] = uint8_t(e);
-            std::partial_sort(order.begin(), order.begin() + kCandidates, order.end(),
+            std::vector<uint8_t> order;
+            for (size_t e = 0; e < 256; ++e)
+                if (allowed.test(e)) order.push_back(uint8_t(e));
+            std::partial_sort(order.begin(), order.begin() + std::ptrdiff_t(candidateCount), order.end(),
                               [&](uint8_t x, uint8_t y) {
                                   // Entries of one colour: the first, as everywhere.
                                   const double cx = ownCost(i, x), cy = ownCost(i, y);
                                   return cx < cy || (cx == cy && x < y);
                               });
-            for (size_t k = 0; k < kCandidates; ++k) {
+            for (size_t k = 0; k < candidateCount; ++k) {
                 Candidate& cand = candidates[i][k];
                 cand.entry = order[k];
                 cand.own = ownCost(i, order[k]);
@@ -194,13 +198,13 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
         std::array<size_t, 4> pick{}, bestPick{};
         double best = INFINITY;
         size_t mixes = 1;
-        for (size_t i = 0; i < n; ++i) mixes *= kCandidates;
+        for (size_t i = 0; i < n; ++i) mixes *= candidateCount;
         for (size_t number = 0; number < mixes; ++number) {
             std::array<double, 4> total{};
             double cost = 0;
             size_t rest = number;
-            for (size_t i = 0; i < std::min<size_t>(n, 4); ++i, rest /= kCandidates) {
-                const Candidate& cand = candidates[i][rest % kCandidates];
+            for (size_t i = 0; i < std::min<size_t>(n, 4); ++i, rest /= candidateCount) {
+                const Candidate& cand = candidates[i][rest % candidateCount];
                 pick[i] = cand.entry;
                 cost += cand.own;
                 for (size_t c = 0; c < 4; ++c) total[c] += cand.error[c];
@@ -232,6 +236,7 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
             size_t best = current;
             double bestCost = sumCost(totalWith(current)) + ownCost(i, current);
             for (size_t entry = 0; entry < 256; ++entry) {
+                if (!allowed.test(entry)) continue;
                 const double cost = sumCost(totalWith(entry)) + ownCost(i, entry);
                 if (cost < bestCost - 1e-12) {
                     bestCost = cost;
@@ -342,10 +347,13 @@ Image quantize256(const Image& source, bool dither, const Progress& progress) {
     return out;
 }
 
-Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress) {
+Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress,
+                     const EntrySet* allowed) {
     checkPicture(source);
+    const EntrySet choosable = allowed ? *allowed : EntrySet().set();
+    if (choosable.none()) throw std::invalid_argument("remap: no palette entry to choose");
     const auto colours = entryColours(palette);
-    NearestColour nearest(colours, source.hasAlpha, source.pixelCount());
+    NearestColour nearest(colours, source.hasAlpha, source.pixelCount(), choosable);
 
     Image out;
     out.width = source.width;
@@ -354,6 +362,28 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
     out.indexed = true;
     out.palette = palette;
     out.indices.assign(source.pixelCount(), 0);
+
+    if (allowed && source.pixelCount() == 1) {
+        // Few entries to choose from are far apart; nothing is left to
+        // dither with, so the one pixel takes the nearest in light.
+        const EntryLights entryLight = entryLights(colours);
+        const uint8_t* p = source.rgba.data();
+        const double want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
+        double best = INFINITY;
+        for (size_t e = 0; e < 256; ++e) {
+            if (!choosable.test(e)) continue;
+            double distance = 0;
+            for (size_t c = 0; c < (source.hasAlpha ? 4u : 3u); ++c)
+                distance += (entryLight[e][c] - want[c]) * (entryLight[e][c] - want[c]);
+            if (distance < best) {
+                best = distance;
+                out.indices[0] = uint8_t(e);
+            }
+        }
+        lookUpColours(out, colours);
+        progress.report(1, 1);
+        return out;
+    }
 
     const int32_t w = source.width;
     const int32_t h = source.height;
@@ -415,7 +445,7 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
             std::swap(here, below);
             progress.report(y + 1, h);
         }
-        if (source.pixelCount() <= kSettledPixels) settleMean(source, out, entryLight, channels);
+        if (source.pixelCount() <= kSettledPixels) settleMean(source, out, entryLight, channels, choosable);
     }
     lookUpColours(out, colours);
     return out;

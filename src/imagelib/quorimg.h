@@ -8,8 +8,15 @@
  * written again.
  *
  * Resampling and filtering work in linear light, so a picture keeps its
- * brightness at every size.  A palette picture resampled keeps its palette,
- * dithered, as does a picture remapped onto one.
+ * brightness at every size; small results (256 pixels or fewer) keep each
+ * channel's mean, and fully transparent pixels of a resampled result take
+ * the colour of the visible ones around them rather than black.  A palette
+ * picture resampled keeps its palette, dithered, as does a picture remapped
+ * onto one.
+ *
+ * Full-colour results are written as 24-bit BMPs, or as 32-bit ones (a
+ * 108-byte header with bit-field masks, alpha in the top byte) when any
+ * pixel is not fully opaque.
  *
  * The conversion context is a zero-filled 1024-byte record owned by the
  * caller: width at byte 0, height at 4, bits per pixel at 8 (int32, little
@@ -61,8 +68,9 @@ QUORIMG_API const char *_Pic_Extension(int32_t n);
 QUORIMG_API const char *_Pic_Pattern(int32_t n);
 
 /* Any readable picture to a BMP: palette sources stay 8-bit (palette at 54,
- * pixels at 1078), everything else becomes 24-bit.  pcdSize and jpegScale
- * are accepted for compatibility; 0 means full size. */
+ * pixels at 1078), everything else becomes 24-bit, or 32-bit when it has
+ * real alpha.  pcdSize and jpegScale are accepted for compatibility; 0 means
+ * full size. */
 QUORIMG_API int32_t _anytobmps(const char *src, const char *dst, QuorContext *ctx, int32_t pcdSize, int32_t jpegScale);
 /* The same, always 8-bit, quantized to 256 colours with dithering. */
 QUORIMG_API int32_t _anyto256 (const char *src, const char *dst, QuorContext *ctx, int32_t pcdSize, int32_t jpegScale);
@@ -74,6 +82,27 @@ QUORIMG_API int32_t _checkbmp (const char *file, QuorContext *ctx);
 QUORIMG_API int32_t _bmpresize(const char *src, const char *dst, QuorContext *ctx, int32_t width, int32_t height);
 /* Remap onto the 256 colours of paletteFile (a BMP, possibly headers and palette only). */
 QUORIMG_API int32_t _bmpremap (const char *src, const char *dst, QuorContext *ctx, const char *paletteFile);
+
+/* _bmpresizergb flags. */
+#define QUOR_KEEP_COVERAGE 1
+/* Resample to width x height in full colour: a palette source's colours,
+ * with its transparency levels as alpha unless they are all 0, are resampled
+ * and not put back on the palette.  The result is 24-bit, or 32-bit when any
+ * pixel is not opaque.  With QUOR_KEEP_COVERAGE the result's alpha is scaled
+ * so that the share of pixels at least half opaque is, as nearly as it can
+ * be, the source's: cut-outs such as fences keep their coverage in small
+ * levels.  Other flag bits are refused. */
+QUORIMG_API int32_t _bmpresizergb(const char *src, const char *dst, QuorContext *ctx, int32_t width, int32_t height, int32_t flags);
+/* As _bmpremap, onto the palette of paletteFile (an 8-bit picture with
+ * pixels, written with all 256 entries and their fourth bytes unchanged),
+ * choosing only the entries that paletteFile's pixels use.  A 1x1 result
+ * takes the used entry nearest to its colour in linear light. */
+QUORIMG_API int32_t _bmpremapused(const char *src, const char *dst, QuorContext *ctx, const char *paletteFile);
+/* Decodes any readable picture into rgba: 4 bytes a pixel (red, green, blue,
+ * alpha), top row first.  Width, height and bits per pixel as stored go into
+ * ctx, also when the picture needs more than capacity bytes; then nothing is
+ * copied and the result is 0 (capacity 0 asks for the size alone). */
+QUORIMG_API int32_t _bmpreadrgba(const char *file, QuorContext *ctx, uint8_t *rgba, int32_t capacity);
 /* filter 101 softens, filter 5 sharpens; other numbers copy and return 0. */
 QUORIMG_API int32_t _bmprocess(const char *src, const char *dst, QuorContext *ctx, int32_t filter);
 /* Colour adjustments a..e, see above. */

@@ -19,9 +19,11 @@
 
 #include "halvings.h"
 #include "image.h"
+#include "srgb.h"
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 namespace quor {
 namespace {
@@ -38,9 +40,45 @@ int32_t bandRows(int32_t height) { return std::max<int32_t>(16, (height + 15) / 
 // the general filter works in bands instead.
 constexpr size_t kHalvedPixels = size_t(1) << 22;
 
+// Source rows turned into light at a time, for a small result.
+constexpr int32_t kLightRows = 64;
+
+// A small result as light (see bytesOfLight), so that its rounding can keep
+// the means.  The filter runs along one axis at a time, so the source is
+// never held in floats whole: across in bands of rows first, which leaves
+// the source's height of rows `width` wide, then down.  A pass that keeps its
+// axis's size uses the box filter, which then leaves every texel as it is.
+std::vector<float> resampleLight(const Image& source, int32_t width, int32_t height) {
+    const auto& linear = srgb::linearTable();
+    const int32_t inWidth = source.width, inHeight = source.height;
+    std::vector<float> across(size_t(width) * size_t(inHeight) * 4);
+    std::vector<float> rows(size_t(inWidth) * size_t(std::min(kLightRows, inHeight)) * 4);
+    for (int32_t y0 = 0; y0 < inHeight; y0 += kLightRows) {
+        const int32_t count = std::min(kLightRows, inHeight - y0);
+        const uint8_t* in = source.rgba.data() + size_t(y0) * size_t(inWidth) * 4;
+        for (size_t i = 0; i < size_t(count) * size_t(inWidth) * 4; i += 4) {
+            const float alpha = in[i + 3] * (1.0f / 255.0f);
+            for (size_t c = 0; c < 3; ++c) rows[i + c] = linear[in[i + c]] * alpha;
+            rows[i + 3] = alpha;
+        }
+        if (!stbir_resize(rows.data(), inWidth, count, inWidth * 16,
+                          across.data() + size_t(y0) * size_t(width) * 4, width, count, width * 16,
+                          STBIR_TYPE_FLOAT, 4, 3, STBIR_FLAG_ALPHA_PREMULTIPLIED, STBIR_EDGE_CLAMP,
+                          STBIR_EDGE_CLAMP, filterFor(inWidth, width), STBIR_FILTER_BOX,
+                          STBIR_COLORSPACE_LINEAR, nullptr))
+            throw std::runtime_error("resample failed");
+    }
+    std::vector<float> light(size_t(width) * size_t(height) * 4);
+    if (!stbir_resize(across.data(), width, inHeight, width * 16, light.data(), width, height, width * 16,
+                      STBIR_TYPE_FLOAT, 4, 3, STBIR_FLAG_ALPHA_PREMULTIPLIED, STBIR_EDGE_CLAMP, STBIR_EDGE_CLAMP,
+                      STBIR_FILTER_BOX, filterFor(inHeight, height), STBIR_COLORSPACE_LINEAR, nullptr))
+        throw std::runtime_error("resample failed");
+    return light;
+}
+
 }  // namespace
 
-Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress) {
+Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress, Rounding rounding) {
     if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge)
         throw std::invalid_argument("resample: size out of range");
     if (source.width <= 0 || source.height <= 0 || source.rgba.size() != source.pixelCount() * 4)
@@ -60,7 +98,15 @@ Image resample(const Image& source, int32_t width, int32_t height, const Progres
     if (steps > 0 && source.pixelCount() <= kHalvedPixels) {
         // Whole halvings: the same area average, without the general filter.
         progress.report(0, 1);
-        out = Halvings(source).level(steps);
+        out = Halvings(source).level(steps, rounding);
+        progress.report(1, 1);
+        return out;
+    }
+    if (rounding == Rounding::KeepMeans && out.pixelCount() <= kDiffusedPixels) {
+        progress.report(0, 1);
+        const std::vector<float> light = resampleLight(source, width, height);
+        out = bytesOfLight(width, height, light.data(), rounding);
+        out.sourceBpp = source.sourceBpp;
         progress.report(1, 1);
         return out;
     }
@@ -92,6 +138,7 @@ Image resample(const Image& source, int32_t width, int32_t height, const Progres
     bool translucent = false;
     for (size_t i = 3; i < out.rgba.size() && !translucent; i += 4) translucent = out.rgba[i] != 255;
     out.hasAlpha = translucent;
+    fillUnderTransparency(out);
     return out;
 }
 

@@ -78,7 +78,8 @@ static void on_progress(int32_t done, int32_t total) {
 }
 
 int main(int argc, char **argv) {
-    char src[1024], dst[1024], png[1024];
+    char src[1024], dst[1024], other[1024], png[1024];
+    uint8_t rgba[4 * 4 * 4];
     QuorContext ctx;
     QuorProgress progress = on_progress;
     int32_t n;
@@ -86,6 +87,7 @@ int main(int argc, char **argv) {
 
     snprintf(src, sizeof src, "%s/c_test_src.bmp", folder);
     snprintf(dst, sizeof dst, "%s/c_test_dst.bmp", folder);
+    snprintf(other, sizeof other, "%s/c_test_other.bmp", folder);
     if (!write_picture(src)) {
         fprintf(stderr, "cannot write %s\n", src);
         return 1;
@@ -112,6 +114,17 @@ int main(int argc, char **argv) {
     CHECK(_bmpresize(dst, dst, &ctx, 300, 300) != 0);
     CHECK(get32(ctx.bytes) == 300 && get32(ctx.bytes + 8) == 8);
     CHECK(last_total > 0 && last_done == last_total);
+    CHECK(_bmpremapused(src, other, &ctx, dst) != 0);
+    CHECK(get32(ctx.bytes) == 4 && get32(ctx.bytes + 8) == 8);
+    CHECK(_bmpresizergb(dst, other, &ctx, 2, 2, 0) != 0);
+    CHECK(get32(ctx.bytes) == 2 && get32(ctx.bytes + 8) == 24);
+    CHECK(_bmpresizergb(src, other, &ctx, 2, 2, QUOR_KEEP_COVERAGE) != 0);
+    CHECK(_bmpresizergb(src, other, &ctx, 2, 2, 2) == 0);
+    /* The size first, then the pixels: the top-left one is the file's last row. */
+    CHECK(_bmpreadrgba(src, &ctx, NULL, 0) == 0);
+    CHECK(get32(ctx.bytes) == 4 && get32(ctx.bytes + 4) == 4 && get32(ctx.bytes + 8) == 24);
+    CHECK(_bmpreadrgba(src, &ctx, rgba, (int32_t)sizeof rgba) != 0);
+    CHECK(rgba[0] == 190 && rgba[1] == 185 && rgba[2] == 180 && rgba[3] == 255);
     CHECK(_bmprocess(src, dst, &ctx, 101) != 0);
     CHECK(_bmprocess(src, dst, &ctx, 5) != 0);
     CHECK(_bmprocess(src, dst, &ctx, 7) == 0);
@@ -132,6 +145,7 @@ int main(int argc, char **argv) {
 
     remove(src);
     remove(dst);
+    remove(other);
     if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
     return failures ? 1 : 0;
 }

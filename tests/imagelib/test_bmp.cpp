@@ -255,3 +255,28 @@ TEST(BmpRead, VariantsLeftToTheGeneralDecoder) {
     const Bytes png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
     read(png, BmpRead::NotBmp);
 }
+
+TEST(BmpWrite, ThirtyTwoBitReadsBackExactly) {
+    // Every alpha from clear to opaque, and a picture opaque throughout,
+    // which must not come back translucent.
+    Image picture;
+    picture.width = 7;
+    picture.height = 3;
+    for (int i = 0; i < 21 * 4; ++i) picture.rgba.push_back(uint8_t(i * 37 + 11));
+    for (int i = 0; i < 21; ++i) picture.rgba[size_t(i) * 4 + 3] = uint8_t(i == 0 ? 0 : i == 1 ? 255 : i * 12);
+    picture.hasAlpha = true;
+    Image opaque = picture;
+    for (int i = 0; i < 21; ++i) opaque.rgba[size_t(i) * 4 + 3] = 255;
+    opaque.hasAlpha = false;
+    for (const Image& source : {picture, opaque}) {
+        const Bytes file = quor::encodeBmp32(source);
+        ASSERT_EQ(get32(file, 10), 122u);
+        ASSERT_EQ(file.size(), 122u + 21 * 4);
+        const Image back = read(file);
+        EXPECT_EQ(back.width, 7);
+        EXPECT_EQ(back.height, 3);
+        EXPECT_EQ(back.rgba, source.rgba);
+        EXPECT_EQ(back.hasAlpha, source.hasAlpha);
+        EXPECT_EQ(back.sourceBpp, 32);
+    }
+}

@@ -2,11 +2,16 @@
 // the conversion context and the progress routine.
 #include "image.h"
 #include "quorimg.h"
+#include "srgb.h"
 #include "testbmp.h"
 
+#include <Magick++.h>
+
+#include <cmath>
 #include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include <fcntl.h>
@@ -280,6 +285,200 @@ TEST(Bmpresize, RefusesImpossibleSizesAndLeavesTheDestination) {
     EXPECT_EQ(c.width(), 8192);
 }
 
+// A picture as ImageMagick reads it: red, green, blue, alpha, top row first.
+std::vector<std::array<int, 4>> magickPixels(const std::string& file) {
+    Magick::Image image(file);
+    std::vector<std::array<int, 4>> out;
+    const MagickCore::PixelPacket* p = image.getConstPixels(0, 0, image.columns(), image.rows());
+    for (size_t i = 0; i < image.columns() * image.rows(); ++i)
+        out.push_back({MagickCore::ScaleQuantumToChar(p[i].red), MagickCore::ScaleQuantumToChar(p[i].green),
+                       MagickCore::ScaleQuantumToChar(p[i].blue),
+                       image.matte() ? 255 - MagickCore::ScaleQuantumToChar(p[i].opacity) : 255});
+    return out;
+}
+
+TEST(Alpha, KeptThroughConversionAndFullColourResampling) {
+    // An RGBA PNG: a clear left strip, an alpha ramp, scattered holes.
+    ScratchDir dir;
+    constexpr int kEdge = 60;
+    std::mt19937 random(5);
+    std::vector<std::array<int, 4>> want;
+    for (int y = 0; y < kEdge; ++y)
+        for (int x = 0; x < kEdge; ++x) {
+            const int alpha = x < 9 ? 0 : x < 30 ? (x * 31 + y * 7) % 256 : random() % 7 == 0 ? 0 : 255;
+            want.push_back({int(40 + 3 * x + random() % 20), int(220 - 3 * y), int(random() % 256), alpha});
+        }
+    Magick::Image png(Magick::Geometry(kEdge, kEdge), Magick::Color("black"));
+    png.depth(8);
+    png.type(Magick::TrueColorMatteType);
+    MagickCore::PixelPacket* px = png.getPixels(0, 0, kEdge, kEdge);
+    for (const auto& [r, g, b, a] : want) {
+        *px++ = MagickCore::PixelPacket{MagickCore::Quantum(b * 257), MagickCore::Quantum(g * 257),
+                                        MagickCore::Quantum(r * 257), MagickCore::Quantum((255 - a) * 257)};
+    }
+    png.syncPixels();
+    const std::string source = dir.file("cutout.png"), converted = dir.file("cutout.bmp");
+    png.write("PNG32:" + source);
+
+    Context c;
+    ASSERT_NE(_anytobmps(source.c_str(), converted.c_str(), &c, 0, 0), 0);
+    EXPECT_EQ(c.bpp(), 32);
+    EXPECT_EQ(readAll(converted).at(28), 32);
+    // Our reader and ImageMagick's both see the PNG's pixels, alpha and all.
+    std::vector<uint8_t> rgba(kEdge * kEdge * 4);
+    ASSERT_NE(_bmpreadrgba(converted.c_str(), &c, rgba.data(), int32_t(rgba.size())), 0);
+    const auto seen = magickPixels(converted);
+    for (size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(seen[i][3], want[i][3]) << i;
+        for (size_t ch = 0; ch < 4; ++ch) ASSERT_EQ(rgba[i * 4 + ch], want[i][ch]) << i;
+        if (want[i][3] != 0) { ASSERT_EQ(seen[i], want[i]) << i; }
+    }
+
+    // Every resampling path: whole halvings (30, 15), the general filter
+    // above and below 256 texels (20, 12), down to one texel.  Alpha is the
+    // box average of alpha, colour the box average weighted by alpha, both
+    // to the rounding that small levels hand on.
+    const double handedOn = quor::srgb::toLinear(255) - quor::srgb::toLinear(254);
+    for (int edge : {30, 20, 15, 12, 1}) {
+        SCOPED_TRACE(edge);
+        const std::string level = dir.file("level.bmp");
+        ASSERT_NE(_bmpresizergb(converted.c_str(), level.c_str(), &c, edge, edge, 0), 0);
+        EXPECT_EQ(c.bpp(), 32);
+        const auto got = magickPixels(level);
+        ASSERT_EQ(got.size(), size_t(edge * edge));
+        const int factor = kEdge / edge;
+        for (int y = 0; y < edge; ++y)
+            for (int x = 0; x < edge; ++x) {
+                double light[3] = {0, 0, 0}, alpha = 0;
+                for (int v = y * factor; v < (y + 1) * factor; ++v)
+                    for (int u = x * factor; u < (x + 1) * factor; ++u) {
+                        const auto& p = want[size_t(v * kEdge + u)];
+                        for (size_t ch = 0; ch < 3; ++ch) light[ch] += p[3] * double(quor::srgb::toLinear(uint8_t(p[ch])));
+                        alpha += p[3];
+                    }
+                const auto& texel = got[size_t(y * edge + x)];
+                ASSERT_NEAR(texel[3], alpha / (factor * factor), 1.0) << x << "," << y;
+                if (alpha == 0) continue;
+                for (size_t ch = 0; ch < 3; ++ch)
+                    ASSERT_NEAR(quor::srgb::toLinear(uint8_t(texel[ch])), light[ch] / alpha, handedOn)
+                        << x << "," << y << " channel " << ch;
+            }
+    }
+
+    // Opaque throughout, the PNG's alpha channel notwithstanding: 24-bit.
+    px = png.getPixels(0, 0, kEdge, kEdge);
+    for (size_t i = 0; i < want.size(); ++i) px[i].opacity = 0;
+    png.syncPixels();
+    png.write("PNG32:" + source);
+    ASSERT_NE(_anytobmps(source.c_str(), converted.c_str(), &c, 0, 0), 0);
+    EXPECT_EQ(c.bpp(), 24);
+    EXPECT_EQ(readAll(converted).at(28), 24);
+}
+
+TEST(Alpha, KeepingCoverageHoldsTheShareOfHalfOpaqueTexels) {
+    // A railing whose bars thin out across it.  Averaged, its levels turn
+    // translucent, and a renderer's cut-off at half opacity would show other
+    // coverage than the picture's.  With the flag each level keeps the
+    // source's share of texels at least half opaque, as its alphas allow.
+    ScratchDir dir;
+    constexpr int kEdge = 128;
+    std::mt19937 random(9);
+    Spec s{.width = kEdge, .height = kEdge, .bpp = 32, .compression = 3, .infoSize = 56,
+           .masks = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u}};
+    size_t covered = 0;
+    for (int row = 0; row < kEdge; ++row) {
+        Bytes bytes;
+        for (int x = 0; x < kEdge; ++x) {
+            const bool solid = int(random() % 256) < 200 - x - (kEdge - 1 - row) / 2;
+            covered += solid;
+            bytes.insert(bytes.end(), {90, 120, 150, uint8_t(solid ? 255 : 0)});
+        }
+        s.rows.push_back(bytes);
+    }
+    const double share = double(covered) / (kEdge * kEdge);
+    const std::string source = dir.file("railing.bmp"), level = dir.file("level.bmp");
+    writeAll(source, make(s));
+    Context c;
+    const auto shareOf = [](const std::vector<std::array<int, 4>>& pixels) {
+        return double(std::count_if(pixels.begin(), pixels.end(), [](const auto& p) { return p[3] >= 128; })) /
+               double(pixels.size());
+    };
+    for (int edge : {16, 8}) {
+        // Texels of one alpha cross the threshold together: the share can
+        // miss by the most texels that have one alpha.
+        ASSERT_NE(_bmpresizergb(source.c_str(), level.c_str(), &c, edge, edge, 0), 0);
+        std::array<int, 256> ofAlpha{};
+        for (const auto& p : magickPixels(level)) ++ofAlpha[size_t(p[3])];
+        const double step = double(*std::max_element(ofAlpha.begin() + 1, ofAlpha.end())) / (edge * edge);
+        ASSERT_GT(std::abs(shareOf(magickPixels(level)) - share), step) << edge << ": the share is already kept";
+        ASSERT_NE(_bmpresizergb(source.c_str(), level.c_str(), &c, edge, edge, QUOR_KEEP_COVERAGE), 0);
+        EXPECT_NEAR(shareOf(magickPixels(level)), share, step) << edge;
+    }
+    // Flags the routine does not know are refused.
+    writeAll(level, {1, 2, 3});
+    EXPECT_EQ(_bmpresizergb(source.c_str(), level.c_str(), &c, 8, 8, 2), 0);
+    EXPECT_EQ(readAll(level), (Bytes{1, 2, 3}));
+}
+
+TEST(Bmpremapused, OnlyTheColoursThePaletteFilesPixelsUse) {
+    // White with a red and a navy stripe, on a palette whose other 253
+    // entries are black: dithered onto the whole palette, a level would take
+    // black specks; onto the used entries it holds the picture's colours only.
+    ScratchDir dir;
+    const std::array<uint8_t, 4> white{255, 255, 255, 0}, red{0, 0, 255, 0}, navy{128, 0, 0, 0};  // blue, green, red
+    Spec s;
+    s.width = s.height = 256;
+    s.bpp = 8;
+    s.palette.assign(256, {0, 0, 0, 0});
+    s.palette[7] = white, s.palette[100] = red, s.palette[201] = navy;
+    const auto indexAt = [](int x) { return x >= 43 && x < 129 ? 100 : x >= 172 ? 201 : 7; };
+    for (int row = 0; row < 256; ++row) {
+        Bytes bytes;
+        for (int x = 0; x < 256; ++x) bytes.push_back(uint8_t(indexAt(x)));
+        s.rows.push_back(bytes);
+    }
+    const Bytes picture = make(s);
+    const std::string source = dir.file("stripes.bmp"), level = dir.file("level.bmp");
+    writeAll(source, picture);
+
+    // The mean in light, and the used entry nearest it.
+    double mean[3] = {0, 0, 0};
+    for (int x = 0; x < 256; ++x)
+        for (size_t ch = 0; ch < 3; ++ch) mean[ch] += quor::srgb::toLinear(s.palette[size_t(indexAt(x))][2 - ch]) / 256;
+    int nearest = -1;
+    double nearestDistance = INFINITY;
+    for (int entry : {7, 100, 201}) {
+        double d = 0;
+        for (size_t ch = 0; ch < 3; ++ch) d += std::pow(quor::srgb::toLinear(s.palette[size_t(entry)][2 - ch]) - mean[ch], 2);
+        if (d < nearestDistance) nearestDistance = d, nearest = entry;
+    }
+
+    Context c;
+    for (int edge = 128; edge >= 1; edge /= 2) {
+        SCOPED_TRACE(edge);
+        ASSERT_NE(_bmpresizergb(source.c_str(), level.c_str(), &c, edge, edge, 0), 0);
+        EXPECT_EQ(c.bpp(), 24);
+        ASSERT_NE(_bmpremapused(level.c_str(), level.c_str(), &c, source.c_str()), 0);
+        const Bytes out = readAll(level);
+        expectEightBit(out, edge, edge);
+        EXPECT_EQ(palette(out), palette(picture));
+        const size_t row = (size_t(edge) + 3) & ~size_t(3);
+        for (int y = 0; y < edge; ++y)
+            for (int x = 0; x < edge; ++x) {
+                const int index = out[1078 + size_t(y) * row + size_t(x)];
+                ASSERT_TRUE(index == 7 || index == 100 || index == 201) << index << " at " << x << "," << y;
+            }
+        if (edge == 1) { EXPECT_EQ(out[1078], nearest); }
+    }
+
+    // A palette file must have pixels to say which entries they use.
+    const std::string header = dir.file("header.bmp");
+    writeAll(header, Bytes(picture.begin(), picture.begin() + 1078));
+    writeAll(level, {4});
+    EXPECT_EQ(_bmpremapused(source.c_str(), level.c_str(), &c, header.c_str()), 0);
+    EXPECT_EQ(readAll(level), Bytes{4});
+}
+
 TEST(Bmpremap, OntoAPaletteOnlyFile) {
     ScratchDir dir;
     const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp"), pal = dir.file("header.bmp");
@@ -304,17 +503,18 @@ TEST(Bmpremap, OntoAPaletteOnlyFile) {
     EXPECT_EQ(readAll(dst), Bytes{9});
 }
 
-TEST(Bmprocess, FiltersGiveTwentyFourBitOthersCopyAndFail) {
+TEST(Bmprocess, FiltersGiveFullColourOthersCopyAndFail) {
     ScratchDir dir;
     const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp");
     const Bytes eight = make8(8, 8, [](int x, int y) { return x * y; });
     writeAll(src, eight);
     Context c;
     for (int filter : {101, 5}) {
+        // The palette's transparency levels are alpha, which the filters keep.
         ASSERT_NE(_bmprocess(src.c_str(), dst.c_str(), &c, filter), 0);
         const Bytes out = readAll(dst);
-        EXPECT_EQ(out[28], 24);
-        EXPECT_EQ(c.bpp(), 24);
+        EXPECT_EQ(out[28], 32);
+        EXPECT_EQ(c.bpp(), 32);
     }
     writeAll(dst, {1});
     EXPECT_EQ(_bmprocess(src.c_str(), dst.c_str(), &c, 7), 0);
@@ -447,19 +647,18 @@ TEST(KeptPicture, APictureWrittenAsItIsIsKeptForTheWrittenFile) {
     EXPECT_NE(changed, picture);
     EXPECT_EQ(changed->rgba[0], 0x10);
 
-    // A translucent picture written without its alpha is not what the
-    // written file holds: that file is decoded for what it is.
-    const std::string translucent = dir.file("translucent.bmp"), flat = dir.file("flat.bmp");
+    // Only 24-bit results are kept: a translucent picture's written file is
+    // decoded for what it is, alpha and all.
+    const std::string translucent = dir.file("translucent.bmp"), written = dir.file("written.bmp");
     writeAll(translucent, make(Spec{.width = 2, .height = 1, .bpp = 32, .compression = 3, .infoSize = 56,
                                     .masks = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u},
                                     .rows = {{10, 20, 30, 128, 40, 50, 60, 255}}}));
     const auto seeThrough = quor::loadShared(translucent);
     ASSERT_TRUE(seeThrough && seeThrough->hasAlpha);
-    ASSERT_EQ(_anytobmps(translucent.c_str(), flat.c_str(), &ctx, 0, 0), 1);
-    const auto opaque = quor::loadShared(flat);
-    ASSERT_TRUE(opaque);
-    EXPECT_NE(opaque, seeThrough);
-    EXPECT_FALSE(opaque->hasAlpha);
-    EXPECT_EQ(opaque->sourceBpp, 24);
-    EXPECT_EQ(opaque->rgba[3], 255);
+    ASSERT_EQ(_anytobmps(translucent.c_str(), written.c_str(), &ctx, 0, 0), 1);
+    const auto again = quor::loadShared(written);
+    ASSERT_TRUE(again);
+    EXPECT_NE(again, seeThrough);
+    EXPECT_EQ(again->sourceBpp, 32);
+    EXPECT_EQ(again->rgba, seeThrough->rgba);
 }

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <string_view>
+#include <tuple>
 
 namespace quor {
 namespace {
@@ -283,6 +284,43 @@ TEST_F(ForeignTest, TargaOriginsAreApplied) {
         }
 }
 
+TEST_F(ForeignTest, TargaWithAnUnusedColourMapShowsItsOwnPixels) {
+    // True colour (type 2, or 10 run-length coded), yet a colour map is
+    // declared and stored, after a 3-byte image ID; its bytes are no pixels.
+    auto targa = [](uint8_t type, uint16_t mapEntries, uint8_t entryBits, size_t mapBytesStored) {
+        std::string out(18, '\0');
+        out[0] = 3, out[1] = 1, out[2] = char(type);
+        out[5] = char(mapEntries & 0xFF), out[6] = char(mapEntries >> 8), out[7] = char(entryBits);
+        out[12] = 2, out[14] = 2, out[16] = 24, out[17] = 0x20;  // 2x2, 24 bits, rows top-down
+        out += "ID!";
+        for (size_t i = 0; i < mapBytesStored; ++i) out += char(0x40 + i);
+        for (int y = 0; y < 2; ++y) {
+            if (type == 10) out += char(0x01);  // a raw packet of two pixels
+            for (int x = 0; x < 2; ++x) {
+                const Rgb c = quadrantColour(Kind::Colour, x == 0, y == 0);
+                out += {char(c.b), char(c.g), char(c.r)};
+            }
+        }
+        return out;
+    };
+    const std::string file = path("mapped.tga");
+    for (auto [type, entryBits, entryBytes] : {std::tuple{2, 24, 3}, std::tuple{10, 15, 2}}) {
+        SCOPED_TRACE(type);
+        writeBytes(file, targa(uint8_t(type), 3, uint8_t(entryBits), 3 * size_t(entryBytes)));
+        const Image image = decoded(file);
+        ASSERT_EQ(image.width, 2);
+        expectQuadrants(image, Kind::Colour, 0);
+        EXPECT_FALSE(image.indexed);
+    }
+    // A map longer than the file is refused, not read past the end.
+    writeBytes(file, targa(2, 1000, 24, 9));
+    std::string why;
+    EXPECT_FALSE(decodeForeign(file, &why));
+    EXPECT_FALSE(why.empty());
+    int32_t w = 0, h = 0, bpp = 0;
+    EXPECT_FALSE(pingForeign(file, w, h, bpp));
+}
+
 TEST_F(ForeignTest, TiffOrientationsMatchHowTheyAreShown) {
     for (int o = MagickCore::TopLeftOrientation; o <= MagickCore::LeftBottomOrientation; ++o) {
         SCOPED_TRACE(o);
@@ -435,6 +473,19 @@ TEST_F(ForeignTest, AlphaAndDeepChannelsComeDownToEightBits) {
     EXPECT_TRUE(alpha.hasAlpha);
     EXPECT_EQ(alpha.sourceBpp, 32);
     EXPECT_NEAR(alpha.rgba[(3 * 16 + 3) * 4 + 3], 128, 1);
+
+    // A 32-bit Targa whose alpha is 0 throughout never used it; one that
+    // has some alpha keeps it.
+    std::string targa(18, '\0');
+    targa[2] = 2, targa[12] = 2, targa[14] = 1, targa[16] = 32, targa[17] = 0x28;
+    writeBytes(path("unused.tga"), targa + std::string("\x10\x20\x30\x00\x40\x50\x60\x00", 8));
+    const Image unused = decoded(path("unused.tga"));
+    EXPECT_FALSE(unused.hasAlpha);
+    EXPECT_EQ(unused.rgba, (std::vector<uint8_t>{0x30, 0x20, 0x10, 255, 0x60, 0x50, 0x40, 255}));
+    writeBytes(path("used.tga"), targa + std::string("\x10\x20\x30\x00\x40\x50\x60\x80", 8));
+    const Image used = decoded(path("used.tga"));
+    EXPECT_TRUE(used.hasAlpha);
+    EXPECT_EQ(used.rgba, (std::vector<uint8_t>{0x30, 0x20, 0x10, 0, 0x60, 0x50, 0x40, 0x80}));
 
     picture.colorSpace(Magick::CMYKColorspace);
     picture.write("JPEG:" + path("cmyk.jpg"));
