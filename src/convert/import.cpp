@@ -4,6 +4,7 @@
 #include "layout.h"
 #include "library.h"
 #include "splitjoin.h"
+#include "staging.h"
 #include "workspace.h"
 
 #include <QFileInfo>
@@ -27,15 +28,28 @@ QString cannotRead(const QString& file) {
     return QStringLiteral("Cannot read %1: it is not a picture Corvane can open.").arg(QFileInfo(file).fileName());
 }
 
-// Copies the 256 palette entries (fourth bytes included) of `source` over
-// those of the header slot; headers and record stay.
-bool mergePalette(const std::vector<uint8_t>& source, Workspace& workspace) {
-    const QString headerSlot = workspace.slotPath(HeaderSlot);
+// Stages the header slot with the 256 palette entries (fourth bytes
+// included) of `source`; headers and record stay.
+bool mergePalette(const std::vector<uint8_t>& source, Workspace& workspace, SlotStaging& staging) {
     std::vector<uint8_t> header;
-    if (source.size() < size_t(kPaletteHeader) || !readFileBytes(headerSlot, header)) return false;
+    if (source.size() < size_t(kPaletteHeader) || !readFileBytes(staging.current(HeaderSlot), header)) return false;
     header.resize(size_t(kPaletteHeader + kRecordLength * workspace.state().recordCount), 0);
     std::copy(source.begin() + kPaletteAt, source.begin() + kPaletteHeader, header.begin() + kPaletteAt);
-    return replaceFileAtomically(headerSlot, header);
+    return replaceFileAtomically(staging.path(HeaderSlot), header);
+}
+
+CommandOutcome failure(const QString& why) {
+    CommandOutcome outcome;
+    outcome.fail(why);
+    return outcome;
+}
+
+CommandOutcome committed(SlotStaging& staging, bool replaceSet) {
+    CommandOutcome outcome;
+    QString error;
+    if (!staging.commit(replaceSet, &error)) outcome.fail(error);
+    outcome.refreshViews = outcome.ok;
+    return outcome;
 }
 
 }  // namespace
@@ -52,21 +66,25 @@ int sizeExponent(int size) { return std::countr_zero(unsigned(size)); }
 
 CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library,
                             const SetOptions& options, int maxImport) {
-    CommandOutcome outcome;
     const QString scratch = workspace.slotPath(ScratchSlot);
     // Nothing changes, not even the labels, for a file the library cannot read.
-    if (!library.valid(file) || !library.anyToBmp(file, scratch)) {
-        outcome.fail(cannotRead(file));
-        return outcome;
-    }
+    if (!library.valid(file)) return failure(cannotRead(file));
+    if (!library.anyToBmp(file, scratch))
+        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
+                                      workspace));
+    int width = 0, height = 0, bits = 0;
+    if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file));
+    const int size = importSize(width, height, maxImport);
+    if (!library.resize(scratch, scratch, size, size))
+        return failure(libraryFailure(QStringLiteral("%1 could not be resized to %2x%2")
+                                          .arg(QFileInfo(file).fileName())
+                                          .arg(size),
+                                      workspace));
     SetState& state = workspace.state();
     const SetState before = state;
     const StatusLines statusBefore = workspace.status();
     state.textureOrigin = false;
     headerProbe(scratch, state);
-    int width = 0, height = 0, bits = 0;
-    library.check(scratch, width, height, bits);
-    const int size = importSize(width, height, maxImport);
     state.largest = size;
     state.templateHeader[kSizeExponentAt] = uint8_t(sizeExponent(size));
     StatusLines& status = workspace.status();
@@ -75,9 +93,8 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
     status.loadedAs = QStringLiteral("Loaded as - Normal Bitmap");
     status.depth = QStringLiteral(" ");
     status.depthHint.clear();
-    library.resize(scratch, scratch, size, size);
-    outcome = loadStep(scratch, workspace, library, options);
-    if (!outcome.ok && !outcome.refreshViews) {
+    CommandOutcome outcome = loadStep(scratch, workspace, library, options);
+    if (!outcome.ok) {
         state = before;
         workspace.status() = statusBefore;
     }
@@ -86,72 +103,72 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library,
                           const SetOptions& options, const TextureToolRun& runTool) {
-    CommandOutcome outcome;
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file) || !library.anyToBmp(file, scratch)) {
-        outcome.fail(cannotRead(file));
-        return outcome;
-    }
-    const QString level256 = workspace.levelPath(256);
-    library.resize(scratch, level256, 256, 256);
-    library.remap(level256, level256, workspace.slotPath(HeaderSlot));
-    return createImageSet(workspace, library, options, runTool);
+    if (!library.valid(file)) return failure(cannotRead(file));
+    if (!library.anyToBmp(file, scratch))
+        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
+                                      workspace));
+    SlotStaging staging(workspace);
+    const QString level256 = staging.path(slotOfLevel(256));
+    if (!library.resize(scratch, level256, 256, 256) ||
+        !library.remap(level256, level256, workspace.slotPath(HeaderSlot)))
+        return failure(libraryFailure(QStringLiteral("%1 could not be put on the set's palette")
+                                          .arg(QFileInfo(file).fileName()),
+                                      workspace));
+    return createImageSet(workspace, library, options, runTool, &staging);
 }
 
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library) {
-    CommandOutcome outcome;
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file) || !library.anyToBmp(file, scratch)) {
-        outcome.fail(cannotRead(file));
-        return outcome;
-    }
+    if (!library.valid(file)) return failure(cannotRead(file));
+    if (!library.anyToBmp(file, scratch))
+        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
+                                      workspace));
     int width = 0, height = 0, bits = 0;
-    if (!library.check(scratch, width, height, bits) || bits != 8) {
-        outcome.fail(QString::fromLatin1(kNotEightBitMessage));
-        return outcome;
-    }
-    const QString level256 = workspace.levelPath(256);
-    library.resize(scratch, level256, 256, 256);
+    if (!library.check(scratch, width, height, bits) || bits != 8)
+        return failure(QString::fromLatin1(kNotEightBitMessage));
+    SlotStaging staging(workspace);
+    const QString level256 = staging.path(slotOfLevel(256));
     std::vector<uint8_t> picture;
-    readFileBytes(level256, picture, kPaletteHeader);
-    mergePalette(picture, workspace);
-    outcome.refreshViews = true;
-    return outcome;
+    if (!library.resize(scratch, level256, 256, 256) || !readFileBytes(level256, picture, kPaletteHeader) ||
+        !mergePalette(picture, workspace, staging))
+        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
+                                      workspace));
+    return committed(staging, false);
 }
 
 CommandOutcome importCfs(const QString& file, Workspace& workspace) {
-    CommandOutcome outcome;
     // Read through the header probe: only an 8-bit set of 256 is taken, and
     // its pixels from where its own header says they start.
     const HeaderFacts facts = readHeaderFacts(file);
-    if (!facts.readable) {
-        outcome.fail(cannotRead(file));
-        return outcome;
-    }
+    if (!facts.readable) return failure(cannotRead(file));
     SetState probed;
     const bool eightBit = headerProbe(file, probed);
-    if (!eightBit || refusalToSplit(facts) || facts.width != 256) {
-        outcome.fail(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
-                                     : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
-                                                      "%1 is not one.").arg(QFileInfo(file).fileName()));
-        return outcome;
-    }
+    if (!eightBit || refusalToSplit(facts) || facts.width != 256)
+        return failure(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
+                                       : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
+                                                        "%1 is not one.").arg(QFileInfo(file).fileName()));
     std::vector<uint8_t> bytes;
-    readFileBytes(file, bytes, int64_t(facts.pixelOffset) + chainPixels(256));
+    if (!readFileBytes(file, bytes, int64_t(facts.pixelOffset) + chainPixels(256)) ||
+        bytes.size() <= size_t(facts.pixelOffset))
+        return failure(QStringLiteral("%1 holds no image.").arg(QFileInfo(file).fileName()));
     std::vector<uint8_t> levelHeader(bytes.begin(), bytes.begin() + kPaletteHeader);
     write32(levelHeader, kPixelOffsetAt, kPaletteHeader);
+    SlotStaging staging(workspace);
     SplitReport report;
-    writeLevelFiles(bytes, facts.pixelOffset, 256, 1, levelHeader, workspace, report);
-    mergePalette(levelHeader, workspace);
-    if (!report.failure.isEmpty()) outcome.fail(report.failure);
-    else if (!report.missingLevels.empty()) outcome.information << report.missingNote();
-    outcome.refreshViews = true;
+    writeLevelFiles(bytes, facts.pixelOffset, 256, 1, levelHeader, staging, report);
+    if (!report.failure.isEmpty() || !mergePalette(levelHeader, workspace, staging))
+        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
+                                      workspace));
+    CommandOutcome outcome = committed(staging, false);
+    if (outcome.ok && !report.missingLevels.empty()) outcome.information << report.missingNote();
     return outcome;
 }
 
 CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
     CommandOutcome outcome;
     SetState& state = workspace.state();
+    const SetState before = state;
     // A new set of 256 records its own size and comes from no texture file.
     TemplateHeader& t = state.templateHeader;
     t[kWidthAt] = 0; t[kWidthAt + 1] = 1; t[kHeightAt] = 0; t[kHeightAt + 1] = 1;
@@ -159,26 +176,30 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     std::vector<uint8_t> file(t.begin(), t.end());
     file.resize(file.size() + 256 * 256 * 2, 0);
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!replaceFileAtomically(scratch, file, &outcome.error)) {
-        outcome.ok = false;
-        return outcome;
-    }
+    const auto undo = [&](const QString& why) {
+        state = before;
+        return failure(why);
+    };
+    QString error;
+    if (!replaceFileAtomically(scratch, file, &error)) return undo(error);
     state.textureOrigin = false;
     headerProbe(scratch, state);
     state.largest = 256;
-    const SplitReport report = splitHighColour(scratch, workspace);
-    if (!report.done) {
-        outcome.fail(report.refusal.isEmpty() ? report.failure : report.refusal);
-        return outcome;
+    SlotStaging staging(workspace);
+    const SplitReport report = splitHighColour(scratch, workspace, staging);
+    if (!report.done) return undo(report.refusal.isEmpty() ? libraryFailure(report.failure, workspace) : report.refusal);
+    CommandOutcome chain = buildChain(workspace, library, options, staging);
+    if (!chain.ok) return undo(chain.error);
+    if (options.convertTo24) {
+        if (const QString why = convertSlotsTo24(staging, workspace, library); !why.isEmpty()) return undo(why);
     }
-    buildChain(workspace, library, options);
-    if (options.convertTo24) convertSlotsTo24(workspace, library);
+    outcome = committed(staging, true);
+    if (!outcome.ok) return undo(outcome.error);
     StatusLines& status = workspace.status();
     status.maximum = QStringLiteral("Maximum Size - 256");
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");
     status.depth = QStringLiteral("--- 16 bit ---");
     status.bitmap = QStringLiteral("New Bitmap");
-    outcome.refreshViews = true;
     return outcome;
 }
 
@@ -194,6 +215,9 @@ CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary&
     const QString why = runTool ? runTool(exchange, mode) : QStringLiteral("No texture tool is set.");
     if (!why.isEmpty()) {
         outcome.fail(why);
+    } else if (const auto broken = whyNotWholeSet(readHeaderFacts(exchange))) {
+        outcome.fail(QStringLiteral("The texture tool did not leave a whole Extended Bitmap; the set is unchanged.\n\n") +
+                     *broken);
     } else {
         outcome = loadExtended(exchange, BitmapFilter, workspace, library, options, shownName);
         if (!outcome.ok && !outcome.refreshViews)

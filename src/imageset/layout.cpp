@@ -82,6 +82,8 @@ HeaderFacts readHeaderFacts(const QString& path) {
     facts.width = int32_t(read32(h, kWidthAt));
     facts.height = int32_t(read32(h, kHeightAt));
     facts.pixelOffset = read32(h, kPixelOffsetAt);
+    facts.compression = read32(h, kCompressionAt);
+    for (size_t i = 0; i < facts.masks.size(); ++i) facts.masks[i] = read32(h, kMasksAt + 4 * i);
     return facts;
 }
 
@@ -138,6 +140,33 @@ std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
     if (!offsetFits)
         return QStringLiteral("This file is not an Extended Bitmap: its pixels start at byte %1, "
                               "which no Extended Bitmap header has.").arg(facts.pixelOffset) + wayIn;
+    // 16-bit sets are 5-6-5 or 4-4-4-4 with their colour masks in the header.
+    // Any other 16-bit form (5-5-5 above all) would be shown and saved as
+    // 5-6-5, turning every pixel into another colour.
+    if (facts.bits == 16) {
+        const bool masksInHeader = facts.compression == 3 && (facts.pixelOffset & 0xFF) >= uint32_t(kMasksAt + 12);
+        const bool is565 = facts.masks == std::array<uint32_t, 3>{0xF800, 0x07E0, 0x001F};
+        const bool is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
+        if (!masksInHeader || !(is565 || is4444))
+            return QStringLiteral("This 16-bit file does not keep its pixels as 5-6-5 or 4-4-4-4 (it is %1), "
+                                  "so Corvane cannot save it back unchanged.")
+                       .arg(facts.compression == 0 ? QStringLiteral("5-5-5") : QStringLiteral("of other colour masks")) +
+                   wayIn;
+    }
+    return std::nullopt;
+}
+
+}  // namespace corvane
+
+namespace corvane {
+
+std::optional<QString> whyNotWholeSet(const HeaderFacts& facts) {
+    if (auto refusal = refusalToSplit(facts)) return refusal;
+    const int64_t needed = int64_t(facts.pixelOffset) + chainPixels(facts.width) * (facts.bits / 8);
+    if (facts.fileSize < needed)
+        return QStringLiteral("The file ends early: it holds %1 of the %2 bytes of its set.")
+            .arg(facts.fileSize)
+            .arg(needed);
     return std::nullopt;
 }
 

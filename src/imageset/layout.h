@@ -74,6 +74,8 @@ struct HeaderFacts {
     int32_t height = 0;
     uint32_t pixelOffset = 0;
     int64_t fileSize = 0;
+    uint32_t compression = 0;
+    std::array<uint32_t, 3> masks{};  // red, green, blue, where 16-bit files keep them
 };
 HeaderFacts readHeaderFacts(const QString& path);
 
@@ -82,5 +84,8 @@ bool headerProbe(const QString& path, SetState& state);
 
 // Why a file cannot be cut into levels, or nothing when it can.
 std::optional<QString> refusalToSplit(const HeaderFacts& facts);
+// Why a file is not a whole set (a set it is, with every level there), or
+// nothing when it is.
+std::optional<QString> whyNotWholeSet(const HeaderFacts& facts);
 
 }  // namespace corvane

@@ -51,4 +51,37 @@ bool QuorLibrary::remap(const QString& source, const QString& destination, const
 
 bool QuorLibrary::valid(const QString& file) { return _Pic_Valid(native(file).constData()) != 0; }
 
+bool QuorLibrary::resizeFull(const QString& source, const QString& destination, int width, int height,
+                             bool keepCoverage) {
+    return _bmpresizergb(native(source).constData(), native(destination).constData(), &context_, width, height,
+                         keepCoverage ? QUOR_KEEP_COVERAGE : 0) != 0;
+}
+
+bool QuorLibrary::remapUsed(const QString& source, const QString& destination, const QString& palettePicture) {
+    return _bmpremapused(native(source).constData(), native(destination).constData(), &context_,
+                         native(palettePicture).constData()) != 0;
+}
+
+bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) {
+    return readPictureRgba(file, width, height, bits, rgba, &context_);
+}
+
+bool readPictureRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba,
+                     QuorContext* context) {
+    QuorContext own{};
+    QuorContext* ctx = context ? context : &own;
+    const QByteArray path = native(file);
+    // First the size, then the pixels; a file that changes in between is refused.
+    std::memset(ctx->bytes, 0, QUOR_CONTEXT_BPP + 4);
+    _bmpreadrgba(path.constData(), ctx, nullptr, 0);
+    const int32_t w = contextField(*ctx, QUOR_CONTEXT_WIDTH), h = contextField(*ctx, QUOR_CONTEXT_HEIGHT);
+    if (w <= 0 || h <= 0 || int64_t(w) * h > (int64_t(1) << 26)) return false;
+    rgba.resize(size_t(w) * size_t(h) * 4);
+    if (_bmpreadrgba(path.constData(), ctx, rgba.data(), int32_t(rgba.size())) == 0) return false;
+    width = contextField(*ctx, QUOR_CONTEXT_WIDTH);
+    height = contextField(*ctx, QUOR_CONTEXT_HEIGHT);
+    bits = contextField(*ctx, QUOR_CONTEXT_BPP);
+    return width == w && height == h;
+}
+
 }  // namespace corvane

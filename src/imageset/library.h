@@ -6,6 +6,9 @@
 
 #include "quorimg.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace corvane {
 
 class ImageLibrary {
@@ -20,6 +23,17 @@ public:
     virtual bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) = 0;
     virtual bool remap(const QString& source, const QString& destination, const QString& paletteFile) = 0;
     virtual bool valid(const QString& file) = 0;
+    // Resamples to full colour (a palette picture by its colours, not put
+    // back on its palette); 32-bit when any texel is not opaque.  With
+    // `keepCoverage` the alpha is scaled so that as many texels are at least
+    // half opaque as in the source.
+    virtual bool resizeFull(const QString& source, const QString& destination, int width, int height,
+                            bool keepCoverage) = 0;
+    // Remaps onto the palette of an 8-bit picture, choosing only among the
+    // entries its pixels use.
+    virtual bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) = 0;
+    // Any readable picture as RGBA, top row first; `bits` as stored.
+    virtual bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) = 0;
 };
 
 // The real library, working with a conversion context the caller owns (the
@@ -35,12 +49,21 @@ public:
     bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) override;
     bool remap(const QString& source, const QString& destination, const QString& paletteFile) override;
     bool valid(const QString& file) override;
+    bool resizeFull(const QString& source, const QString& destination, int width, int height,
+                    bool keepCoverage) override;
+    bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
+    bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
 
     QuorContext& context() { return context_; }
 
 private:
     QuorContext& context_;
 };
+
+// Any readable picture as RGBA, top row first, through the image library:
+// the program's one reader of pictures.  `context` may be null.
+bool readPictureRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba,
+                     QuorContext* context = nullptr);
 
 // Reads the int32 fields of a context.
 int32_t contextField(const QuorContext& context, int offset);

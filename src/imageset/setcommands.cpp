@@ -2,10 +2,15 @@
 
 #include "library.h"
 #include "splitjoin.h"
+#include "staging.h"
 #include "workspace.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
+
+#include <algorithm>
 
 namespace corvane {
 
@@ -20,24 +25,40 @@ const char* const kBitmapTextureMessage =
     "already in Extended Bitmap Format\notherwise it is a standard BMP file\n\n"
     "After editing use Create Image Set\nto update or create the Extended\nsub-images before saving\n";
 
-void convertSlotsTo24(const Workspace& workspace, ImageLibrary& library) {
-    for (int slot = kFirstLevelSlot; slot <= kLastLevelSlot; ++slot) {
-        const QString& path = workspace.slotPath(slot);
-        if (QFileInfo::exists(path)) library.anyToBmp(path, path);
-    }
+QString libraryFailure(const QString& step, const Workspace& workspace) {
+    // The library answers only yes or no; in the work folder a full disk is
+    // by far the likeliest cause, so it is named when it is the case.
+    const QStorageInfo disk(workspace.workDir());
+    if (disk.isValid() && disk.bytesAvailable() < kRoomForOneStep)
+        return QStringLiteral("%1: no space left on the device (%2).")
+            .arg(step, QDir::toNativeSeparators(disk.rootPath()));
+    return step + QLatin1Char('.');
 }
 
-CommandOutcome loadStep(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
+QString convertSlotsTo24(SlotStaging& staging, const Workspace& workspace, ImageLibrary& library) {
+    for (int slot = kFirstLevelSlot; slot <= kLastLevelSlot; ++slot) {
+        if (!staging.staged(slot)) continue;
+        const QString path = staging.path(slot);
+        if (!QFileInfo::exists(path)) continue;
+        if (!library.anyToBmp(path, path))
+            return libraryFailure(QStringLiteral("The %1x%1 level could not be converted for display")
+                                      .arg(levelOfSlot(slot)), workspace);
+    }
+    return {};
+}
+
+CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                         SlotStaging& staging) {
     CommandOutcome outcome;
     SetState& state = workspace.state();
-    const SplitReport report = state.highColour ? splitHighColour(path, workspace) : split8(path, workspace);
+    const SplitReport report =
+        state.highColour ? splitHighColour(path, workspace, staging) : split8(path, workspace, staging);
     if (!report.refusal.isEmpty()) {
         outcome.fail(report.refusal);
         return outcome;
     }
-    outcome.refreshViews = true;
     if (!report.failure.isEmpty()) {
-        outcome.fail(report.failure);
+        outcome.fail(libraryFailure(report.failure.chopped(1), workspace));
         return outcome;
     }
     // A plain picture holds its largest level only; that is no fault, the
@@ -46,13 +67,43 @@ CommandOutcome loadStep(const QString& path, Workspace& workspace, ImageLibrary&
                               report.missingLevels.front() != state.largest;
     if (!report.missingLevels.empty() && !plainPicture) outcome.information << report.missingNote();
 
-    if (state.highColour && (options.convertTo24 || state.headerSize != 0)) convertSlotsTo24(workspace, library);
-    if (state.highColour)
-        workspace.status().depth += QStringLiteral(" 16 bit ") + (state.is4444 ? "444" : "565");
-    else
-        outcome.readPalette = true;
-    if (state.is4444 || state.is32) extractAlpha(path, workspace);
-    if (state.is32) workspace.status().depth = QStringLiteral(" 32 bit ");
+    if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
+        if (const QString why = convertSlotsTo24(staging, workspace, library); !why.isEmpty()) {
+            outcome.fail(why);
+            return outcome;
+        }
+    }
+    if ((state.is4444 || state.is32) && !extractAlpha(path, staging)) {
+        outcome.fail(libraryFailure(QStringLiteral("The alpha of the set could not be kept"), workspace));
+        return outcome;
+    }
+    if (!state.highColour) outcome.readPalette = true;
+    return outcome;
+}
+
+namespace {
+
+void showDepth(Workspace& workspace) {
+    const SetState& state = workspace.state();
+    StatusLines& status = workspace.status();
+    if (state.highColour) status.depth += QStringLiteral(" 16 bit ") + (state.is4444 ? "444" : "565");
+    if (state.is32) status.depth = QStringLiteral(" 32 bit ");
+}
+
+}  // namespace
+
+CommandOutcome loadStep(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
+    SlotStaging staging(workspace);
+    CommandOutcome outcome = stageLoad(path, workspace, library, options, staging);
+    if (!outcome.ok) return outcome;
+    QString error;
+    if (!staging.commit(true, &error)) {
+        outcome.fail(error);
+        outcome.readPalette = false;
+        return outcome;
+    }
+    outcome.refreshViews = true;
+    showDepth(workspace);
     return outcome;
 }
 
@@ -144,54 +195,177 @@ int textureToolMode(const Workspace& workspace) {
     return mode;
 }
 
-void buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
-    const int largest = workspace.state().largest;
-    if (largest == 1) return;
-    // Anything that is not a level is taken as 512, as before any load.
-    const int k = isLevel(largest) ? slotOfLevel(largest) : 1;
-    const QString& largestSlot = workspace.slotPath(k);
+namespace {
 
-    // Every level straight from the largest, never from its neighbour.
-    for (int i = k + 1; i <= kLastLevelSlot; ++i) {
-        const int s = levelOfSlot(i);
-        library.resize(largestSlot, workspace.slotPath(i), s, s);
+// The alpha slot keeps one byte a texel for every level of a 32-bit or
+// 4-4-4-4 set; the levels just made get the alpha they were made with, so
+// the slot and the level files never disagree.
+QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStaging& staging, int fromSlot) {
+    const SetState& state = workspace.state();
+    std::vector<uint8_t> alpha;
+    readFileBytes(staging.current(AlphaSlot), alpha);
+    alpha.resize(size_t(chainPixels(state.largest)), state.is4444 ? 0xF0 : 0xFF);
+    // A 32-bit set whose fourth bytes are all 0 never used them for alpha
+    // (it shows opaque); its new levels leave them 0 too.
+    const size_t top = size_t(state.largest) * size_t(state.largest);
+    const bool unusedFourthBytes = state.is32 && std::all_of(alpha.begin(), alpha.begin() + std::ptrdiff_t(top),
+                                                             [](uint8_t a) { return a == 0; });
+    std::vector<uint8_t> rgba;
+    for (int slot = fromSlot; slot <= kLastLevelSlot; ++slot) {
+        const int edge = levelOfSlot(slot);
+        int width = 0, height = 0, bits = 0;
+        if (!library.readRgba(staging.current(slot), width, height, bits, rgba) || width != edge || height != edge)
+            return libraryFailure(QStringLiteral("The %1x%1 level cannot be read back").arg(edge), workspace);
+        uint8_t* to = alpha.data() + levelStart(state.largest, edge, 1, 0);
+        for (size_t i = 0; i < size_t(edge) * size_t(edge); ++i) {
+            // Levels are kept bottom row first, as in the set.
+            const size_t row = size_t(edge) - 1 - i / size_t(edge), column = i % size_t(edge);
+            const uint8_t a = rgba[(row * size_t(edge) + column) * 4 + 3];
+            to[i] = state.is4444 ? uint8_t(((a * 15 + 127) / 255) << 4) : unusedFourthBytes ? uint8_t(0) : a;
+        }
     }
-    if (workspace.state().highColour || !options.smooth8) return;
-
-    // Smoothing: each level from the one just made above it, softened,
-    // lightened (64 and below), sharpened and put back on the largest's palette.
-    for (int j = k + 2; j <= kLastLevelSlot; ++j) {
-        const int d = levelOfSlot(j);
-        const QString& slot = workspace.slotPath(j);
-        if (j >= 4) library.resize(workspace.slotPath(j - 1), slot, d, d);
-        library.filter(slot, slot, 101);
-        if (j >= 4) library.adjust(slot, slot, 0, 0, 0, options.lightening, 0);
-        library.filter(slot, slot, 5);
-        library.remap(slot, slot, largestSlot);
-    }
+    if (!replaceFileAtomically(staging.path(AlphaSlot), alpha))
+        return libraryFailure(QStringLiteral("The alpha of the set could not be kept"), workspace);
+    return {};
 }
 
-CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                              const TextureToolRun& runTool) {
+}  // namespace
+
+CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                          SlotStaging& staging) {
     CommandOutcome outcome;
-    if (options.useImageTool) {
-        const QString exchange = workspace.exchangePath();
-        const JoinResult written = writeSet(workspace, exchange);
-        if (written.ok && runTool) {
-            // The set is read back either way; a failed pass only leaves it as it was.
-            if (const QString why = runTool(exchange, textureToolMode(workspace)); !why.isEmpty())
-                outcome.information << QStringLiteral("ImageTool did not process the set:\n%1").arg(why);
-        }
-        workspace.status().depth.clear();
-        if (written.ok) {
-            CommandOutcome step = loadStep(exchange, workspace, library, options);
-            outcome.information << step.information;
-            outcome.readPalette = step.readPalette;
-            if (!step.ok) outcome.fail(step.error);
-        }
-        Workspace::removeFile(exchange);
+    const SetState& state = workspace.state();
+    const int largest = state.largest;
+    if (!isLevel(largest) || !QFileInfo::exists(staging.current(slotOfLevel(largest)))) {
+        outcome.fail(QStringLiteral("There is no image to make the set from; load one first."));
+        return outcome;
     }
-    buildChain(workspace, library, options);
+    if (largest == 1) return outcome;
+    const int k = slotOfLevel(largest);
+    const QString largestLevel = staging.current(k);
+    const auto failed = [&](const QString& step, int edge) {
+        outcome.fail(libraryFailure(step.arg(edge), workspace));
+        return outcome;
+    };
+
+    // Every level straight from the largest in full colour, never from a
+    // smaller level that has already lost colours to the palette.
+    for (int i = k + 1; i <= kLastLevelSlot; ++i) {
+        const int edge = levelOfSlot(i);
+        const QString level = staging.path(i);
+        if (!library.resizeFull(largestLevel, level, edge, edge, options.keepCoverage))
+            return failed(QStringLiteral("The %1x%1 level could not be made"), edge);
+        if (state.highColour) continue;
+        // 8-bit: smoothed in full colour (softened, lightened from 64 down,
+        // sharpened), then put on the palette once, using only the colours the
+        // largest level uses.
+        if (options.smooth8 && i >= k + 2) {
+            const bool smoothed = library.filter(level, level, 101) &&
+                                  (i < 4 || library.adjust(level, level, 0, 0, 0, options.lightening, 0)) &&
+                                  library.filter(level, level, 5);
+            if (!smoothed) return failed(QStringLiteral("The %1x%1 level could not be smoothed"), edge);
+        }
+        if (!library.remapUsed(level, level, largestLevel))
+            return failed(QStringLiteral("The %1x%1 level could not be put on the palette"), edge);
+    }
+    if (state.is32 || state.is4444) {
+        if (const QString why = stageAlphaOfLevels(workspace, library, staging, k + 1); !why.isEmpty()) {
+            outcome.fail(why);
+            return outcome;
+        }
+    }
+    return outcome;
+}
+
+CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
+    SlotStaging staging(workspace);
+    CommandOutcome outcome = buildChain(workspace, library, options, staging);
+    QString error;
+    if (outcome.ok && !staging.commit(false, &error)) outcome.fail(error);
+    return outcome;
+}
+
+namespace {
+
+// The texture tool's pass: the set written out, rewritten by the tool, and
+// its output read back like any loaded file.  Stages the set it made.
+CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                               const TextureToolRun& runTool, SlotStaging& staging) {
+    CommandOutcome outcome;
+    const QString exchange = workspace.exchangePath();
+    struct RemoveAtEnd {
+        QString path;
+        ~RemoveAtEnd() { Workspace::removeFile(path); }
+    } removeExchange{exchange};
+
+    const JoinResult written = writeSet(workspace, exchange);
+    if (!written.ok) {
+        outcome.fail(written.error);
+        return outcome;
+    }
+    if (!runTool) {
+        outcome.fail(QStringLiteral("No texture tool is set. Choose it with Locate ImageTool."));
+        return outcome;
+    }
+    if (const QString why = runTool(exchange, textureToolMode(workspace)); !why.isEmpty()) {
+        outcome.fail(QStringLiteral("The texture tool did not process the set; the set is unchanged.\n\n%1").arg(why));
+        return outcome;
+    }
+    // The tool may write another header than the set had: read what it wrote.
+    const SetState before = workspace.state();
+    const HeaderFacts facts = readHeaderFacts(exchange);
+    SetState probed = before;
+    headerProbe(exchange, probed);
+    const bool sameDepth = probed.highColour == before.highColour && probed.is32 == before.is32 &&
+                           probed.is4444 == before.is4444 && facts.bits != 24;
+    if (!sameDepth || whyNotWholeSet(facts) || facts.width != before.largest) {
+        outcome.fail(QStringLiteral("The texture tool did not leave a complete set of the same depth and size; "
+                                    "the set is unchanged."));
+        return outcome;
+    }
+    workspace.state() = probed;
+    workspace.state().largest = before.largest;
+    return stageLoad(exchange, workspace, library, options, staging);
+}
+
+}  // namespace
+
+CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                              const TextureToolRun& runTool, SlotStaging* outerStaging) {
+    const SetState stateBefore = workspace.state();
+    const StatusLines statusBefore = workspace.status();
+    SlotStaging ownStaging(workspace);
+    SlotStaging& staging = outerStaging ? *outerStaging : ownStaging;
+    CommandOutcome outcome;
+    const auto undo = [&](CommandOutcome failed) {
+        workspace.state() = stateBefore;
+        workspace.status() = statusBefore;
+        failed.readPalette = false;
+        failed.refreshViews = false;
+        return failed;
+    };
+    if (!isLevel(stateBefore.largest) || !QFileInfo::exists(staging.current(slotOfLevel(stateBefore.largest)))) {
+        outcome.fail(QStringLiteral("There is no image to make the set from; load one first."));
+        return outcome;
+    }
+    bool toolPassed = false;
+    if (options.useImageTool) {
+        outcome = textureToolPass(workspace, library, options, runTool, staging);
+        if (!outcome.ok) return undo(outcome);
+        toolPassed = true;
+    }
+    const CommandOutcome chain = buildChain(workspace, library, options, staging);
+    if (!chain.ok) return undo(chain);
+    QString error;
+    if (!staging.commit(toolPassed, &error)) {
+        CommandOutcome failed;
+        failed.fail(error);
+        return undo(failed);
+    }
+    if (toolPassed) {
+        workspace.status().depth.clear();
+        showDepth(workspace);
+    }
     outcome.refreshViews = true;
     return outcome;
 }

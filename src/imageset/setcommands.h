@@ -5,11 +5,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 
 namespace corvane {
 
 class ImageLibrary;
+class SlotStaging;
 class Workspace;
 
 // The preferences these commands read.
@@ -18,6 +20,7 @@ struct SetOptions {
     bool smooth8 = true;         // "Smooth 8 bit Image sets"
     bool useImageTool = false;   // "Use ImageTool for Mips"
     int lightening = -4;         // lightening amount, already whole
+    bool keepCoverage = false;   // "Keep cut-out coverage in mips"
 };
 
 struct CommandOutcome {
@@ -44,8 +47,20 @@ inline constexpr int kRawTextureSize = 65536;
 extern const char* const kRawTextureMessage;
 extern const char* const kBitmapTextureMessage;
 
-// Cuts the file into the slots by the depth flags as they stand, converts
-// high-colour levels for display where needed, keeps alpha, sets the depth line.
+// Less room than this in the work folder makes a failed step's likely cause
+// a full disk: about what one step writes at most (a 512 level, 32-bit).
+inline constexpr int64_t kRoomForOneStep = int64_t(4) << 20;
+// The message for a step of the image library that failed, naming a full
+// disk when the work folder has no room left.
+QString libraryFailure(const QString& step, const Workspace& workspace);
+
+// Cuts the file into staged slots by the depth flags as they stand, converts
+// high-colour levels for display where needed and keeps alpha; nothing is
+// put in place.
+CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                         SlotStaging& staging);
+// The same, then the new set replaces the old one and the depth line is set.
+// A failed load leaves the slots as they were.
 CommandOutcome loadStep(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options);
 
 // Load Extended on the chosen file and dialog filter.  A refused file leaves
@@ -57,17 +72,25 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
 // A raw 256x256 texture turned top to bottom into the loaded copy.
 bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLibrary& library);
 
-// Rewrites slots 1..10 in place as BMP files the views and the joins read.
-void convertSlotsTo24(const Workspace& workspace, ImageLibrary& library);
+// Rewrites the staged level slots in place as BMP files the views and the
+// joins read; the failure, or an empty text.
+QString convertSlotsTo24(SlotStaging& staging, const Workspace& workspace, ImageLibrary& library);
 
 // Saves the set to `output`; the workspace is only read.
 CommandOutcome saveSet(const Workspace& workspace, const QString& output);
 
-// Rebuilds every level below the largest from it.
-void buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options);
+// Rebuilds every level below the largest from it (as staged, if it is),
+// into the staging.
+CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                          SlotStaging& staging);
+// The same, put in place when every level was made.
+CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options);
 // Create Image Set: the optional texture-tool pass, then the chain builder.
+// Either every slot is rewritten or, on failure, none (state and status
+// lines too).  With `staging`, slots already staged there (a new largest
+// level) are the set to work on, and are put in place with the rest.
 CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                              const TextureToolRun& runTool);
+                              const TextureToolRun& runTool, SlotStaging* staging = nullptr);
 // The texture tool's mode for the current set.
 int textureToolMode(const Workspace& workspace);
 

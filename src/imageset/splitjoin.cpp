@@ -2,7 +2,9 @@
 
 #include "committer.h"
 #include "fileaccess.h"
+#include "library.h"
 #include "pixelpack.h"
+#include "staging.h"
 #include "workspace.h"
 
 #include <QFile>
@@ -24,10 +26,6 @@ namespace corvane {
 using namespace layout;
 
 namespace {
-
-struct Bgra {
-    uint8_t blue = 0, green = 0, red = 0, alpha = 0;
-};
 
 bool writeWhole(const QString& path, const std::vector<uint8_t>& bytes) {
     QFile file(path);
@@ -54,7 +52,7 @@ void setEdge(std::vector<uint8_t>& header, int edge) {
 // Levels the file ends before are listed, not invented; a level cut short is
 // written with the rest zero so it can still be seen and edited.
 void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
-               std::vector<uint8_t> levelHeader, const Workspace& workspace, SplitReport& report) {
+                     std::vector<uint8_t> levelHeader, SlotStaging& staging, SplitReport& report) {
     size_t at = pixelsAt;
     for (int edge = largest; edge >= 1; edge /= 2) {
         const size_t need = size_t(edge) * size_t(edge) * size_t(bytesPerPixel);
@@ -70,9 +68,9 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
         std::vector<uint8_t> level = levelHeader;
         level.insert(level.end(), pixels.begin(), pixels.end());
         ++report.levelsWritten;
-        if (!writeWhole(workspace.levelPath(edge), level)) {
-            report.failure = QStringLiteral("The level file %1 could not be written; loading stopped.")
-                                 .arg(workspace.levelPath(edge));
+        const QString levelFile = staging.path(slotOfLevel(edge));
+        if (!writeWhole(levelFile, level)) {
+            report.failure = QStringLiteral("The level file %1 could not be written; loading stopped.").arg(levelFile);
             return;
         }
     }
@@ -94,57 +92,14 @@ std::optional<std::vector<uint8_t>> readForSplit(const QString& path, int64_t he
         report.refusal = QStringLiteral("The file %1 cannot be read.").arg(path);
         return std::nullopt;
     }
-    if (int64_t(bytes.size()) < headerLength) {
-        report.refusal = QStringLiteral("The file ends inside its header; it holds no image.");
+    if (int64_t(bytes.size()) <= headerLength) {
+        report.refusal = QStringLiteral("The file ends with its header; it holds no image.");
         return std::nullopt;
     }
     return bytes;
 }
 
 int bytesPerPixelOf(int bits) { return bits == 24 ? 3 : bits == 32 ? 4 : bits == 16 ? 2 : 1; }
-
-// The pixels of one level file, rows bottom first, whatever form it has: the
-// set's own packed form, or a BMP written by the image library (8, 24 or 32
-// bits, rows padded to four bytes, either row order).
-std::vector<Bgra> decodeLevelFile(const std::vector<uint8_t>& file, int edge) {
-    std::vector<Bgra> pixels(size_t(edge) * size_t(edge));
-    const int bits = byteAt(file, kBitsAt);
-    const int bpp = bytesPerPixelOf(bits);
-    const size_t start = read32(file, kPixelOffsetAt);
-    const bool topDown = int32_t(read32(file, kHeightAt)) < 0;
-    const size_t packed = size_t(edge) * size_t(bpp);
-    const size_t padded = (packed + 3) & ~size_t(3);
-    const size_t available = start < file.size() ? file.size() - start : 0;
-    const size_t stride = available >= padded * size_t(edge) ? padded : packed;
-    if (bits == 24 && available >= stride * size_t(edge - 1) + packed) {
-        // What the image library writes: every row there, read straight.
-        for (int row = 0; row < edge; ++row) {
-            const size_t fileRow = topDown ? size_t(edge - 1 - row) : size_t(row);
-            const uint8_t* p = file.data() + start + fileRow * stride;
-            Bgra* out = pixels.data() + size_t(row) * size_t(edge);
-            for (int x = 0; x < edge; ++x, p += 3) out[x] = {p[0], p[1], p[2], 0};
-        }
-        return pixels;
-    }
-    for (int row = 0; row < edge; ++row) {
-        const size_t fileRow = topDown ? size_t(edge - 1 - row) : size_t(row);
-        for (int x = 0; x < edge; ++x) {
-            const size_t p = start + fileRow * stride + size_t(x) * size_t(bpp);
-            Bgra& out = pixels[size_t(row) * size_t(edge) + size_t(x)];
-            if (bits == 8) {
-                const size_t entry = kPaletteAt + 4 * size_t(byteAt(file, p));
-                out = {byteAt(file, entry), byteAt(file, entry + 1), byteAt(file, entry + 2), 0};
-            } else if (bits == 16) {
-                const uint16_t v = read16(file, p);
-                const auto widen5 = [](int c) { return uint8_t(c << 3 | c >> 2); };
-                out = {widen5(v & 0x1F), uint8_t((v >> 5 & 0x3F) << 2 | (v >> 9 & 0x3)), widen5(v >> 11 & 0x1F), 0};
-            } else {
-                out = {byteAt(file, p), byteAt(file, p + 1), byteAt(file, p + 2), bpp == 4 ? byteAt(file, p + 3) : uint8_t(0)};
-            }
-        }
-    }
-    return pixels;
-}
 
 // The level's bytes as stored in the set: rows packed, padding of the level
 // file dropped, zeros where the file is short.
@@ -176,10 +131,16 @@ JoinResult finish(std::vector<uint8_t>& out, const QString& output) {
     return result;
 }
 
+// The header slot, when the set is whole: a set missing a level is never
+// written, since the file would end early and lose its smaller levels.
 std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, JoinResult& result) {
     std::vector<uint8_t> slot0;
-    if (!readFileBytes(workspace.slotPath(HeaderSlot), slot0)) {
+    if (!isLevel(workspace.state().largest) || !readFileBytes(workspace.slotPath(HeaderSlot), slot0)) {
         result.error = QStringLiteral("There is no image set to save.");
+        return std::nullopt;
+    }
+    if (const std::vector<int> missing = missingLevels(workspace); !missing.empty()) {
+        result.error = missingLevelsMessage(missing);
         return std::nullopt;
     }
     return slot0;
@@ -189,10 +150,29 @@ std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, JoinR
 
 QString SplitReport::missingNote() const {
     if (missingLevels.empty()) return {};
-    QStringList names;
-    for (int edge : missingLevels) names << QStringLiteral("%1x%1").arg(edge);
     return QStringLiteral("The file ends early: these levels are missing or incomplete: %1.\n\n"
-                          "Use Create Image Set to rebuild them.").arg(names.join(", "));
+                          "Use Create Image Set to rebuild them.").arg(levelNames(missingLevels));
+}
+
+std::vector<int> missingLevels(const Workspace& workspace) {
+    std::vector<int> missing;
+    const int largest = workspace.state().largest;
+    if (!isLevel(largest)) return missing;
+    for (int edge = largest; edge >= 1; edge /= 2)
+        if (!QFileInfo(workspace.levelPath(edge)).isFile()) missing.push_back(edge);
+    return missing;
+}
+
+QString levelNames(const std::vector<int>& levels) {
+    QStringList names;
+    for (int edge : levels) names << QStringLiteral("%1x%1").arg(edge);
+    return names.join(", ");
+}
+
+QString missingLevelsMessage(const std::vector<int>& missing) {
+    return QStringLiteral("The set cannot be saved: it lacks the %1 %2.\n\n"
+                          "Use Create Image Set to make the smaller levels first.")
+        .arg(levelNames(missing), missing.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels"));
 }
 
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
@@ -277,7 +257,7 @@ bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& byte
     return temp && putReplacementInPlace(*temp, path, error);
 }
 
-SplitReport split8(const QString& path, Workspace& workspace) {
+SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& staging) {
     SplitReport report;
     SetState& state = workspace.state();
     const int64_t headerPart = kPaletteHeader + kRecordLength * int64_t(state.recordCount);
@@ -285,23 +265,22 @@ SplitReport split8(const QString& path, Workspace& workspace) {
     const auto file = readForSplit(path, headerPart, 1, facts, report);
     if (!file) return report;
 
-    workspace.clearSlots();
     if (state.recordCount == 1) {
         const size_t dataAt = kPaletteHeader + kRecordDataOffset;
         std::copy_n(file->begin() + std::ptrdiff_t(dataAt), kRecordDataLength, state.recordData.begin());
     }
-    if (!writeWhole(workspace.slotPath(HeaderSlot), slice(*file, 0, size_t(headerPart)))) {
-        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(workspace.slotPath(HeaderSlot));
+    if (!writeWhole(staging.path(HeaderSlot), slice(*file, 0, size_t(headerPart)))) {
+        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(staging.path(HeaderSlot));
         return report;
     }
     // Level files carry the headers and palette only, so their pixels start at 1078.
     std::vector<uint8_t> levelHeader = slice(*file, 0, kPaletteHeader);
     write32(levelHeader, kPixelOffsetAt, kPaletteHeader);
-    writeLevelFiles(*file, size_t(headerPart), facts.width, 1, std::move(levelHeader), workspace, report);
+    writeLevelFiles(*file, size_t(headerPart), facts.width, 1, std::move(levelHeader), staging, report);
     return report;
 }
 
-SplitReport splitHighColour(const QString& path, Workspace& workspace) {
+SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStaging& staging) {
     SplitReport report;
     SetState& state = workspace.state();
     const int64_t headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
@@ -311,7 +290,6 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace) {
     const auto file = readForSplit(path, headerLength, bytesPerPixel, facts, report);
     if (!file) return report;
 
-    workspace.clearSlots();
     const std::vector<uint8_t> header = slice(*file, 0, size_t(headerLength));
     std::vector<uint8_t> slot0 = header;
     if (state.headerSize != 0) {
@@ -323,15 +301,15 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace) {
             slot0.assign(state.templateHeader.begin(), state.templateHeader.end());
         }
     }
-    if (!writeWhole(workspace.slotPath(HeaderSlot), slot0)) {
-        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(workspace.slotPath(HeaderSlot));
+    if (!writeWhole(staging.path(HeaderSlot), slot0)) {
+        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(staging.path(HeaderSlot));
         return report;
     }
-    writeLevelFiles(*file, size_t(headerLength), facts.width, bytesPerPixel, header, workspace, report);
+    writeLevelFiles(*file, size_t(headerLength), facts.width, bytesPerPixel, header, staging, report);
     return report;
 }
 
-bool extractAlpha(const QString& path, const Workspace& workspace) {
+bool extractAlpha(const QString& path, SlotStaging& staging) {
     const HeaderFacts facts = readHeaderFacts(path);
     if (!facts.readable || !isLevel(facts.width) || (facts.bits != 16 && facts.bits != 32)) return false;
     const int bpp = bytesPerPixelOf(facts.bits);
@@ -343,7 +321,7 @@ bool extractAlpha(const QString& path, const Workspace& workspace) {
     // Alpha is the high byte's top nibble of a 4-4-4-4 word, or the fourth byte.
     for (size_t at = facts.pixelOffset + size_t(bpp) - 1; at < file.size(); at += size_t(bpp))
         alpha.push_back(bpp == 2 ? uint8_t(file[at] & 0xF0) : file[at]);
-    return writeWhole(workspace.slotPath(AlphaSlot), alpha);
+    return writeWhole(staging.path(AlphaSlot), alpha);
 }
 
 bool patchFileSize(const QString& path) {
@@ -362,7 +340,10 @@ JoinResult join8(const Workspace& workspace, const QString& output) {
     std::vector<uint8_t> out = slice(*slot0, 0, size_t(kPaletteHeader + kRecordLength * state.recordCount));
     for (int edge = state.largest; edge >= 1; edge /= 2) {
         std::vector<uint8_t> level;
-        if (!readFileBytes(workspace.levelPath(edge), level)) continue;
+        if (!readFileBytes(workspace.levelPath(edge), level)) {
+            result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
+            return result;
+        }
         const std::vector<uint8_t> pixels = packedLevel(level, kPaletteHeader, edge, 1);
         out.insert(out.end(), pixels.begin(), pixels.end());
     }
@@ -372,11 +353,20 @@ JoinResult join8(const Workspace& workspace, const QString& output) {
 namespace {
 
 // The joins of the high-colour forms: slot 0's header, then each level either
-// copied as it stands (still in the set's own form) or packed from the BMP
-// the image library made of it, with the alpha slot's bytes for the level's
-// place in the chain (as many as the slot holds).
-using PackLevel = std::function<void(const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount,
-                                     std::vector<uint8_t>& out)>;
+// copied as it stands (still in the set's own form) or packed from the
+// picture the image library reads in its file.  A level that carries
+// transparency of its own (made by Create Image Set, or saved with alpha by
+// the paint program) keeps it; any other takes the alpha slot's bytes for
+// its place in the chain (as many as the slot holds).
+struct LevelPixels {
+    std::vector<uint8_t> rgba;  // 4 bytes a texel, bottom row first as stored
+    bool ownAlpha = false;
+    const uint8_t* slotAlpha = nullptr;
+    size_t slotAlphaCount = 0;
+    size_t count() const { return rgba.size() / 4; }
+};
+using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
+
 JoinResult joinHighColour(const Workspace& workspace, const QString& output, int headerLength, int bytesPerPixel,
                           const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
                           const PackLevel& pack) {
@@ -389,16 +379,35 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, int
     std::vector<uint8_t> alpha;
     readFileBytes(workspace.slotPath(AlphaSlot), alpha);
 
-    std::vector<uint8_t> level;
+    std::vector<uint8_t> level, topFirst;
     for (int edge = state.largest; edge >= 1; edge /= 2) {
-        if (!readFileBytes(workspace.levelPath(edge), level)) continue;
+        const QString file = workspace.levelPath(edge);
+        if (!readFileBytes(file, level)) {
+            result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
+            return result;
+        }
         if (inOwnForm(level)) {
             const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, bytesPerPixel);
             out.insert(out.end(), pixels.begin(), pixels.end());
             continue;
         }
+        int width = 0, height = 0, bits = 0;
+        if (!readPictureRgba(file, width, height, bits, topFirst) || width != edge || height != edge) {
+            result.error = QStringLiteral("The %1x%1 level is not a picture of that size; "
+                                          "use Create Image Set to make it again.").arg(edge);
+            return result;
+        }
+        LevelPixels pixels;
+        pixels.rgba.resize(topFirst.size());
+        const size_t row = size_t(edge) * 4;
+        for (size_t y = 0; y < size_t(edge); ++y)
+            std::copy_n(topFirst.begin() + std::ptrdiff_t(y * row), row,
+                        pixels.rgba.begin() + std::ptrdiff_t((size_t(edge) - 1 - y) * row));
+        for (size_t i = 3; i < pixels.rgba.size() && !pixels.ownAlpha; i += 4) pixels.ownAlpha = pixels.rgba[i] != 255;
         const size_t alphaStart = std::min(size_t(levelStart(state.largest, edge, 1, 0)), alpha.size());
-        pack(decodeLevelFile(level, edge), alpha.data() + alphaStart, alpha.size() - alphaStart, out);
+        pixels.slotAlpha = alpha.data() + alphaStart;
+        pixels.slotAlphaCount = alpha.size() - alphaStart;
+        pack(pixels, out);
     }
     return finish(out, output);
 }
@@ -415,20 +424,12 @@ JoinResult join16(const Workspace& workspace, const QString& output) {
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [form = is4444 ? PackedForm::Argb4444 : PackedForm::Rgb565](
-            const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount, std::vector<uint8_t>& out) {
-            // The set's alpha lives in the alpha slot, never in the level file.
-            std::vector<uint8_t> rgba(4 * pixels.size());
-            for (size_t i = 0; i < pixels.size(); ++i) {
-                uint8_t* to = rgba.data() + 4 * i;
-                to[0] = pixels[i].red;
-                to[1] = pixels[i].green;
-                to[2] = pixels[i].blue;
-                to[3] = 255;
-            }
+        [form = is4444 ? PackedForm::Argb4444 : PackedForm::Rgb565](const LevelPixels& level,
+                                                                    std::vector<uint8_t>& out) {
             const size_t start = out.size();
-            out.resize(start + 2 * pixels.size());
-            packLevel(form, rgba.data(), pixels.size(), out.data() + start, alpha, alphaCount);
+            out.resize(start + 2 * level.count());
+            packLevel(form, level.rgba.data(), level.count(), out.data() + start,
+                      level.ownAlpha ? nullptr : level.slotAlpha, level.ownAlpha ? 0 : level.slotAlphaCount);
         });
 }
 
@@ -439,11 +440,11 @@ JoinResult join32(const Workspace& workspace, const QString& output) {
         [headerLength](const std::vector<uint8_t>& level) {
             return byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        // The fourth byte was kept in the alpha slot when the set was loaded.
-        [](const std::vector<Bgra>& pixels, const uint8_t* alpha, size_t alphaCount, std::vector<uint8_t>& out) {
-            for (size_t i = 0; i < pixels.size(); ++i) {
-                const Bgra& p = pixels[i];
-                out.insert(out.end(), {p.blue, p.green, p.red, i < alphaCount ? alpha[i] : uint8_t(0)});
+        [](const LevelPixels& level, std::vector<uint8_t>& out) {
+            for (size_t i = 0; i < level.count(); ++i) {
+                const uint8_t* p = level.rgba.data() + 4 * i;
+                const uint8_t a = level.ownAlpha ? p[3] : i < level.slotAlphaCount ? level.slotAlpha[i] : uint8_t(0);
+                out.insert(out.end(), {p[2], p[1], p[0], a});
             }
         });
 }

@@ -14,6 +14,7 @@ class QTemporaryFile;
 
 namespace corvane {
 
+class SlotStaging;
 class Workspace;
 
 struct SplitReport {
@@ -27,24 +28,32 @@ struct SplitReport {
     QString missingNote() const;
 };
 
-// Both check the header first and leave the workspace alone when the file is
-// not a set they can cut; otherwise they clear the workspace and write slots
-// 0..10.  The split to use follows the state's header fields (see headerProbe).
-SplitReport split8(const QString& path, Workspace& workspace);
-SplitReport splitHighColour(const QString& path, Workspace& workspace);
+// Both check the header first and stage nothing when the file is not a set
+// they can cut; otherwise they stage slots 0..10, which the caller puts in
+// place in place of the old set.  The split to use follows the state's
+// header fields (see headerProbe).
+SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& staging);
+SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStaging& staging);
 
-// Writes level files from `file`, levels `largest` down to 1, starting at
+// Stages level files from `file`, levels `largest` down to 1, starting at
 // `pixelsAt`, each with `levelHeader` sized to its level; 8-bit 2x2 levels
 // get four-byte rows as the split makes them.
 void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
-                     std::vector<uint8_t> levelHeader, const Workspace& workspace, SplitReport& report);
+                     std::vector<uint8_t> levelHeader, SlotStaging& staging, SplitReport& report);
 
-// Fills the alpha slot from a 4-4-4-4 file (high nibble of each pixel word)
+// Stages the alpha slot from a 4-4-4-4 file (high nibble of each pixel word)
 // or a 32-bit file (fourth byte of each pixel), one byte per pixel of every level.
-bool extractAlpha(const QString& path, const Workspace& workspace);
+bool extractAlpha(const QString& path, SlotStaging& staging);
 
 // Writes the file's length at offset 2.
 bool patchFileSize(const QString& path);
+
+// The levels of the set, largest first, whose slot files are missing.
+std::vector<int> missingLevels(const Workspace& workspace);
+// "128x128, 64x64" and so on.
+QString levelNames(const std::vector<int>& levels);
+// Why a set with those levels missing is not saved.
+QString missingLevelsMessage(const std::vector<int>& missing);
 
 struct JoinResult {
     bool ok = false;

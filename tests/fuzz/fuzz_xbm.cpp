@@ -7,6 +7,7 @@
 #include "library.h"
 #include "setcommands.h"
 #include "splitjoin.h"
+#include "staging.h"
 #include "workspace.h"
 
 #include <QDir>
@@ -37,6 +38,15 @@ public:
     }
     bool remap(const QString& s, const QString& d, const QString& p) override { return ours(s) && real_.remap(s, d, p); }
     bool valid(const QString& f) override { return ours(f) && real_.valid(f); }
+    bool resizeFull(const QString& s, const QString& d, int w, int h, bool k) override {
+        return ours(s) && real_.resizeFull(s, d, w, h, k);
+    }
+    bool remapUsed(const QString& s, const QString& d, const QString& p) override {
+        return ours(s) && real_.remapUsed(s, d, p);
+    }
+    bool readRgba(const QString& f, int& w, int& h, int& bits, std::vector<uint8_t>& rgba) override {
+        return ours(f) && real_.readRgba(f, w, h, bits, rgba);
+    }
 
 private:
     static bool ours(const QString& path) {
@@ -77,10 +87,11 @@ void splitAndJoin(const uint8_t* data, size_t size) {
     headerProbe(paths().input, state);
     const HeaderFacts facts = readHeaderFacts(paths().input);
     state.largest = facts.width;
-    const SplitReport report = state.highColour ? splitHighColour(paths().input, workspace)
-                                                : split8(paths().input, workspace);
+    SlotStaging staging(workspace);
+    const SplitReport report = state.highColour ? splitHighColour(paths().input, workspace, staging)
+                                                : split8(paths().input, workspace, staging);
     fuzz::consume(uint64_t(report.levelsWritten) + uint64_t(report.missingNote().size()));
-    if (!report.refusal.isEmpty()) return;
+    if (!report.refusal.isEmpty() || !staging.commit(true)) return;
 
     QFile::remove(paths().output);
     const JoinResult joined = writeSet(workspace, paths().output);

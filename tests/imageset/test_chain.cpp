@@ -1,84 +1,67 @@
-// The chain builder's calls for every largest level and smoothing setting.
+// Create Image Set either rebuilds the whole chain or, when any step fails,
+// leaves the set exactly as it was and says why.
 #include "testsets.h"
 
 #include "setcommands.h"
+#include "splitjoin.h"
 
 #include <gtest/gtest.h>
+
+#include <QDirIterator>
+
+#include <map>
 
 using namespace corvane;
 using namespace corvane::testing;
 
 namespace {
 
-std::string slotName(int level) { return slotFileName(slotOfLevel(level)); }
-
-// What the builder must call for a largest level, written out from the rules
-// the painters rely on: every level resampled from the largest, then (8-bit,
-// smoothing on) from L/4 down each level re-made from the one above (64 and
-// below), softened, lightened (64 and below), sharpened, remapped.
-std::vector<std::string> expectedCalls(int largest, bool smooth, int lightening) {
-    std::vector<std::string> calls;
-    const std::string top = slotName(largest);
-    for (int s = largest / 2; s >= 1; s /= 2)
-        calls.push_back("resize " + top + " " + slotName(s) + " " + std::to_string(s));
-    if (!smooth) return calls;
-    for (int d = largest / 4; d >= 1; d /= 2) {
-        const std::string slot = slotName(d);
-        if (d <= 64) calls.push_back("resize " + slotName(d * 2) + " " + slot + " " + std::to_string(d));
-        calls.push_back("filter " + slot + " " + slot + " 101");
-        if (d <= 64) calls.push_back("adjust " + slot + " " + slot + " " + std::to_string(lightening));
-        calls.push_back("filter " + slot + " " + slot + " 5");
-        calls.push_back("remap " + slot + " " + slot + " " + top);
+// The real library, but the call numbered `failAt` (from 0) fails without
+// touching anything; -1 lets every call through.
+class FailingLibrary : public ImageLibrary {
+public:
+    explicit FailingLibrary(ImageLibrary& real) : real_(real) {}
+    int failAt = -1;
+    int calls = 0;
+    bool anyToBmp(const QString& s, const QString& d) override { return pass() && real_.anyToBmp(s, d); }
+    bool anyTo256(const QString& s, const QString& d) override { return pass() && real_.anyTo256(s, d); }
+    bool check(const QString& f, int& w, int& h, int& b) override { return real_.check(f, w, h, b); }
+    bool resize(const QString& s, const QString& d, int w, int h) override { return pass() && real_.resize(s, d, w, h); }
+    bool filter(const QString& s, const QString& d, int n) override { return pass() && real_.filter(s, d, n); }
+    bool adjust(const QString& s, const QString& d, int a, int b, int c, int e, int f) override {
+        return pass() && real_.adjust(s, d, a, b, c, e, f);
     }
-    return calls;
+    bool remap(const QString& s, const QString& d, const QString& p) override { return pass() && real_.remap(s, d, p); }
+    bool valid(const QString& f) override { return real_.valid(f); }
+    bool resizeFull(const QString& s, const QString& d, int w, int h, bool k) override {
+        return pass() && real_.resizeFull(s, d, w, h, k);
+    }
+    bool remapUsed(const QString& s, const QString& d, const QString& p) override {
+        return pass() && real_.remapUsed(s, d, p);
+    }
+    bool readRgba(const QString& f, int& w, int& h, int& b, std::vector<uint8_t>& rgba) override {
+        return pass() && real_.readRgba(f, w, h, b, rgba);
+    }
+
+private:
+    bool pass() { return calls++ != failAt; }
+    ImageLibrary& real_;
+};
+
+// Every file of the work folder with its bytes.
+std::map<QString, Bytes> folderContents(const QString& folder) {
+    std::map<QString, Bytes> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.endsWith(".lock")) files[QFileInfo(path).fileName()] = readBytes(path);
+    }
+    return files;
 }
 
 }  // namespace
 
-TEST(ChainBuilder, CallsForEveryLargestLevel) {
-    for (int largest = 512; largest >= 1; largest /= 2) {
-        for (bool smooth : {false, true}) {
-            for (bool highColour : {false, true}) {
-                Scratch s;
-                RecordingLibrary library;
-                s.workspace.state().largest = largest;
-                s.workspace.state().highColour = highColour;
-                SetOptions options;
-                options.smooth8 = smooth;
-                options.lightening = -7;
-                buildChain(s.workspace, library, options);
-                EXPECT_EQ(library.calls, expectedCalls(largest, smooth && !highColour, -7))
-                    << largest << " smooth " << smooth << " high " << highColour;
-            }
-        }
-    }
-}
-
-TEST(ChainBuilder, SpotChecksAgainstTheLevelTable) {
-    Scratch s;
-    RecordingLibrary library;
-    s.workspace.state().largest = 512;
-    SetOptions options;
-    options.lightening = 0;
-    buildChain(s.workspace, library, options);
-    // 256 only resampled; 128 softened, sharpened and remapped but not lightened;
-    // 64 re-made from 128 and lightened with the value 0 all the same.
-    const auto& c = library.calls;
-    EXPECT_EQ(c[0], "resize Bmp512.bmp Bmp256.bmp 256");
-    EXPECT_EQ(c[9], "filter Bmp128.bmp Bmp128.bmp 101");
-    EXPECT_EQ(c[10], "filter Bmp128.bmp Bmp128.bmp 5");
-    EXPECT_EQ(c[11], "remap Bmp128.bmp Bmp128.bmp Bmp512.bmp");
-    EXPECT_EQ(c[12], "resize Bmp128.bmp Bmp064.bmp 64");
-    EXPECT_EQ(c[14], "adjust Bmp064.bmp Bmp064.bmp 0");
-
-    // Before any load the builder works as for 512.
-    RecordingLibrary fresh;
-    Scratch empty;
-    buildChain(empty.workspace, fresh, SetOptions{});
-    EXPECT_EQ(fresh.calls.front(), "resize Bmp512.bmp Bmp256.bmp 256");
-}
-
-TEST(CreateImageSet, TextureToolPassUsesTheModeOfTheSetAndReloadsIt) {
+TEST(CreateImageSet, TextureToolModeFollowsTheDepth) {
     struct Case { bool high, is32, is4444; int mode; };
     for (const Case& c : {Case{false, false, false, 8}, Case{true, false, false, 2}, Case{true, true, false, 7},
                           Case{true, false, true, 5}}) {
@@ -89,24 +72,51 @@ TEST(CreateImageSet, TextureToolPassUsesTheModeOfTheSetAndReloadsIt) {
         st.is4444 = c.is4444;
         EXPECT_EQ(textureToolMode(s.workspace), c.mode);
     }
+}
 
+TEST(CreateImageSet, AFailedStepLeavesTheSetAsItWas) {
+    for (Form form : {Form::Eight, Form::Argb4444, Form::Argb32}) {
+        Scratch s;
+        QuorContext context{};
+        QuorLibrary real(context);
+        FailingLibrary library(real);
+        SetOptions options;
+        const QString in = s.path("in.bmp");
+        writeBytes(in, makeSet(form, 32));
+        ASSERT_TRUE(loadExtended(in, BitmapFilter, s.workspace, library, options).ok);
+        const std::map<QString, Bytes> before = folderContents(s.workspace.workDir());
+        const SetState stateBefore = s.workspace.state();
+
+        // A run that goes through counts the calls; then each of them fails in turn.
+        library.calls = 0;
+        ASSERT_TRUE(createImageSet(s.workspace, library, options, {}).ok);
+        const int steps = library.calls;
+        ASSERT_GT(steps, 5);
+        const std::map<QString, Bytes> after = folderContents(s.workspace.workDir());
+        for (int failAt = 0; failAt < steps; ++failAt) {
+            // Back to the set as loaded.
+            for (const auto& [name, bytes] : before) writeBytes(s.workspace.workDir() + name, bytes);
+            for (const auto& [name, bytes] : after)
+                if (!before.count(name)) QFile::remove(s.workspace.workDir() + name);
+            s.workspace.state() = stateBefore;
+            library.calls = 0;
+            library.failAt = failAt;
+            const CommandOutcome o = createImageSet(s.workspace, library, options, {});
+            library.failAt = -1;
+            EXPECT_FALSE(o.ok) << "step " << failAt;
+            EXPECT_FALSE(o.error.isEmpty());
+            EXPECT_FALSE(o.refreshViews);
+            EXPECT_TRUE(folderContents(s.workspace.workDir()) == before)
+                << "step " << failAt << " of " << steps << " changed the work folder";
+            EXPECT_EQ(s.workspace.state().largest, stateBefore.largest);
+        }
+    }
+}
+
+TEST(CreateImageSet, NothingLoadedIsRefused) {
     Scratch s;
-    const Bytes set = makeSet(Form::Eight, 16);
-    writeBytes(s.path("in.bmp"), set);
     RecordingLibrary library;
-    SetOptions options;
-    options.useImageTool = true;
-    options.smooth8 = false;
-    s.workspace.state().largest = 16;
-    ASSERT_TRUE(loadStep(s.path("in.bmp"), s.workspace, library, options).ok);
-    int ranMode = 0;
-    const CommandOutcome outcome = createImageSet(s.workspace, library, options, [&](const QString& file, int mode) {
-        ranMode = mode;
-        EXPECT_EQ(readBytes(file), set);  // the tool sees the set as it would be saved
-        return QString();
-    });
-    EXPECT_TRUE(outcome.ok);
-    EXPECT_EQ(ranMode, 8);
-    EXPECT_FALSE(QFileInfo::exists(s.workspace.exchangePath()));
-    EXPECT_EQ(library.calls.size(), 4u);  // the chain 8, 4, 2, 1 rebuilt afterwards
+    const CommandOutcome o = createImageSet(s.workspace, library, SetOptions{}, {});
+    EXPECT_FALSE(o.ok);
+    EXPECT_TRUE(library.calls.empty());
 }

@@ -175,6 +175,13 @@ public:
         return note("remap", s, d, name(p));
     }
     bool valid(const QString&) override { return true; }
+    bool resizeFull(const QString& s, const QString& d, int w, int, bool) override {
+        return note("resizefull", s, d, std::to_string(w));
+    }
+    bool remapUsed(const QString& s, const QString& d, const QString& p) override {
+        return note("remapused", s, d, name(p));
+    }
+    bool readRgba(const QString&, int&, int&, int&, std::vector<uint8_t>&) override { return false; }
 
     static std::string name(const QString& path) { return QFileInfo(path).fileName().toStdString(); }
 private:

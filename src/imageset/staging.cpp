@@ -1,0 +1,63 @@
+#include "staging.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace corvane {
+
+SlotStaging::SlotStaging(const Workspace& workspace) : workspace_(workspace) {}
+
+SlotStaging::~SlotStaging() { discard(); }
+
+QString SlotStaging::stagedPath(int slot) const {
+    return workspace_.workDir() + QStringLiteral("new-") + QString::fromLatin1(slotFileName(slot));
+}
+
+QString SlotStaging::path(int slot) {
+    if (!staged_.at(size_t(slot))) {
+        // A file left by an earlier command that stopped must not pass for this one's.
+        Workspace::removeFile(stagedPath(slot));
+        staged_[size_t(slot)] = true;
+    }
+    return stagedPath(slot);
+}
+
+QString SlotStaging::current(int slot) const {
+    return staged_.at(size_t(slot)) ? stagedPath(slot) : workspace_.slotPath(slot);
+}
+
+bool SlotStaging::commit(bool replaceSet, QString* error) {
+    // Every staged file must exist before any slot changes.
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (!staged_[size_t(slot)] || QFileInfo::exists(stagedPath(slot))) continue;
+        if (error) *error = QStringLiteral("The work file %1 was not made.").arg(stagedPath(slot));
+        return false;
+    }
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const QString target = workspace_.slotPath(slot);
+        if (!staged_[size_t(slot)]) {
+            if (replaceSet) Workspace::removeFile(target);
+            continue;
+        }
+        // A rename within one folder needs no room on the disk and replaces
+        // the slot in one step.
+        if (std::rename(QFile::encodeName(stagedPath(slot)).constData(), QFile::encodeName(target).constData()) != 0) {
+            if (error) *error = QStringLiteral("The work file %1 could not be put in place.").arg(target);
+            return false;
+        }
+        staged_[size_t(slot)] = false;
+    }
+    return true;
+}
+
+void SlotStaging::discard() {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (!staged_[size_t(slot)]) continue;
+        Workspace::removeFile(stagedPath(slot));
+        staged_[size_t(slot)] = false;
+    }
+}
+
+}  // namespace corvane

@@ -1,0 +1,43 @@
+// New slot files are written under names of their own and put in place
+// together only once every one of them was made, so a command that fails
+// half way (a full disk, a picture the library refuses) leaves the set
+// exactly as it was.
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+#include "workspace.h"
+
+namespace corvane {
+
+class SlotStaging {
+public:
+    explicit SlotStaging(const Workspace& workspace);
+    ~SlotStaging();  // staged files that were not put in place go
+    SlotStaging(const SlotStaging&) = delete;
+    SlotStaging& operator=(const SlotStaging&) = delete;
+
+    // Where the new content of `slot` is written.
+    QString path(int slot);
+    bool staged(int slot) const { return staged_.at(size_t(slot)); }
+    // The staged file when there is one, else the slot itself: what the slot
+    // will hold once the staging is put in place.
+    QString current(int slot) const;
+
+    // Moves every staged file over its slot.  With `replaceSet` the slots
+    // that were not staged are removed: a new set replaces the old one.
+    // False, with the reason, when a file cannot be put in place.
+    bool commit(bool replaceSet, QString* error = nullptr);
+    // Forgets every staged file (they are removed).
+    void discard();
+
+private:
+    QString stagedPath(int slot) const;
+
+    const Workspace& workspace_;
+    std::array<bool, kSlotCount> staged_{};
+};
+
+}  // namespace corvane
