@@ -11,6 +11,7 @@
 #include "numedit.h"
 #include "prompts.h"
 #include "settings.h"
+#include "splitjoin.h"
 #include "transparency.h"
 #include "transparencyeditor.h"
 #include "workspace.h"
@@ -113,6 +114,9 @@ public:
         } else if (c == "--create-image-set") {
             form_.Button2Click();
         } else if (c == "--save") {
+            if (const std::vector<int> missing = missingLevels(form_.workspace()); !missing.empty())
+                return QStringLiteral("the set lacks its %1 levels; run --create-image-set before --save")
+                    .arg(levelNames(missing));
             prompts_.file = arg;
             prompts_.answer = false;  // a texture's set is saved where asked, not over the texture
             form_.saveClick();

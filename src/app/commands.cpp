@@ -10,6 +10,7 @@
 #include "library.h"
 #include "palettelevels.h"
 #include "progress.h"
+#include "splitjoin.h"
 #include "transparency.h"
 #include "transparencyeditor.h"
 
@@ -118,6 +119,7 @@ SetOptions TForm1::setOptions() const {
     SetOptions options;
     options.convertTo24 = mm->isChecked();
     options.smooth8 = Smooth8->isChecked();
+    options.keepCoverage = keepCoverage->isChecked();
     options.useImageTool = useitool->isChecked();
     options.lightening = lightening();
     return options;
@@ -194,6 +196,19 @@ void TForm1::loadcfsClick() {
 void TForm1::saveClick() { saveCommand(); }
 
 bool TForm1::saveCommand() {
+    // A set whose smaller levels are missing would be saved short: offer to make them first.
+    if (const std::vector<int> missing = missingLevels(workspace_); !missing.empty()) {
+        if (missing.front() == workspace_.state().largest) {
+            prompts_.warning(kTitle, QStringLiteral("There is no image set to save."));
+            return false;
+        }
+        if (!prompts_.question(kTitle, QStringLiteral("The set lacks its smaller levels (%1).\n\n"
+                                                      "Create them now with Create Image Set, then save?")
+                                           .arg(levelNames(missing))))
+            return false;
+        Button2Click();
+        if (!missingLevels(workspace_).empty()) return false;
+    }
     const SetState& state = workspace_.state();
     QString output = state.loadedPath;
     if (!state.textureOrigin || !prompts_.question(kTitle, kTextureSaveQuestion)) {

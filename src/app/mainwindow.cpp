@@ -372,6 +372,10 @@ void TForm1::buildMenus() {
     item(prefs, &Smooth8, "Smooth8", "Smooth 8 bit Image sets", &TForm1::Smooth8Click, true);
     Smooth8->setToolTip(
         QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
+    item(prefs, &keepCoverage, "KeepCoverage", "Keep cut-out coverage in mips", &TForm1::keepCoverageToggled,
+         true);
+    keepCoverage->setToolTip(QStringLiteral(
+        "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest"));
     QMenu* importSize = prefs->addMenu(QStringLiteral("Maximum Image Import Size"));
     importSize->setObjectName(QStringLiteral("MaximumImageImportSize1"));
     item(importSize, &N512, "N512", "512x512", &TForm1::N512Click, true);
@@ -441,6 +445,7 @@ void TForm1::applySettings(const corvane::Settings& s) {
     move(s.left, s.top);
     largeWindow = {s.left512, s.top512, s.width512, s.height512};
     Smooth8->setChecked(s.smooth8bit);
+    keepCoverage->setChecked(s.keepCoverage);
     ShowHints1->setChecked(s.hints);
     ShowHints1Click();
     useitool->setChecked(s.useImageTool);
@@ -469,6 +474,7 @@ corvane::Settings TForm1::currentSettings() const {
     s.width512 = largeWindow.width;
     s.height512 = largeWindow.height;
     s.smooth8bit = Smooth8->isChecked();
+    s.keepCoverage = keepCoverage->isChecked();
     s.hints = ShowHints1->isChecked();
     s.useImageTool = useitool->isChecked();
     s.showImageTool = showitool->isChecked();
@@ -558,6 +564,8 @@ void TForm1::ShowHints1Click() {
 
 void TForm1::mmClick() {}
 void TForm1::Smooth8Click() {}
+// The check mark is the setting; the chain builder reads it when it runs.
+void TForm1::keepCoverageToggled() {}
 void TForm1::useitoolClick() {}
 void TForm1::showitoolClick() {}
 

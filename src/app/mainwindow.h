@@ -122,6 +122,7 @@ public:
     QAction *CreateSubImages1 = nullptr, *UpdateafterEdit1 = nullptr, *getpal = nullptr,
             *doedit = nullptr;
     QAction *seledit = nullptr, *ShowHints1 = nullptr, *mm = nullptr, *Smooth8 = nullptr;
+    QAction* keepCoverage = nullptr;  // "Keep cut-out coverage in mips"
     QAction *N512 = nullptr, *N256 = nullptr, *N128 = nullptr, *N64 = nullptr;
     QActionGroup* importSizeGroup = nullptr;
     QAction *LocateImageTool1 = nullptr, *useitool = nullptr, *showitool = nullptr;
@@ -180,6 +181,7 @@ public slots:
     void ShowHints1Click();
     void mmClick();
     void Smooth8Click();
+    void keepCoverageToggled();
     void N512Click();
     void N256Click();
     void N128Click();

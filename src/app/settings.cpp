@@ -176,6 +176,7 @@ Settings readSettings(SettingsStore& store, const SettingsDefaults& defaults) {
     s.width512 = store.readInteger("Width512", 256);
     s.height512 = store.readInteger("Height512", 256);
     s.smooth8bit = store.readSwitch("Smooth8bit", true);
+    s.keepCoverage = store.readSwitch("KeepCoverage", false);
     s.hints = store.readSwitch("Hints", true);
     s.useImageTool = store.readSwitch("UseImageTool", false);
     s.showImageTool = store.readSwitch("ShowImageTool", true);
@@ -194,6 +195,7 @@ SetOptions setOptionsFrom(const Settings& s) {
     SetOptions options;
     options.convertTo24 = s.convert24bit;
     options.smooth8 = s.smooth8bit;
+    options.keepCoverage = s.keepCoverage;
     options.useImageTool = s.useImageTool;
     options.lightening = lighteningInForce(s.lightening);
     return options;
@@ -214,6 +216,7 @@ void writeSettings(SettingsStore& store, const Settings& s) {
     store.writeSwitch("Hints", s.hints);
     store.writeSwitch("24bit", s.convert24bit);
     store.writeSwitch("Smooth8bit", s.smooth8bit);
+    store.writeSwitch("KeepCoverage", s.keepCoverage);
     store.writeSwitch("UseImageTool", s.useImageTool);
     store.writeSwitch("ShowImageTool", s.showImageTool);
     store.writeInteger("Top512", s.top512);
