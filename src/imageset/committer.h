@@ -2,7 +2,8 @@
 // of its data to the disk and the rename into place, wait on the disk; a batch
 // hands them to a Committer and goes on with its next file.  Each file still
 // takes its place only once its data is on the disk, so a failure at any
-// point leaves the file that was there before.
+// point leaves the file that was there before, and counts as saved only once
+// it reads back from its place as a whole set.
 #pragma once
 
 #include <QString>

@@ -12,9 +12,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <system_error>
 
@@ -259,6 +262,25 @@ QString causeOf(const std::error_code& code) {
     return QString::fromLocal8Bit(code.message());
 }
 
+// Removes what writers that were killed left in `folder`, at most every few
+// seconds a folder: a batch saves thousands of files into one folder, and
+// each sweep reads all of its names.
+void sweepNowAndThen(const QString& folder) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kInterval = std::chrono::seconds(5);
+    static std::mutex mutex;
+    static std::map<QString, Clock::time_point> lastSweep;
+    const Clock::time_point now = Clock::now();
+    {
+        std::lock_guard lock(mutex);
+        const auto it = lastSweep.find(folder);
+        if (it != lastSweep.end() && now - it->second < kInterval) return;
+        if (lastSweep.size() >= 64) lastSweep.clear();
+        lastSweep[folder] = now;
+    }
+    quor::temporaries::removeLeftovers(QFile::encodeName(folder).toStdString());
+}
+
 // A stage a test makes fail fails as a device error would.
 constexpr int kMadeToFail = EIO;
 
@@ -296,7 +318,7 @@ std::unique_ptr<QTemporaryFile> writeReplacement(const QString& path, const std:
     }
 
     const QString folder = target.absolutePath();
-    quor::temporaries::removeLeftovers(QFile::encodeName(folder).toStdString());
+    sweepNowAndThen(folder);
     const std::string lead = quor::temporaries::leadFor(QFile::encodeName(target.fileName()).toStdString());
     auto temp = std::make_unique<QTemporaryFile>(folder + '/' + QFile::decodeName(lead.c_str()) + "XXXXXX");
     errno = 0;
