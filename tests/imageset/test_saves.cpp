@@ -54,11 +54,10 @@ TEST(Saves, NamesOfTwoHundredAndFiftyBytesSave) {
     QuorContext context{};
     QuorLibrary library(context);
     const QString source = s.path("in.bmp");
-    writeBytes(source, makeSet(Form::Eight, 16));
+    const Bytes set = makeSet(Form::Eight, 16);
+    writeBytes(source, set);
     ASSERT_TRUE(loadExtended(source, BitmapFilter, s.workspace, library, SetOptions{}).ok);
-    ASSERT_TRUE(saveSet(s.workspace, s.path("short.bmp")).ok);
     ASSERT_TRUE(library.anyToBmp(source, s.path("short-copy.bmp")));
-
     ASSERT_TRUE(QDir(s.dir.path()).mkdir("copies"));
 
     const QString ascii = QString(246, 'n') + ".bmp";
@@ -67,7 +66,7 @@ TEST(Saves, NamesOfTwoHundredAndFiftyBytesSave) {
         ASSERT_EQ(QFile::encodeName(name).size(), 250);
         const CommandOutcome saved = saveSet(s.workspace, s.path(name));
         ASSERT_TRUE(saved.ok) << saved.error.toStdString();
-        EXPECT_EQ(readBytes(s.path(name)), readBytes(s.path("short.bmp")));
+        EXPECT_EQ(readBytes(s.path(name)), set);  // a set saves back byte for byte
         // The image library's own writer.
         const QString copy = s.path("copies/" + name);
         ASSERT_TRUE(library.anyToBmp(source, copy));
@@ -75,7 +74,7 @@ TEST(Saves, NamesOfTwoHundredAndFiftyBytesSave) {
     }
     // Nothing left beside them.
     EXPECT_EQ(everythingIn(s.dir.path()),
-              namesOf({accented, "copies", "in.bmp", ascii, "short-copy.bmp", "short.bmp", "work"}));
+              namesOf({accented, "copies", "in.bmp", ascii, "short-copy.bmp", "work"}));
     EXPECT_EQ(everythingIn(s.path("copies")).size(), 2);
 }
 
