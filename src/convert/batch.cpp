@@ -20,11 +20,14 @@
 #include <optional>
 #include <thread>
 
-#if defined(__linux__)
+#ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+#if defined(__linux__)
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 #endif
 
 namespace corvane {
@@ -57,6 +60,35 @@ bool sameFolder(const QString& a, const QString& b) {
     return QDir::cleanPath(QDir(a).absolutePath()) == QDir::cleanPath(QDir(b).absolutePath());
 }
 
+namespace {
+
+// A read-only file in the destination is made writable, so that the new one
+// can replace it: like removing it first, but the old file survives a failed
+// write.  Only a regular file, never through a link: a link is replaced by
+// the save itself, and what it points at, perhaps outside the folder, keeps
+// its mode.
+void letReplace(const QString& path) {
+#ifndef _WIN32
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return;
+    const mode_t mode = (st.st_mode & 07777) | S_IWUSR;
+    if (::fchmodat(AT_FDCWD, name.constData(), mode, AT_SYMLINK_NOFOLLOW) == 0) return;
+    // Where the system cannot change a path's mode without following it:
+    // through a descriptor that refuses a link.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) (void)::fchmod(fd, mode);
+    ::close(fd);
+#else
+    const QFileInfo file(path);
+    if (file.exists() && !file.isSymLink() && !(file.permissions() & QFileDevice::WriteOwner))
+        QFile::setPermissions(path, file.permissions() | QFileDevice::WriteOwner);
+#endif
+}
+
+}  // namespace
+
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
                                const TextureToolRun& runTool) {
@@ -78,12 +110,16 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         savepalette(workspace, palette);
         palette.paletteChanged = changed;  // a batch run is no edit of the user's
     }
-    // Like removing it first, but the old file survives a failed write.
-    if (QFileInfo::exists(destinationPath))
-        QFile::setPermissions(destinationPath, QFile::permissions(destinationPath) | QFileDevice::WriteOwner);
+    letReplace(destinationPath);
     const JoinResult written = writeSet(workspace, destinationPath);
     result.converted = written.ok;
     result.problem = written.error;
+    // A save handed to a committer is judged there, once it is in place.
+    const SetHandOff* handOff = SetHandOff::current();
+    if (written.ok && !(handOff && handOff->handed())) {
+        result.problem = savedSetProblem(destinationPath);
+        result.converted = result.problem.isEmpty();
+    }
     return result;
 }
 
@@ -174,11 +210,13 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
                 std::lock_guard lock(mutex);
                 if (observer.starting) observer.starting(i, count, name);
             }
-            SetHandOff handOff(committer, [&settle, i, shown = QFileInfo(name).fileName()](bool ok, const QString& problem) {
-                settle(i, BatchFileResult{shown, ok, ok ? QString() : problem});
-            });
-            BatchFileResult result = convertOneFile(source.filePath(name), destination.filePath(name), request,
-                                                    workspace, library, palette, tool);
+            const QString target = destination.filePath(name);
+            SetHandOff handOff(committer, target,
+                               [&settle, i, shown = QFileInfo(name).fileName()](bool ok, const QString& problem) {
+                                   settle(i, BatchFileResult{shown, ok, ok ? QString() : problem});
+                               });
+            BatchFileResult result =
+                convertOneFile(source.filePath(name), target, request, workspace, library, palette, tool);
             if (!handOff.handed()) settle(i, std::move(result));
         }
         workspace.clearSlots();

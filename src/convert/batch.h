@@ -53,8 +53,10 @@ bool sameFolder(const QString& a, const QString& b);
 extern const char* const kSameFolderQuestion;
 
 // Converts the named files one after another in the workspace; a file that
-// cannot be read or written is reported and the run goes on.  `stop` is
-// checked between files.
+// cannot be read or written is reported and the run goes on.  A file counts
+// as converted once it reads back from the destination as a whole set.  A
+// link in the destination is replaced by the new file, never written through.
+// `stop` is checked between files.
 BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLibrary& library,
                       PaletteLevels& palette, const TextureToolRun& runTool, const BatchObserver& observer = {},
                       const std::atomic<bool>* stop = nullptr);

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <mutex>
+
 namespace corvane {
 
 QString toolOptionText(int mode) {
@@ -32,20 +34,32 @@ QStringList toolArguments(int mode, bool showTool, const QString& file) {
     return arguments;
 }
 
+namespace {
+// A program cannot be started while any process holds it open for writing
+// ("text file busy"), and a process started from one thread inherits, until
+// it has started its own program, whatever another thread has open at that
+// moment: a copy of the tool being written, say.  So tools are copied and
+// started one at a time; they run side by side.
+std::mutex startingTool;
+}  // namespace
+
 ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, int mode) {
     ToolRun run;
     const QString copy = workspace.toolCopyPath();
     Workspace::removeFile(copy);
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    std::unique_lock starting(startingTool);
     // QFile::copy keeps the permissions, the run permission among them.
     if (!QFileInfo(settings.toolPath).isFile() || !QFile::copy(settings.toolPath, copy)) {
         run.problem = QStringLiteral("The texture tool %1 cannot be found. Choose it with Locate ImageTool.")
                           .arg(settings.toolPath);
         return run;
     }
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     process.start(copy, toolArguments(mode, settings.showTool, file));
-    if (!process.waitForStarted(-1)) {
+    const bool started = process.waitForStarted(-1);
+    starting.unlock();
+    if (!started) {
         run.problem = QStringLiteral("The texture tool %1 could not be started: %2")
                           .arg(QFileInfo(settings.toolPath).fileName(), process.errorString());
     } else {

@@ -124,9 +124,9 @@ const FormatEntry* formatEntry(int32_t n);
 // ---- Loading and saving (io.cpp) ------------------------------------------
 
 std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit);
-// A name beside `destination` (".name.TAG-pid-n-attempt") that no other
-// writer in this or another process picks at the same time.
-std::string temporaryNameBeside(const std::string& destination, const char* tag, unsigned attempt);
+// A fresh name beside `destination` (see temporaries.h) that no other writer
+// in this or another process picks at the same time.
+std::string temporaryNameBeside(const std::string& destination);
 // Writes beside the destination and renames over it; the destination is
 // untouched on failure.
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);

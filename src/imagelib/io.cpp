@@ -2,6 +2,7 @@
 #include "image.h"
 
 #include "halvings.h"
+#include "temporaries.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,9 +14,7 @@
 #include <memory>
 #include <system_error>
 
-#if defined(_WIN32)
-#  include <process.h>
-#else
+#if !defined(_WIN32)
 #  include <fcntl.h>
 #  include <sys/stat.h>
 #  include <unistd.h>
@@ -241,19 +240,13 @@ bool withinLimits(int32_t width, int32_t height) {
 
 }  // namespace
 
-std::string temporaryNameBeside(const std::string& destination, const char* tag, unsigned attempt) {
-    static std::atomic<unsigned> counter{0};
-#if defined(_WIN32)
-    const long pid = long(_getpid());
-#else
-    const long pid = long(getpid());
-#endif
-    const fs::path path(destination);
-    std::string leaf(".");
-    leaf += path.filename().string();
-    leaf += std::string(".") + tag + "-" + std::to_string(pid) + "-" + std::to_string(counter++) + "-" +
-            std::to_string(attempt);
-    fs::path name = path;
+std::string temporaryNameBeside(const std::string& destination) {
+    // Unique within the process by the count, between processes by the id.
+    static std::atomic<uint64_t> counter{0};
+    static constexpr char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    fs::path name(destination);
+    std::string leaf = temporaries::leadFor(name.filename().string());
+    for (uint64_t n = counter++, i = 0; i < temporaries::kUniqueChars; ++i, n /= 62) leaf += kDigits[n % 62];
     name.replace_filename(leaf);
     return name.string();
 }
@@ -265,7 +258,7 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     if (fs::is_directory(destination, ec)) return false;
 
 #if defined(_WIN32)
-    const std::string temp = temporaryNameBeside(path, "tmp", 0);
+    const std::string temp = temporaryNameBeside(path);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (!out) return false;
@@ -287,7 +280,7 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     std::string temp;
     int fd = -1;
     for (unsigned attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = temporaryNameBeside(path, "tmp", attempt);
+        temp = temporaryNameBeside(path);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
     }

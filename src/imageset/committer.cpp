@@ -1,7 +1,10 @@
 #include "committer.h"
 
+#include "layout.h"
 #include "splitjoin.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -42,8 +45,12 @@ void Committer::run() {
         changed_.notify_all();  // room for one more
         lock.unlock();
         QString problem;
-        const bool ok = putReplacementInPlace(*save.temp, save.target, &problem);
+        bool ok = putReplacementInPlace(*save.temp, save.target, &problem);
         save.temp.reset();  // a temporary file that did not take its place goes
+        if (ok) {
+            problem = savedSetProblem(save.target);
+            ok = problem.isEmpty();
+        }
         if (save.done) save.done(ok, problem);
         lock.lock();
         busy_ = false;
@@ -53,12 +60,16 @@ void Committer::run() {
 
 namespace {
 thread_local SetHandOff* currentHandOff = nullptr;
-}
 
-SetHandOff::SetHandOff(Committer& committer, Committer::Done done)
-    : committer_(committer), done_(std::move(done)), outer_(currentHandOff) {
+QString cleanAbsolute(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
+}  // namespace
+
+SetHandOff::SetHandOff(Committer& committer, const QString& target, Committer::Done done)
+    : committer_(committer), target_(cleanAbsolute(target)), done_(std::move(done)), outer_(currentHandOff) {
     currentHandOff = this;
 }
+
+bool SetHandOff::takes(const QString& output) const { return !handed_ && cleanAbsolute(output) == target_; }
 
 SetHandOff::~SetHandOff() { currentHandOff = outer_; }
 
@@ -67,6 +78,24 @@ SetHandOff* SetHandOff::current() { return currentHandOff; }
 void SetHandOff::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target) {
     handed_ = true;
     committer_.hand(std::move(temp), target, done_);
+}
+
+QString savedSetProblem(const QString& path) {
+    const auto problem = [&](const QString& why) {
+        return QStringLiteral("Cannot save %1:\n%2").arg(QFileInfo(path).fileName(), why);
+    };
+    const HeaderFacts facts = readHeaderFacts(path);
+    if (!facts.readable) return problem(QStringLiteral("the saved file cannot be read back."));
+    const int bytesPerPixel = facts.bits == 8 ? 1 : facts.bits == 16 ? 2 : facts.bits == 24 ? 3 : facts.bits == 32 ? 4 : 0;
+    if (bytesPerPixel == 0 || facts.width != facts.height || !layout::isLevel(facts.width) ||
+        facts.pixelOffset < uint32_t(layout::kPlainHeader))
+        return problem(QStringLiteral("the saved file does not read back as an Extended Bitmap."));
+    const int64_t expected = layout::fileLength(facts.width, bytesPerPixel, facts.pixelOffset);
+    if (facts.fileSize != expected)
+        return problem(QStringLiteral("the saved file holds %1 bytes where a complete set holds %2.")
+                           .arg(facts.fileSize)
+                           .arg(expected));
+    return {};
 }
 
 }  // namespace corvane

@@ -2,7 +2,8 @@
 // of its data to the disk and the rename into place, wait on the disk; a batch
 // hands them to a Committer and goes on with its next file.  Each file still
 // takes its place only once its data is on the disk, so a failure at any
-// point leaves the file that was there before.
+// point leaves the file that was there before, and counts as saved only once
+// it reads back from its place as a whole set.
 #pragma once
 
 #include <QString>
@@ -20,7 +21,8 @@ namespace corvane {
 
 class Committer {
 public:
-    // How a handed-in save ended: told on the committer's thread.
+    // How a handed-in save ended, told on the committer's thread: ok only
+    // when the file is in place and reads back as a complete set.
     using Done = std::function<void(bool ok, const QString& problem)>;
 
     // At most `maxWaiting` saves wait at once; handing in another waits for room.
@@ -51,27 +53,37 @@ private:
     std::thread thread_;
 };
 
-// While a SetHandOff lives on a thread, the Extended Bitmaps that thread
-// saves (writeSet) are written there and handed to the committer to finish;
-// every other file is written as usual.
+// While a SetHandOff lives on a thread, the first save of an Extended Bitmap
+// to `target` that the thread makes (writeSet) is written there and handed
+// to the committer to finish.  Every other file, the sets written to the
+// work folder for the texture tool among them, is written, flushed and in
+// place before its writer returns.
 class SetHandOff {
 public:
-    SetHandOff(Committer& committer, Committer::Done done);
+    SetHandOff(Committer& committer, const QString& target, Committer::Done done);
     ~SetHandOff();
     SetHandOff(const SetHandOff&) = delete;
     SetHandOff& operator=(const SetHandOff&) = delete;
 
     // Whether a save was handed on: its outcome then comes through `done`.
     bool handed() const { return handed_; }
+    // Whether a save to `output` is to be handed on.
+    bool takes(const QString& output) const;
 
     static SetHandOff* current();
     void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target);
 
 private:
     Committer& committer_;
+    QString target_;  // absolute and clean
     Committer::Done done_;
     bool handed_ = false;
     SetHandOff* outer_;
 };
+
+// Why the Extended Bitmap saved at `path` is not whole, for the user ("Cannot
+// save NAME: ..."); empty when its header describes a set (8, 16, 24 or 32
+// bits, a square level of 1 to 512) and the file holds exactly that set.
+QString savedSetProblem(const QString& path);
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 #include "testsets.h"
 
 #include "batch.h"
+#include "import.h"
 #include "palettelevels.h"
 #include "splitjoin.h"
 
@@ -12,6 +13,12 @@
 
 #include <atomic>
 #include <map>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -24,28 +31,95 @@ struct Batch {
     QuorLibrary library{context};
     PaletteLevels palette;
     QString source, destination;
+    ToolSettings tool;  // no texture pass unless a tool is named
     Batch() {
         QDir(scratch.dir.path()).mkpath("src");
         QDir(scratch.dir.path()).mkpath("dest");
+        QDir(scratch.dir.path()).mkpath("workers");
         source = scratch.path("src");
         destination = scratch.path("dest");
     }
     void add(const QString& name, const Bytes& bytes) { writeBytes(QDir(source).filePath(name), bytes); }
-    BatchSummary run(const QStringList& names, bool colour0 = false, std::vector<QString>* order = nullptr,
-                     const QString& dest = {}) {
+    BatchRequest request(const QStringList& names, const QString& dest = {}) const {
         BatchRequest request;
         request.sourceFolder = source;
         request.destinationFolder = dest.isEmpty() ? destination : dest;
         request.names = names;
-        request.colour0Transparent = colour0;
         request.options.smooth8 = false;
+        request.options.useImageTool = !tool.toolPath.isEmpty();
+        return request;
+    }
+    BatchSummary run(const QStringList& names, bool colour0 = false, std::vector<QString>* order = nullptr,
+                     const QString& dest = {}) {
+        BatchRequest r = request(names, dest);
+        r.colour0Transparent = colour0;
         BatchObserver observer;
         observer.starting = [order](int, int, const QString& name) {
             if (order) order->push_back(name);
         };
-        return runBatch(request, scratch.workspace, library, palette, {}, observer);
+        const TextureToolRun runTool = tool.toolPath.isEmpty() ? TextureToolRun{} : textureTool(scratch.workspace, tool);
+        return runBatch(r, scratch.workspace, library, palette, runTool, observer);
+    }
+    BatchSummary runParallel(const QStringList& names, int jobs, const QString& dest = {}) {
+        const ToolSettings settings = tool;
+        const auto toolFor = [settings](const Workspace& workspace) {
+            return settings.toolPath.isEmpty() ? TextureToolRun{} : textureTool(workspace, settings);
+        };
+        return runBatchInParallel(request(names, dest), jobs, scratch.path("workers"), toolFor);
     }
     Bytes output(const QString& name) const { return readBytes(QDir(destination).filePath(name)); }
+};
+
+std::set<QString> everythingIn(const QString& folder) {
+    const QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return {names.begin(), names.end()};
+}
+
+// The pixels of a whole chain from `edge` down to 1x1, counted here level by level.
+int64_t chainPixelsOf(int64_t edge) {
+    int64_t pixels = 0;
+    for (; edge >= 1; edge /= 2) pixels += edge * edge;
+    return pixels;
+}
+
+// A file whose header describes a set and that holds all of its levels.
+void expectWholeSet(const Bytes& file, const std::string& name) {
+    ASSERT_GE(file.size(), 54u) << name;
+    const uint32_t pixelsAt = layout::read32(file, 10);
+    const int32_t edge = int32_t(layout::read32(file, 18));
+    const int bits = file[28];
+    EXPECT_EQ(int64_t(file.size()), pixelsAt + chainPixelsOf(edge) * (bits / 8)) << name;
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+// A small file system of its own while the test runs, where mounting is allowed.
+struct SmallDisk {
+    QString path;
+    bool mounted = false;
+    explicit SmallDisk(const QString& at) : path(at) {
+        QDir().mkpath(at);
+        mounted = ::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=300k") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted) ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+    }
+    // Writes a file that takes all the room left; true once the disk is full.
+    bool fill() const {
+        const int fd = ::open(QFile::encodeName(QDir(path).filePath("filler")).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        const std::vector<char> block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) >= 0) {
+        }
+        const bool full = errno == ENOSPC;
+        ::close(fd);
+        return full;
+    }
 };
 
 }  // namespace
@@ -211,5 +285,103 @@ TEST(Batch, ParallelSavesThatFailOnTheDiskKeepThePreviousFiles) {
         }
         EXPECT_EQ(QDir(b.destination).entryList(QDir::Files | QDir::Hidden).size(), names.size());
         for (const QString& name : names) writeBytes(QDir(b.destination).filePath(name), previous);
+    }
+}
+
+// With the texture tool's pass each worker hands the set to the tool through
+// a file of its own; that file is in place before the tool starts, and only
+// the destination's save goes to the committer.  Every run of many workers
+// writes every file, as one worker does, and says so.
+TEST(Batch, ParallelRunsWithTheTexturePassWriteWhatOneWorkerWrites) {
+#ifndef XBMTOOL
+    GTEST_SKIP() << "the bundled texture tool is not built";
+#else
+    Batch b;
+    b.tool = ToolSettings{XBMTOOL, false};
+    QStringList names;
+    for (int i = 0; i < 30; ++i) {
+        names << QString("t%1.bmp").arg(i, 2, 10, QChar('0'));
+        b.add(names.back(), plainBmp(64, 64, i % 3 ? 24 : 8, i + 1));
+    }
+    const BatchSummary one = b.run(names);
+    ASSERT_EQ(one.convertedCount(), 30) << one.text().toStdString();
+    std::map<QString, Bytes> expected;
+    for (const QString& name : names) {
+        expected[name] = b.output(name);
+        expectWholeSet(expected[name], name.toStdString());
+    }
+    for (int run = 0; run < 5; ++run) {
+        QDir(b.destination).removeRecursively();
+        QDir().mkpath(b.destination);
+        const BatchSummary many = b.runParallel(names, 8);
+        EXPECT_EQ(many.text(), "30 converted, 0 failed") << run;
+        for (const QString& name : names) EXPECT_EQ(b.output(name), expected[name]) << run << " " << name.toStdString();
+        EXPECT_EQ(everythingIn(b.destination).size(), 30u) << run;
+    }
+#endif
+}
+
+// A save into a full disk fails for that file, says why, and leaves the file
+// that was there and nothing else; a folder that is not there is named so.
+TEST(Batch, AFullDiskFailsTheFileNamingTheCauseAndKeepsThePreviousOne) {
+    Batch b;
+    b.add("big.bmp", plainBmp(256, 256, 24, 5));
+    const BatchSummary nowhere = b.run({"big.bmp"}, false, nullptr, b.scratch.path("gone"));
+    ASSERT_EQ(nowhere.failedCount(), 1);
+    EXPECT_TRUE(nowhere.files[0].problem.contains("the folder does not exist")) << nowhere.text().toStdString();
+
+    const SmallDisk disk(b.scratch.path("disk"));
+    if (!disk.mounted) GTEST_SKIP() << "no file system can be mounted here";
+    const QString big = QDir(disk.path).filePath("big.bmp");
+    const Bytes previous = makeSet(Form::Rgb565, 64);
+    ASSERT_TRUE(writeBytes(big, previous));
+    ASSERT_TRUE(disk.fill());
+    for (int jobs : {0, 1, 3}) {  // 0: one file after another in the caller's workspace
+        const BatchSummary summary = jobs == 0 ? b.run({"big.bmp"}, false, nullptr, disk.path)
+                                               : b.runParallel({"big.bmp"}, jobs, disk.path);
+        ASSERT_EQ(summary.failedCount(), 1) << jobs;
+        EXPECT_TRUE(summary.files[0].problem.contains("no space")) << summary.text().toStdString();
+    }
+    const CommandOutcome saved = saveSet(b.scratch.workspace, QDir(disk.path).filePath("saved.bmp"));
+    EXPECT_FALSE(saved.ok);
+    EXPECT_TRUE(saved.error.contains("no space")) << saved.error.toStdString();
+    EXPECT_EQ(readBytes(big), previous);
+    EXPECT_EQ(everythingIn(disk.path), (std::set<QString>{"big.bmp", "filler"}));
+}
+
+// A link planted in the destination is replaced by the converted file; what
+// it points at, read-only or not, keeps its bytes and its mode, and the new
+// file takes the mode any new file gets rather than the link target's.
+TEST(Batch, LinksInTheDestinationAreReplacedAndWhatTheyPointAtIsLeftAlone) {
+    Batch b;
+    const QStringList names = {"linked-ro.bmp", "linked-rw.bmp", "fresh.bmp"};
+    for (int i = 0; i < 3; ++i) b.add(names[i], plainBmp(16, 16, 24, i + 2));
+    QDir(b.scratch.dir.path()).mkpath("outside");
+    const std::map<QString, mode_t> targets = {{b.scratch.path("outside/ro.bmp"), 0444},
+                                               {b.scratch.path("outside/rw.bmp"), 0600}};
+    const Bytes theirs = {1, 2, 3, 4};
+    for (int jobs : {0, 2}) {
+        for (const auto& [target, mode] : targets) {
+            QFile::remove(target);
+            ASSERT_TRUE(writeBytes(target, theirs));
+            ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), mode), 0);
+        }
+        for (const QString& name : names) QFile::remove(QDir(b.destination).filePath(name));
+        ASSERT_TRUE(QFile::link(b.scratch.path("outside/ro.bmp"), QDir(b.destination).filePath(names[0])));
+        ASSERT_TRUE(QFile::link(b.scratch.path("outside/rw.bmp"), QDir(b.destination).filePath(names[1])));
+
+        const BatchSummary summary = jobs == 0 ? b.run(names) : b.runParallel(names, jobs);
+        EXPECT_EQ(summary.convertedCount(), 3) << summary.text().toStdString();
+        for (const auto& [target, mode] : targets) {
+            EXPECT_EQ(modeOf(target) & 07777, mode) << jobs << " " << target.toStdString();
+            EXPECT_EQ(readBytes(target), theirs) << jobs;
+        }
+        const mode_t fresh = modeOf(QDir(b.destination).filePath("fresh.bmp"));
+        for (const QString& name : names) {
+            const QString path = QDir(b.destination).filePath(name);
+            EXPECT_TRUE(S_ISREG(modeOf(path))) << jobs << " " << name.toStdString();
+            EXPECT_EQ(modeOf(path), fresh) << jobs << " " << name.toStdString();
+            expectWholeSet(readBytes(path), name.toStdString());
+        }
     }
 }

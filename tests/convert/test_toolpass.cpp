@@ -47,7 +47,12 @@ struct PassRun {
         Workspace& ws = scratch.workspace;
         outcome = loadExtended(in, BitmapFilter, ws, library, options);
         if (!outcome.ok) return {};
-        outcome = createImageSet(ws, library, options, textureTool(ws, ToolSettings{XBMTOOL, false}));
+#ifdef XBMTOOL
+        const QString tool = QStringLiteral(XBMTOOL);
+#else
+        const QString tool;
+#endif
+        outcome = createImageSet(ws, library, options, textureTool(ws, ToolSettings{tool, false}));
         if (!outcome.ok) return {};
         const QString out = scratch.path("out.bmp");
         outcome = saveSet(ws, out);
@@ -60,6 +65,9 @@ int stepOf(int bits, bool is4444) { return bits == 16 ? (is4444 ? 17 : 8) : bits
 }  // namespace
 
 TEST(TexturePass, EveryHeaderOfEveryDepthComesBackWholeAndAlike) {
+#ifndef XBMTOOL
+    GTEST_SKIP() << "the bundled texture tool is not built";
+#else
     const Variant variants[] = {
         {"8-bit", Form::Eight, 1078},       {"8-bit with record", Form::EightRecord, 1098},
         {"5-6-5", Form::Rgb565, 86},        {"5-6-5 short", Form::Rgb565, 66},
@@ -95,6 +103,7 @@ TEST(TexturePass, EveryHeaderOfEveryDepthComesBackWholeAndAlike) {
                 ASSERT_LE(std::abs(x.a - y.a), std::max(step, 1)) << v.name << " level " << a[l].picture.edge;
             }
     }
+#endif
 }
 
 TEST(TexturePass, AToolThatLeavesNoWholeSetChangesNothing) {

@@ -125,7 +125,7 @@ std::optional<std::string> replaceFile(const std::string& path, const Bytes& byt
     std::string temp;
     std::FILE* file = nullptr;
     for (unsigned attempt = 0; attempt < 16 && !file; ++attempt) {
-        temp = quor::temporaryNameBeside(path, "xbmtool", attempt);
+        temp = quor::temporaryNameBeside(path);
         file = std::fopen(temp.c_str(), "wbx");  // x: never reuse an existing name
     }
     if (!file) return "cannot create a file beside it";

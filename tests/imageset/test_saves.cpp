@@ -1,0 +1,157 @@
+// Saves beside their destination: temporary names that fit any file name,
+// leftovers of writers that died, and the verdict on a file once in place.
+#include "testsets.h"
+
+#include "committer.h"
+#include "setcommands.h"
+#include "splitjoin.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <set>
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+std::set<std::string> everythingIn(const QString& folder) {
+    std::set<std::string> names;
+    for (const QString& name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        names.insert(QFile::encodeName(name).toStdString());
+    return names;
+}
+
+std::set<std::string> namesOf(const QStringList& list) {
+    std::set<std::string> names;
+    for (const QString& name : list) names.insert(QFile::encodeName(name).toStdString());
+    return names;
+}
+
+// The id of a process that has ended.
+long endedProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return long(child);
+}
+
+}  // namespace
+
+// File systems allow 255 bytes a name; the temporary file beside the
+// destination must fit as well, whatever writes it.
+TEST(Saves, NamesOfTwoHundredAndFiftyBytesSave) {
+    Scratch s;
+    QuorContext context{};
+    QuorLibrary library(context);
+    const QString source = s.path("in.bmp");
+    const Bytes set = makeSet(Form::Eight, 16);
+    writeBytes(source, set);
+    ASSERT_TRUE(loadExtended(source, BitmapFilter, s.workspace, library, SetOptions{}).ok);
+    ASSERT_TRUE(library.anyToBmp(source, s.path("short-copy.bmp")));
+    ASSERT_TRUE(QDir(s.dir.path()).mkdir("copies"));
+
+    const QString ascii = QString(246, 'n') + ".bmp";
+    const QString accented = QString(123, QChar(0xE9)) + ".bmp";  // two bytes each in UTF-8
+    for (const QString& name : {ascii, accented}) {
+        ASSERT_EQ(QFile::encodeName(name).size(), 250);
+        const CommandOutcome saved = saveSet(s.workspace, s.path(name));
+        ASSERT_TRUE(saved.ok) << saved.error.toStdString();
+        EXPECT_EQ(readBytes(s.path(name)), set);  // a set saves back byte for byte
+        // The image library's own writer.
+        const QString copy = s.path("copies/" + name);
+        ASSERT_TRUE(library.anyToBmp(source, copy));
+        EXPECT_EQ(readBytes(copy), readBytes(s.path("short-copy.bmp")));
+    }
+    // Nothing left beside them.
+    EXPECT_EQ(everythingIn(s.dir.path()),
+              namesOf({accented, "copies", "in.bmp", ascii, "short-copy.bmp", "work"}));
+    EXPECT_EQ(everythingIn(s.path("copies")).size(), 2);
+}
+
+// After a writer is killed its temporary file stays; a later save into that
+// folder removes exactly those: ours, of a process that has ended, plain
+// files of this user.  Nothing else goes, a running writer's file least of all.
+TEST(Saves, LeftoversOfEndedWritersGoAndNothingElse) {
+    Scratch s;
+    ASSERT_TRUE(QDir(s.dir.path()).mkpath("out"));
+    const QString out = s.path("out");
+    const auto at = [&](const QString& name) { return QDir(out).filePath(name); };
+    const QString dead = QString::number(endedProcess());
+    const QString parent = QString::number(::getppid());
+    const QString self = QString::number(::getpid());
+
+    const QStringList leftovers = {".corvane-" + dead + "-plane.bmp-AbCdEf", ".corvane-" + dead + "-a-b-c.bmp-x1Y2z3"};
+    const QStringList kept = {
+        ".corvane-" + parent + "-plane.bmp-AbCdEf",  // their writers are still running
+        ".corvane-" + self + "-plane.bmp-AbCdEf",
+        ".corvane-" + dead + "-plane.bmp-AbCdE",    // not quite our name
+        ".corvane-" + dead + "-plane.bmp-AbCdEf~",
+        ".corvane-0" + dead + "-plane.bmp-AbCdEf",
+        "corvane-" + dead + "-plane.bmp-AbCdEf",
+        "plane.bmp",
+    };
+    for (const QString& name : leftovers + kept) ASSERT_TRUE(writeBytes(at(name), {7}));
+    // A link and a folder of our name, and (when we may give it away) a file of another user's.
+    const QString elsewhere = s.path("elsewhere.bmp");
+    writeBytes(elsewhere, {1, 2, 3});
+    const QString link = ".corvane-" + dead + "-link.bmp-AbCdEf";
+    const QString folder = ".corvane-" + dead + "-dir.bmp-AbCdEf";
+    const QString foreign = ".corvane-" + dead + "-theirs.bmp-AbCdEf";
+    ASSERT_TRUE(QFile::link(elsewhere, at(link)));
+    ASSERT_TRUE(QDir(out).mkdir(folder));
+    writeBytes(at(foreign), {7});
+    const bool gaveAway = ::geteuid() == 0 && ::chown(QFile::encodeName(at(foreign)).constData(), 65534, 65534) == 0;
+
+    QString error;
+    ASSERT_TRUE(replaceFileAtomically(at("new.bmp"), makeSet(Form::Eight, 4), &error)) << error.toStdString();
+    std::set<std::string> expected = namesOf(kept + QStringList{link, folder, "new.bmp"});
+    if (gaveAway) expected.insert(foreign.toStdString());
+    EXPECT_EQ(everythingIn(out), expected);
+    EXPECT_EQ(readBytes(elsewhere), (Bytes{1, 2, 3}));
+}
+
+// A save handed to the committer counts only once the file in place reads
+// back as a whole set: header and length agree.
+TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
+    Scratch s;
+    const Bytes whole = makeSet(Form::Rgb565, 16);
+    Bytes squashed = whole;
+    layout::write32(squashed, layout::kHeightAt, 8);
+    const std::vector<std::pair<QString, Bytes>> saves = {
+        {"whole.bmp", whole},
+        {"whole8.bmp", makeSet(Form::EightRecord, 32)},
+        {"short.bmp", Bytes(whole.begin(), whole.end() - 2)},   // the 1x1 level missing
+        {"long.bmp", [&] { Bytes b = whole; b.push_back(0); return b; }()},
+        {"squashed.bmp", squashed},
+        {"plain.bmp", plainBmp(16, 16, 24)},                    // the largest level alone
+    };
+    std::vector<std::pair<bool, QString>> told(saves.size());
+    {
+        Committer committer;
+        for (size_t i = 0; i < saves.size(); ++i) {
+            const QString target = s.path(saves[i].first);
+            QString error;
+            std::unique_ptr<QTemporaryFile> temp = writeReplacement(target, saves[i].second, &error);
+            ASSERT_TRUE(temp) << error.toStdString();
+            committer.hand(std::move(temp), target, [&told, i](bool ok, const QString& problem) { told[i] = {ok, problem}; });
+        }
+        committer.finish();
+    }
+    for (size_t i = 0; i < saves.size(); ++i) {
+        const QString& name = saves[i].first;
+        EXPECT_EQ(told[i].first, name.startsWith("whole")) << name.toStdString();
+        if (!told[i].first) {
+            EXPECT_TRUE(told[i].second.startsWith("Cannot save " + name)) << told[i].second.toStdString();
+        }
+    }
+}
