@@ -207,7 +207,7 @@ CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary&
                                    const TextureToolRun& runTool, const QString& shownName) {
     CommandOutcome outcome;
     const QString exchange = workspace.exchangePath();
-    const JoinResult written = writeSet(workspace, exchange);
+    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

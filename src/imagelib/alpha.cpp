@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 namespace quor {
 namespace {
@@ -94,17 +96,42 @@ void keepCoverage(Image& image, const Image& source) {
         const double best = std::abs(double(atLeast[size_t(threshold)]) - want);
         if (off < best || (off == best && std::abs(t - 128) < std::abs(threshold - 128))) threshold = t;
     }
-    if (threshold == 128) return;
     // Of the scales with that threshold, the one nearest 1: alpha t just
     // reaches 127.5 when scaling up, alpha t - 1 stays just short of it
     // when scaling down.
     constexpr double kMargin = 1e-9;
-    const double scale = threshold < 128 ? 127.5 / threshold * (1 + kMargin) : 127.5 / (threshold - 1) * (1 - kMargin);
-    bool translucent = false;
-    for (size_t i = 3; i < image.rgba.size(); i += 4) {
+    const double scale = threshold == 128 ? 1.0
+                         : threshold < 128 ? 127.5 / threshold * (1 + kMargin)
+                                           : 127.5 / (threshold - 1) * (1 - kMargin);
+    for (size_t i = 3; i < image.rgba.size(); i += 4)
         image.rgba[i] = uint8_t(std::min(255L, std::lround(image.rgba[i] * scale)));
-        translucent |= image.rgba[i] != 255;
+    // A regular cut-out (evenly spaced pickets) gives many texels one alpha,
+    // and no scale can put only some of them across half opacity.  Of the
+    // texels nearest the line on the side with too many, as many as the
+    // share still wants are moved across it, spread evenly over them.
+    const long wanted = std::lround(want);
+    long reached = 0;
+    int lowestAbove = 256, highestBelow = -1;
+    for (size_t i = 3; i < image.rgba.size(); i += 4) {
+        const int a = image.rgba[i];
+        if (a >= 128) {
+            ++reached;
+            lowestAbove = std::min(lowestAbove, a);
+        } else if (a > 0) {
+            highestBelow = std::max(highestBelow, a);
+        }
     }
+    if (reached != wanted) {
+        const bool demote = reached > wanted;
+        const int from = demote ? lowestAbove : highestBelow;
+        std::vector<size_t> group;
+        for (size_t i = 3; i < image.rgba.size() && from >= 0; i += 4)
+            if (image.rgba[i] == from) group.push_back(i);
+        const size_t moves = std::min(group.size(), size_t(std::labs(reached - wanted)));
+        for (size_t m = 0; m < moves; ++m) image.rgba[group[m * group.size() / moves]] = demote ? 127 : 128;
+    }
+    bool translucent = false;
+    for (size_t i = 3; i < image.rgba.size(); i += 4) translucent |= image.rgba[i] != 255;
     image.hasAlpha = translucent;
 }
 

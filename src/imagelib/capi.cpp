@@ -189,19 +189,26 @@ QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext*
     return guarded([&] {
         if (!src || !dst || !ctx) return false;
         if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
-        if ((flags & ~QUOR_KEEP_COVERAGE) != 0) return false;
+        if ((flags & ~(QUOR_KEEP_COVERAGE | QUOR_GRID_565 | QUOR_GRID_4444)) != 0) return false;
+        if ((flags & QUOR_GRID_565) && (flags & QUOR_GRID_4444)) return false;
+        const Rounding rounding = flags & QUOR_GRID_565    ? Rounding::Grid565
+                                  : flags & QUOR_GRID_4444 ? Rounding::Grid4444
+                                                           : Rounding::KeepMeans;
         const std::shared_ptr<const Image> image = loadShared(src);
         if (!image) return false;
         const Progress progress =
             progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
-        if (width == image->width && height == image->height &&
+        if (width == image->width && height == image->height && !roundsOntoGrid(rounding) &&
             alreadyWritten(src, dst, image, ctx, progress))
             return true;
         // A palette picture's colours, its levels as alpha, resampled like
         // any other: the result is full colour.
-        Image result = resampleShared(image, width, height, progress.part(0, 90, 100), Rounding::KeepMeans);
-        if (flags & QUOR_KEEP_COVERAGE) keepCoverage(result, *image);
+        Image result = resampleShared(image, width, height, progress.part(0, 90, 100), rounding);
+        if (flags & QUOR_KEEP_COVERAGE) {
+            keepCoverage(result, *image);
+            snapToGrid(result, rounding);
+        }
         return save(dst, result, ctx, progress);
     });
 }

@@ -1,5 +1,6 @@
 #include "halvings.h"
 
+#include "pixelpack.h"
 #include "srgb.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
     out.height = height;
     out.rgba.resize(out.pixelCount() * 4);
     const srgb::Tables& tables = srgb::tables();
-    const bool diffuse = rounding == Rounding::KeepMeans && out.pixelCount() <= kDiffusedPixels;
+    const bool diffuse = rounding != Rounding::Nearest && out.pixelCount() <= kDiffusedPixels;
     // What the texels so far came short of, per channel; colour as light,
     // alpha in bytes.  A transparent texel neither takes nor hands on any:
     // its colour is filled in below.
@@ -58,8 +59,48 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
         }
     }
     out.hasAlpha = translucent;
+    if (roundsOntoGrid(rounding)) {
+        // The codes are rounded from the light, not from the bytes above.
+        const PackedForm form = rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565;
+        const size_t n = out.pixelCount();
+        std::vector<float> plain(4 * n);
+        for (size_t i = 0; i < n; ++i) {
+            const float alpha = std::clamp(light[4 * i + 3], 0.0f, 1.0f);
+            const float unweight = light[4 * i + 3] > 0.0f ? 1.0f / light[4 * i + 3] : 0.0f;
+            for (size_t c = 0; c < 3; ++c) plain[4 * i + c] = std::clamp(light[4 * i + c] * unweight, 0.0f, 1.0f);
+            plain[4 * i + 3] = alpha;
+        }
+        std::vector<uint8_t> words(2 * n), grid(4 * n);
+        packLevelLight(form, plain.data(), n, words.data());
+        unpackLevel(form, words.data(), n, grid.data());
+        translucent = false;
+        for (size_t i = 0; i < n; ++i) {
+            const size_t channels = form == PackedForm::Argb4444 ? 4 : 3;
+            std::copy_n(grid.begin() + std::ptrdiff_t(4 * i), channels, out.rgba.begin() + std::ptrdiff_t(4 * i));
+            translucent |= out.rgba[4 * i + 3] != 255;
+        }
+        out.hasAlpha = translucent;
+    }
     fillUnderTransparency(out);
+    // The colour filled in under transparency goes on the grid too.
+    if (roundsOntoGrid(rounding)) snapToGrid(out, rounding);
     return out;
+}
+
+void snapToGrid(Image& image, Rounding rounding) {
+    if (!roundsOntoGrid(rounding)) return;
+    const PackedForm form = rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565;
+    const size_t n = image.pixelCount();
+    std::vector<uint8_t> words(2 * n), grid(4 * n);
+    packLevel(form, image.rgba.data(), n, words.data());
+    unpackLevel(form, words.data(), n, grid.data());
+    const size_t channels = form == PackedForm::Argb4444 ? 4 : 3;
+    bool translucent = false;
+    for (size_t i = 0; i < n; ++i) {
+        std::copy_n(grid.begin() + std::ptrdiff_t(4 * i), channels, image.rgba.begin() + std::ptrdiff_t(4 * i));
+        translucent |= image.rgba[4 * i + 3] != 255;
+    }
+    image.hasAlpha = translucent;
 }
 
 int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {

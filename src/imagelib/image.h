@@ -167,8 +167,15 @@ bool canLoadImage(const std::string& path);
 //     Larger results take the nearest bytes.
 //   Nearest: the nearest bytes at every size, for results that go back onto
 //     a palette, whose dithering keeps the means.
-enum class Rounding { KeepMeans, Nearest };
+//   Grid565, Grid4444: as KeepMeans, but onto the values a 16-bit set can
+//     hold (see pixelpack.h), rounded once from the light itself, so that
+//     a level saved in that form is what was made and keeps its means.
+enum class Rounding { KeepMeans, Nearest, Grid565, Grid4444 };
 inline constexpr size_t kDiffusedPixels = 256;
+inline bool roundsOntoGrid(Rounding r) { return r == Rounding::Grid565 || r == Rounding::Grid4444; }
+// Puts every texel of `image` on the grid of a 16-bit form, as saving it in
+// that form would (pixelpack.h); other roundings leave it alone.
+void snapToGrid(Image& image, Rounding rounding);
 // Palette pictures' results go back onto their palette.
 inline Rounding roundingFor(const Image& source) {
     return source.indexed ? Rounding::Nearest : Rounding::KeepMeans;

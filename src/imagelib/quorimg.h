@@ -85,13 +85,19 @@ QUORIMG_API int32_t _bmpremap (const char *src, const char *dst, QuorContext *ct
 
 /* _bmpresizergb flags. */
 #define QUOR_KEEP_COVERAGE 1
+#define QUOR_GRID_565      2
+#define QUOR_GRID_4444     4
 /* Resample to width x height in full colour: a palette source's colours,
  * with its transparency levels as alpha unless they are all 0, are resampled
  * and not put back on the palette.  The result is 24-bit, or 32-bit when any
  * pixel is not opaque.  With QUOR_KEEP_COVERAGE the result's alpha is scaled
  * so that the share of pixels at least half opaque is, as nearly as it can
  * be, the source's: cut-outs such as fences keep their coverage in small
- * levels.  Other flag bits are refused. */
+ * levels.  With QUOR_GRID_565 or QUOR_GRID_4444 (not both) every value is
+ * one a 16-bit set of that form can hold, rounded once from the resampled
+ * light so that a small level keeps each channel's mean (what saving the
+ * result in that form keeps exactly); a result of the source's own size is
+ * only put on the grid.  Other flag bits are refused. */
 QUORIMG_API int32_t _bmpresizergb(const char *src, const char *dst, QuorContext *ctx, int32_t width, int32_t height, int32_t flags);
 /* As _bmpremap, onto the palette of paletteFile (an 8-bit picture with
  * pixels, written with all 256 entries and their fourth bytes unchanged),

@@ -91,6 +91,7 @@ Image resample(const Image& source, int32_t width, int32_t height, const Progres
     if (width == source.width && height == source.height) {
         out.rgba = source.rgba;
         out.hasAlpha = source.hasAlpha;
+        snapToGrid(out, rounding);
         progress.report(1, 1);
         return out;
     }
@@ -102,7 +103,7 @@ Image resample(const Image& source, int32_t width, int32_t height, const Progres
         progress.report(1, 1);
         return out;
     }
-    if (rounding == Rounding::KeepMeans && out.pixelCount() <= kDiffusedPixels) {
+    if (rounding != Rounding::Nearest && out.pixelCount() <= kDiffusedPixels) {
         progress.report(0, 1);
         const std::vector<float> light = resampleLight(source, width, height);
         out = bytesOfLight(width, height, light.data(), rounding);
@@ -139,6 +140,7 @@ Image resample(const Image& source, int32_t width, int32_t height, const Progres
     for (size_t i = 3; i < out.rgba.size() && !translucent; i += 4) translucent = out.rgba[i] != 255;
     out.hasAlpha = translucent;
     fillUnderTransparency(out);
+    snapToGrid(out, rounding);
     return out;
 }
 

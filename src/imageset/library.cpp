@@ -52,9 +52,9 @@ bool QuorLibrary::remap(const QString& source, const QString& destination, const
 bool QuorLibrary::valid(const QString& file) { return _Pic_Valid(native(file).constData()) != 0; }
 
 bool QuorLibrary::resizeFull(const QString& source, const QString& destination, int width, int height,
-                             bool keepCoverage) {
+                             bool keepCoverage, int grid) {
     return _bmpresizergb(native(source).constData(), native(destination).constData(), &context_, width, height,
-                         keepCoverage ? QUOR_KEEP_COVERAGE : 0) != 0;
+                         (keepCoverage ? QUOR_KEEP_COVERAGE : 0) | grid) != 0;
 }
 
 bool QuorLibrary::remapUsed(const QString& source, const QString& destination, const QString& palettePicture) {

@@ -27,8 +27,10 @@ public:
     // back on its palette); 32-bit when any texel is not opaque.  With
     // `keepCoverage` the alpha is scaled so that as many texels are at least
     // half opaque as in the source.
+    // `grid` puts every value on the grid of a 16-bit form (see quorimg.h):
+    // 0 for none, else QUOR_GRID_565 or QUOR_GRID_4444.
     virtual bool resizeFull(const QString& source, const QString& destination, int width, int height,
-                            bool keepCoverage) = 0;
+                            bool keepCoverage, int grid = 0) = 0;
     // Remaps onto the palette of an 8-bit picture, choosing only among the
     // entries its pixels use.
     virtual bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) = 0;
@@ -49,8 +51,8 @@ public:
     bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) override;
     bool remap(const QString& source, const QString& destination, const QString& paletteFile) override;
     bool valid(const QString& file) override;
-    bool resizeFull(const QString& source, const QString& destination, int width, int height,
-                    bool keepCoverage) override;
+    bool resizeFull(const QString& source, const QString& destination, int width, int height, bool keepCoverage,
+                    int grid = 0) override;
     bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
     bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
 

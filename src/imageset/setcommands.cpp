@@ -242,18 +242,29 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
     }
     if (largest == 1) return outcome;
     const int k = slotOfLevel(largest);
-    const QString largestLevel = staging.current(k);
+    QString largestLevel = staging.current(k);
     const auto failed = [&](const QString& step, int edge) {
         outcome.fail(libraryFailure(step.arg(edge), workspace));
         return outcome;
     };
+
+    // A 16-bit set's levels are made on its grid of colours, and from the
+    // largest level as it will be saved, so each level keeps the light of
+    // the saved largest level, not of colours the file cannot hold.
+    const int grid = !state.highColour || state.is32 ? 0 : state.is4444 ? QUOR_GRID_4444 : QUOR_GRID_565;
+    if (grid != 0) {
+        const QString onGrid = staging.path(k);
+        if (!library.resizeFull(largestLevel, onGrid, largest, largest, false, grid))
+            return failed(QStringLiteral("The %1x%1 level could not be read"), largest);
+        largestLevel = onGrid;
+    }
 
     // Every level straight from the largest in full colour, never from a
     // smaller level that has already lost colours to the palette.
     for (int i = k + 1; i <= kLastLevelSlot; ++i) {
         const int edge = levelOfSlot(i);
         const QString level = staging.path(i);
-        if (!library.resizeFull(largestLevel, level, edge, edge, options.keepCoverage))
+        if (!library.resizeFull(largestLevel, level, edge, edge, options.keepCoverage, grid))
             return failed(QStringLiteral("The %1x%1 level could not be made"), edge);
         if (state.highColour) continue;
         // 8-bit: smoothed in full colour (softened, lightened from 64 down,
@@ -269,7 +280,7 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
             return failed(QStringLiteral("The %1x%1 level could not be put on the palette"), edge);
     }
     if (state.is32 || state.is4444) {
-        if (const QString why = stageAlphaOfLevels(workspace, library, staging, k + 1); !why.isEmpty()) {
+        if (const QString why = stageAlphaOfLevels(workspace, library, staging, grid != 0 ? k : k + 1); !why.isEmpty()) {
             outcome.fail(why);
             return outcome;
         }
@@ -298,7 +309,8 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
         ~RemoveAtEnd() { Workspace::removeFile(path); }
     } removeExchange{exchange};
 
-    const JoinResult written = writeSet(workspace, exchange);
+    // The tool makes any smaller level the set does not have yet.
+    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

@@ -141,13 +141,14 @@ JoinResult finish(std::vector<uint8_t>& out, const QString& output) {
 
 // The header slot, when the set is whole: a set missing a level is never
 // written, since the file would end early and lose its smaller levels.
-std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, JoinResult& result) {
+std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, LevelsNeeded needed, JoinResult& result) {
     std::vector<uint8_t> slot0;
     if (!isLevel(workspace.state().largest) || !readFileBytes(workspace.slotPath(HeaderSlot), slot0)) {
         result.error = QStringLiteral("There is no image set to save.");
         return std::nullopt;
     }
-    if (const std::vector<int> missing = missingLevels(workspace); !missing.empty()) {
+    const std::vector<int> missing = missingLevels(workspace);
+    if (!missing.empty() && (needed == LevelsNeeded::All || missing.front() == workspace.state().largest)) {
         result.error = missingLevelsMessage(missing);
         return std::nullopt;
     }
@@ -428,14 +429,15 @@ bool patchFileSize(const QString& path) {
     return file.seek(kFileSizeAt) && file.write(reinterpret_cast<const char*>(field.data()), 4) == 4;
 }
 
-JoinResult join8(const Workspace& workspace, const QString& output) {
+JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded needed) {
     JoinResult result;
-    const auto slot0 = headerSlot(workspace, result);
+    const auto slot0 = headerSlot(workspace, needed, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
     std::vector<uint8_t> out = slice(*slot0, 0, size_t(kPaletteHeader + kRecordLength * state.recordCount));
     for (int edge = state.largest; edge >= 1; edge /= 2) {
         std::vector<uint8_t> level;
+        if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(workspace.levelPath(edge)).isFile()) break;
         if (!readFileBytes(workspace.levelPath(edge), level)) {
             result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
             return result;
@@ -463,11 +465,12 @@ struct LevelPixels {
 };
 using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
 
-JoinResult joinHighColour(const Workspace& workspace, const QString& output, int headerLength, int bytesPerPixel,
+JoinResult joinHighColour(const Workspace& workspace, const QString& output, LevelsNeeded needed, int headerLength,
+                          int bytesPerPixel,
                           const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
                           const PackLevel& pack) {
     JoinResult result;
-    const auto slot0 = headerSlot(workspace, result);
+    const auto slot0 = headerSlot(workspace, needed, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
     std::vector<uint8_t> out = slice(*slot0, 0, size_t(headerLength));
@@ -478,6 +481,7 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, int
     std::vector<uint8_t> level, topFirst;
     for (int edge = state.largest; edge >= 1; edge /= 2) {
         const QString file = workspace.levelPath(edge);
+        if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(file).isFile()) break;
         if (!readFileBytes(file, level)) {
             result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
             return result;
@@ -510,29 +514,29 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, int
 
 }  // namespace
 
-JoinResult join16(const Workspace& workspace, const QString& output) {
+JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kStandardHeader;
     std::vector<uint8_t> slot0;
     readFileBytes(workspace.slotPath(HeaderSlot), slot0, kRedMaskHighAt + 1);
     const bool is4444 = headerLength > kRedMaskHighAt && byteAt(slot0, kRedMaskHighAt) == 0x0F;
     return joinHighColour(
-        workspace, output, headerLength, 2,
+        workspace, output, needed, headerLength, 2,
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [form = is4444 ? PackedForm::Argb4444 : PackedForm::Rgb565](const LevelPixels& level,
+        [form = is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565](const LevelPixels& level,
                                                                     std::vector<uint8_t>& out) {
             const size_t start = out.size();
             out.resize(start + 2 * level.count());
-            packLevel(form, level.rgba.data(), level.count(), out.data() + start,
+            quor::packLevel(form, level.rgba.data(), level.count(), out.data() + start,
                       level.ownAlpha ? nullptr : level.slotAlpha, level.ownAlpha ? 0 : level.slotAlphaCount);
         });
 }
 
-JoinResult join32(const Workspace& workspace, const QString& output) {
+JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kPlainHeader;
     return joinHighColour(
-        workspace, output, headerLength, 4,
+        workspace, output, needed, headerLength, 4,
         [headerLength](const std::vector<uint8_t>& level) {
             return byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
@@ -545,10 +549,10 @@ JoinResult join32(const Workspace& workspace, const QString& output) {
         });
 }
 
-JoinResult writeSet(const Workspace& workspace, const QString& output) {
+JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed) {
     const SetState& state = workspace.state();
-    if (!state.highColour) return join8(workspace, output);
-    return state.is32 ? join32(workspace, output) : join16(workspace, output);
+    if (!state.highColour) return join8(workspace, output, needed);
+    return state.is32 ? join32(workspace, output, needed) : join16(workspace, output, needed);
 }
 
 }  // namespace corvane

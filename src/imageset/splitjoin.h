@@ -60,13 +60,18 @@ struct JoinResult {
     QString error;  // for the user, when not ok
 };
 
+// Which levels a join needs.  Every saved set is whole; the file handed to
+// the texture tool may end after the levels there are (the tool makes the
+// rest from the largest).
+enum class LevelsNeeded { All, FromTheLargest };
+
 // Each writes a complete file beside `output` and renames it into place, so
 // a failure never leaves a half-written file where a good one was.
-JoinResult join8(const Workspace& workspace, const QString& output);
-JoinResult join16(const Workspace& workspace, const QString& output);
-JoinResult join32(const Workspace& workspace, const QString& output);
+JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
+JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
+JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
 // The join the set's depth calls for.
-JoinResult writeSet(const Workspace& workspace, const QString& output);
+JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
 
 // Reads at most `limit` bytes of a file; false when it cannot be opened or is
 // not a regular file (a FIFO or a device would never end).

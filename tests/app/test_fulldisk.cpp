@@ -66,7 +66,7 @@ struct Result {
     QString err;
 };
 
-Result corvane(const QStringList& args, const QString& temp) {
+Result runProgram(const QStringList& args, const QString& temp) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("TEMP");
@@ -94,7 +94,7 @@ TEST(FullDisk, CommandsSucceedOrSaySoAndKeepTheOldFile) {
     const QStringList make = {"--load-any", picture, "--create-image-set", "--save"};
 
     // What a run with room to spare saves.
-    const Result reference = corvane(make + QStringList{dir.filePath("reference.bmp")}, dir.path());
+    const Result reference = runProgram(make + QStringList{dir.filePath("reference.bmp")}, dir.path());
     ASSERT_EQ(reference.code, 0) << reference.err.toStdString();
     const Bytes expected = readBytes(dir.filePath("reference.bmp"));
 
@@ -104,7 +104,7 @@ TEST(FullDisk, CommandsSucceedOrSaySoAndKeepTheOldFile) {
     for (qint64 free : {0, 8 << 10, 64 << 10, 200 << 10, 400 << 10, 700 << 10, 1 << 20}) {
         writeBytes(saved, old);
         disk.leaveFree(free);
-        const Result r = corvane(make + QStringList{saved}, dir.filePath("small"));
+        const Result r = runProgram(make + QStringList{saved}, dir.filePath("small"));
         if (r.code == 0) {
             EXPECT_EQ(readBytes(saved), expected) << free << " bytes free";
         } else {
@@ -121,7 +121,7 @@ TEST(FullDisk, CommandsSucceedOrSaySoAndKeepTheOldFile) {
     disk.leaveFree(1 << 20);
     writeBytes(onDisk, old);
     disk.leaveFree(0);
-    const Result r = corvane(make + QStringList{onDisk}, dir.path());
+    const Result r = runProgram(make + QStringList{onDisk}, dir.path());
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains("no space", Qt::CaseInsensitive)) << r.err.toStdString();
     EXPECT_EQ(readBytes(onDisk), old);

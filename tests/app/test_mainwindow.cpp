@@ -212,7 +212,7 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
     EXPECT_EQ(store->namesWritten(),
               QStringList({"CFSDir", "STDDir", "Editor", "ImageTool", "SaveDir", "MapDir", "MergeDir",
                            "BatchDir", "DestDir", "Left", "Top", "Hints", "24bit", "Smooth8bit",
-                           "UseImageTool", "ShowImageTool", "Top512", "Left512", "Width512",
+                           "KeepCoverage", "UseImageTool", "ShowImageTool", "Top512", "Left512", "Width512",
                            "Height512", "MaxImport", "Filter", "Lightening"}));
     EXPECT_EQ(stored("Left"), "40");
     EXPECT_EQ(stored("Top"), "50");
@@ -336,7 +336,8 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
                                               "Edit Largest Image"}));
     EXPECT_EQ(describe(menu(2)),
               QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
-                           "Smooth 8 bit Image sets [x]", "Maximum Image Import Size >", "-"}));
+                           "Smooth 8 bit Image sets [x]", "Keep cut-out coverage in mips [ ]",
+                           "Maximum Image Import Size >", "-"}));
     EXPECT_EQ(describe(subMenu(menu(2), "Maximum Image Import Size")),
               QStringList({"512x512 [ ]", "256x256 [x]", "128x128 [ ]", "64x64 [ ]"}));
     EXPECT_EQ(describe(menu(3)),

@@ -13,12 +13,12 @@ namespace {
 
 const QStringList kReadOrder = {
     "CFSDir", "STDDir", "SaveDir", "MapDir", "BatchDir", "DestDir", "Filter", "Editor",
-    "ImageTool", "Left", "Top", "Left512", "Top512", "Width512", "Height512", "Smooth8bit",
+    "ImageTool", "Left", "Top", "Left512", "Top512", "Width512", "Height512", "Smooth8bit", "KeepCoverage",
     "Hints", "UseImageTool", "ShowImageTool", "24bit", "Lightening", "MaxImport"};
 
 const QStringList kWriteOrder = {
     "CFSDir", "STDDir", "Editor", "ImageTool", "SaveDir", "MapDir", "MergeDir", "BatchDir",
-    "DestDir", "Left", "Top", "Hints", "24bit", "Smooth8bit", "UseImageTool", "ShowImageTool",
+    "DestDir", "Left", "Top", "Hints", "24bit", "Smooth8bit", "KeepCoverage", "UseImageTool", "ShowImageTool",
     "Top512", "Left512", "Width512", "Height512", "MaxImport", "Filter", "Lightening"};
 
 class SettingsTest : public ::testing::Test {

@@ -38,8 +38,8 @@ public:
     }
     bool remap(const QString& s, const QString& d, const QString& p) override { return ours(s) && real_.remap(s, d, p); }
     bool valid(const QString& f) override { return ours(f) && real_.valid(f); }
-    bool resizeFull(const QString& s, const QString& d, int w, int h, bool k) override {
-        return ours(s) && real_.resizeFull(s, d, w, h, k);
+    bool resizeFull(const QString& s, const QString& d, int w, int h, bool k, int g) override {
+        return ours(s) && real_.resizeFull(s, d, w, h, k, g);
     }
     bool remapUsed(const QString& s, const QString& d, const QString& p) override {
         return ours(s) && real_.remapUsed(s, d, p);

@@ -119,7 +119,7 @@ int main(int argc, char **argv) {
     CHECK(_bmpresizergb(dst, other, &ctx, 2, 2, 0) != 0);
     CHECK(get32(ctx.bytes) == 2 && get32(ctx.bytes + 8) == 24);
     CHECK(_bmpresizergb(src, other, &ctx, 2, 2, QUOR_KEEP_COVERAGE) != 0);
-    CHECK(_bmpresizergb(src, other, &ctx, 2, 2, 2) == 0);
+    CHECK(_bmpresizergb(src, other, &ctx, 2, 2, 8) == 0);
     /* The size first, then the pixels: the top-left one is the file's last row. */
     CHECK(_bmpreadrgba(src, &ctx, NULL, 0) == 0);
     CHECK(get32(ctx.bytes) == 4 && get32(ctx.bytes + 4) == 4 && get32(ctx.bytes + 8) == 24);

@@ -416,7 +416,7 @@ TEST(Alpha, KeepingCoverageHoldsTheShareOfHalfOpaqueTexels) {
     }
     // Flags the routine does not know are refused.
     writeAll(level, {1, 2, 3});
-    EXPECT_EQ(_bmpresizergb(source.c_str(), level.c_str(), &c, 8, 8, 2), 0);
+    EXPECT_EQ(_bmpresizergb(source.c_str(), level.c_str(), &c, 8, 8, 8), 0);
     EXPECT_EQ(readAll(level), (Bytes{1, 2, 3}));
 }
 

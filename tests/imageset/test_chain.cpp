@@ -33,8 +33,8 @@ public:
     }
     bool remap(const QString& s, const QString& d, const QString& p) override { return pass() && real_.remap(s, d, p); }
     bool valid(const QString& f) override { return real_.valid(f); }
-    bool resizeFull(const QString& s, const QString& d, int w, int h, bool k) override {
-        return pass() && real_.resizeFull(s, d, w, h, k);
+    bool resizeFull(const QString& s, const QString& d, int w, int h, bool k, int g) override {
+        return pass() && real_.resizeFull(s, d, w, h, k, g);
     }
     bool remapUsed(const QString& s, const QString& d, const QString& p) override {
         return pass() && real_.remapUsed(s, d, p);

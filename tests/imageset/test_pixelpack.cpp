@@ -13,6 +13,7 @@
 #include <cmath>
 
 using namespace corvane;
+using namespace quor;
 using namespace corvane::testing;
 
 namespace {

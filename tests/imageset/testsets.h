@@ -175,7 +175,7 @@ public:
         return note("remap", s, d, name(p));
     }
     bool valid(const QString&) override { return true; }
-    bool resizeFull(const QString& s, const QString& d, int w, int, bool) override {
+    bool resizeFull(const QString& s, const QString& d, int w, int, bool, int) override {
         return note("resizefull", s, d, std::to_string(w));
     }
     bool remapUsed(const QString& s, const QString& d, const QString& p) override {

@@ -344,7 +344,7 @@ Bytes writeXbm(const OutputSet& set) {
             stored.resize(e * e * 4);
             for (size_t row = 0; row < e; ++row)
                 std::copy_n(image.rgba.data() + (e - 1 - row) * e * 4, e * 4, stored.data() + row * e * 4);
-            packLevel(set.target == Target::Argb4444 ? corvane::PackedForm::Argb4444 : corvane::PackedForm::Rgb565,
+            quor::packLevel(set.target == Target::Argb4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565,
                       stored.data(), e * e, out);
             continue;
         }

@@ -4,7 +4,7 @@
 #include <array>
 #include <cmath>
 
-namespace corvane {
+namespace quor {
 namespace {
 
 // Linear light (0..1) of each sRGB byte.
@@ -63,26 +63,40 @@ struct Channel {
 
 }  // namespace
 
+namespace {
+
+std::array<Channel, 4> channelsOf(PackedForm form, size_t& count) {
+    static const Field four(4), five(5), six(6);
+    count = 3;
+    if (form == PackedForm::Rgb565) return {{{&five, 11, 0, true}, {&six, 5, 1, true}, {&five, 0, 2, true}, {}}};
+    count = 4;
+    return {{{&four, 8, 0, true}, {&four, 4, 1, true}, {&four, 0, 2, true}, {&four, 12, 3, false}}};
+}
+
+void putWord(uint8_t* out, size_t i, unsigned word) {
+    out[2 * i] = uint8_t(word);
+    out[2 * i + 1] = uint8_t(word >> 8);
+}
+
+// The sRGB byte nearest to a level of linear light.
+uint8_t byteOfLight(double light) {
+    const double v = std::clamp(light, 0.0, 1.0);
+    const double encoded = v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+    return uint8_t(std::lround(encoded * 255.0));
+}
+
+}  // namespace
+
 void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out, const uint8_t* alphaNibbles,
                size_t alphaCount) {
-    static const Field four(4), five(5), six(6);
-    std::array<Channel, 4> channels{};
-    size_t count = 3;
+    size_t count = 0;
+    const std::array<Channel, 4> channels = channelsOf(form, count);
     const bool givenAlpha = form == PackedForm::Argb4444 && alphaNibbles != nullptr;
-    if (form == PackedForm::Rgb565) {
-        channels = {{{&five, 11, 0, true}, {&six, 5, 1, true}, {&five, 0, 2, true}, {}}};
-    } else {
-        channels = {{{&four, 8, 0, true}, {&four, 4, 1, true}, {&four, 0, 2, true}, {&four, 12, 3, false}}};
-        if (!givenAlpha) count = 4;
-    }
+    if (givenAlpha) count = 3;
     // Nibbles from the alpha slot are taken as they stand; a short slot means opaque.
     const auto startWord = [&](size_t i) -> unsigned {
         if (!givenAlpha) return 0;
         return unsigned(i < alphaCount ? alphaNibbles[i] >> 4 : 15) << 12;
-    };
-    const auto put = [out](size_t i, unsigned word) {
-        out[2 * i] = uint8_t(word);
-        out[2 * i + 1] = uint8_t(word >> 8);
     };
 
     if (pixels > kSmallLevelPixels) {
@@ -90,7 +104,7 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
             unsigned word = startWord(i);
             for (size_t c = 0; c < count; ++c)
                 word |= unsigned(channels[c].field->nearest[rgba[4 * i + channels[c].source]]) << channels[c].shift;
-            put(i, word);
+            putWord(out, i, word);
         }
         return;
     }
@@ -123,8 +137,53 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
             }
             word |= unsigned(code) << ch.shift;
         }
-        put(i, word);
+        putWord(out, i, word);
     }
 }
 
-}  // namespace corvane
+void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out) {
+    size_t count = 0;
+    const std::array<Channel, 4> channels = channelsOf(form, count);
+    // The byte each value rounds to, as a level of bytes would hold it.
+    const auto byteOf = [&](size_t i, const Channel& ch) {
+        const double v = light[4 * i + ch.source];
+        return ch.colour ? byteOfLight(v) : uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
+    };
+    // Here a flat channel needs no rule of its own: light that is already a
+    // code's (a level made from a largest level on the grid) hands on no
+    // error, and any other light is best served by its nearest code in light.
+    const bool small = pixels <= kSmallLevelPixels;
+    std::array<double, 4> missed{};
+    for (size_t i = 0; i < pixels; ++i) {
+        // A texel no one sees hands on no colour error.
+        const bool seen = light[4 * i + 3] > 0.0f;
+        unsigned word = 0;
+        for (size_t c = 0; c < count; ++c) {
+            const Channel& ch = channels[c];
+            int code = ch.field->nearest[byteOf(i, ch)];
+            if (small && (seen || !ch.colour)) {
+                const auto& values = ch.colour ? ch.field->light : ch.field->level;
+                const double want = std::clamp(double(light[4 * i + ch.source]), 0.0, 1.0) + missed[c];
+                code = ch.field->closest(values, want);
+                missed[c] = want - values[size_t(code)];
+            }
+            word |= unsigned(code) << ch.shift;
+        }
+        putWord(out, i, word);
+    }
+}
+
+void unpackLevel(PackedForm form, const uint8_t* words, size_t pixels, uint8_t* rgba) {
+    size_t count = 0;
+    const std::array<Channel, 4> channels = channelsOf(form, count);
+    for (size_t i = 0; i < pixels; ++i) {
+        const unsigned word = unsigned(words[2 * i] | words[2 * i + 1] << 8);
+        rgba[4 * i + 3] = 255;
+        for (size_t c = 0; c < count; ++c) {
+            const Channel& ch = channels[c];
+            rgba[4 * i + ch.source] = ch.field->widened[(word >> ch.shift) & unsigned(ch.field->steps)];
+        }
+    }
+}
+
+}  // namespace quor

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace corvane {
+namespace quor {
 
 enum class PackedForm { Rgb565, Argb4444 };
 
@@ -28,4 +28,15 @@ inline constexpr size_t kSmallLevelPixels = 256;
 void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out,
                const uint8_t* alphaNibbles = nullptr, size_t alphaCount = 0);
 
-}  // namespace corvane
+// The same from linear light (red, green, blue, alpha; 0..1, colour not
+// weighted by alpha), as the resampler makes a level: the codes are rounded
+// once, from what the level really holds, rather than from bytes already
+// rounded.  Large levels take the codes of the nearest bytes, as packLevel
+// gives them; texels with alpha 0 hand on no colour error.
+void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out);
+
+// Each pixel word back to bytes as the image library reads them (R,G,B,A;
+// alpha 255 for 5-6-5).
+void unpackLevel(PackedForm form, const uint8_t* words, size_t pixels, uint8_t* rgba);
+
+}  // namespace quor
