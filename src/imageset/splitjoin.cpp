@@ -78,7 +78,7 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
         ++report.levelsWritten;
         const QString levelFile = staging.path(slotOfLevel(edge));
         if (!writeWhole(levelFile, level)) {
-            report.failure = QStringLiteral("The level file %1 could not be written; loading stopped.").arg(levelFile);
+            report.failure = QStringLiteral("The %1x%1 level could not be written to the work folder.").arg(edge);
             return;
         }
     }
@@ -367,7 +367,7 @@ SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& stagi
         std::copy_n(file->begin() + std::ptrdiff_t(dataAt), kRecordDataLength, state.recordData.begin());
     }
     if (!writeWhole(staging.path(HeaderSlot), slice(*file, 0, size_t(headerPart)))) {
-        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(staging.path(HeaderSlot));
+        report.failure = QStringLiteral("The set's header could not be written to the work folder.");
         return report;
     }
     // Level files carry the headers and palette only, so their pixels start at 1078.
@@ -399,7 +399,7 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStagi
         }
     }
     if (!writeWhole(staging.path(HeaderSlot), slot0)) {
-        report.failure = QStringLiteral("The header slot %1 could not be written.").arg(staging.path(HeaderSlot));
+        report.failure = QStringLiteral("The set's header could not be written to the work folder.");
         return report;
     }
     writeLevelFiles(*file, size_t(headerLength), facts.width, bytesPerPixel, header, staging, report);

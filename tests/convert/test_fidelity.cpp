@@ -161,6 +161,23 @@ TEST(Fidelity, AFlatColourStaysThatColourAtEveryLevel) {
         for (const Level& l : levels)
             for (uint16_t w : l.words) ASSERT_EQ(w, code) << "16-bit level " << l.picture.edge;
     }
+#ifdef XBMTOOL
+    {
+        // Converted to 4-4-4-4 by the bundled tool, a grey-blue stays grey-blue.
+        const Rgba greyBlue{91, 92, 109, 255};
+        Maker m;
+        m.make(flat(64, greyBlue));
+        const CommandOutcome o = convertCurrentImage(5, m.ws(), m.library, m.options,
+                                                     textureTool(m.ws(), ToolSettings{XBMTOOL, false}), "grey");
+        ASSERT_TRUE(o.ok) << o.error.toStdString();
+        const auto levels = m.save();
+        ASSERT_EQ(levels.size(), 7u);
+        const auto nearest = [](int v) { return uint8_t(widen(int(std::lround(v * 15 / 255.0)), 4)); };
+        for (const Level& l : levels)
+            for (const Rgba& t : l.picture.texels)
+                ASSERT_EQ(t, (Rgba{nearest(91), nearest(92), nearest(109), 255})) << "4-4-4-4 level " << l.picture.edge;
+    }
+#endif
 }
 
 TEST(Fidelity, AFewColourPictureGetsNoColourItLacks) {

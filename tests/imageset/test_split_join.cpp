@@ -217,11 +217,25 @@ TEST(Refusal, WorkspaceAndStateStayAsTheyWere) {
     bad.push_back(negative);
     bad.push_back(Bytes(10, 'B'));
     bad.push_back({});
+    // 16-bit pixels kept as 5-5-5 (no masks), or with masks of another form:
+    // shown and saved as 5-6-5 every colour would change.
+    Bytes plain555 = makeSet(Form::Rgb565, 64);
+    plain555.erase(plain555.begin() + 54, plain555.begin() + 86);
+    layout::write32(plain555, layout::kPixelOffsetAt, 54);
+    layout::write32(plain555, layout::kCompressionAt, 0);
+    bad.push_back(plain555);
+    Bytes masked555 = makeSet(Form::Rgb565, 64);
+    layout::write32(masked555, 54, 0x7C00);
+    layout::write32(masked555, 58, 0x03E0);
+    bad.push_back(masked555);
 
     for (size_t i = 0; i < bad.size(); ++i) {
         s.load(bad[i], BitmapFilter, QString("bad%1.bmp").arg(i));
         EXPECT_FALSE(s.outcome.ok) << i;
         EXPECT_TRUE(s.outcome.error.contains("Load Any Image") || bad[i].size() < 80) << i;
+        if (i + 2 >= bad.size()) {
+            EXPECT_TRUE(s.outcome.error.contains("5-5-5") || s.outcome.error.contains("masks")) << i;
+        }
         EXPECT_EQ(readBytes(s.scratch.workspace.slotPath(HeaderSlot)), slot0) << i;
         EXPECT_EQ(readBytes(s.scratch.workspace.levelPath(64)), level) << i;
         EXPECT_EQ(s.state().largest, 64);
