@@ -156,6 +156,20 @@ inline double meanLuminance(const Picture& p) {
     return p.pixels.empty() ? 0 : sum / double(p.pixels.size());
 }
 
+// The mean of each colour channel in linear light: red, green, blue.
+inline std::array<double, 3> meanChannels(const Picture& p) {
+    const auto& lin = linearTable();
+    std::array<double, 3> sum{};
+    for (const Rgb& c : p.pixels) {
+        sum[0] += lin[c.r];
+        sum[1] += lin[c.g];
+        sum[2] += lin[c.b];
+    }
+    if (!p.pixels.empty())
+        for (double& s : sum) s /= double(p.pixels.size());
+    return sum;
+}
+
 // Peak signal-to-noise ratio over the three colour channels, in dB.
 inline std::optional<double> psnr(const Picture& a, const Picture& b) {
     if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) return std::nullopt;

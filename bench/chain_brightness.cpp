@@ -1,15 +1,23 @@
-// Mean luminance, in linear light, of every level of a mip chain.
+// Mean luminance and mean of each channel, in linear light, of every level
+// of a mip chain.
 //
 //   chain_brightness FILE.bmp              an Extended Bitmap: one line per level
 //   chain_brightness --plain A.bmp B.bmp   plain BMP files: one line per file
 //
-// Each line is "EDGE MEAN" with MEAN in 0..1.
+// Each line is "EDGE MEAN RED GREEN BLUE", all in 0..1.
 #include "bmpfile.h"
 
 #include <cstdio>
 #include <string>
 
 using namespace corvane::bench;
+
+namespace {
+void print(const Picture& p) {
+    const auto channels = meanChannels(p);
+    std::printf("%d %.9f %.9f %.9f %.9f\n", p.width, meanLuminance(p), channels[0], channels[1], channels[2]);
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -32,11 +40,11 @@ int main(int argc, char** argv) {
                 status = 1;
                 continue;
             }
-            std::printf("%d %.9f\n", p->width, meanLuminance(*p));
+            print(*p);
         } else {
             const auto levels = file->chain();
             if (levels.empty()) status = 1;
-            for (const Picture& level : levels) std::printf("%d %.9f\n", level.width, meanLuminance(level));
+            for (const Picture& level : levels) print(level);
             if (!levels.empty() && levels.back().width != 1) {
                 std::fprintf(stderr, "chain_brightness: %s ends before its 1x1 level\n", argv[i]);
                 status = 1;

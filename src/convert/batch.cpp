@@ -137,6 +137,9 @@ BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLi
         }
         const QString& name = request.names[i];
         if (observer.starting) observer.starting(i, count, name);
+        // The set before is saved: its slots can go, and the next one is
+        // then written straight into empty slots.
+        if (!summary.files.empty() && summary.files.back().converted) workspace.clearSlots();
         const BatchFileResult result = convertOneFile(source.filePath(name), destination.filePath(name), request,
                                                       workspace, library, palette, runTool);
         summary.files.push_back(result);
@@ -215,6 +218,8 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
                                [&settle, i, shown = QFileInfo(name).fileName()](bool ok, const QString& problem) {
                                    settle(i, BatchFileResult{shown, ok, ok ? QString() : problem});
                                });
+            // This worker's workspace holds only sets of this run, saved or failed.
+            workspace.clearSlots();
             BatchFileResult result =
                 convertOneFile(source.filePath(name), target, request, workspace, library, palette, tool);
             if (!handOff.handed()) settle(i, std::move(result));

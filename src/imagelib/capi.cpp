@@ -204,12 +204,20 @@ QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext*
             return true;
         // A palette picture's colours, its levels as alpha, resampled like
         // any other: the result is full colour.
-        Image result = resampleShared(image, width, height, progress.part(0, 90, 100), rounding);
+        auto result = std::make_shared<Image>(resampleShared(image, width, height, progress.part(0, 90, 100), rounding));
         if (flags & QUOR_KEEP_COVERAGE) {
-            keepCoverage(result, *image);
-            snapToGrid(result, rounding);
+            keepCoverage(*result, *image);
+            snapToGrid(*result, rounding);
         }
-        return save(dst, result, ctx, progress);
+        // A picture put on a grid at its own size is the source of the
+        // smaller levels next: kept, it need not be read back; one that was on
+        // the grid already need not even be written.
+        if (width == image->width && height == image->height) {
+            if (result->rgba == image->rgba && alreadyWritten(src, dst, image, ctx, progress)) return true;
+            if (!result->hasAlpha) result->sourceBpp = 24;  // as the file written now will say
+            return save(dst, *result, ctx, progress, result);
+        }
+        return save(dst, *result, ctx, progress);
     });
 }
 
@@ -248,6 +256,19 @@ QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext*
         const Image result =
             remapToPalette(*image, palettePicture->palette, true, progress.part(0, 95, 100), &used);
         return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _bmpdecodergba(const uint8_t* data, int32_t size, QuorContext* ctx, uint8_t* rgba,
+                                   int32_t capacity) {
+    return guarded([&] {
+        if (!data || size <= 0 || !ctx) return false;
+        Image image;
+        if (readBmp(data, size_t(size), image) != BmpRead::Ok) return false;
+        describe(ctx, image.width, image.height, image.sourceBpp);
+        if (!rgba || capacity < 0 || size_t(capacity) < image.rgba.size()) return false;
+        std::memcpy(rgba, image.rgba.data(), image.rgba.size());
+        return true;
     });
 }
 

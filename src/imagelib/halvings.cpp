@@ -59,8 +59,9 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
         }
     }
     out.hasAlpha = translucent;
-    if (roundsOntoGrid(rounding)) {
-        // The codes are rounded from the light, not from the bytes above.
+    if (roundsOntoGrid(rounding) && diffuse) {
+        // A small level's codes are rounded from the light, not from the
+        // bytes above; a large one's are the nearest bytes' (snapped below).
         const PackedForm form = rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565;
         const size_t n = out.pixelCount();
         std::vector<float> plain(4 * n);
@@ -89,18 +90,13 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
 
 void snapToGrid(Image& image, Rounding rounding) {
     if (!roundsOntoGrid(rounding)) return;
-    const PackedForm form = rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565;
-    const size_t n = image.pixelCount();
-    std::vector<uint8_t> words(2 * n), grid(4 * n);
-    packLevel(form, image.rgba.data(), n, words.data());
-    unpackLevel(form, words.data(), n, grid.data());
-    const size_t channels = form == PackedForm::Argb4444 ? 4 : 3;
-    bool translucent = false;
-    for (size_t i = 0; i < n; ++i) {
-        std::copy_n(grid.begin() + std::ptrdiff_t(4 * i), channels, image.rgba.begin() + std::ptrdiff_t(4 * i));
-        translucent |= image.rgba[4 * i + 3] != 255;
+    snapLevel(rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565, image.rgba.data(),
+              image.pixelCount());
+    if (rounding == Rounding::Grid4444) {
+        bool translucent = false;
+        for (size_t i = 3; i < image.rgba.size() && !translucent; i += 4) translucent = image.rgba[i] != 255;
+        image.hasAlpha = translucent;
     }
-    image.hasAlpha = translucent;
 }
 
 int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 namespace quor {
 namespace {
@@ -78,6 +79,16 @@ void putWord(uint8_t* out, size_t i, unsigned word) {
     out[2 * i + 1] = uint8_t(word >> 8);
 }
 
+// The code whose light (or alpha), with what the pixels before it missed,
+// comes nearest to `value`; what this one misses in turn is handed on.
+int diffused(const Channel& ch, double value, double& missed) {
+    const auto& values = ch.colour ? ch.field->light : ch.field->level;
+    const double want = value + missed;
+    const int code = ch.field->closest(values, want);
+    missed = want - values[size_t(code)];
+    return code;
+}
+
 // The sRGB byte nearest to a level of linear light.
 uint8_t byteOfLight(double light) {
     const double v = std::clamp(light, 0.0, 1.0);
@@ -129,12 +140,7 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
             const Channel& ch = channels[c];
             const uint8_t v = p[ch.source];
             int code = ch.field->nearest[v];
-            if (!onGrid && !flat[c]) {
-                const auto& values = ch.colour ? ch.field->light : ch.field->level;
-                const double want = (ch.colour ? byteLight()[v] : v / 255.0) + missed[c];
-                code = ch.field->closest(values, want);
-                missed[c] = want - values[size_t(code)];
-            }
+            if (!onGrid && !flat[c]) code = diffused(ch, ch.colour ? byteLight()[v] : v / 255.0, missed[c]);
             word |= unsigned(code) << ch.shift;
         }
         putWord(out, i, word);
@@ -161,16 +167,34 @@ void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t*
         for (size_t c = 0; c < count; ++c) {
             const Channel& ch = channels[c];
             int code = ch.field->nearest[byteOf(i, ch)];
-            if (small && (seen || !ch.colour)) {
-                const auto& values = ch.colour ? ch.field->light : ch.field->level;
-                const double want = std::clamp(double(light[4 * i + ch.source]), 0.0, 1.0) + missed[c];
-                code = ch.field->closest(values, want);
-                missed[c] = want - values[size_t(code)];
-            }
+            if (small && (seen || !ch.colour))
+                code = diffused(ch, std::clamp(double(light[4 * i + ch.source]), 0.0, 1.0), missed[c]);
             word |= unsigned(code) << ch.shift;
         }
         putWord(out, i, word);
     }
+}
+
+void snapLevel(PackedForm form, uint8_t* rgba, size_t pixels) {
+    size_t count = 0;
+    const std::array<Channel, 4> channels = channelsOf(form, count);
+    if (pixels > kSmallLevelPixels) {
+        // Each byte to its nearest code's: a table a channel.
+        for (size_t c = 0; c < count; ++c) {
+            std::array<uint8_t, 256> snapped{};
+            for (size_t v = 0; v < 256; ++v) snapped[v] = channels[c].field->widened[channels[c].field->nearest[v]];
+            for (size_t i = 0; i < pixels; ++i) {
+                uint8_t& v = rgba[4 * i + channels[c].source];
+                v = snapped[v];
+            }
+        }
+        return;
+    }
+    std::vector<uint8_t> words(2 * pixels), grid(4 * pixels);
+    packLevel(form, rgba, pixels, words.data());
+    unpackLevel(form, words.data(), pixels, grid.data());
+    for (size_t i = 0; i < pixels; ++i)
+        for (size_t c = 0; c < count; ++c) rgba[4 * i + channels[c].source] = grid[4 * i + channels[c].source];
 }
 
 void unpackLevel(PackedForm form, const uint8_t* words, size_t pixels, uint8_t* rgba) {

@@ -35,6 +35,10 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
 // gives them; texels with alpha 0 hand on no colour error.
 void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out);
 
+// Puts a level's bytes on the grid in place, as packLevel and unpackLevel in
+// turn would (5-6-5 leaves alpha alone).
+void snapLevel(PackedForm form, uint8_t* rgba, size_t pixels);
+
 // Each pixel word back to bytes as the image library reads them (R,G,B,A;
 // alpha 255 for 5-6-5).
 void unpackLevel(PackedForm form, const uint8_t* words, size_t pixels, uint8_t* rgba);

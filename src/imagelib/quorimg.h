@@ -109,6 +109,9 @@ QUORIMG_API int32_t _bmpremapused(const char *src, const char *dst, QuorContext 
  * ctx, also when the picture needs more than capacity bytes; then nothing is
  * copied and the result is 0 (capacity 0 asks for the size alone). */
 QUORIMG_API int32_t _bmpreadrgba(const char *file, QuorContext *ctx, uint8_t *rgba, int32_t capacity);
+/* The same for a BMP already in memory (size bytes at data), read by the
+ * library's own BMP codec; 0 for anything it does not read. */
+QUORIMG_API int32_t _bmpdecodergba(const uint8_t *data, int32_t size, QuorContext *ctx, uint8_t *rgba, int32_t capacity);
 /* filter 101 softens, filter 5 sharpens; other numbers copy and return 0. */
 QUORIMG_API int32_t _bmprocess(const char *src, const char *dst, QuorContext *ctx, int32_t filter);
 /* Colour adjustments a..e, see above. */

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -57,10 +58,7 @@ QString openForReading(QFile& file, const QString& path) {
         ::close(fd);
         return QString::fromLatin1(kNotRegularFile);
     }
-    // Reads of a regular file never wait anyway; plain blocking reads keep
-    // short reads out of the callers' way.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // O_NONBLOCK changes nothing for a regular file: its reads never wait.
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return file.errorString();
@@ -72,6 +70,46 @@ QString openForReading(QFile& file, const QString& path) {
     if (!info.isFile()) return QString::fromLatin1(kNotRegularFile);
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly)) return causeOfError(EACCES);
+    return {};
+#endif
+}
+
+QString readRegularFile(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
+#ifndef _WIN32
+    if (path.isEmpty()) return causeOfError(ENOENT);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return causeOfError(errno);
+    struct stat st {};
+    QString problem;
+    if (::fstat(fd, &st) != 0) {
+        problem = causeOfError(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = QString::fromLatin1(kNotRegularFile);
+    } else {
+        // Straight into place, no more than the file holds.
+        bytes.resize(size_t(std::clamp<int64_t>(std::min<int64_t>(limit, st.st_size), 0, INT64_MAX)));
+        size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                problem = causeOfError(errno);
+                break;
+            }
+            if (n == 0) break;
+            got += size_t(n);
+        }
+        bytes.resize(got);
+    }
+    ::close(fd);
+    return problem;
+#else
+    QFile file;
+    if (const QString problem = openForReading(file, path); !problem.isEmpty()) return problem;
+    bytes.resize(size_t(std::clamp<int64_t>(std::min<int64_t>(limit, file.size()), 0, INT64_MAX)));
+    const int64_t got = bytes.empty() ? 0 : file.read(reinterpret_cast<char*>(bytes.data()), int64_t(bytes.size()));
+    if (got < 0) return file.errorString();
+    bytes.resize(size_t(got));
     return {};
 #endif
 }

@@ -6,6 +6,9 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <vector>
+
 class QFile;
 
 namespace corvane {
@@ -20,6 +23,9 @@ QString causeOfError(int error);
 // Opens `path` read-only without waiting, and only when it is a regular file.
 // Returns why it was not opened, or an empty text when `file` is open.
 QString openForReading(QFile& file, const QString& path);
+// Reads up to `limit` bytes of a regular file the same way, with no more
+// calls to the system than that takes.  Returns why not, or an empty text.
+QString readRegularFile(const QString& path, std::vector<uint8_t>& bytes, int64_t limit);
 // Why `path` cannot be opened for reading, or an empty text when it can.
 QString causeNotReadable(const QString& path);
 

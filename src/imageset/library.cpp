@@ -63,16 +63,35 @@ bool QuorLibrary::remapUsed(const QString& source, const QString& destination, c
 }
 
 bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) {
-    return readPictureRgba(file, width, height, bits, rgba, &context_);
+    return readPictureRgba(file, width, height, bits, rgba, &context_, width == height ? width : 0);
+}
+
+bool decodePictureRgba(const std::vector<uint8_t>& bytes, int expectedEdge, int& bits, std::vector<uint8_t>& rgba) {
+    if (bytes.empty() || bytes.size() > size_t(INT32_MAX) || expectedEdge <= 0) return false;
+    QuorContext ctx{};
+    rgba.resize(size_t(expectedEdge) * size_t(expectedEdge) * 4);
+    const bool read = _bmpdecodergba(bytes.data(), int32_t(bytes.size()), &ctx, rgba.data(), int32_t(rgba.size())) != 0;
+    bits = contextField(ctx, QUOR_CONTEXT_BPP);
+    return read && contextField(ctx, QUOR_CONTEXT_WIDTH) == expectedEdge &&
+           contextField(ctx, QUOR_CONTEXT_HEIGHT) == expectedEdge;
 }
 
 bool readPictureRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba,
-                     QuorContext* context) {
+                     QuorContext* context, int expectedEdge) {
     QuorContext own{};
     QuorContext* ctx = context ? context : &own;
     const QByteArray path = native(file);
-    // First the size, then the pixels; a file that changes in between is refused.
     std::memset(ctx->bytes, 0, QUOR_CONTEXT_BPP + 4);
+    if (expectedEdge > 0) {
+        // The size the caller knows: one read, which fails on any other size.
+        rgba.resize(size_t(expectedEdge) * size_t(expectedEdge) * 4);
+        const bool read = _bmpreadrgba(path.constData(), ctx, rgba.data(), int32_t(rgba.size())) != 0;
+        width = contextField(*ctx, QUOR_CONTEXT_WIDTH);
+        height = contextField(*ctx, QUOR_CONTEXT_HEIGHT);
+        bits = contextField(*ctx, QUOR_CONTEXT_BPP);
+        return read && width == expectedEdge && height == expectedEdge;
+    }
+    // First the size, then the pixels; a file that changes in between is refused.
     _bmpreadrgba(path.constData(), ctx, nullptr, 0);
     const int32_t w = contextField(*ctx, QUOR_CONTEXT_WIDTH), h = contextField(*ctx, QUOR_CONTEXT_HEIGHT);
     if (w <= 0 || h <= 0 || int64_t(w) * h > (int64_t(1) << 26)) return false;

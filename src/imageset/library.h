@@ -34,7 +34,8 @@ public:
     // Remaps onto the palette of an 8-bit picture, choosing only among the
     // entries its pixels use.
     virtual bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) = 0;
-    // Any readable picture as RGBA, top row first; `bits` as stored.
+    // Any readable picture as RGBA, top row first; `bits` as stored.  Equal
+    // `width` and `height` going in are the size expected (read in one pass).
     virtual bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) = 0;
 };
 
@@ -63,9 +64,15 @@ private:
 };
 
 // Any readable picture as RGBA, top row first, through the image library:
-// the program's one reader of pictures.  `context` may be null.
+// the program's one reader of pictures.  `context` may be null.  With
+// `expectedEdge`, a square picture of that edge is read in one pass and any
+// other size is refused.
 bool readPictureRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba,
-                     QuorContext* context = nullptr);
+                     QuorContext* context = nullptr, int expectedEdge = 0);
+
+// The same for a BMP file's bytes already read; false for anything the
+// library's BMP codec does not read.
+bool decodePictureRgba(const std::vector<uint8_t>& bytes, int expectedEdge, int& bits, std::vector<uint8_t>& rgba);
 
 // Reads the int32 fields of a context.
 int32_t contextField(const QuorContext& context, int offset);

@@ -39,7 +39,6 @@ QString convertSlotsTo24(SlotStaging& staging, const Workspace& workspace, Image
     for (int slot = kFirstLevelSlot; slot <= kLastLevelSlot; ++slot) {
         if (!staging.staged(slot)) continue;
         const QString path = staging.path(slot);
-        if (!QFileInfo::exists(path)) continue;
         if (!library.anyToBmp(path, path))
             return libraryFailure(QStringLiteral("The %1x%1 level could not be converted for display")
                                       .arg(levelOfSlot(slot)), workspace);
@@ -213,7 +212,7 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
     std::vector<uint8_t> rgba;
     for (int slot = fromSlot; slot <= kLastLevelSlot; ++slot) {
         const int edge = levelOfSlot(slot);
-        int width = 0, height = 0, bits = 0;
+        int width = edge, height = edge, bits = 0;
         if (!library.readRgba(staging.current(slot), width, height, bits, rgba) || width != edge || height != edge)
             return libraryFailure(QStringLiteral("The %1x%1 level cannot be read back").arg(edge), workspace);
         uint8_t* to = alpha.data() + levelStart(state.largest, edge, 1, 0);
@@ -242,7 +241,7 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
     }
     if (largest == 1) return outcome;
     const int k = slotOfLevel(largest);
-    QString largestLevel = staging.current(k);
+    const QString largestLevel = staging.current(k);
     const auto failed = [&](const QString& step, int edge) {
         outcome.fail(libraryFailure(step.arg(edge), workspace));
         return outcome;
@@ -250,14 +249,12 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
 
     // A 16-bit set's levels are made on its grid of colours, and from the
     // largest level as it will be saved, so each level keeps the light of
-    // the saved largest level, not of colours the file cannot hold.
+    // the saved largest level, not of colours the file cannot hold.  Putting
+    // the largest level itself on the grid changes nothing that is saved, so
+    // it is done in place (and is no work for a level already there).
     const int grid = !state.highColour || state.is32 ? 0 : state.is4444 ? QUOR_GRID_4444 : QUOR_GRID_565;
-    if (grid != 0) {
-        const QString onGrid = staging.path(k);
-        if (!library.resizeFull(largestLevel, onGrid, largest, largest, false, grid))
-            return failed(QStringLiteral("The %1x%1 level could not be read"), largest);
-        largestLevel = onGrid;
-    }
+    if (grid != 0 && !library.resizeFull(largestLevel, largestLevel, largest, largest, false, grid))
+        return failed(QStringLiteral("The %1x%1 level could not be read"), largest);
 
     // Every level straight from the largest in full colour, never from a
     // smaller level that has already lost colours to the palette.
@@ -280,7 +277,8 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
             return failed(QStringLiteral("The %1x%1 level could not be put on the palette"), edge);
     }
     if (state.is32 || state.is4444) {
-        if (const QString why = stageAlphaOfLevels(workspace, library, staging, grid != 0 ? k : k + 1); !why.isEmpty()) {
+        if (const QString why = stageAlphaOfLevels(workspace, library, staging, grid != 0 ? k : k + 1);
+            !why.isEmpty()) {
             outcome.fail(why);
             return outcome;
         }

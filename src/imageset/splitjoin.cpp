@@ -185,15 +185,7 @@ QString missingLevelsMessage(const std::vector<int>& missing) {
 }
 
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
-    QFile file;
-    if (!openForReading(file, path).isEmpty()) return false;
-    const int64_t wanted = std::max<int64_t>(0, limit);
-    // Read straight into place, no more than the file holds.
-    bytes.resize(size_t(std::min<int64_t>(wanted, file.size())));
-    const int64_t got = bytes.empty() ? 0 : file.read(reinterpret_cast<char*>(bytes.data()), int64_t(bytes.size()));
-    if (got < 0) return false;
-    bytes.resize(size_t(got));
-    return true;
+    return readRegularFile(path, bytes, limit).isEmpty();
 }
 
 namespace {
@@ -491,8 +483,12 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
             out.insert(out.end(), pixels.begin(), pixels.end());
             continue;
         }
+        // A BMP, as the library and most paint programs write it, is read from
+        // the bytes in hand; anything else the paint program may have left there
+        // through the library's whole reader.
         int width = 0, height = 0, bits = 0;
-        if (!readPictureRgba(file, width, height, bits, topFirst) || width != edge || height != edge) {
+        if (!decodePictureRgba(level, edge, bits, topFirst) &&
+            !readPictureRgba(file, width, height, bits, topFirst, nullptr, edge)) {
             result.error = QStringLiteral("The %1x%1 level is not a picture of that size; "
                                           "use Create Image Set to make it again.").arg(edge);
             return result;

@@ -12,13 +12,15 @@ SlotStaging::SlotStaging(const Workspace& workspace) : workspace_(workspace) {}
 SlotStaging::~SlotStaging() { discard(); }
 
 QString SlotStaging::stagedPath(int slot) const {
+    if (direct_.at(size_t(slot))) return workspace_.slotPath(slot);
     return workspace_.workDir() + QStringLiteral("new-") + QString::fromLatin1(slotFileName(slot));
 }
 
 QString SlotStaging::path(int slot) {
     if (!staged_.at(size_t(slot))) {
+        direct_[size_t(slot)] = !QFileInfo::exists(workspace_.slotPath(slot));
         // A file left by an earlier command that stopped must not pass for this one's.
-        Workspace::removeFile(stagedPath(slot));
+        if (!direct_[size_t(slot)]) Workspace::removeFile(stagedPath(slot));
         staged_[size_t(slot)] = true;
     }
     return stagedPath(slot);
@@ -29,12 +31,7 @@ QString SlotStaging::current(int slot) const {
 }
 
 bool SlotStaging::commit(bool replaceSet, QString* error) {
-    // Every staged file must exist before any slot changes.
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        if (!staged_[size_t(slot)] || QFileInfo::exists(stagedPath(slot))) continue;
-        if (error) *error = QStringLiteral("The work file %1 was not made.").arg(stagedPath(slot));
-        return false;
-    }
+    // Every staged file was made by a step that would have failed otherwise.
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const QString target = workspace_.slotPath(slot);
         if (!staged_[size_t(slot)]) {
@@ -43,11 +40,12 @@ bool SlotStaging::commit(bool replaceSet, QString* error) {
         }
         // A rename within one folder needs no room on the disk and replaces
         // the slot in one step.
-        if (std::rename(QFile::encodeName(stagedPath(slot)).constData(), QFile::encodeName(target).constData()) != 0) {
+        if (!direct_[size_t(slot)] &&
+            std::rename(QFile::encodeName(stagedPath(slot)).constData(), QFile::encodeName(target).constData()) != 0) {
             if (error) *error = QStringLiteral("The work file %1 could not be put in place.").arg(target);
             return false;
         }
-        staged_[size_t(slot)] = false;
+        staged_[size_t(slot)] = direct_[size_t(slot)] = false;
     }
     return true;
 }
@@ -56,7 +54,7 @@ void SlotStaging::discard() {
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (!staged_[size_t(slot)]) continue;
         Workspace::removeFile(stagedPath(slot));
-        staged_[size_t(slot)] = false;
+        staged_[size_t(slot)] = direct_[size_t(slot)] = false;
     }
 }
 

@@ -19,7 +19,9 @@ public:
     SlotStaging(const SlotStaging&) = delete;
     SlotStaging& operator=(const SlotStaging&) = delete;
 
-    // Where the new content of `slot` is written.
+    // Where the new content of `slot` is written: a file of its own while the
+    // slot holds something, the slot itself when it is empty (nothing can be
+    // lost there, and a batch's fresh sets then need no renames).
     QString path(int slot);
     bool staged(int slot) const { return staged_.at(size_t(slot)); }
     // The staged file when there is one, else the slot itself: what the slot
@@ -38,6 +40,7 @@ private:
 
     const Workspace& workspace_;
     std::array<bool, kSlotCount> staged_{};
+    std::array<bool, kSlotCount> direct_{};  // staged in the empty slot itself
 };
 
 }  // namespace corvane

@@ -125,6 +125,7 @@ int main(int argc, char **argv) {
     CHECK(get32(ctx.bytes) == 4 && get32(ctx.bytes + 4) == 4 && get32(ctx.bytes + 8) == 24);
     CHECK(_bmpreadrgba(src, &ctx, rgba, (int32_t)sizeof rgba) != 0);
     CHECK(rgba[0] == 190 && rgba[1] == 185 && rgba[2] == 180 && rgba[3] == 255);
+    CHECK(_bmpdecodergba((const uint8_t*)"BM", 2, &ctx, rgba, (int32_t)sizeof rgba) == 0);
     CHECK(_bmprocess(src, dst, &ctx, 101) != 0);
     CHECK(_bmprocess(src, dst, &ctx, 5) != 0);
     CHECK(_bmprocess(src, dst, &ctx, 7) == 0);
