@@ -75,12 +75,7 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file));
     const int size = importSize(width, height, maxImport);
-    // A full-colour picture without transparency becomes a 5-6-5 set: it is
-    // brought onto that set's colours at once, so the views show what saving
-    // will keep.
-    const bool toFiveSixFive = bits == 24;
-    if (!(toFiveSixFive ? library.resizeFull(scratch, scratch, size, size, false, QUOR_GRID_565)
-                        : library.resize(scratch, scratch, size, size)))
+    if (!library.resize(scratch, scratch, size, size))
         return failure(libraryFailure(QStringLiteral("%1 could not be resized to %2x%2")
                                           .arg(QFileInfo(file).fileName())
                                           .arg(size),

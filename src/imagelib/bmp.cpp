@@ -316,7 +316,9 @@ BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why) 
 
     bool anyAlpha = false;
     bool anyTranslucent = false;
-    for (size_t i = 3; i < image.rgba.size(); i += 4) {
+    // Without an alpha channel every texel was decoded opaque.
+    const bool alphaPossible = L.alpha.mask != 0 || L.alphaGuessed || levelsAreAlpha;
+    for (size_t i = 3; alphaPossible && i < image.rgba.size(); i += 4) {
         anyAlpha |= image.rgba[i] != 0;
         anyTranslucent |= image.rgba[i] != 255;
     }

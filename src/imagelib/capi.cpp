@@ -77,6 +77,15 @@ Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, i
                      const Progress& progress, Rounding rounding) {
     const int steps = Halvings::stepsTo(*image, width, height);
     if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress, rounding);
+    if (roundsOntoGrid(rounding)) {
+        // The smaller levels of a 16-bit set are made from its largest level
+        // as saving puts it on the grid.
+        Halvings* kept = keptGridHalvings(image, rounding);
+        if (!kept) return halvingsOnGrid(*image, rounding)->level(steps, rounding);
+        Image out = kept->level(steps, rounding);
+        progress.report(1, 1);
+        return out;
+    }
     Halvings* kept = keptHalvings(image);
     Image out = kept ? kept->level(steps, rounding) : Halvings(*image).level(steps, rounding);
     progress.report(1, 1);

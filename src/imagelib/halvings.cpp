@@ -88,6 +88,16 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
     return out;
 }
 
+std::unique_ptr<Halvings> halvingsOnGrid(const Image& image, Rounding grid) {
+    const PackedForm form = grid == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565;
+    // A large picture goes on the grid byte by byte, on the way in; a small
+    // one spreads its rounding (see pixelpack.h), so it is put there first.
+    if (image.pixelCount() > kSmallLevelPixels) return std::make_unique<Halvings>(image, &nearestOnGrid(form));
+    Image onGrid = image;
+    snapToGrid(onGrid, grid);
+    return std::make_unique<Halvings>(onGrid);
+}
+
 void snapToGrid(Image& image, Rounding rounding) {
     if (!roundsOntoGrid(rounding)) return;
     snapLevel(rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565, image.rgba.data(),
@@ -109,7 +119,8 @@ int Halvings::stepsTo(const Image& source, int32_t width, int32_t height) {
     return 0;
 }
 
-Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp) {
+Halvings::Halvings(const Image& source, const std::array<std::array<uint8_t, 256>, 4>* onGrid)
+    : sourceBpp_(source.sourceBpp) {
     if (source.width < 2 || source.height < 2 || source.width % 2 != 0 || source.height % 2 != 0 ||
         source.rgba.size() != source.pixelCount() * 4)
         throw std::invalid_argument("halvings: no even picture");
@@ -118,7 +129,13 @@ Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp) {
     Level first{source.width / 2, source.height / 2, {}};
     first.light.resize(size_t(first.width) * size_t(first.height) * 4);
     const size_t row = size_t(source.width) * 4;
-    const auto& linear = srgb::linearTable();
+    // Each channel's light of each byte, through the maps when given.
+    std::array<std::array<float, 256>, 4> light{};
+    for (size_t c = 0; c < 4; ++c)
+        for (size_t v = 0; v < 256; ++v) {
+            const uint8_t b = onGrid ? (*onGrid)[c][v] : uint8_t(v);
+            light[c][v] = c < 3 ? srgb::linearTable()[b] : b * (1.0f / 255.0f);
+        }
     for (int32_t y = 0; y < first.height; ++y) {
         const uint8_t* top = source.rgba.data() + size_t(2 * y) * row;
         const uint8_t* bottom = top + row;
@@ -127,10 +144,10 @@ Halvings::Halvings(const Image& source) : sourceBpp_(source.sourceBpp) {
             const uint8_t* four[4] = {top, top + 4, bottom, bottom + 4};
             float sum[4] = {0, 0, 0, 0};
             for (const uint8_t* p : four) {
-                const float alpha = p[3] * (1.0f / 255.0f);
-                sum[0] += linear[p[0]] * alpha;
-                sum[1] += linear[p[1]] * alpha;
-                sum[2] += linear[p[2]] * alpha;
+                const float alpha = light[3][p[3]];
+                sum[0] += light[0][p[0]] * alpha;
+                sum[1] += light[1][p[1]] * alpha;
+                sum[2] += light[2][p[2]] * alpha;
                 sum[3] += alpha;
             }
             for (size_t c = 0; c < 4; ++c) out[c] = sum[c] * 0.25f;

@@ -6,6 +6,8 @@
 
 #include "image.h"
 
+#include <array>
+#include <cstdint>
 #include <vector>
 
 namespace quor {
@@ -16,7 +18,9 @@ public:
     // when the size is not the source's edges divided by one power of two.
     static int stepsTo(const Image& source, int32_t width, int32_t height);
 
-    explicit Halvings(const Image& source);
+    // With `onGrid`, the source's bytes are first taken through those maps
+    // (a large level put on a 16-bit grid) without making a copy of it.
+    explicit Halvings(const Image& source, const std::array<std::array<uint8_t, 256>, 4>* onGrid = nullptr);
     // The source halved `steps` times (1 or more): colours averaged in
     // linear light, weighted by alpha, as resample() does.
     Image level(int steps, Rounding rounding);

@@ -176,6 +176,11 @@ inline bool roundsOntoGrid(Rounding r) { return r == Rounding::Grid565 || r == R
 // Puts every texel of `image` on the grid of a 16-bit form, as saving it in
 // that form would (pixelpack.h); other roundings leave it alone.
 void snapToGrid(Image& image, Rounding rounding);
+// The halvings of `image` put on a 16-bit grid as saving would put it.
+std::unique_ptr<Halvings> halvingsOnGrid(const Image& image, Rounding grid);
+// The halvings of the kept picture (see keptHalvings) put on a 16-bit grid,
+// made when first asked for; nullptr for any picture but the kept one.
+Halvings* keptGridHalvings(const std::shared_ptr<const Image>& image, Rounding grid);
 // Palette pictures' results go back onto their palette.
 inline Rounding roundingFor(const Image& source) {
     return source.indexed ? Rounding::Nearest : Rounding::KeepMeans;

@@ -192,6 +192,9 @@ struct RecentBmp {
     std::shared_ptr<const Image> image;
     bool ownEncoding = false;
     std::unique_ptr<Halvings> halvings;
+    // The halvings of the picture put on a 16-bit grid, for the one grid asked for last.
+    std::unique_ptr<Halvings> gridHalvings;
+    Rounding grid = Rounding::KeepMeans;
 };
 thread_local RecentBmp recentBmp;
 
@@ -337,6 +340,15 @@ Halvings* keptHalvings(const std::shared_ptr<const Image>& image) {
     if (!image || recentBmp.image != image) return nullptr;
     if (!recentBmp.halvings) recentBmp.halvings = std::make_unique<Halvings>(*image);
     return recentBmp.halvings.get();
+}
+
+Halvings* keptGridHalvings(const std::shared_ptr<const Image>& image, Rounding grid) {
+    if (!image || recentBmp.image != image || !roundsOntoGrid(grid)) return nullptr;
+    if (!recentBmp.gridHalvings || recentBmp.grid != grid) {
+        recentBmp.gridHalvings = halvingsOnGrid(*image, grid);
+        recentBmp.grid = grid;
+    }
+    return recentBmp.gridHalvings.get();
 }
 
 void keepWritten(const std::string& path, std::vector<uint8_t> bytes, const std::shared_ptr<const Image>& image) {

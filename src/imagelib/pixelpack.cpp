@@ -111,10 +111,24 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
     };
 
     if (pixels > kSmallLevelPixels) {
+        // Each channel's nearest code, already in its place in the word: a
+        // table a channel.
+        using Tables = std::array<std::array<uint16_t, 256>, 4>;
+        const auto tablesOf = [](PackedForm f) {
+            size_t n = 0;
+            const std::array<Channel, 4> chs = channelsOf(f, n);
+            Tables t{};
+            for (size_t c = 0; c < n; ++c)
+                for (size_t v = 0; v < 256; ++v) t[c][v] = uint16_t(chs[c].field->nearest[v] << chs[c].shift);
+            return t;
+        };
+        static const Tables fiveSixFive = tablesOf(PackedForm::Rgb565), fourFourFourFour = tablesOf(PackedForm::Argb4444);
+        const Tables& t = form == PackedForm::Rgb565 ? fiveSixFive : fourFourFourFour;
+        const bool ownAlpha = count == 4;
         for (size_t i = 0; i < pixels; ++i) {
-            unsigned word = startWord(i);
-            for (size_t c = 0; c < count; ++c)
-                word |= unsigned(channels[c].field->nearest[rgba[4 * i + channels[c].source]]) << channels[c].shift;
+            const uint8_t* p = rgba + 4 * i;
+            unsigned word = startWord(i) | t[0][p[0]] | t[1][p[1]] | t[2][p[2]];
+            if (ownAlpha) word |= t[3][p[3]];
             putWord(out, i, word);
         }
         return;
@@ -175,18 +189,30 @@ void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t*
     }
 }
 
+const ByteMaps& nearestOnGrid(PackedForm form) {
+    const auto mapsOf = [](PackedForm f) {
+        size_t n = 0;
+        const std::array<Channel, 4> chs = channelsOf(f, n);
+        ByteMaps t{};
+        for (size_t c = 0; c < 4; ++c)
+            for (size_t v = 0; v < 256; ++v) t[c][v] = c < n ? chs[c].field->widened[chs[c].field->nearest[v]] : uint8_t(v);
+        return t;
+    };
+    static const ByteMaps fiveSixFive = mapsOf(PackedForm::Rgb565), fourFourFourFour = mapsOf(PackedForm::Argb4444);
+    return form == PackedForm::Rgb565 ? fiveSixFive : fourFourFourFour;
+}
+
 void snapLevel(PackedForm form, uint8_t* rgba, size_t pixels) {
     size_t count = 0;
     const std::array<Channel, 4> channels = channelsOf(form, count);
     if (pixels > kSmallLevelPixels) {
-        // Each byte to its nearest code's: a table a channel.
-        for (size_t c = 0; c < count; ++c) {
-            std::array<uint8_t, 256> snapped{};
-            for (size_t v = 0; v < 256; ++v) snapped[v] = channels[c].field->widened[channels[c].field->nearest[v]];
-            for (size_t i = 0; i < pixels; ++i) {
-                uint8_t& v = rgba[4 * i + channels[c].source];
-                v = snapped[v];
-            }
+        // Each byte to its nearest code's: a table a channel, in one pass.
+        const ByteMaps& t = nearestOnGrid(form);
+        for (uint8_t* p = rgba; p < rgba + 4 * pixels; p += 4) {
+            p[0] = t[0][p[0]];
+            p[1] = t[1][p[1]];
+            p[2] = t[2][p[2]];
+            if (count == 4) p[3] = t[3][p[3]];
         }
         return;
     }

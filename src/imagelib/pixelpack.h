@@ -2,6 +2,7 @@
 // texture tool so that a colour gets the same code whichever of them saves it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,6 +35,12 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
 // rounded.  Large levels take the codes of the nearest bytes, as packLevel
 // gives them; texels with alpha 0 hand on no colour error.
 void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out);
+
+// For each channel (R, G, B, A) the byte of each byte's nearest code: what a
+// level of more than kSmallLevelPixels is put on the grid by.  5-6-5 leaves
+// alpha as it is.
+using ByteMaps = std::array<std::array<uint8_t, 256>, 4>;
+const ByteMaps& nearestOnGrid(PackedForm form);
 
 // Puts a level's bytes on the grid in place, as packLevel and unpackLevel in
 // turn would (5-6-5 leaves alpha alone).

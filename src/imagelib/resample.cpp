@@ -78,7 +78,23 @@ std::vector<float> resampleLight(const Image& source, int32_t width, int32_t hei
 
 }  // namespace
 
+namespace {
+Image resampleOnce(const Image& source, int32_t width, int32_t height, const Progress& progress, Rounding rounding);
+}
+
 Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress, Rounding rounding) {
+    if (!roundsOntoGrid(rounding) || (width == source.width && height == source.height))
+        return resampleOnce(source, width, height, progress, rounding);
+    // A 16-bit set's levels are made from its largest level as saving puts
+    // that on the grid.
+    Image onGrid = source;
+    snapToGrid(onGrid, rounding);
+    return resampleOnce(onGrid, width, height, progress, rounding);
+}
+
+namespace {
+
+Image resampleOnce(const Image& source, int32_t width, int32_t height, const Progress& progress, Rounding rounding) {
     if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge)
         throw std::invalid_argument("resample: size out of range");
     if (source.width <= 0 || source.height <= 0 || source.rgba.size() != source.pixelCount() * 4)
@@ -143,5 +159,7 @@ Image resample(const Image& source, int32_t width, int32_t height, const Progres
     snapToGrid(out, rounding);
     return out;
 }
+
+}  // namespace
 
 }  // namespace quor

@@ -247,14 +247,10 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
         return outcome;
     };
 
-    // A 16-bit set's levels are made on its grid of colours, and from the
+    // A 16-bit set's levels are made on its grid of colours, from the
     // largest level as it will be saved, so each level keeps the light of
-    // the saved largest level, not of colours the file cannot hold.  Putting
-    // the largest level itself on the grid changes nothing that is saved, so
-    // it is done in place (and is no work for a level already there).
+    // the saved largest level, not of colours the file cannot hold.
     const int grid = !state.highColour || state.is32 ? 0 : state.is4444 ? QUOR_GRID_4444 : QUOR_GRID_565;
-    if (grid != 0 && !library.resizeFull(largestLevel, largestLevel, largest, largest, false, grid))
-        return failed(QStringLiteral("The %1x%1 level could not be read"), largest);
 
     // Every level straight from the largest in full colour, never from a
     // smaller level that has already lost colours to the palette.
@@ -277,8 +273,7 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
             return failed(QStringLiteral("The %1x%1 level could not be put on the palette"), edge);
     }
     if (state.is32 || state.is4444) {
-        if (const QString why = stageAlphaOfLevels(workspace, library, staging, grid != 0 ? k : k + 1);
-            !why.isEmpty()) {
+        if (const QString why = stageAlphaOfLevels(workspace, library, staging, k + 1); !why.isEmpty()) {
             outcome.fail(why);
             return outcome;
         }

@@ -494,16 +494,18 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
             return result;
         }
         LevelPixels pixels;
-        pixels.rgba.resize(topFirst.size());
+        // Rows turned bottom first, as the set stores them, in place.
         const size_t row = size_t(edge) * 4;
-        for (size_t y = 0; y < size_t(edge); ++y)
-            std::copy_n(topFirst.begin() + std::ptrdiff_t(y * row), row,
-                        pixels.rgba.begin() + std::ptrdiff_t((size_t(edge) - 1 - y) * row));
+        for (size_t y = 0; y < size_t(edge) / 2; ++y)
+            std::swap_ranges(topFirst.begin() + std::ptrdiff_t(y * row), topFirst.begin() + std::ptrdiff_t((y + 1) * row),
+                             topFirst.begin() + std::ptrdiff_t((size_t(edge) - 1 - y) * row));
+        pixels.rgba = std::move(topFirst);
         for (size_t i = 3; i < pixels.rgba.size() && !pixels.ownAlpha; i += 4) pixels.ownAlpha = pixels.rgba[i] != 255;
         const size_t alphaStart = std::min(size_t(levelStart(state.largest, edge, 1, 0)), alpha.size());
         pixels.slotAlpha = alpha.data() + alphaStart;
         pixels.slotAlphaCount = alpha.size() - alphaStart;
         pack(pixels, out);
+        topFirst = std::move(pixels.rgba);  // the next, smaller level reuses it
     }
     return finish(out, output);
 }
