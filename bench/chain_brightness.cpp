@@ -4,18 +4,42 @@
 //   chain_brightness FILE.bmp              an Extended Bitmap: one line per level
 //   chain_brightness --plain A.bmp B.bmp   plain BMP files: one line per file
 //
-// Each line is "EDGE MEAN RED GREEN BLUE", all in 0..1.
+// Each line is "EDGE MEAN RED GREEN BLUE STEPRED STEPGREEN STEPBLUE", all in
+// 0..1: the means, then the widest 5-6-5 code step of each channel.
 #include "bmpfile.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 
 using namespace corvane::bench;
 
 namespace {
+// The widest step, in linear light, between a 5-6-5 code any texel holds
+// and the next one up: rounding a level onto those codes while keeping its
+// mean misses that mean by at most half of it over the level's texels.
+std::array<double, 3> widestSteps(const Picture& p) {
+    const auto& lin = linearTable();
+    const int bits[3] = {5, 6, 5};
+    std::array<double, 3> widest{};
+    for (const Rgb& c : p.pixels) {
+        const int value[3] = {c.r, c.g, c.b};
+        for (int k = 0; k < 3; ++k) {
+            const int steps = (1 << bits[k]) - 1;
+            const int code = std::min((value[k] * steps + 127) / 255, steps - 1);
+            const auto widen = [steps](int n) { return (n * 255 + steps / 2) / steps; };
+            widest[size_t(k)] = std::max(widest[size_t(k)], lin[size_t(widen(code + 1))] - lin[size_t(widen(code))]);
+        }
+    }
+    return widest;
+}
+
 void print(const Picture& p) {
     const auto channels = meanChannels(p);
-    std::printf("%d %.9f %.9f %.9f %.9f\n", p.width, meanLuminance(p), channels[0], channels[1], channels[2]);
+    const auto steps = widestSteps(p);
+    std::printf("%d %.9f %.9f %.9f %.9f %.9f %.9f %.9f\n", p.width, meanLuminance(p), channels[0], channels[1],
+                channels[2], steps[0], steps[1], steps[2]);
 }
 }  // namespace
 
