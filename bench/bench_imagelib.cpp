@@ -118,8 +118,7 @@ void BM_AnyToBmpsForeign(benchmark::State& state) {
 
 // The decoders and the quantizer run on worker threads too: count the whole
 // process's CPU time, and the wall clock for the iterations.
-#define CORVANE_BENCHMARK(name) \
-    BENCHMARK(name)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()
+#define CORVANE_BENCHMARK(name) BENCHMARK(name)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()
 
 CORVANE_BENCHMARK(BM_ResizeChain8);
 CORVANE_BENCHMARK(BM_ResizeChain24);

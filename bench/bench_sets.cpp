@@ -36,13 +36,20 @@ constexpr int kFolderFiles = 8;  // sources in each batch folder
 
 const char* formName(Form form) {
     switch (form) {
-    case Form::Eight: return "set8";
-    case Form::EightRecord: return "set8record";
-    case Form::Rgb565: return "set565";
-    case Form::Argb4444: return "set4444";
-    case Form::Argb4444Short: return "set4444short";
-    case Form::Rgb24: return "set24";
-    case Form::Argb32: return "set32";
+        case Form::Eight:
+            return "set8";
+        case Form::EightRecord:
+            return "set8record";
+        case Form::Rgb565:
+            return "set565";
+        case Form::Argb4444:
+            return "set4444";
+        case Form::Argb4444Short:
+            return "set4444short";
+        case Form::Rgb24:
+            return "set24";
+        case Form::Argb32:
+            return "set32";
     }
     return "set";
 }
@@ -85,7 +92,6 @@ private:
     }
 
 public:
-
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString set(Form form) const { return path(QString::fromLatin1(formName(form)) + ".bmp"); }
     QString photo(int bits, int i) const { return path(QStringLiteral("photos%1/photo%2.bmp").arg(bits).arg(i)); }
@@ -248,8 +254,7 @@ void BM_BatchFolder24(benchmark::State& s) { batchFolder(s, 24, false); }
 void BM_BatchFolder8Plain(benchmark::State& s) { batchFolder(s, 8, false); }
 void BM_BatchFolder8Smooth(benchmark::State& s) { batchFolder(s, 8, true); }
 
-#define CORVANE_BENCHMARK(name) \
-    BENCHMARK(name)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()
+#define CORVANE_BENCHMARK(name) BENCHMARK(name)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()
 
 CORVANE_BENCHMARK(BM_LoadSave8);
 CORVANE_BENCHMARK(BM_LoadSave8Record);

@@ -34,9 +34,9 @@ inline std::string photoPpm(int edge, int variant = 0) {
             double g = 40 + 0.3 * (x + y);
             double b = 200 - 0.25 * std::hypot(x - 300.0, y - 220.0);
             if (variant % 2) std::swap(r, b);
-            if (std::hypot(x - discX, y - discY) < 70) r *= 0.35, g *= 0.4, b *= 0.5;            // dark disc
+            if (std::hypot(x - discX, y - discY) < 70) r *= 0.35, g *= 0.4, b *= 0.5;                   // dark disc
             if (x > signX && x < signX + 140 && y > signY && y < signY + 90) r = 235, g = 225, b = 90;  // bright sign
-            if (std::abs(x - y - stripe) < 6) r = g = b = 250;                                    // white stripe
+            if (std::abs(x - y - stripe) < 6) r = g = b = 250;                                          // white stripe
             for (double v : {r, g, b}) out += char(std::clamp(int(v) + grain(), 0, 255));
         }
     return out;

@@ -75,7 +75,8 @@ const CommandInfo* findCommand(const QString& name) {
 
 }  // namespace
 
-std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args, QTextStream& err, QStringList& settings) {
+std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args, QTextStream& err,
+                                                         QStringList& settings) {
     std::vector<CommandStep> steps;
     const auto usage = [&](const QString& why) {
         err << "corvane: " << why << " (see corvane --help)\n";
@@ -204,8 +205,8 @@ QString RunFolder::failure() const {
 void removeAbandonedRunFolders(const QString& temporary) {
 #ifndef _WIN32
     // As QTemporaryDir names them: the owner's process number, then six letters or digits.
-    static const QRegularExpression runFolder(QStringLiteral("^%1([1-9][0-9]{0,9})-[A-Za-z0-9]{6}$")
-                                                  .arg(QLatin1String(kRunFolderPrefix)));
+    static const QRegularExpression runFolder(
+        QStringLiteral("^%1([1-9][0-9]{0,9})-[A-Za-z0-9]{6}$").arg(QLatin1String(kRunFolderPrefix)));
     const QDir folder(temporary);
     const QStringList names = folder.entryList({QLatin1String(kRunFolderPrefix) + '*'},
                                                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -253,15 +254,14 @@ QString parseBatch(const QStringList& arguments, BatchCall& call) {
 BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
     BatchObserver observer;
     observer.finished = [&out, &err, bar = bool(isatty(fileno(stderr)))](int index, int count,
-                                                                          const BatchFileResult& result) {
+                                                                         const BatchFileResult& result) {
         out << (result.converted ? "converted " : "failed    ") << result.name;
         if (!result.converted) out << ": " << oneLine(result.problem);
         out << '\n';
         out.flush();
         if (bar) {
             const int width = 30, done = (index + 1) * width / count;
-            err << '\r' << '[' << QString(done, '#') << QString(width - done, '.') << "] " << index + 1 << '/'
-                << count;
+            err << '\r' << '[' << QString(done, '#') << QString(width - done, '.') << "] " << index + 1 << '/' << count;
             if (index + 1 == count) err << '\n';
             err.flush();
         }
@@ -273,8 +273,8 @@ BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, 
                                QTextStream& out, QTextStream& err, const std::atomic<bool>* stop) {
     return runBatchInParallel(
         call.request, call.jobs, workRoot,
-        [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); },
-        batchReporter(out, err), stop);
+        [tool](const Workspace& workspace) { return corvane::textureTool(workspace, tool); }, batchReporter(out, err),
+        stop);
 }
 
 // The summary line; the failure of the command when any file failed.

@@ -121,7 +121,8 @@ public:
             prompts_.answer = false;  // a texture's set is saved where asked, not over the texture
             form_.saveClick();
         } else if (c == "--save-texture") {
-            if (!form_.workspace().state().textureOrigin) return QStringLiteral("the set did not come from a texture file");
+            if (!form_.workspace().state().textureOrigin)
+                return QStringLiteral("the set did not come from a texture file");
             form_.saveClick();
         } else if (c == "--merge" || c == "--import-std" || c == "--import-cfs") {
             if (!replaceCommandsAvailable(form_.workspace())) return QStringLiteral("needs an 8-bit set of 256");
@@ -183,7 +184,8 @@ public:
 private:
     QString viewTransparency(const QStringList& arguments) {
         TransparencyEditor& editor = *form_.Panel1;
-        if (transparencyViewSourceSlot(form_.workspace().state().largest) < 0) return QStringLiteral("a set of 1x1 has no transparency view");
+        if (transparencyViewSourceSlot(form_.workspace().state().largest) < 0)
+            return QStringLiteral("a set of 1x1 has no transparency view");
         bool current = arguments.size() > 1;
         if (current) {
             int colour = 0;
@@ -191,7 +193,8 @@ private:
             editor.boxClick(colour);
         }
         if (!editor.viewtranClick(current))
-            return prompts_.failure.isEmpty() ? QStringLiteral("the transparency view could not be made") : prompts_.failure;
+            return prompts_.failure.isEmpty() ? QStringLiteral("the transparency view could not be made")
+                                              : prompts_.failure;
         QString why;
         if (!saveTransparencyView(form_.workspace(), arguments[0], &why)) return oneLine(why);
         return {};
@@ -262,14 +265,14 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     std::unique_ptr<QApplication> app;
     if (!QApplication::instance()) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
         app = applicationForRun<QApplication>();
     }
     LinePrompts prompts(err);
     // A view that cannot show its picture says so on stderr, never in a box.
-    TAnyImage::setDefaultMessageHook([&prompts](const QString& title, const QString& text) {
-        prompts.information(title, text);
-    });
+    TAnyImage::setDefaultMessageHook(
+        [&prompts](const QString& title, const QString& text) { prompts.information(title, text); });
     int code = ExitOk;
     {
         TForm1 form(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),

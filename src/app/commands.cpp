@@ -61,9 +61,9 @@ bool changedTheSet(const CommandOutcome& outcome) { return outcome.ok || outcome
 // bar moves within every file and never back.
 struct RunProgress {
     QPointer<QProgressBar> bar;
-    int to = 100;          // end of the current file's share of 0..100
+    int to = 100;  // end of the current file's share of 0..100
     int callFrom = 0, callTo = 0;
-    double last = -1;      // the fraction the current call reported last
+    double last = -1;  // the fraction the current call reported last
 
     void startFile(int from, int end) {
         to = end;
@@ -160,9 +160,12 @@ void TForm1::showOutcome(const CommandOutcome& outcome) {
 bool TForm1::settleUnsavedChanges() {
     if (!workspace_.state().modified) return true;
     switch (prompts_.saveQuestion(kTitle, QString::fromLatin1(kUnsavedChangesQuestion))) {
-    case SaveChoice::Save: return saveCommand();
-    case SaveChoice::Discard: return true;
-    case SaveChoice::Cancel: break;
+        case SaveChoice::Save:
+            return saveCommand();
+        case SaveChoice::Discard:
+            return true;
+        case SaveChoice::Cancel:
+            break;
     }
     return false;
 }
@@ -295,8 +298,7 @@ void TForm1::convertWith(int mode) {
     const QString prefix = QStringLiteral("Bitmap - ");
     const bool shownAsFile = bitmap.isEmpty() || bitmap.startsWith(prefix);
     const QString name = bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(opencfs.fileName).fileName();
-    const CommandOutcome outcome =
-        convertCurrentImage(mode, workspace_, library, setOptions(), textureTool(), name);
+    const CommandOutcome outcome = convertCurrentImage(mode, workspace_, library, setOptions(), textureTool(), name);
     if (!shownAsFile) workspace_.status().bitmap = bitmap;
     markChanged(outcome);
     showOutcome(outcome);
@@ -373,24 +375,24 @@ void TForm1::convertClick(bool colour0Transparent) {
         QWidget* window;
         bool eventFilter(QObject* watched, QEvent* e) override {
             switch (e->type()) {
-            case QEvent::KeyPress:
-                if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) stop->store(true);
-                return true;
-            case QEvent::Close:
-                if (watched != window) return false;
-                e->ignore();
-                return true;
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::KeyRelease:
-            case QEvent::ShortcutOverride:
-            case QEvent::Shortcut:
-            case QEvent::Wheel:
-            case QEvent::ContextMenu:
-                return true;
-            default:
-                return false;
+                case QEvent::KeyPress:
+                    if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) stop->store(true);
+                    return true;
+                case QEvent::Close:
+                    if (watched != window) return false;
+                    e->ignore();
+                    return true;
+                case QEvent::MouseButtonPress:
+                case QEvent::MouseButtonRelease:
+                case QEvent::MouseButtonDblClick:
+                case QEvent::KeyRelease:
+                case QEvent::ShortcutOverride:
+                case QEvent::Shortcut:
+                case QEvent::Wheel:
+                case QEvent::ContextMenu:
+                    return true;
+                default:
+                    return false;
             }
         }
     } watcher;

@@ -63,7 +63,8 @@ void TForm1::editslot(int levelIndex) {
 
     const QString& editor = editselect.fileName;
     if (editor.trimmed().isEmpty()) {
-        prompts_.warning(kTitle, QStringLiteral("No editing program is chosen. Choose one with Prefs > Select Editor."));
+        prompts_.warning(kTitle,
+                         QStringLiteral("No editing program is chosen. Choose one with Prefs > Select Editor."));
         return;
     }
     const QString program = corvane::locateProgram(editor);
@@ -104,8 +105,9 @@ QByteArray TForm1::editedSlotDigest() const {
     std::vector<uint8_t> bytes;
     // A slot that is not there is something a paint program can change too.
     if (!corvane::readFileBytes(workspace_.slotPath(slot), bytes)) return QByteArrayLiteral("none");
-    return QCryptographicHash::hash(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
-                                   QCryptographicHash::Sha256);
+    return QCryptographicHash::hash(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
+        QCryptographicHash::Sha256);
 }
 
 void TForm1::Button1Click() {

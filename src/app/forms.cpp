@@ -263,8 +263,7 @@ void TForm3::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------
 // The about box
 
-const std::array<const char*, 5> TAboutForm::kLibraries = {"quorimg", "quorimg24", "quorpng", "quortiff",
-                                                           "quordds"};
+const std::array<const char*, 5> TAboutForm::kLibraries = {"quorimg", "quorimg24", "quorpng", "quortiff", "quordds"};
 
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutForm"));
@@ -302,8 +301,8 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
               .arg(QLatin1String(kMaker)),
           QRect(8, 16, 225, 150), Qt::AlignHCenter | Qt::AlignTop)
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    const auto bitmapButton = [this](QWidget* page, const char* name, QPoint at, bool envelope,
-                                     const QString& hint, void (TAboutForm::*handler)()) {
+    const auto bitmapButton = [this](QWidget* page, const char* name, QPoint at, bool envelope, const QString& hint,
+                                     void (TAboutForm::*handler)()) {
         auto* b = new TMButton(page);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(at.x(), at.y(), 49, 41);
@@ -316,8 +315,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     };
     const QString visit = QStringLiteral("Visit the %1 web site").arg(QLatin1String(kMaker));
     MButton3 = bitmapButton(maker, "MButton3", {56, 184}, false, visit, &TAboutForm::Button2Click);
-    MButton2 = bitmapButton(maker, "MButton2", {112, 184}, true, QStringLiteral("Contact"),
-                            &TAboutForm::MButton2Click);
+    MButton2 = bitmapButton(maker, "MButton2", {112, 184}, true, QStringLiteral("Contact"), &TAboutForm::MButton2Click);
     PageControl1->addTab(maker, QString::fromLatin1(kMaker));
 
     // "DLLs"
@@ -341,16 +339,17 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     // "Copyrights": the user may type here; nothing is kept.
     Copyrights = new QPlainTextEdit;
     Copyrights->setObjectName(QStringLiteral("Copyrights"));
-    Copyrights->setPlainText(QStringLiteral(
-        "Corvane\nCopyright (C) 2026 %1 and the Corvane authors.\n\n"
-        "This program is free software: you can redistribute it and/or modify it under the terms of the "
-        "GNU General Public License as published by the Free Software Foundation, either version 3 of the "
-        "License, or (at your option) any later version.\n\n"
-        "It is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; without even the "
-        "implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE.\n\n"
-        "Qt is used under the GNU LGPL version 3. ImageMagick is used under its own licence. "
-        "libimagequant is used under the GNU GPL version 3. stb_image_resize is in the public domain.")
-                                 .arg(QLatin1String(kMaker)));
+    Copyrights->setPlainText(
+        QStringLiteral(
+            "Corvane\nCopyright (C) 2026 %1 and the Corvane authors.\n\n"
+            "This program is free software: you can redistribute it and/or modify it under the terms of the "
+            "GNU General Public License as published by the Free Software Foundation, either version 3 of the "
+            "License, or (at your option) any later version.\n\n"
+            "It is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; without even the "
+            "implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE.\n\n"
+            "Qt is used under the GNU LGPL version 3. ImageMagick is used under its own licence. "
+            "libimagequant is used under the GNU GPL version 3. stb_image_resize is in the public domain.")
+            .arg(QLatin1String(kMaker)));
     PageControl1->addTab(Copyrights, QStringLiteral("Copyrights"));
 
     MButton1 = new TMButton(this);

@@ -67,8 +67,7 @@ using UrlOpener = std::function<bool(const QUrl& url)>;
 class TForm2 : public QDialog {
     Q_OBJECT
 public:
-    explicit TForm2(QWidget* parent = nullptr,
-                    const QStringList& pictureFormats = corvane::supportedPictureFormats());
+    explicit TForm2(QWidget* parent = nullptr, const QStringList& pictureFormats = corvane::supportedPictureFormats());
 
     // "More >>>" shows this box.
     void setAboutForm(TAboutForm* form) { aboutForm_ = form; }
@@ -139,7 +138,7 @@ public:
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     corvane::TMButton *MButton1 = nullptr, *MButton2 = nullptr, *MButton3 = nullptr, *MButton4 = nullptr;
-    std::array<QLineEdit*, 5> versionFields{};   // Edit1 .. Edit5
+    std::array<QLineEdit*, 5> versionFields{};  // Edit1 .. Edit5
     QPlainTextEdit* Copyrights = nullptr;
     QPushButton* Button1 = nullptr;
 

@@ -28,9 +28,7 @@
 
 namespace corvane {
 
-PictureFormatTable libraryPictureFormats() {
-    return {&_Pic_Count, &_Pic_Description, &_Pic_Extension, &_Pic_Pattern};
-}
+PictureFormatTable libraryPictureFormats() { return {&_Pic_Count, &_Pic_Description, &_Pic_Extension, &_Pic_Pattern}; }
 
 QString pictureFilter(const PictureFormatTable& formats) {
     const auto text = [](const char* s) { return s ? QString::fromUtf8(s) : QString(); };
@@ -38,15 +36,14 @@ QString pictureFilter(const PictureFormatTable& formats) {
     QString filter = text(formats.description(0)) + "|" + text(formats.pattern(0)) + "|";
     const int32_t count = formats.count();
     for (int32_t n = 1; n <= count; ++n) {
-        filter += text(formats.description(n)) + " (" + text(formats.extension(n)) + ")|" +
-                  text(formats.pattern(n)) + "|";
+        filter +=
+            text(formats.description(n)) + " (" + text(formats.extension(n)) + ")|" + text(formats.pattern(n)) + "|";
     }
     return filter + "All Files|*.*";
 }
 
 QPoint centredOver(const QRect& owner, const QSize& size) {
-    return {owner.left() + (owner.width() - size.width()) / 2,
-            owner.top() + (owner.height() - size.height()) / 2};
+    return {owner.left() + (owner.width() - size.width()) / 2, owner.top() + (owner.height() - size.height()) / 2};
 }
 
 }  // namespace corvane
@@ -103,9 +100,8 @@ TForm1::TForm1(corvane::SettingsStore& store, corvane::Prompts& prompts, corvane
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Aviant Extended Bitmap Manipulator"));
     // A fixed-size window: no maximise button.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 
     // The layout is measured in pixels for a small font; a larger desktop
     // font would clip the captions of the narrow buttons.
@@ -165,8 +161,7 @@ void TForm1::setSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TA
 }
 
 std::array<corvane::TAnyImage*, 9> TForm1::views() const {
-    return {AnyImage1, AnyImage2, AnyImage3, AnyImage4, AnyImage5,
-            AnyImage6, AnyImage7, AnyImage8, AnyImage9};
+    return {AnyImage1, AnyImage2, AnyImage3, AnyImage4, AnyImage5, AnyImage6, AnyImage7, AnyImage8, AnyImage9};
 }
 
 // ---------------------------------------------------------------------------
@@ -205,24 +200,51 @@ void TForm1::buildControls(QWidget* client) {
     };
     const ButtonInfo buttons[] = {
         {&Button4, "Button4", "Load Any Image", "Load Any Image", {408, 100, 97, 20}, &TForm1::loadanyClick},
-        {&Button3, "Button3", "Load Extended", "Load Extended Format Bitmap or AF99 Texture",
-         {408, 120, 97, 20}, &TForm1::loadcfsClick},
-        {&Button2, "Button2", "Create Image Set", "Create a full set of SubImages from the Current Largest Image",
-         {408, 140, 97, 20}, &TForm1::Button2Click},
-        {&Button9, "Button9", "Transparency", "Edit Palette Transparency", {408, 160, 97, 20},
-         &TForm1::getpalClick},
+        {&Button3,
+         "Button3",
+         "Load Extended",
+         "Load Extended Format Bitmap or AF99 Texture",
+         {408, 120, 97, 20},
+         &TForm1::loadcfsClick},
+        {&Button2,
+         "Button2",
+         "Create Image Set",
+         "Create a full set of SubImages from the Current Largest Image",
+         {408, 140, 97, 20},
+         &TForm1::Button2Click},
+        {&Button9, "Button9", "Transparency", "Edit Palette Transparency", {408, 160, 97, 20}, &TForm1::getpalClick},
         {&Button10, "Button10", "Edit", "Edit Largest Image", {408, 180, 97, 20}, &TForm1::doeditClick},
-        {&updatpal, "updatpal", "Update+Palette", "Update after Edit - Palette also updated",
-         {408, 200, 97, 20}, &TForm1::updatpalClick},
+        {&updatpal,
+         "updatpal",
+         "Update+Palette",
+         "Update after Edit - Palette also updated",
+         {408, 200, 97, 20},
+         &TForm1::updatpalClick},
         {&Button1, "Button1", "Update", "Update Images after Edit", {408, 220, 97, 20}, &TForm1::Button1Click},
-        {&Button13, "Button13", "Merge Image", "Load new image remapped to the current Image palette",
-         {8, 376, 81, 25}, &TForm1::Button13Click},
-        {&Button20, "Button20", "Import CFS", "Replace Image with CFS Extended Image & Palette",
-         {96, 376, 81, 25}, &TForm1::Button20Click},
-        {&Button15, "Button15", "Import Std", "Replace Image with Image & Palette", {184, 376, 81, 25},
+        {&Button13,
+         "Button13",
+         "Merge Image",
+         "Load new image remapped to the current Image palette",
+         {8, 376, 81, 25},
+         &TForm1::Button13Click},
+        {&Button20,
+         "Button20",
+         "Import CFS",
+         "Replace Image with CFS Extended Image & Palette",
+         {96, 376, 81, 25},
+         &TForm1::Button20Click},
+        {&Button15,
+         "Button15",
+         "Import Std",
+         "Replace Image with Image & Palette",
+         {184, 376, 81, 25},
          &TForm1::Button15Click},
-        {&Button5, "Button5", "Save Extended Format Bitmap",
-         "Save all displayed Images as a single Extended Format BMP", {272, 376, 233, 25}, &TForm1::saveClick},
+        {&Button5,
+         "Button5",
+         "Save Extended Format Bitmap",
+         "Save all displayed Images as a single Extended Format BMP",
+         {272, 376, 233, 25},
+         &TForm1::saveClick},
     };
     for (const ButtonInfo& b : buttons) {
         auto* button = new QPushButton(QString::fromLatin1(b.caption), client);
@@ -370,10 +392,8 @@ void TForm1::buildMenus() {
     item(prefs, &ShowHints1, "ShowHints1", "Show Hints", &TForm1::ShowHints1Click, true);
     item(prefs, &mm, "mm", "Convert 16/32 to 24 bit", &TForm1::mmClick, true);
     item(prefs, &Smooth8, "Smooth8", "Smooth 8 bit Image sets", &TForm1::Smooth8Click, true);
-    Smooth8->setToolTip(
-        QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
-    item(prefs, &keepCoverage, "KeepCoverage", "Keep cut-out coverage in mips", &TForm1::keepCoverageToggled,
-         true);
+    Smooth8->setToolTip(QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
+    item(prefs, &keepCoverage, "KeepCoverage", "Keep cut-out coverage in mips", &TForm1::keepCoverageToggled, true);
     keepCoverage->setToolTip(QStringLiteral(
         "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest"));
     QMenu* importSize = prefs->addMenu(QStringLiteral("Maximum Image Import Size"));
@@ -406,8 +426,8 @@ void TForm1::buildMenus() {
 }
 
 void TForm1::buildDialogs() {
-    const auto make = [](const char* name, FileDialog::Kind kind, const QString& filter,
-                         const char* extension, bool confirmOverwrite = false) {
+    const auto make = [](const char* name, FileDialog::Kind kind, const QString& filter, const char* extension,
+                         bool confirmOverwrite = false) {
         FileDialog d;
         d.name = QString::fromLatin1(name);
         d.kind = kind;
@@ -493,10 +513,18 @@ bool TForm1::hintsShown() const { return showHints_; }
 void TForm1::checkImportSize(int32_t size) {
     maxImportSize = corvane::importSizeFromStored(size);
     switch (maxImportSize) {
-        case 512: N512->setChecked(true); break;
-        case 128: N128->setChecked(true); break;
-        case 64: N64->setChecked(true); break;
-        default: N256->setChecked(true); break;
+        case 512:
+            N512->setChecked(true);
+            break;
+        case 128:
+            N128->setChecked(true);
+            break;
+        case 64:
+            N64->setChecked(true);
+            break;
+        default:
+            N256->setChecked(true);
+            break;
     }
 }
 

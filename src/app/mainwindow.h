@@ -103,31 +103,29 @@ public:
     // Controls, named as in the window's design.
     corvane::TransparencyEditor* Panel1 = nullptr;
     corvane::BatchPanel* Panel3 = nullptr;
-    corvane::TAnyImage *AnyImage1 = nullptr, *AnyImage2 = nullptr, *AnyImage3 = nullptr,
-                       *AnyImage4 = nullptr, *AnyImage5 = nullptr, *AnyImage6 = nullptr,
-                       *AnyImage7 = nullptr, *AnyImage8 = nullptr, *AnyImage9 = nullptr;
+    corvane::TAnyImage *AnyImage1 = nullptr, *AnyImage2 = nullptr, *AnyImage3 = nullptr, *AnyImage4 = nullptr,
+                       *AnyImage5 = nullptr, *AnyImage6 = nullptr, *AnyImage7 = nullptr, *AnyImage8 = nullptr,
+                       *AnyImage9 = nullptr;
     corvane::TNumEdit* NumEdit3 = nullptr;
     corvane::UpDown* UpDown3 = nullptr;
     corvane::TExeButton *ExeButton1 = nullptr, *ExeButton2 = nullptr;
-    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr,
-                *Button5 = nullptr, *Button9 = nullptr, *Button10 = nullptr, *Button13 = nullptr,
-                *Button15 = nullptr, *Button20 = nullptr, *updatpal = nullptr;
-    QLabel *Label10 = nullptr, *Label11 = nullptr, *Label12 = nullptr, *Label16 = nullptr,
-           *Label17 = nullptr;
+    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr, *Button5 = nullptr,
+                *Button9 = nullptr, *Button10 = nullptr, *Button13 = nullptr, *Button15 = nullptr, *Button20 = nullptr,
+                *updatpal = nullptr;
+    QLabel *Label10 = nullptr, *Label11 = nullptr, *Label12 = nullptr, *Label16 = nullptr, *Label17 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
 
     // Menu items.
-    QAction *loadcfs = nullptr, *loadany = nullptr, *save = nullptr, *new16 = nullptr,
-            *about = nullptr, *Quit1 = nullptr;
-    QAction *CreateSubImages1 = nullptr, *UpdateafterEdit1 = nullptr, *getpal = nullptr,
-            *doedit = nullptr;
+    QAction *loadcfs = nullptr, *loadany = nullptr, *save = nullptr, *new16 = nullptr, *about = nullptr,
+            *Quit1 = nullptr;
+    QAction *CreateSubImages1 = nullptr, *UpdateafterEdit1 = nullptr, *getpal = nullptr, *doedit = nullptr;
     QAction *seledit = nullptr, *ShowHints1 = nullptr, *mm = nullptr, *Smooth8 = nullptr;
     QAction* keepCoverage = nullptr;  // "Keep cut-out coverage in mips"
     QAction *N512 = nullptr, *N256 = nullptr, *N128 = nullptr, *N64 = nullptr;
     QActionGroup* importSizeGroup = nullptr;
     QAction *LocateImageTool1 = nullptr, *useitool = nullptr, *showitool = nullptr;
-    QAction *ConvertCurrentImageto256Colours1 = nullptr, *N16bit5651 = nullptr,
-            *N16bit4441 = nullptr, *N32bit1 = nullptr;
+    QAction *ConvertCurrentImageto256Colours1 = nullptr, *N16bit5651 = nullptr, *N16bit4441 = nullptr,
+            *N32bit1 = nullptr;
 
     // The colours and transparency levels of the current 8-bit set.
     corvane::PaletteLevels palette;

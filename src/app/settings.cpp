@@ -49,9 +49,7 @@ int32_t SettingsStore::readInteger(const QString& name, int32_t fallback) {
     return parseStoredInteger(value(name), fallback);
 }
 
-bool SettingsStore::readSwitch(const QString& name, bool fallback) {
-    return readInteger(name, fallback ? 1 : 0) != 0;
-}
+bool SettingsStore::readSwitch(const QString& name, bool fallback) { return readInteger(name, fallback ? 1 : 0) != 0; }
 
 void SettingsStore::writeText(const QString& name, const QString& value) {
     written_.append(name);
@@ -59,13 +57,9 @@ void SettingsStore::writeText(const QString& name, const QString& value) {
     else values_.insert(name, value);
 }
 
-void SettingsStore::writeInteger(const QString& name, int32_t value) {
-    writeText(name, QString::number(value));
-}
+void SettingsStore::writeInteger(const QString& name, int32_t value) { writeText(name, QString::number(value)); }
 
-void SettingsStore::writeSwitch(const QString& name, bool on) {
-    writeInteger(name, on ? 1 : 0);
-}
+void SettingsStore::writeSwitch(const QString& name, bool on) { writeInteger(name, on ? 1 : 0); }
 
 void SettingsStore::sync() {
     if (settings_) settings_->sync();
@@ -148,9 +142,7 @@ SettingsDefaults SettingsDefaults::forBatches() {
     return d;
 }
 
-int32_t importSizeFromStored(int32_t stored) {
-    return (stored == 64 || stored == 128 || stored == 512) ? stored : 256;
-}
+int32_t importSizeFromStored(int32_t stored) { return (stored == 64 || stored == 128 || stored == 512) ? stored : 256; }
 
 QString openableFolder(const QString& folder, const QString& fallback) {
     if (folder.isEmpty()) return fallback;

@@ -76,7 +76,7 @@ QString defaultImageTool(const QString& programFolder);
 
 // What a missing setting becomes on this machine.
 struct SettingsDefaults {
-    QString folder;      // where dialogs start when nothing is stored
+    QString folder;  // where dialogs start when nothing is stored
     QString editor;
     QString imageTool;
 

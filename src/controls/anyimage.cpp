@@ -252,18 +252,15 @@ void TAnyImage::load() {
     }
 
     // Looked up afresh every time: TruColor may have changed since the last load.
-    const auto convert =
-        reinterpret_cast<ConvertRoutine>(library_->resolve(truColor_ ? "_anytobmps" : "_anyto256"));
+    const auto convert = reinterpret_cast<ConvertRoutine>(library_->resolve(truColor_ ? "_anytobmps" : "_anyto256"));
     const auto valid = reinterpret_cast<ValidRoutine>(library_->resolve("_Pic_Valid"));
     if (!convert || !valid) {
         showMessage(QStringLiteral("QuorImg"), QStringLiteral("Cannot find Routine"));
     } else if (const QString folder = usableTempDir(); !folder.isEmpty()) {
-        const QString temporary =
-            folder + u'x' + part.left(part.size() - extension.size()) + QStringLiteral(".bmp");
+        const QString temporary = folder + u'x' + part.left(part.size() - extension.size()) + QStringLiteral(".bmp");
         const QByteArray source = nativePath(name);
-        if (valid(source.constData()) != 0 &&
-            convert(source.constData(), nativePath(temporary).constData(), &context_, int32_t(pcdSize_) + 1,
-                    int32_t(jpegScale_)) != 0) {
+        if (valid(source.constData()) != 0 && convert(source.constData(), nativePath(temporary).constData(), &context_,
+                                                      int32_t(pcdSize_) + 1, int32_t(jpegScale_)) != 0) {
             if (readPicture(temporary) && proportional_) fitToPicture();
         }
         QFile::remove(temporary);
@@ -275,7 +272,7 @@ void TAnyImage::load() {
 bool TAnyImage::readPicture(const QString& path) {
     QImageReader reader(path);
     QImage image = reader.read();
-    if (image.isNull()) return false;   // the picture on show stays
+    if (image.isNull()) return false;  // the picture on show stays
     setPicture(image);
     return true;
 }

@@ -36,15 +36,15 @@ public:
     // Setters in the order a window description applies them: JpegScale,
     // PCDSize, FileName, TruColor, AutoFlush, CenterOnParent, Proportional.
     JpegScale jpegScale() const { return jpegScale_; }
-    void setJpegScale(int scale);        // out-of-range values clamp to 0..2
+    void setJpegScale(int scale);  // out-of-range values clamp to 0..2
     PcdSize pcdSize() const { return pcdSize_; }
-    void setPcdSize(int size);           // likewise
+    void setPcdSize(int size);  // likewise
     const QString& fileName() const { return fileName_; }
     void setFileName(const QString& name);
     bool truColor() const { return truColor_; }
     void setTruColor(bool truColor);
     bool autoFlush() const { return autoFlush_; }
-    void setAutoFlush(bool autoFlush);   // unloads the library at once, either way
+    void setAutoFlush(bool autoFlush);  // unloads the library at once, either way
     bool centerOnParent() const { return centerOnParent_; }
     void setCenterOnParent(bool center);
     bool proportional() const { return proportional_; }
@@ -70,7 +70,7 @@ public:
     const QString& loadedExtension() const { return extension_; }
 
     const QString& libraryName() const { return libraryName_; }
-    void setLibraryName(const QString& name);   // unloads a loaded library first
+    void setLibraryName(const QString& name);  // unloads a loaded library first
     bool libraryLoaded() const;
     // The library's file as the platform names it: "libquorimg.so", "quorimg.dll".
     static QString libraryFileName(const QString& baseName);
@@ -79,7 +79,7 @@ public:
     // By default the private folder "corvane-<user>" inside the temporary
     // folder (TEMP, TMP, TMPDIR, else the system's), since that is shared.
     const QString& tempDir() const { return tempDir_; }
-    void setTempDir(const QString& folder);   // used as it is
+    void setTempDir(const QString& folder);  // used as it is
     static QString defaultTempDir();
 
     void setProgressRoutine(QuorProgress routine) { progress_ = routine; }
@@ -123,7 +123,7 @@ private:
     QString libraryName_;
     std::unique_ptr<QLibrary> library_;
     QString tempDir_;
-    bool privateTempDir_ = true;   // the default folder is checked before each use
+    bool privateTempDir_ = true;  // the default folder is checked before each use
     QuorContext context_{};
     QuorProgress progress_ = nullptr;
     MessageHook messageHook_;

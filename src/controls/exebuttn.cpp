@@ -34,10 +34,8 @@ TExeButton::TExeButton(QWidget* parent) : QWidget(parent) {}
 void TExeButton::openWithDesktop(const QString& file, const QString& workingDirectory) {
     const QFileInfo info(file);
     if (file.isEmpty() || !info.exists()) return;
-    if (info.isFile() && info.isExecutable())
-        QProcess::startDetached(info.absoluteFilePath(), {}, workingDirectory);
-    else
-        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+    if (info.isFile() && info.isExecutable()) QProcess::startDetached(info.absoluteFilePath(), {}, workingDirectory);
+    else QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
 }
 
 void TExeButton::setIcon(const QIcon& icon) {
@@ -67,13 +65,34 @@ void TExeButton::setCaption(const QString& caption) {
     updateLayout();
 }
 
-void TExeButton::setDown(bool down) { down_ = down; updateLayout(); }
-void TExeButton::setAuto(bool on) { auto_ = on; updateLayout(); }
-void TExeButton::setAutoRun(bool on) { autoRun_ = on; updateLayout(); }
-void TExeButton::setShowIcon(bool on) { showIcon_ = on; updateLayout(); }
-void TExeButton::setShowLabel(bool on) { showLabel_ = on; updateLayout(); }
-void TExeButton::setLargeIcon(bool on) { largeIcon32_ = on; updateLayout(); }
-void TExeButton::setBorder(bool on) { border_ = on; updateLayout(); }
+void TExeButton::setDown(bool down) {
+    down_ = down;
+    updateLayout();
+}
+void TExeButton::setAuto(bool on) {
+    auto_ = on;
+    updateLayout();
+}
+void TExeButton::setAutoRun(bool on) {
+    autoRun_ = on;
+    updateLayout();
+}
+void TExeButton::setShowIcon(bool on) {
+    showIcon_ = on;
+    updateLayout();
+}
+void TExeButton::setShowLabel(bool on) {
+    showLabel_ = on;
+    updateLayout();
+}
+void TExeButton::setLargeIcon(bool on) {
+    largeIcon32_ = on;
+    updateLayout();
+}
+void TExeButton::setBorder(bool on) {
+    border_ = on;
+    updateLayout();
+}
 
 QColor TExeButton::color() const { return color_.isValid() ? color_ : palette().color(QPalette::Button); }
 

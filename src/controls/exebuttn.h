@@ -45,7 +45,7 @@ public:
     // Each of these lays the button out again.
     bool isDown() const { return down_; }
     void setDown(bool down);
-    bool isAuto() const { return auto_; }      // the button sizes itself
+    bool isAuto() const { return auto_; }  // the button sizes itself
     void setAuto(bool on);
     bool autoRun() const { return autoRun_; }  // release opens the file
     void setAutoRun(bool on);
@@ -53,9 +53,9 @@ public:
     void setShowIcon(bool on);
     bool showLabel() const { return showLabel_; }
     void setShowLabel(bool on);
-    bool largeIcon() const { return largeIcon32_; }   // 32 pixels, else 16
+    bool largeIcon() const { return largeIcon32_; }  // 32 pixels, else 16
     void setLargeIcon(bool on);
-    bool border() const { return border_; }    // frame while up (always while down)
+    bool border() const { return border_; }  // frame while up (always while down)
     void setBorder(bool on);
 
     QColor color() const;

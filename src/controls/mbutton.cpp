@@ -20,13 +20,34 @@ void TMButton::setBitmap(const QPixmap& bitmap) {
     stateChanged();
 }
 
-void TMButton::setLatch(bool on) { latch_ = on; stateChanged(); }
-void TMButton::setDown(bool on) { down_ = on; stateChanged(); }
-void TMButton::setBorder(bool on) { border_ = on; stateChanged(); }
-void TMButton::setStretch(bool on) { stretch_ = on; stateChanged(); }
-void TMButton::setRockerLR(bool on) { rockerLR_ = on; stateChanged(); }
-void TMButton::setRockerUD(bool on) { rockerUD_ = on; stateChanged(); }
-void TMButton::setHighlight(bool on) { highlight_ = on; stateChanged(); }
+void TMButton::setLatch(bool on) {
+    latch_ = on;
+    stateChanged();
+}
+void TMButton::setDown(bool on) {
+    down_ = on;
+    stateChanged();
+}
+void TMButton::setBorder(bool on) {
+    border_ = on;
+    stateChanged();
+}
+void TMButton::setStretch(bool on) {
+    stretch_ = on;
+    stateChanged();
+}
+void TMButton::setRockerLR(bool on) {
+    rockerLR_ = on;
+    stateChanged();
+}
+void TMButton::setRockerUD(bool on) {
+    rockerUD_ = on;
+    stateChanged();
+}
+void TMButton::setHighlight(bool on) {
+    highlight_ = on;
+    stateChanged();
+}
 
 QColor TMButton::color() const { return color_.isValid() ? color_ : palette().color(QPalette::Button); }
 

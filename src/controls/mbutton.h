@@ -32,15 +32,15 @@ public:
     void setLatch(bool on);
     bool isDown() const { return down_; }
     void setDown(bool on);
-    bool border() const { return border_; }          // frame while up
+    bool border() const { return border_; }  // frame while up
     void setBorder(bool on);
-    bool stretch() const { return stretch_; }        // stretched square, else centred
+    bool stretch() const { return stretch_; }  // stretched square, else centred
     void setStretch(bool on);
-    bool rockerLR() const { return rockerLR_; }      // left and right halves
+    bool rockerLR() const { return rockerLR_; }  // left and right halves
     void setRockerLR(bool on);
-    bool rockerUD() const { return rockerUD_; }      // kept for descriptions; no effect
+    bool rockerUD() const { return rockerUD_; }  // kept for descriptions; no effect
     void setRockerUD(bool on);
-    bool highlight() const { return highlight_; }    // frame while the pointer is over it
+    bool highlight() const { return highlight_; }  // frame while the pointer is over it
     void setHighlight(bool on);
 
     // After a rocker press: whether the left half was pressed.
@@ -87,8 +87,8 @@ private:
     bool rockerUD_ = false;
     bool highlight_ = true;
     bool clickLeft_ = false;
-    bool hot_ = false;        // only during the repaint made when the pointer arrives
-    bool tracking_ = false;   // the pointer has been seen over the button
+    bool hot_ = false;       // only during the repaint made when the pointer arrives
+    bool tracking_ = false;  // the pointer has been seen over the button
     bool clickArmed_ = false;
     QPoint lastPress_;
     QColor colorDark_;

@@ -25,8 +25,8 @@ bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 // Clipboard and undo commands are editing commands, not characters, so the
 // edit box keeps them (pasting is not filtered either).
 bool isEditingShortcut(QKeyEvent* e) {
-    for (auto key : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
-                     QKeySequence::Undo, QKeySequence::Redo, QKeySequence::SelectAll})
+    for (auto key : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::Undo, QKeySequence::Redo,
+                     QKeySequence::SelectAll})
         if (e->matches(key)) return true;
     return false;
 }
@@ -38,7 +38,7 @@ TNumEdit::TNumEdit(QWidget* parent) : QLineEdit(parent) {
 }
 
 QString TNumEdit::format(double value) {
-    if (value == 0) return QStringLiteral("0");   // never "-0"
+    if (value == 0) return QStringLiteral("0");  // never "-0"
     return QString::number(value, 'g', 15);
 }
 
@@ -97,9 +97,8 @@ double TNumEdit::parse(const QString& text) {
     (void)end;
     if (ec == std::errc::result_out_of_range) {
         // Too large overflows to infinity, too small underflows to zero, as strtod does.
-        const long magnitude = long(intDigits - leadingZeros) > 0
-                                   ? long(intDigits - leadingZeros) + exponent
-                                   : exponent - long(fracZerosBeforeFirst);
+        const long magnitude = long(intDigits - leadingZeros) > 0 ? long(intDigits - leadingZeros) + exponent
+                                                                  : exponent - long(fracZerosBeforeFirst);
         value = magnitude > 0 ? HUGE_VAL : 0.0;
     } else if (ec != std::errc()) {
         value = 0;
@@ -168,13 +167,12 @@ bool TNumEdit::filterCharacter(QChar c) {
     const bool hasSelection = hasSelectedText();
     const int start = hasSelection ? selectionStart() : cursorPosition();
     // Nothing can be typed in front of a minus sign.
-    if (!text().isEmpty() && !hasSelection && cursorPosition() == 0 && text().startsWith(u'-'))
-        return false;
+    if (!text().isEmpty() && !hasSelection && cursorPosition() == 0 && text().startsWith(u'-')) return false;
 
     if (isDigit(c) || c == u'\b') return true;
     if (c == u'\t' || c == u'\n' || c == u'\r') {
         validateNumber();
-        return false;   // the character itself goes no further
+        return false;  // the character itself goes no further
     }
     if (c == u'-') return allowMinus_ && (text().isEmpty() || start == 0);
     if (c == u'.') return allowDecimal_ && !text().contains(u'.');
@@ -201,10 +199,8 @@ void TNumEdit::keyPressEvent(QKeyEvent* event) {
         QLineEdit::keyPressEvent(event);
         return;
     }
-    if (filterCharacter(typed.at(0)))
-        QLineEdit::keyPressEvent(event);
-    else
-        event->accept();
+    if (filterCharacter(typed.at(0))) QLineEdit::keyPressEvent(event);
+    else event->accept();
 }
 
 void TNumEdit::focusOutEvent(QFocusEvent* event) {

@@ -30,10 +30,10 @@ public:
     void setNumber(double value);
 
     double max() const { return max_; }
-    void setMax(double value);   // ignored unless above Min
+    void setMax(double value);  // ignored unless above Min
 
     double min() const { return min_; }
-    void setMin(double value);   // ignored unless below Max
+    void setMin(double value);  // ignored unless below Max
 
     // Code of the last character typed, before filtering, as a signed byte.
     int keyPressed() const { return keyPressed_; }

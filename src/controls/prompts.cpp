@@ -37,17 +37,19 @@ void QtPrompts::warning(const QString& title, const QString& text) {
 }
 
 bool QtPrompts::question(const QString& title, const QString& text) {
-    return QMessageBox::question(dialogParent(), title, text, QMessageBox::Ok | QMessageBox::Cancel,
-                                 QMessageBox::Ok) == QMessageBox::Ok;
+    return QMessageBox::question(dialogParent(), title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) ==
+           QMessageBox::Ok;
 }
 
 SaveChoice QtPrompts::saveQuestion(const QString& title, const QString& text) {
     switch (QMessageBox::question(dialogParent(), title, text,
-                                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
-                                  QMessageBox::Save)) {
-    case QMessageBox::Save: return SaveChoice::Save;
-    case QMessageBox::Discard: return SaveChoice::Discard;
-    default: return SaveChoice::Cancel;  // Escape and the window's close button too
+                                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save)) {
+        case QMessageBox::Save:
+            return SaveChoice::Save;
+        case QMessageBox::Discard:
+            return SaveChoice::Discard;
+        default:
+            return SaveChoice::Cancel;  // Escape and the window's close button too
     }
 }
 

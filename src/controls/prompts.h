@@ -14,14 +14,14 @@ namespace corvane {
 struct FileDialog {
     enum class Kind { Open, Save };
 
-    QString name;              // the design name, e.g. "opencfs"
+    QString name;  // the design name, e.g. "opencfs"
     Kind kind = Kind::Open;
     // "Description|pattern|Description|pattern"; several patterns joined by ';'.
     QString filter;
     QString defaultExtension;  // "bmp", ".bmp" or empty
     QString initialFolder;
-    int filterIndex = 1;       // 1-based
-    QString fileName;          // the file last chosen
+    int filterIndex = 1;  // 1-based
+    QString fileName;     // the file last chosen
     bool confirmOverwrite = false;
 
     QStringList qtNameFilters() const;
@@ -34,7 +34,7 @@ QStringList qtNameFilters(const QString& barFilter);
 struct FileChoice {
     bool chosen = false;
     QString path;
-    int filterIndex = 1;   // 1-based, the filter selected when the user chose
+    int filterIndex = 1;  // 1-based, the filter selected when the user chose
 };
 
 // The answers to a question about unsaved work.
@@ -74,7 +74,7 @@ public:
         Kind kind;
         QString title;
         QString text;
-        FileDialog dialog;   // for Kind::File
+        FileDialog dialog;  // for Kind::File
     };
 
     std::deque<bool> answers;

@@ -93,8 +93,7 @@ void UpDown::paintEvent(QPaintEvent*) {
         QStyleOption arrow;
         arrow.initFrom(this);
         arrow.rect = halves[i].adjusted(2, 2, -2, -2);
-        style()->drawPrimitive(i == 0 ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &arrow, &p,
-                               this);
+        style()->drawPrimitive(i == 0 ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown, &arrow, &p, this);
     }
 }
 

@@ -27,7 +27,7 @@ public:
     void setRange(int min, int max);
 
     int position() const { return position_; }
-    void setPosition(int position);   // clamped into the range, then written out
+    void setPosition(int position);  // clamped into the range, then written out
 
     int increment() const { return increment_; }
     void setIncrement(int step) { increment_ = step; }
@@ -68,7 +68,7 @@ private:
     int increment_ = 1;
     bool wrap_ = false;
     bool thousands_ = true;
-    int pressedHalf_ = 0;   // +1 upper arrow held, -1 lower, 0 none
+    int pressedHalf_ = 0;  // +1 upper arrow held, -1 lower, 0 none
     QTimer repeat_;
 };
 

@@ -123,9 +123,8 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     return result;
 }
 
-BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLibrary& library,
-                      PaletteLevels& palette, const TextureToolRun& runTool, const BatchObserver& observer,
-                      const std::atomic<bool>* stop) {
+BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
+                      const TextureToolRun& runTool, const BatchObserver& observer, const std::atomic<bool>* stop) {
     BatchSummary summary;
     const int count = int(request.names.size());
     const QDir source(request.sourceFolder);

@@ -20,7 +20,7 @@ struct PaletteLevels;
 struct BatchRequest {
     QString sourceFolder;
     QString destinationFolder;
-    QStringList names;            // file names inside the source folder, in list order
+    QStringList names;  // file names inside the source folder, in list order
     bool colour0Transparent = false;
     int maxImport = 256;
     SetOptions options;
@@ -57,8 +57,8 @@ extern const char* const kSameFolderQuestion;
 // as converted once it reads back from the destination as a whole set.  A
 // link in the destination is replaced by the new file, never written through.
 // `stop` is checked between files.
-BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLibrary& library,
-                      PaletteLevels& palette, const TextureToolRun& runTool, const BatchObserver& observer = {},
+BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
+                      const TextureToolRun& runTool, const BatchObserver& observer = {},
                       const std::atomic<bool>* stop = nullptr);
 
 // The same with `jobs` workers, each converting in a work folder of its own

@@ -64,22 +64,20 @@ int importSize(int width, int height, int maxImport) {
 
 int sizeExponent(int size) { return std::countr_zero(unsigned(size)); }
 
-CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library,
-                            const SetOptions& options, int maxImport) {
+CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                            int maxImport) {
     const QString scratch = workspace.slotPath(ScratchSlot);
     // Nothing changes, not even the labels, for a file the library cannot read.
     if (!library.valid(file)) return failure(cannotRead(file));
     if (!library.anyToBmp(file, scratch))
-        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
-                                      workspace));
+        return failure(
+            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file));
     const int size = importSize(width, height, maxImport);
     if (!library.resize(scratch, scratch, size, size))
-        return failure(libraryFailure(QStringLiteral("%1 could not be resized to %2x%2")
-                                          .arg(QFileInfo(file).fileName())
-                                          .arg(size),
-                                      workspace));
+        return failure(libraryFailure(
+            QStringLiteral("%1 could not be resized to %2x%2").arg(QFileInfo(file).fileName()).arg(size), workspace));
     SetState& state = workspace.state();
     const SetState before = state;
     const StatusLines statusBefore = workspace.status();
@@ -101,20 +99,19 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
     return outcome;
 }
 
-CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library,
-                          const SetOptions& options, const TextureToolRun& runTool) {
+CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                          const TextureToolRun& runTool) {
     const QString scratch = workspace.slotPath(ScratchSlot);
     if (!library.valid(file)) return failure(cannotRead(file));
     if (!library.anyToBmp(file, scratch))
-        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
-                                      workspace));
+        return failure(
+            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
     if (!library.resize(scratch, level256, 256, 256) ||
         !library.remap(level256, level256, workspace.slotPath(HeaderSlot)))
-        return failure(libraryFailure(QStringLiteral("%1 could not be put on the set's palette")
-                                          .arg(QFileInfo(file).fileName()),
-                                      workspace));
+        return failure(libraryFailure(
+            QStringLiteral("%1 could not be put on the set's palette").arg(QFileInfo(file).fileName()), workspace));
     return createImageSet(workspace, library, options, runTool, &staging);
 }
 
@@ -122,8 +119,8 @@ CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary
     const QString scratch = workspace.slotPath(ScratchSlot);
     if (!library.valid(file)) return failure(cannotRead(file));
     if (!library.anyToBmp(file, scratch))
-        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
-                                      workspace));
+        return failure(
+            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits) || bits != 8)
         return failure(QString::fromLatin1(kNotEightBitMessage));
@@ -132,8 +129,8 @@ CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary
     std::vector<uint8_t> picture;
     if (!library.resize(scratch, level256, 256, 256) || !readFileBytes(level256, picture, kPaletteHeader) ||
         !mergePalette(picture, workspace, staging))
-        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
-                                      workspace));
+        return failure(
+            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     return committed(staging, false);
 }
 
@@ -147,7 +144,8 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     if (!eightBit || refusalToSplit(facts) || facts.width != 256)
         return failure(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
                                        : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
-                                                        "%1 is not one.").arg(QFileInfo(file).fileName()));
+                                                        "%1 is not one.")
+                                             .arg(QFileInfo(file).fileName()));
     std::vector<uint8_t> bytes;
     if (!readFileBytes(file, bytes, int64_t(facts.pixelOffset) + chainPixels(256)) ||
         bytes.size() <= size_t(facts.pixelOffset))
@@ -158,8 +156,8 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     SplitReport report;
     writeLevelFiles(bytes, facts.pixelOffset, 256, 1, levelHeader, staging, report);
     if (!report.failure.isEmpty() || !mergePalette(levelHeader, workspace, staging))
-        return failure(libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()),
-                                      workspace));
+        return failure(
+            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     CommandOutcome outcome = committed(staging, false);
     if (outcome.ok && !report.missingLevels.empty()) outcome.information << report.missingNote();
     return outcome;
@@ -171,7 +169,10 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     const SetState before = state;
     // A new set of 256 records its own size and comes from no texture file.
     TemplateHeader& t = state.templateHeader;
-    t[kWidthAt] = 0; t[kWidthAt + 1] = 1; t[kHeightAt] = 0; t[kHeightAt + 1] = 1;
+    t[kWidthAt] = 0;
+    t[kWidthAt + 1] = 1;
+    t[kHeightAt] = 0;
+    t[kHeightAt + 1] = 1;
     t[kSizeExponentAt] = uint8_t(sizeExponent(256));
     std::vector<uint8_t> file(t.begin(), t.end());
     file.resize(file.size() + 256 * 256 * 2, 0);
@@ -187,7 +188,8 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     state.largest = 256;
     SlotStaging staging(workspace);
     const SplitReport report = splitHighColour(scratch, workspace, staging);
-    if (!report.done) return undo(report.refusal.isEmpty() ? libraryFailure(report.failure, workspace) : report.refusal);
+    if (!report.done)
+        return undo(report.refusal.isEmpty() ? libraryFailure(report.failure, workspace) : report.refusal);
     CommandOutcome chain = buildChain(workspace, library, options, staging);
     if (!chain.ok) return undo(chain.error);
     if (options.convertTo24) {
@@ -216,8 +218,9 @@ CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary&
     if (!why.isEmpty()) {
         outcome.fail(why);
     } else if (const auto broken = whyNotWholeSet(readHeaderFacts(exchange))) {
-        outcome.fail(QStringLiteral("The texture tool did not leave a whole Extended Bitmap; the set is unchanged.\n\n") +
-                     *broken);
+        outcome.fail(
+            QStringLiteral("The texture tool did not leave a whole Extended Bitmap; the set is unchanged.\n\n") +
+            *broken);
     } else {
         outcome = loadExtended(exchange, BitmapFilter, workspace, library, options, shownName);
         if (!outcome.ok && !outcome.refreshViews)

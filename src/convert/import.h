@@ -20,10 +20,10 @@ extern const char* const kNotEightBitMessage;
 extern const char* const kNewSixteenQuestion;
 extern const char* const kNewSixteenTitle;
 
-CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library,
-                            const SetOptions& options, int maxImport);
-CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library,
-                          const SetOptions& options, const TextureToolRun& runTool);
+CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                            int maxImport);
+CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
+                          const TextureToolRun& runTool);
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library);
 CommandOutcome importCfs(const QString& file, Workspace& workspace);
 // The question is the caller's; this makes the set.

@@ -12,12 +12,18 @@ namespace corvane {
 
 QString toolOptionText(int mode) {
     switch (mode) {
-    case 2: return QStringLiteral("-565 ");
-    case 5: return QStringLiteral("-4444 ");
-    case 7: return QStringLiteral("-now -32 ");
-    case 8: return QStringLiteral(" -8 -alpha -verify ");
-    case 9: return QStringLiteral(" -8 ");
-    default: return {};
+        case 2:
+            return QStringLiteral("-565 ");
+        case 5:
+            return QStringLiteral("-4444 ");
+        case 7:
+            return QStringLiteral("-now -32 ");
+        case 8:
+            return QStringLiteral(" -8 -alpha -verify ");
+        case 9:
+            return QStringLiteral(" -8 ");
+        default:
+            return {};
     }
 }
 

@@ -20,8 +20,8 @@ QString toolCommandLine(const QString& program, int mode, bool showTool, const Q
 QStringList toolArguments(int mode, bool showTool, const QString& file);
 
 struct ToolSettings {
-    QString toolPath;       // "ImageTool"
-    bool showTool = true;   // "Display ImageTool when Processing"
+    QString toolPath;      // "ImageTool"
+    bool showTool = true;  // "Display ImageTool when Processing"
 };
 
 struct ToolRun {

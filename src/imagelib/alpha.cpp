@@ -72,8 +72,7 @@ void fillUnderTransparency(Image& image) {
             for (int32_t v = y & ~1; v < std::min(h, (y & ~1) + 2); ++v)
                 for (int32_t u = x & ~1; u < std::min(w, (x & ~1) + 2); ++u) addTexel(texel(u, v), linear, block);
             const float* sum = block;
-            for (size_t k = 0; sum[3] <= 0.0f && k < grids.size(); ++k)
-                sum = grids[k].at(x >> (k + 2), y >> (k + 2));
+            for (size_t k = 0; sum[3] <= 0.0f && k < grids.size(); ++k) sum = grids[k].at(x >> (k + 2), y >> (k + 2));
             // The coarsest cell holds every visible texel.
             for (size_t c = 0; c < 3; ++c) p[c] = srgb::fromLinear(tables, sum[c] / sum[3]);
         }
@@ -100,7 +99,7 @@ void keepCoverage(Image& image, const Image& source) {
     // reaches 127.5 when scaling up, alpha t - 1 stays just short of it
     // when scaling down.
     constexpr double kMargin = 1e-9;
-    const double scale = threshold == 128 ? 1.0
+    const double scale = threshold == 128  ? 1.0
                          : threshold < 128 ? 127.5 / threshold * (1 + kMargin)
                                            : 127.5 / (threshold - 1) * (1 - kMargin);
     for (size_t i = 3; i < image.rgba.size(); i += 4)

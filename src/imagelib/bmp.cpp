@@ -27,24 +27,30 @@ constexpr size_t imageSize = 34;
 constexpr size_t xPixelsPerMetre = 38;
 constexpr size_t yPixelsPerMetre = 42;
 constexpr size_t coloursUsed = 46;
-constexpr size_t masks = 54;  // red, green, blue, alpha masks follow a 40-byte header
+constexpr size_t masks = 54;        // red, green, blue, alpha masks follow a 40-byte header
 constexpr size_t colourSpace = 70;  // from the 108-byte header on
 }  // namespace at
 
 constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kInfoHeaderSize = 40;
-constexpr size_t kHeadersSize = kFileHeaderSize + kInfoHeaderSize;    // 54
+constexpr size_t kHeadersSize = kFileHeaderSize + kInfoHeaderSize;  // 54
 constexpr size_t kPaletteBytes = 256 * 4;
-constexpr size_t kPixelOffset8 = kHeadersSize + kPaletteBytes;       // 1078
+constexpr size_t kPixelOffset8 = kHeadersSize + kPaletteBytes;  // 1078
 // The 108-byte information header, the first to carry an alpha mask and a
 // colour space; readers that know alpha at all know this one.
 constexpr size_t kV4InfoHeaderSize = 108;
 constexpr size_t kPixelOffset32 = kFileHeaderSize + kV4InfoHeaderSize;  // 122
-constexpr uint32_t kSrgbColourSpace = 0x73524742;                      // 'sRGB'
-constexpr uint32_t kPixelsPerMetre = 2835;                             // 72 dpi
+constexpr uint32_t kSrgbColourSpace = 0x73524742;                       // 'sRGB'
+constexpr uint32_t kPixelsPerMetre = 2835;                              // 72 dpi
 
 enum Compression : uint32_t {
-    kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kJpeg = 4, kPng = 5, kAlphaBitFields = 6,
+    kRgb = 0,
+    kRle8 = 1,
+    kRle4 = 2,
+    kBitFields = 3,
+    kJpeg = 4,
+    kPng = 5,
+    kAlphaBitFields = 6,
 };
 
 // Past this much pixel data a file must hold at least a quarter of what its
@@ -109,12 +115,13 @@ BmpRead parse(const uint8_t* d, size_t size, Layout& L, std::string* why) {
 
     if (compression == kRle8 || compression == kRle4 || compression == kJpeg || compression == kPng)
         return fail(BmpRead::Unsupported, why, "compressed BMP");
-    if (bpp == 1 || bpp == 2 || bpp == 4) return fail(BmpRead::Unsupported, why, "BMP with fewer than 8 bits per pixel");
-    if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-        return fail(BmpRead::Broken, why, "impossible bits per pixel");
+    if (bpp == 1 || bpp == 2 || bpp == 4)
+        return fail(BmpRead::Unsupported, why, "BMP with fewer than 8 bits per pixel");
+    if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return fail(BmpRead::Broken, why, "impossible bits per pixel");
     const bool bitFields = compression == kBitFields || compression == kAlphaBitFields;
     if (compression != kRgb && !bitFields) return fail(BmpRead::Broken, why, "unknown compression");
-    if (bitFields && bpp != 16 && bpp != 32) return fail(BmpRead::Broken, why, "bit fields need 16 or 32 bits per pixel");
+    if (bitFields && bpp != 16 && bpp != 32)
+        return fail(BmpRead::Broken, why, "bit fields need 16 or 32 bits per pixel");
 
     if (width <= 0 || width > kMaxEdge) return fail(BmpRead::Broken, why, "width out of range");
     if (rawHeight == 0 || rawHeight == INT32_MIN || rawHeight > kMaxEdge || rawHeight < -kMaxEdge)
@@ -143,8 +150,15 @@ BmpRead parse(const uint8_t* d, size_t size, Layout& L, std::string* why) {
             for (uint32_t& m : masks) m &= 0xFFFFu;
         if (masks[0] == 0 && masks[1] == 0 && masks[2] == 0) {
             // No masks at all: read it as the plain layout of its depth.
-            if (bpp == 16) { masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F; }
-            else { masks[0] = 0xFF0000; masks[1] = 0xFF00; masks[2] = 0xFF; }
+            if (bpp == 16) {
+                masks[0] = 0x7C00;
+                masks[1] = 0x03E0;
+                masks[2] = 0x001F;
+            } else {
+                masks[0] = 0xFF0000;
+                masks[1] = 0xFF00;
+                masks[2] = 0xFF;
+            }
         }
         L.red.set(masks[0]);
         L.green.set(masks[1]);
@@ -209,38 +223,38 @@ void decodeRow(const Layout& L, const uint8_t* src, Image& out, size_t row, bool
     uint8_t* dst = rgbaAt(out, row);
     const int32_t w = L.width;
     switch (L.bpp) {
-    case 8: {
-        uint8_t* idx = out.indices.data() + row * size_t(w);
-        for (int32_t x = 0; x < w; ++x) {
-            const PaletteEntry& e = L.palette[src[x]];
-            idx[x] = src[x];
-            dst[4 * x + 0] = e.red;
-            dst[4 * x + 1] = e.green;
-            dst[4 * x + 2] = e.blue;
-            dst[4 * x + 3] = levelsAreAlpha ? e.extra : 255;
+        case 8: {
+            uint8_t* idx = out.indices.data() + row * size_t(w);
+            for (int32_t x = 0; x < w; ++x) {
+                const PaletteEntry& e = L.palette[src[x]];
+                idx[x] = src[x];
+                dst[4 * x + 0] = e.red;
+                dst[4 * x + 1] = e.green;
+                dst[4 * x + 2] = e.blue;
+                dst[4 * x + 3] = levelsAreAlpha ? e.extra : 255;
+            }
+            break;
         }
-        break;
-    }
-    case 24:
-        for (int32_t x = 0; x < w; ++x) {
-            dst[4 * x + 0] = src[3 * x + 2];
-            dst[4 * x + 1] = src[3 * x + 1];
-            dst[4 * x + 2] = src[3 * x + 0];
-            dst[4 * x + 3] = 255;
+        case 24:
+            for (int32_t x = 0; x < w; ++x) {
+                dst[4 * x + 0] = src[3 * x + 2];
+                dst[4 * x + 1] = src[3 * x + 1];
+                dst[4 * x + 2] = src[3 * x + 0];
+                dst[4 * x + 3] = 255;
+            }
+            break;
+        case 16:
+        case 32: {
+            const bool hasAlpha = L.alpha.mask != 0;
+            for (int32_t x = 0; x < w; ++x) {
+                const uint32_t px = L.bpp == 16 ? le::u16(src + 2 * x) : le::u32(src + 4 * x);
+                dst[4 * x + 0] = L.red.expand(px);
+                dst[4 * x + 1] = L.green.expand(px);
+                dst[4 * x + 2] = L.blue.expand(px);
+                dst[4 * x + 3] = hasAlpha ? L.alpha.expand(px) : 255;
+            }
+            break;
         }
-        break;
-    case 16:
-    case 32: {
-        const bool hasAlpha = L.alpha.mask != 0;
-        for (int32_t x = 0; x < w; ++x) {
-            const uint32_t px = L.bpp == 16 ? le::u16(src + 2 * x) : le::u32(src + 4 * x);
-            dst[4 * x + 0] = L.red.expand(px);
-            dst[4 * x + 1] = L.green.expand(px);
-            dst[4 * x + 2] = L.blue.expand(px);
-            dst[4 * x + 3] = hasAlpha ? L.alpha.expand(px) : 255;
-        }
-        break;
-    }
     }
 }
 

@@ -15,7 +15,7 @@
 #include <system_error>
 
 #ifndef QUORIMG_VERSION
-#  define QUORIMG_VERSION "0.0.0.0"
+#define QUORIMG_VERSION "0.0.0.0"
 #endif
 
 static_assert(sizeof(QuorContext) == 1024, "the conversion context is 1024 bytes");
@@ -73,8 +73,8 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
 // turn: while loadShared() gives back the same picture, its halvings are
 // kept from one call to the next.  Larger pictures are resampled directly.
 
-Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, int32_t height,
-                     const Progress& progress, Rounding rounding) {
+Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, int32_t height, const Progress& progress,
+                     Rounding rounding) {
     const int steps = Halvings::stepsTo(*image, width, height);
     if (steps == 0 || image->pixelCount() > kKeptPixels) return resample(*image, width, height, progress, rounding);
     if (roundsOntoGrid(rounding)) {
@@ -124,7 +124,8 @@ bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256)
     if (!image) return false;
     const Progress progress = progressFor(ctx, image->pixelCount());
     progress.report(0, 1);
-    if (always256 && !image->indexed) return save(dst, quantize256(*image, true, progress.part(0, 90, 100)), ctx, progress);
+    if (always256 && !image->indexed)
+        return save(dst, quantize256(*image, true, progress.part(0, 90, 100)), ctx, progress);
     if (alreadyWritten(src, dst, image, ctx, progress)) return true;
     return save(dst, *image, ctx, progress, image);
 }
@@ -178,11 +179,9 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
         if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
         const std::shared_ptr<const Image> image = loadShared(src);
         if (!image) return false;
-        const Progress progress =
-            progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
+        const Progress progress = progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
-        if (width == image->width && height == image->height &&
-            alreadyWritten(src, dst, image, ctx, progress))
+        if (width == image->width && height == image->height && alreadyWritten(src, dst, image, ctx, progress))
             return true;
         Image result = resampleShared(image, width, height, progress.part(0, 70, 100), roundingFor(*image));
         // A palette picture keeps its palette, dithered so that every area
@@ -205,15 +204,15 @@ QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext*
                                                            : Rounding::KeepMeans;
         const std::shared_ptr<const Image> image = loadShared(src);
         if (!image) return false;
-        const Progress progress =
-            progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
+        const Progress progress = progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
         if (width == image->width && height == image->height && !roundsOntoGrid(rounding) &&
             alreadyWritten(src, dst, image, ctx, progress))
             return true;
         // A palette picture's colours, its levels as alpha, resampled like
         // any other: the result is full colour.
-        auto result = std::make_shared<Image>(resampleShared(image, width, height, progress.part(0, 90, 100), rounding));
+        auto result =
+            std::make_shared<Image>(resampleShared(image, width, height, progress.part(0, 90, 100), rounding));
         if (flags & QUOR_KEEP_COVERAGE) {
             keepCoverage(*result, *image);
             snapToGrid(*result, rounding);
@@ -262,8 +261,7 @@ QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext*
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
-        const Image result =
-            remapToPalette(*image, palettePicture->palette, true, progress.part(0, 95, 100), &used);
+        const Image result = remapToPalette(*image, palettePicture->palette, true, progress.part(0, 95, 100), &used);
         return save(dst, result, ctx, progress);
     });
 }

@@ -120,8 +120,8 @@ Image adjust(const Image& source, int32_t contrast, int32_t saturation, int32_t 
 
     Image out = fullColourLike(source);
     const auto curve = toneCurve(brightness, gamma, contrast);
-    const double keep = 1.0 + saturation / 100.0;   // 0 at -100: grey
-    const double shift = 32.0 * warmth / 100.0;     // up to 32 levels toward red or blue
+    const double keep = 1.0 + saturation / 100.0;  // 0 at -100: grey
+    const double shift = 32.0 * warmth / 100.0;    // up to 32 levels toward red or blue
     for (size_t i = 0; i < out.rgba.size(); i += 4) {
         uint8_t* p = out.rgba.data() + i;
         for (size_t c = 0; c < 3; ++c) p[c] = curve[p[c]];

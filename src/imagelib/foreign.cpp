@@ -58,8 +58,7 @@ void initMagickOnce() {
 
 std::string lowerExtension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return ext;
 }
 
@@ -77,7 +76,7 @@ struct Sniffed {
     const char* coder = nullptr;  // ImageMagick coder name, null if unknown
     int xcfVersion = -1;          // for GIMP files
     std::optional<DeclaredPalette> pngPalette;
-    bool pcxPalette = false;      // an 8-bit, one-plane PCX
+    bool pcxPalette = false;  // an 8-bit, one-plane PCX
 };
 
 bool startsWith(std::string_view data, std::string_view magic) {
@@ -103,8 +102,7 @@ int xcfVersion(std::string_view data) {
 bool looksLikeTga(std::string_view data, const std::string& ext) {
     if (data.size() < 18) return false;
     const uint8_t mapType = byteAt(data, 1), type = byteAt(data, 2), depth = byteAt(data, 16);
-    const bool typeOk = mapType <= 1 && (type == 1 || type == 2 || type == 3 || type == 9 ||
-                                         type == 10 || type == 11);
+    const bool typeOk = mapType <= 1 && (type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11);
     const bool depthOk = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
     if (!typeOk || !depthOk) return false;
     constexpr std::string_view footer("TRUEVISION-XFILE.\0", 18);
@@ -120,8 +118,7 @@ uint32_t bigEndian32(std::string_view data, size_t at) {
 // PLTE and tRNS of a colour-type-3 PNG (chunks before the first IDAT).
 std::optional<DeclaredPalette> readPngPalette(std::string_view data) {
     constexpr size_t kColourType = 25;
-    if (data.size() < 33 || data.substr(12, 4) != "IHDR" || byteAt(data, kColourType) != 3)
-        return std::nullopt;
+    if (data.size() < 33 || data.substr(12, 4) != "IHDR" || byteAt(data, kColourType) != 3) return std::nullopt;
     DeclaredPalette palette;
     std::string_view alpha;
     for (size_t at = 8; at + 12 <= data.size();) {
@@ -132,9 +129,8 @@ std::optional<DeclaredPalette> readPngPalette(std::string_view data) {
         if (type == "PLTE") {
             palette.count = int(std::min<size_t>(body.size() / 3, 256));
             for (int i = 0; i < palette.count; ++i)
-                palette.entries[size_t(i)] = PaletteEntry{byteAt(body, size_t(i) * 3 + 2),
-                                                         byteAt(body, size_t(i) * 3 + 1),
-                                                         byteAt(body, size_t(i) * 3), 0};
+                palette.entries[size_t(i)] = PaletteEntry{
+                    byteAt(body, size_t(i) * 3 + 2), byteAt(body, size_t(i) * 3 + 1), byteAt(body, size_t(i) * 3), 0};
         } else if (type == "tRNS") {
             alpha = body;
         }
@@ -183,14 +179,15 @@ Sniffed sniff(std::string_view data, const std::string& ext) {
     else if (is("\xff\xd8\xff")) s.coder = "JPEG";
     else if (is("GIF87a") || is("GIF89a")) s.coder = "GIF";
     else if (is("BM") || is("BA")) s.coder = "BMP";
-    else if (is(std::string_view("II*\0", 4)) || is(std::string_view("MM\0*", 4)) ||
-             is(std::string_view("II+\0", 4)) || is(std::string_view("MM\0+", 4))) s.coder = "TIFF";
+    else if (is(std::string_view("II*\0", 4)) || is(std::string_view("MM\0*", 4)) || is(std::string_view("II+\0", 4)) ||
+             is(std::string_view("MM\0+", 4)))
+        s.coder = "TIFF";
     else if (is("8BPS")) s.coder = "PSD";
     else if (is("DDS ")) s.coder = "DDS";
     else if (is("RIFF") && data.size() >= 12 && data.substr(8, 4) == "WEBP") s.coder = "WEBP";
     else if ((s.xcfVersion = xcfVersion(data)) >= 0) s.coder = "XCF";
-    else if (data.size() >= 3 && data[0] == 'P' && data[1] >= '1' && data[1] <= '7' &&
-             std::isspace(uint8_t(data[2]))) s.coder = "PNM";
+    else if (data.size() >= 3 && data[0] == 'P' && data[1] >= '1' && data[1] <= '7' && std::isspace(uint8_t(data[2])))
+        s.coder = "PNM";
     else if (!tga && (is(std::string_view("\0\0\1\0", 4)) || is(std::string_view("\0\0\2\0", 4))) &&
              (byteAt(data, 4) | byteAt(data, 5)))
         s.coder = "ICO";
@@ -204,7 +201,8 @@ Sniffed sniff(std::string_view data, const std::string& ext) {
     // PCX: manufacturer 10, a known version, RLE or none, 1..8 bits a plane.
     else if (byteAt(data, 0) == 0x0a && data.size() >= 128 &&
              std::string_view("\0\2\3\4\5", 5).find(char(byteAt(data, 1))) != std::string_view::npos &&
-             byteAt(data, 2) <= 1 && std::string_view("\1\2\4\x8").find(char(byteAt(data, 3))) != std::string_view::npos)
+             byteAt(data, 2) <= 1 &&
+             std::string_view("\1\2\4\x8").find(char(byteAt(data, 3))) != std::string_view::npos)
         s.coder = "PCX";
     else if (tga) s.coder = "TGA";
 
@@ -231,7 +229,11 @@ struct FileBytes {
     FileBytes& operator=(const FileBytes&) = delete;
     ~FileBytes() { delete[] data; }
     std::string_view view() const { return {data, size}; }
-    char* release() { char* d = data; data = nullptr; return d; }
+    char* release() {
+        char* d = data;
+        data = nullptr;
+        return d;
+    }
 };
 
 bool readWholeFile(const std::string& path, FileBytes& out, std::string* why) {
@@ -264,17 +266,14 @@ bool readWholeFile(const std::string& path, FileBytes& out, std::string* why) {
     return true;
 }
 
-bool isR8(const std::string& path, uintmax_t size) {
-    return size == kR8Bytes && lowerExtension(path) == ".r8";
-}
+bool isR8(const std::string& path, uintmax_t size) { return size == kR8Bytes && lowerExtension(path) == ".r8"; }
 
 Image decodeR8(std::string_view bytes) {
     Image image;
     image.width = image.height = kR8Edge;
     image.indexed = true;
     image.sourceBpp = 8;
-    for (int i = 0; i < 256; ++i)
-        image.palette[i] = PaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    for (int i = 0; i < 256; ++i) image.palette[i] = PaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
     // Rows are stored bottom row first, as in a BMP; that is why a texture
     // whose rows run top down is turned before it is handed over.
     image.indices.resize(bytes.size());
@@ -310,8 +309,8 @@ enum class Mode { Ping, Read };
 // Runs one ImageMagick read (or ping) of `bytes` with the given decoder.
 // Only the first frame or layer is wanted: for PSD that is the flattened
 // composite, for GIF, ICO and TIFF the first picture.
-bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& image,
-                Deadline& deadline, std::string* why) {
+bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& image, Deadline& deadline,
+                std::string* why) {
     initMagickOnce();
     const size_t size = bytes.size;
     try {
@@ -357,8 +356,7 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
 bool dropUnusedColourMap(FileBytes& bytes) {
     constexpr size_t kHeader = 18, kFooter = 26;
     const std::string_view data = bytes.view();
-    if (data.size() < kHeader || byteAt(data, 1) != 1 || (byteAt(data, 2) != 2 && byteAt(data, 2) != 10))
-        return true;
+    if (data.size() < kHeader || byteAt(data, 1) != 1 || (byteAt(data, 2) != 2 && byteAt(data, 2) != 10)) return true;
     const size_t mapStart = kHeader + byteAt(data, 0);
     const size_t entries = size_t(byteAt(data, 5)) | size_t(byteAt(data, 6)) << 8;
     const size_t mapBytes = entries * ((size_t(byteAt(data, 7)) + 7) / 8);
@@ -374,8 +372,8 @@ bool dropUnusedColourMap(FileBytes& bytes) {
     if (size >= kHeader + kFooter && std::string_view(stripped + size - 18, 18) == kSignature) {
         for (size_t at = size - kFooter; at < size - 18; at += 4) {
             auto* field = reinterpret_cast<uint8_t*>(stripped + at);
-            uint32_t offset = uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 |
-                              uint32_t(field[3]) << 24;
+            uint32_t offset =
+                uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 | uint32_t(field[3]) << 24;
             // An offset into the map pointed at nothing real.
             offset = offset >= mapStart + mapBytes ? uint32_t(offset - mapBytes) : offset >= mapStart ? 0 : offset;
             for (int i = 0; i < 4; ++i) field[i] = uint8_t(offset >> (8 * i));
@@ -434,14 +432,22 @@ Placement placement(MagickCore::OrientationType orientation, int64_t w, int64_t 
     using namespace MagickCore;
     const int64_t outW = swapsSides(orientation) ? h : w;
     switch (orientation) {
-    case TopRightOrientation:    return {w - 1, -1, outW};
-    case BottomRightOrientation: return {(h - 1) * outW + w - 1, -1, -outW};
-    case BottomLeftOrientation:  return {(h - 1) * outW, 1, -outW};
-    case LeftTopOrientation:     return {0, outW, 1};
-    case RightTopOrientation:    return {h - 1, outW, -1};
-    case RightBottomOrientation: return {(w - 1) * outW + h - 1, -outW, -1};
-    case LeftBottomOrientation:  return {(w - 1) * outW, -outW, 1};
-    default:                     return {0, 1, outW};
+        case TopRightOrientation:
+            return {w - 1, -1, outW};
+        case BottomRightOrientation:
+            return {(h - 1) * outW + w - 1, -1, -outW};
+        case BottomLeftOrientation:
+            return {(h - 1) * outW, 1, -outW};
+        case LeftTopOrientation:
+            return {0, outW, 1};
+        case RightTopOrientation:
+            return {h - 1, outW, -1};
+        case RightBottomOrientation:
+            return {(w - 1) * outW + h - 1, -outW, -1};
+        case LeftBottomOrientation:
+            return {(w - 1) * outW, -outW, 1};
+        default:
+            return {0, 1, outW};
     }
 }
 
@@ -458,16 +464,13 @@ uint8_t alphaOf(const MagickCore::PixelPacket& p, bool matte) {
 // index names; otherwise the picture is treated as true colour.
 bool takePalette(const Magick::Image& image, Image& out) {
     const MagickCore::Image* core = image.constImage();
-    if (core->storage_class != MagickCore::PseudoClass || core->colors == 0 || core->colors > 256 ||
-        !core->colormap)
+    if (core->storage_class != MagickCore::PseudoClass || core->colors == 0 || core->colors > 256 || !core->colormap)
         return false;
     const bool matte = image.matte();
     for (size_t i = 0; i < core->colors; ++i) {
         const MagickCore::PixelPacket& c = core->colormap[i];
-        out.palette[i] = PaletteEntry{MagickCore::ScaleQuantumToChar(c.blue),
-                                      MagickCore::ScaleQuantumToChar(c.green),
-                                      MagickCore::ScaleQuantumToChar(c.red),
-                                      matte ? alphaOf(c, true) : uint8_t(0)};
+        out.palette[i] = PaletteEntry{MagickCore::ScaleQuantumToChar(c.blue), MagickCore::ScaleQuantumToChar(c.green),
+                                      MagickCore::ScaleQuantumToChar(c.red), matte ? alphaOf(c, true) : uint8_t(0)};
     }
     const Placement at = placement(image.orientation(), int64_t(core->columns), int64_t(core->rows));
     const size_t w = core->columns, h = core->rows;
@@ -481,10 +484,8 @@ bool takePalette(const Magick::Image& image, Image& out) {
             if (index >= core->colors) return false;
             const PaletteEntry& e = out.palette[index];
             const MagickCore::PixelPacket& p = row[x];
-            if (MagickCore::ScaleQuantumToChar(p.red) != e.red ||
-                MagickCore::ScaleQuantumToChar(p.green) != e.green ||
-                MagickCore::ScaleQuantumToChar(p.blue) != e.blue ||
-                (matte && alphaOf(p, true) != e.extra))
+            if (MagickCore::ScaleQuantumToChar(p.red) != e.red || MagickCore::ScaleQuantumToChar(p.green) != e.green ||
+                MagickCore::ScaleQuantumToChar(p.blue) != e.blue || (matte && alphaOf(p, true) != e.extra))
                 return false;
             out.indices[size_t(at.base + int64_t(x) * at.stepX + int64_t(y) * at.stepY)] = uint8_t(index);
         }
@@ -561,18 +562,19 @@ bool indexByPalette(const DeclaredPalette& declared, Image& out) {
 
 }  // namespace
 
-void setForeignDecodeTimeLimit(int64_t milliseconds) {
-    decodeTimeLimitMs.store(milliseconds);
-}
+void setForeignDecodeTimeLimit(int64_t milliseconds) { decodeTimeLimitMs.store(milliseconds); }
 
 std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
     try {
         FileBytes bytes;
         Sniffed sniffed;
         switch (openSource(path, bytes, sniffed, why)) {
-        case Source::Failed: return std::nullopt;
-        case Source::R8: return decodeR8(bytes.view());
-        case Source::Magick: break;
+            case Source::Failed:
+                return std::nullopt;
+            case Source::R8:
+                return decodeR8(bytes.view());
+            case Source::Magick:
+                break;
         }
         Deadline deadline{Clock::now() + std::chrono::milliseconds(decodeTimeLimitMs.load())};
         Magick::Image image;
@@ -585,8 +587,7 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
             space != MagickCore::TransparentColorspace && space != MagickCore::UndefinedColorspace) {
             try {
                 image.colorSpace(MagickCore::sRGBColorspace);
-            } catch (const Magick::Warning&) {
-            }
+            } catch (const Magick::Warning&) {}
         }
 
         Image out;
@@ -627,12 +628,14 @@ bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32
         FileBytes bytes;
         Sniffed sniffed;
         switch (openSource(path, bytes, sniffed, nullptr)) {
-        case Source::Failed: return false;
-        case Source::R8:
-            width = height = kR8Edge;
-            bpp = 8;
-            return true;
-        case Source::Magick: break;
+            case Source::Failed:
+                return false;
+            case Source::R8:
+                width = height = kR8Edge;
+                bpp = 8;
+                return true;
+            case Source::Magick:
+                break;
         }
         Deadline deadline{Clock::now() + std::chrono::milliseconds(decodeTimeLimitMs.load())};
         Magick::Image image;
@@ -643,9 +646,9 @@ bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32
         // Pinging leaves the colour map out; the class and colour count are
         // there for most palette formats, the rest we know from their headers.
         const MagickCore::Image* core = image.constImage();
-        const bool palette = (core->storage_class == MagickCore::PseudoClass && core->colors > 0 &&
-                              core->colors <= 256) ||
-                             sniffed.pngPalette || sniffed.pcxPalette;
+        const bool palette =
+            (core->storage_class == MagickCore::PseudoClass && core->colors > 0 && core->colors <= 256) ||
+            sniffed.pngPalette || sniffed.pcxPalette;
         bpp = palette ? 8 : storedBpp(image);
         return true;
     } catch (...) {

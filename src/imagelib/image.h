@@ -40,7 +40,7 @@ struct Image {
     // Palette pictures (8-bit BMP, GIF, 8-bit PNG/PCX/TGA, R8) keep their
     // palette and indices so that they can stay 8-bit.
     bool indexed = false;
-    Palette palette{};          // all 256 entries; unused ones zero
+    Palette palette{};             // all 256 entries; unused ones zero
     std::vector<uint8_t> indices;  // width * height, top row first
 
     // Bits per pixel of the source as it was stored (for _checkbmp).
@@ -64,6 +64,7 @@ public:
     bool active() const { return routine_ != nullptr; }
     // The stretch [from, to] of `of` of this progress, for one stage of the work.
     Progress part(int64_t from, int64_t to, int64_t of) const;
+
 private:
     Routine routine_;
     int32_t low_ = 0;
@@ -114,8 +115,8 @@ void setForeignDecodeTimeLimit(int64_t milliseconds);
 
 struct FormatEntry {
     const char* description;
-    const char* extension;   // e.g. "PNG"
-    const char* pattern;     // e.g. "*.png"
+    const char* extension;  // e.g. "PNG"
+    const char* pattern;    // e.g. "*.png"
 };
 // Entry 0 is the combined entry; entries 1..count() follow.
 int32_t formatCount();
@@ -182,15 +183,12 @@ std::unique_ptr<Halvings> halvingsOnGrid(const Image& image, Rounding grid);
 // made when first asked for; nullptr for any picture but the kept one.
 Halvings* keptGridHalvings(const std::shared_ptr<const Image>& image, Rounding grid);
 // Palette pictures' results go back onto their palette.
-inline Rounding roundingFor(const Image& source) {
-    return source.indexed ? Rounding::Nearest : Rounding::KeepMeans;
-}
+inline Rounding roundingFor(const Image& source) { return source.indexed ? Rounding::Nearest : Rounding::KeepMeans; }
 
 // resample.cpp: linear-light, alpha-weighted resampling.  Texels of the
 // result that are fully transparent take the colour of the visible ones
 // around them (see fillUnderTransparency).
-Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress,
-               Rounding rounding);
+Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress, Rounding rounding);
 inline Image resample(const Image& source, int32_t width, int32_t height, const Progress& progress) {
     return resample(source, width, height, progress, roundingFor(source));
 }
@@ -224,9 +222,9 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
                      const EntrySet* allowed = nullptr);
 
 // filters.cpp
-Image soften(const Image& source);      // filter 101
-Image sharpen(const Image& source);     // filter 5
-Image adjust(const Image& source, int32_t contrast, int32_t saturation, int32_t gamma,
-             int32_t brightness, int32_t warmth);
+Image soften(const Image& source);   // filter 101
+Image sharpen(const Image& source);  // filter 5
+Image adjust(const Image& source, int32_t contrast, int32_t saturation, int32_t gamma, int32_t brightness,
+             int32_t warmth);
 
 }  // namespace quor

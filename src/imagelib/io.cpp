@@ -15,9 +15,9 @@
 #include <system_error>
 
 #if !defined(_WIN32)
-#  include <fcntl.h>
-#  include <sys/stat.h>
-#  include <unistd.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace quor {
@@ -169,7 +169,7 @@ constexpr size_t kRawTextureBytes = 65536;
 
 // Our codec's verdict on a file, and its picture when it is a BMP.
 struct BmpAttempt {
-    bool isBmpFile = false;      // starts with "BM"
+    bool isBmpFile = false;  // starts with "BM"
     BmpRead result = BmpRead::NotBmp;
     size_t size = 0;
     std::shared_ptr<const Image> image;
@@ -291,8 +291,7 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 
     // A file that is replaced keeps its permissions.
     struct stat existing;
-    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        (void)::fchmod(fd, existing.st_mode & 07777);
+    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) (void)::fchmod(fd, existing.st_mode & 07777);
 
     // No fsync: the library's files are mostly the program's own working
     // copies, rewritten many times a second; the rename alone keeps a reader

@@ -24,11 +24,11 @@ const std::array<double, 256>& byteLight() {
 // The codes of one field width and what they stand for.
 struct Field {
     int steps = 0;
-    std::array<uint8_t, 256> nearest{};   // byte -> nearest code
-    std::array<uint8_t, 64> widened{};    // code -> byte, as the image library reads it
-    std::array<bool, 256> onGrid{};       // the byte some reader makes of its code
-    std::array<double, 64> light{};       // code -> linear light of its byte (colour)
-    std::array<double, 64> level{};       // code -> its byte / 255 (alpha, linear already)
+    std::array<uint8_t, 256> nearest{};  // byte -> nearest code
+    std::array<uint8_t, 64> widened{};   // code -> byte, as the image library reads it
+    std::array<bool, 256> onGrid{};      // the byte some reader makes of its code
+    std::array<double, 64> light{};      // code -> linear light of its byte (colour)
+    std::array<double, 64> level{};      // code -> its byte / 255 (alpha, linear already)
 
     explicit Field(int bits) : steps((1 << bits) - 1) {
         for (int code = 0; code <= steps; ++code) {
@@ -122,7 +122,8 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
                 for (size_t v = 0; v < 256; ++v) t[c][v] = uint16_t(chs[c].field->nearest[v] << chs[c].shift);
             return t;
         };
-        static const Tables fiveSixFive = tablesOf(PackedForm::Rgb565), fourFourFourFour = tablesOf(PackedForm::Argb4444);
+        static const Tables fiveSixFive = tablesOf(PackedForm::Rgb565),
+                            fourFourFourFour = tablesOf(PackedForm::Argb4444);
         const Tables& t = form == PackedForm::Rgb565 ? fiveSixFive : fourFourFourFour;
         const bool ownAlpha = count == 4;
         for (size_t i = 0; i < pixels; ++i) {
@@ -195,7 +196,8 @@ const ByteMaps& nearestOnGrid(PackedForm form) {
         const std::array<Channel, 4> chs = channelsOf(f, n);
         ByteMaps t{};
         for (size_t c = 0; c < 4; ++c)
-            for (size_t v = 0; v < 256; ++v) t[c][v] = c < n ? chs[c].field->widened[chs[c].field->nearest[v]] : uint8_t(v);
+            for (size_t v = 0; v < 256; ++v)
+                t[c][v] = c < n ? chs[c].field->widened[chs[c].field->nearest[v]] : uint8_t(v);
         return t;
     };
     static const ByteMaps fiveSixFive = mapsOf(PackedForm::Rgb565), fourFourFourFour = mapsOf(PackedForm::Argb4444);

@@ -26,8 +26,8 @@ inline constexpr size_t kSmallLevelPixels = 256;
 // channel that holds one value over the whole level takes its nearest step
 // as in large levels, and a pixel already on the grid of some reader's
 // widening keeps exactly its codes.
-void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out,
-               const uint8_t* alphaNibbles = nullptr, size_t alphaCount = 0);
+void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out, const uint8_t* alphaNibbles = nullptr,
+               size_t alphaCount = 0);
 
 // The same from linear light (red, green, blue, alpha; 0..1, colour not
 // weighted by alpha), as the resampler makes a level: the codes are rounded

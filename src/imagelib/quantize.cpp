@@ -87,8 +87,8 @@ private:
         int bestIndex = 256;
         auto consider = [&](const Entry& e) {
             const int dr = e.r - r, dg = e.g - g, db = e.b - b, da = e.a - a;
-            const int64_t distance = int64_t(dr) * dr + int64_t(dg) * dg + int64_t(db) * db +
-                                     (useAlpha_ ? int64_t(da) * da : 0);
+            const int64_t distance =
+                int64_t(dr) * dr + int64_t(dg) * dg + int64_t(db) * db + (useAlpha_ ? int64_t(da) * da : 0);
             if (distance < bestDistance || (distance == bestDistance && e.index < bestIndex)) {
                 bestDistance = distance;
                 bestIndex = e.index;
@@ -324,7 +324,8 @@ Image quantize256(const Image& source, bool dither, const Progress& progress) {
         throw std::runtime_error("quantize failed");
     std::unique_ptr<liq_result, void (*)(liq_result*)> result(rawResult, liq_result_destroy);
     liq_set_dithering_level(result.get(), dither ? 1.0f : 0.0f);
-    if (progress.active()) liq_result_set_progress_callback(result.get(), onLiqProgress, const_cast<Progress*>(&mapping));
+    if (progress.active())
+        liq_result_set_progress_callback(result.get(), onLiqProgress, const_cast<Progress*>(&mapping));
 
     Image out;
     out.width = source.width;
@@ -418,9 +419,9 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
                 // (a colour the palette cannot reach at all) is held back.
                 for (int c = 0; c < channels; ++c)
                     want[c] = std::clamp(want[c] + here[size_t(x + 1) * 4 + size_t(c)], -0.5f, 1.5f);
-                const uint8_t index = nearest.find(srgb::fromLinear(want[0]), srgb::fromLinear(want[1]),
-                                                   srgb::fromLinear(want[2]),
-                                                   int(std::lround(std::clamp(want[3], 0.0f, 1.0f) * 255.0f)));
+                const uint8_t index =
+                    nearest.find(srgb::fromLinear(want[0]), srgb::fromLinear(want[1]), srgb::fromLinear(want[2]),
+                                 int(std::lround(std::clamp(want[3], 0.0f, 1.0f) * 255.0f)));
                 out.indices[i] = index;
                 // The usual 7, 3, 5 and 1 sixteenths, except that a share
                 // that would fall outside the picture goes to the neighbours

@@ -40,53 +40,55 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#  if defined(QUORIMG_BUILD)
-#    define QUORIMG_API __declspec(dllexport)
-#  else
-#    define QUORIMG_API __declspec(dllimport)
-#  endif
+#if defined(QUORIMG_BUILD)
+#define QUORIMG_API __declspec(dllexport)
 #else
-#  define QUORIMG_API __attribute__((visibility("default")))
+#define QUORIMG_API __declspec(dllimport)
+#endif
+#else
+#define QUORIMG_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-typedef struct { unsigned char bytes[1024]; } QuorContext;   /* width @0, height @4, bpp @8 (int32), progress routine @892 */
+typedef struct {
+    unsigned char bytes[1024];
+} QuorContext; /* width @0, height @4, bpp @8 (int32), progress routine @892 */
 typedef void (*QuorProgress)(int32_t done, int32_t total);
 
-#define QUOR_CONTEXT_WIDTH    0
-#define QUOR_CONTEXT_HEIGHT   4
-#define QUOR_CONTEXT_BPP      8
+#define QUOR_CONTEXT_WIDTH 0
+#define QUOR_CONTEXT_HEIGHT 4
+#define QUOR_CONTEXT_BPP 8
 #define QUOR_CONTEXT_PROGRESS 892
 
 /* Formats are numbered 0.._Pic_Count(); entry 0 is "all pictures". */
-QUORIMG_API int32_t     _Pic_Count(void);
-QUORIMG_API const char *_Pic_Description(int32_t n);
-QUORIMG_API const char *_Pic_Extension(int32_t n);
-QUORIMG_API const char *_Pic_Pattern(int32_t n);
+QUORIMG_API int32_t _Pic_Count(void);
+QUORIMG_API const char* _Pic_Description(int32_t n);
+QUORIMG_API const char* _Pic_Extension(int32_t n);
+QUORIMG_API const char* _Pic_Pattern(int32_t n);
 
 /* Any readable picture to a BMP: palette sources stay 8-bit (palette at 54,
  * pixels at 1078), everything else becomes 24-bit, or 32-bit when it has
  * real alpha.  pcdSize and jpegScale are accepted for compatibility; 0 means
  * full size. */
-QUORIMG_API int32_t _anytobmps(const char *src, const char *dst, QuorContext *ctx, int32_t pcdSize, int32_t jpegScale);
+QUORIMG_API int32_t _anytobmps(const char* src, const char* dst, QuorContext* ctx, int32_t pcdSize, int32_t jpegScale);
 /* The same, always 8-bit, quantized to 256 colours with dithering. */
-QUORIMG_API int32_t _anyto256 (const char *src, const char *dst, QuorContext *ctx, int32_t pcdSize, int32_t jpegScale);
+QUORIMG_API int32_t _anyto256(const char* src, const char* dst, QuorContext* ctx, int32_t pcdSize, int32_t jpegScale);
 /* Non-zero when the file can be decoded. */
-QUORIMG_API int32_t _Pic_Valid(const char *file);
+QUORIMG_API int32_t _Pic_Valid(const char* file);
 /* Width, height and bits per pixel of any readable file into ctx. */
-QUORIMG_API int32_t _checkbmp (const char *file, QuorContext *ctx);
+QUORIMG_API int32_t _checkbmp(const char* file, QuorContext* ctx);
 /* Resample to width x height in linear light; 8-bit sources keep their palette. */
-QUORIMG_API int32_t _bmpresize(const char *src, const char *dst, QuorContext *ctx, int32_t width, int32_t height);
+QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height);
 /* Remap onto the 256 colours of paletteFile (a BMP, possibly headers and palette only). */
-QUORIMG_API int32_t _bmpremap (const char *src, const char *dst, QuorContext *ctx, const char *paletteFile);
+QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile);
 
 /* _bmpresizergb flags. */
 #define QUOR_KEEP_COVERAGE 1
-#define QUOR_GRID_565      2
-#define QUOR_GRID_4444     4
+#define QUOR_GRID_565 2
+#define QUOR_GRID_4444 4
 /* Resample to width x height in full colour: a palette source's colours,
  * with its transparency levels as alpha unless they are all 0, are resampled
  * and not put back on the palette.  The result is 24-bit, or 32-bit when any
@@ -98,26 +100,29 @@ QUORIMG_API int32_t _bmpremap (const char *src, const char *dst, QuorContext *ct
  * light so that a small level keeps each channel's mean (what saving the
  * result in that form keeps exactly); a result of the source's own size is
  * only put on the grid.  Other flag bits are refused. */
-QUORIMG_API int32_t _bmpresizergb(const char *src, const char *dst, QuorContext *ctx, int32_t width, int32_t height, int32_t flags);
+QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height,
+                                  int32_t flags);
 /* As _bmpremap, onto the palette of paletteFile (an 8-bit picture with
  * pixels, written with all 256 entries and their fourth bytes unchanged),
  * choosing only the entries that paletteFile's pixels use.  A 1x1 result
  * takes the used entry nearest to its colour in linear light. */
-QUORIMG_API int32_t _bmpremapused(const char *src, const char *dst, QuorContext *ctx, const char *paletteFile);
+QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile);
 /* Decodes any readable picture into rgba: 4 bytes a pixel (red, green, blue,
  * alpha), top row first.  Width, height and bits per pixel as stored go into
  * ctx, also when the picture needs more than capacity bytes; then nothing is
  * copied and the result is 0 (capacity 0 asks for the size alone). */
-QUORIMG_API int32_t _bmpreadrgba(const char *file, QuorContext *ctx, uint8_t *rgba, int32_t capacity);
+QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rgba, int32_t capacity);
 /* The same for a BMP already in memory (size bytes at data), read by the
  * library's own BMP codec; 0 for anything it does not read. */
-QUORIMG_API int32_t _bmpdecodergba(const uint8_t *data, int32_t size, QuorContext *ctx, uint8_t *rgba, int32_t capacity);
+QUORIMG_API int32_t _bmpdecodergba(const uint8_t* data, int32_t size, QuorContext* ctx, uint8_t* rgba,
+                                   int32_t capacity);
 /* filter 101 softens, filter 5 sharpens; other numbers copy and return 0. */
-QUORIMG_API int32_t _bmprocess(const char *src, const char *dst, QuorContext *ctx, int32_t filter);
+QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ctx, int32_t filter);
 /* Colour adjustments a..e, see above. */
-QUORIMG_API int32_t _bmpprocess(const char *src, const char *dst, QuorContext *ctx, int32_t a, int32_t b, int32_t c, int32_t d, int32_t e);
+QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* ctx, int32_t a, int32_t b, int32_t c,
+                                int32_t d, int32_t e);
 /* The library's version, "major.minor.patch.build". */
-QUORIMG_API const char *quorimg_version(void);
+QUORIMG_API const char* quorimg_version(void);
 
 #ifdef __cplusplus
 }

@@ -7,14 +7,14 @@
 // since an import may stretch one way and shrink the other.
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
 #if defined(__GNUC__)
-#  pragma GCC diagnostic push
-#  pragma GCC diagnostic ignored "-Wunused-parameter"
-#  pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#  pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
 #endif
 #include <stb/stb_image_resize.h>
 #if defined(__GNUC__)
-#  pragma GCC diagnostic pop
+#pragma GCC diagnostic pop
 #endif
 
 #include "halvings.h"
@@ -28,9 +28,7 @@
 namespace quor {
 namespace {
 
-stbir_filter filterFor(int32_t from, int32_t to) {
-    return to > from ? STBIR_FILTER_CATMULLROM : STBIR_FILTER_BOX;
-}
+stbir_filter filterFor(int32_t from, int32_t to) { return to > from ? STBIR_FILTER_CATMULLROM : STBIR_FILTER_BOX; }
 
 // Output rows per call: enough calls for a smooth progress bar, few enough
 // that re-reading the filter's support at each band's edge costs little.
@@ -61,10 +59,9 @@ std::vector<float> resampleLight(const Image& source, int32_t width, int32_t hei
             for (size_t c = 0; c < 3; ++c) rows[i + c] = linear[in[i + c]] * alpha;
             rows[i + 3] = alpha;
         }
-        if (!stbir_resize(rows.data(), inWidth, count, inWidth * 16,
-                          across.data() + size_t(y0) * size_t(width) * 4, width, count, width * 16,
-                          STBIR_TYPE_FLOAT, 4, 3, STBIR_FLAG_ALPHA_PREMULTIPLIED, STBIR_EDGE_CLAMP,
-                          STBIR_EDGE_CLAMP, filterFor(inWidth, width), STBIR_FILTER_BOX,
+        if (!stbir_resize(rows.data(), inWidth, count, inWidth * 16, across.data() + size_t(y0) * size_t(width) * 4,
+                          width, count, width * 16, STBIR_TYPE_FLOAT, 4, 3, STBIR_FLAG_ALPHA_PREMULTIPLIED,
+                          STBIR_EDGE_CLAMP, STBIR_EDGE_CLAMP, filterFor(inWidth, width), STBIR_FILTER_BOX,
                           STBIR_COLORSPACE_LINEAR, nullptr))
             throw std::runtime_error("resample failed");
     }
@@ -144,10 +141,9 @@ Image resampleOnce(const Image& source, int32_t width, int32_t height, const Pro
         // Colour channels are converted from sRGB to linear light and back;
         // alpha (channel 3) stays linear and weights the colours.
         const int ok = stbir_resize_subpixel(source.rgba.data(), source.width, source.height, inStride,
-                                             out.rgba.data() + size_t(y0) * size_t(outStride), width, rows,
-                                             outStride, STBIR_TYPE_UINT8, 4, 3, 0, STBIR_EDGE_CLAMP,
-                                             STBIR_EDGE_CLAMP, horizontal, vertical, STBIR_COLORSPACE_SRGB,
-                                             nullptr, xScale, yScale, 0.0f, float(y0));
+                                             out.rgba.data() + size_t(y0) * size_t(outStride), width, rows, outStride,
+                                             STBIR_TYPE_UINT8, 4, 3, 0, STBIR_EDGE_CLAMP, STBIR_EDGE_CLAMP, horizontal,
+                                             vertical, STBIR_COLORSPACE_SRGB, nullptr, xScale, yScale, 0.0f, float(y0));
         if (!ok) throw std::runtime_error("resample failed");
         progress.report(y0 + rows, height);
     }

@@ -17,13 +17,13 @@
 #include <string_view>
 
 #if defined(_WIN32)
-#  include <process.h>
+#include <process.h>
 #else
-#  include <dirent.h>
-#  include <fcntl.h>
-#  include <signal.h>
-#  include <sys/stat.h>
-#  include <unistd.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace quor::temporaries {
@@ -102,8 +102,7 @@ inline int removeLeftovers(const std::string& folder) {
         // EPERM: a process of another user; anything else but ESRCH: cannot tell.
         if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
         struct stat st {};
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_uid != user)
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != user)
             continue;
         if (::unlinkat(dirFd, entry->d_name, 0) == 0) ++removed;
     }

@@ -86,7 +86,11 @@ QString savedSetProblem(const QString& path) {
     };
     const HeaderFacts facts = readHeaderFacts(path);
     if (!facts.readable) return problem(QStringLiteral("the saved file cannot be read back."));
-    const int bytesPerPixel = facts.bits == 8 ? 1 : facts.bits == 16 ? 2 : facts.bits == 24 ? 3 : facts.bits == 32 ? 4 : 0;
+    const int bytesPerPixel = facts.bits == 8    ? 1
+                              : facts.bits == 16 ? 2
+                              : facts.bits == 24 ? 3
+                              : facts.bits == 32 ? 4
+                                                 : 0;
     if (bytesPerPixel == 0 || facts.width != facts.height || !layout::isLevel(facts.width) ||
         facts.pixelOffset < uint32_t(layout::kPlainHeader))
         return problem(QStringLiteral("the saved file does not read back as an Extended Bitmap."));

@@ -21,20 +21,25 @@ const char* const kNotRegularFile = "is not a regular file";
 
 QString causeOfError(int error) {
     switch (error) {
-    case ENOENT:
-    case ENOTDIR: return QStringLiteral("no such file or folder");
-    case EACCES:
-    case EPERM: return QStringLiteral("permission denied");
-    case ENOSPC:
+        case ENOENT:
+        case ENOTDIR:
+            return QStringLiteral("no such file or folder");
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("permission denied");
+        case ENOSPC:
 #ifdef EDQUOT
-    case EDQUOT:
+        case EDQUOT:
 #endif
-        return QStringLiteral("no space left on the device");
-    case EISDIR: return QStringLiteral("is a folder");
+            return QStringLiteral("no space left on the device");
+        case EISDIR:
+            return QStringLiteral("is a folder");
 #ifdef EROFS
-    case EROFS: return QStringLiteral("the disk is read-only");
+        case EROFS:
+            return QStringLiteral("the disk is read-only");
 #endif
-    default: break;
+        default:
+            break;
     }
     QString text = QString::fromLocal8Bit(std::strerror(error));
     if (!text.isEmpty()) text[0] = text[0].toLower();

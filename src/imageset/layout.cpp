@@ -51,9 +51,7 @@ uint32_t read32(const std::vector<uint8_t>& b, size_t at) {
            uint32_t(byteAt(b, at + 3)) << 24;
 }
 
-uint16_t read16(const std::vector<uint8_t>& b, size_t at) {
-    return uint16_t(byteAt(b, at) | byteAt(b, at + 1) << 8);
-}
+uint16_t read16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(byteAt(b, at) | byteAt(b, at + 1) << 8); }
 
 void write32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     if (b.size() < at + 4) b.resize(at + 4, 0);
@@ -93,33 +91,31 @@ bool headerProbe(const QString& path, SetState& state) {
     if (!facts.readable) return false;
     const uint8_t offsetLow = uint8_t(facts.pixelOffset & 0xFF);
     switch (facts.bits) {
-    case 8:
-        if (offsetLow == kPixelOffsetWithRecord) state.recordCount = 1;
-        return true;
-    case 16: {
-        state.highColour = true;
-        if (offsetLow == kStandardHeader)
-            state.standardHeader = true;
-        else
-            state.headerSize = int8_t(offsetLow);
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly) && file.seek(kRedMaskHighAt)) {
-            char c = 0;
-            if (file.getChar(&c) && uint8_t(c) == 0x0F) state.is4444 = true;
+        case 8:
+            if (offsetLow == kPixelOffsetWithRecord) state.recordCount = 1;
+            return true;
+        case 16: {
+            state.highColour = true;
+            if (offsetLow == kStandardHeader) state.standardHeader = true;
+            else state.headerSize = int8_t(offsetLow);
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly) && file.seek(kRedMaskHighAt)) {
+                char c = 0;
+                if (file.getChar(&c) && uint8_t(c) == 0x0F) state.is4444 = true;
+            }
+            return false;
         }
-        return false;
-    }
-    case 24:
-        state.highColour = true;
-        state.headerSize = int8_t(offsetLow);
-        return false;
-    case 32:
-        state.highColour = true;
-        state.is32 = true;
-        state.headerSize = int8_t(offsetLow);
-        return false;
-    default:
-        return false;
+        case 24:
+            state.highColour = true;
+            state.headerSize = int8_t(offsetLow);
+            return false;
+        case 32:
+            state.highColour = true;
+            state.is32 = true;
+            state.headerSize = int8_t(offsetLow);
+            return false;
+        default:
+            return false;
     }
 }
 
@@ -127,19 +123,29 @@ std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
     const QString wayIn = QStringLiteral("\n\nUse Load Any Image to bring it in as a new image set.");
     if (!facts.readable) return QStringLiteral("The file cannot be opened.");
     if (facts.bits != 8 && facts.bits != 16 && facts.bits != 24 && facts.bits != 32)
-        return QStringLiteral("This file is not an Extended Bitmap: it has %1 bits per pixel, "
-                              "where 8, 16, 24 or 32 are expected.").arg(facts.bits) + wayIn;
+        return QStringLiteral(
+                   "This file is not an Extended Bitmap: it has %1 bits per pixel, "
+                   "where 8, 16, 24 or 32 are expected.")
+                   .arg(facts.bits) +
+               wayIn;
     if (facts.width != facts.height || !isLevel(facts.width))
-        return QStringLiteral("This file is not an Extended Bitmap: its image is %1 x %2, where a square "
-                              "of 1, 2, 4 ... 512 pixels is expected.").arg(facts.width).arg(facts.height) + wayIn;
+        return QStringLiteral(
+                   "This file is not an Extended Bitmap: its image is %1 x %2, where a square "
+                   "of 1, 2, 4 ... 512 pixels is expected.")
+                   .arg(facts.width)
+                   .arg(facts.height) +
+               wayIn;
     // 8-bit sets carry 256 palette entries and maybe one record; the other
     // depths keep their header length in one signed byte.
-    const bool offsetFits = facts.bits == 8
-        ? (facts.pixelOffset == kPaletteHeader || facts.pixelOffset == kPaletteHeader + kRecordLength)
-        : (facts.pixelOffset >= kPlainHeader && facts.pixelOffset <= 127);
+    const bool offsetFits =
+        facts.bits == 8 ? (facts.pixelOffset == kPaletteHeader || facts.pixelOffset == kPaletteHeader + kRecordLength)
+                        : (facts.pixelOffset >= kPlainHeader && facts.pixelOffset <= 127);
     if (!offsetFits)
-        return QStringLiteral("This file is not an Extended Bitmap: its pixels start at byte %1, "
-                              "which no Extended Bitmap header has.").arg(facts.pixelOffset) + wayIn;
+        return QStringLiteral(
+                   "This file is not an Extended Bitmap: its pixels start at byte %1, "
+                   "which no Extended Bitmap header has.")
+                   .arg(facts.pixelOffset) +
+               wayIn;
     // 16-bit sets are 5-6-5 or 4-4-4-4 with their colour masks in the header.
     // Any other 16-bit form (5-5-5 above all) would be shown and saved as
     // 5-6-5, turning every pixel into another colour.
@@ -148,9 +154,11 @@ std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
         const bool is565 = facts.masks == std::array<uint32_t, 3>{0xF800, 0x07E0, 0x001F};
         const bool is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
         if (!masksInHeader || !(is565 || is4444))
-            return QStringLiteral("This 16-bit file does not keep its pixels as 5-6-5 or 4-4-4-4 (it is %1), "
-                                  "so Corvane cannot save it back unchanged.")
-                       .arg(facts.compression == 0 ? QStringLiteral("5-5-5") : QStringLiteral("of other colour masks")) +
+            return QStringLiteral(
+                       "This 16-bit file does not keep its pixels as 5-6-5 or 4-4-4-4 (it is %1), "
+                       "so Corvane cannot save it back unchanged.")
+                       .arg(facts.compression == 0 ? QStringLiteral("5-5-5")
+                                                   : QStringLiteral("of other colour masks")) +
                    wayIn;
     }
     return std::nullopt;

@@ -28,12 +28,12 @@ inline constexpr int kImageSizeAt = 34;
 inline constexpr int kMasksAt = 54;        // red, green, blue masks of 16-bit files
 inline constexpr int kRedMaskHighAt = 55;  // 0x0F in the 4-4-4-4 form
 
-inline constexpr int kPlainHeader = 54;     // file header + information header
+inline constexpr int kPlainHeader = 54;  // file header + information header
 inline constexpr int kPaletteAt = 54;
 inline constexpr int kPaletteEntries = 256;
-inline constexpr int kPaletteHeader = 1078; // headers + 256 four-byte entries
+inline constexpr int kPaletteHeader = 1078;  // headers + 256 four-byte entries
 inline constexpr int kRecordLength = 20;
-inline constexpr int kRecordDataOffset = 8; // inside the record: tag, length, 12 data bytes
+inline constexpr int kRecordDataOffset = 8;  // inside the record: tag, length, 12 data bytes
 inline constexpr int kRecordDataLength = 12;
 inline constexpr int kStandardHeader = 86;  // 16-bit: headers, masks, one record
 inline constexpr int kStandardRecordAt = 66;
@@ -69,7 +69,7 @@ inline uint8_t byteAt(const std::vector<uint8_t>& bytes, size_t at) { return at 
 // What the header of a file says, read without changing anything.
 struct HeaderFacts {
     bool readable = false;
-    int32_t bits = 0;          // low byte of bits per pixel
+    int32_t bits = 0;  // low byte of bits per pixel
     int32_t width = 0;
     int32_t height = 0;
     uint32_t pixelOffset = 0;

@@ -29,8 +29,8 @@ public:
     // half opaque as in the source.
     // `grid` puts every value on the grid of a 16-bit form (see quorimg.h):
     // 0 for none, else QUOR_GRID_565 or QUOR_GRID_4444.
-    virtual bool resizeFull(const QString& source, const QString& destination, int width, int height,
-                            bool keepCoverage, int grid = 0) = 0;
+    virtual bool resizeFull(const QString& source, const QString& destination, int width, int height, bool keepCoverage,
+                            int grid = 0) = 0;
     // Remaps onto the palette of an 8-bit picture, choosing only among the
     // entries its pixels use.
     virtual bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) = 0;

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #if defined(__GLIBC__)
-#  include <malloc.h>
-#  include <sys/mman.h>
+#include <malloc.h>
+#include <sys/mman.h>
 #endif
 
 namespace corvane::pictureheap {

@@ -40,8 +40,8 @@ QString convertSlotsTo24(SlotStaging& staging, const Workspace& workspace, Image
         if (!staging.staged(slot)) continue;
         const QString path = staging.path(slot);
         if (!library.anyToBmp(path, path))
-            return libraryFailure(QStringLiteral("The %1x%1 level could not be converted for display")
-                                      .arg(levelOfSlot(slot)), workspace);
+            return libraryFailure(
+                QStringLiteral("The %1x%1 level could not be converted for display").arg(levelOfSlot(slot)), workspace);
     }
     return {};
 }
@@ -62,8 +62,8 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     }
     // A plain picture holds its largest level only; that is no fault, the
     // user builds the rest with Create Image Set.
-    const bool plainPicture = report.levelsWritten == 1 && !report.missingLevels.empty() &&
-                              report.missingLevels.front() != state.largest;
+    const bool plainPicture =
+        report.levelsWritten == 1 && !report.missingLevels.empty() && report.missingLevels.front() != state.largest;
     if (!report.missingLevels.empty() && !plainPicture) outcome.information << report.missingNote();
 
     if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
@@ -111,7 +111,8 @@ bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLib
     if (!readFileBytes(texture, bytes, kRawTextureSize) || bytes.size() != size_t(kRawTextureSize)) return false;
     std::vector<uint8_t> flipped(bytes.size());
     for (size_t row = 0; row < 256; ++row)
-        std::copy_n(bytes.begin() + std::ptrdiff_t(row * 256), 256, flipped.begin() + std::ptrdiff_t((255 - row) * 256));
+        std::copy_n(bytes.begin() + std::ptrdiff_t(row * 256), 256,
+                    flipped.begin() + std::ptrdiff_t((255 - row) * 256));
     const QString raw = workspace.flippedRawPath();
     bool ok = replaceFileAtomically(raw, flipped) && library.anyToBmp(raw, workspace.loadedCopyPath());
     Workspace::removeFile(raw);
@@ -207,8 +208,8 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
     // A 32-bit set whose fourth bytes are all 0 never used them for alpha
     // (it shows opaque); its new levels leave them 0 too.
     const size_t top = size_t(state.largest) * size_t(state.largest);
-    const bool unusedFourthBytes = state.is32 && std::all_of(alpha.begin(), alpha.begin() + std::ptrdiff_t(top),
-                                                             [](uint8_t a) { return a == 0; });
+    const bool unusedFourthBytes =
+        state.is32 && std::all_of(alpha.begin(), alpha.begin() + std::ptrdiff_t(top), [](uint8_t a) { return a == 0; });
     std::vector<uint8_t> rgba;
     for (int slot = fromSlot; slot <= kLastLevelSlot; ++slot) {
         const int edge = levelOfSlot(slot);
@@ -324,8 +325,9 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     const bool sameDepth = probed.highColour == before.highColour && probed.is32 == before.is32 &&
                            probed.is4444 == before.is4444 && facts.bits != 24;
     if (!sameDepth || whyNotWholeSet(facts) || facts.width != before.largest) {
-        outcome.fail(QStringLiteral("The texture tool did not leave a complete set of the same depth and size; "
-                                    "the set is unchanged."));
+        outcome.fail(
+            QStringLiteral("The texture tool did not leave a complete set of the same depth and size; "
+                           "the set is unchanged."));
         return outcome;
     }
     workspace.state() = probed;

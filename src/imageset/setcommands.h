@@ -16,19 +16,19 @@ class Workspace;
 
 // The preferences these commands read.
 struct SetOptions {
-    bool convertTo24 = true;     // "Convert 16/32 to 24 bit"
-    bool smooth8 = true;         // "Smooth 8 bit Image sets"
-    bool useImageTool = false;   // "Use ImageTool for Mips"
-    int lightening = -4;         // lightening amount, already whole
-    bool keepCoverage = false;   // "Keep cut-out coverage in mips"
+    bool convertTo24 = true;    // "Convert 16/32 to 24 bit"
+    bool smooth8 = true;        // "Smooth 8 bit Image sets"
+    bool useImageTool = false;  // "Use ImageTool for Mips"
+    int lightening = -4;        // lightening amount, already whole
+    bool keepCoverage = false;  // "Keep cut-out coverage in mips"
 };
 
 struct CommandOutcome {
-    bool ok = true;            // the command did its work
-    QStringList information;   // messages to show in order, title "Corvane"
-    QString error;             // a warning to show; set when the command failed
-    bool refreshViews = false; // the views must re-read the slots
-    bool readPalette = false;  // an 8-bit set was loaded: read its palette levels
+    bool ok = true;             // the command did its work
+    QStringList information;    // messages to show in order, title "Corvane"
+    QString error;              // a warning to show; set when the command failed
+    bool refreshViews = false;  // the views must re-read the slots
+    bool readPalette = false;   // an 8-bit set was loaded: read its palette levels
 
     void fail(const QString& why) {
         ok = false;
@@ -81,8 +81,7 @@ CommandOutcome saveSet(const Workspace& workspace, const QString& output);
 
 // Rebuilds every level below the largest from it (as staged, if it is),
 // into the staging.
-CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                          SlotStaging& staging);
+CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options, SlotStaging& staging);
 // The same, put in place when every level was made.
 CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options);
 // Create Image Set: the optional texture-tool pass, then the chain builder.

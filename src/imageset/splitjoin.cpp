@@ -70,8 +70,7 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
         std::vector<uint8_t> pixels = slice(file, at, need);
         at += need;
         // The 8-bit 2x2 level file keeps four-byte rows, as BMP readers expect.
-        if (bytesPerPixel == 1 && edge == 2)
-            pixels = {pixels[0], pixels[1], 0, 0, pixels[2], pixels[3], 0, 0};
+        if (bytesPerPixel == 1 && edge == 2) pixels = {pixels[0], pixels[1], 0, 0, pixels[2], pixels[3], 0, 0};
         setEdge(levelHeader, edge);
         std::vector<uint8_t> level = levelHeader;
         level.insert(level.end(), pixels.begin(), pixels.end());
@@ -159,8 +158,10 @@ std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, Level
 
 QString SplitReport::missingNote() const {
     if (missingLevels.empty()) return {};
-    return QStringLiteral("The file ends early: these levels are missing or incomplete: %1.\n\n"
-                          "Use Create Image Set to rebuild them.").arg(levelNames(missingLevels));
+    return QStringLiteral(
+               "The file ends early: these levels are missing or incomplete: %1.\n\n"
+               "Use Create Image Set to rebuild them.")
+        .arg(levelNames(missingLevels));
 }
 
 std::vector<int> missingLevels(const Workspace& workspace) {
@@ -179,8 +180,9 @@ QString levelNames(const std::vector<int>& levels) {
 }
 
 QString missingLevelsMessage(const std::vector<int>& missing) {
-    return QStringLiteral("The set cannot be saved: it lacks the %1 %2.\n\n"
-                          "Use Create Image Set to make the smaller levels first.")
+    return QStringLiteral(
+               "The set cannot be saved: it lacks the %1 %2.\n\n"
+               "Use Create Image Set to make the smaller levels first.")
         .arg(levelNames(missing), missing.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels"));
 }
 
@@ -206,19 +208,29 @@ QString saveProblem(const QString& path, const QString& why) {
 // What the system's error number means, said for the user.
 QString causeOf(int error) {
     switch (error) {
-    case 0: return QStringLiteral("the system gave no reason");
-    case ENOSPC: return QStringLiteral("no space left on the device");
+        case 0:
+            return QStringLiteral("the system gave no reason");
+        case ENOSPC:
+            return QStringLiteral("no space left on the device");
 #ifdef EDQUOT
-    case EDQUOT: return QStringLiteral("the disk quota is used up");
+        case EDQUOT:
+            return QStringLiteral("the disk quota is used up");
 #endif
-    case EACCES:
-    case EPERM: return QStringLiteral("permission denied");
-    case ENOENT: return QStringLiteral("the folder does not exist");
-    case ENOTDIR: return QStringLiteral("part of the path is not a folder");
-    case EROFS: return QStringLiteral("the disk is read-only");
-    case EIO: return QStringLiteral("the device reported an input/output error");
-    case ENAMETOOLONG: return QStringLiteral("the name is too long");
-    default: break;
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("permission denied");
+        case ENOENT:
+            return QStringLiteral("the folder does not exist");
+        case ENOTDIR:
+            return QStringLiteral("part of the path is not a folder");
+        case EROFS:
+            return QStringLiteral("the disk is read-only");
+        case EIO:
+            return QStringLiteral("the device reported an input/output error");
+        case ENAMETOOLONG:
+            return QStringLiteral("the name is too long");
+        default:
+            break;
     }
     QString text = QString::fromLocal8Bit(std::generic_category().message(error));
     if (!text.isEmpty()) text[0] = text[0].toLower();
@@ -458,8 +470,7 @@ struct LevelPixels {
 using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
 
 JoinResult joinHighColour(const Workspace& workspace, const QString& output, LevelsNeeded needed, int headerLength,
-                          int bytesPerPixel,
-                          const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
+                          int bytesPerPixel, const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
                           const PackLevel& pack) {
     JoinResult result;
     const auto slot0 = headerSlot(workspace, needed, result);
@@ -489,15 +500,18 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
         int width = 0, height = 0, bits = 0;
         if (!decodePictureRgba(level, edge, bits, topFirst) &&
             !readPictureRgba(file, width, height, bits, topFirst, nullptr, edge)) {
-            result.error = QStringLiteral("The %1x%1 level is not a picture of that size; "
-                                          "use Create Image Set to make it again.").arg(edge);
+            result.error = QStringLiteral(
+                               "The %1x%1 level is not a picture of that size; "
+                               "use Create Image Set to make it again.")
+                               .arg(edge);
             return result;
         }
         LevelPixels pixels;
         // Rows turned bottom first, as the set stores them, in place.
         const size_t row = size_t(edge) * 4;
         for (size_t y = 0; y < size_t(edge) / 2; ++y)
-            std::swap_ranges(topFirst.begin() + std::ptrdiff_t(y * row), topFirst.begin() + std::ptrdiff_t((y + 1) * row),
+            std::swap_ranges(topFirst.begin() + std::ptrdiff_t(y * row),
+                             topFirst.begin() + std::ptrdiff_t((y + 1) * row),
                              topFirst.begin() + std::ptrdiff_t((size_t(edge) - 1 - y) * row));
         pixels.rgba = std::move(topFirst);
         for (size_t i = 3; i < pixels.rgba.size() && !pixels.ownAlpha; i += 4) pixels.ownAlpha = pixels.rgba[i] != 255;
@@ -523,11 +537,11 @@ JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeede
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
         [form = is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565](const LevelPixels& level,
-                                                                    std::vector<uint8_t>& out) {
+                                                                                std::vector<uint8_t>& out) {
             const size_t start = out.size();
             out.resize(start + 2 * level.count());
             quor::packLevel(form, level.rgba.data(), level.count(), out.data() + start,
-                      level.ownAlpha ? nullptr : level.slotAlpha, level.ownAlpha ? 0 : level.slotAlphaCount);
+                            level.ownAlpha ? nullptr : level.slotAlpha, level.ownAlpha ? 0 : level.slotAlphaCount);
         });
 }
 

@@ -19,9 +19,8 @@ namespace corvane {
 namespace {
 
 constexpr std::array<const char*, kSlotCount> kSlotNames = {
-    "Bmp000.bmp", "Bmp512.bmp", "Bmp256.bmp", "Bmp128.bmp", "Bmp064.bmp",
-    "Bmp032.bmp", "Bmp016.bmp", "Bmp008.bmp", "Bmp004.bmp", "Bmp002.bmp",
-    "Bmp001.bmp", "temp.bmp",   "Bmp444.bmp",
+    "Bmp000.bmp", "Bmp512.bmp", "Bmp256.bmp", "Bmp128.bmp", "Bmp064.bmp", "Bmp032.bmp", "Bmp016.bmp",
+    "Bmp008.bmp", "Bmp004.bmp", "Bmp002.bmp", "Bmp001.bmp", "temp.bmp",   "Bmp444.bmp",
 };
 
 QString withSeparator(QString folder) {

@@ -39,20 +39,20 @@ const char* slotFileName(int slot);
 // What the current set is, shared by every command.  The probe resets the
 // header fields before it looks at a file.
 struct SetState {
-    int32_t largest = 0;          // 512 .. 1; 0 before the first load
-    bool highColour = false;      // 16-, 24- or 32-bit
+    int32_t largest = 0;      // 512 .. 1; 0 before the first load
+    bool highColour = false;  // 16-, 24- or 32-bit
     bool is32 = false;
     bool is4444 = false;          // 16-bit with red mask 0x0F00
     bool standardHeader = false;  // 16-bit file with the usual 86-byte header
     int32_t headerSize = 0;       // see the reader; 0 when pixel data start at 86
     int32_t recordCount = 0;      // 20-byte records after an 8-bit palette: 0 or 1
     std::array<uint8_t, 12> recordData{};
-    bool textureOrigin = false;   // came from a texture file; save offers to overwrite it
-    QString loadedPath;           // last file chosen in Load Extended
+    bool textureOrigin = false;  // came from a texture file; save offers to overwrite it
+    QString loadedPath;          // last file chosen in Load Extended
     bool largeViewPlaced = false;
-    int32_t editedSlot = 0;       // slot last handed to the paint program
-    QByteArray editedDigest;      // that slot's contents when handed over (empty: none)
-    bool modified = false;        // changed since the last save or load
+    int32_t editedSlot = 0;   // slot last handed to the paint program
+    QByteArray editedDigest;  // that slot's contents when handed over (empty: none)
+    bool modified = false;    // changed since the last save or load
     // Header given to 24-bit files and new 16-bit sets; the high-colour split
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
@@ -76,8 +76,8 @@ struct StatusLines {
 
 // Which views show something for a given largest level.
 struct LevelVisibility {
-    bool large = false;                 // the 512 window
-    std::array<bool, 9> views{};        // AnyImage1 (256) .. AnyImage9 (1)
+    bool large = false;           // the 512 window
+    std::array<bool, 9> views{};  // AnyImage1 (256) .. AnyImage9 (1)
 };
 LevelVisibility levelVisibility(int32_t largest);
 

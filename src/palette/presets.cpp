@@ -19,7 +19,8 @@ void gradientTo(LevelTable& levels, int colour) {
     // The step is rounded to a double once; the products are formed in
     // extended precision, which is why colour 3 of a 9-step gradient is 84.
     const double step = 255.0 / n;
-    for (int i = 0; i < n; ++i) levels[size_t(i)] = int32_t(static_cast<long double>(i) * static_cast<long double>(step));
+    for (int i = 0; i < n; ++i)
+        levels[size_t(i)] = int32_t(static_cast<long double>(i) * static_cast<long double>(step));
 }
 
 }  // namespace corvane

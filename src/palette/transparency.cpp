@@ -60,8 +60,9 @@ MapResult loadMap(const QString& path, LevelTable& levels) {
     result.ok = true;
     result.bytesRead = int(bytes.size());
     if (bytes.size() < 256)
-        result.message = QStringLiteral("The map %1 is short: it holds %2 levels of 256. "
-                                        "Colours %2 to 255 kept their levels.")
+        result.message = QStringLiteral(
+                             "The map %1 is short: it holds %2 levels of 256. "
+                             "Colours %2 to 255 kept their levels.")
                              .arg(QFileInfo(path).fileName())
                              .arg(bytes.size());
     return result;
@@ -117,8 +118,9 @@ PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
         const uint32_t used = read32(slot, 46);
         if (slot.size() < size_t(kPaletteHeader) || byteAt(slot, kBitsAt) != 8 || read32(slot, kInfoLengthAt) != 40 ||
             read32(slot, kPixelOffsetAt) < uint32_t(kPaletteHeader) || (used != 0 && used != 256)) {
-            update.message = QStringLiteral("The edited image %1 is not a 256 colour BMP with a full palette, so its "
-                                            "palette was not taken over.")
+            update.message = QStringLiteral(
+                                 "The edited image %1 is not a 256 colour BMP with a full palette, so its "
+                                 "palette was not taken over.")
                                  .arg(slotFileName(edited));
             return update;
         }

@@ -15,8 +15,8 @@ class Workspace;
 
 struct MapResult {
     bool ok = false;
-    int bytesRead = 0;   // fewer than 256: the colours past the end kept their level
-    QString message;     // for the user, when something went wrong or the map was short
+    int bytesRead = 0;  // fewer than 256: the colours past the end kept their level
+    QString message;    // for the user, when something went wrong or the map was short
 };
 
 // Writes a file the user named: through a temporary file beside it, flushed

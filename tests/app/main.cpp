@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
     QTemporaryDir scratch(QDir::tempPath() + "/corvane-app-tests-XXXXXX");
     if (!scratch.isValid()) return 1;
     for (const char* sub : {"home", "config", "temp", "runtime"}) QDir(scratch.path()).mkpath(sub);
-    QFile::setPermissions(scratch.filePath("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                           QFileDevice::ExeOwner);
+    QFile::setPermissions(scratch.filePath("runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(scratch.filePath("runtime")));
     qputenv("HOME", QFile::encodeName(scratch.filePath("home")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.filePath("config")));

@@ -39,7 +39,8 @@ protected:
         source = dir.filePath("src");
         destination = dir.filePath("dest");
         for (int i = 0; i < 10; ++i)
-            ASSERT_TRUE(writeBytes(QDir(source).filePath(QString("f%1.bmp").arg(i)), plainBmp(16, 16, i % 2 ? 8 : 24, 7)));
+            ASSERT_TRUE(
+                writeBytes(QDir(source).filePath(QString("f%1.bmp").arg(i)), plainBmp(16, 16, i % 2 ? 8 : 24, 7)));
         openWindow();
         form->Smooth8->setChecked(false);
         form->show();
@@ -170,8 +171,8 @@ TEST_F(BatchPanelTest, ConvertsTheSelectedFilesInListOrderAndShowsProgress) {
     EXPECT_TRUE(menusEnabled());
     EXPECT_TRUE(prompts.calls.empty());
     EXPECT_EQ(written(), (QStringList{"f1.bmp", "f4.bmp", "f8.bmp"}));
-    EXPECT_EQ(seen, (QStringList{"Converting f1.bmp (1 of 3)", "Converting f4.bmp (2 of 3)",
-                                 "Converting f8.bmp (3 of 3)"}));
+    EXPECT_EQ(seen,
+              (QStringList{"Converting f1.bmp (1 of 3)", "Converting f4.bmp (2 of 3)", "Converting f8.bmp (3 of 3)"}));
     ASSERT_FALSE(values.empty());
     EXPECT_NE(std::find(values.begin(), values.end(), 33), values.end());
     EXPECT_NE(std::find(values.begin(), values.end(), 66), values.end());

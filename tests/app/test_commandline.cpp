@@ -62,7 +62,8 @@ QStringList entries(const QString& folder) {
 
 TEST(CommandLine, LoadThenSaveGivesBackTheSameFileForEveryForm) {
     Scratch s;
-    for (Form form : {Form::Eight, Form::EightRecord, Form::Rgb565, Form::Argb4444, Form::Argb4444Short, Form::Argb32}) {
+    for (Form form :
+         {Form::Eight, Form::EightRecord, Form::Rgb565, Form::Argb4444, Form::Argb4444Short, Form::Argb32}) {
         for (int edge : {256, 2}) {
             const Bytes original = makeSet(form, edge);
             writeBytes(s.path("in.bmp"), original);
@@ -93,7 +94,7 @@ TEST(CommandLine, TexturesNewSetsAndConversions) {
         for (int x = 0; x < 300; ++x) photo.setPixel(x, y, qRgb(x % 256, y, (x + y) % 256));
     ASSERT_TRUE(photo.save(s.path("photo.png")));
     run = runCorvane({"--load-any", s.path("photo.png"), "--create-image-set", "--convert-to", "565", "--save",
-                   s.path("out.bmp"), "--info"});
+                      s.path("out.bmp"), "--info"});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     const Bytes converted = readBytes(s.path("out.bmp"));
     ASSERT_EQ(converted.size(), size_t(layout::fileLength(256, 2, 86)));
@@ -127,7 +128,8 @@ TEST(CommandLine, AFailureIsToldOnceWithItsRealCause) {
         {{"--load-any", junk}, "--load-any failed: Cannot read junk.png: it is not a picture Corvane can open."},
         {{"--load-extended", set, "--merge", missing},
          "--merge failed: Cannot read " + missing + ": no such file or folder."},
-        {{"--load-extended", set, "--import-std", folder}, "--import-std failed: " + folder + " is not a regular file."},
+        {{"--load-extended", set, "--import-std", folder},
+         "--import-std failed: " + folder + " is not a regular file."},
         {{"--load-extended", set, "--import-std", junk},
          "--import-std failed: Cannot read junk.png: it is not a picture Corvane can open."},
     };
@@ -162,9 +164,9 @@ TEST(CommandLine, SettingsMayStandAnywhereOnTheLine) {
         EXPECT_TRUE(run.out.contains("Largest level: 64\n")) << line.join(' ').toStdString();
     }
     // Alone and followed by another command, a batch runs two different ways.
-    for (const QStringList& line : {QStringList{"--batch", s.path("src"), s.path("dest")} + limit,
-                                    QStringList{"--batch", s.path("src"), s.path("dest"), "a.bmp"} + limit +
-                                        QStringList{"--info"}}) {
+    for (const QStringList& line :
+         {QStringList{"--batch", s.path("src"), s.path("dest")} + limit,
+          QStringList{"--batch", s.path("src"), s.path("dest"), "a.bmp"} + limit + QStringList{"--info"}}) {
         QDir(s.path("dest")).removeRecursively();
         QDir().mkpath(s.path("dest"));
         const LineRun run = runCorvane(line);
@@ -186,8 +188,8 @@ TEST(CommandLine, MapsAndTheViewFileFailWithTheirCause) {
         QStringList commands;
         QString told;
     } cases[] = {
-        {{"--save-map", s.path("gone/fleet.mpt")}, "--save-map failed: Cannot write " + s.path("gone/fleet.mpt") +
-                                                      ": no such file or folder."},
+        {{"--save-map", s.path("gone/fleet.mpt")},
+         "--save-map failed: Cannot write " + s.path("gone/fleet.mpt") + ": no such file or folder."},
         {{"--save-map", folder}, "--save-map failed: Cannot write " + folder + ": is a folder."},
         {{"--load-map", s.path("missing.mpt")},
          "--load-map failed: Cannot read " + s.path("missing.mpt") + ": no such file or folder."},
@@ -213,7 +215,8 @@ TEST(CommandLine, MapsAndTheViewFileFailWithTheirCause) {
     ASSERT_EQ(written.size(), size_t(1078 + 32 * 32));
     for (size_t i = 0; i < 256; ++i) {
         const uint8_t grey = i == 0 ? 0 : 255;
-        ASSERT_EQ((Bytes{written[54 + 4 * i], written[55 + 4 * i], written[56 + 4 * i]}), (Bytes{grey, grey, grey})) << i;
+        ASSERT_EQ((Bytes{written[54 + 4 * i], written[55 + 4 * i], written[56 + 4 * i]}), (Bytes{grey, grey, grey}))
+            << i;
     }
     EXPECT_TRUE(std::equal(written.begin() + 1078, written.end(), original.begin() + 1078));
     EXPECT_EQ(entries(s.dir.path()).join(' ').toStdString(), "folder set.bmp view.bmp work");
@@ -223,16 +226,14 @@ TEST(CommandLine, ColourZeroTransparentChangesOnlyTheLevelBytes) {
     Scratch s;
     const Bytes original = makeSet(Form::EightRecord, 64);
     writeBytes(s.path("set.bmp"), original);
-    const LineRun run = runCorvane({"--load-extended", s.path("set.bmp"), "--colour0-transparent", "--save-palette", "--save",
-                             s.path("out.bmp")});
+    const LineRun run = runCorvane(
+        {"--load-extended", s.path("set.bmp"), "--colour0-transparent", "--save-palette", "--save", s.path("out.bmp")});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     const Bytes saved = readBytes(s.path("out.bmp"));
     ASSERT_EQ(saved.size(), original.size());
     for (size_t i = 0; i < saved.size(); ++i) {
-        if (i >= 54 && i < 1078 && (i - 54) % 4 == 3)
-            ASSERT_EQ(saved[i], i == 57 ? 0 : 255) << i;
-        else
-            ASSERT_EQ(saved[i], original[i]) << i;
+        if (i >= 54 && i < 1078 && (i - 54) % 4 == 3) ASSERT_EQ(saved[i], i == 57 ? 0 : 255) << i;
+        else ASSERT_EQ(saved[i], original[i]) << i;
     }
 }
 
@@ -273,7 +274,7 @@ TEST(CommandLine, BatchAloneWritesWhatTheWindowsCommandsWrite) {
         ASSERT_EQ(batch.code, 0) << batch.err.toStdString();
         for (const char* name : {"a.bmp", "b.bmp"}) {
             const LineRun window = runCorvane(settings + QStringList{"--load-any", QDir(src).filePath(name),
-                                                                    "--create-image-set", "--save", s.path(name)});
+                                                                     "--create-image-set", "--save", s.path(name)});
             ASSERT_EQ(window.code, 0) << window.err.toStdString();
             EXPECT_TRUE(readBytes(QDir(dest).filePath(name)) == readBytes(s.path(name))) << name << " jobs " << jobs;
         }
@@ -357,7 +358,8 @@ TEST(CommandLine, AnInterruptedBatchStopsBetweenFilesAndCleansUp) {
     EXPECT_GT(written.size(), 0);
     EXPECT_LT(written.size(), kFiles);
     EXPECT_EQ(written.size(), out.count("\nconverted ") + (out.startsWith("converted ") ? 1 : 0));
-    for (const QFileInfo& file : written) EXPECT_EQ(file.size(), written.first().size()) << file.fileName().toStdString();
+    for (const QFileInfo& file : written)
+        EXPECT_EQ(file.size(), written.first().size()) << file.fileName().toStdString();
 }
 #endif
 
@@ -374,12 +376,14 @@ TEST(CommandLine, NamesThatAreNotRegularFilesAreRefusedAtOnce) {
     for (const char* command : {"--load-extended", "--load-texture", "--load-map", "--import-cfs"}) {
         for (const QString& name : {fifo, folder, QStringLiteral("/dev/zero")}) {
             // Import CFS takes its levels into an 8-bit set of 256.
-            const QStringList line = QString(command) == "--import-cfs" ? QStringList{"--load-extended", set, command, name}
-                                                                         : QStringList{command, name};
+            const QStringList line = QString(command) == "--import-cfs"
+                                         ? QStringList{"--load-extended", set, command, name}
+                                         : QStringList{command, name};
             const LineRun run = runProgram(line, s.path("temp"));
             EXPECT_EQ(run.code, 1) << line.join(' ').toStdString();
-            EXPECT_EQ(run.err.toStdString(),
-                      QStringLiteral("corvane: %1 failed: %2 is not a regular file.\n").arg(command, name).toStdString());
+            EXPECT_EQ(
+                run.err.toStdString(),
+                QStringLiteral("corvane: %1 failed: %2 is not a regular file.\n").arg(command, name).toStdString());
         }
     }
     EXPECT_TRUE(entries(s.path("temp")).isEmpty());
@@ -392,7 +396,9 @@ TEST(CommandLine, ATerminatedLineStopsAtTheNextCommandAndCleansUp) {
     QDir().mkpath(s.path("temp"));
     QStringList line = {"--new16", "--info"};
     constexpr int kRounds = 400;
-    for (int i = 0; i < kRounds; ++i) line << "--create-image-set" << "--info";
+    for (int i = 0; i < kRounds; ++i)
+        line << "--create-image-set"
+             << "--info";
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"TEMP", "TMP", "TMPDIR"}) environment.insert(name, s.path("temp"));
@@ -426,7 +432,9 @@ TEST(CommandLine, AWorkFolderLeftByAKilledRunGoesAtTheNextStart) {
 
     // A line that would run for long, killed once it is under way.
     QStringList line = {"--new16", "--info"};
-    for (int i = 0; i < 400; ++i) line << "--create-image-set" << "--info";
+    for (int i = 0; i < 400; ++i)
+        line << "--create-image-set"
+             << "--info";
     QProcess killed;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"TEMP", "TMP", "TMPDIR"}) environment.insert(name, temp);

@@ -44,7 +44,7 @@ std::vector<uint8_t> quarteredSet(int edge) {
         b[56 + 4 * i] = uint8_t(qRed(colours[i]));
     }
     for (int level = edge; level >= 1; level /= 2)
-        for (int row = level - 1; row >= 0; --row)   // bottom row first
+        for (int row = level - 1; row >= 0; --row)  // bottom row first
             for (int x = 0; x < level; ++x) {
                 const bool top = row < (level + 1) / 2, left = x < (level + 1) / 2;
                 b.push_back(level >= 8 && x == row ? 5 : top ? (left ? 1 : 2) : (left ? 3 : 4));
@@ -87,7 +87,8 @@ protected:
     int editedSlot() const { return form->workspace().state().editedSlot; }
     std::vector<corvane::testing::Bytes> slotFiles() const {
         std::vector<corvane::testing::Bytes> files;
-        for (int k = 0; k < kSlotCount; ++k) files.push_back(corvane::testing::readBytes(form->workspace().slotPath(k)));
+        for (int k = 0; k < kSlotCount; ++k)
+            files.push_back(corvane::testing::readBytes(form->workspace().slotPath(k)));
         return files;
     }
     void loadQuarteredSet(int edge) {
@@ -178,8 +179,7 @@ TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
     EXPECT_EQ(editedSlot(), 4);
     while (!QFile::exists(record) && clock.elapsed() < 10000) QTest::qWait(20);
     qunsetenv("CORVANE_RECORD_ARGS");
-    EXPECT_EQ(contents(record).split(u'\n', Qt::SkipEmptyParts),
-              QStringList({program, slot(4)}));
+    EXPECT_EQ(contents(record).split(u'\n', Qt::SkipEmptyParts), QStringList({program, slot(4)}));
     EXPECT_TRUE(prompts.calls.empty());
 }
 

@@ -23,7 +23,7 @@ TEST(VersionText, ShowsTheMajorNumberThenTheWholeLowWord) {
         return v ? versionText(*v) : QStringLiteral("none");
     };
     EXPECT_EQ(text("4.0.0.29"), "4.00.29");
-    EXPECT_EQ(text("1.2.3.4"), "1.00.196612");   // 3 * 65536 + 4
+    EXPECT_EQ(text("1.2.3.4"), "1.00.196612");  // 3 * 65536 + 4
     EXPECT_EQ(text("0.1.0"), "0.00.0");
     EXPECT_EQ(text("65535.65535.65535.65535"), "65535.00.4294967295");
     for (const char* bad : {"", "x.1", "1..2", "1.2.3.4.5", "70000.1"}) EXPECT_EQ(text(bad), "none") << bad;
@@ -71,8 +71,8 @@ TEST(AboutBox, ReadsEveryVersionEachTimeItIsShown) {
 
     // A library file installed while the box is closed shows the next time.
     about.hide();
-    ASSERT_TRUE(QFile::copy(QStringLiteral(CORVANE_VERSION_LIBRARY),
-                            folder.filePath(TAnyImage::libraryFileName("quorpng"))));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(CORVANE_VERSION_LIBRARY), folder.filePath(TAnyImage::libraryFileName("quorpng"))));
     about.show();
     EXPECT_EQ(about.versionFields[2]->text(), "2.00.7");
     EXPECT_EQ(about.versionFields[3]->text(), "Not Found");

@@ -42,8 +42,7 @@ public:
         QFile filler(path_ + "/filler");
         filler.open(QIODevice::WriteOnly);
         const QByteArray block(4096, 'x');
-        while (QStorageInfo(path_).bytesAvailable() > free + 4096 && filler.write(block) == block.size()) {
-        }
+        while (QStorageInfo(path_).bytesAvailable() > free + 4096 && filler.write(block) == block.size()) {}
         filler.close();
     }
     QStringList leftovers() const {
@@ -76,7 +75,8 @@ Result runProgram(const QStringList& args, const QString& temp) {
     p.setProcessEnvironment(env);
     p.start(CORVANE_PROGRAM, args);
     p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 }  // namespace

@@ -43,9 +43,7 @@ protected:
     void storeValue(const char* name, const QString& text) {
         QSettings(ini(), QSettings::IniFormat).setValue(name, text);
     }
-    QString stored(const char* name) const {
-        return QSettings(ini(), QSettings::IniFormat).value(name).toString();
-    }
+    QString stored(const char* name) const { return QSettings(ini(), QSettings::IniFormat).value(name).toString(); }
     std::unique_ptr<TForm1> open() {
         store = SettingsStore::atIniFile(ini());
         return std::make_unique<TForm1>(*store, prompts, Workspace::inFolder(dir.filePath("work")), defaults);
@@ -123,7 +121,8 @@ TEST_F(MainWindowTest, OddImportSizeBecomes256AndIsWrittenBack) {
 // A command line of batches reads the options from the store without a
 // window; it must arrive at what the window's controls make of them.
 TEST_F(MainWindowTest, OptionsReadWithoutTheWindowMatchTheWindows) {
-    const char* lightenings[] = {"-150", "-100", "-99", "-5", "-4", "-1", "0", "1", "4", "99", "100", "250", "0x10", "x"};
+    const char* lightenings[] = {"-150", "-100", "-99", "-5",  "-4",  "-1",   "0",
+                                 "1",    "4",    "99",  "100", "250", "0x10", "x"};
     int round = 0;
     for (const char* lightening : lightenings) {
         storeValue("Lightening", lightening);
@@ -210,10 +209,10 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
     EXPECT_TRUE(closed);
 
     EXPECT_EQ(store->namesWritten(),
-              QStringList({"CFSDir", "STDDir", "Editor", "ImageTool", "SaveDir", "MapDir", "MergeDir",
-                           "BatchDir", "DestDir", "Left", "Top", "Hints", "24bit", "Smooth8bit",
-                           "KeepCoverage", "UseImageTool", "ShowImageTool", "Top512", "Left512", "Width512",
-                           "Height512", "MaxImport", "Filter", "Lightening"}));
+              QStringList({"CFSDir",   "STDDir",     "Editor",       "ImageTool",    "SaveDir",       "MapDir",
+                           "MergeDir", "BatchDir",   "DestDir",      "Left",         "Top",           "Hints",
+                           "24bit",    "Smooth8bit", "KeepCoverage", "UseImageTool", "ShowImageTool", "Top512",
+                           "Left512",  "Width512",   "Height512",    "MaxImport",    "Filter",        "Lightening"}));
     EXPECT_EQ(stored("Left"), "40");
     EXPECT_EQ(stored("Top"), "50");
     EXPECT_EQ(stored("Lightening"), "5");
@@ -267,7 +266,9 @@ TEST_F(MainWindowTest, ControlsStandAtTheirBoundsWithCaptionsAndHints) {
         {"AnyImage9", {8, 8, 64, 64}, "", ""},
         {"Button4", {408, 100, 97, 20}, "Load Any Image", "Load Any Image"},
         {"Button3", {408, 120, 97, 20}, "Load Extended", "Load Extended Format Bitmap or AF99 Texture"},
-        {"Button2", {408, 140, 97, 20}, "Create Image Set",
+        {"Button2",
+         {408, 140, 97, 20},
+         "Create Image Set",
          "Create a full set of SubImages from the Current Largest Image"},
         {"Button9", {408, 160, 97, 20}, "Transparency", "Edit Palette Transparency"},
         {"Button10", {408, 180, 97, 20}, "Edit", "Edit Largest Image"},
@@ -276,7 +277,9 @@ TEST_F(MainWindowTest, ControlsStandAtTheirBoundsWithCaptionsAndHints) {
         {"Button13", {8, 376, 81, 25}, "Merge Image", "Load new image remapped to the current Image palette"},
         {"Button20", {96, 376, 81, 25}, "Import CFS", "Replace Image with CFS Extended Image & Palette"},
         {"Button15", {184, 376, 81, 25}, "Import Std", "Replace Image with Image & Palette"},
-        {"Button5", {272, 376, 233, 25}, "Save Extended Format Bitmap",
+        {"Button5",
+         {272, 376, 233, 25},
+         "Save Extended Format Bitmap",
          "Save all displayed Images as a single Extended Format BMP"},
         {"Label10", {272, 248, 185, 16}, "Bitmap", ""},
         {"Label11", {272, 264, 185, 16}, "Maximum", ""},
@@ -332,21 +335,19 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
     EXPECT_EQ(describe(menu(0)),
               QStringList({"Load Extended Bmp or AF99 Texture", "Load any Image", "Save Extended Bmp", "-",
                            "Create New 16 bit Image Set", "-", "About", "-", "Quit"}));
-    EXPECT_EQ(describe(menu(1)), QStringList({"Create SubImages", "Update after Edit", "Edit Transparency",
-                                              "Edit Largest Image"}));
-    EXPECT_EQ(describe(menu(2)),
-              QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
-                           "Smooth 8 bit Image sets [x]", "Keep cut-out coverage in mips [ ]",
-                           "Maximum Image Import Size >", "-"}));
+    EXPECT_EQ(describe(menu(1)),
+              QStringList({"Create SubImages", "Update after Edit", "Edit Transparency", "Edit Largest Image"}));
+    EXPECT_EQ(describe(menu(2)), QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
+                                              "Smooth 8 bit Image sets [x]", "Keep cut-out coverage in mips [ ]",
+                                              "Maximum Image Import Size >", "-"}));
     EXPECT_EQ(describe(subMenu(menu(2), "Maximum Image Import Size")),
               QStringList({"512x512 [ ]", "256x256 [x]", "128x128 [ ]", "64x64 [ ]"}));
     EXPECT_EQ(describe(menu(3)),
-              QStringList({"Locate ImageTool", "Use ImageTool for Mips [ ]",
-                           "Display ImageTool when Processing [x]", "-", "Convert current image to >"}));
+              QStringList({"Locate ImageTool", "Use ImageTool for Mips [ ]", "Display ImageTool when Processing [x]",
+                           "-", "Convert current image to >"}));
     EXPECT_EQ(describe(subMenu(menu(3), "Convert current image to")),
               QStringList({"256 Colours", "16bit 565", "16bit 444", "32 bit"}));
-    EXPECT_EQ(form->Smooth8->toolTip(),
-              "Smooth the subimages created with \"Create Image Set\" with 8 bit Images");
+    EXPECT_EQ(form->Smooth8->toolTip(), "Smooth the subimages created with \"Create Image Set\" with 8 bit Images");
 
     // The import sizes are one radio group.
     form->N128->trigger();
@@ -374,8 +375,8 @@ TEST_F(MainWindowTest, FileDialogsAreSetUpAsDesigned) {
     // The picture filter comes from the library's own list.
     QString expected = QString::fromUtf8(_Pic_Description(0)) + "|" + QString::fromUtf8(_Pic_Pattern(0)) + "|";
     for (int32_t n = 1; n <= _Pic_Count(); ++n)
-        expected += QString::fromUtf8(_Pic_Description(n)) + " (" + QString::fromUtf8(_Pic_Extension(n)) +
-                    ")|" + QString::fromUtf8(_Pic_Pattern(n)) + "|";
+        expected += QString::fromUtf8(_Pic_Description(n)) + " (" + QString::fromUtf8(_Pic_Extension(n)) + ")|" +
+                    QString::fromUtf8(_Pic_Pattern(n)) + "|";
     expected += "All Files|*.*";
     EXPECT_EQ(form->openstd.filter, expected);
     EXPECT_EQ(form->merge.filter, expected);

@@ -11,15 +11,15 @@ using namespace corvane;
 
 namespace {
 
-const QStringList kReadOrder = {
-    "CFSDir", "STDDir", "SaveDir", "MapDir", "BatchDir", "DestDir", "Filter", "Editor",
-    "ImageTool", "Left", "Top", "Left512", "Top512", "Width512", "Height512", "Smooth8bit", "KeepCoverage",
-    "Hints", "UseImageTool", "ShowImageTool", "24bit", "Lightening", "MaxImport"};
+const QStringList kReadOrder = {"CFSDir",       "STDDir",        "SaveDir",   "MapDir",     "BatchDir",     "DestDir",
+                                "Filter",       "Editor",        "ImageTool", "Left",       "Top",          "Left512",
+                                "Top512",       "Width512",      "Height512", "Smooth8bit", "KeepCoverage", "Hints",
+                                "UseImageTool", "ShowImageTool", "24bit",     "Lightening", "MaxImport"};
 
 const QStringList kWriteOrder = {
-    "CFSDir", "STDDir", "Editor", "ImageTool", "SaveDir", "MapDir", "MergeDir", "BatchDir",
-    "DestDir", "Left", "Top", "Hints", "24bit", "Smooth8bit", "KeepCoverage", "UseImageTool", "ShowImageTool",
-    "Top512", "Left512", "Width512", "Height512", "MaxImport", "Filter", "Lightening"};
+    "CFSDir",        "STDDir", "Editor",  "ImageTool", "SaveDir",   "MapDir",     "MergeDir",     "BatchDir",
+    "DestDir",       "Left",   "Top",     "Hints",     "24bit",     "Smooth8bit", "KeepCoverage", "UseImageTool",
+    "ShowImageTool", "Top512", "Left512", "Width512",  "Height512", "MaxImport",  "Filter",       "Lightening"};
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -97,9 +97,9 @@ TEST_F(SettingsTest, WritesEveryValueAsTextInClosingOrder) {
     QSettings raw(ini(), QSettings::IniFormat);
     EXPECT_EQ(raw.allKeys().size(), kWriteOrder.size());
     const std::pair<const char*, const char*> expected[] = {
-        {"CFSDir", "/a b/cfs"}, {"MergeDir", ""}, {"Left", "-7"}, {"Top", "10"}, {"Hints", "0"},
-        {"24bit", "1"}, {"UseImageTool", "0"}, {"Width512", "256"}, {"MaxImport", "512"},
-        {"Filter", "3"}, {"Lightening", "-8"}};
+        {"CFSDir", "/a b/cfs"}, {"MergeDir", ""}, {"Left", "-7"},        {"Top", "10"},
+        {"Hints", "0"},         {"24bit", "1"},   {"UseImageTool", "0"}, {"Width512", "256"},
+        {"MaxImport", "512"},   {"Filter", "3"},  {"Lightening", "-8"}};
     for (const auto& [name, text] : expected) {
         const QVariant v = raw.value(name);
         EXPECT_EQ(v.typeId(), QMetaType::QString) << name;
@@ -115,9 +115,7 @@ TEST_F(SettingsTest, WritesEveryValueAsTextInClosingOrder) {
 
 TEST(DefaultPrograms, EditorIsTheFirstPaintProgramFound) {
     const auto lookup = [](QStringList installed) {
-        return [installed](const QString& name) {
-            return installed.contains(name) ? "/usr/bin/" + name : QString();
-        };
+        return [installed](const QString& name) { return installed.contains(name) ? "/usr/bin/" + name : QString(); };
     };
 #ifndef _WIN32
     EXPECT_EQ(defaultEditor(lookup({"mtpaint", "krita", "xdg-open"})), "/usr/bin/krita");

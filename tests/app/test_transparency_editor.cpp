@@ -92,7 +92,6 @@ protected:
         EXPECT_TRUE(editor().isOpen());
         return true;
     }
-
 };
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST_F(AnyImageTest, OnlyANewNameLoads) {
     const qsizetype lines = log().size();
 
     view->setFileName(a);
-    EXPECT_EQ(log().size(), lines);   // the library is not even loaded
+    EXPECT_EQ(log().size(), lines);  // the library is not even loaded
 
     // The refresh idiom: an empty name goes through the library and keeps the picture.
     view->setFileName("");
@@ -126,7 +126,7 @@ TEST_F(AnyImageTest, ScalesReloadOnlyFilesOfTheirFormat) {
     view->setJpegScale(5);
     EXPECT_EQ(view->jpegScale(), TAnyImage::jsQuarter);
     EXPECT_TRUE(lastConversion().endsWith("jpeg=2"));
-    view->setPcdSize(TAnyImage::p192x128);   // not a PhotoCD file
+    view->setPcdSize(TAnyImage::p192x128);  // not a PhotoCD file
     EXPECT_EQ(count("tru"), 3);
 
     view->setJpegScale(-1);
@@ -148,8 +148,8 @@ TEST_F(AnyImageTest, IconsBypassTheLibrary) {
     view->setGeometry(0, 0, 100, 100);
     view->setFileName(scratch.filePath("logo.ico"));
     EXPECT_EQ(view->picture().size(), QSize(32, 16));
-    EXPECT_EQ(view->geometry(), QRect(0, 0, 100, 100));   // not fitted
-    view->setFileName(scratch.filePath("chart.EMF"));      // unreadable here: picture stays
+    EXPECT_EQ(view->geometry(), QRect(0, 0, 100, 100));  // not fitted
+    view->setFileName(scratch.filePath("chart.EMF"));    // unreadable here: picture stays
     EXPECT_EQ(view->picture().size(), QSize(32, 16));
     EXPECT_TRUE(messages.isEmpty());
 
@@ -201,7 +201,7 @@ TEST_F(AnyImageTest, AutoFlushDecidesWhenTheLibraryIsUnloaded) {
 
     view->setAutoFlush(false);
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) view->setFileName(bmp(name, {8, 8}));
-    EXPECT_EQ(count("load"), 2);   // once for the first file, once for the three
+    EXPECT_EQ(count("load"), 2);  // once for the first file, once for the three
     EXPECT_TRUE(view->libraryLoaded());
 
     view->setAutoFlush(false);

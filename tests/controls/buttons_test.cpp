@@ -46,10 +46,13 @@ void moveTo(QWidget* widget, QPoint at) {
 }
 
 TEST(ExeButton, AutoSizeFollowsIconAndLabel) {
-    struct Row { bool large, icon, label; QSize size; };
+    struct Row {
+        bool large, icon, label;
+        QSize size;
+    };
     const Row table[] = {
-        {true, true, false, {40, 40}},  {true, true, true, {104, 40}},  {true, false, true, {72, 40}},
-        {true, false, false, {40, 40}}, {false, true, false, {24, 24}}, {false, true, true, {88, 24}},
+        {true, true, false, {40, 40}},  {true, true, true, {104, 40}},   {true, false, true, {72, 40}},
+        {true, false, false, {40, 40}}, {false, true, false, {24, 24}},  {false, true, true, {88, 24}},
         {false, false, true, {72, 24}}, {false, false, false, {24, 24}},
     };
     TExeButton button;
@@ -70,7 +73,7 @@ TEST(ExeButton, FileNameGivesCaptionFolderAndExtension) {
     EXPECT_EQ(button.fileExt(), ".EXE");
 
     button.setCaption("Editor");
-    button.setFileName("/opt/Tools/paint.exe");   // same name: nothing happens
+    button.setFileName("/opt/Tools/paint.exe");  // same name: nothing happens
     EXPECT_EQ(button.caption(), "Editor");
 
     button.setFileName("/opt/Tools/README");
@@ -84,7 +87,7 @@ TEST(ExeButton, CaptionIsCutToItsSpace) {
     const TExeButton::CaptionFit fits = TExeButton::cutCaption("abc", 64, sixEach);
     EXPECT_EQ(fits.text, "abc");
     EXPECT_EQ(fits.x, 23);
-    EXPECT_EQ(TExeButton::cutCaption("abcdef", 18, sixEach).text, "abc");   // too short for ".."
+    EXPECT_EQ(TExeButton::cutCaption("abcdef", 18, sixEach).text, "abc");  // too short for ".."
     EXPECT_EQ(TExeButton::cutCaption("abcdef", 0, sixEach).text, "");
     EXPECT_EQ(TExeButton::cutCaption("abcdef", -5, sixEach).text, "");
 
@@ -134,7 +137,7 @@ TEST(ExeButton, LinksAreFollowedAndDeadOnesOpenNothing) {
     QFile(target).open(QIODevice::WriteOnly);
     ASSERT_TRUE(QFile::link(target, dir.filePath("editor.Lnk")));
     ASSERT_TRUE(QFile::link(target, dir.filePath("editor")));
-    QFile(dir.filePath("windows.lnk")).open(QIODevice::WriteOnly);   // a shortcut we cannot read
+    QFile(dir.filePath("windows.lnk")).open(QIODevice::WriteOnly);  // a shortcut we cannot read
 
     TExeButton button;
     QStringList launched;
@@ -166,15 +169,15 @@ TEST(MButton, FrameShowsFromPointerEntryUntilItLeaves) {
     EXPECT_EQ(shown.onScreen(left), kFace);
 
     moveTo(button, {10, 10});
-    EXPECT_EQ(shown.onScreen(left), kLight);   // raised
+    EXPECT_EQ(shown.onScreen(left), kLight);  // raised
     EXPECT_EQ(shown.onScreen(right), kDark);
-    moveTo(button, {12, 10});                  // no new repaint while over it
+    moveTo(button, {12, 10});  // no new repaint while over it
     EXPECT_EQ(shown.onScreen(left), kLight);
 
     QTest::mousePress(button, Qt::LeftButton, {}, QPoint(12, 10));
-    EXPECT_EQ(shown.onScreen(left), kDark);    // sunken
+    EXPECT_EQ(shown.onScreen(left), kDark);  // sunken
     EXPECT_EQ(shown.onScreen(right), kLight);
-    moveTo(button, {41, 10});                  // dragged off
+    moveTo(button, {41, 10});  // dragged off
     EXPECT_EQ(shown.onScreen(left), kDark);
     QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(41, 10));
     EXPECT_EQ(shown.onScreen(left), kFace);
@@ -238,7 +241,7 @@ TEST(MButton, BitmapIsStretchedSquareOrCentred) {
     button.setBitmap(red);
 
     QImage image = button.grab().toImage();
-    EXPECT_EQ(image.pixelColor(15, 15), QColor(Qt::red));   // 14 pixels a side, from the height
+    EXPECT_EQ(image.pixelColor(15, 15), QColor(Qt::red));  // 14 pixels a side, from the height
     EXPECT_NE(image.pixelColor(16, 15), QColor(Qt::red));
 
     button.setStretch(false);

@@ -10,10 +10,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-static void note(const char *format, ...) {
-    const char *path = getenv("FAKEQUORIMG_LOG");
+static void note(const char* format, ...) {
+    const char* path = getenv("FAKEQUORIMG_LOG");
     if (!path) return;
-    FILE *log = fopen(path, "a");
+    FILE* log = fopen(path, "a");
     if (!log) return;
     va_list args;
     va_start(args, format);
@@ -26,20 +26,21 @@ static void note(const char *format, ...) {
 __attribute__((constructor)) static void loaded(void) { note("load"); }
 __attribute__((destructor)) static void unloaded(void) { note("unload"); }
 
-static int32_t copyBmp(const char *kind, const char *src, const char *dst, QuorContext *ctx, int32_t pcd, int32_t jpeg) {
+static int32_t copyBmp(const char* kind, const char* src, const char* dst, QuorContext* ctx, int32_t pcd,
+                       int32_t jpeg) {
     note("%s %s -> %s pcd=%d jpeg=%d", kind, src, dst, (int)pcd, (int)jpeg);
     QuorProgress progress;
     memcpy(&progress, ctx->bytes + QUOR_CONTEXT_PROGRESS, sizeof progress);
     if (progress) progress(1, 1);
 
-    FILE *in = fopen(src, "rb");
+    FILE* in = fopen(src, "rb");
     if (!in) return 0;
     char magic[2];
     if (fread(magic, 1, 2, in) != 2 || magic[0] != 'B' || magic[1] != 'M') {
         fclose(in);
         return 0;
     }
-    FILE *out = fopen(dst, "wb");
+    FILE* out = fopen(dst, "wb");
     if (!out) {
         fclose(in);
         return 0;
@@ -53,18 +54,18 @@ static int32_t copyBmp(const char *kind, const char *src, const char *dst, QuorC
     return 1;
 }
 
-QUORIMG_API int32_t _anytobmps(const char *src, const char *dst, QuorContext *ctx, int32_t pcd, int32_t jpeg) {
+QUORIMG_API int32_t _anytobmps(const char* src, const char* dst, QuorContext* ctx, int32_t pcd, int32_t jpeg) {
     return copyBmp("tru", src, dst, ctx, pcd, jpeg);
 }
 
-QUORIMG_API int32_t _anyto256(const char *src, const char *dst, QuorContext *ctx, int32_t pcd, int32_t jpeg) {
+QUORIMG_API int32_t _anyto256(const char* src, const char* dst, QuorContext* ctx, int32_t pcd, int32_t jpeg) {
     return copyBmp("256", src, dst, ctx, pcd, jpeg);
 }
 
 #ifndef FAKE_WITHOUT_PIC_VALID
-QUORIMG_API int32_t _Pic_Valid(const char *file) {
+QUORIMG_API int32_t _Pic_Valid(const char* file) {
     note("valid %s", file);
-    FILE *f = file[0] ? fopen(file, "rb") : NULL;
+    FILE* f = file[0] ? fopen(file, "rb") : NULL;
     if (!f) return 0;
     fclose(f);
     return 1;

@@ -96,7 +96,7 @@ TEST(NumEditFilter, OtherCharactersAreDroppedButRecorded) {
     QTest::keyClick(&edit, ' ');
     typeChar(edit, QChar(0xE9));
     EXPECT_EQ(edit.text(), "4");
-    EXPECT_EQ(edit.keyPressed(), -23);   // 0xE9 as a signed byte
+    EXPECT_EQ(edit.keyPressed(), -23);  // 0xE9 as a signed byte
 
     QTest::keyClick(&edit, Qt::Key_Backspace);
     EXPECT_EQ(edit.text(), "");
@@ -104,7 +104,7 @@ TEST(NumEditFilter, OtherCharactersAreDroppedButRecorded) {
 }
 
 TEST(NumEditValidation, TypedValueStaysUntilEnter) {
-    TNumEdit edit;   // NumEdit2 of the transparency editor
+    TNumEdit edit;  // NumEdit2 of the transparency editor
     edit.setMax(255);
     edit.clear();
     QTest::keyClicks(&edit, "300");
@@ -116,7 +116,7 @@ TEST(NumEditValidation, TypedValueStaysUntilEnter) {
     EXPECT_EQ(edit.keyPressed(), 13);
 
     // Validation clamps but keeps fractions; text that is no number reads 0.
-    edit.setText("2.5");   // pasted: not filtered
+    edit.setText("2.5");  // pasted: not filtered
     QTest::keyClick(&edit, Qt::Key_Return);
     EXPECT_EQ(edit.text(), "2.5");
     edit.setText("abc");
@@ -157,8 +157,7 @@ TEST(NumEditValidation, LeavingTheBoxValidates) {
 TEST(NumEditSetters, WholeNumberRuleMovesNegativesUp) {
     TNumEdit edit;
     edit.setAllowMinus(true);
-    const std::pair<double, const char*> cases[] = {
-        {-5, "-4"}, {-6, "-5"}, {7.5, "8"}, {2.4, "2"}, {-0.3, "0"}};
+    const std::pair<double, const char*> cases[] = {{-5, "-4"}, {-6, "-5"}, {7.5, "8"}, {2.4, "2"}, {-0.3, "0"}};
     for (const auto& [value, shown] : cases) {
         edit.setNumber(value);
         EXPECT_EQ(edit.text(), shown) << value;
@@ -183,7 +182,7 @@ TEST(NumEditSetters, NumberIsClampedBeforeItIsMadeWhole) {
     EXPECT_EQ(edit.text(), "10");
     edit.setMin(-3.7);
     edit.setNumber(-50);
-    EXPECT_EQ(edit.text(), "-3");   // just outside the bound, as the rule has it
+    EXPECT_EQ(edit.text(), "-3");  // just outside the bound, as the rule has it
 }
 
 TEST(NumEditSetters, RangeMustStayOrdered) {
@@ -191,7 +190,7 @@ TEST(NumEditSetters, RangeMustStayOrdered) {
     edit.setMin(100);
     EXPECT_EQ(edit.text(), "100");
     edit.setText("42");
-    edit.setMax(50);   // not above Min: ignored, but the value is shown again
+    edit.setMax(50);  // not above Min: ignored, but the value is shown again
     EXPECT_EQ(edit.max(), 1000);
     EXPECT_EQ(edit.text(), "100");
     edit.setMin(2000);
@@ -243,7 +242,7 @@ TEST(NumEditReading, ParsesLikeTheCLibrary) {
 }
 
 TEST(UpDownArrows, WriteTheirPositionIntoTheEdit) {
-    TNumEdit edit;   // NumEdit3 with UpDown3
+    TNumEdit edit;  // NumEdit3 with UpDown3
     edit.setAllowMinus(true);
     edit.setMax(5000);
     UpDown arrows;
@@ -256,9 +255,9 @@ TEST(UpDownArrows, WriteTheirPositionIntoTheEdit) {
     arrows.step(true);
     EXPECT_EQ(edit.text(), "21");
     edit.setText("50");
-    arrows.step(true);   // no wrap-around
+    arrows.step(true);  // no wrap-around
     EXPECT_EQ(edit.text(), "50");
-    edit.setText("77");   // outside the arrows' range: they keep their own position
+    edit.setText("77");  // outside the arrows' range: they keep their own position
     arrows.step(false);
     EXPECT_EQ(edit.text(), "49");
     QTest::keyClick(&edit, Qt::Key_Down);

@@ -73,7 +73,8 @@ inline std::vector<Level> readSet(const std::vector<uint8_t>& f) {
                         t = {uint8_t(widen(w >> 8 & 15, 4)), uint8_t(widen(w >> 4 & 15, 4)), uint8_t(widen(w & 15, 4)),
                              uint8_t(widen(w >> 12, 4))};
                     else
-                        t = {uint8_t(widen(w >> 11, 5)), uint8_t(widen(w >> 5 & 63, 6)), uint8_t(widen(w & 31, 5)), 255};
+                        t = {uint8_t(widen(w >> 11, 5)), uint8_t(widen(w >> 5 & 63, 6)), uint8_t(widen(w & 31, 5)),
+                             255};
                     at += 2;
                 } else {
                     t = {f.at(at + 2), f.at(at + 1), f.at(at), bits == 32 ? f.at(at + 3) : uint8_t(255)};

@@ -57,7 +57,8 @@ struct Batch {
         observer.starting = [order](int, int, const QString& name) {
             if (order) order->push_back(name);
         };
-        const TextureToolRun runTool = tool.toolPath.isEmpty() ? TextureToolRun{} : textureTool(scratch.workspace, tool);
+        const TextureToolRun runTool =
+            tool.toolPath.isEmpty() ? TextureToolRun{} : textureTool(scratch.workspace, tool);
         return runBatch(r, scratch.workspace, library, palette, runTool, observer);
     }
     BatchSummary runParallel(const QStringList& names, int jobs, const QString& dest = {}) {
@@ -114,8 +115,7 @@ struct SmallDisk {
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) return false;
         const std::vector<char> block(4096, 'x');
-        while (::write(fd, block.data(), block.size()) >= 0) {
-        }
+        while (::write(fd, block.data(), block.size()) >= 0) {}
         const bool full = errno == ENOSPC;
         ::close(fd);
         return full;
@@ -337,8 +337,8 @@ TEST(Batch, AFullDiskFailsTheFileNamingTheCauseAndKeepsThePreviousOne) {
     ASSERT_TRUE(writeBytes(big, previous));
     ASSERT_TRUE(disk.fill());
     for (int jobs : {0, 1, 3}) {  // 0: one file after another in the caller's workspace
-        const BatchSummary summary = jobs == 0 ? b.run({"big.bmp"}, false, nullptr, disk.path)
-                                               : b.runParallel({"big.bmp"}, jobs, disk.path);
+        const BatchSummary summary =
+            jobs == 0 ? b.run({"big.bmp"}, false, nullptr, disk.path) : b.runParallel({"big.bmp"}, jobs, disk.path);
         ASSERT_EQ(summary.failedCount(), 1) << jobs;
         EXPECT_TRUE(summary.files[0].problem.contains("no space")) << summary.text().toStdString();
     }

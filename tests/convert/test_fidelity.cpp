@@ -233,11 +233,12 @@ void expectChannelMeansKept(const std::vector<Level>& levels, double share, int 
             for (const Rgba& t : l.picture.texels) {
                 const int v = c == 0 ? t.r : c == 1 ? t.g : t.b;
                 const int code = std::min(int(std::lround(v * steps / 255.0)), steps - 1);
-                widest = std::max(widest, linear(uint8_t(widen(code + 1, codeBits[c]))) -
-                                              linear(uint8_t(widen(code, codeBits[c]))));
+                widest = std::max(
+                    widest, linear(uint8_t(widen(code + 1, codeBits[c]))) - linear(uint8_t(widen(code, codeBits[c]))));
             }
             const double allowed = std::max(share * top[size_t(c)], widest / 2 / (double(edge) * edge));
-            EXPECT_NEAR(m[size_t(c)], top[size_t(c)], allowed) << what << ", level " << edge << ", channel " << "rgb"[c];
+            EXPECT_NEAR(m[size_t(c)], top[size_t(c)], allowed) << what << ", level " << edge << ", channel "
+                                                               << "rgb"[c];
         }
     }
 }
@@ -290,7 +291,8 @@ Picture cutOut(int edge) {
     for (int y = 0; y < edge; ++y)
         for (int x = 0; x < edge; ++x) {
             const double d = std::hypot(x + 0.5 - edge * 0.45, y + 0.5 - edge * 0.55) / (edge * 0.3);
-            if (d < 1.0) p.at(x, y) = {200, uint8_t(60 + x % 7), 40, uint8_t(d < 0.9 ? 255 : std::lround((1 - d) * 2550))};
+            if (d < 1.0)
+                p.at(x, y) = {200, uint8_t(60 + x % 7), 40, uint8_t(d < 0.9 ? 255 : std::lround((1 - d) * 2550))};
         }
     return p;
 }

@@ -31,7 +31,8 @@ struct Session {
         return p;
     }
     void loadSet(Form form, int edge) {
-        const CommandOutcome o = loadExtended(file("set.bmp", makeSet(form, edge)), BitmapFilter, ws(), library, options);
+        const CommandOutcome o =
+            loadExtended(file("set.bmp", makeSet(form, edge)), BitmapFilter, ws(), library, options);
         ASSERT_TRUE(o.ok) << o.error.toStdString();
     }
 };
@@ -51,7 +52,8 @@ TEST(Import, SizeRule) {
 
 TEST(Import, LoadAnyImageStretchesToTheImportSize) {
     Session s;
-    const CommandOutcome o = loadAnyImage(s.file("photo.bmp", plainBmp(100, 40, 24)), s.ws(), s.library, s.options, 256);
+    const CommandOutcome o =
+        loadAnyImage(s.file("photo.bmp", plainBmp(100, 40, 24)), s.ws(), s.library, s.options, 256);
     ASSERT_TRUE(o.ok) << o.error.toStdString();
     EXPECT_EQ(s.ws().state().largest, 128);
     EXPECT_EQ(s.ws().state().templateHeader[80], 7);
@@ -64,7 +66,8 @@ TEST(Import, LoadAnyImageStretchesToTheImportSize) {
     EXPECT_EQ(h, 128);
 
     // An 8-bit picture stays 8-bit and keeps its palette levels.
-    const CommandOutcome eight = loadAnyImage(s.file("grey.bmp", plainBmp(600, 600, 8)), s.ws(), s.library, s.options, 512);
+    const CommandOutcome eight =
+        loadAnyImage(s.file("grey.bmp", plainBmp(600, 600, 8)), s.ws(), s.library, s.options, 512);
     ASSERT_TRUE(eight.ok);
     EXPECT_TRUE(eight.readPalette);
     EXPECT_EQ(s.ws().state().largest, 512);
@@ -79,9 +82,9 @@ TEST(Import, UnreadableFilesChangeNothing) {
     const Bytes level = readBytes(s.ws().levelPath(256));
     const QString junk = s.file("junk.png", Bytes(500, 0x5A));
     const TextureToolRun noTool;
-    for (const CommandOutcome& o : {loadAnyImage(junk, s.ws(), s.library, s.options, 256),
-                                    mergeImage(junk, s.ws(), s.library, s.options, noTool),
-                                    importStd(junk, s.ws(), s.library), importCfs(junk, s.ws())}) {
+    for (const CommandOutcome& o :
+         {loadAnyImage(junk, s.ws(), s.library, s.options, 256), mergeImage(junk, s.ws(), s.library, s.options, noTool),
+          importStd(junk, s.ws(), s.library), importCfs(junk, s.ws())}) {
         EXPECT_FALSE(o.ok);
         EXPECT_FALSE(o.error.isEmpty());
     }
@@ -109,8 +112,8 @@ TEST(Import, ImportStdTakesOnlyEightBitPicturesAndKeepsTheRecord) {
     ASSERT_EQ(merged.size(), 1098u);
     EXPECT_TRUE(std::equal(merged.begin(), merged.begin() + 54, slot0.begin()));
     EXPECT_TRUE(std::equal(merged.begin() + 1078, merged.end(), slot0.begin() + 1078));
-    EXPECT_EQ(merged[54 + 4 * 200], 200);   // the grey palette
-    EXPECT_EQ(merged[57 + 4 * 200], 200);   // and its levels
+    EXPECT_EQ(merged[54 + 4 * 200], 200);  // the grey palette
+    EXPECT_EQ(merged[57 + 4 * 200], 200);  // and its levels
     EXPECT_EQ(QFileInfo(s.ws().levelPath(256)).size(), 1078 + 65536);
 }
 
@@ -123,7 +126,8 @@ TEST(Import, ImportCfsTakesTheWholeChainFromItsOwnPixelOffset) {
     const Bytes two = readBytes(s.ws().levelPath(2));
     ASSERT_EQ(two.size(), 1078u + 8u);
     const size_t at2 = size_t(layout::levelStart(256, 2, 1, 1098));
-    EXPECT_EQ((Bytes(two.begin() + 1078, two.end())), (Bytes{donor[at2], donor[at2 + 1], 0, 0, donor[at2 + 2], donor[at2 + 3], 0, 0}));
+    EXPECT_EQ((Bytes(two.begin() + 1078, two.end())),
+              (Bytes{donor[at2], donor[at2 + 1], 0, 0, donor[at2 + 2], donor[at2 + 3], 0, 0}));
     const Bytes one = readBytes(s.ws().levelPath(1));
     ASSERT_EQ(one.size(), 1079u);
     EXPECT_EQ(one[1078], donor[1098 + 87380]);

@@ -75,11 +75,11 @@ TEST(TexturePass, EveryHeaderOfEveryDepthComesBackWholeAndAlike) {
     GTEST_SKIP() << "the bundled texture tool is not built";
 #else
     const Variant variants[] = {
-        {"8-bit", Form::Eight, 1078},       {"8-bit with record", Form::EightRecord, 1098},
-        {"5-6-5", Form::Rgb565, 86},        {"5-6-5 short", Form::Rgb565, 66},
-        {"4-4-4-4", Form::Argb4444, 86},    {"4-4-4-4 short", Form::Argb4444Short, 66},
-        {"24-bit", Form::Rgb24, 54},        {"32-bit", Form::Argb32, 54},
-        {"32-bit 66", Form::Argb32, 66},    {"32-bit 122", Form::Argb32, 122},
+        {"8-bit", Form::Eight, 1078},    {"8-bit with record", Form::EightRecord, 1098},
+        {"5-6-5", Form::Rgb565, 86},     {"5-6-5 short", Form::Rgb565, 66},
+        {"4-4-4-4", Form::Argb4444, 86}, {"4-4-4-4 short", Form::Argb4444Short, 66},
+        {"24-bit", Form::Rgb24, 54},     {"32-bit", Form::Argb32, 54},
+        {"32-bit 66", Form::Argb32, 66}, {"32-bit 122", Form::Argb32, 122},
     };
     for (const Variant& v : variants) {
         const Bytes source = withHeader(v.form, 32, v.header);

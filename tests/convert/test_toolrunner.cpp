@@ -11,7 +11,8 @@ using namespace corvane;
 using namespace corvane::testing;
 
 TEST(ToolRunner, CommandLinesKeepEveryBlank) {
-    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", 2, false, "c:\\etemp.bmp"), "c:\\ibbb.exe  -565  -b  -e bmp  c:\\etemp.bmp");
+    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", 2, false, "c:\\etemp.bmp"),
+              "c:\\ibbb.exe  -565  -b  -e bmp  c:\\etemp.bmp");
     EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", 9, true, "c:\\etemp.bmp"), "c:\\ibbb.exe   -8   -e bmp  c:\\etemp.bmp");
     EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", 7, false, "c:\\etemp.bmp"),
               "c:\\ibbb.exe  -now -32  -b  -e bmp  c:\\etemp.bmp");

@@ -13,12 +13,11 @@ namespace {
 constexpr size_t kMaxInput = size_t(3) << 20;
 
 void checkShape(const quor::Image& image) {
-    fuzz::require(image.width > 0 && image.height > 0 && image.width <= quor::kMaxEdge &&
-                      image.height <= quor::kMaxEdge,
-                  "accepted picture has an impossible size");
+    fuzz::require(
+        image.width > 0 && image.height > 0 && image.width <= quor::kMaxEdge && image.height <= quor::kMaxEdge,
+        "accepted picture has an impossible size");
     fuzz::require(image.rgba.size() == image.pixelCount() * 4, "pixel buffer does not match the size");
-    fuzz::require(!image.indexed || image.indices.size() == image.pixelCount(),
-                  "index buffer does not match the size");
+    fuzz::require(!image.indexed || image.indices.size() == image.pixelCount(), "index buffer does not match the size");
 }
 
 void roundTrip24(const quor::Image& image) {

@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::consume(why.size());
     if (!image) return 0;
 
-    fuzz::require(image->width > 0 && image->height > 0 && image->width <= quor::kMaxEdge &&
-                      image->height <= quor::kMaxEdge,
-                  "decoded picture has an impossible size");
+    fuzz::require(
+        image->width > 0 && image->height > 0 && image->width <= quor::kMaxEdge && image->height <= quor::kMaxEdge,
+        "decoded picture has an impossible size");
     fuzz::require(image->rgba.size() == image->pixelCount() * 4, "pixel buffer does not match the size");
     fuzz::require(!image->indexed || image->indices.size() == image->pixelCount(),
                   "index buffer does not match the size");

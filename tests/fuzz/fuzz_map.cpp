@@ -22,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const corvane::MapResult read = corvane::loadMap(input, levels);
     fuzz::require(read.ok, "an existing map could not be read");
     fuzz::require(read.bytesRead == int(std::min<size_t>(size, 256)), "the map read a wrong number of bytes");
-    fuzz::require(read.message.isEmpty() == (size >= 256), "a short map went unreported, or a full one was called short");
-    for (size_t i = 0; i < 256; ++i)
-        fuzz::require(levels[i] == (i < size ? data[i] : 255), "a level was read wrongly");
+    fuzz::require(read.message.isEmpty() == (size >= 256),
+                  "a short map went unreported, or a full one was called short");
+    for (size_t i = 0; i < 256; ++i) fuzz::require(levels[i] == (i < size ? data[i] : 255), "a level was read wrongly");
 
     QString error;
     fuzz::require(corvane::saveMap(again, levels, &error), "a map that was read could not be saved");

@@ -31,12 +31,16 @@ public:
     bool anyToBmp(const QString& s, const QString& d) override { return ours(s) && real_.anyToBmp(s, d); }
     bool anyTo256(const QString& s, const QString& d) override { return ours(s) && real_.anyTo256(s, d); }
     bool check(const QString& f, int& w, int& h, int& bits) override { return ours(f) && real_.check(f, w, h, bits); }
-    bool resize(const QString& s, const QString& d, int w, int h) override { return ours(s) && real_.resize(s, d, w, h); }
+    bool resize(const QString& s, const QString& d, int w, int h) override {
+        return ours(s) && real_.resize(s, d, w, h);
+    }
     bool filter(const QString& s, const QString& d, int n) override { return ours(s) && real_.filter(s, d, n); }
     bool adjust(const QString& s, const QString& d, int a, int b, int c, int e, int f) override {
         return ours(s) && real_.adjust(s, d, a, b, c, e, f);
     }
-    bool remap(const QString& s, const QString& d, const QString& p) override { return ours(s) && real_.remap(s, d, p); }
+    bool remap(const QString& s, const QString& d, const QString& p) override {
+        return ours(s) && real_.remap(s, d, p);
+    }
     bool valid(const QString& f) override { return ours(f) && real_.valid(f); }
     bool resizeFull(const QString& s, const QString& d, int w, int h, bool k, int g) override {
         return ours(s) && real_.resizeFull(s, d, w, h, k, g);

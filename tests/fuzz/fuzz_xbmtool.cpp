@@ -9,8 +9,7 @@ namespace {
 // A 512 set at 32 bits is about 1.4 MB.
 constexpr size_t kMaxInput = size_t(2) << 20;
 
-constexpr xbm::Target kTargets[] = {xbm::Target::Rgb565, xbm::Target::Argb4444, xbm::Target::Bgra32,
-                                    xbm::Target::Pal8};
+constexpr xbm::Target kTargets[] = {xbm::Target::Rgb565, xbm::Target::Argb4444, xbm::Target::Bgra32, xbm::Target::Pal8};
 
 }  // namespace
 

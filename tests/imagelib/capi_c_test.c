@@ -16,22 +16,22 @@ static int failures = 0;
         }                                                              \
     } while (0)
 
-static void put32(unsigned char *p, uint32_t v) {
+static void put32(unsigned char* p, uint32_t v) {
     p[0] = (unsigned char)v;
     p[1] = (unsigned char)(v >> 8);
     p[2] = (unsigned char)(v >> 16);
     p[3] = (unsigned char)(v >> 24);
 }
 
-static int32_t get32(const unsigned char *p) {
+static int32_t get32(const unsigned char* p) {
     return (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24);
 }
 
 /* A 4x4 24-bit BMP of a diagonal ramp. */
-static int write_picture(const char *path) {
+static int write_picture(const char* path) {
     unsigned char file[54 + 48];
     int i;
-    FILE *f;
+    FILE* f;
     memset(file, 0, sizeof file);
     file[0] = 'B';
     file[1] = 'M';
@@ -50,10 +50,14 @@ static int write_picture(const char *path) {
 }
 
 /* A 2x1 PNG: one orange pixel and one dark blue-grey one. */
-static const unsigned char tiny_png[] = {0x89,0x50,0x4e,0x47,0x0d,0x0a,0x1a,0x0a,0x00,0x00,0x00,0x0d,0x49,0x48,0x44,0x52,0x00,0x00,0x00,0x02,0x00,0x00,0x00,0x01,0x08,0x02,0x00,0x00,0x00,0x7b,0x40,0xe8,0xdd,0x00,0x00,0x00,0x0f,0x49,0x44,0x41,0x54,0x78,0x9c,0x63,0x38,0x91,0x62,0xc4,0x25,0x22,0x07,0x00,0x07,0xd7,0x01,0x9b,0x2e,0xd5,0x2b,0x69,0x00,0x00,0x00,0x00,0x49,0x45,0x4e,0x44,0xae,0x42,0x60,0x82};
+static const unsigned char tiny_png[] = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+    0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x7b, 0x40, 0xe8, 0xdd, 0x00, 0x00, 0x00,
+    0x0f, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0x38, 0x91, 0x62, 0xc4, 0x25, 0x22, 0x07, 0x00, 0x07, 0xd7,
+    0x01, 0x9b, 0x2e, 0xd5, 0x2b, 0x69, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
 
-static int write_bytes(const char *path, const unsigned char *bytes, size_t size) {
-    FILE *f = fopen(path, "wb");
+static int write_bytes(const char* path, const unsigned char* bytes, size_t size) {
+    FILE* f = fopen(path, "wb");
     if (!f) return 0;
     fwrite(bytes, 1, size, f);
     return fclose(f) == 0;
@@ -64,7 +68,7 @@ static int write_bytes(const char *path, const unsigned char *bytes, size_t size
 static int decoder_loaded(void) {
     char line[4096];
     int found = 0;
-    FILE *maps = fopen("/proc/self/maps", "r");
+    FILE* maps = fopen("/proc/self/maps", "r");
     if (!maps) return 0;
     while (!found && fgets(line, sizeof line, maps)) found = strstr(line, "libquorimg_magick.so") != NULL;
     fclose(maps);
@@ -77,13 +81,13 @@ static void on_progress(int32_t done, int32_t total) {
     last_total = total;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     char src[1024], dst[1024], other[1024], png[1024];
     uint8_t rgba[4 * 4 * 4];
     QuorContext ctx;
     QuorProgress progress = on_progress;
     int32_t n;
-    const char *folder = argc > 1 ? argv[1] : ".";
+    const char* folder = argc > 1 ? argv[1] : ".";
 
     snprintf(src, sizeof src, "%s/c_test_src.bmp", folder);
     snprintf(dst, sizeof dst, "%s/c_test_dst.bmp", folder);

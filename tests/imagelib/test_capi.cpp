@@ -60,7 +60,9 @@ TEST(Context, CheckbmpWritesSizeAndDepthAtTheirOffsetsOnly) {
     EXPECT_EQ(c.height(), 7);
     EXPECT_EQ(c.bpp(), 24);
     for (size_t i = 12; i < sizeof c.bytes; ++i)
-        if (i < QUOR_CONTEXT_PROGRESS || i >= QUOR_CONTEXT_PROGRESS + sizeof(void*)) { ASSERT_EQ(c.bytes[i], 0xEE) << i; }
+        if (i < QUOR_CONTEXT_PROGRESS || i >= QUOR_CONTEXT_PROGRESS + sizeof(void*)) {
+            ASSERT_EQ(c.bytes[i], 0xEE) << i;
+        }
 
     // Depth as stored, also for files that convert to something else.
     Spec s16;
@@ -93,7 +95,8 @@ TEST(Anytobmps, PaletteSourcesStayEightBitOthersBecomeTwentyFour) {
     s32.rows = {{1, 2, 3, 0, 4, 5, 6, 0}, {7, 8, 9, 0, 10, 11, 12, 0}};
     writeAll(src, make(s32));
     ASSERT_NE(_anytobmps(src.c_str(), dst.c_str(), &c, 0, 0), 0);
-    const Bytes expected = make24(2, 2, [](int x, int y) { return y ? (x ? 0x060504u : 0x030201u) : (x ? 0x0C0B0Au : 0x090807u); });
+    const Bytes expected =
+        make24(2, 2, [](int x, int y) { return y ? (x ? 0x060504u : 0x030201u) : (x ? 0x0C0B0Au : 0x090807u); });
     const Bytes written = readAll(dst);
     EXPECT_EQ(get32(written, 10), 54u);
     EXPECT_EQ(from54(written), from54(expected));
@@ -200,7 +203,8 @@ TEST(Bmpresize, EightBitKeepsItsPaletteBytesAndFlatColour) {
         expectEightBit(out, edge, edge);
         EXPECT_EQ(palette(out), palette(source));
         for (int y = 0; y < edge; ++y)
-            for (int x = 0; x < edge; ++x) ASSERT_EQ(out[1078 + size_t(y) * ((size_t(edge) + 3) & ~3u) + size_t(x)], 77);
+            for (int x = 0; x < edge; ++x)
+                ASSERT_EQ(out[1078 + size_t(y) * ((size_t(edge) + 3) & ~3u) + size_t(x)], 77);
         EXPECT_EQ(c.width(), edge);
         EXPECT_EQ(c.bpp(), 8);
     }
@@ -331,7 +335,9 @@ TEST(Alpha, KeptThroughConversionAndFullColourResampling) {
     for (size_t i = 0; i < want.size(); ++i) {
         ASSERT_EQ(seen[i][3], want[i][3]) << i;
         for (size_t ch = 0; ch < 4; ++ch) ASSERT_EQ(rgba[i * 4 + ch], want[i][ch]) << i;
-        if (want[i][3] != 0) { ASSERT_EQ(seen[i], want[i]) << i; }
+        if (want[i][3] != 0) {
+            ASSERT_EQ(seen[i], want[i]) << i;
+        }
     }
 
     // Every resampling path: whole halvings (30, 15), the general filter
@@ -353,7 +359,8 @@ TEST(Alpha, KeptThroughConversionAndFullColourResampling) {
                 for (int v = y * factor; v < (y + 1) * factor; ++v)
                     for (int u = x * factor; u < (x + 1) * factor; ++u) {
                         const auto& p = want[size_t(v * kEdge + u)];
-                        for (size_t ch = 0; ch < 3; ++ch) light[ch] += p[3] * double(quor::srgb::toLinear(uint8_t(p[ch])));
+                        for (size_t ch = 0; ch < 3; ++ch)
+                            light[ch] += p[3] * double(quor::srgb::toLinear(uint8_t(p[ch])));
                         alpha += p[3];
                     }
                 const auto& texel = got[size_t(y * edge + x)];
@@ -383,7 +390,11 @@ TEST(Alpha, KeepingCoverageHoldsTheShareOfHalfOpaqueTexels) {
     ScratchDir dir;
     constexpr int kEdge = 128;
     std::mt19937 random(9);
-    Spec s{.width = kEdge, .height = kEdge, .bpp = 32, .compression = 3, .infoSize = 56,
+    Spec s{.width = kEdge,
+           .height = kEdge,
+           .bpp = 32,
+           .compression = 3,
+           .infoSize = 56,
            .masks = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u}};
     size_t covered = 0;
     for (int row = 0; row < kEdge; ++row) {
@@ -449,7 +460,8 @@ TEST(Bmpremapused, OnlyTheColoursThePaletteFilesPixelsUse) {
     double nearestDistance = INFINITY;
     for (int entry : {7, 100, 201}) {
         double d = 0;
-        for (size_t ch = 0; ch < 3; ++ch) d += std::pow(quor::srgb::toLinear(s.palette[size_t(entry)][2 - ch]) - mean[ch], 2);
+        for (size_t ch = 0; ch < 3; ++ch)
+            d += std::pow(quor::srgb::toLinear(s.palette[size_t(entry)][2 - ch]) - mean[ch], 2);
         if (d < nearestDistance) nearestDistance = d, nearest = entry;
     }
 
@@ -468,7 +480,9 @@ TEST(Bmpremapused, OnlyTheColoursThePaletteFilesPixelsUse) {
                 const int index = out[1078 + size_t(y) * row + size_t(x)];
                 ASSERT_TRUE(index == 7 || index == 100 || index == 201) << index << " at " << x << "," << y;
             }
-        if (edge == 1) { EXPECT_EQ(out[1078], nearest); }
+        if (edge == 1) {
+            EXPECT_EQ(out[1078], nearest);
+        }
     }
 
     // A palette file must have pixels to say which entries they use.
@@ -537,7 +551,9 @@ TEST(Bmpprocess, LighteningInPlaceBrightensAndDarkens) {
         for (size_t i = 54; i < out.size(); ++i) sum += out[i];
         EXPECT_GT(sum, previous) << d;
         previous = sum;
-        if (d == 0) { EXPECT_EQ(from54(out), from54(make24(16, 16, level))); }
+        if (d == 0) {
+            EXPECT_EQ(from54(out), from54(make24(16, 16, level)));
+        }
     }
 }
 
@@ -565,7 +581,9 @@ TEST(Progress, EveryRoutineRisesOnceToTheEnd) {
             const auto [done, total] = progressCalls[i];
             ASSERT_GT(total, 0) << name;
             ASSERT_EQ(total, progressCalls[0].second) << name;
-            if (i) { ASSERT_GT(done, progressCalls[i - 1].first) << name; }
+            if (i) {
+                ASSERT_GT(done, progressCalls[i - 1].first) << name;
+            }
         }
         EXPECT_EQ(progressCalls.back().first, progressCalls.back().second) << name;
     }
@@ -650,7 +668,11 @@ TEST(KeptPicture, APictureWrittenAsItIsIsKeptForTheWrittenFile) {
     // Only 24-bit results are kept: a translucent picture's written file is
     // decoded for what it is, alpha and all.
     const std::string translucent = dir.file("translucent.bmp"), written = dir.file("written.bmp");
-    writeAll(translucent, make(Spec{.width = 2, .height = 1, .bpp = 32, .compression = 3, .infoSize = 56,
+    writeAll(translucent, make(Spec{.width = 2,
+                                    .height = 1,
+                                    .bpp = 32,
+                                    .compression = 3,
+                                    .infoSize = 56,
                                     .masks = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u},
                                     .rows = {{10, 20, 30, 128, 40, 50, 60, 255}}}));
     const auto seeThrough = quor::loadShared(translucent);

@@ -43,8 +43,8 @@ Rgb pixel(const Image& image, int x, int y) {
     if (std::abs(got.r - want.r) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
         std::abs(got.b - want.b) <= tolerance)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got " << got.r << "," << got.g << "," << got.b << " want "
-                                         << want.r << "," << want.g << "," << want.b;
+    return ::testing::AssertionFailure() << "got " << got.r << "," << got.g << "," << got.b << " want " << want.r << ","
+                                         << want.g << "," << want.b;
 }
 
 void expectQuadrants(const Image& image, Kind kind, int tolerance) {
@@ -60,8 +60,7 @@ void expectQuadrants(const Image& image, Kind kind, int tolerance) {
 // quantize, which takes this ImageMagick most of a second per picture.
 // `clear` entries are fully transparent.
 template <typename IndexAt>
-Magick::Image mappedPicture(size_t w, size_t h, const std::vector<Rgb>& colours, IndexAt indexAt,
-                            int clear = -1) {
+Magick::Image mappedPicture(size_t w, size_t h, const std::vector<Rgb>& colours, IndexAt indexAt, int clear = -1) {
     Magick::Image image(Magick::Geometry(w, h), Magick::Color("black"));
     image.depth(8);
     // Rows as shown; without it the Targa writer marks its top-down rows as
@@ -118,21 +117,21 @@ void put32(std::string& out, uint32_t v) {
 // more data after the last tile, as GIMP always writes.
 std::string quadrantXcf(uint32_t w, uint32_t h) {
     std::string out("gimp xcf v001", 14);
-    put32(out, w), put32(out, h), put32(out, 0);       // RGB
+    put32(out, w), put32(out, h), put32(out, 0);                    // RGB
     out += std::string("\x00\x00\x00\x11\x00\x00\x00\x01\x00", 9);  // compression: none
-    put32(out, 0), put32(out, 0);                     // end of properties
+    put32(out, 0), put32(out, 0);                                   // end of properties
     auto pointerAt = [&](size_t at) {
         const uint32_t here = uint32_t(out.size());
         for (int i = 0; i < 4; ++i) out[at + size_t(i)] = char(here >> (24 - 8 * i));
     };
     const size_t layerPointer = out.size();
-    put32(out, 0), put32(out, 0), put32(out, 0);     // layer, end of layers, no channels
+    put32(out, 0), put32(out, 0), put32(out, 0);  // layer, end of layers, no channels
     pointerAt(layerPointer);
     put32(out, w), put32(out, h), put32(out, 1), put32(out, 2);
     out += std::string("L\0", 2);
-    put32(out, 0), put32(out, 0);                     // end of properties
+    put32(out, 0), put32(out, 0);  // end of properties
     const size_t hierarchyPointer = out.size();
-    put32(out, 0), put32(out, 0);                     // hierarchy, no mask
+    put32(out, 0), put32(out, 0);  // hierarchy, no mask
     pointerAt(hierarchyPointer);
     put32(out, w), put32(out, h), put32(out, 4);
     const size_t levelPointer = out.size();
@@ -193,20 +192,20 @@ struct Sample {
     const char* extension;
     const char* coder;  // Magick++ writer; null for the two we write by hand
     Kind kind;
-    int tolerance;      // lossy formats
+    int tolerance;  // lossy formats
 };
 constexpr Sample kSamples[] = {
-    {"bmp", "BMP3", Kind::Colour, 0},  {"png", "PNG24", Kind::Colour, 0}, {"jpg", "JPEG", Kind::Colour, 24},
-    {"jpeg", "JPEG", Kind::Colour, 24}, {"gif", "GIF", Kind::Colour, 0},  {"tga", "TGA", Kind::Colour, 0},
-    {"pcx", "PCX", Kind::Colour, 0},   {"tif", "TIFF", Kind::Colour, 0},  {"tiff", "TIFF", Kind::Colour, 0},
-    {"psd", "PSD", Kind::Colour, 0},   {"dds", "DDS", Kind::Colour, 8},   {"webp", "WEBP", Kind::Colour, 0},
-    {"pbm", "PBM", Kind::BiLevel, 0},  {"pgm", "PGM", Kind::Grey, 0},     {"ppm", "PPM", Kind::Colour, 0},
-    {"pnm", "PNM", Kind::Colour, 0},   {"pam", "PAM", Kind::Colour, 0},   {"xcf", nullptr, Kind::Colour, 0},
-    {"ico", "ICO", Kind::Colour, 0},   {"cur", "CUR", Kind::Colour, 0},   {"r8", nullptr, Kind::Grey, 0},
-    {"sgi", "SGI", Kind::Colour, 0},   {"rgb", "SGI", Kind::Colour, 0},   {"rgba", "SGI", Kind::Colour, 0},
-    {"bw", "SGI", Kind::Grey, 0},      {"ras", "SUN", Kind::Colour, 0},   {"sun", "SUN", Kind::Colour, 0},
-    {"jp2", "JP2", Kind::Colour, 8},   {"j2k", "J2K", Kind::Colour, 8},   {"jpc", "J2K", Kind::Colour, 8},
-    {"exr", "EXR", Kind::Colour, 8},   {"hdr", "HDR", Kind::Colour, 8},   {"heic", "HEIC", Kind::Colour, 32},
+    {"bmp", "BMP3", Kind::Colour, 0},   {"png", "PNG24", Kind::Colour, 0},  {"jpg", "JPEG", Kind::Colour, 24},
+    {"jpeg", "JPEG", Kind::Colour, 24}, {"gif", "GIF", Kind::Colour, 0},    {"tga", "TGA", Kind::Colour, 0},
+    {"pcx", "PCX", Kind::Colour, 0},    {"tif", "TIFF", Kind::Colour, 0},   {"tiff", "TIFF", Kind::Colour, 0},
+    {"psd", "PSD", Kind::Colour, 0},    {"dds", "DDS", Kind::Colour, 8},    {"webp", "WEBP", Kind::Colour, 0},
+    {"pbm", "PBM", Kind::BiLevel, 0},   {"pgm", "PGM", Kind::Grey, 0},      {"ppm", "PPM", Kind::Colour, 0},
+    {"pnm", "PNM", Kind::Colour, 0},    {"pam", "PAM", Kind::Colour, 0},    {"xcf", nullptr, Kind::Colour, 0},
+    {"ico", "ICO", Kind::Colour, 0},    {"cur", "CUR", Kind::Colour, 0},    {"r8", nullptr, Kind::Grey, 0},
+    {"sgi", "SGI", Kind::Colour, 0},    {"rgb", "SGI", Kind::Colour, 0},    {"rgba", "SGI", Kind::Colour, 0},
+    {"bw", "SGI", Kind::Grey, 0},       {"ras", "SUN", Kind::Colour, 0},    {"sun", "SUN", Kind::Colour, 0},
+    {"jp2", "JP2", Kind::Colour, 8},    {"j2k", "J2K", Kind::Colour, 8},    {"jpc", "J2K", Kind::Colour, 8},
+    {"exr", "EXR", Kind::Colour, 8},    {"hdr", "HDR", Kind::Colour, 8},    {"heic", "HEIC", Kind::Colour, 32},
     {"heif", "HEIC", Kind::Colour, 32}, {"avif", "AVIF", Kind::Colour, 32},
 };
 
@@ -263,8 +262,8 @@ TEST_F(ForeignTest, FormatTableListsTheNeededFormatsUnderOneCombinedEntry) {
         EXPECT_NE(all.find(formatEntry(n)->pattern), std::string_view::npos) << formatEntry(n)->pattern;
         extensions += std::string(formatEntry(n)->extension) + " ";
     }
-    for (const char* needed : {"BMP", "PNG", "JPG", "GIF", "TGA", "PCX", "TIF", "PSD", "DDS", "WEBP", "PNM",
-                               "XCF", "ICO", "R8"})
+    for (const char* needed :
+         {"BMP", "PNG", "JPG", "GIF", "TGA", "PCX", "TIF", "PSD", "DDS", "WEBP", "PNM", "XCF", "ICO", "R8"})
         EXPECT_NE(extensions.find(std::string(needed) + " "), std::string::npos) << needed;
 }
 
@@ -328,8 +327,7 @@ TEST_F(ForeignTest, TiffOrientationsMatchHowTheyAreShown) {
         picture.depth(8);
         picture.type(Magick::TrueColorType);
         for (size_t y = 0; y < 3; ++y)
-            for (size_t x = 0; x < 5; ++x)
-                picture.pixelColor(x, y, Magick::ColorRGB(x / 5.0, y / 3.0, 0.5));
+            for (size_t x = 0; x < 5; ++x) picture.pixelColor(x, y, Magick::ColorRGB(x / 5.0, y / 3.0, 0.5));
         picture.orientation(MagickCore::OrientationType(o));
         const std::string file = path("oriented.tif");
         picture.write("TIFF:" + file);
@@ -342,9 +340,10 @@ TEST_F(ForeignTest, TiffOrientationsMatchHowTheyAreShown) {
         for (int y = 0; y < image.height; ++y)
             for (int x = 0; x < image.width; ++x) {
                 const Magick::ColorRGB want = shown.pixelColor(size_t(x), size_t(y));
-                EXPECT_TRUE(near(pixel(image, x, y),
-                                 {int(want.red() * 255 + 0.5), int(want.green() * 255 + 0.5),
-                                  int(want.blue() * 255 + 0.5)}, 0)) << x << "," << y;
+                EXPECT_TRUE(
+                    near(pixel(image, x, y),
+                         {int(want.red() * 255 + 0.5), int(want.green() * 255 + 0.5), int(want.blue() * 255 + 0.5)}, 0))
+                    << x << "," << y;
             }
     }
 }
@@ -352,8 +351,8 @@ TEST_F(ForeignTest, TiffOrientationsMatchHowTheyAreShown) {
 TEST_F(ForeignTest, JpegExifOrientationTurnsThePicture) {
     // Orientation 6: the stored rows are shown as columns, turned clockwise.
     Magick::Image picture = quadrantPicture(32, 16, Kind::Colour);
-    const unsigned char exif[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1,
-                                  3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    const unsigned char exif[] = {'E',  'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
+                                  0x12, 1,   3,   0,   1, 0, 0,   0,   6,  0, 0, 0, 0, 0, 0, 0};
     picture.profile("EXIF", Magick::Blob(exif, sizeof exif));
     picture.orientation(Magick::RightTopOrientation);
     const std::string file = path("turned.jpg");
@@ -362,9 +361,9 @@ TEST_F(ForeignTest, JpegExifOrientationTurnsThePicture) {
     const Image image = decoded(file);
     ASSERT_EQ(image.width, 16);
     ASSERT_EQ(image.height, 32);
-    EXPECT_TRUE(near(pixel(image, 4, 8), quadrantColour(Kind::Colour, true, false), 24));   // was bottom-left
-    EXPECT_TRUE(near(pixel(image, 12, 8), quadrantColour(Kind::Colour, true, true), 24));   // was top-left
-    EXPECT_TRUE(near(pixel(image, 12, 24), quadrantColour(Kind::Colour, false, true), 24)); // was top-right
+    EXPECT_TRUE(near(pixel(image, 4, 8), quadrantColour(Kind::Colour, true, false), 24));    // was bottom-left
+    EXPECT_TRUE(near(pixel(image, 12, 8), quadrantColour(Kind::Colour, true, true), 24));    // was top-left
+    EXPECT_TRUE(near(pixel(image, 12, 24), quadrantColour(Kind::Colour, false, true), 24));  // was top-right
     int32_t w = 0, h = 0, bpp = 0;
     ASSERT_TRUE(pingForeign(file, w, h, bpp));
     EXPECT_EQ(w, 16);
@@ -393,7 +392,7 @@ TEST_F(ForeignTest, PaletteSourcesStayIndexed) {
         const char* target;
         const char* compression;
     } sources[] = {{"GIF:p.gif", nullptr}, {"PNG8:p.png", nullptr}, {"PCX:p.pcx", nullptr},
-                   {"TGA:p.tga", nullptr}, {"BMP3:p.bmp", "RLE"},  {"TIFF:p.tif", nullptr}};
+                   {"TGA:p.tga", nullptr}, {"BMP3:p.bmp", "RLE"},   {"TIFF:p.tif", nullptr}};
     for (const auto& source : sources) {
         SCOPED_TRACE(source.target);
         Magick::Image picture = quadrantPicture(16, 16, Kind::Colour, true);
@@ -417,8 +416,8 @@ TEST_F(ForeignTest, TransparentPaletteKeepsEntryAlpha) {
         const Image image = decoded(file);
         expectConsistentPalette(image, true);
         EXPECT_TRUE(image.hasAlpha);
-        EXPECT_EQ(image.rgba[3], 0);                              // top-left is clear
-        EXPECT_EQ(image.rgba[(15 * 16 + 15) * 4 + 3], 255);       // bottom-right is not
+        EXPECT_EQ(image.rgba[3], 0);                         // top-left is clear
+        EXPECT_EQ(image.rgba[(15 * 16 + 15) * 4 + 3], 255);  // bottom-right is not
         EXPECT_TRUE(near(pixel(image, 12, 12), quadrantColour(Kind::Colour, false, false), 0));
         if (target == std::string("PNG8")) {
             // The entries are the file's PLTE, in its order.
@@ -534,9 +533,9 @@ TEST_F(ForeignTest, BadFilesAreRefusedWithAReason) {
     writeBytes(path("new.xcf"), std::string("gimp xcf v011\0", 14) + std::string(200, '\0'));
     fs::create_directory(path("folder.png"));
 
-    for (const std::string& file : {std::string(), path("missing.png"), path("folder.png"), path("empty.png"),
-                                   path("noise.png"), path("cut.png"), path("script.png"), path("wide.pgm"),
-                                   path("new.xcf"), std::string("label:Corvane")}) {
+    for (const std::string& file :
+         {std::string(), path("missing.png"), path("folder.png"), path("empty.png"), path("noise.png"), path("cut.png"),
+          path("script.png"), path("wide.pgm"), path("new.xcf"), std::string("label:Corvane")}) {
         SCOPED_TRACE(file);
         std::string why;
         EXPECT_FALSE(decodeForeign(file, &why));

@@ -107,7 +107,8 @@ std::vector<Case> malformedFiles() {
 
 bool sane(const quor::Image& image) {
     return image.width > 0 && image.height > 0 && image.width <= quor::kMaxEdge && image.height <= quor::kMaxEdge &&
-           image.rgba.size() == image.pixelCount() * 4 && (!image.indexed || image.indices.size() == image.pixelCount());
+           image.rgba.size() == image.pixelCount() * 4 &&
+           (!image.indexed || image.indices.size() == image.pixelCount());
 }
 
 }  // namespace
@@ -119,8 +120,12 @@ TEST(Malformed, CodecRefusesOrReadsWithinBounds) {
         if (!c.bytes.empty()) std::memcpy(exact.get(), c.bytes.data(), c.bytes.size());
         quor::Image image;
         const quor::BmpRead result = quor::readBmp(exact.get(), c.bytes.size(), image);
-        if (c.mustRefuse) { EXPECT_NE(result, quor::BmpRead::Ok) << c.name; }
-        if (result == quor::BmpRead::Ok) { EXPECT_TRUE(sane(image)) << c.name; }
+        if (c.mustRefuse) {
+            EXPECT_NE(result, quor::BmpRead::Ok) << c.name;
+        }
+        if (result == quor::BmpRead::Ok) {
+            EXPECT_TRUE(sane(image)) << c.name;
+        }
     }
 }
 
@@ -142,10 +147,13 @@ TEST(Malformed, RoutinesRefuseWithoutTouchingTheDestination) {
                 EXPECT_EQ(after, before) << routine << " " << c.name;
             } else {
                 quor::Image image;
-                EXPECT_EQ(quor::readBmp(after.data(), after.size(), image), quor::BmpRead::Ok) << routine << " " << c.name;
+                EXPECT_EQ(quor::readBmp(after.data(), after.size(), image), quor::BmpRead::Ok)
+                    << routine << " " << c.name;
                 writeAll(dst, before);
             }
-            if (c.mustRefuse && strict) { EXPECT_EQ(result, 0) << routine << " " << c.name; }
+            if (c.mustRefuse && strict) {
+                EXPECT_EQ(result, 0) << routine << " " << c.name;
+            }
         };
         check("anytobmps", _anytobmps(src.c_str(), dst.c_str(), &ctx, 0, 0));
         check("bmpresize", _bmpresize(src.c_str(), dst.c_str(), &ctx, 8, 8));
@@ -156,7 +164,9 @@ TEST(Malformed, RoutinesRefuseWithoutTouchingTheDestination) {
         if (_checkbmp(src.c_str(), &ctx) == 0) {
             for (int i = 0; i < 12; ++i) ASSERT_EQ(ctx.bytes[i], 0xEE) << c.name;
         }
-        if (c.mustRefuse) { EXPECT_EQ(_Pic_Valid(src.c_str()), 0) << c.name; }
+        if (c.mustRefuse) {
+            EXPECT_EQ(_Pic_Valid(src.c_str()), 0) << c.name;
+        }
     }
     EXPECT_EQ(out.entries(), 1u);  // no temporary files left behind
 }

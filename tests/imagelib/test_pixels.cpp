@@ -45,8 +45,7 @@ int distance(const Rgba& a, const quor::PaletteEntry& e) {
 
 Palette randomPalette(std::mt19937& random) {
     Palette palette{};
-    for (auto& e : palette)
-        e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), 0};
+    for (auto& e : palette) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), 0};
     return palette;
 }
 
@@ -169,7 +168,7 @@ TEST(Resample, NoTexelOfACutOutIsDarkerThanTheVisibleColoursAroundIt) {
     };
     const Image fence = picture(256, 256, [&](int x, int) { return x % 16 < 4 ? bar(x) : Rgba{0, 0, 0, 0}; });
     const double handedOn = quor::srgb::toLinear(255) - quor::srgb::toLinear(254);
-    const std::pair<int, int> sizes[] = {{128, 128}, {64, 64}, {32, 32}, {16, 16}, {8, 8},  {4, 4},
+    const std::pair<int, int> sizes[] = {{128, 128}, {64, 64}, {32, 32},   {16, 16}, {8, 8}, {4, 4},
                                          {2, 2},     {1, 1},   {100, 100}, {12, 12}, {40, 7}};
     for (const auto& [w, h] : sizes) {
         const Image level = quor::resample(fence, w, h, Progress());
@@ -212,7 +211,9 @@ TEST(Resample, TransparentPixelsDoNotColourTheirNeighbours) {
 TEST(Remap, WithoutDitherEachPixelTakesTheNearestEntry) {
     std::mt19937 random(7);
     const Palette palette = randomPalette(random);
-    const Image source = picture(64, 64, [&](int, int) { return Rgba{uint8_t(random()), uint8_t(random()), uint8_t(random()), 255}; });
+    const Image source = picture(64, 64, [&](int, int) {
+        return Rgba{uint8_t(random()), uint8_t(random()), uint8_t(random()), 255};
+    });
     const Image out = quor::remapToPalette(source, palette, false, Progress());
     ASSERT_TRUE(out.indexed);
     EXPECT_EQ(out.palette, palette);
@@ -226,8 +227,8 @@ TEST(Remap, WithoutDitherEachPixelTakesTheNearestEntry) {
 
 TEST(Remap, EqualColoursTakeTheFirstEntryUnlessAlphaTellsThemApart) {
     Palette palette{};
-    palette[0] = {0, 0, 0, 0};      // transparent black
-    palette[9] = {0, 0, 0, 255};    // opaque black
+    palette[0] = {0, 0, 0, 0};    // transparent black
+    palette[9] = {0, 0, 0, 255};  // opaque black
     palette[1] = {255, 255, 255, 255};
     const Image opaque = quor::remapToPalette(flat(4, 4, {0, 0, 0, 255}), palette, true, Progress());
     for (uint8_t index : opaque.indices) ASSERT_EQ(index, 0);
@@ -255,10 +256,13 @@ TEST(Remap, DitherKeepsFlatColoursAndTheMean) {
     for (auto& e : near)
         e = {uint8_t(80 + random() % 21), uint8_t(150 + random() % 60), uint8_t(60 + random() % 90), 0};
     for (const auto& [w, h] : {std::pair{7, 5}, std::pair{9, 1}, std::pair{2, 2}, std::pair{4, 4}}) {
-        const Image source = picture(w, h, [](int x, int y) { return Rgba{uint8_t(70 + 9 * x), uint8_t(200 - 7 * y), 90, 255}; });
+        const Image source = picture(w, h, [](int x, int y) {
+            return Rgba{uint8_t(70 + 9 * x), uint8_t(200 - 7 * y), 90, 255};
+        });
         const Image out = quor::remapToPalette(source, near, true, Progress());
         for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(meanLight(out, c), meanLight(source, c), 0.02 * meanLight(source, c)) << w << "x" << h << " channel " << c;
+            EXPECT_NEAR(meanLight(out, c), meanLight(source, c), 0.02 * meanLight(source, c))
+                << w << "x" << h << " channel " << c;
     }
 }
 
@@ -269,8 +273,9 @@ TEST(Remap, TinyPicturesKeepTheirMean) {
     const Palette palette = quor::quantize256(photo, true, Progress()).palette;
     for (int32_t edge : {4, 2}) {
         for (int shift = 0; shift < 64; shift += 8) {
-            const Image part = quor::resample(picture(16, 16, [&](int x, int y) { return at(photo, (x + shift) % 64, y + shift / 2); }),
-                                              edge, edge, Progress());
+            const Image part = quor::resample(
+                picture(16, 16, [&](int x, int y) { return at(photo, (x + shift) % 64, y + shift / 2); }), edge, edge,
+                Progress());
             const Image source = quor::sharpen(quor::soften(part));
             const Image out = quor::remapToPalette(source, palette, true, Progress());
             // 2.5% (a 2x2 level has only four entries of the palette to
@@ -329,18 +334,23 @@ TEST(Filters, FlatStaysFlatAndAPointSpreadsOrSharpens) {
     // Neither filter brightens or darkens a picture as a whole.
     const Image photo = noisyPhoto(64, 5);
     for (const Image& filtered : {quor::soften(photo), quor::sharpen(quor::soften(photo))})
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(meanLight(filtered, c), meanLight(photo, c), 0.003 * meanLight(photo, c));
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(meanLight(filtered, c), meanLight(photo, c), 0.003 * meanLight(photo, c));
 }
 
 TEST(Adjust, BrightnessIsMonotonicAndZeroChangesNothing) {
-    const Image ramp = picture(256, 1, [](int x, int) { return Rgba{uint8_t(x), uint8_t(255 - x), uint8_t(x / 2), 255}; });
+    const Image ramp = picture(256, 1, [](int x, int) {
+        return Rgba{uint8_t(x), uint8_t(255 - x), uint8_t(x / 2), 255};
+    });
     EXPECT_EQ(quor::adjust(ramp, 0, 0, 0, 0, 0).rgba, ramp.rgba);
     Image previous = quor::adjust(ramp, 0, 0, 0, -100, 0);
     for (size_t i = 0; i < previous.rgba.size(); i += 4) ASSERT_EQ(previous.rgba[i], 0);
     for (int d = -99; d <= 100; ++d) {
         const Image next = quor::adjust(ramp, 0, 0, 0, d, 0);
         for (size_t i = 0; i < next.rgba.size(); ++i) ASSERT_GE(next.rgba[i], previous.rgba[i]) << d;
-        if (d < 0) { EXPECT_LT(meanChannel(next, 0), meanChannel(ramp, 0)) << d; }
+        if (d < 0) {
+            EXPECT_LT(meanChannel(next, 0), meanChannel(ramp, 0)) << d;
+        }
         previous = next;
     }
     EXPECT_EQ(at(previous, 0, 0)[0], 255);

@@ -26,7 +26,9 @@ public:
     bool anyToBmp(const QString& s, const QString& d) override { return pass() && real_.anyToBmp(s, d); }
     bool anyTo256(const QString& s, const QString& d) override { return pass() && real_.anyTo256(s, d); }
     bool check(const QString& f, int& w, int& h, int& b) override { return real_.check(f, w, h, b); }
-    bool resize(const QString& s, const QString& d, int w, int h) override { return pass() && real_.resize(s, d, w, h); }
+    bool resize(const QString& s, const QString& d, int w, int h) override {
+        return pass() && real_.resize(s, d, w, h);
+    }
     bool filter(const QString& s, const QString& d, int n) override { return pass() && real_.filter(s, d, n); }
     bool adjust(const QString& s, const QString& d, int a, int b, int c, int e, int f) override {
         return pass() && real_.adjust(s, d, a, b, c, e, f);
@@ -62,7 +64,10 @@ std::map<QString, Bytes> folderContents(const QString& folder) {
 }  // namespace
 
 TEST(CreateImageSet, TextureToolModeFollowsTheDepth) {
-    struct Case { bool high, is32, is4444; int mode; };
+    struct Case {
+        bool high, is32, is4444;
+        int mode;
+    };
     for (const Case& c : {Case{false, false, false, 8}, Case{true, false, false, 2}, Case{true, true, false, 7},
                           Case{true, false, true, 5}}) {
         Scratch s;

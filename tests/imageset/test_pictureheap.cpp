@@ -9,14 +9,14 @@
 using namespace corvane;
 
 #if defined(__SANITIZE_ADDRESS__)
-#  define CORVANE_OWN_ALLOCATOR 0
+#define CORVANE_OWN_ALLOCATOR 0
 #elif defined(__has_feature)
-#  if __has_feature(address_sanitizer)
-#    define CORVANE_OWN_ALLOCATOR 0
-#  endif
+#if __has_feature(address_sanitizer)
+#define CORVANE_OWN_ALLOCATOR 0
+#endif
 #endif
 #ifndef CORVANE_OWN_ALLOCATOR
-#  define CORVANE_OWN_ALLOCATOR 1
+#define CORVANE_OWN_ALLOCATOR 1
 #endif
 
 // A worker's pictures begin on a large page of its own part of the heap, so

@@ -154,8 +154,8 @@ TEST(Packing, FlatColourKeepsOneCodeAndSmallLevelsKeepEachChannelsMean) {
             for (size_t i = 0; i < n; ++i) {
                 const int x = int(i) % e, y = int(i) / e;
                 const int noise = int((i * 2654435761u + size_t(e) * 40503u) >> 20 & 31) - 16;
-                const int v[4] = {40 + 170 * x / e + noise, 210 - 130 * y / e - noise / 2, 70 + 50 * (x + y) / e + noise,
-                                  20 + 220 * (e - x) / e + noise};
+                const int v[4] = {40 + 170 * x / e + noise, 210 - 130 * y / e - noise / 2,
+                                  70 + 50 * (x + y) / e + noise, 20 + 220 * (e - x) / e + noise};
                 for (size_t c = 0; c < 4; ++c) rgba[4 * i + c] = uint8_t(std::clamp(v[c], 0, 255));
             }
             const std::vector<int> words = packWords(form, rgba.data(), n);
@@ -164,7 +164,8 @@ TEST(Packing, FlatColourKeepsOneCodeAndSmallLevelsKeepEachChannelsMean) {
                 const int mask = (1 << bits[c]) - 1;
                 double widestStep = 0;
                 for (int code = 1; code <= mask; ++code)
-                    widestStep = std::max(widestStep, value(c, widen(code, bits[c])) - value(c, widen(code - 1, bits[c])));
+                    widestStep =
+                        std::max(widestStep, value(c, widen(code, bits[c])) - value(c, widen(code - 1, bits[c])));
                 double want = 0, got = 0, rounded = 0;
                 for (size_t i = 0; i < n; ++i) {
                     const int byte = rgba[4 * i + c];

@@ -26,7 +26,8 @@ namespace {
 
 std::set<std::string> everythingIn(const QString& folder) {
     std::set<std::string> names;
-    for (const QString& name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    for (const QString& name :
+         QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
         names.insert(QFile::encodeName(name).toStdString());
     return names;
 }
@@ -73,8 +74,7 @@ TEST(Saves, NamesOfTwoHundredAndFiftyBytesSave) {
         EXPECT_EQ(readBytes(copy), readBytes(s.path("short-copy.bmp")));
     }
     // Nothing left beside them.
-    EXPECT_EQ(everythingIn(s.dir.path()),
-              namesOf({accented, "copies", "in.bmp", ascii, "short-copy.bmp", "work"}));
+    EXPECT_EQ(everythingIn(s.dir.path()), namesOf({accented, "copies", "in.bmp", ascii, "short-copy.bmp", "work"}));
     EXPECT_EQ(everythingIn(s.path("copies")).size(), 2);
 }
 
@@ -94,11 +94,9 @@ TEST(Saves, LeftoversOfEndedWritersGoAndNothingElse) {
     const QStringList kept = {
         ".corvane-" + parent + "-plane.bmp-AbCdEf",  // their writers are still running
         ".corvane-" + self + "-plane.bmp-AbCdEf",
-        ".corvane-" + dead + "-plane.bmp-AbCdE",    // not quite our name
-        ".corvane-" + dead + "-plane.bmp-AbCdEf~",
-        ".corvane-0" + dead + "-plane.bmp-AbCdEf",
-        "corvane-" + dead + "-plane.bmp-AbCdEf",
-        "plane.bmp",
+        ".corvane-" + dead + "-plane.bmp-AbCdE",  // not quite our name
+        ".corvane-" + dead + "-plane.bmp-AbCdEf~",  ".corvane-0" + dead + "-plane.bmp-AbCdEf",
+        "corvane-" + dead + "-plane.bmp-AbCdEf",    "plane.bmp",
     };
     for (const QString& name : leftovers + kept) ASSERT_TRUE(writeBytes(at(name), {7}));
     // A link and a folder of our name, and (when we may give it away) a file of another user's.
@@ -130,10 +128,15 @@ TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
     const std::vector<std::pair<QString, Bytes>> saves = {
         {"whole.bmp", whole},
         {"whole8.bmp", makeSet(Form::EightRecord, 32)},
-        {"short.bmp", Bytes(whole.begin(), whole.end() - 2)},   // the 1x1 level missing
-        {"long.bmp", [&] { Bytes b = whole; b.push_back(0); return b; }()},
+        {"short.bmp", Bytes(whole.begin(), whole.end() - 2)},  // the 1x1 level missing
+        {"long.bmp",
+         [&] {
+             Bytes b = whole;
+             b.push_back(0);
+             return b;
+         }()},
         {"squashed.bmp", squashed},
-        {"plain.bmp", plainBmp(16, 16, 24)},                    // the largest level alone
+        {"plain.bmp", plainBmp(16, 16, 24)},  // the largest level alone
     };
     std::vector<std::pair<bool, QString>> told(saves.size());
     {
@@ -143,7 +146,9 @@ TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
             QString error;
             std::unique_ptr<QTemporaryFile> temp = writeReplacement(target, saves[i].second, &error);
             ASSERT_TRUE(temp) << error.toStdString();
-            committer.hand(std::move(temp), target, [&told, i](bool ok, const QString& problem) { told[i] = {ok, problem}; });
+            committer.hand(std::move(temp), target, [&told, i](bool ok, const QString& problem) {
+                told[i] = {ok, problem};
+            });
         }
         committer.finish();
     }

@@ -80,7 +80,11 @@ TEST(Split, EightBitWithRecordKeepsHeaderAndPadsTheTwoByTwoLevel) {
 }
 
 TEST(Split, StatusLineOfEachForm) {
-    struct Case { Form form; bool convert; const char* depth; };
+    struct Case {
+        Form form;
+        bool convert;
+        const char* depth;
+    };
     const Case cases[] = {
         {Form::Eight, true, " "},
         {Form::Rgb565, false, "AVTX 16 bit 565"},
@@ -128,9 +132,12 @@ TEST(Split, TwentyFourBitFileTakesTheTemplateHeader) {
 
 // Load then save gives back the same file, for every form and size.
 TEST(RoundTrip, EveryFormAndSizeComesBackByteForByte) {
-    struct Case { Form form; bool convert; };
-    const Case cases[] = {{Form::Eight, true},    {Form::EightRecord, true}, {Form::Rgb565, false},
-                          {Form::Rgb565, true},   {Form::Argb4444, true},    {Form::Argb4444Short, true},
+    struct Case {
+        Form form;
+        bool convert;
+    };
+    const Case cases[] = {{Form::Eight, true},  {Form::EightRecord, true}, {Form::Rgb565, false},
+                          {Form::Rgb565, true}, {Form::Argb4444, true},    {Form::Argb4444Short, true},
                           {Form::Argb32, true}};
     for (const Case& c : cases) {
         for (int edge = 512; edge >= 1; edge /= 2) {
@@ -161,7 +168,8 @@ TEST(RoundTrip, SaveSizesOfEightBitSets) {
 TEST(Join, ConvertedLevelsPackBackIntoSixteenBits) {
     // One white 1x1 level as the image library writes it: 24-bit, padded row.
     Bytes white(54, 0);
-    white[0] = 'B'; white[1] = 'M';
+    white[0] = 'B';
+    white[1] = 'M';
     layout::write32(white, 10, 54);
     layout::write32(white, 14, 40);
     layout::write32(white, 18, 1);
@@ -169,8 +177,9 @@ TEST(Join, ConvertedLevelsPackBackIntoSixteenBits) {
     layout::write16(white, 28, 24);
     white.insert(white.end(), {0xFF, 0xFF, 0xFF, 0x00});
 
-    for (auto [form, alpha, expected] : {std::tuple{Form::Rgb565, -1, 0xFFFF}, std::tuple{Form::Argb4444, 0xF0, 0xFFFF},
-                                         std::tuple{Form::Argb4444, 0x00, 0x0FFF}, std::tuple{Form::Argb4444, -1, 0xFFFF}}) {
+    for (auto [form, alpha, expected] :
+         {std::tuple{Form::Rgb565, -1, 0xFFFF}, std::tuple{Form::Argb4444, 0xF0, 0xFFFF},
+          std::tuple{Form::Argb4444, 0x00, 0x0FFF}, std::tuple{Form::Argb4444, -1, 0xFFFF}}) {
         Scratch s;
         Workspace& ws = s.workspace;
         const Bytes set = makeSet(form, 1);
@@ -325,7 +334,8 @@ TEST(Save, InterruptedSavesKeepThePreviousFile) {
         EXPECT_FALSE(saved.ok) << int(stage);
         EXPECT_TRUE(saved.error.startsWith("Cannot save kept.bmp")) << saved.error.toStdString();
         EXPECT_EQ(readBytes(target), previous) << int(stage);
-        EXPECT_EQ(QDir(s.scratch.dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"in.bmp", "kept.bmp"}));
+        EXPECT_EQ(QDir(s.scratch.dir.path()).entryList(QDir::Files | QDir::Hidden),
+                  (QStringList{"in.bmp", "kept.bmp"}));
     }
     // And without a fault the same save goes through, keeping the file's permissions.
     QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);

@@ -21,23 +21,32 @@ enum class Form { Eight, EightRecord, Rgb565, Argb4444, Argb4444Short, Rgb24, Ar
 
 inline int bytesPerPixel(Form f) {
     switch (f) {
-    case Form::Eight:
-    case Form::EightRecord: return 1;
-    case Form::Rgb24: return 3;
-    case Form::Argb32: return 4;
-    default: return 2;
+        case Form::Eight:
+        case Form::EightRecord:
+            return 1;
+        case Form::Rgb24:
+            return 3;
+        case Form::Argb32:
+            return 4;
+        default:
+            return 2;
     }
 }
 
 inline int headerLength(Form f) {
     switch (f) {
-    case Form::Eight: return 1078;
-    case Form::EightRecord: return 1098;
-    case Form::Rgb565:
-    case Form::Argb4444: return 86;
-    case Form::Argb4444Short: return 66;
-    case Form::Rgb24:
-    case Form::Argb32: return 54;
+        case Form::Eight:
+            return 1078;
+        case Form::EightRecord:
+            return 1098;
+        case Form::Rgb565:
+        case Form::Argb4444:
+            return 86;
+        case Form::Argb4444Short:
+            return 66;
+        case Form::Rgb24:
+        case Form::Argb32:
+            return 54;
     }
     return 0;
 }
@@ -78,7 +87,10 @@ inline Bytes makeSet(Form form, int edge) {
         write32(b, 58, argb ? 0x00F0 : 0x07E0);
         write32(b, 62, argb ? 0x000F : 0x001F);
         if (h == 86) {
-            b[66] = 'A'; b[67] = 'V'; b[68] = 'T'; b[69] = 'X';
+            b[66] = 'A';
+            b[67] = 'V';
+            b[68] = 'T';
+            b[69] = 'X';
             write32(b, 70, 20);
             b[80] = 8;
         }
@@ -163,7 +175,11 @@ public:
     std::vector<std::string> calls;
     bool anyToBmp(const QString& s, const QString& d) override { return note("anytobmps", s, d); }
     bool anyTo256(const QString& s, const QString& d) override { return note("anyto256", s, d); }
-    bool check(const QString&, int& w, int& h, int& bits) override { w = h = 0; bits = 0; return false; }
+    bool check(const QString&, int& w, int& h, int& bits) override {
+        w = h = 0;
+        bits = 0;
+        return false;
+    }
     bool resize(const QString& s, const QString& d, int w, int) override {
         return note("resize", s, d, std::to_string(w));
     }
@@ -171,9 +187,7 @@ public:
     bool adjust(const QString& s, const QString& d, int, int, int, int v, int) override {
         return note("adjust", s, d, std::to_string(v));
     }
-    bool remap(const QString& s, const QString& d, const QString& p) override {
-        return note("remap", s, d, name(p));
-    }
+    bool remap(const QString& s, const QString& d, const QString& p) override { return note("remap", s, d, name(p)); }
     bool valid(const QString&) override { return true; }
     bool resizeFull(const QString& s, const QString& d, int w, int, bool, int) override {
         return note("resizefull", s, d, std::to_string(w));
@@ -184,6 +198,7 @@ public:
     bool readRgba(const QString&, int&, int&, int&, std::vector<uint8_t>&) override { return false; }
 
     static std::string name(const QString& path) { return QFileInfo(path).fileName().toStdString(); }
+
 private:
     bool note(const char* what, const QString& s, const QString& d, const std::string& extra = {}) {
         std::string line = std::string(what) + " " + name(s) + " " + name(d);

@@ -21,10 +21,22 @@ struct Rgba {
 
 // Sixteen colours, with transparency levels that 4-4-4-4 holds exactly.
 inline const std::array<Rgba, 16> kColours{{
-    {255, 0, 0, 255},    {0, 255, 0, 255},   {0, 0, 255, 255},     {255, 255, 255, 255},
-    {0, 0, 0, 255},      {200, 120, 40, 255}, {40, 200, 120, 136}, {120, 40, 200, 136},
-    {250, 250, 0, 0},    {0, 250, 250, 0},    {90, 90, 90, 255},   {170, 60, 60, 255},
-    {60, 170, 60, 68},   {60, 60, 170, 255},  {230, 150, 200, 255}, {20, 100, 160, 204},
+    {255, 0, 0, 255},
+    {0, 255, 0, 255},
+    {0, 0, 255, 255},
+    {255, 255, 255, 255},
+    {0, 0, 0, 255},
+    {200, 120, 40, 255},
+    {40, 200, 120, 136},
+    {120, 40, 200, 136},
+    {250, 250, 0, 0},
+    {0, 250, 250, 0},
+    {90, 90, 90, 255},
+    {170, 60, 60, 255},
+    {60, 170, 60, 68},
+    {60, 60, 170, 255},
+    {230, 150, 200, 255},
+    {20, 100, 160, 204},
 }};
 
 // Four by four blocks, a different arrangement on every level.  y = 0 is the top row.
@@ -95,20 +107,24 @@ inline Bytes makeSource(Form form, int edge) {
                 const Rgba& c = kColours[size_t(index)];
                 uint8_t* p = b.data() + at;
                 switch (form) {
-                case Form::Pal8:
-                case Form::Pal8Record: p[0] = uint8_t(index); break;
-                case Form::Rgb565:
-                    write16(b, at, uint16_t((c.b >> 3) | ((c.g << 3) & 0x07E0) | ((c.r << 8) & 0xF800)));
-                    break;
-                case Form::Argb4444:
-                    write16(b, at, uint16_t((c.a >> 4) << 12 | (c.r >> 4) << 8 | (c.g >> 4) << 4 | c.b >> 4));
-                    break;
-                case Form::Bgra32: p[3] = uint8_t(c.a); [[fallthrough]];
-                case Form::Rgb24Plain:
-                    p[0] = uint8_t(c.b);
-                    p[1] = uint8_t(c.g);
-                    p[2] = uint8_t(c.r);
-                    break;
+                    case Form::Pal8:
+                    case Form::Pal8Record:
+                        p[0] = uint8_t(index);
+                        break;
+                    case Form::Rgb565:
+                        write16(b, at, uint16_t((c.b >> 3) | ((c.g << 3) & 0x07E0) | ((c.r << 8) & 0xF800)));
+                        break;
+                    case Form::Argb4444:
+                        write16(b, at, uint16_t((c.a >> 4) << 12 | (c.r >> 4) << 8 | (c.g >> 4) << 4 | c.b >> 4));
+                        break;
+                    case Form::Bgra32:
+                        p[3] = uint8_t(c.a);
+                        [[fallthrough]];
+                    case Form::Rgb24Plain:
+                        p[0] = uint8_t(c.b);
+                        p[1] = uint8_t(c.g);
+                        p[2] = uint8_t(c.r);
+                        break;
                 }
             }
         }
@@ -116,9 +132,7 @@ inline Bytes makeSource(Form form, int edge) {
     return b;
 }
 
-inline int targetBytes(xbm::Target t) {
-    return t == xbm::Target::Pal8 ? 1 : t == xbm::Target::Bgra32 ? 4 : 2;
-}
+inline int targetBytes(xbm::Target t) { return t == xbm::Target::Pal8 ? 1 : t == xbm::Target::Bgra32 ? 4 : 2; }
 
 // The pixel at (x, y) of level `edge` in a file the tool wrote, read with the
 // layout's offsets and the depth's own bit positions.
@@ -130,17 +144,19 @@ inline Rgba pixelOf(const Bytes& b, xbm::Target t, int largest, int edge, int x,
     const auto six = [](int v) { return v << 2 | v >> 4; };
     const uint16_t w = read16(b, at);
     switch (t) {
-    case xbm::Target::Pal8: {
-        const size_t entry = 54 + 4 * size_t(b[at]);
-        // A palette whose levels are all 0 has no transparency.
-        bool levels = false;
-        for (size_t i = 0; i < 256; ++i) levels |= b[57 + 4 * i] != 0;
-        return {b[entry + 2], b[entry + 1], b[entry], levels ? b[entry + 3] : 255};
-    }
-    case xbm::Target::Rgb565: return {five(w >> 11), six((w >> 5) & 63), five(w & 31), 255};
-    case xbm::Target::Argb4444:
-        return {((w >> 8) & 15) * 17, ((w >> 4) & 15) * 17, (w & 15) * 17, (w >> 12) * 17};
-    case xbm::Target::Bgra32: return {b[at + 2], b[at + 1], b[at], b[at + 3]};
+        case xbm::Target::Pal8: {
+            const size_t entry = 54 + 4 * size_t(b[at]);
+            // A palette whose levels are all 0 has no transparency.
+            bool levels = false;
+            for (size_t i = 0; i < 256; ++i) levels |= b[57 + 4 * i] != 0;
+            return {b[entry + 2], b[entry + 1], b[entry], levels ? b[entry + 3] : 255};
+        }
+        case xbm::Target::Rgb565:
+            return {five(w >> 11), six((w >> 5) & 63), five(w & 31), 255};
+        case xbm::Target::Argb4444:
+            return {((w >> 8) & 15) * 17, ((w >> 4) & 15) * 17, (w & 15) * 17, (w >> 12) * 17};
+        case xbm::Target::Bgra32:
+            return {b[at + 2], b[at + 1], b[at], b[at + 3]};
     }
     return {};
 }

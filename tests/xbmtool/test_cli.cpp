@@ -102,12 +102,15 @@ TEST_F(ToolRun, EightBitsKeepAlphaAsTransparencyLevels) {
             for (int x = 0; x < e; ++x) {
                 const Rgba got = pixelOf(written[0], xbm::Target::Pal8, edge, e, x, y);
                 switch (band(x, e)) {
-                case 0: ASSERT_EQ(got.a, 0) << e << " " << x; break;
-                case 1:
-                    ASSERT_NEAR(got.a, 128, 4) << e << " " << x;
-                    ASSERT_NEAR(got.g, 255, 4) << e << " " << x;
-                    break;
-                default: ASSERT_TRUE(got.a == 255 && got.b == 255 && got.r == 0) << e << " " << x;
+                    case 0:
+                        ASSERT_EQ(got.a, 0) << e << " " << x;
+                        break;
+                    case 1:
+                        ASSERT_NEAR(got.a, 128, 4) << e << " " << x;
+                        ASSERT_NEAR(got.g, 255, 4) << e << " " << x;
+                        break;
+                    default:
+                        ASSERT_TRUE(got.a == 255 && got.b == 255 && got.r == 0) << e << " " << x;
                 }
             }
 }
@@ -124,8 +127,9 @@ TEST_F(ToolRun, FailuresLeaveTheFileAsItWas) {
 
     put(makeSource(Form::Rgb565, 16));
     const Bytes source = file();
-    const QStringList usageErrors[] = {{"-565", "-x", path}, {"-565", "-e", "png", path}, {"-e", "bmp", path},
-                                       {"-565", "-32", path}, {"-565"}, {"-565", path, path}};
+    const QStringList usageErrors[] = {
+        {"-565", "-x", path}, {"-565", "-e", "png", path}, {"-e", "bmp", path}, {"-565", "-32", path}, {"-565"},
+        {"-565", path, path}};
     for (const QStringList& args : usageErrors) EXPECT_EQ(runTool(args).exitCode, 2) << args.join(' ').toStdString();
     EXPECT_EQ(file(), source);
     EXPECT_EQ(leftovers(), QStringList{"etemp.bmp"});
@@ -137,10 +141,10 @@ TEST_F(ToolRun, DescribesAFileAndItsLevels) {
     put(source);
     const Outcome info = runTool({"--info", path});
     EXPECT_EQ(info.exitCode, 0);
-    for (const char* line : {"variant: 8-bit palette", "header length: 1098",
-                             "record: yes, tag \"AVTX\", length 20, data 1 2 3 4 5 6 8 0 250 9 10 11",
-                             "level 8: offset 1098, complete", "level 4: offset 1162, complete",
-                             "level 2: offset 1178, missing", "level 1: offset 1182, missing"})
+    for (const char* line :
+         {"variant: 8-bit palette", "header length: 1098",
+          "record: yes, tag \"AVTX\", length 20, data 1 2 3 4 5 6 8 0 250 9 10 11", "level 8: offset 1098, complete",
+          "level 4: offset 1162, complete", "level 2: offset 1178, missing", "level 1: offset 1182, missing"})
         EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
     EXPECT_EQ(runTool({"--help"}).exitCode, 0);
 }

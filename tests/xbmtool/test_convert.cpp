@@ -108,8 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
     ([](const auto& info) {
         static const char* forms[] = {"Pal8", "Pal8Record", "Rgb565", "Argb4444", "Bgra32", "Rgb24Plain"};
         static const char* targets[] = {"To8", "To565", "To4444", "To32"};
-        return std::string(forms[int(std::get<0>(info.param))]) + targets[int(std::get<1>(info.param))] +
-               "_" + std::to_string(std::get<2>(info.param));
+        return std::string(forms[int(std::get<0>(info.param))]) + targets[int(std::get<1>(info.param))] + "_" +
+               std::to_string(std::get<2>(info.param));
     }));
 
 TEST(SameDepth, KeepsEveryPixelByte) {

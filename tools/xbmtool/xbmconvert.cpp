@@ -183,10 +183,14 @@ int usageError(std::ostream& err, const std::string& why) {
 
 std::string targetOption(Target target) {
     switch (target) {
-    case Target::Pal8: return "-8";
-    case Target::Rgb565: return "-565";
-    case Target::Argb4444: return "-4444";
-    case Target::Bgra32: return "-32";
+        case Target::Pal8:
+            return "-8";
+        case Target::Rgb565:
+            return "-565";
+        case Target::Argb4444:
+            return "-4444";
+        case Target::Bgra32:
+            return "-32";
     }
     return "?";
 }

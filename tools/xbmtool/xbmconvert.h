@@ -13,7 +13,7 @@ namespace xbm {
 
 struct ConvertOptions {
     Target target = Target::Rgb565;
-    bool verify = false;         // -verify: re-read what was written
+    bool verify = false;  // -verify: re-read what was written
 };
 
 struct ConvertResult {

@@ -15,8 +15,8 @@ namespace {
 constexpr int kFileHeader = 14;
 constexpr int kInfoHeader = 40;
 constexpr int kColoursUsedAt = 46;
-constexpr int kAlphaMaskAt = 66;       // inside version 4 and 5 information headers
-constexpr int kInfoWithMasks = 52;      // the shortest information header that holds the masks itself
+constexpr int kAlphaMaskAt = 66;    // inside version 4 and 5 information headers
+constexpr int kInfoWithMasks = 52;  // the shortest information header that holds the masks itself
 constexpr int kInfoWithAlphaMask = 56;
 constexpr int kMasksEnd = kMasksAt + 12;
 constexpr uint32_t kRgb = 0, kBitFields = 3;
@@ -63,34 +63,50 @@ uint32_t le32(const uint8_t* p, int bytes) {
 
 const char* depthName(Depth depth) {
     switch (depth) {
-    case Depth::Pal8: return "8-bit palette";
-    case Depth::Rgb565: return "16-bit 5-6-5";
-    case Depth::Argb4444: return "16-bit 4-4-4-4";
-    case Depth::Rgb555: return "16-bit 5-5-5";
-    case Depth::Masked16: return "16-bit with own colour masks";
-    case Depth::Rgb24: return "24-bit";
-    case Depth::Bgra32: return "32-bit";
-    case Depth::Masked32: return "32-bit with own colour masks";
+        case Depth::Pal8:
+            return "8-bit palette";
+        case Depth::Rgb565:
+            return "16-bit 5-6-5";
+        case Depth::Argb4444:
+            return "16-bit 4-4-4-4";
+        case Depth::Rgb555:
+            return "16-bit 5-5-5";
+        case Depth::Masked16:
+            return "16-bit with own colour masks";
+        case Depth::Rgb24:
+            return "24-bit";
+        case Depth::Bgra32:
+            return "32-bit";
+        case Depth::Masked32:
+            return "32-bit with own colour masks";
     }
     return "?";
 }
 
 int bytesPerPixel(Depth depth) {
     switch (depth) {
-    case Depth::Pal8: return 1;
-    case Depth::Rgb24: return 3;
-    case Depth::Bgra32:
-    case Depth::Masked32: return 4;
-    default: return 2;
+        case Depth::Pal8:
+            return 1;
+        case Depth::Rgb24:
+            return 3;
+        case Depth::Bgra32:
+        case Depth::Masked32:
+            return 4;
+        default:
+            return 2;
     }
 }
 
 Depth depthOf(Target target) {
     switch (target) {
-    case Target::Pal8: return Depth::Pal8;
-    case Target::Rgb565: return Depth::Rgb565;
-    case Target::Argb4444: return Depth::Argb4444;
-    case Target::Bgra32: return Depth::Bgra32;
+        case Target::Pal8:
+            return Depth::Pal8;
+        case Target::Rgb565:
+            return Depth::Rgb565;
+        case Target::Argb4444:
+            return Depth::Argb4444;
+        case Target::Bgra32:
+            return Depth::Bgra32;
     }
     return Depth::Rgb565;
 }
@@ -126,69 +142,69 @@ ReadResult readXbm(const Bytes& b) {
     };
 
     switch (bits) {
-    case 8: {
-        if (compression != kRgb) return unsupported();
-        const uint32_t used = read32(b, kColoursUsedAt);
-        if (used > 256) return fail("the palette claims " + str(used) + " colours");
-        const int64_t count = used ? used : 256;
-        leastHeader = headersEnd + 4 * count;
-        if (leastHeader > set.fileLength) return fail("truncated: the palette ends past the end of the file");
-        for (int64_t i = 0; i < count; ++i) {
-            const size_t at = size_t(headersEnd + 4 * i);
-            set.palette[size_t(i)] = {b[at], b[at + 1], b[at + 2], b[at + 3]};
+        case 8: {
+            if (compression != kRgb) return unsupported();
+            const uint32_t used = read32(b, kColoursUsedAt);
+            if (used > 256) return fail("the palette claims " + str(used) + " colours");
+            const int64_t count = used ? used : 256;
+            leastHeader = headersEnd + 4 * count;
+            if (leastHeader > set.fileLength) return fail("truncated: the palette ends past the end of the file");
+            for (int64_t i = 0; i < count; ++i) {
+                const size_t at = size_t(headersEnd + 4 * i);
+                set.palette[size_t(i)] = {b[at], b[at + 1], b[at + 2], b[at + 3]};
+            }
+            set.depth = Depth::Pal8;
+            if (infoLength == uint32_t(kInfoHeader) && count == 256 &&
+                set.headerLength == kPaletteHeader + kRecordLength)
+                recordAt = kPaletteHeader;
+            break;
         }
-        set.depth = Depth::Pal8;
-        if (infoLength == uint32_t(kInfoHeader) && count == 256 &&
-            set.headerLength == kPaletteHeader + kRecordLength)
-            recordAt = kPaletteHeader;
-        break;
-    }
-    case 16:
-        if (compression == kRgb) {
-            set.depth = Depth::Rgb555;
-            masks = kMasks555;
-        } else if (compression == kBitFields) {
-            // The masks sit at 54..66 whatever the header length says.
-            leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
-            if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
-                return fail("16-bit file without room for its colour masks");
-            if (b[kRedMaskHighAt] == 0x0F) {
-                // The red mask's second byte alone marks the 4-4-4-4 form;
-                // its alpha sits in the top nibble, which no mask names.
-                set.depth = Depth::Argb4444;
-                masks = kMasks4444;
+        case 16:
+            if (compression == kRgb) {
+                set.depth = Depth::Rgb555;
+                masks = kMasks555;
+            } else if (compression == kBitFields) {
+                // The masks sit at 54..66 whatever the header length says.
+                leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
+                if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
+                    return fail("16-bit file without room for its colour masks");
+                if (b[kRedMaskHighAt] == 0x0F) {
+                    // The red mask's second byte alone marks the 4-4-4-4 form;
+                    // its alpha sits in the top nibble, which no mask names.
+                    set.depth = Depth::Argb4444;
+                    masks = kMasks4444;
+                } else {
+                    masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),
+                             infoLength >= uint32_t(kInfoWithAlphaMask) ? read32(b, kAlphaMaskAt) : 0};
+                    set.depth = sameMasks(masks, kMasks565) ? Depth::Rgb565 : Depth::Masked16;
+                }
             } else {
+                return unsupported();
+            }
+            break;
+        case 24:
+            if (compression != kRgb) return unsupported();
+            set.depth = Depth::Rgb24;
+            masks = kMasks24;
+            break;
+        case 32:
+            if (compression == kRgb) {
+                set.depth = Depth::Bgra32;
+                masks = kMasks32;
+            } else if (compression == kBitFields) {
+                // The masks sit at 54..66 whatever the header length says.
+                leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
+                if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
+                    return fail("32-bit file without room for its colour masks");
                 masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),
                          infoLength >= uint32_t(kInfoWithAlphaMask) ? read32(b, kAlphaMaskAt) : 0};
-                set.depth = sameMasks(masks, kMasks565) ? Depth::Rgb565 : Depth::Masked16;
+                set.depth = sameMasks(masks, kMasks32) ? Depth::Bgra32 : Depth::Masked32;
+            } else {
+                return unsupported();
             }
-        } else {
-            return unsupported();
-        }
-        break;
-    case 24:
-        if (compression != kRgb) return unsupported();
-        set.depth = Depth::Rgb24;
-        masks = kMasks24;
-        break;
-    case 32:
-        if (compression == kRgb) {
-            set.depth = Depth::Bgra32;
-            masks = kMasks32;
-        } else if (compression == kBitFields) {
-            // The masks sit at 54..66 whatever the header length says.
-            leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
-            if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
-                return fail("32-bit file without room for its colour masks");
-            masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),
-                     infoLength >= uint32_t(kInfoWithAlphaMask) ? read32(b, kAlphaMaskAt) : 0};
-            set.depth = sameMasks(masks, kMasks32) ? Depth::Bgra32 : Depth::Masked32;
-        } else {
-            return unsupported();
-        }
-        break;
-    default:
-        return fail(str(bits) + " bits per pixel; an Extended Bitmap has 8, 16, 24 or 32");
+            break;
+        default:
+            return fail(str(bits) + " bits per pixel; an Extended Bitmap has 8, 16, 24 or 32");
     }
     if (bits != 8 && !usableMasks(masks, bits)) return fail("unusable colour masks");
     if (set.headerLength < leastHeader)
@@ -293,10 +309,8 @@ Bytes writeXbm(const OutputSet& set) {
     const int64_t edge = set.images.front().width;
     const int bpp = bytesPerPixel(depthOf(set.target));
     int64_t header = kPlainHeader;
-    if (set.target == Target::Pal8)
-        header = kPaletteHeader + (set.record ? kRecordLength : 0);
-    else if (set.target != Target::Bgra32)
-        header = kStandardHeader;
+    if (set.target == Target::Pal8) header = kPaletteHeader + (set.record ? kRecordLength : 0);
+    else if (set.target != Target::Bgra32) header = kStandardHeader;
 
     Bytes b(size_t(fileLength(edge, bpp, header)), 0);
     b[0] = 'B';
@@ -345,7 +359,7 @@ Bytes writeXbm(const OutputSet& set) {
             for (size_t row = 0; row < e; ++row)
                 std::copy_n(image.rgba.data() + (e - 1 - row) * e * 4, e * 4, stored.data() + row * e * 4);
             quor::packLevel(set.target == Target::Argb4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565,
-                      stored.data(), e * e, out);
+                            stored.data(), e * e, out);
             continue;
         }
         for (size_t row = e; row-- > 0;) {

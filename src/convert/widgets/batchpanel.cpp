@@ -32,9 +32,8 @@ FolderChooser::FolderChooser(QComboBox* drives, QListWidget* folders, QLabel* sh
     : QObject(parent), drives_(drives), folders_(folders), shown_(shown) {
     drives_->addItems(FolderChooser::drives());
     connect(drives_, &QComboBox::activated, this, [this](int index) { setFolder(drives_->itemText(index)); });
-    connect(folders_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
-        setFolder(QDir(folder_).absoluteFilePath(item->text()));
-    });
+    connect(folders_, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { setFolder(QDir(folder_).absoluteFilePath(item->text())); });
 }
 
 QStringList FolderChooser::drives() {

@@ -26,6 +26,7 @@ public:
     static QStringList drives();
 signals:
     void folderChanged(const QString& folder);
+
 private:
     void fill();
     QComboBox* drives_;
@@ -42,9 +43,9 @@ public:
     FolderChooser* source = nullptr;       // dirbox1
     FolderChooser* destination = nullptr;  // dirbox2
     QListWidget* filebox = nullptr;
-    QPushButton* Button18 = nullptr;       // Exit
-    QPushButton* Button19 = nullptr;       // Convert - Colour 0 Transparent
-    QPushButton* convert = nullptr;        // Convert Selected Images
+    QPushButton* Button18 = nullptr;  // Exit
+    QPushButton* Button19 = nullptr;  // Convert - Colour 0 Transparent
+    QPushButton* convert = nullptr;   // Convert Selected Images
 
     // Opens the panel over the parent's client area.
     void open();

@@ -115,8 +115,8 @@ void TForm4::showView(const QString& path, int level) {
     raise();
 }
 
-TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts,
-                                       FileDialog& map, FileDialog& smap, QWidget* parent)
+TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& map,
+                                       FileDialog& smap, QWidget* parent)
     : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), map_(map), smap_(smap) {
     setObjectName("Panel1");
     setAutoFillBackground(true);
@@ -141,26 +141,27 @@ TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& pale
     NumEdit2 = levelField(this, "NumEdit2", 80, UpDown2);
     connect(NumEdit2, &QLineEdit::textChanged, this, [this] { NumEdit2Change(); });
 
-    label(this, "Select the Colour to edit by clicking on it or by using the Colour Number Selector",
-          {8, 120, 153, 41}, true)->setObjectName("Label15");
+    label(this, "Select the Colour to edit by clicking on it or by using the Colour Number Selector", {8, 120, 153, 41},
+          true)
+        ->setObjectName("Label15");
     label(this,
           "Adjust the Transparency Level of the selected colour with the Transparency Number Selector. "
           "Between 0 (fully transparent) and 255 (fully opaque).",
-          {8, 168, 153, 73}, true)->setObjectName("labelc");
+          {8, 168, 153, 73}, true)
+        ->setObjectName("labelc");
     Label18 = label(this, "Transparent Colours -", {176, 12, 130, 13});
     Label18->setObjectName("Label18");
     for (QLabel* l : findChildren<QLabel*>()) fitFont(l, l == Label18 ? "Transparent Colours - 256" : l->text());
     // The two instructions read as one text: both take the smaller font.
     auto* select = findChild<QLabel*>("Label15");
     auto* adjust = findChild<QLabel*>("labelc");
-    const QFont smaller = QFontInfo(select->font()).pixelSize() < QFontInfo(adjust->font()).pixelSize()
-                              ? select->font()
-                              : adjust->font();
+    const QFont smaller =
+        QFontInfo(select->font()).pixelSize() < QFontInfo(adjust->font()).pixelSize() ? select->font() : adjust->font();
     select->setFont(smaller);
     adjust->setFont(smaller);
 
-    connect(button("Button7", "Set All Opaque", "Set all Colours Opaque", {8, 248, 153, 25}),
-            &QPushButton::clicked, this, [this] { Button7Click(); });
+    connect(button("Button7", "Set All Opaque", "Set all Colours Opaque", {8, 248, 153, 25}), &QPushButton::clicked,
+            this, [this] { Button7Click(); });
     connect(button("Button17", "All to Current Colour", "Set all Colours to Transparency of current Colour",
                    {8, 280, 153, 25}),
             &QPushButton::clicked, this, [this] { Button17Click(); });
@@ -174,15 +175,15 @@ TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& pale
             [this] { exit(); });
     connect(button("Button8", "Save Palette", "Save Changes to the Current Image Palette", {72, 376, 89, 25}),
             &QPushButton::clicked, this, [this] { Button8Click(); });
-    connect(button("viewtran", "View/Update", "Create or refresh the Transparency view of the Image",
-                   {320, 8, 105, 20}),
-            &QPushButton::clicked, this, [this] { viewtranClick(false); });
-    connect(button("viewcur", "Current", "Show the Currently selected colour in the Transparency view ",
-                   {432, 8, 65, 20}),
-            &QPushButton::clicked, this, [this] { viewtranClick(true); });
-    connect(button("Button11", "Load Transparency Map", "Load a previously saved Transparency Map",
-                   {184, 376, 153, 25}),
-            &QPushButton::clicked, this, [this] { Button11Click(); });
+    connect(
+        button("viewtran", "View/Update", "Create or refresh the Transparency view of the Image", {320, 8, 105, 20}),
+        &QPushButton::clicked, this, [this] { viewtranClick(false); });
+    connect(
+        button("viewcur", "Current", "Show the Currently selected colour in the Transparency view ", {432, 8, 65, 20}),
+        &QPushButton::clicked, this, [this] { viewtranClick(true); });
+    connect(
+        button("Button11", "Load Transparency Map", "Load a previously saved Transparency Map", {184, 376, 153, 25}),
+        &QPushButton::clicked, this, [this] { Button11Click(); });
     connect(button("Button12", "Save Transparency Map", "Save the current Transparency Map", {344, 376, 153, 25}),
             &QPushButton::clicked, this, [this] { Button12Click(); });
 }

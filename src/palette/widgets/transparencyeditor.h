@@ -32,8 +32,10 @@ public:
     void setLowered(bool lowered);
 signals:
     void clicked(int index);
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+
 private:
     int index_;
 };
@@ -73,14 +75,14 @@ public:
     void NumEdit1Change();
     void NumEdit2Change();
     void ComboBox1Change();
-    void Button7Click();                   // Set All Opaque
-    void Button17Click();                  // All to Current Colour
-    void Button16Click();                  // Gradient to Current Colour
+    void Button7Click();                         // Set All Opaque
+    void Button17Click();                        // All to Current Colour
+    void Button16Click();                        // Gradient to Current Colour
     void Button14Click(bool fromBatch = false);  // Set Colour 0 Transparent
-    void Button8Click();                   // Save Palette
-    void Button11Click();                  // Load Transparency Map
-    void Button12Click();                  // Save Transparency Map
-    bool viewtranClick(bool current);      // View/Update, Current; false when no view was made
+    void Button8Click();                         // Save Palette
+    void Button11Click();                        // Load Transparency Map
+    void Button12Click();                        // Save Transparency Map
+    bool viewtranClick(bool current);            // View/Update, Current; false when no view was made
 
     QComboBox* ComboBox1 = nullptr;
     TNumEdit* NumEdit1 = nullptr;

@@ -4,4 +4,6 @@ __declspec(dllexport)
 #else
 __attribute__((visibility("default")))
 #endif
-const char* quorpng_version(void) { return "2.5.0.7"; }
+    const char* quorpng_version(void) {
+    return "2.5.0.7";
+}
