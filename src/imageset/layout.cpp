@@ -1,7 +1,6 @@
 #include "layout.h"
 
 #include "fileaccess.h"
-#include "workspace.h"
 
 #include <QFile>
 
@@ -85,39 +84,38 @@ HeaderFacts readHeaderFacts(const QString& path) {
     return facts;
 }
 
-bool headerProbe(const QString& path, SetState& state) {
-    state.resetHeaderFields();
-    const HeaderFacts facts = readHeaderFacts(path);
-    if (!facts.readable) return false;
+HeaderProbe probeHeader(const HeaderFacts& facts) {
+    HeaderProbe probe;
+    if (!facts.readable) return probe;
     const uint8_t offsetLow = uint8_t(facts.pixelOffset & 0xFF);
     switch (facts.bits) {
         case 8:
-            if (offsetLow == kPixelOffsetWithRecord) state.recordCount = 1;
-            return true;
-        case 16: {
-            state.highColour = true;
-            if (offsetLow == kStandardHeader) state.standardHeader = true;
-            else state.headerSize = int8_t(offsetLow);
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly) && file.seek(kRedMaskHighAt)) {
-                char c = 0;
-                if (file.getChar(&c) && uint8_t(c) == 0x0F) state.is4444 = true;
-            }
-            return false;
-        }
+            probe.eightBit = true;
+            if (offsetLow == kPixelOffsetWithRecord) probe.recordCount = 1;
+            break;
+        case 16:
+            probe.highColour = true;
+            if (offsetLow == kStandardHeader) probe.standardHeader = true;
+            else probe.headerSize = int8_t(offsetLow);
+            // The red mask's second byte alone marks the 4-4-4-4 form.
+            probe.is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
+            break;
         case 24:
-            state.highColour = true;
-            state.headerSize = int8_t(offsetLow);
-            return false;
+            probe.highColour = true;
+            probe.headerSize = int8_t(offsetLow);
+            break;
         case 32:
-            state.highColour = true;
-            state.is32 = true;
-            state.headerSize = int8_t(offsetLow);
-            return false;
+            probe.highColour = true;
+            probe.is32 = true;
+            probe.headerSize = int8_t(offsetLow);
+            break;
         default:
-            return false;
+            break;
     }
+    return probe;
 }
+
+HeaderProbe probeHeader(const QString& path) { return probeHeader(readHeaderFacts(path)); }
 
 std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
     const QString wayIn = QStringLiteral("\n\nUse Load Any Image to bring it in as a new image set.");

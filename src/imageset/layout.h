@@ -11,9 +11,6 @@
 #include <vector>
 
 namespace corvane {
-
-struct SetState;
-
 namespace layout {
 
 // Header fields (little endian).
@@ -79,8 +76,19 @@ struct HeaderFacts {
 };
 HeaderFacts readHeaderFacts(const QString& path);
 
-// Sets the header fields of `state` from the file; true when it is 8-bit.
-bool headerProbe(const QString& path, SetState& state);
+// The header fields of a set as a file's header gives them; the workspace
+// takes them into its state.
+struct HeaderProbe {
+    bool eightBit = false;
+    bool highColour = false;  // 16-, 24- or 32-bit
+    bool is32 = false;
+    bool is4444 = false;          // 16-bit with red mask 0x0F00
+    bool standardHeader = false;  // 16-bit with the usual 86-byte header
+    int32_t headerSize = 0;       // low byte of the pixel offset, unless standard or 8-bit
+    int32_t recordCount = 0;      // 8-bit: 1 when a record follows the palette
+};
+HeaderProbe probeHeader(const HeaderFacts& facts);
+HeaderProbe probeHeader(const QString& path);
 
 // Why a file cannot be cut into levels, or nothing when it can.
 std::optional<QString> refusalToSplit(const HeaderFacts& facts);

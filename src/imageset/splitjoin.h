@@ -31,7 +31,7 @@ struct SplitReport {
 // Both check the header first and stage nothing when the file is not a set
 // they can cut; otherwise they stage slots 0..10, which the caller puts in
 // place in place of the old set.  The split to use follows the state's
-// header fields (see headerProbe).
+// header fields (see probeHeader).
 SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& staging);
 SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStaging& staging);
 

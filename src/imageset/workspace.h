@@ -36,8 +36,8 @@ int slotOfLevel(int level);
 // The file name of each slot, one spelling everywhere.
 const char* slotFileName(int slot);
 
-// What the current set is, shared by every command.  The probe resets the
-// header fields before it looks at a file.
+// What the current set is, shared by every command.  Taking a probe's
+// header fields replaces all of them.
 struct SetState {
     int32_t largest = 0;      // 512 .. 1; 0 before the first load
     bool highColour = false;  // 16-, 24- or 32-bit
@@ -57,10 +57,15 @@ struct SetState {
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
 
-    void resetHeaderFields() {
-        highColour = is32 = is4444 = standardHeader = false;
-        headerSize = 0;
-        recordCount = 0;
+    // Takes the header fields the probe found in a file; true when it is 8-bit.
+    bool takeHeader(const HeaderProbe& probe) {
+        highColour = probe.highColour;
+        is32 = probe.is32;
+        is4444 = probe.is4444;
+        standardHeader = probe.standardHeader;
+        headerSize = probe.headerSize;
+        recordCount = probe.recordCount;
+        return probe.eightBit;
     }
 };
 
