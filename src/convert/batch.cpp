@@ -91,7 +91,7 @@ void letReplace(const QString& path) {
 
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
-                               const TextureToolRun& runTool) {
+                               const TextureToolRun& runTool, SetHandOff* handOff) {
     BatchFileResult result;
     result.name = QFileInfo(sourcePath).fileName();
     const CommandOutcome loaded = loadAnyImage(sourcePath, workspace, library, request.options, request.maxImport);
@@ -111,11 +111,10 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         palette.paletteChanged = changed;  // a batch run is no edit of the user's
     }
     letReplace(destinationPath);
-    const JoinResult written = writeSet(workspace, destinationPath);
+    const JoinResult written = writeSet(workspace, destinationPath, LevelsNeeded::All, handOff);
     result.converted = written.ok;
     result.problem = written.error;
     // A save handed to a committer is judged there, once it is in place.
-    const SetHandOff* handOff = SetHandOff::current();
     if (written.ok && !(handOff && handOff->handed())) {
         result.problem = savedSetProblem(destinationPath);
         result.converted = result.problem.isEmpty();
@@ -220,7 +219,7 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
             // This worker's workspace holds only sets of this run, saved or failed.
             workspace.clearSlots();
             BatchFileResult result =
-                convertOneFile(source.filePath(name), target, request, workspace, library, palette, tool);
+                convertOneFile(source.filePath(name), target, request, workspace, library, palette, tool, &handOff);
             if (!handOff.handed()) settle(i, std::move(result));
         }
         workspace.clearSlots();

@@ -1,6 +1,7 @@
 #include "import.h"
 
 #include "fileaccess.h"
+#include "files.h"
 #include "layout.h"
 #include "library.h"
 #include "splitjoin.h"

@@ -1,5 +1,6 @@
 #include "setcommands.h"
 
+#include "files.h"
 #include "library.h"
 #include "splitjoin.h"
 #include "staging.h"

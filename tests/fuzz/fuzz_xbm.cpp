@@ -4,6 +4,7 @@
 //  - Load Extended and Save as the window runs them, with the real image
 //    library converting the level files.
 #include "fuzz_support.h"
+#include "files.h"
 #include "library.h"
 #include "setcommands.h"
 #include "splitjoin.h"
