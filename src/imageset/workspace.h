@@ -15,6 +15,7 @@ class QLockFile;
 #include <memory>
 
 #include "layout.h"
+#include "workfolder.h"
 
 namespace corvane {
 
@@ -85,14 +86,6 @@ struct LevelVisibility {
     std::array<bool, 9> views{};  // AnyImage1 (256) .. AnyImage9 (1)
 };
 LevelVisibility levelVisibility(int32_t largest);
-
-// Environment lookup, replaceable in tests.
-using EnvironmentLookup = std::function<QString(const char*)>;
-QString systemEnvironment(const char* name);
-
-// The temporary folder: TEMP, then TMP, then TMPDIR, then the system's.
-// The result ends with exactly one separator.
-QString temporaryFolder(const EnvironmentLookup& env = systemEnvironment);
 
 class Workspace {
 public:
