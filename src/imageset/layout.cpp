@@ -7,22 +7,11 @@
 namespace corvane {
 namespace layout {
 
-TemplateHeader defaultTemplateHeader() {
+TemplateHeader standardHeader(int64_t largest, bool is4444) {
     std::vector<uint8_t> h(kStandardHeader, 0);
-    h[0] = 'B';
-    h[1] = 'M';
-    write32(h, kFileSizeAt, 174848);
-    write32(h, kPixelOffsetAt, kStandardHeader);
-    write32(h, kInfoLengthAt, 40);
-    write32(h, kWidthAt, 256);
-    write32(h, kHeightAt, 256);
-    write16(h, 26, 1);
-    write16(h, kBitsAt, 16);
-    write32(h, kCompressionAt, 3);
-    write32(h, kImageSizeAt, 174762);
-    write32(h, kMasksAt, 0xF800);
-    write32(h, kMasksAt + 4, 0x07E0);
-    write32(h, kMasksAt + 8, 0x001F);
+    writeSetHeaders(h, largest, 16, kStandardHeader, kBitFields);
+    const std::array<uint32_t, 3>& masks = is4444 ? kMasks4444 : kMasks565;
+    for (size_t i = 0; i < masks.size(); ++i) write32(h, kMasksAt + 4 * i, masks[i]);
     h[kStandardRecordAt + 0] = 'A';
     h[kStandardRecordAt + 1] = 'V';
     h[kStandardRecordAt + 2] = 'T';
@@ -31,6 +20,22 @@ TemplateHeader defaultTemplateHeader() {
     TemplateHeader out{};
     std::copy(h.begin(), h.end(), out.begin());
     return out;
+}
+
+void writeSetHeaders(std::vector<uint8_t>& h, int64_t largest, int bits, int64_t headerLength, uint32_t compression) {
+    const int64_t pixelBytes = chainPixels(largest) * (bits / 8);
+    if (h.size() < size_t(kPlainHeader)) h.resize(kPlainHeader, 0);
+    h[0] = 'B';
+    h[1] = 'M';
+    write32(h, kFileSizeAt, uint32_t(headerLength + pixelBytes));
+    write32(h, kPixelOffsetAt, uint32_t(headerLength));
+    write32(h, kInfoLengthAt, kInfoHeader);
+    write32(h, kWidthAt, uint32_t(largest));
+    write32(h, kHeightAt, uint32_t(largest));
+    write16(h, kPlanesAt, 1);
+    write16(h, kBitsAt, uint16_t(bits));
+    write32(h, kCompressionAt, compression);
+    write32(h, kImageSizeAt, uint32_t(pixelBytes));
 }
 
 int64_t chainPixels(int64_t largest) {
@@ -148,8 +153,8 @@ std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
     // Any other 16-bit form (5-5-5 above all) would be shown and saved as
     // 5-6-5, turning every pixel into another colour.
     if (facts.bits == 16) {
-        const bool masksInHeader = facts.compression == 3 && (facts.pixelOffset & 0xFF) >= uint32_t(kMasksAt + 12);
-        const bool is565 = facts.masks == std::array<uint32_t, 3>{0xF800, 0x07E0, 0x001F};
+        const bool masksInHeader = facts.compression == kBitFields && (facts.pixelOffset & 0xFF) >= uint32_t(kMasksEnd);
+        const bool is565 = facts.masks == kMasks565;
         const bool is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
         if (!masksInHeader || !(is565 || is4444))
             return QStringLiteral(
