@@ -81,7 +81,7 @@ QString depthText(const SetState& state) {
 
 class Runner {
 public:
-    Runner(TForm1& form, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot,
+    Runner(MainWindow& form, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot,
            const std::atomic<bool>* stop)
         : form_(form), prompts_(prompts), out_(out), err_(err), workRoot_(workRoot), stop_(stop) {}
 
@@ -97,77 +97,77 @@ public:
                                     c == "--gradient-to" || c == "--save-palette" || c == "--view-transparency";
         if (paletteCommand) {
             if (form_.workspace().state().highColour) return QStringLiteral("the set is not an 8-bit set");
-            if (!form_.Panel1->isOpen()) form_.getpalClick();
-        } else if (form_.Panel1->isOpen()) {
-            form_.Panel1->exit();
+            if (!form_.transparencyEditor->isOpen()) form_.editTransparency();
+        } else if (form_.transparencyEditor->isOpen()) {
+            form_.transparencyEditor->exit();
         }
-        TransparencyEditor& editor = *form_.Panel1;
+        TransparencyEditor& editor = *form_.transparencyEditor;
 
         if (c == "--load-extended" || c == "--load-texture") {
             if (!QFileInfo::exists(arg)) return QStringLiteral("no such file: %1").arg(arg);
             form_.opencfs.filterIndex = c == "--load-extended" ? 1 : 2;
             prompts_.file = arg;
-            form_.loadcfsClick();
+            form_.loadExtended();
         } else if (c == "--load-any") {
             prompts_.file = arg;
-            form_.loadanyClick();
+            form_.loadAnyImage();
         } else if (c == "--create-image-set") {
-            form_.Button2Click();
+            form_.createImageSet();
         } else if (c == "--save") {
             if (const std::vector<int> missing = missingLevels(form_.workspace()); !missing.empty())
                 return QStringLiteral("the set lacks its %1 levels; run --create-image-set before --save")
                     .arg(levelNames(missing));
             prompts_.file = arg;
             prompts_.answer = false;  // a texture's set is saved where asked, not over the texture
-            form_.saveClick();
+            form_.saveExtended();
         } else if (c == "--save-texture") {
             if (!form_.workspace().state().textureOrigin)
                 return QStringLiteral("the set did not come from a texture file");
-            form_.saveClick();
+            form_.saveExtended();
         } else if (c == "--merge" || c == "--import-std" || c == "--import-cfs") {
             if (!replaceCommandsAvailable(form_.workspace())) return QStringLiteral("needs an 8-bit set of 256");
             prompts_.file = arg;
-            if (c == "--merge") form_.Button13Click();
-            else if (c == "--import-std") form_.Button15Click();
-            else form_.Button20Click();
+            if (c == "--merge") form_.mergeImage();
+            else if (c == "--import-std") form_.importStd();
+            else form_.importCfs();
         } else if (c == "--new16") {
-            form_.new16Click();
+            form_.newSixteenBitSet();
         } else if (c == "--convert-to") {
             if (form_.workspace().state().largest == 0) return QStringLiteral("no set is loaded");
-            if (arg == "256") form_.ConvertCurrentImageto256Colours1Click();
-            else if (arg == "565") form_.N16bit5651Click();
-            else if (arg == "4444") form_.N16bit4441Click();
-            else if (arg == "32") form_.N32bit1Click();
+            if (arg == "256") form_.convertTo(ToolMode::EightBit);
+            else if (arg == "565") form_.convertTo(ToolMode::Rgb565);
+            else if (arg == "4444") form_.convertTo(ToolMode::Argb4444);
+            else if (arg == "32") form_.convertTo(ToolMode::Argb32);
             else return QStringLiteral("the depth must be 256, 565, 4444 or 32");
         } else if (c == "--load-map") {
             prompts_.file = arg;
-            editor.Button11Click();
+            editor.loadMap();
         } else if (c == "--save-map") {
             prompts_.file = arg;
-            editor.Button12Click();
+            editor.saveMap();
         } else if (c == "--set-all-opaque") {
-            editor.Button7Click();
+            editor.setAllOpaque();
         } else if (c == "--colour0-transparent") {
-            editor.Button14Click();
+            editor.makeColour0Transparent();
         } else if (c == "--set-level") {
             int colour = 0, level = 0;
             const QStringList parts = arg.split('=');
             if (parts.size() != 2 || !parseNumber(parts[0], 0, 255, colour) || !parseNumber(parts[1], 0, 255, level))
                 return QStringLiteral("--set-level takes COLOUR=LEVEL, both 0..255");
-            editor.boxClick(colour);
-            editor.NumEdit2->setText(QString::number(level));
+            editor.selectColour(colour);
+            editor.levelEdit->setText(QString::number(level));
         } else if (c == "--all-to") {
             int level = 0;
             if (!parseNumber(arg, 0, 255, level)) return QStringLiteral("the level must be 0..255");
-            editor.NumEdit2->setText(QString::number(level));
-            editor.Button17Click();
+            editor.levelEdit->setText(QString::number(level));
+            editor.allToCurrent();
         } else if (c == "--gradient-to") {
             int colour = 0;
             if (!parseNumber(arg, 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
-            editor.boxClick(colour);
-            editor.Button16Click();
+            editor.selectColour(colour);
+            editor.gradientToCurrent();
         } else if (c == "--save-palette") {
-            editor.Button8Click();
+            editor.savePalette();
             if (form_.palette.paletteChanged) return QStringLiteral("the palette could not be written");
         } else if (c == "--view-transparency") {
             return viewTransparency(step.arguments);
@@ -183,16 +183,16 @@ public:
 
 private:
     QString viewTransparency(const QStringList& arguments) {
-        TransparencyEditor& editor = *form_.Panel1;
+        TransparencyEditor& editor = *form_.transparencyEditor;
         if (transparencyViewSourceSlot(form_.workspace().state().largest) < 0)
             return QStringLiteral("a set of 1x1 has no transparency view");
         bool current = arguments.size() > 1;
         if (current) {
             int colour = 0;
             if (!parseNumber(arguments[1], 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
-            editor.boxClick(colour);
+            editor.selectColour(colour);
         }
-        if (!editor.viewtranClick(current))
+        if (!editor.showTransparencyView(current))
             return prompts_.failure.isEmpty() ? QStringLiteral("the transparency view could not be made")
                                               : prompts_.failure;
         QString why;
@@ -201,10 +201,10 @@ private:
     }
 
     void info() {
-        out_ << form_.Label10->text() << '\n'
-             << form_.Label11->text() << '\n'
-             << form_.Label16->text() << '\n'
-             << form_.Label17->text() << '\n'
+        out_ << form_.statusBitmap->text() << '\n'
+             << form_.statusMaximum->text() << '\n'
+             << form_.statusLoadedAs->text() << '\n'
+             << form_.statusDepth->text() << '\n'
              << "Depth: " << depthText(form_.workspace().state()) << '\n'
              << "Largest level: " << form_.workspace().state().largest << '\n';
         out_.flush();
@@ -221,23 +221,23 @@ private:
             summary = runBatch(call.request, form_.workspace(), library, form_.palette, form_.textureTool(),
                                batchReporter(out_, err_), stop_);
         } else {
-            summary = runBatchInWorkers(call, ToolSettings{form_.itool.fileName, form_.showitool->isChecked()},
+            summary = runBatchInWorkers(call, ToolSettings{form_.itool.fileName, form_.showToolItem->isChecked()},
                                         workRoot_, out_, err_, stop_);
             // The last converted set becomes the current one, as after a run in the window.
             for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
                 if (!it->converted) continue;
                 QuorLibrary library(form_.context());
-                loadExtended(QDir(call.request.destinationFolder).filePath(it->name), BitmapFilter, form_.workspace(),
-                             library, form_.setOptions());
+                corvane::loadExtended(QDir(call.request.destinationFolder).filePath(it->name), BitmapFilter,
+                                      form_.workspace(), library, form_.setOptions());
                 break;
             }
         }
-        form_.refresh();
+        form_.reloadViews();
         form_.showStatus();
         return batchOutcome(summary, out_);
     }
 
-    TForm1& form_;
+    MainWindow& form_;
     LinePrompts& prompts_;
     QTextStream& out_;
     QTextStream& err_;
@@ -275,8 +275,8 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
         [&prompts](const QString& title, const QString& text) { prompts.information(title, text); });
     int code = ExitOk;
     {
-        TForm1 form(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
-                    SettingsDefaults::forThisSystem());
+        MainWindow form(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
+                        SettingsDefaults::forThisSystem());
         prompts.tellPending();
         Runner runner(form, prompts, out, err, folder.path(), interrupt.flag());
         for (const CommandStep& step : *steps) {
