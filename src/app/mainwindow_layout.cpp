@@ -1,3 +1,5 @@
+// Building the main window: its controls, menus, dialogs and panels, the
+// settings it reads and writes, the preferences and closing.
 #include "mainwindow.h"
 
 #include "anyimage.h"

@@ -134,7 +134,7 @@ public:
     QLabel* programLabel = nullptr;
     QLabel* versionLabel = nullptr;
     TMButton *logo = nullptr, *contactButton = nullptr, *siteButton = nullptr, *librariesSiteButton = nullptr;
-    std::array<QLineEdit*, 5> versionFields{};  // Edit1 .. Edit5
+    std::array<QLineEdit*, 5> versionFields{};  // one per library, in kLibraries order
     QPlainTextEdit* copyrights = nullptr;
     QPushButton* closeButton = nullptr;
 
