@@ -29,51 +29,49 @@ namespace corvane {
 
 namespace {
 
-// Each command with its arguments and a line of help.  Commands that work on
-// a set drive a hidden main window with scripted answers, so they run the
-// same code as the window's handlers; batches call the batch runner itself.
-struct CommandInfo {
-    const char* name;
-    const char* arguments;
-    const char* help;
-};
-
+// Commands that work on a set drive a hidden main window with scripted
+// answers, so they run the same code as the window's handlers; batches call
+// the batch runner itself.  A new command is a row here and its operation.
+using Ops = LineOperations;
+constexpr bool kOnLevels = true;
 constexpr CommandInfo kCommands[] = {
     {"--help", "", "print this text and exit"},
     {"--set", "NAME=VALUE", "a setting for this run, by its store name (Smooth8bit=0, MaxImport=512 ...)"},
-    {"--info", "", "print the status lines, the depth and the largest level of the set"},
-    {"--load-extended", "FILE", "load an Extended Bitmap"},
-    {"--load-texture", "FILE", "load a texture file (raw 65536-byte texture or BMP)"},
-    {"--load-any", "FILE", "import a picture of any supported format"},
-    {"--create-image-set", "", "rebuild every level below the largest"},
-    {"--save", "FILE", "save the set as one Extended Bitmap"},
-    {"--save-texture", "", "save the set over the texture file it was loaded from"},
-    {"--merge", "FILE", "put a picture in place of the 256 level, on the set's palette"},
-    {"--import-std", "FILE", "put an 8-bit picture and its palette in place of the 256 level"},
-    {"--import-cfs", "FILE", "take levels 256..1 and the palette of an 8-bit Extended Bitmap"},
-    {"--new16", "", "a new black 16-bit 256 set"},
-    {"--convert-to", "256|565|4444|32", "convert the set through the texture tool"},
-    {"--load-map", "FILE", "load a transparency map (.mpt)"},
-    {"--save-map", "FILE", "save the transparency levels as a map"},
-    {"--set-all-opaque", "", "every colour opaque"},
-    {"--colour0-transparent", "", "colour 0 transparent, the rest opaque"},
-    {"--set-level", "COLOUR=LEVEL", "one colour's transparency level (0..255)"},
-    {"--all-to", "LEVEL", "every colour at one level"},
-    {"--gradient-to", "COLOUR", "levels rising from colour 0 to COLOUR"},
-    {"--save-palette", "", "write the levels into the set's palette"},
-    {"--view-transparency", "OUT.bmp", "write the transparency view (with --current COLOUR: that colour red)"},
-    {"--batch", "SRC DEST [NAME...]", "convert the BMP files of SRC into DEST (all of them without names);"},
+    {"--info", "", "print the status lines, the depth and the largest level of the set", &Ops::info},
+    {"--load-extended", "FILE", "load an Extended Bitmap", &Ops::loadExtended},
+    {"--load-texture", "FILE", "load a texture file (raw 65536-byte texture or BMP)", &Ops::loadTexture},
+    {"--load-any", "FILE", "import a picture of any supported format", &Ops::loadAny},
+    {"--create-image-set", "", "rebuild every level below the largest", &Ops::createImageSet},
+    {"--save", "FILE", "save the set as one Extended Bitmap", &Ops::save},
+    {"--save-texture", "", "save the set over the texture file it was loaded from", &Ops::saveTexture},
+    {"--merge", "FILE", "put a picture in place of the 256 level, on the set's palette", &Ops::merge},
+    {"--import-std", "FILE", "put an 8-bit picture and its palette in place of the 256 level", &Ops::importStd},
+    {"--import-cfs", "FILE", "take levels 256..1 and the palette of an 8-bit Extended Bitmap", &Ops::importCfs},
+    {"--new16", "", "a new black 16-bit 256 set", &Ops::newSixteenBitSet},
+    {"--convert-to", "256|565|4444|32", "convert the set through the texture tool", &Ops::convertTo},
+    {"--load-map", "FILE", "load a transparency map (.mpt)", &Ops::loadMap, kOnLevels},
+    {"--save-map", "FILE", "save the transparency levels as a map", &Ops::saveMap, kOnLevels},
+    {"--set-all-opaque", "", "every colour opaque", &Ops::setAllOpaque, kOnLevels},
+    {"--colour0-transparent", "", "colour 0 transparent, the rest opaque", &Ops::makeColour0Transparent, kOnLevels},
+    {"--set-level", "COLOUR=LEVEL", "one colour's transparency level (0..255)", &Ops::setLevel, kOnLevels},
+    {"--all-to", "LEVEL", "every colour at one level", &Ops::allTo, kOnLevels},
+    {"--gradient-to", "COLOUR", "levels rising from colour 0 to COLOUR", &Ops::gradientTo, kOnLevels},
+    {"--save-palette", "", "write the levels into the set's palette", &Ops::savePalette, kOnLevels},
+    {"--view-transparency", "OUT.bmp", "write the transparency view (with --current COLOUR: that colour red)",
+     &Ops::viewTransparency, kOnLevels},
+    {"--batch", "SRC DEST [NAME...]", "convert the BMP files of SRC into DEST (all of them without names);",
+     &Ops::batch},
     {"", "", "  --colour0-transparent for 8-bit results, --jobs N for parallel workers"},
     {"", "", "  Ctrl+C stops a line of batches after the files under way"},
 };
+
+}  // namespace
 
 const CommandInfo* findCommand(const QString& name) {
     for (const CommandInfo& c : kCommands)
         if (*c.name && name == QLatin1String(c.name)) return &c;
     return nullptr;
 }
-
-}  // namespace
 
 std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args, QTextStream& err,
                                                          QStringList& settings) {

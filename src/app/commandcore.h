@@ -42,6 +42,51 @@ struct CommandStep {
     QStringList arguments;
 };
 
+// The operations of the commands that work on a set.  The window library
+// carries them out on a hidden main window, through the window's own
+// handlers; each gets the command's arguments and returns its failure, or an
+// empty text.
+class LineOperations {
+public:
+    virtual ~LineOperations() = default;
+    virtual QString info(const QStringList& arguments) = 0;
+    virtual QString loadExtended(const QStringList& arguments) = 0;
+    virtual QString loadTexture(const QStringList& arguments) = 0;
+    virtual QString loadAny(const QStringList& arguments) = 0;
+    virtual QString createImageSet(const QStringList& arguments) = 0;
+    virtual QString save(const QStringList& arguments) = 0;
+    virtual QString saveTexture(const QStringList& arguments) = 0;
+    virtual QString merge(const QStringList& arguments) = 0;
+    virtual QString importStd(const QStringList& arguments) = 0;
+    virtual QString importCfs(const QStringList& arguments) = 0;
+    virtual QString newSixteenBitSet(const QStringList& arguments) = 0;
+    virtual QString convertTo(const QStringList& arguments) = 0;
+    virtual QString loadMap(const QStringList& arguments) = 0;
+    virtual QString saveMap(const QStringList& arguments) = 0;
+    virtual QString setAllOpaque(const QStringList& arguments) = 0;
+    virtual QString makeColour0Transparent(const QStringList& arguments) = 0;
+    virtual QString setLevel(const QStringList& arguments) = 0;
+    virtual QString allTo(const QStringList& arguments) = 0;
+    virtual QString gradientTo(const QStringList& arguments) = 0;
+    virtual QString savePalette(const QStringList& arguments) = 0;
+    virtual QString viewTransparency(const QStringList& arguments) = 0;
+    virtual QString batch(const QStringList& arguments) = 0;
+};
+
+// One command of the line: its name, the form of its arguments and its line
+// of help, as --help lists them, and the operation it runs.
+struct CommandInfo {
+    const char* name;  // empty for a further line of the help of the command above
+    const char* arguments;
+    const char* help;
+    // Null for --help and --set, which act while the line is read.
+    QString (LineOperations::*operation)(const QStringList& arguments) = nullptr;
+    // Works on the transparency levels of an 8-bit set, in the transparency editor.
+    bool onLevels = false;
+};
+// The command of that name, or null.
+const CommandInfo* findCommand(const QString& name);
+
 // Splits the line into commands and their arguments; the NAME=VALUE of each
 // --set goes to `settings`.  Empty on a usage error (told on err).
 std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args, QTextStream& err,

@@ -21,11 +21,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QTextStream>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace corvane {
 
@@ -79,165 +81,214 @@ QString depthText(const SetState& state) {
     return state.is4444 ? QStringLiteral("16-bit 4-4-4-4") : QStringLiteral("16-bit 5-6-5");
 }
 
-class Runner {
+class Runner : public LineOperations {
 public:
-    Runner(TForm1& form, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot,
+    Runner(MainWindow& window, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot,
            const std::atomic<bool>* stop)
-        : form_(form), prompts_(prompts), out_(out), err_(err), workRoot_(workRoot), stop_(stop) {}
+        : window_(window), prompts_(prompts), out_(out), err_(err), workRoot_(workRoot), stop_(stop) {}
 
     // Returns the failure, or an empty text.
     QString run(const CommandStep& step) {
         prompts_.failure.clear();
         prompts_.file.reset();
         prompts_.answer = true;
-        const QString& c = step.command;
-        const QString arg = step.arguments.value(0);
-        const bool paletteCommand = c == "--load-map" || c == "--save-map" || c == "--set-all-opaque" ||
-                                    c == "--colour0-transparent" || c == "--set-level" || c == "--all-to" ||
-                                    c == "--gradient-to" || c == "--save-palette" || c == "--view-transparency";
-        if (paletteCommand) {
-            if (form_.workspace().state().highColour) return QStringLiteral("the set is not an 8-bit set");
-            if (!form_.Panel1->isOpen()) form_.getpalClick();
-        } else if (form_.Panel1->isOpen()) {
-            form_.Panel1->exit();
+        const CommandInfo* command = findCommand(step.command);
+        if (!command || !command->operation) return {};  // the parser has seen to these
+        if (command->onLevels) {
+            if (window_.workspace().state().highColour) return QStringLiteral("the set is not an 8-bit set");
+            if (!editor().isOpen()) window_.editTransparency();
+        } else if (editor().isOpen()) {
+            editor().exit();
         }
-        TransparencyEditor& editor = *form_.Panel1;
+        return (this->*command->operation)(step.arguments);
+    }
 
-        if (c == "--load-extended" || c == "--load-texture") {
-            if (!QFileInfo::exists(arg)) return QStringLiteral("no such file: %1").arg(arg);
-            form_.opencfs.filterIndex = c == "--load-extended" ? 1 : 2;
-            prompts_.file = arg;
-            form_.loadcfsClick();
-        } else if (c == "--load-any") {
-            prompts_.file = arg;
-            form_.loadanyClick();
-        } else if (c == "--create-image-set") {
-            form_.Button2Click();
-        } else if (c == "--save") {
-            if (const std::vector<int> missing = missingLevels(form_.workspace()); !missing.empty())
-                return QStringLiteral("the set lacks its %1 levels; run --create-image-set before --save")
-                    .arg(levelNames(missing));
-            prompts_.file = arg;
-            prompts_.answer = false;  // a texture's set is saved where asked, not over the texture
-            form_.saveClick();
-        } else if (c == "--save-texture") {
-            if (!form_.workspace().state().textureOrigin)
-                return QStringLiteral("the set did not come from a texture file");
-            form_.saveClick();
-        } else if (c == "--merge" || c == "--import-std" || c == "--import-cfs") {
-            if (!replaceCommandsAvailable(form_.workspace())) return QStringLiteral("needs an 8-bit set of 256");
-            prompts_.file = arg;
-            if (c == "--merge") form_.Button13Click();
-            else if (c == "--import-std") form_.Button15Click();
-            else form_.Button20Click();
-        } else if (c == "--new16") {
-            form_.new16Click();
-        } else if (c == "--convert-to") {
-            if (form_.workspace().state().largest == 0) return QStringLiteral("no set is loaded");
-            if (arg == "256") form_.ConvertCurrentImageto256Colours1Click();
-            else if (arg == "565") form_.N16bit5651Click();
-            else if (arg == "4444") form_.N16bit4441Click();
-            else if (arg == "32") form_.N32bit1Click();
-            else return QStringLiteral("the depth must be 256, 565, 4444 or 32");
-        } else if (c == "--load-map") {
-            prompts_.file = arg;
-            editor.Button11Click();
-        } else if (c == "--save-map") {
-            prompts_.file = arg;
-            editor.Button12Click();
-        } else if (c == "--set-all-opaque") {
-            editor.Button7Click();
-        } else if (c == "--colour0-transparent") {
-            editor.Button14Click();
-        } else if (c == "--set-level") {
-            int colour = 0, level = 0;
-            const QStringList parts = arg.split('=');
-            if (parts.size() != 2 || !parseNumber(parts[0], 0, 255, colour) || !parseNumber(parts[1], 0, 255, level))
-                return QStringLiteral("--set-level takes COLOUR=LEVEL, both 0..255");
-            editor.boxClick(colour);
-            editor.NumEdit2->setText(QString::number(level));
-        } else if (c == "--all-to") {
-            int level = 0;
-            if (!parseNumber(arg, 0, 255, level)) return QStringLiteral("the level must be 0..255");
-            editor.NumEdit2->setText(QString::number(level));
-            editor.Button17Click();
-        } else if (c == "--gradient-to") {
-            int colour = 0;
-            if (!parseNumber(arg, 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
-            editor.boxClick(colour);
-            editor.Button16Click();
-        } else if (c == "--save-palette") {
-            editor.Button8Click();
-            if (form_.palette.paletteChanged) return QStringLiteral("the palette could not be written");
-        } else if (c == "--view-transparency") {
-            return viewTransparency(step.arguments);
-        } else if (c == "--info") {
-            info();
-        } else if (c == "--batch") {
-            return batch(step.arguments);
-        }
+    QString info(const QStringList&) override {
+        const StatusLines& status = window_.statusLines();
+        out_ << status.bitmap << '\n'
+             << status.maximum << '\n'
+             << status.loadedAs << '\n'
+             << status.depth << '\n'
+             << "Depth: " << depthText(window_.workspace().state()) << '\n'
+             << "Largest level: " << window_.workspace().state().largest << '\n';
+        out_.flush();
         return prompts_.failure;
     }
 
-    bool anyFailed = false;
+    QString loadExtended(const QStringList& arguments) override { return load(arguments.value(0), 1); }
+    QString loadTexture(const QStringList& arguments) override { return load(arguments.value(0), 2); }
 
-private:
-    QString viewTransparency(const QStringList& arguments) {
-        TransparencyEditor& editor = *form_.Panel1;
-        if (transparencyViewSourceSlot(form_.workspace().state().largest) < 0)
+    QString loadAny(const QStringList& arguments) override {
+        prompts_.file = arguments.value(0);
+        window_.loadAnyImage();
+        return prompts_.failure;
+    }
+
+    QString createImageSet(const QStringList&) override {
+        window_.createImageSet();
+        return prompts_.failure;
+    }
+
+    QString save(const QStringList& arguments) override {
+        if (const std::vector<int> missing = missingLevels(window_.workspace()); !missing.empty())
+            return QStringLiteral("the set lacks its %1 levels; run --create-image-set before --save")
+                .arg(levelNames(missing));
+        prompts_.file = arguments.value(0);
+        prompts_.answer = false;  // a texture's set is saved where asked, not over the texture
+        window_.saveExtended();
+        return prompts_.failure;
+    }
+
+    QString saveTexture(const QStringList&) override {
+        if (!window_.workspace().state().textureOrigin)
+            return QStringLiteral("the set did not come from a texture file");
+        window_.saveExtended();
+        return prompts_.failure;
+    }
+
+    QString merge(const QStringList& arguments) override { return replace(arguments, &MainWindow::mergeImage); }
+    QString importStd(const QStringList& arguments) override { return replace(arguments, &MainWindow::importStd); }
+    QString importCfs(const QStringList& arguments) override { return replace(arguments, &MainWindow::importCfs); }
+
+    QString newSixteenBitSet(const QStringList&) override {
+        window_.newSixteenBitSet();
+        return prompts_.failure;
+    }
+
+    QString convertTo(const QStringList& arguments) override {
+        if (window_.workspace().state().largest == 0) return QStringLiteral("no set is loaded");
+        static const std::pair<const char*, ToolMode> depths[] = {{"256", ToolMode::EightBit},
+                                                                  {"565", ToolMode::Rgb565},
+                                                                  {"4444", ToolMode::Argb4444},
+                                                                  {"32", ToolMode::Argb32}};
+        const QString depth = arguments.value(0);
+        const auto found = std::find_if(std::begin(depths), std::end(depths),
+                                        [&](const auto& d) { return depth == QLatin1String(d.first); });
+        if (found == std::end(depths)) return QStringLiteral("the depth must be 256, 565, 4444 or 32");
+        window_.convertTo(found->second);
+        return prompts_.failure;
+    }
+
+    QString loadMap(const QStringList& arguments) override {
+        prompts_.file = arguments.value(0);
+        editor().loadMap();
+        return prompts_.failure;
+    }
+
+    QString saveMap(const QStringList& arguments) override {
+        prompts_.file = arguments.value(0);
+        editor().saveMap();
+        return prompts_.failure;
+    }
+
+    QString setAllOpaque(const QStringList&) override {
+        editor().setAllOpaque();
+        return prompts_.failure;
+    }
+
+    QString makeColour0Transparent(const QStringList&) override {
+        editor().makeColour0Transparent();
+        return prompts_.failure;
+    }
+
+    QString setLevel(const QStringList& arguments) override {
+        int colour = 0, level = 0;
+        const QStringList parts = arguments.value(0).split('=');
+        if (parts.size() != 2 || !parseNumber(parts[0], 0, 255, colour) || !parseNumber(parts[1], 0, 255, level))
+            return QStringLiteral("--set-level takes COLOUR=LEVEL, both 0..255");
+        editor().selectColour(colour);
+        editor().levelEdit->setText(QString::number(level));
+        return prompts_.failure;
+    }
+
+    QString allTo(const QStringList& arguments) override {
+        int level = 0;
+        if (!parseNumber(arguments.value(0), 0, 255, level)) return QStringLiteral("the level must be 0..255");
+        editor().levelEdit->setText(QString::number(level));
+        editor().allToCurrent();
+        return prompts_.failure;
+    }
+
+    QString gradientTo(const QStringList& arguments) override {
+        int colour = 0;
+        if (!parseNumber(arguments.value(0), 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
+        editor().selectColour(colour);
+        editor().gradientToCurrent();
+        return prompts_.failure;
+    }
+
+    QString savePalette(const QStringList&) override {
+        editor().savePalette();
+        if (window_.palette.paletteChanged) return QStringLiteral("the palette could not be written");
+        return prompts_.failure;
+    }
+
+    QString viewTransparency(const QStringList& arguments) override {
+        if (transparencyViewSourceSlot(window_.workspace().state().largest) < 0)
             return QStringLiteral("a set of 1x1 has no transparency view");
         bool current = arguments.size() > 1;
         if (current) {
             int colour = 0;
             if (!parseNumber(arguments[1], 0, 255, colour)) return QStringLiteral("the colour must be 0..255");
-            editor.boxClick(colour);
+            editor().selectColour(colour);
         }
-        if (!editor.viewtranClick(current))
+        if (!editor().showTransparencyView(current))
             return prompts_.failure.isEmpty() ? QStringLiteral("the transparency view could not be made")
                                               : prompts_.failure;
         QString why;
-        if (!saveTransparencyView(form_.workspace(), arguments[0], &why)) return oneLine(why);
+        if (!saveTransparencyView(window_.workspace(), arguments[0], &why)) return oneLine(why);
         return {};
     }
 
-    void info() {
-        out_ << form_.Label10->text() << '\n'
-             << form_.Label11->text() << '\n'
-             << form_.Label16->text() << '\n'
-             << form_.Label17->text() << '\n'
-             << "Depth: " << depthText(form_.workspace().state()) << '\n'
-             << "Largest level: " << form_.workspace().state().largest << '\n';
-        out_.flush();
-    }
-
-    QString batch(const QStringList& arguments) {
+    QString batch(const QStringList& arguments) override {
         BatchCall call;
         if (const QString wrong = parseBatch(arguments, call); !wrong.isEmpty()) return wrong;
-        call.request.maxImport = form_.maxImportSize;
-        call.request.options = form_.setOptions();
+        call.request.maxImport = window_.maxImportSize;
+        call.request.options = window_.setOptions();
         BatchSummary summary;
         if (call.jobs == 1) {
-            QuorLibrary library(form_.context());
-            summary = runBatch(call.request, form_.workspace(), library, form_.palette, form_.textureTool(),
+            QuorLibrary library(window_.context());
+            summary = runBatch(call.request, window_.workspace(), library, window_.palette, window_.textureTool(),
                                batchReporter(out_, err_), stop_);
         } else {
-            summary = runBatchInWorkers(call, ToolSettings{form_.itool.fileName, form_.showitool->isChecked()},
+            summary = runBatchInWorkers(call, ToolSettings{window_.itool.fileName, window_.showToolItem->isChecked()},
                                         workRoot_, out_, err_, stop_);
             // The last converted set becomes the current one, as after a run in the window.
             for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
                 if (!it->converted) continue;
-                QuorLibrary library(form_.context());
-                loadExtended(QDir(call.request.destinationFolder).filePath(it->name), BitmapFilter, form_.workspace(),
-                             library, form_.setOptions());
+                QuorLibrary library(window_.context());
+                corvane::loadExtended(QDir(call.request.destinationFolder).filePath(it->name), BitmapFilter,
+                                      window_.workspace(), library, window_.setOptions());
                 break;
             }
         }
-        form_.refresh();
-        form_.showStatus();
+        window_.reloadViews();
+        window_.showStatus();
         return batchOutcome(summary, out_);
     }
 
-    TForm1& form_;
+private:
+    TransparencyEditor& editor() { return *window_.transparencyEditor; }
+
+    // Load Extended with the dialog's filter at `filterIndex`: 1 for an
+    // Extended Bitmap, 2 for a texture.
+    QString load(const QString& path, int filterIndex) {
+        if (!QFileInfo::exists(path)) return QStringLiteral("no such file: %1").arg(path);
+        window_.opencfs.filterIndex = filterIndex;
+        prompts_.file = path;
+        window_.loadExtended();
+        return prompts_.failure;
+    }
+
+    // Merge Image, Import Std and Import CFS, which replace the 256 level.
+    QString replace(const QStringList& arguments, void (MainWindow::*command)()) {
+        if (!replaceCommandsAvailable(window_.workspace())) return QStringLiteral("needs an 8-bit set of 256");
+        prompts_.file = arguments.value(0);
+        (window_.*command)();
+        return prompts_.failure;
+    }
+
+    MainWindow& window_;
     LinePrompts& prompts_;
     QTextStream& out_;
     QTextStream& err_;
@@ -275,10 +326,10 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
         [&prompts](const QString& title, const QString& text) { prompts.information(title, text); });
     int code = ExitOk;
     {
-        TForm1 form(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
-                    SettingsDefaults::forThisSystem());
+        MainWindow window(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
+                          SettingsDefaults::forThisSystem());
         prompts.tellPending();
-        Runner runner(form, prompts, out, err, folder.path(), interrupt.flag());
+        Runner runner(window, prompts, out, err, folder.path(), interrupt.flag());
         for (const CommandStep& step : *steps) {
             if (interrupt.requested()) {
                 err << "corvane: stopped before " << step.command << '\n';
@@ -295,7 +346,7 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
             }
         }
         if (code == ExitOk && interruptedAtTheEnd(interrupt, err)) code = ExitFailed;
-        form.close();
+        window.close();
     }
     return code;
 }

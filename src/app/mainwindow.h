@@ -1,14 +1,17 @@
 // The main window: the level views, the command buttons and menus, the file
 // dialogs and the preferences.  Handlers stay thin: they ask through Prompts,
-// call the core and show what it returns.
+// call the core and show what it returns.  Its building and settings live in
+// mainwindow_layout.cpp, the set commands in mainwindow_files.cpp, the views
+// and the paint program in mainwindow_views.cpp.
 #pragma once
 
-#include "editing.h"
+#include "editorlaunch.h"
 #include "palettelevels.h"
 #include "prompts.h"
 #include "quorimg.h"
 #include "setcommands.h"
 #include "settings.h"
+#include "windowtypes.h"
 #include "workspace.h"
 
 #include <QMainWindow>
@@ -18,71 +21,46 @@
 
 class QAction;
 class QActionGroup;
-class QFrame;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
-class TForm2;
-class TForm3;
+
 namespace corvane {
+
+class AboutBox;
 class BatchPanel;
-class TForm4;
-class TransparencyEditor;
+class LargeLevelWindow;
 class TAnyImage;
 class TExeButton;
 class TNumEdit;
+class TextWindow;
+class TransparencyEditor;
+class TransparencyViewWindow;
 class UpDown;
-}  // namespace corvane
-using corvane::TForm4;
-class TAboutForm;
 
-namespace corvane {
+// The texture tool's modes, each named for the depth it makes of the set.
+enum class ToolMode : int { EightBit = 9, Rgb565 = 2, Argb4444 = 5, Argb32 = 7 };
 
-// The picture formats the image library reads, as its four routines list them.
-struct PictureFormatTable {
-    int32_t (*count)();
-    const char* (*description)(int32_t);
-    const char* (*extension)(int32_t);
-    const char* (*pattern)(int32_t);
-};
-PictureFormatTable libraryPictureFormats();
-
-// The open filter for pictures: the library's combined entry, one entry per
-// format with its extension in brackets, then "All Files|*.*".
-QString pictureFilter(const PictureFormatTable& formats = libraryPictureFormats());
-
-// Top-left of a window of the given size centred over another (halves
-// rounded toward zero).
-QPoint centredOver(const QRect& owner, const QSize& size);
-
-// Where the large window goes the first time it is shown, and where it was
-// when last hidden.
-struct LargeWindowGeometry {
-    int32_t left = 10, top = 10, width = 256, height = 256;
-};
-
-}  // namespace corvane
-
-class TForm1 : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Reads every setting from the store; the store, the prompts and the
     // secondary windows must outlive the window.
-    TForm1(corvane::SettingsStore& store, corvane::Prompts& prompts, corvane::Workspace workspace,
-           const corvane::SettingsDefaults& defaults, QWidget* parent = nullptr);
-    ~TForm1() override;
+    MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspace, const SettingsDefaults& defaults,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    void setSecondaryWindows(TForm2* form2, TForm3* form3, TForm4* form4, TAboutForm* aboutForm);
+    void setSecondaryWindows(TextWindow* textWindow, LargeLevelWindow* largeLevelWindow,
+                             TransparencyViewWindow* transparencyViewWindow, AboutBox* aboutBox);
 
-    corvane::Workspace& workspace() { return workspace_; }
-    corvane::Prompts& prompts() { return prompts_; }
+    Workspace& workspace() { return workspace_; }
+    Prompts& prompts() { return prompts_; }
     QuorContext& context() { return context_; }
 
     // Runs a dialog through the prompts; a chosen file becomes the dialog's
     // file name and its filter the selected one, as the next run shows them.
-    corvane::FileChoice runDialog(corvane::FileDialog& dialog);
+    FileChoice runDialog(FileDialog& dialog);
 
     // Hints show on the window exactly when "Show Hints" is checked.
     bool hintsShown() const;
@@ -90,72 +68,76 @@ public:
     int32_t lightening() const;
     void setLightening(int32_t value);
     // Every value that closing writes back.
-    corvane::Settings currentSettings() const;
+    Settings currentSettings() const;
 
     // File dialogs.
-    corvane::FileDialog opencfs, openstd, savebmp, map, smap, merge, editselect, itool;
+    FileDialog opencfs, openstd, savebmp, map, smap, merge, editselect, itool;
 
     // Current folders of the batch panel's source and destination lists.
     QString batchFolder, destFolder;
-    corvane::LargeWindowGeometry largeWindow;
+    LargeWindowGeometry largeWindow;
     int32_t maxImportSize = 256;
 
-    // Controls, named as in the window's design.
-    corvane::TransparencyEditor* Panel1 = nullptr;
-    corvane::BatchPanel* Panel3 = nullptr;
-    corvane::TAnyImage *AnyImage1 = nullptr, *AnyImage2 = nullptr, *AnyImage3 = nullptr, *AnyImage4 = nullptr,
-                       *AnyImage5 = nullptr, *AnyImage6 = nullptr, *AnyImage7 = nullptr, *AnyImage8 = nullptr,
-                       *AnyImage9 = nullptr;
-    corvane::TNumEdit* NumEdit3 = nullptr;
-    corvane::UpDown* UpDown3 = nullptr;
-    corvane::TExeButton *ExeButton1 = nullptr, *ExeButton2 = nullptr;
-    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr, *Button5 = nullptr,
-                *Button9 = nullptr, *Button10 = nullptr, *Button13 = nullptr, *Button15 = nullptr, *Button20 = nullptr,
-                *updatpal = nullptr;
-    QLabel *Label10 = nullptr, *Label11 = nullptr, *Label12 = nullptr, *Label16 = nullptr, *Label17 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
+    // Controls.
+    TransparencyEditor* transparencyEditor = nullptr;
+    BatchPanel* batchPanel = nullptr;
+    TNumEdit* lighteningEdit = nullptr;
+    UpDown* lighteningArrows = nullptr;
+    TExeButton *editorLauncher = nullptr, *batchLauncher = nullptr;
+    QPushButton *updateButton = nullptr, *createImageSetButton = nullptr, *loadExtendedButton = nullptr,
+                *loadAnyButton = nullptr, *saveButton = nullptr, *transparencyButton = nullptr, *editButton = nullptr,
+                *mergeButton = nullptr, *importStdButton = nullptr, *importCfsButton = nullptr,
+                *updatePaletteButton = nullptr;
+    QLabel *statusBitmap = nullptr, *statusMaximum = nullptr, *statusLoadedAs = nullptr, *statusDepth = nullptr;
+    QLabel* editHint = nullptr;
+    QProgressBar* progressBar = nullptr;
 
     // Menu items.
-    QAction *loadcfs = nullptr, *loadany = nullptr, *save = nullptr, *new16 = nullptr, *about = nullptr,
-            *Quit1 = nullptr;
-    QAction *CreateSubImages1 = nullptr, *UpdateafterEdit1 = nullptr, *getpal = nullptr, *doedit = nullptr;
-    QAction *seledit = nullptr, *ShowHints1 = nullptr, *mm = nullptr, *Smooth8 = nullptr;
+    QAction *loadExtendedItem = nullptr, *loadAnyItem = nullptr, *saveItem = nullptr, *newSixteenBitItem = nullptr,
+            *aboutItem = nullptr, *quitItem = nullptr;
+    QAction *createSubImagesItem = nullptr, *updateAfterEditItem = nullptr, *editTransparencyItem = nullptr,
+            *editLargestItem = nullptr;
+    QAction *selectEditorItem = nullptr, *showHintsItem = nullptr, *convertTo24Item = nullptr, *smooth8Item = nullptr;
     QAction* keepCoverage = nullptr;  // "Keep cut-out coverage in mips"
-    QAction *N512 = nullptr, *N256 = nullptr, *N128 = nullptr, *N64 = nullptr;
+    QAction *maxImport512Item = nullptr, *maxImport256Item = nullptr, *maxImport128Item = nullptr,
+            *maxImport64Item = nullptr;
     QActionGroup* importSizeGroup = nullptr;
-    QAction *LocateImageTool1 = nullptr, *useitool = nullptr, *showitool = nullptr;
-    QAction *ConvertCurrentImageto256Colours1 = nullptr, *N16bit5651 = nullptr, *N16bit4441 = nullptr,
-            *N32bit1 = nullptr;
+    QAction *locateToolItem = nullptr, *useToolForMipsItem = nullptr, *showToolItem = nullptr;
+    QAction *convertTo256Item = nullptr, *convertTo565Item = nullptr, *convertTo4444Item = nullptr,
+            *convertTo32Item = nullptr;
 
     // The colours and transparency levels of the current 8-bit set.
-    corvane::PaletteLevels palette;
+    PaletteLevels palette;
 
-    // The preferences the set commands read, as the menus and NumEdit3 stand.
-    corvane::SetOptions setOptions() const;
+    // The preferences the set commands read, as the menus and the lightening edit stand.
+    SetOptions setOptions() const;
     // The texture tool as "ImageTool" and "Display ImageTool when Processing" stand.
-    corvane::TextureToolRun textureTool();
+    TextureToolRun textureTool();
     // Shows what a command returned: its messages, the views, the palette,
     // the status lines and the commands that apply to the set.
-    void showOutcome(const corvane::CommandOutcome& outcome);
+    void showOutcome(const CommandOutcome& outcome);
     void showStatus();
+    // The four status lines as the labels show them.
+    const StatusLines& statusLines() const { return shownStatus_; }
 
     // The batch panel's commands.
-    void convertClick(bool colour0Transparent);
-    void Button18Click();
+    void convertBatch(bool colour0Transparent);
+    void closeBatchPanel();
     bool batchRunning() const { return batchRunning_; }
 
     // Clears the views, shows those the largest level calls for and loads
     // every level slot into its view (the Update command's work).
-    void refresh();
+    void reloadViews();
 
-    // The views AnyImage1..AnyImage9, levels 256 down to 1.
-    std::array<corvane::TAnyImage*, 9> views() const;
+    // The views of levels 256 down to 1: views()[i] shows level index i + 1
+    // (the large window's view shows level index 0, the 512 level).
+    const std::array<TAnyImage*, 9>& views() const { return views_; }
 
     // Starts the paint program on the slot of a level (0 for 512 .. 9 for 1)
     // and records that slot as the edited one.
-    void editslot(int levelIndex);
+    void editLevel(int levelIndex);
     // How the paint program is started; tests put a recorder here.
-    void setProgramStarter(corvane::ProgramStarter starter) { startProgram_ = std::move(starter); }
+    void setProgramStarter(ProgramStarter starter) { startProgram_ = std::move(starter); }
 
 signals:
     // The window has closed and written its settings; the program ends.
@@ -163,51 +145,31 @@ signals:
 
 public slots:
     // File
-    void loadcfsClick();
-    void loadanyClick();
-    void saveClick();
-    void new16Click();
-    void aboutClick();
-    void Quit1Click();
+    void loadExtended();
+    void loadAnyImage();
+    void saveExtended();
+    void newSixteenBitSet();
+    void showAbout();
+    void quit();
     // Image
-    void Button2Click();
-    void Button1Click();
-    void getpalClick();
-    void doeditClick();
+    void createImageSet();
+    void updateViews();
+    void editTransparency();
+    void editLargestLevel();
     // Prefs
-    void seleditClick();
-    void ShowHints1Click();
-    void mmClick();
-    void Smooth8Click();
-    void keepCoverageToggled();
-    void N512Click();
-    void N256Click();
-    void N128Click();
-    void N64Click();
+    void selectEditor();
+    void showHintsToggled();
+    // 512, 256, 128 or 64; anything else counts as 256.
+    void setMaxImport(int size);
     // ImageTool
-    void LocateImageTool1Click();
-    void useitoolClick();
-    void showitoolClick();
-    void ConvertCurrentImageto256Colours1Click();
-    void N16bit5651Click();
-    void N16bit4441Click();
-    void N32bit1Click();
+    void locateImageTool();
+    void convertTo(ToolMode mode);
     // Buttons
-    void updatpalClick();
-    void Button13Click();
-    void Button15Click();
-    void Button20Click();
-    void ExeButton2Click();
-    // Views
-    void AnyImage1DblClick();
-    void AnyImage2Click();
-    void AnyImage3Click();
-    void AnyImage4DblClick();
-    void AnyImage5DblClick();
-    void AnyImage6DblClick();
-    void AnyImage7DblClick();
-    void AnyImage8DblClick();
-    void AnyImage9DblClick();
+    void updateWithPalette();
+    void mergeImage();
+    void importStd();
+    void importCfs();
+    void openBatchPanel();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -218,31 +180,16 @@ private:
     void createViews(QWidget* client);
     void createLighteningEdit(QWidget* client);
     void createLaunchers(QWidget* client);
+    void createPanels(QWidget* client);
     void buildMenus();
     void buildDialogs();
-    void applySettings(const corvane::Settings& s);
+    void applySettings(const Settings& s);
     void showLauncherFiles();
-    void checkImportSize(int32_t size);
-    void FormClose();
+    void showStatusLines();
+    void finishClosing();
     void clearViews();
-    void flushClick();
-    void showViews();
-
-    corvane::SettingsStore& store_;
-    corvane::Prompts& prompts_;
-    corvane::Workspace workspace_;
-    QuorContext context_{};
-    bool showHints_ = true;
-    corvane::ProgramStarter startProgram_ = &corvane::startDetached;
-
-    TForm2* form2_ = nullptr;
-    TForm3* form3_ = nullptr;
-    TForm4* form4_ = nullptr;
-    TAboutForm* aboutForm_ = nullptr;
-    std::array<QMenu*, 4> menus_{};
-    bool batchRunning_ = false;
-
-    void createPanels(QWidget* client);
+    void setViewVisibility();
+    void loadViews();
     void setFileMenus(bool enabled);
 
     // Before the set is replaced or the window closes: asks Save, Discard or
@@ -252,10 +199,27 @@ private:
     // The Save command; true when the set was written.
     bool saveCommand();
     // Commands that alter the set mark it changed; a load starts unchanged.
-    void markChanged(const corvane::CommandOutcome& outcome);
-    void markLoaded(const corvane::CommandOutcome& outcome);
+    void markChanged(const CommandOutcome& outcome);
+    void markLoaded(const CommandOutcome& outcome);
     void forgetChanges();
-    void convertWith(int mode);
     // The contents of the slot last handed to the paint program, as a digest.
     QByteArray editedSlotDigest() const;
+
+    SettingsStore& store_;
+    Prompts& prompts_;
+    Workspace workspace_;
+    QuorContext context_{};
+    bool showHints_ = true;
+    ProgramStarter startProgram_ = &startDetached;
+    std::array<TAnyImage*, 9> views_{};
+    StatusLines shownStatus_ = initialStatusLines();
+
+    TextWindow* textWindow_ = nullptr;
+    LargeLevelWindow* largeLevelWindow_ = nullptr;
+    TransparencyViewWindow* transparencyViewWindow_ = nullptr;
+    AboutBox* aboutBox_ = nullptr;
+    std::array<QMenu*, 4> menus_{};
+    bool batchRunning_ = false;
 };
+
+}  // namespace corvane

@@ -3,9 +3,9 @@
 // without the widget libraries.
 #include "application.h"
 #include "commandline.h"
-#include "forms.h"
 #include "mainwindow.h"
 #include "prompts.h"
+#include "secondarywindows.h"
 #include "settings.h"
 #include "transparencyeditor.h"
 #include "workspace.h"
@@ -26,17 +26,18 @@ extern "C" __attribute__((visibility("default"))) int corvane_window_main(int ar
 
     corvane::Application app(argc, argv);
     try {
-        corvane::SettingsStore store;
-        corvane::QtPrompts prompts;
-        TForm1 Form1(store, prompts, corvane::Workspace(), corvane::SettingsDefaults::forThisSystem());
-        TForm2 Form2;
-        TForm3 Form3;
-        corvane::TForm4 Form4;
-        TAboutForm AboutForm;
-        Form1.setSecondaryWindows(&Form2, &Form3, &Form4, &AboutForm);
+        using namespace corvane;
+        SettingsStore store;
+        QtPrompts prompts;
+        MainWindow mainWindow(store, prompts, Workspace(), SettingsDefaults::forThisSystem());
+        TextWindow textWindow;
+        LargeLevelWindow largeLevelWindow;
+        TransparencyViewWindow transparencyViewWindow;
+        AboutBox aboutBox;
+        mainWindow.setSecondaryWindows(&textWindow, &largeLevelWindow, &transparencyViewWindow, &aboutBox);
         // Closing the main window ends the program, whatever else is open.
-        QObject::connect(&Form1, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-        Form1.show();
+        QObject::connect(&mainWindow, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        mainWindow.show();
         return app.exec();
     } catch (const std::exception& e) {
         app.reportError(QString::fromLocal8Bit(e.what()));

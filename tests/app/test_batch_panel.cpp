@@ -3,7 +3,7 @@
 #include "batch.h"
 #include "batchpanel.h"
 #include "exebuttn.h"
-#include "forms.h"
+#include "secondarywindows.h"
 #include "layout.h"
 #include "mainwindow.h"
 #include "testsets.h"
@@ -42,18 +42,18 @@ protected:
             ASSERT_TRUE(
                 writeBytes(QDir(source).filePath(QString("f%1.bmp").arg(i)), plainBmp(16, 16, i % 2 ? 8 : 24, 7)));
         openWindow();
-        form->Smooth8->setChecked(false);
+        form->smooth8Item->setChecked(false);
         form->show();
     }
 
     void openPanel(const QString& from, const QString& to) {
         form->batchFolder = from;
         form->destFolder = to;
-        QTest::mouseClick(form->ExeButton2, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseClick(form->batchLauncher, Qt::LeftButton, {}, QPoint(10, 10));
         ASSERT_TRUE(panel().isVisible());
     }
-    BatchPanel& panel() { return *form->Panel3; }
-    QListWidget& files() { return *panel().filebox; }
+    BatchPanel& panel() { return *form->batchPanel; }
+    QListWidget& files() { return *panel().fileList; }
     QPushButton* button(const char* name) { return panel().findChild<QPushButton*>(name); }
     void ctrlClick(int row) {
         const QRect r = files().visualItemRect(files().item(row));
@@ -120,7 +120,7 @@ TEST_F(BatchPanelTest, MenusAreLockedWhileOpenAndFreedByExit) {
     EXPECT_TRUE(menusEnabled());
     // With nothing selected a convert button only closes the panel.
     openPanel(source, destination);
-    QTest::mouseClick(panel().convert, Qt::LeftButton);
+    QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     EXPECT_FALSE(panel().isVisible());
     EXPECT_TRUE(menusEnabled());
     EXPECT_TRUE(written().isEmpty());
@@ -133,7 +133,7 @@ TEST_F(BatchPanelTest, SameFolderCancelLeavesThePanelOpenAndWritesNothing) {
     openPanel(source, source + "/../src/");
     QTest::mouseClick(button("getallfor_mat"), Qt::LeftButton);
     prompts.answer(false);
-    QTest::mouseClick(panel().convert, Qt::LeftButton);
+    QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Question);
     EXPECT_EQ(prompts.calls[0].title, "CORVANE");
@@ -158,13 +158,13 @@ TEST_F(BatchPanelTest, ConvertsTheSelectedFilesInListOrderAndShowsProgress) {
     QTimer watch;
     watch.setInterval(0);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        const QString status = form->Label16->text();
+        const QString status = form->statusLoadedAs->text();
         if (status.startsWith("Converting") && (seen.isEmpty() || seen.back() != status)) seen << status;
     });
     watch.start();
-    QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, &watch,
+    QObject::connect(form->progressBar, &QProgressBar::valueChanged, &watch,
                      [&](int value) { values.push_back(value); });
-    QTest::mouseClick(panel().convert, Qt::LeftButton);
+    QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     watch.stop();
 
     EXPECT_FALSE(panel().isVisible());
@@ -176,9 +176,9 @@ TEST_F(BatchPanelTest, ConvertsTheSelectedFilesInListOrderAndShowsProgress) {
     ASSERT_FALSE(values.empty());
     EXPECT_NE(std::find(values.begin(), values.end(), 33), values.end());
     EXPECT_NE(std::find(values.begin(), values.end(), 66), values.end());
-    EXPECT_EQ(form->ProgressBar1->value(), 100);
+    EXPECT_EQ(form->progressBar->value(), 100);
     // The last set stays the window's set, shown as Load Any Image shows it.
-    EXPECT_EQ(form->Label10->text(), "Bitmap - f8.bmp");
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - f8.bmp");
     EXPECT_EQ(form->workspace().state().largest, 16);
     // An 8-bit source stays 8-bit, a 24-bit one becomes 5-6-5; both complete.
     const Bytes eight = readBytes(QDir(destination).filePath("f1.bmp"));
@@ -198,21 +198,21 @@ TEST_F(BatchPanelTest, TheBarMovesForwardThroughTheWholeRun) {
     ASSERT_EQ(panel().selectedNames(), (QStringList{"big0.bmp", "big1.bmp"}));
     std::vector<int> values;
     QObject listening;
-    QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, &listening,
+    QObject::connect(form->progressBar, &QProgressBar::valueChanged, &listening,
                      [&](int value) { values.push_back(value); });
-    QTest::mouseClick(panel().convert, Qt::LeftButton);
+    QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     ASSERT_EQ(written(), (QStringList{"big0.bmp", "big1.bmp"}));
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end())) << ::testing::PrintToString(values);
     // Within each file's half, not only at its ends.
     EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](int v) { return v > 0 && v < 50; }));
     EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](int v) { return v > 50 && v < 100; }));
-    EXPECT_EQ(form->ProgressBar1->value(), 100);
+    EXPECT_EQ(form->progressBar->value(), 100);
 }
 
 TEST_F(BatchPanelTest, ColourZeroTransparentButtonOnAnEightBitSource) {
     openPanel(source, destination);
     ctrlClick(3);
-    QTest::mouseClick(panel().Button19, Qt::LeftButton);
+    QTest::mouseClick(panel().convertColour0Button, Qt::LeftButton);
     const Bytes out = readBytes(QDir(destination).filePath("f3.bmp"));
     ASSERT_EQ(out.size(), size_t(layout::fileLength(16, 1, 1078)));
     EXPECT_EQ(out[57], 0);
@@ -229,20 +229,20 @@ TEST_F(BatchPanelTest, ARunIgnoresTheUserUntilItEnds) {
     QTimer poke;
     poke.setInterval(0);
     QObject::connect(&poke, &QTimer::timeout, [&] {
-        if (tried || !form->Button9->isEnabled()) return;
+        if (tried || !form->transparencyButton->isEnabled()) return;
         tried = true;
-        QTest::mouseClick(form->ExeButton2, Qt::LeftButton, {}, QPoint(10, 10));
-        QTest::mouseClick(form->Button9, Qt::LeftButton);
+        QTest::mouseClick(form->batchLauncher, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseClick(form->transparencyButton, Qt::LeftButton);
         form->close();
     });
     poke.start();
-    QTest::mouseClick(panel().convert, Qt::LeftButton);
+    QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     poke.stop();
     ASSERT_TRUE(tried);
     EXPECT_EQ(written().size(), 10);
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(panel().isVisible());
-    EXPECT_FALSE(form->Panel1->isOpen());
+    EXPECT_FALSE(form->transparencyEditor->isOpen());
     EXPECT_TRUE(menusEnabled());
     EXPECT_TRUE(QFileInfo::exists(form->workspace().slotPath(HeaderSlot)));
 }
@@ -251,10 +251,10 @@ TEST_F(BatchPanelTest, EscapeStopsTheRunAfterTheFileBeingConverted) {
     openPanel(source, destination);
     QTest::mouseClick(button("getallfor_mat"), Qt::LeftButton);
     QTimer::singleShot(0, form.get(), [&] { QTest::keyClick(form.get(), Qt::Key_Escape); });
-    QTest::mouseClick(panel().convert, Qt::LeftButton);
+    QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     EXPECT_EQ(written(), QStringList{"f0.bmp"});
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Warning);
-    EXPECT_EQ(form->Label10->text(), "Bitmap - f0.bmp");
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - f0.bmp");
     EXPECT_TRUE(menusEnabled());
 }

@@ -1,9 +1,9 @@
 // The main window's views, lightening edit and launchers, and the link to
 // the paint program.
 #include "anyimage.h"
-#include "editing.h"
+#include "editorlaunch.h"
 #include "exebuttn.h"
-#include "forms.h"
+#include "secondarywindows.h"
 #include "layout.h"
 #include "library.h"
 #include "mainwindow.h"
@@ -112,7 +112,7 @@ protected:
 
 TEST_F(EditingTest, ViewsAndEditHandTheirSlotToTheEditor) {
     form->workspace().state().largest = 512;
-    form->refresh();
+    form->reloadViews();
     form->show();
     const auto views = form->views();
     for (size_t i = 0; i < views.size(); ++i) {
@@ -123,14 +123,14 @@ TEST_F(EditingTest, ViewsAndEditHandTheirSlotToTheEditor) {
         EXPECT_EQ(editedSlot(), int(i) + 2);
     }
     EXPECT_TRUE(started[2].arguments[0].endsWith("Bmp064.bmp"));
-    QTest::mouseDClick(form3.AnyImage1, Qt::LeftButton);
+    QTest::mouseDClick(form3.view, Qt::LeftButton);
     EXPECT_EQ(started.back().arguments, QStringList{slot(1)});
 
     // "Edit" takes the largest level; before any load, the 4x4 one.
     const std::pair<int, int> cases[] = {{512, 1}, {128, 3}, {2, 9}, {0, 8}, {300, 8}};
     for (const auto& [largest, expected] : cases) {
         form->workspace().state().largest = largest;
-        QTest::mouseClick(form->Button10, Qt::LeftButton);
+        QTest::mouseClick(form->editButton, Qt::LeftButton);
         EXPECT_EQ(started.back().arguments, QStringList{slot(expected)}) << largest;
     }
     EXPECT_TRUE(prompts.calls.empty());
@@ -140,7 +140,7 @@ TEST_F(EditingTest, EditorIsLookedUpAndAMissingOneChangesNothingButTheEditedSlot
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(dir.filePath("My Tools")) + QDir::listSeparator().toLatin1() + path);
     form->editselect.fileName = "paint program";
-    form->AnyImage9DblClick();
+    form->editLevel(9);
     qputenv("PATH", path);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].program, editor);
@@ -151,7 +151,7 @@ TEST_F(EditingTest, EditorIsLookedUpAndAMissingOneChangesNothingButTheEditedSlot
         form->editselect.fileName = missing;
         form->workspace().state().editedSlot = 0;
         prompts.calls.clear();
-        form->doeditClick();
+        form->editLargestLevel();
         EXPECT_EQ(editedSlot(), 4);
         ASSERT_EQ(prompts.calls.size(), 1u);
         EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Warning);
@@ -173,7 +173,7 @@ TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
 
     QElapsedTimer clock;
     clock.start();
-    form->AnyImage3Click();
+    form->editLevel(3);
     // The stand-in lingers three seconds after recording.
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(editedSlot(), 4);
@@ -185,23 +185,23 @@ TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
 
 TEST_F(EditingTest, SelectingTheEditorSetsTheButtonAndItsHint) {
     prompts.cancelFile();
-    QTest::mouseClick(form->ExeButton1, Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseClick(form->editorLauncher, Qt::LeftButton, {}, QPoint(20, 20));
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].dialog.name, "editselect");
     EXPECT_EQ(prompts.calls[0].dialog.initialFolder, dir.filePath("My Tools/"));
     EXPECT_EQ(form->editselect.fileName, editor);
-    EXPECT_EQ(form->ExeButton1->toolTip(), "Select Editing Program (Currently paint program)");
+    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently paint program)");
 
     prompts.choose("/opt/Paint Shop/paint shop");
-    form->seledit->trigger();
-    EXPECT_EQ(form->ExeButton1->fileName(), "/opt/Paint Shop/paint shop");
-    EXPECT_EQ(form->ExeButton1->toolTip(), "Select Editing Program (Currently paint shop)");
+    form->selectEditorItem->trigger();
+    EXPECT_EQ(form->editorLauncher->fileName(), "/opt/Paint Shop/paint shop");
+    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently paint shop)");
 }
 
 TEST_F(EditingTest, ViewsShowEveryLevelAndUpdateRereadsThem) {
     loadQuarteredSet(512);
     ASSERT_TRUE(form3.isVisible());
-    EXPECT_EQ(form3.AnyImage1->picture().size(), QSize(512, 512));
+    EXPECT_EQ(form3.view->picture().size(), QSize(512, 512));
     const auto views = form->views();
     for (size_t i = 0; i < views.size(); ++i) {
         const int level = 256 >> i;
@@ -218,7 +218,7 @@ TEST_F(EditingTest, ViewsShowEveryLevelAndUpdateRereadsThem) {
     edited.fill(QColor(10, 20, 30));
     ASSERT_TRUE(edited.save(form->workspace().slotPath(4), "BMP"));
     const auto before = slotFiles();
-    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    QTest::mouseClick(form->updateButton, Qt::LeftButton);
     EXPECT_EQ(views[2]->picture().pixel(5, 5), qRgb(10, 20, 30));
     EXPECT_EQ(slotFiles(), before);
 }
@@ -226,26 +226,26 @@ TEST_F(EditingTest, ViewsShowEveryLevelAndUpdateRereadsThem) {
 TEST_F(EditingTest, LevelVisibilityAndTheLargeWindowsPlace) {
     form->largeWindow = {30, 40, 300, 200};
     form->workspace().state().largest = 64;
-    form->refresh();
+    form->reloadViews();
     const auto views = form->views();
     for (size_t i = 0; i < views.size(); ++i) EXPECT_EQ(views[i]->isHidden(), i < 2) << i;
     EXPECT_FALSE(form3.isVisible());
 
-    // Placed from the kept geometry by the first refresh only.
+    // Placed from the kept geometry by the first reloadViews only.
     form->workspace().state().largest = 512;
-    form->refresh();
+    form->reloadViews();
     ASSERT_TRUE(form3.isVisible());
     EXPECT_EQ(form3.pos(), QPoint(30, 40));
     EXPECT_EQ(form3.size(), QSize(300, 200));
     form3.move(100, 120);
     form3.resize(320, 240);
     form->workspace().state().largest = 256;
-    form->refresh();
+    form->reloadViews();
     EXPECT_FALSE(form3.isVisible());
     EXPECT_EQ(form->largeWindow.left, 100);
     EXPECT_EQ(form->largeWindow.height, 240);
     form->workspace().state().largest = 512;
-    form->refresh();
+    form->reloadViews();
     EXPECT_EQ(form3.pos(), QPoint(100, 120));
 
     // Closing the program keeps where the visible large window stands.
@@ -258,20 +258,20 @@ TEST_F(EditingTest, LighteningRoundTripsThroughTheWholeNumberRule) {
     const auto stored = [&] {
         return QSettings(dir.filePath("store.ini"), QSettings::IniFormat).value("Lightening").toString();
     };
-    EXPECT_EQ(form->NumEdit3->text(), "-3");
+    EXPECT_EQ(form->lighteningEdit->text(), "-3");
     reopen();
     EXPECT_EQ(stored(), "-4");
-    EXPECT_EQ(form->NumEdit3->text(), "-3");
+    EXPECT_EQ(form->lighteningEdit->text(), "-3");
 
-    form->NumEdit3->selectAll();
-    QTest::keyClicks(form->NumEdit3, "-7");
+    form->lighteningEdit->selectAll();
+    QTest::keyClicks(form->lighteningEdit, "-7");
     reopen();
     EXPECT_EQ(stored(), "-8");
-    EXPECT_EQ(form->NumEdit3->text(), "-7");
+    EXPECT_EQ(form->lighteningEdit->text(), "-7");
     EXPECT_EQ(form->lightening(), -7);
     // The arrows step from what the edit shows.
-    form->UpDown3->step(true);
-    EXPECT_EQ(form->NumEdit3->text(), "-6");
+    form->lighteningArrows->step(true);
+    EXPECT_EQ(form->lighteningEdit->text(), "-6");
 
     form->setLightening(5);
     reopen();

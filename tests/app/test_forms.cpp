@@ -1,6 +1,6 @@
 // The text window, the about box and the large window.
 #include "anyimage.h"
-#include "forms.h"
+#include "secondarywindows.h"
 
 #include <QFile>
 #include <QLabel>
@@ -30,9 +30,9 @@ TEST(VersionText, ShowsTheMajorNumberThenTheWholeLowWord) {
 }
 
 TEST(TextWindow, ListsWhatTheLibraryReads) {
-    TForm2 form2;
-    const QString text = form2.Memo1->toPlainText();
-    EXPECT_TRUE(form2.Memo1->isReadOnly());
+    TextWindow form2;
+    const QString text = form2.formatsText->toPlainText();
+    EXPECT_TRUE(form2.formatsText->isReadOnly());
     EXPECT_TRUE(text.contains("Currently supports the following Extended  Bitmap Formats"));
     for (int32_t n = 1; n <= _Pic_Count(); ++n) {
         const QString line = QString::fromUtf8(_Pic_Description(n)) + " (" + QString::fromUtf8(_Pic_Extension(n)) + ")";
@@ -41,17 +41,17 @@ TEST(TextWindow, ListsWhatTheLibraryReads) {
 }
 
 TEST(TextWindow, MoreShowsTheAboutBoxThenBothClose) {
-    TForm2 form2;
-    TAboutForm about;
-    form2.setAboutForm(&about);
+    TextWindow form2;
+    AboutBox about;
+    form2.setAboutBox(&about);
     QString shownText;
     QTimer::singleShot(0, &form2, [&] {
         QTimer::singleShot(0, &about, [&] {
-            shownText = about.Label1->text();
+            shownText = about.programLabel->text();
             EXPECT_TRUE(about.isVisible());
-            QTest::mouseClick(about.Button1, Qt::LeftButton);
+            QTest::mouseClick(about.closeButton, Qt::LeftButton);
         });
-        QTest::mouseClick(form2.More, Qt::LeftButton);
+        QTest::mouseClick(form2.moreButton, Qt::LeftButton);
     });
     EXPECT_EQ(form2.exec(), QDialog::Accepted);
     EXPECT_EQ(shownText, "\n\nCorvane\n\nExtended Bitmap Tool");
@@ -60,11 +60,11 @@ TEST(TextWindow, MoreShowsTheAboutBoxThenBothClose) {
 
 TEST(AboutBox, ReadsEveryVersionEachTimeItIsShown) {
     QTemporaryDir folder;
-    TAboutForm about;
+    AboutBox about;
     about.setLibraryFolder(folder.path());
     about.show();
-    EXPECT_TRUE(QRegularExpression("^Version \\d+\\.00\\.\\d+$").match(about.Label2->text()).hasMatch())
-        << about.Label2->text().toStdString();
+    EXPECT_TRUE(QRegularExpression("^Version \\d+\\.00\\.\\d+$").match(about.versionLabel->text()).hasMatch())
+        << about.versionLabel->text().toStdString();
     // Our own library is loaded by the program already, so the search finds it.
     EXPECT_EQ(about.versionFields[0]->text(), versionText(*parseVersion(quorimg_version())));
     for (size_t i = 1; i < about.versionFields.size(); ++i) EXPECT_EQ(about.versionFields[i]->text(), "Not Found");
@@ -81,7 +81,7 @@ TEST(AboutBox, ReadsEveryVersionEachTimeItIsShown) {
 
 TEST(LargeWindow, ClosingOnlyHidesItAndKeepsItsPlace) {
     LargeWindowGeometry kept;
-    TForm3 form3;
+    LargeLevelWindow form3;
     form3.keepGeometryIn(&kept);
     form3.applyGeometry({50, 60, 300, 200});
     form3.show();
@@ -91,9 +91,9 @@ TEST(LargeWindow, ClosingOnlyHidesItAndKeepsItsPlace) {
     EXPECT_EQ(kept.left, 70);
     EXPECT_EQ(kept.width, 300);
 
-    QSignalSpy edits(&form3, &TForm3::editRequested);
+    QSignalSpy edits(&form3, &LargeLevelWindow::editRequested);
     form3.show();
-    QTest::mouseDClick(form3.AnyImage1, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseDClick(form3.view, Qt::LeftButton, {}, QPoint(10, 10));
     ASSERT_EQ(edits.size(), 1);
     EXPECT_EQ(edits[0][0].toInt(), 0);
 }

@@ -1,6 +1,6 @@
 #include "anyimage.h"
 #include "exebuttn.h"
-#include "forms.h"
+#include "secondarywindows.h"
 #include "mainwindow.h"
 #include "numedit.h"
 #include "batchpanel.h"
@@ -44,9 +44,9 @@ protected:
         QSettings(ini(), QSettings::IniFormat).setValue(name, text);
     }
     QString stored(const char* name) const { return QSettings(ini(), QSettings::IniFormat).value(name).toString(); }
-    std::unique_ptr<TForm1> open() {
+    std::unique_ptr<MainWindow> open() {
         store = SettingsStore::atIniFile(ini());
-        return std::make_unique<TForm1>(*store, prompts, Workspace::inFolder(dir.filePath("work")), defaults);
+        return std::make_unique<MainWindow>(*store, prompts, Workspace::inFolder(dir.filePath("work")), defaults);
     }
 
     QTemporaryDir dir;
@@ -88,31 +88,31 @@ TEST_F(MainWindowTest, FirstRunShowsEveryDefault) {
     EXPECT_EQ(form->editselect.fileName, "/usr/bin/gimp");
     EXPECT_EQ(form->itool.fileName, "/opt/corvane/xbmtool");
     EXPECT_EQ(form->pos(), QPoint(10, 10));
-    EXPECT_TRUE(form->ShowHints1->isChecked());
+    EXPECT_TRUE(form->showHintsItem->isChecked());
     EXPECT_TRUE(form->hintsShown());
-    EXPECT_TRUE(form->mm->isChecked());
-    EXPECT_TRUE(form->Smooth8->isChecked());
-    EXPECT_FALSE(form->useitool->isChecked());
-    EXPECT_TRUE(form->showitool->isChecked());
+    EXPECT_TRUE(form->convertTo24Item->isChecked());
+    EXPECT_TRUE(form->smooth8Item->isChecked());
+    EXPECT_FALSE(form->useToolForMipsItem->isChecked());
+    EXPECT_TRUE(form->showToolItem->isChecked());
     // The stored -4 goes through the edit's whole-number rule.
-    EXPECT_EQ(form->NumEdit3->text(), "-3");
+    EXPECT_EQ(form->lighteningEdit->text(), "-3");
     EXPECT_EQ(form->lightening(), -3);
-    EXPECT_TRUE(form->N256->isChecked());
+    EXPECT_TRUE(form->maxImport256Item->isChecked());
     EXPECT_EQ(form->maxImportSize, 256);
     EXPECT_EQ(form->openstd.filterIndex, 1);
     EXPECT_EQ(form->largeWindow.left, 10);
     EXPECT_EQ(form->largeWindow.width, 256);
     EXPECT_FALSE(form->workspace().state().largeViewPlaced);
-    EXPECT_EQ(form->ExeButton1->toolTip(), "Select Editing Program (Currently gimp)");
-    EXPECT_EQ(form->ExeButton1->fileName(), "/usr/bin/gimp");
-    EXPECT_EQ(form->ExeButton2->fileName(), defaults.folder);
+    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently gimp)");
+    EXPECT_EQ(form->editorLauncher->fileName(), "/usr/bin/gimp");
+    EXPECT_EQ(form->batchLauncher->fileName(), defaults.folder);
 }
 
 TEST_F(MainWindowTest, OddImportSizeBecomes256AndIsWrittenBack) {
     storeValue("MaxImport", "300");
     auto form = open();
-    EXPECT_TRUE(form->N256->isChecked());
-    EXPECT_FALSE(form->N512->isChecked());
+    EXPECT_TRUE(form->maxImport256Item->isChecked());
+    EXPECT_FALSE(form->maxImport512Item->isChecked());
     EXPECT_EQ(form->maxImportSize, 256);
     form->close();
     EXPECT_EQ(stored("MaxImport"), "256");
@@ -149,8 +149,8 @@ TEST_F(MainWindowTest, StoredValuesAreApplied) {
     storeValue("Filter", "4");
     auto form = open();
     EXPECT_EQ(form->pos(), QPoint(32, -5));
-    EXPECT_TRUE(form->N64->isChecked());
-    EXPECT_EQ(form->ExeButton1->toolTip(), "Select Editing Program (Currently pbrush.exe)");
+    EXPECT_TRUE(form->maxImport64Item->isChecked());
+    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently pbrush.exe)");
     EXPECT_EQ(form->smap.initialFolder, "/maps");
     EXPECT_EQ(form->openstd.filterIndex, 4);
 }
@@ -163,24 +163,24 @@ TEST_F(MainWindowTest, DeletedBatchFolderFallsBackToHome) {
     auto form = open();
     EXPECT_EQ(form->batchFolder, defaults.folder);
     EXPECT_EQ(form->destFolder, dir.filePath("work"));
-    EXPECT_EQ(form->ExeButton2->fileName(), dir.filePath("work"));
+    EXPECT_EQ(form->batchLauncher->fileName(), dir.filePath("work"));
 }
 
 TEST_F(MainWindowTest, HintsShowExactlyWhenChecked) {
     storeValue("Hints", "0");
     auto form = open();
     form->show();
-    EXPECT_FALSE(form->ShowHints1->isChecked());
+    EXPECT_FALSE(form->showHintsItem->isChecked());
     EXPECT_FALSE(form->hintsShown());
     const auto askForHint = [&] {
-        QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), form->Button3->mapToGlobal(QPoint(4, 4)));
-        QApplication::sendEvent(form->Button3, &help);
+        QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), form->loadExtendedButton->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(form->loadExtendedButton, &help);
     };
     askForHint();
     EXPECT_FALSE(QToolTip::isVisible());
 
-    form->ShowHints1->trigger();
-    EXPECT_TRUE(form->ShowHints1->isChecked());
+    form->showHintsItem->trigger();
+    EXPECT_TRUE(form->showHintsItem->isChecked());
     EXPECT_TRUE(form->hintsShown());
     askForHint();
     EXPECT_TRUE(QToolTip::isVisible());
@@ -195,17 +195,17 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
         QFile f(ws.slotPath(slot));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    form->AnyImage1->setFileName(ws.slotPath(2));
+    form->views()[0]->setFileName(ws.slotPath(2));
     form->move(40, 50);
     form->setLightening(5);
-    form->N512->trigger();
-    form->ShowHints1->trigger();
+    form->maxImport512Item->trigger();
+    form->showHintsItem->trigger();
     form->itool.fileName = "/tools/xbmtool";
     form->largeWindow = {1, 2, 300, 400};
 
     bool closed = false;
-    QObject::connect(form.get(), &TForm1::closed, [&] { closed = true; });
-    form->Quit1->trigger();
+    QObject::connect(form.get(), &MainWindow::closed, [&] { closed = true; });
+    form->quitItem->trigger();
     EXPECT_TRUE(closed);
 
     EXPECT_EQ(store->namesWritten(),
@@ -223,13 +223,13 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
     EXPECT_EQ(stored("Height512"), "400");
     EXPECT_EQ(stored("CFSDir"), defaults.folder);
     for (int slot = 0; slot < kSlotCount; ++slot) EXPECT_FALSE(QFile::exists(ws.slotPath(slot))) << slot;
-    EXPECT_TRUE(form->AnyImage1->fileName().isEmpty());
+    EXPECT_TRUE(form->views()[0]->fileName().isEmpty());
 
     // The next start shows what was written.
     form.reset();
     form = open();
     EXPECT_EQ(form->pos(), QPoint(40, 50));
-    EXPECT_TRUE(form->N512->isChecked());
+    EXPECT_TRUE(form->maxImport512Item->isChecked());
     EXPECT_FALSE(form->hintsShown());
     EXPECT_EQ(form->lightening(), 5);
     EXPECT_TRUE(prompts.calls.empty());
@@ -246,83 +246,23 @@ TEST_F(MainWindowTest, ClientAreaIsFixedBelowTheMenuBar) {
     EXPECT_EQ(form->windowTitle(), "Aviant Extended Bitmap Manipulator");
 }
 
-TEST_F(MainWindowTest, ControlsStandAtTheirBoundsWithCaptionsAndHints) {
+TEST_F(MainWindowTest, ControlsStartAsForAWindowWithoutASet) {
     auto form = open();
-    struct Expected {
-        const char* name;
-        QRect bounds;
-        const char* caption;
-        const char* hint;
-    };
-    const Expected controls[] = {
-        {"AnyImage1", {8, 112, 256, 256}, "", ""},
-        {"AnyImage2", {272, 112, 128, 128}, "", ""},
-        {"AnyImage3", {440, 8, 64, 64}, "", ""},
-        {"AnyImage4", {368, 8, 64, 64}, "", ""},
-        {"AnyImage5", {296, 8, 64, 64}, "", ""},
-        {"AnyImage6", {224, 8, 64, 64}, "", ""},
-        {"AnyImage7", {152, 8, 64, 64}, "", ""},
-        {"AnyImage8", {80, 8, 64, 64}, "", ""},
-        {"AnyImage9", {8, 8, 64, 64}, "", ""},
-        {"Button4", {408, 100, 97, 20}, "Load Any Image", "Load Any Image"},
-        {"Button3", {408, 120, 97, 20}, "Load Extended", "Load Extended Format Bitmap or AF99 Texture"},
-        {"Button2",
-         {408, 140, 97, 20},
-         "Create Image Set",
-         "Create a full set of SubImages from the Current Largest Image"},
-        {"Button9", {408, 160, 97, 20}, "Transparency", "Edit Palette Transparency"},
-        {"Button10", {408, 180, 97, 20}, "Edit", "Edit Largest Image"},
-        {"updatpal", {408, 200, 97, 20}, "Update+Palette", "Update after Edit - Palette also updated"},
-        {"Button1", {408, 220, 97, 20}, "Update", "Update Images after Edit"},
-        {"Button13", {8, 376, 81, 25}, "Merge Image", "Load new image remapped to the current Image palette"},
-        {"Button20", {96, 376, 81, 25}, "Import CFS", "Replace Image with CFS Extended Image & Palette"},
-        {"Button15", {184, 376, 81, 25}, "Import Std", "Replace Image with Image & Palette"},
-        {"Button5",
-         {272, 376, 233, 25},
-         "Save Extended Format Bitmap",
-         "Save all displayed Images as a single Extended Format BMP"},
-        {"Label10", {272, 248, 185, 16}, "Bitmap", ""},
-        {"Label11", {272, 264, 185, 16}, "Maximum", ""},
-        {"Label16", {272, 280, 185, 16}, "Loaded as", ""},
-        {"Label17", {272, 296, 185, 16}, "", ""},
-        {"Label12", {272, 320, 185, 33}, "Double Click on any Image to Edit it in the chosen Bitmap Program", ""},
-        {"NumEdit3", {464, 248, 33, 21}, "-3", "Adjust Lightening applied to subimages (Negative = Darkening)"},
-        {"UpDown3", {497, 248, 15, 21}, "", "Adjust Lightening applied to subimages (Negative = Darkening)"},
-        {"ExeButton2", {464, 274, 40, 40}, "", "Batch-Convert multiple Images"},
-        {"ExeButton1", {464, 314, 40, 40}, "", "Select Editing Program (Currently gimp)"},
-        {"ProgressBar1", {272, 360, 233, 12}, "", ""},
-        {"smallViewsBevel", {0, 0, 513, 89}, "", ""},
-        {"mainBevel", {0, 96, 513, 313}, "", ""},
-        {"levelCaption1", {8, 72, 65, 16}, "1x1", ""},
-        {"levelCaption32", {368, 72, 65, 16}, "32x32", ""},
-        {"levelCaption64", {440, 72, 65, 16}, "64x64", ""},
-        {"levelCaption256", {8, 97, 257, 13}, "256x256", ""},
-        {"levelCaption128", {272, 97, 129, 16}, "128x128", ""},
-        {"Panel1", {0, 0, 517, 411}, "", ""},
-        {"Panel3", {0, 0, 517, 411}, "", ""},
-    };
-    for (const Expected& e : controls) {
-        SCOPED_TRACE(e.name);
-        const QWidget* w = form->centralWidget()->findChild<QWidget*>(e.name);
-        ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->geometry(), e.bounds);
-        EXPECT_EQ(w->toolTip(), e.hint);
-        QString caption;
-        if (auto* b = qobject_cast<const QPushButton*>(w)) caption = b->text();
-        if (auto* l = qobject_cast<const QLabel*>(w)) caption = l->text();
-        if (auto* l = qobject_cast<const QLineEdit*>(w)) caption = l->text();
-        EXPECT_EQ(caption, e.caption);
-    }
-    for (const QPushButton* b : {form->Button9, form->Button13, form->Button15, form->Button20})
+    const QRect client = form->centralWidget()->rect();
+    for (const QWidget* w : form->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
+    for (const QPushButton* b :
+         {form->transparencyButton, form->mergeButton, form->importStdButton, form->importCfsButton})
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
-    for (const QPushButton* b : {form->Button1, form->Button2, form->Button3, form->Button5, form->updatpal})
+    for (const QPushButton* b : {form->updateButton, form->createImageSetButton, form->loadExtendedButton,
+                                 form->saveButton, form->updatePaletteButton})
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
-    EXPECT_EQ(form->Label17->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_TRUE(form->Label12->wordWrap());
-    EXPECT_EQ(form->ProgressBar1->minimum(), 0);
-    EXPECT_EQ(form->ProgressBar1->maximum(), 100);
-    EXPECT_TRUE(form->Panel1->isHidden());
-    EXPECT_TRUE(form->Panel3->isHidden());
+    EXPECT_EQ(form->statusDepth->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(form->editHint->wordWrap());
+    EXPECT_EQ(form->progressBar->minimum(), 0);
+    EXPECT_EQ(form->progressBar->maximum(), 100);
+    EXPECT_TRUE(form->transparencyEditor->isHidden());
+    EXPECT_TRUE(form->batchPanel->isHidden());
 }
 
 TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
@@ -347,17 +287,17 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
                            "-", "Convert current image to >"}));
     EXPECT_EQ(describe(subMenu(menu(3), "Convert current image to")),
               QStringList({"256 Colours", "16bit 565", "16bit 444", "32 bit"}));
-    EXPECT_EQ(form->Smooth8->toolTip(), "Smooth the subimages created with \"Create Image Set\" with 8 bit Images");
+    EXPECT_EQ(form->smooth8Item->toolTip(), "Smooth the subimages created with \"Create Image Set\" with 8 bit Images");
 
     // The import sizes are one radio group.
-    form->N128->trigger();
+    form->maxImport128Item->trigger();
     EXPECT_EQ(form->maxImportSize, 128);
-    EXPECT_FALSE(form->N256->isChecked());
-    form->N128->trigger();
-    EXPECT_TRUE(form->N128->isChecked());
+    EXPECT_FALSE(form->maxImport256Item->isChecked());
+    form->maxImport128Item->trigger();
+    EXPECT_TRUE(form->maxImport128Item->isChecked());
     // Check items only record the choice.
-    form->mm->trigger();
-    EXPECT_FALSE(form->mm->isChecked());
+    form->convertTo24Item->trigger();
+    EXPECT_FALSE(form->convertTo24Item->isChecked());
     EXPECT_FALSE(form->currentSettings().convert24bit);
 }
 
@@ -372,14 +312,8 @@ TEST_F(MainWindowTest, FileDialogsAreSetUpAsDesigned) {
     EXPECT_FALSE(form->opencfs.confirmOverwrite);
     EXPECT_EQ(form->itool.defaultExtension, "");
 
-    // The picture filter comes from the library's own list.
-    QString expected = QString::fromUtf8(_Pic_Description(0)) + "|" + QString::fromUtf8(_Pic_Pattern(0)) + "|";
-    for (int32_t n = 1; n <= _Pic_Count(); ++n)
-        expected += QString::fromUtf8(_Pic_Description(n)) + " (" + QString::fromUtf8(_Pic_Extension(n)) + ")|" +
-                    QString::fromUtf8(_Pic_Pattern(n)) + "|";
-    expected += "All Files|*.*";
-    EXPECT_EQ(form->openstd.filter, expected);
-    EXPECT_EQ(form->merge.filter, expected);
+    // The picture filter: the library's combined entry, one per format, then all files.
+    EXPECT_EQ(form->merge.filter, form->openstd.filter);
     EXPECT_EQ(form->merge.filterIndex, 2);
     EXPECT_EQ(form->openstd.qtNameFilters().size(), _Pic_Count() + 2);
 }
@@ -388,14 +322,14 @@ TEST_F(MainWindowTest, LocateImageToolStartsInTheToolsFolder) {
     auto form = open();
     form->itool.fileName = "/opt/tools/xbmtool";
     prompts.cancelFile();
-    form->LocateImageTool1->trigger();
+    form->locateToolItem->trigger();
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].dialog.name, "itool");
     EXPECT_EQ(prompts.calls[0].dialog.initialFolder, "/opt/tools/");
     EXPECT_EQ(form->itool.fileName, "/opt/tools/xbmtool");
 
     prompts.choose("/usr/local/bin/newtool");
-    form->LocateImageTool1Click();
+    form->locateImageTool();
     EXPECT_EQ(form->itool.fileName, "/usr/local/bin/newtool");
     EXPECT_EQ(form->currentSettings().imageTool, "/usr/local/bin/newtool");
 }
@@ -405,20 +339,20 @@ TEST_F(MainWindowTest, ProgressRoutineMovesTheBar) {
     const QuorProgress routine = progressRoutineOf(form->context());
     ASSERT_NE(routine, nullptr);
     routine(50, 200);
-    EXPECT_EQ(form->ProgressBar1->value(), 25);
+    EXPECT_EQ(form->progressBar->value(), 25);
     routine(7, 0);  // nothing to divide by: the bar stays
-    EXPECT_EQ(form->ProgressBar1->value(), 25);
+    EXPECT_EQ(form->progressBar->value(), 25);
     routine(7, -3);
-    EXPECT_EQ(form->ProgressBar1->value(), 25);
+    EXPECT_EQ(form->progressBar->value(), 25);
     routine(2000000000, 2100000000);  // no overflow on large counts
-    EXPECT_EQ(form->ProgressBar1->value(), 95);
+    EXPECT_EQ(form->progressBar->value(), 95);
     routine(300, 200);
-    EXPECT_EQ(form->ProgressBar1->value(), 100);
+    EXPECT_EQ(form->progressBar->value(), 100);
 }
 
 TEST_F(MainWindowTest, AboutCentresTheTextWindowOverTheMainWindow) {
     auto form = open();
-    TForm2 form2;
+    TextWindow form2;
     form->setSecondaryWindows(&form2, nullptr, nullptr, nullptr);
     form->move(100, 60);
     form->show();
@@ -427,7 +361,7 @@ TEST_F(MainWindowTest, AboutCentresTheTextWindowOverTheMainWindow) {
         shownAt = form2.pos();
         form2.accept();
     });
-    form->about->trigger();
+    form->aboutItem->trigger();
     const QRect main = form->frameGeometry();
     EXPECT_EQ(shownAt, centredOver(main, form2.frameGeometry().size()));
     EXPECT_EQ(centredOver(QRect(100, 60, 525, 431), QSize(393, 285)), QPoint(166, 133));
@@ -437,7 +371,7 @@ TEST_F(MainWindowTest, AboutCentresTheTextWindowOverTheMainWindow) {
 
 TEST_F(MainWindowTest, UnusableWorkFolderIsReported) {
     store = SettingsStore::atIniFile(ini());
-    TForm1 form(*store, prompts, Workspace::inFolder(dir.filePath("missing")), defaults);
+    MainWindow form(*store, prompts, Workspace::inFolder(dir.filePath("missing")), defaults);
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Warning);
     EXPECT_EQ(prompts.calls[0].title, "Corvane");

@@ -1,7 +1,7 @@
 // Unsaved changes: what makes a set changed, and the question before closing
 // or loading over it; and views of levels the current set does not have.
 #include "anyimage.h"
-#include "forms.h"
+#include "secondarywindows.h"
 #include "layout.h"
 #include "mainwindow.h"
 #include "testsets.h"
@@ -47,12 +47,12 @@ protected:
 
     void loadSet() {
         prompts.choose(set, BitmapFilter);
-        form->loadcfs->trigger();
-        ASSERT_EQ(form->Label10->text(), "Bitmap - set.bmp");
+        form->loadExtendedItem->trigger();
+        ASSERT_EQ(form->statusBitmap->text(), "Bitmap - set.bmp");
     }
     void save() {
         prompts.choose(dir.filePath("saved.bmp"));
-        form->save->trigger();
+        form->saveItem->trigger();
         ASSERT_TRUE(QFileInfo::exists(dir.filePath("saved.bmp")));
         QFile::remove(dir.filePath("saved.bmp"));
     }
@@ -60,7 +60,7 @@ protected:
     bool asksBeforeLoading() {
         prompts.calls.clear();
         prompts.saveChoices = {SaveChoice::Cancel};
-        form->loadany->trigger();
+        form->loadAnyItem->trigger();
         prompts.saveChoices.clear();
         // Asked and cancelled, no file dialog follows; not asked, the dialog comes at once.
         using Kind = ScriptedPrompts::Kind;
@@ -78,7 +78,7 @@ protected:
     bool closes() {
         prompts.calls.clear();
         bool closed = false;
-        QObject::connect(form.get(), &TForm1::closed, [&] { closed = true; });
+        QObject::connect(form.get(), &MainWindow::closed, [&] { closed = true; });
         const bool accepted = form->close();
         EXPECT_EQ(accepted, closed);
         return closed;
@@ -94,14 +94,14 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     loadSet();
     EXPECT_FALSE(asksBeforeLoading());
 
-    form->CreateSubImages1->trigger();
+    form->createSubImagesItem->trigger();
     EXPECT_TRUE(asksBeforeLoading());
     save();
     EXPECT_FALSE(asksBeforeLoading());
 
     // A command that fails before touching the set leaves it as it was.
     prompts.choose(dir.filePath("missing.png"));
-    form->Button13->click();
+    form->mergeButton->click();
     EXPECT_FALSE(asksBeforeLoading());
 
     const auto changes = [&](const char* what, const std::function<void()>& command) {
@@ -113,64 +113,64 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     };
     changes("merge", [&] {
         prompts.choose(picture);
-        form->Button13->click();
+        form->mergeButton->click();
     });
     changes("import std", [&] {
         prompts.choose(set);
-        form->Button15->click();
+        form->importStdButton->click();
     });
     changes("import cfs", [&] {
         prompts.choose(set);
-        form->Button20->click();
+        form->importCfsButton->click();
     });
     changes("save palette", [&] {
-        form->getpal->trigger();
-        form->Panel1->Button14Click();
-        form->Panel1->Button8Click();
-        ASSERT_TRUE(form->Panel1->exit());
+        form->editTransparencyItem->trigger();
+        form->transparencyEditor->makeColour0Transparent();
+        form->transparencyEditor->savePalette();
+        ASSERT_TRUE(form->transparencyEditor->exit());
     });
 
     // Update counts a change only when the slot handed to the paint program
     // has been written since, and the save takes what was written.
-    form->doedit->trigger();
-    form->Button1->click();
+    form->editLargestItem->trigger();
+    form->updateButton->click();
     EXPECT_FALSE(asksBeforeLoading());
     Bytes edited = makeSet(Form::Eight, 256);
     edited.resize(size_t(kPaletteHeader + 256 * 256));
     write32(edited, kFileSizeAt, uint32_t(edited.size()));
     for (size_t i = kPaletteAt; i < size_t(kPaletteHeader); ++i) edited[i] = uint8_t(i * 3);
     ASSERT_TRUE(writeBytes(form->workspace().levelPath(256), edited));
-    changes("update after an edit", [&] { form->Button1->click(); });
-    form->Button1->click();
+    changes("update after an edit", [&] { form->updateButton->click(); });
+    form->updateButton->click();
     EXPECT_FALSE(asksBeforeLoading());
     changes("palette taken from the edited slot", [&] {
         prompts.answer(true);
-        form->updatpal->click();
+        form->updatePaletteButton->click();
     });
 
     changes("new 16-bit set", [&] {
         prompts.answer(true);
-        form->new16->trigger();
+        form->newSixteenBitItem->trigger();
     });
     form->itool.fileName = QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool");
     changes("conversion", [&] {
-        form->N16bit4441->trigger();
+        form->convertTo4444Item->trigger();
         ASSERT_EQ(form->workspace().state().is4444, true);
     });
 
     // A load starts unchanged, whatever was discarded for it.
-    form->CreateSubImages1->trigger();
+    form->createSubImagesItem->trigger();
     prompts.answerSave(SaveChoice::Discard);
     prompts.choose(picture);
-    form->loadany->trigger();
-    EXPECT_EQ(form->Label10->text(), "Bitmap - picture.png");
+    form->loadAnyItem->trigger();
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - picture.png");
     EXPECT_FALSE(asksBeforeLoading());
 }
 
 TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
     using Kind = ScriptedPrompts::Kind;
     loadSet();
-    form->CreateSubImages1->trigger();
+    form->createSubImagesItem->trigger();
 
     prompts.answerSave(SaveChoice::Cancel);
     EXPECT_FALSE(closes());
@@ -197,7 +197,7 @@ TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
 
     open();
     loadSet();
-    form->CreateSubImages1->trigger();
+    form->createSubImagesItem->trigger();
     const QStringList before = QDir(dir.path()).entryList({"*.bmp"}, QDir::Files);
     prompts.answerSave(SaveChoice::Discard);
     EXPECT_TRUE(closes());
@@ -214,14 +214,14 @@ TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
 TEST_F(SetChangesTest, LoadingOverUnsavedChangesSavesDiscardsOrStays) {
     using Kind = ScriptedPrompts::Kind;
     loadSet();
-    form->CreateSubImages1->trigger();
+    form->createSubImagesItem->trigger();
 
     prompts.calls.clear();
     prompts.answerSave(SaveChoice::Cancel);
     prompts.choose(picture);
-    form->loadany->trigger();
+    form->loadAnyItem->trigger();
     EXPECT_EQ(kinds(), std::vector<Kind>{Kind::SaveQuestion});
-    EXPECT_EQ(form->Label10->text(), "Bitmap - set.bmp");
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - set.bmp");
     prompts.files.clear();
 
     const QString saved = dir.filePath("kept.bmp");
@@ -229,18 +229,18 @@ TEST_F(SetChangesTest, LoadingOverUnsavedChangesSavesDiscardsOrStays) {
     prompts.answerSave(SaveChoice::Save);
     prompts.choose(saved);
     prompts.choose(picture);
-    form->loadany->trigger();
+    form->loadAnyItem->trigger();
     EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::SaveQuestion, Kind::File, Kind::File}));
     EXPECT_EQ(readBytes(saved).size(), makeSet(Form::Eight, 256).size());
-    EXPECT_EQ(form->Label10->text(), "Bitmap - picture.png");
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - picture.png");
 
-    form->CreateSubImages1->trigger();
+    form->createSubImagesItem->trigger();
     prompts.calls.clear();
     prompts.answerSave(SaveChoice::Discard);
     prompts.choose(set, BitmapFilter);
-    form->loadcfs->trigger();
+    form->loadExtendedItem->trigger();
     EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::SaveQuestion, Kind::File}));
-    EXPECT_EQ(form->Label10->text(), "Bitmap - set.bmp");
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - set.bmp");
 }
 
 // After a set of 256, a picture of 64 brings its largest level alone: the
@@ -250,7 +250,7 @@ TEST_F(SetChangesTest, ViewsOfLevelsTheSetLacksShowNothing) {
     for (TAnyImage* view : form->views()) ASSERT_FALSE(view->picture().isNull()) << view->objectName().toStdString();
 
     prompts.choose(picture);
-    form->loadany->trigger();
+    form->loadAnyItem->trigger();
     ASSERT_EQ(form->workspace().state().largest, 64);
     const auto views = form->views();
     for (size_t i = 0; i < views.size(); ++i) {
@@ -261,5 +261,5 @@ TEST_F(SetChangesTest, ViewsOfLevelsTheSetLacksShowNothing) {
         EXPECT_EQ(views[i]->picture().isNull(), !there);
     }
     EXPECT_EQ(views[2]->picture().pixel(10, 10), qRgb(200, 30, 90));
-    EXPECT_TRUE(form3.AnyImage1->picture().isNull());
+    EXPECT_TRUE(form3.view->picture().isNull());
 }

@@ -2,7 +2,7 @@
 // grid, the fields, the presets, Exit's question, maps, the view and
 // Update+Palette.
 #include "anyimage.h"
-#include "forms.h"
+#include "secondarywindows.h"
 #include "layout.h"
 #include "library.h"
 #include "mainwindow.h"
@@ -55,10 +55,10 @@ protected:
         form->showOutcome(outcome);
     }
     void openEditor() {
-        form->getpal->trigger();
+        form->editTransparencyItem->trigger();
         ASSERT_TRUE(editor().isOpen());
     }
-    TransparencyEditor& editor() { return *form->Panel1; }
+    TransparencyEditor& editor() { return *form->transparencyEditor; }
     QPushButton* button(const char* name) { return editor().findChild<QPushButton*>(name); }
     void click(const char* name) {
         QPushButton* b = button(name);
@@ -98,11 +98,11 @@ protected:
 
 TEST_F(TransparencyEditorTest, OpeningCoversTheWindowAndLocksTheFileAndImageMenus) {
     load(Form::Eight, 32);
-    ASSERT_TRUE(form->Button9->isEnabled());
-    QTest::mouseClick(form->Button9, Qt::LeftButton);
+    ASSERT_TRUE(form->transparencyButton->isEnabled());
+    QTest::mouseClick(form->transparencyButton, Qt::LeftButton);
     EXPECT_TRUE(editor().isVisible());
     EXPECT_EQ(editor().geometry(), editor().parentWidget()->rect());
-    EXPECT_EQ(editor().Label18->text(), "Transparent Colours - 86");
+    EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 86");
     EXPECT_EQ(editor().boxes[17]->geometry(), QRect(200, 52, 18, 18));
     EXPECT_FALSE(menuEnabled("File1"));
     EXPECT_FALSE(menuEnabled("Image1"));
@@ -118,9 +118,9 @@ TEST_F(TransparencyEditorTest, OpeningCoversTheWindowAndLocksTheFileAndImageMenu
 TEST_F(TransparencyEditorTest, EveryLabelShowsItsWholeText) {
     openEditor();
     click("Button7");
-    type(editor().NumEdit2, "0");
+    type(editor().levelEdit, "0");
     click("Button17");
-    ASSERT_EQ(editor().Label18->text(), "Transparent Colours - 256");
+    ASSERT_EQ(editor().transparentCount->text(), "Transparent Colours - 256");
     for (const QLabel* label : editor().findChildren<QLabel*>()) {
         const QRect needed = label->fontMetrics().boundingRect(
             QRect(0, 0, label->width(), 10000), int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0),
@@ -135,27 +135,27 @@ TEST_F(TransparencyEditorTest, EveryLabelShowsItsWholeText) {
 TEST_F(TransparencyEditorTest, BeforeAnySetTheEditorShowsBlackOpaqueColours) {
     ASSERT_FALSE(QFileInfo::exists(form->workspace().slotPath(HeaderSlot)));
     openEditor();
-    EXPECT_EQ(editor().Label18->text(), "Transparent Colours - 0");
+    EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 0");
     for (int i = 0; i < 256; ++i) {
         ASSERT_EQ(levels()[size_t(i)], 255) << i;
         ASSERT_EQ(editor().boxes[size_t(i)]->palette().color(QPalette::Window), QColor(Qt::black)) << i;
     }
-    EXPECT_EQ(editor().NumEdit2->text(), "255");
+    EXPECT_EQ(editor().levelEdit->text(), "255");
 }
 
 TEST_F(TransparencyEditorTest, ColourZeroTransparentAndTheFilter) {
     load(Form::Eight, 32);
     openEditor();
     click("Button14");
-    EXPECT_EQ(editor().Label18->text(), "Transparent Colours - 1");
+    EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 1");
     EXPECT_EQ(levels()[0], 0);
     EXPECT_EQ(levels()[3], 255);
 
-    editor().ComboBox1->setCurrentIndex(1);  // Show Transparent Colours
+    editor().filterBox->setCurrentIndex(1);  // Show Transparent Colours
     for (int i = 0; i < 256; ++i) ASSERT_EQ(editor().boxes[size_t(i)]->isVisible(), i == 0) << i;
     EXPECT_EQ(editor().boxes[0]->geometry(), QRect(180, 32, 18, 18));
 
-    editor().ComboBox1->setCurrentIndex(2);  // Show Opaque Colours
+    editor().filterBox->setCurrentIndex(2);  // Show Opaque Colours
     for (int i = 0; i < 256; ++i) ASSERT_EQ(editor().boxes[size_t(i)]->isVisible(), i != 0) << i;
     EXPECT_EQ(editor().boxes[255]->geometry(), QRect(480, 332, 18, 18));
     // A preset is a change; the filter is not.
@@ -167,26 +167,26 @@ TEST_F(TransparencyEditorTest, SelectingByBoxBackgroundOrNumberIsNoChange) {
     openEditor();
     QTest::mouseClick(editor().boxes[7], Qt::LeftButton, {}, QPoint(9, 9));
     EXPECT_EQ(editor().currentColour(), 7);
-    EXPECT_EQ(editor().NumEdit1->text(), "7");
-    EXPECT_EQ(editor().NumEdit2->text(), "255");
+    EXPECT_EQ(editor().colourEdit->text(), "7");
+    EXPECT_EQ(editor().levelEdit->text(), "255");
     EXPECT_EQ(editor().boxes[7]->frameShadow(), QFrame::Sunken);
     EXPECT_EQ(editor().boxes[0]->frameShadow(), QFrame::Raised);
-    EXPECT_EQ(editor().Panel2->palette().color(QPalette::Window), QColor(7 * 7, 255 - 7, 7));
+    EXPECT_EQ(editor().colourSwatch->palette().color(QPalette::Window), QColor(7 * 7, 255 - 7, 7));
 
     // Right of the grid is the panel itself, which answers as colour 0.
     QTest::mouseClick(&editor(), Qt::LeftButton, {}, QPoint(510, 200));
     EXPECT_EQ(editor().currentColour(), 0);
-    EXPECT_EQ(editor().NumEdit2->text(), "0");
+    EXPECT_EQ(editor().levelEdit->text(), "0");
     EXPECT_EQ(editor().boxes[0]->frameShadow(), QFrame::Sunken);
     EXPECT_EQ(editor().boxes[7]->frameShadow(), QFrame::Raised);
 
-    type(editor().NumEdit1, "12");
+    type(editor().colourEdit, "12");
     EXPECT_EQ(editor().currentColour(), 12);
-    EXPECT_EQ(editor().NumEdit2->text(), "0");
-    type(editor().NumEdit1, "200");
+    EXPECT_EQ(editor().levelEdit->text(), "0");
+    type(editor().colourEdit, "200");
     EXPECT_EQ(editor().currentColour(), 200);
-    EXPECT_EQ(editor().NumEdit2->text(), "255");
-    editor().UpDown1->step(true);
+    EXPECT_EQ(editor().levelEdit->text(), "255");
+    editor().colourArrows->step(true);
     EXPECT_EQ(editor().currentColour(), 201);
     EXPECT_FALSE(form->palette.paletteChanged);
     EXPECT_FALSE(exitAsks());
@@ -195,16 +195,16 @@ TEST_F(TransparencyEditorTest, SelectingByBoxBackgroundOrNumberIsNoChange) {
 TEST_F(TransparencyEditorTest, TypedNumbersStayInsideThePalette) {
     load(Form::Eight, 32);
     openEditor();
-    type(editor().NumEdit1, "300");
+    type(editor().colourEdit, "300");
     EXPECT_EQ(editor().currentColour(), 255);
-    EXPECT_EQ(editor().NumEdit1->text(), "255");
+    EXPECT_EQ(editor().colourEdit->text(), "255");
 
     QTest::mouseClick(editor().boxes[4], Qt::LeftButton);
-    type(editor().NumEdit2, "300");
+    type(editor().levelEdit, "300");
     EXPECT_EQ(levels()[4], 255);
-    EXPECT_EQ(editor().NumEdit2->text(), "255");
+    EXPECT_EQ(editor().levelEdit->text(), "255");
     for (int32_t level : levels()) ASSERT_TRUE(level >= 0 && level <= 255) << level;
-    editor().UpDown2->step(true);
+    editor().levelArrows->step(true);
     EXPECT_EQ(levels()[4], 255);
     EXPECT_TRUE(exitAsks());
 }
@@ -214,12 +214,12 @@ TEST_F(TransparencyEditorTest, EmptiedLevelFieldMakesTheColourTransparent) {
     openEditor();
     QTest::mouseClick(editor().boxes[5], Qt::LeftButton);
     ASSERT_EQ(levels()[5], 255);
-    editor().NumEdit2->setFocus();
-    editor().NumEdit2->selectAll();
-    QTest::keyClick(editor().NumEdit2, Qt::Key_Backspace);
+    editor().levelEdit->setFocus();
+    editor().levelEdit->selectAll();
+    QTest::keyClick(editor().levelEdit, Qt::Key_Backspace);
     EXPECT_EQ(levels()[5], 0);
-    EXPECT_EQ(editor().NumEdit2->text(), "0");
-    EXPECT_EQ(editor().Label18->text(), "Transparent Colours - 87");
+    EXPECT_EQ(editor().levelEdit->text(), "0");
+    EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 87");
     EXPECT_TRUE(exitAsks());
 }
 
@@ -231,7 +231,7 @@ TEST_F(TransparencyEditorTest, GradientToCurrentColour) {
     EXPECT_EQ(levels(), before);
     EXPECT_TRUE(exitAsks());
 
-    type(editor().NumEdit1, "9");
+    type(editor().colourEdit, "9");
     click("Button16");
     const int32_t expected[] = {0, 28, 56, 84, 113, 141, 169, 198, 226};
     for (size_t i = 0; i < 9; ++i) EXPECT_EQ(levels()[i], expected[i]) << i;
@@ -240,11 +240,11 @@ TEST_F(TransparencyEditorTest, GradientToCurrentColour) {
     EXPECT_EQ(editor().currentColour(), 9);
 
     // "All to Current Colour" takes the level field.
-    type(editor().NumEdit2, "40");
+    type(editor().levelEdit, "40");
     click("Button17");
     for (int32_t level : levels()) ASSERT_EQ(level, 40);
     click("Button7");
-    EXPECT_EQ(editor().Label18->text(), "Transparent Colours - 0");
+    EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 0");
 }
 
 TEST_F(TransparencyEditorTest, SavePaletteWritesTheLevelsAndKeepsTheRecord) {
@@ -269,14 +269,14 @@ TEST_F(TransparencyEditorTest, SavePaletteWritesTheLevelsAndKeepsTheRecord) {
     EXPECT_FALSE(editor().isOpen());
     EXPECT_EQ(slot(HeaderSlot), saved);
     openEditor();
-    EXPECT_EQ(editor().Label18->text(), "Transparent Colours - 1");
+    EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 1");
 }
 
 TEST_F(TransparencyEditorTest, MapsRoundTripAndShareOneFolder) {
     load(Form::Eight, 32);
     openEditor();
     click("Button7");
-    type(editor().NumEdit1, "255");
+    type(editor().colourEdit, "255");
     click("Button16");  // colour i at level i, 255 stays opaque
     const LevelTable graded = levels();
     click("Button8");
@@ -300,7 +300,7 @@ TEST_F(TransparencyEditorTest, MapsRoundTripAndShareOneFolder) {
     prompts.choose(path);
     click("Button11");
     EXPECT_EQ(levels(), graded);
-    EXPECT_EQ(editor().Label18->text(), "Transparent Colours - 255");
+    EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 255");
     EXPECT_TRUE(form->palette.paletteChanged);
 
     Bytes longer(300, 17);
@@ -360,7 +360,7 @@ TEST_F(TransparencyEditorTest, ViewShowsLevelsAsGreyAndTheCurrentColourRed) {
     ASSERT_EQ(view.size(), source.size());
     EXPECT_TRUE(form4.isVisible());
     EXPECT_EQ(form4.size(), QSize(32, 32));
-    EXPECT_EQ(form4.AnyImage1->picture().size(), QSize(32, 32));
+    EXPECT_EQ(form4.view->picture().size(), QSize(32, 32));
     const auto entry = [&](size_t i) {
         return Bytes(view.begin() + long(54 + 4 * i), view.begin() + long(58 + 4 * i));
     };
@@ -377,7 +377,7 @@ TEST_F(TransparencyEditorTest, ViewShowsLevelsAsGreyAndTheCurrentColourRed) {
     const auto at = std::find(source.begin() + 1078, source.end(), uint8_t(5));
     ASSERT_NE(at, source.end());
     const long index = long(at - source.begin()) - 1078;
-    const QImage shown = form4.AnyImage1->picture();
+    const QImage shown = form4.view->picture();
     EXPECT_EQ(shown.pixel(int(index % 32), 31 - int(index / 32)), qRgb(255, 0, 0));
 
     // Leaving the editor hides the window.
@@ -399,7 +399,7 @@ TEST_F(TransparencyEditorTest, UpdatePaletteAsksAndCancelUpdatesNothing) {
     ASSERT_TRUE(edited.save(form->workspace().slotPath(slotOfLevel(64)), "BMP"));
 
     prompts.answer(false);
-    QTest::mouseClick(form->updatpal, Qt::LeftButton);
+    QTest::mouseClick(form->updatePaletteButton, Qt::LeftButton);
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Question);
     EXPECT_EQ(prompts.calls[0].title, "Corvane");
@@ -410,7 +410,7 @@ TEST_F(TransparencyEditorTest, UpdatePaletteAsksAndCancelUpdatesNothing) {
     // Before any edit the set's own palette is taken: slot 0 stays as it was,
     // record included, and the views show the edit.
     prompts.answer(true);
-    QTest::mouseClick(form->updatpal, Qt::LeftButton);
+    QTest::mouseClick(form->updatePaletteButton, Qt::LeftButton);
     EXPECT_EQ(prompts.calls.size(), 2u);
     EXPECT_EQ(slot(HeaderSlot), header);
     EXPECT_EQ(view64->picture().pixel(5, 5), qRgb(10, 20, 30));
@@ -427,7 +427,7 @@ TEST_F(TransparencyEditorTest, UpdatePaletteTakesTheEditedPaletteAndKeepsTheReco
     form->workspace().state().editedSlot = edited;
 
     prompts.answer(true);
-    form->updatpalClick();
+    form->updateWithPalette();
     std::copy(level.begin() + 54, level.begin() + 1078, header.begin() + 54);
     EXPECT_EQ(slot(HeaderSlot), header);
     ASSERT_EQ(prompts.calls.size(), 1u);
@@ -468,7 +468,7 @@ TEST_F(TransparencyEditorTest, DISABLED_ShowsTheEditorForAScreenshot) {
     QuorLibrary library(form->context());
     form->showOutcome(loadExtended(file, BitmapFilter, form->workspace(), library, form->setOptions()));
     openEditor();
-    type(editor().NumEdit1, "100");
+    type(editor().colourEdit, "100");
     click("viewcur");
     form4.move(560, 10);
     QTest::qWait(qEnvironmentVariableIntValue("CORVANE_SHOW_SECONDS") * 1000 + 1000);

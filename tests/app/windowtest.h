@@ -3,7 +3,7 @@
 #pragma once
 
 #include "anyimage.h"
-#include "forms.h"
+#include "secondarywindows.h"
 #include "mainwindow.h"
 #include "prompts.h"
 #include "settings.h"
@@ -33,19 +33,19 @@ protected:
     // A fresh window on the settings in the scratch folder and its "work" slots.
     void openWindow(const QString& editor = "/none") {
         store = SettingsStore::atIniFile(dir.filePath("store.ini"));
-        form = std::make_unique<TForm1>(*store, prompts, Workspace::inFolder(dir.filePath("work")),
-                                        SettingsDefaults{dir.path(), editor, "/none"});
+        form = std::make_unique<MainWindow>(*store, prompts, Workspace::inFolder(dir.filePath("work")),
+                                            SettingsDefaults{dir.path(), editor, "/none"});
         form->setSecondaryWindows(&form2, &form3, &form4, &about);
     }
 
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    TForm2 form2;
-    TForm3 form3;
-    TForm4 form4;
-    TAboutForm about;
+    TextWindow form2;
+    LargeLevelWindow form3;
+    TransparencyViewWindow form4;
+    AboutBox about;
     std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 }  // namespace corvane::testing

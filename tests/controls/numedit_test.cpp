@@ -104,7 +104,7 @@ TEST(NumEditFilter, OtherCharactersAreDroppedButRecorded) {
 }
 
 TEST(NumEditValidation, TypedValueStaysUntilEnter) {
-    TNumEdit edit;  // NumEdit2 of the transparency editor
+    TNumEdit edit;  // the transparency editor's level field
     edit.setMax(255);
     edit.clear();
     QTest::keyClicks(&edit, "300");
@@ -242,7 +242,7 @@ TEST(NumEditReading, ParsesLikeTheCLibrary) {
 }
 
 TEST(UpDownArrows, WriteTheirPositionIntoTheEdit) {
-    TNumEdit edit;  // NumEdit3 with UpDown3
+    TNumEdit edit;  // the main window's lightening edit with its arrows
     edit.setAllowMinus(true);
     edit.setMax(5000);
     UpDown arrows;

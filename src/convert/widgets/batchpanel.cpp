@@ -77,18 +77,18 @@ BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
     auto* dirbox1 = new QListWidget(this);
     dirbox1->setObjectName("dirbox1");
     dirbox1->setGeometry(8, 48, 240, 104);
-    auto* label22 = label(this, "Label22", QString(), {8, 154, 240, 16});
-    source = new FolderChooser(drives1, dirbox1, label22, this);
+    auto* sourceShown = label(this, "Label22", QString(), {8, 154, 240, 16});
+    source = new FolderChooser(drives1, dirbox1, sourceShown, this);
 
     label(this, "Label24", "Source Image Files", {8, 174, 240, 16});
-    filebox = new QListWidget(this);
-    filebox->setObjectName("filebox");
-    filebox->setGeometry(8, 192, 240, 148);
-    filebox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fileList = new QListWidget(this);
+    fileList->setObjectName("filebox");
+    fileList->setGeometry(8, 192, 240, 148);
+    fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     connect(button(this, "getallfor_mat", "Select All", {8, 344, 117, 24}), &QPushButton::clicked, this,
-            [this] { getallfor_matClick(); });
+            [this] { selectAll(); });
     connect(button(this, "invert", "Invert", {131, 344, 117, 24}), &QPushButton::clicked, this,
-            [this] { invertClick(); });
+            [this] { invertSelection(); });
     connect(source, &FolderChooser::folderChanged, this, [this] { refreshFiles(); });
 
     label(this, "Label21", "Destination Folder for Converted Images", {264, 4, 245, 16});
@@ -98,8 +98,8 @@ BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
     auto* dirbox2 = new QListWidget(this);
     dirbox2->setObjectName("dirbox2");
     dirbox2->setGeometry(264, 48, 245, 104);
-    auto* label19 = label(this, "Label19", QString(), {264, 154, 245, 16});
-    destination = new FolderChooser(drives2, dirbox2, label19, this);
+    auto* destinationShown = label(this, "Label19", QString(), {264, 154, 245, 16});
+    destination = new FolderChooser(drives2, dirbox2, destinationShown, this);
 
     auto* title = label(this, "Label25", "Batch Image Conversion", {264, 180, 245, 20});
     QFont bold = title->font();
@@ -113,12 +113,12 @@ BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
     instructions->setWordWrap(true);
     instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Button18 = button(this, "Button18", "Exit", {8, 378, 117, 25});
-    Button19 = button(this, "Button19", "Convert - Colour 0 Transparent", {131, 378, 190, 25});
-    convert = button(this, "convert", "Convert Selected Images", {327, 378, 182, 25});
-    connect(Button18, &QPushButton::clicked, this, &BatchPanel::exitRequested);
-    connect(Button19, &QPushButton::clicked, this, [this] { emit convertRequested(true); });
-    connect(convert, &QPushButton::clicked, this, [this] { emit convertRequested(false); });
+    exitButton = button(this, "Button18", "Exit", {8, 378, 117, 25});
+    convertColour0Button = button(this, "Button19", "Convert - Colour 0 Transparent", {131, 378, 190, 25});
+    convertButton = button(this, "convert", "Convert Selected Images", {327, 378, 182, 25});
+    connect(exitButton, &QPushButton::clicked, this, &BatchPanel::exitRequested);
+    connect(convertColour0Button, &QPushButton::clicked, this, [this] { emit convertRequested(true); });
+    connect(convertButton, &QPushButton::clicked, this, [this] { emit convertRequested(false); });
 }
 
 void BatchPanel::open() {
@@ -131,28 +131,28 @@ void BatchPanel::open() {
 void BatchPanel::refreshFiles() {
     // Keep the selection of files that are still there.
     const QStringList selected = selectedNames();
-    filebox->clear();
+    fileList->clear();
     const QDir dir(source->folder());
     if (source->folder().isEmpty()) return;
     // "*.bmp" in any case of the extension, as painters' files come.
     for (const QString& name : dir.entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase)) {
-        auto* item = new QListWidgetItem(name, filebox);
+        auto* item = new QListWidgetItem(name, fileList);
         item->setSelected(selected.contains(name));
     }
 }
 
-void BatchPanel::getallfor_matClick() {
-    for (int i = 0; i < filebox->count(); ++i) filebox->item(i)->setSelected(true);
+void BatchPanel::selectAll() {
+    for (int i = 0; i < fileList->count(); ++i) fileList->item(i)->setSelected(true);
 }
 
-void BatchPanel::invertClick() {
-    for (int i = 0; i < filebox->count(); ++i) filebox->item(i)->setSelected(!filebox->item(i)->isSelected());
+void BatchPanel::invertSelection() {
+    for (int i = 0; i < fileList->count(); ++i) fileList->item(i)->setSelected(!fileList->item(i)->isSelected());
 }
 
 QStringList BatchPanel::selectedNames() const {
     QStringList names;
-    for (int i = 0; i < filebox->count(); ++i)
-        if (filebox->item(i)->isSelected()) names << filebox->item(i)->text();
+    for (int i = 0; i < fileList->count(); ++i)
+        if (fileList->item(i)->isSelected()) names << fileList->item(i)->text();
     return names;
 }
 

@@ -40,17 +40,17 @@ class BatchPanel : public QWidget {
 public:
     explicit BatchPanel(QWidget* parent);
 
-    FolderChooser* source = nullptr;       // dirbox1
-    FolderChooser* destination = nullptr;  // dirbox2
-    QListWidget* filebox = nullptr;
-    QPushButton* Button18 = nullptr;  // Exit
-    QPushButton* Button19 = nullptr;  // Convert - Colour 0 Transparent
-    QPushButton* convert = nullptr;   // Convert Selected Images
+    FolderChooser* source = nullptr;
+    FolderChooser* destination = nullptr;
+    QListWidget* fileList = nullptr;  // the source folder's BMP files
+    QPushButton* exitButton = nullptr;
+    QPushButton* convertColour0Button = nullptr;  // "Convert - Colour 0 Transparent"
+    QPushButton* convertButton = nullptr;         // "Convert Selected Images"
 
     // Opens the panel over the parent's client area.
     void open();
-    void getallfor_matClick();
-    void invertClick();
+    void selectAll();
+    void invertSelection();
     // The selected files in list order.
     QStringList selectedNames() const;
     // Re-reads the source folder's "*.bmp" files.

@@ -91,26 +91,26 @@ void ColourBox::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) emit clicked(index_);
 }
 
-TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Tool) {
+TransparencyViewWindow::TransparencyViewWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
     setObjectName("TForm4");
     setWindowTitle("Transparency");
     setAttribute(Qt::WA_QuitOnClose, false);
     move(14, 41);
     setFixedSize(256, 332);
-    AnyImage1 = new TAnyImage(this);
-    AnyImage1->setObjectName("AnyImage1");
-    AnyImage1->setGeometry(0, 0, 256, 256);
+    view = new TAnyImage(this);
+    view->setObjectName("AnyImage1");
+    view->setGeometry(0, 0, 256, 256);
 }
 
-void TForm4::showView(const QString& path, int level) {
+void TransparencyViewWindow::showView(const QString& path, int level) {
     // The window takes the level's size and the view shows the whole picture
     // at that size, whatever the level.
     setFixedSize(level, level);
-    AnyImage1->setFileName(QString());
-    AnyImage1->setGeometry(0, 0, level, level);
-    AnyImage1->setStretch(true);
-    AnyImage1->setFileName(path);
-    AnyImage1->setGeometry(0, 0, level, level);
+    view->setFileName(QString());
+    view->setGeometry(0, 0, level, level);
+    view->setStretch(true);
+    view->setFileName(path);
+    view->setGeometry(0, 0, level, level);
     show();
     raise();
 }
@@ -122,24 +122,24 @@ TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& pale
     setAutoFillBackground(true);
     hide();
 
-    ComboBox1 = new QComboBox(this);
-    ComboBox1->setObjectName("ComboBox1");
-    ComboBox1->setGeometry(8, 8, 153, 21);
-    ComboBox1->addItems({"Show All Colours", "Show Transparent Colours", "Show Opaque Colours"});
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
+    filterBox = new QComboBox(this);
+    filterBox->setObjectName("ComboBox1");
+    filterBox->setGeometry(8, 8, 153, 21);
+    filterBox->addItems({"Show All Colours", "Show Transparent Colours", "Show Opaque Colours"});
+    connect(filterBox, &QComboBox::currentIndexChanged, this, [this] { filterChanged(); });
 
     label(this, "Colour", {64, 56, 57, 13})->setObjectName("Label13");
-    NumEdit1 = levelField(this, "NumEdit1", 48, UpDown1);
-    connect(NumEdit1, &QLineEdit::textChanged, this, [this] { NumEdit1Change(); });
-    Panel2 = new QFrame(this);
-    Panel2->setObjectName("Panel2");
-    Panel2->setGeometry(128, 48, 33, 25);
-    Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Panel2->setAutoFillBackground(true);
+    colourEdit = levelField(this, "NumEdit1", 48, colourArrows);
+    connect(colourEdit, &QLineEdit::textChanged, this, [this] { colourEdited(); });
+    colourSwatch = new QFrame(this);
+    colourSwatch->setObjectName("Panel2");
+    colourSwatch->setGeometry(128, 48, 33, 25);
+    colourSwatch->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    colourSwatch->setAutoFillBackground(true);
 
     label(this, "Transparency", {72, 88, 65, 13})->setObjectName("Label14");
-    NumEdit2 = levelField(this, "NumEdit2", 80, UpDown2);
-    connect(NumEdit2, &QLineEdit::textChanged, this, [this] { NumEdit2Change(); });
+    levelEdit = levelField(this, "NumEdit2", 80, levelArrows);
+    connect(levelEdit, &QLineEdit::textChanged, this, [this] { levelEdited(); });
 
     label(this, "Select the Colour to edit by clicking on it or by using the Colour Number Selector", {8, 120, 153, 41},
           true)
@@ -149,9 +149,10 @@ TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& pale
           "Between 0 (fully transparent) and 255 (fully opaque).",
           {8, 168, 153, 73}, true)
         ->setObjectName("labelc");
-    Label18 = label(this, "Transparent Colours -", {176, 12, 130, 13});
-    Label18->setObjectName("Label18");
-    for (QLabel* l : findChildren<QLabel*>()) fitFont(l, l == Label18 ? "Transparent Colours - 256" : l->text());
+    transparentCount = label(this, "Transparent Colours -", {176, 12, 130, 13});
+    transparentCount->setObjectName("Label18");
+    for (QLabel* l : findChildren<QLabel*>())
+        fitFont(l, l == transparentCount ? "Transparent Colours - 256" : l->text());
     // The two instructions read as one text: both take the smaller font.
     auto* select = findChild<QLabel*>("Label15");
     auto* adjust = findChild<QLabel*>("labelc");
@@ -161,31 +162,31 @@ TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& pale
     adjust->setFont(smaller);
 
     connect(button("Button7", "Set All Opaque", "Set all Colours Opaque", {8, 248, 153, 25}), &QPushButton::clicked,
-            this, [this] { Button7Click(); });
+            this, [this] { setAllOpaque(); });
     connect(button("Button17", "All to Current Colour", "Set all Colours to Transparency of current Colour",
                    {8, 280, 153, 25}),
-            &QPushButton::clicked, this, [this] { Button17Click(); });
+            &QPushButton::clicked, this, [this] { allToCurrent(); });
     connect(button("Button16", "Gradient to Current Colour",
                    "Set Transparency Gradient from Colour 0 to currently selected colour", {8, 312, 153, 25}),
-            &QPushButton::clicked, this, [this] { Button16Click(); });
+            &QPushButton::clicked, this, [this] { gradientToCurrent(); });
     connect(button("Button14", "Set Colour 0 Transparent", "Set First Colour Transparent and rest Opaque",
                    {8, 344, 153, 25}),
-            &QPushButton::clicked, this, [this] { Button14Click(); });
+            &QPushButton::clicked, this, [this] { makeColour0Transparent(); });
     connect(button("Button6", "Exit", "Back to Image Display", {8, 376, 57, 25}), &QPushButton::clicked, this,
             [this] { exit(); });
     connect(button("Button8", "Save Palette", "Save Changes to the Current Image Palette", {72, 376, 89, 25}),
-            &QPushButton::clicked, this, [this] { Button8Click(); });
-    connect(
-        button("viewtran", "View/Update", "Create or refresh the Transparency view of the Image", {320, 8, 105, 20}),
-        &QPushButton::clicked, this, [this] { viewtranClick(false); });
+            &QPushButton::clicked, this, [this] { savePalette(); });
+    connect(button("viewtran", "View/Update", "Create or reloadViews the Transparency view of the Image",
+                   {320, 8, 105, 20}),
+            &QPushButton::clicked, this, [this] { showTransparencyView(false); });
     connect(
         button("viewcur", "Current", "Show the Currently selected colour in the Transparency view ", {432, 8, 65, 20}),
-        &QPushButton::clicked, this, [this] { viewtranClick(true); });
+        &QPushButton::clicked, this, [this] { showTransparencyView(true); });
     connect(
         button("Button11", "Load Transparency Map", "Load a previously saved Transparency Map", {184, 376, 153, 25}),
-        &QPushButton::clicked, this, [this] { Button11Click(); });
+        &QPushButton::clicked, this, [this] { loadMap(); });
     connect(button("Button12", "Save Transparency Map", "Save the current Transparency Map", {344, 376, 153, 25}),
-            &QPushButton::clicked, this, [this] { Button12Click(); });
+            &QPushButton::clicked, this, [this] { saveMap(); });
 }
 
 QPushButton* TransparencyEditor::button(const QString& name, const QString& caption, const QString& hint,
@@ -209,15 +210,15 @@ void TransparencyEditor::open() {
     getpalette(workspace_, palette_);
     if (parentWidget()) setGeometry(parentWidget()->rect());
     currentColour_ = 0;
-    ComboBox1->setCurrentIndex(0);
+    filterBox->setCurrentIndex(0);
     for (int i = 0; i < 256; ++i) {
         auto* box = new ColourBox(i, this);
         box->setGeometry(180 + 20 * (i % 16), 32 + 20 * (i / 16), 18, 18);
         box->setColour(palette_.colours[size_t(i)]);
-        connect(box, &ColourBox::clicked, this, &TransparencyEditor::boxClick);
+        connect(box, &ColourBox::clicked, this, &TransparencyEditor::selectColour);
         boxes[size_t(i)] = box;
     }
-    showpalette();
+    showPalette();
     show();
     raise();
     emit opened();
@@ -236,9 +237,9 @@ bool TransparencyEditor::exit() {
     return true;
 }
 
-void TransparencyEditor::showpalette() {
+void TransparencyEditor::showPalette() {
     int count = 0;
-    const int filter = ComboBox1->currentIndex();
+    const int filter = filterBox->currentIndex();
     for (size_t i = 0; i < 256; ++i) {
         const bool opaque = palette_.levels[i] == 255;
         count += opaque ? 0 : 1;
@@ -247,77 +248,76 @@ void TransparencyEditor::showpalette() {
         boxes[i]->setVisible(filter == 1 ? !opaque : filter == 2 ? opaque : true);
     }
     if (boxes[size_t(currentColour_)]) boxes[size_t(currentColour_)]->setLowered(true);
-    NumEdit1->setText(TNumEdit::format(currentColour_));
-    NumEdit2->setText(TNumEdit::format(palette_.levels[size_t(currentColour_)]));
-    QPalette p = Panel2->palette();
+    colourEdit->setText(TNumEdit::format(currentColour_));
+    levelEdit->setText(TNumEdit::format(palette_.levels[size_t(currentColour_)]));
+    QPalette p = colourSwatch->palette();
     p.setColor(QPalette::Window, colourOf(palette_.colours[size_t(currentColour_)]));
-    Panel2->setPalette(p);
-    Label18->setText(QStringLiteral("Transparent Colours - %1").arg(count));
+    colourSwatch->setPalette(p);
+    transparentCount->setText(QStringLiteral("Transparent Colours - %1").arg(count));
 }
 
-void TransparencyEditor::boxClick(int index) {
+void TransparencyEditor::selectColour(int index) {
     currentColour_ = std::clamp(index, 0, 255);
     editorLive_ = false;
-    showpalette();
+    showPalette();
     editorLive_ = true;
 }
 
 void TransparencyEditor::mousePressEvent(QMouseEvent* event) {
     // The panel's background answers as colour 0.
-    if (event->button() == Qt::LeftButton) boxClick(0);
+    if (event->button() == Qt::LeftButton) selectColour(0);
 }
 
-void TransparencyEditor::NumEdit1Change() {
-    currentColour_ = fieldNumber(NumEdit1);
+void TransparencyEditor::colourEdited() {
+    currentColour_ = fieldNumber(colourEdit);
     const bool live = editorLive_;
     editorLive_ = false;
-    showpalette();
+    showPalette();
     editorLive_ = live;
 }
 
-void TransparencyEditor::NumEdit2Change() {
-    palette_.levels[size_t(currentColour_)] = fieldNumber(NumEdit2);
+void TransparencyEditor::levelEdited() {
+    palette_.levels[size_t(currentColour_)] = fieldNumber(levelEdit);
     // The redraw writes the field again; that is no edit.
     const bool live = editorLive_;
     editorLive_ = false;
-    showpalette();
+    showPalette();
     editorLive_ = live;
     if (editorLive_) palette_.paletteChanged = true;
 }
 
-void TransparencyEditor::ComboBox1Change() {
+void TransparencyEditor::filterChanged() {
     const bool live = editorLive_;
     editorLive_ = false;
-    showpalette();
+    showPalette();
     editorLive_ = live;
 }
 
-void TransparencyEditor::Button7Click() {
+void TransparencyEditor::setAllOpaque() {
     allOpaque(palette_.levels);
-    showpalette();
+    showPalette();
     palette_.paletteChanged = true;
 }
 
-void TransparencyEditor::Button17Click() {
-    allTo(palette_.levels, fieldNumber(NumEdit2));
-    showpalette();
+void TransparencyEditor::allToCurrent() {
+    allTo(palette_.levels, fieldNumber(levelEdit));
+    showPalette();
     palette_.paletteChanged = true;
 }
 
-void TransparencyEditor::Button16Click() {
-    gradientTo(palette_.levels, fieldNumber(NumEdit1));
-    showpalette();
+void TransparencyEditor::gradientToCurrent() {
+    gradientTo(palette_.levels, fieldNumber(colourEdit));
+    showPalette();
     palette_.paletteChanged = true;
 }
 
-void TransparencyEditor::Button14Click(bool fromBatch) {
+void TransparencyEditor::makeColour0Transparent() {
     colour0Transparent(palette_.levels);
-    if (fromBatch) return;
-    showpalette();
+    showPalette();
     palette_.paletteChanged = true;
 }
 
-void TransparencyEditor::Button8Click() {
+void TransparencyEditor::savePalette() {
     // The levels are now part of the set, which has to be saved to keep them.
     if (savepalette(workspace_, palette_)) workspace_.state().modified = true;
 }
@@ -328,32 +328,32 @@ void TransparencyEditor::setMapFolder(const QString& chosen) {
     map_.fileName = smap_.fileName = chosen;
 }
 
-void TransparencyEditor::Button11Click() {
+void TransparencyEditor::loadMap() {
     const FileChoice choice = prompts_.chooseFile(map_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
-    const MapResult loaded = loadMap(choice.path, palette_.levels);
+    const MapResult loaded = corvane::loadMap(choice.path, palette_.levels);
     if (!loaded.ok) {
         prompts_.warning("Corvane", loaded.message);
         return;
     }
-    showpalette();
+    showPalette();
     palette_.paletteChanged = true;
     if (!loaded.message.isEmpty()) prompts_.warning("Corvane", loaded.message);
 }
 
-void TransparencyEditor::Button12Click() {
+void TransparencyEditor::saveMap() {
     const FileChoice choice = prompts_.chooseFile(smap_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
-    if (QString why; !saveMap(choice.path, palette_.levels, &why)) {
+    if (QString why; !corvane::saveMap(choice.path, palette_.levels, &why)) {
         prompts_.warning("Corvane", why);
         return;
     }
-    showpalette();
+    showPalette();
 }
 
-bool TransparencyEditor::viewtranClick(bool current) {
+bool TransparencyEditor::showTransparencyView(bool current) {
     const int largest = workspace_.state().largest;
     if (transparencyViewSourceSlot(largest) < 0) return false;
     if (!buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1)) {

@@ -41,11 +41,11 @@ private:
 };
 
 // The transparency window: the greyscale view of the largest level.
-class TForm4 : public QWidget {
+class TransparencyViewWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm4(QWidget* parent = nullptr);
-    TAnyImage* AnyImage1 = nullptr;
+    explicit TransparencyViewWindow(QWidget* parent = nullptr);
+    TAnyImage* view = nullptr;
     // Shows `path`, the whole picture at its own size.
     void showView(const QString& path, int level);
 };
@@ -58,39 +58,46 @@ public:
     TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& map,
                        FileDialog& smap, QWidget* parent);
     // The window the view is shown in; without one the view is only built.
-    void setViewWindow(TForm4* window) { view_ = window; }
+    void setViewWindow(TransparencyViewWindow* window) { view_ = window; }
 
-    // Opens the editor over the parent's client area (getpalClick).
+    // Opens the editor over the parent's client area (editTransparency).
     void open();
-    // Closes it, asking first when levels changed (Button6Click); false when the user stayed.
+    // Closes it, asking first when levels changed ("Exit"); false when the user stayed.
     bool exit();
     bool isOpen() const { return !isHidden(); }
 
-    void showpalette();
+    void showPalette();
     int currentColour() const { return currentColour_; }
     bool editorLive() const { return editorLive_; }
 
     // The handlers, public so the command line and tests drive the same code.
-    void boxClick(int index);
-    void NumEdit1Change();
-    void NumEdit2Change();
-    void ComboBox1Change();
-    void Button7Click();                         // Set All Opaque
-    void Button17Click();                        // All to Current Colour
-    void Button16Click();                        // Gradient to Current Colour
-    void Button14Click(bool fromBatch = false);  // Set Colour 0 Transparent
-    void Button8Click();                         // Save Palette
-    void Button11Click();                        // Load Transparency Map
-    void Button12Click();                        // Save Transparency Map
-    bool viewtranClick(bool current);            // View/Update, Current; false when no view was made
+    void selectColour(int index);
+    void colourEdited();
+    void levelEdited();
+    void filterChanged();
+    void setAllOpaque();
+    // Every colour at the level of the current one.
+    void allToCurrent();
+    // Levels rising from colour 0 to the current colour.
+    void gradientToCurrent();
+    // Colour 0 transparent, the rest opaque.
+    void makeColour0Transparent();
+    // Writes the levels into the set's palette.
+    void savePalette();
+    // Transparency maps (.mpt), through the map dialogs.
+    void loadMap();
+    void saveMap();
+    // Builds and shows the transparency view, with the current colour marked
+    // when asked; false when no view was made.
+    bool showTransparencyView(bool current);
 
-    QComboBox* ComboBox1 = nullptr;
-    TNumEdit* NumEdit1 = nullptr;
-    UpDown* UpDown1 = nullptr;
-    TNumEdit* NumEdit2 = nullptr;
-    UpDown* UpDown2 = nullptr;
-    QFrame* Panel2 = nullptr;
-    QLabel* Label18 = nullptr;
+    QComboBox* filterBox = nullptr;
+    TNumEdit* colourEdit = nullptr;
+    UpDown* colourArrows = nullptr;
+    TNumEdit* levelEdit = nullptr;
+    UpDown* levelArrows = nullptr;
+    QFrame* colourSwatch = nullptr;
+    QLabel* transparentCount = nullptr;
     std::array<ColourBox*, 256> boxes{};
 
 signals:
@@ -111,7 +118,7 @@ private:
     Prompts& prompts_;
     FileDialog& map_;
     FileDialog& smap_;
-    TForm4* view_ = nullptr;
+    TransparencyViewWindow* view_ = nullptr;
     int currentColour_ = 0;
     bool editorLive_ = false;
 };

@@ -2,7 +2,7 @@
 // the program ends: the text window, the about box and the large window.
 #pragma once
 
-#include "mainwindow.h"
+#include "windowtypes.h"
 
 #include <QDialog>
 #include <QPixmap>
@@ -20,7 +20,6 @@ class QPushButton;
 class QScrollArea;
 class QTabWidget;
 class QUrl;
-class TAboutForm;
 
 namespace corvane {
 
@@ -61,48 +60,45 @@ QPixmap programPicture(int size);
 // Asks the desktop to open an address; replaceable in tests.
 using UrlOpener = std::function<bool(const QUrl& url)>;
 
-}  // namespace corvane
+class AboutBox;
 
 // The text window: what Corvane reads, shown by "About".
-class TForm2 : public QDialog {
+class TextWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TForm2(QWidget* parent = nullptr, const QStringList& pictureFormats = corvane::supportedPictureFormats());
+    explicit TextWindow(QWidget* parent = nullptr, const QStringList& pictureFormats = supportedPictureFormats());
 
     // "More >>>" shows this box.
-    void setAboutForm(TAboutForm* form) { aboutForm_ = form; }
+    void setAboutBox(AboutBox* box) { aboutBox_ = box; }
 
-    QPlainTextEdit* Memo1 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* More = nullptr;
+    QPlainTextEdit* formatsText = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* moreButton = nullptr;
 
 public slots:
-    void Button1Click();
-    void MoreClick();
+    // Shows the about box, then closes this window too.
+    void showMore();
 
 private:
-    TAboutForm* aboutForm_ = nullptr;
+    AboutBox* aboutBox_ = nullptr;
 };
 
 // The large window, showing the 512x512 level.  It keeps its own place in
 // the main window's kept geometry whenever it is hidden or closed.
-class TForm3 : public QWidget {
+class LargeLevelWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm3(QWidget* parent = nullptr);
+    explicit LargeLevelWindow(QWidget* parent = nullptr);
 
-    corvane::TAnyImage* AnyImage1 = nullptr;
+    TAnyImage* view = nullptr;
 
-    void keepGeometryIn(corvane::LargeWindowGeometry* kept) { kept_ = kept; }
-    void applyGeometry(const corvane::LargeWindowGeometry& geometry);
-    corvane::LargeWindowGeometry currentGeometry() const;
+    void keepGeometryIn(LargeWindowGeometry* kept) { kept_ = kept; }
+    void applyGeometry(const LargeWindowGeometry& geometry);
+    LargeWindowGeometry currentGeometry() const;
 
 signals:
     // The view was double-clicked: edit the level with this index (0, 512).
     void editRequested(int levelIndex);
-
-public slots:
-    void AnyImage1DblClick();
 
 protected:
     void hideEvent(QHideEvent* event) override;
@@ -112,15 +108,15 @@ private:
     void keepGeometry();
 
     QScrollArea* scroller_ = nullptr;
-    corvane::LargeWindowGeometry* kept_ = nullptr;
+    LargeWindowGeometry* kept_ = nullptr;
 };
 
 // The about box: the program's version, the makers, the library files'
 // versions and the copyright terms.
-class TAboutForm : public QDialog {
+class AboutBox : public QDialog {
     Q_OBJECT
 public:
-    explicit TAboutForm(QWidget* parent = nullptr);
+    explicit AboutBox(QWidget* parent = nullptr);
 
     // The library files the DLLs page lists, by base name.
     static const std::array<const char*, 5> kLibraries;
@@ -128,32 +124,35 @@ public:
     // Where the library files are looked for first; the program's folder
     // unless set.
     void setLibraryFolder(const QString& folder) { libraryFolder_ = folder; }
-    void setUrlOpener(corvane::UrlOpener opener) { openUrl_ = std::move(opener); }
+    void setUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
 
-    // Shown in Label1 each time the box is shown; "More >>>" sets it.
+    // Shown under the program's button each time the box is shown; "More >>>" sets it.
     QString programText;
 
-    QTabWidget* PageControl1 = nullptr;
-    corvane::TExeButton* ExeButton1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    corvane::TMButton *MButton1 = nullptr, *MButton2 = nullptr, *MButton3 = nullptr, *MButton4 = nullptr;
-    std::array<QLineEdit*, 5> versionFields{};  // Edit1 .. Edit5
-    QPlainTextEdit* Copyrights = nullptr;
-    QPushButton* Button1 = nullptr;
+    QTabWidget* pages = nullptr;
+    TExeButton* programButton = nullptr;
+    QLabel* programLabel = nullptr;
+    QLabel* versionLabel = nullptr;
+    TMButton *logo = nullptr, *contactButton = nullptr, *siteButton = nullptr, *librariesSiteButton = nullptr;
+    std::array<QLineEdit*, 5> versionFields{};  // one per library, in kLibraries order
+    QPlainTextEdit* copyrights = nullptr;
+    QPushButton* closeButton = nullptr;
 
     // Reads every version afresh; runs whenever the box is shown.
-    void FormShow();
+    void readVersions();
 
 public slots:
-    void Button1Click();
-    void Button2Click();
-    void MButton2Click();
+    // Opens the maker's web site, then closes the box.
+    void visitWebSite();
+    // Opens a mail to the maker, then closes the box.
+    void writeToMaker();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     QString libraryFolder_;
-    corvane::UrlOpener openUrl_;
+    UrlOpener openUrl_;
 };
+
+}  // namespace corvane

@@ -1,4 +1,4 @@
-#include "forms.h"
+#include "secondarywindows.h"
 
 #include "anyimage.h"
 #include "exebuttn.h"
@@ -156,16 +156,10 @@ QPixmap programPicture(int size) {
     return pixmap;
 }
 
-}  // namespace corvane
-
-using corvane::TAnyImage;
-using corvane::TExeButton;
-using corvane::TMButton;
-
 // ---------------------------------------------------------------------------
 // The text window
 
-TForm2::TForm2(QWidget* parent, const QStringList& pictureFormats) : QDialog(parent) {
+TextWindow::TextWindow(QWidget* parent, const QStringList& pictureFormats) : QDialog(parent) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("About Corvane"));
     setFixedSize(393, 285);
@@ -175,34 +169,32 @@ TForm2::TForm2(QWidget* parent, const QStringList& pictureFormats) : QDialog(par
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setGeometry(rect());
 
-    Memo1 = new QPlainTextEdit(panel);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setGeometry(1, 1, 391, 240);
-    Memo1->setReadOnly(true);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QPalette black = Memo1->palette();
+    formatsText = new QPlainTextEdit(panel);
+    formatsText->setObjectName(QStringLiteral("Memo1"));
+    formatsText->setGeometry(1, 1, 391, 240);
+    formatsText->setReadOnly(true);
+    formatsText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette black = formatsText->palette();
     black.setColor(QPalette::Text, Qt::black);
-    Memo1->setPalette(black);
-    Memo1->setPlainText(corvane::aboutText(pictureFormats));
+    formatsText->setPalette(black);
+    formatsText->setPlainText(aboutText(pictureFormats));
 
-    Button1 = new QPushButton(QStringLiteral("OK"), panel);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(24, 248, 73, 25);
-    Button1->setDefault(true);
-    connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+    okButton = new QPushButton(QStringLiteral("OK"), panel);
+    okButton->setObjectName(QStringLiteral("Button1"));
+    okButton->setGeometry(24, 248, 73, 25);
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 
-    More = new QPushButton(QStringLiteral("More >>>"), panel);
-    More->setObjectName(QStringLiteral("More"));
-    More->setGeometry(288, 248, 81, 25);
-    connect(More, &QPushButton::clicked, this, &TForm2::MoreClick);
+    moreButton = new QPushButton(QStringLiteral("More >>>"), panel);
+    moreButton->setObjectName(QStringLiteral("More"));
+    moreButton->setGeometry(288, 248, 81, 25);
+    connect(moreButton, &QPushButton::clicked, this, &TextWindow::showMore);
 }
 
-void TForm2::Button1Click() { accept(); }
-
-void TForm2::MoreClick() {
-    if (aboutForm_) {
-        aboutForm_->programText = QStringLiteral("\n\nCorvane\n\nExtended Bitmap Tool");
-        aboutForm_->exec();
+void TextWindow::showMore() {
+    if (aboutBox_) {
+        aboutBox_->programText = QStringLiteral("\n\nCorvane\n\nExtended Bitmap Tool");
+        aboutBox_->exec();
     }
     accept();
 }
@@ -210,7 +202,7 @@ void TForm2::MoreClick() {
 // ---------------------------------------------------------------------------
 // The large window
 
-TForm3::TForm3(QWidget* parent) : QWidget(parent, Qt::Window) {
+LargeLevelWindow::LargeLevelWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Corvane - 512x512 Image"));
     // Closing the large window never ends the program.
@@ -227,34 +219,32 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroller_);
 
-    AnyImage1 = new TAnyImage;
-    AnyImage1->setObjectName(QStringLiteral("AnyImage1"));
-    AnyImage1->setCenterOnParent(false);
-    AnyImage1->setGeometry(0, 0, 512, 512);
-    scroller_->setWidget(AnyImage1);
-    connect(AnyImage1, &TAnyImage::doubleClicked, this, &TForm3::AnyImage1DblClick);
+    view = new TAnyImage;
+    view->setObjectName(QStringLiteral("AnyImage1"));
+    view->setCenterOnParent(false);
+    view->setGeometry(0, 0, 512, 512);
+    scroller_->setWidget(view);
+    connect(view, &TAnyImage::doubleClicked, this, [this] { emit editRequested(0); });
 }
 
-void TForm3::AnyImage1DblClick() { emit editRequested(0); }
-
-void TForm3::applyGeometry(const corvane::LargeWindowGeometry& g) {
+void LargeLevelWindow::applyGeometry(const LargeWindowGeometry& g) {
     move(g.left, g.top);
     resize(g.width, g.height);
 }
 
-corvane::LargeWindowGeometry TForm3::currentGeometry() const { return {x(), y(), width(), height()}; }
+LargeWindowGeometry LargeLevelWindow::currentGeometry() const { return {x(), y(), width(), height()}; }
 
-void TForm3::keepGeometry() {
+void LargeLevelWindow::keepGeometry() {
     if (kept_) *kept_ = currentGeometry();
 }
 
-void TForm3::hideEvent(QHideEvent* event) {
+void LargeLevelWindow::hideEvent(QHideEvent* event) {
     // A spontaneous hide is the window being minimised; its place stands.
     if (!event->spontaneous()) keepGeometry();
     QWidget::hideEvent(event);
 }
 
-void TForm3::closeEvent(QCloseEvent* event) {
+void LargeLevelWindow::closeEvent(QCloseEvent* event) {
     keepGeometry();
     // Closing only hides it; the next refresh of a 512 set shows it again.
     event->accept();
@@ -263,35 +253,35 @@ void TForm3::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------
 // The about box
 
-const std::array<const char*, 5> TAboutForm::kLibraries = {"quorimg", "quorimg24", "quorpng", "quortiff", "quordds"};
+const std::array<const char*, 5> AboutBox::kLibraries = {"quorimg", "quorimg24", "quorpng", "quortiff", "quordds"};
 
-TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutForm"));
     setWindowTitle(QStringLiteral("About "));
     setFixedSize(407, 271);
-    setWindowIcon(QIcon(corvane::programPicture(32)));
+    setWindowIcon(QIcon(programPicture(32)));
     libraryFolder_ = QCoreApplication::applicationDirPath();
     openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setGeometry(rect());
+    pages = new QTabWidget(this);
+    pages->setObjectName(QStringLiteral("PageControl1"));
+    pages->setGeometry(rect());
 
     // "Program"
     auto* program = new QWidget;
-    ExeButton1 = new TExeButton(program);
-    ExeButton1->setObjectName(QStringLiteral("ExeButton1"));
-    ExeButton1->setGeometry(24, 24, 104, 40);
-    ExeButton1->setDown(true);
-    ExeButton1->setAuto(true);
-    ExeButton1->setIcon(QIcon(corvane::programPicture(32)));
-    ExeButton1->setCaption(QGuiApplication::applicationDisplayName());
-    Label2 = label(program, QString(), QRect(136, 36, 120, 16));
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label1 = label(program, QString(), QRect(8, 72, 225, 153), Qt::AlignLeft | Qt::AlignTop);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    PageControl1->addTab(program, QStringLiteral("Program"));
+    programButton = new TExeButton(program);
+    programButton->setObjectName(QStringLiteral("ExeButton1"));
+    programButton->setGeometry(24, 24, 104, 40);
+    programButton->setDown(true);
+    programButton->setAuto(true);
+    programButton->setIcon(QIcon(programPicture(32)));
+    programButton->setCaption(QGuiApplication::applicationDisplayName());
+    versionLabel = label(program, QString(), QRect(136, 36, 120, 16));
+    versionLabel->setObjectName(QStringLiteral("Label2"));
+    programLabel = label(program, QString(), QRect(8, 72, 225, 153), Qt::AlignLeft | Qt::AlignTop);
+    programLabel->setObjectName(QStringLiteral("Label1"));
+    programLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    pages->addTab(program, QStringLiteral("Program"));
 
     // The maker
     auto* maker = new QWidget;
@@ -302,7 +292,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
           QRect(8, 16, 225, 150), Qt::AlignHCenter | Qt::AlignTop)
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     const auto bitmapButton = [this](QWidget* page, const char* name, QPoint at, bool envelope, const QString& hint,
-                                     void (TAboutForm::*handler)()) {
+                                     void (AboutBox::*handler)()) {
         auto* b = new TMButton(page);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(at.x(), at.y(), 49, 41);
@@ -314,9 +304,10 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
         return b;
     };
     const QString visit = QStringLiteral("Visit the %1 web site").arg(QLatin1String(kMaker));
-    MButton3 = bitmapButton(maker, "MButton3", {56, 184}, false, visit, &TAboutForm::Button2Click);
-    MButton2 = bitmapButton(maker, "MButton2", {112, 184}, true, QStringLiteral("Contact"), &TAboutForm::MButton2Click);
-    PageControl1->addTab(maker, QString::fromLatin1(kMaker));
+    siteButton = bitmapButton(maker, "MButton3", {56, 184}, false, visit, &AboutBox::visitWebSite);
+    contactButton =
+        bitmapButton(maker, "MButton2", {112, 184}, true, QStringLiteral("Contact"), &AboutBox::writeToMaker);
+    pages->addTab(maker, QString::fromLatin1(kMaker));
 
     // "DLLs"
     auto* libraries = new QWidget;
@@ -333,13 +324,13 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
         versionFields[i] = field;
     }
     label(libraries, QStringLiteral("Newer files may be on our web site:"), QRect(8, 176, 225, 16));
-    MButton4 = bitmapButton(libraries, "MButton4", {16, 192}, false, visit, &TAboutForm::Button2Click);
-    PageControl1->addTab(libraries, QStringLiteral("DLLs"));
+    librariesSiteButton = bitmapButton(libraries, "MButton4", {16, 192}, false, visit, &AboutBox::visitWebSite);
+    pages->addTab(libraries, QStringLiteral("DLLs"));
 
     // "Copyrights": the user may type here; nothing is kept.
-    Copyrights = new QPlainTextEdit;
-    Copyrights->setObjectName(QStringLiteral("Copyrights"));
-    Copyrights->setPlainText(
+    copyrights = new QPlainTextEdit;
+    copyrights->setObjectName(QStringLiteral("Copyrights"));
+    copyrights->setPlainText(
         QStringLiteral(
             "Corvane\nCopyright (C) 2026 %1 and the Corvane authors.\n\n"
             "This program is free software: you can redistribute it and/or modify it under the terms of the "
@@ -350,48 +341,48 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
             "Qt is used under the GNU LGPL version 3. ImageMagick is used under its own licence. "
             "libimagequant is used under the GNU GPL version 3. stb_image_resize is in the public domain.")
             .arg(QLatin1String(kMaker)));
-    PageControl1->addTab(Copyrights, QStringLiteral("Copyrights"));
+    pages->addTab(copyrights, QStringLiteral("Copyrights"));
 
-    MButton1 = new TMButton(this);
-    MButton1->setObjectName(QStringLiteral("MButton1"));
-    MButton1->setGeometry(248, 56, 145, 145);
-    MButton1->setBorder(false);
-    MButton1->setStretch(false);
-    MButton1->setBitmap(corvane::programPicture(140));
+    logo = new TMButton(this);
+    logo->setObjectName(QStringLiteral("MButton1"));
+    logo->setGeometry(248, 56, 145, 145);
+    logo->setBorder(false);
+    logo->setStretch(false);
+    logo->setBitmap(programPicture(140));
 
-    Button1 = new QPushButton(QStringLiteral("Close"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(272, 224, 105, 25);
-    connect(Button1, &QPushButton::clicked, this, &TAboutForm::Button1Click);
+    closeButton = new QPushButton(QStringLiteral("Close"), this);
+    closeButton->setObjectName(QStringLiteral("Button1"));
+    closeButton->setGeometry(272, 224, 105, 25);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TAboutForm::showEvent(QShowEvent* event) {
+void AboutBox::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
-        if (const QScreen* s = screen()) move(corvane::centredOver(s->availableGeometry(), frameGeometry().size()));
-        FormShow();
+        if (const QScreen* s = screen()) move(centredOver(s->availableGeometry(), frameGeometry().size()));
+        readVersions();
     }
     QDialog::showEvent(event);
 }
 
-void TAboutForm::FormShow() {
-    if (const auto version = corvane::parseVersion(QStringLiteral(CORVANE_VERSION)))
-        Label2->setText("Version " + corvane::versionText(*version));
-    Label1->setText(programText);
+void AboutBox::readVersions() {
+    if (const auto version = parseVersion(QStringLiteral(CORVANE_VERSION)))
+        versionLabel->setText("Version " + versionText(*version));
+    programLabel->setText(programText);
     for (size_t i = 0; i < kLibraries.size(); ++i) {
         versionFields[i]->setText(QStringLiteral("Not Found"));
-        const QString version = corvane::libraryVersion(QString::fromLatin1(kLibraries[i]), libraryFolder_);
+        const QString version = libraryVersion(QString::fromLatin1(kLibraries[i]), libraryFolder_);
         if (!version.isEmpty()) versionFields[i]->setText(version);
     }
 }
 
-void TAboutForm::Button1Click() { accept(); }
-
-void TAboutForm::Button2Click() {
+void AboutBox::visitWebSite() {
     openUrl_(QUrl(QString::fromLatin1(kMakerSite)));
     accept();
 }
 
-void TAboutForm::MButton2Click() {
+void AboutBox::writeToMaker() {
     openUrl_(QUrl(QString::fromLatin1(kContact)));
     accept();
 }
+
+}  // namespace corvane

@@ -1,0 +1,618 @@
+// Building the main window: its controls, menus, dialogs and panels, the
+// settings it reads and writes, the preferences and closing.
+#include "mainwindow.h"
+
+#include "anyimage.h"
+#include "batchpanel.h"
+#include "exebuttn.h"
+#include "numedit.h"
+#include "progress.h"
+#include "secondarywindows.h"
+#include "import.h"
+#include "transparencyeditor.h"
+#include "updown.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kClientWidth = 517;
+constexpr int kClientHeight = 411;
+
+// The lightening as it is stored.  The edit makes a value whole by adding 0.5
+// and truncating, which moves a negative value up by one; storing it one lower
+// makes it read back as the same number.
+int32_t storedLightening(double shown) {
+    const auto whole = int32_t(std::trunc(shown));
+    return whole < 0 ? whole - 1 : whole;
+}
+
+#ifdef _WIN32
+const char* const kProgramsFilter = "Programs|*.exe";
+#else
+// Programs carry no extension here.
+const char* const kProgramsFilter = "Programs|*";
+#endif
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, const QRect& bounds,
+                  Qt::Alignment align = Qt::AlignHCenter | Qt::AlignTop) {
+    auto* label = new QLabel(caption, parent);
+    if (name) label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(bounds);
+    label->setAlignment(align);
+    return label;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspace, const SettingsDefaults& defaults,
+                       QWidget* parent)
+    : QMainWindow(parent), store_(store), prompts_(prompts), workspace_(std::move(workspace)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Aviant Extended Bitmap Manipulator"));
+    // A fixed-size window: no maximise button.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    // The layout is measured in pixels for a small font; a larger desktop
+    // font would clip the captions of the narrow buttons.
+    QFont small = font();
+    small.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                       QStringLiteral("Helvetica"), small.family()});
+    small.setPixelSize(11);
+    setFont(small);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+    buildControls(client);
+    buildMenus();
+    buildDialogs();
+    // The menu bar stays inside the window so the client area keeps its size.
+    menuBar()->setNativeMenuBar(false);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
+    workspace_.state().loadedPath.clear();
+
+    applySettings(readSettings(store_, defaults));
+    workspace_.state().largeViewPlaced = false;
+
+    installProgressRoutine(context_, progressBar);
+
+    openstd.filter = pictureFilter();
+    merge.filter = openstd.filter;
+    merge.filterIndex = 2;
+
+    showLauncherFiles();
+
+    if (!workspace_.usable()) {
+        prompts_.warning(QStringLiteral("Corvane"),
+                         "The work folder " + QDir::toNativeSeparators(workspace_.workDir()) +
+                             " cannot be used: it could not be made, or it belongs to someone else.");
+    }
+
+    qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setSecondaryWindows(TextWindow* textWindow, LargeLevelWindow* largeLevelWindow,
+                                     TransparencyViewWindow* transparencyViewWindow, AboutBox* aboutBox) {
+    textWindow_ = textWindow;
+    largeLevelWindow_ = largeLevelWindow;
+    transparencyViewWindow_ = transparencyViewWindow;
+    aboutBox_ = aboutBox;
+    transparencyEditor->setViewWindow(transparencyViewWindow);
+    if (textWindow_) textWindow_->setAboutBox(aboutBox_);
+    if (largeLevelWindow_) {
+        largeLevelWindow_->view->setTempDir(workspace_.workDir());
+        largeLevelWindow_->keepGeometryIn(&largeWindow);
+        connect(largeLevelWindow_, &LargeLevelWindow::editRequested, this, &MainWindow::editLevel,
+                Qt::UniqueConnection);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Building the window
+
+void MainWindow::buildControls(QWidget* client) {
+    auto* smallBevel = new QFrame(client);
+    smallBevel->setObjectName(QStringLiteral("smallViewsBevel"));
+    smallBevel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    smallBevel->setGeometry(0, 0, 513, 89);
+    auto* mainBevel = new QFrame(client);
+    mainBevel->setObjectName(QStringLiteral("mainBevel"));
+    mainBevel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    mainBevel->setGeometry(0, 96, 513, 313);
+
+    createViews(client);
+
+    // Level captions: below the small views, above the two large ones.
+    const int smallLefts[] = {8, 80, 152, 224, 296, 368, 440};
+    const int smallLevels[] = {1, 2, 4, 8, 16, 32, 64};
+    for (int i = 0; i < 7; ++i) {
+        const QString level = QString::number(smallLevels[i]);
+        makeLabel(client, nullptr, level + "x" + level, QRect(smallLefts[i], 72, 65, 16))
+            ->setObjectName("levelCaption" + level);
+    }
+    makeLabel(client, "levelCaption256", QStringLiteral("256x256"), QRect(8, 97, 257, 13));
+    makeLabel(client, "levelCaption128", QStringLiteral("128x128"), QRect(272, 97, 129, 16));
+
+    struct ButtonInfo {
+        QPushButton** member;
+        const char* name;
+        const char* caption;
+        const char* hint;
+        QRect bounds;
+        void (MainWindow::*handler)();
+    };
+    const ButtonInfo buttons[] = {
+        {&loadAnyButton, "Button4", "Load Any Image", "Load Any Image", {408, 100, 97, 20}, &MainWindow::loadAnyImage},
+        {&loadExtendedButton,
+         "Button3",
+         "Load Extended",
+         "Load Extended Format Bitmap or AF99 Texture",
+         {408, 120, 97, 20},
+         &MainWindow::loadExtended},
+        {&createImageSetButton,
+         "Button2",
+         "Create Image Set",
+         "Create a full set of SubImages from the Current Largest Image",
+         {408, 140, 97, 20},
+         &MainWindow::createImageSet},
+        {&transparencyButton,
+         "Button9",
+         "Transparency",
+         "Edit Palette Transparency",
+         {408, 160, 97, 20},
+         &MainWindow::editTransparency},
+        {&editButton, "Button10", "Edit", "Edit Largest Image", {408, 180, 97, 20}, &MainWindow::editLargestLevel},
+        {&updatePaletteButton,
+         "updatpal",
+         "Update+Palette",
+         "Update after Edit - Palette also updated",
+         {408, 200, 97, 20},
+         &MainWindow::updateWithPalette},
+        {&updateButton, "Button1", "Update", "Update Images after Edit", {408, 220, 97, 20}, &MainWindow::updateViews},
+        {&mergeButton,
+         "Button13",
+         "Merge Image",
+         "Load new image remapped to the current Image palette",
+         {8, 376, 81, 25},
+         &MainWindow::mergeImage},
+        {&importCfsButton,
+         "Button20",
+         "Import CFS",
+         "Replace Image with CFS Extended Image & Palette",
+         {96, 376, 81, 25},
+         &MainWindow::importCfs},
+        {&importStdButton,
+         "Button15",
+         "Import Std",
+         "Replace Image with Image & Palette",
+         {184, 376, 81, 25},
+         &MainWindow::importStd},
+        {&saveButton,
+         "Button5",
+         "Save Extended Format Bitmap",
+         "Save all displayed Images as a single Extended Format BMP",
+         {272, 376, 233, 25},
+         &MainWindow::saveExtended},
+    };
+    for (const ButtonInfo& b : buttons) {
+        auto* button = new QPushButton(QString::fromLatin1(b.caption), client);
+        button->setObjectName(QString::fromLatin1(b.name));
+        button->setToolTip(QString::fromLatin1(b.hint));
+        button->setGeometry(b.bounds);
+        connect(button, &QPushButton::clicked, this, b.handler);
+        *b.member = button;
+    }
+    // These need a loaded set.
+    for (QPushButton* b : {transparencyButton, mergeButton, importStdButton, importCfsButton}) b->setEnabled(false);
+
+    statusBitmap = makeLabel(client, "Label10", shownStatus_.bitmap, QRect(272, 248, 185, 16));
+    statusMaximum = makeLabel(client, "Label11", shownStatus_.maximum, QRect(272, 264, 185, 16));
+    statusLoadedAs = makeLabel(client, "Label16", shownStatus_.loadedAs, QRect(272, 280, 185, 16));
+    statusDepth = makeLabel(client, "Label17", shownStatus_.depth, QRect(272, 296, 185, 16));
+    QPalette red = statusDepth->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    statusDepth->setPalette(red);
+    editHint = makeLabel(client, "Label12",
+                         QStringLiteral("Double Click on any Image to Edit it in the chosen Bitmap Program"),
+                         QRect(272, 320, 185, 33), Qt::AlignHCenter | Qt::AlignTop);
+    editHint->setWordWrap(true);
+
+    createLighteningEdit(client);
+    createLaunchers(client);
+
+    progressBar = new QProgressBar(client);
+    progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar->setGeometry(272, 360, 233, 12);
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
+
+    // The panels cover the whole client area when their commands show them.
+    createPanels(client);
+}
+
+void MainWindow::createViews(QWidget* client) {
+    struct ViewInfo {
+        QRect bounds;
+        bool stretched;
+    };
+    // Levels 256 down to 1.  The three large levels show at their own size;
+    // the small ones are enlarged to their 64x64 views.
+    const ViewInfo infos[] = {
+        {{8, 112, 256, 256}, false}, {{272, 112, 128, 128}, false}, {{440, 8, 64, 64}, false},
+        {{368, 8, 64, 64}, true},    {{296, 8, 64, 64}, true},      {{224, 8, 64, 64}, true},
+        {{152, 8, 64, 64}, true},    {{80, 8, 64, 64}, true},       {{8, 8, 64, 64}, true},
+    };
+    static_assert(std::size(infos) == std::tuple_size_v<decltype(views_)>);
+    for (size_t i = 0; i < views_.size(); ++i) {
+        const ViewInfo& v = infos[i];
+        auto* view = new TAnyImage(client);
+        view->setObjectName(QStringLiteral("AnyImage%1").arg(i + 1));
+        view->setGeometry(v.bounds);
+        view->setCenterOnParent(false);
+        view->setStretch(v.stretched);
+        // The temporary picture of a load goes beside the slots, in our own folder.
+        view->setTempDir(workspace_.workDir());
+        const int levelIndex = int(i) + 1;
+        connect(view, &TAnyImage::doubleClicked, this, [this, levelIndex] { editLevel(levelIndex); });
+        views_[i] = view;
+    }
+}
+
+void MainWindow::createLighteningEdit(QWidget* client) {
+    const QString hint = QStringLiteral("Adjust Lightening applied to subimages (Negative = Darkening)");
+    lighteningEdit = new TNumEdit(client);
+    lighteningEdit->setObjectName(QStringLiteral("NumEdit3"));
+    lighteningEdit->setGeometry(464, 248, 33, 21);
+    lighteningEdit->setAllowMinus(true);
+    lighteningEdit->setNumber(-5);
+    lighteningEdit->setMax(100);
+    lighteningEdit->setMin(-100);
+    lighteningEdit->setToolTip(hint);
+    lighteningArrows = new UpDown(client);
+    lighteningArrows->setObjectName(QStringLiteral("UpDown3"));
+    lighteningArrows->setGeometry(497, 248, 15, 21);
+    lighteningArrows->setRange(-50, 50);
+    lighteningArrows->setWrap(false);
+    lighteningArrows->setPosition(-5);
+    lighteningArrows->setAssociate(lighteningEdit);
+    lighteningArrows->setToolTip(hint);
+}
+
+void MainWindow::createLaunchers(QWidget* client) {
+    // Icon-only buttons that size themselves; a click runs the window's
+    // handler rather than opening the file.
+    const auto make = [client](const char* name, int top, const char* hint) {
+        auto* button = new TExeButton(client);
+        button->setObjectName(QString::fromLatin1(name));
+        button->move(464, top);
+        button->setShowLabel(false);
+        button->setAuto(true);
+        button->setToolTip(QString::fromLatin1(hint));
+        return button;
+    };
+    batchLauncher = make("ExeButton2", 274, "Batch-Convert multiple Images");
+    connect(batchLauncher, &TExeButton::clicked, this, &MainWindow::openBatchPanel);
+    editorLauncher = make("ExeButton1", 314, "Select Editing Program");
+    connect(editorLauncher, &TExeButton::clicked, this, &MainWindow::selectEditor);
+}
+
+void MainWindow::buildMenus() {
+    // A command item runs its handler; a check item without one only records
+    // the choice, which the commands read when they run.
+    const auto item = [this](QMenu* menu, QAction** member, const char* name, const char* caption,
+                             std::function<void()> handler, bool checkable = false) {
+        QAction* action = menu->addAction(QString::fromLatin1(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        action->setCheckable(checkable);
+        if (handler) connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+        *member = action;
+    };
+    const auto run = [this](void (MainWindow::*handler)()) { return [this, handler] { (this->*handler)(); }; };
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File   "));
+    file->setObjectName(QStringLiteral("File1"));
+    item(file, &loadExtendedItem, "loadcfs", "Load Extended Bmp or AF99 Texture", run(&MainWindow::loadExtended));
+    item(file, &loadAnyItem, "loadany", "Load any Image", run(&MainWindow::loadAnyImage));
+    item(file, &saveItem, "save", "Save Extended Bmp", run(&MainWindow::saveExtended));
+    file->addSeparator();
+    item(file, &newSixteenBitItem, "new16", "Create New 16 bit Image Set", run(&MainWindow::newSixteenBitSet));
+    file->addSeparator();
+    item(file, &aboutItem, "about", "About", run(&MainWindow::showAbout));
+    file->addSeparator();
+    item(file, &quitItem, "Quit1", "Quit", run(&MainWindow::quit));
+
+    QMenu* image = menuBar()->addMenu(QStringLiteral("Image   "));
+    image->setObjectName(QStringLiteral("Image1"));
+    item(image, &createSubImagesItem, "CreateSubImages1", "Create SubImages", run(&MainWindow::createImageSet));
+    item(image, &updateAfterEditItem, "UpdateafterEdit1", "Update after Edit", run(&MainWindow::updateViews));
+    item(image, &editTransparencyItem, "getpal", "Edit Transparency", run(&MainWindow::editTransparency));
+    item(image, &editLargestItem, "doedit", "Edit Largest Image", run(&MainWindow::editLargestLevel));
+
+    QMenu* prefs = menuBar()->addMenu(QStringLiteral("Prefs   "));
+    prefs->setObjectName(QStringLiteral("Prefs1"));
+    item(prefs, &selectEditorItem, "seledit", "Select Editor", run(&MainWindow::selectEditor));
+    item(prefs, &showHintsItem, "ShowHints1", "Show Hints", run(&MainWindow::showHintsToggled), true);
+    item(prefs, &convertTo24Item, "mm", "Convert 16/32 to 24 bit", {}, true);
+    item(prefs, &smooth8Item, "Smooth8", "Smooth 8 bit Image sets", {}, true);
+    smooth8Item->setToolTip(QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
+    item(prefs, &keepCoverage, "KeepCoverage", "Keep cut-out coverage in mips", {}, true);
+    keepCoverage->setToolTip(QStringLiteral(
+        "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest"));
+    QMenu* importSize = prefs->addMenu(QStringLiteral("Maximum Image Import Size"));
+    importSize->setObjectName(QStringLiteral("MaximumImageImportSize1"));
+    const auto importAt = [this](int size) { return [this, size] { setMaxImport(size); }; };
+    item(importSize, &maxImport512Item, "N512", "512x512", importAt(512), true);
+    item(importSize, &maxImport256Item, "N256", "256x256", importAt(256), true);
+    item(importSize, &maxImport128Item, "N128", "128x128", importAt(128), true);
+    item(importSize, &maxImport64Item, "N64", "64x64", importAt(64), true);
+    importSizeGroup = new QActionGroup(this);
+    importSizeGroup->setExclusive(true);
+    for (QAction* a : {maxImport512Item, maxImport256Item, maxImport128Item, maxImport64Item})
+        importSizeGroup->addAction(a);
+    maxImport256Item->setChecked(true);
+    prefs->addSeparator();
+
+    QMenu* tool = menuBar()->addMenu(QStringLiteral("ImageTool"));
+    tool->setObjectName(QStringLiteral("ImageTool1"));
+    item(tool, &locateToolItem, "LocateImageTool1", "Locate ImageTool", run(&MainWindow::locateImageTool));
+    item(tool, &useToolForMipsItem, "useitool", "Use ImageTool for Mips", {}, true);
+    item(tool, &showToolItem, "showitool", "Display ImageTool when Processing", {}, true);
+    tool->addSeparator();
+    QMenu* convert = tool->addMenu(QStringLiteral("Convert current image to"));
+    convert->setObjectName(QStringLiteral("Convertcurrentimageto1"));
+    const auto convertWith = [this](ToolMode mode) { return [this, mode] { convertTo(mode); }; };
+    item(convert, &convertTo256Item, "ConvertCurrentImageto256Colours1", "256 Colours",
+         convertWith(ToolMode::EightBit));
+    item(convert, &convertTo565Item, "N16bit5651", "16bit 565", convertWith(ToolMode::Rgb565));
+    item(convert, &convertTo4444Item, "N16bit4441", "16bit 444", convertWith(ToolMode::Argb4444));
+    item(convert, &convertTo32Item, "N32bit1", "32 bit", convertWith(ToolMode::Argb32));
+
+    menus_ = {file, image, prefs, tool};
+}
+
+void MainWindow::buildDialogs() {
+    const auto make = [](const char* name, FileDialog::Kind kind, const QString& filter, const char* extension,
+                         bool confirmOverwrite = false) {
+        FileDialog d;
+        d.name = QString::fromLatin1(name);
+        d.kind = kind;
+        d.filter = filter;
+        d.defaultExtension = QString::fromLatin1(extension);
+        d.confirmOverwrite = confirmOverwrite;
+        return d;
+    };
+    using K = FileDialog::Kind;
+    opencfs = make("opencfs", K::Open,
+                   QStringLiteral("Windows Bitmap|*.bmp|AF99 Texture File|*.?af|Any R8 Texture File|*.*"), ".bmp");
+    openstd = make("openstd", K::Open, QString(), ".bmp");
+    savebmp = make("savebmp", K::Save, QStringLiteral("Windows Bitmap|*.bmp"), ".bmp", true);
+    map = make("map", K::Open, QStringLiteral("Transparency Map|*.mpt"), "mpt");
+    smap = make("smap", K::Save, QStringLiteral("Transparency Map|*.mpt"), "mpt", true);
+    merge = make("merge", K::Open, QString(), "bmp");
+    editselect = make("editselect", K::Open, QString::fromLatin1(kProgramsFilter), "");
+    itool = make("itool", K::Open, QString::fromLatin1(kProgramsFilter), "");
+}
+
+void MainWindow::createPanels(QWidget* client) {
+    transparencyEditor = new TransparencyEditor(workspace_, palette, prompts_, map, smap, client);
+    transparencyEditor->setGeometry(client->rect());
+    connect(transparencyEditor, &TransparencyEditor::opened, this, [this] { setFileMenus(false); });
+    connect(transparencyEditor, &TransparencyEditor::closed, this, [this] { setFileMenus(true); });
+
+    batchPanel = new BatchPanel(client);
+    batchPanel->setGeometry(client->rect());
+    connect(batchPanel, &BatchPanel::exitRequested, this, [this] { closeBatchPanel(); });
+    connect(batchPanel, &BatchPanel::convertRequested, this, [this](bool colour0) { convertBatch(colour0); });
+    connect(batchPanel->source, &FolderChooser::folderChanged, this, [this](const QString& f) { batchFolder = f; });
+    connect(batchPanel->destination, &FolderChooser::folderChanged, this, [this](const QString& f) {
+        destFolder = f;
+        showLauncherFiles();
+    });
+}
+
+void MainWindow::setFileMenus(bool enabled) {
+    // menus_ holds File, Image, Prefs, ImageTool.
+    for (int i = 0; i < 2; ++i)
+        if (menus_[size_t(i)]) menus_[size_t(i)]->menuAction()->setEnabled(enabled);
+}
+
+SetOptions MainWindow::setOptions() const {
+    SetOptions options;
+    options.convertTo24 = convertTo24Item->isChecked();
+    options.smooth8 = smooth8Item->isChecked();
+    options.keepCoverage = keepCoverage->isChecked();
+    options.useImageTool = useToolForMipsItem->isChecked();
+    options.lightening = lightening();
+    return options;
+}
+
+TextureToolRun MainWindow::textureTool() {
+    return corvane::textureTool(workspace_, ToolSettings{itool.fileName, showToolItem->isChecked()});
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void MainWindow::applySettings(const Settings& s) {
+    opencfs.initialFolder = s.cfsDir;
+    openstd.initialFolder = s.stdDir;
+    savebmp.initialFolder = s.saveDir;
+    map.initialFolder = s.mapDir;
+    smap.initialFolder = s.mapDir;
+    batchFolder = s.batchDir;
+    destFolder = s.destDir;
+    openstd.filterIndex = s.filter;
+    editselect.fileName = s.editor;
+    itool.fileName = s.imageTool;
+    move(s.left, s.top);
+    largeWindow = {s.left512, s.top512, s.width512, s.height512};
+    smooth8Item->setChecked(s.smooth8bit);
+    keepCoverage->setChecked(s.keepCoverage);
+    showHintsItem->setChecked(s.hints);
+    showHintsToggled();
+    useToolForMipsItem->setChecked(s.useImageTool);
+    showToolItem->setChecked(s.showImageTool);
+    convertTo24Item->setChecked(s.convert24bit);
+    setLightening(s.lightening);
+    setMaxImport(s.maxImport);
+}
+
+Settings MainWindow::currentSettings() const {
+    Settings s;
+    s.cfsDir = opencfs.initialFolder;
+    s.stdDir = openstd.initialFolder;
+    s.saveDir = savebmp.initialFolder;
+    s.mapDir = map.initialFolder;
+    s.mergeDir = merge.initialFolder;
+    s.batchDir = batchFolder;
+    s.destDir = destFolder;
+    s.filter = openstd.filterIndex;
+    s.editor = editselect.fileName;
+    s.imageTool = itool.fileName;
+    s.left = x();
+    s.top = y();
+    s.left512 = largeWindow.left;
+    s.top512 = largeWindow.top;
+    s.width512 = largeWindow.width;
+    s.height512 = largeWindow.height;
+    s.smooth8bit = smooth8Item->isChecked();
+    s.keepCoverage = keepCoverage->isChecked();
+    s.hints = showHintsItem->isChecked();
+    s.useImageTool = useToolForMipsItem->isChecked();
+    s.showImageTool = showToolItem->isChecked();
+    s.convert24bit = convertTo24Item->isChecked();
+    s.lightening = storedLightening(lighteningEdit->number());
+    s.maxImport = maxImportSize;
+    return s;
+}
+
+int32_t MainWindow::lightening() const { return int32_t(std::trunc(lighteningEdit->number())); }
+
+void MainWindow::setLightening(int32_t value) { lighteningEdit->setNumber(value); }
+
+bool MainWindow::hintsShown() const { return showHints_; }
+
+void MainWindow::setMaxImport(int size) {
+    maxImportSize = importSizeFromStored(size);
+    switch (maxImportSize) {
+        case 512:
+            maxImport512Item->setChecked(true);
+            break;
+        case 128:
+            maxImport128Item->setChecked(true);
+            break;
+        case 64:
+            maxImport64Item->setChecked(true);
+            break;
+        default:
+            maxImport256Item->setChecked(true);
+            break;
+    }
+}
+
+void MainWindow::showLauncherFiles() {
+    editorLauncher->setFileName(editselect.fileName);
+    editorLauncher->setToolTip("Select Editing Program (Currently " + fileNameOnly(editselect.fileName) + ")");
+    batchLauncher->setFileName(destFolder);
+}
+
+// ---------------------------------------------------------------------------
+// Dialogs, hints, closing
+
+FileChoice MainWindow::runDialog(FileDialog& dialog) {
+    const FileChoice choice = prompts_.chooseFile(dialog);
+    if (choice.chosen) {
+        dialog.fileName = choice.path;
+        dialog.filterIndex = choice.filterIndex;
+    }
+    return choice;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && !showHints_ && watched->isWidgetType()) {
+        // Menus are windows of their own, so follow the parents up.
+        for (QObject* o = watched; o; o = o->parent())
+            if (o == this) return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!settleUnsavedChanges()) {
+        event->ignore();
+        return;
+    }
+    finishClosing();
+    event->accept();
+    emit closed();
+}
+
+void MainWindow::finishClosing() {
+    // Hiding the large window copies its place into the kept geometry.
+    if (largeLevelWindow_) largeLevelWindow_->hide();
+    writeSettings(store_, currentSettings());
+    store_.sync();
+    workspace_.clearSlots();
+    clearViews();
+}
+
+void MainWindow::clearViews() {
+    // An empty name makes the next assignment of a slot load it again.
+    if (largeLevelWindow_) largeLevelWindow_->view->setFileName(QString());
+    for (TAnyImage* view : views()) view->setFileName(QString());
+}
+
+// ---------------------------------------------------------------------------
+// Preference commands.  Qt has already toggled a check item when its handler
+// runs, so the handlers act on the check mark as it now stands; the other
+// check marks are the settings themselves, read when a command runs.
+
+void MainWindow::showHintsToggled() {
+    showHints_ = showHintsItem->isChecked();
+    for (QMenu* menu : menus_)
+        if (menu) menu->setToolTipsVisible(showHints_);
+}
+
+void MainWindow::locateImageTool() {
+    itool.initialFolder = folderPartOf(itool.fileName);
+    runDialog(itool);
+}
+
+void MainWindow::quit() { close(); }
+
+void MainWindow::showAbout() {
+    if (!textWindow_) return;
+    // Before its first showing the text window's frame is unknown; it gets the
+    // same decoration as this window.
+    QSize outer = textWindow_->frameGeometry().size();
+    if (outer == textWindow_->size()) outer += frameGeometry().size() - size();
+    textWindow_->move(centredOver(frameGeometry(), outer));
+    textWindow_->exec();
+}
+
+}  // namespace corvane
