@@ -26,7 +26,8 @@ const char* slotFileName(int slot) { return kSlotNames.at(size_t(slot)); }
 LevelVisibility levelVisibility(int32_t largest) {
     LevelVisibility v;
     v.large = largest > 256;
-    // AnyImage1 shows 256 and is visible above 128, and so on down to AnyImage9.
+    // The first view shows 256 and is visible above 128, and so on down to the
+    // ninth, which shows 1.
     for (int i = 0; i < 9; ++i) v.views[size_t(i)] = largest > (128 >> i);
     return v;
 }

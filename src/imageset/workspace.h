@@ -70,8 +70,7 @@ struct SetState {
     }
 };
 
-// The four status lines under the views (Label10, Label11, Label16, Label17
-// and Label17's hint).
+// The four status lines under the views, and the hint of the depth line.
 struct StatusLines {
     QString bitmap;
     QString maximum;
@@ -83,7 +82,7 @@ struct StatusLines {
 // Which views show something for a given largest level.
 struct LevelVisibility {
     bool large = false;           // the 512 window
-    std::array<bool, 9> views{};  // AnyImage1 (256) .. AnyImage9 (1)
+    std::array<bool, 9> views{};  // the views of 256 down to 1
 };
 LevelVisibility levelVisibility(int32_t largest);
 
