@@ -7,13 +7,13 @@
 
 namespace {
 
-struct Run {
+struct ProgramRun {
     int exitCode = -1;
     bool crashed = true;
     QString out, err;
 };
 
-Run runProgram(const QStringList& args, const QTemporaryDir& scratch) {
+ProgramRun runProgram(const QStringList& args, const QTemporaryDir& scratch) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
     // The program must not see the user's own settings or work folders.
@@ -22,7 +22,7 @@ Run runProgram(const QStringList& args, const QTemporaryDir& scratch) {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(CORVANE_PROGRAM), args);
-    Run run;
+    ProgramRun run;
     if (!p.waitForFinished(120000)) {
         p.kill();
         p.waitForFinished();
@@ -39,7 +39,7 @@ TEST(StartWithoutDisplay, WindowRefusesWithOneLineAndCommandsStillRun) {
     QTemporaryDir scratch;
     ASSERT_TRUE(scratch.isValid());
 
-    const Run window = runProgram({}, scratch);
+    const ProgramRun window = runProgram({}, scratch);
     EXPECT_FALSE(window.crashed);
     EXPECT_EQ(window.exitCode, 2);
     EXPECT_TRUE(window.out.isEmpty());
@@ -47,13 +47,13 @@ TEST(StartWithoutDisplay, WindowRefusesWithOneLineAndCommandsStillRun) {
     EXPECT_TRUE(window.err.contains(QStringLiteral("display"))) << window.err.toStdString();
     EXPECT_TRUE(window.err.contains(QStringLiteral("corvane --help"))) << window.err.toStdString();
 
-    const Run help = runProgram({QStringLiteral("--help")}, scratch);
+    const ProgramRun help = runProgram({QStringLiteral("--help")}, scratch);
     EXPECT_FALSE(help.crashed);
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("Usage:")));
 
     // A command that drives the hidden window needs no display either.
-    const Run info = runProgram({QStringLiteral("--info")}, scratch);
+    const ProgramRun info = runProgram({QStringLiteral("--info")}, scratch);
     EXPECT_FALSE(info.crashed);
     EXPECT_EQ(info.exitCode, 0) << info.err.toStdString();
 }
