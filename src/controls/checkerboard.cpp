@@ -14,7 +14,8 @@ QImage composeLevel(const QImage& level, int devicePixelsPerTexel, qreal deviceP
                     const QRect& area) {
     if (level.isNull()) return {};
     const int scale = std::max(1, devicePixelsPerTexel);
-    const QImage source = level.format() == QImage::Format_ARGB32 ? level : level.convertToFormat(QImage::Format_ARGB32);
+    const QImage source =
+        level.format() == QImage::Format_ARGB32 ? level : level.convertToFormat(QImage::Format_ARGB32);
     const QRect whole(0, 0, source.width() * scale, source.height() * scale);
     const QRect part = area.isEmpty() ? whole : area.intersected(whole);
     if (part.isEmpty()) return {};

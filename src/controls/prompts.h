@@ -98,7 +98,7 @@ public:
         Kind kind;
         QString title;
         QString text;
-        FileDialog dialog;  // for Kind::File
+        FileDialog dialog;                   // for Kind::File
         PromptIcon icon = PromptIcon::None;  // as the routine shows it
         QStringList buttons;                 // for Kind::Choice
     };

@@ -90,7 +90,8 @@ void ZoomView::updateScrollBars() {
 QPoint ZoomView::contentOrigin() const {
     const QSize content = contentDevice(), room = viewportDevice();
     // Centred while it is smaller than the window, else where the bars say.
-    const int x = content.width() < room.width() ? (room.width() - content.width()) / 2 : -horizontalScrollBar()->value();
+    const int x =
+        content.width() < room.width() ? (room.width() - content.width()) / 2 : -horizontalScrollBar()->value();
     const int y =
         content.height() < room.height() ? (room.height() - content.height()) / 2 : -verticalScrollBar()->value();
     return {x, y};
