@@ -57,8 +57,8 @@ void Prompts::message(PromptIcon icon, const QString& title, const QString& text
 
 bool Prompts::confirm(PromptIcon, const QString& title, const QString& text) { return question(title, text); }
 
-int Prompts::choose(PromptIcon, const QString& title, const QString& text, const QStringList&, int defaultButton,
-                    int escapeButton) {
+int Prompts::chooseButton(PromptIcon, const QString& title, const QString& text, const QStringList&, int defaultButton,
+                          int escapeButton) {
     return question(title, text) ? defaultButton : escapeButton;
 }
 
@@ -98,8 +98,8 @@ bool QtPrompts::confirm(PromptIcon icon, const QString& title, const QString& te
     return box.exec() == QMessageBox::Ok;
 }
 
-int QtPrompts::choose(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
-                      int defaultButton, int escapeButton) {
+int QtPrompts::chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                            int defaultButton, int escapeButton) {
     QMessageBox box(boxIcon(icon), title, text, QMessageBox::NoButton, dialogParent());
     std::vector<QPushButton*> added;
     for (const QString& label : buttons) added.push_back(box.addButton(label, QMessageBox::AcceptRole));
@@ -167,8 +167,8 @@ SaveChoice ScriptedPrompts::saveQuestion(const QString& title, const QString& te
     return choice;
 }
 
-int ScriptedPrompts::choose(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
-                            int defaultButton, int escapeButton) {
+int ScriptedPrompts::chooseButton(PromptIcon icon, const QString& title, const QString& text,
+                                  const QStringList& buttons, int defaultButton, int escapeButton) {
     calls.push_back({Kind::Choice, title, text, {}, icon, buttons});
     if (choices.empty()) return unscriptedAnswer ? defaultButton : escapeButton;
     const int button = choices.front();

@@ -66,8 +66,8 @@ public:
     // `escapeButton`, or do nothing when it is -1.  Unless a Prompts knows
     // buttons, question() decides: OK chooses `defaultButton`, Cancel
     // `escapeButton` (which may be -1).
-    virtual int choose(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
-                       int defaultButton = 0, int escapeButton = -1);
+    virtual int chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                             int defaultButton = 0, int escapeButton = -1);
 };
 
 // Message boxes and Qt's own (non-native) file dialogs, which treat filters
@@ -81,8 +81,8 @@ public:
     FileChoice chooseFile(const FileDialog& dialog) override;
     void message(PromptIcon icon, const QString& title, const QString& text) override;
     bool confirm(PromptIcon icon, const QString& title, const QString& text) override;
-    int choose(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
-               int defaultButton = 0, int escapeButton = -1) override;
+    int chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                     int defaultButton = 0, int escapeButton = -1) override;
 };
 
 // Answers from queues and records every call.  An unscripted question gets
@@ -124,8 +124,8 @@ public:
     FileChoice chooseFile(const FileDialog& dialog) override;
     void message(PromptIcon icon, const QString& title, const QString& text) override;
     bool confirm(PromptIcon icon, const QString& title, const QString& text) override;
-    int choose(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
-               int defaultButton = 0, int escapeButton = -1) override;
+    int chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                     int defaultButton = 0, int escapeButton = -1) override;
 };
 
 }  // namespace corvane

@@ -51,14 +51,14 @@ TEST(Prompts, BoxesShowTheIconAskedForAndAnswerByTheButtonClicked) {
 
     Seen seen;
     whenBoxShows(seen, [](QMessageBox& box) { click(box, "Save As New File"); });
-    EXPECT_EQ(prompts.choose(PromptIcon::Warning, "Save", "Overwrite the texture?", buttons, 0, 2), 1);
+    EXPECT_EQ(prompts.chooseButton(PromptIcon::Warning, "Save", "Overwrite the texture?", buttons, 0, 2), 1);
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons.size(), 3);
     for (const QString& b : buttons) EXPECT_TRUE(seen.buttons.contains(b)) << b.toStdString();
 
     Seen escaped;
     whenBoxShows(escaped, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); });
-    EXPECT_EQ(prompts.choose(PromptIcon::Question, "Save", "Overwrite?", buttons, 0, 2), 2);
+    EXPECT_EQ(prompts.chooseButton(PromptIcon::Question, "Save", "Overwrite?", buttons, 0, 2), 2);
     EXPECT_EQ(escaped.icon, QMessageBox::Question);
 
     Seen error;
@@ -92,9 +92,9 @@ TEST(Prompts, PlainPromptsAnswerIconsAndButtonsThroughTheirOwnRoutines) {
     Prompts& prompts = plain;
     prompts.message(PromptIcon::Error, "t", "refused");
     prompts.message(PromptIcon::Information, "t", "changed");
-    EXPECT_EQ(prompts.choose(PromptIcon::Warning, "t", "which?", {"A", "B", "C"}, 1, 2), 1);
+    EXPECT_EQ(prompts.chooseButton(PromptIcon::Warning, "t", "which?", {"A", "B", "C"}, 1, 2), 1);
     plain.ok = false;
-    EXPECT_EQ(prompts.choose(PromptIcon::Warning, "t", "which?", {"A", "B", "C"}, 1, 2), 2);
+    EXPECT_EQ(prompts.chooseButton(PromptIcon::Warning, "t", "which?", {"A", "B", "C"}, 1, 2), 2);
     EXPECT_FALSE(prompts.confirm(PromptIcon::Warning, "t", "sure?"));
     EXPECT_EQ(plain.said, QStringList({"warning: refused", "information: changed", "question: which?",
                                        "question: which?", "question: sure?"}));
