@@ -39,6 +39,17 @@ int runWindow(int argc, char** argv) {
     return entry(argc, argv);  // the library stays loaded until the program ends
 }
 
+// The window needs a display; without one Qt would abort the program.  The
+// command line needs none (it runs offscreen).
+bool windowCanShow() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,6 +62,11 @@ int main(int argc, char** argv) {
         QTextStream out(stdout);
         QTextStream err(stderr);
         if (const std::optional<int> done = corvane::runWithoutWindow(args, out, err)) return *done;
+    } else if (!windowCanShow()) {
+        std::fprintf(stderr,
+                     "corvane: the window needs a display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                     "for the command line see corvane --help\n");
+        return corvane::ExitUsage;
     }
     return runWindow(argc, argv);
 }

@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
 
 namespace corvane {
 
@@ -26,7 +30,37 @@ namespace {
 
 QWidget* dialogParent() { return QApplication::activeWindow(); }
 
+QMessageBox::Icon boxIcon(PromptIcon icon) {
+    switch (icon) {
+        case PromptIcon::Information:
+            return QMessageBox::Information;
+        case PromptIcon::Warning:
+            return QMessageBox::Warning;
+        case PromptIcon::Error:
+            return QMessageBox::Critical;
+        case PromptIcon::Question:
+            return QMessageBox::Question;
+        case PromptIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+bool warns(PromptIcon icon) { return icon == PromptIcon::Warning || icon == PromptIcon::Error; }
+
 }  // namespace
+
+void Prompts::message(PromptIcon icon, const QString& title, const QString& text) {
+    if (warns(icon)) warning(title, text);
+    else information(title, text);
+}
+
+bool Prompts::confirm(PromptIcon, const QString& title, const QString& text) { return question(title, text); }
+
+int Prompts::chooseButton(PromptIcon, const QString& title, const QString& text, const QStringList&, int defaultButton,
+                          int escapeButton) {
+    return question(title, text) ? defaultButton : escapeButton;
+}
 
 void QtPrompts::information(const QString& title, const QString& text) {
     QMessageBox::information(dialogParent(), title, text);
@@ -51,6 +85,31 @@ SaveChoice QtPrompts::saveQuestion(const QString& title, const QString& text) {
         default:
             return SaveChoice::Cancel;  // Escape and the window's close button too
     }
+}
+
+void QtPrompts::message(PromptIcon icon, const QString& title, const QString& text) {
+    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, dialogParent());
+    box.exec();
+}
+
+bool QtPrompts::confirm(PromptIcon icon, const QString& title, const QString& text) {
+    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok | QMessageBox::Cancel, dialogParent());
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
+int QtPrompts::chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                            int defaultButton, int escapeButton) {
+    QMessageBox box(boxIcon(icon), title, text, QMessageBox::NoButton, dialogParent());
+    std::vector<QPushButton*> added;
+    for (const QString& label : buttons) added.push_back(box.addButton(label, QMessageBox::AcceptRole));
+    if (added.empty()) added.push_back(box.addButton(QMessageBox::Ok));
+    if (defaultButton >= 0 && defaultButton < int(added.size())) box.setDefaultButton(added[size_t(defaultButton)]);
+    if (escapeButton >= 0 && escapeButton < int(added.size())) box.setEscapeButton(added[size_t(escapeButton)]);
+    box.exec();
+    const auto it = std::find(added.begin(), added.end(), box.clickedButton());
+    if (it != added.end()) return int(it - added.begin());
+    return escapeButton;
 }
 
 FileChoice QtPrompts::chooseFile(const FileDialog& d) {
@@ -79,15 +138,21 @@ FileChoice QtPrompts::chooseFile(const FileDialog& d) {
 }
 
 void ScriptedPrompts::information(const QString& title, const QString& text) {
-    calls.push_back({Kind::Information, title, text, {}});
+    message(PromptIcon::Information, title, text);
 }
 
-void ScriptedPrompts::warning(const QString& title, const QString& text) {
-    calls.push_back({Kind::Warning, title, text, {}});
-}
+void ScriptedPrompts::warning(const QString& title, const QString& text) { message(PromptIcon::Warning, title, text); }
 
 bool ScriptedPrompts::question(const QString& title, const QString& text) {
-    calls.push_back({Kind::Question, title, text, {}});
+    return confirm(PromptIcon::Question, title, text);
+}
+
+void ScriptedPrompts::message(PromptIcon icon, const QString& title, const QString& text) {
+    calls.push_back({warns(icon) ? Kind::Warning : Kind::Information, title, text, {}, icon, {}});
+}
+
+bool ScriptedPrompts::confirm(PromptIcon icon, const QString& title, const QString& text) {
+    calls.push_back({Kind::Question, title, text, {}, icon, {}});
     if (answers.empty()) return unscriptedAnswer;
     const bool ok = answers.front();
     answers.pop_front();
@@ -95,15 +160,24 @@ bool ScriptedPrompts::question(const QString& title, const QString& text) {
 }
 
 SaveChoice ScriptedPrompts::saveQuestion(const QString& title, const QString& text) {
-    calls.push_back({Kind::SaveQuestion, title, text, {}});
+    calls.push_back({Kind::SaveQuestion, title, text, {}, PromptIcon::Question, {}});
     if (saveChoices.empty()) return unscriptedSaveChoice;
     const SaveChoice choice = saveChoices.front();
     saveChoices.pop_front();
     return choice;
 }
 
+int ScriptedPrompts::chooseButton(PromptIcon icon, const QString& title, const QString& text,
+                                  const QStringList& buttons, int defaultButton, int escapeButton) {
+    calls.push_back({Kind::Choice, title, text, {}, icon, buttons});
+    if (choices.empty()) return unscriptedAnswer ? defaultButton : escapeButton;
+    const int button = choices.front();
+    choices.pop_front();
+    return button;
+}
+
 FileChoice ScriptedPrompts::chooseFile(const FileDialog& dialog) {
-    calls.push_back({Kind::File, {}, {}, dialog});
+    calls.push_back({Kind::File, {}, {}, dialog, PromptIcon::None, {}});
     if (files.empty()) return {};
     FileChoice choice = files.front();
     files.pop_front();

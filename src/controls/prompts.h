@@ -40,6 +40,9 @@ struct FileChoice {
 // The answers to a question about unsaved work.
 enum class SaveChoice { Save, Discard, Cancel };
 
+// The icon a message or question shows.
+enum class PromptIcon { None, Information, Warning, Error, Question };
+
 class Prompts {
 public:
     virtual ~Prompts() = default;
@@ -51,6 +54,20 @@ public:
     // Save, Discard and Cancel.
     virtual SaveChoice saveQuestion(const QString& title, const QString& text) = 0;
     virtual FileChoice chooseFile(const FileDialog& dialog) = 0;
+
+    // A message with the icon given.  Unless a Prompts knows icons, it is an
+    // information, or a warning for Warning and Error.
+    virtual void message(PromptIcon icon, const QString& title, const QString& text);
+    // OK and Cancel with the icon given; true for OK.  Unless a Prompts
+    // knows icons, it is question().
+    virtual bool confirm(PromptIcon icon, const QString& title, const QString& text);
+    // A question whose buttons say what they do, `buttons` in order; the
+    // index of the button chosen.  Escape and the close box choose
+    // `escapeButton`, or do nothing when it is -1.  Unless a Prompts knows
+    // buttons, question() decides: OK chooses `defaultButton`, Cancel
+    // `escapeButton` (which may be -1).
+    virtual int chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                             int defaultButton = 0, int escapeButton = -1);
 };
 
 // Message boxes and Qt's own (non-native) file dialogs, which treat filters
@@ -62,24 +79,34 @@ public:
     bool question(const QString& title, const QString& text) override;
     SaveChoice saveQuestion(const QString& title, const QString& text) override;
     FileChoice chooseFile(const FileDialog& dialog) override;
+    void message(PromptIcon icon, const QString& title, const QString& text) override;
+    bool confirm(PromptIcon icon, const QString& title, const QString& text) override;
+    int chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                     int defaultButton = 0, int escapeButton = -1) override;
 };
 
 // Answers from queues and records every call.  An unscripted question gets
 // unscriptedAnswer, an unscripted save question unscriptedSaveChoice; an
-// unscripted file dialog is cancelled.
+// unscripted file dialog is cancelled; an unscripted choice takes its default
+// button when unscriptedAnswer is true, else its escape button.  A message
+// with an icon is recorded as an information, or a warning for Warning and
+// Error; a confirmation as a question (from the same answers).
 class ScriptedPrompts : public Prompts {
 public:
-    enum class Kind { Information, Warning, Question, File, SaveQuestion };
+    enum class Kind { Information, Warning, Question, File, SaveQuestion, Choice };
     struct Call {
         Kind kind;
         QString title;
         QString text;
-        FileDialog dialog;  // for Kind::File
+        FileDialog dialog;                   // for Kind::File
+        PromptIcon icon = PromptIcon::None;  // as the routine shows it
+        QStringList buttons;                 // for Kind::Choice
     };
 
     std::deque<bool> answers;
     std::deque<FileChoice> files;
     std::deque<SaveChoice> saveChoices;
+    std::deque<int> choices;  // button indexes
     bool unscriptedAnswer = false;
     SaveChoice unscriptedSaveChoice = SaveChoice::Discard;
     std::vector<Call> calls;
@@ -88,12 +115,17 @@ public:
     void answerSave(SaveChoice choice) { saveChoices.push_back(choice); }
     void choose(const QString& path, int filterIndex = 1) { files.push_back({true, path, filterIndex}); }
     void cancelFile() { files.push_back({}); }
+    void answerChoice(int button) { choices.push_back(button); }
 
     void information(const QString& title, const QString& text) override;
     void warning(const QString& title, const QString& text) override;
     bool question(const QString& title, const QString& text) override;
     SaveChoice saveQuestion(const QString& title, const QString& text) override;
     FileChoice chooseFile(const FileDialog& dialog) override;
+    void message(PromptIcon icon, const QString& title, const QString& text) override;
+    bool confirm(PromptIcon icon, const QString& title, const QString& text) override;
+    int chooseButton(PromptIcon icon, const QString& title, const QString& text, const QStringList& buttons,
+                     int defaultButton = 0, int escapeButton = -1) override;
 };
 
 }  // namespace corvane
