@@ -72,6 +72,8 @@ JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeede
 JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
 // The join the set's depth calls for.
 JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
+// The bytes writeSet would write for the whole set, kept in memory.
+JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes);
 
 // Reads at most `limit` bytes of a file; false when it cannot be opened or is
 // not a regular file (a FIFO or a device would never end).
