@@ -149,10 +149,11 @@ void refineColours(const uint8_t* rgba, uint8_t* block) {
     }
     // Rounding to 5-6-5 moves the endpoints off the best pair; a step of one
     // code in each channel of each endpoint, kept while it lowers the error.
+    static constexpr std::array<std::pair<int, int>, 3> kChannels{{{11, 31}, {5, 63}, {0, 31}}};
     for (int pass = 0; pass < 4; ++pass) {
         bool moved = false;
         for (int which = 0; which < 2; ++which)
-            for (const auto [shift, top] : {std::pair{11, 31}, std::pair{5, 63}, std::pair{0, 31}})
+            for (const auto& [shift, top] : kChannels)
                 for (const int step : {-1, 1}) {
                     const uint16_t c = which == 0 ? c0 : c1;
                     const int v = ((c >> shift) & top) + step;
