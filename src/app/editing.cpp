@@ -4,7 +4,7 @@
 #include "anyimage.h"
 #include "forms.h"
 #include "mainwindow.h"
-#include "splitjoin.h"
+#include "files.h"
 
 #include <QCryptographicHash>
 #include <QDir>

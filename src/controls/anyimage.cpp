@@ -1,5 +1,7 @@
 #include "anyimage.h"
 
+#include "workfolder.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -15,12 +17,6 @@
 #include <cmath>
 #include <cstring>
 
-#ifndef _WIN32
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace corvane {
 
 static_assert(sizeof(QuorContext) == 1024);
@@ -33,42 +29,6 @@ using ValidRoutine = int32_t (*)(const char*);
 TAnyImage::MessageHook& defaultHook() {
     static TAnyImage::MessageHook hook;
     return hook;
-}
-
-QString withSeparator(QString folder) {
-    folder = QDir::fromNativeSeparators(folder);
-    if (!folder.endsWith(u'/')) folder += u'/';
-    return folder;
-}
-
-QString userName() {
-#ifdef _WIN32
-    QString name = qEnvironmentVariable("USERNAME");
-#else
-    QString name;
-    if (const passwd* pw = getpwuid(getuid())) name = QString::fromLocal8Bit(pw->pw_name);
-    if (name.isEmpty()) name = QString::number(getuid());
-#endif
-    if (name.isEmpty()) name = QStringLiteral("user");
-    for (QChar& c : name)
-        if (!c.isLetterOrNumber() && c != u'-' && c != u'_' && c != u'.') c = u'_';
-    return name;
-}
-
-// The private folder must be ours and closed to others, or another user could
-// plant the file the picture is read from.
-bool preparePrivateFolder(const QString& folder) {
-    QDir().mkpath(folder);
-#ifndef _WIN32
-    const QByteArray native = QFile::encodeName(folder);
-    struct stat st {};
-    if (lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    if (st.st_uid != getuid()) return false;
-    if ((st.st_mode & 0777) != 0700 && chmod(native.constData(), 0700) != 0) return false;
-    return true;
-#else
-    return QFileInfo(folder).isDir();
-#endif
 }
 
 QByteArray nativePath(const QString& path) { return QFile::encodeName(QDir::toNativeSeparators(path)); }
@@ -92,15 +52,7 @@ TAnyImage::TAnyImage(QWidget* parent, const QString& libraryName)
 
 TAnyImage::~TAnyImage() { unloadLibrary(); }
 
-QString TAnyImage::defaultTempDir() {
-    QString base;
-    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) {
-        base = qEnvironmentVariable(name);
-        if (!base.isEmpty()) break;
-    }
-    if (base.isEmpty()) base = QDir::tempPath();
-    return withSeparator(base) + QStringLiteral("corvane-") + userName() + u'/';
-}
+QString TAnyImage::defaultTempDir() { return privateWorkFolder(); }
 
 void TAnyImage::setTempDir(const QString& folder) {
     tempDir_ = withSeparator(folder);

@@ -2,6 +2,7 @@
 
 #include "committer.h"
 
+#include "files.h"
 #include "import.h"
 #include "palettelevels.h"
 #include "pictureheap.h"
@@ -109,7 +110,7 @@ QString destinationName(const QString& name, const BatchRequest& request) {
 
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
-                               const TextureToolRun& runTool) {
+                               const TextureToolRun& runTool, SetHandOff* handOff) {
     BatchFileResult result;
     result.name = QFileInfo(sourcePath).fileName();
     const CommandOutcome loaded = loadAnyImage(sourcePath, workspace, library, request.options, request.maxImport);
@@ -137,11 +138,10 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         }
         return result;
     }
-    const JoinResult written = writeSet(workspace, destinationPath);
+    const JoinResult written = writeSet(workspace, destinationPath, LevelsNeeded::All, handOff);
     result.converted = written.ok;
     result.problem = written.error;
     // A save handed to a committer is judged there, once it is in place.
-    const SetHandOff* handOff = SetHandOff::current();
     if (written.ok && !(handOff && handOff->handed())) {
         result.problem = savedSetProblem(destinationPath);
         result.converted = result.problem.isEmpty();
@@ -247,7 +247,7 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
             // This worker's workspace holds only sets of this run, saved or failed.
             workspace.clearSlots();
             BatchFileResult result =
-                convertOneFile(source.filePath(name), target, request, workspace, library, palette, tool);
+                convertOneFile(source.filePath(name), target, request, workspace, library, palette, tool, &handOff);
             if (!handOff.handed()) settle(i, std::move(result));
         }
         workspace.clearSlots();

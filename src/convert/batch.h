@@ -15,6 +15,7 @@
 namespace corvane {
 
 class ImageLibrary;
+class SetHandOff;
 class Workspace;
 struct PaletteLevels;
 
@@ -76,9 +77,10 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
                                 const std::function<TextureToolRun(const Workspace&)>& toolFor,
                                 const BatchObserver& observer = {}, const std::atomic<bool>* stop = nullptr);
 
-// One file of a run: the set is left in the workspace.
+// One file of a run: the set is left in the workspace.  A save that
+// `handOff` takes is finished by its committer and judged there.
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
-                               const TextureToolRun& runTool);
+                               const TextureToolRun& runTool, SetHandOff* handOff = nullptr);
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 #include "import.h"
 
 #include "fileaccess.h"
+#include "files.h"
 #include "layout.h"
 #include "library.h"
 #include "splitjoin.h"
@@ -82,7 +83,7 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
     const SetState before = state;
     const StatusLines statusBefore = workspace.status();
     state.textureOrigin = false;
-    headerProbe(scratch, state);
+    state.takeHeader(probeHeader(scratch));
     state.largest = size;
     state.templateHeader[kSizeExponentAt] = uint8_t(sizeExponent(size));
     StatusLines& status = workspace.status();
@@ -139,8 +140,7 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     // its pixels from where its own header says they start.
     const HeaderFacts facts = readHeaderFacts(file);
     if (!facts.readable) return failure(cannotRead(file));
-    SetState probed;
-    const bool eightBit = headerProbe(file, probed);
+    const bool eightBit = probeHeader(facts).eightBit;
     if (!eightBit || refusalToSplit(facts) || facts.width != 256)
         return failure(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
                                        : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
@@ -184,7 +184,7 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     QString error;
     if (!replaceFileAtomically(scratch, file, &error)) return undo(error);
     state.textureOrigin = false;
-    headerProbe(scratch, state);
+    state.takeHeader(probeHeader(scratch));
     state.largest = 256;
     SlotStaging staging(workspace);
     const SplitReport report = splitHighColour(scratch, workspace, staging);

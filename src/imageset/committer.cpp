@@ -1,7 +1,7 @@
 #include "committer.h"
 
+#include "files.h"
 #include "layout.h"
-#include "splitjoin.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -59,21 +59,13 @@ void Committer::run() {
 }
 
 namespace {
-thread_local SetHandOff* currentHandOff = nullptr;
-
 QString cleanAbsolute(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
 }  // namespace
 
 SetHandOff::SetHandOff(Committer& committer, const QString& target, Committer::Done done)
-    : committer_(committer), target_(cleanAbsolute(target)), done_(std::move(done)), outer_(currentHandOff) {
-    currentHandOff = this;
-}
+    : committer_(committer), target_(cleanAbsolute(target)), done_(std::move(done)) {}
 
 bool SetHandOff::takes(const QString& output) const { return !handed_ && cleanAbsolute(output) == target_; }
-
-SetHandOff::~SetHandOff() { currentHandOff = outer_; }
-
-SetHandOff* SetHandOff::current() { return currentHandOff; }
 
 void SetHandOff::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target) {
     handed_ = true;

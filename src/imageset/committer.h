@@ -53,15 +53,14 @@ private:
     std::thread thread_;
 };
 
-// While a SetHandOff lives on a thread, the first save of an Extended Bitmap
-// to `target` that the thread makes (writeSet) is written there and handed
-// to the committer to finish.  Every other file, the sets written to the
-// work folder for the texture tool among them, is written, flushed and in
-// place before its writer returns.
+// Given to a save of an Extended Bitmap (writeSet), a SetHandOff takes its
+// first save to `target`: the file is written there and handed to the
+// committer to finish.  Every other file, the sets written to the work
+// folder for the texture tool among them, is written, flushed and in place
+// before its writer returns.
 class SetHandOff {
 public:
     SetHandOff(Committer& committer, const QString& target, Committer::Done done);
-    ~SetHandOff();
     SetHandOff(const SetHandOff&) = delete;
     SetHandOff& operator=(const SetHandOff&) = delete;
 
@@ -70,7 +69,6 @@ public:
     // Whether a save to `output` is to be handed on.
     bool takes(const QString& output) const;
 
-    static SetHandOff* current();
     void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target);
 
 private:
@@ -78,7 +76,6 @@ private:
     QString target_;  // absolute and clean
     Committer::Done done_;
     bool handed_ = false;
-    SetHandOff* outer_;
 };
 
 // Why the Extended Bitmap saved at `path` is not whole, for the user ("Cannot

@@ -1,5 +1,6 @@
 #include "dds.h"
 
+#include "files.h"
 #include "layout.h"
 #include "pixelpack.h"
 #include "quorimg.h"

@@ -1,29 +1,17 @@
 #include "layout.h"
 
 #include "fileaccess.h"
-#include "workspace.h"
 
 #include <QFile>
 
 namespace corvane {
 namespace layout {
 
-TemplateHeader defaultTemplateHeader() {
+TemplateHeader standardHeader(int64_t largest, bool is4444) {
     std::vector<uint8_t> h(kStandardHeader, 0);
-    h[0] = 'B';
-    h[1] = 'M';
-    write32(h, kFileSizeAt, 174848);
-    write32(h, kPixelOffsetAt, kStandardHeader);
-    write32(h, kInfoLengthAt, 40);
-    write32(h, kWidthAt, 256);
-    write32(h, kHeightAt, 256);
-    write16(h, 26, 1);
-    write16(h, kBitsAt, 16);
-    write32(h, kCompressionAt, 3);
-    write32(h, kImageSizeAt, 174762);
-    write32(h, kMasksAt, 0xF800);
-    write32(h, kMasksAt + 4, 0x07E0);
-    write32(h, kMasksAt + 8, 0x001F);
+    writeSetHeaders(h, largest, 16, kStandardHeader, kBitFields);
+    const std::array<uint32_t, 3>& masks = is4444 ? kMasks4444 : kMasks565;
+    for (size_t i = 0; i < masks.size(); ++i) write32(h, kMasksAt + 4 * i, masks[i]);
     h[kStandardRecordAt + 0] = 'A';
     h[kStandardRecordAt + 1] = 'V';
     h[kStandardRecordAt + 2] = 'T';
@@ -32,6 +20,22 @@ TemplateHeader defaultTemplateHeader() {
     TemplateHeader out{};
     std::copy(h.begin(), h.end(), out.begin());
     return out;
+}
+
+void writeSetHeaders(std::vector<uint8_t>& h, int64_t largest, int bits, int64_t headerLength, uint32_t compression) {
+    const int64_t pixelBytes = chainPixels(largest) * (bits / 8);
+    if (h.size() < size_t(kPlainHeader)) h.resize(kPlainHeader, 0);
+    h[0] = 'B';
+    h[1] = 'M';
+    write32(h, kFileSizeAt, uint32_t(headerLength + pixelBytes));
+    write32(h, kPixelOffsetAt, uint32_t(headerLength));
+    write32(h, kInfoLengthAt, kInfoHeader);
+    write32(h, kWidthAt, uint32_t(largest));
+    write32(h, kHeightAt, uint32_t(largest));
+    write16(h, kPlanesAt, 1);
+    write16(h, kBitsAt, uint16_t(bits));
+    write32(h, kCompressionAt, compression);
+    write32(h, kImageSizeAt, uint32_t(pixelBytes));
 }
 
 int64_t chainPixels(int64_t largest) {
@@ -85,39 +89,38 @@ HeaderFacts readHeaderFacts(const QString& path) {
     return facts;
 }
 
-bool headerProbe(const QString& path, SetState& state) {
-    state.resetHeaderFields();
-    const HeaderFacts facts = readHeaderFacts(path);
-    if (!facts.readable) return false;
+HeaderProbe probeHeader(const HeaderFacts& facts) {
+    HeaderProbe probe;
+    if (!facts.readable) return probe;
     const uint8_t offsetLow = uint8_t(facts.pixelOffset & 0xFF);
     switch (facts.bits) {
         case 8:
-            if (offsetLow == kPixelOffsetWithRecord) state.recordCount = 1;
-            return true;
-        case 16: {
-            state.highColour = true;
-            if (offsetLow == kStandardHeader) state.standardHeader = true;
-            else state.headerSize = int8_t(offsetLow);
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly) && file.seek(kRedMaskHighAt)) {
-                char c = 0;
-                if (file.getChar(&c) && uint8_t(c) == 0x0F) state.is4444 = true;
-            }
-            return false;
-        }
+            probe.eightBit = true;
+            if (offsetLow == kPixelOffsetWithRecord) probe.recordCount = 1;
+            break;
+        case 16:
+            probe.highColour = true;
+            if (offsetLow == kStandardHeader) probe.standardHeader = true;
+            else probe.headerSize = int8_t(offsetLow);
+            // The red mask's second byte alone marks the 4-4-4-4 form.
+            probe.is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
+            break;
         case 24:
-            state.highColour = true;
-            state.headerSize = int8_t(offsetLow);
-            return false;
+            probe.highColour = true;
+            probe.headerSize = int8_t(offsetLow);
+            break;
         case 32:
-            state.highColour = true;
-            state.is32 = true;
-            state.headerSize = int8_t(offsetLow);
-            return false;
+            probe.highColour = true;
+            probe.is32 = true;
+            probe.headerSize = int8_t(offsetLow);
+            break;
         default:
-            return false;
+            break;
     }
+    return probe;
 }
+
+HeaderProbe probeHeader(const QString& path) { return probeHeader(readHeaderFacts(path)); }
 
 std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
     const QString wayIn = QStringLiteral("\n\nUse Load Any Image to bring it in as a new image set.");
@@ -150,8 +153,8 @@ std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
     // Any other 16-bit form (5-5-5 above all) would be shown and saved as
     // 5-6-5, turning every pixel into another colour.
     if (facts.bits == 16) {
-        const bool masksInHeader = facts.compression == 3 && (facts.pixelOffset & 0xFF) >= uint32_t(kMasksAt + 12);
-        const bool is565 = facts.masks == std::array<uint32_t, 3>{0xF800, 0x07E0, 0x001F};
+        const bool masksInHeader = facts.compression == kBitFields && (facts.pixelOffset & 0xFF) >= uint32_t(kMasksEnd);
+        const bool is565 = facts.masks == kMasks565;
         const bool is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
         if (!masksInHeader || !(is565 || is4444))
             return QStringLiteral(

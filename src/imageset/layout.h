@@ -11,9 +11,6 @@
 #include <vector>
 
 namespace corvane {
-
-struct SetState;
-
 namespace layout {
 
 // Header fields (little endian).
@@ -22,11 +19,26 @@ inline constexpr int kPixelOffsetAt = 10;
 inline constexpr int kInfoLengthAt = 14;
 inline constexpr int kWidthAt = 18;
 inline constexpr int kHeightAt = 22;
+inline constexpr int kPlanesAt = 26;
 inline constexpr int kBitsAt = 28;
 inline constexpr int kCompressionAt = 30;
 inline constexpr int kImageSizeAt = 34;
+inline constexpr int kColoursUsedAt = 46;
 inline constexpr int kMasksAt = 54;        // red, green, blue masks of 16-bit files
 inline constexpr int kRedMaskHighAt = 55;  // 0x0F in the 4-4-4-4 form
+inline constexpr int kMasksEnd = kMasksAt + 12;
+inline constexpr int kAlphaMaskAt = 66;  // inside information headers of 56 bytes and more
+
+inline constexpr int kFileHeader = 14;
+inline constexpr int kInfoHeader = 40;         // the length every set writes
+inline constexpr int kInfoWithMasks = 52;      // the shortest that holds the colour masks itself
+inline constexpr int kInfoWithAlphaMask = 56;  // ... and the alpha mask
+inline constexpr uint32_t kNoCompression = 0;
+inline constexpr uint32_t kBitFields = 3;
+// Red, green and blue masks of the two 16-bit forms; 4-4-4-4 keeps its alpha
+// in the top nibble, which no mask names.
+inline constexpr std::array<uint32_t, 3> kMasks565{0xF800, 0x07E0, 0x001F};
+inline constexpr std::array<uint32_t, 3> kMasks4444{0x0F00, 0x00F0, 0x000F};
 
 inline constexpr int kPlainHeader = 54;  // file header + information header
 inline constexpr int kPaletteAt = 54;
@@ -44,8 +56,11 @@ inline constexpr int kSizeExponentAt = kStandardRecordAt + kRecordDataOffset + 6
 inline constexpr int kMaxLevel = 512;
 
 using TemplateHeader = std::array<uint8_t, kStandardHeader>;
+// The standard header of a 16-bit set of edge `largest`: 5-6-5 or 4-4-4-4
+// masks and a record whose data are all 0.
+TemplateHeader standardHeader(int64_t largest, bool is4444);
 // A 16-bit 5-6-5 set of edge 256 with the standard header and record.
-TemplateHeader defaultTemplateHeader();
+inline TemplateHeader defaultTemplateHeader() { return standardHeader(256, false); }
 
 inline bool isLevel(int64_t edge) { return edge >= 1 && edge <= kMaxLevel && (edge & (edge - 1)) == 0; }
 // L² + (L/2)² + ... + 1.
@@ -56,6 +71,11 @@ int64_t levelStart(int64_t largest, int64_t level, int bytesPerPixel, int64_t he
 inline int64_t fileLength(int64_t largest, int bytesPerPixel, int64_t headerLength) {
     return headerLength + chainPixels(largest) * bytesPerPixel;
 }
+// Writes the file header and a 40-byte information header for a whole set
+// of `largest` at `bits` per pixel whose pixels start at `headerLength`,
+// growing `bytes` to hold them; fields it does not name are left as they are.
+void writeSetHeaders(std::vector<uint8_t>& bytes, int64_t largest, int bits, int64_t headerLength,
+                     uint32_t compression);
 
 // Little-endian access to a byte buffer; reads past the end give 0.
 uint32_t read32(const std::vector<uint8_t>& bytes, size_t at);
@@ -79,8 +99,19 @@ struct HeaderFacts {
 };
 HeaderFacts readHeaderFacts(const QString& path);
 
-// Sets the header fields of `state` from the file; true when it is 8-bit.
-bool headerProbe(const QString& path, SetState& state);
+// The header fields of a set as a file's header gives them; the workspace
+// takes them into its state.
+struct HeaderProbe {
+    bool eightBit = false;
+    bool highColour = false;  // 16-, 24- or 32-bit
+    bool is32 = false;
+    bool is4444 = false;          // 16-bit with red mask 0x0F00
+    bool standardHeader = false;  // 16-bit with the usual 86-byte header
+    int32_t headerSize = 0;       // low byte of the pixel offset, unless standard or 8-bit
+    int32_t recordCount = 0;      // 8-bit: 1 when a record follows the palette
+};
+HeaderProbe probeHeader(const HeaderFacts& facts);
+HeaderProbe probeHeader(const QString& path);
 
 // Why a file cannot be cut into levels, or nothing when it can.
 std::optional<QString> refusalToSplit(const HeaderFacts& facts);

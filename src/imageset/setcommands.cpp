@@ -1,5 +1,6 @@
 #include "setcommands.h"
 
+#include "files.h"
 #include "library.h"
 #include "splitjoin.h"
 #include "staging.h"
@@ -156,7 +157,7 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     // Everything is checked before the workspace is touched.
     const HeaderFacts facts = readHeaderFacts(path);
     if (auto refusal = refusalToSplit(facts)) return refuse(*refusal);
-    headerProbe(path, state);
+    state.takeHeader(probeHeader(facts));
     int width = 0, height = 0, bits = 0;
     state.largest = library.check(path, width, height, bits) && isLevel(width) ? width : facts.width;
 
@@ -321,7 +322,7 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     const SetState before = workspace.state();
     const HeaderFacts facts = readHeaderFacts(exchange);
     SetState probed = before;
-    headerProbe(exchange, probed);
+    probed.takeHeader(probeHeader(facts));
     const bool sameDepth = probed.highColour == before.highColour && probed.is32 == before.is32 &&
                            probed.is4444 == before.is4444 && facts.bits != 24;
     if (!sameDepth || whyNotWholeSet(facts) || facts.width != before.largest) {

@@ -4,16 +4,13 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <vector>
 
 #include "layout.h"
 
-class QTemporaryFile;
-
 namespace corvane {
 
+class SetHandOff;
 class SlotStaging;
 class Workspace;
 
@@ -31,7 +28,7 @@ struct SplitReport {
 // Both check the header first and stage nothing when the file is not a set
 // they can cut; otherwise they stage slots 0..10, which the caller puts in
 // place in place of the old set.  The split to use follows the state's
-// header fields (see headerProbe).
+// header fields (see probeHeader).
 SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& staging);
 SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStaging& staging);
 
@@ -66,33 +63,19 @@ struct JoinResult {
 enum class LevelsNeeded { All, FromTheLargest };
 
 // Each writes a complete file beside `output` and renames it into place, so
-// a failure never leaves a half-written file where a good one was.
-JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
-JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
-JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
+// a failure never leaves a half-written file where a good one was.  Given a
+// hand-off that takes `output`, the file is written there and handed on, to
+// be flushed and put in place on the committer's thread.
+JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
+                 SetHandOff* handOff = nullptr);
+JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
+                  SetHandOff* handOff = nullptr);
+JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
+                  SetHandOff* handOff = nullptr);
 // The join the set's depth calls for.
-JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All);
+JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
+                    SetHandOff* handOff = nullptr);
 // The bytes writeSet would write for the whole set, kept in memory.
 JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes);
-
-// Reads at most `limit` bytes of a file; false when it cannot be opened or is
-// not a regular file (a FIFO or a device would never end).
-bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit = 64 << 20);
-// Writes `bytes` to a temporary file beside `path`, flushes it to the disk
-// and renames it over `path`, so `path` holds either the old or the new bytes.
-// A link at `path` is itself replaced; what it points at is left as it is.
-// Temporary files that killed writers left in the folder are removed first
-// (see temporaries.h; a folder is looked through at most every few seconds).  `error` says why a save failed, the system's reason
-// included ("no space left on the device").
-bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
-// The same in two halves: the temporary file written (null on failure, told
-// in `error`), then flushed to the disk and put in place.
-std::unique_ptr<QTemporaryFile> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes,
-                                                 QString* error);
-bool putReplacementInPlace(QTemporaryFile& temp, const QString& path, QString* error);
-
-// Tests make a stage of the write fail: the hook answers true to fail there.
-enum class WriteStage { Create, Write, Flush, Rename };
-void setWriteFaultForTesting(std::function<bool(WriteStage)> fault);
 
 }  // namespace corvane

@@ -1,18 +1,8 @@
 #include "workspace.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QStandardPaths>
-
-#include <cstdlib>
-
-#ifndef _WIN32
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace corvane {
 
@@ -22,46 +12,6 @@ constexpr std::array<const char*, kSlotCount> kSlotNames = {
     "Bmp000.bmp", "Bmp512.bmp", "Bmp256.bmp", "Bmp128.bmp", "Bmp064.bmp", "Bmp032.bmp", "Bmp016.bmp",
     "Bmp008.bmp", "Bmp004.bmp", "Bmp002.bmp", "Bmp001.bmp", "temp.bmp",   "Bmp444.bmp",
 };
-
-QString withSeparator(QString folder) {
-    folder = QDir::fromNativeSeparators(folder);
-    if (!folder.endsWith('/')) folder += '/';
-    return folder;
-}
-
-QString userName() {
-#ifdef _WIN32
-    QString name = qEnvironmentVariable("USERNAME");
-#else
-    QString name;
-    if (const passwd* pw = getpwuid(getuid())) name = QString::fromLocal8Bit(pw->pw_name);
-    if (name.isEmpty()) name = QString::number(getuid());
-#endif
-    if (name.isEmpty()) name = "user";
-    // Keep the folder name plain whatever the account is called.
-    for (QChar& c : name)
-        if (!c.isLetterOrNumber() && c != '-' && c != '_' && c != '.') c = '_';
-    return name;
-}
-
-// Makes the private work folder, or checks that an existing one is ours and
-// closed to others, so no other user can plant or read slot files.
-bool preparePrivateFolder(const QString& folder) {
-    QDir().mkpath(folder);
-#ifndef _WIN32
-    // Without the trailing separator, so lstat sees a planted link as a link.
-    QString bare = folder;
-    while (bare.size() > 1 && bare.endsWith('/')) bare.chop(1);
-    const QByteArray native = QFile::encodeName(bare);
-    struct stat st {};
-    if (lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    if (st.st_uid != getuid()) return false;
-    if ((st.st_mode & 0777) != 0700 && chmod(native.constData(), 0700) != 0) return false;
-    return true;
-#else
-    return QFileInfo(folder).isDir();
-#endif
-}
 
 }  // namespace
 
@@ -81,25 +31,11 @@ LevelVisibility levelVisibility(int32_t largest) {
     return v;
 }
 
-QString systemEnvironment(const char* name) {
-    if (!qEnvironmentVariableIsSet(name)) return {};
-    return qEnvironmentVariable(name);
-}
-
-QString temporaryFolder(const EnvironmentLookup& env) {
-    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) {
-        const QString value = env(name);
-        if (!value.isEmpty()) return withSeparator(value);
-    }
-    return withSeparator(QDir::tempPath());
-}
-
 Workspace::Workspace(const EnvironmentLookup& env) {
     // A second Corvane running at the same time gets a folder of its own, so
     // the two never overwrite each other's slot files.
-    const QString base = temporaryFolder(env) + "corvane-" + userName();
     for (int n = 1; n <= kMaxInstances; ++n) {
-        workDir_ = base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + "/";
+        workDir_ = privateWorkFolder(env, n);
         usable_ = preparePrivateFolder(workDir_);
         if (!usable_) continue;
         auto lock = std::make_shared<QLockFile>(workDir_ + "instance.lock");

@@ -15,6 +15,7 @@ class QLockFile;
 #include <memory>
 
 #include "layout.h"
+#include "workfolder.h"
 
 namespace corvane {
 
@@ -36,8 +37,8 @@ int slotOfLevel(int level);
 // The file name of each slot, one spelling everywhere.
 const char* slotFileName(int slot);
 
-// What the current set is, shared by every command.  The probe resets the
-// header fields before it looks at a file.
+// What the current set is, shared by every command.  Taking a probe's
+// header fields replaces all of them.
 struct SetState {
     int32_t largest = 0;      // 512 .. 1; 0 before the first load
     bool highColour = false;  // 16-, 24- or 32-bit
@@ -57,10 +58,15 @@ struct SetState {
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
 
-    void resetHeaderFields() {
-        highColour = is32 = is4444 = standardHeader = false;
-        headerSize = 0;
-        recordCount = 0;
+    // Takes the header fields the probe found in a file; true when it is 8-bit.
+    bool takeHeader(const HeaderProbe& probe) {
+        highColour = probe.highColour;
+        is32 = probe.is32;
+        is4444 = probe.is4444;
+        standardHeader = probe.standardHeader;
+        headerSize = probe.headerSize;
+        recordCount = probe.recordCount;
+        return probe.eightBit;
     }
 };
 
@@ -80,14 +86,6 @@ struct LevelVisibility {
     std::array<bool, 9> views{};  // AnyImage1 (256) .. AnyImage9 (1)
 };
 LevelVisibility levelVisibility(int32_t largest);
-
-// Environment lookup, replaceable in tests.
-using EnvironmentLookup = std::function<QString(const char*)>;
-QString systemEnvironment(const char* name);
-
-// The temporary folder: TEMP, then TMP, then TMPDIR, then the system's.
-// The result ends with exactly one separator.
-QString temporaryFolder(const EnvironmentLookup& env = systemEnvironment);
 
 class Workspace {
 public:

@@ -1,7 +1,7 @@
 #include "palettelevels.h"
 
+#include "files.h"
 #include "layout.h"
-#include "splitjoin.h"
 #include "workspace.h"
 
 namespace corvane {

@@ -1,8 +1,8 @@
 #include "transparency.h"
 
 #include "fileaccess.h"
+#include "files.h"
 #include "layout.h"
-#include "splitjoin.h"
 #include "workspace.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "batch.h"
 #include "import.h"
 #include "palettelevels.h"
-#include "splitjoin.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // again (uncompressed, then as blocks) and read back; small ones go through
 // Load DDS into a workspace as the window runs it.
 #include "dds.h"
+#include "files.h"
 #include "fuzz_support.h"
 #include "layout.h"
 #include "library.h"
-#include "splitjoin.h"
 #include "workspace.h"
 
 #include <QDir>

@@ -1,9 +1,10 @@
 // Header probe, split and join on arbitrary bytes, twice over:
-//  - the split alone (headerProbe, split8 / splitHighColour, writeSet), where
+//  - the split alone (probeHeader, split8 / splitHighColour, writeSet), where
 //    a complete set that needs no conversion must come back byte for byte;
 //  - Load Extended and Save as the window runs them, with the real image
 //    library converting the level files.
 #include "fuzz_support.h"
+#include "files.h"
 #include "library.h"
 #include "setcommands.h"
 #include "splitjoin.h"
@@ -88,7 +89,7 @@ const Paths& paths() {
 void splitAndJoin(const uint8_t* data, size_t size) {
     Workspace workspace = Workspace::inFolder(paths().work);
     SetState& state = workspace.state();
-    headerProbe(paths().input, state);
+    state.takeHeader(probeHeader(paths().input));
     const HeaderFacts facts = readHeaderFacts(paths().input);
     state.largest = facts.width;
     SlotStaging staging(workspace);

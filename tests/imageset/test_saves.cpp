@@ -4,7 +4,7 @@
 
 #include "committer.h"
 #include "setcommands.h"
-#include "splitjoin.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // Loading and saving Extended Bitmaps: exact bytes in, exact bytes out.
 #include "testsets.h"
 
+#include "files.h"
 #include "setcommands.h"
 #include "splitjoin.h"
 

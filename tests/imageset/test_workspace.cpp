@@ -71,15 +71,35 @@ TEST(Workspace, WorkFolderIsPrivate) {
 
 TEST(Workspace, PlantedLinkIsNotUsedAsWorkFolder) {
     // Someone else may create the name first in a shared temp folder; a link,
-    // even to a folder of ours, must not become the work folder.
-    QTemporaryDir temp, target;
-    const QString workDir = Workspace(environment({{"TEMP", temp.path()}})).workDir();
-    ASSERT_TRUE(QDir(workDir).removeRecursively());
-    ASSERT_TRUE(QFile::link(target.path(), workDir.chopped(1)));
-    const Workspace ws(environment({{"TEMP", temp.path()}}));
-    EXPECT_NE(ws.workDir(), workDir);
-    EXPECT_FALSE(QFileInfo(ws.workDir().chopped(1)).isSymLink());
-    EXPECT_TRUE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    // even to a folder of ours, must not become the work folder, nor be
+    // followed to close or fill what it points at.  The temp folder's name
+    // may end in a separator or not: a trailing separator would make the
+    // system look through the link.
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        return stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    for (const QString ending : {"", "/"}) {
+        QTemporaryDir temp, target;
+        ASSERT_EQ(chmod(QFile::encodeName(target.path()).constData(), 0755), 0);
+        const auto env = environment({{"TMPDIR", temp.path() + ending}});
+        const QString workDir = privateWorkFolder(env);
+        ASSERT_TRUE(workDir.startsWith(temp.path() + "/corvane-")) << workDir.toStdString();
+        ASSERT_FALSE(workDir.contains("//"));
+        ASSERT_TRUE(QFile::link(target.path(), workDir.chopped(1)));
+
+        // The routine the image view calls on its folder, spelled either way.
+        EXPECT_FALSE(preparePrivateFolder(workDir));
+        EXPECT_FALSE(preparePrivateFolder(workDir.chopped(1)));
+        const Workspace ws(env);
+        EXPECT_TRUE(ws.usable());
+        EXPECT_NE(ws.workDir().toStdString(), workDir.toStdString());
+        EXPECT_FALSE(QFileInfo(ws.workDir().chopped(1)).isSymLink());
+
+        EXPECT_TRUE(QFileInfo(workDir.chopped(1)).isSymLink());  // left as it was
+        EXPECT_EQ(modeOf(target.path()), 0755);
+        EXPECT_TRUE(QDir(target.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
 }
 #endif
 

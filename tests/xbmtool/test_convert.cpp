@@ -1,3 +1,4 @@
+#include "pixelpack.h"
 #include "sources.h"
 #include "xbmconvert.h"
 
@@ -130,13 +131,21 @@ TEST(SameDepth, KeepsEveryPixelByte) {
 
 TEST(Reading, EveryWordWidensAsTheImageLibraryReadsIt) {
     // Every word of both 16-bit forms in the largest level of a 256 set,
-    // written out at 32 bits: each field scaled to 0..255 and rounded.
+    // written out at 32 bits, and the same word as the set writer reads it
+    // back: each field scaled to 0..255 and rounded.  Repeating a code's bits
+    // would differ: red and blue code 3 and green code 11 are 25 and 45 here,
+    // 24 and 44 that way.
     const auto widen = [](uint32_t code, int steps) { return int(std::lround(code * 255.0 / steps)); };
+    ASSERT_EQ(widen(3, 31), 25);
+    ASSERT_EQ(widen(11, 63), 45);
     for (Form form : {Form::Rgb565, Form::Argb4444}) {
         Bytes source = makeSource(form, 256);
         for (uint32_t w = 0; w < 65536; ++w) write16(source, 86 + 2 * size_t(w), uint16_t(w));
         const Bytes out = convert(source, Target::Bgra32);
         ASSERT_FALSE(out.empty());
+        std::vector<uint8_t> setWriter(65536 * 4);
+        quor::unpackLevel(form == Form::Rgb565 ? quor::PackedForm::Rgb565 : quor::PackedForm::Argb4444,
+                          source.data() + 86, 65536, setWriter.data());
         for (uint32_t w = 0; w < 65536; ++w) {
             const uint8_t* p = out.data() + 54 + 4 * size_t(w);
             const int bgra[4] = {p[0], p[1], p[2], p[3]};
@@ -146,6 +155,10 @@ TEST(Reading, EveryWordWidensAsTheImageLibraryReadsIt) {
                     : std::array<int, 4>{widen(w & 15, 15), widen(w >> 4 & 15, 15), widen(w >> 8 & 15, 15),
                                          widen(w >> 12, 15)};
             for (size_t c = 0; c < 4; ++c) ASSERT_EQ(bgra[c], want[c]) << "word " << w << " byte " << c;
+            // The set writer's reading, red first; 5-6-5 has no alpha to read.
+            const uint8_t* q = setWriter.data() + 4 * size_t(w);
+            for (size_t c = 0; c < (form == Form::Rgb565 ? 3u : 4u); ++c)
+                ASSERT_EQ(q[c == 3 ? 3 : 2 - c], want[c]) << "word " << w << " byte " << c << " (set writer)";
         }
     }
 }

@@ -12,24 +12,20 @@ using namespace corvane::layout;
 
 namespace {
 
-constexpr int kFileHeader = 14;
-constexpr int kInfoHeader = 40;
-constexpr int kColoursUsedAt = 46;
-constexpr int kAlphaMaskAt = 66;    // inside version 4 and 5 information headers
-constexpr int kInfoWithMasks = 52;  // the shortest information header that holds the masks itself
-constexpr int kInfoWithAlphaMask = 56;
-constexpr int kMasksEnd = kMasksAt + 12;
-constexpr uint32_t kRgb = 0, kBitFields = 3;
+constexpr uint32_t kRgb = kNoCompression;
 
 struct Masks {
     uint32_t red = 0, green = 0, blue = 0, alpha = 0;
 };
 
-constexpr Masks kMasks565{0xF800, 0x07E0, 0x001F, 0};
-constexpr Masks kMasks555{0x7C00, 0x03E0, 0x001F, 0};
-constexpr Masks kMasks4444{0x0F00, 0x00F0, 0x000F, 0xF000};
-constexpr Masks kMasks24{0xFF0000, 0x00FF00, 0x0000FF, 0};
-constexpr Masks kMasks32{0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
+// The set's own 16-bit masks, with the alpha field that goes with them.
+constexpr Masks withAlpha(const std::array<uint32_t, 3>& m, uint32_t alpha) { return {m[0], m[1], m[2], alpha}; }
+
+constexpr Masks kFields565 = withAlpha(corvane::layout::kMasks565, 0);
+constexpr Masks kFields555{0x7C00, 0x03E0, 0x001F, 0};
+constexpr Masks kFields4444 = withAlpha(corvane::layout::kMasks4444, 0xF000);
+constexpr Masks kFields24{0xFF0000, 0x00FF00, 0x0000FF, 0};
+constexpr Masks kFields32{0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
 
 bool sameMasks(const Masks& a, const Masks& b) {
     return a.red == b.red && a.green == b.green && a.blue == b.blue && a.alpha == b.alpha;
@@ -162,7 +158,7 @@ ReadResult readXbm(const Bytes& b) {
         case 16:
             if (compression == kRgb) {
                 set.depth = Depth::Rgb555;
-                masks = kMasks555;
+                masks = kFields555;
             } else if (compression == kBitFields) {
                 // The masks sit at 54..66 whatever the header length says.
                 leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
@@ -172,11 +168,11 @@ ReadResult readXbm(const Bytes& b) {
                     // The red mask's second byte alone marks the 4-4-4-4 form;
                     // its alpha sits in the top nibble, which no mask names.
                     set.depth = Depth::Argb4444;
-                    masks = kMasks4444;
+                    masks = kFields4444;
                 } else {
                     masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),
                              infoLength >= uint32_t(kInfoWithAlphaMask) ? read32(b, kAlphaMaskAt) : 0};
-                    set.depth = sameMasks(masks, kMasks565) ? Depth::Rgb565 : Depth::Masked16;
+                    set.depth = sameMasks(masks, kFields565) ? Depth::Rgb565 : Depth::Masked16;
                 }
             } else {
                 return unsupported();
@@ -185,12 +181,12 @@ ReadResult readXbm(const Bytes& b) {
         case 24:
             if (compression != kRgb) return unsupported();
             set.depth = Depth::Rgb24;
-            masks = kMasks24;
+            masks = kFields24;
             break;
         case 32:
             if (compression == kRgb) {
                 set.depth = Depth::Bgra32;
-                masks = kMasks32;
+                masks = kFields32;
             } else if (compression == kBitFields) {
                 // The masks sit at 54..66 whatever the header length says.
                 leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
@@ -198,7 +194,7 @@ ReadResult readXbm(const Bytes& b) {
                     return fail("32-bit file without room for its colour masks");
                 masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),
                          infoLength >= uint32_t(kInfoWithAlphaMask) ? read32(b, kAlphaMaskAt) : 0};
-                set.depth = sameMasks(masks, kMasks32) ? Depth::Bgra32 : Depth::Masked32;
+                set.depth = sameMasks(masks, kFields32) ? Depth::Bgra32 : Depth::Masked32;
             } else {
                 return unsupported();
             }
@@ -308,22 +304,21 @@ ReadResult readXbm(const Bytes& b) {
 Bytes writeXbm(const OutputSet& set) {
     const int64_t edge = set.images.front().width;
     const int bpp = bytesPerPixel(depthOf(set.target));
+    const bool sixteen = set.target == Target::Rgb565 || set.target == Target::Argb4444;
     int64_t header = kPlainHeader;
     if (set.target == Target::Pal8) header = kPaletteHeader + (set.record ? kRecordLength : 0);
-    else if (set.target != Target::Bgra32) header = kStandardHeader;
+    else if (sixteen) header = kStandardHeader;
 
     Bytes b(size_t(fileLength(edge, bpp, header)), 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    write32(b, kFileSizeAt, uint32_t(b.size()));
-    write32(b, kPixelOffsetAt, uint32_t(header));
-    write32(b, kInfoLengthAt, kInfoHeader);
-    write32(b, kWidthAt, uint32_t(edge));
-    write32(b, kHeightAt, uint32_t(edge));
-    write16(b, 26, 1);
-    write16(b, kBitsAt, uint16_t(bpp * 8));
-    write32(b, kImageSizeAt, uint32_t(chainPixels(edge) * bpp));
-
+    if (sixteen) {
+        const TemplateHeader standard = standardHeader(edge, set.target == Target::Argb4444);
+        std::copy(standard.begin(), standard.end(), b.begin());
+        if (set.record)
+            std::copy_n(set.record->begin() + kRecordDataOffset, kRecordDataLength,
+                        b.begin() + kStandardRecordAt + kRecordDataOffset);
+    } else {
+        writeSetHeaders(b, edge, bpp * 8, header, kNoCompression);
+    }
     if (set.target == Target::Pal8) {
         for (size_t i = 0; i < 256; ++i) {
             const quor::PaletteEntry& e = set.palette[i];
@@ -334,21 +329,8 @@ Bytes writeXbm(const OutputSet& set) {
             p[3] = e.extra;
         }
         if (set.record) std::copy(set.record->begin(), set.record->end(), b.begin() + kPaletteHeader);
-    } else if (set.target != Target::Bgra32) {
-        write32(b, kCompressionAt, kBitFields);
-        const Masks& m = set.target == Target::Argb4444 ? kMasks4444 : kMasks565;
-        write32(b, kMasksAt, m.red);
-        write32(b, kMasksAt + 4, m.green);
-        write32(b, kMasksAt + 8, m.blue);
-        const std::array<uint8_t, 4> tag{'A', 'V', 'T', 'X'};
-        std::copy(tag.begin(), tag.end(), b.begin() + kStandardRecordAt);
-        write32(b, kStandardRecordAt + 4, kRecordLength);
-        if (set.record)
-            std::copy_n(set.record->begin() + kRecordDataOffset, kRecordDataLength,
-                        b.begin() + kStandardRecordAt + kRecordDataOffset);
     }
 
-    const bool sixteen = set.target == Target::Rgb565 || set.target == Target::Argb4444;
     std::vector<uint8_t> stored;
     for (const quor::Image& image : set.images) {
         const size_t e = size_t(image.width);
