@@ -150,7 +150,7 @@ void refineColours(const uint8_t* rgba, uint8_t* block) {
     // Rounding to 5-6-5 moves the endpoints off the best pair; a step of one
     // code in each channel of each endpoint, kept while it lowers the error.
     static constexpr std::array<std::pair<int, int>, 3> kChannels{{{11, 31}, {5, 63}, {0, 31}}};
-    for (int pass = 0; pass < 4; ++pass) {
+    for (int pass = 0; pass < 2; ++pass) {
         bool moved = false;
         for (int which = 0; which < 2; ++which)
             for (const auto& [shift, top] : kChannels)
