@@ -2,6 +2,7 @@
 
 #include "committer.h"
 
+#include "files.h"
 #include "import.h"
 #include "palettelevels.h"
 #include "pictureheap.h"
@@ -87,7 +88,25 @@ void letReplace(const QString& path) {
 #endif
 }
 
+// Why the DDS file saved at `path` does not read back whole; empty when it does.
+QString savedDdsProblem(const QString& path) {
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes, int64_t(8) << 20))
+        return QStringLiteral("Cannot save %1:\nthe saved file cannot be read back.").arg(QFileInfo(path).fileName());
+    const DdsReading back = decodeDds(bytes.data(), bytes.size());
+    if (!back.refusal.isEmpty() || back.truncated || !back.missing.empty())
+        return QStringLiteral("Cannot save %1:\nthe saved file does not read back as a whole texture.")
+            .arg(QFileInfo(path).fileName());
+    return {};
+}
+
 }  // namespace
+
+QString destinationName(const QString& name, const BatchRequest& request) {
+    if (!request.writeDds) return name;
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return (dot > 0 ? name.left(dot) : name) + QStringLiteral(".dds");
+}
 
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
@@ -111,6 +130,14 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         palette.paletteChanged = changed;  // a batch run is no edit of the user's
     }
     letReplace(destinationPath);
+    if (request.writeDds) {
+        result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem);
+        if (result.converted) {
+            result.problem = savedDdsProblem(destinationPath);
+            result.converted = result.problem.isEmpty();
+        }
+        return result;
+    }
     const JoinResult written = writeSet(workspace, destinationPath, LevelsNeeded::All, handOff);
     result.converted = written.ok;
     result.problem = written.error;
@@ -138,7 +165,8 @@ BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLi
         // The set before is saved: its slots can go, and the next one is
         // then written straight into empty slots.
         if (!summary.files.empty() && summary.files.back().converted) workspace.clearSlots();
-        const BatchFileResult result = convertOneFile(source.filePath(name), destination.filePath(name), request,
+        const BatchFileResult result = convertOneFile(source.filePath(name),
+                                                      destination.filePath(destinationName(name, request)), request,
                                                       workspace, library, palette, runTool);
         summary.files.push_back(result);
         if (observer.finished) observer.finished(i, count, result);
@@ -211,7 +239,7 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
                 std::lock_guard lock(mutex);
                 if (observer.starting) observer.starting(i, count, name);
             }
-            const QString target = destination.filePath(name);
+            const QString target = destination.filePath(destinationName(name, request));
             SetHandOff handOff(committer, target,
                                [&settle, i, shown = QFileInfo(name).fileName()](bool ok, const QString& problem) {
                                    settle(i, BatchFileResult{shown, ok, ok ? QString() : problem});

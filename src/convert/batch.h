@@ -2,6 +2,7 @@
 // the same names in another, each imported, given its chain and saved.
 #pragma once
 
+#include "dds.h"
 #include "setcommands.h"
 
 #include <QString>
@@ -25,7 +26,13 @@ struct BatchRequest {
     bool colour0Transparent = false;
     int maxImport = 256;
     SetOptions options;
+    // A DDS file (name.dds) in place of the Extended Bitmap, in this format.
+    bool writeDds = false;
+    DdsFormat ddsFormat = DdsFormat::Auto;
 };
+
+// The name a source file's result takes in the destination folder.
+QString destinationName(const QString& name, const BatchRequest& request);
 
 struct BatchFileResult {
     QString name;

@@ -2,6 +2,7 @@
 // into a 0 result: nothing thrown may cross into a C caller.  Results are
 // written beside their destination and renamed over it, so a failed call
 // leaves the destination as it was.
+#include "blocks.h"
 #include "bytes.h"
 #include "halvings.h"
 #include "image.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #ifndef QUORIMG_VERSION
@@ -320,6 +322,43 @@ QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* c
         progress.report(0, 1);
         const Image result = adjust(*image, a, b, c, d, e);
         return save(dst, result, ctx, progress);
+    });
+}
+
+namespace {
+// A known format and a picture of at most 16384 texels a side, or nothing.
+std::optional<quor::blocks::Format> blockFormat(int32_t width, int32_t height, int32_t format) {
+    if (format < QUOR_BC1 || format > QUOR_BC3 || width <= 0 || height <= 0 || width > 16384 || height > 16384)
+        return std::nullopt;
+    return quor::blocks::Format(format);
+}
+}  // namespace
+
+QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format) {
+    const auto f = blockFormat(width, height, format);
+    return f ? int32_t(quor::blocks::encodedSize(width, height, *f)) : 0;
+}
+
+QUORIMG_API int32_t _bcencode(const uint8_t* rgba, int32_t width, int32_t height, int32_t format, uint8_t* blocks,
+                              int32_t capacity) {
+    return guarded([&] {
+        const auto f = blockFormat(width, height, format);
+        if (!f || !rgba || !blocks || capacity < 0 || size_t(capacity) < quor::blocks::encodedSize(width, height, *f))
+            return false;
+        return quor::blocks::encodePicture(*f, rgba, width, height, blocks);
+    });
+}
+
+QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width, int32_t height, int32_t format,
+                              uint8_t* rgba, int32_t capacity) {
+    return guarded([&] {
+        const auto f = blockFormat(width, height, format);
+        if (!f || !rgba || !blocks || size < 0 || capacity < 0 ||
+            size_t(size) < quor::blocks::encodedSize(width, height, *f) ||
+            size_t(capacity) / 4 < size_t(width) * size_t(height))
+            return false;
+        quor::blocks::decodePicture(*f, blocks, width, height, rgba);
+        return true;
     });
 }
 

@@ -121,6 +121,25 @@ QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ct
 /* Colour adjustments a..e, see above. */
 QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* ctx, int32_t a, int32_t b, int32_t c,
                                 int32_t d, int32_t e);
+/* Block-compressed textures: 4x4 texel blocks, row of blocks after row of
+ * blocks, 8 bytes a block for BC1 (DXT1), 16 for BC2 (DXT3) and BC3 (DXT5). */
+#define QUOR_BC1 1
+#define QUOR_BC2 2
+#define QUOR_BC3 3
+/* Bytes the blocks of a width x height picture take; 0 for a bad format or size. */
+QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format);
+/* Compresses rgba (4 bytes a texel, top row first) to BC1 or BC3 blocks in
+ * `blocks` (capacity at least _bcsize).  BC1 keeps colour only; BC3 keeps
+ * alpha, and fully transparent texels are given their visible neighbours'
+ * colour first so that filtering brings in no fringe.  Edges that are not
+ * a multiple of 4 (a 2x2 or 1x1 level) fill their block by repeating
+ * texels.  BC2 is decoded only. */
+QUORIMG_API int32_t _bcencode(const uint8_t* rgba, int32_t width, int32_t height, int32_t format, uint8_t* blocks,
+                              int32_t capacity);
+/* Decodes `size` bytes of blocks to rgba (capacity at least width*height*4);
+ * 0 when the blocks are fewer than the picture needs. */
+QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width, int32_t height, int32_t format,
+                              uint8_t* rgba, int32_t capacity);
 /* The library's version, "major.minor.patch.build". */
 QUORIMG_API const char* quorimg_version(void);
 

@@ -112,9 +112,17 @@ std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start,
     return out;
 }
 
+// Where setBytes() wants this thread's next join, instead of a file.
+thread_local std::vector<uint8_t>* joinedInMemory = nullptr;
+
 JoinResult finish(std::vector<uint8_t>& out, const QString& output, SetHandOff* handOff) {
     if (out.size() >= size_t(kFileSizeAt + 4)) write32(out, kFileSizeAt, uint32_t(out.size()));
     JoinResult result;
+    if (joinedInMemory) {
+        *joinedInMemory = std::move(out);
+        result.ok = true;
+        return result;
+    }
     if (handOff && handOff->takes(output)) {
         // Written here; flushed and put in place on the committer's thread.
         std::unique_ptr<QTemporaryFile> temp = writeReplacement(output, out, &result.error);
@@ -376,6 +384,14 @@ JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeede
                 out.insert(out.end(), {p[2], p[1], p[0], a});
             }
         });
+}
+
+JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes) {
+    struct Capture {
+        explicit Capture(std::vector<uint8_t>& to) { joinedInMemory = &to; }
+        ~Capture() { joinedInMemory = nullptr; }
+    } capture(bytes);
+    return writeSet(workspace, QString());
 }
 
 JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {

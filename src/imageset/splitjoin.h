@@ -75,5 +75,7 @@ JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeede
 // The join the set's depth calls for.
 JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
                     SetHandOff* handOff = nullptr);
+// The bytes writeSet would write for the whole set, kept in memory.
+JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes);
 
 }  // namespace corvane

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <Magick++.h>
+
 #include <atomic>
 #include <map>
 #include <set>
@@ -384,4 +386,46 @@ TEST(Batch, LinksInTheDestinationAreReplacedAndWhatTheyPointAtIsLeftAlone) {
             expectWholeSet(readBytes(path), name.toStdString());
         }
     }
+}
+
+// A DDS run writes name.dds in place of each set, DXT1 for opaque sources and
+// DXT5 for ones with alpha, every mip there; workers write the same bytes.
+TEST(Batch, DdsRunsWriteTexturesInPlaceOfSets) {
+    static const bool magickReady = (Magick::InitializeMagick(nullptr), true);
+    (void)magickReady;
+    Batch b;
+    b.add("opaque.bmp", plainBmp(64, 64, 24, 5));
+    Magick::Image clear(Magick::Geometry(32, 32), Magick::Color("rgba(200,50,20,0.5)"));
+    clear.write(QDir(b.source).filePath("clear.png").toStdString());
+    const QStringList names{"opaque.bmp", "clear.png"};
+
+    BatchRequest request = b.request(names);
+    request.writeDds = true;
+    const BatchSummary one = runBatch(request, b.scratch.workspace, b.library, b.palette, {});
+    EXPECT_EQ(one.convertedCount(), 2) << one.text().toStdString();
+    EXPECT_EQ(everythingIn(b.destination), (std::set<QString>{"opaque.dds", "clear.dds"}));
+    const Bytes opaque = b.output("opaque.dds"), clearDds = b.output("clear.dds");
+    // "DDS ", then the pixel format's four-character code at 84 and the mip count at 28.
+    ASSERT_GE(opaque.size(), 128u);
+    ASSERT_GE(clearDds.size(), 128u);
+    EXPECT_EQ(std::string(opaque.begin(), opaque.begin() + 4), "DDS ");
+    EXPECT_EQ(std::string(opaque.begin() + 84, opaque.begin() + 88), "DXT1");
+    EXPECT_EQ(std::string(clearDds.begin() + 84, clearDds.begin() + 88), "DXT5");
+    // A 64x64 source: seven mips.
+    EXPECT_EQ(layout::read32(opaque, 28), 7u);
+    int64_t blocks = 0;
+    for (int e = 64; e >= 1; e /= 2) blocks += int64_t(std::max(1, e / 4)) * std::max(1, e / 4);
+    EXPECT_EQ(int64_t(opaque.size()), 128 + blocks * 8);
+
+    QDir(b.destination).removeRecursively();
+    QDir().mkpath(b.destination);
+    request.ddsFormat = DdsFormat::Rgba;
+    const BatchSummary two = runBatchInParallel(request, 2, b.scratch.path("workers"), {});
+    EXPECT_EQ(two.convertedCount(), 2);
+    const Bytes rgba = b.output("opaque.dds");
+    EXPECT_EQ(int64_t(rgba.size()), 128 + chainPixelsOf(64) * 4);
+    request.ddsFormat = DdsFormat::Auto;
+    runBatchInParallel(request, 2, b.scratch.path("workers"), {});
+    EXPECT_EQ(b.output("opaque.dds"), opaque);
+    EXPECT_EQ(b.output("clear.dds"), clearDds);
 }

@@ -139,9 +139,45 @@ def set_seeds():
     return seeds
 
 
+def dds(edge, mips, fourcc=None, bits=32, masks=(0xFF0000, 0xFF00, 0xFF, 0xFF000000), cut=None, caps2=0):
+    """A DDS file with the legacy header: every mip's blocks or texels made of the byte pattern."""
+    flags = 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000
+    if fourcc:
+        fmt = struct.pack("<II4sI4I", 32, 0x4, fourcc, 0, 0, 0, 0, 0)
+        block = 8 if fourcc == b"DXT1" else 16
+        sizes = [max(1, (edge >> i) // 4) ** 2 * block for i in range(mips)]
+    else:
+        alpha = 0x1 if masks[3] else 0
+        fmt = struct.pack("<II4sI4I", 32, 0x40 | alpha, b"\0\0\0\0", bits, *masks)
+        sizes = [(edge >> i) ** 2 * bits // 8 for i in range(mips)]
+    caps = 0x1000 | (0x400008 if mips > 1 else 0)
+    header = b"DDS " + struct.pack("<7I", 124, flags, edge, edge, sizes[0], 0, mips) + bytes(44) + fmt
+    header += struct.pack("<5I", caps, caps2, 0, 0, 0)
+    data = header + bytes(pattern_byte(i) for i in range(sum(sizes)))
+    return data if cut is None else data[:cut]
+
+
+def dds_seeds():
+    return {
+        "dxt1-16.dds": dds(16, 5, b"DXT1"),
+        "dxt3-8.dds": dds(8, 4, b"DXT3"),
+        "dxt5-16.dds": dds(16, 5, b"DXT5"),
+        "dxt5-4-one-mip.dds": dds(4, 1, b"DXT5"),
+        "rgba32-8.dds": dds(8, 4),
+        "bgr24-4.dds": dds(4, 3, bits=24, masks=(0xFF0000, 0xFF00, 0xFF, 0)),
+        "dxt1-32-cut.dds": dds(32, 6, b"DXT1", cut=128 + 64 * 8 + 40),
+        "rgba32-8-cut.dds": dds(8, 4, cut=128 + 100),
+        "dx10.dds": dds(4, 1, b"DX10"),
+        "cubemap.dds": dds(4, 1, b"DXT1", caps2=0xFE00),
+    }
+
+
 def main():
-    for target in ("fuzz_bmp", "fuzz_foreign", "fuzz_xbm", "fuzz_map", "fuzz_xbmtool"):
+    for target in ("fuzz_bmp", "fuzz_foreign", "fuzz_xbm", "fuzz_map", "fuzz_xbmtool", "fuzz_dds"):
         clear(target)
+
+    for name, data in dds_seeds().items():
+        write("fuzz_dds", name, data)
 
     # Our BMP codec: every depth and header form it reads, and some it hands on.
     bmp = {

@@ -1,0 +1,399 @@
+#include "dds.h"
+
+#include "files.h"
+#include "layout.h"
+#include "pixelpack.h"
+#include "quorimg.h"
+#include "splitjoin.h"
+#include "workspace.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+namespace corvane {
+
+namespace {
+
+// The legacy header: "DDS " and a 124-byte structure.
+namespace at {
+constexpr size_t kMagic = 0;
+constexpr size_t kSize = 4;
+constexpr size_t kFlags = 8;
+constexpr size_t kHeight = 12;
+constexpr size_t kWidth = 16;
+constexpr size_t kPitchOrLinearSize = 20;
+constexpr size_t kDepth = 24;
+constexpr size_t kMipCount = 28;
+constexpr size_t kFormatSize = 76;
+constexpr size_t kFormatFlags = 80;
+constexpr size_t kFourCc = 84;
+constexpr size_t kBitCount = 88;
+constexpr size_t kRedMask = 92;  // then green, blue, alpha
+constexpr size_t kCaps = 108;
+constexpr size_t kCaps2 = 112;
+constexpr size_t kData = 128;
+}  // namespace at
+
+constexpr uint32_t kHeaderSize = 124;
+constexpr uint32_t kFormatStructSize = 32;
+
+constexpr uint32_t kCapsFlag = 0x1, kHeightFlag = 0x2, kWidthFlag = 0x4, kPitchFlag = 0x8, kPixelFormatFlag = 0x1000,
+                   kMipCountFlag = 0x20000, kLinearSizeFlag = 0x80000, kDepthFlag = 0x800000;
+constexpr uint32_t kAlphaPixels = 0x1, kFourCcFlag = 0x4, kRgbFlag = 0x40;
+constexpr uint32_t kCapsComplex = 0x8, kCapsTexture = 0x1000, kCapsMipmap = 0x400000;
+constexpr uint32_t kCaps2Cubemap = 0x200, kCaps2Volume = 0x200000;
+
+constexpr uint32_t fourCc(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+// Larger files are not looked at: a 16384 square with every mip, 32-bit.
+constexpr int64_t kLargestFile = int64_t(1) << 31;
+constexpr int kLargestEdge = 16384;
+
+uint32_t get32(const uint8_t* data, size_t size, size_t offset) {
+    if (offset + 4 > size) return 0;
+    return uint32_t(data[offset]) | uint32_t(data[offset + 1]) << 8 | uint32_t(data[offset + 2]) << 16 |
+           uint32_t(data[offset + 3]) << 24;
+}
+
+int blockFormatOf(DdsFormat f) { return f == DdsFormat::Bc1 ? QUOR_BC1 : QUOR_BC3; }
+
+bool allOpaque(const DdsChain& chain) {
+    for (const auto& level : chain.levels)
+        for (size_t i = 3; i < level.size(); i += 4)
+            if (level[i] != 255) return false;
+    return true;
+}
+
+// A channel of an uncompressed file: where its mask sits, widened to 8 bits.
+struct Channel {
+    uint32_t mask = 0;
+    int shift = 0;
+    uint32_t top = 0;  // the mask's largest value
+    explicit Channel(uint32_t m) : mask(m) {
+        if (m == 0) return;
+        shift = std::countr_zero(m);
+        top = m >> shift;
+    }
+    uint8_t of(uint32_t texel, uint8_t absent) const {
+        if (top == 0) return absent;
+        const uint64_t v = (texel & mask) >> shift;
+        return uint8_t((v * 255 + top / 2) / top);
+    }
+};
+
+}  // namespace
+
+DdsFormat resolveDdsFormat(const DdsChain& chain, DdsFormat requested) {
+    if (requested != DdsFormat::Auto) return requested;
+    return allOpaque(chain) ? DdsFormat::Bc1 : DdsFormat::Bc3;
+}
+
+std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
+    const int largest = chain.largest;
+    if (format == DdsFormat::Auto || !layout::isLevel(largest)) return {};
+    size_t count = 0;
+    for (int edge = largest; edge >= 1; edge /= 2, ++count)
+        if (count >= chain.levels.size() || chain.levels[count].size() != size_t(edge) * size_t(edge) * 4) return {};
+
+    std::vector<uint8_t> out(at::kData, 0);
+    const auto put = [&out](size_t offset, uint32_t v) {
+        for (size_t b = 0; b < 4; ++b) out[offset + b] = uint8_t(v >> (8 * b));
+    };
+    const bool rgba = format == DdsFormat::Rgba;
+    std::copy_n("DDS ", 4, out.begin());
+    put(at::kSize, kHeaderSize);
+    put(at::kFlags, kCapsFlag | kHeightFlag | kWidthFlag | kPixelFormatFlag | kMipCountFlag |
+                        (rgba ? kPitchFlag : kLinearSizeFlag));
+    put(at::kHeight, uint32_t(largest));
+    put(at::kWidth, uint32_t(largest));
+    put(at::kPitchOrLinearSize, rgba ? uint32_t(largest) * 4 : uint32_t(_bcsize(largest, largest, blockFormatOf(format))));
+    put(at::kMipCount, uint32_t(count));
+    put(at::kFormatSize, kFormatStructSize);
+    if (rgba) {
+        put(at::kFormatFlags, kRgbFlag | kAlphaPixels);
+        put(at::kBitCount, 32);
+        put(at::kRedMask, 0x00ff0000);
+        put(at::kRedMask + 4, 0x0000ff00);
+        put(at::kRedMask + 8, 0x000000ff);
+        put(at::kRedMask + 12, 0xff000000);
+    } else {
+        put(at::kFormatFlags, kFourCcFlag);
+        put(at::kFourCc, format == DdsFormat::Bc1 ? fourCc("DXT1") : fourCc("DXT5"));
+    }
+    put(at::kCaps, kCapsTexture | (count > 1 ? kCapsMipmap | kCapsComplex : 0));
+
+    for (size_t i = 0; i < count; ++i) {
+        const int edge = largest >> i;
+        const std::vector<uint8_t>& level = chain.levels[i];
+        const size_t start = out.size();
+        if (rgba) {
+            out.resize(start + level.size());
+            for (size_t t = 0; t < level.size(); t += 4) {
+                out[start + t] = level[t + 2];
+                out[start + t + 1] = level[t + 1];
+                out[start + t + 2] = level[t];
+                out[start + t + 3] = level[t + 3];
+            }
+            continue;
+        }
+        const int32_t bytes = _bcsize(edge, edge, blockFormatOf(format));
+        out.resize(start + size_t(bytes));
+        if (!_bcencode(level.data(), edge, edge, blockFormatOf(format), out.data() + start, bytes)) return {};
+    }
+    return out;
+}
+
+DdsReading decodeDds(const uint8_t* data, size_t size) {
+    DdsReading r;
+    const auto refuse = [&r](const QString& why) {
+        r.refusal = why;
+        r.chain = {};
+        return r;
+    };
+    const auto field = [&](size_t offset) { return get32(data, size, offset); };
+    if (!data || size < at::kData || field(at::kMagic) != fourCc("DDS "))
+        return refuse(QStringLiteral("This file is not a DDS file."));
+    if (field(at::kSize) != kHeaderSize || field(at::kFormatSize) != kFormatStructSize)
+        return refuse(QStringLiteral("This DDS file's header is damaged."));
+
+    const uint32_t formatFlags = field(at::kFormatFlags);
+    const uint32_t code = field(at::kFourCc);
+    if ((formatFlags & kFourCcFlag) && code == fourCc("DX10"))
+        return refuse(QStringLiteral("This DDS file uses the extended (DX10) header, which Corvane does not read."));
+    const uint32_t caps2 = field(at::kCaps2);
+    if ((caps2 & (kCaps2Cubemap | kCaps2Volume)) || ((field(at::kFlags) & kDepthFlag) && field(at::kDepth) > 1))
+        return refuse(QStringLiteral("This DDS file holds a cube map or a volume, not a single texture."));
+
+    int blockFormat = 0, bytesPerTexel = 0;
+    std::array<uint32_t, 4> masks{};
+    if (formatFlags & kFourCcFlag) {
+        if (code == fourCc("DXT1")) blockFormat = QUOR_BC1;
+        else if (code == fourCc("DXT3")) blockFormat = QUOR_BC2;
+        else if (code == fourCc("DXT5")) blockFormat = QUOR_BC3;
+        else return refuse(QStringLiteral("This DDS file's compression is not DXT1, DXT3 or DXT5."));
+    } else if (formatFlags & kRgbFlag) {
+        const uint32_t bits = field(at::kBitCount);
+        if (bits != 24 && bits != 32)
+            return refuse(QStringLiteral("This DDS file has %1 bits a texel, where 24 or 32 are read.").arg(bits));
+        bytesPerTexel = int(bits / 8);
+        for (size_t c = 0; c < 4; ++c) masks[c] = field(at::kRedMask + 4 * c);
+        if (!(formatFlags & kAlphaPixels)) masks[3] = 0;
+        if (bits == 24)
+            for (uint32_t& m : masks) m &= 0x00ffffffu;
+    } else {
+        return refuse(QStringLiteral("This DDS file's texels are neither compressed colour nor RGB."));
+    }
+
+    const uint32_t width = field(at::kWidth), height = field(at::kHeight);
+    if (width != height || width == 0 || width > uint32_t(kLargestEdge) || (width & (width - 1)) != 0)
+        return refuse(QStringLiteral("This DDS texture is %1 x %2, where a square of 1, 2, 4 ... 512 texels is read.")
+                          .arg(width)
+                          .arg(height));
+    const int edge = int(width);
+    const int allLevels = std::bit_width(unsigned(edge));
+    const uint32_t mipField = field(at::kMipCount);
+    const int mips = mipField == 0 ? 1 : int(std::min<uint32_t>(mipField, uint32_t(allLevels)));
+
+    const auto levelBytes = [&](int e) -> size_t {
+        return blockFormat ? size_t(_bcsize(e, e, blockFormat)) : size_t(e) * size_t(e) * size_t(bytesPerTexel);
+    };
+    const std::array<Channel, 4> channels{Channel(masks[0]), Channel(masks[1]), Channel(masks[2]), Channel(masks[3])};
+    size_t offset = at::kData;
+    for (int i = 0; i < mips; ++i) {
+        const int e = edge >> i;
+        const size_t need = levelBytes(e);
+        if (e > layout::kMaxLevel) {
+            ++r.skippedLarger;
+            if (size - offset < need) break;
+            offset += need;
+            continue;
+        }
+        if (r.chain.largest == 0) r.chain.largest = e;
+        if (size - offset < need) {
+            r.truncated = true;
+            break;
+        }
+        std::vector<uint8_t> level(size_t(e) * size_t(e) * 4);
+        if (blockFormat) {
+            if (!_bcdecode(data + offset, int32_t(need), e, e, blockFormat, level.data(), int32_t(level.size())))
+                return refuse(QStringLiteral("This DDS file's blocks cannot be read."));
+        } else {
+            const uint8_t* t = data + offset;
+            for (size_t k = 0; k < size_t(e) * size_t(e); ++k, t += bytesPerTexel) {
+                uint32_t texel = 0;
+                for (int b = 0; b < bytesPerTexel; ++b) texel |= uint32_t(t[b]) << (8 * b);
+                for (size_t c = 0; c < 4; ++c) level[4 * k + c] = channels[c].of(texel, c == 3 ? 255 : 0);
+            }
+        }
+        offset += need;
+        r.chain.levels.push_back(std::move(level));
+    }
+    if (r.chain.largest == 0)
+        return refuse(r.skippedLarger > 0 ? QStringLiteral(
+                                                "This DDS texture is %1 x %1 and holds no level of 512 x 512 or "
+                                                "smaller; Corvane's sets are at most 512 x 512.")
+                                                .arg(edge)
+                                          : QStringLiteral("This DDS file ends before its first level."));
+    if (r.chain.levels.empty())
+        return refuse(QStringLiteral("This DDS file ends before its %1 x %1 level is complete.").arg(r.chain.largest));
+    for (int e = r.chain.largest >> r.chain.levels.size(); e >= 1; e /= 2) r.missing.push_back(e);
+    r.anyTransparent = !allOpaque(r.chain);
+    return r;
+}
+
+bool isDdsFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    return file.read(4) == QByteArrayLiteral("DDS ");
+}
+
+namespace {
+
+// The levels of an Extended Bitmap's bytes as RGBA, top row first.
+bool chainFromSet(const std::vector<uint8_t>& file, DdsChain& chain) {
+    using namespace layout;
+    const int bits = byteAt(file, kBitsAt), edge = int(read32(file, kWidthAt));
+    const int bpp = bits / 8;
+    if (!isLevel(edge) || (bpp < 1 || bpp > 4) || bits % 8 != 0) return false;
+    const int64_t pixels = chainPixels(edge) * bpp;
+    if (int64_t(file.size()) < pixels + kPlainHeader) return false;
+    const size_t start = file.size() - size_t(pixels);
+
+    // An 8-bit set's transparency levels, unless all are 0 (none kept);
+    // a 32-bit set whose largest level's fourth bytes are all 0 shows opaque.
+    std::array<uint8_t, 256> paletteAlpha{};
+    paletteAlpha.fill(255);
+    if (bpp == 1) {
+        bool anyLevel = false;
+        for (size_t i = 0; i < 256; ++i) anyLevel |= byteAt(file, kPaletteAt + 4 * i + 3) != 0;
+        for (size_t i = 0; i < 256 && anyLevel; ++i) paletteAlpha[i] = byteAt(file, kPaletteAt + 4 * i + 3);
+    }
+    bool fourthBytesUsed = false;
+    if (bpp == 4)
+        for (size_t i = 0; i < size_t(edge) * size_t(edge) && !fourthBytesUsed; ++i)
+            fourthBytesUsed = file[start + 4 * i + 3] != 0;
+    const quor::PackedForm form = byteAt(file, kRedMaskHighAt) == 0x0F ? quor::PackedForm::Argb4444
+                                                                        : quor::PackedForm::Rgb565;
+
+    chain.largest = edge;
+    chain.levels.clear();
+    std::vector<uint8_t> bottomUp;
+    for (int e = edge; e >= 1; e /= 2) {
+        const size_t count = size_t(e) * size_t(e);
+        const uint8_t* p = file.data() + start + size_t(levelStart(edge, e, bpp, 0));
+        bottomUp.resize(count * 4);
+        if (bpp == 2) quor::unpackLevel(form, p, count, bottomUp.data());
+        for (size_t i = 0; i < count && bpp != 2; ++i, p += bpp) {
+            uint8_t* q = bottomUp.data() + 4 * i;
+            if (bpp == 1) {
+                const size_t entry = kPaletteAt + 4 * size_t(*p);
+                q[0] = byteAt(file, entry + 2), q[1] = byteAt(file, entry + 1), q[2] = byteAt(file, entry);
+                q[3] = paletteAlpha[*p];
+            } else {
+                q[0] = p[2], q[1] = p[1], q[2] = p[0];
+                q[3] = bpp == 4 && fourthBytesUsed ? p[3] : 255;
+            }
+        }
+        std::vector<uint8_t> level(count * 4);
+        const size_t row = size_t(e) * 4;
+        for (size_t y = 0; y < size_t(e); ++y)
+            std::copy_n(bottomUp.begin() + std::ptrdiff_t((size_t(e) - 1 - y) * row), row,
+                        level.begin() + std::ptrdiff_t(y * row));
+        chain.levels.push_back(std::move(level));
+    }
+    return true;
+}
+
+// An Extended Bitmap of the chain's levels, bottom row first: 24-bit, or
+// 32-bit when any texel is not opaque.
+std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
+    using namespace layout;
+    const int bpp = withAlpha ? 4 : 3;
+    std::vector<uint8_t> out(size_t(kPlainHeader), 0);
+    out[0] = 'B';
+    out[1] = 'M';
+    write32(out, kPixelOffsetAt, uint32_t(kPlainHeader));
+    write32(out, kInfoLengthAt, 40);
+    write32(out, kWidthAt, uint32_t(chain.largest));
+    write32(out, kHeightAt, uint32_t(chain.largest));
+    write16(out, 26, 1);
+    write16(out, kBitsAt, uint16_t(bpp * 8));
+    for (size_t i = 0; i < chain.levels.size(); ++i) {
+        const size_t e = size_t(chain.largest) >> i;
+        const std::vector<uint8_t>& level = chain.levels[i];
+        for (size_t y = e; y-- > 0;)
+            for (size_t x = 0; x < e; ++x) {
+                const uint8_t* p = level.data() + (y * e + x) * 4;
+                out.insert(out.end(), {p[2], p[1], p[0]});
+                if (withAlpha) out.push_back(p[3]);
+            }
+    }
+    write32(out, kFileSizeAt, uint32_t(out.size()));
+    write32(out, kImageSizeAt, uint32_t(out.size() - size_t(kPlainHeader)));
+    return out;
+}
+
+}  // namespace
+
+bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
+    std::vector<uint8_t> bytes;
+    const JoinResult joined = setBytes(workspace, bytes);
+    if (!joined.ok) {
+        if (error) *error = joined.error;
+        return false;
+    }
+    if (!chainFromSet(bytes, chain)) {
+        if (error) *error = QStringLiteral("The set's levels cannot be read.");
+        return false;
+    }
+    return true;
+}
+
+bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error) {
+    DdsChain chain;
+    if (!readSetChain(workspace, chain, error)) return false;
+    const std::vector<uint8_t> bytes = encodeDds(chain, resolveDdsFormat(chain, format));
+    if (bytes.empty()) {
+        if (error) *error = QStringLiteral("The set could not be compressed.");
+        return false;
+    }
+    return replaceFileAtomically(path, bytes, error);
+}
+
+CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
+    CommandOutcome outcome;
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes, kLargestFile)) {
+        outcome.fail(QStringLiteral("The file %1 cannot be read.").arg(QFileInfo(path).fileName()));
+        return outcome;
+    }
+    const DdsReading reading = decodeDds(bytes.data(), bytes.size());
+    if (!reading.refusal.isEmpty()) {
+        outcome.fail(reading.refusal);
+        return outcome;
+    }
+    const QString converted = workspace.workDir() + QStringLiteral("dtemp.bmp");
+    QString why;
+    if (!replaceFileAtomically(converted, setOfChain(reading.chain, reading.anyTransparent), &why)) {
+        outcome.fail(why);
+        return outcome;
+    }
+    outcome = loadExtended(converted, BitmapFilter, workspace, library, options, QFileInfo(path).fileName());
+    Workspace::removeFile(converted);
+    if (!outcome.ok) return outcome;
+    workspace.state().loadedPath = path;
+    if (reading.skippedLarger > 0)
+        outcome.information.prepend(
+            QStringLiteral("This DDS texture is larger than 512 x 512; its %1 x %1 level was loaded.")
+                .arg(reading.chain.largest));
+    return outcome;
+}
+
+}  // namespace corvane
