@@ -1,5 +1,6 @@
 #include "anyimage.h"
 
+#include "checkerboard.h"
 #include "workfolder.h"
 
 #include <QApplication>
@@ -233,9 +234,40 @@ void TAnyImage::setPicture(const QImage& image) {
     picture_ = image;
     if (autoSize_ && picture_.width() > 0 && picture_.height() > 0) resize(picture_.size());
     update();
+    emit pictureChanged();
 }
 
 void TAnyImage::clearPicture() { setPicture(QImage()); }
+
+void TAnyImage::setCheckerboard(bool on) {
+    if (on == checkerboard_) return;
+    checkerboard_ = on;
+    update();
+}
+
+void TAnyImage::setPaletteLevels(const std::array<int32_t, 256>& levels) {
+    paletteLevels_ = levels;
+    update();
+}
+
+void TAnyImage::clearPaletteLevels() {
+    paletteLevels_.reset();
+    update();
+}
+
+QImage TAnyImage::shownLevel() const {
+    if (picture_.isNull()) return {};
+    if (picture_.format() == QImage::Format_Indexed8 && paletteLevels_) {
+        QImage indexed = picture_;
+        QList<QRgb> table = indexed.colorTable();
+        for (qsizetype i = 0; i < table.size() && i < 256; ++i)
+            table[i] = qRgba(qRed(table[i]), qGreen(table[i]), qBlue(table[i]),
+                             std::clamp((*paletteLevels_)[size_t(i)], 0, 255));
+        indexed.setColorTable(table);
+        return indexed.convertToFormat(QImage::Format_ARGB32);
+    }
+    return picture_.convertToFormat(QImage::Format_ARGB32);
+}
 
 void TAnyImage::fitToPicture() {
     const int pw = picture_.width(), ph = picture_.height();
@@ -269,7 +301,23 @@ void TAnyImage::paintEvent(QPaintEvent*) {
     }
     // Small levels are shown enlarged: keep their pixels sharp.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(target, picture_);
+    const QImage level = checkerboard_ ? shownLevel() : picture_;
+    // Each texel takes a whole number of device pixels, the most that fit
+    // the place, so no texel is drawn wider than its neighbour at any screen
+    // scale; what is left over is shared out round the picture.
+    const qreal ratio = devicePixelRatioF();
+    const int scale = int(std::floor(
+        std::min(target.width() * ratio / picture_.width(), target.height() * ratio / picture_.height()) + 1e-6));
+    if (scale < 1) {
+        painter.drawImage(target, composeLevel(level, 1, 1, checkerboard_));
+        return;
+    }
+    const QImage shown = composeLevel(level, scale, ratio, checkerboard_);
+    const QSizeF size = QSizeF(shown.size()) / ratio;
+    const QPointF at(target.x() + (target.width() - size.width()) / 2,
+                     target.y() + (target.height() - size.height()) / 2);
+    // On a device pixel: a texel must not straddle two.
+    painter.drawImage(QPointF(std::floor(at.x() * ratio) / ratio, std::floor(at.y() * ratio) / ratio), shown);
 }
 
 void TAnyImage::mouseReleaseEvent(QMouseEvent* event) {

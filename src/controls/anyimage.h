@@ -11,8 +11,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLibrary;
 
@@ -64,6 +67,18 @@ public:
     void setCenter(bool center);
 
     const QImage& picture() const { return picture_; }
+
+    // Where the picture is not opaque it is drawn over a checkerboard; off
+    // (the default), its colours are drawn alone.
+    bool checkerboard() const { return checkerboard_; }
+    void setCheckerboard(bool on);
+    // The transparency level of each colour of a palette picture, 0 fully
+    // transparent .. 255 opaque; without them a palette picture is opaque.
+    void setPaletteLevels(const std::array<int32_t, 256>& levels);
+    void clearPaletteLevels();
+    // The picture with the opacity the view gives it (ARGB32; null when there
+    // is no picture).
+    QImage shownLevel() const;
     // Shows nothing until the next picture is read; the file name stays.
     void clearPicture();
     // Upper-case extension of the file last loaded, with its dot.
@@ -92,6 +107,8 @@ public:
 signals:
     void clicked();
     void doubleClicked();
+    // A new picture is on show (or none).
+    void pictureChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -117,6 +134,8 @@ private:
     bool stretch_ = false;
     bool autoSize_ = false;
     bool center_ = false;
+    bool checkerboard_ = false;
+    std::optional<std::array<int32_t, 256>> paletteLevels_;
 
     QImage picture_;
     QString extension_;
