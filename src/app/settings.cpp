@@ -169,6 +169,7 @@ Settings readSettings(SettingsStore& store, const SettingsDefaults& defaults) {
     s.height512 = store.readInteger("Height512", 256);
     s.smooth8bit = store.readSwitch("Smooth8bit", true);
     s.keepCoverage = store.readSwitch("KeepCoverage", false);
+    s.showTransparency = store.readSwitch("ShowTransparency", true);
     s.hints = store.readSwitch("Hints", true);
     s.useImageTool = store.readSwitch("UseImageTool", false);
     s.showImageTool = store.readSwitch("ShowImageTool", true);
@@ -209,6 +210,7 @@ void writeSettings(SettingsStore& store, const Settings& s) {
     store.writeSwitch("24bit", s.convert24bit);
     store.writeSwitch("Smooth8bit", s.smooth8bit);
     store.writeSwitch("KeepCoverage", s.keepCoverage);
+    store.writeSwitch("ShowTransparency", s.showTransparency);
     store.writeSwitch("UseImageTool", s.useImageTool);
     store.writeSwitch("ShowImageTool", s.showImageTool);
     store.writeInteger("Top512", s.top512);

@@ -100,6 +100,7 @@ struct Settings {
     int32_t left512 = 10, top512 = 10, width512 = 256, height512 = 256;
     bool smooth8bit = true;
     bool keepCoverage = false;
+    bool showTransparency = true;
     bool hints = true;
     bool useImageTool = false;
     bool showImageTool = true;

@@ -211,7 +211,8 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
     EXPECT_EQ(store->namesWritten(),
               QStringList({"CFSDir",   "STDDir",     "Editor",       "ImageTool",    "SaveDir",       "MapDir",
                            "MergeDir", "BatchDir",   "DestDir",      "Left",         "Top",           "Hints",
-                           "24bit",    "Smooth8bit", "KeepCoverage", "UseImageTool", "ShowImageTool", "Top512",
+                           "24bit",    "Smooth8bit", "KeepCoverage", "ShowTransparency", "UseImageTool",
+                           "ShowImageTool", "Top512",
                            "Left512",  "Width512",   "Height512",    "MaxImport",    "Filter",        "Lightening"}));
     EXPECT_EQ(stored("Left"), "40");
     EXPECT_EQ(stored("Top"), "50");
