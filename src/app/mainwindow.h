@@ -30,6 +30,7 @@ namespace corvane {
 
 class AboutBox;
 class BatchPanel;
+class FileWatch;
 class LargeLevelWindow;
 class TAnyImage;
 class TExeButton;
@@ -99,6 +100,7 @@ public:
             *editLargestItem = nullptr;
     QAction *selectEditorItem = nullptr, *showHintsItem = nullptr, *convertTo24Item = nullptr, *smooth8Item = nullptr;
     QAction* keepCoverage = nullptr;  // "Keep cut-out coverage in mips"
+    QAction* showTransparency = nullptr;  // "Show Transparency"
     QAction *maxImport512Item = nullptr, *maxImport256Item = nullptr, *maxImport128Item = nullptr,
             *maxImport64Item = nullptr;
     QActionGroup* importSizeGroup = nullptr;
@@ -138,6 +140,11 @@ public:
     void editLevel(int levelIndex);
     // How the paint program is started; tests put a recorder here.
     void setProgramStarter(ProgramStarter starter) { startProgram_ = std::move(starter); }
+    // The slot files handed to the paint program, watched for its saves.
+    const FileWatch& editedSlotWatch() const { return *slotWatch_; }
+
+    // Shows a level (0 for 512 .. 9 for 1) in the large window ("View Larger").
+    void viewLarger(int levelIndex);
 
 signals:
     // The window has closed and written its settings; the program ends.
@@ -159,6 +166,7 @@ public slots:
     // Prefs
     void selectEditor();
     void showHintsToggled();
+    void showTransparencyToggled();
     // 512, 256, 128 or 64; anything else counts as 256.
     void setMaxImport(int size);
     // ImageTool
@@ -190,6 +198,12 @@ private:
     void clearViews();
     void setViewVisibility();
     void loadViews();
+    void addViewMenu(TAnyImage* view, int levelIndex);
+    // The 8-bit set's colour levels and the checkerboard preference, given to every view.
+    void showTransparencyOfViews();
+    void loadLargeWindow();
+    void placeLargeWindow(const LargeWindowGeometry& kept, int edge);
+    void slotSaved();
     void setFileMenus(bool enabled);
 
     // Before the set is replaced or the window closes: asks Save, Discard or
@@ -211,6 +225,8 @@ private:
     QuorContext context_{};
     bool showHints_ = true;
     ProgramStarter startProgram_ = &startDetached;
+    FileWatch* slotWatch_ = nullptr;
+    int32_t largeLevelSetLargest_ = 0;  // the set's largest level when "View Larger" was chosen
     std::array<TAnyImage*, 9> views_{};
     StatusLines shownStatus_ = initialStatusLines();
 

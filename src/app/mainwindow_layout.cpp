@@ -5,6 +5,7 @@
 #include "anyimage.h"
 #include "batchpanel.h"
 #include "exebuttn.h"
+#include "filewatch.h"
 #include "numedit.h"
 #include "progress.h"
 #include "secondarywindows.h"
@@ -87,6 +88,8 @@ MainWindow::MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspa
     buildControls(client);
     buildMenus();
     buildDialogs();
+    slotWatch_ = new FileWatch(this);
+    connect(slotWatch_, &FileWatch::changed, this, [this] { slotSaved(); });
     // The menu bar stays inside the window so the client area keeps its size.
     menuBar()->setNativeMenuBar(false);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -129,6 +132,7 @@ void MainWindow::setSecondaryWindows(TextWindow* textWindow, LargeLevelWindow* l
         connect(largeLevelWindow_, &LargeLevelWindow::editRequested, this, &MainWindow::editLevel,
                 Qt::UniqueConnection);
     }
+    showTransparencyOfViews();
 }
 
 // ---------------------------------------------------------------------------
@@ -279,6 +283,7 @@ void MainWindow::createViews(QWidget* client) {
         view->setTempDir(workspace_.workDir());
         const int levelIndex = int(i) + 1;
         connect(view, &TAnyImage::doubleClicked, this, [this, levelIndex] { editLevel(levelIndex); });
+        addViewMenu(view, levelIndex);
         views_[i] = view;
     }
 }
@@ -363,6 +368,9 @@ void MainWindow::buildMenus() {
     item(prefs, &keepCoverage, "KeepCoverage", "Keep cut-out coverage in mips", {}, true);
     keepCoverage->setToolTip(QStringLiteral(
         "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest"));
+    item(prefs, &showTransparency, "ShowTransparency", "Show Transparency", run(&MainWindow::showTransparencyToggled),
+         true);
+    showTransparency->setToolTip(QStringLiteral("Show the transparent parts of the images over a checkerboard"));
     QMenu* importSize = prefs->addMenu(QStringLiteral("Maximum Image Import Size"));
     importSize->setObjectName(QStringLiteral("MaximumImageImportSize1"));
     const auto importAt = [this](int size) { return [this, size] { setMaxImport(size); }; };
@@ -422,7 +430,11 @@ void MainWindow::createPanels(QWidget* client) {
     transparencyEditor = new TransparencyEditor(workspace_, palette, prompts_, map, smap, client);
     transparencyEditor->setGeometry(client->rect());
     connect(transparencyEditor, &TransparencyEditor::opened, this, [this] { setFileMenus(false); });
-    connect(transparencyEditor, &TransparencyEditor::closed, this, [this] { setFileMenus(true); });
+    connect(transparencyEditor, &TransparencyEditor::closed, this, [this] {
+        setFileMenus(true);
+        // Levels saved in the editor show in the views.
+        showTransparencyOfViews();
+    });
 
     batchPanel = new BatchPanel(client);
     batchPanel->setGeometry(client->rect());
@@ -473,6 +485,8 @@ void MainWindow::applySettings(const Settings& s) {
     largeWindow = {s.left512, s.top512, s.width512, s.height512};
     smooth8Item->setChecked(s.smooth8bit);
     keepCoverage->setChecked(s.keepCoverage);
+    showTransparency->setChecked(s.showTransparency);
+    showTransparencyToggled();
     showHintsItem->setChecked(s.hints);
     showHintsToggled();
     useToolForMipsItem->setChecked(s.useImageTool);
@@ -502,6 +516,7 @@ Settings MainWindow::currentSettings() const {
     s.height512 = largeWindow.height;
     s.smooth8bit = smooth8Item->isChecked();
     s.keepCoverage = keepCoverage->isChecked();
+    s.showTransparency = showTransparency->isChecked();
     s.hints = showHintsItem->isChecked();
     s.useImageTool = useToolForMipsItem->isChecked();
     s.showImageTool = showToolItem->isChecked();

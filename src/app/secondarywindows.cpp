@@ -3,6 +3,7 @@
 #include "anyimage.h"
 #include "exebuttn.h"
 #include "mbutton.h"
+#include "zoomview.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -13,12 +14,12 @@
 #include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -204,27 +205,50 @@ void TextWindow::showMore() {
 
 LargeLevelWindow::LargeLevelWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("Corvane - 512x512 Image"));
     // Closing the large window never ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
     move(-18, 60);
     resize(237, 151);
 
-    // Smaller than its picture, the window scrolls.
-    scroller_ = new QScrollArea(this);
-    scroller_->setFrameShape(QFrame::NoFrame);
-    scroller_->setWidgetResizable(false);
-    scroller_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    zoom = new ZoomView(this);
+    zoom->setObjectName(QStringLiteral("zoom"));
+    zoom->setFrameShape(QFrame::NoFrame);
+    zoom->viewport()->installEventFilter(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroller_);
+    layout->addWidget(zoom);
 
-    view = new TAnyImage;
+    // The reader of the level's file stays out of sight; the zoom shows it.
+    view = new TAnyImage(this);
     view->setObjectName(QStringLiteral("AnyImage1"));
     view->setCenterOnParent(false);
     view->setGeometry(0, 0, 512, 512);
-    scroller_->setWidget(view);
-    connect(view, &TAnyImage::doubleClicked, this, [this] { emit editRequested(0); });
+    view->hide();
+    connect(view, &TAnyImage::pictureChanged, this, &LargeLevelWindow::showPicture);
+    connect(view, &TAnyImage::doubleClicked, this, [this] { emit editRequested(levelIndex_); });
+    setLevelIndex(0);
+}
+
+void LargeLevelWindow::setLevelIndex(int levelIndex) {
+    levelIndex_ = std::clamp(levelIndex, 0, 9);
+    const int edge = 512 >> levelIndex_;
+    setWindowTitle(QStringLiteral("Corvane - %1x%1 Image").arg(edge));
+}
+
+void LargeLevelWindow::setCheckerboard(bool on) {
+    view->setCheckerboard(on);
+    zoom->setCheckerboard(on);
+}
+
+void LargeLevelWindow::showPicture() { zoom->setImage(view->shownLevel()); }
+
+bool LargeLevelWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == zoom->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        emit editRequested(levelIndex_);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void LargeLevelWindow::applyGeometry(const LargeWindowGeometry& g) {

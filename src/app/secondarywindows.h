@@ -17,7 +17,6 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QScrollArea;
 class QTabWidget;
 class QUrl;
 
@@ -26,6 +25,7 @@ namespace corvane {
 class TAnyImage;
 class TExeButton;
 class TMButton;
+class ZoomView;
 
 // A file's product version as a version record holds it: major and minor in
 // the most significant word, patch and build in the least significant one.
@@ -83,32 +83,44 @@ private:
     AboutBox* aboutBox_ = nullptr;
 };
 
-// The large window, showing the 512x512 level.  It keeps its own place in
-// the main window's kept geometry whenever it is hidden or closed.
+// The large window: a level shown large and zoomable, the 512x512 level
+// unless "View Larger" picked another.  It keeps its own place in the main
+// window's kept geometry whenever it is hidden or closed.
 class LargeLevelWindow : public QWidget {
     Q_OBJECT
 public:
     explicit LargeLevelWindow(QWidget* parent = nullptr);
 
+    // Reads the level's file; what it reads is shown in `zoom`.
     TAnyImage* view = nullptr;
+    ZoomView* zoom = nullptr;
+
+    // The level shown: 0 for 512 .. 9 for 1.  Sets the caption.
+    int levelIndex() const { return levelIndex_; }
+    void setLevelIndex(int levelIndex);
+    // Transparent parts over the checkerboard, or the colours alone.
+    void setCheckerboard(bool on);
+    // Shows the view's picture again, as its opacity now stands.
+    void showPicture();
 
     void keepGeometryIn(LargeWindowGeometry* kept) { kept_ = kept; }
     void applyGeometry(const LargeWindowGeometry& geometry);
     LargeWindowGeometry currentGeometry() const;
 
 signals:
-    // The view was double-clicked: edit the level with this index (0, 512).
+    // The level was double-clicked: edit the level with this index (0 for 512).
     void editRequested(int levelIndex);
 
 protected:
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void keepGeometry();
 
-    QScrollArea* scroller_ = nullptr;
     LargeWindowGeometry* kept_ = nullptr;
+    int levelIndex_ = 0;
 };
 
 // The about box: the program's version, the makers, the library files'

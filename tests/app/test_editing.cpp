@@ -13,18 +13,27 @@
 #include "transparencyeditor.h"
 #include "updown.h"
 #include "windowtest.h"
+#include "zoomview.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QAction>
+#include <QProcess>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
 #include <memory>
+#include <set>
+#include <tuple>
 #include <vector>
 
 using namespace corvane;
@@ -51,6 +60,44 @@ std::vector<uint8_t> quarteredSet(int edge) {
             }
     corvane::testing::finishSet8(b);
     return b;
+}
+
+// A 32-bit Extended Bitmap (54-byte header, fourth byte alpha) whose texel
+// (x, y) of each level, top row first, is texel(level, x, y).
+std::vector<uint8_t> set32(int edge, const std::function<QRgb(int level, int x, int y)>& texel) {
+    std::vector<uint8_t> b = corvane::testing::makeSet(corvane::testing::Form::Argb32, edge);
+    b.resize(54);
+    for (int level = edge; level >= 1; level /= 2)
+        for (int row = level - 1; row >= 0; --row)
+            for (int x = 0; x < level; ++x) {
+                const QRgb c = texel(level, x, row);
+                b.insert(b.end(), {uint8_t(qBlue(c)), uint8_t(qGreen(c)), uint8_t(qRed(c)), uint8_t(qAlpha(c))});
+            }
+    layout::write32(b, layout::kFileSizeAt, uint32_t(b.size()));
+    return b;
+}
+
+// Two alternating greys of 8x8 device pixels wherever `transparent` holds,
+// `colour` elsewhere: the left half of a grabbed view.
+void expectCheckerboardWhere(const QImage& shot, const std::function<bool(int x, int y)>& transparent, QRgb colour) {
+    const QRgb light = qRgb(0xcc, 0xcc, 0xcc), dark = qRgb(0x99, 0x99, 0x99);
+    std::set<QRgb> greys;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb got = shot.pixel(x, y) | 0xff000000u;
+            if (!transparent(x, y)) {
+                ASSERT_EQ(got, colour) << x << ',' << y;
+                continue;
+            }
+            ASSERT_TRUE(got == light || got == dark) << x << ',' << y << ": " << std::hex << got;
+            greys.insert(got);
+            // Squares of eight: the next square along differs, the one after matches.
+            if (x + 16 < shot.width() && transparent(x + 16, y)) {
+                EXPECT_NE(got, shot.pixel(x + 8, y) | 0xff000000u) << x << ',' << y;
+                EXPECT_EQ(got, shot.pixel(x + 16, y) | 0xff000000u) << x << ',' << y;
+            }
+        }
+    EXPECT_EQ(greys.size(), 2u);
 }
 
 QString contents(const QString& path) {
@@ -82,6 +129,14 @@ protected:
         form->close();
         form.reset();
         open();
+    }
+    void loadSet(const std::vector<uint8_t>& bytes) {
+        const QString file = dir.filePath("set.bmp");
+        ASSERT_TRUE(corvane::testing::writeBytes(file, bytes));
+        QuorLibrary library(form->context());
+        const CommandOutcome outcome = loadExtended(file, BitmapFilter, form->workspace(), library, form->setOptions());
+        ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
+        form->showOutcome(outcome);
     }
     QString slot(int k) const { return QDir::toNativeSeparators(form->workspace().slotPath(k)); }
     int editedSlot() const { return form->workspace().state().editedSlot; }
@@ -224,7 +279,7 @@ TEST_F(EditingTest, ViewsShowEveryLevelAndUpdateRereadsThem) {
 }
 
 TEST_F(EditingTest, LevelVisibilityAndTheLargeWindowsPlace) {
-    form->largeWindow = {30, 40, 300, 200};
+    form->largeWindow = {540, 40, 240, 200};
     form->workspace().state().largest = 64;
     form->reloadViews();
     const auto views = form->views();
@@ -235,8 +290,8 @@ TEST_F(EditingTest, LevelVisibilityAndTheLargeWindowsPlace) {
     form->workspace().state().largest = 512;
     form->reloadViews();
     ASSERT_TRUE(form3.isVisible());
-    EXPECT_EQ(form3.pos(), QPoint(30, 40));
-    EXPECT_EQ(form3.size(), QSize(300, 200));
+    EXPECT_EQ(form3.pos(), QPoint(540, 40));
+    EXPECT_EQ(form3.size(), QSize(240, 200));
     form3.move(100, 120);
     form3.resize(320, 240);
     form->workspace().state().largest = 256;
@@ -276,6 +331,192 @@ TEST_F(EditingTest, LighteningRoundTripsThroughTheWholeNumberRule) {
     form->setLightening(5);
     reopen();
     EXPECT_EQ(stored(), "5");
+}
+
+TEST_F(EditingTest, TransparentTexelsShowOverTheCheckerboard) {
+    form->show();
+    ASSERT_TRUE(form->showTransparency->isChecked());
+    const QRgb under = qRgb(200, 0, 200), solid = qRgb(30, 120, 60);
+    // The 64x64 view shows its level at its own size: texel x is device pixel x.
+    const auto leftHalf = [](int x, int) { return x < 32; };
+    const auto grabbed = [&] { return form->views()[2]->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    const auto expectColours = [&](QRgb left, QRgb right) {
+        const QImage shot = grabbed();
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) ASSERT_EQ(shot.pixel(x, y), x < 32 ? left : right) << x << ',' << y;
+    };
+    {
+        SCOPED_TRACE("32-bit, left half alpha 0");
+        loadSet(set32(64, [&](int level, int x, int) {
+            return x < level / 2 ? qRgba(qRed(under), qGreen(under), qBlue(under), 0) : solid;
+        }));
+        expectCheckerboardWhere(grabbed(), leftHalf, solid);
+        // Off, the views show the colours alone, as they did before.
+        form->showTransparency->trigger();
+        expectColours(under, solid);
+        form->showTransparency->trigger();
+    }
+    {
+        SCOPED_TRACE("32-bit, every fourth byte 0: a set without alpha, opaque");
+        loadSet(set32(64, [&](int level, int x, int) {
+            return qRgba(qRed(x < level / 2 ? under : solid), qGreen(x < level / 2 ? under : solid),
+                         qBlue(x < level / 2 ? under : solid), 0);
+        }));
+        expectColours(under, solid);
+    }
+    {
+        SCOPED_TRACE("8-bit, colour 0 at level 0");
+        std::vector<uint8_t> b = corvane::testing::setHeaders8(64);
+        for (const auto& [index, colour, level] : {std::tuple{0, under, 0}, std::tuple{1, solid, 255}}) {
+            b[54 + 4 * index] = uint8_t(qBlue(colour));
+            b[55 + 4 * index] = uint8_t(qGreen(colour));
+            b[56 + 4 * index] = uint8_t(qRed(colour));
+            b[57 + 4 * index] = uint8_t(level);
+        }
+        for (int level = 64; level >= 1; level /= 2)
+            for (int row = 0; row < level; ++row)
+                for (int x = 0; x < level; ++x) b.push_back(x < level / 2 ? 0 : 1);
+        corvane::testing::finishSet8(b);
+        loadSet(b);
+        expectCheckerboardWhere(grabbed(), leftHalf, solid);
+    }
+    // The choice is kept between runs.
+    form->showTransparency->trigger();
+    reopen();
+    EXPECT_EQ(QSettings(dir.filePath("store.ini"), QSettings::IniFormat).value("ShowTransparency").toString(), "0");
+    EXPECT_FALSE(form->showTransparency->isChecked());
+}
+
+// Texel (x, y) of a level by its colour: red x, green y, blue the level.
+QRgb texelColour(int level, int x, int y) { return qRgb(x, y, 3 * (level % 64) + 40); }
+
+TEST_F(EditingTest, ViewLargerShowsALevelZoomedBesideTheWindowAndEditsIt) {
+    form->move(10, 10);
+    form->show();
+    loadSet(set32(64, texelColour));
+    QAction* larger = nullptr;
+    for (QAction* a : form->views()[4]->actions())
+        if (a->text() == "View Larger") larger = a;
+    ASSERT_TRUE(larger);
+    EXPECT_EQ(form->views()[4]->contextMenuPolicy(), Qt::ActionsContextMenu);
+    larger->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form3));
+    EXPECT_EQ(form3.windowTitle(), "Corvane - 16x16 Image");
+
+    // Fully on the screen and clear of the main window.
+    const QRect available = form->screen()->availableGeometry();
+    const QRect placed = form3.frameGeometry();
+    const std::string where = QStringLiteral("%1,%2 %3x%4")
+                                  .arg(placed.x())
+                                  .arg(placed.y())
+                                  .arg(placed.width())
+                                  .arg(placed.height())
+                                  .toStdString();
+    EXPECT_TRUE(available.contains(placed)) << where;
+    EXPECT_FALSE(placed.intersects(form->frameGeometry())) << where;
+
+    // At a whole zoom step, every texel the same whole square of device
+    // pixels, in the level's own order.
+    const qreal zoom = form3.zoom->zoom();
+    EXPECT_GE(zoom, 2);
+    EXPECT_EQ(zoom, std::round(zoom));
+    const QImage shot = form3.zoom->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QPoint first(-1, -1), second(-1, -1);
+    for (int y = 0; y < shot.height() && second.x() < 0; ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            if (first.x() < 0 && shot.pixel(x, y) == texelColour(16, 0, 0)) first = {x, y};
+            if (first.x() >= 0 && shot.pixel(x, y) == texelColour(16, 1, 0)) {
+                second = {x, y};
+                break;
+            }
+        }
+    ASSERT_GE(first.x(), 0);
+    const int side = second.x() - first.x();
+    EXPECT_EQ(side, qRound(zoom * form3.zoom->devicePixelRatioF()));
+    for (int ty = 0; ty < 16; ++ty)
+        for (int tx = 0; tx < 16; ++tx)
+            for (const QPoint inside : {QPoint(0, 0), QPoint(side - 2, side - 2)})
+                ASSERT_EQ(shot.pixel(first + QPoint(tx * side, ty * side) + inside), texelColour(16, tx, ty))
+                    << tx << ',' << ty;
+
+    // Update keeps the level on show; a double-click edits it.
+    QTest::mouseClick(form->updateButton, Qt::LeftButton);
+    EXPECT_TRUE(form3.isVisible());
+    EXPECT_EQ(form3.view->picture().size(), QSize(16, 16));
+    QTest::mouseDClick(form3.zoom->viewport(), Qt::LeftButton);
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started.back().arguments, QStringList{slot(6)});
+}
+
+TEST_F(EditingTest, ASlotSavedByThePaintProgramShowsWithoutUpdate) {
+    loadQuarteredSet(64);
+    form->editLevel(3);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_FALSE(form->workspace().state().modified);
+    // Saved as paint programs do: a new file renamed over the old.
+    QImage edited(64, 64, QImage::Format_RGB888);
+    edited.fill(QColor(10, 20, 30));
+    QSaveFile file(form->workspace().slotPath(4));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(edited.save(&file, "BMP"));
+    ASSERT_TRUE(file.commit());
+    QElapsedTimer clock;
+    clock.start();
+    while (form->views()[2]->picture().pixel(5, 5) != qRgb(10, 20, 30) && clock.elapsed() < 10000) QTest::qWait(20);
+    EXPECT_EQ(form->views()[2]->picture().pixel(5, 5), qRgb(10, 20, 30));
+    // Like Update, it makes the edit part of the set.
+    EXPECT_TRUE(form->workspace().state().modified);
+}
+
+// Run as it is, and again under other screen scales by the test below.
+TEST_F(EditingTest, ViewsDrawEachTexelAsAWholeSquareOfDevicePixels) {
+    form->show();
+    loadSet(set32(256, texelColour));
+    const auto views = form->views();
+    for (size_t i = 0; i < views.size(); ++i) {
+        const int level = 256 >> i;
+        SCOPED_TRACE(level);
+        const QImage shot = views[i]->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // Where each texel's colour shows, and how often.
+        std::vector<QRect> boxes(size_t(level * level));
+        std::vector<int> counts(boxes.size(), 0);
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                if (qBlue(c) != qBlue(texelColour(level, 0, 0)) || qRed(c) >= level || qGreen(c) >= level) continue;
+                const size_t t = size_t(qGreen(c) * level + qRed(c));
+                boxes[t] |= QRect(x, y, 1, 1);
+                ++counts[t];
+            }
+        const int side = boxes[0].width();
+        ASSERT_GE(side, 1);
+        for (int ty = 0; ty < level; ++ty)
+            for (int tx = 0; tx < level; ++tx) {
+                const size_t t = size_t(ty * level + tx);
+                ASSERT_EQ(boxes[t], QRect(boxes[0].topLeft() + QPoint(tx * side, ty * side), QSize(side, side)))
+                    << tx << ',' << ty;
+                ASSERT_EQ(counts[t], side * side) << tx << ',' << ty;
+            }
+        // The level keeps most of its place in the layout.
+        EXPECT_GE(3 * level * side, 2 * shot.width());
+        EXPECT_LE(level * side, shot.width());
+    }
+}
+
+TEST_F(EditingTest, ViewsStayPixelExactUnderScreenScales) {
+    for (const char* factor : {"1.5", "2"}) {
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_SCALE_FACTOR", factor);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        run.setProcessEnvironment(env);
+        run.start(QCoreApplication::applicationFilePath(),
+                  {"--gtest_filter=EditingTest.ViewsDrawEachTexelAsAWholeSquareOfDevicePixels"});
+        ASSERT_TRUE(run.waitForFinished(180000));
+        const QString out = QString::fromLocal8Bit(run.readAllStandardOutput());
+        EXPECT_EQ(run.exitCode(), 0) << "QT_SCALE_FACTOR=" << factor << '\n' << out.toStdString();
+        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+    }
 }
 
 // Keeps a loaded 512 set on screen for a screenshot:

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -359,6 +360,9 @@ TEST_F(TransparencyEditorTest, ViewShowsLevelsAsGreyAndTheCurrentColourRed) {
     Bytes view = slot(ScratchSlot);
     ASSERT_EQ(view.size(), source.size());
     EXPECT_TRUE(form4.isVisible());
+    // Beside the editor, never over it, and on the screen.
+    EXPECT_FALSE(form4.frameGeometry().intersects(form->frameGeometry()));
+    EXPECT_TRUE(form->screen()->availableGeometry().contains(form4.frameGeometry()));
     EXPECT_EQ(form4.size(), QSize(32, 32));
     EXPECT_EQ(form4.view->picture().size(), QSize(32, 32));
     const auto entry = [&](size_t i) {

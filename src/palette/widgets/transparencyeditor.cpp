@@ -1,5 +1,7 @@
 #include "transparencyeditor.h"
 
+#include "placement.h"
+
 #include "anyimage.h"
 #include "numedit.h"
 #include "presets.h"
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
 #include <cmath>
@@ -102,9 +105,25 @@ TransparencyViewWindow::TransparencyViewWindow(QWidget* parent) : QWidget(parent
     view->setGeometry(0, 0, 256, 256);
 }
 
-void TransparencyViewWindow::showView(const QString& path, int level) {
+void TransparencyViewWindow::showView(const QString& path, int level, const QWidget* beside) {
     // The window takes the level's size and the view shows the whole picture
-    // at that size, whatever the level.
+    // at that size, whatever the level; squeezed beside the editor, less.
+    QSize size(level, level);
+    if (beside && !isVisible() && beside->window()->screen()) {
+        const QWidget* owner = beside->window();
+        // Before its first showing this window's decorations are unknown; it
+        // gets the same as the editor's window.
+        const QSize decorations = frameGeometry().size() != this->size()
+                                      ? frameGeometry().size() - this->size()
+                                      : owner->frameGeometry().size() - owner->size();
+        const QRect place =
+            placeBeside(owner->frameGeometry(), size + decorations, owner->screen()->availableGeometry());
+        size = place.size() - decorations;
+        move(place.topLeft());
+    } else if (isVisible()) {
+        size = this->size().width() < level ? this->size() : size;
+    }
+    level = std::min(size.width(), size.height());
     setFixedSize(level, level);
     view->setFileName(QString());
     view->setGeometry(0, 0, level, level);
@@ -360,7 +379,8 @@ bool TransparencyEditor::showTransparencyView(bool current) {
         prompts_.warning("Corvane", QStringLiteral("The transparency view could not be made."));
         return false;
     }
-    if (view_) view_->showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512);
+    if (view_)
+        view_->showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512, this);
     return true;
 }
 

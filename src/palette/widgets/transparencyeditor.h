@@ -46,8 +46,9 @@ class TransparencyViewWindow : public QWidget {
 public:
     explicit TransparencyViewWindow(QWidget* parent = nullptr);
     TAnyImage* view = nullptr;
-    // Shows `path`, the whole picture at its own size.
-    void showView(const QString& path, int level);
+    // Shows `path`, the whole picture at its own size.  Opened, it goes
+    // beside `beside`'s window, never over it, and wholly on the screen.
+    void showView(const QString& path, int level, const QWidget* beside = nullptr);
 };
 
 class TransparencyEditor : public QWidget {
