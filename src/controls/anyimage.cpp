@@ -309,10 +309,14 @@ void TAnyImage::paintEvent(QPaintEvent*) {
     const int scale = int(std::floor(
         std::min(target.width() * ratio / picture_.width(), target.height() * ratio / picture_.height()) + 1e-6));
     if (scale < 1) {
-        painter.drawImage(target, composeLevel(level, 1, 1, checkerboard_));
+        painter.drawImage(target, checkerboard_ ? composeLevel(level, 1, 1, true) : picture_);
         return;
     }
-    const QImage shown = composeLevel(level, scale, ratio, checkerboard_);
+    // Without the checkerboard, what is behind the view shows through, as it always did.
+    QImage shown = checkerboard_ ? composeLevel(level, scale, ratio, true)
+                                 : picture_.scaled(picture_.size() * scale, Qt::IgnoreAspectRatio,
+                                                   Qt::FastTransformation);
+    shown.setDevicePixelRatio(ratio);
     const QSizeF size = QSizeF(shown.size()) / ratio;
     const QPointF at(target.x() + (target.width() - size.width()) / 2,
                      target.y() + (target.height() - size.height()) / 2);

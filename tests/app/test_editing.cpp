@@ -351,9 +351,14 @@ TEST_F(EditingTest, TransparentTexelsShowOverTheCheckerboard) {
             return x < level / 2 ? qRgba(qRed(under), qGreen(under), qBlue(under), 0) : solid;
         }));
         expectCheckerboardWhere(grabbed(), leftHalf, solid);
-        // Off, the views show the colours alone, as they did before.
+        // Off, what is behind the view shows through, as it did before.
+        const QString level = form->views()[2]->fileName();
+        form->views()[2]->clearPicture();
+        const QRgb behind = grabbed().pixel(0, 0);
+        form->views()[2]->setFileName(QString());
+        form->views()[2]->setFileName(level);
         form->showTransparency->trigger();
-        expectColours(under, solid);
+        expectColours(behind, solid);
         form->showTransparency->trigger();
     }
     {
