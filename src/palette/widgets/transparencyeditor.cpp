@@ -121,7 +121,8 @@ void TransparencyViewWindow::showView(const QString& path, int level, const QWid
         size = place.size() - decorations;
         move(place.topLeft());
     } else if (isVisible()) {
-        size = this->size().width() < level ? this->size() : size;
+        // Already open: it stays where it is, as squeezed as it was.
+        size = size.boundedTo(this->size());
     }
     level = std::min(size.width(), size.height());
     setFixedSize(level, level);
