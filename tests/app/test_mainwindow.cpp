@@ -274,13 +274,13 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
 
     const auto menu = [&](int i) { return form->menuBar()->actions()[i]->menu(); };
     EXPECT_EQ(describe(menu(0)),
-              QStringList({"Load Extended Bmp or AF99 Texture", "Load any Image", "Save Extended Bmp", "-",
-                           "Create New 16 bit Image Set", "-", "About", "-", "Quit"}));
+              QStringList({"Load Extended Bmp or AF99 Texture", "Load any Image", "Save Extended Bmp",
+                           "Save As DDS…", "-", "Create New 16 bit Image Set", "-", "About", "-", "Quit"}));
     EXPECT_EQ(describe(menu(1)),
               QStringList({"Create SubImages", "Update after Edit", "Edit Transparency", "Edit Largest Image"}));
     EXPECT_EQ(describe(menu(2)), QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
                                               "Smooth 8 bit Image sets [x]", "Keep cut-out coverage in mips [ ]",
-                                              "Maximum Image Import Size >", "-"}));
+                                              "Show Transparency [x]", "Maximum Image Import Size >", "-"}));
     EXPECT_EQ(describe(subMenu(menu(2), "Maximum Image Import Size")),
               QStringList({"512x512 [ ]", "256x256 [x]", "128x128 [ ]", "64x64 [ ]"}));
     EXPECT_EQ(describe(menu(3)),
