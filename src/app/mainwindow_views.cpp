@@ -76,6 +76,7 @@ void MainWindow::updateViews() {
         }
     }
     reloadViews();
+    showTitle();
 }
 
 void MainWindow::reloadViews() {
