@@ -1,6 +1,7 @@
 // Files in by drop and by Recent Files, the keys, the title, and what
 // Load Extended makes of a file whatever the dialog's entry said.
 #include "batchpanel.h"
+#include "dds.h"
 #include "layout.h"
 #include "mainwindow.h"
 #include "recentfiles.h"
@@ -140,6 +141,28 @@ TEST_F(DesktopTest, LoadExtendedGoesByTheFileAndStartsOnItsFirstEntryAgain) {
     EXPECT_EQ(prompts.calls[1].dialog.name, "savebmp");
     EXPECT_EQ(QDir::cleanPath(prompts.calls[1].dialog.fileName), QDir::cleanPath(dir.filePath("wing.bmp")));
     EXPECT_EQ(readBytes(texture), raw);
+
+    // A DDS file picked under the texture entry loads as a DDS file.
+    const QString dds = dir.filePath("wing.dds");
+    QString why;
+    ASSERT_TRUE(saveDds(form->workspace(), dds, DdsFormat::Auto, &why)) << why.toStdString();
+    prompts.answerSave(SaveChoice::Discard);
+    prompts.choose(dds, TextureFilter);
+    form->loadExtendedItem->trigger();
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - wing.dds");
+    EXPECT_EQ(form->statusMaximum->text(), "Maximum Size - 256");
+    EXPECT_FALSE(form->workspace().state().textureOrigin);
+}
+
+TEST_F(DesktopTest, ImportStdRefusesAPictureOfAnotherDepthWithAnErrorIcon) {
+    prompts.choose(set, BitmapFilter);
+    form->loadExtendedItem->trigger();
+    prompts.calls.clear();
+    prompts.choose(picture);
+    form->importStdButton->click();
+    ASSERT_EQ(prompts.calls.size(), 2u);
+    EXPECT_EQ(prompts.calls[1].kind, ScriptedPrompts::Kind::Warning);
+    EXPECT_EQ(prompts.calls[1].icon, PromptIcon::Error);
 }
 
 TEST_F(DesktopTest, TitleNamesTheSetAndMarksUnsavedChanges) {
