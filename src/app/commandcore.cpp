@@ -43,6 +43,8 @@ constexpr CommandInfo kCommands[] = {
     {"--load-any", "FILE", "import a picture of any supported format", &Ops::loadAny},
     {"--create-image-set", "", "rebuild every level below the largest", &Ops::createImageSet},
     {"--save", "FILE", "save the set as one Extended Bitmap", &Ops::save},
+    {"--save-dds", "FILE", "save the set's levels as a DDS texture, its mips largest first:", &Ops::saveDds},
+    {"", "", "  DXT1 when every texel is opaque, else DXT5; --dds-format bc1|bc3|rgba after FILE forces one"},
     {"--save-texture", "", "save the set over the texture file it was loaded from", &Ops::saveTexture},
     {"--merge", "FILE", "put a picture in place of the 256 level, on the set's palette", &Ops::merge},
     {"--import-std", "FILE", "put an 8-bit picture and its palette in place of the 256 level", &Ops::importStd},
@@ -61,7 +63,8 @@ constexpr CommandInfo kCommands[] = {
      &Ops::viewTransparency, kOnLevels},
     {"--batch", "SRC DEST [NAME...]", "convert the BMP files of SRC into DEST (all of them without names);",
      &Ops::batch},
-    {"", "", "  --colour0-transparent for 8-bit results, --jobs N for parallel workers"},
+    {"", "", "  --colour0-transparent for 8-bit results, --jobs N for parallel workers,"},
+    {"", "", "  --dds to write NAME.dds textures instead (and --dds-format as for --save-dds)"},
     {"", "", "  Ctrl+C stops a line of batches after the files under way"},
 };
 
@@ -91,11 +94,11 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
             // SRC DEST, then options and names up to the next command that is not a batch option.
             while (i + 1 < args.size()) {
                 const QString& next = args[i + 1];
-                if (next == "--colour0-transparent" || next == "--jobs") {
+                if (next == "--colour0-transparent" || next == "--jobs" || next == "--dds" || next == "--dds-format") {
                     step.arguments << next;
                     ++i;
-                    if (next == "--jobs") {
-                        if (i + 1 >= args.size()) return usage("--jobs needs a number");
+                    if (next == "--jobs" || next == "--dds-format") {
+                        if (i + 1 >= args.size()) return usage(QStringLiteral("%1 needs a value").arg(next));
                         step.arguments << args[++i];
                     }
                 } else if (next.startsWith("--")) {
@@ -115,6 +118,14 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
                 step.arguments << args[i + 2];
                 i += 2;
             }
+        } else if (name == "--save-dds") {
+            if (i + 1 >= args.size()) return usage("--save-dds needs a file");
+            step.arguments << args[++i];
+            if (i + 1 < args.size() && args[i + 1] == "--dds-format") {
+                if (i + 2 >= args.size()) return usage("--dds-format needs bc1, bc3 or rgba");
+                step.arguments << args[i + 2];
+                i += 2;
+            }
         } else if (!wants.isEmpty()) {
             if (i + 1 >= args.size()) return usage(QStringLiteral("%1 needs %2").arg(name, wants));
             step.arguments << args[++i];
@@ -127,6 +138,16 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
         steps.push_back(step);
     }
     return steps;
+}
+
+bool parseDdsFormat(const QString& text, DdsFormat& format) {
+    const QString name = text.toLower();
+    if (name == "bc1" || name == "dxt1") format = DdsFormat::Bc1;
+    else if (name == "bc3" || name == "dxt5") format = DdsFormat::Bc3;
+    else if (name == "rgba") format = DdsFormat::Rgba;
+    else if (name == "auto") format = DdsFormat::Auto;
+    else return false;
+    return true;
 }
 
 bool parseNumber(const QString& text, int lowest, int highest, int& value) {
@@ -235,6 +256,10 @@ QString parseBatch(const QStringList& arguments, BatchCall& call) {
         if (arguments[i] == "--colour0-transparent") call.request.colour0Transparent = true;
         else if (arguments[i] == "--jobs") {
             if (!parseNumber(arguments.value(++i), 1, 64, call.jobs)) return QStringLiteral("--jobs takes 1..64");
+        } else if (arguments[i] == "--dds") call.request.writeDds = true;
+        else if (arguments[i] == "--dds-format") {
+            if (!parseDdsFormat(arguments.value(++i), call.request.ddsFormat)) return kDdsFormatWanted;
+            call.request.writeDds = true;
         } else paths << arguments[i];
     }
     call.request.sourceFolder = paths[0];

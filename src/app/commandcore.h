@@ -55,6 +55,7 @@ public:
     virtual QString loadAny(const QStringList& arguments) = 0;
     virtual QString createImageSet(const QStringList& arguments) = 0;
     virtual QString save(const QStringList& arguments) = 0;
+    virtual QString saveDds(const QStringList& arguments) = 0;
     virtual QString saveTexture(const QStringList& arguments) = 0;
     virtual QString merge(const QStringList& arguments) = 0;
     virtual QString importStd(const QStringList& arguments) = 0;
@@ -134,6 +135,9 @@ struct BatchCall {
 // The arguments of one --batch (the parser has seen to the two folders).
 // Returns what is wrong with them, or an empty text.
 QString parseBatch(const QStringList& arguments, BatchCall& call);
+// bc1 (or dxt1), bc3 (or dxt5), rgba or auto, in any case.
+bool parseDdsFormat(const QString& text, DdsFormat& format);
+inline const QString kDdsFormatWanted = QStringLiteral("--dds-format takes bc1, bc3 or rgba");
 // A line per file on out, in list order, and a bar on err when it is a terminal.
 BatchObserver batchReporter(QTextStream& out, QTextStream& err);
 // `stop`, when given, is checked between files.

@@ -139,6 +139,17 @@ public:
         return prompts_.failure;
     }
 
+    QString saveDds(const QStringList& arguments) override {
+        if (const std::vector<int> missing = missingLevels(window_.workspace()); !missing.empty())
+            return QStringLiteral("the set lacks its %1 levels; run --create-image-set before --save-dds")
+                .arg(levelNames(missing));
+        window_.ddsFormat = DdsFormat::Auto;
+        if (arguments.size() > 1 && !parseDdsFormat(arguments[1], window_.ddsFormat)) return kDdsFormatWanted;
+        prompts_.file = arguments.value(0);
+        window_.saveAsDds();
+        return prompts_.failure;
+    }
+
     QString saveTexture(const QStringList&) override {
         if (!window_.workspace().state().textureOrigin)
             return QStringLiteral("the set did not come from a texture file");
@@ -257,8 +268,12 @@ public:
             for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
                 if (!it->converted) continue;
                 QuorLibrary library(window_.context());
-                corvane::loadExtended(QDir(call.request.destinationFolder).filePath(it->name), BitmapFilter,
-                                      window_.workspace(), library, window_.setOptions());
+                const QString converted =
+                    QDir(call.request.destinationFolder).filePath(destinationName(it->name, call.request));
+                if (call.request.writeDds)
+                    loadDds(converted, window_.workspace(), library, window_.setOptions());
+                else
+                    corvane::loadExtended(converted, BitmapFilter, window_.workspace(), library, window_.setOptions());
                 break;
             }
         }

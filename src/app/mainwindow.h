@@ -5,6 +5,7 @@
 // and the paint program in mainwindow_views.cpp.
 #pragma once
 
+#include "dds.h"
 #include "editorlaunch.h"
 #include "filekind.h"
 #include "palettelevels.h"
@@ -76,7 +77,9 @@ public:
     Settings currentSettings() const;
 
     // File dialogs.
-    FileDialog opencfs, openstd, savebmp, map, smap, merge, editselect, itool;
+    FileDialog opencfs, openstd, savebmp, savedds, map, smap, merge, editselect, itool;
+    // The block format of Save As DDS; the command line may choose one.
+    DdsFormat ddsFormat = DdsFormat::Auto;
 
     // Current folders of the batch panel's source and destination lists.
     QString batchFolder, destFolder;
@@ -98,7 +101,7 @@ public:
     QProgressBar* progressBar = nullptr;
 
     // Menu items.
-    QAction *loadExtendedItem = nullptr, *loadAnyItem = nullptr, *saveItem = nullptr, *newSixteenBitItem = nullptr,
+    QAction *loadExtendedItem = nullptr, *loadAnyItem = nullptr, *saveItem = nullptr, *saveDdsItem = nullptr, *newSixteenBitItem = nullptr,
             *aboutItem = nullptr, *quitItem = nullptr;
     // File > Recent Files: one item a file, newest first, its path as the item's data.
     QMenu* recentMenu = nullptr;
@@ -159,6 +162,7 @@ public slots:
     void openFile(const QString& path);
     // File
     void loadExtended();
+    void saveAsDds();
     void loadAnyImage();
     void saveExtended();
     void newSixteenBitSet();
@@ -222,6 +226,8 @@ private:
     bool settleUnsavedChanges();
     // The Save command; true when the set was written.
     bool saveCommand();
+    // False when the set cannot be saved whole and the user would not make its levels now.
+    bool levelsReadyToSave();
     // Commands that alter the set mark it changed; a load starts unchanged.
     void markChanged(const CommandOutcome& outcome);
     void markLoaded(const CommandOutcome& outcome);

@@ -274,7 +274,7 @@ void MainWindow::loadExtended() {
 
 void MainWindow::saveExtended() { saveCommand(); }
 
-bool MainWindow::saveCommand() {
+bool MainWindow::levelsReadyToSave() {
     // A set whose smaller levels are missing would be saved short: offer to make them first.
     if (const std::vector<int> missing = missingLevels(workspace_); !missing.empty()) {
         if (missing.front() == workspace_.state().largest) {
@@ -288,6 +288,11 @@ bool MainWindow::saveCommand() {
         createImageSet();
         if (!missingLevels(workspace_).empty()) return false;
     }
+    return true;
+}
+
+bool MainWindow::saveCommand() {
+    if (!levelsReadyToSave()) return false;
     const SetState& state = workspace_.state();
     QString output = state.loadedPath;
     if (!state.textureOrigin ||
@@ -321,6 +326,19 @@ bool MainWindow::saveCommand() {
         });
     }
     return outcome.ok;
+}
+
+void MainWindow::saveAsDds() {
+    if (!levelsReadyToSave()) return;
+    const SetState& state = workspace_.state();
+    if (savedds.initialFolder.isEmpty() && !state.loadedPath.isEmpty())
+        savedds.initialFolder = folderOfChosenFile(state.loadedPath);
+    if (!state.loadedPath.isEmpty()) savedds.fileName = QFileInfo(state.loadedPath).completeBaseName() + ".dds";
+    const FileChoice choice = runDialog(savedds);
+    if (!choice.chosen) return;
+    savedds.initialFolder = folderOfChosenFile(choice.path);
+    QString error;
+    if (!saveDds(workspace_, choice.path, ddsFormat, &error)) prompts_.warning(kTitle, error);
 }
 
 void MainWindow::createImageSet() {

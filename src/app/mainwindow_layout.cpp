@@ -349,6 +349,7 @@ void MainWindow::buildMenus() {
     // Files that have gone since the list was made drop out as it opens.
     connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
     item(file, &saveItem, "save", "&Save Extended Bmp", run(&MainWindow::saveExtended));
+    item(file, &saveDdsItem, "SaveDds", "Save As &DDS…", run(&MainWindow::saveAsDds));
     file->addSeparator();
     item(file, &newSixteenBitItem, "new16", "Create &New 16 bit Image Set", run(&MainWindow::newSixteenBitSet));
     file->addSeparator();
@@ -439,6 +440,7 @@ void MainWindow::buildDialogs() {
                    QStringLiteral("Windows Bitmap|*.bmp|AF99 Texture File|*.?af|Any R8 Texture File|*.*"), ".bmp");
     openstd = make("openstd", K::Open, QString(), ".bmp");
     savebmp = make("savebmp", K::Save, QStringLiteral("Windows Bitmap|*.bmp"), ".bmp", true);
+    savedds = make("savedds", K::Save, QStringLiteral("DDS Texture|*.dds"), ".dds", true);
     map = make("map", K::Open, QStringLiteral("Transparency Map|*.mpt"), "mpt");
     smap = make("smap", K::Save, QStringLiteral("Transparency Map|*.mpt"), "mpt", true);
     merge = make("merge", K::Open, QString(), "bmp");

@@ -280,8 +280,8 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
     const auto menu = [&](int i) { return form->menuBar()->actions()[i]->menu(); };
     EXPECT_EQ(describe(menu(0)),
               QStringList({"Load Extended Bmp or AF99 Texture\tCtrl+Shift+O", "Load any Image\tCtrl+O",
-                           "Recent Files >", "Save Extended Bmp\tCtrl+S", "-", "Create New 16 bit Image Set", "-",
-                           "About\tF1", "-", "Quit\tCtrl+Q"}));
+                           "Recent Files >", "Save Extended Bmp\tCtrl+S", "Save As DDS…", "-",
+                           "Create New 16 bit Image Set", "-", "About\tF1", "-", "Quit\tCtrl+Q"}));
     EXPECT_EQ(describe(menu(1)), QStringList({"Create SubImages", "Update after Edit\tF5", "Edit Transparency",
                                               "Edit Largest Image"}));
     EXPECT_EQ(describe(menu(2)), QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
