@@ -332,7 +332,7 @@ void MainWindow::buildMenus() {
     // the choice, which the commands read when they run.
     const auto item = [this](QMenu* menu, QAction** member, const char* name, const char* caption,
                              std::function<void()> handler, bool checkable = false) {
-        QAction* action = menu->addAction(QString::fromLatin1(caption));
+        QAction* action = menu->addAction(QString::fromUtf8(caption));  // "Save As DDS…" is not Latin-1
         action->setObjectName(QString::fromLatin1(name));
         action->setCheckable(checkable);
         if (handler) connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
