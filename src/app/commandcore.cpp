@@ -383,7 +383,13 @@ int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, co
     return interruptedAtTheEnd(interrupt, err) ? ExitFailed : ExitOk;
 }
 
+QString fileToOpen(const QStringList& args) {
+    if (args.size() != 1 || args[0].isEmpty() || args[0].startsWith(u'-')) return {};
+    return args[0];
+}
+
 std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, QTextStream& err) {
+    if (!fileToOpen(args).isEmpty()) return std::nullopt;
     QStringList overrides;
     const auto steps = parseCommandLine(args, err, overrides);
     if (!steps) return ExitUsage;

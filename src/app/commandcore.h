@@ -180,6 +180,11 @@ bool onlyBatches(const std::vector<CommandStep>& steps);
 int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, const StopOnInterrupt& interrupt,
                     QTextStream& out, QTextStream& err);
 
+// The file a line of one argument that is not a command names ("corvane
+// FILE", as a file manager starts the program): the window opens with it
+// loaded.  Empty for any other line.
+QString fileToOpen(const QStringList& args);
+
 // What the program does before any window code is loaded: --help, usage
 // errors and lines of batches.  Empty when the line needs the window.
 std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, QTextStream& err);

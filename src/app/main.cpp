@@ -56,9 +56,10 @@ int main(int argc, char** argv) {
     corvane::pictureheap::setUp();
     // Whatever this start is for, work folders of runs that were killed go.
     corvane::removeAbandonedRunFolders(corvane::temporaryFolder());
-    if (argc > 1) {
-        QStringList args;
-        for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    const bool showsWindow = args.isEmpty() || !corvane::fileToOpen(args).isEmpty();
+    if (!showsWindow) {
         QTextStream out(stdout);
         QTextStream err(stderr);
         if (const std::optional<int> done = corvane::runWithoutWindow(args, out, err)) return *done;

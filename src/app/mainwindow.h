@@ -7,6 +7,7 @@
 
 #include "dds.h"
 #include "editorlaunch.h"
+#include "filekind.h"
 #include "palettelevels.h"
 #include "prompts.h"
 #include "quorimg.h"
@@ -19,8 +20,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QActionGroup;
 class QLabel;
 class QMenu;
@@ -32,6 +36,7 @@ namespace corvane {
 class AboutBox;
 class BatchPanel;
 class FileWatch;
+class RecentFiles;
 class LargeLevelWindow;
 class TAnyImage;
 class TExeButton;
@@ -99,6 +104,8 @@ public:
     // Menu items.
     QAction *loadExtendedItem = nullptr, *loadAnyItem = nullptr, *saveItem = nullptr, *saveDdsItem = nullptr, *newSixteenBitItem = nullptr,
             *aboutItem = nullptr, *quitItem = nullptr;
+    // File > Recent Files: one item a file, newest first, its path as the item's data.
+    QMenu* recentMenu = nullptr;
     QAction *createSubImagesItem = nullptr, *updateAfterEditItem = nullptr, *editTransparencyItem = nullptr,
             *editLargestItem = nullptr;
     QAction *selectEditorItem = nullptr, *showHintsItem = nullptr, *convertTo24Item = nullptr, *smooth8Item = nullptr;
@@ -121,6 +128,8 @@ public:
     // Shows what a command returned: its messages, the views, the palette,
     // the status lines and the commands that apply to the set.
     void showOutcome(const CommandOutcome& outcome);
+    // The same, with the icon a failure's message shows.
+    void showOutcome(const CommandOutcome& outcome, PromptIcon failureIcon);
     void showStatus();
     // The four status lines as the labels show them.
     const StatusLines& statusLines() const { return shownStatus_; }
@@ -154,6 +163,10 @@ signals:
     void closed();
 
 public slots:
+    // Files in (the command line, a drop, Recent Files): loads the file as
+    // what its bytes say it is, after the unsaved-changes question.  A folder
+    // opens the batch panel with it as the source.
+    void openFile(const QString& path);
     // File
     void loadExtended();
     void saveAsDds();
@@ -186,6 +199,8 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls(QWidget* client);
@@ -209,6 +224,15 @@ private:
     void placeLargeWindow(const LargeWindowGeometry& kept, int edge);
     void slotSaved();
     void setFileMenus(bool enabled);
+    void fillRecentMenu();
+    void openRecentFile(const QString& path);
+    // Loads a readable file of a known kind; `chosenFilter` is Load Extended's
+    // dialog entry when the file came from that dialog, else 0.
+    void loadFileOfKind(const QString& path, FileKind kind, int chosenFilter);
+    // After a load or save: the file names the set, the title and Recent Files.
+    void rememberSetFile(const QString& path);
+    // "NAME — caption", with "*" after NAME while the set has unsaved changes.
+    void showTitle();
 
     // Before the set is replaced or the window closes: asks Save, Discard or
     // Cancel when the set has unsaved changes.  True to go on (saved, or
@@ -242,6 +266,8 @@ private:
     AboutBox* aboutBox_ = nullptr;
     std::array<QMenu*, 4> menus_{};
     bool batchRunning_ = false;
+    std::unique_ptr<RecentFiles> recent_;
+    QString setFile_;  // the file the set was last loaded from or saved to
 };
 
 }  // namespace corvane

@@ -5,23 +5,31 @@
 
 #include "batch.h"
 #include "batchpanel.h"
+#include "dds.h"
 #include "fileaccess.h"
 #include "import.h"
 #include "library.h"
 #include "palettelevels.h"
 #include "progress.h"
+#include "recentfiles.h"
 #include "splitjoin.h"
 #include "transparency.h"
 #include "transparencyeditor.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -30,9 +38,36 @@ namespace corvane {
 namespace {
 
 const char* const kTitle = "Corvane";
+const char* const kWindowCaption = "Aviant Extended Bitmap Manipulator";
 const char* const kTextureSaveQuestion =
-    "This Bitmap was loaded from an AF99 Texture file.\n\nClick ok to overwrite the original AF file\n\n"
-    "Click Cancel to save normally with BMP extension";
+    "This Bitmap was loaded from an AF99 Texture file.\n\nOverwrite Texture writes over the original AF file\n\n"
+    "Save As New File saves normally with BMP extension";
+const char* const kEditHint = "Double Click on any Image to Edit it in the chosen Bitmap Program";
+
+// Load Extended's dialog entries: a bitmap, an AF99 texture, any R8 texture.
+constexpr int kBitmapEntry = 1;
+constexpr int kTextureEntry = 2;
+constexpr int kRawTextureEntry = 3;
+
+// The dialog entry a file of this kind loads under.  A raw texture is always
+// a texture; a set keeps the texture entry when that is how it was chosen, or
+// when its name is a texture's (".?af"), so that Save offers to write it back.
+int entryFor(FileKind kind, const QString& path, int chosenFilter) {
+    if (kind == FileKind::RawTexture) return chosenFilter > kBitmapEntry ? chosenFilter : kRawTextureEntry;
+    if (chosenFilter == kTextureEntry) return kTextureEntry;
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.size() == 3 && suffix.endsWith(QLatin1String("af"), Qt::CaseInsensitive) ? kTextureEntry
+                                                                                         : kBitmapEntry;
+}
+
+// The files and folders a drag carries, as local paths.
+QStringList droppedPaths(const QMimeData* data) {
+    QStringList paths;
+    if (!data || !data->hasUrls()) return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    return paths;
+}
 
 const char* const kUnsavedChangesQuestion = "The image set has unsaved changes.\n\nSave them first?";
 
@@ -55,6 +90,7 @@ bool changedTheSet(const CommandOutcome& outcome) { return outcome.ok || outcome
 void MainWindow::showStatus() {
     shownStatus_ = statusShown(workspace_.status(), shownStatus_);
     showStatusLines();
+    showTitle();
     if (workspace_.state().largest > 0) {
         const bool eightBit = paletteCommandsAvailable(workspace_);
         transparencyButton->setEnabled(eightBit);
@@ -74,12 +110,19 @@ void MainWindow::showStatusLines() {
     statusDepth->setToolTip(shownStatus_.depthHint);
 }
 
-void MainWindow::showOutcome(const CommandOutcome& outcome) {
+void MainWindow::showOutcome(const CommandOutcome& outcome) { showOutcome(outcome, PromptIcon::Warning); }
+
+void MainWindow::showOutcome(const CommandOutcome& outcome, PromptIcon failureIcon) {
     if (outcome.readPalette) getpalette(workspace_, palette);
     if (outcome.refreshViews) reloadViews();
     showStatus();
+    // The command has ended: its progress goes.
+    progressBar->setValue(0);
     for (const QString& text : outcome.information) prompts_.information(kTitle, text);
-    if (!outcome.ok) prompts_.warning(kTitle, outcome.error);
+    if (!outcome.ok) {
+        if (failureIcon == PromptIcon::Warning) prompts_.warning(kTitle, outcome.error);
+        else prompts_.message(failureIcon, kTitle, outcome.error);
+    }
 }
 
 bool MainWindow::settleUnsavedChanges() {
@@ -97,6 +140,7 @@ bool MainWindow::settleUnsavedChanges() {
 
 void MainWindow::markChanged(const CommandOutcome& outcome) {
     if (changedTheSet(outcome)) workspace_.state().modified = true;
+    showTitle();
 }
 
 void MainWindow::markLoaded(const CommandOutcome& outcome) {
@@ -107,19 +151,125 @@ void MainWindow::forgetChanges() {
     SetState& state = workspace_.state();
     state.modified = false;
     state.editedDigest.clear();  // the slots hold another set now
+    showTitle();
+}
+
+void MainWindow::showTitle() {
+    QString title = QString::fromLatin1(kWindowCaption);
+    if (!setFile_.isEmpty())
+        title = QFileInfo(setFile_).fileName() + (workspace_.state().modified ? QStringLiteral("*") : QString()) +
+                QStringLiteral(" \u2014 ") + title;
+    setWindowTitle(title);
+}
+
+void MainWindow::rememberSetFile(const QString& path) {
+    setFile_ = QFileInfo(path).absoluteFilePath();
+    if (recent_) {
+        recent_->add(path);
+        fillRecentMenu();
+    }
+    showTitle();
+}
+
+void MainWindow::fillRecentMenu() {
+    if (!recentMenu || !recent_) return;
+    recentMenu->clear();
+    const QStringList files = recent_->list();
+    for (int i = 0; i < files.size(); ++i) {
+        const QString& path = files[i];
+        // "&1 name.bmp": the digit chooses it from the keyboard.
+        QAction* action =
+            recentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName().replace(
+                                                                     u'&', QStringLiteral("&&"))));
+        action->setData(path);
+        action->setToolTip(QDir::toNativeSeparators(path));
+        connect(action, &QAction::triggered, this, [this, path] { openRecentFile(path); });
+    }
+    recentMenu->setEnabled(!files.isEmpty());
+}
+
+void MainWindow::openRecentFile(const QString& path) {
+    if (!QFileInfo(path).isFile()) {
+        prompts_.warning(kTitle, QStringLiteral("The file %1 is no longer there.").arg(QDir::toNativeSeparators(path)));
+        fillRecentMenu();  // the list drops it
+        return;
+    }
+    openFile(path);
+}
+
+void MainWindow::openFile(const QString& path) {
+    if (batchRunning_) return;
+    if (QFileInfo(path).isDir()) {
+        if (!transparencyEditor->isHidden()) return;
+        batchFolder = path;
+        openBatchPanel();
+        return;
+    }
+    if (!transparencyEditor->isHidden() || !batchPanel->isHidden()) return;
+    if (!settleUnsavedChanges()) return;
+    if (!readable(prompts_, path)) return;
+    const FileKind kind = classify(path);
+    if (kind == FileKind::Unreadable) {
+        prompts_.warning(kTitle, QStringLiteral("%1 is not a picture Corvane reads.").arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    loadFileOfKind(path, kind, 0);
+}
+
+void MainWindow::loadFileOfKind(const QString& path, FileKind kind, int chosenFilter) {
+    QuorLibrary library(context_);
+    CommandOutcome outcome;
+    switch (kind) {
+        case FileKind::Dds:
+            outcome = loadDds(path, workspace_, library, setOptions());
+            break;
+        case FileKind::Picture:
+            outcome = corvane::loadAnyImage(path, workspace_, library, setOptions(), maxImportSize);
+            break;
+        case FileKind::ExtendedBitmap:
+        case FileKind::RawTexture:
+            outcome = corvane::loadExtended(path, entryFor(kind, path, chosenFilter), workspace_, library,
+                                            setOptions());
+            break;
+        case FileKind::Unreadable:
+            // Load Extended's own checks say what is wrong with it.
+            outcome = corvane::loadExtended(path, chosenFilter > 0 ? chosenFilter : kBitmapEntry, workspace_,
+                                            library, setOptions());
+            break;
+    }
+    markLoaded(outcome);
+    if (outcome.ok) rememberSetFile(path);
+    showOutcome(outcome);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.size() == 1 && !batchRunning_) event->acceptProposedAction();
+    else event->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.size() != 1) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // The drag's source waits for the drop to return: load once it has.
+    const QString path = paths.front();
+    QTimer::singleShot(0, this, [this, path] { openFile(path); });
 }
 
 void MainWindow::loadExtended() {
     if (!settleUnsavedChanges()) return;
     const FileChoice choice = runDialog(opencfs);
+    // The dialog opens on its first entry every time.
+    opencfs.filterIndex = kBitmapEntry;
     if (!choice.chosen) return;
     opencfs.initialFolder = folderOfChosenFile(choice.path);
     if (!readable(prompts_, choice.path)) return;
-    QuorLibrary library(context_);
-    const CommandOutcome outcome =
-        corvane::loadExtended(choice.path, choice.filterIndex, workspace_, library, setOptions());
-    markLoaded(outcome);
-    showOutcome(outcome);
+    // The file's bytes, not the dialog's entry, say what it is.
+    loadFileOfKind(choice.path, classify(choice.path), choice.filterIndex);
 }
 
 void MainWindow::saveExtended() { saveCommand(); }
@@ -145,7 +295,15 @@ bool MainWindow::saveCommand() {
     if (!levelsReadyToSave()) return false;
     const SetState& state = workspace_.state();
     QString output = state.loadedPath;
-    if (!state.textureOrigin || !prompts_.question(kTitle, kTextureSaveQuestion)) {
+    if (!state.textureOrigin ||
+        prompts_.chooseButton(PromptIcon::Warning, kTitle, QString::fromLatin1(kTextureSaveQuestion),
+                              {QStringLiteral("Overwrite Texture"), QStringLiteral("Save As New File")}, 0, 1) != 0) {
+        // The dialog starts beside the set's file, suggesting its name as a bitmap.
+        if (!setFile_.isEmpty()) {
+            const QFileInfo file(setFile_);
+            savebmp.initialFolder = file.absolutePath();
+            savebmp.fileName = file.dir().filePath(file.completeBaseName() + QStringLiteral(".bmp"));
+        }
         const FileChoice choice = runDialog(savebmp);
         if (!choice.chosen) return false;
         savebmp.initialFolder = folderOfChosenFile(choice.path);
@@ -156,8 +314,17 @@ bool MainWindow::saveCommand() {
         workspace_.state().modified = false;
         // What the paint program had written by now is in the saved file.
         if (!workspace_.state().editedDigest.isEmpty()) workspace_.state().editedDigest = editedSlotDigest();
+        rememberSetFile(output);
     }
     showOutcome(outcome);
+    if (outcome.ok) {
+        // A short note where the edit hint stands, which comes back shortly.
+        const QString note = QStringLiteral("Saved %1").arg(QFileInfo(output).fileName());
+        editHint->setText(note);
+        QTimer::singleShot(5000, editHint, [label = editHint, note] {
+            if (label->text() == note) label->setText(QString::fromLatin1(kEditHint));
+        });
+    }
     return outcome.ok;
 }
 
@@ -190,6 +357,7 @@ void MainWindow::loadAnyImage() {
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::loadAnyImage(choice.path, workspace_, library, setOptions(), maxImportSize);
     markLoaded(outcome);
+    if (outcome.ok) rememberSetFile(choice.path);
     showOutcome(outcome);
 }
 
@@ -212,7 +380,7 @@ void MainWindow::importStd() {
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::importStd(choice.path, workspace_, library);
     markChanged(outcome);
-    showOutcome(outcome);
+    showOutcome(outcome, PromptIcon::Error);
 }
 
 void MainWindow::importCfs() {
@@ -253,10 +421,14 @@ void MainWindow::editTransparency() { transparencyEditor->open(); }
 
 void MainWindow::updateWithPalette() {
     if (!workspace_.state().highColour) {
-        if (!prompts_.question(kTitle, QString::fromLatin1(kPaletteUpdateWarning))) return;
+        if (!prompts_.confirm(PromptIcon::Warning, kTitle, QString::fromLatin1(kPaletteUpdateWarning))) return;
         const PaletteUpdate update = updatePaletteFromEditedSlot(workspace_);
-        if (update.changed) workspace_.state().modified = true;
-        else prompts_.warning(kTitle, update.message);
+        if (update.changed) {
+            workspace_.state().modified = true;
+            showTitle();
+        } else {
+            prompts_.warning(kTitle, update.message);
+        }
     }
     updateViews();
 }
@@ -282,6 +454,8 @@ void MainWindow::convertBatch(bool colour0Transparent) {
         return;
     request.names = batchPanel->selectedNames();
     request.colour0Transparent = colour0Transparent;
+    request.writeDds = batchPanel->writeDdsBox->isChecked();
+    request.ddsFormat = DdsFormat::Auto;
     request.maxImport = maxImportSize;
     request.options = setOptions();
     // Each file of the run goes through the workspace: the current set would be lost.
@@ -352,6 +526,7 @@ void MainWindow::convertBatch(bool colour0Transparent) {
     // The set now in the workspace is one the run has just saved.
     if (!summary.files.empty()) forgetChanges();
     showStatus();
+    progressBar->setValue(0);
     if (summary.failedCount() > 0 || summary.stopped) prompts_.warning(kTitle, summary.text());
 }
 

@@ -8,6 +8,7 @@
 #include "filewatch.h"
 #include "numedit.h"
 #include "progress.h"
+#include "recentfiles.h"
 #include "secondarywindows.h"
 #include "import.h"
 #include "transparencyeditor.h"
@@ -27,6 +28,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 
 #include <algorithm>
 #include <cmath>
@@ -85,6 +87,7 @@ MainWindow::MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspa
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
+    recent_ = std::make_unique<RecentFiles>(store_);
     buildControls(client);
     buildMenus();
     buildDialogs();
@@ -106,6 +109,9 @@ MainWindow::MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspa
     merge.filterIndex = 2;
 
     showLauncherFiles();
+    fillRecentMenu();
+    // A file dropped on the window loads; a folder opens the batch panel.
+    setAcceptDrops(true);
 
     if (!workspace_.usable()) {
         prompts_.warning(QStringLiteral("Corvane"),
@@ -331,7 +337,7 @@ void MainWindow::buildMenus() {
     // the choice, which the commands read when they run.
     const auto item = [this](QMenu* menu, QAction** member, const char* name, const char* caption,
                              std::function<void()> handler, bool checkable = false) {
-        QAction* action = menu->addAction(QString::fromUtf8(caption));
+        QAction* action = menu->addAction(QString::fromUtf8(caption));  // "Save As DDS…" is not Latin-1
         action->setObjectName(QString::fromLatin1(name));
         action->setCheckable(checkable);
         if (handler) connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
@@ -339,46 +345,58 @@ void MainWindow::buildMenus() {
     };
     const auto run = [this](void (MainWindow::*handler)()) { return [this, handler] { (this->*handler)(); }; };
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File   "));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File   "));
     file->setObjectName(QStringLiteral("File1"));
-    item(file, &loadExtendedItem, "loadcfs", "Load Extended Bmp or AF99 Texture", run(&MainWindow::loadExtended));
-    item(file, &loadAnyItem, "loadany", "Load any Image", run(&MainWindow::loadAnyImage));
-    item(file, &saveItem, "save", "Save Extended Bmp", run(&MainWindow::saveExtended));
-    item(file, &saveDdsItem, "SaveDds", "Save As DDS…", run(&MainWindow::saveAsDds));
+    item(file, &loadExtendedItem, "loadcfs", "&Load Extended Bmp or AF99 Texture", run(&MainWindow::loadExtended));
+    item(file, &loadAnyItem, "loadany", "Load &any Image", run(&MainWindow::loadAnyImage));
+    recentMenu = file->addMenu(QStringLiteral("&Recent Files"));
+    recentMenu->setObjectName(QStringLiteral("RecentFiles1"));
+    // Files that have gone since the list was made drop out as it opens.
+    connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
+    item(file, &saveItem, "save", "&Save Extended Bmp", run(&MainWindow::saveExtended));
+    item(file, &saveDdsItem, "SaveDds", "Save As &DDS…", run(&MainWindow::saveAsDds));
     file->addSeparator();
-    item(file, &newSixteenBitItem, "new16", "Create New 16 bit Image Set", run(&MainWindow::newSixteenBitSet));
+    item(file, &newSixteenBitItem, "new16", "Create &New 16 bit Image Set", run(&MainWindow::newSixteenBitSet));
     file->addSeparator();
-    item(file, &aboutItem, "about", "About", run(&MainWindow::showAbout));
+    item(file, &aboutItem, "about", "A&bout", run(&MainWindow::showAbout));
     file->addSeparator();
-    item(file, &quitItem, "Quit1", "Quit", run(&MainWindow::quit));
+    item(file, &quitItem, "Quit1", "&Quit", run(&MainWindow::quit));
 
-    QMenu* image = menuBar()->addMenu(QStringLiteral("Image   "));
+    QMenu* image = menuBar()->addMenu(QStringLiteral("&Image   "));
     image->setObjectName(QStringLiteral("Image1"));
-    item(image, &createSubImagesItem, "CreateSubImages1", "Create SubImages", run(&MainWindow::createImageSet));
-    item(image, &updateAfterEditItem, "UpdateafterEdit1", "Update after Edit", run(&MainWindow::updateViews));
-    item(image, &editTransparencyItem, "getpal", "Edit Transparency", run(&MainWindow::editTransparency));
-    item(image, &editLargestItem, "doedit", "Edit Largest Image", run(&MainWindow::editLargestLevel));
+    item(image, &createSubImagesItem, "CreateSubImages1", "&Create SubImages", run(&MainWindow::createImageSet));
+    item(image, &updateAfterEditItem, "UpdateafterEdit1", "&Update after Edit", run(&MainWindow::updateViews));
+    item(image, &editTransparencyItem, "getpal", "Edit &Transparency", run(&MainWindow::editTransparency));
+    item(image, &editLargestItem, "doedit", "&Edit Largest Image", run(&MainWindow::editLargestLevel));
 
-    QMenu* prefs = menuBar()->addMenu(QStringLiteral("Prefs   "));
+    // The usual keys of a desktop program, shown beside their items.
+    loadAnyItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    loadExtendedItem->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    saveItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    quitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    updateAfterEditItem->setShortcut(QKeySequence(Qt::Key_F5));
+    aboutItem->setShortcut(QKeySequence(Qt::Key_F1));
+
+    QMenu* prefs = menuBar()->addMenu(QStringLiteral("&Prefs   "));
     prefs->setObjectName(QStringLiteral("Prefs1"));
-    item(prefs, &selectEditorItem, "seledit", "Select Editor", run(&MainWindow::selectEditor));
-    item(prefs, &showHintsItem, "ShowHints1", "Show Hints", run(&MainWindow::showHintsToggled), true);
-    item(prefs, &convertTo24Item, "mm", "Convert 16/32 to 24 bit", {}, true);
-    item(prefs, &smooth8Item, "Smooth8", "Smooth 8 bit Image sets", {}, true);
+    item(prefs, &selectEditorItem, "seledit", "Select &Editor", run(&MainWindow::selectEditor));
+    item(prefs, &showHintsItem, "ShowHints1", "Show &Hints", run(&MainWindow::showHintsToggled), true);
+    item(prefs, &convertTo24Item, "mm", "&Convert 16/32 to 24 bit", {}, true);
+    item(prefs, &smooth8Item, "Smooth8", "&Smooth 8 bit Image sets", {}, true);
     smooth8Item->setToolTip(QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
-    item(prefs, &keepCoverage, "KeepCoverage", "Keep cut-out coverage in mips", {}, true);
+    item(prefs, &keepCoverage, "KeepCoverage", "&Keep cut-out coverage in mips", {}, true);
     keepCoverage->setToolTip(QStringLiteral(
         "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest"));
-    item(prefs, &showTransparency, "ShowTransparency", "Show Transparency", run(&MainWindow::showTransparencyToggled),
+    item(prefs, &showTransparency, "ShowTransparency", "Show &Transparency", run(&MainWindow::showTransparencyToggled),
          true);
     showTransparency->setToolTip(QStringLiteral("Show the transparent parts of the images over a checkerboard"));
-    QMenu* importSize = prefs->addMenu(QStringLiteral("Maximum Image Import Size"));
+    QMenu* importSize = prefs->addMenu(QStringLiteral("&Maximum Image Import Size"));
     importSize->setObjectName(QStringLiteral("MaximumImageImportSize1"));
     const auto importAt = [this](int size) { return [this, size] { setMaxImport(size); }; };
-    item(importSize, &maxImport512Item, "N512", "512x512", importAt(512), true);
-    item(importSize, &maxImport256Item, "N256", "256x256", importAt(256), true);
-    item(importSize, &maxImport128Item, "N128", "128x128", importAt(128), true);
-    item(importSize, &maxImport64Item, "N64", "64x64", importAt(64), true);
+    item(importSize, &maxImport512Item, "N512", "&512x512", importAt(512), true);
+    item(importSize, &maxImport256Item, "N256", "&256x256", importAt(256), true);
+    item(importSize, &maxImport128Item, "N128", "&128x128", importAt(128), true);
+    item(importSize, &maxImport64Item, "N64", "&64x64", importAt(64), true);
     importSizeGroup = new QActionGroup(this);
     importSizeGroup->setExclusive(true);
     for (QAction* a : {maxImport512Item, maxImport256Item, maxImport128Item, maxImport64Item})
@@ -386,20 +404,30 @@ void MainWindow::buildMenus() {
     maxImport256Item->setChecked(true);
     prefs->addSeparator();
 
-    QMenu* tool = menuBar()->addMenu(QStringLiteral("ImageTool"));
+    QMenu* tool = menuBar()->addMenu(QStringLiteral("Image&Tool"));
     tool->setObjectName(QStringLiteral("ImageTool1"));
-    item(tool, &locateToolItem, "LocateImageTool1", "Locate ImageTool", run(&MainWindow::locateImageTool));
-    item(tool, &useToolForMipsItem, "useitool", "Use ImageTool for Mips", {}, true);
-    item(tool, &showToolItem, "showitool", "Display ImageTool when Processing", {}, true);
+    item(tool, &locateToolItem, "LocateImageTool1", "&Locate ImageTool", run(&MainWindow::locateImageTool));
+    item(tool, &useToolForMipsItem, "useitool", "&Use ImageTool for Mips", {}, true);
+    item(tool, &showToolItem, "showitool", "&Display ImageTool when Processing", {}, true);
     tool->addSeparator();
-    QMenu* convert = tool->addMenu(QStringLiteral("Convert current image to"));
+    QMenu* convert = tool->addMenu(QStringLiteral("&Convert current image to"));
     convert->setObjectName(QStringLiteral("Convertcurrentimageto1"));
     const auto convertWith = [this](ToolMode mode) { return [this, mode] { convertTo(mode); }; };
-    item(convert, &convertTo256Item, "ConvertCurrentImageto256Colours1", "256 Colours",
+    item(convert, &convertTo256Item, "ConvertCurrentImageto256Colours1", "&256 Colours",
          convertWith(ToolMode::EightBit));
-    item(convert, &convertTo565Item, "N16bit5651", "16bit 565", convertWith(ToolMode::Rgb565));
-    item(convert, &convertTo4444Item, "N16bit4441", "16bit 444", convertWith(ToolMode::Argb4444));
-    item(convert, &convertTo32Item, "N32bit1", "32 bit", convertWith(ToolMode::Argb32));
+    item(convert, &convertTo565Item, "N16bit5651", "16bit &565", convertWith(ToolMode::Rgb565));
+    item(convert, &convertTo4444Item, "N16bit4441", "16bit &444", convertWith(ToolMode::Argb4444));
+    item(convert, &convertTo32Item, "N32bit1", "&32 bit", convertWith(ToolMode::Argb32));
+
+    // F10 opens the menu bar, as Alt and the underlined letters do.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, [this] {
+        const QList<QAction*> titles = menuBar()->actions();
+        if (!titles.isEmpty() && titles.front()->isEnabled()) {
+            menuBar()->setFocus(Qt::ShortcutFocusReason);
+            menuBar()->setActiveAction(titles.front());
+        }
+    });
 
     menus_ = {file, image, prefs, tool};
 }
@@ -453,6 +481,9 @@ void MainWindow::setFileMenus(bool enabled) {
     // menus_ holds File, Image, Prefs, ImageTool.
     for (int i = 0; i < 2; ++i)
         if (menus_[size_t(i)]) menus_[size_t(i)]->menuAction()->setEnabled(enabled);
+    // Their keys follow them.
+    for (QAction* a : {loadAnyItem, loadExtendedItem, saveItem, quitItem, updateAfterEditItem, aboutItem})
+        if (a) a->setEnabled(enabled);
 }
 
 SetOptions MainWindow::setOptions() const {

@@ -95,6 +95,7 @@ void MainWindow::updateViews() {
         }
     }
     reloadViews();
+    showTitle();
 }
 
 void MainWindow::reloadViews() {

@@ -3,6 +3,7 @@
 #include "anyimage.h"
 #include "exebuttn.h"
 #include "mbutton.h"
+#include "quorimg.h"
 #include "zoomview.h"
 
 #include <QCloseEvent>
@@ -12,7 +13,6 @@
 #include <QGuiApplication>
 #include <QHideEvent>
 #include <QLabel>
-#include <QLibrary>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -86,27 +86,6 @@ QString versionText(const ProductVersion& version) {
     return QString::number(version.mostSignificant >> 16) + ".00." + QString::number(version.leastSignificant);
 }
 
-QString libraryVersion(const QString& baseName, const QString& firstFolder) {
-    QLibrary library;
-    const QString beside = firstFolder + u'/' + TAnyImage::libraryFileName(baseName);
-    library.setFileName(beside);
-    if (!library.load()) {
-        library.setFileName(baseName);
-        if (!library.load()) return {};
-    }
-    using VersionRoutine = const char* (*)();
-    const QByteArray routineName = baseName.toLatin1() + "_version";
-    const auto routine = reinterpret_cast<VersionRoutine>(library.resolve(routineName.constData()));
-    QString text;
-    if (routine) {
-        if (const char* v = routine()) {
-            if (const auto version = parseVersion(QString::fromLatin1(v))) text = versionText(*version);
-        }
-    }
-    library.unload();
-    return text;
-}
-
 QStringList supportedPictureFormats(const PictureFormatTable& formats) {
     const auto text = [](const char* s) { return s ? QString::fromUtf8(s) : QString(); };
     QStringList lines;
@@ -128,6 +107,7 @@ QString aboutText(const QStringList& pictureFormats) {
     t += "Not yet fully supported:\n    Non-Square Bitmaps\n    any as-yet undiscovered variants\n\n";
     t += "Supported Formats for \"Load Any Image\" with " + TAnyImage::libraryFileName("quorimg") + ":\n";
     for (const QString& format : pictureFormats) t += "    " + format + "\n";
+    t += "If the full set of library files is installed, Tiff and Png as well\n";
     t += "\nThis program is provided as it is, without any warranty. Always keep a copy of a texture "
          "before you change it.\n\n";
     t += "Corvane is built with Qt, ImageMagick, libimagequant and stb_image_resize; our thanks to their "
@@ -277,14 +257,25 @@ void LargeLevelWindow::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------
 // The about box
 
-const std::array<const char*, 5> AboutBox::kLibraries = {"quorimg", "quorimg24", "quorpng", "quortiff", "quordds"};
+const std::array<const char*, 5> AboutBox::kLibraries = {"libquorimg", "libquorimg_magick", "ImageMagick",
+                                                         "libimagequant", "Qt"};
+
+std::array<QString, 5> loadedVersions() {
+    const auto dotted = [](const char* text) {
+        const auto version = text ? parseVersion(QString::fromLatin1(text)) : std::nullopt;
+        return version ? versionText(*version) : QString();
+    };
+    const auto plain = [](const char* text) { return text ? QString::fromLatin1(text) : QString(); };
+    return {dotted(quorimg_version()), dotted(quorimg_part_version(QUOR_PART_DECODER)),
+            plain(quorimg_part_version(QUOR_PART_MAGICK)), plain(quorimg_part_version(QUOR_PART_QUANTIZER)),
+            QString::fromLatin1(qVersion())};
+}
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutForm"));
     setWindowTitle(QStringLiteral("About "));
     setFixedSize(407, 271);
     setWindowIcon(QIcon(programPicture(32)));
-    libraryFolder_ = QCoreApplication::applicationDirPath();
     openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
     pages = new QTabWidget(this);
@@ -336,12 +327,12 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     // "DLLs"
     auto* libraries = new QWidget;
     label(libraries,
-          QStringLiteral("%1 programs need its image library files. These are installed:").arg(QLatin1String(kMaker)),
+          QStringLiteral("%1 programs need its image library files. This build works with:").arg(QLatin1String(kMaker)),
           QRect(8, 8, 225, 40), Qt::AlignLeft | Qt::AlignTop);
     for (size_t i = 0; i < kLibraries.size(); ++i) {
         const int top = 56 + 24 * int(i);
-        label(libraries, TAnyImage::libraryFileName(QString::fromLatin1(kLibraries[i])), QRect(0, top, 106, 21),
-              Qt::AlignRight);
+        label(libraries, QString::fromLatin1(kLibraries[i]), QRect(0, top, 106, 21), Qt::AlignRight)
+            ->setWordWrap(false);
         auto* field = new QLineEdit(QStringLiteral("Not Found"), libraries);
         field->setObjectName(QStringLiteral("Edit%1").arg(i + 1));
         field->setGeometry(112, top, 73, 21);
@@ -392,11 +383,9 @@ void AboutBox::readVersions() {
     if (const auto version = parseVersion(QStringLiteral(CORVANE_VERSION)))
         versionLabel->setText("Version " + versionText(*version));
     programLabel->setText(programText);
-    for (size_t i = 0; i < kLibraries.size(); ++i) {
-        versionFields[i]->setText(QStringLiteral("Not Found"));
-        const QString version = libraryVersion(QString::fromLatin1(kLibraries[i]), libraryFolder_);
-        if (!version.isEmpty()) versionFields[i]->setText(version);
-    }
+    const std::array<QString, 5> versions = loadedVersions();
+    for (size_t i = 0; i < kLibraries.size(); ++i)
+        versionFields[i]->setText(versions[i].isEmpty() ? QStringLiteral("Not Found") : versions[i]);
 }
 
 void AboutBox::visitWebSite() {

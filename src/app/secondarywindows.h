@@ -42,14 +42,12 @@ std::optional<ProductVersion> parseVersion(const QString& dotted);
 // significant word: 4.0.0.29 gives "4.00.29", 1.2.3.4 gives "1.00.196612".
 QString versionText(const ProductVersion& version);
 
-// The version text of a library file by its base name ("quorimg"), read
-// through the routine it exports for it ("quorimg_version").  The file is
-// looked for in `firstFolder`, then in the system's search order.  Empty when
-// there is no such file or routine.
-QString libraryVersion(const QString& baseName, const QString& firstFolder);
-
 // The picture formats the library reads, one "Description (EXT)" each.
 QStringList supportedPictureFormats(const PictureFormatTable& formats = libraryPictureFormats());
+
+// The versions of the parts in AboutBox::kLibraries order, each as the part
+// itself reports it; empty for a part that cannot be loaded.
+std::array<QString, 5> loadedVersions();
 
 // The text window's text.
 QString aboutText(const QStringList& pictureFormats);
@@ -130,12 +128,9 @@ class AboutBox : public QDialog {
 public:
     explicit AboutBox(QWidget* parent = nullptr);
 
-    // The library files the DLLs page lists, by base name.
+    // What the DLLs page lists: the image library, its decoder module,
+    // ImageMagick, libimagequant and Qt, each as loaded by this program.
     static const std::array<const char*, 5> kLibraries;
-
-    // Where the library files are looked for first; the program's folder
-    // unless set.
-    void setLibraryFolder(const QString& folder) { libraryFolder_ = folder; }
     void setUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
 
     // Shown under the program's button each time the box is shown; "More >>>" sets it.
@@ -163,7 +158,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QString libraryFolder_;
     UrlOpener openUrl_;
 };
 

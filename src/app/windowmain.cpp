@@ -2,6 +2,7 @@
 // that the program loads only for a line that needs it, so that batches start
 // without the widget libraries.
 #include "application.h"
+#include "commandcore.h"
 #include "commandline.h"
 #include "mainwindow.h"
 #include "prompts.h"
@@ -11,14 +12,16 @@
 #include "workspace.h"
 
 #include <QTextStream>
+#include <QTimer>
 
 #include <exception>
 
 extern "C" __attribute__((visibility("default"))) int corvane_window_main(int argc, char** argv) {
-    if (argc > 1) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    const QString file = corvane::fileToOpen(args);
+    if (!args.isEmpty() && file.isEmpty()) {
         // Commands run without showing a window.
-        QStringList args;
-        for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
         QTextStream out(stdout);
         QTextStream err(stderr);
         return corvane::runCommandLine(args, out, err);
@@ -38,6 +41,9 @@ extern "C" __attribute__((visibility("default"))) int corvane_window_main(int ar
         // Closing the main window ends the program, whatever else is open.
         QObject::connect(&mainWindow, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         mainWindow.show();
+        // The file of "corvane FILE" loads once the window is up, so that its
+        // questions and messages have a window to stand over.
+        if (!file.isEmpty()) QTimer::singleShot(0, &mainWindow, [&mainWindow, file] { mainWindow.openFile(file); });
         return app.exec();
     } catch (const std::exception& e) {
         app.reportError(QString::fromLocal8Bit(e.what()));

@@ -4,6 +4,7 @@
 // leaves the destination as it was.
 #include "blocks.h"
 #include "bytes.h"
+#include "foreignmodule.h"
 #include "halvings.h"
 #include "image.h"
 #include "quorimg.h"
@@ -14,7 +15,10 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <system_error>
+
+#include <libimagequant.h>
 
 #ifndef QUORIMG_VERSION
 #define QUORIMG_VERSION "0.0.0.0"
@@ -363,5 +367,37 @@ QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width
 }
 
 QUORIMG_API const char* quorimg_version(void) { return QUORIMG_VERSION; }
+
+QUORIMG_API const char* quorimg_part_version(int32_t part) {
+    try {
+        // Each is read once, when first asked for; the texts live as long as the library.
+        const auto shown = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+        switch (part) {
+            case QUOR_PART_DECODER: {
+                static const std::string decoder = quor::foreignModuleVersion();
+                return shown(decoder);
+            }
+            case QUOR_PART_MAGICK: {
+                static const std::string magick = quor::foreignLibraryVersion();
+                return shown(magick);
+            }
+            case QUOR_PART_QUANTIZER: {
+                static const std::string quantizer = [] {
+                    const int v = liq_version();
+                    // The library we were built against names its release
+                    // more exactly than its number does.
+                    if (v == LIQ_VERSION) return std::string(LIQ_VERSION_STRING);
+                    return std::to_string(v / 10000) + '.' + std::to_string(v / 100 % 100) + '.' +
+                           std::to_string(v % 100);
+                }();
+                return shown(quantizer);
+            }
+            default:
+                return nullptr;
+        }
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 // its format from its first bytes and hand the bytes to that one decoder;
 // ImageMagick's own guessing (and its file-name syntax: "label:", "[0]",
 // "@list" ...) would let a crafted file reach coders we never meant to use.
+#include "foreignmodule.h"
 #include "image.h"
 
 #include <Magick++.h>
@@ -563,6 +564,18 @@ bool indexByPalette(const DeclaredPalette& declared, Image& out) {
 }  // namespace
 
 void setForeignDecodeTimeLimit(int64_t milliseconds) { decodeTimeLimitMs.store(milliseconds); }
+
+std::string foreignModuleVersion() { return QUORIMG_VERSION; }
+
+std::string foreignLibraryVersion() {
+    size_t number = 0;
+    // "ImageMagick 6.9.11-60 Q16 x86_64 ...": the second word.
+    const std::string text = MagickCore::GetMagickVersion(&number);
+    const size_t start = text.find(' ');
+    if (start == std::string::npos) return text;
+    const size_t end = text.find(' ', start + 1);
+    return text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
 
 std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
     try {

@@ -83,4 +83,14 @@ void setForeignDecodeTimeLimit(int64_t milliseconds) {
     if (const ForeignModule* module = ready.load()) module->setTimeLimit(milliseconds);
 }
 
+std::string foreignLibraryVersion() {
+    const Loaded& l = loaded();
+    return l.module ? l.module->libraryVersion() : std::string();
+}
+
+std::string foreignModuleVersion() {
+    const Loaded& l = loaded();
+    return l.module ? l.module->version() : std::string();
+}
+
 }  // namespace quor

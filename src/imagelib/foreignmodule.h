@@ -18,7 +18,17 @@ struct ForeignModule {
     bool (*canDecode)(const std::string& path);
     bool (*ping)(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
     void (*setTimeLimit)(int64_t milliseconds);
+    // ImageMagick's version as it reports it ("6.9.11-60").
+    std::string (*libraryVersion)();
+    // The module's own version, "major.minor.patch.build".
+    std::string (*version)();
 };
+
+// The version of ImageMagick the decoder reads through; empty when the
+// decoder cannot be loaded.
+std::string foreignLibraryVersion();
+// The decoder module's own version; empty when it cannot be loaded.
+std::string foreignModuleVersion();
 
 }  // namespace quor
 

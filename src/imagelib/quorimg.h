@@ -142,6 +142,15 @@ QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width
                               uint8_t* rgba, int32_t capacity);
 /* The library's version, "major.minor.patch.build". */
 QUORIMG_API const char* quorimg_version(void);
+/* The versions of the parts the library works through, as text: the decoder
+ * module for other formats ("major.minor.patch.build"), ImageMagick as that
+ * module reports it ("6.9.11-60") and libimagequant ("2.17.0").  Asking for
+ * either of the first two loads the module.  Null for another part, or when
+ * the module cannot be loaded. */
+#define QUOR_PART_DECODER 1
+#define QUOR_PART_MAGICK 2
+#define QUOR_PART_QUANTIZER 3
+QUORIMG_API const char* quorimg_part_version(int32_t part);
 
 #ifdef __cplusplus
 }

@@ -55,22 +55,28 @@ protected:
     std::unique_ptr<SettingsStore> store;
 };
 
+// A caption as shown, without the marks of its underlined letter.
+QString shown(const QAction* a) { return a->text().remove(u'&'); }
+
 // A menu as text: "-" for a separator, "name >" for a sub-menu, check items
-// with their mark.
+// with their mark, keys after a tab.
 QStringList describe(const QMenu* menu) {
     QStringList lines;
     for (const QAction* a : menu->actions()) {
-        if (a->isSeparator()) lines << "-";
-        else if (a->menu()) lines << a->text() + " >";
-        else if (a->isCheckable()) lines << a->text() + (a->isChecked() ? " [x]" : " [ ]");
-        else lines << a->text();
+        QString line;
+        if (a->isSeparator()) line = "-";
+        else if (a->menu()) line = shown(a) + " >";
+        else if (a->isCheckable()) line = shown(a) + (a->isChecked() ? " [x]" : " [ ]");
+        else line = shown(a);
+        if (!a->shortcut().isEmpty()) line += "\t" + a->shortcut().toString();
+        lines << line;
     }
     return lines;
 }
 
 const QMenu* subMenu(const QMenu* menu, const QString& title) {
     for (const QAction* a : menu->actions())
-        if (a->menu() && a->text() == title) return a->menu();
+        if (a->menu() && shown(a) == title) return a->menu();
     return nullptr;
 }
 
@@ -270,14 +276,15 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
     auto form = open();
     QStringList titles;
     for (const QAction* a : form->menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, QStringList({"File   ", "Image   ", "Prefs   ", "ImageTool"}));
+    EXPECT_EQ(titles, QStringList({"&File   ", "&Image   ", "&Prefs   ", "Image&Tool"}));
 
     const auto menu = [&](int i) { return form->menuBar()->actions()[i]->menu(); };
     EXPECT_EQ(describe(menu(0)),
-              QStringList({"Load Extended Bmp or AF99 Texture", "Load any Image", "Save Extended Bmp",
-                           "Save As DDS…", "-", "Create New 16 bit Image Set", "-", "About", "-", "Quit"}));
-    EXPECT_EQ(describe(menu(1)),
-              QStringList({"Create SubImages", "Update after Edit", "Edit Transparency", "Edit Largest Image"}));
+              QStringList({"Load Extended Bmp or AF99 Texture\tCtrl+Shift+O", "Load any Image\tCtrl+O",
+                           "Recent Files >", "Save Extended Bmp\tCtrl+S", "Save As DDS…", "-",
+                           "Create New 16 bit Image Set", "-", "About\tF1", "-", "Quit\tCtrl+Q"}));
+    EXPECT_EQ(describe(menu(1)), QStringList({"Create SubImages", "Update after Edit\tF5", "Edit Transparency",
+                                              "Edit Largest Image"}));
     EXPECT_EQ(describe(menu(2)), QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
                                               "Smooth 8 bit Image sets [x]", "Keep cut-out coverage in mips [ ]",
                                               "Show Transparency [x]", "Maximum Image Import Size >", "-"}));

@@ -47,6 +47,13 @@ TEST(StartWithoutDisplay, WindowRefusesWithOneLineAndCommandsStillRun) {
     EXPECT_TRUE(window.err.contains(QStringLiteral("display"))) << window.err.toStdString();
     EXPECT_TRUE(window.err.contains(QStringLiteral("corvane --help"))) << window.err.toStdString();
 
+    // "corvane FILE", as a file manager starts it, is the window too.
+    const ProgramRun file = runProgram({QStringLiteral("set.bmp")}, scratch);
+    EXPECT_FALSE(file.crashed);
+    EXPECT_EQ(file.exitCode, 2);
+    EXPECT_EQ(file.err.count('\n'), 1) << file.err.toStdString();
+    EXPECT_TRUE(file.err.contains(QStringLiteral("display"))) << file.err.toStdString();
+
     const ProgramRun help = runProgram({QStringLiteral("--help")}, scratch);
     EXPECT_FALSE(help.crashed);
     EXPECT_EQ(help.exitCode, 0);

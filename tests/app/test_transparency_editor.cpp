@@ -90,6 +90,7 @@ protected:
         EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Question);
         EXPECT_EQ(prompts.calls[0].title, "CORVANE");
         EXPECT_EQ(prompts.calls[0].text, kPaletteChangedQuestion);
+        EXPECT_EQ(prompts.calls[0].icon, PromptIcon::Information);
         EXPECT_TRUE(editor().isOpen());
         return true;
     }
@@ -408,6 +409,7 @@ TEST_F(TransparencyEditorTest, UpdatePaletteAsksAndCancelUpdatesNothing) {
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Question);
     EXPECT_EQ(prompts.calls[0].title, "Corvane");
     EXPECT_EQ(prompts.calls[0].text, kPaletteUpdateWarning);
+    EXPECT_EQ(prompts.calls[0].icon, PromptIcon::Warning);
     EXPECT_EQ(view64->picture().pixel(5, 5), shownBefore);
     EXPECT_EQ(slot(HeaderSlot), header);
 

@@ -1,5 +1,6 @@
 #include "batchpanel.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -112,6 +113,12 @@ BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
                                {264, 204, 245, 136});
     instructions->setWordWrap(true);
     instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    writeDdsBox = new QCheckBox(QStringLiteral("Write DDS"), this);
+    writeDdsBox->setObjectName("writeDds");
+    // As wide as its caption, so that a click beside it does not check it.
+    writeDdsBox->move(264, 346);
+    writeDdsBox->adjustSize();
+    writeDdsBox->setToolTip(QStringLiteral("Save each converted set as a DirectDraw Surface (name.dds) in place of an Extended Bitmap"));
 
     exitButton = button(this, "Button18", "Exit", {8, 378, 117, 25});
     convertColour0Button = button(this, "Button19", "Convert - Colour 0 Transparent", {131, 378, 190, 25});

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QListWidget;
@@ -46,6 +47,7 @@ public:
     QPushButton* exitButton = nullptr;
     QPushButton* convertColour0Button = nullptr;  // "Convert - Colour 0 Transparent"
     QPushButton* convertButton = nullptr;         // "Convert Selected Images"
+    QCheckBox* writeDdsBox = nullptr;             // "Write DDS": name.dds in place of name.bmp
 
     // Opens the panel over the parent's client area.
     void open();

@@ -246,7 +246,8 @@ void TransparencyEditor::open() {
 }
 
 bool TransparencyEditor::exit() {
-    if (palette_.paletteChanged && !prompts_.question("CORVANE", kPaletteChangedQuestion)) return false;
+    if (palette_.paletteChanged && !prompts_.confirm(PromptIcon::Information, "CORVANE", kPaletteChangedQuestion))
+        return false;
     hide();
     for (ColourBox*& box : boxes) {
         delete box;
