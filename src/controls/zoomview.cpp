@@ -2,6 +2,7 @@
 
 #include "checkerboard.h"
 
+#include <QAction>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -31,6 +32,20 @@ ZoomView::ZoomView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setBackgroundRole(QPalette::Dark);
     viewport()->setAutoFillBackground(true);
+    // The zoom commands in a context menu, where their keys can be read.
+    const auto command = [this](const QString& text, const QKeySequence& keys, auto slot) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        action->setShortcutVisibleInContextMenu(true);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+    };
+    command(tr("Zoom In"), QKeySequence(Qt::CTRL | Qt::Key_Plus), [this] { zoomIn(); });
+    command(tr("Zoom Out"), QKeySequence(Qt::CTRL | Qt::Key_Minus), [this] { zoomOut(); });
+    command(tr("Fit to Window"), QKeySequence(Qt::CTRL | Qt::Key_0), [this] { fitToWindow(); });
+    command(tr("Actual Size"), QKeySequence(Qt::CTRL | Qt::Key_1), [this] { setZoom(1); });
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void ZoomView::setImage(const QImage& image) {
