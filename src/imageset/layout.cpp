@@ -72,20 +72,55 @@ void write16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
 
 using namespace layout;
 
-HeaderFacts readHeaderFacts(const QString& path) {
+namespace {
+
+// Little endian, never past `size`: missing bytes read as 0.
+uint32_t readLe(const uint8_t* data, size_t size, size_t at, int bytes) {
+    uint32_t word = 0;
+    for (int k = 0; k < bytes; ++k)
+        if (at + size_t(k) < size) word |= uint32_t(data[at + size_t(k)]) << (8 * k);
+    return word;
+}
+
+}  // namespace
+
+HeaderFacts readHeaderFacts(const uint8_t* data, size_t size) {
+    const auto le32 = [&](size_t at) { return readLe(data, size, at, 4); };
     HeaderFacts facts;
-    QFile file;
-    if (!openForReading(file, path).isEmpty()) return facts;
-    const QByteArray head = file.read(kProbeLength);
-    const std::vector<uint8_t> h(head.begin(), head.end());
     facts.readable = true;
+    facts.fileSize = int64_t(size);
+    facts.bmMark = size >= 2 && data[0] == 'B' && data[1] == 'M';
+    facts.bitsField = uint16_t(readLe(data, size, kBitsAt, 2));
+    facts.bits = facts.bitsField & 0xFF;
+    facts.width = int32_t(le32(kWidthAt));
+    facts.height = int32_t(le32(kHeightAt));
+    facts.pixelOffset = le32(kPixelOffsetAt);
+    facts.compression = le32(kCompressionAt);
+    for (size_t i = 0; i < facts.masks.size(); ++i) facts.masks[i] = le32(kMasksAt + 4 * i);
+    facts.infoLength = le32(kInfoLengthAt);
+    if (facts.infoLength >= uint32_t(kInfoWithAlphaMask)) facts.alphaMask = le32(kAlphaMaskAt);
+    facts.coloursUsed = le32(kColoursUsedAt);
+    facts.paletteAt = kFileHeader + int64_t(facts.infoLength);
+    if (facts.bitsField == 8) facts.paletteEntries = facts.coloursUsed ? int64_t(facts.coloursUsed) : kPaletteEntries;
+
+    const bool setInfo = facts.infoLength == uint32_t(kInfoHeader);
+    if (facts.bitsField == 8) {
+        if (setInfo && facts.paletteEntries == kPaletteEntries &&
+            facts.pixelOffset == uint32_t(kPaletteHeader + kRecordLength))
+            facts.recordAt = kPaletteHeader;
+    } else if (facts.bitsField == 16 || facts.bitsField == 24 || facts.bitsField == 32) {
+        // The standard high-colour header keeps its record after the masks.
+        if (setInfo && facts.pixelOffset == uint32_t(kStandardHeader)) facts.recordAt = kStandardRecordAt;
+    }
+    return facts;
+}
+
+HeaderFacts readHeaderFacts(const QString& path) {
+    QFile file;
+    if (!openForReading(file, path).isEmpty()) return HeaderFacts{};
+    const QByteArray head = file.read(kProbeLength);
+    HeaderFacts facts = readHeaderFacts(reinterpret_cast<const uint8_t*>(head.constData()), size_t(head.size()));
     facts.fileSize = file.size();
-    facts.bits = byteAt(h, kBitsAt);
-    facts.width = int32_t(read32(h, kWidthAt));
-    facts.height = int32_t(read32(h, kHeightAt));
-    facts.pixelOffset = read32(h, kPixelOffsetAt);
-    facts.compression = read32(h, kCompressionAt);
-    for (size_t i = 0; i < facts.masks.size(); ++i) facts.masks[i] = read32(h, kMasksAt + 4 * i);
     return facts;
 }
 

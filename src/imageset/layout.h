@@ -96,8 +96,24 @@ struct HeaderFacts {
     int64_t fileSize = 0;
     uint32_t compression = 0;
     std::array<uint32_t, 3> masks{};  // red, green, blue, where 16-bit files keep them
+    bool bmMark = false;              // the file starts with "BM"
+    uint16_t bitsField = 0;           // bits per pixel, the whole field
+    uint32_t infoLength = 0;          // of the information header
+    uint32_t alphaMask = 0;           // 0 unless the information header is long enough to hold one
+    uint32_t coloursUsed = 0;
+    int64_t paletteAt = 0;            // right after the information header
+    int64_t paletteEntries = 0;       // 8-bit: the colours used, 256 when the header says 0
+    // Where the extra record sits when the header has exactly the form sets
+    // are written with (40-byte information header; 8-bit: 256 colours and
+    // pixels at 1098; 16-, 24- and 32-bit: pixels at 86), else 0.  Nothing
+    // here checks that the file reaches that far.
+    int64_t recordAt = 0;
 };
+// Reads only a short prefix of the file; fileSize is the whole file's.
 HeaderFacts readHeaderFacts(const QString& path);
+// The same from a whole file in memory (fileSize is `size`); fields past
+// its end read as 0.
+HeaderFacts readHeaderFacts(const uint8_t* data, size_t size);
 
 // The header fields of a set as a file's header gives them; the workspace
 // takes them into its state.

@@ -110,29 +110,28 @@ Depth depthOf(Target target) {
 ReadResult readXbm(const Bytes& b) {
     if (b.size() < size_t(kPlainHeader))
         return fail("too short for a BMP header (" + str(int64_t(b.size())) + " bytes)");
-    if (b[0] != 'B' || b[1] != 'M') return fail("not a BMP file (no \"BM\" mark)");
+    const corvane::HeaderFacts facts = corvane::readHeaderFacts(b.data(), b.size());
+    if (!facts.bmMark) return fail("not a BMP file (no \"BM\" mark)");
 
     XbmSet set;
-    set.fileLength = int64_t(b.size());
-    const uint32_t infoLength = read32(b, kInfoLengthAt);
+    set.fileLength = facts.fileSize;
+    const uint32_t infoLength = facts.infoLength;
     if (infoLength < uint32_t(kInfoHeader) || infoLength > 1024)
         return fail("unsupported information header length " + str(infoLength));
-    const int64_t headersEnd = kFileHeader + int64_t(infoLength);
+    const int64_t headersEnd = facts.paletteAt;
     if (headersEnd > set.fileLength) return fail("truncated: the header needs " + str(headersEnd) + " bytes");
 
-    const int32_t width = int32_t(read32(b, kWidthAt));
-    const int32_t height = int32_t(read32(b, kHeightAt));
-    if (width != height || !isLevel(width))
-        return fail("the image is " + str(width) + " x " + str(height) +
+    if (facts.width != facts.height || !isLevel(facts.width))
+        return fail("the image is " + str(facts.width) + " x " + str(facts.height) +
                     "; an Extended Bitmap is a square of 1, 2, 4 ... 512 pixels");
-    set.edge = width;
+    set.edge = facts.width;
 
-    const int bits = read16(b, kBitsAt);
-    const uint32_t compression = read32(b, kCompressionAt);
-    set.headerLength = read32(b, kPixelOffsetAt);
+    const int bits = facts.bitsField;
+    const uint32_t compression = facts.compression;
+    set.headerLength = facts.pixelOffset;
     int64_t leastHeader = headersEnd;
     Masks masks;
-    int64_t recordAt = 0;
+    const Masks ownMasks{facts.masks[0], facts.masks[1], facts.masks[2], facts.alphaMask};
     auto unsupported = [&] {
         return fail(str(bits) + "-bit BMP with compression " + str(compression) + " is not supported");
     };
@@ -140,19 +139,14 @@ ReadResult readXbm(const Bytes& b) {
     switch (bits) {
         case 8: {
             if (compression != kRgb) return unsupported();
-            const uint32_t used = read32(b, kColoursUsedAt);
-            if (used > 256) return fail("the palette claims " + str(used) + " colours");
-            const int64_t count = used ? used : 256;
-            leastHeader = headersEnd + 4 * count;
+            if (facts.coloursUsed > 256) return fail("the palette claims " + str(facts.coloursUsed) + " colours");
+            leastHeader = headersEnd + 4 * facts.paletteEntries;
             if (leastHeader > set.fileLength) return fail("truncated: the palette ends past the end of the file");
-            for (int64_t i = 0; i < count; ++i) {
+            for (int64_t i = 0; i < facts.paletteEntries; ++i) {
                 const size_t at = size_t(headersEnd + 4 * i);
                 set.palette[size_t(i)] = {b[at], b[at + 1], b[at + 2], b[at + 3]};
             }
             set.depth = Depth::Pal8;
-            if (infoLength == uint32_t(kInfoHeader) && count == 256 &&
-                set.headerLength == kPaletteHeader + kRecordLength)
-                recordAt = kPaletteHeader;
             break;
         }
         case 16:
@@ -164,14 +158,13 @@ ReadResult readXbm(const Bytes& b) {
                 leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
                 if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
                     return fail("16-bit file without room for its colour masks");
-                if (b[kRedMaskHighAt] == 0x0F) {
+                if (((facts.masks[0] >> 8) & 0xFF) == 0x0F) {
                     // The red mask's second byte alone marks the 4-4-4-4 form;
                     // its alpha sits in the top nibble, which no mask names.
                     set.depth = Depth::Argb4444;
                     masks = kFields4444;
                 } else {
-                    masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),
-                             infoLength >= uint32_t(kInfoWithAlphaMask) ? read32(b, kAlphaMaskAt) : 0};
+                    masks = ownMasks;
                     set.depth = sameMasks(masks, kFields565) ? Depth::Rgb565 : Depth::Masked16;
                 }
             } else {
@@ -192,8 +185,7 @@ ReadResult readXbm(const Bytes& b) {
                 leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
                 if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
                     return fail("32-bit file without room for its colour masks");
-                masks = {read32(b, kMasksAt), read32(b, kMasksAt + 4), read32(b, kMasksAt + 8),
-                         infoLength >= uint32_t(kInfoWithAlphaMask) ? read32(b, kAlphaMaskAt) : 0};
+                masks = ownMasks;
                 set.depth = sameMasks(masks, kFields32) ? Depth::Bgra32 : Depth::Masked32;
             } else {
                 return unsupported();
@@ -208,12 +200,9 @@ ReadResult readXbm(const Bytes& b) {
     if (set.headerLength > set.fileLength)
         return fail("truncated: pixels start at byte " + str(set.headerLength) + " but the file has " +
                     str(set.fileLength) + " bytes");
-    // The standard high-colour header keeps its record after the masks.
-    if (bits != 8 && set.headerLength == kStandardHeader && infoLength == uint32_t(kInfoHeader))
-        recordAt = kStandardRecordAt;
-    if (recordAt) {
+    if (facts.recordAt && facts.recordAt + kRecordLength <= set.fileLength) {
         set.record.emplace();
-        std::copy_n(b.begin() + recordAt, kRecordLength, set.record->begin());
+        std::copy_n(b.begin() + facts.recordAt, kRecordLength, set.record->begin());
     }
 
     const int bpp = bits / 8;
