@@ -129,10 +129,16 @@ public:
         return prompts_.failure;
     }
 
+    // The line never asks: a set with levels missing is not saved.
+    QString missingLevelsBefore(const char* command) {
+        const std::vector<int> missing = missingLevels(window_.workspace());
+        if (missing.empty()) return {};
+        return QStringLiteral("the set lacks its %1 levels; run --create-image-set before %2")
+            .arg(levelNames(missing), QLatin1String(command));
+    }
+
     QString save(const QStringList& arguments) override {
-        if (const std::vector<int> missing = missingLevels(window_.workspace()); !missing.empty())
-            return QStringLiteral("the set lacks its %1 levels; run --create-image-set before --save")
-                .arg(levelNames(missing));
+        if (QString missing = missingLevelsBefore("--save"); !missing.isEmpty()) return missing;
         prompts_.file = arguments.value(0);
         prompts_.answer = false;  // a texture's set is saved where asked, not over the texture
         window_.saveExtended();
@@ -140,9 +146,7 @@ public:
     }
 
     QString saveDds(const QStringList& arguments) override {
-        if (const std::vector<int> missing = missingLevels(window_.workspace()); !missing.empty())
-            return QStringLiteral("the set lacks its %1 levels; run --create-image-set before --save-dds")
-                .arg(levelNames(missing));
+        if (QString missing = missingLevelsBefore("--save-dds"); !missing.isEmpty()) return missing;
         window_.ddsFormat = DdsFormat::Auto;
         if (arguments.size() > 1 && !parseDdsFormat(arguments[1], window_.ddsFormat)) return kDdsFormatWanted;
         prompts_.file = arguments.value(0);

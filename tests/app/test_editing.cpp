@@ -14,6 +14,7 @@
 #include "updown.h"
 #include "windowtest.h"
 #include "zoomview.h"
+#include "../support/scaledrun.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -509,19 +510,7 @@ TEST_F(EditingTest, ViewsDrawEachTexelAsAWholeSquareOfDevicePixels) {
 }
 
 TEST_F(EditingTest, ViewsStayPixelExactUnderScreenScales) {
-    for (const char* factor : {"1.5", "2"}) {
-        QProcess run;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_SCALE_FACTOR", factor);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        run.setProcessEnvironment(env);
-        run.start(QCoreApplication::applicationFilePath(),
-                  {"--gtest_filter=EditingTest.ViewsDrawEachTexelAsAWholeSquareOfDevicePixels"});
-        ASSERT_TRUE(run.waitForFinished(180000));
-        const QString out = QString::fromLocal8Bit(run.readAllStandardOutput());
-        EXPECT_EQ(run.exitCode(), 0) << "QT_SCALE_FACTOR=" << factor << '\n' << out.toStdString();
-        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
-    }
+    expectPassesUnderScreenScales("EditingTest.ViewsDrawEachTexelAsAWholeSquareOfDevicePixels", 180000);
 }
 
 // Keeps a loaded 512 set on screen for a screenshot:

@@ -3,6 +3,7 @@
 #include "zoomview.h"
 
 #include "qtprint.h"
+#include "../support/scaledrun.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -118,19 +119,7 @@ TEST(ZoomView, GridAtEightTimesOnTexelBoundariesAndTexelsSolidInside) {
 }
 
 TEST(ZoomView, GridStaysOnDevicePixelsUnderScreenScales) {
-    for (const char* factor : {"1.5", "2"}) {
-        QProcess run;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_SCALE_FACTOR", factor);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        run.setProcessEnvironment(env);
-        run.start(QCoreApplication::applicationFilePath(),
-                  {"--gtest_filter=ZoomView.GridAtEightTimesOnTexelBoundariesAndTexelsSolidInside"});
-        ASSERT_TRUE(run.waitForFinished(120000));
-        const QString out = QString::fromLocal8Bit(run.readAllStandardOutput());
-        EXPECT_EQ(run.exitCode(), 0) << "QT_SCALE_FACTOR=" << factor << '\n' << out.toStdString();
-        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
-    }
+    expectPassesUnderScreenScales("ZoomView.GridAtEightTimesOnTexelBoundariesAndTexelsSolidInside", 120000);
 }
 
 }  // namespace
