@@ -88,18 +88,6 @@ void letReplace(const QString& path) {
 #endif
 }
 
-// Why the DDS file saved at `path` does not read back whole; empty when it does.
-QString savedDdsProblem(const QString& path) {
-    std::vector<uint8_t> bytes;
-    if (!readFileBytes(path, bytes, int64_t(8) << 20))
-        return QStringLiteral("Cannot save %1:\nthe saved file cannot be read back.").arg(QFileInfo(path).fileName());
-    const DdsReading back = decodeDds(bytes.data(), bytes.size());
-    if (!back.refusal.isEmpty() || back.truncated || !back.missing.empty())
-        return QStringLiteral("Cannot save %1:\nthe saved file does not read back as a whole texture.")
-            .arg(QFileInfo(path).fileName());
-    return {};
-}
-
 }  // namespace
 
 QString destinationName(const QString& name, const BatchRequest& request) {
@@ -131,11 +119,8 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     }
     letReplace(destinationPath);
     if (request.writeDds) {
+        // The save itself reads the file back.
         result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem);
-        if (result.converted) {
-            result.problem = savedDdsProblem(destinationPath);
-            result.converted = result.problem.isEmpty();
-        }
         return result;
     }
     const JoinResult written = writeSet(workspace, destinationPath, LevelsNeeded::All, handOff);

@@ -364,7 +364,14 @@ bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, 
         if (error) *error = QStringLiteral("The set could not be compressed.");
         return false;
     }
-    return replaceFileAtomically(path, bytes, error);
+    if (!replaceFileAtomically(path, bytes, error)) return false;
+    // What is on the disk now must be what was written, byte for byte.
+    std::vector<uint8_t> back;
+    if (readFileBytes(path, back, int64_t(bytes.size()) + 1) && back == bytes) return true;
+    if (error)
+        *error = QStringLiteral("Cannot save %1:\nthe saved file does not read back as it was written.")
+                     .arg(QFileInfo(path).fileName());
+    return false;
 }
 
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
