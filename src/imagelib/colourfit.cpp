@@ -21,11 +21,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
 namespace quor::blocks {
 namespace {
+
+static_assert(std::endian::native == std::endian::little, "texels are read as little-endian words");
 
 typedef float F __attribute__((vector_size(32)));
 typedef int32_t I __attribute__((vector_size(32)));
@@ -71,6 +74,8 @@ struct Trial {
     F sum[4][3];
 };
 
+// Without `sums`, only the error and the choices: no fit follows.
+template <bool sums>
 LANE_WISE void nearest(const Texels& x, const Codes& codes, Trial& trial) {
     F palette[4][3];
     for (int c = 0; c < 3; ++c) {
@@ -81,7 +86,7 @@ LANE_WISE void nearest(const Texels& x, const Codes& codes, Trial& trial) {
         palette[3][c] = third(b, a);
     }
     F error = splat(0);
-    for (int s = 0; s < 3; ++s) {
+    for (int s = 0; s < 3 && sums; ++s) {
         trial.count[s] = splat(0);
         for (int c = 0; c < 3; ++c) trial.sum[s][c] = splat(0);
     }
@@ -102,13 +107,14 @@ LANE_WISE void nearest(const Texels& x, const Codes& codes, Trial& trial) {
         }
         error += best;
         trial.choice[i] = choice;
-        for (int s = 0; s < 3; ++s) {
+        for (int s = 0; s < 3 && sums; ++s) {
             const I is = choice == s;
             trial.count[s] += pick(is, one, F{});
             for (int c = 0; c < 3; ++c) trial.sum[s][c] += pick(is, x.t[i][c], F{});
         }
     }
     trial.error = error;
+    if (!sums) return;
     trial.count[3] = splat(16) - trial.count[0] - trial.count[1] - trial.count[2];
     for (int c = 0; c < 3; ++c)
         trial.sum[3][c] = x.total[c] - trial.sum[0][c] - trial.sum[1][c] - trial.sum[2][c];
@@ -249,18 +255,21 @@ __attribute__((target_clones("avx2", "default")))
 #endif
 void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) {
     Texels x;
-    alignas(32) float lane[16][3][kFitGroup];
-    for (size_t j = 0; j < kFitGroup; ++j) {
-        const uint8_t* block = texels + 64 * (j < count ? j : 0);
-        for (int i = 0; i < 16; ++i)
-            for (int c = 0; c < 3; ++c) lane[i][c][j] = block[4 * i + c];
-    }
+    const uint8_t* block[kFitGroup];
+    for (size_t j = 0; j < kFitGroup; ++j) block[j] = texels + 64 * (j < count ? j : 0);
     for (int c = 0; c < 3; ++c) x.total[c] = F{};
-    for (int i = 0; i < 16; ++i)
+    for (int i = 0; i < 16; ++i) {
+        I texel;
+        for (size_t j = 0; j < kFitGroup; ++j) {
+            uint32_t word;
+            std::memcpy(&word, block[j] + 4 * i, 4);
+            texel[j] = int32_t(word);
+        }
         for (int c = 0; c < 3; ++c) {
-            std::memcpy(&x.t[i][c], lane[i][c], sizeof(F));
+            x.t[i][c] = __builtin_convertvector((texel >> (8 * c)) & 255, F);
             x.total[c] += x.t[i][c];
         }
+    }
 
     Best best;
     Trial trial;
@@ -282,39 +291,34 @@ void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) 
             std::memcpy(&flat.code[1][c], b[c], sizeof(F));
         }
     }
-    nearest(x, flat, trial);
+    nearest<false>(x, flat, trial);
     best.consider(trial, flat);
 
     Codes codes = principalEnds(x);
     for (int round = 0; round < 2; ++round) {
-        nearest(x, codes, trial);
+        nearest<true>(x, codes, trial);
         best.consider(trial, codes);
         codes = fitted(trial, codes);
     }
-    nearest(x, codes, trial);
+    nearest<false>(x, codes, trial);
     best.consider(trial, codes);
 
-    alignas(32) float code[2][3][kFitGroup];
-    alignas(32) int32_t choice[16][kFitGroup];
-    for (int e = 0; e < 2; ++e)
-        for (int c = 0; c < 3; ++c) std::memcpy(code[e][c], &best.codes.code[e][c], sizeof(F));
-    for (int i = 0; i < 16; ++i) std::memcpy(choice[i], &best.choice[i], sizeof(I));
+    // Four colours need colour0 > colour1: swapping the ends swaps the
+    // choices 0/1 and 2/3.  Equal ends are one colour: index 0 says it.
+    I packed[2];
+    for (int e = 0; e < 2; ++e) {
+        const auto code = [&](int c) { return __builtin_convertvector(best.codes.code[e][c], I); };
+        packed[e] = code(0) << 11 | code(1) << 5 | code(2);
+    }
+    const I swap = packed[0] < packed[1], keep = packed[0] != packed[1];
+    I bits{};
+    for (int i = 0; i < 16; ++i) bits |= ((best.choice[i] ^ (swap & 1)) & keep) << (2 * i);
+    const I first = pickInt(swap, packed[1], packed[0]), second = pickInt(swap, packed[0], packed[1]);
     for (size_t j = 0; j < count; ++j) {
-        uint32_t packed[2];
-        for (int e = 0; e < 2; ++e)
-            packed[e] = uint32_t(code[e][0][j]) << 11 | uint32_t(code[e][1][j]) << 5 | uint32_t(code[e][2][j]);
-        // Four colours need colour0 > colour1: swapping the ends swaps the
-        // choices 0/1 and 2/3.  Equal ends are one colour: index 0 says it.
-        const bool swap = packed[0] < packed[1], same = packed[0] == packed[1];
-        uint32_t bits = 0;
-        for (int i = 0; i < 16; ++i) {
-            const uint32_t k = same ? 0 : uint32_t(choice[i][j]) ^ (swap ? 1u : 0u);
-            bits |= k << (2 * i);
-        }
-        uint8_t* block = out + j * stride;
-        put16(block, swap ? packed[1] : packed[0]);
-        put16(block + 2, swap ? packed[0] : packed[1]);
-        for (int k = 0; k < 4; ++k) block[4 + k] = uint8_t(bits >> (8 * k));
+        uint8_t* to = out + j * stride;
+        put16(to, uint32_t(first[j]));
+        put16(to + 2, uint32_t(second[j]));
+        for (int k = 0; k < 4; ++k) to[4 + k] = uint8_t(uint32_t(bits[j]) >> (8 * k));
     }
 }
 
