@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <type_traits>
 #include <vector>
 
 namespace quor {
@@ -228,14 +229,26 @@ void snapLevel(PackedForm form, uint8_t* rgba, size_t pixels) {
 void unpackLevel(PackedForm form, const uint8_t* words, size_t pixels, uint8_t* rgba) {
     size_t count = 0;
     const std::array<Channel, 4> channels = channelsOf(form, count);
-    for (size_t i = 0; i < pixels; ++i) {
-        const unsigned word = unsigned(words[2 * i] | words[2 * i + 1] << 8);
-        rgba[4 * i + 3] = 255;
-        for (size_t c = 0; c < count; ++c) {
-            const Channel& ch = channels[c];
-            rgba[4 * i + ch.source] = ch.field->widened[(word >> ch.shift) & unsigned(ch.field->steps)];
+    // The channels' tables and shifts fixed per form, so the loop keeps them in registers.
+    const auto unpack = [&]<size_t n>(std::integral_constant<size_t, n>) {
+        const uint8_t* widened[4];
+        unsigned mask[4], shift[4];
+        size_t source[4];
+        for (size_t c = 0; c < n; ++c) {
+            widened[c] = channels[c].field->widened.data();
+            mask[c] = unsigned(channels[c].field->steps);
+            shift[c] = unsigned(channels[c].shift);
+            source[c] = channels[c].source;
         }
-    }
+        for (size_t i = 0; i < pixels; ++i) {
+            const unsigned word = unsigned(words[2 * i] | words[2 * i + 1] << 8);
+            uint8_t* p = rgba + 4 * i;
+            p[3] = 255;
+            for (size_t c = 0; c < n; ++c) p[source[c]] = widened[c][(word >> shift[c]) & mask[c]];
+        }
+    };
+    if (count == 3) unpack(std::integral_constant<size_t, 3>{});
+    else unpack(std::integral_constant<size_t, 4>{});
 }
 
 }  // namespace quor
