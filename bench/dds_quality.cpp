@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     const auto line = [&](const char* name, const Score& s) {
         std::printf("%-34s %9.3f %14.1f\n", name, s.psnr(), 1000 * s.seconds / chains);
     };
-    line("ours (axis + least squares)  ", ours);
+    line("ours (axis + least squares)", ours);
     line("stb_dxt alone (HQ)", stb);
 #ifdef HAVE_SQUISH
     line("libsquish cluster fit", squish);
