@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <type_traits>
 #include <vector>
 
 namespace quor {
@@ -229,26 +228,26 @@ void snapLevel(PackedForm form, uint8_t* rgba, size_t pixels) {
 void unpackLevel(PackedForm form, const uint8_t* words, size_t pixels, uint8_t* rgba) {
     size_t count = 0;
     const std::array<Channel, 4> channels = channelsOf(form, count);
-    // The channels' tables and shifts fixed per form, so the loop keeps them in registers.
-    const auto unpack = [&]<size_t n>(std::integral_constant<size_t, n>) {
-        const uint8_t* widened[4];
-        unsigned mask[4], shift[4];
-        size_t source[4];
-        for (size_t c = 0; c < n; ++c) {
-            widened[c] = channels[c].field->widened.data();
-            mask[c] = unsigned(channels[c].field->steps);
-            shift[c] = unsigned(channels[c].shift);
-            source[c] = channels[c].source;
-        }
-        for (size_t i = 0; i < pixels; ++i) {
-            const unsigned word = unsigned(words[2 * i] | words[2 * i + 1] << 8);
-            uint8_t* p = rgba + 4 * i;
+    // Written out per form (see channelsOf): a general loop over the
+    // channels costs more than the lookups themselves.
+    const uint8_t* red = channels[0].field->widened.data();
+    const uint8_t* green = channels[1].field->widened.data();
+    const uint8_t* blue = channels[2].field->widened.data();
+    for (size_t i = 0; i < pixels; ++i) {
+        const unsigned word = unsigned(words[2 * i] | words[2 * i + 1] << 8);
+        uint8_t* p = rgba + 4 * i;
+        if (form == PackedForm::Rgb565) {
+            p[0] = red[word >> 11];
+            p[1] = green[(word >> 5) & 63];
+            p[2] = blue[word & 31];
             p[3] = 255;
-            for (size_t c = 0; c < n; ++c) p[source[c]] = widened[c][(word >> shift[c]) & mask[c]];
+        } else {
+            p[0] = red[(word >> 8) & 15];
+            p[1] = green[(word >> 4) & 15];
+            p[2] = blue[word & 15];
+            p[3] = red[word >> 12];
         }
-    };
-    if (count == 3) unpack(std::integral_constant<size_t, 3>{});
-    else unpack(std::integral_constant<size_t, 4>{});
+    }
 }
 
 }  // namespace quor
