@@ -150,9 +150,9 @@ BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLi
         // The set before is saved: its slots can go, and the next one is
         // then written straight into empty slots.
         if (!summary.files.empty() && summary.files.back().converted) workspace.clearSlots();
-        const BatchFileResult result = convertOneFile(source.filePath(name),
-                                                      destination.filePath(destinationName(name, request)), request,
-                                                      workspace, library, palette, runTool);
+        const BatchFileResult result =
+            convertOneFile(source.filePath(name), destination.filePath(destinationName(name, request)), request,
+                           workspace, library, palette, runTool);
         summary.files.push_back(result);
         if (observer.finished) observer.finished(i, count, result);
     }

@@ -13,7 +13,8 @@ inline size_t encodedSize(int32_t width, int32_t height, Format f) {
     return size_t((width + 3) / 4) * size_t((height + 3) / 4) * blockBytes(f);
 }
 
-// Base encoder alone, or with its colour endpoints refined by least squares.
+// stb_dxt's high-quality encoder (the base to measure against), or our own
+// colour fit (colourfit.h) with stb_dxt's alpha blocks.
 enum class Quality { Base, Refined };
 
 // One block: `rgba` 16 texels (row by row, 4 bytes each); `out` 8 (BC1) or 16 (BC3) bytes.

@@ -50,9 +50,7 @@ constexpr float kTop[3] = {31, 63, 31};
 LANE_WISE F widen(F code, int c) {
     return c == 1 ? code * 4 + truncated(code * (1.0f / 16)) : code * 8 + truncated(code * 0.25f);
 }
-LANE_WISE F quantize(F value, int c) {
-    return truncated(clampByte(value) * (kTop[c] / 255.0f) + 0.5f);
-}
+LANE_WISE F quantize(F value, int c) { return truncated(clampByte(value) * (kTop[c] / 255.0f) + 0.5f); }
 LANE_WISE F quantizeDown(F value, int c) { return truncated(clampByte(value) * (kTop[c] / 255.0f)); }
 LANE_WISE F third(F twice, F once) { return truncated((twice + twice + once) * (1.0f / 3)); }
 
@@ -116,8 +114,7 @@ LANE_WISE void nearest(const Texels& x, const Codes& codes, Trial& trial) {
     trial.error = error;
     if (!sums) return;
     trial.count[3] = splat(16) - trial.count[0] - trial.count[1] - trial.count[2];
-    for (int c = 0; c < 3; ++c)
-        trial.sum[3][c] = x.total[c] - trial.sum[0][c] - trial.sum[1][c] - trial.sum[2][c];
+    for (int c = 0; c < 3; ++c) trial.sum[3][c] = x.total[c] - trial.sum[0][c] - trial.sum[1][c] - trial.sum[2][c];
 }
 
 // Step 3: the choices of `trial` fixed, the best codes near the least

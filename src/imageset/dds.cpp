@@ -113,7 +113,8 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
                         (rgba ? kPitchFlag : kLinearSizeFlag));
     put(at::kHeight, uint32_t(largest));
     put(at::kWidth, uint32_t(largest));
-    put(at::kPitchOrLinearSize, rgba ? uint32_t(largest) * 4 : uint32_t(_bcsize(largest, largest, blockFormatOf(format))));
+    put(at::kPitchOrLinearSize,
+        rgba ? uint32_t(largest) * 4 : uint32_t(_bcsize(largest, largest, blockFormatOf(format))));
     put(at::kMipCount, uint32_t(count));
     put(at::kFormatSize, kFormatStructSize);
     if (rgba) {
@@ -236,11 +237,11 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
         r.chain.levels.push_back(std::move(level));
     }
     if (r.chain.largest == 0)
-        return refuse(r.skippedLarger > 0 ? QStringLiteral(
-                                                "This DDS texture is %1 x %1 and holds no level of 512 x 512 or "
-                                                "smaller; Corvane's sets are at most 512 x 512.")
-                                                .arg(edge)
-                                          : QStringLiteral("This DDS file ends before its first level."));
+        return refuse(r.skippedLarger > 0
+                          ? QStringLiteral("This DDS texture is %1 x %1 and holds no level of 512 x 512 or "
+                                           "smaller; Corvane's sets are at most 512 x 512.")
+                                .arg(edge)
+                          : QStringLiteral("This DDS file ends before its first level."));
     if (r.chain.levels.empty())
         return refuse(QStringLiteral("This DDS file ends before its %1 x %1 level is complete.").arg(r.chain.largest));
     for (int e = r.chain.largest >> r.chain.levels.size(); e >= 1; e /= 2) r.missing.push_back(e);
@@ -279,8 +280,8 @@ bool chainFromSet(const std::vector<uint8_t>& file, DdsChain& chain) {
     if (bpp == 4)
         for (size_t i = 0; i < size_t(edge) * size_t(edge) && !fourthBytesUsed; ++i)
             fourthBytesUsed = file[start + 4 * i + 3] != 0;
-    const quor::PackedForm form = byteAt(file, kRedMaskHighAt) == 0x0F ? quor::PackedForm::Argb4444
-                                                                        : quor::PackedForm::Rgb565;
+    const quor::PackedForm form =
+        byteAt(file, kRedMaskHighAt) == 0x0F ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565;
 
     chain.largest = edge;
     chain.levels.clear();
