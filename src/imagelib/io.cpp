@@ -227,7 +227,7 @@ BmpAttempt tryBmp(const std::string& path, std::string* why, bool keep = true) {
     attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
     if (keep && attempt.image->pixelCount() <= kKeptPixels)
-        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding, nullptr, nullptr, {}};
+        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding, nullptr, nullptr, Rounding::KeepMeans};
     return attempt;
 }
 
@@ -358,7 +358,7 @@ void keepWritten(const std::string& path, std::vector<uint8_t> bytes, const std:
         image->rgba.size() != image->pixelCount() * 4)
         return;
     std::unique_ptr<Halvings> halvings = recentBmp.image == image ? std::move(recentBmp.halvings) : nullptr;
-    recentBmp = RecentBmp{path, std::move(bytes), image, true, std::move(halvings), nullptr, {}};
+    recentBmp = RecentBmp{path, std::move(bytes), image, true, std::move(halvings), nullptr, Rounding::KeepMeans};
 }
 
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image) {
