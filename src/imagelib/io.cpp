@@ -227,7 +227,8 @@ BmpAttempt tryBmp(const std::string& path, std::string* why, bool keep = true) {
     attempt.ownEncoding = isOwnEncoding(bytes->data(), bytes->size(), *image);
     attempt.image = std::move(image);
     if (keep && attempt.image->pixelCount() <= kKeptPixels)
-        recentBmp = RecentBmp{path, std::move(*bytes), attempt.image, attempt.ownEncoding, nullptr, nullptr, Rounding::KeepMeans};
+        recentBmp = RecentBmp{path,    std::move(*bytes), attempt.image,      attempt.ownEncoding,
+                              nullptr, nullptr,           Rounding::KeepMeans};
     return attempt;
 }
 
