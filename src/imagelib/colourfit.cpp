@@ -33,6 +33,8 @@ static_assert(std::endian::native == std::endian::little, "texels are read as li
 typedef float F __attribute__((vector_size(32)));
 typedef int32_t I __attribute__((vector_size(32)));
 
+// Everything the vector code calls is inlined: a call from the AVX2 build of
+// fitGroup into code built for plain x86-64 would pass vectors the wrong way.
 #define LANE_WISE [[gnu::always_inline]] inline
 
 LANE_WISE F splat(float v) { return F{} + v; }
@@ -304,8 +306,9 @@ void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) 
     // choices 0/1 and 2/3.  Equal ends are one colour: index 0 says it.
     I packed[2];
     for (int e = 0; e < 2; ++e) {
-        const auto code = [&](int c) { return __builtin_convertvector(best.codes.code[e][c], I); };
-        packed[e] = code(0) << 11 | code(1) << 5 | code(2);
+        const F* code = best.codes.code[e];
+        packed[e] = __builtin_convertvector(code[0], I) << 11 | __builtin_convertvector(code[1], I) << 5 |
+                    __builtin_convertvector(code[2], I);
     }
     const I swap = packed[0] < packed[1], keep = packed[0] != packed[1];
     I bits{};
