@@ -209,18 +209,29 @@ struct OneColour {
 OneColour oneColourTable(int bits) {
     const int top = (1 << bits) - 1;
     const auto widenCode = [bits](int q) { return bits == 5 ? (q << 3) | (q >> 2) : (q << 2) | (q >> 4); };
+    // Each value a third can take, with the closest pair that gives it.
+    std::array<int, 256> spread;
+    spread.fill(1 << 30);
+    std::array<uint8_t, 256> firstOf{}, secondOf{};
+    for (int a = 0; a <= top; ++a)
+        for (int b = 0; b <= top; ++b) {
+            const int wa = widenCode(a), wb = widenCode(b), third = (2 * wa + wb) / 3;
+            if (std::abs(wa - wb) >= spread[size_t(third)]) continue;
+            spread[size_t(third)] = std::abs(wa - wb);
+            firstOf[size_t(third)] = uint8_t(a);
+            secondOf[size_t(third)] = uint8_t(b);
+        }
     OneColour table{};
     for (int v = 0; v < 256; ++v) {
         int best = 1 << 30;
-        for (int a = 0; a <= top; ++a)
-            for (int b = 0; b <= top; ++b) {
-                const int wa = widenCode(a), wb = widenCode(b);
-                const int score = std::abs((2 * wa + wb) / 3 - v) * 1024 + std::abs(wa - wb);
-                if (score >= best) continue;
-                best = score;
-                table.a[size_t(v)] = uint8_t(a);
-                table.b[size_t(v)] = uint8_t(b);
-            }
+        for (size_t third = 0; third < 256; ++third) {
+            if (spread[third] == 1 << 30) continue;
+            const int score = std::abs(int(third) - v) * 1024 + spread[third];
+            if (score >= best) continue;
+            best = score;
+            table.a[size_t(v)] = firstOf[third];
+            table.b[size_t(v)] = secondOf[third];
+        }
     }
     return table;
 }
