@@ -119,8 +119,8 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     }
     letReplace(destinationPath);
     if (request.writeDds) {
-        // The save itself reads the file back.
-        result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem);
+        // The save itself reads the file back, or its committer does.
+        result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem, handOff);
         return result;
     }
     const JoinResult written = writeSet(workspace, destinationPath, LevelsNeeded::All, handOff);

@@ -22,10 +22,10 @@ Committer::~Committer() {
     thread_.join();
 }
 
-void Committer::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Done done) {
+void Committer::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Done done, Check check) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return waiting_.size() < maxWaiting_; });
-    waiting_.push_back(Save{std::move(temp), target, std::move(done)});
+    waiting_.push_back(Save{std::move(temp), target, std::move(done), std::move(check)});
     changed_.notify_all();
 }
 
@@ -47,8 +47,8 @@ void Committer::run() {
         QString problem;
         bool ok = putReplacementInPlace(*save.temp, save.target, &problem);
         save.temp.reset();  // a temporary file that did not take its place goes
-        if (ok) {
-            problem = savedSetProblem(save.target);
+        if (ok && save.check) {
+            problem = save.check(save.target);
             ok = problem.isEmpty();
         }
         if (save.done) save.done(ok, problem);
@@ -67,9 +67,9 @@ SetHandOff::SetHandOff(Committer& committer, const QString& target, Committer::D
 
 bool SetHandOff::takes(const QString& output) const { return !handed_ && cleanAbsolute(output) == target_; }
 
-void SetHandOff::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target) {
+void SetHandOff::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Committer::Check check) {
     handed_ = true;
-    committer_.hand(std::move(temp), target, done_);
+    committer_.hand(std::move(temp), target, done_, std::move(check));
 }
 
 QString savedSetProblem(const QString& path) {

@@ -3,7 +3,7 @@
 // hands them to a Committer and goes on with its next file.  Each file still
 // takes its place only once its data is on the disk, so a failure at any
 // point leaves the file that was there before, and counts as saved only once
-// it reads back from its place as a whole set.
+// it reads back from its place as what was meant.
 #pragma once
 
 #include <QString>
@@ -22,8 +22,11 @@ namespace corvane {
 class Committer {
 public:
     // How a handed-in save ended, told on the committer's thread: ok only
-    // when the file is in place and reads back as a complete set.
+    // when the file is in place and passes its check.
     using Done = std::function<void(bool ok, const QString& problem)>;
+    // Why the file now in place at `target` is not what its save meant, for
+    // the user; empty when it is.
+    using Check = std::function<QString(const QString& target)>;
 
     // At most `maxWaiting` saves wait at once; handing in another waits for room.
     explicit Committer(size_t maxWaiting = 8);
@@ -32,7 +35,7 @@ public:
     Committer& operator=(const Committer&) = delete;
 
     // Takes over a written temporary file that is to replace `target`.
-    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Done done);
+    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Done done, Check check);
     // Returns once every save handed in so far has ended and been told.
     void finish();
 
@@ -41,6 +44,7 @@ private:
         std::unique_ptr<QTemporaryFile> temp;
         QString target;
         Done done;
+        Check check;
     };
     void run();
 
@@ -53,9 +57,9 @@ private:
     std::thread thread_;
 };
 
-// Given to a save of an Extended Bitmap (writeSet), a SetHandOff takes its
-// first save to `target`: the file is written there and handed to the
-// committer to finish.  Every other file, the sets written to the work
+// Given to a save of an Extended Bitmap (writeSet) or a DDS texture
+// (saveDds), a SetHandOff takes its first save to `target`: the file is
+// written there and handed to the committer to finish and check.  Every other file, the sets written to the work
 // folder for the texture tool among them, is written, flushed and in place
 // before its writer returns.
 class SetHandOff {
@@ -69,7 +73,7 @@ public:
     // Whether a save to `output` is to be handed on.
     bool takes(const QString& output) const;
 
-    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target);
+    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Committer::Check check);
 
 private:
     Committer& committer_;

@@ -1,5 +1,6 @@
 #include "dds.h"
 
+#include "committer.h"
 #include "files.h"
 #include "layout.h"
 #include "pixelpack.h"
@@ -9,6 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
@@ -357,22 +359,37 @@ bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
     return true;
 }
 
-bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error) {
+namespace {
+
+// Why the file at `path` is not `written`, byte for byte; empty when it is.
+QString readBackProblem(const QString& path, const std::vector<uint8_t>& written) {
+    std::vector<uint8_t> back;
+    if (readFileBytes(path, back, int64_t(written.size()) + 1) && back == written) return {};
+    return QStringLiteral("Cannot save %1:\nthe saved file does not read back as it was written.")
+        .arg(QFileInfo(path).fileName());
+}
+
+}  // namespace
+
+bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
     DdsChain chain;
     if (!readSetChain(workspace, chain, error)) return false;
-    const std::vector<uint8_t> bytes = encodeDds(chain, resolveDdsFormat(chain, format));
+    std::vector<uint8_t> bytes = encodeDds(chain, resolveDdsFormat(chain, format));
     if (bytes.empty()) {
         if (error) *error = QStringLiteral("The set could not be compressed.");
         return false;
     }
+    if (handOff && handOff->takes(path)) {
+        std::unique_ptr<QTemporaryFile> temp = writeReplacement(path, bytes, error);
+        if (!temp) return false;
+        handOff->hand(std::move(temp), path,
+                      [written = std::move(bytes)](const QString& target) { return readBackProblem(target, written); });
+        return true;
+    }
     if (!replaceFileAtomically(path, bytes, error)) return false;
-    // What is on the disk now must be what was written, byte for byte.
-    std::vector<uint8_t> back;
-    if (readFileBytes(path, back, int64_t(bytes.size()) + 1) && back == bytes) return true;
-    if (error)
-        *error = QStringLiteral("Cannot save %1:\nthe saved file does not read back as it was written.")
-                     .arg(QFileInfo(path).fileName());
-    return false;
+    const QString problem = readBackProblem(path, bytes);
+    if (!problem.isEmpty() && error) *error = problem;
+    return problem.isEmpty();
 }
 
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {

@@ -13,6 +13,8 @@
 
 namespace corvane {
 
+class SetHandOff;
+
 class ImageLibrary;
 class Workspace;
 
@@ -33,12 +35,12 @@ DdsFormat resolveDdsFormat(const DdsChain& chain, DdsFormat requested);
 std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format);
 
 struct DdsReading {
-    DdsChain chain;              // the complete levels, largest first
-    QString refusal;             // why nothing could be read; empty when something was
-    std::vector<int> missing;    // smaller levels the file lacks or holds only in part
-    bool truncated = false;      // the file ends inside a level it says it has
-    int skippedLarger = 0;       // mips larger than 512 passed over
-    bool anyTransparent = false; // some texel is not fully opaque
+    DdsChain chain;               // the complete levels, largest first
+    QString refusal;              // why nothing could be read; empty when something was
+    std::vector<int> missing;     // smaller levels the file lacks or holds only in part
+    bool truncated = false;       // the file ends inside a level it says it has
+    int skippedLarger = 0;        // mips larger than 512 passed over
+    bool anyTransparent = false;  // some texel is not fully opaque
 };
 // Reads DXT1, DXT3, DXT5 and uncompressed 24- or 32-bit files with the
 // legacy header; a square power of two.  A file larger than 512 gives its
@@ -54,8 +56,11 @@ bool isDdsFile(const QString& path);
 bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error);
 
 // Saves the current set as a DDS file at `path`: written beside it and
-// renamed over it, so a failure leaves the old file; `error` gets a one-line cause.
-bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error);
+// renamed over it, so a failure leaves the old file, then read back; `error`
+// gets a one-line cause.  A `handOff` that takes `path` finishes the save on
+// its committer, which tells the outcome.
+bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error,
+             SetHandOff* handOff = nullptr);
 
 // Load Extended for a DDS file: its levels become an Extended Bitmap in the
 // work folder (24-bit, or 32-bit when any texel is not opaque), loaded by

@@ -127,7 +127,7 @@ JoinResult finish(std::vector<uint8_t>& out, const QString& output, SetHandOff* 
         // Written here; flushed and put in place on the committer's thread.
         std::unique_ptr<QTemporaryFile> temp = writeReplacement(output, out, &result.error);
         result.ok = temp != nullptr;
-        if (temp) handOff->hand(std::move(temp), output);
+        if (temp) handOff->hand(std::move(temp), output, savedSetProblem);
         return result;
     }
     result.ok = replaceFileAtomically(output, out, &result.error);

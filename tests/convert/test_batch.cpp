@@ -257,36 +257,44 @@ TEST(Batch, ParallelSavesThatFailOnTheDiskKeepThePreviousFiles) {
         names << name;
     }
     const Bytes previous = plainBmp(4, 4, 24, 99);
-    for (const QString& name : names) writeBytes(QDir(b.destination).filePath(name), previous);
     QDir(b.scratch.dir.path()).mkpath("workers");
     BatchRequest request;
     request.sourceFolder = b.source;
     request.destinationFolder = b.destination;
     request.names = names;
     request.options.smooth8 = false;
-    for (WriteStage failing : {WriteStage::Flush, WriteStage::Rename}) {
-        std::atomic<int> seen{0};
-        // The third save to reach the failing stage fails there.
-        setWriteFaultForTesting([&](WriteStage stage) { return stage == failing && ++seen == 3; });
-        std::vector<int> order;
-        BatchObserver observer;
-        observer.finished = [&](int index, int, const BatchFileResult&) { order.push_back(index); };
-        const BatchSummary summary = runBatchInParallel(request, 2, b.scratch.path("workers"), {}, observer);
-        setWriteFaultForTesting({});
-        EXPECT_EQ(summary.convertedCount(), 5) << int(failing);
-        ASSERT_EQ(summary.failedCount(), 1) << int(failing);
-        EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
-        for (const BatchFileResult& file : summary.files) {
-            const Bytes now = b.output(file.name);
-            if (file.converted) {
-                EXPECT_NE(now, previous) << file.name.toStdString();
-            } else {
-                EXPECT_TRUE(file.problem.startsWith("Cannot save " + file.name)) << file.problem.toStdString();
-                EXPECT_EQ(now, previous) << file.name.toStdString();
+    // Sets, then DDS textures: both are finished on the committer.
+    for (const bool dds : {false, true}) {
+        request.writeDds = dds;
+        const auto written = [&](const QString& name) { return destinationName(name, request); };
+        for (const QString& name : names) writeBytes(QDir(b.destination).filePath(written(name)), previous);
+        for (WriteStage failing : {WriteStage::Flush, WriteStage::Rename}) {
+            std::atomic<int> seen{0};
+            // The third save to reach the failing stage fails there.
+            setWriteFaultForTesting([&](WriteStage stage) { return stage == failing && ++seen == 3; });
+            std::vector<int> order;
+            BatchObserver observer;
+            observer.finished = [&](int index, int, const BatchFileResult&) { order.push_back(index); };
+            const BatchSummary summary = runBatchInParallel(request, 2, b.scratch.path("workers"), {}, observer);
+            setWriteFaultForTesting({});
+            const std::string what = (dds ? "dds " : "set ") + std::to_string(int(failing));
+            EXPECT_EQ(summary.convertedCount(), 5) << what;
+            ASSERT_EQ(summary.failedCount(), 1) << what;
+            EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+            for (const BatchFileResult& file : summary.files) {
+                const Bytes now = b.output(written(file.name));
+                if (file.converted) {
+                    EXPECT_NE(now, previous) << file.name.toStdString();
+                } else {
+                    EXPECT_TRUE(file.problem.startsWith("Cannot save " + written(file.name)))
+                        << file.problem.toStdString();
+                    EXPECT_EQ(now, previous) << file.name.toStdString();
+                }
             }
+            EXPECT_EQ(QDir(b.destination).entryList(QDir::Files | QDir::Hidden).size(),
+                      names.size() * (dds ? 2 : 1));
+            for (const QString& name : names) writeBytes(QDir(b.destination).filePath(written(name)), previous);
         }
-        EXPECT_EQ(QDir(b.destination).entryList(QDir::Files | QDir::Hidden).size(), names.size());
-        for (const QString& name : names) writeBytes(QDir(b.destination).filePath(name), previous);
     }
 }
 

@@ -60,9 +60,15 @@ QString run(const QString& program, const QStringList& args) {
 Levels oiioMips(const QString& dds, int count, const QString& scratch) {
     QStringList args;
     for (int mip = 0; mip < count; ++mip)
-        args << dds << "--selectmip" << QString::number(mip) << "-d" << "uint8" << "--dup" << "--ch" << "R,G,B"
-             << "-o" << scratch + QStringLiteral("/mip%1.ppm").arg(mip) << "--pop" << "--ch" << "A" << "-o"
-             << scratch + QStringLiteral("/mip%1.pgm").arg(mip) << "--pop";
+        args << dds << "--selectmip" << QString::number(mip) << "-d"
+             << "uint8"
+             << "--dup"
+             << "--ch"
+             << "R,G,B"
+             << "-o" << scratch + QStringLiteral("/mip%1.ppm").arg(mip) << "--pop"
+             << "--ch"
+             << "A"
+             << "-o" << scratch + QStringLiteral("/mip%1.pgm").arg(mip) << "--pop";
     run(oiiotool(), args);
     Levels levels;
     for (int mip = 0; mip < count; ++mip) {
@@ -125,9 +131,9 @@ Bytes set32(const Levels& levels) {
 }
 
 struct Comparison {
-    double psnr = 0;          // colour, over texels at least half visible
-    double alphaMean = 0;     // mean absolute alpha error
-    int worst = 0;            // largest difference of alpha, and of colour where at least half visible
+    double psnr = 0;       // colour, over texels at least half visible
+    double alphaMean = 0;  // mean absolute alpha error
+    int worst = 0;         // largest difference of alpha, and of colour where at least half visible
 };
 
 Comparison compare(const Bytes& expected, const Bytes& got) {
@@ -191,7 +197,8 @@ TEST(Dds, WrittenChainsReadAlikeInOtherReaders) {
         const QString info = run(QStandardPaths::findExecutable("iinfo"), {"-v", dds});
         EXPECT_TRUE(info.contains("MIP-map levels: 512x512 256x256 128x128 64x64 32x32 16x16 8x8 4x4 2x2 1x1"))
             << info.toStdString();
-        if (c.named) EXPECT_TRUE(info.contains(QStringLiteral("compression: \"%1\"").arg(c.named))) << info.toStdString();
+        if (c.named)
+            EXPECT_TRUE(info.contains(QStringLiteral("compression: \"%1\"").arg(c.named))) << info.toStdString();
         else EXPECT_FALSE(info.contains("compression")) << info.toStdString();
         EXPECT_EQ(headerField(readBytes(dds), 28), 10u);
 
@@ -201,10 +208,18 @@ TEST(Dds, WrittenChainsReadAlikeInOtherReaders) {
             ASSERT_EQ(theirs[size_t(mip)].size(), size_t(edge) * edge * 4);
             const Comparison cmp = compare(levels[size_t(mip)], theirs[size_t(mip)]);
             // The smallest levels hold a few unrelated colours a block cannot line up.
-            if (edge >= 16) EXPECT_GE(cmp.psnr, c.psnr) << "mip " << mip;
-            if (!c.named) EXPECT_EQ(cmp.worst, 0) << "mip " << mip;
-            if (c.alpha && edge >= 32) EXPECT_LE(cmp.alphaMean, 1.0) << "mip " << mip;
-            if (!c.alpha) EXPECT_EQ(cmp.alphaMean, 0.0) << "mip " << mip;
+            if (edge >= 16) {
+                EXPECT_GE(cmp.psnr, c.psnr) << "mip " << mip;
+            }
+            if (!c.named) {
+                EXPECT_EQ(cmp.worst, 0) << "mip " << mip;
+            }
+            if (c.alpha && edge >= 32) {
+                EXPECT_LE(cmp.alphaMean, 1.0) << "mip " << mip;
+            }
+            if (!c.alpha) {
+                EXPECT_EQ(cmp.alphaMean, 0.0) << "mip " << mip;
+            }
         }
         int w = 0, h = 0;
         const Bytes top = magickRgba(dds.toStdString(), w, h);
@@ -277,15 +292,15 @@ TEST(Dds, ShortAndLyingFilesAreRefusedOrReadInPart) {
         layout::write32(b, at, value);
         return decodeDds(b.data(), b.size());
     };
-    EXPECT_FALSE(lying(4, 0).refusal.isEmpty());                   // header size
-    EXPECT_FALSE(lying(12, 256).refusal.isEmpty());                // not square
-    EXPECT_FALSE(lying(12, 1u << 30).refusal.isEmpty());           // huge and not square
+    EXPECT_FALSE(lying(4, 0).refusal.isEmpty());          // header size
+    EXPECT_FALSE(lying(12, 256).refusal.isEmpty());       // not square
+    EXPECT_FALSE(lying(12, 1u << 30).refusal.isEmpty());  // huge and not square
     Bytes huge = good;
     layout::write32(huge, 12, 1u << 30);
     layout::write32(huge, 16, 1u << 30);
     EXPECT_FALSE(decodeDds(huge.data(), huge.size()).refusal.isEmpty());
-    EXPECT_FALSE(lying(84, 0x30315844).refusal.isEmpty());         // "DX10"
-    EXPECT_FALSE(lying(112, 0x200 | 0xFC00).refusal.isEmpty());    // a cube map
+    EXPECT_FALSE(lying(84, 0x30315844).refusal.isEmpty());               // "DX10"
+    EXPECT_FALSE(lying(112, 0x200 | 0xFC00).refusal.isEmpty());          // a cube map
     EXPECT_FALSE(lying(84, 0x31545844 + 0x01000000).refusal.isEmpty());  // "DXT2"
     const DdsReading manyMips = lying(28, 0xFFFFFFFF);
     EXPECT_EQ(manyMips.chain.levels.size(), 10u);
@@ -317,10 +332,10 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
     // An 8-bit set: a palette with transparency levels, indices in a pattern.
     Bytes eight = setHeaders8(64);
     for (size_t i = 0; i < 256; ++i) {
-        eight[54 + 4 * i] = uint8_t(i);                      // blue
-        eight[55 + 4 * i] = uint8_t(255 - i);                // green
-        eight[56 + 4 * i] = uint8_t((i * 3) & 0xFF);         // red
-        eight[57 + 4 * i] = uint8_t(i < 16 ? 0 : 255);       // transparency level
+        eight[54 + 4 * i] = uint8_t(i);                 // blue
+        eight[55 + 4 * i] = uint8_t(255 - i);           // green
+        eight[56 + 4 * i] = uint8_t((i * 3) & 0xFF);    // red
+        eight[57 + 4 * i] = uint8_t(i < 16 ? 0 : 255);  // transparency level
     }
     Levels eightLevels;  // what the set shows, worked out from the palette here
     for (int e = 64; e >= 1; e /= 2) {
@@ -374,7 +389,9 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
                     p[0] = file[at + 2], p[1] = file[at + 1], p[2] = file[at], p[3] = file[at + 3];
                 }
             const Comparison cmp = compare(c.levels[i], back);
-            if (c.format == DdsFormat::Rgba) EXPECT_EQ(cmp.worst, 0) << edge;
+            if (c.format == DdsFormat::Rgba) {
+                EXPECT_EQ(cmp.worst, 0) << edge;
+            }
             if (c.format == DdsFormat::Rgba || edge < 16) continue;  // small levels: a few unrelated texels a block
             EXPECT_GE(cmp.psnr, 30.0) << edge;
             EXPECT_LE(cmp.alphaMean, 1.5) << edge;

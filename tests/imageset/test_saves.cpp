@@ -146,9 +146,12 @@ TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
             QString error;
             std::unique_ptr<QTemporaryFile> temp = writeReplacement(target, saves[i].second, &error);
             ASSERT_TRUE(temp) << error.toStdString();
-            committer.hand(std::move(temp), target, [&told, i](bool ok, const QString& problem) {
-                told[i] = {ok, problem};
-            });
+            committer.hand(
+                std::move(temp), target,
+                [&told, i](bool ok, const QString& problem) {
+                    told[i] = {ok, problem};
+                },
+                savedSetProblem);
         }
         committer.finish();
     }
