@@ -141,6 +141,15 @@ bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256)
 
 using namespace quor;
 
+namespace {
+// A known format and a picture of at most 16384 texels a side, or nothing.
+std::optional<quor::blocks::Format> blockFormat(int32_t width, int32_t height, int32_t format) {
+    if (format < QUOR_BC1 || format > QUOR_BC3 || width <= 0 || height <= 0 || width > 16384 || height > 16384)
+        return std::nullopt;
+    return quor::blocks::Format(format);
+}
+}  // namespace
+
 extern "C" {
 
 QUORIMG_API int32_t _Pic_Count(void) {
@@ -328,15 +337,6 @@ QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* c
         return save(dst, result, ctx, progress);
     });
 }
-
-namespace {
-// A known format and a picture of at most 16384 texels a side, or nothing.
-std::optional<quor::blocks::Format> blockFormat(int32_t width, int32_t height, int32_t format) {
-    if (format < QUOR_BC1 || format > QUOR_BC3 || width <= 0 || height <= 0 || width > 16384 || height > 16384)
-        return std::nullopt;
-    return quor::blocks::Format(format);
-}
-}  // namespace
 
 QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format) {
     const auto f = blockFormat(width, height, format);

@@ -51,7 +51,7 @@ void readAndWriteAgain(const uint8_t* data, size_t size) {
         fuzz::consume(level);
         edge /= 2;
     }
-    fuzz::require(int(chain.levels.size() + r.missing.size()) == std::bit_width(unsigned(chain.largest)),
+    fuzz::require(int(chain.levels.size() + r.missing.size()) == int(std::bit_width(unsigned(chain.largest))),
                   "levels and missing levels do not make a chain");
     if (!r.missing.empty() || chain.largest > 64) return;
 
