@@ -7,9 +7,9 @@
 //  2. each texel takes the nearest of the four colours the endpoints give
 //     (exact decoder arithmetic: 5-6-5 widened, thirds rounded down);
 //  3. with those choices fixed, least squares gives the best unrounded
-//     endpoints, and each channel then tries the nine code pairs around them,
-//     scored exactly from per-choice sums (with the choices fixed, the error
-//     splits by channel);
+//     endpoints, and each channel then tries the four pairs of codes either
+//     side of them, scored exactly from per-choice sums (with the choices
+//     fixed, the error splits by channel);
 //  4. back to 2, a few times; also the best pair for the block's mean colour
 //     alone, which is what flat blocks want.
 // Whatever step gives a block its lowest error is what it keeps.
