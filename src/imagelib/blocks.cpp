@@ -25,7 +25,7 @@ using Colour = std::array<int, 3>;
 
 Colour expand565(uint16_t c) {
     const int r = (c >> 11) & 31, g = (c >> 5) & 63, b = c & 31;
-    return {(r << 3) | (r >> 2), (g << 2) | (g >> 4), (b << 3) | (b >> 2)};
+    return {widenCode(r, 5), widenCode(g, 6), widenCode(b, 5)};
 }
 
 uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }

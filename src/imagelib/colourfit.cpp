@@ -208,14 +208,13 @@ struct OneColour {
 
 OneColour oneColourTable(int bits) {
     const int top = (1 << bits) - 1;
-    const auto widenCode = [bits](int q) { return bits == 5 ? (q << 3) | (q >> 2) : (q << 2) | (q >> 4); };
     // Each value a third can take, with the closest pair that gives it.
     std::array<int, 256> spread;
     spread.fill(1 << 30);
     std::array<uint8_t, 256> firstOf{}, secondOf{};
     for (int a = 0; a <= top; ++a)
         for (int b = 0; b <= top; ++b) {
-            const int wa = widenCode(a), wb = widenCode(b), third = (2 * wa + wb) / 3;
+            const int wa = widenCode(a, bits), wb = widenCode(b, bits), third = (2 * wa + wb) / 3;
             if (std::abs(wa - wb) >= spread[size_t(third)]) continue;
             spread[size_t(third)] = std::abs(wa - wb);
             firstOf[size_t(third)] = uint8_t(a);
