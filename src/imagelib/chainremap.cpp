@@ -1,0 +1,277 @@
+// A smaller level of an 8-bit set back on the set's palette.
+//
+// The level arrives in full colour (resampled in linear light from the
+// largest level, perhaps smoothed and lightened); the largest level itself,
+// an indexed picture, says which entries may be used and what lies under
+// each texel.  Three rules keep the level true to the picture:
+//
+// - Dithering only where the picture has detail.  Where the part of the
+//   picture under a texel is one entry, the texel takes the used entry
+//   nearest its colour and neither takes nor hands on any error: a flat area
+//   stays one entry, however the lightening moved its colour, instead of
+//   being sprinkled with a second one.
+// - A dithered texel chooses among the entries under it and near it, so a
+//   checker of red and blue stays red and blue (keeping its mean light) and
+//   lightening never brings in a far colour as a speck.  A texel beside a
+//   flat part, on an edge, is not dithered (a straight edge would become a
+//   comb): it takes the entry nearest in light, that is the one it covers
+//   most of.
+// - Transparency is decided before colour: with transparency levels in use,
+//   a texel less than half opaque takes a transparent entry (level below
+//   128), any other an opaque one, so a cut-out gets no opaque dots over its
+//   background, and colour error never crosses between the two.
+#include "palettefit.h"
+#include "srgb.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace quor {
+namespace {
+
+constexpr int kCut = 128;
+
+// A level of light as sRGB bytes, without rounding, and carried on past
+// black and white along the curve's ends: a colour that error diffusion has
+// taken out of range still tells which entry it leans to.
+float encoded(float light) {
+    if (light <= 0.0f) return 255.0f * 12.92f * light;
+    if (light >= 1.0f) return 255.0f * (1.0f + 1.055f / 2.4f * (light - 1.0f));
+    return 255.0f * (1.055f * std::pow(light, 1.0f / 2.4f) - 0.055f);
+}
+
+// Squared distance of two colours in sRGB bytes, with alpha when it counts.
+float byteDistance(const std::array<uint8_t, 4>& entry, const float (&want)[4], bool withAlpha) {
+    float d = 0;
+    for (size_t c = 0; c < (withAlpha ? 4u : 3u); ++c) {
+        const float diff = float(entry[c]) - want[c];
+        d += diff * diff;
+    }
+    return d;
+}
+
+}  // namespace
+
+Image remapLevel(const Image& level, const Image& picture, const Progress& progress) {
+    const int32_t w = level.width, h = level.height;
+    if (w <= 0 || h <= 0 || level.rgba.size() != level.pixelCount() * 4)
+        throw std::invalid_argument("remap: empty level");
+    if (!picture.indexed || picture.indices.size() != picture.pixelCount() || picture.pixelCount() == 0)
+        throw std::invalid_argument("remap: no palette picture");
+    const size_t n = level.pixelCount();
+    const EntryColours colours = entryColours(picture.palette);
+    const EntryLights light = entryLights(colours);
+
+    EntrySet used;
+    for (const uint8_t index : picture.indices) used.set(index);
+    // The two sides of the cut; without transparency every entry is on the
+    // opaque side.
+    std::array<EntrySet, 2> sides;
+    bool cut = false;
+    for (size_t e = 0; e < 256; ++e) {
+        if (!used.test(e)) continue;
+        sides[colours[e][3] >= kCut].set(e);
+        cut |= colours[e][3] != 255;
+    }
+    if (!cut || sides[0].none()) sides[0] = used;
+    if (sides[1].none()) sides[1] = used;
+    bool opaqueLevels = false;  // opaque entries that are not fully opaque: alpha is part of the match
+    for (size_t e = 0; e < 256; ++e) opaqueLevels |= sides[1].test(e) && colours[e][3] != 255;
+
+    // The entries under each texel, when the level is the picture shrunk by
+    // whole blocks (as every level of a chain is); else any used entry.
+    std::vector<EntrySet> under(n, used);
+    const bool blocks = picture.width % w == 0 && picture.height % h == 0;
+    if (blocks) {
+        std::fill(under.begin(), under.end(), EntrySet());
+        const int32_t bw = picture.width / w, bh = picture.height / h;
+        for (int32_t y = 0; y < picture.height; ++y)
+            for (int32_t x = 0; x < picture.width; ++x)
+                under[size_t(y / bh) * size_t(w) + size_t(x / bw)].set(
+                    picture.indices[size_t(y) * size_t(picture.width) + size_t(x)]);
+    }
+    const auto side = [&](size_t i) { return cut && level.rgba[4 * i + 3] < kCut ? 0 : 1; };
+    const auto flat = [&](size_t i) { return blocks && under[i].count() == 1; };
+    // What a texel may take: the entries of its side found under it and its
+    // neighbours up to two texels away, or, when there are none, any of its
+    // side.  Nearer only would cost photographs half a decibel and more.
+    std::vector<EntrySet> choosable(n);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            EntrySet near;
+            for (int32_t v = std::max(y - 2, 0); v <= std::min(y + 2, h - 1); ++v)
+                for (int32_t u = std::max(x - 2, 0); u <= std::min(x + 2, w - 1); ++u)
+                    near |= under[size_t(v) * size_t(w) + size_t(u)];
+            const EntrySet& all = sides[size_t(side(i))];
+            choosable[i] = near & all;
+            if (choosable[i].none()) choosable[i] = all;
+        }
+    // Texels that take and hand on colour error: those with detail all
+    // around.  One beside a flat part lies on the edge of a flat area;
+    // dithered, a straight edge would come out as a comb.
+    std::vector<bool> edge(n), dithered(n);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            if (flat(i)) continue;
+            for (int32_t v = std::max(y - 1, 0); v <= std::min(y + 1, h - 1); ++v)
+                for (int32_t u = std::max(x - 1, 0); u <= std::min(x + 1, w - 1); ++u)
+                    edge[i] = edge[i] || flat(size_t(v) * size_t(w) + size_t(u));
+            dithered[i] = side(i) == 1 && !edge[i] && n > 1;
+        }
+
+    Image out;
+    out.width = w;
+    out.height = h;
+    out.sourceBpp = 8;
+    out.indexed = true;
+    out.palette = picture.palette;
+    out.indices.assign(n, 0);
+
+    // A transparent texel takes the entry nearest how it looks: colour
+    // weighted by alpha, and alpha; of entries that look alike (all fully
+    // transparent ones) the one nearest its colour.
+    const auto transparentEntry = [&](size_t i) {
+        const uint8_t* p = level.rgba.data() + 4 * i;
+        const double alpha = p[3] / 255.0;
+        double best = INFINITY, bestColour = INFINITY;
+        size_t bestEntry = 0;
+        for (size_t e = 0; e < 256; ++e) {
+            if (!choosable[i].test(e)) continue;
+            double looks = (light[e][3] - alpha) * (light[e][3] - alpha), colour = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                const double t = srgb::toLinear(p[c]);
+                looks += (light[e][c] * light[e][3] - t * alpha) * (light[e][c] * light[e][3] - t * alpha);
+                colour += (light[e][c] - t) * (light[e][c] - t);
+            }
+            if (looks < best - 1e-12 || (looks <= best + 1e-12 && colour < bestColour)) {
+                best = looks;
+                bestColour = colour;
+                bestEntry = e;
+            }
+        }
+        return uint8_t(bestEntry);
+    };
+    // An opaque texel: the nearest entry in sRGB bytes, as the general remap matches.
+    const auto opaqueEntry = [&](size_t i, const float (&want)[4]) {
+        float best = INFINITY;
+        size_t bestEntry = 0;
+        for (size_t e = 0; e < 256; ++e) {
+            if (!choosable[i].test(e)) continue;
+            const float d = byteDistance(colours[e], want, opaqueLevels);
+            if (d < best) {
+                best = d;
+                bestEntry = e;
+            }
+        }
+        return uint8_t(bestEntry);
+    };
+
+    // The entry nearest in linear light: what a texel with nothing to dither
+    // with takes, so that what it covers of each entry decides (on an edge,
+    // the side that covers more of it).
+    const auto nearestInLight = [&](size_t i) {
+        const uint8_t* p = level.rgba.data() + 4 * i;
+        const double want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
+        double best = INFINITY;
+        uint8_t bestEntry = 0;
+        for (size_t e = 0; e < 256; ++e) {
+            if (!choosable[i].test(e)) continue;
+            double d = 0;
+            for (size_t c = 0; c < (opaqueLevels ? 4u : 3u); ++c) d += (light[e][c] - want[c]) * (light[e][c] - want[c]);
+            if (d < best) {
+                best = d;
+                bestEntry = uint8_t(e);
+            }
+        }
+        return bestEntry;
+    };
+
+    if (n == 1) {
+        out.indices[0] = side(0) == 0 ? transparentEntry(0) : nearestInLight(0);
+        lookUpColours(out, colours);
+        progress.report(1, 1);
+        return out;
+    }
+
+    // Floyd-Steinberg, serpentine, colour error carried in linear light and
+    // shared only among texels that dither; a share meant for another texel
+    // goes to the ones that take it, so an area keeps its light.
+    std::vector<float> here(size_t(w + 2) * 3, 0.0f), below(size_t(w + 2) * 3, 0.0f);
+    for (int32_t y = 0; y < h; ++y) {
+        std::fill(below.begin(), below.end(), 0.0f);
+        const bool leftToRight = (y % 2) == 0;
+        const int step = leftToRight ? 1 : -1;
+        for (int32_t k = 0; k < w; ++k) {
+            const int32_t x = leftToRight ? k : w - 1 - k;
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            const uint8_t* p = level.rgba.data() + 4 * i;
+            if (side(i) == 0) {
+                out.indices[i] = transparentEntry(i);
+                continue;
+            }
+            if (edge[i]) {
+                out.indices[i] = nearestInLight(i);
+                continue;
+            }
+            if (!dithered[i]) {
+                const float want[4] = {float(p[0]), float(p[1]), float(p[2]), float(p[3])};
+                out.indices[i] = opaqueEntry(i, want);
+                continue;
+            }
+            float want[3];
+            for (size_t c = 0; c < 3; ++c)
+                // The carried error may take a colour past black or white;
+                // only a runaway error (a colour no entry reaches) is held back.
+                want[c] = std::clamp(srgb::toLinear(p[c]) + here[size_t(x + 1) * 3 + c], -0.5f, 1.5f);
+            const float bytes[4] = {encoded(want[0]), encoded(want[1]), encoded(want[2]), float(p[3])};
+            const uint8_t index = opaqueEntry(i, bytes);
+            out.indices[i] = index;
+            // The usual 7, 3, 5 and 1 sixteenths, to the neighbours that dither.
+            const auto takes = [&](int32_t u, int32_t v) {
+                return u >= 0 && u < w && v < h && dithered[size_t(v) * size_t(w) + size_t(u)];
+            };
+            const float toAhead = takes(x + step, y) ? 7.0f : 0.0f;
+            const float toLowerBehind = takes(x - step, y + 1) ? 3.0f : 0.0f;
+            const float toLower = takes(x, y + 1) ? 5.0f : 0.0f;
+            const float toLowerAhead = takes(x + step, y + 1) ? 1.0f : 0.0f;
+            const float shares = toAhead + toLowerBehind + toLower + toLowerAhead;
+            if (shares == 0.0f) continue;
+            for (size_t c = 0; c < 3; ++c) {
+                const float error = (want[c] - light[index][c]) / shares;
+                here[size_t(x + 1 + step) * 3 + c] += error * toAhead;
+                below[size_t(x + 1 - step) * 3 + c] += error * toLowerBehind;
+                below[size_t(x + 1) * 3 + c] += error * toLower;
+                below[size_t(x + 1 + step) * 3 + c] += error * toLowerAhead;
+            }
+        }
+        std::swap(here, below);
+        progress.report(y + 1, h);
+    }
+
+    if (n <= kSettledPixels) {
+        // Too few texels to spread the error: the opaque ones with detail
+        // under them are chosen again together so that their mean comes out
+        // right.
+        std::vector<size_t> which;
+        for (size_t i = 0; i < n; ++i)
+            if (side(i) == 1 && !flat(i)) which.push_back(i);
+        std::vector<std::array<double, 4>> want(which.size());
+        std::vector<uint8_t> indices(which.size());
+        std::vector<EntrySet> allowed(which.size());
+        for (size_t k = 0; k < which.size(); ++k) {
+            const uint8_t* p = level.rgba.data() + 4 * which[k];
+            want[k] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
+            indices[k] = out.indices[which[k]];
+            allowed[k] = choosable[which[k]];
+        }
+        settleMean(want, indices, light, opaqueLevels ? 4 : 3, allowed);
+        for (size_t k = 0; k < which.size(); ++k) out.indices[which[k]] = indices[k];
+    }
+    lookUpColours(out, colours);
+    return out;
+}
+
+}  // namespace quor
