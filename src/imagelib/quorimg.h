@@ -102,10 +102,17 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
  * only put on the grid.  Other flag bits are refused. */
 QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height,
                                   int32_t flags);
-/* As _bmpremap, onto the palette of paletteFile (an 8-bit picture with
- * pixels, written with all 256 entries and their fourth bytes unchanged),
- * choosing only the entries that paletteFile's pixels use.  A 1x1 result
- * takes the used entry nearest to its colour in linear light. */
+/* A smaller level of a chain (src, full colour) onto the palette of
+ * paletteFile, the chain's largest level (an 8-bit picture with pixels),
+ * written with all 256 entries and their fourth bytes unchanged.  Only the
+ * entries paletteFile's pixels use are chosen.  Where the part of
+ * paletteFile under a pixel is one entry, the pixel takes the used entry
+ * nearest its colour, so a flat area stays one entry; elsewhere pixels are
+ * dithered among the entries under and near them, except beside such flat
+ * parts.  When the used entries carry transparency levels, a pixel less than
+ * half opaque takes an entry of level below 128, any other one of 128 and
+ * above.  A 1x1 result takes the entry nearest to its colour in linear
+ * light. */
 QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile);
 /* Decodes any readable picture into rgba: 4 bytes a pixel (red, green, blue,
  * alpha), top row first.  Width, height and bits per pixel as stored go into
