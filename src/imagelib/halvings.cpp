@@ -59,9 +59,8 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
         }
     }
     out.hasAlpha = translucent;
-    if (roundsOntoGrid(rounding) && diffuse) {
-        // A small level's codes are rounded from the light, not from the
-        // bytes above; a large one's are the nearest bytes' (snapped below).
+    if (roundsOntoGrid(rounding)) {
+        // The codes are rounded from the light, not from the bytes above.
         const PackedForm form = rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565;
         const size_t n = out.pixelCount();
         std::vector<float> plain(4 * n);

@@ -45,13 +45,16 @@ struct Field {
         }
     }
 
-    // The code whose value in `values` is nearest to `want`.
-    int closest(const std::array<double, 64>& values, double want) const {
+    // The codes whose values in `values` lie next below and above `value`;
+    // one code twice when the value is that code's (or past either end).
+    std::pair<int, int> bracket(const std::array<double, 64>& values, double value) const {
+        // Light computed in single precision still counts as on a code.
+        constexpr double kSame = 1e-6;
         const auto end = values.begin() + steps + 1;
-        const int above = int(std::lower_bound(values.begin(), end, want) - values.begin());
-        if (above == 0) return 0;
-        if (above > steps) return steps;
-        return want - values[size_t(above - 1)] <= values[size_t(above)] - want ? above - 1 : above;
+        const int above = int(std::lower_bound(values.begin(), end, value - kSame) - values.begin());
+        if (above > steps) return {steps, steps};
+        if (above == 0 || values[size_t(above)] - value <= kSame) return {above, above};
+        return {above - 1, above};
     }
 };
 
@@ -79,22 +82,114 @@ void putWord(uint8_t* out, size_t i, unsigned word) {
     out[2 * i + 1] = uint8_t(word >> 8);
 }
 
-// The code whose light (or alpha), with what the pixels before it missed,
-// comes nearest to `value`; what this one misses in turn is handed on.
-int diffused(const Channel& ch, double value, double& missed) {
-    const auto& values = ch.colour ? ch.field->light : ch.field->level;
-    const double want = value + missed;
-    const int code = ch.field->closest(values, want);
-    missed = want - values[size_t(code)];
-    return code;
+// Whether the colour channels of light, as sRGB bytes, lie within `limit` of each other.
+bool greyish(const double (&light)[4], int limit) {
+    double low = 255, high = 0;
+    for (size_t c = 0; c < 3; ++c) {
+        const double v = light[c];
+        const double byte = 255.0 * (v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055);
+        low = std::min(low, byte);
+        high = std::max(high, byte);
+    }
+    return high - low <= limit;
 }
 
-// The sRGB byte nearest to a level of linear light.
-uint8_t byteOfLight(double light) {
-    const double v = std::clamp(light, 0.0, 1.0);
-    const double encoded = v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-    return uint8_t(std::lround(encoded * 255.0));
-}
+const std::array<double, 64>& valuesOf(const Channel& ch) { return ch.colour ? ch.field->light : ch.field->level; }
+
+// Spreads a level's rounding from texel to texel, channel by channel, so
+// that each channel keeps its mean in light (alpha: its mean level).  A
+// texel takes, in each channel, one of the two codes around its own value,
+// the one nearer to that value plus what the texels before it missed: never
+// more than one step from its own colour, whatever came before.
+class Spread {
+public:
+    Spread(const std::array<Channel, 4>& channels, size_t count) : channels_(channels), count_(count) {
+        // In a grey texel red and green may lie apart by the widest step and
+        // half the finest one at most: both as near their value as can be.
+        double widest = 0, finest = 255;
+        for (size_t c = 0; c < 3; ++c) {
+            const double step = 255.0 / channels[c].field->steps;
+            widest = std::max(widest, step);
+            finest = std::min(finest, step);
+        }
+        greyLimit_ = int(widest + finest / 2);
+    }
+
+    // How far apart, in bytes, the colour channels of a grey texel may lie.
+    int greyLimit() const { return greyLimit_; }
+
+    // The codes of one texel from its values (light for colour, 0..1 for
+    // alpha).  `colourSeen`: a texel no one sees hands on no colour error.
+    // `grey`: the texel's colour channels lie within greyLimit() of each
+    // other, and are kept so, so that rounding draws no tint into greys.
+    void choose(const double (&value)[4], bool colourSeen, bool grey, int (&code)[4]) {
+        std::array<std::pair<int, int>, 4> around{};
+        for (size_t c = 0; c < count_; ++c) {
+            const Channel& ch = channels_[c];
+            around[c] = ch.field->bracket(valuesOf(ch), value[c]);
+            code[c] = nearer(c, value[c] + (ch.colour && !colourSeen ? 0.0 : missed_[c]), around[c]);
+        }
+        if (grey && colourSeen) keepGrey(value, around, code);
+        for (size_t c = 0; c < count_; ++c) {
+            if (channels_[c].colour && !colourSeen) continue;
+            missed_[c] = value[c] + missed_[c] - valuesOf(channels_[c])[size_t(code[c])];
+        }
+    }
+
+private:
+    // The code of the two around a value nearer to `want`.
+    int nearer(size_t c, double want, std::pair<int, int> around) const {
+        const auto& values = valuesOf(channels_[c]);
+        return want - values[size_t(around.first)] <= values[size_t(around.second)] - want ? around.first
+                                                                                          : around.second;
+    }
+
+    int byteOf(size_t c, int code) const { return channels_[c].field->widened[size_t(code)]; }
+
+    bool greyEnough(const int (&code)[4]) const {
+        int low = 255, high = 0;
+        for (size_t c = 0; c < 3; ++c) {
+            low = std::min(low, byteOf(c, code[c]));
+            high = std::max(high, byteOf(c, code[c]));
+        }
+        return high - low <= greyLimit_;
+    }
+
+    // When spreading the error pulled a grey texel's channels apart, it
+    // takes of the codes around its values the ones that keep it grey and
+    // come nearest to what the spreading wanted; when none do, the greyest.
+    void keepGrey(const double (&value)[4], const std::array<std::pair<int, int>, 4>& around, int (&code)[4]) const {
+        if (greyEnough(code)) return;
+        int best[4] = {code[0], code[1], code[2], code[3]};
+        double bestMiss = INFINITY;
+        int bestSpread = 256;
+        for (int pick = 0; pick < 8; ++pick) {
+            int trial[4] = {code[0], code[1], code[2], code[3]};
+            double miss = 0;
+            int low = 255, high = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                trial[c] = pick >> c & 1 ? around[c].second : around[c].first;
+                const double off = value[c] + missed_[c] - valuesOf(channels_[c])[size_t(trial[c])];
+                miss += off * off;
+                low = std::min(low, byteOf(c, trial[c]));
+                high = std::max(high, byteOf(c, trial[c]));
+            }
+            const int spread = std::max(high - low, greyLimit_);
+            if (spread < bestSpread || (spread == bestSpread && miss < bestMiss)) {
+                bestSpread = spread;
+                bestMiss = miss;
+                std::copy(trial, trial + 4, best);
+            }
+        }
+        std::copy(best, best + 4, code);
+    }
+
+    const std::array<Channel, 4>& channels_;
+    size_t count_;
+    int greyLimit_ = 0;
+    std::array<double, 4> missed_{};
+};
+
 
 }  // namespace
 
@@ -143,20 +238,28 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
         for (size_t i = 1; i < pixels && flat[c]; ++i)
             flat[c] = rgba[4 * i + channels[c].source] == rgba[channels[c].source];
     }
-    std::array<double, 4> missed{};
+    const bool anyFlat = std::find(flat.begin(), flat.begin() + std::ptrdiff_t(count), true) !=
+                         flat.begin() + std::ptrdiff_t(count);
+    Spread spread(channels, count);
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t* p = rgba + 4 * i;
         // A pixel as some reader widened it from these very codes goes back
         // to them, so a loaded set saves unchanged.
         bool onGrid = true;
         for (size_t c = 0; c < count; ++c) onGrid = onGrid && channels[c].field->onGrid[p[channels[c].source]];
+        int code[4] = {};
+        if (!onGrid) {
+            double value[4] = {};
+            for (size_t c = 0; c < count; ++c)
+                value[c] = channels[c].colour ? byteLight()[p[channels[c].source]] : p[channels[c].source] / 255.0;
+            const int low = std::min({p[0], p[1], p[2]}), high = std::max({p[0], p[1], p[2]});
+            spread.choose(value, true, !anyFlat && high - low <= spread.greyLimit(), code);
+        }
         unsigned word = startWord(i);
         for (size_t c = 0; c < count; ++c) {
             const Channel& ch = channels[c];
-            const uint8_t v = p[ch.source];
-            int code = ch.field->nearest[v];
-            if (!onGrid && !flat[c]) code = diffused(ch, ch.colour ? byteLight()[v] : v / 255.0, missed[c]);
-            word |= unsigned(code) << ch.shift;
+            if (onGrid || flat[c]) code[c] = ch.field->nearest[p[ch.source]];
+            word |= unsigned(code[c]) << ch.shift;
         }
         putWord(out, i, word);
     }
@@ -165,27 +268,17 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
 void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out) {
     size_t count = 0;
     const std::array<Channel, 4> channels = channelsOf(form, count);
-    // The byte each value rounds to, as a level of bytes would hold it.
-    const auto byteOf = [&](size_t i, const Channel& ch) {
-        const double v = light[4 * i + ch.source];
-        return ch.colour ? byteOfLight(v) : uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
-    };
-    // Here a flat channel needs no rule of its own: light that is already a
-    // code's (a level made from a largest level on the grid) hands on no
-    // error, and any other light is best served by its nearest code in light.
-    const bool small = pixels <= kSmallLevelPixels;
-    std::array<double, 4> missed{};
+    Spread spread(channels, count);
     for (size_t i = 0; i < pixels; ++i) {
-        // A texel no one sees hands on no colour error.
-        const bool seen = light[4 * i + 3] > 0.0f;
+        const float* t = light + 4 * i;
+        double value[4] = {};
+        for (size_t c = 0; c < count; ++c) value[c] = std::clamp(double(t[channels[c].source]), 0.0, 1.0);
+        int code[4] = {};
+        // A texel no one sees hands on no colour error: its colour is
+        // filled in from the ones around it later.
+        spread.choose(value, t[3] > 0.0f, greyish(value, spread.greyLimit()), code);
         unsigned word = 0;
-        for (size_t c = 0; c < count; ++c) {
-            const Channel& ch = channels[c];
-            int code = ch.field->nearest[byteOf(i, ch)];
-            if (small && (seen || !ch.colour))
-                code = diffused(ch, std::clamp(double(light[4 * i + ch.source]), 0.0, 1.0), missed[c]);
-            word |= unsigned(code) << ch.shift;
-        }
+        for (size_t c = 0; c < count; ++c) word |= unsigned(code[c]) << channels[c].shift;
         putWord(out, i, word);
     }
 }
