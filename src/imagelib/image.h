@@ -209,8 +209,10 @@ void fillUnderTransparency(Image& image);
 // the one nearest 1.
 void keepCoverage(Image& image, const Image& source);
 
-// quantize.cpp: libimagequant.
-Image quantize256(const Image& source, bool dither, const Progress& progress);
+// quantize.cpp: libimagequant.  The colours of `keep` (red, green, blue,
+// alpha; at most 256) are in the palette exactly.
+using Colour = std::array<uint8_t, 4>;
+Image quantize256(const Image& source, bool dither, const Progress& progress, const std::vector<Colour>& keep = {});
 // Which palette entries a remap may choose.
 using EntrySet = std::bitset<256>;
 // Each pixel of `source` onto the nearest colour of `palette`; the palette

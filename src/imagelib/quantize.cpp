@@ -299,7 +299,7 @@ std::vector<liq_color> distantColours(const Image& source) {
 
 }  // namespace
 
-Image quantize256(const Image& source, bool dither, const Progress& progress) {
+Image quantize256(const Image& source, bool dither, const Progress& progress, const std::vector<Colour>& keep) {
     checkPicture(source);
     std::unique_ptr<liq_attr, void (*)(liq_attr*)> attr(liq_attr_create(), liq_attr_destroy);
     if (!attr) throw std::bad_alloc();
@@ -312,7 +312,17 @@ Image quantize256(const Image& source, bool dither, const Progress& progress) {
     std::unique_ptr<liq_image, void (*)(liq_image*)> image(
         liq_image_create_rgba(attr.get(), source.rgba.data(), source.width, source.height, 0), liq_image_destroy);
     if (!image) throw std::runtime_error("quantize: cannot take the picture");
-    for (const liq_color& colour : distantColours(source)) liq_image_add_fixed_color(image.get(), colour);
+    // The colours asked for first, then the distant ones while there is room.
+    std::vector<liq_color> fixed;
+    for (const Colour& c : keep) fixed.push_back({c[0], c[1], c[2], c[3]});
+    for (const liq_color& colour : distantColours(source)) {
+        const bool known = std::any_of(fixed.begin(), fixed.end(), [&](const liq_color& c) {
+            return c.r == colour.r && c.g == colour.g && c.b == colour.b && c.a == colour.a;
+        });
+        if (!known) fixed.push_back(colour);
+    }
+    if (fixed.size() > 256) fixed.resize(256);
+    for (const liq_color& colour : fixed) liq_image_add_fixed_color(image.get(), colour);
     liq_result* rawResult = nullptr;
     if (liq_image_quantize(image.get(), attr.get(), &rawResult) != LIQ_OK || !rawResult)
         throw std::runtime_error("quantize failed");

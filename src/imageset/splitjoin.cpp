@@ -386,18 +386,75 @@ JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeede
         });
 }
 
-JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes) {
-    struct Capture {
-        explicit Capture(std::vector<uint8_t>& to) { joinedInMemory = &to; }
-        ~Capture() { joinedInMemory = nullptr; }
-    } capture(bytes);
-    return writeSet(workspace, QString());
+namespace {
+
+struct Capture {
+    explicit Capture(std::vector<uint8_t>& to) : before(joinedInMemory) { joinedInMemory = &to; }
+    ~Capture() { joinedInMemory = before; }
+    std::vector<uint8_t>* before;
+};
+
+// A 16-bit set's levels as they stand in its slots, 24-bit (32-bit with the
+// alpha of a 4-4-4-4 set), under slot 0's header made to say so (its record
+// stays where readers find it).  `offGrid` tells whether any texel holds a
+// value the set's own form cannot.
+JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& bytes, LevelsNeeded needed,
+                          bool& offGrid) {
+    const SetState& state = workspace.state();
+    const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
+    const int bytesPerPixel = state.is4444 ? 4 : 3;
+    const quor::ByteMaps& grid =
+        quor::nearestOnGrid(state.is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565);
+    offGrid = false;
+    JoinResult result;
+    {
+        Capture capture(bytes);
+        result = joinHighColour(
+            workspace, QString(), needed, nullptr, headerLength, bytesPerPixel,
+            [](const std::vector<uint8_t>&) { return false; },
+            [&](const LevelPixels& level, std::vector<uint8_t>& out) {
+                for (size_t i = 0; i < level.count(); ++i) {
+                    const uint8_t* p = level.rgba.data() + 4 * i;
+                    for (size_t c = 0; c < 3; ++c) offGrid |= grid[c][p[c]] != p[c];
+                    out.insert(out.end(), {p[2], p[1], p[0]});
+                    if (bytesPerPixel == 3) continue;
+                    if (level.ownAlpha) {
+                        offGrid |= grid[3][p[3]] != p[3];
+                        out.push_back(p[3]);
+                    } else {
+                        // The alpha slot keeps 4-4-4-4 alpha as a nibble in the high bits.
+                        const int nibble = i < level.slotAlphaCount ? level.slotAlpha[i] >> 4 : 15;
+                        out.push_back(uint8_t(nibble * 17));
+                    }
+                }
+            });
+    }
+    if (!result.ok) return result;
+    write16(bytes, kBitsAt, uint16_t(bytesPerPixel * 8));
+    write32(bytes, kCompressionAt, kNoCompression);
+    write32(bytes, kImageSizeAt, uint32_t(bytes.size() - size_t(headerLength)));
+    return result;
 }
 
-JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
+}  // namespace
+
+JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes, SetColours colours) {
+    Capture capture(bytes);
+    return writeSet(workspace, QString(), LevelsNeeded::All, nullptr, colours);
+}
+
+JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff,
+                    SetColours colours) {
     const SetState& state = workspace.state();
     if (!state.highColour) return join8(workspace, output, needed, handOff);
-    return state.is32 ? join32(workspace, output, needed, handOff) : join16(workspace, output, needed, handOff);
+    if (state.is32) return join32(workspace, output, needed, handOff);
+    if (colours == SetColours::Full) {
+        std::vector<uint8_t> full;
+        bool offGrid = false;
+        const JoinResult joined = joinFullColour(workspace, full, needed, offGrid);
+        if (!joined.ok || offGrid) return joined.ok ? finish(full, output, handOff) : joined;
+    }
+    return join16(workspace, output, needed, handOff);
 }
 
 }  // namespace corvane
