@@ -104,24 +104,29 @@ const std::array<double, 64>& valuesOf(const Channel& ch) { return ch.colour ? c
 class Spread {
 public:
     Spread(const std::array<Channel, 4>& channels, size_t count) : channels_(channels), count_(count) {
-        // In a grey texel red and green may lie apart by the widest step and
-        // half the finest one at most: both as near their value as can be.
         double widest = 0, finest = 255;
         for (size_t c = 0; c < 3; ++c) {
             const double step = 255.0 / channels[c].field->steps;
             widest = std::max(widest, step);
             finest = std::min(finest, step);
         }
+        // A grey put on the grid has its channels at most half the widest
+        // step and half the finest apart; kept grey, they may lie apart by
+        // the widest step and half the finest, both as near as can be.
+        greyAt_ = int((widest + finest) / 2);
         greyLimit_ = int(widest + finest / 2);
     }
 
-    // How far apart, in bytes, the colour channels of a grey texel may lie.
+    // How far apart, in bytes, the colour channels of a texel that is grey
+    // may lie, in the level and when rounded.
+    int greyAt() const { return greyAt_; }
     int greyLimit() const { return greyLimit_; }
 
     // The codes of one texel from its values (light for colour, 0..1 for
     // alpha).  `colourSeen`: a texel no one sees hands on no colour error.
-    // `grey`: the texel's colour channels lie within greyLimit() of each
-    // other, and are kept so, so that rounding draws no tint into greys.
+    // `grey`: the texel's colour channels lie within greyAt() of each other,
+    // and are kept within greyLimit(), so that rounding draws no tint into
+    // greys.
     void choose(const double (&value)[4], bool colourSeen, bool grey, int (&code)[4]) {
         std::array<std::pair<int, int>, 4> around{};
         for (size_t c = 0; c < count_; ++c) {
@@ -186,7 +191,7 @@ private:
 
     const std::array<Channel, 4>& channels_;
     size_t count_;
-    int greyLimit_ = 0;
+    int greyAt_ = 0, greyLimit_ = 0;
     std::array<double, 4> missed_{};
 };
 
@@ -253,7 +258,7 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
             for (size_t c = 0; c < count; ++c)
                 value[c] = channels[c].colour ? byteLight()[p[channels[c].source]] : p[channels[c].source] / 255.0;
             const int low = std::min({p[0], p[1], p[2]}), high = std::max({p[0], p[1], p[2]});
-            spread.choose(value, true, !anyFlat && high - low <= spread.greyLimit(), code);
+            spread.choose(value, true, !anyFlat && high - low <= spread.greyAt(), code);
         }
         unsigned word = startWord(i);
         for (size_t c = 0; c < count; ++c) {
@@ -276,7 +281,7 @@ void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t*
         int code[4] = {};
         // A texel no one sees hands on no colour error: its colour is
         // filled in from the ones around it later.
-        spread.choose(value, t[3] > 0.0f, greyish(value, spread.greyLimit()), code);
+        spread.choose(value, t[3] > 0.0f, greyish(value, spread.greyAt()), code);
         unsigned word = 0;
         for (size_t c = 0; c < count; ++c) word |= unsigned(code[c]) << channels[c].shift;
         putWord(out, i, word);
