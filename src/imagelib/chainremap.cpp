@@ -6,10 +6,10 @@
 // each texel.  Three rules keep the level true to the picture:
 //
 // - Dithering only where the picture has detail.  Where the part of the
-//   picture under a texel is one entry, the texel takes the used entry
-//   nearest its colour and neither takes nor hands on any error: a flat area
-//   stays one entry, however the lightening moved its colour, instead of
-//   being sprinkled with a second one.
+//   picture under a texel is one entry, the texel neither takes nor hands on
+//   any error, and the whole flat part takes one used entry, the nearest to
+//   its colour as lightened: it stays one colour instead of being sprinkled
+//   with a second one.
 // - A dithered texel chooses among the entries under it and near it, so a
 //   checker of red and blue stays red and blue (keeping its mean light) and
 //   lightening never brings in a far colour as a speck.  A texel beside a
@@ -24,6 +24,7 @@
 #include "srgb.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <stdexcept>
 
@@ -32,6 +33,37 @@ namespace {
 
 constexpr int kCut = 128;
 
+// Palette entries as four words of bits, walked bit by bit.
+struct Entries {
+    std::array<uint64_t, 4> words{};
+    void set(size_t e) { words[e / 64] |= uint64_t(1) << (e % 64); }
+    bool none() const { return (words[0] | words[1] | words[2] | words[3]) == 0; }
+    bool single() const {
+        int count = 0;
+        for (uint64_t w : words) count += std::popcount(w);
+        return count == 1;
+    }
+    Entries& operator|=(const Entries& o) {
+        for (size_t k = 0; k < 4; ++k) words[k] |= o.words[k];
+        return *this;
+    }
+    Entries operator&(const Entries& o) const {
+        Entries r;
+        for (size_t k = 0; k < 4; ++k) r.words[k] = words[k] & o.words[k];
+        return r;
+    }
+    template <typename Visit>
+    void forEach(Visit&& visit) const {
+        for (size_t k = 0; k < 4; ++k)
+            for (uint64_t bits = words[k]; bits != 0; bits &= bits - 1) visit(64 * k + size_t(std::countr_zero(bits)));
+    }
+    EntrySet set() const {
+        EntrySet s;
+        forEach([&](size_t e) { s.set(e); });
+        return s;
+    }
+};
+
 // A level of light as sRGB bytes, without rounding, and carried on past
 // black and white along the curve's ends: a colour that error diffusion has
 // taken out of range still tells which entry it leans to.
@@ -39,16 +71,6 @@ float encoded(float light) {
     if (light <= 0.0f) return 255.0f * 12.92f * light;
     if (light >= 1.0f) return 255.0f * (1.0f + 1.055f / 2.4f * (light - 1.0f));
     return 255.0f * (1.055f * std::pow(light, 1.0f / 2.4f) - 0.055f);
-}
-
-// Squared distance of two colours in sRGB bytes, with alpha when it counts.
-float byteDistance(const std::array<uint8_t, 4>& entry, const float (&want)[4], bool withAlpha) {
-    float d = 0;
-    for (size_t c = 0; c < (withAlpha ? 4u : 3u); ++c) {
-        const float diff = float(entry[c]) - want[c];
-        d += diff * diff;
-    }
-    return d;
 }
 
 }  // namespace
@@ -63,63 +85,70 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
     const EntryColours colours = entryColours(picture.palette);
     const EntryLights light = entryLights(colours);
 
-    EntrySet used;
+    Entries used;
     for (const uint8_t index : picture.indices) used.set(index);
     // The two sides of the cut; without transparency every entry is on the
     // opaque side.
-    std::array<EntrySet, 2> sides;
+    std::array<Entries, 2> sides;
     bool cut = false;
-    for (size_t e = 0; e < 256; ++e) {
-        if (!used.test(e)) continue;
+    used.forEach([&](size_t e) {
         sides[colours[e][3] >= kCut].set(e);
         cut |= colours[e][3] != 255;
-    }
+    });
     if (!cut || sides[0].none()) sides[0] = used;
     if (sides[1].none()) sides[1] = used;
     bool opaqueLevels = false;  // opaque entries that are not fully opaque: alpha is part of the match
-    for (size_t e = 0; e < 256; ++e) opaqueLevels |= sides[1].test(e) && colours[e][3] != 255;
+    sides[1].forEach([&](size_t e) { opaqueLevels |= colours[e][3] != 255; });
+    const size_t channels = opaqueLevels ? 4 : 3;
 
     // The entries under each texel, when the level is the picture shrunk by
     // whole blocks (as every level of a chain is); else any used entry.
-    std::vector<EntrySet> under(n, used);
     const bool blocks = picture.width % w == 0 && picture.height % h == 0;
+    std::vector<Entries> under(n, blocks ? Entries() : used);
     if (blocks) {
-        std::fill(under.begin(), under.end(), EntrySet());
         const int32_t bw = picture.width / w, bh = picture.height / h;
         for (int32_t y = 0; y < picture.height; ++y)
             for (int32_t x = 0; x < picture.width; ++x)
                 under[size_t(y / bh) * size_t(w) + size_t(x / bw)].set(
                     picture.indices[size_t(y) * size_t(picture.width) + size_t(x)]);
     }
-    const auto side = [&](size_t i) { return cut && level.rgba[4 * i + 3] < kCut ? 0 : 1; };
-    const auto flat = [&](size_t i) { return blocks && under[i].count() == 1; };
+    std::vector<uint8_t> side(n), flat(n);
+    for (size_t i = 0; i < n; ++i) {
+        side[i] = cut && level.rgba[4 * i + 3] < kCut ? 0 : 1;
+        flat[i] = blocks && under[i].single();
+    }
     // What a texel may take: the entries of its side found under it and its
     // neighbours up to two texels away, or, when there are none, any of its
-    // side.  Nearer only would cost photographs half a decibel and more.
-    std::vector<EntrySet> choosable(n);
+    // side.  Nearer only would cost photographs half a decibel and more.  A
+    // texel of a flat part takes any entry of its side, as the whole part does.
+    std::vector<Entries> choosable(n);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             const size_t i = size_t(y) * size_t(w) + size_t(x);
-            EntrySet near;
+            const Entries& all = sides[side[i]];
+            if (flat[i]) {
+                choosable[i] = all;
+                continue;
+            }
+            Entries near;
             for (int32_t v = std::max(y - 2, 0); v <= std::min(y + 2, h - 1); ++v)
                 for (int32_t u = std::max(x - 2, 0); u <= std::min(x + 2, w - 1); ++u)
                     near |= under[size_t(v) * size_t(w) + size_t(u)];
-            const EntrySet& all = sides[size_t(side(i))];
             choosable[i] = near & all;
             if (choosable[i].none()) choosable[i] = all;
         }
     // Texels that take and hand on colour error: those with detail all
     // around.  One beside a flat part lies on the edge of a flat area;
     // dithered, a straight edge would come out as a comb.
-    std::vector<bool> edge(n), dithered(n);
+    std::vector<uint8_t> edge(n), dithered(n);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             const size_t i = size_t(y) * size_t(w) + size_t(x);
-            if (flat(i)) continue;
+            if (flat[i]) continue;
             for (int32_t v = std::max(y - 1, 0); v <= std::min(y + 1, h - 1); ++v)
                 for (int32_t u = std::max(x - 1, 0); u <= std::min(x + 1, w - 1); ++u)
-                    edge[i] = edge[i] || flat(size_t(v) * size_t(w) + size_t(u));
-            dithered[i] = side(i) == 1 && !edge[i] && n > 1;
+                    edge[i] |= flat[size_t(v) * size_t(w) + size_t(u)];
+            dithered[i] = side[i] == 1 && !edge[i] && n > 1;
         }
 
     Image out;
@@ -138,8 +167,7 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
         const double alpha = p[3] / 255.0;
         double best = INFINITY, bestColour = INFINITY;
         size_t bestEntry = 0;
-        for (size_t e = 0; e < 256; ++e) {
-            if (!choosable[i].test(e)) continue;
+        choosable[i].forEach([&](size_t e) {
             double looks = (light[e][3] - alpha) * (light[e][3] - alpha), colour = 0;
             for (size_t c = 0; c < 3; ++c) {
                 const double t = srgb::toLinear(p[c]);
@@ -151,24 +179,24 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
                 bestColour = colour;
                 bestEntry = e;
             }
-        }
+        });
         return uint8_t(bestEntry);
     };
-    // An opaque texel: the nearest entry in sRGB bytes, as the general remap matches.
+    // An opaque texel: the nearest entry in sRGB bytes, as the general remap
+    // matches, alpha included when opaque entries differ in it.
     const auto opaqueEntry = [&](size_t i, const float (&want)[4]) {
         float best = INFINITY;
         size_t bestEntry = 0;
-        for (size_t e = 0; e < 256; ++e) {
-            if (!choosable[i].test(e)) continue;
-            const float d = byteDistance(colours[e], want, opaqueLevels);
+        choosable[i].forEach([&](size_t e) {
+            float d = 0;
+            for (size_t c = 0; c < channels; ++c) d += (float(colours[e][c]) - want[c]) * (float(colours[e][c]) - want[c]);
             if (d < best) {
                 best = d;
                 bestEntry = e;
             }
-        }
+        });
         return uint8_t(bestEntry);
     };
-
     // The entry nearest in linear light: what a texel with nothing to dither
     // with takes, so that what it covers of each entry decides (on an edge,
     // the side that covers more of it).
@@ -176,21 +204,46 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
         const uint8_t* p = level.rgba.data() + 4 * i;
         const double want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
         double best = INFINITY;
-        uint8_t bestEntry = 0;
-        for (size_t e = 0; e < 256; ++e) {
-            if (!choosable[i].test(e)) continue;
+        size_t bestEntry = 0;
+        choosable[i].forEach([&](size_t e) {
             double d = 0;
-            for (size_t c = 0; c < (opaqueLevels ? 4u : 3u); ++c) d += (light[e][c] - want[c]) * (light[e][c] - want[c]);
+            for (size_t c = 0; c < channels; ++c) d += (light[e][c] - want[c]) * (light[e][c] - want[c]);
             if (d < best) {
                 best = d;
-                bestEntry = uint8_t(e);
+                bestEntry = e;
             }
-        }
-        return bestEntry;
+        });
+        return uint8_t(bestEntry);
     };
 
+    // A flat part takes one entry throughout: the one nearest the colour of
+    // its texels deepest inside it (best two texels from any other part,
+    // beyond the reach of the smoothing filters, which shift the colour near
+    // its edges).
+    std::vector<int> only(n, -1);  // the entry under a flat texel
+    for (size_t i = 0; i < n; ++i)
+        if (flat[i]) under[i].forEach([&](size_t e) { only[i] = int(e); });
+    const auto insideBy = [&](int32_t x, int32_t y, int32_t r) {
+        const int entry = only[size_t(y) * size_t(w) + size_t(x)];
+        for (int32_t v = std::max(y - r, 0); v <= std::min(y + r, h - 1); ++v)
+            for (int32_t u = std::max(x - r, 0); u <= std::min(x + r, w - 1); ++u)
+                if (only[size_t(v) * size_t(w) + size_t(u)] != entry) return false;
+        return true;
+    };
+    std::array<int, 256> flatEntry;
+    flatEntry.fill(-1);
+    for (int32_t depth = 2; depth >= 0; --depth)
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const size_t i = size_t(y) * size_t(w) + size_t(x);
+                if (!flat[i] || side[i] == 0 || flatEntry[size_t(only[i])] >= 0 || !insideBy(x, y, depth)) continue;
+                const uint8_t* p = level.rgba.data() + 4 * i;
+                const float want[4] = {float(p[0]), float(p[1]), float(p[2]), float(p[3])};
+                flatEntry[size_t(only[i])] = opaqueEntry(i, want);
+            }
+
     if (n == 1) {
-        out.indices[0] = side(0) == 0 ? transparentEntry(0) : nearestInLight(0);
+        out.indices[0] = side[0] == 0 ? transparentEntry(0) : nearestInLight(0);
         lookUpColours(out, colours);
         progress.report(1, 1);
         return out;
@@ -208,7 +261,7 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
             const int32_t x = leftToRight ? k : w - 1 - k;
             const size_t i = size_t(y) * size_t(w) + size_t(x);
             const uint8_t* p = level.rgba.data() + 4 * i;
-            if (side(i) == 0) {
+            if (side[i] == 0) {
                 out.indices[i] = transparentEntry(i);
                 continue;
             }
@@ -216,9 +269,8 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
                 out.indices[i] = nearestInLight(i);
                 continue;
             }
-            if (!dithered[i]) {
-                const float want[4] = {float(p[0]), float(p[1]), float(p[2]), float(p[3])};
-                out.indices[i] = opaqueEntry(i, want);
+            if (flat[i]) {
+                out.indices[i] = uint8_t(flatEntry[size_t(only[i])]);
                 continue;
             }
             float want[3];
@@ -257,7 +309,7 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
         // right.
         std::vector<size_t> which;
         for (size_t i = 0; i < n; ++i)
-            if (side(i) == 1 && !flat(i)) which.push_back(i);
+            if (side[i] == 1 && !flat[i]) which.push_back(i);
         std::vector<std::array<double, 4>> want(which.size());
         std::vector<uint8_t> indices(which.size());
         std::vector<EntrySet> allowed(which.size());
@@ -265,9 +317,9 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
             const uint8_t* p = level.rgba.data() + 4 * which[k];
             want[k] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
             indices[k] = out.indices[which[k]];
-            allowed[k] = choosable[which[k]];
+            allowed[k] = choosable[which[k]].set();
         }
-        settleMean(want, indices, light, opaqueLevels ? 4 : 3, allowed);
+        settleMean(want, indices, light, int(channels), allowed);
         for (size_t k = 0; k < which.size(); ++k) out.indices[which[k]] = indices[k];
     }
     lookUpColours(out, colours);

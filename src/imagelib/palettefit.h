@@ -39,14 +39,15 @@ void settleMean(const std::vector<std::array<double, 4>>& want, std::vector<uint
 
 // A smaller level of an 8-bit set put back on the palette of `picture`, the
 // set's largest level (indexed), using only the entries the picture uses.
-// A texel takes one of the entries found under it and its neighbours in the
-// picture, dithered in linear light so that detail keeps its light; a texel
-// whose part of the picture is one entry takes the used entry nearest its
-// colour, with no error handed in or out, so that a flat area stays one
-// entry.  When the used entries carry transparency levels, a texel whose
-// alpha is below half takes a transparent entry (level below 128, the one
-// nearest how the texel looks) and any other an opaque one.  A 1x1 level
-// takes the entry of its side nearest its colour in linear light.
+// Where the part of the picture under a texel is one entry (a flat part),
+// the texel takes the entry the whole part takes, with no error handed in
+// or out; beside a flat part (on an edge) the entry nearest in linear light
+// among those near it; elsewhere a texel is dithered in linear light among
+// the entries under and near it, so that detail keeps its light.  When the
+// used entries carry transparency levels, a texel whose alpha is below half
+// takes a transparent entry (level below 128, the one nearest how the texel
+// looks) and any other an opaque one.  A 1x1 level takes the entry of its
+// side nearest its colour in linear light.
 Image remapLevel(const Image& level, const Image& picture, const Progress& progress);
 
 }  // namespace quor

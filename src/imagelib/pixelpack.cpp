@@ -21,6 +21,26 @@ const std::array<double, 256>& byteLight() {
     return light;
 }
 
+// Where a level of light lies among the bytes, unrounded: between the two
+// bytes whose light is around it, in proportion.
+double bytePosition(double light) {
+    static constexpr int kSteps = 16384;  // finer than the light between any two bytes
+    static const std::array<uint8_t, kSteps + 1> below = [] {
+        std::array<uint8_t, kSteps + 1> t{};
+        size_t b = 0;
+        for (size_t k = 0; k < t.size(); ++k) {
+            while (b < 255 && byteLight()[b + 1] <= double(k) / kSteps) ++b;
+            t[k] = uint8_t(b);
+        }
+        return t;
+    }();
+    const auto& table = byteLight();
+    const double v = std::clamp(light, 0.0, 1.0);
+    size_t b = below[size_t(v * kSteps)];
+    if (b < 255 && table[b + 1] <= v) ++b;
+    return b == 255 ? 255.0 : double(b) + (v - table[b]) / (table[b + 1] - table[b]);
+}
+
 // The codes of one field width and what they stand for.
 struct Field {
     int steps = 0;
@@ -29,6 +49,7 @@ struct Field {
     std::array<bool, 256> onGrid{};      // the byte some reader makes of its code
     std::array<double, 64> light{};      // code -> linear light of its byte (colour)
     std::array<double, 64> level{};      // code -> its byte / 255 (alpha, linear already)
+    std::array<uint8_t, 256> atOrBelow{};  // byte -> the highest code whose byte is not above it
 
     explicit Field(int bits) : steps((1 << bits) - 1) {
         for (int code = 0; code <= steps; ++code) {
@@ -42,19 +63,20 @@ struct Field {
             // Readers that repeat the code's top bits into the low ones.
             const int repeated = code << (8 - bits) | code >> (2 * bits - 8);
             onGrid[size_t(v)] = v == widened[size_t(code)] || v == repeated;
+            atOrBelow[size_t(v)] = uint8_t(widened[size_t(code)] <= v ? code : code - 1);
         }
     }
 
-    // The codes whose values in `values` lie next below and above `value`;
-    // one code twice when the value is that code's (or past either end).
-    std::pair<int, int> bracket(const std::array<double, 64>& values, double value) const {
+    // The codes whose values in `values` lie next below and above `value`
+    // (found from its byte position); one code twice when the value is that
+    // code's (or past either end).
+    std::pair<int, int> bracket(const std::array<double, 64>& values, double value, double position) const {
         // Light computed in single precision still counts as on a code.
         constexpr double kSame = 1e-6;
-        const auto end = values.begin() + steps + 1;
-        const int above = int(std::lower_bound(values.begin(), end, value - kSame) - values.begin());
-        if (above > steps) return {steps, steps};
-        if (above == 0 || values[size_t(above)] - value <= kSame) return {above, above};
-        return {above - 1, above};
+        const int low = atOrBelow[size_t(std::clamp(position, 0.0, 255.0))];
+        if (low < steps && values[size_t(low + 1)] - value <= kSame) return {low + 1, low + 1};
+        if (low == steps || value - values[size_t(low)] <= kSame) return {low, low};
+        return {low, low + 1};
     }
 };
 
@@ -82,18 +104,6 @@ void putWord(uint8_t* out, size_t i, unsigned word) {
     out[2 * i + 1] = uint8_t(word >> 8);
 }
 
-// Whether the colour channels of light, as sRGB bytes, lie within `limit` of each other.
-bool greyish(const double (&light)[4], int limit) {
-    double low = 255, high = 0;
-    for (size_t c = 0; c < 3; ++c) {
-        const double v = light[c];
-        const double byte = 255.0 * (v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055);
-        low = std::min(low, byte);
-        high = std::max(high, byte);
-    }
-    return high - low <= limit;
-}
-
 const std::array<double, 64>& valuesOf(const Channel& ch) { return ch.colour ? ch.field->light : ch.field->level; }
 
 // Spreads a level's rounding from texel to texel, channel by channel, so
@@ -117,21 +127,20 @@ public:
         greyLimit_ = int(widest + finest / 2);
     }
 
-    // How far apart, in bytes, the colour channels of a texel that is grey
-    // may lie, in the level and when rounded.
-    int greyAt() const { return greyAt_; }
-    int greyLimit() const { return greyLimit_; }
-
     // The codes of one texel from its values (light for colour, 0..1 for
-    // alpha).  `colourSeen`: a texel no one sees hands on no colour error.
-    // `grey`: the texel's colour channels lie within greyAt() of each other,
-    // and are kept within greyLimit(), so that rounding draws no tint into
-    // greys.
-    void choose(const double (&value)[4], bool colourSeen, bool grey, int (&code)[4]) {
+    // alpha) and where they lie among the bytes.  `colourSeen`: a texel no
+    // one sees hands on no colour error.  A texel whose colour channels lie
+    // as near each other as a grey on the grid (and `mayBeGrey`) is kept
+    // grey, so that rounding draws no tint into greys.
+    void choose(const double (&value)[4], const double (&position)[4], bool colourSeen, bool mayBeGrey,
+                int (&code)[4]) {
+        const double lowest = std::min({position[0], position[1], position[2]});
+        const double highest = std::max({position[0], position[1], position[2]});
+        const bool grey = mayBeGrey && highest - lowest <= greyAt_;
         std::array<std::pair<int, int>, 4> around{};
         for (size_t c = 0; c < count_; ++c) {
             const Channel& ch = channels_[c];
-            around[c] = ch.field->bracket(valuesOf(ch), value[c]);
+            around[c] = ch.field->bracket(valuesOf(ch), value[c], position[c]);
             code[c] = nearer(c, value[c] + (ch.colour && !colourSeen ? 0.0 : missed_[c]), around[c]);
         }
         if (grey && colourSeen) keepGrey(value, around, code);
@@ -254,11 +263,13 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
         for (size_t c = 0; c < count; ++c) onGrid = onGrid && channels[c].field->onGrid[p[channels[c].source]];
         int code[4] = {};
         if (!onGrid) {
-            double value[4] = {};
-            for (size_t c = 0; c < count; ++c)
-                value[c] = channels[c].colour ? byteLight()[p[channels[c].source]] : p[channels[c].source] / 255.0;
-            const int low = std::min({p[0], p[1], p[2]}), high = std::max({p[0], p[1], p[2]});
-            spread.choose(value, true, !anyFlat && high - low <= spread.greyAt(), code);
+            double value[4] = {}, position[4] = {};
+            for (size_t c = 0; c < count; ++c) {
+                const uint8_t v = p[channels[c].source];
+                value[c] = channels[c].colour ? byteLight()[v] : v / 255.0;
+                position[c] = v;
+            }
+            spread.choose(value, position, true, !anyFlat, code);
         }
         unsigned word = startWord(i);
         for (size_t c = 0; c < count; ++c) {
@@ -276,12 +287,15 @@ void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t*
     Spread spread(channels, count);
     for (size_t i = 0; i < pixels; ++i) {
         const float* t = light + 4 * i;
-        double value[4] = {};
-        for (size_t c = 0; c < count; ++c) value[c] = std::clamp(double(t[channels[c].source]), 0.0, 1.0);
+        double value[4] = {}, position[4] = {};
+        for (size_t c = 0; c < count; ++c) {
+            value[c] = std::clamp(double(t[channels[c].source]), 0.0, 1.0);
+            position[c] = channels[c].colour ? bytePosition(value[c]) : value[c] * 255.0;
+        }
         int code[4] = {};
         // A texel no one sees hands on no colour error: its colour is
         // filled in from the ones around it later.
-        spread.choose(value, t[3] > 0.0f, greyish(value, spread.greyAt()), code);
+        spread.choose(value, position, t[3] > 0.0f, true, code);
         unsigned word = 0;
         for (size_t c = 0; c < count; ++c) word |= unsigned(code[c]) << channels[c].shift;
         putWord(out, i, word);
