@@ -250,58 +250,37 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
     }
 
     // Floyd-Steinberg, serpentine, colour error carried in linear light and
-    // shared only among texels that dither; a share meant for another texel
-    // goes to the ones that take it, so an area keeps its light.
-    std::vector<float> here(size_t(w + 2) * 3, 0.0f), below(size_t(w + 2) * 3, 0.0f);
-    for (int32_t y = 0; y < h; ++y) {
-        std::fill(below.begin(), below.end(), 0.0f);
-        const bool leftToRight = (y % 2) == 0;
-        const int step = leftToRight ? 1 : -1;
-        for (int32_t k = 0; k < w; ++k) {
-            const int32_t x = leftToRight ? k : w - 1 - k;
-            const size_t i = size_t(y) * size_t(w) + size_t(x);
-            const uint8_t* p = level.rgba.data() + 4 * i;
-            if (side[i] == 0) {
-                out.indices[i] = transparentEntry(i);
-                continue;
-            }
-            if (edge[i]) {
-                out.indices[i] = nearestInLight(i);
-                continue;
-            }
-            if (flat[i]) {
-                out.indices[i] = uint8_t(flatEntry[size_t(only[i])]);
-                continue;
-            }
-            float want[3];
-            for (size_t c = 0; c < 3; ++c)
-                // The carried error may take a colour past black or white;
-                // only a runaway error (a colour no entry reaches) is held back.
-                want[c] = std::clamp(srgb::toLinear(p[c]) + here[size_t(x + 1) * 3 + c], -0.5f, 1.5f);
-            const float bytes[4] = {encoded(want[0]), encoded(want[1]), encoded(want[2]), float(p[3])};
-            const uint8_t index = opaqueEntry(i, bytes);
-            out.indices[i] = index;
-            // The usual 7, 3, 5 and 1 sixteenths, to the neighbours that dither.
-            const auto takes = [&](int32_t u, int32_t v) {
-                return u >= 0 && u < w && v < h && dithered[size_t(v) * size_t(w) + size_t(u)];
-            };
-            const float toAhead = takes(x + step, y) ? 7.0f : 0.0f;
-            const float toLowerBehind = takes(x - step, y + 1) ? 3.0f : 0.0f;
-            const float toLower = takes(x, y + 1) ? 5.0f : 0.0f;
-            const float toLowerAhead = takes(x + step, y + 1) ? 1.0f : 0.0f;
-            const float shares = toAhead + toLowerBehind + toLower + toLowerAhead;
-            if (shares == 0.0f) continue;
-            for (size_t c = 0; c < 3; ++c) {
-                const float error = (want[c] - light[index][c]) / shares;
-                here[size_t(x + 1 + step) * 3 + c] += error * toAhead;
-                below[size_t(x + 1 - step) * 3 + c] += error * toLowerBehind;
-                below[size_t(x + 1) * 3 + c] += error * toLower;
-                below[size_t(x + 1 + step) * 3 + c] += error * toLowerAhead;
-            }
+    // shared only among texels that dither, so an area keeps its light.
+    ErrorWalk walk(w, 3);
+    walk.walk(h, progress, [&](int32_t x, int32_t y, int step) {
+        const size_t i = size_t(y) * size_t(w) + size_t(x);
+        const uint8_t* p = level.rgba.data() + 4 * i;
+        if (side[i] == 0) {
+            out.indices[i] = transparentEntry(i);
+            return;
         }
-        std::swap(here, below);
-        progress.report(y + 1, h);
-    }
+        if (edge[i]) {
+            out.indices[i] = nearestInLight(i);
+            return;
+        }
+        if (flat[i]) {
+            out.indices[i] = uint8_t(flatEntry[size_t(only[i])]);
+            return;
+        }
+        float want[3];
+        for (size_t c = 0; c < 3; ++c)
+            // The carried error may take a colour past black or white;
+            // only a runaway error (a colour no entry reaches) is held back.
+            want[c] = std::clamp(srgb::toLinear(p[c]) + walk.carried(x)[c], -0.5f, 1.5f);
+        const float bytes[4] = {encoded(want[0]), encoded(want[1]), encoded(want[2]), float(p[3])};
+        const uint8_t index = opaqueEntry(i, bytes);
+        out.indices[i] = index;
+        const float error[3] = {want[0] - light[index][0], want[1] - light[index][1], want[2] - light[index][2]};
+        const auto takes = [&](int32_t u, int32_t v) {
+            return u >= 0 && u < w && v < h && dithered[size_t(v) * size_t(w) + size_t(u)];
+        };
+        walk.handOn(x, step, error, {takes(x + step, y), takes(x - step, y + 1), takes(x, y + 1), takes(x + step, y + 1)});
+    });
 
     if (n <= kSettledPixels) {
         // Too few texels to spread the error: the opaque ones with detail

@@ -5,6 +5,7 @@
 
 #include "image.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +25,49 @@ EntryLights entryLights(const EntryColours& colours);
 
 // Fills rgba (and hasAlpha) from the indices and the entries' colours.
 void lookUpColours(Image& image, const EntryColours& colours);
+
+// Floyd-Steinberg's walk over a picture of width x height: rows in turn,
+// every other one from right to left, each texel's error handed to the
+// texels after it in its row and to three below it, in 7, 3, 5 and 1
+// sixteenths of what those that take a share take together.
+class ErrorWalk {
+public:
+    ErrorWalk(int32_t width, size_t channels)
+        : width_(width), channels_(channels), here_(size_t(width + 2) * channels, 0.0f), below_(here_.size(), 0.0f) {}
+
+    // Calls visit(x, y, step) for every texel in the walk's order, step
+    // being +1 on rows walked to the right and -1 on the others.
+    template <typename Visit>
+    void walk(int32_t height, const Progress& progress, Visit&& visit) {
+        for (int32_t y = 0; y < height; ++y) {
+            std::fill(below_.begin(), below_.end(), 0.0f);
+            const int step = y % 2 == 0 ? 1 : -1;
+            for (int32_t k = 0; k < width_; ++k) visit(step > 0 ? k : width_ - 1 - k, y, step);
+            std::swap(here_, below_);
+            progress.report(y + 1, height);
+        }
+    }
+    // What the texels before it handed to texel x of the row walked now.
+    const float* carried(int32_t x) const { return here_.data() + size_t(x + 1) * channels_; }
+    // Hands texel x's error on; `takes` says which of the texel ahead, below
+    // behind, below and below ahead take a share.
+    void handOn(int32_t x, int step, const float* error, const std::array<bool, 4>& takes) {
+        static constexpr float kShare[4] = {7.0f, 3.0f, 5.0f, 1.0f};
+        float shares = 0;
+        for (size_t k = 0; k < 4; ++k) shares += takes[k] ? kShare[k] : 0.0f;
+        if (shares == 0.0f) return;
+        float* to[4] = {here_.data() + size_t(x + 1 + step) * channels_, below_.data() + size_t(x + 1 - step) * channels_,
+                        below_.data() + size_t(x + 1) * channels_, below_.data() + size_t(x + 1 + step) * channels_};
+        for (size_t k = 0; k < 4; ++k)
+            if (takes[k])
+                for (size_t c = 0; c < channels_; ++c) to[k][c] += error[c] / shares * kShare[k];
+    }
+
+private:
+    int32_t width_;
+    size_t channels_;
+    std::vector<float> here_, below_;
+};
 
 // Pictures this small cannot spread a palette's error far enough for their
 // mean to come out right (the error of the last pixel has nowhere to go).

@@ -384,48 +384,26 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
         // is dithered only when the picture has any.
         const int channels = source.hasAlpha ? 4 : 3;
         const EntryLights entryLight = entryLights(colours);
-        std::vector<float> here(size_t(w + 2) * 4, 0.0f), below(size_t(w + 2) * 4, 0.0f);
-        for (int32_t y = 0; y < h; ++y) {
-            std::fill(below.begin(), below.end(), 0.0f);
-            const bool leftToRight = (y % 2) == 0;
-            const int step = leftToRight ? 1 : -1;
-            for (int32_t k = 0; k < w; ++k) {
-                const int32_t x = leftToRight ? k : w - 1 - k;
-                const size_t i = size_t(y) * size_t(w) + size_t(x);
-                const uint8_t* p = src + 4 * i;
-                float want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0f};
-                // The carried error may take a colour past black or white;
-                // clamping it there would lose light, so only a runaway error
-                // (a colour the palette cannot reach at all) is held back.
-                for (int c = 0; c < channels; ++c)
-                    want[c] = std::clamp(want[c] + here[size_t(x + 1) * 4 + size_t(c)], -0.5f, 1.5f);
-                const uint8_t index =
-                    nearest.find(srgb::fromLinear(want[0]), srgb::fromLinear(want[1]), srgb::fromLinear(want[2]),
-                                 int(std::lround(std::clamp(want[3], 0.0f, 1.0f) * 255.0f)));
-                out.indices[i] = index;
-                // The usual 7, 3, 5 and 1 sixteenths, except that a share
-                // that would fall outside the picture goes to the neighbours
-                // inside it: a small level keeps its mean light too.
-                const bool ahead = k + 1 < w;
-                const bool behind = k > 0;
-                const bool lower = y + 1 < h;
-                const float toAhead = ahead ? 7.0f : 0.0f;
-                const float toLowerBehind = lower && behind ? 3.0f : 0.0f;
-                const float toLower = lower ? 5.0f : 0.0f;
-                const float toLowerAhead = lower && ahead ? 1.0f : 0.0f;
-                const float shares = toAhead + toLowerBehind + toLower + toLowerAhead;
-                if (shares == 0.0f) continue;  // the last pixel
-                for (int c = 0; c < channels; ++c) {
-                    const float error = (want[c] - entryLight[index][size_t(c)]) / shares;
-                    here[size_t(x + 1 + step) * 4 + size_t(c)] += error * toAhead;
-                    below[size_t(x + 1 - step) * 4 + size_t(c)] += error * toLowerBehind;
-                    below[size_t(x + 1) * 4 + size_t(c)] += error * toLower;
-                    below[size_t(x + 1 + step) * 4 + size_t(c)] += error * toLowerAhead;
-                }
-            }
-            std::swap(here, below);
-            progress.report(y + 1, h);
-        }
+        ErrorWalk walk(w, 4);
+        walk.walk(h, progress, [&](int32_t x, int32_t y, int step) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            const uint8_t* p = src + 4 * i;
+            float want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0f};
+            // The carried error may take a colour past black or white;
+            // clamping it there would lose light, so only a runaway error
+            // (a colour the palette cannot reach at all) is held back.
+            for (int c = 0; c < channels; ++c) want[c] = std::clamp(want[c] + walk.carried(x)[c], -0.5f, 1.5f);
+            const uint8_t index =
+                nearest.find(srgb::fromLinear(want[0]), srgb::fromLinear(want[1]), srgb::fromLinear(want[2]),
+                             int(std::lround(std::clamp(want[3], 0.0f, 1.0f) * 255.0f)));
+            out.indices[i] = index;
+            // A share that would fall outside the picture goes to the
+            // neighbours inside it: a small level keeps its mean light too.
+            float error[4] = {};
+            for (int c = 0; c < channels; ++c) error[c] = want[c] - entryLight[index][size_t(c)];
+            const bool ahead = x + step >= 0 && x + step < w, behind = x - step >= 0 && x - step < w, lower = y + 1 < h;
+            walk.handOn(x, step, error, {ahead, lower && behind, lower, lower && ahead});
+        });
         if (source.pixelCount() <= kSettledPixels) {
             std::vector<std::array<double, 4>> want(source.pixelCount());
             for (size_t i = 0; i < want.size(); ++i) {
