@@ -5,6 +5,7 @@
 #include "batch.h"
 #include "anyimage.h"
 #include "batchpanel.h"
+#include "fileaccess.h"
 #include "import.h"
 #include "library.h"
 #include "mainwindow.h"
@@ -105,7 +106,7 @@ public:
 
     QString info(const QStringList&) override {
         const StatusLines& status = window_.statusLines();
-        out_ << status.bitmap << '\n'
+        out_ << readableName(status.bitmap) << '\n'
              << status.maximum << '\n'
              << status.loadedAs << '\n'
              << status.depth << '\n'
@@ -292,7 +293,7 @@ private:
     // Load Extended with the dialog's filter at `filterIndex`: 1 for an
     // Extended Bitmap, 2 for a texture.
     QString load(const QString& path, int filterIndex) {
-        if (!QFileInfo::exists(path)) return QStringLiteral("no such file: %1").arg(path);
+        if (entryKind(path) == EntryKind::Missing) return QStringLiteral("no such file: %1").arg(path);
         window_.opencfs.filterIndex = filterIndex;
         prompts_.file = path;
         window_.loadExtended();

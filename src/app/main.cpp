@@ -2,6 +2,7 @@
 // window, and every command that drives it, live in a library loaded only
 // when the line needs them.
 #include "commandcore.h"
+#include "fileaccess.h"
 #include "pictureheap.h"
 #include "workspace.h"
 
@@ -57,7 +58,8 @@ int main(int argc, char** argv) {
     // Whatever this start is for, work folders of runs that were killed go.
     corvane::removeAbandonedRunFolders(corvane::temporaryFolder());
     QStringList args;
-    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    // Names exactly as the system holds them, UTF-8 or not.
+    for (int i = 1; i < argc; ++i) args.append(corvane::nameFromNative(QByteArray(argv[i])));
     const bool showsWindow = args.isEmpty() || !corvane::fileToOpen(args).isEmpty();
     if (!showsWindow) {
         QTextStream out(stdout);

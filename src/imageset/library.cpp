@@ -1,13 +1,13 @@
 #include "library.h"
 
-#include <QFile>
+#include "fileaccess.h"
 
 #include <cstring>
 
 namespace corvane {
 
 namespace {
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) { return nativeName(path); }
 }  // namespace
 
 int32_t contextField(const QuorContext& context, int offset) {

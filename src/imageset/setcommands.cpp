@@ -1,5 +1,6 @@
 #include "setcommands.h"
 
+#include "fileaccess.h"
 #include "files.h"
 #include "library.h"
 #include "splitjoin.h"
@@ -140,8 +141,9 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     QString path = chosen;
     if (state.textureOrigin) {
         const QFileInfo info(chosen);
-        if (!info.exists()) return refuse(QStringLiteral("The file %1 cannot be opened.").arg(chosen));
-        if (info.size() == kRawTextureSize) {
+        const int64_t length = regularFileLength(chosen);
+        if (length < 0) return refuse(QStringLiteral("The file %1 cannot be opened.").arg(chosen));
+        if (length == kRawTextureSize) {
             outcome.information << QString::fromLatin1(kRawTextureMessage);
             if (!rawTextureConversion(chosen, workspace, library))
                 return refuse(QStringLiteral("The texture %1 could not be converted.").arg(info.fileName()));

@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
@@ -125,7 +124,7 @@ JoinResult finish(std::vector<uint8_t>& out, const QString& output, SetHandOff* 
     }
     if (handOff && handOff->takes(output)) {
         // Written here; flushed and put in place on the committer's thread.
-        std::unique_ptr<QTemporaryFile> temp = writeReplacement(output, out, &result.error);
+        std::unique_ptr<Replacement> temp = writeReplacement(output, out, &result.error);
         result.ok = temp != nullptr;
         if (temp) handOff->hand(std::move(temp), output, savedSetProblem);
         return result;

@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <set>
 #include <string>
@@ -144,7 +143,7 @@ TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
         for (size_t i = 0; i < saves.size(); ++i) {
             const QString target = s.path(saves[i].first);
             QString error;
-            std::unique_ptr<QTemporaryFile> temp = writeReplacement(target, saves[i].second, &error);
+            std::unique_ptr<Replacement> temp = writeReplacement(target, saves[i].second, &error);
             ASSERT_TRUE(temp) << error.toStdString();
             committer.hand(
                 std::move(temp), target,
