@@ -66,6 +66,8 @@ bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bi
     return readPictureRgba(file, width, height, bits, rgba, &context_, width == height ? width : 0);
 }
 
+QString QuorLibrary::refusal() { return QString::fromUtf8(quorimg_refusal()); }
+
 bool decodePictureRgba(const std::vector<uint8_t>& bytes, int expectedEdge, int& bits, std::vector<uint8_t>& rgba) {
     if (bytes.empty() || bytes.size() > size_t(INT32_MAX) || expectedEdge <= 0) return false;
     QuorContext ctx{};
