@@ -130,12 +130,16 @@ public:
         return prompts_.failure;
     }
 
-    // The line never asks: a set with levels missing is not saved.
+    // The line never asks: a set with levels missing or cut short is not saved.
     QString missingLevelsBefore(const char* command) {
+        const std::vector<int> notWhole = levelsNotWhole(window_.workspace());
+        if (notWhole.empty()) return {};
         const std::vector<int> missing = missingLevels(window_.workspace());
-        if (missing.empty()) return {};
-        return QStringLiteral("the set lacks its %1 levels; run --create-image-set before %2")
-            .arg(levelNames(missing), QLatin1String(command));
+        if (missing.size() == notWhole.size())
+            return QStringLiteral("the set lacks its %1 levels; run --create-image-set before %2")
+                .arg(levelNames(missing), QLatin1String(command));
+        return QStringLiteral("the set has levels missing or cut short (%1); run --create-image-set before %2")
+            .arg(levelNames(notWhole), QLatin1String(command));
     }
 
     QString save(const QStringList& arguments) override {

@@ -275,18 +275,20 @@ void MainWindow::loadExtended() {
 void MainWindow::saveExtended() { saveCommand(); }
 
 bool MainWindow::levelsReadyToSave() {
-    // A set whose smaller levels are missing would be saved short: offer to make them first.
-    if (const std::vector<int> missing = missingLevels(workspace_); !missing.empty()) {
-        if (missing.front() == workspace_.state().largest) {
+    // A set whose smaller levels are missing, or were cut short in the file
+    // it came from, would be saved short or with zeros: offer to make them first.
+    if (const std::vector<int> notWhole = levelsNotWhole(workspace_); !notWhole.empty()) {
+        if (const std::vector<int> missing = missingLevels(workspace_);
+            !missing.empty() && missing.front() == workspace_.state().largest) {
             prompts_.warning(kTitle, QStringLiteral("There is no image set to save."));
             return false;
         }
         if (!prompts_.question(kTitle, QStringLiteral("The set lacks its smaller levels (%1).\n\n"
                                                       "Create them now with Create Image Set, then save?")
-                                           .arg(levelNames(missing))))
+                                           .arg(levelNames(notWhole))))
             return false;
         createImageSet();
-        if (!missingLevels(workspace_).empty()) return false;
+        if (!levelsNotWhole(workspace_).empty()) return false;
     }
     return true;
 }

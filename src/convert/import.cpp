@@ -137,7 +137,11 @@ CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary
         !mergePalette(picture, workspace, staging))
         return failure(
             libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
-    return committed(staging, false);
+    CommandOutcome outcome = committed(staging, false);
+    // The 256 level is whole now, whatever the file before held of it.
+    std::vector<int>& incomplete = workspace.state().incompleteLevels;
+    if (outcome.ok) incomplete.erase(std::remove(incomplete.begin(), incomplete.end(), 256), incomplete.end());
+    return outcome;
 }
 
 CommandOutcome importCfs(const QString& file, Workspace& workspace) {
@@ -164,6 +168,7 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
         return failure(
             libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     CommandOutcome outcome = committed(staging, false);
+    if (outcome.ok) workspace.state().incompleteLevels = report.incompleteLevels;
     if (outcome.ok && !report.missingLevels.empty()) outcome.information << report.missingNote();
     return outcome;
 }
@@ -202,6 +207,7 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     }
     outcome = committed(staging, true);
     if (!outcome.ok) return undo(outcome.error);
+    state.incompleteLevels.clear();
     StatusLines& status = workspace.status();
     status.maximum = QStringLiteral("Maximum Size - 256");
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");

@@ -67,6 +67,7 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     const bool plainPicture =
         report.levelsWritten == 1 && !report.missingLevels.empty() && report.missingLevels.front() != state.largest;
     if (!report.missingLevels.empty() && !plainPicture) outcome.information << report.missingNote();
+    state.incompleteLevels = report.incompleteLevels;
 
     if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
         if (const QString why = convertSlotsTo24(staging, workspace, library); !why.isEmpty()) {
@@ -376,6 +377,8 @@ CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const
         workspace.status().depth.clear();
         showDepth(workspace);
     }
+    // Every level is the set's own now.
+    workspace.state().incompleteLevels.clear();
     outcome.refreshViews = true;
     return outcome;
 }

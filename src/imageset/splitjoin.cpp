@@ -54,6 +54,7 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
         const size_t available = at < file.size() ? file.size() - at : 0;
         if (available < need) report.missingLevels.push_back(edge);
         if (available == 0) continue;
+        if (available < need) report.incompleteLevels.push_back(edge);
         std::vector<uint8_t> pixels = slice(file, at, need);
         at += need;
         // The 8-bit 2x2 level file keeps four-byte rows, as BMP readers expect.
@@ -146,6 +147,17 @@ std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, Level
         result.error = missingLevelsMessage(missing);
         return std::nullopt;
     }
+    // Nor is one whose file ended inside a level: the zeros standing in for
+    // the rest would be saved as if they were the picture.
+    if (needed == LevelsNeeded::All && !workspace.state().incompleteLevels.empty()) {
+        const std::vector<int> incomplete = levelsNotWhole(workspace);
+        result.error = QStringLiteral(
+                           "The set cannot be saved: the file it came from ended inside its %1 %2.\n\n"
+                           "Use Create Image Set to make the smaller levels again.")
+                           .arg(levelNames(incomplete),
+                                incomplete.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels"));
+        return std::nullopt;
+    }
     return slot0;
 }
 
@@ -166,6 +178,15 @@ std::vector<int> missingLevels(const Workspace& workspace) {
     for (int edge = largest; edge >= 1; edge /= 2)
         if (!QFileInfo(workspace.levelPath(edge)).isFile()) missing.push_back(edge);
     return missing;
+}
+
+std::vector<int> levelsNotWhole(const Workspace& workspace) {
+    std::vector<int> levels = missingLevels(workspace);
+    for (int edge : workspace.state().incompleteLevels)
+        if (edge <= workspace.state().largest && std::find(levels.begin(), levels.end(), edge) == levels.end())
+            levels.push_back(edge);
+    std::sort(levels.begin(), levels.end(), std::greater<>());
+    return levels;
 }
 
 QString levelNames(const std::vector<int>& levels) {

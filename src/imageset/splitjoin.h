@@ -18,7 +18,8 @@ struct SplitReport {
     bool done = false;               // the slots now hold the file's levels
     QString refusal;                 // nothing was touched, and why
     QString failure;                 // the split stopped part way (a slot could not be written)
-    std::vector<int> missingLevels;  // levels the file ended before (largest first)
+    std::vector<int> missingLevels;  // levels the file ended before or inside of (largest first)
+    std::vector<int> incompleteLevels;  // those it ended inside of: written, the rest zero
     int levelsWritten = 0;           // level files made, complete or not
 
     // A user-facing note about missing levels, empty when there is nothing to say.
@@ -47,6 +48,9 @@ bool patchFileSize(const QString& path);
 
 // The levels of the set, largest first, whose slot files are missing.
 std::vector<int> missingLevels(const Workspace& workspace);
+// Those and the levels the loaded file ended inside of: what Create Image Set
+// has to make before the set is saved.
+std::vector<int> levelsNotWhole(const Workspace& workspace);
 // "128x128, 64x64" and so on.
 QString levelNames(const std::vector<int>& levels);
 // Why a set with those levels missing is not saved.

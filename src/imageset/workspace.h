@@ -13,6 +13,7 @@ class QLockFile;
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "layout.h"
 #include "workfolder.h"
@@ -54,6 +55,9 @@ struct SetState {
     int32_t editedSlot = 0;   // slot last handed to the paint program
     QByteArray editedDigest;  // that slot's contents when handed over (empty: none)
     bool modified = false;    // changed since the last save or load
+    // Levels the loaded file ended inside of: their slots hold what it had,
+    // the rest zero, until Create Image Set makes them again.
+    std::vector<int> incompleteLevels;
     // Header given to 24-bit files and new 16-bit sets; the high-colour split
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
