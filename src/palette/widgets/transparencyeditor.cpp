@@ -377,8 +377,9 @@ void TransparencyEditor::saveMap() {
 bool TransparencyEditor::showTransparencyView(bool current) {
     const int largest = workspace_.state().largest;
     if (transparencyViewSourceSlot(largest) < 0) return false;
-    if (!buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1)) {
-        prompts_.warning("Corvane", QStringLiteral("The transparency view could not be made."));
+    QString why;
+    if (!buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1, &why)) {
+        prompts_.warning("Corvane", why);
         return false;
     }
     if (view_)
