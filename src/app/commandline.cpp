@@ -322,13 +322,12 @@ private:
 
 }  // namespace
 
-int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) {
-    if (const std::optional<int> done = runWithoutWindow(args, out, err)) return *done;
-    QStringList overrides;
-    const auto steps = parseCommandLine(args, err, overrides);
-    // From before the work folder is made until it is gone, so that no
-    // interrupt can leave it behind.
-    const StopOnInterrupt interrupt;
+namespace {
+
+// The line's commands on a hidden main window, in a work folder of the run's
+// own, removed before it returns.
+int runOnTheWindow(const std::vector<CommandStep>& steps, const QStringList& overrides,
+                   const StopOnInterrupt& interrupt, QTextStream& out, QTextStream& err) {
     RunFolder folder(overrides);
     if (!folder.isValid()) {
         err << "corvane: " << folder.failure() << '\n';
@@ -349,29 +348,43 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     TAnyImage::setDefaultMessageHook(
         [&prompts](const QString& title, const QString& text) { prompts.information(title, text); });
     int code = ExitOk;
-    {
-        MainWindow window(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
-                          SettingsDefaults::forThisSystem());
-        prompts.tellPending();
-        Runner runner(window, prompts, out, err, folder.path(), interrupt.flag());
-        for (const CommandStep& step : *steps) {
-            if (interrupt.requested()) {
-                err << "corvane: stopped before " << step.command << '\n';
-                err.flush();
-                code = ExitFailed;
-                break;
-            }
-            const QString failure = runner.run(step);
-            if (!failure.isEmpty()) {
-                err << "corvane: " << step.command << " failed: " << failure << '\n';
-                err.flush();
-                code = ExitFailed;
-                break;
-            }
+    MainWindow window(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
+                      SettingsDefaults::forThisSystem());
+    prompts.tellPending();
+    Runner runner(window, prompts, out, err, folder.path(), interrupt.flag());
+    for (const CommandStep& step : steps) {
+        if (interrupt.requested()) {
+            err << "corvane: stopped before " << step.command << '\n';
+            err.flush();
+            code = ExitFailed;
+            break;
         }
-        if (code == ExitOk && interruptedAtTheEnd(interrupt, err)) code = ExitFailed;
-        window.close();
+        const QString failure = runner.run(step);
+        if (!failure.isEmpty()) {
+            // What failed because the run was stopped (a texture tool ended
+            // with it, say) was stopped, not at fault.
+            err << "corvane: " << step.command << " failed: "
+                << (interrupt.requested() ? QStringLiteral("stopped before the end") : failure) << '\n';
+            err.flush();
+            code = ExitFailed;
+            break;
+        }
     }
+    window.close();
+    return code;
+}
+
+}  // namespace
+
+int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) {
+    if (const std::optional<int> done = runWithoutWindow(args, out, err)) return *done;
+    QStringList overrides;
+    const auto steps = parseCommandLine(args, err, overrides);
+    // From before the work folder is made until it is gone, so that no
+    // interrupt can leave it behind, nor go unnoticed while it goes.
+    const StopOnInterrupt interrupt;
+    int code = runOnTheWindow(*steps, overrides, interrupt, out, err);
+    if (code == ExitOk && interruptedAtTheEnd(interrupt, err)) code = ExitFailed;
     return code;
 }
 

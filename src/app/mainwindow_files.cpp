@@ -529,7 +529,7 @@ void MainWindow::convertBatch(bool colour0Transparent) {
     if (!summary.files.empty()) forgetChanges();
     showStatus();
     progressBar->setValue(0);
-    if (summary.failedCount() > 0 || summary.stopped) prompts_.warning(kTitle, summary.text());
+    if (!summary.complete()) prompts_.warning(kTitle, summary.text());
 }
 
 }  // namespace corvane
