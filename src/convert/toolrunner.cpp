@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 
 #include <mutex>
 
@@ -102,6 +103,11 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
             break;
         }
         run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        // A terminal's Ctrl+C reaches the tool and this program alike; the
+        // tool may be seen to die of it a moment before the stop is noted.
+        if (!ended && process.exitStatus() == QProcess::CrashExit && endWhen.load())
+            for (int waited = 0; waited < kGraceMs && !(ended = stopAsked()); waited += kLookMs)
+                QThread::msleep(kLookMs);
         if (ended) {
             run.problem = QStringLiteral("The texture tool %1 was ended: the run was stopped.")
                               .arg(QFileInfo(settings.toolPath).fileName());
