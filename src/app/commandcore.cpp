@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -325,12 +326,25 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void noteInterrupt(int) { interrupted = true; }
+// Set once the run's outcome is decided: a stop that comes later can no
+// longer be told in the outcome, so it ends the program there and then.
+std::atomic<bool> outcomeDecided{false};
+
+extern "C" void noteInterrupt(int) {
+    interrupted = true;
+    if (!outcomeDecided) return;
+#ifndef _WIN32
+    static const char text[] = "corvane: interrupted after the last command\n";
+    (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+#endif
+    std::_Exit(ExitFailed);
+}
 
 }  // namespace
 
 StopOnInterrupt::StopOnInterrupt() {
     interrupted = false;
+    outcomeDecided = false;
     // A texture tool running when the stop comes is ended with the run.
     endToolRunsWhen(&interrupted);
 #ifndef _WIN32
@@ -356,6 +370,9 @@ const std::atomic<bool>* StopOnInterrupt::flag() const { return &interrupted; }
 bool StopOnInterrupt::requested() const { return interrupted.load(); }
 
 bool interruptedAtTheEnd(const StopOnInterrupt& interrupt, QTextStream& err) {
+    // Either this sees a stop that came before, or the stop sees this and
+    // ends the program itself (both flags are sequentially consistent).
+    outcomeDecided = true;
     if (!interrupt.requested()) return false;
     // Everything was done, but whoever asked the run to stop must not read that as success.
     err << "corvane: interrupted after the last command\n";

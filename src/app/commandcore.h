@@ -167,7 +167,9 @@ private:
 };
 
 // When an interrupt came during the last command, says so on err and answers
-// true: the run then fails although every command did its work.
+// true: the run then fails although every command did its work.  The run's
+// outcome is then decided: an interrupt after this ends the program at once,
+// with the failing exit code.
 bool interruptedAtTheEnd(const StopOnInterrupt& interrupt, QTextStream& err);
 
 // True when the line holds nothing but batches.
