@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
@@ -50,6 +51,14 @@ qsizetype utf8SequenceAt(const QByteArray& bytes, qsizetype at) {
     return 0;
 }
 
+// UTF-8 as it stands: a byte order mark at the start is a character of the
+// name too, not a mark to drop.
+QString fromUtf8(const char* bytes, qsizetype length) {
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, length));
+}
+
 }  // namespace
 
 QString nameFromNative(const QByteArray& bytes) {
@@ -64,12 +73,12 @@ QString nameFromNative(const QByteArray& bytes) {
             at += length;
             continue;
         }
-        name += QString::fromUtf8(bytes.constData() + run, at - run);
+        name += fromUtf8(bytes.constData() + run, at - run);
         name += QChar(char16_t(kKeptByte + uint8_t(bytes[at])));
         run = ++at;
     }
-    if (run == 0) return QString::fromUtf8(bytes);
-    name += QString::fromUtf8(bytes.constData() + run, at - run);
+    if (run == 0) return fromUtf8(bytes.constData(), bytes.size());
+    name += fromUtf8(bytes.constData() + run, at - run);
     return name;
 #else
     return QFile::decodeName(bytes);
