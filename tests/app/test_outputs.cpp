@@ -2,6 +2,7 @@
 // writes nowhere but its destination and never two sources to one file,
 // names are taken as the file system holds them, and a stopped run fails.
 #include "commandline.h"
+#include "linerun.h"
 #include "testsets.h"
 #include "windowtest.h"
 
@@ -30,18 +31,6 @@ using namespace corvane::testing;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct LineRun {
-    int code = -1;
-    QString out, err;
-};
-
-LineRun runCorvane(const QStringList& args) {
-    LineRun run;
-    QTextStream out(&run.out), err(&run.err);
-    run.code = runCommandLine(args, out, err);
-    return run;
-}
 
 // The program itself under `sh -c`, so that names may carry any bytes
 // (printf makes them): "$0" is the program.  Its temporary folder is `temp`.
