@@ -19,8 +19,14 @@
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <unistd.h>
+constexpr int kBinary = 0;
 #else
 #include <io.h>
+#define fsync _commit
+constexpr int kBinary = O_BINARY;
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
 #endif
 
 namespace corvane {
@@ -205,7 +211,7 @@ std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::ve
         // Another writer's name is never taken over: a few tries, then its cause.
         for (int attempt = 0; attempt < 16 && temp->handle_ < 0; ++attempt) {
             const QByteArray name = lead + uniqueEnd();
-            temp->handle_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            temp->handle_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | kBinary, 0600);
             cause = temp->handle_ < 0 ? errno : 0;
             if (temp->handle_ >= 0) temp->name_ = name;
             else if (cause != EEXIST) break;
@@ -235,9 +241,11 @@ bool putReplacementInPlace(Replacement& temp, const QString& path, QString* erro
     // and so does one that replaces a link: the mode of whatever the link
     // points at is not the new file's business.
     const QByteArray target = nativeName(absoluteName(path));
+#ifndef _WIN32
     struct stat st {};
     const bool replacesFile = ::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode);
     ::fchmod(temp.handle_, replacesFile ? (st.st_mode & 07777) : 0644);
+#endif
     const int closed = ::close(temp.handle_);
     temp.handle_ = -1;
     if (closed != 0 && errno != EINTR)
