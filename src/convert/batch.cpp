@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <condition_variable>
@@ -97,12 +99,12 @@ bool hasFolderPart(const QString& name) {
     return name.contains(QLatin1Char('/'));
 }
 
-// Output names the destination cannot tell apart.
-bool sameOutput(const QString& a, const QString& b) {
+// An output name as the destination tells names apart.
+QString outputKey(const QString& name) {
 #if defined(_WIN32) || defined(__APPLE__)
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return name.toCaseFolded();
 #else
-    return a == b;
+    return name;
 #endif
 }
 
@@ -130,6 +132,7 @@ QString outsideDestination(const QString& target, const QString& destination) {
 QString settleBatchNames(BatchRequest& request) {
     const QString source = resolvedFolder(request.sourceFolder);
     QStringList names, refused;
+    QSet<QString> seen;
     for (const QString& given : std::as_const(request.names)) {
         QString name = given;
         if (hasFolderPart(given)) {
@@ -142,7 +145,10 @@ QString settleBatchNames(BatchRequest& request) {
             refused << given;
             continue;
         }
-        if (!names.contains(name)) names << name;
+        if (!seen.contains(name)) {
+            seen.insert(name);
+            names << name;
+        }
     }
     if (!refused.isEmpty())
         return QStringLiteral("%1 %2 of the source folder %3; a batch takes the names of its files. "
@@ -153,16 +159,15 @@ QString settleBatchNames(BatchRequest& request) {
     // Every output its own: two sources written to one file would leave
     // whichever came last, and with workers that is a matter of chance.
     QStringList clashes;
-    std::vector<bool> told(size_t(names.size()), false);
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (told[size_t(i)]) continue;
-        const QString output = destinationName(names[i], request);
-        QStringList same = {names[i]};
-        for (qsizetype j = i + 1; j < names.size(); ++j) {
-            if (told[size_t(j)] || !sameOutput(destinationName(names[j], request), output)) continue;
-            same << names[j];
-            told[size_t(j)] = true;
-        }
+    QHash<QString, QStringList> byOutput;  // sources of each output, in list order
+    QStringList outputs;                   // outputs in the order first met
+    for (const QString& name : std::as_const(names)) {
+        QStringList& sources = byOutput[outputKey(destinationName(name, request))];
+        if (sources.isEmpty()) outputs << destinationName(name, request);
+        sources << name;
+    }
+    for (const QString& output : std::as_const(outputs)) {
+        const QStringList& same = byOutput[outputKey(output)];
         if (same.size() > 1)
             clashes << QStringLiteral("%1 would %2 become %3")
                            .arg(listed(same), same.size() == 2 ? QStringLiteral("both") : QStringLiteral("all"), output);
