@@ -68,6 +68,7 @@ struct SetState {
         recordCount = probe.recordCount;
         return probe.eightBit;
     }
+    bool operator==(const SetState&) const = default;
 };
 
 // The four status lines under the views, and the hint of the depth line.
@@ -77,6 +78,7 @@ struct StatusLines {
     QString loadedAs;
     QString depth;
     QString depthHint;
+    bool operator==(const StatusLines&) const = default;
 };
 
 // Which views show something for a given largest level.

@@ -139,7 +139,9 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     edited.resize(size_t(kPaletteHeader + 256 * 256));
     write32(edited, kFileSizeAt, uint32_t(edited.size()));
     for (size_t i = kPaletteAt; i < size_t(kPaletteHeader); ++i) edited[i] = uint8_t(i * 3);
-    ASSERT_TRUE(writeBytes(form->workspace().levelPath(256), edited));
+    // The paint program saves the copy of the level it was handed.
+    ASSERT_FALSE(form->paintSessions().empty());
+    ASSERT_TRUE(writeBytes(form->paintSessions().back().file, edited));
     changes("update after an edit", [&] { form->updateButton->click(); });
     form->updateButton->click();
     EXPECT_FALSE(asksBeforeLoading());
