@@ -136,7 +136,7 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
 
     SlotStaging staging(workspace);
     Bytes level;
-    QStringList notes;
+    QString note;
     if (!state.highColour) {
         // Level files carry the set's headers and palette; their pixels start at 1078.
         Bytes levelHeader(header.begin(), header.begin() + std::min<std::ptrdiff_t>(kPaletteHeader, header.size()));
@@ -156,12 +156,13 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         Bytes returned;
         readFileBytes(picture, returned, kPaletteHeader + 1024);
         const HeaderFacts facts = readHeaderFacts(returned.data(), returned.size());
-        if (facts.bits != 8)
-            notes << QStringLiteral("came back in full colour and was put on the set's palette");
-        else if (paletteOf(returned, facts.paletteAt, facts.paletteEntries) != palette)
-            notes << QStringLiteral("came back with another palette; its colours were matched to the set's");
+        // One short line for the status: what most needs saying.
         if (match.nearest > 0)
-            notes << QStringLiteral("%1 texels of colours the palette lacks took the nearest").arg(match.nearest);
+            note = QStringLiteral("%1 texels took the palette's nearest colour").arg(match.nearest);
+        else if (facts.bits != 8)
+            note = QStringLiteral("full colour put on the set's palette");
+        else if (paletteOf(returned, facts.paletteAt, facts.paletteEntries) != palette)
+            note = QStringLiteral("colours matched to the set's palette");
     } else {
         const bool withAlpha = state.is32 || state.is4444;
         const int headerLength = state.headerSize != 0 ? state.headerSize : state.is32 ? kPlainHeader : kStandardHeader;
@@ -193,8 +194,7 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
                 a = state.is4444 ? uint8_t((kept[t] >> 4) * 17) : kept[t];
             }
             // (A 32-bit set whose fourth bytes are all 0 never used them.)
-            if (keptTransparency && !(state.is32 && allZero))
-                notes << QStringLiteral("came back without transparency and keeps the set's");
+            if (keptTransparency && !(state.is32 && allZero)) note = QStringLiteral("keeps the set's transparency");
         }
         const int bytesPerPixel = state.is32 ? 4 : 2;
         Bytes pixels(texels * size_t(bytesPerPixel));
@@ -241,7 +241,7 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         return intake;
     }
     intake.outcome.refreshViews = true;
-    if (!notes.isEmpty()) intake.note = QStringLiteral("The %1 level %2.").arg(levelName(edge), notes.join("; "));
+    if (!note.isEmpty()) intake.note = QStringLiteral("%1 level: %2").arg(levelName(edge), note);
     return intake;
 }
 
