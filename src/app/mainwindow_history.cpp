@@ -56,11 +56,14 @@ SetStep MainWindow::captureStep(const QString& name, uint64_t instance, const QS
 }
 
 void MainWindow::markChanged(const CommandOutcome& outcome, const QString& name) {
+    // The step holds the palette as the set now has it.
+    if (outcome.readPalette) getpalette(workspace_, palette);
     if (changedTheSet(outcome)) recordChange(name);
     else refreshSetMark();
 }
 
 void MainWindow::markLoaded(const CommandOutcome& outcome, const QString& name, const SetIdentity& identity) {
+    if (outcome.readPalette) getpalette(workspace_, palette);
     if (!changedTheSet(outcome)) {
         refreshSetMark();
         return;

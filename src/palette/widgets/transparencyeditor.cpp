@@ -298,14 +298,16 @@ void TransparencyEditor::colourEdited() {
 }
 
 void TransparencyEditor::levelEdited() {
+    const int32_t before = palette_.levels[size_t(currentColour_)];
     palette_.levels[size_t(currentColour_)] = fieldNumber(levelEdit);
     // The redraw writes the field again; that is no edit.
     const bool live = editorLive_;
     editorLive_ = false;
     showPalette();
     editorLive_ = live;
-    if (editorLive_) {
-        palette_.paletteChanged = true;
+    if (editorLive_) palette_.paletteChanged = true;
+    // A redraw by a preset rewrites the field with the level it already set.
+    if (editorLive_ && palette_.levels[size_t(currentColour_)] != before) {
         emit levelsChanged(QStringLiteral("Transparency of Colour %1").arg(currentColour_),
                            QStringLiteral("level %1").arg(currentColour_));
     }
