@@ -12,11 +12,13 @@
 #include "zoomview.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 #include <optional>
@@ -261,6 +263,11 @@ void MainWindow::checkPaintSessions() {
     // asked must be answered first: the files are looked at again then.
     if (batchRunning_ || checkingSessions_) {
         sessionsToCheck_ = true;
+        return;
+    }
+    // Nor while a dialog is open (a Save As, say): once it has closed.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(500, this, [this] { checkPaintSessions(); });
         return;
     }
     checkingSessions_ = true;

@@ -117,13 +117,7 @@ TEST_F(PaintProgramTest, ASaveAfterAnotherSetCameNeverTouchesIt) {
          },
          false},
         {"a batch",
-         [&] {
-             form->batchFolder = sources;
-             form->destFolder = results;
-             form->openBatchPanel();
-             form->batchPanel->selectAll();
-             form->convertBatch(false);
-         },
+         [&] { convertFolder(sources, results); },
          false},
     };
     for (const Case& c : cases) {
@@ -180,6 +174,7 @@ TEST_F(PaintProgramTest, ASaveAfterAnotherSetCameNeverTouchesIt) {
 
 // The paint program stores the largest level of an 8-bit set with the same
 // colours on a palette written backwards: Update saves the colours it shows.
+// With a palette of other colours, Update+Palette takes that palette.
 // The 64x64 level of a 32-bit set comes back as 24-bit: the view shows the
 // alpha the save writes, which is the set's.
 TEST_F(PaintProgramTest, WhatComesBackIsSavedAndShownAsThePaintProgramShowedIt) {
@@ -204,6 +199,26 @@ TEST_F(PaintProgramTest, WhatComesBackIsSavedAndShownAsThePaintProgramShowedIt) 
         for (int y = 0; y < 256; ++y)
             for (int x = 0; x < 256; ++x)
                 ASSERT_EQ(savedTexel(set, 256, 256, x, y) | 0xff000000u, shown.pixel(x, y)) << x << ',' << y;
+    }
+    {
+        SCOPED_TRACE("8-bit, Update+Palette");
+        load(makeSet(Form::EightRecord, 256), "record.bmp");
+        form->editLevel(1);
+        QImage level(handed.back());
+        QList<QRgb> table;
+        for (int i = 0; i < 256; ++i) table << qRgb(i, 255 - i, (i * 7) & 255);
+        level.setColorTable(table);
+        paintSaves(handed.back(), level);
+        prompts.answer(true);
+        form->updatePaletteButton->click();
+        // The paint program's palette, and its indices as they stand.
+        const Bytes set = saved();
+        const QImage back(handed.back());
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x)
+                ASSERT_EQ(savedTexel(set, 256, 256, x, y) | 0xff000000u, table[back.pixelIndex(x, y)]) << x << ',' << y;
+        EXPECT_EQ(read32(set, kPixelOffsetAt), 1098u);  // the record kept
+        form->workspace().state().modified = false;
     }
     for (const bool convert : {true, false}) {
         SCOPED_TRACE(convert ? "32-bit shown as 24" : "32-bit as it is");

@@ -304,13 +304,7 @@ TEST_F(SetChangesTest, SaveOffersOnlyTheFileTheSetCameFrom) {
          },
          "Untitled*"},
         {"a batch of two files",
-         [&] {
-             form->batchFolder = sources;
-             form->destFolder = results;
-             form->openBatchPanel();
-             form->batchPanel->selectAll();
-             form->convertBatch(false);
-         },
+         [&] { convertFolder(sources, results); },
          "Untitled"},
         {"a picture",
          [&] {

@@ -143,6 +143,8 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
         std::function<void()> prepare;  // before the command: not undone
         std::function<void()> command;
         bool inTheEditor = false;
+        // The title after it: the set differs from its file, or is another set.
+        QString title = QStringLiteral("set.bmp*");
     };
     const Case cases[] = {
         {"Create Image Set", {}, [&] { form->createSubImagesItem->trigger(); }},
@@ -197,26 +199,24 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
          [&] { QTest::mouseClick(editor().findChild<QPushButton*>("Button11"), Qt::LeftButton); }, true},
         {"Save Palette", [&] { editor().makeColour0Transparent(); },
          [&] { QTest::mouseClick(editor().findChild<QPushButton*>("Button8"), Qt::LeftButton); }, true},
-        {"New 16 bit Image Set", [&] { prompts.answer(true); }, [&] { form->newSixteenBitItem->trigger(); }},
+        {"New 16 bit Image Set", [&] { prompts.answer(true); }, [&] { form->newSixteenBitItem->trigger(); }, false,
+         "Untitled*"},
         {"Load Any Image", [&] { form->createSubImagesItem->trigger(); },
          [&] {
              prompts.answerSave(SaveChoice::Discard);
              prompts.choose(picture);
              form->loadAnyItem->trigger();
-         }},
+         },
+         false, "picture.png"},
         {"Load Extended", [&] { form->createSubImagesItem->trigger(); },
          [&] {
              prompts.answerSave(SaveChoice::Discard);
              loadSet(QString(set).replace("set.bmp", "other.bmp"));
-         }},
+         },
+         false, "other.bmp"},
         {"Batch Conversion", {},
-         [&] {
-             form->batchFolder = sources;
-             form->destFolder = results;
-             form->openBatchPanel();
-             form->batchPanel->selectAll();
-             form->convertBatch(false);
-         }},
+         [&] { convertFolder(sources, results); },
+         false, "Untitled"},
     };
     ASSERT_TRUE(writeBytes(dir.filePath("other.bmp"), makeSet(Form::EightRecord, 128)));
     Bytes donor = makeSet(Form::EightRecord, 256);
@@ -231,6 +231,7 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
         c.command();
         const Held after = held();
         ASSERT_NE(after, before);
+        EXPECT_EQ(after.title, c.title + QStringLiteral(" \u2014 Aviant Extended Bitmap Manipulator"));
         EXPECT_EQ(form->undoItem->text(), QStringLiteral("&Undo %1").arg(c.name));
         EXPECT_TRUE(form->undoItem->isEnabled());
 
