@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
 
@@ -243,6 +244,7 @@ QString MainWindow::paintSessionCopy(int slot) {
     const bool copied = workspace_.state().is4444 && facts.bits == 16
                             ? library.anyToBmp(workspace_.slotPath(slot), copy)
                             : QFile::copy(workspace_.slotPath(slot), copy);
+    progressBar->setValue(0);
     if (!copied) return {};
     sessions_.push_back(PaintSession{slot, copy, history_.current().instance, fileDigest(copy)});
     // Its saves show here without Update.
@@ -287,6 +289,7 @@ void MainWindow::checkPaintSessions() {
 bool MainWindow::takePaintSession(PaintSession& session) {
     QuorLibrary library(context_);
     const LevelIntake intake = takeEditedLevel(workspace_, library, setOptions(), session.slot, session.file);
+    progressBar->setValue(0);  // the library's work is done
     if (!intake.outcome.ok) {
         prompts_.warning(kTitle, intake.outcome.error);
         return false;

@@ -66,7 +66,6 @@ bool restoreWorkspace(Workspace& workspace, const WorkspaceSnapshot& snapshot, Q
     // are the window's, not the set's.
     state.largeViewPlaced = kept.largeViewPlaced;
     state.editedSlot = kept.editedSlot;
-    state.editedDigest = kept.editedDigest;
     state.modified = kept.modified;
     workspace.status() = snapshot.status;
     return true;

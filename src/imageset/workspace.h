@@ -51,9 +51,8 @@ struct SetState {
     bool textureOrigin = false;  // came from a texture file; save offers to overwrite it
     QString loadedPath;          // last file chosen in Load Extended
     bool largeViewPlaced = false;
-    int32_t editedSlot = 0;   // slot last handed to the paint program
-    QByteArray editedDigest;  // that slot's contents when handed over (empty: none)
-    bool modified = false;    // changed since the last save or load
+    int32_t editedSlot = 0;  // slot last handed to the paint program
+    bool modified = false;   // differs from the file it came from or was saved to
     // Header given to 24-bit files and new 16-bit sets; the high-colour split
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
