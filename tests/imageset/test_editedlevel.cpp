@@ -292,7 +292,9 @@ TEST(EditedLevel, HighColourLevelsKeepTheSetsTransparencyUnlessTheyBringTheirOwn
             for (size_t i = 0; i < got.size(); ++i) {
                 ASSERT_EQ(code(shown[i].r), code(got[i].r)) << i;
                 ASSERT_EQ(code(shown[i].b), code(got[i].b)) << i;
-                if (c.form != Form::Rgb565) ASSERT_EQ(code(shown[i].a), code(got[i].a)) << i;
+                if (c.form != Form::Rgb565) {
+                    ASSERT_EQ(code(shown[i].a), code(got[i].a)) << i;
+                }
             }
             EXPECT_EQ(!intake.note.isEmpty(), c.form != Form::Rgb565 && !c.ownAlpha);
             for (int other : {64, 8, 1}) EXPECT_EQ(savedLevel(saved, 64, other), savedLevel(t.original, 64, other));
