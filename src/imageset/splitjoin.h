@@ -33,9 +33,16 @@ struct SplitReport {
 SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& staging);
 SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStaging& staging);
 
+// A level file: `header` (whose length is where the pixels start) sized to
+// the level, then `packed` (the level's rows as a set stores them, bottom row
+// first) with each row padded to four bytes.
+std::vector<uint8_t> levelFile(std::vector<uint8_t> header, int edge, int bytesPerPixel,
+                               const std::vector<uint8_t>& packed);
+// The level's bytes as a set stores them (rows packed, bottom row first)
+// from a level file whose pixels start at `start`; zeros where it is short.
+std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start, int edge, int bytesPerPixel);
 // Stages level files from `file`, levels `largest` down to 1, starting at
-// `pixelsAt`, each with `levelHeader` sized to its level; 8-bit 2x2 levels
-// get four-byte rows as the split makes them.
+// `pixelsAt`, each made by levelFile with `levelHeader`.
 void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
                      std::vector<uint8_t> levelHeader, SlotStaging& staging, SplitReport& report);
 

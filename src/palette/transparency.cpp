@@ -112,6 +112,11 @@ bool saveTransparencyView(const Workspace& workspace, const QString& path, QStri
 }
 
 PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
+    const int edited = workspace.state().editedSlot;
+    return updatePaletteFromFile(workspace, edited == HeaderSlot ? QString() : workspace.slotPath(edited));
+}
+
+PaletteUpdate updatePaletteFromFile(const Workspace& workspace, const QString& picture) {
     PaletteUpdate update;
     const QString headerSlot = workspace.slotPath(HeaderSlot);
     std::vector<uint8_t> header;
@@ -120,10 +125,9 @@ PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
         return update;
     }
     header.resize(size_t(kPaletteHeader + kRecordLength * workspace.state().recordCount), 0);
-    const int edited = workspace.state().editedSlot;
-    if (edited != HeaderSlot) {
+    if (!picture.isEmpty()) {
         std::vector<uint8_t> slot;
-        readFileBytes(workspace.slotPath(edited), slot, kPaletteHeader);
+        readFileBytes(picture, slot, kPaletteHeader);
         // Only a palette where the set keeps its own: 8-bit, 40-byte
         // information header, all 256 entries.
         const uint32_t used = read32(slot, 46);
@@ -132,7 +136,7 @@ PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
             update.message = QStringLiteral(
                                  "The edited image %1 is not a 256 colour BMP with a full palette, so its "
                                  "palette was not taken over.")
-                                 .arg(slotFileName(edited));
+                                 .arg(QFileInfo(picture).fileName());
             return update;
         }
         std::copy(slot.begin() + kPaletteAt, slot.begin() + kPaletteHeader, header.begin() + kPaletteAt);

@@ -51,5 +51,8 @@ struct PaletteUpdate {
 // Copies the edited slot's 256 palette entries (fourth bytes included) over
 // the header slot's, when the edited slot is an 8-bit BMP with a full palette.
 PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace);
+// The same from any picture file; with an empty name the header slot is
+// rewritten as it is.
+PaletteUpdate updatePaletteFromFile(const Workspace& workspace, const QString& picture);
 
 }  // namespace corvane
