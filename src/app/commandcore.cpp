@@ -1,5 +1,6 @@
 #include "commandcore.h"
 
+#include "fileaccess.h"
 #include "import.h"
 #include "settings.h"
 #include "workspace.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -64,7 +66,8 @@ constexpr CommandInfo kCommands[] = {
     {"--batch", "SRC DEST [NAME...]", "convert the BMP files of SRC into DEST (all of them without names);",
      &Ops::batch},
     {"", "", "  --colour0-transparent for 8-bit results, --jobs N for parallel workers,"},
-    {"", "", "  --dds to write NAME.dds textures instead (and --dds-format as for --save-dds)"},
+    {"", "", "  --dds to write NAME.dds textures instead (and --dds-format as for --save-dds),"},
+    {"", "", "  --in-place when DEST is SRC, to let the results replace their sources"},
     {"", "", "  Ctrl+C stops a line of batches after the files under way"},
 };
 
@@ -94,7 +97,8 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
             // SRC DEST, then options and names up to the next command that is not a batch option.
             while (i + 1 < args.size()) {
                 const QString& next = args[i + 1];
-                if (next == "--colour0-transparent" || next == "--jobs" || next == "--dds" || next == "--dds-format") {
+                if (next == "--colour0-transparent" || next == "--jobs" || next == "--dds" || next == "--dds-format" ||
+                    next == "--in-place") {
                     step.arguments << next;
                     ++i;
                     if (next == "--jobs" || next == "--dds-format") {
@@ -158,7 +162,7 @@ bool parseNumber(const QString& text, int lowest, int highest, int& value) {
 
 QString oneLine(QString text) {
     text.replace('\n', ' ');
-    return text.simplified();
+    return readableName(text).simplified();
 }
 
 QString usageText() {
@@ -252,8 +256,10 @@ void removeAbandonedRunFolders(const QString& temporary) {
 QString parseBatch(const QStringList& arguments, BatchCall& call) {
     call.jobs = std::max(1, QThread::idealThreadCount());
     QStringList paths;
+    bool inPlace = false;
     for (int i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--colour0-transparent") call.request.colour0Transparent = true;
+        else if (arguments[i] == "--in-place") inPlace = true;
         else if (arguments[i] == "--jobs") {
             if (!parseNumber(arguments.value(++i), 1, 64, call.jobs)) return QStringLiteral("--jobs takes 1..64");
         } else if (arguments[i] == "--dds") call.request.writeDds = true;
@@ -264,12 +270,15 @@ QString parseBatch(const QStringList& arguments, BatchCall& call) {
     }
     call.request.sourceFolder = paths[0];
     call.request.destinationFolder = paths[1];
-    if (!QFileInfo(call.request.sourceFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[0]);
-    if (!QFileInfo(call.request.destinationFolder).isDir()) return QStringLiteral("no such folder: %1").arg(paths[1]);
+    for (const QString& folder : {call.request.sourceFolder, call.request.destinationFolder})
+        if (entryKind(folder) != EntryKind::Folder) return QStringLiteral("no such folder: %1").arg(folder);
+    // The window asks first; the line is told.
+    if (!inPlace && sameFolder(call.request.sourceFolder, call.request.destinationFolder))
+        return QStringLiteral(
+            "the source and destination are the same folder, so the results would replace their sources; "
+            "add --in-place to do so");
     call.request.names = paths.mid(2);
-    if (call.request.names.isEmpty())
-        call.request.names =
-            QDir(call.request.sourceFolder).entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    if (call.request.names.isEmpty()) call.request.names = bitmapsIn(call.request.sourceFolder);
     return {};
 }
 
@@ -278,7 +287,7 @@ BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
     BatchObserver observer;
     observer.finished = [&out, &err, bar = bool(isatty(fileno(stderr)))](int index, int count,
                                                                          const BatchFileResult& result) {
-        out << (result.converted ? "converted " : "failed    ") << result.name;
+        out << (result.converted ? "converted " : "failed    ") << readableName(result.name);
         if (!result.converted) out << ": " << oneLine(result.problem);
         out << '\n';
         out.flush();
@@ -302,6 +311,8 @@ BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, 
 
 // The summary line; the failure of the command when any file failed.
 QString batchOutcome(const BatchSummary& summary, QTextStream& out) {
+    // A batch refused before it began has no summary: its refusal is the failure.
+    if (!summary.refusal.isEmpty()) return summary.text();
     out << summary.text() << '\n';
     out.flush();
     if (summary.failedCount() > 0)
@@ -315,12 +326,27 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void noteInterrupt(int) { interrupted = true; }
+// Set once the run's outcome is decided: a stop that comes later can no
+// longer be told in the outcome, so it ends the program there and then.
+std::atomic<bool> outcomeDecided{false};
+
+extern "C" void noteInterrupt(int) {
+    interrupted = true;
+    if (!outcomeDecided) return;
+#ifndef _WIN32
+    static const char text[] = "corvane: interrupted after the last command\n";
+    (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+#endif
+    std::_Exit(ExitFailed);
+}
 
 }  // namespace
 
 StopOnInterrupt::StopOnInterrupt() {
     interrupted = false;
+    outcomeDecided = false;
+    // A texture tool running when the stop comes is ended with the run.
+    endToolRunsWhen(&interrupted);
 #ifndef _WIN32
     struct sigaction action {};
     action.sa_handler = noteInterrupt;
@@ -332,6 +358,7 @@ StopOnInterrupt::StopOnInterrupt() {
 }
 
 StopOnInterrupt::~StopOnInterrupt() {
+    endToolRunsWhen(nullptr);
 #ifndef _WIN32
     sigaction(SIGINT, &previousInt_, nullptr);
     sigaction(SIGTERM, &previousTerm_, nullptr);
@@ -343,6 +370,9 @@ const std::atomic<bool>* StopOnInterrupt::flag() const { return &interrupted; }
 bool StopOnInterrupt::requested() const { return interrupted.load(); }
 
 bool interruptedAtTheEnd(const StopOnInterrupt& interrupt, QTextStream& err) {
+    // Either this sees a stop that came before, or the stop sees this and
+    // ends the program itself (both flags are sequentially consistent).
+    outcomeDecided = true;
     if (!interrupt.requested()) return false;
     // Everything was done, but whoever asked the run to stop must not read that as success.
     err << "corvane: interrupted after the last command\n";
@@ -380,7 +410,7 @@ int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, co
             return ExitFailed;
         }
     }
-    return interruptedAtTheEnd(interrupt, err) ? ExitFailed : ExitOk;
+    return ExitOk;
 }
 
 QString fileToOpen(const QStringList& args) {
@@ -401,12 +431,19 @@ std::optional<int> runWithoutWindow(const QStringList& args, QTextStream& out, Q
     if (!onlyBatches(*steps)) return std::nullopt;
     // From before the work folder is made until it is gone.
     const StopOnInterrupt interrupt;
-    RunFolder folder(overrides, RunFolder::Copy::Memory);  // batches only read the settings
-    if (!folder.isValid()) {
-        err << "corvane: " << folder.failure() << '\n';
-        return ExitFailed;
+    int code = ExitOk;
+    {
+        RunFolder folder(overrides, RunFolder::Copy::Memory);  // batches only read the settings
+        if (!folder.isValid()) {
+            err << "corvane: " << folder.failure() << '\n';
+            code = ExitFailed;
+        } else {
+            code = runBatchesAlone(*steps, folder, interrupt, out, err);
+        }
     }
-    return runBatchesAlone(*steps, folder, interrupt, out, err);
+    // Also a stop asked for while the work folder was being removed.
+    if (code == ExitOk && interruptedAtTheEnd(interrupt, err)) code = ExitFailed;
+    return code;
 }
 
 }  // namespace corvane

@@ -167,7 +167,9 @@ private:
 };
 
 // When an interrupt came during the last command, says so on err and answers
-// true: the run then fails although every command did its work.
+// true: the run then fails although every command did its work.  The run's
+// outcome is then decided: an interrupt after this ends the program at once,
+// with the failing exit code.
 bool interruptedAtTheEnd(const StopOnInterrupt& interrupt, QTextStream& err);
 
 // True when the line holds nothing but batches.
@@ -175,8 +177,9 @@ bool onlyBatches(const std::vector<CommandStep>& steps);
 // Runs such a line with the options read from the run's settings the way
 // the window reads them.  An interrupt (Ctrl+C) or a termination request,
 // noted by `interrupt`, stops it between files: the saves under way finish,
-// the work folder is removed and the line fails; a second one ends the
-// program at once.
+// a texture tool at work is ended, the work folder is removed and the line
+// fails; a second one ends the program at once.  One that comes after the
+// last batch is the caller's to tell (interruptedAtTheEnd).
 int runBatchesAlone(const std::vector<CommandStep>& steps, RunFolder& folder, const StopOnInterrupt& interrupt,
                     QTextStream& out, QTextStream& err);
 

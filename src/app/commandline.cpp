@@ -5,6 +5,7 @@
 #include "batch.h"
 #include "anyimage.h"
 #include "batchpanel.h"
+#include "fileaccess.h"
 #include "import.h"
 #include "library.h"
 #include "mainwindow.h"
@@ -105,7 +106,7 @@ public:
 
     QString info(const QStringList&) override {
         const StatusLines& status = window_.statusLines();
-        out_ << status.bitmap << '\n'
+        out_ << readableName(status.bitmap) << '\n'
              << status.maximum << '\n'
              << status.loadedAs << '\n'
              << status.depth << '\n'
@@ -129,12 +130,16 @@ public:
         return prompts_.failure;
     }
 
-    // The line never asks: a set with levels missing is not saved.
+    // The line never asks: a set with levels missing or cut short is not saved.
     QString missingLevelsBefore(const char* command) {
+        const std::vector<int> notWhole = levelsNotWhole(window_.workspace());
+        if (notWhole.empty()) return {};
         const std::vector<int> missing = missingLevels(window_.workspace());
-        if (missing.empty()) return {};
-        return QStringLiteral("the set lacks its %1 levels; run --create-image-set before %2")
-            .arg(levelNames(missing), QLatin1String(command));
+        if (missing.size() == notWhole.size())
+            return QStringLiteral("the set lacks its %1 levels; run --create-image-set before %2")
+                .arg(levelNames(missing), QLatin1String(command));
+        return QStringLiteral("the set has levels missing or cut short (%1); run --create-image-set before %2")
+            .arg(levelNames(notWhole), QLatin1String(command));
     }
 
     QString save(const QStringList& arguments) override {
@@ -292,7 +297,7 @@ private:
     // Load Extended with the dialog's filter at `filterIndex`: 1 for an
     // Extended Bitmap, 2 for a texture.
     QString load(const QString& path, int filterIndex) {
-        if (!QFileInfo::exists(path)) return QStringLiteral("no such file: %1").arg(path);
+        if (entryKind(path) == EntryKind::Missing) return QStringLiteral("no such file: %1").arg(path);
         window_.opencfs.filterIndex = filterIndex;
         prompts_.file = path;
         window_.loadExtended();
@@ -317,13 +322,12 @@ private:
 
 }  // namespace
 
-int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) {
-    if (const std::optional<int> done = runWithoutWindow(args, out, err)) return *done;
-    QStringList overrides;
-    const auto steps = parseCommandLine(args, err, overrides);
-    // From before the work folder is made until it is gone, so that no
-    // interrupt can leave it behind.
-    const StopOnInterrupt interrupt;
+namespace {
+
+// The line's commands on a hidden main window, in a work folder of the run's
+// own, removed before it returns.
+int runOnTheWindow(const std::vector<CommandStep>& steps, const QStringList& overrides,
+                   const StopOnInterrupt& interrupt, QTextStream& out, QTextStream& err) {
     RunFolder folder(overrides);
     if (!folder.isValid()) {
         err << "corvane: " << folder.failure() << '\n';
@@ -344,29 +348,43 @@ int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) 
     TAnyImage::setDefaultMessageHook(
         [&prompts](const QString& title, const QString& text) { prompts.information(title, text); });
     int code = ExitOk;
-    {
-        MainWindow window(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
-                          SettingsDefaults::forThisSystem());
-        prompts.tellPending();
-        Runner runner(window, prompts, out, err, folder.path(), interrupt.flag());
-        for (const CommandStep& step : *steps) {
-            if (interrupt.requested()) {
-                err << "corvane: stopped before " << step.command << '\n';
-                err.flush();
-                code = ExitFailed;
-                break;
-            }
-            const QString failure = runner.run(step);
-            if (!failure.isEmpty()) {
-                err << "corvane: " << step.command << " failed: " << failure << '\n';
-                err.flush();
-                code = ExitFailed;
-                break;
-            }
+    MainWindow window(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),
+                      SettingsDefaults::forThisSystem());
+    prompts.tellPending();
+    Runner runner(window, prompts, out, err, folder.path(), interrupt.flag());
+    for (const CommandStep& step : steps) {
+        if (interrupt.requested()) {
+            err << "corvane: stopped before " << step.command << '\n';
+            err.flush();
+            code = ExitFailed;
+            break;
         }
-        if (code == ExitOk && interruptedAtTheEnd(interrupt, err)) code = ExitFailed;
-        window.close();
+        const QString failure = runner.run(step);
+        if (!failure.isEmpty()) {
+            // What failed because the run was stopped (a texture tool ended
+            // with it, say) was stopped, not at fault.
+            err << "corvane: " << step.command << " failed: "
+                << (interrupt.requested() ? QStringLiteral("stopped before the end") : failure) << '\n';
+            err.flush();
+            code = ExitFailed;
+            break;
+        }
     }
+    window.close();
+    return code;
+}
+
+}  // namespace
+
+int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err) {
+    if (const std::optional<int> done = runWithoutWindow(args, out, err)) return *done;
+    QStringList overrides;
+    const auto steps = parseCommandLine(args, err, overrides);
+    // From before the work folder is made until it is gone, so that no
+    // interrupt can leave it behind, nor go unnoticed while it goes.
+    const StopOnInterrupt interrupt;
+    int code = runOnTheWindow(*steps, overrides, interrupt, out, err);
+    if (code == ExitOk && interruptedAtTheEnd(interrupt, err)) code = ExitFailed;
     return code;
 }
 

@@ -2,6 +2,7 @@
 // window, and every command that drives it, live in a library loaded only
 // when the line needs them.
 #include "commandcore.h"
+#include "fileaccess.h"
 #include "pictureheap.h"
 #include "workspace.h"
 
@@ -12,6 +13,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -39,15 +41,38 @@ int runWindow(int argc, char** argv) {
     return entry(argc, argv);  // the library stays loaded until the program ends
 }
 
-// The window needs a display; without one Qt would abort the program.  The
-// command line needs none (it runs offscreen).
-bool windowCanShow() {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-#else
-    return true;
+// Whether the X display DISPLAY names takes a connection, asked the way
+// Qt's own X11 platform will ask (through libxcb, loaded only for this).
+bool xDisplayAnswers() {
+    QLibrary xcb(QStringLiteral("xcb"), 1);
+    using Connect = void* (*)(const char* display, int* screen);
+    using HasError = int (*)(void* connection);
+    using Disconnect = void (*)(void* connection);
+    const auto connect = reinterpret_cast<Connect>(xcb.resolve("xcb_connect"));
+    const auto hasError = reinterpret_cast<HasError>(xcb.resolve("xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(xcb.resolve("xcb_disconnect"));
+    if (!connect || !hasError || !disconnect) return false;  // then Qt could not reach it either
+    void* connection = connect(nullptr, nullptr);
+    const bool answers = connection && hasError(connection) == 0;
+    if (connection) disconnect(connection);
+    return answers;
+}
 #endif
+
+// Why the window cannot be shown, or nothing when it can.  Without a display
+// Qt would abort the program with lines of its own; the command line needs
+// none (it runs offscreen).
+std::optional<QString> noDisplay() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb"))) return std::nullopt;
+    if (platform.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return std::nullopt;
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty()) return QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
+    if (!xDisplayAnswers()) return QStringLiteral("the display %1 does not answer").arg(display);
+#endif
+    return std::nullopt;
 }
 
 }  // namespace
@@ -57,16 +82,16 @@ int main(int argc, char** argv) {
     // Whatever this start is for, work folders of runs that were killed go.
     corvane::removeAbandonedRunFolders(corvane::temporaryFolder());
     QStringList args;
-    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    // Names exactly as the system holds them, UTF-8 or not.
+    for (int i = 1; i < argc; ++i) args.append(corvane::nameFromNative(QByteArray(argv[i])));
     const bool showsWindow = args.isEmpty() || !corvane::fileToOpen(args).isEmpty();
     if (!showsWindow) {
         QTextStream out(stdout);
         QTextStream err(stderr);
         if (const std::optional<int> done = corvane::runWithoutWindow(args, out, err)) return *done;
-    } else if (!windowCanShow()) {
-        std::fprintf(stderr,
-                     "corvane: the window needs a display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                     "for the command line see corvane --help\n");
+    } else if (const std::optional<QString> why = noDisplay()) {
+        std::fprintf(stderr, "corvane: the window needs a display (%s); for the command line see corvane --help\n",
+                     why->toLocal8Bit().constData());
         return corvane::ExitUsage;
     }
     return runWindow(argc, argv);

@@ -12,15 +12,18 @@
 #include "prompts.h"
 #include "quorimg.h"
 #include "setcommands.h"
+#include "sethistory.h"
 #include "settings.h"
 #include "windowtypes.h"
 #include "workspace.h"
 
+#include <QHash>
 #include <QMainWindow>
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QDragEnterEvent;
@@ -48,6 +51,23 @@ class UpDown;
 
 // The texture tool's modes, each named for the depth it makes of the set.
 enum class ToolMode : int { EightBit = 9, Rgb565 = 2, Argb4444 = 5, Argb32 = 7 };
+
+// What the title calls the current set and what Save offers for it.
+struct SetIdentity {
+    QString file;             // loaded from or saved to; empty for a set made here
+    bool holdsTheSet = false;  // `file` is an Extended Bitmap of this set: Save may offer it
+    QByteArray clean;          // the set's digest when it matched `file`; empty: never
+};
+
+// One level handed to the paint program.  The program is started on a copy
+// of the level's slot, so its saves never land in a set loaded since; each
+// save is taken into the set the level came from.
+struct PaintSession {
+    int slot = 0;
+    QString file;  // the copy the program was started on
+    uint64_t instance = 0;  // the set it belongs to (SetStep::instance)
+    QByteArray seen;  // the file's digest when last looked at
+};
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -106,6 +126,9 @@ public:
             *aboutItem = nullptr, *quitItem = nullptr;
     // File > Recent Files: one item a file, newest first, its path as the item's data.
     QMenu* recentMenu = nullptr;
+    // Edit: Undo and Redo, named after the command they take back or bring back.
+    QMenu* editMenu = nullptr;
+    QAction *undoItem = nullptr, *redoItem = nullptr;
     QAction *createSubImagesItem = nullptr, *updateAfterEditItem = nullptr, *editTransparencyItem = nullptr,
             *editLargestItem = nullptr;
     QAction *selectEditorItem = nullptr, *showHintsItem = nullptr, *convertTo24Item = nullptr, *smooth8Item = nullptr;
@@ -152,8 +175,16 @@ public:
     void editLevel(int levelIndex);
     // How the paint program is started; tests put a recorder here.
     void setProgramStarter(ProgramStarter starter) { startProgram_ = std::move(starter); }
-    // The slot files handed to the paint program, watched for its saves.
+    // The files handed to the paint program, watched for its saves.
     const FileWatch& editedSlotWatch() const { return *slotWatch_; }
+    const std::vector<PaintSession>& paintSessions() const { return sessions_; }
+    // Looks at every file handed to the paint program and takes in what it
+    // saved since (the live refresh; Update does it too).
+    void checkPaintSessions();
+
+    // The steps Undo and Redo go through, and what the current set is called.
+    const SetHistory& history() const { return history_; }
+    const SetIdentity& identity() const;
 
     // Shows a level (0 for 512 .. 9 for 1) in the large window ("View Larger").
     void viewLarger(int levelIndex);
@@ -179,6 +210,9 @@ public slots:
     void createImageSet();
     void updateViews();
     void editTransparency();
+    // Edit
+    void undo();
+    void redo();
     void editLargestLevel();
     // Prefs
     void selectEditor();
@@ -222,15 +256,14 @@ private:
     void showTransparencyOfViews();
     void loadLargeWindow();
     void placeLargeWindow(const LargeWindowGeometry& kept, int edge);
-    void slotSaved();
     void setFileMenus(bool enabled);
     void fillRecentMenu();
     void openRecentFile(const QString& path);
     // Loads a readable file of a known kind; `chosenFilter` is Load Extended's
     // dialog entry when the file came from that dialog, else 0.
     void loadFileOfKind(const QString& path, FileKind kind, int chosenFilter);
-    // After a load or save: the file names the set, the title and Recent Files.
-    void rememberSetFile(const QString& path);
+    // A file loaded or saved goes first in Recent Files.
+    void rememberRecentFile(const QString& path);
     // "NAME — caption", with "*" after NAME while the set has unsaved changes.
     void showTitle();
 
@@ -242,12 +275,34 @@ private:
     bool saveCommand();
     // False when the set cannot be saved whole and the user would not make its levels now.
     bool levelsReadyToSave();
-    // Commands that alter the set mark it changed; a load starts unchanged.
-    void markChanged(const CommandOutcome& outcome);
-    void markLoaded(const CommandOutcome& outcome);
-    void forgetChanges();
-    // The contents of the slot last handed to the paint program, as a digest.
-    QByteArray editedSlotDigest() const;
+    // After a command that may have changed the set: a step for Undo when it
+    // did (`name` the command), and the title.
+    void markChanged(const CommandOutcome& outcome, const QString& name);
+    // After a command that may have put another set in place: a step that
+    // starts a new set, named `identity`.
+    void markLoaded(const CommandOutcome& outcome, const QString& name, const SetIdentity& identity);
+    // A step when the set now differs from the current one.  Inside a group
+    // the steps are one, made when the group ends.
+    void recordChange(const QString& name, const QString& mergeKey = {});
+    void recordNewSet(const QString& name, SetIdentity identity, bool cleanNow);
+    void beginStepGroup() { ++groupDepth_; }
+    void endStepGroup(const QString& name);
+    SetStep captureStep(const QString& name, uint64_t instance, const QString& mergeKey = {}) const;
+    bool restoreStep(const SetStep& step);
+    // Marks the set changed when it differs from its file; the title and the Edit menu.
+    void refreshSetMark();
+    void updateUndoItems();
+    void transparencyEditorClosed();
+    // Whether a set is loaded (with its header slot), so Save and Edit apply.
+    bool hasSet() const;
+
+    // The paint program's sessions.
+    bool takePaintSession(PaintSession& session);
+    void paintSessionOfAnotherSet(PaintSession& session);
+    QString paintSessionCopy(int slot);
+    void removePaintSessions();
+    // A note where the edit hint stands, which comes back after a while.
+    void showNote(const QString& note, int milliseconds = 5000);
 
     SettingsStore& store_;
     Prompts& prompts_;
@@ -267,7 +322,16 @@ private:
     std::array<QMenu*, 4> menus_{};
     bool batchRunning_ = false;
     std::unique_ptr<RecentFiles> recent_;
-    QString setFile_;  // the file the set was last loaded from or saved to
+
+    SetHistory history_;
+    uint64_t lastInstance_ = 0;
+    QHash<uint64_t, SetIdentity> identities_;
+    int groupDepth_ = 0;
+    bool groupChanged_ = false;
+    int editorRuns_ = 0, editorRun_ = 0;  // the transparency editor's runs; the open one's, or 0
+    std::vector<PaintSession> sessions_;
+    int sessionCount_ = 0;
+    bool checkingSessions_ = false, sessionsToCheck_ = false;
 };
 
 }  // namespace corvane

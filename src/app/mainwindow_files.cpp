@@ -38,11 +38,9 @@ namespace corvane {
 namespace {
 
 const char* const kTitle = "Corvane";
-const char* const kWindowCaption = "Aviant Extended Bitmap Manipulator";
 const char* const kTextureSaveQuestion =
     "This Bitmap was loaded from an AF99 Texture file.\n\nOverwrite Texture writes over the original AF file\n\n"
     "Save As New File saves normally with BMP extension";
-const char* const kEditHint = "Double Click on any Image to Edit it in the chosen Bitmap Program";
 
 // Load Extended's dialog entries: a bitmap, an AF99 texture, any R8 texture.
 constexpr int kBitmapEntry = 1;
@@ -81,25 +79,25 @@ bool readable(Prompts& prompts, const QString& path) {
     return false;
 }
 
-// What a command that alters the set did to it: a failure that left the
-// views alone left the set alone too.
-bool changedTheSet(const CommandOutcome& outcome) { return outcome.ok || outcome.refreshViews; }
-
 }  // namespace
 
 void MainWindow::showStatus() {
     shownStatus_ = statusShown(workspace_.status(), shownStatus_);
     showStatusLines();
     showTitle();
-    if (workspace_.state().largest > 0) {
-        const bool eightBit = paletteCommandsAvailable(workspace_);
-        transparencyButton->setEnabled(eightBit);
-        editTransparencyItem->setEnabled(eightBit);
-        const bool replace = replaceCommandsAvailable(workspace_);
-        mergeButton->setEnabled(replace);
-        importStdButton->setEnabled(replace);
-        importCfsButton->setEnabled(replace);
-    }
+    // Nothing to save or edit without a set.
+    const bool loaded = hasSet();
+    for (QPushButton* b : {saveButton, editButton}) b->setEnabled(loaded);
+    for (QAction* a : {saveItem, saveDdsItem, editLargestItem}) a->setEnabled(loaded);
+    // Without a set the rest stand as the window starts (the menu's editor
+    // then shows black opaque colours).
+    const bool eightBit = loaded && paletteCommandsAvailable(workspace_);
+    transparencyButton->setEnabled(eightBit);
+    editTransparencyItem->setEnabled(eightBit || !loaded);
+    const bool replace = loaded && replaceCommandsAvailable(workspace_);
+    mergeButton->setEnabled(replace);
+    importStdButton->setEnabled(replace);
+    importCfsButton->setEnabled(replace);
 }
 
 void MainWindow::showStatusLines() {
@@ -138,43 +136,16 @@ bool MainWindow::settleUnsavedChanges() {
     return false;
 }
 
-void MainWindow::markChanged(const CommandOutcome& outcome) {
-    if (changedTheSet(outcome)) workspace_.state().modified = true;
-    showTitle();
-}
-
-void MainWindow::markLoaded(const CommandOutcome& outcome) {
-    if (changedTheSet(outcome)) forgetChanges();
-}
-
-void MainWindow::forgetChanges() {
-    SetState& state = workspace_.state();
-    state.modified = false;
-    state.editedDigest.clear();  // the slots hold another set now
-    showTitle();
-}
-
-void MainWindow::showTitle() {
-    QString title = QString::fromLatin1(kWindowCaption);
-    if (!setFile_.isEmpty())
-        title = QFileInfo(setFile_).fileName() + (workspace_.state().modified ? QStringLiteral("*") : QString()) +
-                QStringLiteral(" \u2014 ") + title;
-    setWindowTitle(title);
-}
-
-void MainWindow::rememberSetFile(const QString& path) {
-    setFile_ = QFileInfo(path).absoluteFilePath();
-    if (recent_) {
-        recent_->add(path);
-        fillRecentMenu();
-    }
-    showTitle();
+void MainWindow::rememberRecentFile(const QString& path) {
+    if (!recent_) return;
+    recent_->add(path);
+    fillRecentMenu();
 }
 
 void MainWindow::fillRecentMenu() {
     if (!recentMenu || !recent_) return;
     recentMenu->clear();
-    const QStringList files = recent_->list();
+    const QStringList& files = recent_->list();
     for (int i = 0; i < files.size(); ++i) {
         const QString& path = files[i];
         // "&1 name.bmp": the digit chooses it from the keyboard.
@@ -190,8 +161,10 @@ void MainWindow::fillRecentMenu() {
 
 void MainWindow::openRecentFile(const QString& path) {
     if (!QFileInfo(path).isFile()) {
-        prompts_.warning(kTitle, QStringLiteral("The file %1 is no longer there.").arg(QDir::toNativeSeparators(path)));
-        fillRecentMenu();  // the list drops it
+        prompts_.warning(kTitle, QStringLiteral("The file %1 is no longer there; it is taken off the list.")
+                                     .arg(QDir::toNativeSeparators(path)));
+        recent_->remove(path);
+        fillRecentMenu();
         return;
     }
     openFile(path);
@@ -219,6 +192,9 @@ void MainWindow::openFile(const QString& path) {
 void MainWindow::loadFileOfKind(const QString& path, FileKind kind, int chosenFilter) {
     QuorLibrary library(context_);
     CommandOutcome outcome;
+    // Save may offer to write over an Extended Bitmap it was loaded from;
+    // a picture, a DDS file or a texture only names the set.
+    SetIdentity loaded{path, false, {}};
     switch (kind) {
         case FileKind::Dds:
             outcome = loadDds(path, workspace_, library, setOptions());
@@ -230,6 +206,7 @@ void MainWindow::loadFileOfKind(const QString& path, FileKind kind, int chosenFi
         case FileKind::RawTexture:
             outcome = corvane::loadExtended(path, entryFor(kind, path, chosenFilter), workspace_, library,
                                             setOptions());
+            loaded.holdsTheSet = !workspace_.state().textureOrigin;
             break;
         case FileKind::Unreadable:
             // Load Extended's own checks say what is wrong with it.
@@ -237,8 +214,9 @@ void MainWindow::loadFileOfKind(const QString& path, FileKind kind, int chosenFi
                                             library, setOptions());
             break;
     }
-    markLoaded(outcome);
-    if (outcome.ok) rememberSetFile(path);
+    markLoaded(outcome, kind == FileKind::Picture ? QStringLiteral("Load Any Image") : QStringLiteral("Load Extended"),
+               loaded);
+    if (outcome.ok) rememberRecentFile(path);
     showOutcome(outcome);
 }
 
@@ -275,18 +253,24 @@ void MainWindow::loadExtended() {
 void MainWindow::saveExtended() { saveCommand(); }
 
 bool MainWindow::levelsReadyToSave() {
-    // A set whose smaller levels are missing would be saved short: offer to make them first.
-    if (const std::vector<int> missing = missingLevels(workspace_); !missing.empty()) {
-        if (missing.front() == workspace_.state().largest) {
+    if (!hasSet()) {
+        prompts_.warning(kTitle, QStringLiteral("There is no image set to save."));
+        return false;
+    }
+    // A set whose smaller levels are missing, or were cut short in the file
+    // it came from, would be saved short or with zeros: offer to make them first.
+    if (const std::vector<int> notWhole = levelsNotWhole(workspace_); !notWhole.empty()) {
+        if (const std::vector<int> missing = missingLevels(workspace_);
+            !missing.empty() && missing.front() == workspace_.state().largest) {
             prompts_.warning(kTitle, QStringLiteral("There is no image set to save."));
             return false;
         }
         if (!prompts_.question(kTitle, QStringLiteral("The set lacks its smaller levels (%1).\n\n"
                                                       "Create them now with Create Image Set, then save?")
-                                           .arg(levelNames(missing))))
+                                           .arg(levelNames(notWhole))))
             return false;
         createImageSet();
-        if (!missingLevels(workspace_).empty()) return false;
+        if (!levelsNotWhole(workspace_).empty()) return false;
     }
     return true;
 }
@@ -298,12 +282,12 @@ bool MainWindow::saveCommand() {
     if (!state.textureOrigin ||
         prompts_.chooseButton(PromptIcon::Warning, kTitle, QString::fromLatin1(kTextureSaveQuestion),
                               {QStringLiteral("Overwrite Texture"), QStringLiteral("Save As New File")}, 0, 1) != 0) {
-        // The dialog starts beside the set's file, suggesting its name as a bitmap.
-        if (!setFile_.isEmpty()) {
-            const QFileInfo file(setFile_);
-            savebmp.initialFolder = file.absolutePath();
-            savebmp.fileName = file.dir().filePath(file.completeBaseName() + QStringLiteral(".bmp"));
-        }
+        // The dialog offers only the Extended Bitmap this set was loaded from
+        // or saved to; any other set (a new one, a picture, a batch's last)
+        // gets a name from the user, beside its file when it has one.
+        const SetIdentity& set = identity();
+        savebmp.fileName = set.holdsTheSet ? set.file : QString();
+        if (!set.file.isEmpty()) savebmp.initialFolder = QFileInfo(set.file).absolutePath();
         const FileChoice choice = runDialog(savebmp);
         if (!choice.chosen) return false;
         savebmp.initialFolder = folderOfChosenFile(choice.path);
@@ -311,29 +295,25 @@ bool MainWindow::saveCommand() {
     }
     const CommandOutcome outcome = saveSet(workspace_, output);
     if (outcome.ok) {
-        workspace_.state().modified = false;
-        // What the paint program had written by now is in the saved file.
-        if (!workspace_.state().editedDigest.isEmpty()) workspace_.state().editedDigest = editedSlotDigest();
-        rememberSetFile(output);
+        // The file now holds the set as it stands; a texture written over is
+        // still a texture, which the next save offers to write over again.
+        const bool texture = workspace_.state().textureOrigin && output == state.loadedPath;
+        identities_[history_.current().instance] =
+            SetIdentity{QFileInfo(output).absoluteFilePath(), !texture, history_.current().digest};
+        refreshSetMark();
+        rememberRecentFile(output);
     }
     showOutcome(outcome);
-    if (outcome.ok) {
-        // A short note where the edit hint stands, which comes back shortly.
-        const QString note = QStringLiteral("Saved %1").arg(QFileInfo(output).fileName());
-        editHint->setText(note);
-        QTimer::singleShot(5000, editHint, [label = editHint, note] {
-            if (label->text() == note) label->setText(QString::fromLatin1(kEditHint));
-        });
-    }
+    if (outcome.ok) showNote(QStringLiteral("Saved %1").arg(QFileInfo(output).fileName()));
     return outcome.ok;
 }
 
 void MainWindow::saveAsDds() {
     if (!levelsReadyToSave()) return;
-    const SetState& state = workspace_.state();
-    if (savedds.initialFolder.isEmpty() && !state.loadedPath.isEmpty())
-        savedds.initialFolder = folderOfChosenFile(state.loadedPath);
-    if (!state.loadedPath.isEmpty()) savedds.fileName = QFileInfo(state.loadedPath).completeBaseName() + ".dds";
+    // Named after the set's file, when it has one.
+    const QString file = identity().file;
+    if (savedds.initialFolder.isEmpty() && !file.isEmpty()) savedds.initialFolder = folderOfChosenFile(file);
+    savedds.fileName = file.isEmpty() ? QString() : QFileInfo(file).completeBaseName() + ".dds";
     const FileChoice choice = runDialog(savedds);
     if (!choice.chosen) return;
     savedds.initialFolder = folderOfChosenFile(choice.path);
@@ -344,7 +324,7 @@ void MainWindow::saveAsDds() {
 void MainWindow::createImageSet() {
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::createImageSet(workspace_, library, setOptions(), textureTool());
-    markChanged(outcome);
+    markChanged(outcome, QStringLiteral("Create Image Set"));
     showOutcome(outcome);
 }
 
@@ -356,8 +336,9 @@ void MainWindow::loadAnyImage() {
     if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::loadAnyImage(choice.path, workspace_, library, setOptions(), maxImportSize);
-    markLoaded(outcome);
-    if (outcome.ok) rememberSetFile(choice.path);
+    // The set takes the picture's name, but no file holds it yet.
+    markLoaded(outcome, QStringLiteral("Load Any Image"), SetIdentity{choice.path, false, {}});
+    if (outcome.ok) rememberRecentFile(choice.path);
     showOutcome(outcome);
 }
 
@@ -368,7 +349,7 @@ void MainWindow::mergeImage() {
     if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::mergeImage(choice.path, workspace_, library, setOptions(), textureTool());
-    markChanged(outcome);
+    markChanged(outcome, QStringLiteral("Merge Image"));
     showOutcome(outcome);
 }
 
@@ -379,7 +360,7 @@ void MainWindow::importStd() {
     if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::importStd(choice.path, workspace_, library);
-    markChanged(outcome);
+    markChanged(outcome, QStringLiteral("Import Std"));
     showOutcome(outcome, PromptIcon::Error);
 }
 
@@ -389,15 +370,21 @@ void MainWindow::importCfs() {
     merge.initialFolder = folderOfChosenFile(choice.path);
     if (!readable(prompts_, choice.path)) return;
     const CommandOutcome outcome = corvane::importCfs(choice.path, workspace_);
-    markChanged(outcome);
+    markChanged(outcome, QStringLiteral("Import CFS"));
     showOutcome(outcome);
 }
 
 void MainWindow::newSixteenBitSet() {
-    if (!prompts_.question(QString::fromLatin1(kNewSixteenTitle), QString::fromLatin1(kNewSixteenQuestion))) return;
+    // A changed set is asked about as any set that is replaced; an unchanged one as the command always asked.
+    if (workspace_.state().modified) {
+        if (!settleUnsavedChanges()) return;
+    } else if (!prompts_.question(QString::fromLatin1(kNewSixteenTitle), QString::fromLatin1(kNewSixteenQuestion))) {
+        return;
+    }
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::newSixteenBitSet(workspace_, library, setOptions());
-    markChanged(outcome);
+    // No file holds it: it is Untitled, and changed until it is saved.
+    if (outcome.ok) recordNewSet(QStringLiteral("New 16 bit Image Set"), SetIdentity{}, false);
     showOutcome(outcome);
 }
 
@@ -413,28 +400,44 @@ void MainWindow::convertTo(ToolMode mode) {
     const CommandOutcome outcome =
         convertCurrentImage(int(mode), workspace_, library, setOptions(), textureTool(), name);
     if (!shownAsFile) workspace_.status().bitmap = bitmap;
-    markChanged(outcome);
+    const char* const names[] = {"256 Colours", "16bit 565", "16bit 444", "32 bit"};
+    const ToolMode modes[] = {ToolMode::EightBit, ToolMode::Rgb565, ToolMode::Argb4444, ToolMode::Argb32};
+    const auto it = std::find(std::begin(modes), std::end(modes), mode);
+    markChanged(outcome, QStringLiteral("Convert to %1").arg(QLatin1String(names[it - std::begin(modes)])));
     showOutcome(outcome);
 }
 
 void MainWindow::editTransparency() { transparencyEditor->open(); }
 
 void MainWindow::updateWithPalette() {
-    if (!workspace_.state().highColour) {
-        if (!prompts_.confirm(PromptIcon::Warning, kTitle, QString::fromLatin1(kPaletteUpdateWarning))) return;
-        const PaletteUpdate update = updatePaletteFromEditedSlot(workspace_);
-        if (update.changed) {
-            workspace_.state().modified = true;
-            showTitle();
-        } else {
-            prompts_.warning(kTitle, update.message);
-        }
+    if (workspace_.state().highColour || !hasSet()) {
+        updateViews();
+        return;
     }
-    updateViews();
+    if (!prompts_.confirm(PromptIcon::Warning, kTitle, QString::fromLatin1(kPaletteUpdateWarning))) return;
+    beginStepGroup();
+    // The palette of the level this set last handed to the paint program,
+    // and that level with its own indices, which now mean its own colours.
+    PaintSession* last = nullptr;
+    for (PaintSession& session : sessions_)
+        if (session.instance == history_.current().instance) last = &session;
+    const PaletteUpdate update =
+        last ? updatePaletteFromFile(workspace_, last->file) : updatePaletteFromEditedSlot(workspace_);
+    if (update.changed) {
+        recordChange(QString());
+        if (last) takePaintSession(*last);
+    } else {
+        prompts_.warning(kTitle, update.message);
+    }
+    checkPaintSessions();
+    reloadViews();
+    endStepGroup(QStringLiteral("Update+Palette"));
+    showStatus();
 }
 
 void MainWindow::openBatchPanel() {
     setFileMenus(false);
+    updateUndoItems();
     batchPanel->source->setFolder(batchFolder) || batchPanel->source->setFolder(QDir::homePath());
     batchPanel->destination->setFolder(destFolder) || batchPanel->destination->setFolder(QDir::homePath());
     batchPanel->open();
@@ -443,6 +446,7 @@ void MainWindow::openBatchPanel() {
 void MainWindow::closeBatchPanel() {
     batchPanel->hide();
     setFileMenus(true);
+    updateUndoItems();
 }
 
 void MainWindow::convertBatch(bool colour0Transparent) {
@@ -523,11 +527,14 @@ void MainWindow::convertBatch(bool colour0Transparent) {
     }
     qApp->removeEventFilter(&watcher);
     batchRunning_ = false;
-    // The set now in the workspace is one the run has just saved.
-    if (!summary.files.empty()) forgetChanges();
+    // The set now in the workspace is one the run has just saved; it is
+    // named for none, so Save asks where it goes.
+    if (!summary.files.empty()) recordNewSet(QStringLiteral("Batch Conversion"), SetIdentity{}, true);
+    // What the paint program saved during the run is looked at now.
+    checkPaintSessions();
     showStatus();
     progressBar->setValue(0);
-    if (summary.failedCount() > 0 || summary.stopped) prompts_.warning(kTitle, summary.text());
+    if (!summary.complete()) prompts_.warning(kTitle, summary.text());
 }
 
 }  // namespace corvane

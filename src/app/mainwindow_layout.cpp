@@ -92,7 +92,7 @@ MainWindow::MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspa
     buildMenus();
     buildDialogs();
     slotWatch_ = new FileWatch(this);
-    connect(slotWatch_, &FileWatch::changed, this, [this] { slotSaved(); });
+    connect(slotWatch_, &FileWatch::changed, this, [this] { checkPaintSessions(); });
     // The menu bar stays inside the window so the client area keeps its size.
     menuBar()->setNativeMenuBar(false);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -110,6 +110,13 @@ MainWindow::MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspa
 
     showLauncherFiles();
     fillRecentMenu();
+    // Copies handed to a paint program by a run before this one belong to no set now.
+    removePaintSessions();
+    // Undo starts from what the work folder holds.
+    history_.reset(captureStep(QString(), 0));
+    identities_.insert(0, SetIdentity{QString(), false, history_.current().digest});
+    showStatus();
+    refreshSetMark();
     // A file dropped on the window loads; a folder opens the batch panel.
     setAcceptDrops(true);
 
@@ -132,6 +139,13 @@ void MainWindow::setSecondaryWindows(TextWindow* textWindow, LargeLevelWindow* l
     aboutBox_ = aboutBox;
     transparencyEditor->setViewWindow(transparencyViewWindow);
     if (textWindow_) textWindow_->setAboutBox(aboutBox_);
+    // The window's keys work while the large window or the transparency
+    // view has the focus too.
+    for (QWidget* other : {static_cast<QWidget*>(largeLevelWindow_), static_cast<QWidget*>(transparencyViewWindow_)})
+        if (other)
+            for (QAction* a : {loadAnyItem, loadExtendedItem, saveItem, quitItem, updateAfterEditItem, aboutItem,
+                               undoItem, redoItem})
+                other->addAction(a);
     if (largeLevelWindow_) {
         largeLevelWindow_->view->setTempDir(workspace_.workDir());
         largeLevelWindow_->keepGeometryIn(&largeWindow);
@@ -362,6 +376,14 @@ void MainWindow::buildMenus() {
     file->addSeparator();
     item(file, &quitItem, "Quit1", "&Quit", run(&MainWindow::quit));
 
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit   "));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    item(edit, &undoItem, "Undo1", "&Undo", run(&MainWindow::undo));
+    item(edit, &redoItem, "Redo1", "&Redo", run(&MainWindow::redo));
+    undoItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redoItem->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    editMenu = edit;
+
     QMenu* image = menuBar()->addMenu(QStringLiteral("&Image   "));
     image->setObjectName(QStringLiteral("Image1"));
     item(image, &createSubImagesItem, "CreateSubImages1", "&Create SubImages", run(&MainWindow::createImageSet));
@@ -459,12 +481,22 @@ void MainWindow::buildDialogs() {
 void MainWindow::createPanels(QWidget* client) {
     transparencyEditor = new TransparencyEditor(workspace_, palette, prompts_, map, smap, client);
     transparencyEditor->setGeometry(client->rect());
-    connect(transparencyEditor, &TransparencyEditor::opened, this, [this] { setFileMenus(false); });
+    connect(transparencyEditor, &TransparencyEditor::opened, this, [this] {
+        setFileMenus(false);
+        editorRun_ = ++editorRuns_;
+        updateUndoItems();
+    });
     connect(transparencyEditor, &TransparencyEditor::closed, this, [this] {
         setFileMenus(true);
+        transparencyEditorClosed();
         // Levels saved in the editor show in the views.
         showTransparencyOfViews();
     });
+    // Every change of the levels is a step of its own, and marks the set changed.
+    connect(transparencyEditor, &TransparencyEditor::levelsChanged, this,
+            [this](const QString& what, const QString& key) { recordChange(what, key); });
+    connect(transparencyEditor, &TransparencyEditor::paletteSaved, this,
+            [this] { recordChange(QStringLiteral("Save Palette")); });
 
     batchPanel = new BatchPanel(client);
     batchPanel->setGeometry(client->rect());
@@ -626,6 +658,7 @@ void MainWindow::finishClosing() {
     writeSettings(store_, currentSettings());
     store_.sync();
     workspace_.clearSlots();
+    removePaintSessions();
     clearViews();
 }
 

@@ -2,6 +2,8 @@
 #include "mainwindow.h"
 
 #include "anyimage.h"
+#include "editedlevel.h"
+#include "library.h"
 #include "filewatch.h"
 #include "files.h"
 #include "palettelevels.h"
@@ -10,10 +12,14 @@
 #include "zoomview.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 #include <optional>
@@ -39,14 +45,13 @@ void showSlot(const Workspace& workspace, TAnyImage* view, int slot) {
 
 void MainWindow::editLevel(int levelIndex) {
     const int slot = levelIndex + 1;
-    const QString slotFile = QDir::toNativeSeparators(workspace_.slotPath(slot));
-    // Recorded whether or not the program starts: "Update+Palette" reads it,
-    // and Update compares the slot with what it held now.
+    // Recorded whether or not the program starts: "Update+Palette" reads it.
     workspace_.state().editedSlot = slot;
-    workspace_.state().editedDigest = editedSlotDigest();
-    // Its saves there show here without Update.
-    slotWatch_->addFile(workspace_.slotPath(slot));
-
+    if (slot < kFirstLevelSlot || slot > kLastLevelSlot || !QFileInfo(workspace_.slotPath(slot)).isFile()) {
+        prompts_.warning(kTitle, hasSet() ? QStringLiteral("The set has no %1x%1 level to edit.").arg(512 >> levelIndex)
+                                          : QStringLiteral("There is no image set to edit; load one first."));
+        return;
+    }
     const QString& editor = editselect.fileName;
     if (editor.trimmed().isEmpty()) {
         prompts_.warning(kTitle,
@@ -54,7 +59,13 @@ void MainWindow::editLevel(int levelIndex) {
         return;
     }
     const QString program = locateProgram(editor);
-    if (program.isEmpty() || !startProgram_(program, {slotFile})) {
+    const QString copy = program.isEmpty() ? QString() : paintSessionCopy(slot);
+    if (!program.isEmpty() && copy.isEmpty()) {
+        prompts_.warning(kTitle, QStringLiteral("The %1x%1 level could not be copied for the paint program.")
+                                     .arg(levelOfSlot(slot)));
+        return;
+    }
+    if (program.isEmpty() || !startProgram_(program, {QDir::toNativeSeparators(copy)})) {
         prompts_.warning(kTitle, "The editing program " + QDir::toNativeSeparators(editor) +
                                      " cannot be started: it is missing or is not a program. Choose another "
                                      "with Prefs > Select Editor.");
@@ -73,29 +84,13 @@ void MainWindow::selectEditor() {
 // ---------------------------------------------------------------------------
 // The views
 
-QByteArray MainWindow::editedSlotDigest() const {
-    const int slot = workspace_.state().editedSlot;
-    if (slot < 0 || slot >= kSlotCount) return {};
-    std::vector<uint8_t> bytes;
-    // A slot that is not there is something a paint program can change too.
-    if (!readFileBytes(workspace_.slotPath(slot), bytes)) return QByteArrayLiteral("none");
-    return QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
-        QCryptographicHash::Sha256);
-}
-
 void MainWindow::updateViews() {
-    // A slot the paint program has written since it was handed over is a change to the set.
-    SetState& state = workspace_.state();
-    if (!state.editedDigest.isEmpty()) {
-        const QByteArray now = editedSlotDigest();
-        if (now != state.editedDigest) {
-            state.modified = true;
-            state.editedDigest = now;
-        }
-    }
+    // What the paint program saved since is taken in, all of it one step.
+    beginStepGroup();
+    checkPaintSessions();
     reloadViews();
-    showTitle();
+    endStepGroup(QStringLiteral("Update"));
+    showStatus();
 }
 
 void MainWindow::reloadViews() {
@@ -218,12 +213,112 @@ void MainWindow::placeLargeWindow(const LargeWindowGeometry& kept, int edge) {
 }
 
 // ---------------------------------------------------------------------------
-// Live refresh
+// The paint program's sessions
 
-void MainWindow::slotSaved() {
-    // A batch run owns the workspace until it ends; what it writes is no edit.
-    if (batchRunning_) return;
-    updateViews();
+namespace {
+
+// The file's digest, empty when it cannot be read (gone for now, or being written).
+QByteArray fileDigest(const QString& path) {
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes)) return {};
+    return QCryptographicHash::hash(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
+        QCryptographicHash::Sha256);
+}
+
+const char* const kSessionPrefix = "edit-";
+
+}  // namespace
+
+QString MainWindow::paintSessionCopy(int slot) {
+    // A folder of its own for each level handed over, so the program keeps
+    // the slot's name in its title and no two sessions share a file.
+    const QString folder = workspace_.workDir() + kSessionPrefix + QString::number(++sessionCount_);
+    QDir().mkpath(folder);
+    const QString copy = QDir(folder).filePath(QString::fromLatin1(slotFileName(slot)));
+    QFile::remove(copy);
+    // A 4-4-4-4 level as the set stores it names no alpha mask, which many
+    // readers refuse: such a level goes over as the image library writes it.
+    const HeaderFacts facts = readHeaderFacts(workspace_.slotPath(slot));
+    QuorLibrary library(context_);
+    const bool copied = workspace_.state().is4444 && facts.bits == 16
+                            ? library.anyToBmp(workspace_.slotPath(slot), copy)
+                            : QFile::copy(workspace_.slotPath(slot), copy);
+    progressBar->setValue(0);
+    if (!copied) return {};
+    sessions_.push_back(PaintSession{slot, copy, history_.current().instance, fileDigest(copy)});
+    // Its saves show here without Update.
+    slotWatch_->addFile(copy);
+    return copy;
+}
+
+void MainWindow::removePaintSessions() {
+    for (const PaintSession& session : sessions_) slotWatch_->removeFile(session.file);
+    sessions_.clear();
+    const QDir work(workspace_.workDir());
+    for (const QString& name : work.entryList({QString::fromLatin1(kSessionPrefix) + '*'}, QDir::Dirs | QDir::NoDotAndDotDot))
+        QDir(work.filePath(name)).removeRecursively();
+}
+
+void MainWindow::checkPaintSessions() {
+    // A batch run owns the workspace until it ends, and a question already
+    // asked must be answered first: the files are looked at again then.
+    if (batchRunning_ || checkingSessions_) {
+        sessionsToCheck_ = true;
+        return;
+    }
+    // Nor while a dialog is open (a Save As, say): once it has closed.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(500, this, [this] { checkPaintSessions(); });
+        return;
+    }
+    checkingSessions_ = true;
+    do {
+        sessionsToCheck_ = false;
+        for (size_t i = 0; i < sessions_.size(); ++i) {
+            const QByteArray now = fileDigest(sessions_[i].file);
+            if (now.isEmpty() || now == sessions_[i].seen) continue;
+            sessions_[i].seen = now;
+            if (sessions_[i].instance == history_.current().instance) takePaintSession(sessions_[i]);
+            else paintSessionOfAnotherSet(sessions_[i]);
+        }
+    } while (sessionsToCheck_ && !batchRunning_);
+    checkingSessions_ = false;
+}
+
+bool MainWindow::takePaintSession(PaintSession& session) {
+    QuorLibrary library(context_);
+    const LevelIntake intake = takeEditedLevel(workspace_, library, setOptions(), session.slot, session.file);
+    progressBar->setValue(0);  // the library's work is done
+    if (!intake.outcome.ok) {
+        prompts_.warning(kTitle, intake.outcome.error);
+        return false;
+    }
+    if (!intake.changed) return true;
+    recordChange(QStringLiteral("%1x%1 Level Edit").arg(levelOfSlot(session.slot)));
+    reloadViews();
+    showStatus();
+    if (!intake.note.isEmpty()) showNote(intake.note, 15000);
+    return true;
+}
+
+void MainWindow::paintSessionOfAnotherSet(PaintSession& session) {
+    const SetIdentity other = identities_.value(session.instance);
+    const QString from = other.file.isEmpty() ? QStringLiteral("an earlier set")
+                                              : QStringLiteral("the set %1").arg(QFileInfo(other.file).fileName());
+    const QString saved = QStringLiteral("The paint program saved %1, the %2x%2 level of %3, which is no longer open.")
+                              .arg(QDir::toNativeSeparators(session.file))
+                              .arg(levelOfSlot(session.slot))
+                              .arg(from);
+    const int largest = workspace_.state().largest;
+    if (!hasSet() || levelOfSlot(session.slot) > largest) {
+        prompts_.information(kTitle, saved + QStringLiteral("\n\nIt was not taken into the current set."));
+        return;
+    }
+    if (!prompts_.question(kTitle, saved + QStringLiteral("\n\nTake this level into the current set?"))) return;
+    // Taken, it is this set's level from now on.
+    session.instance = history_.current().instance;
+    takePaintSession(session);
 }
 
 }  // namespace corvane

@@ -37,11 +37,8 @@ void RecentFiles::add(const QString& path) {
     write();
 }
 
-QStringList RecentFiles::list() {
-    const qsizetype before = paths_.size();
-    paths_.removeIf([](const QString& path) { return !QFileInfo(path).isFile(); });
-    if (paths_.size() != before) write();
-    return paths_;
+void RecentFiles::remove(const QString& path) {
+    if (paths_.removeAll(recentFileKey(path)) + paths_.removeAll(path) > 0) write();
 }
 
 void RecentFiles::clear() {

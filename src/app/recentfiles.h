@@ -20,9 +20,12 @@ public:
     // through a link counts as the same), drops the oldest beyond eight and
     // writes the list to the store.
     void add(const QString& path);
-    // The files, newest first; those that no longer exist are dropped from
-    // the list (and the store).
-    QStringList list();
+    // The files, newest first, those that are gone for now included: the
+    // user is told when choosing one (a folder on a drive not mounted yet
+    // may come back).
+    const QStringList& list() const { return paths_; }
+    // Drops the file from the list and the store.
+    void remove(const QString& path);
     void clear();
 
 private:

@@ -3,6 +3,7 @@
 // without the widget libraries.
 #include "application.h"
 #include "commandcore.h"
+#include "fileaccess.h"
 #include "commandline.h"
 #include "mainwindow.h"
 #include "prompts.h"
@@ -18,7 +19,8 @@
 
 extern "C" __attribute__((visibility("default"))) int corvane_window_main(int argc, char** argv) {
     QStringList args;
-    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    // Names exactly as the system holds them, UTF-8 or not.
+    for (int i = 1; i < argc; ++i) args.append(corvane::nameFromNative(QByteArray(argv[i])));
     const QString file = corvane::fileToOpen(args);
     if (!args.isEmpty() && file.isEmpty()) {
         // Commands run without showing a window.

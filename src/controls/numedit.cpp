@@ -188,6 +188,16 @@ bool TNumEdit::event(QEvent* event) {
             !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
             filterCharacter(u'\t');
     }
+    // Ctrl+Z and Ctrl+Shift+Z are the field's only while it has typing of its
+    // own to take back; else they reach the window's Undo and Redo.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->matches(QKeySequence::Undo) && !isUndoAvailable()) ||
+            (key->matches(QKeySequence::Redo) && !isRedoAvailable())) {
+            event->ignore();
+            return false;
+        }
+    }
     return QLineEdit::event(event);
 }
 

@@ -181,6 +181,12 @@ FileChoice ScriptedPrompts::chooseFile(const FileDialog& dialog) {
     if (files.empty()) return {};
     FileChoice choice = files.front();
     files.pop_front();
+    if (choice.chosen && choice.path.isEmpty()) {
+        // Enter: the file the dialog offers, when it offers one.
+        choice.path = dialog.fileName;
+        choice.chosen = !dialog.fileName.isEmpty();
+        choice.filterIndex = dialog.filterIndex;
+    }
     return choice;
 }
 

@@ -115,6 +115,8 @@ public:
     void answerSave(SaveChoice choice) { saveChoices.push_back(choice); }
     void choose(const QString& path, int filterIndex = 1) { files.push_back({true, path, filterIndex}); }
     void cancelFile() { files.push_back({}); }
+    // The dialog's own offer is taken, as Enter takes it; none offered, it is cancelled.
+    void acceptOffer() { files.push_back({true, QString(), 1}); }
     void answerChoice(int button) { choices.push_back(button); }
 
     void information(const QString& title, const QString& text) override;

@@ -2,6 +2,7 @@
 
 #include "committer.h"
 
+#include "fileaccess.h"
 #include "files.h"
 #include "import.h"
 #include "palettelevels.h"
@@ -15,15 +16,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #ifndef _WIN32
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #if defined(__linux__)
@@ -45,50 +49,135 @@ int BatchSummary::convertedCount() const {
 int BatchSummary::failedCount() const { return int(files.size()) - convertedCount(); }
 
 QString BatchSummary::text() const {
+    if (!refusal.isEmpty()) return readableName(refusal).simplified();
     QString out = QStringLiteral("%1 converted, %2 failed").arg(convertedCount()).arg(failedCount());
     if (stopped) out += QStringLiteral(", stopped before the end");
     QStringList failures;
     for (const BatchFileResult& f : files)
-        if (!f.converted) failures << QStringLiteral("%1 (%2)").arg(f.name, f.problem);
+        if (!f.converted)
+            failures << QStringLiteral("%1 (%2)").arg(readableName(f.name), readableName(f.problem).simplified());
     if (!failures.isEmpty()) out += QStringLiteral(": ") + failures.join(QStringLiteral("; "));
     return out;
 }
 
 bool sameFolder(const QString& a, const QString& b) {
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    const QString cb = QFileInfo(b).canonicalFilePath();
-    if (!ca.isEmpty() && !cb.isEmpty()) return ca == cb;
-    return QDir::cleanPath(QDir(a).absolutePath()) == QDir::cleanPath(QDir(b).absolutePath());
+    const QString ra = resolvedFolder(a);
+    const QString rb = resolvedFolder(b);
+    if (!ra.isEmpty() && !rb.isEmpty()) return ra == rb;
+    return absoluteName(a) == absoluteName(b);
+}
+
+QStringList bitmapsIn(const QString& folder) {
+    QStringList names;
+#ifndef _WIN32
+    DIR* dir = ::opendir(nativeName(folder).constData());
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = nameFromNative(QByteArray(entry->d_name));
+        if (name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive) &&
+            entryKind(QDir(folder).filePath(name)) == EntryKind::File)
+            names << name;
+    }
+    ::closedir(dir);
+#else
+    names = QDir(folder).entryList({"*.bmp"}, QDir::Files);
+#endif
+    // By name, ignoring case, as the window's list shows them.
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
 }
 
 namespace {
 
-// A read-only file in the destination is made writable, so that the new one
-// can replace it: like removing it first, but the old file survives a failed
-// write.  Only a regular file, never through a link: a link is replaced by
-// the save itself, and what it points at, perhaps outside the folder, keeps
-// its mode.
-void letReplace(const QString& path) {
-#ifndef _WIN32
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    if (::lstat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return;
-    const mode_t mode = (st.st_mode & 07777) | S_IWUSR;
-    if (::fchmodat(AT_FDCWD, name.constData(), mode, AT_SYMLINK_NOFOLLOW) == 0) return;
-    // Where the system cannot change a path's mode without following it:
-    // through a descriptor that refuses a link.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) (void)::fchmod(fd, mode);
-    ::close(fd);
+bool hasFolderPart(const QString& name) {
+#ifdef _WIN32
+    if (name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char(':'))) return true;
+#endif
+    return name.contains(QLatin1Char('/'));
+}
+
+// An output name as the destination tells names apart.
+QString outputKey(const QString& name) {
+#if defined(_WIN32) || defined(__APPLE__)
+    return name.toCaseFolded();
 #else
-    const QFileInfo file(path);
-    if (file.exists() && !file.isSymLink() && !(file.permissions() & QFileDevice::WriteOwner))
-        QFile::setPermissions(path, file.permissions() | QFileDevice::WriteOwner);
+    return name;
 #endif
 }
 
+// "a", "a and b", "a, b and c".
+QString listed(const QStringList& names) {
+    if (names.size() < 2) return names.join(QString());
+    return names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + names.last();
+}
+
+// Why `target` would not land in the destination folder, which resolved to
+// `destination` when the run began: checked again, links resolved, for every
+// file, so that a folder swapped for a link meanwhile is not written through.
+QString outsideDestination(const QString& target, const QString& destination) {
+    const QFileInfo file(target);
+    const QString name = file.fileName();
+    if (!hasFolderPart(name) && name != QLatin1String(".") && name != QLatin1String("..") && !name.isEmpty() &&
+        !destination.isEmpty() && resolvedFolder(folderOfName(target)) == destination)
+        return {};
+    return QStringLiteral("Cannot save %1: it would not land in the destination folder %2.")
+        .arg(name, QDir::toNativeSeparators(folderOfName(target)));
+}
+
 }  // namespace
+
+QString settleBatchNames(BatchRequest& request) {
+    const QString source = resolvedFolder(request.sourceFolder);
+    QStringList names, refused;
+    QSet<QString> seen;
+    for (const QString& given : std::as_const(request.names)) {
+        QString name = given;
+        if (hasFolderPart(given)) {
+            // A path to a file of the source folder stands for its name.
+            const QFileInfo path(given);
+            name = path.fileName();
+            if (source.isEmpty() || resolvedFolder(folderOfName(given)) != source) name.clear();
+        }
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+            refused << given;
+            continue;
+        }
+        if (!seen.contains(name)) {
+            seen.insert(name);
+            names << name;
+        }
+    }
+    if (!refused.isEmpty())
+        return QStringLiteral("%1 %2 of the source folder %3; a batch takes the names of its files. "
+                              "Nothing was converted.")
+            .arg(listed(refused), refused.size() == 1 ? QStringLiteral("is not a file") : QStringLiteral("are not files"),
+                 QDir::toNativeSeparators(request.sourceFolder));
+
+    // Every output its own: two sources written to one file would leave
+    // whichever came last, and with workers that is a matter of chance.
+    QStringList clashes;
+    QHash<QString, QStringList> byOutput;  // sources of each output, in list order
+    QStringList outputs;                   // outputs in the order first met
+    for (const QString& name : std::as_const(names)) {
+        QStringList& sources = byOutput[outputKey(destinationName(name, request))];
+        if (sources.isEmpty()) outputs << destinationName(name, request);
+        sources << name;
+    }
+    for (const QString& output : std::as_const(outputs)) {
+        const QStringList& same = byOutput[outputKey(output)];
+        if (same.size() > 1)
+            clashes << QStringLiteral("%1 would %2 become %3")
+                           .arg(listed(same), same.size() == 2 ? QStringLiteral("both") : QStringLiteral("all"), output);
+    }
+    if (!clashes.isEmpty())
+        return QStringLiteral("Two sources would become one file: %1. Nothing was converted.")
+            .arg(clashes.join(QStringLiteral("; ")));
+    request.names = names;
+    return {};
+}
 
 QString destinationName(const QString& name, const BatchRequest& request) {
     if (!request.writeDds) return name;
@@ -119,7 +208,8 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         result.problem = made.error;
         return result;
     }
-    letReplace(destinationPath);
+    // The destination's file is replaced whatever its mode, as the run was told.
+    const ReadOnlyFilesReplaced overwrite;
     if (request.writeDds) {
         // The save itself reads the file back, or its committer does.
         result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem, handOff);
@@ -136,12 +226,37 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     return result;
 }
 
-BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
+namespace {
+
+// Where a file's result goes, or why it goes nowhere.
+struct Target {
+    QString path;
+    QString refusal;
+};
+Target targetOf(const QString& name, const BatchRequest& request, const QString& resolvedDestination) {
+    Target target{QDir(request.destinationFolder).filePath(destinationName(name, request)), {}};
+    // A destination that is not there refuses every save by itself, naming why.
+    if (!resolvedDestination.isEmpty()) target.refusal = outsideDestination(target.path, resolvedDestination);
+    return target;
+}
+
+// A file that failed once the run was asked to stop failed because of it
+// (its texture tool was ended, say): it is not converted, but not failed.
+bool stoppedPartWay(const BatchFileResult& result, const std::atomic<bool>* stop) {
+    return !result.converted && stop && stop->load();
+}
+
+}  // namespace
+
+BatchSummary runBatch(const BatchRequest& given, Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
                       const TextureToolRun& runTool, const BatchObserver& observer, const std::atomic<bool>* stop) {
     BatchSummary summary;
+    BatchRequest request = given;
+    summary.refusal = settleBatchNames(request);
+    if (!summary.refusal.isEmpty()) return summary;
     const int count = int(request.names.size());
     const QDir source(request.sourceFolder);
-    const QDir destination(request.destinationFolder);
+    const QString destination = resolvedFolder(request.destinationFolder);
     for (int i = 0; i < count; ++i) {
         if (stop && stop->load()) {
             summary.stopped = true;
@@ -152,9 +267,15 @@ BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLi
         // The set before is saved: its slots can go, and the next one is
         // then written straight into empty slots.
         if (!summary.files.empty() && summary.files.back().converted) workspace.clearSlots();
+        const Target target = targetOf(name, request, destination);
         const BatchFileResult result =
-            convertOneFile(source.filePath(name), destination.filePath(destinationName(name, request)), request,
-                           workspace, library, palette, runTool);
+            target.refusal.isEmpty()
+                ? convertOneFile(source.filePath(name), target.path, request, workspace, library, palette, runTool)
+                : BatchFileResult{name, false, target.refusal};
+        if (stoppedPartWay(result, stop)) {
+            summary.stopped = true;
+            break;
+        }
         summary.files.push_back(result);
         if (observer.finished) observer.finished(i, count, result);
     }
@@ -170,7 +291,7 @@ namespace {
 // removed ones.  Elsewhere it does nothing.
 void spreadFoldersWithin(const QString& folder) {
 #if defined(__linux__)
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(nativeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     int flags = 0;
     if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && !(flags & FS_TOPDIR_FL)) {
@@ -185,16 +306,20 @@ void spreadFoldersWithin(const QString& folder) {
 
 }  // namespace
 
-BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QString& workRoot,
+BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QString& workRoot,
                                 const std::function<TextureToolRun(const Workspace&)>& toolFor,
                                 const BatchObserver& observer, const std::atomic<bool>* stop) {
+    BatchSummary summary;
+    BatchRequest request = given;
+    summary.refusal = settleBatchNames(request);
+    if (!summary.refusal.isEmpty()) return summary;
     const int count = int(request.names.size());
     std::vector<std::optional<BatchFileResult>> results(static_cast<size_t>(count));
     std::atomic<int> next{0};
     std::mutex mutex;
     int reported = 0;  // results handed to the observer, in list order
     const QDir source(request.sourceFolder);
-    const QDir destination(request.destinationFolder);
+    const QString destination = resolvedFolder(request.destinationFolder);
 
     // A file's outcome, from its worker or, once its save is on the disk,
     // from the committer.
@@ -226,16 +351,20 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
                 std::lock_guard lock(mutex);
                 if (observer.starting) observer.starting(i, count, name);
             }
-            const QString target = destination.filePath(destinationName(name, request));
-            SetHandOff handOff(committer, target,
-                               [&settle, i, shown = QFileInfo(name).fileName()](bool ok, const QString& problem) {
-                                   settle(i, BatchFileResult{shown, ok, ok ? QString() : problem});
-                               });
+            const Target target = targetOf(name, request, destination);
+            if (!target.refusal.isEmpty()) {
+                settle(i, BatchFileResult{name, false, target.refusal});
+                continue;
+            }
+            SetHandOff handOff(committer, target.path, [&settle, i, name](bool ok, const QString& problem) {
+                settle(i, BatchFileResult{name, ok, ok ? QString() : problem});
+            });
             // This worker's workspace holds only sets of this run, saved or failed.
             workspace.clearSlots();
             BatchFileResult result =
-                convertOneFile(source.filePath(name), target, request, workspace, library, palette, tool, &handOff);
-            if (!handOff.handed()) settle(i, std::move(result));
+                convertOneFile(source.filePath(name), target.path, request, workspace, library, palette, tool, &handOff);
+            // A file stopped part way is left unsettled, as one never begun.
+            if (!handOff.handed() && !stoppedPartWay(result, stop)) settle(i, std::move(result));
         }
         workspace.clearSlots();
         QDir(folder).removeRecursively();
@@ -246,13 +375,14 @@ BatchSummary runBatchInParallel(const BatchRequest& request, int jobs, const QSt
     for (std::thread& t : threads) t.join();
     committer.finish();
 
-    BatchSummary summary;
-    for (auto& r : results) {
-        if (!r) {
+    // A stopped run leaves gaps: what was done after one is told all the same.
+    for (int i = 0; i < count; ++i) {
+        if (!results[size_t(i)]) {
             summary.stopped = true;
-            break;
+            continue;
         }
-        summary.files.push_back(std::move(*r));
+        if (i >= reported && observer.finished) observer.finished(i, count, *results[size_t(i)]);
+        summary.files.push_back(std::move(*results[size_t(i)]));
     }
     return summary;
 }

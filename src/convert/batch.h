@@ -43,10 +43,14 @@ struct BatchFileResult {
 struct BatchSummary {
     std::vector<BatchFileResult> files;
     bool stopped = false;  // the run was stopped before its end
+    QString refusal;       // why the run did not start: nothing was written
     int convertedCount() const;
     int failedCount() const;
-    // "3 converted, 1 failed: a.bmp (why)" and so on.
+    // "3 converted, 1 failed: a.bmp (why)" and so on, on one line; the
+    // refusal when the run did not start.
     QString text() const;
+    // Every file converted, and the run neither refused nor stopped.
+    bool complete() const { return refusal.isEmpty() && !stopped && failedCount() == 0; }
 };
 
 // What the driver of a run hears: before each file (index from 0) and after it.
@@ -58,13 +62,29 @@ struct BatchObserver {
 // True when both name the same folder, however they are spelled.
 bool sameFolder(const QString& a, const QString& b);
 
+// The bitmaps (*.bmp, in any case) of a folder, by name, whatever bytes the
+// file system holds for them.
+QStringList bitmapsIn(const QString& folder);
+
+// Makes the request's names names of files of the source folder, and checks
+// that each source has an output of its own.  A name with a folder part is
+// taken when its folder is the source folder (the shell's "src/*.bmp") and
+// refused otherwise; a name listed twice is converted once.  Returns why the
+// run cannot start, naming every file concerned, or an empty text.  Both
+// runners call it before they write anything.
+QString settleBatchNames(BatchRequest& request);
+
 extern const char* const kSameFolderQuestion;
 
 // Converts the named files one after another in the workspace; a file that
 // cannot be read or written is reported and the run goes on.  A file counts
 // as converted once it reads back from the destination as a whole set.  A
-// link in the destination is replaced by the new file, never written through.
-// `stop` is checked between files.
+// link in the destination is replaced by the new file, never written through,
+// and so is a file with other names, which keep what they held; a read-only
+// file is replaced too, and anything but a file is left alone.  No output
+// lands outside the destination folder, links resolved.  `stop` is checked
+// between files; a file that fails once it is set counts as stopped, not
+// failed (the texture tool, say, was ended with the run).
 BatchSummary runBatch(const BatchRequest& request, Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
                       const TextureToolRun& runTool, const BatchObserver& observer = {},
                       const std::atomic<bool>* stop = nullptr);

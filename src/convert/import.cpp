@@ -23,10 +23,21 @@ const char* const kNewSixteenTitle = "Create New 16 bit Image Set";
 
 namespace {
 
-QString cannotRead(const QString& file) {
+// `refusal` is the library's, when one of its limits refused the picture.
+QString cannotRead(const QString& file, const QString& refusal = {}) {
     // A file that is missing or closed to us is no fault of its format.
     if (const QString cause = causeNotReadable(file); !cause.isEmpty()) return cannotReadText(file, cause);
-    return QStringLiteral("Cannot read %1: it is not a picture Corvane can open.").arg(QFileInfo(file).fileName());
+    return QStringLiteral("Cannot read %1: %2.")
+        .arg(QFileInfo(file).fileName(),
+             refusal.isEmpty() ? QStringLiteral("it is not a picture Corvane can open") : refusal);
+}
+
+// Why a picture could not be brought in: the library's limit that refused
+// it, or else the likeliest cause.
+QString notBroughtIn(const QString& file, ImageLibrary& library, const Workspace& workspace) {
+    const QString step = QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName());
+    if (const QString refusal = library.refusal(); !refusal.isEmpty()) return step + QStringLiteral(": ") + refusal + '.';
+    return libraryFailure(step, workspace);
 }
 
 // Stages the header slot with the 256 palette entries (fourth bytes
@@ -69,10 +80,8 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
                             int maxImport) {
     const QString scratch = workspace.slotPath(ScratchSlot);
     // Nothing changes, not even the labels, for a file the library cannot read.
-    if (!library.valid(file)) return failure(cannotRead(file));
-    if (!library.anyToBmp(file, scratch))
-        return failure(
-            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
+    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
+    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file));
     const int size = importSize(width, height, maxImport);
@@ -103,10 +112,8 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file));
-    if (!library.anyToBmp(file, scratch))
-        return failure(
-            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
+    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
+    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
     if (!library.resize(scratch, level256, 256, 256) ||
@@ -118,10 +125,8 @@ CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrar
 
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file));
-    if (!library.anyToBmp(file, scratch))
-        return failure(
-            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
+    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
+    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits) || bits != 8)
         return failure(QString::fromLatin1(kNotEightBitMessage));
@@ -132,7 +137,11 @@ CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary
         !mergePalette(picture, workspace, staging))
         return failure(
             libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
-    return committed(staging, false);
+    CommandOutcome outcome = committed(staging, false);
+    // The 256 level is whole now, whatever the file before held of it.
+    std::vector<int>& incomplete = workspace.state().incompleteLevels;
+    if (outcome.ok) incomplete.erase(std::remove(incomplete.begin(), incomplete.end(), 256), incomplete.end());
+    return outcome;
 }
 
 CommandOutcome importCfs(const QString& file, Workspace& workspace) {
@@ -159,6 +168,7 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
         return failure(
             libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     CommandOutcome outcome = committed(staging, false);
+    if (outcome.ok) workspace.state().incompleteLevels = report.incompleteLevels;
     if (outcome.ok && !report.missingLevels.empty()) outcome.information << report.missingNote();
     return outcome;
 }
@@ -197,6 +207,7 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     }
     outcome = committed(staging, true);
     if (!outcome.ok) return undo(outcome.error);
+    state.incompleteLevels.clear();
     StatusLines& status = workspace.status();
     status.maximum = QStringLiteral("Maximum Size - 256");
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");

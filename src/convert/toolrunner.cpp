@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 
 #include <mutex>
 
@@ -47,7 +48,21 @@ namespace {
 // moment: a copy of the tool being written, say.  So tools are copied and
 // started one at a time; they run side by side.
 std::mutex startingTool;
+
+std::atomic<const std::atomic<bool>*> endWhen{nullptr};
+
+bool stopAsked() {
+    const std::atomic<bool>* stop = endWhen.load();
+    return stop && stop->load();
+}
+
+// A tool asked to end has this long to do so before it is killed.
+constexpr int kGraceMs = 2000;
+// How often a wait for the tool looks for a stop.
+constexpr int kLookMs = 50;
 }  // namespace
+
+void endToolRunsWhen(const std::atomic<bool>* stop) { endWhen.store(stop); }
 
 ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, int mode) {
     ToolRun run;
@@ -62,6 +77,12 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
                           .arg(settings.toolPath);
         return run;
     }
+    if (stopAsked()) {
+        starting.unlock();
+        Workspace::removeFile(copy);
+        run.problem = QStringLiteral("The run was stopped before the texture tool started.");
+        return run;
+    }
     process.start(copy, toolArguments(mode, settings.showTool, file));
     const bool started = process.waitForStarted(-1);
     starting.unlock();
@@ -70,9 +91,27 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
                           .arg(QFileInfo(settings.toolPath).fileName(), process.errorString());
     } else {
         run.started = true;
-        process.waitForFinished(-1);
+        bool ended = false;
+        while (process.state() != QProcess::NotRunning && !process.waitForFinished(kLookMs)) {
+            if (!stopAsked()) continue;
+            process.terminate();
+            if (!process.waitForFinished(kGraceMs)) {
+                process.kill();
+                process.waitForFinished(-1);
+            }
+            ended = true;
+            break;
+        }
         run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        if (run.exitCode != 0) {
+        // A terminal's Ctrl+C reaches the tool and this program alike; the
+        // tool may be seen to die of it a moment before the stop is noted.
+        if (!ended && process.exitStatus() == QProcess::CrashExit && endWhen.load())
+            for (int waited = 0; waited < kGraceMs && !(ended = stopAsked()); waited += kLookMs)
+                QThread::msleep(kLookMs);
+        if (ended) {
+            run.problem = QStringLiteral("The texture tool %1 was ended: the run was stopped.")
+                              .arg(QFileInfo(settings.toolPath).fileName());
+        } else if (run.exitCode != 0) {
             const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
             run.problem = QStringLiteral("The texture tool %1 failed%2")
                               .arg(QFileInfo(settings.toolPath).fileName(),

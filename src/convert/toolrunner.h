@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 namespace corvane {
 
 class Workspace;
@@ -32,6 +34,14 @@ struct ToolRun {
     bool ok() const { return problem.isEmpty(); }
 };
 
+// Waits for the tool without a time limit, unless the run it serves is
+// stopped (see endToolRunsWhen): the tool is then ended too, and the run
+// says so.
 ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, int mode);
+
+// From now on every run of the tool ends, and ends the tool, once `stop` is
+// set; null for never.  The command line points it at its interrupt flag,
+// so that a tool that hangs cannot keep a stopped run waiting.
+void endToolRunsWhen(const std::atomic<bool>* stop);
 
 }  // namespace corvane

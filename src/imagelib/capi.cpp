@@ -36,13 +36,30 @@ namespace {
 // Pictures of at least this many pixels report progress.
 constexpr size_t kProgressPixels = 65536;
 
+// What refused the last call on this thread, when one of our limits did.
+thread_local std::string refusal;
+
 template <typename Work>
 int32_t guarded(Work&& work) noexcept {
     try {
+        refusal.clear();
         return work() ? 1 : 0;
     } catch (...) {
         return 0;
     }
+}
+
+// Keeps a reason for the caller when it is one of our limits.
+void note(const std::string& why) {
+    if (isLimitReason(why)) refusal = why.substr(kLimitMark.size());
+}
+
+// loadShared(), the reason kept.
+std::shared_ptr<const Image> loadNoting(const char* path) {
+    std::string why;
+    std::shared_ptr<const Image> image = loadShared(path, &why);
+    if (!image) note(why);
+    return image;
 }
 
 const char* textOr(const char* text) { return text ? text : ""; }
@@ -127,7 +144,7 @@ bool alreadyWritten(const char* src, const char* dst, const std::shared_ptr<cons
 
 bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256) {
     if (!src || !dst || !ctx) return false;
-    const auto image = loadShared(src);
+    const auto image = loadNoting(src);
     if (!image) return false;
     const Progress progress = progressFor(ctx, image->pixelCount());
     progress.report(0, 1);
@@ -176,14 +193,23 @@ QUORIMG_API int32_t _anyto256(const char* src, const char* dst, QuorContext* ctx
 }
 
 QUORIMG_API int32_t _Pic_Valid(const char* file) {
-    return guarded([&] { return file && *file && canLoadImage(file); });
+    return guarded([&] {
+        std::string why;
+        if (file && *file && canLoadImage(file, &why)) return true;
+        note(why);
+        return false;
+    });
 }
 
 QUORIMG_API int32_t _checkbmp(const char* file, QuorContext* ctx) {
     return guarded([&] {
         if (!file || !ctx) return false;
         int32_t width = 0, height = 0, bpp = 0;
-        if (!probeImage(file, width, height, bpp)) return false;
+        std::string why;
+        if (!probeImage(file, width, height, bpp, &why)) {
+            note(why);
+            return false;
+        }
         describe(ctx, width, height, bpp);
         return true;
     });
@@ -193,7 +219,7 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
     return guarded([&] {
         if (!src || !dst || !ctx) return false;
         if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
-        const std::shared_ptr<const Image> image = loadShared(src);
+        const std::shared_ptr<const Image> image = loadNoting(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
@@ -218,7 +244,7 @@ QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext*
         const Rounding rounding = flags & QUOR_GRID_565    ? Rounding::Grid565
                                   : flags & QUOR_GRID_4444 ? Rounding::Grid4444
                                                            : Rounding::KeepMeans;
-        const std::shared_ptr<const Image> image = loadShared(src);
+        const std::shared_ptr<const Image> image = loadNoting(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
@@ -251,7 +277,7 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
         const auto paletteBytes = readFile(paletteFile, kMaxFileBytes);
         Palette palette{};
         if (!paletteBytes || !readBmpPalette(paletteBytes->data(), paletteBytes->size(), palette)) return false;
-        const auto image = loadShared(src);
+        const auto image = loadNoting(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -296,7 +322,7 @@ QUORIMG_API int32_t _bmpdecodergba(const uint8_t* data, int32_t size, QuorContex
 QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rgba, int32_t capacity) {
     return guarded([&] {
         if (!file || !ctx) return false;
-        const auto image = loadShared(file);
+        const auto image = loadNoting(file);
         if (!image) return false;
         describe(ctx, image->width, image->height, image->sourceBpp);
         if (!rgba || capacity < 0 || size_t(capacity) < image->rgba.size()) return false;
@@ -315,7 +341,7 @@ QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ct
             }
             return false;
         }
-        const auto image = loadShared(src);
+        const auto image = loadNoting(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -328,7 +354,7 @@ QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* c
                                 int32_t d, int32_t e) {
     return guarded([&] {
         if (!src || !dst || !ctx) return false;
-        const auto image = loadShared(src);
+        const auto image = loadNoting(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -366,6 +392,8 @@ QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width
 }
 
 QUORIMG_API const char* quorimg_version(void) { return QUORIMG_VERSION; }
+
+QUORIMG_API const char* quorimg_refusal(void) { return refusal.c_str(); }
 
 QUORIMG_API const char* quorimg_part_version(int32_t part) {
     try {

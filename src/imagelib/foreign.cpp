@@ -37,6 +37,10 @@ void setWhy(std::string* why, std::string text) {
     if (why) *why = std::move(text);
 }
 
+// The largest side ImageMagick is let read, so that a ping tells the size
+// of a picture up to this large.
+constexpr int32_t kPingedEdge = 2 * kMaxEdge;
+
 void initMagickOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -47,11 +51,13 @@ void initMagickOnce() {
         // file cannot fill the temp folder.  No TimeResource: ImageMagick 6
         // counts it from the first image of the process and then ends the
         // whole process; the decode deadline below does that job instead.
-        SetMagickResourceLimit(MemoryResource, MagickSizeType(256) << 20);
-        SetMagickResourceLimit(MapResource, MagickSizeType(256) << 20);
+        SetMagickResourceLimit(MemoryResource, MagickSizeType(kDecoderMemoryMiB) << 20);
+        SetMagickResourceLimit(MapResource, MagickSizeType(kDecoderMemoryMiB) << 20);
         SetMagickResourceLimit(DiskResource, 0);
-        SetMagickResourceLimit(WidthResource, MagickSizeType(kMaxEdge));
-        SetMagickResourceLimit(HeightResource, MagickSizeType(kMaxEdge));
+        // Twice our own limit on a side, so that a ping can still tell the
+        // size of a picture we then refuse, and say it.
+        SetMagickResourceLimit(WidthResource, MagickSizeType(kPingedEdge));
+        SetMagickResourceLimit(HeightResource, MagickSizeType(kPingedEdge));
         SetMagickResourceLimit(AreaResource, MagickSizeType(kMaxEdge) * MagickSizeType(kMaxEdge));
         SetMagickResourceLimit(ListLengthResource, 128);
     });
@@ -310,8 +316,11 @@ enum class Mode { Ping, Read };
 // Runs one ImageMagick read (or ping) of `bytes` with the given decoder.
 // Only the first frame or layer is wanted: for PSD that is the flattened
 // composite, for GIF, ICO and TIFF the first picture.
+// `overLimit`, when given, tells whether one of ImageMagick's resource limits
+// (a side, the memory for the pixels) stopped it.
 bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& image, Deadline& deadline,
-                std::string* why) {
+                std::string* why, bool* overLimit = nullptr) {
+    if (overLimit) *overLimit = false;
     initMagickOnce();
     const size_t size = bytes.size;
     try {
@@ -327,6 +336,15 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
         else image.read(blob);
     } catch (const Magick::Warning&) {
         // A damaged but usable picture; judged by what was decoded below.
+    } catch (const Magick::ErrorResourceLimit& e) {
+        if (overLimit) *overLimit = true;
+        setWhy(why, e.what());
+        return false;
+    } catch (const Magick::ErrorCache& e) {
+        // With no disk for the pixel cache, an exhausted cache is our memory limit.
+        if (overLimit) *overLimit = std::string_view(e.what()).find("exhausted") != std::string_view::npos;
+        setWhy(why, e.what());
+        return false;
     } catch (const Magick::Exception& e) {
         setWhy(why, e.what());
         return false;
@@ -335,7 +353,8 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
         return false;
     }
     if (deadline.expired) {
-        setWhy(why, "Decoding took too long");
+        setWhy(why, limitReason("decoding it took too long (the limit is " +
+                                std::to_string(decodeTimeLimitMs.load() / 1000) + " s)"));
         return false;
     }
     if (!image.isValid() || image.columns() == 0 || image.rows() == 0) {
@@ -343,7 +362,7 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
         return false;
     }
     if (image.columns() > size_t(kMaxEdge) || image.rows() > size_t(kMaxEdge)) {
-        setWhy(why, "The picture is larger than 8192 pixels a side");
+        setWhy(why, limitReason(tooLargeReason(int64_t(image.columns()), int64_t(image.rows()))));
         return false;
     }
     return true;
@@ -591,7 +610,20 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
         }
         Deadline deadline{Clock::now() + std::chrono::milliseconds(decodeTimeLimitMs.load())};
         Magick::Image image;
-        if (!magickRead(bytes, sniffed.coder, Mode::Read, image, deadline, why)) return std::nullopt;
+        bool overLimit = false;
+        if (!magickRead(bytes, sniffed.coder, Mode::Read, image, deadline, why, &overLimit)) {
+            // A side too long, or more pixels than the decoder's memory
+            // holds: said with the size a ping finds.
+            int32_t width = 0, height = 0, bpp = 0;
+            std::string pinged;
+            if (overLimit && pingForeign(path, width, height, bpp, &pinged))
+                setWhy(why, limitReason("it is " + std::to_string(width) + " x " + std::to_string(height) +
+                                        " pixels, too many for the " + std::to_string(kDecoderMemoryMiB) +
+                                        " MiB of memory the decoder may use"));
+            else if (overLimit && isLimitReason(pinged))
+                setWhy(why, pinged);
+            return std::nullopt;
+        }
 
         // CMYK (PSD, TIFF, JPEG), linear RGB (EXR), YCbCr (HEIF) ... become
         // the sRGB the rest of the library works in.
@@ -636,11 +668,11 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
     return std::nullopt;
 }
 
-bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp) {
+bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why) {
     try {
         FileBytes bytes;
         Sniffed sniffed;
-        switch (openSource(path, bytes, sniffed, nullptr)) {
+        switch (openSource(path, bytes, sniffed, why)) {
             case Source::Failed:
                 return false;
             case Source::R8:
@@ -652,7 +684,14 @@ bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32
         }
         Deadline deadline{Clock::now() + std::chrono::milliseconds(decodeTimeLimitMs.load())};
         Magick::Image image;
-        if (!magickRead(bytes, sniffed.coder, Mode::Ping, image, deadline, nullptr)) return false;
+        bool overLimit = false;
+        if (!magickRead(bytes, sniffed.coder, Mode::Ping, image, deadline, why, &overLimit)) {
+            if (overLimit)
+                setWhy(why, limitReason("it is more than " + std::to_string(kPingedEdge) +
+                                        " pixels wide or high; pictures of at most " + std::to_string(kMaxEdge) +
+                                        " pixels a side can be brought in"));
+            return false;
+        }
         width = int32_t(image.columns());
         height = int32_t(image.rows());
         if (swapsSides(image.orientation())) std::swap(width, height);
@@ -669,9 +708,9 @@ bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32
     }
 }
 
-bool canDecodeForeign(const std::string& path) {
+bool canDecodeForeign(const std::string& path, std::string* why) {
     int32_t width = 0, height = 0, bpp = 0;
-    return pingForeign(path, width, height, bpp);
+    return pingForeign(path, width, height, bpp, why);
 }
 
 }  // namespace quor

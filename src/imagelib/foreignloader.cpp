@@ -67,14 +67,16 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
     return l.module->decode(path, why);
 }
 
-bool canDecodeForeign(const std::string& path) {
+bool canDecodeForeign(const std::string& path, std::string* why) {
     const Loaded& l = loaded();
-    return l.module && l.module->canDecode(path);
+    if (!l.module && why) *why = l.problem;
+    return l.module && l.module->canDecode(path, why);
 }
 
-bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp) {
+bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why) {
     const Loaded& l = loaded();
-    return l.module && l.module->ping(path, width, height, bpp);
+    if (!l.module && why) *why = l.problem;
+    return l.module && l.module->ping(path, width, height, bpp, why);
 }
 
 void setForeignDecodeTimeLimit(int64_t milliseconds) {

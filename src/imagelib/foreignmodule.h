@@ -15,8 +15,8 @@ namespace quor {
 
 struct ForeignModule {
     std::optional<Image> (*decode)(const std::string& path, std::string* why);
-    bool (*canDecode)(const std::string& path);
-    bool (*ping)(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
+    bool (*canDecode)(const std::string& path, std::string* why);
+    bool (*ping)(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why);
     void (*setTimeLimit)(int64_t milliseconds);
     // ImageMagick's version as it reports it ("6.9.11-60").
     std::string (*libraryVersion)();

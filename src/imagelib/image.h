@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quor {
@@ -16,6 +17,21 @@ class Halvings;
 
 // Largest edge the library accepts, in pixels.
 inline constexpr int32_t kMaxEdge = 8192;
+// The memory the general decoder may take for one picture, in MiB.
+inline constexpr int kDecoderMemoryMiB = 256;
+
+// A reason of ours for refusing a picture by one of the library's limits
+// (its size, the decoder's memory, the time a decode may take) is a sentence
+// for the user, marked as such among the other reasons a `why` carries; the
+// C interface hands it out (quorimg_refusal).
+inline constexpr std::string_view kLimitMark = "limit: ";
+inline std::string limitReason(const std::string& sentence) { return std::string(kLimitMark) + sentence; }
+inline bool isLimitReason(const std::string& why) { return why.compare(0, kLimitMark.size(), kLimitMark) == 0; }
+// "it is 9000 x 100 pixels; pictures of at most 8192 pixels a side can be brought in"
+inline std::string tooLargeReason(int64_t width, int64_t height) {
+    return "it is " + std::to_string(width) + " x " + std::to_string(height) + " pixels; pictures of at most " +
+           std::to_string(kMaxEdge) + " pixels a side can be brought in";
+}
 // Largest file the library reads into memory: an 8192x8192 32-bit picture
 // with every smaller level after it, and room to spare.
 inline constexpr size_t kMaxFileBytes = size_t(400) << 20;
@@ -105,9 +121,9 @@ bool readBmpPalette(const uint8_t* data, size_t size, Palette& palette);
 // the stored orientation applied.  Never throws.
 std::optional<Image> decodeForeign(const std::string& path, std::string* why = nullptr);
 // Cheap check that the file decodes (reads the header / pings where possible).
-bool canDecodeForeign(const std::string& path);
+bool canDecodeForeign(const std::string& path, std::string* why = nullptr);
 // Width, height and bits per pixel without decoding every pixel where possible.
-bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
+bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why = nullptr);
 // How long one decode may run before it is abandoned (30 s unless changed).
 void setForeignDecodeTimeLimit(int64_t milliseconds);
 
@@ -154,9 +170,9 @@ void keepWritten(const std::string& path, std::vector<uint8_t> bytes, const std:
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image);
 std::optional<Image> loadImage(const std::string& path, std::string* why = nullptr);
 // Width, height and bits per pixel as stored, decoding no more than needed.
-bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp);
+bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why = nullptr);
 // True when loadImage would succeed.
-bool canLoadImage(const std::string& path);
+bool canLoadImage(const std::string& path, std::string* why = nullptr);
 
 // ---- Pixel work ------------------------------------------------------------
 

@@ -372,7 +372,7 @@ std::optional<Image> loadImage(const std::string& path, std::string* why) {
     return *image;
 }
 
-bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp) {
+bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) return false;
     BmpAttempt attempt = tryBmp(path, nullptr);
@@ -384,20 +384,24 @@ bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_
     }
     if (attempt.isBmpFile && !handOn(attempt)) return false;
     int32_t w = 0, h = 0, b = 0;
-    if (!pingForeign(path, w, h, b) || !withinLimits(w, h)) return false;
+    if (!pingForeign(path, w, h, b, why)) return false;
+    if (!withinLimits(w, h)) {
+        if (why) *why = limitReason(tooLargeReason(w, h));
+        return false;
+    }
     width = w;
     height = h;
     bpp = b;
     return true;
 }
 
-bool canLoadImage(const std::string& path) {
+bool canLoadImage(const std::string& path, std::string* why) {
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec)) return false;
     BmpAttempt attempt = tryBmp(path, nullptr);
     if (attempt.result == BmpRead::Ok) return true;
     if (attempt.isBmpFile && !handOn(attempt)) return false;
-    return canDecodeForeign(path);
+    return canDecodeForeign(path, why);
 }
 
 }  // namespace quor

@@ -149,6 +149,13 @@ QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width
                               uint8_t* rgba, int32_t capacity);
 /* The library's version, "major.minor.patch.build". */
 QUORIMG_API const char* quorimg_version(void);
+/* Why the last routine called on this thread failed, when one of the
+ * library's limits refused its picture: a side longer than 8192 pixels, more
+ * pixels than the decoder's memory holds, a decode that took too long.  A
+ * clause for the user ("it is 9000 x 100 pixels; pictures of at most 8192
+ * pixels a side can be brought in"); "" after a success or any other failure.
+ * Valid until the next call on the thread. */
+QUORIMG_API const char* quorimg_refusal(void);
 /* The versions of the parts the library works through, as text: the decoder
  * module for other formats ("major.minor.patch.build"), ImageMagick as that
  * module reports it ("6.9.11-60") and libimagequant ("2.17.0").  Asking for

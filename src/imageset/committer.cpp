@@ -1,11 +1,11 @@
 #include "committer.h"
 
+#include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -22,7 +22,7 @@ Committer::~Committer() {
     thread_.join();
 }
 
-void Committer::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Done done, Check check) {
+void Committer::hand(std::unique_ptr<Replacement> temp, const QString& target, Done done, Check check) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return waiting_.size() < maxWaiting_; });
     waiting_.push_back(Save{std::move(temp), target, std::move(done), std::move(check)});
@@ -59,7 +59,7 @@ void Committer::run() {
 }
 
 namespace {
-QString cleanAbsolute(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
+QString cleanAbsolute(const QString& path) { return absoluteName(path); }
 }  // namespace
 
 SetHandOff::SetHandOff(Committer& committer, const QString& target, Committer::Done done)
@@ -67,7 +67,7 @@ SetHandOff::SetHandOff(Committer& committer, const QString& target, Committer::D
 
 bool SetHandOff::takes(const QString& output) const { return !handed_ && cleanAbsolute(output) == target_; }
 
-void SetHandOff::hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Committer::Check check) {
+void SetHandOff::hand(std::unique_ptr<Replacement> temp, const QString& target, Committer::Check check) {
     handed_ = true;
     committer_.hand(std::move(temp), target, done_, std::move(check));
 }

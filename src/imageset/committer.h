@@ -6,6 +6,8 @@
 // it reads back from its place as what was meant.
 #pragma once
 
+#include "files.h"
+
 #include <QString>
 
 #include <condition_variable>
@@ -14,8 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-
-class QTemporaryFile;
 
 namespace corvane {
 
@@ -35,13 +35,13 @@ public:
     Committer& operator=(const Committer&) = delete;
 
     // Takes over a written temporary file that is to replace `target`.
-    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Done done, Check check);
+    void hand(std::unique_ptr<Replacement> temp, const QString& target, Done done, Check check);
     // Returns once every save handed in so far has ended and been told.
     void finish();
 
 private:
     struct Save {
-        std::unique_ptr<QTemporaryFile> temp;
+        std::unique_ptr<Replacement> temp;
         QString target;
         Done done;
         Check check;
@@ -73,7 +73,7 @@ public:
     // Whether a save to `output` is to be handed on.
     bool takes(const QString& output) const;
 
-    void hand(std::unique_ptr<QTemporaryFile> temp, const QString& target, Committer::Check check);
+    void hand(std::unique_ptr<Replacement> temp, const QString& target, Committer::Check check);
 
 private:
     Committer& committer_;

@@ -1,6 +1,7 @@
 #include "dds.h"
 
 #include "committer.h"
+#include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
 #include "pixelpack.h"
@@ -10,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
@@ -252,8 +252,8 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
 }
 
 bool isDdsFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    QFile file;
+    if (!openForReading(file, path).isEmpty()) return false;
     return file.read(4) == QByteArrayLiteral("DDS ");
 }
 
@@ -380,7 +380,7 @@ bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, 
         return false;
     }
     if (handOff && handOff->takes(path)) {
-        std::unique_ptr<QTemporaryFile> temp = writeReplacement(path, bytes, error);
+        std::unique_ptr<Replacement> temp = writeReplacement(path, bytes, error);
         if (!temp) return false;
         handOff->hand(std::move(temp), path,
                       [written = std::move(bytes)](const QString& target) { return readBackProblem(target, written); });

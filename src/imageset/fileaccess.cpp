@@ -3,9 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #ifndef _WIN32
@@ -18,6 +20,184 @@
 namespace corvane {
 
 const char* const kNotRegularFile = "is not a regular file";
+
+namespace {
+
+constexpr char16_t kKeptByte = 0xDC00;  // a kept byte b is the code unit U+DC00 + b
+
+bool isKeptByte(const QString& name, qsizetype i) {
+    const char16_t c = name[i].unicode();
+    return c >= kKeptByte + 0x80 && c <= kKeptByte + 0xFF && (i == 0 || !name[i - 1].isHighSurrogate());
+}
+
+// The length of the well-formed UTF-8 sequence at `at`, or 0.
+qsizetype utf8SequenceAt(const QByteArray& bytes, qsizetype at) {
+    const auto byte = [&](qsizetype i) { return i < bytes.size() ? uint8_t(bytes[i]) : uint8_t(0); };
+    const uint8_t lead = byte(at);
+    const auto continuation = [&](qsizetype i) { return (byte(i) & 0xC0) == 0x80; };
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return continuation(at + 1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const uint8_t second = byte(at + 1);
+        // No overlong forms and no surrogates.
+        if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F)) return 0;
+        return continuation(at + 1) && continuation(at + 2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const uint8_t second = byte(at + 1);
+        if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) return 0;
+        return continuation(at + 1) && continuation(at + 2) && continuation(at + 3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// UTF-8 as it stands: a byte order mark at the start is a character of the
+// name too, not a mark to drop.
+QString fromUtf8(const char* bytes, qsizetype length) {
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, length));
+}
+
+}  // namespace
+
+QString nameFromNative(const QByteArray& bytes) {
+#ifndef _WIN32
+    QString name;
+    name.reserve(bytes.size());
+    qsizetype run = 0;  // start of the well-formed bytes not yet decoded
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const qsizetype length = utf8SequenceAt(bytes, at);
+        if (length > 0) {
+            at += length;
+            continue;
+        }
+        name += fromUtf8(bytes.constData() + run, at - run);
+        name += QChar(char16_t(kKeptByte + uint8_t(bytes[at])));
+        run = ++at;
+    }
+    if (run == 0) return fromUtf8(bytes.constData(), bytes.size());
+    name += fromUtf8(bytes.constData() + run, at - run);
+    return name;
+#else
+    return QFile::decodeName(bytes);
+#endif
+}
+
+QByteArray nativeName(const QString& name) {
+#ifndef _WIN32
+    QByteArray bytes;
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (!isKeptByte(name, i)) continue;
+        bytes += QStringView(name).mid(run, i - run).toUtf8();
+        bytes += char(name[i].unicode() - kKeptByte);
+        run = i + 1;
+    }
+    if (run == 0) return name.toUtf8();
+    bytes += QStringView(name).mid(run).toUtf8();
+    return bytes;
+#else
+    return QFile::encodeName(name);
+#endif
+}
+
+QString readableName(QString name) {
+    for (qsizetype i = name.size(); i-- > 0;)
+        if (isKeptByte(name, i))
+            name.replace(i, 1,
+                         QStringLiteral("\\x") +
+                             QString::number(name[i].unicode() - kKeptByte, 16).toUpper().rightJustified(2, u'0'));
+    return name;
+}
+
+QString absoluteName(const QString& path) {
+#ifndef _WIN32
+    if (path.startsWith(QLatin1Char('/'))) return QDir::cleanPath(path);
+    QByteArray here(4096, '\0');
+    while (!::getcwd(here.data(), size_t(here.size()))) {
+        if (errno != ERANGE) return QDir::cleanPath(path);
+        here.resize(here.size() * 2);
+    }
+    return QDir::cleanPath(nameFromNative(QByteArray(here.constData())) + QLatin1Char('/') + path);
+#else
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+#endif
+}
+
+QString folderOfName(const QString& path) {
+    const QString absolute = absoluteName(path);
+    const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : absolute.left(slash);
+}
+
+EntryKind entryKind(const QString& path, bool followLinks) {
+#ifndef _WIN32
+    struct stat st {};
+    const QByteArray native = nativeName(path);
+    if (path.isEmpty() || (followLinks ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st)) != 0)
+        return EntryKind::Missing;
+    if (S_ISREG(st.st_mode)) return EntryKind::File;
+    if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
+    if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+    if (S_ISFIFO(st.st_mode)) return EntryKind::Fifo;
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return EntryKind::Device;
+    if (S_ISSOCK(st.st_mode)) return EntryKind::Socket;
+    return EntryKind::Other;
+#else
+    const QFileInfo info(path);
+    if (!followLinks && info.isSymLink()) return EntryKind::Link;
+    if (!info.exists()) return EntryKind::Missing;
+    if (info.isDir()) return EntryKind::Folder;
+    return info.isFile() ? EntryKind::File : EntryKind::Other;
+#endif
+}
+
+QString entryKindText(EntryKind kind) {
+    switch (kind) {
+        case EntryKind::Folder:
+            return QStringLiteral("a folder");
+        case EntryKind::Fifo:
+            return QStringLiteral("a FIFO");
+        case EntryKind::Device:
+            return QStringLiteral("a device");
+        case EntryKind::Socket:
+            return QStringLiteral("a socket");
+        case EntryKind::Link:
+            return QStringLiteral("a link");
+        case EntryKind::Missing:
+        case EntryKind::File:
+        case EntryKind::Other:
+            break;
+    }
+    return QStringLiteral("not a regular file");
+}
+
+int64_t regularFileLength(const QString& path) {
+#ifndef _WIN32
+    struct stat st {};
+    if (path.isEmpty() || ::stat(nativeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return int64_t(st.st_size);
+#else
+    const QFileInfo info(path);
+    return info.isFile() ? info.size() : -1;
+#endif
+}
+
+QString resolvedFolder(const QString& folder) {
+#ifndef _WIN32
+    if (folder.isEmpty()) return {};
+    char* resolved = ::realpath(nativeName(folder).constData(), nullptr);
+    if (!resolved) return {};
+    const QString name = nameFromNative(QByteArray(resolved));
+    std::free(resolved);
+    return entryKind(name) == EntryKind::Folder ? name : QString();
+#else
+    const QFileInfo info(folder);
+    return info.isDir() ? info.canonicalFilePath() : QString();
+#endif
+}
 
 QString causeOfError(int error) {
     switch (error) {
@@ -51,7 +231,7 @@ QString openForReading(QFile& file, const QString& path) {
 #ifndef _WIN32
     // O_NONBLOCK so that a FIFO without a writer cannot hold the open; the
     // file type is then judged on what was opened, not on the name.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(nativeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return causeOfError(errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -82,7 +262,7 @@ QString openForReading(QFile& file, const QString& path) {
 QString readRegularFile(const QString& path, std::vector<uint8_t>& bytes, int64_t limit) {
 #ifndef _WIN32
     if (path.isEmpty()) return causeOfError(ENOENT);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(nativeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return causeOfError(errno);
     struct stat st {};
     QString problem;
@@ -125,33 +305,35 @@ QString causeNotReadable(const QString& path) {
 }
 
 QString cannotReadText(const QString& path, const QString& cause) {
-    const QString shown = QDir::toNativeSeparators(path);
+    const QString shown = readableName(QDir::toNativeSeparators(path));
     if (cause == QLatin1String(kNotRegularFile)) return QStringLiteral("%1 %2.").arg(shown, cause);
     return QStringLiteral("Cannot read %1: %2.").arg(shown, cause);
 }
 
 QString causeNotWritable(const QString& path) {
     if (path.isEmpty()) return causeOfError(ENOENT);
-    const QFileInfo target(path);
-    if (target.isDir()) return causeOfError(EISDIR);
+    const EntryKind kind = entryKind(path);
+    if (kind == EntryKind::Folder) return causeOfError(EISDIR);
     // A device or a FIFO is never replaced by a file of ours.
-    if (target.exists() && !target.isFile()) return QString::fromLatin1(kNotRegularFile);
-    const QString folder = target.absolutePath();
+    if (kind != EntryKind::Missing && kind != EntryKind::File) return QString::fromLatin1(kNotRegularFile);
+    const QString folder = folderOfName(path);
 #ifndef _WIN32
-    const QByteArray nativeFolder = QFile::encodeName(folder);
+    const QByteArray nativeFolder = nativeName(folder);
     struct stat st {};
     if (::stat(nativeFolder.constData(), &st) != 0) return causeOfError(errno);
     if (!S_ISDIR(st.st_mode)) return causeOfError(ENOTDIR);
     // The file is written beside the target and renamed over it, so the
     // folder is what has to take it.
     if (::access(nativeFolder.constData(), W_OK | X_OK) != 0) return causeOfError(errno);
-    if (target.exists() && !(target.permissions() & QFileDevice::WriteOwner)) return causeOfError(EACCES);
+    if (kind == EntryKind::File && ::stat(nativeName(path).constData(), &st) == 0 && !(st.st_mode & S_IWUSR))
+        return causeOfError(EACCES);
     struct statvfs space {};
     if (::statvfs(nativeFolder.constData(), &space) == 0) {
         const bool privileged = ::geteuid() == 0;
         if ((privileged ? space.f_bfree : space.f_bavail) == 0) return causeOfError(ENOSPC);
     }
 #else
+    const QFileInfo target(path);
     if (!QFileInfo(folder).isDir()) return causeOfError(ENOENT);
     if (target.exists() && !target.isWritable()) return causeOfError(EACCES);
 #endif

@@ -13,6 +13,33 @@ class QFile;
 
 namespace corvane {
 
+// File names as the system holds them are bytes.  Read as UTF-8 where they
+// are UTF-8; any other byte is kept as a code unit of its own, U+DC80 to
+// U+DCFF (lone surrogates, which no decoded text holds), so that every name
+// the file system holds comes back to the same bytes.  Every system call
+// and every library call on a name the user gave goes through these.
+QString nameFromNative(const QByteArray& bytes);
+QByteArray nativeName(const QString& name);
+// The name for the user to read: each kept byte shows as \xE9 and so on.
+QString readableName(QString name);
+
+// `path` made absolute against the current folder and cleaned, by its text
+// alone: Qt's own way goes through the system's encoding, which keeps no
+// byte that is not UTF-8.  folderOfName() is its folder part.
+QString absoluteName(const QString& path);
+QString folderOfName(const QString& path);
+
+// What the file system holds at `path`.  Links are followed unless told.
+enum class EntryKind { Missing, File, Folder, Link, Fifo, Device, Socket, Other };
+EntryKind entryKind(const QString& path, bool followLinks = true);
+// "a folder", "a FIFO", "a device", "a socket": what stands at a path in
+// place of a regular file.
+QString entryKindText(EntryKind kind);
+// The length of a regular file, or -1.
+int64_t regularFileLength(const QString& path);
+// The folder with every link and "." or ".." resolved; empty when it cannot be.
+QString resolvedFolder(const QString& folder);
+
 // The cause given for a FIFO, a device, a folder ... named as a file to read.
 extern const char* const kNotRegularFile;  // "is not a regular file"
 

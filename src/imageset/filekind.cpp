@@ -7,13 +7,12 @@
 #include "quorimg.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 namespace corvane {
 
 FileKind classify(const QString& path) {
     QFile file;
-    if (!QFileInfo(path).isFile() || !openForReading(file, path).isEmpty()) return FileKind::Unreadable;
+    if (!openForReading(file, path).isEmpty()) return FileKind::Unreadable;
     const QByteArray head = file.read(4);
     if (head == QByteArrayLiteral("DDS ")) return FileKind::Dds;
     // A set is told by its header first: a raw texture has none, but its
@@ -22,7 +21,7 @@ FileKind classify(const QString& path) {
     // Load Extended knows raw textures by their length alone.
     if (file.size() == kRawTextureSize) return FileKind::RawTexture;
     file.close();
-    if (_Pic_Valid(QFile::encodeName(path).constData()) != 0) return FileKind::Picture;
+    if (_Pic_Valid(nativeName(path).constData()) != 0) return FileKind::Picture;
     return FileKind::Unreadable;
 }
 

@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <chrono>
@@ -15,8 +15,18 @@
 #include <mutex>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #ifndef _WIN32
 #include <unistd.h>
+constexpr int kBinary = 0;
+#else
+#include <io.h>
+#define fsync _commit
+constexpr int kBinary = O_BINARY;
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
 #endif
 
 namespace corvane {
@@ -37,7 +47,7 @@ void setWriteFaultForTesting(std::function<bool(WriteStage)> fault) { writeFault
 
 namespace {
 QString saveProblem(const QString& path, const QString& why) {
-    return QStringLiteral("Cannot save %1:\n%2").arg(QFileInfo(path).fileName(), why);
+    return QStringLiteral("Cannot save %1:\n%2").arg(readableName(QFileInfo(path).fileName()), why);
 }
 
 // What the system's error number means, said for the user.
@@ -94,13 +104,12 @@ void sweepNowAndThen(const QString& folder) {
         if (lastSweep.size() >= 64) lastSweep.clear();
         lastSweep[folder] = now;
     }
-    quor::temporaries::removeLeftovers(QFile::encodeName(folder).toStdString());
+    quor::temporaries::removeLeftovers(nativeName(folder).toStdString());
 }
 
 // A stage a test makes fail fails as a device error would.
 constexpr int kMadeToFail = EIO;
 
-#ifndef _WIN32
 // The error number of a failed write, or 0.
 int writeAll(int fd, const std::vector<uint8_t>& bytes) {
     const uint8_t* at = bytes.data();
@@ -114,82 +123,143 @@ int writeAll(int fd, const std::vector<uint8_t>& bytes) {
     }
     return 0;
 }
-#endif
 }  // namespace
 
-std::unique_ptr<QTemporaryFile> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes,
-                                                 QString* error) {
-    const QFileInfo target(path);
+namespace {
+
+thread_local int readOnlyFilesReplaced = 0;
+
+// Why a save may not replace what stands at `path`, or an empty text.  A
+// link is replaced by the new file, never written through, so a link to a
+// file (or to nothing) has no say; a link to a device or a FIFO is refused
+// like the device, since whoever named it meant the device.  A file is
+// judged by its permission bits, so a read-only one is kept even for an
+// account that could write it anyway.
+QString refusalToReplace(const QString& path, bool checkReadOnly) {
+    const EntryKind own = entryKind(path, false);
+    const EntryKind kind = own == EntryKind::Link ? entryKind(path) : own;
+    switch (kind) {
+        case EntryKind::Missing:
+            return {};
+        case EntryKind::File:
+            break;
+        case EntryKind::Folder:
+            if (own == EntryKind::Folder) return QStringLiteral("a folder of that name exists.");
+            [[fallthrough]];
+        default:
+            return QStringLiteral("%1 is %2%3, not a regular file; only a regular file is replaced.")
+                .arg(readableName(QDir::toNativeSeparators(path)),
+                     own == EntryKind::Link ? QStringLiteral("a link to ") : QString(), entryKindText(kind));
+    }
+    if (own == EntryKind::Link || !checkReadOnly || readOnlyFilesReplaced > 0) return {};
+#ifndef _WIN32
+    struct stat st {};
+    if (::lstat(nativeName(path).constData(), &st) == 0 && !(st.st_mode & S_IWUSR))
+        return QStringLiteral("the file is read-only.");
+#else
+    if (!(QFileInfo(path).permissions() & QFileDevice::WriteOwner)) return QStringLiteral("the file is read-only.");
+#endif
+    return {};
+}
+
+// Letters and digits for the unique end of a temporary name.
+QByteArray uniqueEnd() {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray end(qsizetype(quor::temporaries::kUniqueChars), '0');
+    for (char& c : end) c = kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))];
+    return end;
+}
+
+std::filesystem::path systemPath(const QByteArray& native) {
+#ifndef _WIN32
+    return std::filesystem::path(native.toStdString());
+#else
+    return std::filesystem::path(QFile::decodeName(native).toStdWString());
+#endif
+}
+
+}  // namespace
+
+ReadOnlyFilesReplaced::ReadOnlyFilesReplaced() { ++readOnlyFilesReplaced; }
+ReadOnlyFilesReplaced::~ReadOnlyFilesReplaced() { --readOnlyFilesReplaced; }
+
+Replacement::~Replacement() {
+    if (handle_ >= 0) ::close(handle_);
+    if (!placed_ && !name_.isEmpty()) {
+        std::error_code ignored;
+        std::filesystem::remove(systemPath(name_), ignored);
+    }
+}
+
+std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
     const auto fail = [&](const QString& why) {
         if (error) *error = saveProblem(path, why);
         return nullptr;
     };
-    // A link is replaced by the new file, never written through, so what it
-    // points at has no say.  A file is judged by its permission bits, so a
-    // read-only one is kept even for an account that could write it anyway.
-    if (!target.isSymLink()) {
-        if (target.exists() && !(target.permissions() & QFileDevice::WriteOwner))
-            return fail(QStringLiteral("the file is read-only."));
-        if (target.isDir()) return fail(QStringLiteral("a folder of that name exists."));
-    }
+    if (const QString refusal = refusalToReplace(path, true); !refusal.isEmpty()) return fail(refusal);
 
-    const QString folder = target.absolutePath();
+    const QFileInfo target(path);
+    const QString folder = folderOfName(path);
     sweepNowAndThen(folder);
-    const std::string lead = quor::temporaries::leadFor(QFile::encodeName(target.fileName()).toStdString());
-    auto temp = std::make_unique<QTemporaryFile>(folder + '/' + QFile::decodeName(lead.c_str()) + "XXXXXX");
-    errno = 0;
-    const bool madeToFail = failsAt(WriteStage::Create);
-    if (madeToFail || !temp->open()) {
-        const int cause = madeToFail ? kMadeToFail : errno;
-        return fail(QStringLiteral("no file can be made in %1: %2.")
-                        .arg(QDir::toNativeSeparators(folder), cause != 0 ? causeOf(cause) : temp->errorString()));
+    const QByteArray lead =
+        nativeName(folder) + '/' + QByteArray::fromStdString(quor::temporaries::leadFor(nativeName(target.fileName()).toStdString()));
+    std::unique_ptr<Replacement> temp(new Replacement);
+    int cause = 0;
+    if (failsAt(WriteStage::Create)) {
+        cause = kMadeToFail;
+    } else {
+        // Another writer's name is never taken over: a few tries, then its cause.
+        for (int attempt = 0; attempt < 16 && temp->handle_ < 0; ++attempt) {
+            const QByteArray name = lead + uniqueEnd();
+            temp->handle_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | kBinary, 0600);
+            cause = temp->handle_ < 0 ? errno : 0;
+            if (temp->handle_ >= 0) temp->name_ = name;
+            else if (cause != EEXIST) break;
+        }
     }
-#ifndef _WIN32
-    const int writeError = failsAt(WriteStage::Write) ? kMadeToFail : writeAll(temp->handle(), bytes);
+    if (temp->handle_ < 0)
+        return fail(QStringLiteral("no file can be made in %1: %2.")
+                        .arg(readableName(QDir::toNativeSeparators(folder)), causeOf(cause)));
+    const int writeError = failsAt(WriteStage::Write) ? kMadeToFail : writeAll(temp->handle_, bytes);
     if (writeError != 0) return fail(QStringLiteral("writing failed: %1.").arg(causeOf(writeError)));
-#else
-    if (failsAt(WriteStage::Write) ||
-        temp->write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()) ||
-        !temp->flush())
-        return fail(QStringLiteral("writing failed: %1.").arg(temp->errorString()));
-#endif
     return temp;
 }
 
-bool putReplacementInPlace(QTemporaryFile& temp, const QString& path, QString* error) {
-    const QFileInfo target(path);
+bool putReplacementInPlace(Replacement& temp, const QString& path, QString* error) {
     const auto fail = [&](const QString& why) {
         if (error) *error = saveProblem(path, why);
         return false;
     };
     int flushError = 0;
-#ifndef _WIN32
-    if (::fsync(temp.handle()) != 0) flushError = errno;
-#endif
+    if (::fsync(temp.handle_) != 0) flushError = errno;
     if (failsAt(WriteStage::Flush)) flushError = kMadeToFail;
     if (flushError != 0)
         return fail(QStringLiteral("the data could not be flushed to the disk: %1.").arg(causeOf(flushError)));
+    // What stands at the target may have changed since the file was begun.
+    if (const QString refusal = refusalToReplace(path, false); !refusal.isEmpty()) return fail(refusal);
     // A replaced file keeps its permissions; a new one gets the usual ones,
     // and so does one that replaces a link: the mode of whatever the link
     // points at is not the new file's business.
-    const bool replacesFile = target.exists() && !target.isSymLink();
-    temp.setPermissions(replacesFile ? target.permissions()
-                                     : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                           QFileDevice::ReadOther);
-    temp.close();
+    const QByteArray target = nativeName(absoluteName(path));
+#ifndef _WIN32
+    struct stat st {};
+    const bool replacesFile = ::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode);
+    ::fchmod(temp.handle_, replacesFile ? (st.st_mode & 07777) : 0644);
+#endif
+    const int closed = ::close(temp.handle_);
+    temp.handle_ = -1;
+    if (closed != 0 && errno != EINTR)
+        return fail(QStringLiteral("the data could not be flushed to the disk: %1.").arg(causeOf(errno)));
     // A link in the way is itself replaced; rename never follows it.
     std::error_code code = std::make_error_code(std::errc::io_error);
-    if (!failsAt(WriteStage::Rename))
-        std::filesystem::rename(std::filesystem::path(QFile::encodeName(temp.fileName()).toStdString()),
-                                std::filesystem::path(QFile::encodeName(target.absoluteFilePath()).toStdString()),
-                                code);
+    if (!failsAt(WriteStage::Rename)) std::filesystem::rename(systemPath(temp.name_), systemPath(target), code);
     if (code) return fail(QStringLiteral("the new file could not take the old one's place: %1.").arg(causeOf(code)));
-    temp.setAutoRemove(false);
+    temp.placed_ = true;
     return true;
 }
 
 bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
-    const std::unique_ptr<QTemporaryFile> temp = writeReplacement(path, bytes, error);
+    const std::unique_ptr<Replacement> temp = writeReplacement(path, bytes, error);
     return temp && putReplacementInPlace(*temp, path, error);
 }
 

@@ -2,14 +2,13 @@
 // leaves the old file where it was.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
-
-class QTemporaryFile;
 
 namespace corvane {
 
@@ -18,17 +17,49 @@ namespace corvane {
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit = 64 << 20);
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk
 // and renames it over `path`, so `path` holds either the old or the new bytes.
-// A link at `path` is itself replaced; what it points at is left as it is.
+// Only a regular file is replaced: a folder, a FIFO, a device or a socket at
+// `path` (or a link to one) is refused.  A link to a file, or to nothing, is
+// itself replaced; what it points at is left as it is.  So is a file's other
+// name: a hard-linked file keeps its bytes and mode under that name.  A
+// read-only file is refused, unless a ReadOnlyFilesReplaced says otherwise.
 // Temporary files that killed writers left in the folder are removed first
 // (see temporaries.h; a folder is looked through at most every few seconds).
 // `error` says why a save failed, the system's reason included ("no space
 // left on the device").
 bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
+
+// A new file written beside the one it is to replace, and not yet in its
+// place; removed unless it takes it.
+class Replacement {
+public:
+    Replacement(const Replacement&) = delete;
+    Replacement& operator=(const Replacement&) = delete;
+    ~Replacement();
+
+private:
+    Replacement() = default;
+    friend std::unique_ptr<Replacement> writeReplacement(const QString&, const std::vector<uint8_t>&, QString*);
+    friend bool putReplacementInPlace(Replacement&, const QString&, QString*);
+    int handle_ = -1;
+    QByteArray name_;  // as the system holds it
+    bool placed_ = false;
+};
+
 // The same in two halves: the temporary file written (null on failure, told
 // in `error`), then flushed to the disk and put in place.
-std::unique_ptr<QTemporaryFile> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes,
-                                                 QString* error);
-bool putReplacementInPlace(QTemporaryFile& temp, const QString& path, QString* error);
+std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes, QString* error);
+bool putReplacementInPlace(Replacement& temp, const QString& path, QString* error);
+
+// While one lives on its thread, saves there replace a read-only file as
+// they would a writable one (keeping its mode): a batch overwrites what its
+// destination holds, as it was told to.
+class ReadOnlyFilesReplaced {
+public:
+    ReadOnlyFilesReplaced();
+    ~ReadOnlyFilesReplaced();
+    ReadOnlyFilesReplaced(const ReadOnlyFilesReplaced&) = delete;
+    ReadOnlyFilesReplaced& operator=(const ReadOnlyFilesReplaced&) = delete;
+};
 
 // Tests make a stage of the write fail: the hook answers true to fail there.
 enum class WriteStage { Create, Write, Flush, Rename };

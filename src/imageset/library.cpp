@@ -1,13 +1,13 @@
 #include "library.h"
 
-#include <QFile>
+#include "fileaccess.h"
 
 #include <cstring>
 
 namespace corvane {
 
 namespace {
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) { return nativeName(path); }
 }  // namespace
 
 int32_t contextField(const QuorContext& context, int offset) {
@@ -65,6 +65,8 @@ bool QuorLibrary::remapUsed(const QString& source, const QString& destination, c
 bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) {
     return readPictureRgba(file, width, height, bits, rgba, &context_, width == height ? width : 0);
 }
+
+QString QuorLibrary::refusal() { return QString::fromUtf8(quorimg_refusal()); }
 
 bool decodePictureRgba(const std::vector<uint8_t>& bytes, int expectedEdge, int& bits, std::vector<uint8_t>& rgba) {
     if (bytes.empty() || bytes.size() > size_t(INT32_MAX) || expectedEdge <= 0) return false;

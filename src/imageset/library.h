@@ -37,6 +37,9 @@ public:
     // Any readable picture as RGBA, top row first; `bits` as stored.  Equal
     // `width` and `height` going in are the size expected (read in one pass).
     virtual bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) = 0;
+    // Why the last call failed, when one of the library's limits refused the
+    // picture ("it is 9000 x 100 pixels; ..."); empty otherwise.
+    virtual QString refusal() { return {}; }
 };
 
 // The real library, working with a conversion context the caller owns (the
@@ -56,6 +59,7 @@ public:
                     int grid = 0) override;
     bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
     bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
+    QString refusal() override;
 
     QuorContext& context() { return context_; }
 

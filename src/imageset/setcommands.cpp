@@ -1,5 +1,6 @@
 #include "setcommands.h"
 
+#include "fileaccess.h"
 #include "files.h"
 #include "library.h"
 #include "splitjoin.h"
@@ -66,6 +67,7 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     const bool plainPicture =
         report.levelsWritten == 1 && !report.missingLevels.empty() && report.missingLevels.front() != state.largest;
     if (!report.missingLevels.empty() && !plainPicture) outcome.information << report.missingNote();
+    state.incompleteLevels = report.incompleteLevels;
 
     if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
         if (const QString why = convertSlotsTo24(staging, workspace, library); !why.isEmpty()) {
@@ -140,8 +142,9 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     QString path = chosen;
     if (state.textureOrigin) {
         const QFileInfo info(chosen);
-        if (!info.exists()) return refuse(QStringLiteral("The file %1 cannot be opened.").arg(chosen));
-        if (info.size() == kRawTextureSize) {
+        const int64_t length = regularFileLength(chosen);
+        if (length < 0) return refuse(QStringLiteral("The file %1 cannot be opened.").arg(chosen));
+        if (length == kRawTextureSize) {
             outcome.information << QString::fromLatin1(kRawTextureMessage);
             if (!rawTextureConversion(chosen, workspace, library))
                 return refuse(QStringLiteral("The texture %1 could not be converted.").arg(info.fileName()));
@@ -411,6 +414,8 @@ CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const
         workspace.status().depth.clear();
         showDepth(workspace);
     }
+    // Every level is the set's own now.
+    workspace.state().incompleteLevels.clear();
     outcome.refreshViews = true;
     return outcome;
 }

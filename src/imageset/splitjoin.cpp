@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
@@ -45,6 +44,30 @@ void setEdge(std::vector<uint8_t>& header, int edge) {
 
 }  // namespace
 
+std::vector<uint8_t> levelFile(std::vector<uint8_t> header, int edge, int bytesPerPixel,
+                               const std::vector<uint8_t>& packed) {
+    // Every row is padded to four bytes and the size fields describe this
+    // file, so any BMP reader (and any paint program) takes it; the join
+    // reads padded rows as readily as packed ones.
+    const size_t rowBytes = size_t(edge) * size_t(bytesPerPixel);
+    const size_t stride = (rowBytes + 3) & ~size_t(3);
+    setEdge(header, edge);
+    const size_t pixelsAt = header.size();
+    std::vector<uint8_t> file = std::move(header);
+    file.resize(pixelsAt + stride * size_t(edge), 0);
+    for (size_t row = 0; row < size_t(edge); ++row) {
+        const size_t from = row * rowBytes;
+        if (from >= packed.size()) break;
+        std::copy_n(packed.begin() + std::ptrdiff_t(from), std::min(rowBytes, packed.size() - from),
+                    file.begin() + std::ptrdiff_t(pixelsAt + row * stride));
+    }
+    if (file.size() >= size_t(kImageSizeAt + 4)) {
+        write32(file, kFileSizeAt, uint32_t(file.size()));
+        write32(file, kImageSizeAt, uint32_t(stride * size_t(edge)));
+    }
+    return file;
+}
+
 // Levels the file ends before are listed, not invented; a level cut short is
 // written with the rest zero so it can still be seen and edited.
 void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
@@ -55,16 +78,12 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
         const size_t available = at < file.size() ? file.size() - at : 0;
         if (available < need) report.missingLevels.push_back(edge);
         if (available == 0) continue;
-        std::vector<uint8_t> pixels = slice(file, at, need);
+        if (available < need) report.incompleteLevels.push_back(edge);
+        const std::vector<uint8_t> level = levelFile(levelHeader, edge, bytesPerPixel, slice(file, at, need));
         at += need;
-        // The 8-bit 2x2 level file keeps four-byte rows, as BMP readers expect.
-        if (bytesPerPixel == 1 && edge == 2) pixels = {pixels[0], pixels[1], 0, 0, pixels[2], pixels[3], 0, 0};
-        setEdge(levelHeader, edge);
-        std::vector<uint8_t> level = levelHeader;
-        level.insert(level.end(), pixels.begin(), pixels.end());
         ++report.levelsWritten;
-        const QString levelFile = staging.path(slotOfLevel(edge));
-        if (!writeWhole(levelFile, level)) {
+        const QString levelPath = staging.path(slotOfLevel(edge));
+        if (!writeWhole(levelPath, level)) {
             report.failure = QStringLiteral("The %1x%1 level could not be written to the work folder.").arg(edge);
             return;
         }
@@ -96,8 +115,9 @@ std::optional<std::vector<uint8_t>> readForSplit(const QString& path, int64_t he
 
 int bytesPerPixelOf(int bits) { return bits == 24 ? 3 : bits == 32 ? 4 : bits == 16 ? 2 : 1; }
 
-// The level's bytes as stored in the set: rows packed, padding of the level
-// file dropped, zeros where the file is short.
+}  // namespace
+
+// Rows padded or packed, whichever the file's length allows.
 std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start, int edge, int bytesPerPixel) {
     const size_t rowBytes = size_t(edge) * size_t(bytesPerPixel);
     const size_t padded = (rowBytes + 3) & ~size_t(3);
@@ -112,6 +132,8 @@ std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start,
     return out;
 }
 
+namespace {
+
 // Where setBytes() wants this thread's next join, instead of a file.
 thread_local std::vector<uint8_t>* joinedInMemory = nullptr;
 
@@ -125,7 +147,7 @@ JoinResult finish(std::vector<uint8_t>& out, const QString& output, SetHandOff* 
     }
     if (handOff && handOff->takes(output)) {
         // Written here; flushed and put in place on the committer's thread.
-        std::unique_ptr<QTemporaryFile> temp = writeReplacement(output, out, &result.error);
+        std::unique_ptr<Replacement> temp = writeReplacement(output, out, &result.error);
         result.ok = temp != nullptr;
         if (temp) handOff->hand(std::move(temp), output, savedSetProblem);
         return result;
@@ -145,6 +167,17 @@ std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, Level
     const std::vector<int> missing = missingLevels(workspace);
     if (!missing.empty() && (needed == LevelsNeeded::All || missing.front() == workspace.state().largest)) {
         result.error = missingLevelsMessage(missing);
+        return std::nullopt;
+    }
+    // Nor is one whose file ended inside a level: the zeros standing in for
+    // the rest would be saved as if they were the picture.
+    if (needed == LevelsNeeded::All && !workspace.state().incompleteLevels.empty()) {
+        const std::vector<int> incomplete = levelsNotWhole(workspace);
+        result.error = QStringLiteral(
+                           "The set cannot be saved: the file it came from ended inside its %1 %2.\n\n"
+                           "Use Create Image Set to make the smaller levels again.")
+                           .arg(levelNames(incomplete),
+                                incomplete.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels"));
         return std::nullopt;
     }
     return slot0;
@@ -167,6 +200,15 @@ std::vector<int> missingLevels(const Workspace& workspace) {
     for (int edge = largest; edge >= 1; edge /= 2)
         if (!QFileInfo(workspace.levelPath(edge)).isFile()) missing.push_back(edge);
     return missing;
+}
+
+std::vector<int> levelsNotWhole(const Workspace& workspace) {
+    std::vector<int> levels = missingLevels(workspace);
+    for (int edge : workspace.state().incompleteLevels)
+        if (edge <= workspace.state().largest && std::find(levels.begin(), levels.end(), edge) == levels.end())
+            levels.push_back(edge);
+    std::sort(levels.begin(), levels.end(), std::greater<>());
+    return levels;
 }
 
 QString levelNames(const std::vector<int>& levels) {

@@ -18,7 +18,8 @@ struct SplitReport {
     bool done = false;               // the slots now hold the file's levels
     QString refusal;                 // nothing was touched, and why
     QString failure;                 // the split stopped part way (a slot could not be written)
-    std::vector<int> missingLevels;  // levels the file ended before (largest first)
+    std::vector<int> missingLevels;  // levels the file ended before or inside of (largest first)
+    std::vector<int> incompleteLevels;  // those it ended inside of: written, the rest zero
     int levelsWritten = 0;           // level files made, complete or not
 
     // A user-facing note about missing levels, empty when there is nothing to say.
@@ -32,9 +33,16 @@ struct SplitReport {
 SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& staging);
 SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStaging& staging);
 
+// A level file: `header` (whose length is where the pixels start) sized to
+// the level, then `packed` (the level's rows as a set stores them, bottom row
+// first) with each row padded to four bytes.
+std::vector<uint8_t> levelFile(std::vector<uint8_t> header, int edge, int bytesPerPixel,
+                               const std::vector<uint8_t>& packed);
+// The level's bytes as a set stores them (rows packed, bottom row first)
+// from a level file whose pixels start at `start`; zeros where it is short.
+std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start, int edge, int bytesPerPixel);
 // Stages level files from `file`, levels `largest` down to 1, starting at
-// `pixelsAt`, each with `levelHeader` sized to its level; 8-bit 2x2 levels
-// get four-byte rows as the split makes them.
+// `pixelsAt`, each made by levelFile with `levelHeader`.
 void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
                      std::vector<uint8_t> levelHeader, SlotStaging& staging, SplitReport& report);
 
@@ -47,6 +55,9 @@ bool patchFileSize(const QString& path);
 
 // The levels of the set, largest first, whose slot files are missing.
 std::vector<int> missingLevels(const Workspace& workspace);
+// Those and the levels the loaded file ended inside of: what Create Image Set
+// has to make before the set is saved.
+std::vector<int> levelsNotWhole(const Workspace& workspace);
 // "128x128, 64x64" and so on.
 QString levelNames(const std::vector<int>& levels);
 // Why a set with those levels missing is not saved.

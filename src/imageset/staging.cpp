@@ -1,5 +1,7 @@
 #include "staging.h"
 
+#include "fileaccess.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -41,7 +43,7 @@ bool SlotStaging::commit(bool replaceSet, QString* error) {
         // A rename within one folder needs no room on the disk and replaces
         // the slot in one step.
         if (!direct_[size_t(slot)] &&
-            std::rename(QFile::encodeName(stagedPath(slot)).constData(), QFile::encodeName(target).constData()) != 0) {
+            std::rename(nativeName(stagedPath(slot)).constData(), nativeName(target).constData()) != 0) {
             if (error) *error = QStringLiteral("The work file %1 could not be put in place.").arg(target);
             return false;
         }

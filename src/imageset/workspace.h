@@ -13,6 +13,7 @@ class QLockFile;
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "layout.h"
 #include "workfolder.h"
@@ -51,9 +52,11 @@ struct SetState {
     bool textureOrigin = false;  // came from a texture file; save offers to overwrite it
     QString loadedPath;          // last file chosen in Load Extended
     bool largeViewPlaced = false;
-    int32_t editedSlot = 0;   // slot last handed to the paint program
-    QByteArray editedDigest;  // that slot's contents when handed over (empty: none)
-    bool modified = false;    // changed since the last save or load
+    int32_t editedSlot = 0;  // slot last handed to the paint program
+    bool modified = false;   // differs from the file it came from or was saved to
+    // Levels the loaded file ended inside of: their slots hold what it had,
+    // the rest zero, until Create Image Set makes them again.
+    std::vector<int> incompleteLevels;
     // Header given to 24-bit files and new 16-bit sets; the high-colour split
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
@@ -68,6 +71,7 @@ struct SetState {
         recordCount = probe.recordCount;
         return probe.eightBit;
     }
+    bool operator==(const SetState&) const = default;
 };
 
 // The four status lines under the views, and the hint of the depth line.
@@ -77,6 +81,7 @@ struct StatusLines {
     QString loadedAs;
     QString depth;
     QString depthHint;
+    bool operator==(const StatusLines&) const = default;
 };
 
 // Which views show something for a given largest level.

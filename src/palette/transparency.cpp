@@ -73,11 +73,18 @@ int transparencyViewSourceSlot(int largest) {
     return isLevel(largest) ? slotOfLevel(largest) : 1;
 }
 
-bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour) {
+bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour,
+                           QString* error) {
+    const auto fail = [&](const QString& why) {
+        if (error) *error = QStringLiteral("The transparency view could not be made: %1").arg(why);
+        return false;
+    };
     const int slot = transparencyViewSourceSlot(workspace.state().largest);
-    if (slot < 0) return false;
+    if (slot < 0) return fail(QStringLiteral("a set of 1x1 has none."));
     std::vector<uint8_t> bytes;
-    if (!readFileBytes(workspace.slotPath(slot), bytes) || bytes.size() < size_t(kPaletteHeader)) return false;
+    if (const QString why = readRegularFile(workspace.slotPath(slot), bytes, int64_t(64) << 20); !why.isEmpty())
+        return fail(QStringLiteral("the largest level cannot be read (%1).").arg(why));
+    if (bytes.size() < size_t(kPaletteHeader)) return fail(QStringLiteral("the largest level is not a picture."));
     for (size_t i = 0; i < 256; ++i) {
         const uint8_t grey = uint8_t(levels[i] & 0xFF);
         bytes[kPaletteAt + 4 * i] = bytes[kPaletteAt + 4 * i + 1] = bytes[kPaletteAt + 4 * i + 2] = grey;
@@ -88,7 +95,11 @@ bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels,
         bytes[at + 1] = 0;
         bytes[at + 2] = 255;
     }
-    return replaceFileAtomically(workspace.slotPath(ScratchSlot), bytes);
+    QString why;
+    if (replaceFileAtomically(workspace.slotPath(ScratchSlot), bytes, &why)) return true;
+    // Said as the writer says it, the cause included ("no space left on the device").
+    const qsizetype cause = why.indexOf(QLatin1Char('\n'));
+    return fail(cause < 0 ? why : why.mid(cause + 1));
 }
 
 bool saveTransparencyView(const Workspace& workspace, const QString& path, QString* error) {
@@ -101,6 +112,11 @@ bool saveTransparencyView(const Workspace& workspace, const QString& path, QStri
 }
 
 PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
+    const int edited = workspace.state().editedSlot;
+    return updatePaletteFromFile(workspace, edited == HeaderSlot ? QString() : workspace.slotPath(edited));
+}
+
+PaletteUpdate updatePaletteFromFile(const Workspace& workspace, const QString& picture) {
     PaletteUpdate update;
     const QString headerSlot = workspace.slotPath(HeaderSlot);
     std::vector<uint8_t> header;
@@ -109,10 +125,9 @@ PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
         return update;
     }
     header.resize(size_t(kPaletteHeader + kRecordLength * workspace.state().recordCount), 0);
-    const int edited = workspace.state().editedSlot;
-    if (edited != HeaderSlot) {
+    if (!picture.isEmpty()) {
         std::vector<uint8_t> slot;
-        readFileBytes(workspace.slotPath(edited), slot, kPaletteHeader);
+        readFileBytes(picture, slot, kPaletteHeader);
         // Only a palette where the set keeps its own: 8-bit, 40-byte
         // information header, all 256 entries.
         const uint32_t used = read32(slot, 46);
@@ -121,7 +136,7 @@ PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
             update.message = QStringLiteral(
                                  "The edited image %1 is not a 256 colour BMP with a full palette, so its "
                                  "palette was not taken over.")
-                                 .arg(slotFileName(edited));
+                                 .arg(QFileInfo(picture).fileName());
             return update;
         }
         std::copy(slot.begin() + kPaletteAt, slot.begin() + kPaletteHeader, header.begin() + kPaletteAt);

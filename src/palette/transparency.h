@@ -36,7 +36,9 @@ int transparencyViewSourceSlot(int largest);
 // Writes the view of the largest level into the scratch slot: palette entry i
 // grey at the level of colour i (fourth byte kept), `currentColour` red when
 // it is 0..255.  False when the source slot or the scratch slot fails.
-bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour = -1);
+// `error`, when given, says why the view was not made.
+bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour = -1,
+                           QString* error = nullptr);
 // Writes the view last built to `path` as writeUserFile does.
 bool saveTransparencyView(const Workspace& workspace, const QString& path, QString* error = nullptr);
 
@@ -49,5 +51,8 @@ struct PaletteUpdate {
 // Copies the edited slot's 256 palette entries (fourth bytes included) over
 // the header slot's, when the edited slot is an 8-bit BMP with a full palette.
 PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace);
+// The same from any picture file; with an empty name the header slot is
+// rewritten as it is.
+PaletteUpdate updatePaletteFromFile(const Workspace& workspace, const QString& picture);
 
 }  // namespace corvane

@@ -25,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 using namespace corvane;
@@ -283,4 +285,20 @@ TEST_F(BatchPanelTest, WriteDdsSavesEachSetAsADirectDrawSurface) {
     EXPECT_EQ(layout::read32(dds, 16), 16u);
     EXPECT_EQ(layout::read32(dds, 28), 5u);  // 16, 8, 4, 2, 1
     EXPECT_EQ(std::string(dds.begin() + 84, dds.begin() + 88), "DXT1");
+}
+
+// A name that is not UTF-8 is listed readably and converted under its own bytes.
+TEST_F(BatchPanelTest, ANameThatIsNotUtf8IsListedAndConverted) {
+    const std::filesystem::path src = source.toStdString(), dest = destination.toStdString();
+    const Bytes picture = plainBmp(16, 16, 24, 3);
+    std::ofstream(src / "g\xe9.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(picture.data()), std::streamsize(picture.size()));
+    openPanel(source, destination);
+    ASSERT_EQ(files().count(), 11);
+    EXPECT_EQ(files().item(10)->text(), "g\\xE9.bmp");
+    ctrlClick(10);
+    QTest::mouseClick(button("convert"), Qt::LeftButton);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dest / "g\xe9.bmp"));
+    // Qt's own removal of the scratch folder would pass such names over.
+    for (const std::filesystem::path& folder : {src, dest}) std::filesystem::remove(folder / "g\xe9.bmp");
 }

@@ -1,5 +1,6 @@
 // Corvane without a window: each command runs the window's own code.
 #include "commandline.h"
+#include "linerun.h"
 #include "testsets.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,6 @@ using namespace corvane;
 using namespace corvane::testing;
 
 namespace {
-
-struct LineRun {
-    int code = -1;
-    QString out, err;
-};
-
-LineRun runCorvane(const QStringList& args) {
-    LineRun run;
-    QTextStream out(&run.out), err(&run.err);
-    run.code = runCommandLine(args, out, err);
-    return run;
-}
 
 // The program itself, with its temporary folder in `temp`.  A run that has
 // not ended after `patience` is killed and reported as code -1.

@@ -73,7 +73,9 @@ protected:
         edited.resize(size_t(kPaletteHeader + 256 * 256));
         write32(edited, kFileSizeAt, uint32_t(edited.size()));
         for (size_t i = kPaletteAt; i < size_t(kPaletteHeader); ++i) edited[i] = uint8_t(i * 5);
-        ASSERT_TRUE(writeBytes(form->workspace().levelPath(256), edited));
+        // The paint program saves the copy of the level it was handed.
+        ASSERT_FALSE(form->paintSessions().empty());
+        ASSERT_TRUE(writeBytes(form->paintSessions().back().file, edited));
     }
 
     QStringList recentPaths() const {
@@ -136,10 +138,12 @@ TEST_F(DesktopTest, LoadExtendedGoesByTheFileAndStartsOnItsFirstEntryAgain) {
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Choice);
     EXPECT_EQ(prompts.calls[0].icon, PromptIcon::Warning);
     EXPECT_EQ(prompts.calls[0].buttons, QStringList({"Overwrite Texture", "Save As New File"}));
-    // The save dialog starts beside the texture with its name as a bitmap.
+    // The save dialog starts beside the texture and offers no file the set
+    // was not loaded from: "wing.bmp" there may be another file altogether.
     ASSERT_EQ(prompts.calls[1].kind, ScriptedPrompts::Kind::File);
     EXPECT_EQ(prompts.calls[1].dialog.name, "savebmp");
-    EXPECT_EQ(QDir::cleanPath(prompts.calls[1].dialog.fileName), QDir::cleanPath(dir.filePath("wing.bmp")));
+    EXPECT_EQ(prompts.calls[1].dialog.fileName, QString());
+    EXPECT_EQ(QDir::cleanPath(prompts.calls[1].dialog.initialFolder), QDir::cleanPath(dir.path()));
     EXPECT_EQ(readBytes(texture), raw);
 
     // A DDS file picked under the texture entry loads as a DDS file.
@@ -200,6 +204,9 @@ TEST_F(DesktopTest, RecentFilesOutliveTheWindowAndAMissingOneDropsOut) {
     EXPECT_EQ(recentPaths(), QStringList({pictureKey, setKey}));
 
     ASSERT_TRUE(QFile::remove(picture));
+    // Opening the menu lists it still: it never drops out unannounced.
+    emit form->recentMenu->aboutToShow();
+    EXPECT_EQ(recentPaths(), QStringList({pictureKey, setKey}));
     prompts.calls.clear();
     form->recentMenu->actions()[0]->trigger();
     ASSERT_EQ(prompts.calls.size(), 1u);

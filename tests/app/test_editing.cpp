@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QAction>
 #include <QProcess>
 #include <QPushButton>
@@ -141,6 +142,17 @@ protected:
     }
     QString slot(int k) const { return QDir::toNativeSeparators(form->workspace().slotPath(k)); }
     int editedSlot() const { return form->workspace().state().editedSlot; }
+    // The slot the program was last started on a copy of: the copy has the
+    // slot's name and, until the program saves, its bytes; -1 when it is not so.
+    int handedOver() const {
+        if (started.empty() || started.back().arguments.size() != 1) return -1;
+        const QString copy = started.back().arguments[0];
+        for (int k = kFirstLevelSlot; k <= kLastLevelSlot; ++k)
+            if (QFileInfo(copy).fileName() == slotFileName(k) && copy != slot(k) &&
+                corvane::testing::readBytes(copy) == corvane::testing::readBytes(form->workspace().slotPath(k)))
+                return k;
+        return -1;
+    }
     std::vector<corvane::testing::Bytes> slotFiles() const {
         std::vector<corvane::testing::Bytes> files;
         for (int k = 0; k < kSlotCount; ++k)
@@ -167,28 +179,31 @@ protected:
 }  // namespace
 
 TEST_F(EditingTest, ViewsAndEditHandTheirSlotToTheEditor) {
-    form->workspace().state().largest = 512;
-    form->reloadViews();
+    // Before any load there is nothing to edit.
+    EXPECT_FALSE(form->editButton->isEnabled());
+    EXPECT_FALSE(form->editLargestItem->isEnabled());
+    loadQuarteredSet(512);
     form->show();
     const auto views = form->views();
     for (size_t i = 0; i < views.size(); ++i) {
         QTest::mouseDClick(views[i], Qt::LeftButton);
         ASSERT_EQ(started.size(), i + 1);
         EXPECT_EQ(started.back().program, editor);
-        EXPECT_EQ(started.back().arguments, QStringList{slot(int(i) + 2)});
+        EXPECT_EQ(handedOver(), int(i) + 2);
         EXPECT_EQ(editedSlot(), int(i) + 2);
     }
     EXPECT_TRUE(started[2].arguments[0].endsWith("Bmp064.bmp"));
     QTest::mouseDClick(form3.view, Qt::LeftButton);
-    EXPECT_EQ(started.back().arguments, QStringList{slot(1)});
+    EXPECT_EQ(handedOver(), 1);
 
-    // "Edit" takes the largest level; before any load, the 4x4 one.
-    const std::pair<int, int> cases[] = {{512, 1}, {128, 3}, {2, 9}, {0, 8}, {300, 8}};
-    for (const auto& [largest, expected] : cases) {
-        form->workspace().state().largest = largest;
+    // "Edit" takes the largest level.
+    for (const auto& [largest, expected] : {std::pair{512, 1}, std::pair{128, 3}, std::pair{2, 9}}) {
+        loadQuarteredSet(largest);
         QTest::mouseClick(form->editButton, Qt::LeftButton);
-        EXPECT_EQ(started.back().arguments, QStringList{slot(expected)}) << largest;
+        EXPECT_EQ(handedOver(), expected) << largest;
     }
+    EXPECT_EQ(editLevelIndex(0), 7);
+    EXPECT_EQ(editLevelIndex(300), 7);
     EXPECT_TRUE(prompts.calls.empty());
 }
 
@@ -196,12 +211,12 @@ TEST_F(EditingTest, EditorIsLookedUpAndAMissingOneChangesNothingButTheEditedSlot
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(dir.filePath("My Tools")) + QDir::listSeparator().toLatin1() + path);
     form->editselect.fileName = "paint program";
+    loadQuarteredSet(64);
     form->editLevel(9);
     qputenv("PATH", path);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].program, editor);
 
-    loadQuarteredSet(64);
     const auto before = slotFiles();
     for (const QString& missing : {dir.filePath("gone/paint"), QStringLiteral("no-such-paint-program"), QString()}) {
         form->editselect.fileName = missing;
@@ -226,6 +241,7 @@ TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
     qputenv("CORVANE_RECORD_ARGS", QFile::encodeName(record));
     form->setProgramStarter(&startDetached);
     form->editselect.fileName = program;
+    loadQuarteredSet(64);
 
     QElapsedTimer clock;
     clock.start();
@@ -235,7 +251,11 @@ TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
     EXPECT_EQ(editedSlot(), 4);
     while (!QFile::exists(record) && clock.elapsed() < 10000) QTest::qWait(20);
     qunsetenv("CORVANE_RECORD_ARGS");
-    EXPECT_EQ(contents(record).split(u'\n', Qt::SkipEmptyParts), QStringList({program, slot(4)}));
+    const QStringList recorded = contents(record).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(recorded.size(), 2);
+    EXPECT_EQ(recorded[0], program);
+    EXPECT_EQ(QFileInfo(recorded[1]).fileName(), "Bmp064.bmp");
+    EXPECT_EQ(corvane::testing::readBytes(recorded[1]), corvane::testing::readBytes(form->workspace().slotPath(4)));
     EXPECT_TRUE(prompts.calls.empty());
 }
 
@@ -451,7 +471,7 @@ TEST_F(EditingTest, ViewLargerShowsALevelZoomedBesideTheWindowAndEditsIt) {
     EXPECT_EQ(form3.view->picture().size(), QSize(16, 16));
     QTest::mouseDClick(form3.zoom->viewport(), Qt::LeftButton);
     ASSERT_FALSE(started.empty());
-    EXPECT_EQ(started.back().arguments, QStringList{slot(6)});
+    EXPECT_EQ(handedOver(), 6);
 }
 
 TEST_F(EditingTest, ASlotSavedByThePaintProgramShowsWithoutUpdate) {
@@ -459,17 +479,19 @@ TEST_F(EditingTest, ASlotSavedByThePaintProgramShowsWithoutUpdate) {
     form->editLevel(3);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_FALSE(form->workspace().state().modified);
-    // Saved as paint programs do: a new file renamed over the old.
+    // Saved as paint programs do: a new file renamed over the old, here in
+    // full colour, one of the set's colours all over.
+    const QColor blue(40, 80, 220);
     QImage edited(64, 64, QImage::Format_RGB888);
-    edited.fill(QColor(10, 20, 30));
-    QSaveFile file(form->workspace().slotPath(4));
+    edited.fill(blue);
+    QSaveFile file(started[0].arguments[0]);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     ASSERT_TRUE(edited.save(&file, "BMP"));
     ASSERT_TRUE(file.commit());
     QElapsedTimer clock;
     clock.start();
-    while (form->views()[2]->picture().pixel(5, 5) != qRgb(10, 20, 30) && clock.elapsed() < 10000) QTest::qWait(20);
-    EXPECT_EQ(form->views()[2]->picture().pixel(5, 5), qRgb(10, 20, 30));
+    while (form->views()[2]->picture().pixel(5, 5) != blue.rgb() && clock.elapsed() < 10000) QTest::qWait(20);
+    EXPECT_EQ(form->views()[2]->picture().pixel(5, 5), blue.rgb());
     // Like Update, it makes the edit part of the set.
     EXPECT_TRUE(form->workspace().state().modified);
 }

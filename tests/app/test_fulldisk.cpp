@@ -92,28 +92,33 @@ TEST(FullDisk, CommandsSucceedOrSaySoAndKeepTheOldFile) {
     const QString picture = dir.filePath("photo.png");
     ASSERT_TRUE(photo.save(picture));
     const QStringList make = {"--load-any", picture, "--create-image-set", "--save"};
-
-    // What a run with room to spare saves.
-    const Result reference = runProgram(make + QStringList{dir.filePath("reference.bmp")}, dir.path());
-    ASSERT_EQ(reference.code, 0) << reference.err.toStdString();
-    const Bytes expected = readBytes(dir.filePath("reference.bmp"));
-
-    // The work folder on the full disk, the saved file elsewhere.
-    const QString saved = dir.filePath("saved.bmp");
+    const QString set = dir.filePath("set.bmp");
+    ASSERT_TRUE(writeBytes(set, makeSet(Form::Eight, 256)));
+    const QStringList view = {"--load-extended", set, "--view-transparency"};
     const Bytes old = makeSet(Form::Rgb565, 64);
-    for (qint64 free : {0, 8 << 10, 64 << 10, 200 << 10, 400 << 10, 700 << 10, 1 << 20}) {
-        writeBytes(saved, old);
-        disk.leaveFree(free);
-        const Result r = runProgram(make + QStringList{saved}, dir.filePath("small"));
-        if (r.code == 0) {
-            EXPECT_EQ(readBytes(saved), expected) << free << " bytes free";
-        } else {
-            EXPECT_EQ(r.code, 1) << free;
-            EXPECT_TRUE(r.err.contains("no space", Qt::CaseInsensitive)) << free << ": " << r.err.toStdString();
-            EXPECT_EQ(r.err.count('\n'), 1) << "one line: " << r.err.toStdString();
-            EXPECT_EQ(readBytes(saved), old) << free << " bytes free";
+
+    for (const QStringList& line : {make, view}) {
+        // What a run with room to spare writes.
+        const Result reference = runProgram(line + QStringList{dir.filePath("reference.bmp")}, dir.path());
+        ASSERT_EQ(reference.code, 0) << reference.err.toStdString();
+        const Bytes expected = readBytes(dir.filePath("reference.bmp"));
+
+        // The work folder on the full disk, the written file elsewhere.
+        const QString saved = dir.filePath("saved.bmp");
+        for (qint64 free : {0, 8 << 10, 64 << 10, 200 << 10, 400 << 10, 700 << 10, 1 << 20}) {
+            writeBytes(saved, old);
+            disk.leaveFree(free);
+            const Result r = runProgram(line + QStringList{saved}, dir.filePath("small"));
+            if (r.code == 0) {
+                EXPECT_EQ(readBytes(saved), expected) << free << " bytes free";
+            } else {
+                EXPECT_EQ(r.code, 1) << free;
+                EXPECT_TRUE(r.err.contains("no space", Qt::CaseInsensitive)) << free << ": " << r.err.toStdString();
+                EXPECT_EQ(r.err.count('\n'), 1) << "one line: " << r.err.toStdString();
+                EXPECT_EQ(readBytes(saved), old) << free << " bytes free";
+            }
+            EXPECT_TRUE(disk.leftovers().isEmpty()) << disk.leftovers().join(' ').toStdString();
         }
-        EXPECT_TRUE(disk.leftovers().isEmpty()) << disk.leftovers().join(' ').toStdString();
     }
 
     // The saved file on the full disk.

@@ -258,11 +258,14 @@ TEST_F(MainWindowTest, ControlsStartAsForAWindowWithoutASet) {
     const QRect client = form->centralWidget()->rect();
     for (const QWidget* w : form->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
-    for (const QPushButton* b :
-         {form->transparencyButton, form->mergeButton, form->importStdButton, form->importCfsButton})
+    // Nothing to save, edit or undo yet.
+    for (const QPushButton* b : {form->transparencyButton, form->mergeButton, form->importStdButton,
+                                 form->importCfsButton, form->saveButton, form->editButton})
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    for (const QAction* a : {form->saveItem, form->saveDdsItem, form->editLargestItem, form->undoItem, form->redoItem})
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
     for (const QPushButton* b : {form->updateButton, form->createImageSetButton, form->loadExtendedButton,
-                                 form->saveButton, form->updatePaletteButton})
+                                 form->updatePaletteButton})
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
     EXPECT_EQ(form->statusDepth->palette().color(QPalette::WindowText), QColor(Qt::red));
     EXPECT_TRUE(form->editHint->wordWrap());
@@ -276,24 +279,25 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
     auto form = open();
     QStringList titles;
     for (const QAction* a : form->menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, QStringList({"&File   ", "&Image   ", "&Prefs   ", "Image&Tool"}));
+    EXPECT_EQ(titles, QStringList({"&File   ", "&Edit   ", "&Image   ", "&Prefs   ", "Image&Tool"}));
 
     const auto menu = [&](int i) { return form->menuBar()->actions()[i]->menu(); };
     EXPECT_EQ(describe(menu(0)),
               QStringList({"Load Extended Bmp or AF99 Texture\tCtrl+Shift+O", "Load any Image\tCtrl+O",
                            "Recent Files >", "Save Extended Bmp\tCtrl+S", "Save As DDS…", "-",
                            "Create New 16 bit Image Set", "-", "About\tF1", "-", "Quit\tCtrl+Q"}));
-    EXPECT_EQ(describe(menu(1)), QStringList({"Create SubImages", "Update after Edit\tF5", "Edit Transparency",
+    EXPECT_EQ(describe(menu(1)), QStringList({"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z"}));
+    EXPECT_EQ(describe(menu(2)), QStringList({"Create SubImages", "Update after Edit\tF5", "Edit Transparency",
                                               "Edit Largest Image"}));
-    EXPECT_EQ(describe(menu(2)), QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
+    EXPECT_EQ(describe(menu(3)), QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
                                               "Smooth 8 bit Image sets [x]", "Keep cut-out coverage in mips [ ]",
                                               "Show Transparency [x]", "Maximum Image Import Size >", "-"}));
-    EXPECT_EQ(describe(subMenu(menu(2), "Maximum Image Import Size")),
+    EXPECT_EQ(describe(subMenu(menu(3), "Maximum Image Import Size")),
               QStringList({"512x512 [ ]", "256x256 [x]", "128x128 [ ]", "64x64 [ ]"}));
-    EXPECT_EQ(describe(menu(3)),
+    EXPECT_EQ(describe(menu(4)),
               QStringList({"Locate ImageTool", "Use ImageTool for Mips [ ]", "Display ImageTool when Processing [x]",
                            "-", "Convert current image to >"}));
-    EXPECT_EQ(describe(subMenu(menu(3), "Convert current image to")),
+    EXPECT_EQ(describe(subMenu(menu(4), "Convert current image to")),
               QStringList({"256 Colours", "16bit 565", "16bit 444", "32 bit"}));
     EXPECT_EQ(form->smooth8Item->toolTip(), "Smooth the subimages created with \"Create Image Set\" with 8 bit Images");
 

@@ -1,6 +1,7 @@
 // Unsaved changes: what makes a set changed, and the question before closing
 // or loading over it; and views of levels the current set does not have.
 #include "anyimage.h"
+#include "batchpanel.h"
 #include "secondarywindows.h"
 #include "layout.h"
 #include "mainwindow.h"
@@ -14,6 +15,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +76,11 @@ protected:
         std::vector<ScriptedPrompts::Kind> k;
         for (const auto& call : prompts.calls) k.push_back(call.kind);
         return k;
+    }
+    void showActive() {
+        form->show();
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     }
     bool closes() {
         prompts.calls.clear();
@@ -139,7 +146,9 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     edited.resize(size_t(kPaletteHeader + 256 * 256));
     write32(edited, kFileSizeAt, uint32_t(edited.size()));
     for (size_t i = kPaletteAt; i < size_t(kPaletteHeader); ++i) edited[i] = uint8_t(i * 3);
-    ASSERT_TRUE(writeBytes(form->workspace().levelPath(256), edited));
+    // The paint program saves the copy of the level it was handed.
+    ASSERT_FALSE(form->paintSessions().empty());
+    ASSERT_TRUE(writeBytes(form->paintSessions().back().file, edited));
     changes("update after an edit", [&] { form->updateButton->click(); });
     form->updateButton->click();
     EXPECT_FALSE(asksBeforeLoading());
@@ -264,4 +273,94 @@ TEST_F(SetChangesTest, ViewsOfLevelsTheSetLacksShowNothing) {
     }
     EXPECT_EQ(views[2]->picture().pixel(10, 10), qRgb(200, 30, 90));
     EXPECT_TRUE(form3.view->picture().isNull());
+}
+
+// A set that did not come from X never goes to X: after a new set, a batch
+// run, a picture or a texture, Ctrl+S then Enter (and Yes, were the dialog to
+// offer a file that exists) writes nothing, and the title says what the
+// window holds.  Only the set X was loaded from offers X.
+TEST_F(SetChangesTest, SaveOffersOnlyTheFileTheSetCameFrom) {
+    const QString caption = QStringLiteral(" \u2014 Aviant Extended Bitmap Manipulator");
+    const QString sources = dir.filePath("sources"), results = dir.filePath("results");
+    ASSERT_TRUE(QDir().mkpath(sources) && QDir().mkpath(results));
+    for (const char* name : {"grass.bmp", "sand.bmp"})
+        ASSERT_TRUE(writeBytes(QDir(sources).filePath(name), plainBmp(32, 32, 24, int(name[0]))));
+    // A picture named as a set would be, beside the set.
+    const QString photo = dir.filePath("photo.bmp");
+    ASSERT_TRUE(writeBytes(photo, plainBmp(64, 64, 24)));
+    const QString texture = dir.filePath("wing.r8");
+    ASSERT_TRUE(writeBytes(texture, Bytes(256 * 256, 77)));
+
+    struct Case {
+        const char* name;
+        std::function<void()> replaceTheSet;
+        QString title;  // without the caption
+    };
+    const Case cases[] = {
+        {"new 16-bit set",
+         [&] {
+             prompts.answer(true);
+             form->newSixteenBitItem->trigger();
+         },
+         "Untitled*"},
+        {"a batch of two files",
+         [&] { convertFolder(sources, results); },
+         "Untitled"},
+        {"a picture",
+         [&] {
+             prompts.choose(photo);
+             form->loadAnyItem->trigger();
+             EXPECT_EQ(form->windowTitle(), "photo.bmp \u2014 Aviant Extended Bitmap Manipulator");
+             form->createSubImagesItem->trigger();
+         },
+         "photo.bmp*"},
+        {"a texture",
+         [&] {
+             prompts.choose(texture, TextureFilter);
+             form->loadExtendedItem->trigger();
+             form->createSubImagesItem->trigger();
+             prompts.answerChoice(1);  // Save As New File
+         },
+         "wing.r8*"},
+    };
+    const auto everyFile = [&] {
+        QStringList names;
+        for (const QFileInfo& f : QDir(dir.path()).entryInfoList(QDir::Files, QDir::Name))
+            names << f.fileName() + ":" + QString::number(f.size()) + ":" + f.lastModified().toString(Qt::ISODateWithMs);
+        return names;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        open();
+        showActive();
+        loadSet();
+        EXPECT_EQ(form->windowTitle(), "set.bmp" + caption);
+        c.replaceTheSet();
+        EXPECT_EQ(form->windowTitle(), c.title + caption);
+        const Bytes before = readBytes(set);
+        const QStringList files = everyFile();
+        prompts.calls.clear();
+        prompts.acceptOffer();
+        QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+        const auto dialog = std::find_if(prompts.calls.begin(), prompts.calls.end(),
+                                         [](const auto& call) { return call.kind == ScriptedPrompts::Kind::File; });
+        ASSERT_NE(dialog, prompts.calls.end());
+        EXPECT_EQ(dialog->dialog.fileName, QString());
+        EXPECT_EQ(readBytes(set), before);
+        EXPECT_EQ(everyFile(), files);
+        prompts.files.clear();
+        prompts.choices.clear();
+        form->close();
+    }
+
+    // The set loaded from X, changed, goes back to X.
+    open();
+    showActive();
+    loadSet();
+    form->createSubImagesItem->trigger();
+    EXPECT_EQ(form->windowTitle(), "set.bmp*" + caption);
+    prompts.acceptOffer();
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(form->windowTitle(), "set.bmp" + caption);
+    EXPECT_NE(readBytes(set), makeSet(Form::Eight, 256));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "anyimage.h"
+#include "batchpanel.h"
 #include "secondarywindows.h"
 #include "mainwindow.h"
 #include "prompts.h"
@@ -36,6 +37,16 @@ protected:
         form = std::make_unique<MainWindow>(*store, prompts, Workspace::inFolder(dir.filePath("work")),
                                             SettingsDefaults{dir.path(), editor, "/none"});
         form->setSecondaryWindows(&form2, &form3, &form4, &about);
+    }
+
+    // Every BMP file of `from` converted into `to` through the batch panel,
+    // as "Convert Selected Images" does with them all selected.
+    void convertFolder(const QString& from, const QString& to) {
+        form->batchFolder = from;
+        form->destFolder = to;
+        form->openBatchPanel();
+        form->batchPanel->selectAll();
+        form->convertBatch(false);
     }
 
     QTemporaryDir dir;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -683,4 +684,55 @@ TEST(KeptPicture, APictureWrittenAsItIsIsKeptForTheWrittenFile) {
     EXPECT_NE(again, seeThrough);
     EXPECT_EQ(again->sourceBpp, 32);
     EXPECT_EQ(again->rgba, seeThrough->rgba);
+}
+
+// A picture that one of the library's limits refuses says so through
+// quorimg_refusal(), with its size and the limit, from every routine that
+// meets it first; any other failure, and any success, leaves it empty.
+TEST(Refusal, APictureTooLargeSaysItsSizeAndTheLimit) {
+    ScratchDir dir;
+    const auto greyMap = [&](const std::string& name, int w, int h) {
+        std::string bytes = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+        bytes.resize(bytes.size() + size_t(w) * size_t(h), '\x40');
+        writeAll(dir.file(name), Bytes(bytes.begin(), bytes.end()));
+        return dir.file(name);
+    };
+    const std::string wide = greyMap("wide.pgm", 8193, 2), tall = greyMap("tall.pgm", 3, 9000);
+    const std::string big = greyMap("big.pgm", 6000, 6000), fine = greyMap("fine.pgm", 300, 200);
+    const std::string junk = dir.file("junk.png");
+    writeAll(junk, Bytes(300, 0x41));
+    const std::string out = dir.file("out.bmp");
+    Context c;
+    const std::function<int32_t(const std::string&)> routines[] = {
+        [](const std::string& f) { return _Pic_Valid(f.c_str()); },
+        [&c](const std::string& f) { return _checkbmp(f.c_str(), &c); },
+        [&](const std::string& f) { return _anytobmps(f.c_str(), out.c_str(), &c, 0, 0); },
+        [&](const std::string& f) { return _bmpresize(f.c_str(), out.c_str(), &c, 16, 16); },
+    };
+    const struct {
+        std::string file;
+        std::vector<std::string> said;  // empty: no limit met
+        bool onlyWhenDecoded;           // the size is known only once the pixels are read
+    } cases[] = {
+        {wide, {"8193 x 2 pixels", "at most 8192 pixels a side"}, false},
+        {tall, {"3 x 9000 pixels", "at most 8192 pixels a side"}, false},
+        {big, {"6000 x 6000 pixels", "256 MiB"}, true},
+        {junk, {}, false},
+        {fine, {}, false},
+    };
+    for (const auto& c : cases) {
+        for (size_t r = 0; r < std::size(routines); ++r) {
+            SCOPED_TRACE(c.file + " routine " + std::to_string(r));
+            const bool decodes = r >= 2;
+            const int32_t result = routines[r](c.file);
+            const std::string refusal = quorimg_refusal();
+            if (c.said.empty() || (c.onlyWhenDecoded && !decodes)) {
+                EXPECT_EQ(refusal, "");
+                if (c.file == fine) EXPECT_NE(result, 0);
+                continue;
+            }
+            EXPECT_EQ(result, 0);
+            for (const std::string& part : c.said) EXPECT_NE(refusal.find(part), std::string::npos) << refusal;
+        }
+    }
 }

@@ -3,6 +3,7 @@
 #include "testsets.h"
 
 #include "committer.h"
+#include "fileaccess.h"
 #include "setcommands.h"
 #include "files.h"
 
@@ -10,8 +11,9 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QStringDecoder>
 
+#include <random>
 #include <set>
 #include <string>
 
@@ -144,7 +146,7 @@ TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
         for (size_t i = 0; i < saves.size(); ++i) {
             const QString target = s.path(saves[i].first);
             QString error;
-            std::unique_ptr<QTemporaryFile> temp = writeReplacement(target, saves[i].second, &error);
+            std::unique_ptr<Replacement> temp = writeReplacement(target, saves[i].second, &error);
             ASSERT_TRUE(temp) << error.toStdString();
             committer.hand(
                 std::move(temp), target,
@@ -160,6 +162,45 @@ TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
         EXPECT_EQ(told[i].first, name.startsWith("whole")) << name.toStdString();
         if (!told[i].first) {
             EXPECT_TRUE(told[i].second.startsWith("Cannot save " + name)) << told[i].second.toStdString();
+        }
+    }
+}
+
+// Every name the file system may hold comes back to its very bytes; a name
+// that is UTF-8 reads as Qt's decoder reads it, any other shows each of its
+// other bytes as \xHH.  Every one- and two-byte name, and many longer ones
+// built mostly from the bytes UTF-8 is made of.
+TEST(Names, EveryByteStringComesBackAsItWas) {
+    std::vector<QByteArray> names;
+    for (int a = 0; a < 256; ++a) {
+        names.push_back(QByteArray(1, char(a)));
+        for (int b = 0; b < 256; ++b) names.push_back(QByteArray{char(a), char(b)});
+    }
+    std::mt19937 random(30);
+    const uint8_t pieces[] = {'a', '.', 0x80, 0x9F, 0xA0, 0xBF, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+    for (int i = 0; i < 200000; ++i) {
+        QByteArray name(int(random() % 9) + 1, '\0');
+        for (char& c : name) c = char(random() % 4 == 0 ? uint8_t(random()) : pieces[random() % std::size(pieces)]);
+        names.push_back(name);
+    }
+    for (const QByteArray& bytes : names) {
+        const QString name = nameFromNative(bytes);
+        ASSERT_EQ(nativeName(name), bytes) << bytes.toHex().constData();
+        QStringDecoder utf8(QStringDecoder::Utf8,
+                            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        const QString decoded = utf8.decode(bytes);
+        if (!utf8.hasError()) {
+            ASSERT_EQ(name, decoded) << bytes.toHex().constData();
+            ASSERT_EQ(readableName(name), decoded);
+        } else {
+            // Shown with no lone half of a pair, so it prints as it reads.
+            const QString shown = readableName(name);
+            ASSERT_TRUE(shown.contains(QStringLiteral("\\x"))) << bytes.toHex().constData();
+            for (qsizetype i = 0; i < shown.size(); ++i) {
+                const bool paired = shown[i].isHighSurrogate() ? i + 1 < shown.size() && shown[i + 1].isLowSurrogate()
+                                                               : i > 0 && shown[i - 1].isHighSurrogate();
+                ASSERT_TRUE(!shown[i].isSurrogate() || paired) << bytes.toHex().constData();
+            }
         }
     }
 }

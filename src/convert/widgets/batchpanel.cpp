@@ -1,5 +1,8 @@
 #include "batchpanel.h"
 
+#include "batch.h"
+#include "fileaccess.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -139,11 +142,12 @@ void BatchPanel::refreshFiles() {
     // Keep the selection of files that are still there.
     const QStringList selected = selectedNames();
     fileList->clear();
-    const QDir dir(source->folder());
     if (source->folder().isEmpty()) return;
-    // "*.bmp" in any case of the extension, as painters' files come.
-    for (const QString& name : dir.entryList({"*.bmp"}, QDir::Files, QDir::Name | QDir::IgnoreCase)) {
-        auto* item = new QListWidgetItem(name, fileList);
+    // "*.bmp" in any case of the extension, as painters' files come, under
+    // whatever bytes the names have: shown readably, kept exactly.
+    for (const QString& name : bitmapsIn(source->folder())) {
+        auto* item = new QListWidgetItem(readableName(name), fileList);
+        item->setData(Qt::UserRole, name);
         item->setSelected(selected.contains(name));
     }
 }
@@ -159,7 +163,7 @@ void BatchPanel::invertSelection() {
 QStringList BatchPanel::selectedNames() const {
     QStringList names;
     for (int i = 0; i < fileList->count(); ++i)
-        if (fileList->item(i)->isSelected()) names << fileList->item(i)->text();
+        if (fileList->item(i)->isSelected()) names << fileList->item(i)->data(Qt::UserRole).toString();
     return names;
 }
 

@@ -298,6 +298,7 @@ void TransparencyEditor::colourEdited() {
 }
 
 void TransparencyEditor::levelEdited() {
+    const int32_t before = palette_.levels[size_t(currentColour_)];
     palette_.levels[size_t(currentColour_)] = fieldNumber(levelEdit);
     // The redraw writes the field again; that is no edit.
     const bool live = editorLive_;
@@ -305,6 +306,11 @@ void TransparencyEditor::levelEdited() {
     showPalette();
     editorLive_ = live;
     if (editorLive_) palette_.paletteChanged = true;
+    // A redraw by a preset rewrites the field with the level it already set.
+    if (editorLive_ && palette_.levels[size_t(currentColour_)] != before) {
+        emit levelsChanged(QStringLiteral("Transparency of Colour %1").arg(currentColour_),
+                           QStringLiteral("level %1").arg(currentColour_));
+    }
 }
 
 void TransparencyEditor::filterChanged() {
@@ -318,29 +324,40 @@ void TransparencyEditor::setAllOpaque() {
     allOpaque(palette_.levels);
     showPalette();
     palette_.paletteChanged = true;
+    emit levelsChanged(QStringLiteral("Set All Opaque"), {});
 }
 
 void TransparencyEditor::allToCurrent() {
     allTo(palette_.levels, fieldNumber(levelEdit));
     showPalette();
     palette_.paletteChanged = true;
+    emit levelsChanged(QStringLiteral("All to Current Colour"), {});
 }
 
 void TransparencyEditor::gradientToCurrent() {
     gradientTo(palette_.levels, fieldNumber(colourEdit));
     showPalette();
     palette_.paletteChanged = true;
+    emit levelsChanged(QStringLiteral("Gradient to Current Colour"), {});
 }
 
 void TransparencyEditor::makeColour0Transparent() {
     colour0Transparent(palette_.levels);
     showPalette();
     palette_.paletteChanged = true;
+    emit levelsChanged(QStringLiteral("Set Colour 0 Transparent"), {});
 }
 
 void TransparencyEditor::savePalette() {
     // The levels are now part of the set, which has to be saved to keep them.
-    if (savepalette(workspace_, palette_)) workspace_.state().modified = true;
+    if (savepalette(workspace_, palette_)) emit paletteSaved();
+}
+
+void TransparencyEditor::refresh() {
+    const bool live = editorLive_;
+    editorLive_ = false;
+    showPalette();
+    editorLive_ = live;
 }
 
 void TransparencyEditor::setMapFolder(const QString& chosen) {
@@ -360,6 +377,7 @@ void TransparencyEditor::loadMap() {
     }
     showPalette();
     palette_.paletteChanged = true;
+    emit levelsChanged(QStringLiteral("Load Transparency Map"), {});
     if (!loaded.message.isEmpty()) prompts_.warning("Corvane", loaded.message);
 }
 
@@ -377,8 +395,9 @@ void TransparencyEditor::saveMap() {
 bool TransparencyEditor::showTransparencyView(bool current) {
     const int largest = workspace_.state().largest;
     if (transparencyViewSourceSlot(largest) < 0) return false;
-    if (!buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1)) {
-        prompts_.warning("Corvane", QStringLiteral("The transparency view could not be made."));
+    QString why;
+    if (!buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1, &why)) {
+        prompts_.warning("Corvane", why);
         return false;
     }
     if (view_)

@@ -68,6 +68,8 @@ public:
     bool isOpen() const { return !isHidden(); }
 
     void showPalette();
+    // Shows the levels as they now stand (put back by Undo), which is no edit.
+    void refresh();
     int currentColour() const { return currentColour_; }
     bool editorLive() const { return editorLive_; }
 
@@ -105,6 +107,11 @@ signals:
     // The window disables its File and Image menus while the editor is open.
     void opened();
     void closed();
+    // The levels in memory were changed by `what`.  A change with the same
+    // non-empty `key` as the one before continues it (the digits of one number).
+    void levelsChanged(const QString& what, const QString& key);
+    // The levels were written into the set's palette.
+    void paletteSaved();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
