@@ -31,8 +31,8 @@ inline constexpr size_t kSmallLevelPixels = 256;
 void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out, const uint8_t* alphaNibbles = nullptr,
                size_t alphaCount = 0);
 
-// The same from linear light (red, green, blue, alpha; 0..1, colour not
-// weighted by alpha), as the resampler makes a level: the codes are rounded
+// The same from linear light (red, green and blue weighted by alpha, then
+// alpha; 0..1), as the resampler holds a level: the codes are rounded
 // once, from what the level really holds, rather than from bytes already
 // rounded.  Levels of every size spread their rounding as small ones do
 // above, so that a level keeps each channel's mean even where one colour

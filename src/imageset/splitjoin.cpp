@@ -455,18 +455,21 @@ JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& byte
             workspace, QString(), needed, nullptr, headerLength, bytesPerPixel,
             [](const std::vector<uint8_t>&) { return false; },
             [&](const LevelPixels& level, std::vector<uint8_t>& out) {
-                for (size_t i = 0; i < level.count(); ++i) {
+                const size_t start = out.size();
+                out.resize(start + level.count() * size_t(bytesPerPixel));
+                uint8_t* to = out.data() + start;
+                for (size_t i = 0; i < level.count(); ++i, to += bytesPerPixel) {
                     const uint8_t* p = level.rgba.data() + 4 * i;
-                    for (size_t c = 0; c < 3; ++c) offGrid |= grid[c][p[c]] != p[c];
-                    out.insert(out.end(), {p[2], p[1], p[0]});
+                    offGrid |= (grid[0][p[0]] != p[0]) | (grid[1][p[1]] != p[1]) | (grid[2][p[2]] != p[2]);
+                    to[0] = p[2], to[1] = p[1], to[2] = p[0];
                     if (bytesPerPixel == 3) continue;
                     if (level.ownAlpha) {
                         offGrid |= grid[3][p[3]] != p[3];
-                        out.push_back(p[3]);
+                        to[3] = p[3];
                     } else {
                         // The alpha slot keeps 4-4-4-4 alpha as a nibble in the high bits.
                         const int nibble = i < level.slotAlphaCount ? level.slotAlpha[i] >> 4 : 15;
-                        out.push_back(uint8_t(nibble * 17));
+                        to[3] = uint8_t(nibble * 17);
                     }
                 }
             });
