@@ -19,4 +19,9 @@ inline constexpr int widenCode(int code, int bits) {
 // `out + k * stride`.  Alpha is not looked at.
 void fitColours(const uint8_t* texels, size_t count, uint8_t* out, size_t stride);
 
+// One BC1 block in the three-colour form (colour0 <= colour1): texels with
+// alpha below `cut` take index 3, transparent black; the others are fitted
+// to the two ends and their midpoint.
+void fitThreeColours(const uint8_t* rgba, int cut, uint8_t* out);
+
 }  // namespace quor::blocks
