@@ -1,12 +1,14 @@
 // BC7 encoding.  Each subset of a block is fitted as a line: the ends of
 // its texels' principal axis, quantized (with the better low bit where the
-// mode has one), then least squares from the indices those ends give, twice.
+// mode has one), then least squares from the indices those ends give.
 // Which modes are tried:
 //  - opaque blocks: mode 6 (alpha held at 255); where that leaves error, the
-//    two-subset shapes are ranked by how far their texels lie off the line
-//    of each subset, and modes 1 and 3 fitted to the best few;
+//    two-subset shapes closest to the block's own split along its axis are
+//    ranked by how far their texels lie off each subset's line, mode 1 is
+//    fitted to the best two and mode 3 to the best;
 //  - blocks with alpha: mode 6 (colour and alpha on one line), modes 4 and 5
-//    (alpha on its own indices), and mode 7 on the best-ranked shapes.
+//    (alpha on its own indices), and mode 7 on the best-ranked shape; wholly
+//    transparent blocks, mode 6 alone.
 // The lowest error wins; a texel that an index would carry across the alpha
 // cut costs more than any error, so cut-outs keep their edges.  Integer
 // arithmetic decides everything that reaches the bytes, apart from least
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -26,11 +29,11 @@ namespace {
 using bc7::ModeInfo;
 
 // A texel carried across the cut costs this much, more than any error a
-// block can have otherwise (16 texels * 4 channels * 255^2 * weight).
+// block can have otherwise (16 texels * (3 + kAlphaWeight) * 255^2).
 constexpr int64_t kCrossing = int64_t(1) << 36;
-// Alpha's error counts this many times a colour channel's, so that alpha
-// keeps close to what BC3 gives it.
-constexpr int kAlphaWeight = 2;
+// Alpha's error counts this many times a colour channel's: alpha first,
+// as near as BC3 brings it, colour second.
+constexpr int kAlphaWeight = 1024;
 // Opaque blocks whose mode 6 error is at most this (squared, summed) keep it.
 constexpr int64_t kGoodEnough = 16 * 3;
 
@@ -70,29 +73,80 @@ int endValue(const Fit& f, const Ends& e, int end, int c) {
 
 int channelWeight(int c) { return c == 3 ? kAlphaWeight : 1; }
 
+// For a weight 0..64, the index whose weight is nearest.
+const uint8_t* indexForWeight(int indexBits) {
+    static const auto tables = [] {
+        std::array<std::array<uint8_t, 65>, 5> t{};
+        for (int bits = 2; bits <= 4; ++bits) {
+            const uint8_t* weights = bc7::weightsFor(bits);
+            for (int w = 0; w <= 64; ++w) {
+                int best = 0;
+                for (int k = 1; k < (1 << bits); ++k)
+                    if (std::abs(weights[k] - w) < std::abs(weights[best] - w)) best = k;
+                t[size_t(bits)][size_t(w)] = uint8_t(best);
+            }
+        }
+        return t;
+    }();
+    return tables[size_t(indexBits)].data();
+}
+
 // Nearest index for every texel of the subset; the subset's error.
+// Channels C0..C1-1 are the fit's (f.firstChannel, f.lastChannel), fixed
+// at compile time so that the loops over them unroll.
+template <int C0, int C1>
 int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int n, int* index) {
     const int entries = 1 << f.indexBits;
     const uint8_t* weights = bc7::weightsFor(f.indexBits);
     int palette[16][4];
     bool paletteLow[16];
     int ends[2][4];
-    for (int c = f.firstChannel; c < f.lastChannel; ++c)
+    for (int c = C0; c < C1; ++c)
         for (int k = 0; k < 2; ++k) ends[k][c] = endValue(f, e, k, c);
     for (int k = 0; k < entries; ++k) {
-        for (int c = f.firstChannel; c < f.lastChannel; ++c)
+        for (int c = C0; c < C1; ++c)
             palette[k][c] = ((64 - weights[k]) * ends[0][c] + weights[k] * ends[1][c] + 32) >> 6;
-        paletteLow[k] = f.lastChannel == 4 && palette[k][3] < b.cut;
+        paletteLow[k] = C1 == 4 && palette[k][3] < b.cut;
     }
-    const bool watchCut = !b.opaque && f.lastChannel == 4;
+    const bool watchCut = !b.opaque && C1 == 4;
     int64_t total = 0;
+    if (!watchCut && entries > 4) {
+        // The texel's place along the line picks an index; it and its two
+        // neighbours are measured (the steps are not quite even).
+        int along[4] = {}, length2 = 0;
+        for (int c = C0; c < C1; ++c) {
+            along[c] = ends[1][c] - ends[0][c];
+            length2 += along[c] * along[c] * channelWeight(c);
+        }
+        const uint8_t* nearestIndex = indexForWeight(f.indexBits);
+        for (int t = 0; t < n; ++t) {
+            const int* x = b.px[ids[t]];
+            int dot = 0;
+            for (int c = C0; c < C1; ++c) dot += (x[c] - ends[0][c]) * along[c] * channelWeight(c);
+            const int w = length2 > 0 ? std::clamp((dot * 64 + length2 / 2) / length2, 0, 64) : 0;
+            const int guess = nearestIndex[w];
+            int64_t best = INT64_MAX;
+            int bestK = 0;
+            for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k) {
+                int64_t d = 0;
+                for (int c = C0; c < C1; ++c) {
+                    const int diff = x[c] - palette[k][c];
+                    d += int64_t(diff * diff * channelWeight(c));
+                }
+                if (d < best) best = d, bestK = k;
+            }
+            index[t] = bestK;
+            total += best;
+        }
+        return total;
+    }
     for (int t = 0; t < n; ++t) {
         const int* x = b.px[ids[t]];
         int64_t best = INT64_MAX;
         int bestK = 0;
         for (int k = 0; k < entries; ++k) {
             int64_t d = 0;
-            for (int c = f.firstChannel; c < f.lastChannel; ++c) {
+            for (int c = C0; c < C1; ++c) {
                 const int diff = x[c] - palette[k][c];
                 d += int64_t(diff * diff * channelWeight(c));
             }
@@ -105,41 +159,54 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
     return total;
 }
 
-// The code (and the error it leaves) nearest to `value` for a channel of
-// `bits` bits with low bit `p` (p < 0: the mode has none).
-int quantizeChannel(double value, int bits, int p, double* error) {
-    const int top = (1 << bits) - 1;
-    const int total = p < 0 ? bits : bits + 1;
-    const double scaled = value / 255.0 * ((1 << total) - 1);
-    int guess = p < 0 ? int(std::lround(scaled)) : int(std::lround((scaled - p) / 2));
-    int best = 0;
-    double bestError = 1e300;
-    for (int q = guess - 1; q <= guess + 1; ++q) {
-        const int code = std::clamp(q, 0, top);
-        const int v = p < 0 ? widenTo8(code, bits) : widenTo8(code << 1 | p, bits + 1);
-        const double d = (v - value) * (v - value);
-        if (d < bestError) bestError = d, best = code;
-    }
-    *error = bestError;
-    return best;
+// For every value in half steps (0, 0.5, ... 255), the nearest code of a
+// channel and what it widens to: by width (4..8 bits) and low bit (none, 0, 1).
+struct Nearest {
+    uint8_t code[5][3][511];
+    uint8_t value[5][3][511];
+};
+
+const Nearest& nearestCodes() {
+    static const Nearest table = [] {
+        Nearest t{};
+        for (int bits = 4; bits <= 8; ++bits)
+            for (int p = -1; p <= 1; ++p)
+                for (int v = 0; v < 511; ++v) {
+                    int best = 0, bestError = 1 << 30, bestValue = 0;
+                    for (int code = 0; code < (1 << bits); ++code) {
+                        const int w = p < 0 ? widenTo8(code, bits) : bits < 8 ? widenTo8(code << 1 | p, bits + 1) : -1;
+                        if (w < 0) break;
+                        if (std::abs(2 * w - v) < bestError) bestError = std::abs(2 * w - v), best = code, bestValue = w;
+                    }
+                    t.code[bits - 4][p + 1][v] = uint8_t(best);
+                    t.value[bits - 4][p + 1][v] = uint8_t(bestValue);
+                }
+        return t;
+    }();
+    return table;
 }
 
 // Ends for unquantized `point`s: each channel's nearest code, with the
 // p-bits that leave the least error (one per end, or one per subset).
+template <int C0, int C1>
 Ends quantizeEnds(const Fit& f, const double (&point)[2][4]) {
     const ModeInfo& m = *f.mode;
+    const Nearest& table = nearestCodes();
     Ends e;
     const bool hasP = m.endpointPBits || m.sharedPBits;
-    double errorOf[2][2] = {};  // [end][p]
+    int errorOf[2][2] = {};  // [end][p]
     int codeOf[2][2][4] = {};
-    for (int end = 0; end < 2; ++end)
+    for (int end = 0; end < 2; ++end) {
+        int target[4];  // in half steps
+        for (int c = C0; c < C1; ++c) target[c] = int(point[end][c] * 2 + 0.5);
         for (int p = 0; p < (hasP ? 2 : 1); ++p)
-            for (int c = f.firstChannel; c < f.lastChannel; ++c) {
-                double d;
-                const int bits = c < 3 ? m.colourBits : m.alphaBits;
-                codeOf[end][p][c] = quantizeChannel(point[end][c], bits, hasP ? p : -1, &d);
-                errorOf[end][p] += d * channelWeight(c);
+            for (int c = C0; c < C1; ++c) {
+                const int bits = c < 3 ? m.colourBits : m.alphaBits, column = hasP ? p + 1 : 0;
+                codeOf[end][p][c] = table.code[bits - 4][column][target[c]];
+                const int d = 2 * table.value[bits - 4][column][target[c]] - target[c];
+                errorOf[end][p] += d * d * channelWeight(c);
             }
+    }
     int chosen[2] = {0, 0};
     if (f.alphaHeld) {
         chosen[0] = chosen[1] = 1;
@@ -150,7 +217,7 @@ Ends quantizeEnds(const Fit& f, const double (&point)[2][4]) {
     }
     for (int end = 0; end < 2; ++end) {
         e.p[end] = chosen[end];
-        for (int c = f.firstChannel; c < f.lastChannel; ++c) e.code[end][c] = codeOf[end][chosen[end]][c];
+        for (int c = C0; c < C1; ++c) e.code[end][c] = codeOf[end][chosen[end]][c];
         if (f.alphaHeld) e.code[end][3] = 127;
     }
     return e;
@@ -162,17 +229,19 @@ struct SubsetFit {
     int index[16];
 };
 
+template <int C0, int C1>
 void tryEnds(const Block& b, const Fit& f, const Ends& e, const int* ids, int n, SubsetFit& best) {
     int index[16];
-    const int64_t error = assign(b, f, e, ids, n, index);
+    const int64_t error = assign<C0, C1>(b, f, e, ids, n, index);
     if (error >= best.error) return;
     best.error = error;
     best.ends = e;
     std::copy(index, index + n, best.index);
 }
 
+template <int C0, int C1>
 SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
-    const int c0 = f.firstChannel, c1 = f.lastChannel;
+    constexpr int c0 = C0, c1 = C1;
     double mean[4] = {};
     for (int t = 0; t < n; ++t)
         for (int c = c0; c < c1; ++c) mean[c] += b.px[ids[t]][c];
@@ -215,11 +284,11 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
         point[1][c] = std::clamp(mean[c] + axis[c] * high, 0.0, 255.0);
     }
     SubsetFit best;
-    tryEnds(b, f, quantizeEnds(f, point), ids, n, best);
+    tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
 
-    // Least squares from the indices, twice.
+    // Least squares from the indices (a second round gains little).
     const uint8_t* weights = bc7::weightsFor(f.indexBits);
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 1; ++round) {
         double aa = 0, ab = 0, bb = 0, ax[4] = {}, bx[4] = {};
         for (int t = 0; t < n; ++t) {
             const double w = weights[best.index[t]] / 64.0;
@@ -238,10 +307,31 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
             point[1][c] = std::clamp((aa * bx[c] - ab * ax[c]) / det, 0.0, 255.0);
         }
         const int64_t before = best.error;
-        tryEnds(b, f, quantizeEnds(f, point), ids, n, best);
+        tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
         if (best.error == before) break;
     }
+    // Alpha on its own line is worth a closer search: each end's code a step
+    // either way while that lowers the error.
+    if (C0 == 3) {
+        const int top = (1 << f.mode->alphaBits) - 1;
+        for (int round = 0; round < 16 && best.error > 0; ++round) {
+            const int64_t before = best.error;
+            const Ends from = best.ends;
+            for (int end = 0; end < 2; ++end)
+                for (int step : {-1, 1}) {
+                    Ends e = from;
+                    e.code[end][3] = std::clamp(e.code[end][3] + step, 0, top);
+                    tryEnds<C0, C1>(b, f, e, ids, n, best);
+                }
+            if (best.error == before) break;
+        }
+    }
     return best;
+}
+
+SubsetFit fitAny(const Block& b, const Fit& f, const int* ids, int n) {
+    if (f.firstChannel == 3) return fitSubset<3, 4>(b, f, ids, n);
+    return f.lastChannel == 4 ? fitSubset<0, 4>(b, f, ids, n) : fitSubset<0, 3>(b, f, ids, n);
 }
 
 // A whole block in one mode: what is written, and its error.
@@ -252,15 +342,27 @@ struct Encoding {
     int index[16] = {}, second[16] = {};
 };
 
+// Fields from the low end of a 128-bit little-endian number.
 class BitWriter {
 public:
-    explicit BitWriter(uint8_t* out) : out_(out) { std::memset(out, 0, 16); }
+    explicit BitWriter(uint8_t* out) : out_(out) {}
+    ~BitWriter() {
+        for (int k = 0; k < 16; ++k) out_[k] = uint8_t(half_[k / 8] >> (8 * (k % 8)));
+    }
     void put(int value, int count) {
-        for (int k = 0; k < count; ++k, ++at_) out_[at_ >> 3] |= uint8_t(((value >> k) & 1) << (at_ & 7));
+        const uint64_t v = uint64_t(value) & ((uint64_t(1) << count) - 1);
+        if (at_ < 64) {
+            half_[0] |= v << at_;
+            if (at_ + count > 64) half_[1] |= v >> (64 - at_);
+        } else {
+            half_[1] |= v << (at_ - 64);
+        }
+        at_ += count;
     }
 
 private:
     uint8_t* out_;
+    uint64_t half_[2] = {};
     int at_ = 0;
 };
 
@@ -338,7 +440,7 @@ Encoding encodeShaped(const Block& b, int mode, int shape) {
         int ids[16], n = 0;
         for (int i = 0; i < 16; ++i)
             if (bc7::subsetOf(m.subsets, shape, i) == s) ids[n++] = i;
-        const SubsetFit fit = fitSubset(b, f, ids, n);
+        const SubsetFit fit = fitAny(b, f, ids, n);
         e.error += fit.error;
         e.ends[s] = fit.ends;
         for (int t = 0; t < n; ++t) e.index[ids[t]] = fit.index[t];
@@ -354,7 +456,7 @@ Encoding encodeSeparate(const Block& b, int mode, int selector) {
     for (int i = 0; i < 16; ++i) ids[i] = i;
     Fit colour{&m, 0, 3, selector ? m.secondIndexBits : m.indexBits};
     Fit alpha{&m, 3, 4, selector ? m.indexBits : m.secondIndexBits};
-    const SubsetFit c = fitSubset(b, colour, ids, 16), a = fitSubset(b, alpha, ids, 16);
+    const SubsetFit c = fitAny(b, colour, ids, 16), a = fitAny(b, alpha, ids, 16);
     Encoding e;
     e.mode = mode;
     e.selector = selector;
@@ -368,67 +470,125 @@ Encoding encodeSeparate(const Block& b, int mode, int selector) {
     return e;
 }
 
-// How far the texels of each two-subset shape lie off their subsets'
-// lines: the variance left beside each subset's principal axis, from
-// integer moments (so the ranking is exact arithmetic up to the axis).
-void rankShapes(const Block& b, int channels, int* order, int keep) {
-    // Moments per texel: sums of each channel and of each product.
-    constexpr int kMoments = 4 + 10;
-    int64_t moment[16][kMoments] = {};
-    int64_t total[kMoments] = {};
+// Subset 1's texels of each two-subset shape, as bits.
+const std::array<uint16_t, 64>& shapeMasks() {
+    static const auto masks = [] {
+        std::array<uint16_t, 64> m{};
+        for (int shape = 0; shape < 64; ++shape)
+            for (int i = 0; i < 16; ++i) m[size_t(shape)] |= uint16_t(bc7::kShapes2[shape][i] << i);
+        return m;
+    }();
+    return masks;
+}
+
+// The variance of `n` texels left off their principal axis, from their
+// sums and sums of products (channels 0..C-1; products in the order
+// 00 01 02 (03) 11 12 (13) 22 (23) (33)).
+template <int C>
+float offLine(const float* sum, const float* product, int n) {
+    if (n < 2) return 0;
+    float cov[C][C];
+    const float inverse = 1.0f / float(n);
+    int k = 0;
+    for (int c = 0; c < C; ++c)
+        for (int d = c; d < C; ++d, ++k) cov[c][d] = cov[d][c] = product[k] - sum[c] * sum[d] * inverse;
+    float trace = 0;
+    int widest = 0;
+    for (int c = 0; c < C; ++c) {
+        trace += cov[c][c];
+        if (cov[c][c] > cov[widest][widest]) widest = c;
+    }
+    float axis[C];
+    for (int c = 0; c < C; ++c) axis[c] = cov[widest][c];
+    for (int round = 0; round < 2; ++round) {
+        float next[C] = {};
+        for (int c = 0; c < C; ++c)
+            for (int d = 0; d < C; ++d) next[c] += cov[c][d] * axis[d];
+        for (int c = 0; c < C; ++c) axis[c] = next[c];
+    }
+    float along = 0, length2 = 0;
+    for (int c = 0; c < C; ++c) {
+        float row = 0;
+        for (int d = 0; d < C; ++d) row += cov[c][d] * axis[d];
+        along += axis[c] * row;
+        length2 += axis[c] * axis[c];
+    }
+    return length2 > 1e-12f ? std::max(0.0f, trace - along / length2) : 0.0f;
+}
+
+// The two-subset shapes most likely to fit the block, best first.  The
+// texels are split at their mean along the block's principal axis; the
+// shapes nearest that split (fewest texels on the other side) are ranked
+// by how far their texels lie off each subset's own line.
+template <int C>
+void rankShapes(const Block& b, int* order, int keep) {
+    constexpr int kProducts = C * (C + 1) / 2;
+    float value[16][C], product[16][kProducts], sum[C] = {}, products[kProducts] = {};
     for (int i = 0; i < 16; ++i) {
         int k = 0;
-        for (int c = 0; c < 4; ++c) moment[i][k++] = c < channels ? b.px[i][c] : 0;
-        for (int c = 0; c < 4; ++c)
-            for (int d = c; d < 4; ++d) moment[i][k++] = c < channels && d < channels ? b.px[i][c] * b.px[i][d] : 0;
-        for (k = 0; k < kMoments; ++k) total[k] += moment[i][k];
+        for (int c = 0; c < C; ++c) {
+            value[i][c] = float(b.px[i][c]);
+            sum[c] += value[i][c];
+            for (int d = c; d < C; ++d, ++k) product[i][k] = float(b.px[i][c] * b.px[i][d]);
+        }
+        for (k = 0; k < kProducts; ++k) products[k] += product[i][k];
     }
-    const auto offLine = [&](const int64_t* sum, int n) {
-        if (n < 2) return 0.0;
-        double cov[4][4];
-        int k = 4;
-        for (int c = 0; c < 4; ++c)
-            for (int d = c; d < 4; ++d, ++k) cov[c][d] = cov[d][c] = double(sum[k]) - double(sum[c]) * double(sum[d]) / n;
-        double trace = 0, axis[4] = {1, 1, 1, 1};
-        for (int c = 0; c < channels; ++c) trace += cov[c][c];
-        double lambda = 0;
-        for (int round = 0; round < 3; ++round) {
-            double next[4] = {}, largest = 0;
-            for (int c = 0; c < channels; ++c) {
-                for (int d = 0; d < channels; ++d) next[c] += cov[c][d] * axis[d];
-                largest = std::max(largest, std::abs(next[c]));
-            }
-            if (largest < 1e-9) return 0.0;
-            for (int c = 0; c < channels; ++c) axis[c] = next[c] / largest;
-            lambda = largest;
+    // The block's axis, by power iteration.
+    float mean[C], cov[C][C];
+    for (int c = 0; c < C; ++c) mean[c] = sum[c] / 16;
+    int k = 0;
+    for (int c = 0; c < C; ++c)
+        for (int d = c; d < C; ++d, ++k) cov[c][d] = cov[d][c] = products[k] - sum[c] * sum[d] / 16;
+    int widest = 0;
+    for (int c = 1; c < C; ++c)
+        if (cov[c][c] > cov[widest][widest]) widest = c;
+    float axis[C];
+    for (int c = 0; c < C; ++c) axis[c] = cov[widest][c];
+    for (int round = 0; round < 3; ++round) {
+        float next[C] = {}, largest = 0;
+        for (int c = 0; c < C; ++c) {
+            for (int d = 0; d < C; ++d) next[c] += cov[c][d] * axis[d];
+            largest = std::max(largest, std::abs(next[c]));
         }
-        // Rayleigh quotient of the last vector: the variance along the axis.
-        double num = 0, den = 0;
-        for (int c = 0; c < channels; ++c) {
-            double row = 0;
-            for (int d = 0; d < channels; ++d) row += cov[c][d] * axis[d];
-            num += axis[c] * row;
-            den += axis[c] * axis[c];
-        }
-        (void)lambda;
-        return std::max(0.0, trace - num / den);
-    };
-    double score[64];
+        if (largest < 1e-12f) break;
+        for (int c = 0; c < C; ++c) axis[c] = next[c] / largest;
+    }
+    unsigned split = 0;
+    for (int i = 0; i < 16; ++i) {
+        float p = 0;
+        for (int c = 0; c < C; ++c) p += (value[i][c] - mean[c]) * axis[c];
+        split |= unsigned(p > 0) << i;
+    }
+    const auto& masks = shapeMasks();
+    int near[64];
+    int distance[64];
     for (int shape = 0; shape < 64; ++shape) {
-        int64_t second[kMoments] = {}, first[kMoments];
-        int n = 0;
-        for (int i = 0; i < 16; ++i) {
-            if (!bc7::kShapes2[shape][i]) continue;
-            ++n;
-            for (int k = 0; k < kMoments; ++k) second[k] += moment[i][k];
-        }
-        for (int k = 0; k < kMoments; ++k) first[k] = total[k] - second[k];
-        score[shape] = offLine(first, 16 - n) + offLine(second, n);
+        const int d = std::popcount(split ^ masks[size_t(shape)]);
+        distance[shape] = std::min(d, 16 - d);
+        near[shape] = shape;
     }
-    int all[64];
-    for (int s = 0; s < 64; ++s) all[s] = s;
-    std::partial_sort(all, all + keep, all + 64, [&](int x, int y) { return score[x] != score[y] ? score[x] < score[y] : x < y; });
-    std::copy(all, all + keep, order);
+    constexpr int kNear = 8;
+    std::partial_sort(near, near + kNear, near + 64, [&](int x, int y) {
+        return distance[x] != distance[y] ? distance[x] < distance[y] : x < y;
+    });
+    float score[kNear];
+    for (int r = 0; r < kNear; ++r) {
+        const unsigned mask = masks[size_t(near[r])];
+        float inSum[C] = {}, inProducts[kProducts] = {}, outSum[C], outProducts[kProducts];
+        for (int i = 0; i < 16; ++i) {
+            if (!((mask >> i) & 1)) continue;
+            for (int c = 0; c < C; ++c) inSum[c] += value[i][c];
+            for (int q = 0; q < kProducts; ++q) inProducts[q] += product[i][q];
+        }
+        for (int c = 0; c < C; ++c) outSum[c] = sum[c] - inSum[c];
+        for (int q = 0; q < kProducts; ++q) outProducts[q] = products[q] - inProducts[q];
+        const int n = std::popcount(mask);
+        score[r] = offLine<C>(inSum, inProducts, n) + offLine<C>(outSum, outProducts, 16 - n);
+    }
+    int ranked[kNear];
+    for (int r = 0; r < kNear; ++r) ranked[r] = r;
+    std::stable_sort(ranked, ranked + kNear, [&](int x, int y) { return score[x] < score[y]; });
+    for (int r = 0; r < keep; ++r) order[r] = near[ranked[r]];
 }
 
 void keepBetter(Encoding&& candidate, Encoding& best) {
@@ -440,26 +600,29 @@ void keepBetter(Encoding&& candidate, Encoding& best) {
 void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
     Block b;
     b.cut = alphaCut;
+    // A block nobody sees needs its alpha; its colours only matter to filtering.
+    bool hidden = true;
     for (int i = 0; i < 16; ++i) {
         for (int c = 0; c < 4; ++c) b.px[i][c] = rgba[4 * i + c];
         b.opaque &= rgba[4 * i + 3] == 255;
         b.low[i] = rgba[4 * i + 3] < alphaCut;
+        hidden &= rgba[4 * i + 3] == 0;
     }
     Encoding best = encodeShaped(b, 6, 0);
     if (b.opaque) {
         if (best.error > kGoodEnough) {
-            int shapes[4];
-            rankShapes(b, 3, shapes, 4);
-            for (int k = 0; k < 4; ++k) keepBetter(encodeShaped(b, 1, shapes[k]), best);
-            for (int k = 0; k < 2; ++k) keepBetter(encodeShaped(b, 3, shapes[k]), best);
+            int shapes[2];
+            rankShapes<3>(b, shapes, 2);
+            for (int k = 0; k < 2; ++k) keepBetter(encodeShaped(b, 1, shapes[k]), best);
+            keepBetter(encodeShaped(b, 3, shapes[0]), best);
         }
-    } else {
+    } else if (!hidden) {
         keepBetter(encodeSeparate(b, 5, 0), best);
         keepBetter(encodeSeparate(b, 4, 0), best);
         keepBetter(encodeSeparate(b, 4, 1), best);
-        int shapes[2];
-        rankShapes(b, 4, shapes, 2);
-        for (int k = 0; k < 2; ++k) keepBetter(encodeShaped(b, 7, shapes[k]), best);
+        int shape;
+        rankShapes<4>(b, &shape, 1);
+        keepBetter(encodeShaped(b, 7, shape), best);
     }
     pack(best, out);
 }
