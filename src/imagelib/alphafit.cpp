@@ -1,6 +1,7 @@
 // BC3's alpha: both forms (eight steps between the endpoints, or six and
 // the fixed 0 and 255) from the block's extremes, then each endpoint moved
-// while that lowers the score, and least squares from the indices found.
+// while that lowers the score, and least squares from the indices found;
+// blocks still left with error, searched over a grid of endpoints too.
 // The score puts the count of texels that cross the cut first and the
 // squared error second, so an edge of a cut-out stays where it was.
 #include "alphafit.h"
@@ -17,6 +18,9 @@ struct Entry {
     bool low;      // below the cut for every decoder (rounded up, still below)
     bool high;     // at or above the cut for every decoder
 };
+
+// Blocks left with more squared error than this per distinct value get the wide search.
+constexpr int kWideAbove = 4;
 
 struct Score {
     int crossings = 1 << 20;
@@ -120,7 +124,7 @@ void descend(const Block& b, int cut, Candidate& best) {
     const bool eight = best.a0 > best.a1;
     for (int round = 0; round < 32; ++round) {
         const Candidate before = best;
-        for (int step : {1, -1, 3, -3})
+        for (int step : {1, -1, 3, -3, 6, -6})
             for (int which = 0; which < 2; ++which) {
                 const int a0 = before.a0 + (which == 0 ? step : 0), a1 = before.a1 + (which == 1 ? step : 0);
                 if (a0 < 0 || a0 > 255 || a1 < 0 || a1 > 255 || (eight ? a0 <= a1 : a0 > a1)) continue;
@@ -164,11 +168,10 @@ void fitAlpha(const uint8_t* alpha, int cut, uint8_t* out) {
         if (b.value[v] != 0 && b.value[v] != 255) inner0 = std::min(inner0, b.value[v]), inner1 = std::max(inner1, b.value[v]);
     if (inner0 > inner1) inner0 = inner1 = *lowest;
 
-    Candidate best{};
-    best.score = Score{};
-    consider(b, inner0, inner1, cut, best);
-    if (best.score.error == 0 && best.score.crossings == 0) return write(b, best, alpha, out);
-    Candidate six = best;
+    Candidate six{};
+    six.score = Score{};
+    consider(b, inner0, inner1, cut, six);
+    if (six.score.error == 0 && six.score.crossings == 0) return write(b, six, alpha, out);
     descend(b, cut, six);
     Candidate eight{};
     eight.score = Score{};
@@ -177,7 +180,21 @@ void fitAlpha(const uint8_t* alpha, int cut, uint8_t* out) {
         leastSquares(b, eight, cut, eight);
         descend(b, cut, eight);
     }
-    write(b, eight.score < six.score ? eight : six, alpha, out);
+    Candidate best = eight.score < six.score ? eight : six;
+    // Blocks of several values that neither form's extremes suit well (a
+    // fence's smaller levels, values crowding the cut) are searched wide:
+    // endpoints on a grid of sixteens, then the best of them moved in finer
+    // steps.
+    if (best.score.error > kWideAbove * b.distinct && b.distinct > 2) {
+        Candidate wide{};
+        wide.score = Score{};
+        for (int a0 = 0; a0 < 256 + 15; a0 += 16)
+            for (int a1 = 0; a1 < 256 + 15; a1 += 16) consider(b, std::min(a0, 255), std::min(a1, 255), cut, wide);
+        leastSquares(b, wide, cut, wide);
+        descend(b, cut, wide);
+        if (wide.score < best.score) best = wide;
+    }
+    write(b, best, alpha, out);
 }
 
 }  // namespace quor::blocks
