@@ -146,7 +146,7 @@ bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height,
         fillUnderTransparency(filled);
         source = filled.rgba.data();
     }
-    uint8_t group[64 * kFitGroup];
+    uint8_t group[64 * kFitBatch];
     size_t gathered = 0;
     const size_t step = blockBytes(f);
     for (int32_t by = 0; by < height; by += 4) {
@@ -160,7 +160,7 @@ bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height,
                     const size_t at = (size_t(by + y % rows) * size_t(width) + size_t(bx + x % columns)) * 4;
                     std::memcpy(block + 4 * (y * 4 + x), source + at, 4);
                 }
-            if (++gathered < kFitGroup) continue;
+            if (++gathered < kFitBatch) continue;
             encodeGathered(f, group, gathered, out, o);
             out += gathered * step;
             gathered = 0;

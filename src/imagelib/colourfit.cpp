@@ -11,7 +11,9 @@
 //     side of them, scored exactly from per-choice sums (with the choices
 //     fixed, the error splits by channel);
 //  4. back to 2, a few times; also the best pair for the block's mean colour
-//     alone, which is what flat blocks want.
+//     alone, which is what flat blocks want;
+//  5. for the blocks 1 to 4 leave with error, gathered eight at a time: the
+//     cluster search (see clusterSearch), then 3 and 2 from what it finds.
 // Whatever step gives a block its lowest error is what it keeps.
 //
 // Floating point here only ever holds integers below 2^24 or is rounded
@@ -24,6 +26,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace quor::blocks {
 namespace {
@@ -48,8 +51,9 @@ LANE_WISE F truncated(F v) { return __builtin_convertvector(__builtin_convertvec
 
 constexpr float kTop[3] = {31, 63, 31};
 // Blocks whose squared error (summed over texels and channels) is at most
-// this keep the first fit.
-constexpr float kRefineAbove = 0;
+// this, about 6 a sample (40 dB), keep the first fit: the cluster search
+// would gain them little.
+constexpr float kRefineAbove = 300;
 
 // A code of channel c widened to 8 bits as every decoder does it.
 LANE_WISE F widen(F code, int c) {
@@ -381,11 +385,9 @@ LANE_WISE void clusterSearch(const Texels& x, Best& best, I allowed) {
         for (int c = 0; c < 3; ++c) std::memcpy(&trial.sum[s][c], sum[s][c], sizeof(F));
     }
     Codes codes = fitted(trial, best.codes);
-    for (int round = 0; round < 2; ++round) {
-        nearest<true>(x, codes, trial);
-        best.consider(trial, codes, allowed);
-        codes = fitted(trial, codes);
-    }
+    nearest<true>(x, codes, trial);
+    best.consider(trial, codes, allowed);
+    codes = fitted(trial, codes);
     nearest<false>(x, codes, trial);
     best.consider(trial, codes, allowed);
 }
@@ -395,13 +397,8 @@ void put16(uint8_t* p, uint32_t v) {
     p[1] = uint8_t(v >> 8);
 }
 
-// QUOR_PLAIN_BUILD leaves the vector clone out: the tests build the fit
-// that way too, to hold both builds to the same bytes.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUOR_PLAIN_BUILD)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) {
-    Texels x;
+// Lane j of the vectors from block j of `texels` (block 0 again past `count`).
+LANE_WISE void load(const uint8_t* texels, size_t count, Texels& x) {
     const uint8_t* block[kFitGroup];
     for (size_t j = 0; j < kFitGroup; ++j) block[j] = texels + 64 * (j < count ? j : 0);
     for (int c = 0; c < 3; ++c) x.total[c] = F{};
@@ -417,7 +414,41 @@ void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) 
             x.total[c] += x.t[i][c];
         }
     }
+}
 
+// Block j's best to `out[j]`.  Four colours need colour0 > colour1:
+// swapping the ends swaps the choices 0/1 and 2/3.  Equal ends are one
+// colour: index 0 says it.
+LANE_WISE void write(const Best& best, size_t count, uint8_t* const* out) {
+    I packed[2];
+    for (int e = 0; e < 2; ++e) {
+        const F* code = best.codes.code[e];
+        packed[e] = __builtin_convertvector(code[0], I) << 11 | __builtin_convertvector(code[1], I) << 5 |
+                    __builtin_convertvector(code[2], I);
+    }
+    const I swap = packed[0] < packed[1], keep = packed[0] != packed[1];
+    I bits{};
+    for (int i = 0; i < 16; ++i) bits |= ((best.choice[i] ^ (swap & 1)) & keep) << (2 * i);
+    const I first = pickInt(swap, packed[1], packed[0]), second = pickInt(swap, packed[0], packed[1]);
+    for (size_t j = 0; j < count; ++j) {
+        put16(out[j], uint32_t(first[j]));
+        put16(out[j] + 2, uint32_t(second[j]));
+        for (int k = 0; k < 4; ++k) out[j][4 + k] = uint8_t(uint32_t(bits[j]) >> (8 * k));
+    }
+}
+
+// QUOR_PLAIN_BUILD leaves the vector clone out: the tests build the fit
+// that way too, to hold both builds to the same bytes.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUOR_PLAIN_BUILD)
+#define BOTH_BUILDS __attribute__((target_clones("avx2", "default")))
+#else
+#define BOTH_BUILDS
+#endif
+
+// Steps 1 to 4 for up to eight blocks; each block's error to `error`.
+BOTH_BUILDS void fitGroup(const uint8_t* texels, size_t count, uint8_t* const* out, float* error) {
+    Texels x;
+    load(texels, count, x);
     Best best;
     Trial trial;
     // The mean colour alone, from the one-colour tables.
@@ -449,39 +480,66 @@ void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) 
     }
     nearest<false>(x, codes, trial);
     best.consider(trial, codes);
+    write(best, count, out);
+    for (size_t j = 0; j < count; ++j) error[j] = best.error[j];
+}
 
-    // Blocks the fit above left with error get the cluster search; a
-    // block's bytes never depend on the blocks beside it.
-    const I refine = best.error > splat(kRefineAbove);
-    bool anyRefined = false;
-    for (size_t j = 0; j < kFitGroup; ++j) anyRefined |= j < count && refine[j] != 0;
-    if (anyRefined) clusterSearch(x, best, refine);
-
-    // Four colours need colour0 > colour1: swapping the ends swaps the
-    // choices 0/1 and 2/3.  Equal ends are one colour: index 0 says it.
-    I packed[2];
-    for (int e = 0; e < 2; ++e) {
-        const F* code = best.codes.code[e];
-        packed[e] = __builtin_convertvector(code[0], I) << 11 | __builtin_convertvector(code[1], I) << 5 |
-                    __builtin_convertvector(code[2], I);
+// Step 5 for up to eight blocks, each starting from what step 4 wrote for
+// it (and the error that leaves); a block keeps that unless the search
+// finds better.
+BOTH_BUILDS void refineGroup(const uint8_t* texels, size_t count, uint8_t* const* out, const float* error) {
+    Texels x;
+    load(texels, count, x);
+    Best best;
+    alignas(32) float code[2][3][kFitGroup] = {}, lowest[kFitGroup] = {};
+    alignas(32) int32_t choice[16][kFitGroup] = {};
+    for (size_t j = 0; j < kFitGroup; ++j) {
+        const size_t from = j < count ? j : 0;
+        const uint8_t* block = out[from];
+        for (int e = 0; e < 2; ++e) {
+            const unsigned v = unsigned(block[2 * e] | block[2 * e + 1] << 8);
+            code[e][0][j] = float(v >> 11);
+            code[e][1][j] = float((v >> 5) & 63);
+            code[e][2][j] = float(v & 31);
+        }
+        for (int i = 0; i < 16; ++i) choice[i][j] = (block[4 + i / 4] >> (2 * (i % 4))) & 3;
+        lowest[j] = error[from];
     }
-    const I swap = packed[0] < packed[1], keep = packed[0] != packed[1];
-    I bits{};
-    for (int i = 0; i < 16; ++i) bits |= ((best.choice[i] ^ (swap & 1)) & keep) << (2 * i);
-    const I first = pickInt(swap, packed[1], packed[0]), second = pickInt(swap, packed[0], packed[1]);
-    for (size_t j = 0; j < count; ++j) {
-        uint8_t* to = out + j * stride;
-        put16(to, uint32_t(first[j]));
-        put16(to + 2, uint32_t(second[j]));
-        for (int k = 0; k < 4; ++k) to[4 + k] = uint8_t(uint32_t(bits[j]) >> (8 * k));
-    }
+    std::memcpy(&best.error, lowest, sizeof(F));
+    for (int e = 0; e < 2; ++e)
+        for (int c = 0; c < 3; ++c) std::memcpy(&best.codes.code[e][c], code[e][c], sizeof(F));
+    for (int i = 0; i < 16; ++i) std::memcpy(&best.choice[i], choice[i], sizeof(I));
+    clusterSearch(x, best, ~I{});
+    write(best, count, out);
 }
 
 }  // namespace
 
 void fitColours(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) {
-    if (count == 0) return;
-    fitGroup(texels, std::min(count, kFitGroup), out, stride);
+    // Step 4 eight at a time; then step 5 for the blocks it left with error,
+    // gathered eight at a time, so that its lanes are full.
+    std::vector<float> error(count);
+    std::vector<size_t> refine;
+    for (size_t k = 0; k < count; k += kFitGroup) {
+        const size_t n = std::min(kFitGroup, count - k);
+        uint8_t* to[kFitGroup];
+        for (size_t j = 0; j < n; ++j) to[j] = out + (k + j) * stride;
+        fitGroup(texels + 64 * k, n, to, error.data() + k);
+        for (size_t j = 0; j < n; ++j)
+            if (error[k + j] > kRefineAbove) refine.push_back(k + j);
+    }
+    uint8_t gathered[64 * kFitGroup];
+    for (size_t k = 0; k < refine.size(); k += kFitGroup) {
+        const size_t n = std::min(kFitGroup, refine.size() - k);
+        uint8_t* to[kFitGroup];
+        float errors[kFitGroup];
+        for (size_t j = 0; j < n; ++j) {
+            std::memcpy(gathered + 64 * j, texels + 64 * refine[k + j], 64);
+            to[j] = out + refine[k + j] * stride;
+            errors[j] = error[refine[k + j]];
+        }
+        refineGroup(gathered, n, to, errors);
+    }
 }
 
 // The three-colour form, one block at a time (only blocks with transparent

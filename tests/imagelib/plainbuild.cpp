@@ -1,6 +1,6 @@
 // The block coders built for plain x86-64 alone (no vector clone): reads
 // whole blocks of 16 RGBA texels from a file and writes, for all of them,
-// their BC1 colour blocks (fitted eight at a time, as pictures are), their
+// their BC1 colour blocks (fitted all together), their
 // BC3 alpha blocks and their BC7 blocks, one after another, to another.
 //
 //   blockcoders_plain BLOCKS OUT
@@ -19,8 +19,7 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> texels((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const size_t count = texels.size() / 64;
     std::vector<uint8_t> out(count * (8 + 8 + 16));
-    for (size_t k = 0; k < count; k += quor::blocks::kFitGroup)
-        quor::blocks::fitColours(texels.data() + 64 * k, count - k, out.data() + 8 * k, 8);
+    quor::blocks::fitColours(texels.data(), count, out.data(), 8);
     uint8_t* alpha = out.data() + 8 * count;
     uint8_t* bc7 = alpha + 8 * count;
     for (size_t k = 0; k < count; ++k) {
