@@ -14,9 +14,9 @@ namespace quor::blocks {
 namespace {
 
 struct Entry {
-    int value;     // as our decoder gives it (in-between steps rounded down)
-    bool low;      // below the cut for every decoder (rounded up, still below)
-    bool high;     // at or above the cut for every decoder
+    int value;  // as our decoder gives it (in-between steps rounded down)
+    bool low;   // below the cut for every decoder (rounded up, still below)
+    bool high;  // at or above the cut for every decoder
 };
 
 // Blocks left with more squared error than this per distinct value get the wide search.
@@ -25,7 +25,9 @@ constexpr int kWideAbove = 4;
 struct Score {
     int crossings = 1 << 20;
     int error = 1 << 30;
-    bool operator<(const Score& o) const { return crossings != o.crossings ? crossings < o.crossings : error < o.error; }
+    bool operator<(const Score& o) const {
+        return crossings != o.crossings ? crossings < o.crossings : error < o.error;
+    }
 };
 
 struct Block {
@@ -115,7 +117,8 @@ void leastSquares(const Block& b, const Candidate& c, int cut, Candidate& best) 
     }
     const double det = aa * bb - ab * ab;
     if (det < 1e-9) return;
-    const int a0 = int((bb * ax - ab * bx) / det + 0.5 + 256) - 256, a1 = int((aa * bx - ab * ax) / det + 0.5 + 256) - 256;
+    const int a0 = int((bb * ax - ab * bx) / det + 0.5 + 256) - 256,
+              a1 = int((aa * bx - ab * ax) / det + 0.5 + 256) - 256;
     if (eight ? a0 > a1 : a0 <= a1) consider(b, a0, a1, cut, best);
 }
 
@@ -165,7 +168,8 @@ void fitAlpha(const uint8_t* alpha, int cut, uint8_t* out) {
     // The six-step form spans the values other than 0 and 255, which it has anyway.
     int inner0 = 255, inner1 = 0;
     for (int v = 0; v < b.distinct; ++v)
-        if (b.value[v] != 0 && b.value[v] != 255) inner0 = std::min(inner0, b.value[v]), inner1 = std::max(inner1, b.value[v]);
+        if (b.value[v] != 0 && b.value[v] != 255)
+            inner0 = std::min(inner0, b.value[v]), inner1 = std::max(inner1, b.value[v]);
     if (inner0 > inner1) inner0 = inner1 = *lowest;
 
     Candidate six{};

@@ -76,8 +76,7 @@ void decodeBc7Block(const uint8_t* in, uint8_t* rgba) {
         }
 
     int index[16], second[16] = {};
-    for (int i = 0; i < 16; ++i)
-        index[i] = bits.take(m.indexBits - (bc7::isAnchor(m.subsets, shape, i) ? 1 : 0));
+    for (int i = 0; i < 16; ++i) index[i] = bits.take(m.indexBits - (bc7::isAnchor(m.subsets, shape, i) ? 1 : 0));
     if (m.secondIndexBits)
         for (int i = 0; i < 16; ++i) second[i] = bits.take(m.secondIndexBits - (i == 0 ? 1 : 0));
 

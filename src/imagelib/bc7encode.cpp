@@ -176,7 +176,8 @@ const Nearest& nearestCodes() {
                     for (int code = 0; code < (1 << bits); ++code) {
                         const int w = p < 0 ? widenTo8(code, bits) : bits < 8 ? widenTo8(code << 1 | p, bits + 1) : -1;
                         if (w < 0) break;
-                        if (std::abs(2 * w - v) < bestError) bestError = std::abs(2 * w - v), best = code, bestValue = w;
+                        if (std::abs(2 * w - v) < bestError)
+                            bestError = std::abs(2 * w - v), best = code, bestValue = w;
                     }
                     t.code[bits - 4][p + 1][v] = uint8_t(best);
                     t.value[bits - 4][p + 1][v] = uint8_t(bestValue);
@@ -568,9 +569,8 @@ void rankShapes(const Block& b, int* order, int keep) {
         near[shape] = shape;
     }
     constexpr int kNear = 8;
-    std::partial_sort(near, near + kNear, near + 64, [&](int x, int y) {
-        return distance[x] != distance[y] ? distance[x] < distance[y] : x < y;
-    });
+    std::partial_sort(near, near + kNear, near + 64,
+                      [&](int x, int y) { return distance[x] != distance[y] ? distance[x] < distance[y] : x < y; });
     float score[kNear];
     for (int r = 0; r < kNear; ++r) {
         const unsigned mask = masks[size_t(near[r])];

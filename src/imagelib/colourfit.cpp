@@ -376,7 +376,8 @@ LANE_WISE void clusterSearch(const Texels& x, Best& best, I allowed) {
         const int choice[4] = {0, 2, 3, 1};
         for (int r = 0; r < 4; ++r) {
             count[choice[r]][lane] = float(edge[r + 1] - edge[r]);
-            for (int c = 0; c < 3; ++c) sum[choice[r]][c][lane] = running[edge[r + 1]][c][lane] - running[edge[r]][c][lane];
+            for (int c = 0; c < 3; ++c)
+                sum[choice[r]][c][lane] = running[edge[r + 1]][c][lane] - running[edge[r]][c][lane];
         }
     }
     Trial trial;
@@ -613,8 +614,10 @@ void refitThree(ThreeColourFit& f) {
         double best = 1e300;
         for (int da = -1; da <= 1; ++da)
             for (int db = -1; db <= 1; ++db) {
-                const int ca = std::clamp(int(a + 0.5) + da, 0, int(top)), cb = std::clamp(int(b + 0.5) + db, 0, int(top));
-                const double pa = widenScalar(ca, c), pb = widenScalar(cb, c), pm = (widenScalar(ca, c) + widenScalar(cb, c)) / 2;
+                const int ca = std::clamp(int(a + 0.5) + da, 0, int(top)),
+                          cb = std::clamp(int(b + 0.5) + db, 0, int(top));
+                const double pa = widenScalar(ca, c), pb = widenScalar(cb, c),
+                             pm = (widenScalar(ca, c) + widenScalar(cb, c)) / 2;
                 const double e = n[0] * pa * pa - 2 * pa * sum[0][c] + n[1] * pb * pb - 2 * pb * sum[1][c] +
                                  n[2] * pm * pm - 2 * pm * sum[2][c];
                 if (e < best) best = e, code[0][c] = ca, code[1][c] = cb;

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
         quor::blocks::fitAlpha(values, 128, alpha + 8 * k);
         quor::blocks::encodeBc7Block(texels.data() + 64 * k, bc7 + 16 * k);
     }
-    std::ofstream(argv[2], std::ios::binary).write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
+    std::ofstream(argv[2], std::ios::binary)
+        .write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
     return 0;
 }

@@ -85,8 +85,8 @@ quor::Image photoLike(int edge, unsigned seed) {
     for (int y = 0; y < edge; ++y)
         for (int x = 0; x < edge; ++x) {
             const double u = x / k, v = y / k;
-            std::array<int, 3> c = {int(128 + 90 * std::sin(u / 23.0) * std::cos(v / 31.0)), int(40 + 0.6 * (u + v) / 2),
-                                    int(200 - 0.5 * std::hypot(u - 150, v - 110))};
+            std::array<int, 3> c = {int(128 + 90 * std::sin(u / 23.0) * std::cos(v / 31.0)),
+                                    int(40 + 0.6 * (u + v) / 2), int(200 - 0.5 * std::hypot(u - 150, v - 110))};
             if (std::hypot(u - 80, v - 170) < 35) c = {c[0] / 3, c[1] / 2, c[2] / 2};
             for (int& channel : c) channel += grain(random);
             put(image, x, y, c);
@@ -124,11 +124,14 @@ Chain chainOf(const quor::Image& largest, bool keepCoverage) {
 using Encoder = std::function<void(const quor::Image&, uint8_t*)>;
 
 Encoder ours(b::Format f, b::Options o = {}) {
-    return [f, o](const quor::Image& l, uint8_t* out) { b::encodePicture(f, l.rgba.data(), l.width, l.height, out, o); };
+    return
+        [f, o](const quor::Image& l, uint8_t* out) { b::encodePicture(f, l.rgba.data(), l.width, l.height, out, o); };
 }
 
 Encoder squishing(int flags) {
-    return [flags](const quor::Image& l, uint8_t* out) { squish::CompressImage(l.rgba.data(), l.width, l.height, out, flags); };
+    return [flags](const quor::Image& l, uint8_t* out) {
+        squish::CompressImage(l.rgba.data(), l.width, l.height, out, flags);
+    };
 }
 
 // Every level encoded and decoded (by our decoder, itself checked against
@@ -204,7 +207,8 @@ void writeBc7Dds(const fs::path& path, int width, int height, const Bytes& block
     put32(file, 1);  // array size
     put32(file, 0);
     file.insert(file.end(), blocks.begin(), blocks.end());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
 }
 
 Bytes readFile(const fs::path& path) {
@@ -223,13 +227,16 @@ Bytes pnmSamples(const fs::path& path) {
     return Bytes(bytes.begin() + std::ptrdiff_t(std::min(at, bytes.size())), bytes.end());
 }
 
-bool haveProgram(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+bool haveProgram(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Debian's python3 with Pillow (an interpreter of a user's own may stand first on PATH).
 const char* kPython = "/usr/bin/python3";
 
 Bytes pillowRgba(const fs::path& dds, const fs::path& out) {
-    const std::string command = std::string(kPython) + " -c \"import sys; from PIL import Image; "
+    const std::string command = std::string(kPython) +
+                                " -c \"import sys; from PIL import Image; "
                                 "im = Image.open(sys.argv[1]); im.load(); "
                                 "open(sys.argv[2], 'wb').write(im.convert('RGBA').tobytes())\" '" +
                                 dds.string() + "' '" + out.string() + "'";
@@ -276,14 +283,16 @@ TEST(Bc7Decoding, AgreesWithPillowAndOpenImageIO) {
             for (uint8_t& byte : block) byte = uint8_t(random());
             unsigned low = (unsigned(block[0]) | unsigned(block[1]) << 8) & ~((2u << mode) - 1);
             low |= 1u << mode;
-            if (shapeBits) low = (low & ~(((1u << shapeBits) - 1) << (mode + 1))) | unsigned(k % (1 << shapeBits)) << (mode + 1);
+            if (shapeBits)
+                low = (low & ~(((1u << shapeBits) - 1) << (mode + 1))) | unsigned(k % (1 << shapeBits)) << (mode + 1);
             block[0] = uint8_t(low);
             block[1] = uint8_t(low >> 8);
             blocks.insert(blocks.end(), block, block + 16);
         }
         cases.push_back({"random fields", blocks, 64});
     }
-    for (const quor::Image& picture : {livery(64, 1), withAlpha(photoLike(64, 2), true), withAlpha(livery(64, 3), false)}) {
+    for (const quor::Image& picture :
+         {livery(64, 1), withAlpha(photoLike(64, 2), true), withAlpha(livery(64, 3), false)}) {
         Bytes blocks(b::encodedSize(64, 64, b::Format::Bc7));
         b::encodePicture(b::Format::Bc7, picture.rgba.data(), 64, 64, blocks.data());
         cases.push_back({"our encoder", blocks, 64});
@@ -300,12 +309,14 @@ TEST(Bc7Decoding, AgreesWithPillowAndOpenImageIO) {
         for (const auto& [reader, decoded] :
              {std::pair<const char*, Bytes>{"Pillow", pillow ? pillowRgba(dds, scratch.dir / "pillow.rgba") : Bytes{}},
               {"OpenImageIO", oiio ? oiioRgba(dds, scratch.dir) : Bytes{}}}) {
-            if ((std::string(reader) == "Pillow" && !pillow) || (std::string(reader) == "OpenImageIO" && !oiio)) continue;
+            if ((std::string(reader) == "Pillow" && !pillow) || (std::string(reader) == "OpenImageIO" && !oiio))
+                continue;
             ASSERT_EQ(decoded.size(), ourRgba.size()) << reader << ", case " << n << " (" << c.what << ")";
             int worst = 0;
             size_t at = 0;
             for (size_t i = 0; i < decoded.size(); ++i)
-                if (std::abs(int(decoded[i]) - int(ourRgba[i])) > worst) worst = std::abs(int(decoded[i]) - int(ourRgba[i])), at = i;
+                if (std::abs(int(decoded[i]) - int(ourRgba[i])) > worst)
+                    worst = std::abs(int(decoded[i]) - int(ourRgba[i])), at = i;
             EXPECT_LE(worst, 1) << reader << ", case " << n << " (" << c.what << "): texel " << at / 4 << " channel "
                                 << at % 4 << " is " << int(decoded[at]) << ", ours " << int(ourRgba[at]);
         }
@@ -388,7 +399,8 @@ TEST(AlphaFit, KeepsTheCutAndComesNearTheBestBlock) {
                     std::array<int, 16> a{};
                     int low = 0;
                     for (int i = 0; i < 16; ++i) {
-                        a[size_t(i)] = level.rgba[(size_t(by + i / 4) * size_t(level.width) + size_t(bx + i % 4)) * 4 + 3];
+                        a[size_t(i)] =
+                            level.rgba[(size_t(by + i / 4) * size_t(level.width) + size_t(bx + i % 4)) * 4 + 3];
                         low += a[size_t(i)] < 128;
                     }
                     if (low == 0 || low == 16 || (bx / 4 + by / 4) % 3) continue;  // straddling blocks, spread out
@@ -524,8 +536,11 @@ TEST(BlockCoders, EveryBuildWritesTheSameBytes) {
         for (int by = 0; by < picture.height; by += 4)
             for (int bx = 0; bx < picture.width; bx += 4)
                 for (int y = 0; y < 4; ++y)
-                    texels.insert(texels.end(), picture.rgba.begin() + std::ptrdiff_t((size_t(by + y) * size_t(picture.width) + size_t(bx)) * 4),
-                                  picture.rgba.begin() + std::ptrdiff_t((size_t(by + y) * size_t(picture.width) + size_t(bx) + 4) * 4));
+                    texels.insert(texels.end(),
+                                  picture.rgba.begin() +
+                                      std::ptrdiff_t((size_t(by + y) * size_t(picture.width) + size_t(bx)) * 4),
+                                  picture.rgba.begin() +
+                                      std::ptrdiff_t((size_t(by + y) * size_t(picture.width) + size_t(bx) + 4) * 4));
     };
     gather(livery(64, 21));
     gather(withAlpha(photoLike(64, 22), true));
@@ -545,14 +560,18 @@ TEST(BlockCoders, EveryBuildWritesTheSameBytes) {
 
     Scratch scratch;
     const fs::path in = scratch.dir / "blocks", out = scratch.dir / "plain";
-    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(texels.data()), std::streamsize(texels.size()));
-    ASSERT_EQ(std::system(("'" + std::string(BLOCKCODERS_PLAIN) + "' '" + in.string() + "' '" + out.string() + "'").c_str()), 0);
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(texels.data()), std::streamsize(texels.size()));
+    ASSERT_EQ(
+        std::system(("'" + std::string(BLOCKCODERS_PLAIN) + "' '" + in.string() + "' '" + out.string() + "'").c_str()),
+        0);
     const Bytes plain = readFile(out);
     ASSERT_EQ(plain.size(), expected.size());
     const char* parts[] = {"BC1 colour", "BC3 alpha", "BC7"};
     const size_t starts[] = {0, 8 * count, 16 * count, 32 * count};
     for (int part = 0; part < 3; ++part)
-        EXPECT_TRUE(std::equal(plain.begin() + std::ptrdiff_t(starts[part]), plain.begin() + std::ptrdiff_t(starts[part + 1]),
+        EXPECT_TRUE(std::equal(plain.begin() + std::ptrdiff_t(starts[part]),
+                               plain.begin() + std::ptrdiff_t(starts[part + 1]),
                                expected.begin() + std::ptrdiff_t(starts[part])))
             << parts[part] << " differs between the builds";
 }
