@@ -434,12 +434,13 @@ void MainWindow::buildMenus() {
     tool->addSeparator();
     QMenu* convert = tool->addMenu(QStringLiteral("&Convert current image to"));
     convert->setObjectName(QStringLiteral("Convertcurrentimageto1"));
-    const auto convertWith = [this](ToolMode mode) { return [this, mode] { convertTo(mode); }; };
-    item(convert, &convertTo256Item, "ConvertCurrentImageto256Colours1", "&256 Colours",
-         convertWith(ToolMode::EightBit));
-    item(convert, &convertTo565Item, "N16bit5651", "16bit &565", convertWith(ToolMode::Rgb565));
-    item(convert, &convertTo4444Item, "N16bit4441", "16bit &444", convertWith(ToolMode::Argb4444));
-    item(convert, &convertTo32Item, "N32bit1", "&32 bit", convertWith(ToolMode::Argb32));
+    const auto conversion = [&](QAction** member, const char* name, SetDepth depth) {
+        item(convert, member, name, depth.menuText(), [this, depth] { convertTo(depth); });
+    };
+    conversion(&convertTo256Item, "ConvertCurrentImageto256Colours1", SetDepth::Palette8);
+    conversion(&convertTo565Item, "N16bit5651", SetDepth::Rgb565);
+    conversion(&convertTo4444Item, "N16bit4441", SetDepth::Argb4444);
+    conversion(&convertTo32Item, "N32bit1", SetDepth::Argb32);
 
     // F10 opens the menu bar, as Alt and the underlined letters do.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);

@@ -197,7 +197,7 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     }
     // Colour 0 is made transparent before the chain is built, so that the
     // smaller levels are made knowing it and keep the background clear.
-    if (request.colour0Transparent && !workspace.state().highColour) {
+    if (request.colour0Transparent && !workspace.state().depth.highColour()) {
         colour0Transparent(palette.levels);
         const bool changed = palette.paletteChanged;
         savepalette(workspace, palette);

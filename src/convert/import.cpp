@@ -149,7 +149,7 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     // its pixels from where its own header says they start.
     const HeaderFacts facts = readHeaderFacts(file);
     if (!facts.readable) return failure(cannotRead(file));
-    const bool eightBit = probeHeader(facts).eightBit;
+    const bool eightBit = probeHeader(facts).depth == SetDepth::Palette8;
     if (!eightBit || refusalToSplit(facts) || facts.width != 256)
         return failure(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
                                        : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
@@ -216,8 +216,8 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     return outcome;
 }
 
-CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                                   const TextureToolRun& runTool, const QString& shownName) {
+CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageLibrary& library,
+                                   const SetOptions& options, const TextureToolRun& runTool, const QString& shownName) {
     CommandOutcome outcome;
     const QString exchange = workspace.exchangePath();
     // The tool starts from the picture the slots hold, not from its rounding
@@ -227,7 +227,8 @@ CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary&
         outcome.fail(written.error);
         return outcome;
     }
-    const QString why = runTool ? runTool(exchange, mode) : QStringLiteral("No texture tool is set.");
+    const QString why =
+        runTool ? runTool(exchange, target.toolMode(ToolPass::Convert)) : QStringLiteral("No texture tool is set.");
     if (!why.isEmpty()) {
         outcome.fail(why);
     } else if (const auto broken = whyNotWholeSet(readHeaderFacts(exchange))) {
@@ -244,7 +245,7 @@ CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary&
 }
 
 TextureToolRun textureTool(const Workspace& workspace, const ToolSettings& settings) {
-    return [&workspace, settings](const QString& file, int mode) {
+    return [&workspace, settings](const QString& file, ToolMode mode) {
         return runTextureTool(workspace, settings, file, mode).problem;
     };
 }

@@ -1,10 +1,10 @@
 #include "dds.h"
 
 #include "committer.h"
+#include "depthpacking.h"
 #include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
-#include "pixelpack.h"
 #include "quorimg.h"
 #include "splitjoin.h"
 #include "workspace.h"
@@ -282,8 +282,7 @@ bool chainFromSet(const std::vector<uint8_t>& file, DdsChain& chain) {
     if (bpp == 4)
         for (size_t i = 0; i < size_t(edge) * size_t(edge) && !fourthBytesUsed; ++i)
             fourthBytesUsed = file[start + 4 * i + 3] != 0;
-    const quor::PackedForm form =
-        byteAt(file, kRedMaskHighAt) == 0x0F ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565;
+    const quor::PackedForm form = packedFormOf(SetDepth::ofHeader(bits, read32(file, kMasksAt)).value_or(SetDepth()));
 
     chain.largest = edge;
     chain.levels.clear();

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "setdepth.h"
+
 #include <cstdint>
 #include <functional>
 
@@ -36,9 +38,9 @@ struct CommandOutcome {
     }
 };
 
-// The texture tool, run on a file in a mode (8, 2, 5 or 7); returns why it
-// failed, or an empty text when it rewrote the file.
-using TextureToolRun = std::function<QString(const QString& file, int mode)>;
+// The texture tool, run on a file in a mode; returns why it failed, or an
+// empty text when it rewrote the file.
+using TextureToolRun = std::function<QString(const QString& file, ToolMode mode)>;
 
 // Filters of the Load Extended dialog, 1-based.
 enum LoadFilter { BitmapFilter = 1, TextureFilter = 2, RawTextureFilter = 3 };
@@ -90,8 +92,8 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
 // level) are the set to work on, and are put in place with the rest.
 CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                               const TextureToolRun& runTool, SlotStaging* staging = nullptr);
-// The texture tool's mode for the current set.
-int textureToolMode(const Workspace& workspace);
+// The texture tool's mode for the current set's levels.
+ToolMode textureToolMode(const Workspace& workspace);
 
 // Whether the palette commands (Transparency) and the 256-only commands
 // (Merge Image, Import Std, Import CFS) apply to the current set.

@@ -1,6 +1,7 @@
 #include "splitjoin.h"
 
 #include "committer.h"
+#include "depthpacking.h"
 #include "files.h"
 #include "library.h"
 #include "pixelpack.h"
@@ -263,7 +264,8 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStagi
         for (int at : {kWidthAt, kWidthAt + 1, kHeightAt, kHeightAt + 1})
             state.templateHeader[size_t(at)] = header[size_t(at)];
         if (facts.bits == 24) {
-            // A 24-bit file becomes a 5-6-5 set with the template header.
+            // A 24-bit file becomes a 5-6-5 set with the template header
+            // (its state took the 5-6-5 depth with the header).
             state.headerSize = kStandardHeader;
             slot0.assign(state.templateHeader.begin(), state.templateHeader.end());
         }
@@ -395,16 +397,12 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
 
 JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kStandardHeader;
-    std::vector<uint8_t> slot0;
-    readFileBytes(workspace.slotPath(HeaderSlot), slot0, kRedMaskHighAt + 1);
-    const bool is4444 = headerLength > kRedMaskHighAt && byteAt(slot0, kRedMaskHighAt) == 0x0F;
     return joinHighColour(
         workspace, output, needed, handOff, headerLength, 2,
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [form = is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565](const LevelPixels& level,
-                                                                                std::vector<uint8_t>& out) {
+        [form = packedFormOf(workspace.state().depth)](const LevelPixels& level, std::vector<uint8_t>& out) {
             const size_t start = out.size();
             out.resize(start + 2 * level.count());
             quor::packLevel(form, level.rgba.data(), level.count(), out.data() + start,
@@ -444,9 +442,9 @@ JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& byte
                           bool& offGrid) {
     const SetState& state = workspace.state();
     const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
-    const int bytesPerPixel = state.is4444 ? 4 : 3;
-    const quor::ByteMaps& grid =
-        quor::nearestOnGrid(state.is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565);
+    // The full colour of a 16-bit form, and its alpha where it has one.
+    const int bytesPerPixel = state.depth.keepsAlpha() ? 4 : 3;
+    const quor::ByteMaps& grid = quor::nearestOnGrid(packedFormOf(state.depth));
     offGrid = false;
     JoinResult result;
     {
@@ -490,9 +488,9 @@ JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes, Set
 
 JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff,
                     SetColours colours) {
-    const SetState& state = workspace.state();
-    if (!state.highColour) return join8(workspace, output, needed, handOff);
-    if (state.is32) return join32(workspace, output, needed, handOff);
+    const SetDepth depth = workspace.state().depth;
+    if (!depth.highColour()) return join8(workspace, output, needed, handOff);
+    if (depth == SetDepth::Argb32) return join32(workspace, output, needed, handOff);
     if (colours == SetColours::Full) {
         std::vector<uint8_t> full;
         bool offGrid = false;

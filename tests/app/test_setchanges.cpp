@@ -164,7 +164,7 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     form->itool.fileName = QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool");
     changes("conversion", [&] {
         form->convertTo4444Item->trigger();
-        ASSERT_EQ(form->workspace().state().is4444, true);
+        ASSERT_TRUE(form->workspace().state().depth == SetDepth::Argb4444);
     });
 
     // A load starts unchanged, whatever was discarded for it.

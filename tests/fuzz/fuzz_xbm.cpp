@@ -93,8 +93,8 @@ void splitAndJoin(const uint8_t* data, size_t size) {
     const HeaderFacts facts = readHeaderFacts(paths().input);
     state.largest = facts.width;
     SlotStaging staging(workspace);
-    const SplitReport report = state.highColour ? splitHighColour(paths().input, workspace, staging)
-                                                : split8(paths().input, workspace, staging);
+    const SplitReport report = state.depth.highColour() ? splitHighColour(paths().input, workspace, staging)
+                                                        : split8(paths().input, workspace, staging);
     fuzz::consume(uint64_t(report.levelsWritten) + uint64_t(report.missingNote().size()));
     if (!report.refusal.isEmpty() || !staging.commit(true)) return;
 
