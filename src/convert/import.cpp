@@ -222,7 +222,7 @@ CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageL
     const QString exchange = workspace.exchangePath();
     // The tool starts from the picture the slots hold, not from its rounding
     // to the set's depth.
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, nullptr, SetColours::Full);
+    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

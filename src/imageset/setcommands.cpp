@@ -342,7 +342,7 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     } removeExchange{exchange};
 
     // The tool makes any smaller level the set does not have yet.
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, nullptr, SetColours::Full);
+    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

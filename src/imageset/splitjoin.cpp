@@ -135,25 +135,22 @@ std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start,
 
 namespace {
 
-// Where setBytes() wants this thread's next join, instead of a file.
-thread_local std::vector<uint8_t>* joinedInMemory = nullptr;
-
-JoinResult finish(std::vector<uint8_t>& out, const QString& output, SetHandOff* handOff) {
+JoinResult finish(std::vector<uint8_t>& out, const JoinOutput& output) {
     if (out.size() >= size_t(kFileSizeAt + 4)) write32(out, kFileSizeAt, uint32_t(out.size()));
     JoinResult result;
-    if (joinedInMemory) {
-        *joinedInMemory = std::move(out);
+    if (output.bytes) {
+        *output.bytes = std::move(out);
         result.ok = true;
         return result;
     }
-    if (handOff && handOff->takes(output)) {
+    if (output.handOff && output.handOff->takes(output.path)) {
         // Written here; flushed and put in place on the committer's thread.
-        std::unique_ptr<Replacement> temp = writeReplacement(output, out, &result.error);
+        std::unique_ptr<Replacement> temp = writeReplacement(output.path, out, &result.error);
         result.ok = temp != nullptr;
-        if (temp) handOff->hand(std::move(temp), output, savedSetProblem);
+        if (temp) output.handOff->hand(std::move(temp), output.path, savedSetProblem);
         return result;
     }
-    result.ok = replaceFileAtomically(output, out, &result.error);
+    result.ok = replaceFileAtomically(output.path, out, &result.error);
     return result;
 }
 
@@ -301,7 +298,7 @@ bool patchFileSize(const QString& path) {
     return file.seek(kFileSizeAt) && file.write(reinterpret_cast<const char*>(field.data()), 4) == 4;
 }
 
-JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
+JoinResult join8(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
     JoinResult result;
     const auto slot0 = headerSlot(workspace, needed, result);
     if (!slot0) return result;
@@ -317,7 +314,7 @@ JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded
         const std::vector<uint8_t> pixels = packedLevel(level, kPaletteHeader, edge, 1);
         out.insert(out.end(), pixels.begin(), pixels.end());
     }
-    return finish(out, output, handOff);
+    return finish(out, output);
 }
 
 namespace {
@@ -337,9 +334,8 @@ struct LevelPixels {
 };
 using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
 
-JoinResult joinHighColour(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff,
-                          int headerLength, int bytesPerPixel,
-                          const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
+JoinResult joinHighColour(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, int headerLength,
+                          int bytesPerPixel, const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
                           const PackLevel& pack) {
     JoinResult result;
     const auto slot0 = headerSlot(workspace, needed, result);
@@ -390,15 +386,15 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
         pack(pixels, out);
         topFirst = std::move(pixels.rgba);  // the next, smaller level reuses it
     }
-    return finish(out, output, handOff);
+    return finish(out, output);
 }
 
 }  // namespace
 
-JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
+JoinResult join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kStandardHeader;
     return joinHighColour(
-        workspace, output, needed, handOff, headerLength, 2,
+        workspace, output, needed, headerLength, 2,
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
@@ -410,10 +406,10 @@ JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeede
         });
 }
 
-JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
+JoinResult join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kPlainHeader;
     return joinHighColour(
-        workspace, output, needed, handOff, headerLength, 4,
+        workspace, output, needed, headerLength, 4,
         [headerLength](const std::vector<uint8_t>& level) {
             return byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
@@ -428,12 +424,6 @@ JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeede
 
 namespace {
 
-struct Capture {
-    explicit Capture(std::vector<uint8_t>& to) : before(joinedInMemory) { joinedInMemory = &to; }
-    ~Capture() { joinedInMemory = before; }
-    std::vector<uint8_t>* before;
-};
-
 // A 16-bit set's levels as they stand in its slots, 24-bit (32-bit with the
 // alpha of a 4-4-4-4 set), under slot 0's header made to say so (its record
 // stays where readers find it).  `offGrid` tells whether any texel holds a
@@ -446,32 +436,28 @@ JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& byte
     const int bytesPerPixel = state.depth.keepsAlpha() ? 4 : 3;
     const quor::ByteMaps& grid = quor::nearestOnGrid(packedFormOf(state.depth));
     offGrid = false;
-    JoinResult result;
-    {
-        Capture capture(bytes);
-        result = joinHighColour(
-            workspace, QString(), needed, nullptr, headerLength, bytesPerPixel,
-            [](const std::vector<uint8_t>&) { return false; },
-            [&](const LevelPixels& level, std::vector<uint8_t>& out) {
-                const size_t start = out.size();
-                out.resize(start + level.count() * size_t(bytesPerPixel));
-                uint8_t* to = out.data() + start;
-                for (size_t i = 0; i < level.count(); ++i, to += bytesPerPixel) {
-                    const uint8_t* p = level.rgba.data() + 4 * i;
-                    offGrid |= (grid[0][p[0]] != p[0]) | (grid[1][p[1]] != p[1]) | (grid[2][p[2]] != p[2]);
-                    to[0] = p[2], to[1] = p[1], to[2] = p[0];
-                    if (bytesPerPixel == 3) continue;
-                    if (level.ownAlpha) {
-                        offGrid |= grid[3][p[3]] != p[3];
-                        to[3] = p[3];
-                    } else {
-                        // The alpha slot keeps 4-4-4-4 alpha as a nibble in the high bits.
-                        const int nibble = i < level.slotAlphaCount ? level.slotAlpha[i] >> 4 : 15;
-                        to[3] = uint8_t(nibble * 17);
-                    }
+    const JoinResult result = joinHighColour(
+        workspace, JoinOutput(bytes), needed, headerLength, bytesPerPixel,
+        [](const std::vector<uint8_t>&) { return false; },
+        [&](const LevelPixels& level, std::vector<uint8_t>& out) {
+            const size_t start = out.size();
+            out.resize(start + level.count() * size_t(bytesPerPixel));
+            uint8_t* to = out.data() + start;
+            for (size_t i = 0; i < level.count(); ++i, to += bytesPerPixel) {
+                const uint8_t* p = level.rgba.data() + 4 * i;
+                offGrid |= (grid[0][p[0]] != p[0]) | (grid[1][p[1]] != p[1]) | (grid[2][p[2]] != p[2]);
+                to[0] = p[2], to[1] = p[1], to[2] = p[0];
+                if (bytesPerPixel == 3) continue;
+                if (level.ownAlpha) {
+                    offGrid |= grid[3][p[3]] != p[3];
+                    to[3] = p[3];
+                } else {
+                    // The alpha slot keeps 4-4-4-4 alpha as a nibble in the high bits.
+                    const int nibble = i < level.slotAlphaCount ? level.slotAlpha[i] >> 4 : 15;
+                    to[3] = uint8_t(nibble * 17);
                 }
-            });
-    }
+            }
+        });
     if (!result.ok) return result;
     write16(bytes, kBitsAt, uint16_t(bytesPerPixel * 8));
     write32(bytes, kCompressionAt, kNoCompression);
@@ -481,23 +467,17 @@ JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& byte
 
 }  // namespace
 
-JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes, SetColours colours) {
-    Capture capture(bytes);
-    return writeSet(workspace, QString(), LevelsNeeded::All, nullptr, colours);
-}
-
-JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff,
-                    SetColours colours) {
+JoinResult writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, SetColours colours) {
     const SetDepth depth = workspace.state().depth;
-    if (!depth.highColour()) return join8(workspace, output, needed, handOff);
-    if (depth == SetDepth::Argb32) return join32(workspace, output, needed, handOff);
+    if (!depth.highColour()) return join8(workspace, output, needed);
+    if (depth == SetDepth::Argb32) return join32(workspace, output, needed);
     if (colours == SetColours::Full) {
         std::vector<uint8_t> full;
         bool offGrid = false;
         const JoinResult joined = joinFullColour(workspace, full, needed, offGrid);
-        if (!joined.ok || offGrid) return joined.ok ? finish(full, output, handOff) : joined;
+        if (!joined.ok || offGrid) return joined.ok ? finish(full, output) : joined;
     }
-    return join16(workspace, output, needed, handOff);
+    return join16(workspace, output, needed);
 }
 
 }  // namespace corvane

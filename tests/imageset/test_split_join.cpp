@@ -162,6 +162,10 @@ TEST(RoundTrip, EveryFormAndSizeComesBackByteForByte) {
             s.load(original);
             ASSERT_TRUE(s.outcome.ok) << s.outcome.error.toStdString();
             EXPECT_TRUE(s.outcome.information.isEmpty()) << s.outcome.information.join("|").toStdString();
+            // The same bytes joined in memory; the save after it still writes its file.
+            Bytes inMemory;
+            ASSERT_TRUE(setBytes(s.scratch.workspace, inMemory).ok);
+            EXPECT_TRUE(inMemory == original) << "in memory, form " << int(c.form) << " edge " << edge;
             const Bytes saved = s.save();
             ASSERT_EQ(saved.size(), original.size()) << "form " << int(c.form) << " edge " << edge;
             EXPECT_TRUE(saved == original) << "form " << int(c.form) << " convert " << c.convert << " edge " << edge;
