@@ -393,12 +393,11 @@ void MainWindow::convertTo(SetDepth target) {
     // The set keeps the name it is shown under: a file's name, or a line of
     // its own such as a new set's, which the reload would replace with the
     // name of the exchange file.
-    const QString bitmap = workspace_.status().bitmap;
-    const QString prefix = QStringLiteral("Bitmap - ");
-    const bool shownAsFile = bitmap.isEmpty() || bitmap.startsWith(prefix);
-    const QString name = bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(opencfs.fileName).fileName();
+    const StatusLines before = workspace_.status();
+    const bool shownAsFile = before.bitmap.isEmpty() || before.bitmapFile;
+    const QString name = before.bitmapFile.value_or(QFileInfo(opencfs.fileName).fileName());
     const CommandOutcome outcome = convertCurrentImage(target, workspace_, library, setOptions(), textureTool(), name);
-    if (!shownAsFile) workspace_.status().bitmap = bitmap;
+    if (!shownAsFile) workspace_.status().showLine(before.bitmap);
     markChanged(outcome, QStringLiteral("Convert to %1").arg(QString::fromLatin1(target.menuText()).remove(u'&')));
     showOutcome(outcome);
 }

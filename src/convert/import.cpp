@@ -96,7 +96,7 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
     state.largest = size;
     state.templateHeader[kSizeExponentAt] = uint8_t(sizeExponent(size));
     StatusLines& status = workspace.status();
-    status.bitmap = QStringLiteral("Bitmap - ") + QFileInfo(file).fileName();
+    status.showFile(QFileInfo(file).fileName());
     status.maximum = QStringLiteral("Maximum Size - %1").arg(size);
     status.loadedAs = QStringLiteral("Loaded as - Normal Bitmap");
     status.depth = QStringLiteral(" ");
@@ -212,7 +212,7 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     status.maximum = QStringLiteral("Maximum Size - 256");
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");
     status.depth = QStringLiteral("--- 16 bit ---");
-    status.bitmap = QStringLiteral("New Bitmap");
+    status.showLine(QStringLiteral("New Bitmap"));
     return outcome;
 }
 

@@ -166,7 +166,7 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     state.largest = library.check(path, width, height, bits) && isLevel(width) ? width : facts.width;
 
     StatusLines& status = workspace.status();
-    status.bitmap = QStringLiteral("Bitmap - ") + (shownName.isEmpty() ? QFileInfo(chosen).fileName() : shownName);
+    status.showFile(shownName.isEmpty() ? QFileInfo(chosen).fileName() : shownName);
     status.maximum = QStringLiteral("Maximum Size - %1").arg(state.largest);
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");
     status.depth = state.recordCount == 1 || state.standardHeader() ? QStringLiteral("AVTX") : QStringLiteral(" ");

@@ -13,6 +13,7 @@ class QLockFile;
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "layout.h"
@@ -85,6 +86,19 @@ struct StatusLines {
     QString loadedAs;
     QString depth;
     QString depthHint;
+    // The file the bitmap line names, when it names one.
+    std::optional<QString> bitmapFile;
+
+    // "Bitmap - name": the line of a set read from a file.
+    void showFile(const QString& name) {
+        bitmapFile = name;
+        bitmap = QStringLiteral("Bitmap - ") + name;
+    }
+    // A line of its own, such as a new set's, naming no file.
+    void showLine(const QString& line) {
+        bitmapFile.reset();
+        bitmap = line;
+    }
     bool operator==(const StatusLines&) const = default;
 };
 

@@ -165,6 +165,7 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     changes("conversion", [&] {
         form->convertTo4444Item->trigger();
         ASSERT_TRUE(form->workspace().state().depth == SetDepth::Argb4444);
+        EXPECT_EQ(form->statusBitmap->text(), "New Bitmap");  // no file's name
     });
 
     // A load starts unchanged, whatever was discarded for it.
@@ -174,6 +175,9 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     form->loadAnyItem->trigger();
     EXPECT_EQ(form->statusBitmap->text(), "Bitmap - picture.png");
     EXPECT_FALSE(asksBeforeLoading());
+    // A conversion reloads the set from the tool's file, under the name it had.
+    form->convertTo32Item->trigger();
+    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - picture.png");
 }
 
 TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
