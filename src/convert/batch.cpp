@@ -215,7 +215,7 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem, handOff);
         return result;
     }
-    const JoinResult written = writeSet(workspace, JoinOutput(destinationPath, handOff));
+    const CommandOutcome written = writeSet(workspace, JoinOutput(destinationPath, handOff));
     result.converted = written.ok;
     result.problem = written.error;
     // A save handed to a committer is judged there, once it is in place.

@@ -50,12 +50,6 @@ bool mergePalette(const std::vector<uint8_t>& source, Workspace& workspace, Slot
     return replaceFileAtomically(staging.path(HeaderSlot), header);
 }
 
-CommandOutcome failure(const QString& why) {
-    CommandOutcome outcome;
-    outcome.fail(why);
-    return outcome;
-}
-
 CommandOutcome committed(SlotStaging& staging, bool replaceSet) {
     CommandOutcome outcome;
     QString error;
@@ -80,13 +74,13 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
                             int maxImport) {
     const QString scratch = workspace.slotPath(ScratchSlot);
     // Nothing changes, not even the labels, for a file the library cannot read.
-    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
+    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.refusal()));
+    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library, workspace));
     int width = 0, height = 0, bits = 0;
-    if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file));
+    if (!library.check(scratch, width, height, bits)) return CommandOutcome::refused(cannotRead(file));
     const int size = importSize(width, height, maxImport);
     if (!library.resize(scratch, scratch, size, size))
-        return failure(libraryFailure(
+        return CommandOutcome::refused(libraryFailure(
             QStringLiteral("%1 could not be resized to %2x%2").arg(QFileInfo(file).fileName()).arg(size), workspace));
     SetState& state = workspace.state();
     const SetState before = state;
@@ -112,30 +106,30 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
+    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.refusal()));
+    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library, workspace));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
     if (!library.resize(scratch, level256, 256, 256) ||
         !library.remap(level256, level256, workspace.slotPath(HeaderSlot)))
-        return failure(libraryFailure(
+        return CommandOutcome::refused(libraryFailure(
             QStringLiteral("%1 could not be put on the set's palette").arg(QFileInfo(file).fileName()), workspace));
     return createImageSet(workspace, library, options, runTool, &staging);
 }
 
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
+    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.refusal()));
+    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library, workspace));
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits) || bits != 8)
-        return failure(QString::fromLatin1(kNotEightBitMessage));
+        return CommandOutcome::refused(QString::fromLatin1(kNotEightBitMessage));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
     std::vector<uint8_t> picture;
     if (!library.resize(scratch, level256, 256, 256) || !readFileBytes(level256, picture, kPaletteHeader) ||
         !mergePalette(picture, workspace, staging))
-        return failure(
+        return CommandOutcome::refused(
             libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     CommandOutcome outcome = committed(staging, false);
     // The 256 level is whole now, whatever the file before held of it.
@@ -148,24 +142,25 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     // Read through the header probe: only an 8-bit set of 256 is taken, and
     // its pixels from where its own header says they start.
     const HeaderFacts facts = readHeaderFacts(file);
-    if (!facts.readable) return failure(cannotRead(file));
+    if (!facts.readable) return CommandOutcome::refused(cannotRead(file));
     const bool eightBit = probeHeader(facts).depth == SetDepth::Palette8;
     if (!eightBit || refusalToSplit(facts) || facts.width != 256)
-        return failure(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
-                                       : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
-                                                        "%1 is not one.")
-                                             .arg(QFileInfo(file).fileName()));
+        return CommandOutcome::refused(facts.bits != 8
+                                           ? QString::fromLatin1(kNotEightBitMessage)
+                                           : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
+                                                            "%1 is not one.")
+                                                 .arg(QFileInfo(file).fileName()));
     std::vector<uint8_t> bytes;
     if (!readFileBytes(file, bytes, int64_t(facts.pixelOffset) + chainPixels(256)) ||
         bytes.size() <= size_t(facts.pixelOffset))
-        return failure(QStringLiteral("%1 holds no image.").arg(QFileInfo(file).fileName()));
+        return CommandOutcome::refused(QStringLiteral("%1 holds no image.").arg(QFileInfo(file).fileName()));
     std::vector<uint8_t> levelHeader(bytes.begin(), bytes.begin() + kPaletteHeader);
     write32(levelHeader, kPixelOffsetAt, kPaletteHeader);
     SlotStaging staging(workspace);
     SplitReport report;
     writeLevelFiles(bytes, facts.pixelOffset, 256, 1, levelHeader, staging, report);
     if (!report.failure.isEmpty() || !mergePalette(levelHeader, workspace, staging))
-        return failure(
+        return CommandOutcome::refused(
             libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
     CommandOutcome outcome = committed(staging, false);
     if (outcome.ok) workspace.state().incompleteLevels = report.incompleteLevels;
@@ -189,7 +184,7 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     const QString scratch = workspace.slotPath(ScratchSlot);
     const auto undo = [&](const QString& why) {
         state = before;
-        return failure(why);
+        return CommandOutcome::refused(why);
     };
     QString error;
     if (!replaceFileAtomically(scratch, file, &error)) return undo(error);
@@ -222,7 +217,7 @@ CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageL
     const QString exchange = workspace.exchangePath();
     // The tool starts from the picture the slots hold, not from its rounding
     // to the set's depth.
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
+    const CommandOutcome written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

@@ -346,7 +346,7 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
 
 bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
     std::vector<uint8_t> bytes;
-    const JoinResult joined = setBytes(workspace, bytes, SetColours::Full);
+    const CommandOutcome joined = setBytes(workspace, bytes, SetColours::Full);
     if (!joined.ok) {
         if (error) *error = joined.error;
         return false;

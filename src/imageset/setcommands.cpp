@@ -184,12 +184,7 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     return outcome;
 }
 
-CommandOutcome saveSet(const Workspace& workspace, const QString& output) {
-    CommandOutcome outcome;
-    const JoinResult result = writeSet(workspace, output);
-    if (!result.ok) outcome.fail(result.error);
-    return outcome;
-}
+CommandOutcome saveSet(const Workspace& workspace, const QString& output) { return writeSet(workspace, output); }
 
 ToolMode textureToolMode(const Workspace& workspace) { return workspace.state().depth.toolMode(ToolPass::Levels); }
 
@@ -342,7 +337,7 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     } removeExchange{exchange};
 
     // The tool makes any smaller level the set does not have yet.
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
+    const CommandOutcome written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

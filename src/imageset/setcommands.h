@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "outcome.h"
 #include "setdepth.h"
 
 #include <cstdint>
@@ -23,19 +24,6 @@ struct SetOptions {
     bool useImageTool = false;  // "Use ImageTool for Mips"
     int lightening = -4;        // lightening amount, already whole
     bool keepCoverage = false;  // "Keep cut-out coverage in mips"
-};
-
-struct CommandOutcome {
-    bool ok = true;             // the command did its work
-    QStringList information;    // messages to show in order, title "Corvane"
-    QString error;              // a warning to show; set when the command failed
-    bool refreshViews = false;  // the views must re-read the slots
-    bool readPalette = false;   // an 8-bit set was loaded: read its palette levels
-
-    void fail(const QString& why) {
-        ok = false;
-        error = why;
-    }
 };
 
 // The texture tool, run on a file in a mode; returns why it failed, or an

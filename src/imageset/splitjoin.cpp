@@ -135,12 +135,11 @@ std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start,
 
 namespace {
 
-JoinResult finish(std::vector<uint8_t>& out, const JoinOutput& output) {
+CommandOutcome finish(std::vector<uint8_t>& out, const JoinOutput& output) {
     if (out.size() >= size_t(kFileSizeAt + 4)) write32(out, kFileSizeAt, uint32_t(out.size()));
-    JoinResult result;
+    CommandOutcome result;
     if (output.bytes) {
         *output.bytes = std::move(out);
-        result.ok = true;
         return result;
     }
     if (output.handOff && output.handOff->takes(output.path)) {
@@ -156,26 +155,26 @@ JoinResult finish(std::vector<uint8_t>& out, const JoinOutput& output) {
 
 // The header slot, when the set is whole: a set missing a level is never
 // written, since the file would end early and lose its smaller levels.
-std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, LevelsNeeded needed, JoinResult& result) {
+std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, LevelsNeeded needed,
+                                               CommandOutcome& result) {
     std::vector<uint8_t> slot0;
     if (!isLevel(workspace.state().largest) || !readFileBytes(workspace.slotPath(HeaderSlot), slot0)) {
-        result.error = QStringLiteral("There is no image set to save.");
+        result.fail(QStringLiteral("There is no image set to save."));
         return std::nullopt;
     }
     const std::vector<int> missing = missingLevels(workspace);
     if (!missing.empty() && (needed == LevelsNeeded::All || missing.front() == workspace.state().largest)) {
-        result.error = missingLevelsMessage(missing);
+        result.fail(missingLevelsMessage(missing));
         return std::nullopt;
     }
     // Nor is one whose file ended inside a level: the zeros standing in for
     // the rest would be saved as if they were the picture.
     if (needed == LevelsNeeded::All && !workspace.state().incompleteLevels.empty()) {
         const std::vector<int> incomplete = levelsNotWhole(workspace);
-        result.error = QStringLiteral(
-                           "The set cannot be saved: the file it came from ended inside its %1 %2.\n\n"
-                           "Use Create Image Set to make the smaller levels again.")
-                           .arg(levelNames(incomplete),
-                                incomplete.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels"));
+        result.fail(QStringLiteral("The set cannot be saved: the file it came from ended inside its %1 %2.\n\n"
+                                   "Use Create Image Set to make the smaller levels again.")
+                        .arg(levelNames(incomplete),
+                             incomplete.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels")));
         return std::nullopt;
     }
     return slot0;
@@ -298,8 +297,8 @@ bool patchFileSize(const QString& path) {
     return file.seek(kFileSizeAt) && file.write(reinterpret_cast<const char*>(field.data()), 4) == 4;
 }
 
-JoinResult join8(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
-    JoinResult result;
+CommandOutcome join8(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
+    CommandOutcome result;
     const auto slot0 = headerSlot(workspace, needed, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
@@ -308,7 +307,7 @@ JoinResult join8(const Workspace& workspace, const JoinOutput& output, LevelsNee
         std::vector<uint8_t> level;
         if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(workspace.levelPath(edge)).isFile()) break;
         if (!readFileBytes(workspace.levelPath(edge), level)) {
-            result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
+            result.fail(QStringLiteral("The %1x%1 level cannot be read.").arg(edge));
             return result;
         }
         const std::vector<uint8_t> pixels = packedLevel(level, kPaletteHeader, edge, 1);
@@ -334,10 +333,11 @@ struct LevelPixels {
 };
 using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
 
-JoinResult joinHighColour(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, int headerLength,
-                          int bytesPerPixel, const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
-                          const PackLevel& pack) {
-    JoinResult result;
+CommandOutcome joinHighColour(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed,
+                              int headerLength, int bytesPerPixel,
+                              const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
+                              const PackLevel& pack) {
+    CommandOutcome result;
     const auto slot0 = headerSlot(workspace, needed, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
@@ -351,7 +351,7 @@ JoinResult joinHighColour(const Workspace& workspace, const JoinOutput& output, 
         const QString file = workspace.levelPath(edge);
         if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(file).isFile()) break;
         if (!readFileBytes(file, level)) {
-            result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
+            result.fail(QStringLiteral("The %1x%1 level cannot be read.").arg(edge));
             return result;
         }
         if (inOwnForm(level)) {
@@ -365,10 +365,9 @@ JoinResult joinHighColour(const Workspace& workspace, const JoinOutput& output, 
         int width = 0, height = 0, bits = 0;
         if (!decodePictureRgba(level, edge, bits, topFirst) &&
             !readPictureRgba(file, width, height, bits, topFirst, nullptr, edge)) {
-            result.error = QStringLiteral(
-                               "The %1x%1 level is not a picture of that size; "
-                               "use Create Image Set to make it again.")
-                               .arg(edge);
+            result.fail(QStringLiteral("The %1x%1 level is not a picture of that size; "
+                                       "use Create Image Set to make it again.")
+                            .arg(edge));
             return result;
         }
         LevelPixels pixels;
@@ -391,7 +390,7 @@ JoinResult joinHighColour(const Workspace& workspace, const JoinOutput& output, 
 
 }  // namespace
 
-JoinResult join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
+CommandOutcome join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kStandardHeader;
     return joinHighColour(
         workspace, output, needed, headerLength, 2,
@@ -406,7 +405,7 @@ JoinResult join16(const Workspace& workspace, const JoinOutput& output, LevelsNe
         });
 }
 
-JoinResult join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
+CommandOutcome join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kPlainHeader;
     return joinHighColour(
         workspace, output, needed, headerLength, 4,
@@ -428,15 +427,15 @@ namespace {
 // alpha of a 4-4-4-4 set), under slot 0's header made to say so (its record
 // stays where readers find it).  `offGrid` tells whether any texel holds a
 // value the set's own form cannot.
-JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& bytes, LevelsNeeded needed,
-                          bool& offGrid) {
+CommandOutcome joinFullColour(const Workspace& workspace, std::vector<uint8_t>& bytes, LevelsNeeded needed,
+                              bool& offGrid) {
     const SetState& state = workspace.state();
     const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
     // The full colour of a 16-bit form, and its alpha where it has one.
     const int bytesPerPixel = state.depth.keepsAlpha() ? 4 : 3;
     const quor::ByteMaps& grid = quor::nearestOnGrid(packedFormOf(state.depth));
     offGrid = false;
-    const JoinResult result = joinHighColour(
+    const CommandOutcome result = joinHighColour(
         workspace, JoinOutput(bytes), needed, headerLength, bytesPerPixel,
         [](const std::vector<uint8_t>&) { return false; },
         [&](const LevelPixels& level, std::vector<uint8_t>& out) {
@@ -467,14 +466,14 @@ JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& byte
 
 }  // namespace
 
-JoinResult writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, SetColours colours) {
+CommandOutcome writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, SetColours colours) {
     const SetDepth depth = workspace.state().depth;
     if (!depth.highColour()) return join8(workspace, output, needed);
     if (depth == SetDepth::Argb32) return join32(workspace, output, needed);
     if (colours == SetColours::Full) {
         std::vector<uint8_t> full;
         bool offGrid = false;
-        const JoinResult joined = joinFullColour(workspace, full, needed, offGrid);
+        const CommandOutcome joined = joinFullColour(workspace, full, needed, offGrid);
         if (!joined.ok || offGrid) return joined.ok ? finish(full, output) : joined;
     }
     return join16(workspace, output, needed);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "layout.h"
+#include "outcome.h"
 
 namespace corvane {
 
@@ -63,11 +64,6 @@ QString levelNames(const std::vector<int>& levels);
 // Why a set with those levels missing is not saved.
 QString missingLevelsMessage(const std::vector<int>& missing);
 
-struct JoinResult {
-    bool ok = false;
-    QString error;  // for the user, when not ok
-};
-
 // Which levels a join needs.  Every saved set is whole; the file handed to
 // the texture tool may end after the levels there are (the tool makes the
 // rest from the largest).
@@ -87,9 +83,9 @@ struct JoinOutput {
 };
 
 // A failure never leaves a half-written file where a good one was.
-JoinResult join8(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
-JoinResult join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
-JoinResult join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
+CommandOutcome join8(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
+CommandOutcome join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
+CommandOutcome join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
 // Which colours a join writes.  Saved: the set's own depth, as saving
 // writes it.  Full: for the texture tool and the DDS writer, which start
 // from the picture rather than from its rounding: a 16-bit set whose level
@@ -99,11 +95,11 @@ JoinResult join32(const Workspace& workspace, const JoinOutput& output, LevelsNe
 enum class SetColours { Saved, Full };
 
 // The join the set's depth calls for.
-JoinResult writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All,
-                    SetColours colours = SetColours::Saved);
+CommandOutcome writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All,
+                        SetColours colours = SetColours::Saved);
 // The bytes writeSet would write for the whole set, kept in memory.
-inline JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes,
-                           SetColours colours = SetColours::Saved) {
+inline CommandOutcome setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes,
+                               SetColours colours = SetColours::Saved) {
     return writeSet(workspace, JoinOutput(bytes), LevelsNeeded::All, colours);
 }
 

@@ -99,7 +99,7 @@ void splitAndJoin(const uint8_t* data, size_t size) {
     if (!report.refusal.isEmpty() || !staging.commit(true)) return;
 
     QFile::remove(paths().output);
-    const JoinResult joined = writeSet(workspace, paths().output);
+    const CommandOutcome joined = writeSet(workspace, paths().output);
     if (!joined.ok) return;
     const std::vector<uint8_t> out = readAll(paths().output);
     fuzz::consume(out);
