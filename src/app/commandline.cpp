@@ -345,7 +345,7 @@ int runOnTheWindow(const std::vector<CommandStep>& steps, const QStringList& ove
     }
     LinePrompts prompts(err);
     // A view that cannot show its picture says so on stderr, never in a box.
-    TAnyImage::setDefaultMessageHook(
+    AnyImage::setDefaultMessageHook(
         [&prompts](const QString& title, const QString& text) { prompts.information(title, text); });
     int code = ExitOk;
     MainWindow window(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),

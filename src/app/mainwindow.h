@@ -41,9 +41,9 @@ class BatchPanel;
 class FileWatch;
 class RecentFiles;
 class LargeLevelWindow;
-class TAnyImage;
-class TExeButton;
-class TNumEdit;
+class AnyImage;
+class ExeButton;
+class NumEdit;
 class TextWindow;
 class TransparencyEditor;
 class TransparencyViewWindow;
@@ -110,9 +110,9 @@ public:
     // Controls.
     TransparencyEditor* transparencyEditor = nullptr;
     BatchPanel* batchPanel = nullptr;
-    TNumEdit* lighteningEdit = nullptr;
+    NumEdit* lighteningEdit = nullptr;
     UpDown* lighteningArrows = nullptr;
-    TExeButton *editorLauncher = nullptr, *batchLauncher = nullptr;
+    ExeButton *editorLauncher = nullptr, *batchLauncher = nullptr;
     QPushButton *updateButton = nullptr, *createImageSetButton = nullptr, *loadExtendedButton = nullptr,
                 *loadAnyButton = nullptr, *saveButton = nullptr, *transparencyButton = nullptr, *editButton = nullptr,
                 *mergeButton = nullptr, *importStdButton = nullptr, *importCfsButton = nullptr,
@@ -168,7 +168,7 @@ public:
 
     // The views of levels 256 down to 1: views()[i] shows level index i + 1
     // (the large window's view shows level index 0, the 512 level).
-    const std::array<TAnyImage*, 9>& views() const { return views_; }
+    const std::array<AnyImage*, 9>& views() const { return views_; }
 
     // Starts the paint program on the slot of a level (0 for 512 .. 9 for 1)
     // and records that slot as the edited one.
@@ -251,7 +251,7 @@ private:
     void clearViews();
     void setViewVisibility();
     void loadViews();
-    void addViewMenu(TAnyImage* view, int levelIndex);
+    void addViewMenu(AnyImage* view, int levelIndex);
     // The 8-bit set's colour levels and the checkerboard preference, given to every view.
     void showTransparencyOfViews();
     void loadLargeWindow();
@@ -312,7 +312,7 @@ private:
     ProgramStarter startProgram_ = &startDetached;
     FileWatch* slotWatch_ = nullptr;
     int32_t largeLevelSetLargest_ = 0;  // the set's largest level when "View Larger" was chosen
-    std::array<TAnyImage*, 9> views_{};
+    std::array<AnyImage*, 9> views_{};
     StatusLines shownStatus_ = initialStatusLines();
 
     TextWindow* textWindow_ = nullptr;

@@ -294,7 +294,7 @@ void MainWindow::createViews(QWidget* client) {
     static_assert(std::size(infos) == std::tuple_size_v<decltype(views_)>);
     for (size_t i = 0; i < views_.size(); ++i) {
         const ViewInfo& v = infos[i];
-        auto* view = new TAnyImage(client);
+        auto* view = new AnyImage(client);
         view->setObjectName(QStringLiteral("AnyImage%1").arg(i + 1));
         view->setGeometry(v.bounds);
         view->setCenterOnParent(false);
@@ -302,7 +302,7 @@ void MainWindow::createViews(QWidget* client) {
         // The temporary picture of a load goes beside the slots, in our own folder.
         view->setTempDir(workspace_.workDir());
         const int levelIndex = int(i) + 1;
-        connect(view, &TAnyImage::doubleClicked, this, [this, levelIndex] { editLevel(levelIndex); });
+        connect(view, &AnyImage::doubleClicked, this, [this, levelIndex] { editLevel(levelIndex); });
         addViewMenu(view, levelIndex);
         views_[i] = view;
     }
@@ -310,7 +310,7 @@ void MainWindow::createViews(QWidget* client) {
 
 void MainWindow::createLighteningEdit(QWidget* client) {
     const QString hint = QStringLiteral("Adjust Lightening applied to subimages (Negative = Darkening)");
-    lighteningEdit = new TNumEdit(client);
+    lighteningEdit = new NumEdit(client);
     lighteningEdit->setObjectName(QStringLiteral("NumEdit3"));
     lighteningEdit->setGeometry(464, 248, 33, 21);
     lighteningEdit->setAllowMinus(true);
@@ -332,7 +332,7 @@ void MainWindow::createLaunchers(QWidget* client) {
     // Icon-only buttons that size themselves; a click runs the window's
     // handler rather than opening the file.
     const auto make = [client](const char* name, int top, const char* hint) {
-        auto* button = new TExeButton(client);
+        auto* button = new ExeButton(client);
         button->setObjectName(QString::fromLatin1(name));
         button->move(464, top);
         button->setShowLabel(false);
@@ -341,9 +341,9 @@ void MainWindow::createLaunchers(QWidget* client) {
         return button;
     };
     batchLauncher = make("ExeButton2", 274, "Batch-Convert multiple Images");
-    connect(batchLauncher, &TExeButton::clicked, this, &MainWindow::openBatchPanel);
+    connect(batchLauncher, &ExeButton::clicked, this, &MainWindow::openBatchPanel);
     editorLauncher = make("ExeButton1", 314, "Select Editing Program");
-    connect(editorLauncher, &TExeButton::clicked, this, &MainWindow::selectEditor);
+    connect(editorLauncher, &ExeButton::clicked, this, &MainWindow::selectEditor);
 }
 
 void MainWindow::buildMenus() {
@@ -665,7 +665,7 @@ void MainWindow::finishClosing() {
 void MainWindow::clearViews() {
     // An empty name makes the next assignment of a slot load it again.
     if (largeLevelWindow_) largeLevelWindow_->view->setFileName(QString());
-    for (TAnyImage* view : views()) view->setFileName(QString());
+    for (AnyImage* view : views()) view->setFileName(QString());
 }
 
 // ---------------------------------------------------------------------------

@@ -33,7 +33,7 @@ const char* const kTitle = "Corvane";
 // Shows a slot in a view.  A view keeps its last picture when its file cannot
 // be read; a level the set does not have must show nothing, not a level of
 // the set before.
-void showSlot(const Workspace& workspace, TAnyImage* view, int slot) {
+void showSlot(const Workspace& workspace, AnyImage* view, int slot) {
     view->setFileName(workspace.slotPath(slot));
     if (!QFileInfo::exists(workspace.slotPath(slot))) view->clearPicture();
 }
@@ -121,12 +121,12 @@ void MainWindow::showTransparencyOfViews() {
         getpalette(workspace_, read);
         levels = read.levels;
     }
-    const auto apply = [&](TAnyImage* view) {
+    const auto apply = [&](AnyImage* view) {
         view->setCheckerboard(on);
         if (levels) view->setPaletteLevels(*levels);
         else view->clearPaletteLevels();
     };
-    for (TAnyImage* view : views_) apply(view);
+    for (AnyImage* view : views_) apply(view);
     if (largeLevelWindow_) {
         apply(largeLevelWindow_->view);
         largeLevelWindow_->setCheckerboard(on);
@@ -139,7 +139,7 @@ void MainWindow::showTransparencyToggled() { showTransparencyOfViews(); }
 // ---------------------------------------------------------------------------
 // The large window
 
-void MainWindow::addViewMenu(TAnyImage* view, int levelIndex) {
+void MainWindow::addViewMenu(AnyImage* view, int levelIndex) {
     auto* larger = new QAction(QStringLiteral("View Larger"), view);
     larger->setObjectName(QStringLiteral("ViewLarger"));
     connect(larger, &QAction::triggered, this, [this, levelIndex] { viewLarger(levelIndex); });

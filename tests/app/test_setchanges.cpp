@@ -258,7 +258,7 @@ TEST_F(SetChangesTest, LoadingOverUnsavedChangesSavesDiscardsOrStays) {
 // views of every other level must not go on showing the set before.
 TEST_F(SetChangesTest, ViewsOfLevelsTheSetLacksShowNothing) {
     loadSet();
-    for (TAnyImage* view : form->views()) ASSERT_FALSE(view->picture().isNull()) << view->objectName().toStdString();
+    for (AnyImage* view : form->views()) ASSERT_FALSE(view->picture().isNull()) << view->objectName().toStdString();
 
     prompts.choose(picture);
     form->loadAnyItem->trigger();

@@ -66,7 +66,7 @@ protected:
         ASSERT_TRUE(b) << name;
         QTest::mouseClick(b, Qt::LeftButton);
     }
-    void type(TNumEdit* field, const QString& text) {
+    void type(NumEdit* field, const QString& text) {
         field->setFocus();
         field->selectAll();
         QTest::keyClicks(field, text);

@@ -89,7 +89,7 @@ protected:
         h.title = form->windowTitle();
         h.status = {form->statusBitmap->text(), form->statusMaximum->text(), form->statusLoadedAs->text(),
                     form->statusDepth->text()};
-        for (const TAnyImage* view : form->views()) h.views.push_back(view->isVisible() ? view->picture() : QImage());
+        for (const AnyImage* view : form->views()) h.views.push_back(view->isVisible() ? view->picture() : QImage());
         h.views.push_back(form3.isVisible() ? form3.view->picture() : QImage());
         h.largest = form->workspace().state().largest;
         h.modified = form->workspace().state().modified;

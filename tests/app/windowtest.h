@@ -24,12 +24,12 @@ class WindowTest : public ::testing::Test {
 protected:
     // Message boxes the views would show fail the test instead.
     void SetUp() override {
-        TAnyImage::setDefaultMessageHook([](const QString& title, const QString& text) {
+        AnyImage::setDefaultMessageHook([](const QString& title, const QString& text) {
             ADD_FAILURE() << "message box " << title.toStdString() << ": " << text.toStdString();
         });
         ASSERT_TRUE(QDir(dir.path()).mkpath("work"));
     }
-    void TearDown() override { TAnyImage::setDefaultMessageHook({}); }
+    void TearDown() override { AnyImage::setDefaultMessageHook({}); }
 
     // A fresh window on the settings in the scratch folder and its "work" slots.
     void openWindow(const QString& editor = "/none") {

@@ -57,8 +57,8 @@ void fitFont(QLabel* l, const QString& text) {
 }
 
 // A field for 0..255 with its arrows: Max 255, Min -1000, whole numbers only.
-TNumEdit* levelField(QWidget* parent, const QString& name, int top, UpDown*& arrows) {
-    auto* edit = new TNumEdit(parent);
+NumEdit* levelField(QWidget* parent, const QString& name, int top, UpDown*& arrows) {
+    auto* edit = new NumEdit(parent);
     edit->setObjectName(name);
     edit->setAllowDecimal(false);
     edit->setAllowMinus(false);
@@ -100,7 +100,7 @@ TransparencyViewWindow::TransparencyViewWindow(QWidget* parent) : QWidget(parent
     setAttribute(Qt::WA_QuitOnClose, false);
     move(14, 41);
     setFixedSize(256, 332);
-    view = new TAnyImage(this);
+    view = new AnyImage(this);
     view->setObjectName("AnyImage1");
     view->setGeometry(0, 0, 256, 256);
 }
@@ -218,7 +218,7 @@ QPushButton* TransparencyEditor::button(const QString& name, const QString& capt
     return b;
 }
 
-int TransparencyEditor::fieldNumber(TNumEdit* edit) const {
+int TransparencyEditor::fieldNumber(NumEdit* edit) const {
     // Truncated toward zero and kept inside the palette even before the
     // field is confirmed.
     return std::clamp(int(std::trunc(edit->number())), 0, 255);
@@ -269,8 +269,8 @@ void TransparencyEditor::showPalette() {
         boxes[i]->setVisible(filter == 1 ? !opaque : filter == 2 ? opaque : true);
     }
     if (boxes[size_t(currentColour_)]) boxes[size_t(currentColour_)]->setLowered(true);
-    colourEdit->setText(TNumEdit::format(currentColour_));
-    levelEdit->setText(TNumEdit::format(palette_.levels[size_t(currentColour_)]));
+    colourEdit->setText(NumEdit::format(currentColour_));
+    levelEdit->setText(NumEdit::format(palette_.levels[size_t(currentColour_)]));
     QPalette p = colourSwatch->palette();
     p.setColor(QPalette::Window, colourOf(palette_.colours[size_t(currentColour_)]));
     colourSwatch->setPalette(p);

@@ -17,8 +17,8 @@ class QPushButton;
 
 namespace corvane {
 
-class TAnyImage;
-class TNumEdit;
+class AnyImage;
+class NumEdit;
 class UpDown;
 class Workspace;
 
@@ -45,7 +45,7 @@ class TransparencyViewWindow : public QWidget {
     Q_OBJECT
 public:
     explicit TransparencyViewWindow(QWidget* parent = nullptr);
-    TAnyImage* view = nullptr;
+    AnyImage* view = nullptr;
     // Shows `path`, the whole picture at its own size.  Opened, it goes
     // beside `beside`'s window, never over it, and wholly on the screen.
     void showView(const QString& path, int level, const QWidget* beside = nullptr);
@@ -95,9 +95,9 @@ public:
     bool showTransparencyView(bool current);
 
     QComboBox* filterBox = nullptr;
-    TNumEdit* colourEdit = nullptr;
+    NumEdit* colourEdit = nullptr;
     UpDown* colourArrows = nullptr;
-    TNumEdit* levelEdit = nullptr;
+    NumEdit* levelEdit = nullptr;
     UpDown* levelArrows = nullptr;
     QFrame* colourSwatch = nullptr;
     QLabel* transparentCount = nullptr;
@@ -118,7 +118,7 @@ protected:
 
 private:
     QPushButton* button(const QString& name, const QString& caption, const QString& hint, const QRect& bounds);
-    int fieldNumber(TNumEdit* edit) const;
+    int fieldNumber(NumEdit* edit) const;
     void setMapFolder(const QString& chosen);
 
     Workspace& workspace_;
