@@ -39,6 +39,7 @@
 #include <vector>
 
 using namespace corvane;
+using namespace corvane::testing;
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "batchpanel.h"
 #include "transparencyeditor.h"
 #include "progress.h"
+#include "scriptedprompts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,6 +29,7 @@
 #include <memory>
 
 using namespace corvane;
+using namespace corvane::testing;
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "application.h"
 #include "commandline.h"
 #include "mainwindow.h"
-#include "prompts.h"
+#include "scriptedprompts.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 using namespace corvane;
+using namespace corvane::testing;
 
 namespace {
 

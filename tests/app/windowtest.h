@@ -6,7 +6,7 @@
 #include "batchpanel.h"
 #include "secondarywindows.h"
 #include "mainwindow.h"
-#include "prompts.h"
+#include "scriptedprompts.h"
 #include "settings.h"
 #include "transparencyeditor.h"
 #include "workspace.h"
