@@ -135,9 +135,10 @@ void TransparencyViewWindow::showView(const QString& path, int level, const QWid
     raise();
 }
 
-TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& map,
-                                       FileDialog& smap, QWidget* parent)
-    : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), map_(map), smap_(smap) {
+TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts,
+                                       FileDialog& loadMapDialog, FileDialog& saveMapDialog, QWidget* parent)
+    : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), loadMapDialog_(loadMapDialog),
+      saveMapDialog_(saveMapDialog) {
     setObjectName("Panel1");
     setAutoFillBackground(true);
     hide();
@@ -362,12 +363,12 @@ void TransparencyEditor::refresh() {
 
 void TransparencyEditor::setMapFolder(const QString& chosen) {
     const QString folder = QFileInfo(chosen).absolutePath();
-    map_.initialFolder = smap_.initialFolder = folder;
-    map_.fileName = smap_.fileName = chosen;
+    loadMapDialog_.initialFolder = saveMapDialog_.initialFolder = folder;
+    loadMapDialog_.fileName = saveMapDialog_.fileName = chosen;
 }
 
 void TransparencyEditor::loadMap() {
-    const FileChoice choice = prompts_.chooseFile(map_);
+    const FileChoice choice = prompts_.chooseFile(loadMapDialog_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
     const MapResult loaded = corvane::loadMap(choice.path, palette_.levels);
@@ -382,7 +383,7 @@ void TransparencyEditor::loadMap() {
 }
 
 void TransparencyEditor::saveMap() {
-    const FileChoice choice = prompts_.chooseFile(smap_);
+    const FileChoice choice = prompts_.chooseFile(saveMapDialog_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
     if (QString why; !corvane::saveMap(choice.path, palette_.levels, &why)) {

@@ -54,10 +54,10 @@ public:
 class TransparencyEditor : public QWidget {
     Q_OBJECT
 public:
-    // The map dialogs `map` and `smap` belong to the window, which keeps their
-    // shared folder between runs.
-    TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& map,
-                       FileDialog& smap, QWidget* parent);
+    // The map dialogs belong to the window, which keeps their shared folder
+    // between runs.
+    TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& loadMapDialog,
+                       FileDialog& saveMapDialog, QWidget* parent);
     // The window the view is shown in; without one the view is only built.
     void setViewWindow(TransparencyViewWindow* window) { view_ = window; }
 
@@ -124,8 +124,8 @@ private:
     Workspace& workspace_;
     PaletteLevels& palette_;
     Prompts& prompts_;
-    FileDialog& map_;
-    FileDialog& smap_;
+    FileDialog& loadMapDialog_;
+    FileDialog& saveMapDialog_;
     TransparencyViewWindow* view_ = nullptr;
     int currentColour_ = 0;
     bool editorLive_ = false;
