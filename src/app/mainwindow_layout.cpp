@@ -458,7 +458,7 @@ void MainWindow::buildDialogs() {
     const auto make = [](const char* name, FileDialog::Kind kind, const QString& filter, const char* extension,
                          bool confirmOverwrite = false) {
         FileDialog d;
-        d.name = QString::fromLatin1(name);
+        d.objectName = QString::fromLatin1(name);
         d.kind = kind;
         d.filter = filter;
         d.defaultExtension = QString::fromLatin1(extension);

@@ -114,6 +114,7 @@ int QtPrompts::chooseButton(PromptIcon icon, const QString& title, const QString
 
 FileChoice QtPrompts::chooseFile(const FileDialog& d) {
     QFileDialog dialog(dialogParent());
+    dialog.setObjectName(d.objectName);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     const bool save = d.kind == FileDialog::Kind::Save;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

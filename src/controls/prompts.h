@@ -11,7 +11,7 @@ namespace corvane {
 struct FileDialog {
     enum class Kind { Open, Save };
 
-    QString name;  // the designer name, e.g. "opencfs", which tests find it by
+    QString objectName;  // the shown dialog's, e.g. "opencfs"; tests tell the dialogs apart by it
     Kind kind = Kind::Open;
     // "Description|pattern|Description|pattern"; several patterns joined by ';'.
     QString filter;

@@ -143,7 +143,7 @@ TEST_F(DesktopTest, LoadExtendedGoesByTheFileAndStartsOnItsFirstEntryAgain) {
     // The save dialog starts beside the texture and offers no file the set
     // was not loaded from: "wing.bmp" there may be another file altogether.
     ASSERT_EQ(prompts.calls[1].kind, ScriptedPrompts::Kind::File);
-    EXPECT_EQ(prompts.calls[1].dialog.name, "savebmp");
+    EXPECT_EQ(prompts.calls[1].dialog.objectName, "savebmp");
     EXPECT_EQ(prompts.calls[1].dialog.fileName, QString());
     EXPECT_EQ(QDir::cleanPath(prompts.calls[1].dialog.initialFolder), QDir::cleanPath(dir.path()));
     EXPECT_EQ(readBytes(texture), raw);
@@ -226,7 +226,7 @@ TEST_F(DesktopTest, EachKeyReachesItsCommand) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     const auto lastDialog = [&] {
         return !prompts.calls.empty() && prompts.calls.back().kind == ScriptedPrompts::Kind::File
-                   ? prompts.calls.back().dialog.name
+                   ? prompts.calls.back().dialog.objectName
                    : QString();
     };
     QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);

@@ -274,7 +274,7 @@ TEST_F(EditingTest, SelectingTheEditorSetsTheButtonAndItsHint) {
     prompts.cancelFile();
     QTest::mouseClick(editorLauncher(), Qt::LeftButton, {}, QPoint(20, 20));
     ASSERT_EQ(prompts.calls.size(), 1u);
-    EXPECT_EQ(prompts.calls[0].dialog.name, "editselect");
+    EXPECT_EQ(prompts.calls[0].dialog.objectName, "editselect");
     EXPECT_EQ(prompts.calls[0].dialog.initialFolder, dir.filePath("My Tools/"));
     EXPECT_EQ(window->currentSettings().editor, editor);
     EXPECT_EQ(editorLauncher()->toolTip(), "Select Editing Program (Currently paint program)");

@@ -372,7 +372,7 @@ TEST_F(MainWindowTest, FileDialogsAreSetUpAsDesigned) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const FileDialog shown = dialogOf(c.command);
-        EXPECT_EQ(shown.name, c.name);
+        EXPECT_EQ(shown.objectName, c.name);
         EXPECT_EQ(shown.kind, c.kind);
         if (c.filter.isEmpty()) {
             // The library's combined entry, one per format, then all files.
@@ -395,7 +395,7 @@ TEST_F(MainWindowTest, LocateImageToolStartsInTheToolsFolder) {
     prompts.cancelFile();
     locateToolItem()->trigger();
     ASSERT_EQ(prompts.calls.size(), 1u);
-    EXPECT_EQ(prompts.calls[0].dialog.name, "itool");
+    EXPECT_EQ(prompts.calls[0].dialog.objectName, "itool");
     EXPECT_EQ(prompts.calls[0].dialog.initialFolder, "/opt/tools/");
     EXPECT_EQ(window->toolSettings().toolPath, "/opt/tools/xbmtool");
 

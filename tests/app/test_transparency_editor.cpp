@@ -305,8 +305,8 @@ TEST_F(TransparencyEditorTest, MapsRoundTripAndShareOneFolder) {
     click("Button11");
     ASSERT_EQ(prompts.calls.size(), 2u);
     for (const auto& call : prompts.calls) {
-        EXPECT_EQ(call.dialog.initialFolder, dir.filePath("maps")) << call.dialog.name.toStdString();
-        EXPECT_EQ(call.dialog.fileName, path) << call.dialog.name.toStdString();
+        EXPECT_EQ(call.dialog.initialFolder, dir.filePath("maps")) << call.dialog.objectName.toStdString();
+        EXPECT_EQ(call.dialog.fileName, path) << call.dialog.objectName.toStdString();
     }
     EXPECT_EQ(levels(), graded);
     EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 255");

@@ -312,5 +312,5 @@ TEST_F(UndoTest, TheKeysWorkFromTheLargeWindow) {
     prompts.calls.clear();
     QTest::keyClick(&largeLevelWindow, Qt::Key_S, Qt::ControlModifier);
     ASSERT_FALSE(prompts.calls.empty());
-    EXPECT_EQ(prompts.calls.back().dialog.name, "savebmp");
+    EXPECT_EQ(prompts.calls.back().dialog.objectName, "savebmp");
 }
