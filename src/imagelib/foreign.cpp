@@ -5,6 +5,7 @@
 // its format from its first bytes and hand the bytes to that one decoder;
 // ImageMagick's own guessing (and its file-name syntax: "label:", "[0]",
 // "@list" ...) would let a crafted file reach coders we never meant to use.
+#include "bytes.h"
 #include "foreignmodule.h"
 #include "image.h"
 
@@ -378,7 +379,7 @@ bool dropUnusedColourMap(FileBytes& bytes) {
     const std::string_view data = bytes.view();
     if (data.size() < kHeader || byteAt(data, 1) != 1 || (byteAt(data, 2) != 2 && byteAt(data, 2) != 10)) return true;
     const size_t mapStart = kHeader + byteAt(data, 0);
-    const size_t entries = size_t(byteAt(data, 5)) | size_t(byteAt(data, 6)) << 8;
+    const size_t entries = le::u16(reinterpret_cast<const uint8_t*>(data.data()) + 5);
     const size_t mapBytes = entries * ((size_t(byteAt(data, 7)) + 7) / 8);
     if (mapStart > data.size() || mapBytes > data.size() - mapStart) return false;
 
@@ -392,11 +393,10 @@ bool dropUnusedColourMap(FileBytes& bytes) {
     if (size >= kHeader + kFooter && std::string_view(stripped + size - 18, 18) == kSignature) {
         for (size_t at = size - kFooter; at < size - 18; at += 4) {
             auto* field = reinterpret_cast<uint8_t*>(stripped + at);
-            uint32_t offset =
-                uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 | uint32_t(field[3]) << 24;
+            uint32_t offset = le::u32(field);
             // An offset into the map pointed at nothing real.
             offset = offset >= mapStart + mapBytes ? uint32_t(offset - mapBytes) : offset >= mapStart ? 0 : offset;
-            for (int i = 0; i < 4; ++i) field[i] = uint8_t(offset >> (8 * i));
+            le::put32(field, offset);
         }
     }
     delete[] bytes.data;
