@@ -160,11 +160,11 @@ bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256)
 using namespace quor;
 
 namespace {
-// A known format and a picture of at most 16384 texels a side, or nothing.
+// A format of the table and a picture of at most 16384 texels a side, or nothing.
 std::optional<quor::blocks::Format> blockFormat(int32_t width, int32_t height, int32_t format) {
-    if (format < QUOR_BC1 || format > QUOR_BC3 || width <= 0 || height <= 0 || width > 16384 || height > 16384)
-        return std::nullopt;
-    return quor::blocks::Format(format);
+    const quor::blocks::FormatRow* row = quor::blocks::formatRow(format);
+    if (!row || width <= 0 || height <= 0 || width > 16384 || height > 16384) return std::nullopt;
+    return row->format;
 }
 }  // namespace
 
@@ -334,7 +334,7 @@ QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rg
 QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ctx, int32_t filter) {
     return guarded([&] {
         if (!src || !dst || !ctx) return false;
-        if (filter != 101 && filter != 5) {
+        if (filter != QUOR_FILTER_SOFTEN && filter != QUOR_FILTER_SHARPEN) {
             // Unknown filters copy the picture unchanged and report failure.
             if (!sameFile(src, dst)) {
                 if (const auto bytes = readFile(src, kMaxFileBytes)) writeFileAtomically(dst, *bytes);
@@ -345,7 +345,7 @@ QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ct
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
-        const Image result = filter == 101 ? soften(*image) : sharpen(*image);
+        const Image result = filter == QUOR_FILTER_SOFTEN ? soften(*image) : sharpen(*image);
         return save(dst, result, ctx, progress);
     });
 }

@@ -237,8 +237,8 @@ using EntrySet = std::bitset<256>;
 Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress);
 
 // filters.cpp
-Image soften(const Image& source);   // filter 101
-Image sharpen(const Image& source);  // filter 5
+Image soften(const Image& source);   // QUOR_FILTER_SOFTEN
+Image sharpen(const Image& source);  // QUOR_FILTER_SHARPEN
 Image adjust(const Image& source, int32_t contrast, int32_t saturation, int32_t gamma, int32_t brightness,
              int32_t warmth);
 

@@ -123,24 +123,28 @@ QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rg
  * library's own BMP codec; 0 for anything it does not read. */
 QUORIMG_API int32_t _bmpdecodergba(const uint8_t* data, int32_t size, QuorContext* ctx, uint8_t* rgba,
                                    int32_t capacity);
-/* filter 101 softens, filter 5 sharpens; other numbers copy and return 0. */
+/* _bmprocess filters; other numbers copy the picture and return 0. */
+#define QUOR_FILTER_SOFTEN 101
+#define QUOR_FILTER_SHARPEN 5
 QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ctx, int32_t filter);
 /* Colour adjustments a..e, see above. */
 QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* ctx, int32_t a, int32_t b, int32_t c,
                                 int32_t d, int32_t e);
 /* Block-compressed textures: 4x4 texel blocks, row of blocks after row of
- * blocks, 8 bytes a block for BC1 (DXT1), 16 for BC2 (DXT3) and BC3 (DXT5). */
+ * blocks, 8 bytes a block for BC1 (DXT1), 16 for BC2 (DXT3), BC3 (DXT5) and
+ * BC7. */
 #define QUOR_BC1 1
 #define QUOR_BC2 2
 #define QUOR_BC3 3
+#define QUOR_BC7 7
 /* Bytes the blocks of a width x height picture take; 0 for a bad format or size. */
 QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format);
-/* Compresses rgba (4 bytes a texel, top row first) to BC1 or BC3 blocks in
- * `blocks` (capacity at least _bcsize).  BC1 keeps colour only; BC3 keeps
- * alpha, and fully transparent texels are given their visible neighbours'
- * colour first so that filtering brings in no fringe.  Edges that are not
- * a multiple of 4 (a 2x2 or 1x1 level) fill their block by repeating
- * texels.  BC2 is decoded only. */
+/* Compresses rgba (4 bytes a texel, top row first) to BC1, BC3 or BC7
+ * blocks in `blocks` (capacity at least _bcsize).  BC1 keeps colour only;
+ * BC3 and BC7 keep alpha, and fully transparent texels are given their
+ * visible neighbours' colour first so that filtering brings in no fringe.
+ * Edges that are not a multiple of 4 (a 2x2 or 1x1 level) fill their block
+ * by repeating texels.  BC2 is decoded only. */
 QUORIMG_API int32_t _bcencode(const uint8_t* rgba, int32_t width, int32_t height, int32_t format, uint8_t* blocks,
                               int32_t capacity);
 /* Decodes `size` bytes of blocks to rgba (capacity at least width*height*4);

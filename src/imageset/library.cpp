@@ -36,12 +36,14 @@ bool QuorLibrary::resize(const QString& source, const QString& destination, int 
     return _bmpresize(native(source).constData(), native(destination).constData(), &context_, width, height) != 0;
 }
 
-bool QuorLibrary::filter(const QString& source, const QString& destination, int filterNumber) {
-    return _bmprocess(native(source).constData(), native(destination).constData(), &context_, filterNumber) != 0;
+bool QuorLibrary::filter(const QString& source, const QString& destination, Filter filter) {
+    return _bmprocess(native(source).constData(), native(destination).constData(), &context_, int32_t(filter)) != 0;
 }
 
-bool QuorLibrary::adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) {
-    return _bmpprocess(native(source).constData(), native(destination).constData(), &context_, a, b, c, d, e) != 0;
+bool QuorLibrary::adjust(const QString& source, const QString& destination, const ColourAdjustment& adjustment) {
+    const ColourAdjustment& a = adjustment;
+    return _bmpprocess(native(source).constData(), native(destination).constData(), &context_, a.contrast, a.saturation,
+                       a.gamma, a.brightness, a.warmth) != 0;
 }
 
 bool QuorLibrary::remap(const QString& source, const QString& destination, const QString& paletteFile) {

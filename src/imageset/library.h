@@ -11,6 +11,18 @@
 
 namespace corvane {
 
+// The library's two fixed filters.
+enum class Filter { Soften = QUOR_FILTER_SOFTEN, Sharpen = QUOR_FILTER_SHARPEN };
+
+// The colour adjustments, each -100..100 and 0 for no change (see quorimg.h).
+struct ColourAdjustment {
+    int contrast = 0;
+    int saturation = 0;
+    int gamma = 0;
+    int brightness = 0;
+    int warmth = 0;
+};
+
 class ImageLibrary {
 public:
     virtual ~ImageLibrary() = default;
@@ -19,8 +31,8 @@ public:
     // Width, height and bits per pixel of any readable picture.
     virtual bool check(const QString& file, int& width, int& height, int& bits) = 0;
     virtual bool resize(const QString& source, const QString& destination, int width, int height) = 0;
-    virtual bool filter(const QString& source, const QString& destination, int filterNumber) = 0;
-    virtual bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) = 0;
+    virtual bool filter(const QString& source, const QString& destination, Filter filter) = 0;
+    virtual bool adjust(const QString& source, const QString& destination, const ColourAdjustment& adjustment) = 0;
     virtual bool remap(const QString& source, const QString& destination, const QString& paletteFile) = 0;
     virtual bool valid(const QString& file) = 0;
     // Resamples to full colour (a palette picture by its colours, not put
@@ -51,8 +63,8 @@ public:
     bool anyTo256(const QString& source, const QString& destination) override;
     bool check(const QString& file, int& width, int& height, int& bits) override;
     bool resize(const QString& source, const QString& destination, int width, int height) override;
-    bool filter(const QString& source, const QString& destination, int filterNumber) override;
-    bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) override;
+    bool filter(const QString& source, const QString& destination, Filter filter) override;
+    bool adjust(const QString& source, const QString& destination, const ColourAdjustment& adjustment) override;
     bool remap(const QString& source, const QString& destination, const QString& paletteFile) override;
     bool valid(const QString& file) override;
     bool resizeFull(const QString& source, const QString& destination, int width, int height, bool keepCoverage,

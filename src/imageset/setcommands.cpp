@@ -306,9 +306,9 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
         // largest level uses, transparent ones where the level is less than
         // half opaque.
         if (options.smooth8 && i >= k + 2) {
-            const bool smoothed = library.filter(level, level, 101) &&
-                                  (i < 4 || library.adjust(level, level, 0, 0, 0, options.lightening, 0)) &&
-                                  library.filter(level, level, 5);
+            const bool smoothed = library.filter(level, level, Filter::Soften) &&
+                                  (i < 4 || library.adjust(level, level, {.brightness = options.lightening})) &&
+                                  library.filter(level, level, Filter::Sharpen);
             if (!smoothed) return failed(QStringLiteral("The %1x%1 level could not be smoothed"), edge);
         }
         if (!library.remapUsed(level, level, largestLevel))
