@@ -74,12 +74,13 @@ struct Layout {
     int paletteCount = 0;
 };
 
-BmpRead fail(BmpRead result, std::string* why, const char* text) {
-    if (why) *why = text;
+// Every way a BMP is not read is its format's doing.
+BmpRead fail(BmpRead result, Failure* why, const char* text) {
+    failWith(why, QUOR_ERROR_FORMAT, text);
     return result;
 }
 
-BmpRead parse(const uint8_t* d, size_t size, Layout& L, std::string* why) {
+BmpRead parse(const uint8_t* d, size_t size, Layout& L, Failure* why) {
     if (size < 2 || d[at::signature] != 'B' || d[at::signature + 1] != 'M')
         return fail(BmpRead::NotBmp, why, "not a BMP file");
     if (size < at::infoSize + 4) return fail(BmpRead::Broken, why, "the file ends inside its header");
@@ -269,7 +270,7 @@ size_t paddedRowBytes(int32_t width, int bytesPerPixel) {
 
 }  // namespace
 
-BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why) {
+BmpRead readBmp(const uint8_t* data, size_t size, Image& out, Failure* why) {
     if (!data) return fail(BmpRead::NotBmp, why, "no data");
     Layout L;
     const BmpRead parsed = parse(data, size, L, why);

@@ -68,7 +68,16 @@ bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bi
     return readPictureRgba(file, width, height, bits, rgba, &context_, width == height ? width : 0);
 }
 
-QString QuorLibrary::refusal() { return QString::fromUtf8(quorimg_refusal()); }
+LibraryError QuorLibrary::lastError() {
+    // The text may name files, in the bytes the file system holds.
+    return {quorimg_last_error(), quorimg_last_errno(), nameFromNative(QByteArray(quorimg_last_error_text()))};
+}
+
+QString LibraryError::reason() const {
+    if (!failed()) return {};
+    if (systemError != 0) return causeOfError(systemError);
+    return text;
+}
 
 bool decodePictureRgba(const std::vector<uint8_t>& bytes, int expectedEdge, int& bits, std::vector<uint8_t>& rgba) {
     if (bytes.empty() || bytes.size() > size_t(INT32_MAX) || expectedEdge <= 0) return false;

@@ -23,6 +23,20 @@ struct ColourAdjustment {
     int warmth = 0;
 };
 
+// Why the library's last call on this thread failed, as it tells it.
+struct LibraryError {
+    int code = QUOR_OK;   // QUOR_ERROR_...
+    int systemError = 0;  // errno, where a file could not be read or written
+    QString text;         // the library's own words
+
+    bool failed() const { return code != QUOR_OK; }
+    // One of the library's limits refused the picture; `text` says which.
+    bool isLimit() const { return code == QUOR_ERROR_LIMIT; }
+    // What the user is told: the system's words for its error number where
+    // there is one, else the library's text; empty when nothing failed.
+    QString reason() const;
+};
+
 class ImageLibrary {
 public:
     virtual ~ImageLibrary() = default;
@@ -49,9 +63,8 @@ public:
     // Any readable picture as RGBA, top row first; `bits` as stored.  Equal
     // `width` and `height` going in are the size expected (read in one pass).
     virtual bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) = 0;
-    // Why the last call failed, when one of the library's limits refused the
-    // picture ("it is 9000 x 100 pixels; ..."); empty otherwise.
-    virtual QString refusal() { return {}; }
+    // Why the last call on this thread failed; nothing failed when it did not.
+    virtual LibraryError lastError() { return {}; }
 };
 
 // The real library, working with a conversion context the caller owns (the
@@ -71,7 +84,7 @@ public:
                     int grid = 0) override;
     bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
     bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
-    QString refusal() override;
+    LibraryError lastError() override;
 
     QuorContext& context() { return context_; }
 

@@ -255,10 +255,10 @@ ReadResult readXbm(const Bytes& b) {
             levelFile.insert(levelFile.end(), pixels, pixels + stride * e);
             write32(levelFile, kWidthAt, uint32_t(e));
             write32(levelFile, kHeightAt, uint32_t(e));
-            std::string why;
+            quor::Failure why;
             if (quor::readBmp(levelFile.data(), levelFile.size(), image, &why) != quor::BmpRead::Ok ||
                 image.pixelCount() != e * e)
-                return fail("the " + str(level.edge) + " level cannot be decoded: " + why);
+                return fail("the " + str(level.edge) + " level cannot be decoded: " + why.text);
             if (!alphaField) {
                 for (size_t i = 3; i < image.rgba.size(); i += 4) image.rgba[i] = 255;
             } else if (anyAlphaIn(pixels, e, stride)) {
