@@ -728,7 +728,9 @@ TEST(Refusal, APictureTooLargeSaysItsSizeAndTheLimit) {
             const std::string refusal = quorimg_refusal();
             if (c.said.empty() || (c.onlyWhenDecoded && !decodes)) {
                 EXPECT_EQ(refusal, "");
-                if (c.file == fine) EXPECT_NE(result, 0);
+                if (c.file == fine) {
+                    EXPECT_NE(result, 0);
+                }
                 continue;
             }
             EXPECT_EQ(result, 0);
