@@ -195,16 +195,18 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         result.problem = loaded.error;
         return result;
     }
-    const CommandOutcome made = createImageSet(workspace, library, request.options, runTool);
-    if (!made.ok) {
-        result.problem = made.error;
-        return result;
-    }
+    // Colour 0 is made transparent before the chain is built, so that the
+    // smaller levels are made knowing it and keep the background clear.
     if (request.colour0Transparent && !workspace.state().highColour) {
         colour0Transparent(palette.levels);
         const bool changed = palette.paletteChanged;
         savepalette(workspace, palette);
         palette.paletteChanged = changed;  // a batch run is no edit of the user's
+    }
+    const CommandOutcome made = createImageSet(workspace, library, request.options, runTool);
+    if (!made.ok) {
+        result.problem = made.error;
+        return result;
     }
     // The destination's file is replaced whatever its mode, as the run was told.
     const ReadOnlyFilesReplaced overwrite;

@@ -220,7 +220,9 @@ CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary&
                                    const TextureToolRun& runTool, const QString& shownName) {
     CommandOutcome outcome;
     const QString exchange = workspace.exchangePath();
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest);
+    // The tool starts from the picture the slots hold, not from its rounding
+    // to the set's depth.
+    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, nullptr, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

@@ -1,9 +1,12 @@
 // Block compression: colours fitted eight blocks at a time (colourfit.cpp),
-// alpha by stb_dxt's BC4 coder; stb_dxt's high-quality encoder alone is kept
-// as the base to measure against.  The decoder follows the formats exactly;
-// the reader and the tests both use it.
+// alpha by our own coder that keeps cut-outs whole (alphafit.cpp), BC7 by
+// bc7encode.cpp; stb_dxt's high-quality encoder alone is kept as the base to
+// measure against.  The decoders follow the formats exactly; the reader and
+// the tests both use them.
 #include "blocks.h"
 
+#include "alphafit.h"
+#include "bc7.h"
 #include "colourfit.h"
 #include "image.h"
 
@@ -78,29 +81,40 @@ void decodeColour(const uint8_t* in, uint8_t* rgba, bool alwaysFour) {
 
 namespace {
 
-void encodeAlpha(const uint8_t* rgba, uint8_t* out) {
-    uint8_t alpha[16];
-    for (size_t i = 0; i < 16; ++i) alpha[i] = rgba[4 * i + 3];
-    stb_compress_bc4_block(out, alpha);
+bool anyBelow(const uint8_t* rgba, int cut) {
+    for (size_t i = 0; i < 16; ++i)
+        if (rgba[4 * i + 3] < cut) return true;
+    return false;
 }
 
 // `count` gathered blocks of 64 bytes to consecutive encoded blocks.
-void encodeGathered(Format f, const uint8_t* rgba, size_t count, uint8_t* out, Quality q) {
-    const bool alpha = f != Format::Bc1;
+void encodeGathered(Format f, const uint8_t* rgba, size_t count, uint8_t* out, const Options& o) {
     const size_t step = blockBytes(f);
-    if (q == Quality::Base) {
+    if (f == Format::Bc7) {
+        for (size_t k = 0; k < count; ++k) encodeBc7Block(rgba + 64 * k, out + k * step, o.alphaCut);
+        return;
+    }
+    const bool alpha = f != Format::Bc1;
+    if (o.quality == Quality::Base) {
         for (size_t k = 0; k < count; ++k)
             stb_compress_dxt_block(out + k * step, rgba + 64 * k, alpha ? 1 : 0, STB_DXT_HIGHQUAL);
         return;
     }
     if (alpha)
-        for (size_t k = 0; k < count; ++k) encodeAlpha(rgba + 64 * k, out + k * step);
+        for (size_t k = 0; k < count; ++k) {
+            uint8_t values[16];
+            for (size_t i = 0; i < 16; ++i) values[i] = rgba[64 * k + 4 * i + 3];
+            fitAlpha(values, o.alphaCut, out + k * step);
+        }
     fitColours(rgba, count, out + (alpha ? 8 : 0), step);
+    if (f == Format::Bc1 && o.bc1Alpha)
+        for (size_t k = 0; k < count; ++k)
+            if (anyBelow(rgba + 64 * k, o.alphaCut)) fitThreeColours(rgba + 64 * k, o.alphaCut, out + k * step);
 }
 
 }  // namespace
 
-void encodeBlock(Format f, const uint8_t* rgba, uint8_t* out, Quality q) { encodeGathered(f, rgba, 1, out, q); }
+void encodeBlock(Format f, const uint8_t* rgba, uint8_t* out, const Options& o) { encodeGathered(f, rgba, 1, out, o); }
 
 void decodeBlock(Format f, const uint8_t* in, uint8_t* rgba) {
     switch (f) {
@@ -115,21 +129,24 @@ void decodeBlock(Format f, const uint8_t* in, uint8_t* rgba) {
             decodeColour(in + 8, rgba, true);
             decodeAlpha3(in, rgba);
             return;
+        case Format::Bc7:
+            decodeBc7Block(in, rgba);
+            return;
     }
 }
 
-bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height, uint8_t* out, Quality q) {
+bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height, uint8_t* out, const Options& o) {
     if (f == Format::Bc2 || width <= 0 || height <= 0) return false;
     const uint8_t* source = rgba;
     Image filled;
-    if (f == Format::Bc3) {
+    if (f == Format::Bc3 || f == Format::Bc7) {
         filled.width = width;
         filled.height = height;
         filled.rgba.assign(rgba, rgba + size_t(width) * size_t(height) * 4);
         fillUnderTransparency(filled);
         source = filled.rgba.data();
     }
-    uint8_t group[64 * kFitGroup];
+    uint8_t group[64 * kFitBatch];
     size_t gathered = 0;
     const size_t step = blockBytes(f);
     for (int32_t by = 0; by < height; by += 4) {
@@ -143,13 +160,13 @@ bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height,
                     const size_t at = (size_t(by + y % rows) * size_t(width) + size_t(bx + x % columns)) * 4;
                     std::memcpy(block + 4 * (y * 4 + x), source + at, 4);
                 }
-            if (++gathered < kFitGroup) continue;
-            encodeGathered(f, group, gathered, out, q);
+            if (++gathered < kFitBatch) continue;
+            encodeGathered(f, group, gathered, out, o);
             out += gathered * step;
             gathered = 0;
         }
     }
-    encodeGathered(f, group, gathered, out, q);
+    encodeGathered(f, group, gathered, out, o);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "foreignmodule.h"
 #include "halvings.h"
 #include "image.h"
+#include "palettefit.h"
 #include "quorimg.h"
 
 #include <algorithm>
@@ -296,13 +297,11 @@ QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext*
         if (!palettePicture || !palettePicture->indexed ||
             palettePicture->indices.size() != palettePicture->pixelCount())
             return false;
-        EntrySet used;
-        for (const uint8_t index : palettePicture->indices) used.set(index);
         const auto image = loadPassing(src);
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
-        const Image result = remapToPalette(*image, palettePicture->palette, true, progress.part(0, 95, 100), &used);
+        const Image result = remapLevel(*image, *palettePicture, progress.part(0, 95, 100));
         return save(dst, result, ctx, progress);
     });
 }

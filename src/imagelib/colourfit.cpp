@@ -11,7 +11,9 @@
 //     side of them, scored exactly from per-choice sums (with the choices
 //     fixed, the error splits by channel);
 //  4. back to 2, a few times; also the best pair for the block's mean colour
-//     alone, which is what flat blocks want.
+//     alone, which is what flat blocks want;
+//  5. for the blocks 1 to 4 leave with error, gathered eight at a time: the
+//     cluster search (see clusterSearch), then 3 and 2 from what it finds.
 // Whatever step gives a block its lowest error is what it keeps.
 //
 // Floating point here only ever holds integers below 2^24 or is rounded
@@ -24,6 +26,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace quor::blocks {
 namespace {
@@ -47,6 +50,10 @@ LANE_WISE F clampByte(F v) { return lesser(greater(v, splat(0)), splat(255)); }
 LANE_WISE F truncated(F v) { return __builtin_convertvector(__builtin_convertvector(v, I), F); }
 
 constexpr float kTop[3] = {31, 63, 31};
+// Blocks whose squared error (summed over texels and channels) is at most
+// this, about 6 a sample (40 dB), keep the first fit: the cluster search
+// would gain them little.
+constexpr float kRefineAbove = 300;
 
 // A code of channel c widened to 8 bits as every decoder does it.
 LANE_WISE F widen(F code, int c) {
@@ -157,10 +164,9 @@ LANE_WISE Codes fitted(const Trial& trial, const Codes& codes) {
     return out;
 }
 
-// Step 1.
-LANE_WISE Codes principalEnds(const Texels& x) {
-    F mean[3];
-    for (int c = 0; c < 3; ++c) mean[c] = x.total[c] * (1.0f / 16);
+// The texels' principal axis (unnormalised; zero for a flat block) by
+// power iteration from the row of the widest channel.
+LANE_WISE void principalAxis(const Texels& x, const F* mean, F* v) {
     F cov[3][3] = {};
     for (int i = 0; i < 16; ++i) {
         const F d[3] = {x.t[i][0] - mean[0], x.t[i][1] - mean[1], x.t[i][2] - mean[2]};
@@ -170,10 +176,8 @@ LANE_WISE Codes principalEnds(const Texels& x) {
     cov[1][0] = cov[0][1];
     cov[2][0] = cov[0][2];
     cov[2][1] = cov[1][2];
-    // Power iteration from the row of the widest channel.
     const I redWidest = (cov[0][0] >= cov[1][1]) & (cov[0][0] >= cov[2][2]);
     const I greenWidest = ~redWidest & (cov[1][1] >= cov[2][2]);
-    F v[3];
     for (int k = 0; k < 3; ++k) v[k] = pick(redWidest, cov[0][k], pick(greenWidest, cov[1][k], cov[2][k]));
     for (int round = 0; round < 4; ++round) {
         F w[3];
@@ -183,6 +187,17 @@ LANE_WISE Codes principalEnds(const Texels& x) {
         const F scale = splat(1) / pick(largest > 1e-20f, largest, splat(1));
         for (int j = 0; j < 3; ++j) v[j] = w[j] * scale;
     }
+}
+
+LANE_WISE void meanOf(const Texels& x, F* mean) {
+    for (int c = 0; c < 3; ++c) mean[c] = x.total[c] * (1.0f / 16);
+}
+
+// Step 1.
+LANE_WISE Codes principalEnds(const Texels& x) {
+    F mean[3], v[3];
+    meanOf(x, mean);
+    principalAxis(x, mean, v);
     const F length2 = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
     const F inverse = splat(1) / pick(length2 > 1e-20f, length2, splat(1));
     F low = splat(3.0e38f), high = splat(-3.0e38f);
@@ -245,8 +260,8 @@ struct Best {
     Codes codes{};
     I choice[16] = {};
 
-    LANE_WISE void consider(const Trial& trial, const Codes& tried) {
-        const I better = trial.error < error;
+    LANE_WISE void consider(const Trial& trial, const Codes& tried, I allowed = ~I{}) {
+        const I better = (trial.error < error) & allowed;
         error = pick(better, trial.error, error);
         for (int e = 0; e < 2; ++e)
             for (int c = 0; c < 3; ++c) codes.code[e][c] = pick(better, tried.code[e][c], codes.code[e][c]);
@@ -254,16 +269,137 @@ struct Best {
     }
 };
 
+// Step 5, the cluster search: the texels sorted along the principal axis,
+// every split of that order into four runs (first endpoint, the third next
+// to it, the third next to the second, second endpoint) is scored by the
+// variance its least squares endpoints explain, and the best split's sums go
+// through step 3.  Centred on the mean, the score of a split at i <= j <= k
+// is weight(i, j, k) * |P(i) + P(j) + P(k)|^2, P being the running sums of
+// the sorted texels.
+struct Split {
+    uint8_t i, j, k;
+};
+constexpr size_t kSplits = 969;  // (16 + 3 choose 3)
+
+struct SplitTable {
+    std::array<float, kSplits> weight;
+    std::array<Split, kSplits> split;
+};
+
+const SplitTable& splitTable() {
+    static const SplitTable table = [] {
+        SplitTable t{};
+        size_t at = 0;
+        for (int i = 0; i <= 16; ++i)
+            for (int j = i; j <= 16; ++j)
+                for (int k = j; k <= 16; ++k, ++at) {
+                    const double n0 = i, n2 = j - i, n3 = k - j, n1 = 16 - k;
+                    const double aa = n0 + n2 * 4 / 9 + n3 / 9, bb = n1 + n2 / 9 + n3 * 4 / 9, ab = (n2 + n3) * 2 / 9;
+                    const double det = aa * bb - ab * ab;
+                    // One run alone pins down no line: it explains nothing.
+                    t.weight[at] = det < 1e-6 ? 0.0f : float((aa + bb + 2 * ab) / (9 * det));
+                    t.split[at] = {uint8_t(i), uint8_t(j), uint8_t(k)};
+                }
+        return t;
+    }();
+    return table;
+}
+
+// Batcher's odd-even merge sort of 16: the pairs to compare and exchange.
+struct SortPair {
+    uint8_t a, b;
+};
+constexpr std::array<SortPair, 63> kSortPairs = [] {
+    std::array<SortPair, 63> pairs{};
+    size_t n = 0;
+    for (int p = 1; p < 16; p <<= 1)
+        for (int k = p; k >= 1; k >>= 1)
+            for (int j = k % p; j + k < 16; j += 2 * k)
+                for (int i = 0; i < std::min(k, 16 - j - k); ++i)
+                    if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) pairs[n++] = {uint8_t(i + j), uint8_t(i + j + k)};
+    return pairs;
+}();
+
+LANE_WISE void clusterSearch(const Texels& x, Best& best, I allowed) {
+    F mean[3], v[3];
+    meanOf(x, mean);
+    principalAxis(x, mean, v);
+    F key[16], t[16][3];
+    for (int i = 0; i < 16; ++i) {
+        for (int c = 0; c < 3; ++c) t[i][c] = x.t[i][c];
+        key[i] = (x.t[i][0] - mean[0]) * v[0] + (x.t[i][1] - mean[1]) * v[1] + (x.t[i][2] - mean[2]) * v[2];
+    }
+    for (const SortPair& s : kSortPairs) {
+        const I swap = key[s.a] > key[s.b];
+        const F ka = key[s.a], kb = key[s.b];
+        key[s.a] = pick(swap, kb, ka);
+        key[s.b] = pick(swap, ka, kb);
+        for (int c = 0; c < 3; ++c) {
+            const F ta = t[s.a][c], tb = t[s.b][c];
+            t[s.a][c] = pick(swap, tb, ta);
+            t[s.b][c] = pick(swap, ta, tb);
+        }
+    }
+    // Running sums, plain (for step 3) and centred (for the score).
+    F sums[17][3], centred[17][3];
+    for (int c = 0; c < 3; ++c) sums[0][c] = centred[0][c] = F{};
+    for (int n = 1; n <= 16; ++n)
+        for (int c = 0; c < 3; ++c) {
+            sums[n][c] = sums[n - 1][c] + t[n - 1][c];
+            centred[n][c] = sums[n][c] - mean[c] * float(n);
+        }
+    const SplitTable& table = splitTable();
+    F bestScore = splat(-1);
+    I bestAt{};
+    int at = 0;
+    for (int i = 0; i <= 16; ++i)
+        for (int j = i; j <= 16; ++j) {
+            const F m0 = centred[i][0] + centred[j][0], m1 = centred[i][1] + centred[j][1],
+                    m2 = centred[i][2] + centred[j][2];
+            for (int k = j; k <= 16; ++k, ++at) {
+                const F r = m0 + centred[k][0], g = m1 + centred[k][1], b = m2 + centred[k][2];
+                const F score = (r * r + g * g + b * b) * table.weight[size_t(at)];
+                const I better = score > bestScore;
+                bestScore = pick(better, score, bestScore);
+                bestAt = pickInt(better, I{} + at, bestAt);
+            }
+        }
+    // The best split's counts and sums, lane by lane.
+    alignas(32) float running[17][3][kFitGroup];
+    for (int n = 0; n <= 16; ++n)
+        for (int c = 0; c < 3; ++c) std::memcpy(running[n][c], &sums[n][c], sizeof(F));
+    alignas(32) float count[4][kFitGroup], sum[4][3][kFitGroup];
+    for (size_t lane = 0; lane < kFitGroup; ++lane) {
+        const Split& s = table.split[size_t(bestAt[lane])];
+        const int edge[5] = {0, s.i, s.j, s.k, 16};
+        // Runs in order are choices 0, 2, 3, 1.
+        const int choice[4] = {0, 2, 3, 1};
+        for (int r = 0; r < 4; ++r) {
+            count[choice[r]][lane] = float(edge[r + 1] - edge[r]);
+            for (int c = 0; c < 3; ++c)
+                sum[choice[r]][c][lane] = running[edge[r + 1]][c][lane] - running[edge[r]][c][lane];
+        }
+    }
+    Trial trial;
+    for (int s = 0; s < 4; ++s) {
+        std::memcpy(&trial.count[s], count[s], sizeof(F));
+        for (int c = 0; c < 3; ++c) std::memcpy(&trial.sum[s][c], sum[s][c], sizeof(F));
+    }
+    Codes codes = fitted(trial, best.codes);
+    nearest<true>(x, codes, trial);
+    best.consider(trial, codes, allowed);
+    codes = fitted(trial, codes);
+    nearest<false>(x, codes, trial);
+    best.consider(trial, codes, allowed);
+}
+
 void put16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) {
-    Texels x;
+// Lane j of the vectors from block j of `texels` (block 0 again past `count`).
+LANE_WISE void load(const uint8_t* texels, size_t count, Texels& x) {
     const uint8_t* block[kFitGroup];
     for (size_t j = 0; j < kFitGroup; ++j) block[j] = texels + 64 * (j < count ? j : 0);
     for (int c = 0; c < 3; ++c) x.total[c] = F{};
@@ -279,7 +415,41 @@ void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) 
             x.total[c] += x.t[i][c];
         }
     }
+}
 
+// Block j's best to `out[j]`.  Four colours need colour0 > colour1:
+// swapping the ends swaps the choices 0/1 and 2/3.  Equal ends are one
+// colour: index 0 says it.
+LANE_WISE void write(const Best& best, size_t count, uint8_t* const* out) {
+    I packed[2];
+    for (int e = 0; e < 2; ++e) {
+        const F* code = best.codes.code[e];
+        packed[e] = __builtin_convertvector(code[0], I) << 11 | __builtin_convertvector(code[1], I) << 5 |
+                    __builtin_convertvector(code[2], I);
+    }
+    const I swap = packed[0] < packed[1], keep = packed[0] != packed[1];
+    I bits{};
+    for (int i = 0; i < 16; ++i) bits |= ((best.choice[i] ^ (swap & 1)) & keep) << (2 * i);
+    const I first = pickInt(swap, packed[1], packed[0]), second = pickInt(swap, packed[0], packed[1]);
+    for (size_t j = 0; j < count; ++j) {
+        put16(out[j], uint32_t(first[j]));
+        put16(out[j] + 2, uint32_t(second[j]));
+        for (int k = 0; k < 4; ++k) out[j][4 + k] = uint8_t(uint32_t(bits[j]) >> (8 * k));
+    }
+}
+
+// QUOR_PLAIN_BUILD leaves the vector clone out: the tests build the fit
+// that way too, to hold both builds to the same bytes.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUOR_PLAIN_BUILD)
+#define BOTH_BUILDS __attribute__((target_clones("avx2", "default")))
+#else
+#define BOTH_BUILDS
+#endif
+
+// Steps 1 to 4 for up to eight blocks; each block's error to `error`.
+BOTH_BUILDS void fitGroup(const uint8_t* texels, size_t count, uint8_t* const* out, float* error) {
+    Texels x;
+    load(texels, count, x);
     Best best;
     Trial trial;
     // The mean colour alone, from the one-colour tables.
@@ -311,32 +481,201 @@ void fitGroup(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) 
     }
     nearest<false>(x, codes, trial);
     best.consider(trial, codes);
+    write(best, count, out);
+    for (size_t j = 0; j < count; ++j) error[j] = best.error[j];
+}
 
-    // Four colours need colour0 > colour1: swapping the ends swaps the
-    // choices 0/1 and 2/3.  Equal ends are one colour: index 0 says it.
-    I packed[2];
-    for (int e = 0; e < 2; ++e) {
-        const F* code = best.codes.code[e];
-        packed[e] = __builtin_convertvector(code[0], I) << 11 | __builtin_convertvector(code[1], I) << 5 |
-                    __builtin_convertvector(code[2], I);
+// Step 5 for up to eight blocks, each starting from what step 4 wrote for
+// it (and the error that leaves); a block keeps that unless the search
+// finds better.
+BOTH_BUILDS void refineGroup(const uint8_t* texels, size_t count, uint8_t* const* out, const float* error) {
+    Texels x;
+    load(texels, count, x);
+    Best best;
+    alignas(32) float code[2][3][kFitGroup] = {}, lowest[kFitGroup] = {};
+    alignas(32) int32_t choice[16][kFitGroup] = {};
+    for (size_t j = 0; j < kFitGroup; ++j) {
+        const size_t from = j < count ? j : 0;
+        const uint8_t* block = out[from];
+        for (int e = 0; e < 2; ++e) {
+            const unsigned v = unsigned(block[2 * e] | block[2 * e + 1] << 8);
+            code[e][0][j] = float(v >> 11);
+            code[e][1][j] = float((v >> 5) & 63);
+            code[e][2][j] = float(v & 31);
+        }
+        for (int i = 0; i < 16; ++i) choice[i][j] = (block[4 + i / 4] >> (2 * (i % 4))) & 3;
+        lowest[j] = error[from];
     }
-    const I swap = packed[0] < packed[1], keep = packed[0] != packed[1];
-    I bits{};
-    for (int i = 0; i < 16; ++i) bits |= ((best.choice[i] ^ (swap & 1)) & keep) << (2 * i);
-    const I first = pickInt(swap, packed[1], packed[0]), second = pickInt(swap, packed[0], packed[1]);
-    for (size_t j = 0; j < count; ++j) {
-        uint8_t* to = out + j * stride;
-        put16(to, uint32_t(first[j]));
-        put16(to + 2, uint32_t(second[j]));
-        for (int k = 0; k < 4; ++k) to[4 + k] = uint8_t(uint32_t(bits[j]) >> (8 * k));
-    }
+    std::memcpy(&best.error, lowest, sizeof(F));
+    for (int e = 0; e < 2; ++e)
+        for (int c = 0; c < 3; ++c) std::memcpy(&best.codes.code[e][c], code[e][c], sizeof(F));
+    for (int i = 0; i < 16; ++i) std::memcpy(&best.choice[i], choice[i], sizeof(I));
+    clusterSearch(x, best, ~I{});
+    write(best, count, out);
 }
 
 }  // namespace
 
 void fitColours(const uint8_t* texels, size_t count, uint8_t* out, size_t stride) {
-    if (count == 0) return;
-    fitGroup(texels, std::min(count, kFitGroup), out, stride);
+    // Step 4 eight at a time; then step 5 for the blocks it left with error,
+    // gathered eight at a time, so that its lanes are full.
+    std::vector<float> error(count);
+    std::vector<size_t> refine;
+    for (size_t k = 0; k < count; k += kFitGroup) {
+        const size_t n = std::min(kFitGroup, count - k);
+        uint8_t* to[kFitGroup];
+        for (size_t j = 0; j < n; ++j) to[j] = out + (k + j) * stride;
+        fitGroup(texels + 64 * k, n, to, error.data() + k);
+        for (size_t j = 0; j < n; ++j)
+            if (error[k + j] > kRefineAbove) refine.push_back(k + j);
+    }
+    uint8_t gathered[64 * kFitGroup];
+    for (size_t k = 0; k < refine.size(); k += kFitGroup) {
+        const size_t n = std::min(kFitGroup, refine.size() - k);
+        uint8_t* to[kFitGroup];
+        float errors[kFitGroup];
+        for (size_t j = 0; j < n; ++j) {
+            std::memcpy(gathered + 64 * j, texels + 64 * refine[k + j], 64);
+            to[j] = out + refine[k + j] * stride;
+            errors[j] = error[refine[k + j]];
+        }
+        refineGroup(gathered, n, to, errors);
+    }
+}
+
+// The three-colour form, one block at a time (only blocks with transparent
+// texels take it, so the plain code is fast enough): nearest choices and
+// least squares in turn from the ends of the visible texels' widest
+// channel, as in the four-colour fit, with the midpoint for the middle.
+namespace {
+
+struct ThreeColourFit {
+    int texel[16][3];
+    bool visible[16];
+    int error = 1 << 30;
+    int code[2][3] = {};
+    int choice[16] = {};
+};
+
+int widenScalar(int code, int c) { return widenCode(code, c == 1 ? 6 : 5); }
+
+// Each visible texel's nearest of the three colours; the total error.
+int chooseThree(ThreeColourFit& f, const int (&code)[2][3], int* choice) {
+    int palette[3][3];
+    for (int c = 0; c < 3; ++c) {
+        const int a = widenScalar(code[0][c], c), b = widenScalar(code[1][c], c);
+        palette[0][c] = a;
+        palette[1][c] = b;
+        palette[2][c] = (a + b) / 2;
+    }
+    int total = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (!f.visible[i]) {
+            choice[i] = 3;
+            continue;
+        }
+        int best = 1 << 30;
+        for (int s = 0; s < 3; ++s) {
+            int d = 0;
+            for (int c = 0; c < 3; ++c) d += (f.texel[i][c] - palette[s][c]) * (f.texel[i][c] - palette[s][c]);
+            if (d < best) best = d, choice[i] = s;
+        }
+        total += best;
+    }
+    return total;
+}
+
+void tryThree(ThreeColourFit& f, const int (&code)[2][3]) {
+    int choice[16];
+    const int error = chooseThree(f, code, choice);
+    if (error >= f.error) return;
+    f.error = error;
+    std::memcpy(f.code, code, sizeof f.code);
+    std::memcpy(f.choice, choice, sizeof choice);
+}
+
+// With the choices of the best so far fixed: per channel, the codes near the
+// least squares ends that give the least error.
+void refitThree(ThreeColourFit& f) {
+    double n[3] = {}, sum[3][3] = {};
+    for (int i = 0; i < 16; ++i) {
+        if (!f.visible[i]) continue;
+        n[f.choice[i]] += 1;
+        for (int c = 0; c < 3; ++c) sum[f.choice[i]][c] += f.texel[i][c];
+    }
+    const double aa = n[0] + n[2] / 4, bb = n[1] + n[2] / 4, ab = n[2] / 4, det = aa * bb - ab * ab;
+    if (det < 0.25) return;
+    int code[2][3];
+    for (int c = 0; c < 3; ++c) {
+        const double top = c == 1 ? 63 : 31;
+        const double ax = sum[0][c] + sum[2][c] / 2, bx = sum[1][c] + sum[2][c] / 2;
+        const double a = std::clamp((bb * ax - ab * bx) / det, 0.0, 255.0) * top / 255;
+        const double b = std::clamp((aa * bx - ab * ax) / det, 0.0, 255.0) * top / 255;
+        double best = 1e300;
+        for (int da = -1; da <= 1; ++da)
+            for (int db = -1; db <= 1; ++db) {
+                const int ca = std::clamp(int(a + 0.5) + da, 0, int(top)),
+                          cb = std::clamp(int(b + 0.5) + db, 0, int(top));
+                const double pa = widenScalar(ca, c), pb = widenScalar(cb, c),
+                             pm = (widenScalar(ca, c) + widenScalar(cb, c)) / 2;
+                const double e = n[0] * pa * pa - 2 * pa * sum[0][c] + n[1] * pb * pb - 2 * pb * sum[1][c] +
+                                 n[2] * pm * pm - 2 * pm * sum[2][c];
+                if (e < best) best = e, code[0][c] = ca, code[1][c] = cb;
+            }
+    }
+    tryThree(f, code);
+}
+
+}  // namespace
+
+void fitThreeColours(const uint8_t* rgba, int cut, uint8_t* out) {
+    ThreeColourFit f;
+    int visible = 0, low[3] = {255, 255, 255}, high[3] = {0, 0, 0}, total[3] = {};
+    for (int i = 0; i < 16; ++i) {
+        f.visible[i] = rgba[4 * i + 3] >= cut;
+        for (int c = 0; c < 3; ++c) f.texel[i][c] = rgba[4 * i + c];
+        if (!f.visible[i]) continue;
+        ++visible;
+        for (int c = 0; c < 3; ++c) {
+            low[c] = std::min(low[c], f.texel[i][c]);
+            high[c] = std::max(high[c], f.texel[i][c]);
+            total[c] += f.texel[i][c];
+        }
+    }
+    if (visible > 0) {
+        // The ends along the widest channel; and the mean alone.
+        int widest = 0;
+        for (int c = 1; c < 3; ++c)
+            if (high[c] - low[c] > high[widest] - low[widest]) widest = c;
+        int first = -1, last = -1;
+        for (int i = 0; i < 16; ++i) {
+            if (!f.visible[i]) continue;
+            if (first < 0 || f.texel[i][widest] < f.texel[first][widest]) first = i;
+            if (last < 0 || f.texel[i][widest] > f.texel[last][widest]) last = i;
+        }
+        int ends[2][3], flat[2][3];
+        for (int c = 0; c < 3; ++c) {
+            const int top = c == 1 ? 63 : 31;
+            ends[0][c] = (f.texel[first][c] * top + 127) / 255;
+            ends[1][c] = (f.texel[last][c] * top + 127) / 255;
+            flat[0][c] = flat[1][c] = ((total[c] + visible / 2) / visible * top + 127) / 255;
+        }
+        tryThree(f, ends);
+        tryThree(f, flat);
+        for (int round = 0; round < 3; ++round) refitThree(f);
+    }
+    // The three-colour form needs colour0 <= colour1: swapping the ends swaps choices 0 and 1.
+    uint32_t packed[2];
+    for (int e = 0; e < 2; ++e) packed[e] = uint32_t(f.code[e][0] << 11 | f.code[e][1] << 5 | f.code[e][2]);
+    const bool swap = packed[0] > packed[1];
+    uint32_t bits = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int s = f.choice[i];
+        bits |= uint32_t(swap && s < 2 ? 1 - s : s) << (2 * i);
+    }
+    put16(out, swap ? packed[1] : packed[0]);
+    put16(out + 2, swap ? packed[0] : packed[1]);
+    for (int k = 0; k < 4; ++k) out[4 + k] = uint8_t(bits >> (8 * k));
 }
 
 }  // namespace quor::blocks

@@ -4,6 +4,7 @@
 #include "srgb.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -46,7 +47,8 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
             to[i + 3] = uint8_t(std::lround(alpha * 255.0f));
         }
         translucent |= to[i + 3] != 255;
-        for (size_t c = 0; c < 3; ++c) {
+        // On a grid the colour comes from the codes below.
+        for (size_t c = 0; c < 3 && !roundsOntoGrid(rounding); ++c) {
             const float colour = light[i + c] * unweight;
             if (diffuse && to[i + 3] != 0) {
                 // An overshoot of the filter is no light to hand on.
@@ -59,32 +61,32 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
         }
     }
     out.hasAlpha = translucent;
-    if (roundsOntoGrid(rounding) && diffuse) {
-        // A small level's codes are rounded from the light, not from the
-        // bytes above; a large one's are the nearest bytes' (snapped below).
+    if (roundsOntoGrid(rounding)) {
+        // The codes are rounded from the light, not from the bytes above.
         const PackedForm form = rounding == Rounding::Grid4444 ? PackedForm::Argb4444 : PackedForm::Rgb565;
         const size_t n = out.pixelCount();
-        std::vector<float> plain(4 * n);
-        for (size_t i = 0; i < n; ++i) {
-            const float alpha = std::clamp(light[4 * i + 3], 0.0f, 1.0f);
-            const float unweight = light[4 * i + 3] > 0.0f ? 1.0f / light[4 * i + 3] : 0.0f;
-            for (size_t c = 0; c < 3; ++c) plain[4 * i + c] = std::clamp(light[4 * i + c] * unweight, 0.0f, 1.0f);
-            plain[4 * i + 3] = alpha;
-        }
-        std::vector<uint8_t> words(2 * n), grid(4 * n);
-        packLevelLight(form, plain.data(), n, words.data());
-        unpackLevel(form, words.data(), n, grid.data());
+        const size_t channels = form == PackedForm::Argb4444 ? 4 : 3;
+        std::vector<uint8_t> words(2 * n);
+        packLevelLight(form, light, n, words.data());
+        // Back to bytes a stretch at a time: 5-6-5 leaves the alpha made above.
+        constexpr size_t kStretch = 256;
+        std::array<uint8_t, 4 * kStretch> grid{};
         translucent = false;
-        for (size_t i = 0; i < n; ++i) {
-            const size_t channels = form == PackedForm::Argb4444 ? 4 : 3;
-            std::copy_n(grid.begin() + std::ptrdiff_t(4 * i), channels, out.rgba.begin() + std::ptrdiff_t(4 * i));
-            translucent |= out.rgba[4 * i + 3] != 255;
+        for (size_t from = 0; from < n; from += kStretch) {
+            const size_t count = std::min(kStretch, n - from);
+            unpackLevel(form, words.data() + 2 * from, count, grid.data());
+            for (size_t k = 0; k < count; ++k) {
+                uint8_t* to = out.rgba.data() + 4 * (from + k);
+                std::copy_n(grid.begin() + std::ptrdiff_t(4 * k), channels, to);
+                translucent |= to[3] != 255;
+            }
         }
         out.hasAlpha = translucent;
     }
     fillUnderTransparency(out);
-    // The colour filled in under transparency goes on the grid too.
-    if (roundsOntoGrid(rounding)) snapToGrid(out, rounding);
+    // The colour filled in under transparency goes on the grid too (an
+    // opaque level is there already).
+    if (roundsOntoGrid(rounding) && out.hasAlpha) snapToGrid(out, rounding);
     return out;
 }
 

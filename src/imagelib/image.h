@@ -225,17 +225,16 @@ void fillUnderTransparency(Image& image);
 // the one nearest 1.
 void keepCoverage(Image& image, const Image& source);
 
-// quantize.cpp: libimagequant.
-Image quantize256(const Image& source, bool dither, const Progress& progress);
+// quantize.cpp: libimagequant.  The colours of `keep` (red, green, blue,
+// alpha; at most 256) are in the palette exactly.
+using Colour = std::array<uint8_t, 4>;
+Image quantize256(const Image& source, bool dither, const Progress& progress, const std::vector<Colour>& keep = {});
 // Which palette entries a remap may choose.
 using EntrySet = std::bitset<256>;
 // Each pixel of `source` onto the nearest colour of `palette`; the palette
-// entries (fourth bytes included) are kept as they are.  With `allowed`, no
-// other entry is chosen, and a single pixel takes the allowed entry nearest
-// to it in linear light (red, green and blue, and alpha when the picture has
-// any).
-Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress,
-                     const EntrySet* allowed = nullptr);
+// entries (fourth bytes included) are kept as they are.  A smaller level of
+// a set goes back on its palette by remapLevel (palettefit.h) instead.
+Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress);
 
 // filters.cpp
 Image soften(const Image& source);   // filter 101

@@ -21,6 +21,34 @@ const std::array<double, 256>& byteLight() {
     return light;
 }
 
+// The highest byte whose light is not above a level of light: a table
+// finer than the light between any two bytes, then one comparison.
+class ByteBelow {
+public:
+    static const ByteBelow& table() {
+        static const ByteBelow t;
+        return t;
+    }
+    int operator()(double light) const {
+        const double v = std::clamp(light, 0.0, 1.0);
+        int b = below_[size_t(v * kSteps)];
+        if (b < 255 && light_[size_t(b + 1)] <= v) ++b;
+        return b;
+    }
+
+private:
+    static constexpr int kSteps = 16384;
+    ByteBelow() : light_(byteLight()) {
+        size_t b = 0;
+        for (size_t k = 0; k < below_.size(); ++k) {
+            while (b < 255 && light_[b + 1] <= double(k) / kSteps) ++b;
+            below_[k] = uint8_t(b);
+        }
+    }
+    const std::array<double, 256>& light_;
+    std::array<uint8_t, kSteps + 1> below_{};
+};
+
 // The codes of one field width and what they stand for.
 struct Field {
     int steps = 0;
@@ -29,6 +57,11 @@ struct Field {
     std::array<bool, 256> onGrid{};      // the byte some reader makes of its code
     std::array<double, 64> light{};      // code -> linear light of its byte (colour)
     std::array<double, 64> level{};      // code -> its byte / 255 (alpha, linear already)
+    std::array<uint8_t, 256> atOrBelow{};  // byte -> the highest code whose byte is not above it
+    // Light k / kLightSteps -> the highest code whose light is not above it
+    // (the steps are finer than the light between any two codes).
+    static constexpr int kLightSteps = 4096;
+    std::array<uint8_t, kLightSteps + 1> lightBelow{};
 
     explicit Field(int bits) : steps((1 << bits) - 1) {
         for (int code = 0; code <= steps; ++code) {
@@ -42,16 +75,32 @@ struct Field {
             // Readers that repeat the code's top bits into the low ones.
             const int repeated = code << (8 - bits) | code >> (2 * bits - 8);
             onGrid[size_t(v)] = v == widened[size_t(code)] || v == repeated;
+            atOrBelow[size_t(v)] = uint8_t(widened[size_t(code)] <= v ? code : code - 1);
+        }
+        int code = 0;
+        for (size_t k = 0; k < lightBelow.size(); ++k) {
+            while (code < steps && light[size_t(code + 1)] <= double(k) / kLightSteps) ++code;
+            lightBelow[k] = uint8_t(code);
         }
     }
 
-    // The code whose value in `values` is nearest to `want`.
-    int closest(const std::array<double, 64>& values, double want) const {
-        const auto end = values.begin() + steps + 1;
-        const int above = int(std::lower_bound(values.begin(), end, want) - values.begin());
-        if (above == 0) return 0;
-        if (above > steps) return steps;
-        return want - values[size_t(above - 1)] <= values[size_t(above)] - want ? above - 1 : above;
+    // A guess at the code at or below a colour's light, and at or below an
+    // alpha; either may be one off, which bracket() mends.
+    int belowLight(double v) const { return lightBelow[size_t(v * kLightSteps)]; }
+    int belowLevel(double v) const { return int(v * steps); }
+
+    // The codes whose values in `values` lie next below and above `value`,
+    // from a guess at the one below that is at most one off; one code twice
+    // when the value is that code's (or past either end).
+    std::pair<int, int> bracket(const std::array<double, 64>& values, double value, int guess) const {
+        // Light computed in single precision still counts as on a code.
+        constexpr double kSame = 1e-6;
+        int low = std::clamp(guess, 0, steps);
+        if (low < steps && values[size_t(low + 1)] <= value) ++low;
+        else if (low > 0 && values[size_t(low)] > value) --low;
+        if (low < steps && values[size_t(low + 1)] - value <= kSame) return {low + 1, low + 1};
+        if (low == steps || value - values[size_t(low)] <= kSame) return {low, low};
+        return {low, low + 1};
     }
 };
 
@@ -79,22 +128,131 @@ void putWord(uint8_t* out, size_t i, unsigned word) {
     out[2 * i + 1] = uint8_t(word >> 8);
 }
 
-// The code whose light (or alpha), with what the pixels before it missed,
-// comes nearest to `value`; what this one misses in turn is handed on.
-int diffused(const Channel& ch, double value, double& missed) {
-    const auto& values = ch.colour ? ch.field->light : ch.field->level;
-    const double want = value + missed;
-    const int code = ch.field->closest(values, want);
-    missed = want - values[size_t(code)];
-    return code;
-}
+const std::array<double, 64>& valuesOf(const Channel& ch) { return ch.colour ? ch.field->light : ch.field->level; }
 
-// The sRGB byte nearest to a level of linear light.
-uint8_t byteOfLight(double light) {
-    const double v = std::clamp(light, 0.0, 1.0);
-    const double encoded = v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-    return uint8_t(std::lround(encoded * 255.0));
-}
+// Spreads a level's rounding from texel to texel, channel by channel, so
+// that each channel keeps its mean in light (alpha: its mean level).  A
+// texel takes, in each channel, one of the two codes around its own value,
+// the one nearer to that value plus what the texels before it missed: never
+// more than one step from its own colour, whatever came before.
+class Spread {
+public:
+    // How a texel is rounded: its nearest codes, handing nothing on; by
+    // spreading, as a grey; by spreading, not a grey; by spreading its alpha
+    // only (no one sees its colour).
+    enum class How { Nearest, Spread, NotGrey, Unseen };
+
+    Spread(const std::array<Channel, 4>& channels, size_t count) : channels_(channels), count_(count) {
+        double widest = 0, finest = 255;
+        for (size_t c = 0; c < 3; ++c) {
+            const double step = 255.0 / channels[c].field->steps;
+            widest = std::max(widest, step);
+            finest = std::min(finest, step);
+        }
+        // A grey put on the grid has its channels at most half the widest
+        // step and half the finest apart; kept grey, they may lie apart by
+        // the widest step and half the finest, both as near as can be.
+        greyAt_ = int((widest + finest) / 2);
+        greyLimit_ = int(widest + finest / 2);
+    }
+
+    // How far apart, in bytes, the channels of a grey put on the grid lie
+    // at most: texels nearer than that are greys to keep grey.
+    int greyAt() const { return greyAt_; }
+
+    // The codes of `pixels` texels in turn.  texel(i, value, below) fills in
+    // texel i's values (light for colour, 0..1 for alpha) and guesses at the
+    // codes at or below them (see Field), and tells how it is rounded;
+    // take(i, code, spread) takes its codes.  What a texel misses is handed
+    // on to the next, channel by channel; a grey (How::Spread) is kept grey,
+    // so that rounding draws no tint into greys.
+    template <typename Texel, typename Take>
+    void run(size_t pixels, Texel&& texel, Take&& take) const {
+        if (count_ == 3) runWith<3>(pixels, texel, take);
+        else runWith<4>(pixels, texel, take);
+    }
+
+private:
+    // The same with the number of channels fixed, so that the loops over
+    // them unroll.
+    template <size_t kCount, typename Texel, typename Take>
+    void runWith(size_t pixels, Texel& texel, Take& take) const {
+        // Held here, where no store through bytes can be them: read once,
+        // not again for every texel.
+        const std::array<Channel, 4> channels = channels_;
+        double missed[4] = {0, 0, 0, 0};
+        for (size_t i = 0; i < pixels; ++i) {
+            double value[4] = {};
+            int below[4] = {}, code[4] = {};
+            const How how = texel(i, value, below);
+            if (how == How::Nearest) {
+                take(i, code, false);
+                continue;
+            }
+            const bool colourSeen = how != How::Unseen;
+            std::array<std::pair<int, int>, 4> around{};
+            double want[4] = {};
+            for (size_t c = 0; c < kCount; ++c) {
+                const Channel& ch = channels[c];
+                const auto& values = valuesOf(ch);
+                // The pair is taken from the call, not read back from `around`
+                // (two narrow stores read as one wide load stall the processor).
+                const auto [low, high] = ch.field->bracket(values, value[c], below[c]);
+                around[c] = {low, high};
+                want[c] = value[c] + (ch.colour && !colourSeen ? 0.0 : missed[c]);
+                code[c] = want[c] - values[size_t(low)] <= values[size_t(high)] - want[c] ? low : high;
+            }
+            if (how == How::Spread && !greyEnough(code)) keepGrey(want, around, code);
+            for (size_t c = 0; c < kCount; ++c)
+                if (colourSeen || !channels[c].colour) missed[c] = want[c] - valuesOf(channels[c])[size_t(code[c])];
+            take(i, code, true);
+        }
+    }
+
+    int byteOf(size_t c, int code) const { return channels_[c].field->widened[size_t(code)]; }
+
+    bool greyEnough(const int (&code)[4]) const {
+        int low = 255, high = 0;
+        for (size_t c = 0; c < 3; ++c) {
+            low = std::min(low, byteOf(c, code[c]));
+            high = std::max(high, byteOf(c, code[c]));
+        }
+        return high - low <= greyLimit_;
+    }
+
+    // When spreading the error pulled a grey texel's channels apart, it
+    // takes of the codes around its values the ones that keep it grey and
+    // come nearest to what the spreading wanted; when none do, the greyest.
+    void keepGrey(const double (&want)[4], const std::array<std::pair<int, int>, 4>& around, int (&code)[4]) const {
+        int best[4] = {code[0], code[1], code[2], code[3]};
+        double bestMiss = INFINITY;
+        int bestSpread = 256;
+        for (int pick = 0; pick < 8; ++pick) {
+            int trial[4] = {code[0], code[1], code[2], code[3]};
+            double miss = 0;
+            int low = 255, high = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                trial[c] = pick >> c & 1 ? around[c].second : around[c].first;
+                const double off = want[c] - valuesOf(channels_[c])[size_t(trial[c])];
+                miss += off * off;
+                low = std::min(low, byteOf(c, trial[c]));
+                high = std::max(high, byteOf(c, trial[c]));
+            }
+            const int spread = std::max(high - low, greyLimit_);
+            if (spread < bestSpread || (spread == bestSpread && miss < bestMiss)) {
+                bestSpread = spread;
+                bestMiss = miss;
+                std::copy(trial, trial + 4, best);
+            }
+        }
+        std::copy(best, best + 4, code);
+    }
+
+    const std::array<Channel, 4>& channels_;
+    size_t count_;
+    int greyAt_ = 0, greyLimit_ = 0;
+};
+
 
 }  // namespace
 
@@ -143,51 +301,70 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
         for (size_t i = 1; i < pixels && flat[c]; ++i)
             flat[c] = rgba[4 * i + channels[c].source] == rgba[channels[c].source];
     }
-    std::array<double, 4> missed{};
-    for (size_t i = 0; i < pixels; ++i) {
-        const uint8_t* p = rgba + 4 * i;
-        // A pixel as some reader widened it from these very codes goes back
-        // to them, so a loaded set saves unchanged.
-        bool onGrid = true;
-        for (size_t c = 0; c < count; ++c) onGrid = onGrid && channels[c].field->onGrid[p[channels[c].source]];
-        unsigned word = startWord(i);
-        for (size_t c = 0; c < count; ++c) {
-            const Channel& ch = channels[c];
-            const uint8_t v = p[ch.source];
-            int code = ch.field->nearest[v];
-            if (!onGrid && !flat[c]) code = diffused(ch, ch.colour ? byteLight()[v] : v / 255.0, missed[c]);
-            word |= unsigned(code) << ch.shift;
-        }
-        putWord(out, i, word);
-    }
+    const bool anyFlat = std::find(flat.begin(), flat.begin() + std::ptrdiff_t(count), true) !=
+                         flat.begin() + std::ptrdiff_t(count);
+    Spread spread(channels, count);
+    spread.run(
+        pixels,
+        [&](size_t i, double (&value)[4], int (&below)[4]) {
+            const uint8_t* p = rgba + 4 * i;
+            // A pixel as some reader widened it from these very codes goes
+            // back to them, so a loaded set saves unchanged.
+            bool onGrid = true;
+            for (size_t c = 0; c < count; ++c) onGrid = onGrid && channels[c].field->onGrid[p[channels[c].source]];
+            if (onGrid) return Spread::How::Nearest;
+            for (size_t c = 0; c < count; ++c) {
+                const uint8_t v = p[channels[c].source];
+                below[c] = channels[c].field->atOrBelow[v];
+                value[c] = channels[c].colour ? byteLight()[v] : v / 255.0;
+            }
+            const int grey = std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+            return !anyFlat && grey <= spread.greyAt() ? Spread::How::Spread : Spread::How::NotGrey;
+        },
+        [&](size_t i, int (&code)[4], bool spread) {
+            const uint8_t* p = rgba + 4 * i;
+            unsigned word = startWord(i);
+            for (size_t c = 0; c < count; ++c) {
+                const Channel& ch = channels[c];
+                if (!spread || flat[c]) code[c] = ch.field->nearest[p[ch.source]];
+                word |= unsigned(code[c]) << ch.shift;
+            }
+            putWord(out, i, word);
+        });
 }
 
 void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out) {
     size_t count = 0;
     const std::array<Channel, 4> channels = channelsOf(form, count);
-    // The byte each value rounds to, as a level of bytes would hold it.
-    const auto byteOf = [&](size_t i, const Channel& ch) {
-        const double v = light[4 * i + ch.source];
-        return ch.colour ? byteOfLight(v) : uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
-    };
-    // Here a flat channel needs no rule of its own: light that is already a
-    // code's (a level made from a largest level on the grid) hands on no
-    // error, and any other light is best served by its nearest code in light.
-    const bool small = pixels <= kSmallLevelPixels;
-    std::array<double, 4> missed{};
-    for (size_t i = 0; i < pixels; ++i) {
-        // A texel no one sees hands on no colour error.
-        const bool seen = light[4 * i + 3] > 0.0f;
-        unsigned word = 0;
+    Spread spread(channels, count);
+    const ByteBelow& byteBelow = ByteBelow::table();
+    // Bytes lie at least 112 apart for each unit of light between them (the
+    // sRGB curve is nowhere flatter than at white: 1.055 / 2.4 x 255), so a
+    // texel whose light spreads wider than greyAt / 112 is no grey.
+    const double greyLight = spread.greyAt() / 112.0;
+    const auto texel = [&](size_t i, double (&value)[4], int (&below)[4]) {
+        const float* t = light + 4 * i;
+        const double unweight = t[3] == 1.0f ? 1.0 : t[3] > 0.0f ? 1.0 / double(t[3]) : 0.0;
         for (size_t c = 0; c < count; ++c) {
-            const Channel& ch = channels[c];
-            int code = ch.field->nearest[byteOf(i, ch)];
-            if (small && (seen || !ch.colour))
-                code = diffused(ch, std::clamp(double(light[4 * i + ch.source]), 0.0, 1.0), missed[c]);
-            word |= unsigned(code) << ch.shift;
+            value[c] = std::clamp(double(t[channels[c].source]) * (channels[c].colour ? unweight : 1.0), 0.0, 1.0);
+            below[c] = channels[c].colour ? channels[c].field->belowLight(value[c])
+                                          : channels[c].field->belowLevel(value[c]);
         }
+        // A texel no one sees hands on no colour error: its colour is
+        // filled in from the ones around it later.
+        if (t[3] <= 0.0f) return Spread::How::Unseen;
+        const double lowest = std::min({value[0], value[1], value[2]});
+        const double highest = std::max({value[0], value[1], value[2]});
+        if (highest - lowest > greyLight) return Spread::How::NotGrey;
+        return byteBelow(highest) - byteBelow(lowest) <= spread.greyAt() ? Spread::How::Spread
+                                                                          : Spread::How::NotGrey;
+    };
+    const auto take = [&](size_t i, int (&code)[4], bool) {
+        unsigned word = 0;
+        for (size_t c = 0; c < count; ++c) word |= unsigned(code[c]) << channels[c].shift;
         putWord(out, i, word);
-    }
+    };
+    spread.run(pixels, texel, take);
 }
 
 const ByteMaps& nearestOnGrid(PackedForm form) {

@@ -20,20 +20,24 @@ inline constexpr size_t kSmallLevelPixels = 256;
 // a pixel, the nibble in the high four bits, as the workspace's alpha slot
 // keeps it; pixels past `alphaCount` are opaque), else from the rgba alpha.
 //
-// Large levels: each channel to its nearest step.  Small levels: each channel
-// on its own takes the step nearest, in linear light, to its value plus what
-// the pixels before it missed, so the level keeps each channel's mean; a
-// channel that holds one value over the whole level takes its nearest step
-// as in large levels, and a pixel already on the grid of some reader's
-// widening keeps exactly its codes.
+// Large levels: each channel to its nearest step.  Small levels: each
+// channel takes one of the two steps around its value, the one nearer, in
+// linear light, to its value plus what the pixels before it missed, so the
+// level keeps each channel's mean and no pixel strays more than a step; a
+// grey pixel keeps its channels within the widest step and half the finest
+// of each other (no tint).  A channel that holds one value over the whole
+// level takes its nearest step as in large levels, and a pixel already on
+// the grid of some reader's widening keeps exactly its codes.
 void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out, const uint8_t* alphaNibbles = nullptr,
                size_t alphaCount = 0);
 
-// The same from linear light (red, green, blue, alpha; 0..1, colour not
-// weighted by alpha), as the resampler makes a level: the codes are rounded
+// The same from linear light (red, green and blue weighted by alpha, then
+// alpha; 0..1), as the resampler holds a level: the codes are rounded
 // once, from what the level really holds, rather than from bytes already
-// rounded.  Large levels take the codes of the nearest bytes, as packLevel
-// gives them; texels with alpha 0 hand on no colour error.
+// rounded.  Levels of every size spread their rounding as small ones do
+// above, so that a level keeps each channel's mean even where one colour
+// fills most of it; light that is a code's own keeps that code.  Texels with
+// alpha 0 hand on no colour error.
 void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out);
 
 // For each channel (R, G, B, A) the byte of each byte's nearest code: what a

@@ -4,6 +4,7 @@
 // out exactly as given (fourth bytes included) and, without dithering, each
 // pixel must take the entry nearest to its colour.
 #include "image.h"
+#include "palettefit.h"
 #include "srgb.h"
 
 #include <libimagequant.h>
@@ -34,25 +35,13 @@ void checkPicture(const Image& source) {
         throw std::invalid_argument("picture size out of range");
 }
 
-// The colour a palette entry stands for.  The fourth byte is a transparency
-// level, except that a palette whose levels are all 0 is an opaque one.
-std::array<std::array<uint8_t, 4>, 256> entryColours(const Palette& palette) {
-    const bool levels = std::any_of(palette.begin(), palette.end(), [](const PaletteEntry& e) { return e.extra != 0; });
-    std::array<std::array<uint8_t, 4>, 256> colours{};
-    for (size_t i = 0; i < 256; ++i) {
-        const PaletteEntry& e = palette[i];
-        colours[i] = {e.red, e.green, e.blue, levels ? e.extra : uint8_t(255)};
-    }
-    return colours;
-}
-
 // Finds the palette entry nearest to a colour: squared distance in RGB, and
 // in alpha when the picture has any, so that an opaque and a transparent
 // entry of one colour keep their places.  Ties go to the lowest index.
 class NearestColour {
 public:
     // The cache grows with the picture, up to 64K remembered colours.
-    NearestColour(const std::array<std::array<uint8_t, 4>, 256>& colours, bool useAlpha, size_t pixels,
+    NearestColour(const EntryColours& colours, bool useAlpha, size_t pixels,
                   const EntrySet& allowed)
         : useAlpha_(useAlpha) {
         while (cacheBits_ < 16 && (size_t(1) << cacheBits_) < pixels) ++cacheBits_;
@@ -118,10 +107,19 @@ private:
     std::vector<uint64_t> cache_;  // key << 9 | valid | index
 };
 
-using EntryLights = std::array<std::array<float, 4>, 256>;
+}  // namespace
 
-// Each entry's colour in linear light, and its alpha, 0..1.
-EntryLights entryLights(const std::array<std::array<uint8_t, 4>, 256>& colours) {
+EntryColours entryColours(const Palette& palette) {
+    const bool levels = std::any_of(palette.begin(), palette.end(), [](const PaletteEntry& e) { return e.extra != 0; });
+    EntryColours colours{};
+    for (size_t i = 0; i < 256; ++i) {
+        const PaletteEntry& e = palette[i];
+        colours[i] = {e.red, e.green, e.blue, levels ? e.extra : uint8_t(255)};
+    }
+    return colours;
+}
+
+EntryLights entryLights(const EntryColours& colours) {
     EntryLights light{};
     for (size_t e = 0; e < 256; ++e) {
         for (size_t c = 0; c < 3; ++c) light[e][c] = srgb::toLinear(colours[e][c]);
@@ -130,24 +128,28 @@ EntryLights entryLights(const std::array<std::array<uint8_t, 4>, 256>& colours) 
     return light;
 }
 
-// Pictures this small cannot spread a palette's error far enough for their
-// mean to come out right (the error of the last pixel has nowhere to go).
-constexpr size_t kSettledPixels = 64;
-
-// Chooses again, for a small dithered picture, the entries of its pixels so
-// that the mean colour comes nearest (in light relative to each channel's
-// own mean) without straying far from the pixels' own colours.  Up to four
-// pixels every mix of each pixel's nearest entries is tried first; then each
-// pixel in turn takes its best entry given the others, until none changes.
-void settleMean(const Image& source, Image& out, const EntryLights& light, int channels, const EntrySet& allowed) {
-    const size_t n = source.pixelCount();
-    std::vector<std::array<double, 4>> want(n);
-    std::array<double, 4> mean{};
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* p = source.rgba.data() + 4 * i;
-        want[i] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
-        for (size_t c = 0; c < 4; ++c) mean[c] += want[i][c];
+void lookUpColours(Image& image, const EntryColours& colours) {
+    image.rgba.resize(image.pixelCount() * 4);
+    bool translucent = false;
+    for (size_t i = 0; i < image.pixelCount(); ++i) {
+        const auto& c = colours[image.indices[i]];
+        std::copy(c.begin(), c.end(), image.rgba.begin() + std::ptrdiff_t(4 * i));
+        translucent |= c[3] != 255;
     }
+    image.hasAlpha = translucent;
+}
+
+// The mean is weighed in light relative to each channel's own mean.  Up to
+// four pixels every mix of each pixel's nearest entries is tried first; then
+// each pixel in turn takes its best entry given the others, until none
+// changes.
+void settleMean(const std::vector<std::array<double, 4>>& want, std::vector<uint8_t>& indices, const EntryLights& light,
+                int channels, const std::vector<EntrySet>& choosable) {
+    const size_t n = want.size();
+    if (n == 0) return;
+    std::array<double, 4> mean{};
+    for (size_t i = 0; i < n; ++i)
+        for (size_t c = 0; c < 4; ++c) mean[c] += want[i][c];
     std::array<double, 4> weight{};
     for (size_t c = 0; c < 4; ++c) {
         const double m = mean[c] / double(n) + 0.01;
@@ -169,24 +171,27 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
 
     if (n <= 4) {
         constexpr size_t kMostCandidates = 24;
-        const size_t candidateCount = std::min(kMostCandidates, allowed.count());
         struct Candidate {
             uint8_t entry;
             double own;
             std::array<double, 4> error;
         };
         std::vector<std::array<Candidate, kMostCandidates>> candidates(n);
+        std::array<size_t, 4> counts{};
+        size_t mixes = 1;
         for (size_t i = 0; i < n; ++i) {
             std::vector<uint8_t> order;
             for (size_t e = 0; e < 256; ++e)
-                if (allowed.test(e)) order.push_back(uint8_t(e));
-            std::partial_sort(order.begin(), order.begin() + std::ptrdiff_t(candidateCount), order.end(),
+                if (choosable[i].test(e)) order.push_back(uint8_t(e));
+            counts[i] = std::min(kMostCandidates, order.size());
+            mixes *= counts[i];
+            std::partial_sort(order.begin(), order.begin() + std::ptrdiff_t(counts[i]), order.end(),
                               [&](uint8_t x, uint8_t y) {
                                   // Entries of one colour: the first, as everywhere.
                                   const double cx = ownCost(i, x), cy = ownCost(i, y);
                                   return cx < cy || (cx == cy && x < y);
                               });
-            for (size_t k = 0; k < candidateCount; ++k) {
+            for (size_t k = 0; k < counts[i]; ++k) {
                 Candidate& cand = candidates[i][k];
                 cand.entry = order[k];
                 cand.own = ownCost(i, order[k]);
@@ -196,15 +201,14 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
         // Every mix: the candidates of the pixels counted like the digits
         // of a number.
         std::array<size_t, 4> pick{}, bestPick{};
+        for (size_t i = 0; i < n; ++i) bestPick[i] = indices[i];
         double best = INFINITY;
-        size_t mixes = 1;
-        for (size_t i = 0; i < n; ++i) mixes *= candidateCount;
         for (size_t number = 0; number < mixes; ++number) {
             std::array<double, 4> total{};
             double cost = 0;
             size_t rest = number;
-            for (size_t i = 0; i < std::min<size_t>(n, 4); ++i, rest /= candidateCount) {
-                const Candidate& cand = candidates[i][rest % candidateCount];
+            for (size_t i = 0; i < n; rest /= counts[i], ++i) {
+                const Candidate& cand = candidates[i][rest % counts[i]];
                 pick[i] = cand.entry;
                 cost += cand.own;
                 for (size_t c = 0; c < 4; ++c) total[c] += cand.error[c];
@@ -215,17 +219,17 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
                 bestPick = pick;
             }
         }
-        for (size_t i = 0; i < n; ++i) out.indices[i] = uint8_t(bestPick[i]);
+        for (size_t i = 0; i < n; ++i) indices[i] = uint8_t(bestPick[i]);
         // Then, as for larger pictures, any entry at all for one pixel at a time.
     }
 
     std::array<double, 4> sum{};
     for (size_t i = 0; i < n; ++i)
-        for (size_t c = 0; c < 4; ++c) sum[c] += error(i, out.indices[i], c);
+        for (size_t c = 0; c < 4; ++c) sum[c] += error(i, indices[i], c);
     for (int pass = 0; pass < 8; ++pass) {
         bool changed = false;
         for (size_t i = 0; i < n; ++i) {
-            const size_t current = out.indices[i];
+            const size_t current = indices[i];
             std::array<double, 4> others{};
             for (size_t c = 0; c < 4; ++c) others[c] = sum[c] - error(i, current, c);
             auto totalWith = [&](size_t entry) {
@@ -236,7 +240,7 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
             size_t best = current;
             double bestCost = sumCost(totalWith(current)) + ownCost(i, current);
             for (size_t entry = 0; entry < 256; ++entry) {
-                if (!allowed.test(entry)) continue;
+                if (!choosable[i].test(entry)) continue;
                 const double cost = sumCost(totalWith(entry)) + ownCost(i, entry);
                 if (cost < bestCost - 1e-12) {
                     bestCost = cost;
@@ -244,7 +248,7 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
                 }
             }
             if (best != current) {
-                out.indices[i] = uint8_t(best);
+                indices[i] = uint8_t(best);
                 sum = totalWith(best);
                 changed = true;
             }
@@ -253,17 +257,7 @@ void settleMean(const Image& source, Image& out, const EntryLights& light, int c
     }
 }
 
-// Fills rgba from the indices and the palette's colours.
-void lookUpColours(Image& image, const std::array<std::array<uint8_t, 4>, 256>& colours) {
-    image.rgba.resize(image.pixelCount() * 4);
-    bool translucent = false;
-    for (size_t i = 0; i < image.pixelCount(); ++i) {
-        const auto& c = colours[image.indices[i]];
-        std::copy(c.begin(), c.end(), image.rgba.begin() + std::ptrdiff_t(4 * i));
-        translucent |= c[3] != 255;
-    }
-    image.hasAlpha = translucent;
-}
+namespace {
 
 // The mean colours of the picture seen from afar: the whole of it and its
 // quarters, averaged in linear light (colours weighted by alpha).  They are
@@ -305,7 +299,7 @@ std::vector<liq_color> distantColours(const Image& source) {
 
 }  // namespace
 
-Image quantize256(const Image& source, bool dither, const Progress& progress) {
+Image quantize256(const Image& source, bool dither, const Progress& progress, const std::vector<Colour>& keep) {
     checkPicture(source);
     std::unique_ptr<liq_attr, void (*)(liq_attr*)> attr(liq_attr_create(), liq_attr_destroy);
     if (!attr) throw std::bad_alloc();
@@ -318,7 +312,17 @@ Image quantize256(const Image& source, bool dither, const Progress& progress) {
     std::unique_ptr<liq_image, void (*)(liq_image*)> image(
         liq_image_create_rgba(attr.get(), source.rgba.data(), source.width, source.height, 0), liq_image_destroy);
     if (!image) throw std::runtime_error("quantize: cannot take the picture");
-    for (const liq_color& colour : distantColours(source)) liq_image_add_fixed_color(image.get(), colour);
+    // The colours asked for first, then the distant ones while there is room.
+    std::vector<liq_color> fixed;
+    for (const Colour& c : keep) fixed.push_back({c[0], c[1], c[2], c[3]});
+    for (const liq_color& colour : distantColours(source)) {
+        const bool known = std::any_of(fixed.begin(), fixed.end(), [&](const liq_color& c) {
+            return c.r == colour.r && c.g == colour.g && c.b == colour.b && c.a == colour.a;
+        });
+        if (!known) fixed.push_back(colour);
+    }
+    if (fixed.size() > 256) fixed.resize(256);
+    for (const liq_color& colour : fixed) liq_image_add_fixed_color(image.get(), colour);
     liq_result* rawResult = nullptr;
     if (liq_image_quantize(image.get(), attr.get(), &rawResult) != LIQ_OK || !rawResult)
         throw std::runtime_error("quantize failed");
@@ -348,11 +352,9 @@ Image quantize256(const Image& source, bool dither, const Progress& progress) {
     return out;
 }
 
-Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress,
-                     const EntrySet* allowed) {
+Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress) {
     checkPicture(source);
-    const EntrySet choosable = allowed ? *allowed : EntrySet().set();
-    if (choosable.none()) throw std::invalid_argument("remap: no palette entry to choose");
+    const EntrySet choosable = EntrySet().set();
     const auto colours = entryColours(palette);
     NearestColour nearest(colours, source.hasAlpha, source.pixelCount(), choosable);
 
@@ -363,28 +365,6 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
     out.indexed = true;
     out.palette = palette;
     out.indices.assign(source.pixelCount(), 0);
-
-    if (allowed && source.pixelCount() == 1) {
-        // Few entries to choose from are far apart; nothing is left to
-        // dither with, so the one pixel takes the nearest in light.
-        const EntryLights entryLight = entryLights(colours);
-        const uint8_t* p = source.rgba.data();
-        const double want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
-        double best = INFINITY;
-        for (size_t e = 0; e < 256; ++e) {
-            if (!choosable.test(e)) continue;
-            double distance = 0;
-            for (size_t c = 0; c < (source.hasAlpha ? 4u : 3u); ++c)
-                distance += (entryLight[e][c] - want[c]) * (entryLight[e][c] - want[c]);
-            if (distance < best) {
-                best = distance;
-                out.indices[0] = uint8_t(e);
-            }
-        }
-        lookUpColours(out, colours);
-        progress.report(1, 1);
-        return out;
-    }
 
     const int32_t w = source.width;
     const int32_t h = source.height;
@@ -404,49 +384,34 @@ Image remapToPalette(const Image& source, const Palette& palette, bool dither, c
         // is dithered only when the picture has any.
         const int channels = source.hasAlpha ? 4 : 3;
         const EntryLights entryLight = entryLights(colours);
-        std::vector<float> here(size_t(w + 2) * 4, 0.0f), below(size_t(w + 2) * 4, 0.0f);
-        for (int32_t y = 0; y < h; ++y) {
-            std::fill(below.begin(), below.end(), 0.0f);
-            const bool leftToRight = (y % 2) == 0;
-            const int step = leftToRight ? 1 : -1;
-            for (int32_t k = 0; k < w; ++k) {
-                const int32_t x = leftToRight ? k : w - 1 - k;
-                const size_t i = size_t(y) * size_t(w) + size_t(x);
+        ErrorWalk walk(w, 4);
+        walk.walk(h, progress, [&](int32_t x, int32_t y, int step) {
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            const uint8_t* p = src + 4 * i;
+            float want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0f};
+            // The carried error may take a colour past black or white;
+            // clamping it there would lose light, so only a runaway error
+            // (a colour the palette cannot reach at all) is held back.
+            for (int c = 0; c < channels; ++c) want[c] = std::clamp(want[c] + walk.carried(x)[c], -0.5f, 1.5f);
+            const uint8_t index =
+                nearest.find(srgb::fromLinear(want[0]), srgb::fromLinear(want[1]), srgb::fromLinear(want[2]),
+                             int(std::lround(std::clamp(want[3], 0.0f, 1.0f) * 255.0f)));
+            out.indices[i] = index;
+            // A share that would fall outside the picture goes to the
+            // neighbours inside it: a small level keeps its mean light too.
+            float error[4] = {};
+            for (int c = 0; c < channels; ++c) error[c] = want[c] - entryLight[index][size_t(c)];
+            const bool ahead = x + step >= 0 && x + step < w, behind = x - step >= 0 && x - step < w, lower = y + 1 < h;
+            walk.handOn(x, step, error, {ahead, lower && behind, lower, lower && ahead});
+        });
+        if (source.pixelCount() <= kSettledPixels) {
+            std::vector<std::array<double, 4>> want(source.pixelCount());
+            for (size_t i = 0; i < want.size(); ++i) {
                 const uint8_t* p = src + 4 * i;
-                float want[4] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0f};
-                // The carried error may take a colour past black or white;
-                // clamping it there would lose light, so only a runaway error
-                // (a colour the palette cannot reach at all) is held back.
-                for (int c = 0; c < channels; ++c)
-                    want[c] = std::clamp(want[c] + here[size_t(x + 1) * 4 + size_t(c)], -0.5f, 1.5f);
-                const uint8_t index =
-                    nearest.find(srgb::fromLinear(want[0]), srgb::fromLinear(want[1]), srgb::fromLinear(want[2]),
-                                 int(std::lround(std::clamp(want[3], 0.0f, 1.0f) * 255.0f)));
-                out.indices[i] = index;
-                // The usual 7, 3, 5 and 1 sixteenths, except that a share
-                // that would fall outside the picture goes to the neighbours
-                // inside it: a small level keeps its mean light too.
-                const bool ahead = k + 1 < w;
-                const bool behind = k > 0;
-                const bool lower = y + 1 < h;
-                const float toAhead = ahead ? 7.0f : 0.0f;
-                const float toLowerBehind = lower && behind ? 3.0f : 0.0f;
-                const float toLower = lower ? 5.0f : 0.0f;
-                const float toLowerAhead = lower && ahead ? 1.0f : 0.0f;
-                const float shares = toAhead + toLowerBehind + toLower + toLowerAhead;
-                if (shares == 0.0f) continue;  // the last pixel
-                for (int c = 0; c < channels; ++c) {
-                    const float error = (want[c] - entryLight[index][size_t(c)]) / shares;
-                    here[size_t(x + 1 + step) * 4 + size_t(c)] += error * toAhead;
-                    below[size_t(x + 1 - step) * 4 + size_t(c)] += error * toLowerBehind;
-                    below[size_t(x + 1) * 4 + size_t(c)] += error * toLower;
-                    below[size_t(x + 1 + step) * 4 + size_t(c)] += error * toLowerAhead;
-                }
+                want[i] = {srgb::toLinear(p[0]), srgb::toLinear(p[1]), srgb::toLinear(p[2]), p[3] / 255.0};
             }
-            std::swap(here, below);
-            progress.report(y + 1, h);
+            settleMean(want, out.indices, entryLight, channels, std::vector<EntrySet>(want.size(), choosable));
         }
-        if (source.pixelCount() <= kSettledPixels) settleMean(source, out, entryLight, channels, choosable);
     }
     lookUpColours(out, colours);
     return out;

@@ -97,15 +97,22 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
  * be, the source's: cut-outs such as fences keep their coverage in small
  * levels.  With QUOR_GRID_565 or QUOR_GRID_4444 (not both) every value is
  * one a 16-bit set of that form can hold, rounded once from the resampled
- * light so that a small level keeps each channel's mean (what saving the
- * result in that form keeps exactly); a result of the source's own size is
- * only put on the grid.  Other flag bits are refused. */
+ * light so that the result keeps each channel's mean and greys stay grey
+ * (what saving the result in that form keeps exactly); a result of the
+ * source's own size is only put on the grid.  Other flag bits are refused. */
 QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height,
                                   int32_t flags);
-/* As _bmpremap, onto the palette of paletteFile (an 8-bit picture with
- * pixels, written with all 256 entries and their fourth bytes unchanged),
- * choosing only the entries that paletteFile's pixels use.  A 1x1 result
- * takes the used entry nearest to its colour in linear light. */
+/* A smaller level of a chain (src, full colour) onto the palette of
+ * paletteFile, the chain's largest level (an 8-bit picture with pixels),
+ * written with all 256 entries and their fourth bytes unchanged.  Only the
+ * entries paletteFile's pixels use are chosen.  Where the part of
+ * paletteFile under pixels is one entry, those pixels all take one entry,
+ * the used one nearest their colour, so a flat area stays one colour;
+ * elsewhere pixels are dithered among the entries under and near them,
+ * except beside such flat parts.  When the used entries carry transparency levels, a pixel less than
+ * half opaque takes an entry of level below 128, any other one of 128 and
+ * above.  A 1x1 result takes the entry nearest to its colour in linear
+ * light. */
 QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile);
 /* Decodes any readable picture into rgba: 4 bytes a pixel (red, green, blue,
  * alpha), top row first.  Width, height and bits per pixel as stored go into

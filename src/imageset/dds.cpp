@@ -347,7 +347,7 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
 
 bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
     std::vector<uint8_t> bytes;
-    const JoinResult joined = setBytes(workspace, bytes);
+    const JoinResult joined = setBytes(workspace, bytes, SetColours::Full);
     if (!joined.ok) {
         if (error) *error = joined.error;
         return false;

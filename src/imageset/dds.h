@@ -52,7 +52,9 @@ bool isDdsFile(const QString& path);
 
 // The current set's levels as RGBA, read from the set as saving it would
 // write it (a palette's transparency levels and a 16- or 32-bit set's alpha
-// included); false with the reason when the set is not whole.
+// included), except that a 16-bit set's levels are taken in the full colour
+// its slots hold (see SetColours); false with the reason when the set is not
+// whole.
 bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error);
 
 // Saves the current set as a DDS file at `path`: written beside it and

@@ -233,6 +233,32 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
     return {};
 }
 
+// The largest level of an 8-bit set as the set shows it: with the
+// transparency levels of the header slot, where Save Palette keeps them, in
+// place of those its own file was split with.  A copy in the work folder
+// when they differ (removed by the caller), else the level itself; empty
+// when the copy cannot be written.
+QString largestWithSetLevels(const Workspace& workspace, const QString& largestLevel) {
+    std::vector<uint8_t> header, level;
+    if (!readFileBytes(workspace.slotPath(HeaderSlot), header, kPaletteHeader) ||
+        header.size() < size_t(kPaletteHeader) || !readFileBytes(largestLevel, level))
+        return largestLevel;
+    const HeaderFacts facts = readHeaderFacts(level.data(), level.size());
+    if (facts.bits != 8 || facts.paletteEntries != kPaletteEntries ||
+        level.size() < size_t(facts.paletteAt) + 4 * size_t(kPaletteEntries))
+        return largestLevel;
+    bool differ = false;
+    for (size_t i = 0; i < size_t(kPaletteEntries); ++i) {
+        uint8_t& to = level[size_t(facts.paletteAt) + 4 * i + 3];
+        const uint8_t from = header[size_t(kPaletteAt) + 4 * i + 3];
+        differ |= to != from;
+        to = from;
+    }
+    if (!differ) return largestLevel;
+    const QString copy = workspace.workDir() + QStringLiteral("chain.bmp");
+    return replaceFileAtomically(copy, level) ? copy : QString();
+}
+
 }  // namespace
 
 CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
@@ -246,11 +272,21 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
     }
     if (largest == 1) return outcome;
     const int k = slotOfLevel(largest);
-    const QString largestLevel = staging.current(k);
     const auto failed = [&](const QString& step, int edge) {
         outcome.fail(libraryFailure(step.arg(edge), workspace));
         return outcome;
     };
+    // An 8-bit set's levels are made knowing which of its colours are
+    // transparent, so that a cut-out's background stays transparent.
+    const QString largestLevel =
+        state.highColour ? staging.current(k) : largestWithSetLevels(workspace, staging.current(k));
+    if (largestLevel.isEmpty()) return failed(QStringLiteral("The %1x%1 level could not be read"), largest);
+    struct RemoveCopy {
+        QString path, original;
+        ~RemoveCopy() {
+            if (path != original) Workspace::removeFile(path);
+        }
+    } removeCopy{largestLevel, staging.current(k)};
 
     // A 16-bit set's levels are made on its grid of colours, from the
     // largest level as it will be saved, so each level keeps the light of
@@ -267,7 +303,8 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
         if (state.highColour) continue;
         // 8-bit: smoothed in full colour (softened, lightened from 64 down,
         // sharpened), then put on the palette once, using only the colours the
-        // largest level uses.
+        // largest level uses, transparent ones where the level is less than
+        // half opaque.
         if (options.smooth8 && i >= k + 2) {
             const bool smoothed = library.filter(level, level, 101) &&
                                   (i < 4 || library.adjust(level, level, 0, 0, 0, options.lightening, 0)) &&
@@ -308,7 +345,7 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     } removeExchange{exchange};
 
     // The tool makes any smaller level the set does not have yet.
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest);
+    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, nullptr, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;

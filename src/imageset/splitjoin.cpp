@@ -428,18 +428,78 @@ JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeede
         });
 }
 
-JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes) {
-    struct Capture {
-        explicit Capture(std::vector<uint8_t>& to) { joinedInMemory = &to; }
-        ~Capture() { joinedInMemory = nullptr; }
-    } capture(bytes);
-    return writeSet(workspace, QString());
+namespace {
+
+struct Capture {
+    explicit Capture(std::vector<uint8_t>& to) : before(joinedInMemory) { joinedInMemory = &to; }
+    ~Capture() { joinedInMemory = before; }
+    std::vector<uint8_t>* before;
+};
+
+// A 16-bit set's levels as they stand in its slots, 24-bit (32-bit with the
+// alpha of a 4-4-4-4 set), under slot 0's header made to say so (its record
+// stays where readers find it).  `offGrid` tells whether any texel holds a
+// value the set's own form cannot.
+JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& bytes, LevelsNeeded needed,
+                          bool& offGrid) {
+    const SetState& state = workspace.state();
+    const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
+    const int bytesPerPixel = state.is4444 ? 4 : 3;
+    const quor::ByteMaps& grid =
+        quor::nearestOnGrid(state.is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565);
+    offGrid = false;
+    JoinResult result;
+    {
+        Capture capture(bytes);
+        result = joinHighColour(
+            workspace, QString(), needed, nullptr, headerLength, bytesPerPixel,
+            [](const std::vector<uint8_t>&) { return false; },
+            [&](const LevelPixels& level, std::vector<uint8_t>& out) {
+                const size_t start = out.size();
+                out.resize(start + level.count() * size_t(bytesPerPixel));
+                uint8_t* to = out.data() + start;
+                for (size_t i = 0; i < level.count(); ++i, to += bytesPerPixel) {
+                    const uint8_t* p = level.rgba.data() + 4 * i;
+                    offGrid |= (grid[0][p[0]] != p[0]) | (grid[1][p[1]] != p[1]) | (grid[2][p[2]] != p[2]);
+                    to[0] = p[2], to[1] = p[1], to[2] = p[0];
+                    if (bytesPerPixel == 3) continue;
+                    if (level.ownAlpha) {
+                        offGrid |= grid[3][p[3]] != p[3];
+                        to[3] = p[3];
+                    } else {
+                        // The alpha slot keeps 4-4-4-4 alpha as a nibble in the high bits.
+                        const int nibble = i < level.slotAlphaCount ? level.slotAlpha[i] >> 4 : 15;
+                        to[3] = uint8_t(nibble * 17);
+                    }
+                }
+            });
+    }
+    if (!result.ok) return result;
+    write16(bytes, kBitsAt, uint16_t(bytesPerPixel * 8));
+    write32(bytes, kCompressionAt, kNoCompression);
+    write32(bytes, kImageSizeAt, uint32_t(bytes.size() - size_t(headerLength)));
+    return result;
 }
 
-JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
+}  // namespace
+
+JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes, SetColours colours) {
+    Capture capture(bytes);
+    return writeSet(workspace, QString(), LevelsNeeded::All, nullptr, colours);
+}
+
+JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff,
+                    SetColours colours) {
     const SetState& state = workspace.state();
     if (!state.highColour) return join8(workspace, output, needed, handOff);
-    return state.is32 ? join32(workspace, output, needed, handOff) : join16(workspace, output, needed, handOff);
+    if (state.is32) return join32(workspace, output, needed, handOff);
+    if (colours == SetColours::Full) {
+        std::vector<uint8_t> full;
+        bool offGrid = false;
+        const JoinResult joined = joinFullColour(workspace, full, needed, offGrid);
+        if (!joined.ok || offGrid) return joined.ok ? finish(full, output, handOff) : joined;
+    }
+    return join16(workspace, output, needed, handOff);
 }
 
 }  // namespace corvane

@@ -83,10 +83,18 @@ JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeede
                   SetHandOff* handOff = nullptr);
 JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
                   SetHandOff* handOff = nullptr);
+// Which colours a join writes.  Saved: the set's own depth, as saving
+// writes it.  Full: for the texture tool and the DDS writer, which start
+// from the picture rather than from its rounding: a 16-bit set whose level
+// slots hold colours its form cannot (a picture just imported, a level
+// painted in full colour) is written as a 24-bit set, or 32-bit for
+// 4-4-4-4, with the same header fields and record; any other set as saved.
+enum class SetColours { Saved, Full };
+
 // The join the set's depth calls for.
 JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
-                    SetHandOff* handOff = nullptr);
+                    SetHandOff* handOff = nullptr, SetColours colours = SetColours::Saved);
 // The bytes writeSet would write for the whole set, kept in memory.
-JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes);
+JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes, SetColours colours = SetColours::Saved);
 
 }  // namespace corvane

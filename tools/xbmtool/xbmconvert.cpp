@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 namespace xbm {
@@ -60,8 +61,19 @@ quor::Image remapOnto(const quor::Image& image, const quor::Palette& palette) {
     return out;
 }
 
+// The colours of a picture, when it has no more than a palette holds.
+std::vector<quor::Colour> fewColours(const quor::Image& image, bool withAlpha) {
+    std::set<quor::Colour> colours;
+    for (size_t i = 0; i < image.rgba.size() && colours.size() <= 256; i += 4)
+        colours.insert({image.rgba[i], image.rgba[i + 1], image.rgba[i + 2], withAlpha ? image.rgba[i + 3] : uint8_t(255)});
+    if (colours.size() > 256) return {};
+    return {colours.begin(), colours.end()};
+}
+
 // One palette for the whole chain, chosen from the pixels of every level
-// together so that colours that only the small levels have get a place.
+// together so that colours that only the small levels have get a place.  A
+// largest level of 256 colours or fewer (pixel art, a painted texture) keeps
+// every one of them exactly.
 quor::Palette sharedPalette(const std::vector<quor::Image>& images, bool withAlpha) {
     const size_t width = size_t(images.front().width);
     size_t pixels = 0;
@@ -80,7 +92,7 @@ quor::Palette sharedPalette(const std::vector<quor::Image>& images, bool withAlp
     if (!withAlpha) all = opaqueCopy(all);
     all.hasAlpha = withAlpha;
 
-    const quor::Image quantized = quor::quantize256(all, false, kQuiet);
+    const quor::Image quantized = quor::quantize256(all, false, kQuiet, fewColours(images.front(), withAlpha));
     quor::Palette palette = quantized.palette;
     // Levels that are all 0 would read as "no transparency" (all opaque).  A
     // chain that is wholly transparent marks an unused entry opaque instead.

@@ -1,0 +1,630 @@
+// BC7 encoding.  Each subset of a block is fitted as a line: the ends of
+// its texels' principal axis, quantized (with the better low bit where the
+// mode has one), then least squares from the indices those ends give.
+// Which modes are tried:
+//  - opaque blocks: mode 6 (alpha held at 255); where that leaves error, the
+//    two-subset shapes closest to the block's own split along its axis are
+//    ranked by how far their texels lie off each subset's line, mode 1 is
+//    fitted to the best two and mode 3 to the best;
+//  - blocks with alpha: mode 6 (colour and alpha on one line), modes 4 and 5
+//    (alpha on its own indices), and mode 7 on the best-ranked shape; wholly
+//    transparent blocks, mode 6 alone.
+// The lowest error wins; a texel that an index would carry across the alpha
+// cut costs more than any error, so cut-outs keep their edges.  Integer
+// arithmetic decides everything that reaches the bytes, apart from least
+// squares in double precision with contraction off, so every build writes
+// the same blocks.
+#include "bc7.h"
+#include "bc7tables.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace quor::blocks {
+namespace {
+
+using bc7::ModeInfo;
+
+// A texel carried across the cut costs this much, more than any error a
+// block can have otherwise (16 texels * (3 + kAlphaWeight) * 255^2).
+constexpr int64_t kCrossing = int64_t(1) << 36;
+// Alpha's error counts this many times a colour channel's: alpha first,
+// as near as BC3 brings it, colour second.
+constexpr int kAlphaWeight = 1024;
+// Opaque blocks whose mode 6 error is at most this (squared, summed) keep it.
+constexpr int64_t kGoodEnough = 16 * 3;
+
+struct Block {
+    int px[16][4];
+    bool opaque = true;
+    int cut = 128;
+    bool low[16];  // below the cut
+};
+
+// Quantized ends of one subset: codes without their p-bits, then the p-bits.
+struct Ends {
+    int code[2][4] = {};
+    int p[2] = {};
+};
+
+// How a subset is fitted: which channels share its indices.
+struct Fit {
+    const ModeInfo* mode;
+    int firstChannel = 0, lastChannel = 3;  // channels first..last-1 are fitted
+    int indexBits;
+    bool alphaHeld = false;  // mode 6 on an opaque block: alpha ends 127 with p-bit 1
+};
+
+int widenTo8(int value, int bits) {
+    value <<= 8 - bits;
+    return value | (value >> bits);
+}
+
+// Channel c of an end as the decoder widens it.
+int endValue(const Fit& f, const Ends& e, int end, int c) {
+    const ModeInfo& m = *f.mode;
+    const int bits = c < 3 ? m.colourBits : m.alphaBits;
+    if (m.endpointPBits || m.sharedPBits) return widenTo8(e.code[end][c] << 1 | e.p[end], bits + 1);
+    return widenTo8(e.code[end][c], bits);
+}
+
+int channelWeight(int c) { return c == 3 ? kAlphaWeight : 1; }
+
+// For a weight 0..64, the index whose weight is nearest.
+const uint8_t* indexForWeight(int indexBits) {
+    static const auto tables = [] {
+        std::array<std::array<uint8_t, 65>, 5> t{};
+        for (int bits = 2; bits <= 4; ++bits) {
+            const uint8_t* weights = bc7::weightsFor(bits);
+            for (int w = 0; w <= 64; ++w) {
+                int best = 0;
+                for (int k = 1; k < (1 << bits); ++k)
+                    if (std::abs(weights[k] - w) < std::abs(weights[best] - w)) best = k;
+                t[size_t(bits)][size_t(w)] = uint8_t(best);
+            }
+        }
+        return t;
+    }();
+    return tables[size_t(indexBits)].data();
+}
+
+// Nearest index for every texel of the subset; the subset's error.
+// Channels C0..C1-1 are the fit's (f.firstChannel, f.lastChannel), fixed
+// at compile time so that the loops over them unroll.
+template <int C0, int C1>
+int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int n, int* index) {
+    const int entries = 1 << f.indexBits;
+    const uint8_t* weights = bc7::weightsFor(f.indexBits);
+    int palette[16][4];
+    bool paletteLow[16];
+    int ends[2][4];
+    for (int c = C0; c < C1; ++c)
+        for (int k = 0; k < 2; ++k) ends[k][c] = endValue(f, e, k, c);
+    for (int k = 0; k < entries; ++k) {
+        for (int c = C0; c < C1; ++c)
+            palette[k][c] = ((64 - weights[k]) * ends[0][c] + weights[k] * ends[1][c] + 32) >> 6;
+        paletteLow[k] = C1 == 4 && palette[k][3] < b.cut;
+    }
+    const bool watchCut = !b.opaque && C1 == 4;
+    int64_t total = 0;
+    if (!watchCut && entries > 4) {
+        // The texel's place along the line picks an index; it and its two
+        // neighbours are measured (the steps are not quite even).
+        int along[4] = {}, length2 = 0;
+        for (int c = C0; c < C1; ++c) {
+            along[c] = ends[1][c] - ends[0][c];
+            length2 += along[c] * along[c] * channelWeight(c);
+        }
+        const uint8_t* nearestIndex = indexForWeight(f.indexBits);
+        for (int t = 0; t < n; ++t) {
+            const int* x = b.px[ids[t]];
+            int dot = 0;
+            for (int c = C0; c < C1; ++c) dot += (x[c] - ends[0][c]) * along[c] * channelWeight(c);
+            const int w = length2 > 0 ? std::clamp((dot * 64 + length2 / 2) / length2, 0, 64) : 0;
+            const int guess = nearestIndex[w];
+            int64_t best = INT64_MAX;
+            int bestK = 0;
+            for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k) {
+                int64_t d = 0;
+                for (int c = C0; c < C1; ++c) {
+                    const int diff = x[c] - palette[k][c];
+                    d += int64_t(diff * diff * channelWeight(c));
+                }
+                if (d < best) best = d, bestK = k;
+            }
+            index[t] = bestK;
+            total += best;
+        }
+        return total;
+    }
+    for (int t = 0; t < n; ++t) {
+        const int* x = b.px[ids[t]];
+        int64_t best = INT64_MAX;
+        int bestK = 0;
+        for (int k = 0; k < entries; ++k) {
+            int64_t d = 0;
+            for (int c = C0; c < C1; ++c) {
+                const int diff = x[c] - palette[k][c];
+                d += int64_t(diff * diff * channelWeight(c));
+            }
+            if (watchCut && paletteLow[k] != b.low[ids[t]]) d += kCrossing;
+            if (d < best) best = d, bestK = k;
+        }
+        index[t] = bestK;
+        total += best;
+    }
+    return total;
+}
+
+// For every value in half steps (0, 0.5, ... 255), the nearest code of a
+// channel and what it widens to: by width (4..8 bits) and low bit (none, 0, 1).
+struct Nearest {
+    uint8_t code[5][3][511];
+    uint8_t value[5][3][511];
+};
+
+const Nearest& nearestCodes() {
+    static const Nearest table = [] {
+        Nearest t{};
+        for (int bits = 4; bits <= 8; ++bits)
+            for (int p = -1; p <= 1; ++p)
+                for (int v = 0; v < 511; ++v) {
+                    int best = 0, bestError = 1 << 30, bestValue = 0;
+                    for (int code = 0; code < (1 << bits); ++code) {
+                        const int w = p < 0 ? widenTo8(code, bits) : bits < 8 ? widenTo8(code << 1 | p, bits + 1) : -1;
+                        if (w < 0) break;
+                        if (std::abs(2 * w - v) < bestError)
+                            bestError = std::abs(2 * w - v), best = code, bestValue = w;
+                    }
+                    t.code[bits - 4][p + 1][v] = uint8_t(best);
+                    t.value[bits - 4][p + 1][v] = uint8_t(bestValue);
+                }
+        return t;
+    }();
+    return table;
+}
+
+// Ends for unquantized `point`s: each channel's nearest code, with the
+// p-bits that leave the least error (one per end, or one per subset).
+template <int C0, int C1>
+Ends quantizeEnds(const Fit& f, const double (&point)[2][4]) {
+    const ModeInfo& m = *f.mode;
+    const Nearest& table = nearestCodes();
+    Ends e;
+    const bool hasP = m.endpointPBits || m.sharedPBits;
+    int errorOf[2][2] = {};  // [end][p]
+    int codeOf[2][2][4] = {};
+    for (int end = 0; end < 2; ++end) {
+        int target[4];  // in half steps
+        for (int c = C0; c < C1; ++c) target[c] = int(point[end][c] * 2 + 0.5);
+        for (int p = 0; p < (hasP ? 2 : 1); ++p)
+            for (int c = C0; c < C1; ++c) {
+                const int bits = c < 3 ? m.colourBits : m.alphaBits, column = hasP ? p + 1 : 0;
+                codeOf[end][p][c] = table.code[bits - 4][column][target[c]];
+                const int d = 2 * table.value[bits - 4][column][target[c]] - target[c];
+                errorOf[end][p] += d * d * channelWeight(c);
+            }
+    }
+    int chosen[2] = {0, 0};
+    if (f.alphaHeld) {
+        chosen[0] = chosen[1] = 1;
+    } else if (m.endpointPBits) {
+        for (int end = 0; end < 2; ++end) chosen[end] = errorOf[end][1] < errorOf[end][0] ? 1 : 0;
+    } else if (m.sharedPBits) {
+        chosen[0] = chosen[1] = errorOf[0][1] + errorOf[1][1] < errorOf[0][0] + errorOf[1][0] ? 1 : 0;
+    }
+    for (int end = 0; end < 2; ++end) {
+        e.p[end] = chosen[end];
+        for (int c = C0; c < C1; ++c) e.code[end][c] = codeOf[end][chosen[end]][c];
+        if (f.alphaHeld) e.code[end][3] = 127;
+    }
+    return e;
+}
+
+struct SubsetFit {
+    int64_t error = INT64_MAX;
+    Ends ends;
+    int index[16];
+};
+
+template <int C0, int C1>
+void tryEnds(const Block& b, const Fit& f, const Ends& e, const int* ids, int n, SubsetFit& best) {
+    int index[16];
+    const int64_t error = assign<C0, C1>(b, f, e, ids, n, index);
+    if (error >= best.error) return;
+    best.error = error;
+    best.ends = e;
+    std::copy(index, index + n, best.index);
+}
+
+template <int C0, int C1>
+SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
+    constexpr int c0 = C0, c1 = C1;
+    double mean[4] = {};
+    for (int t = 0; t < n; ++t)
+        for (int c = c0; c < c1; ++c) mean[c] += b.px[ids[t]][c];
+    for (int c = c0; c < c1; ++c) mean[c] /= n;
+    double cov[4][4] = {};
+    for (int t = 0; t < n; ++t) {
+        double d[4];
+        for (int c = c0; c < c1; ++c) d[c] = b.px[ids[t]][c] - mean[c];
+        for (int j = c0; j < c1; ++j)
+            for (int k = c0; k < c1; ++k) cov[j][k] += d[j] * d[k];
+    }
+    // Power iteration from the row of the widest channel.
+    int widest = c0;
+    for (int c = c0; c < c1; ++c)
+        if (cov[c][c] > cov[widest][widest]) widest = c;
+    double axis[4] = {};
+    for (int c = c0; c < c1; ++c) axis[c] = cov[widest][c];
+    for (int round = 0; round < 4; ++round) {
+        double next[4] = {}, largest = 0;
+        for (int j = c0; j < c1; ++j) {
+            for (int k = c0; k < c1; ++k) next[j] += cov[j][k] * axis[k];
+            largest = std::max(largest, std::abs(next[j]));
+        }
+        if (largest < 1e-12) break;
+        for (int c = c0; c < c1; ++c) axis[c] = next[c] / largest;
+    }
+    double length2 = 0;
+    for (int c = c0; c < c1; ++c) length2 += axis[c] * axis[c];
+    double low = 0, high = 0;
+    for (int t = 0; t < n && length2 > 1e-12; ++t) {
+        double p = 0;
+        for (int c = c0; c < c1; ++c) p += (b.px[ids[t]][c] - mean[c]) * axis[c];
+        p /= length2;
+        low = std::min(low, p);
+        high = std::max(high, p);
+    }
+    double point[2][4] = {};
+    for (int c = c0; c < c1; ++c) {
+        point[0][c] = std::clamp(mean[c] + axis[c] * low, 0.0, 255.0);
+        point[1][c] = std::clamp(mean[c] + axis[c] * high, 0.0, 255.0);
+    }
+    SubsetFit best;
+    tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
+
+    // Least squares from the indices (a second round gains little).
+    const uint8_t* weights = bc7::weightsFor(f.indexBits);
+    for (int round = 0; round < 1; ++round) {
+        double aa = 0, ab = 0, bb = 0, ax[4] = {}, bx[4] = {};
+        for (int t = 0; t < n; ++t) {
+            const double w = weights[best.index[t]] / 64.0;
+            aa += (1 - w) * (1 - w);
+            ab += (1 - w) * w;
+            bb += w * w;
+            for (int c = c0; c < c1; ++c) {
+                ax[c] += (1 - w) * b.px[ids[t]][c];
+                bx[c] += w * b.px[ids[t]][c];
+            }
+        }
+        const double det = aa * bb - ab * ab;
+        if (det < 1e-9) break;
+        for (int c = c0; c < c1; ++c) {
+            point[0][c] = std::clamp((bb * ax[c] - ab * bx[c]) / det, 0.0, 255.0);
+            point[1][c] = std::clamp((aa * bx[c] - ab * ax[c]) / det, 0.0, 255.0);
+        }
+        const int64_t before = best.error;
+        tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
+        if (best.error == before) break;
+    }
+    // Alpha on its own line is worth a closer search: each end's code a step
+    // either way while that lowers the error.
+    if (C0 == 3) {
+        const int top = (1 << f.mode->alphaBits) - 1;
+        for (int round = 0; round < 16 && best.error > 0; ++round) {
+            const int64_t before = best.error;
+            const Ends from = best.ends;
+            for (int end = 0; end < 2; ++end)
+                for (int step : {-1, 1}) {
+                    Ends e = from;
+                    e.code[end][3] = std::clamp(e.code[end][3] + step, 0, top);
+                    tryEnds<C0, C1>(b, f, e, ids, n, best);
+                }
+            if (best.error == before) break;
+        }
+    }
+    return best;
+}
+
+SubsetFit fitAny(const Block& b, const Fit& f, const int* ids, int n) {
+    if (f.firstChannel == 3) return fitSubset<3, 4>(b, f, ids, n);
+    return f.lastChannel == 4 ? fitSubset<0, 4>(b, f, ids, n) : fitSubset<0, 3>(b, f, ids, n);
+}
+
+// A whole block in one mode: what is written, and its error.
+struct Encoding {
+    int64_t error = INT64_MAX;
+    int mode = 6, shape = 0, rotation = 0, selector = 0;
+    Ends ends[3];
+    int index[16] = {}, second[16] = {};
+};
+
+// Fields from the low end of a 128-bit little-endian number.
+class BitWriter {
+public:
+    explicit BitWriter(uint8_t* out) : out_(out) {}
+    ~BitWriter() {
+        for (int k = 0; k < 16; ++k) out_[k] = uint8_t(half_[k / 8] >> (8 * (k % 8)));
+    }
+    void put(int value, int count) {
+        const uint64_t v = uint64_t(value) & ((uint64_t(1) << count) - 1);
+        if (at_ < 64) {
+            half_[0] |= v << at_;
+            if (at_ + count > 64) half_[1] |= v >> (64 - at_);
+        } else {
+            half_[1] |= v << (at_ - 64);
+        }
+        at_ += count;
+    }
+
+private:
+    uint8_t* out_;
+    uint64_t half_[2] = {};
+    int at_ = 0;
+};
+
+// Anchors need a clear top index bit: where one has it set, that subset's
+// ends (and p-bits) swap and its indices turn round.
+void settleAnchors(Encoding& e) {
+    const ModeInfo& m = bc7::kModes[size_t(e.mode)];
+    if (m.secondIndexBits) {
+        // Modes 4 and 5: one subset, anchor texel 0 in both index sets; the
+        // selector says which set serves colour and which alpha.
+        const auto turn = [&](int* index, int bits, int firstChannel, int lastChannel) {
+            const int top = (1 << bits) - 1;
+            if (index[0] <= top / 2) return;
+            for (int c = firstChannel; c < lastChannel; ++c) std::swap(e.ends[0].code[0][c], e.ends[0].code[1][c]);
+            for (int i = 0; i < 16; ++i) index[i] = top - index[i];
+        };
+        turn(e.index, m.indexBits, e.selector ? 3 : 0, e.selector ? 4 : 3);
+        turn(e.second, m.secondIndexBits, e.selector ? 0 : 3, e.selector ? 3 : 4);
+        return;
+    }
+    for (int s = 0; s < m.subsets; ++s) {
+        int anchor = 0;
+        for (int i = 0; i < 16; ++i)
+            if (bc7::subsetOf(m.subsets, e.shape, i) == s && bc7::isAnchor(m.subsets, e.shape, i)) anchor = i;
+        const int top = (1 << m.indexBits) - 1;
+        if (e.index[anchor] <= top / 2) continue;
+        for (int c = 0; c < 4; ++c) std::swap(e.ends[s].code[0][c], e.ends[s].code[1][c]);
+        std::swap(e.ends[s].p[0], e.ends[s].p[1]);
+        for (int i = 0; i < 16; ++i)
+            if (bc7::subsetOf(m.subsets, e.shape, i) == s) e.index[i] = top - e.index[i];
+    }
+}
+
+void pack(Encoding e, uint8_t* out) {
+    settleAnchors(e);
+    const ModeInfo& m = bc7::kModes[size_t(e.mode)];
+    BitWriter w(out);
+    w.put(1 << e.mode, e.mode + 1);
+    w.put(e.shape, m.partitionBits);
+    w.put(e.rotation, m.rotationBits);
+    w.put(e.selector, m.selectorBits);
+    for (int c = 0; c < 3; ++c)
+        for (int s = 0; s < m.subsets; ++s)
+            for (int end = 0; end < 2; ++end) w.put(e.ends[s].code[end][c], m.colourBits);
+    if (m.alphaBits)
+        for (int s = 0; s < m.subsets; ++s)
+            for (int end = 0; end < 2; ++end) w.put(e.ends[s].code[end][3], m.alphaBits);
+    for (int s = 0; s < m.subsets; ++s) {
+        if (m.endpointPBits) {
+            w.put(e.ends[s].p[0], 1);
+            w.put(e.ends[s].p[1], 1);
+        } else if (m.sharedPBits) {
+            w.put(e.ends[s].p[0], 1);
+        }
+    }
+    for (int i = 0; i < 16; ++i) w.put(e.index[i], m.indexBits - (bc7::isAnchor(m.subsets, e.shape, i) ? 1 : 0));
+    if (m.secondIndexBits)
+        for (int i = 0; i < 16; ++i) w.put(e.second[i], m.secondIndexBits - (i == 0 ? 1 : 0));
+}
+
+// Modes 0, 1, 3, 6, 7: every subset on its own line, `shape` choosing them.
+Encoding encodeShaped(const Block& b, int mode, int shape) {
+    const ModeInfo& m = bc7::kModes[size_t(mode)];
+    Fit f{&m, 0, 3, m.indexBits};
+    f.lastChannel = m.alphaBits ? 4 : 3;
+    if (mode == 6 && b.opaque) {
+        f.lastChannel = 3;
+        f.alphaHeld = true;
+    }
+    Encoding e;
+    e.mode = mode;
+    e.shape = shape;
+    e.error = 0;
+    for (int s = 0; s < m.subsets; ++s) {
+        int ids[16], n = 0;
+        for (int i = 0; i < 16; ++i)
+            if (bc7::subsetOf(m.subsets, shape, i) == s) ids[n++] = i;
+        const SubsetFit fit = fitAny(b, f, ids, n);
+        e.error += fit.error;
+        e.ends[s] = fit.ends;
+        for (int t = 0; t < n; ++t) e.index[ids[t]] = fit.index[t];
+    }
+    return e;
+}
+
+// Modes 4 and 5: colour and alpha each on a line of their own.  Mode 4's
+// selector gives colour the three-bit indices (1) or the two-bit ones (0).
+Encoding encodeSeparate(const Block& b, int mode, int selector) {
+    const ModeInfo& m = bc7::kModes[size_t(mode)];
+    int ids[16];
+    for (int i = 0; i < 16; ++i) ids[i] = i;
+    Fit colour{&m, 0, 3, selector ? m.secondIndexBits : m.indexBits};
+    Fit alpha{&m, 3, 4, selector ? m.indexBits : m.secondIndexBits};
+    const SubsetFit c = fitAny(b, colour, ids, 16), a = fitAny(b, alpha, ids, 16);
+    Encoding e;
+    e.mode = mode;
+    e.selector = selector;
+    e.error = c.error + a.error;
+    e.ends[0] = c.ends;
+    for (int end = 0; end < 2; ++end) e.ends[0].code[end][3] = a.ends.code[end][3];
+    for (int i = 0; i < 16; ++i) {
+        e.index[i] = selector ? a.index[i] : c.index[i];
+        e.second[i] = selector ? c.index[i] : a.index[i];
+    }
+    return e;
+}
+
+// Subset 1's texels of each two-subset shape, as bits.
+const std::array<uint16_t, 64>& shapeMasks() {
+    static const auto masks = [] {
+        std::array<uint16_t, 64> m{};
+        for (int shape = 0; shape < 64; ++shape)
+            for (int i = 0; i < 16; ++i) m[size_t(shape)] |= uint16_t(bc7::kShapes2[shape][i] << i);
+        return m;
+    }();
+    return masks;
+}
+
+// The variance of `n` texels left off their principal axis, from their
+// sums and sums of products (channels 0..C-1; products in the order
+// 00 01 02 (03) 11 12 (13) 22 (23) (33)).
+template <int C>
+float offLine(const float* sum, const float* product, int n) {
+    if (n < 2) return 0;
+    float cov[C][C];
+    const float inverse = 1.0f / float(n);
+    int k = 0;
+    for (int c = 0; c < C; ++c)
+        for (int d = c; d < C; ++d, ++k) cov[c][d] = cov[d][c] = product[k] - sum[c] * sum[d] * inverse;
+    float trace = 0;
+    int widest = 0;
+    for (int c = 0; c < C; ++c) {
+        trace += cov[c][c];
+        if (cov[c][c] > cov[widest][widest]) widest = c;
+    }
+    float axis[C];
+    for (int c = 0; c < C; ++c) axis[c] = cov[widest][c];
+    for (int round = 0; round < 2; ++round) {
+        float next[C] = {};
+        for (int c = 0; c < C; ++c)
+            for (int d = 0; d < C; ++d) next[c] += cov[c][d] * axis[d];
+        for (int c = 0; c < C; ++c) axis[c] = next[c];
+    }
+    float along = 0, length2 = 0;
+    for (int c = 0; c < C; ++c) {
+        float row = 0;
+        for (int d = 0; d < C; ++d) row += cov[c][d] * axis[d];
+        along += axis[c] * row;
+        length2 += axis[c] * axis[c];
+    }
+    return length2 > 1e-12f ? std::max(0.0f, trace - along / length2) : 0.0f;
+}
+
+// The two-subset shapes most likely to fit the block, best first.  The
+// texels are split at their mean along the block's principal axis; the
+// shapes nearest that split (fewest texels on the other side) are ranked
+// by how far their texels lie off each subset's own line.
+template <int C>
+void rankShapes(const Block& b, int* order, int keep) {
+    constexpr int kProducts = C * (C + 1) / 2;
+    float value[16][C], product[16][kProducts], sum[C] = {}, products[kProducts] = {};
+    for (int i = 0; i < 16; ++i) {
+        int k = 0;
+        for (int c = 0; c < C; ++c) {
+            value[i][c] = float(b.px[i][c]);
+            sum[c] += value[i][c];
+            for (int d = c; d < C; ++d, ++k) product[i][k] = float(b.px[i][c] * b.px[i][d]);
+        }
+        for (k = 0; k < kProducts; ++k) products[k] += product[i][k];
+    }
+    // The block's axis, by power iteration.
+    float mean[C], cov[C][C];
+    for (int c = 0; c < C; ++c) mean[c] = sum[c] / 16;
+    int k = 0;
+    for (int c = 0; c < C; ++c)
+        for (int d = c; d < C; ++d, ++k) cov[c][d] = cov[d][c] = products[k] - sum[c] * sum[d] / 16;
+    int widest = 0;
+    for (int c = 1; c < C; ++c)
+        if (cov[c][c] > cov[widest][widest]) widest = c;
+    float axis[C];
+    for (int c = 0; c < C; ++c) axis[c] = cov[widest][c];
+    for (int round = 0; round < 3; ++round) {
+        float next[C] = {}, largest = 0;
+        for (int c = 0; c < C; ++c) {
+            for (int d = 0; d < C; ++d) next[c] += cov[c][d] * axis[d];
+            largest = std::max(largest, std::abs(next[c]));
+        }
+        if (largest < 1e-12f) break;
+        for (int c = 0; c < C; ++c) axis[c] = next[c] / largest;
+    }
+    unsigned split = 0;
+    for (int i = 0; i < 16; ++i) {
+        float p = 0;
+        for (int c = 0; c < C; ++c) p += (value[i][c] - mean[c]) * axis[c];
+        split |= unsigned(p > 0) << i;
+    }
+    const auto& masks = shapeMasks();
+    int near[64];
+    int distance[64];
+    for (int shape = 0; shape < 64; ++shape) {
+        const int d = std::popcount(split ^ masks[size_t(shape)]);
+        distance[shape] = std::min(d, 16 - d);
+        near[shape] = shape;
+    }
+    constexpr int kNear = 8;
+    std::partial_sort(near, near + kNear, near + 64,
+                      [&](int x, int y) { return distance[x] != distance[y] ? distance[x] < distance[y] : x < y; });
+    float score[kNear];
+    for (int r = 0; r < kNear; ++r) {
+        const unsigned mask = masks[size_t(near[r])];
+        float inSum[C] = {}, inProducts[kProducts] = {}, outSum[C], outProducts[kProducts];
+        for (int i = 0; i < 16; ++i) {
+            if (!((mask >> i) & 1)) continue;
+            for (int c = 0; c < C; ++c) inSum[c] += value[i][c];
+            for (int q = 0; q < kProducts; ++q) inProducts[q] += product[i][q];
+        }
+        for (int c = 0; c < C; ++c) outSum[c] = sum[c] - inSum[c];
+        for (int q = 0; q < kProducts; ++q) outProducts[q] = products[q] - inProducts[q];
+        const int n = std::popcount(mask);
+        score[r] = offLine<C>(inSum, inProducts, n) + offLine<C>(outSum, outProducts, 16 - n);
+    }
+    int ranked[kNear];
+    for (int r = 0; r < kNear; ++r) ranked[r] = r;
+    std::stable_sort(ranked, ranked + kNear, [&](int x, int y) { return score[x] < score[y]; });
+    for (int r = 0; r < keep; ++r) order[r] = near[ranked[r]];
+}
+
+void keepBetter(Encoding&& candidate, Encoding& best) {
+    if (candidate.error < best.error) best = std::move(candidate);
+}
+
+}  // namespace
+
+void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
+    Block b;
+    b.cut = alphaCut;
+    // A block nobody sees needs its alpha; its colours only matter to filtering.
+    bool hidden = true;
+    for (int i = 0; i < 16; ++i) {
+        for (int c = 0; c < 4; ++c) b.px[i][c] = rgba[4 * i + c];
+        b.opaque &= rgba[4 * i + 3] == 255;
+        b.low[i] = rgba[4 * i + 3] < alphaCut;
+        hidden &= rgba[4 * i + 3] == 0;
+    }
+    Encoding best = encodeShaped(b, 6, 0);
+    if (b.opaque) {
+        if (best.error > kGoodEnough) {
+            int shapes[2];
+            rankShapes<3>(b, shapes, 2);
+            for (int k = 0; k < 2; ++k) keepBetter(encodeShaped(b, 1, shapes[k]), best);
+            keepBetter(encodeShaped(b, 3, shapes[0]), best);
+        }
+    } else if (!hidden) {
+        keepBetter(encodeSeparate(b, 5, 0), best);
+        keepBetter(encodeSeparate(b, 4, 0), best);
+        keepBetter(encodeSeparate(b, 4, 1), best);
+        int shape;
+        rankShapes<4>(b, &shape, 1);
+        keepBetter(encodeShaped(b, 7, shape), best);
+    }
+    pack(best, out);
+}
+
+}  // namespace quor::blocks

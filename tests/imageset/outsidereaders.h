@@ -1,0 +1,78 @@
+// Other programs' readers of pictures, for tests that judge what Corvane
+// writes by someone else's decoding: ImageMagick (Magick++) and
+// OpenImageIO's oiiotool.
+#pragma once
+
+#include "testsets.h"
+
+#include <Magick++.h>
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+namespace corvane::testing {
+
+using Levels = std::vector<Bytes>;  // largest first, RGBA, top row first
+
+inline void initMagick() {
+    static const bool once = [] {
+        Magick::InitializeMagick(nullptr);
+        return true;
+    }();
+    (void)once;
+}
+
+// Any picture ImageMagick reads, as RGBA top row first.
+inline Bytes magickRgba(const std::string& file, int& width, int& height) {
+    initMagick();
+    Magick::Image image;
+    image.read(file);
+    width = int(image.columns());
+    height = int(image.rows());
+    Bytes rgba(size_t(width) * size_t(height) * 4);
+    image.write(0, 0, size_t(width), size_t(height), "RGBA", Magick::CharPixel, rgba.data());
+    return rgba;
+}
+
+inline QString oiiotool() { return QStandardPaths::findExecutable("oiiotool"); }
+
+inline QString run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(-1);
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+}
+
+// The first `count` mips of a DDS file as OpenImageIO decodes them, in one
+// run.  Colour and alpha come out as pictures of their own: written with
+// its alpha, the colour would be divided by it on the way out.
+inline Levels oiioMips(const QString& dds, int count, const QString& scratch) {
+    QStringList args;
+    for (int mip = 0; mip < count; ++mip)
+        args << dds << "--selectmip" << QString::number(mip) << "-d"
+             << "uint8"
+             << "--dup"
+             << "--ch"
+             << "R,G,B"
+             << "-o" << scratch + QStringLiteral("/mip%1.ppm").arg(mip) << "--pop"
+             << "--ch"
+             << "A"
+             << "-o" << scratch + QStringLiteral("/mip%1.pgm").arg(mip) << "--pop";
+    run(oiiotool(), args);
+    Levels levels;
+    for (int mip = 0; mip < count; ++mip) {
+        int w = 0, h = 0, wa = 0;
+        Bytes rgba = magickRgba((scratch + QStringLiteral("/mip%1.ppm").arg(mip)).toStdString(), w, h);
+        const Bytes a = magickRgba((scratch + QStringLiteral("/mip%1.pgm").arg(mip)).toStdString(), wa, h);
+        for (size_t i = 3; i < rgba.size() && i < a.size(); i += 4) rgba[i] = a[i - 3];
+        levels.push_back(std::move(rgba));
+    }
+    return levels;
+}
+
+}  // namespace corvane::testing
