@@ -1,6 +1,7 @@
-"""Pieces shared by bench/batch and bench/compare: finding the programs,
-installing the optional tools, making the source pictures, running
-`corvane --batch` and noting the machine."""
+"""Pieces shared by bench/batch, bench/compare and bench/dds: finding the
+programs, installing the optional tools, making the source pictures (made-up,
+photographed and painted), running `corvane --batch` and ImageMagick's DXT1
+writer, and noting the machine."""
 
 import os
 import resource
@@ -113,6 +114,122 @@ def load():
         return "unknown"
 
 
+# Photographs among the wallpapers (the rest are drawings), and drawn
+# wallpapers that look painted.
+PHOTOS = ["BytheWater", "ColdRipple", "ColorfulCups", "DarkestHour", "EveningGlow", "FallenLeaf", "Grey", "Kite",
+          "OneStandsOut", "Path", "summer_1am"]
+PAINTED_WALLPAPERS = ["Autumn", "SafeLanding", "FlyingKonqui"]
+WALLPAPERS = Path("/usr/share/wallpapers")
+
+
+def wallpapers_installed():
+    return (WALLPAPERS / PHOTOS[0]).is_dir()
+
+
+def fonts_installed():
+    return Path("/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf").is_file()
+
+
+def wallpaper(name):
+    """The largest picture of a wallpaper."""
+    images = sorted((WALLPAPERS / name / "contents" / "images").iterdir(), key=lambda p: p.stat().st_size)
+    return images[-1]
+
+
+def written_as(out):
+    """ImageMagick's name for an output: a .bmp file as an uncompressed 24-bit
+    BMP even when the picture is grey, anything else as PPM."""
+    out = Path(out)
+    return ["-type", "TrueColor", f"BMP3:{out}"] if out.suffix.lower() == ".bmp" else [f"PPM:{out}"]
+
+
+def cut_to_512(convert, source, out, short=1024, gravity="center"):
+    """A 512 square of a picture brought to `short` on its short side (the
+    middle, unless `gravity` says otherwise): at 1024, detail as dense as a
+    texture's."""
+    subprocess.run([convert, str(source), "-resize", f"{short}x{short}^", "-gravity", gravity,
+                    "-crop", "512x512+0+0", "+repage", "-strip", "-alpha", "off", "-depth", "8"] + written_as(out),
+                   check=True, stderr=subprocess.DEVNULL)  # one wallpaper's metadata draws a harmless warning
+
+
+def paint(convert, variant, out):
+    """A painted texture: a body colour in a soft gradient, a cheat line with
+    dark outlines, a roundel, panel lines, rivets, lettering, light grain."""
+    palettes = [("#e8e8e4", "#b8bcc0", "#c8102e", "#1d3c8f"), ("#1d3c8f", "#4a6fc9", "#f4c300", "#ffffff"),
+                ("#f2f0e6", "#d6d0bc", "#2e7d32", "#f57c00"), ("#303030", "#5a5a5a", "#e53935", "#ffeb3b"),
+                ("#fdfdfd", "#cfd8dc", "#0057b7", "#ffd700"), ("#7b1f1f", "#b03a2e", "#f5f5f5", "#212121")]
+    top, bottom, stripe, accent = palettes[variant % len(palettes)]
+    tilt = 30 + 25 * variant
+    draw = [convert, "-size", "512x512", f"gradient:{top}-{bottom}",
+            "-fill", stripe, "-stroke", "#141414", "-strokewidth", "3",
+            "-draw", f"polygon 0,{250 + tilt % 60} 512,{180 + tilt % 90} 512,{250 + tilt % 90} 0,{330 + tilt % 60}",
+            "-fill", accent, "-stroke", "#141414", "-strokewidth", "2",
+            "-draw", f"polygon 0,{335 + tilt % 60} 512,{255 + tilt % 90} 512,{272 + tilt % 90} 0,{352 + tilt % 60}",
+            "-fill", stripe, "-stroke", accent, "-strokewidth", "8",
+            "-draw", f"circle {360 - 20 * variant},110 {360 - 20 * variant},160",
+            "-stroke", "#3c3c3c", "-strokewidth", "1", "-fill", "none"]
+    for x in range(64 + 16 * variant % 64, 512, 128):
+        draw += ["-draw", f"line {x},0 {x},512"]
+    draw += ["-draw", "line 0,420 512,420", "-stroke", "none", "-fill", "#505050"]
+    for x in range(8, 512, 16):
+        draw += ["-draw", f"circle {x},424 {x + 1},424", "-draw", f"circle {x},60 {x + 1},60"]
+    draw += ["-font", "DejaVu-Sans-Bold", "-pointsize", str(56 + 6 * variant), "-fill", "#101010",
+             "-stroke", accent, "-strokewidth", "2", "-annotate", f"+{30 + 10 * variant}+500", f"F-CRV{variant}",
+             "-stroke", "none", "-pointsize", "14", "-fill", "#202020", "-annotate", "+300+470", "NO STEP  -  DANGER",
+             "-attenuate", "0.25", "+noise", "Gaussian", "-blur", "0x0.5", "-alpha", "off", "-depth", "8"]
+    draw += written_as(out)
+    subprocess.run(draw, check=True)
+
+
+def make_pictures(convert, folder, photos, painted):
+    """The quality table's pictures as 512 PPM files: (photographs, painted)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    made = ([], [])
+    for name in PHOTOS[:photos]:
+        out = folder / f"photo-{name}.ppm"
+        cut_to_512(convert, wallpaper(name), out)
+        made[0].append(out)
+    for name in PAINTED_WALLPAPERS:
+        out = folder / f"painted-{name}.ppm"
+        cut_to_512(convert, wallpaper(name), out)
+        made[1].append(out)
+    for variant in range(painted):
+        out = folder / f"painted-livery{variant}.ppm"
+        paint(convert, variant, out)
+        made[1].append(out)
+    return made
+
+
+
+# The crops each photograph gives the timed sources: (short side, gravity).
+PHOTO_CROPS = [(1024, "center"), (768, "NorthWest"), (1536, "SouthEast")]
+
+
+def make_real_sources(folder, count, convert):
+    """`count` 512x512 24-bit BMP files of real photographs and painted
+    textures, the same on every run: three crops of each photograph at three
+    scales, the middle of each painted wallpaper, and painted liveries for
+    the rest.  Photographs and paintings take turns, so that any first
+    `count` holds both.  Returns the names, in the order made."""
+    folder.mkdir(parents=True, exist_ok=True)
+    photos = [(f"photo-{name}-{short}.bmp", wallpaper(name), short, gravity)
+              for short, gravity in PHOTO_CROPS for name in PHOTOS]
+    painted = [(f"painted-{name}.bmp", wallpaper(name), 1024, "center") for name in PAINTED_WALLPAPERS]
+    painted += [(f"painted-livery{v:02d}.bmp", None, v, None)
+                for v in range(max(0, count - len(photos) - len(painted)))]
+    turns = []
+    for i in range(max(len(photos), len(painted))):
+        turns += ([photos[i]] if i < len(photos) else []) + ([painted[i]] if i < len(painted) else [])
+    names = []
+    for name, picture, size, gravity in turns[:count]:
+        if picture is None:
+            paint(convert, size, folder / name)
+        else:
+            cut_to_512(convert, picture, folder / name, size, gravity)
+        names.append(name)
+    return sorted(names)
+
+
 def make_sources(folder, count, convert):
     """`count` photo-like 512x512 24-bit BMP files, the same on every run:
     fractal plasma from a fixed seed per file, softened a little, with a hard
@@ -217,19 +334,22 @@ def settled_speeds(limit):
     return probe, waited
 
 
-def run_batch(corvane, source, destination, jobs, smooth, expected):
-    """One `corvane --batch` run into an empty destination; returns
-    (wall seconds, processor seconds)."""
+def run_batch(corvane, source, destination, jobs, smooth, expected, dds=False, settle=False):
+    """One `corvane --batch` run into an empty destination (of DDS textures
+    with `dds`; after the disk has written out what earlier runs left with
+    `settle`); returns (wall seconds, processor seconds)."""
     shutil.rmtree(destination, ignore_errors=True)
     destination.mkdir(parents=True)
+    if settle:
+        settle_disk()
     command = [str(corvane)]
     for setting in PINNED_SETTINGS + [f"Smooth8bit={1 if smooth else 0}"]:
         command += ["--set", setting]
-    command += ["--batch", str(source), str(destination), "--jobs", str(jobs)]
+    command += ["--batch", str(source), str(destination), "--jobs", str(jobs)] + (["--dds"] if dds else [])
     wall, cpu, done = timed(command)
     if done.returncode != 0:
         die(f"corvane --batch failed ({done.returncode}):\n{done.stdout[-2000:]}{done.stderr[-2000:]}")
-    written = len(list(destination.glob("*.bmp")))
+    written = len(list(destination.glob("*.dds" if dds else "*.bmp")))
     if written != expected:
         die(f"corvane --batch wrote {written} of {expected} files")
     return wall, cpu
@@ -241,3 +361,25 @@ def median(values):
 
 def spread(values):
     return f"{min(values):.3f}..{max(values):.3f}" if len(values) > 1 else f"{values[0]:.3f}"
+
+
+def settle_disk():
+    """Writes out what earlier runs left for the disk, so that its flushing
+    does not take a processor from the run timed next."""
+    os.sync()
+
+
+def magick_dds(convert, source, names, destination):
+    """ImageMagick writing each source as DXT1 with its mips, one after another."""
+    shutil.rmtree(destination, ignore_errors=True)
+    destination.mkdir(parents=True)
+    settle_disk()
+    total = 0.0
+    for name in names:
+        out = destination / (Path(name).stem + ".dds")
+        wall, _, done = timed([convert, str(source / name), "-define", "dds:compression=dxt1",
+                               "-define", "dds:mipmaps=9", str(out)])
+        if done.returncode != 0:
+            die(f"ImageMagick could not write {out}")
+        total += wall
+    return total

@@ -46,7 +46,7 @@ constexpr CommandInfo kCommands[] = {
     {"--create-image-set", "", "rebuild every level below the largest", &Ops::createImageSet},
     {"--save", "FILE", "save the set as one Extended Bitmap", &Ops::save},
     {"--save-dds", "FILE", "save the set's levels as a DDS texture, its mips largest first:", &Ops::saveDds},
-    {"", "", "  DXT1 when every texel is opaque, else DXT5; --dds-format bc1|bc3|rgba after FILE forces one"},
+    {"", "", "  {dds-auto}; --dds-format {dds-formats} after FILE forces one"},
     {"--save-texture", "", "save the set over the texture file it was loaded from", &Ops::saveTexture},
     {"--merge", "FILE", "put a picture in place of the 256 level, on the set's palette", &Ops::merge},
     {"--import-std", "FILE", "put an 8-bit picture and its palette in place of the 256 level", &Ops::importStd},
@@ -126,7 +126,8 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
             if (i + 1 >= args.size()) return usage("--save-dds needs a file");
             step.arguments << args[++i];
             if (i + 1 < args.size() && args[i + 1] == "--dds-format") {
-                if (i + 2 >= args.size()) return usage("--dds-format needs bc1, bc3 or rgba");
+                if (i + 2 >= args.size())
+                    return usage(QStringLiteral("--dds-format needs %1").arg(ddsFormatNames(", ", " or ")));
                 step.arguments << args[i + 2];
                 i += 2;
             }
@@ -145,13 +146,9 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
 }
 
 bool parseDdsFormat(const QString& text, DdsFormat& format) {
-    const QString name = text.toLower();
-    if (name == "bc1" || name == "dxt1") format = DdsFormat::Bc1;
-    else if (name == "bc3" || name == "dxt5") format = DdsFormat::Bc3;
-    else if (name == "rgba") format = DdsFormat::Rgba;
-    else if (name == "auto") format = DdsFormat::Auto;
-    else return false;
-    return true;
+    const std::optional<DdsFormat> named = ddsFormatNamed(text);
+    if (named) format = *named;
+    return named.has_value();
 }
 
 bool parseNumber(const QString& text, int lowest, int highest, int& value) {
@@ -173,7 +170,11 @@ QString usageText() {
     for (const CommandInfo& c : kCommands) {
         QString left = QString::fromLatin1(c.name);
         if (*c.arguments) left += ' ' + QString::fromLatin1(c.arguments);
-        text += "  " + left.leftJustified(26) + ' ' + QString::fromLatin1(c.help) + '\n';
+        // The DDS formats as the table of block formats has them.
+        const QString help = QString::fromLatin1(c.help)
+                                 .replace(QLatin1String("{dds-auto}"), ddsAutoChoice())
+                                 .replace(QLatin1String("{dds-formats}"), ddsFormatNames("|", "|"));
+        text += "  " + left.leftJustified(26) + ' ' + help + '\n';
     }
     text += QStringLiteral("\nExit status: 0 done, 1 a command failed, 2 usage error.\n");
     return text;

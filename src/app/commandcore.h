@@ -135,9 +135,9 @@ struct BatchCall {
 // The arguments of one --batch (the parser has seen to the two folders).
 // Returns what is wrong with them, or an empty text.
 QString parseBatch(const QStringList& arguments, BatchCall& call);
-// bc1 (or dxt1), bc3 (or dxt5), rgba or auto, in any case.
+// A name ddsFormatNamed takes: bc1 (or dxt1), bc3 (or dxt5), rgba or auto, in any case.
 bool parseDdsFormat(const QString& text, DdsFormat& format);
-inline const QString kDdsFormatWanted = QStringLiteral("--dds-format takes bc1, bc3 or rgba");
+inline const QString kDdsFormatWanted = QStringLiteral("--dds-format takes ") + ddsFormatNames(", ", " or ");
 // A line per file on out, in list order, and a bar on err when it is a terminal.
 BatchObserver batchReporter(QTextStream& out, QTextStream& err);
 // `stop`, when given, is checked between files.

@@ -4,7 +4,6 @@
 
 #include "batch.h"
 #include "anyimage.h"
-#include "batchpanel.h"
 #include "fileaccess.h"
 #include "import.h"
 #include "library.h"
@@ -17,7 +16,6 @@
 #include "transparencyeditor.h"
 #include "workspace.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -35,13 +33,15 @@ namespace corvane {
 namespace {
 
 // Questions are answered as scripted (OK unless told), file dialogs with the
-// file given on the line, messages go to stderr.  A warning marks the
+// file given on the line (and its entry of the dialog's list, when the line
+// says which), messages go to stderr.  A warning marks the
 // command as failed; the run tells it once, in the line naming the command.
 // The line never asks about unsaved work: what it was told to save, it saved.
 class LinePrompts : public Prompts {
 public:
     explicit LinePrompts(QTextStream& err) : err_(err) {}
     std::optional<QString> file;
+    int filterIndex = 0;  // 0: the entry the dialog stands on
     bool answer = true;
     QString failure;
 
@@ -64,7 +64,7 @@ public:
         if (!file) return choice;
         choice.chosen = true;
         choice.path = *file;
-        choice.filterIndex = dialog.filterIndex;
+        choice.filterIndex = filterIndex > 0 ? filterIndex : dialog.filterIndex;
         return choice;
     }
 
@@ -92,6 +92,7 @@ public:
     QString run(const CommandStep& step) {
         prompts_.failure.clear();
         prompts_.file.reset();
+        prompts_.filterIndex = 0;
         prompts_.answer = true;
         const CommandInfo* command = findCommand(step.command);
         if (!command || !command->operation) return {};  // the parser has seen to these
@@ -152,10 +153,10 @@ public:
 
     QString saveDds(const QStringList& arguments) override {
         if (QString missing = missingLevelsBefore("--save-dds"); !missing.isEmpty()) return missing;
-        window_.ddsFormat = DdsFormat::Auto;
-        if (arguments.size() > 1 && !parseDdsFormat(arguments[1], window_.ddsFormat)) return kDdsFormatWanted;
+        DdsFormat format = DdsFormat::Auto;
+        if (arguments.size() > 1 && !parseDdsFormat(arguments[1], format)) return kDdsFormatWanted;
         prompts_.file = arguments.value(0);
-        window_.saveAsDds();
+        window_.saveAsDds(format);
         return prompts_.failure;
     }
 
@@ -239,7 +240,7 @@ public:
 
     QString savePalette(const QStringList&) override {
         editor().savePalette();
-        if (window_.palette.paletteChanged) return QStringLiteral("the palette could not be written");
+        if (window_.paletteLevels().paletteChanged) return QStringLiteral("the palette could not be written");
         return prompts_.failure;
     }
 
@@ -263,16 +264,13 @@ public:
     QString batch(const QStringList& arguments) override {
         BatchCall call;
         if (const QString wrong = parseBatch(arguments, call); !wrong.isEmpty()) return wrong;
-        call.request.maxImport = window_.maxImportSize;
+        call.request.maxImport = window_.maxImportSize();
         call.request.options = window_.setOptions();
         BatchSummary summary;
         if (call.jobs == 1) {
-            QuorLibrary library(window_.context());
-            summary = runBatch(call.request, window_.workspace(), library, window_.palette, window_.textureTool(),
-                               batchReporter(out_, err_), stop_);
+            summary = window_.convertBatchUnattended(call.request, batchReporter(out_, err_), stop_);
         } else {
-            summary = runBatchInWorkers(call, ToolSettings{window_.itool.fileName, window_.showToolItem->isChecked()},
-                                        workRoot_, out_, err_, stop_);
+            summary = runBatchInWorkers(call, window_.toolSettings(), workRoot_, out_, err_, stop_);
             // The last converted set becomes the current one, as after a run in the window.
             for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
                 if (!it->converted) continue;
@@ -292,14 +290,14 @@ public:
     }
 
 private:
-    TransparencyEditor& editor() { return *window_.transparencyEditor; }
+    TransparencyEditor& editor() { return window_.transparencyEditor(); }
 
     // Load Extended with the dialog's filter at `filterIndex`: 1 for an
     // Extended Bitmap, 2 for a texture.
     QString load(const QString& path, int filterIndex) {
         if (entryKind(path) == EntryKind::Missing) return QStringLiteral("no such file: %1").arg(path);
-        window_.opencfs.filterIndex = filterIndex;
         prompts_.file = path;
+        prompts_.filterIndex = filterIndex;
         window_.loadExtended();
         return prompts_.failure;
     }
@@ -345,7 +343,7 @@ int runOnTheWindow(const std::vector<CommandStep>& steps, const QStringList& ove
     }
     LinePrompts prompts(err);
     // A view that cannot show its picture says so on stderr, never in a box.
-    TAnyImage::setDefaultMessageHook(
+    AnyImage::setDefaultMessageHook(
         [&prompts](const QString& title, const QString& text) { prompts.information(title, text); });
     int code = ExitOk;
     MainWindow window(folder.settings(), prompts, Workspace::inFolder(QDir(folder.path()).filePath("slots")),

@@ -5,6 +5,7 @@
 // and the paint program in mainwindow_views.cpp.
 #pragma once
 
+#include "batch.h"
 #include "dds.h"
 #include "editorlaunch.h"
 #include "filekind.h"
@@ -14,6 +15,7 @@
 #include "setcommands.h"
 #include "sethistory.h"
 #include "settings.h"
+#include "toolrunner.h"
 #include "windowtypes.h"
 #include "workspace.h"
 
@@ -21,6 +23,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -41,9 +44,9 @@ class BatchPanel;
 class FileWatch;
 class RecentFiles;
 class LargeLevelWindow;
-class TAnyImage;
-class TExeButton;
-class TNumEdit;
+class AnyImage;
+class ExeButton;
+class NumEdit;
 class TextWindow;
 class TransparencyEditor;
 class TransparencyViewWindow;
@@ -82,71 +85,29 @@ public:
                              TransparencyViewWindow* transparencyViewWindow, AboutBox* aboutBox);
 
     Workspace& workspace() { return workspace_; }
-    Prompts& prompts() { return prompts_; }
     QuorContext& context() { return context_; }
-
-    // Runs a dialog through the prompts; a chosen file becomes the dialog's
-    // file name and its filter the selected one, as the next run shows them.
-    FileChoice runDialog(FileDialog& dialog);
 
     // Hints show on the window exactly when "Show Hints" is checked.
     bool hintsShown() const;
     // The number in the lightening edit.
     int32_t lightening() const;
     void setLightening(int32_t value);
+    // "Maximum Image Import Size": 512, 256, 128 or 64.
+    int32_t maxImportSize() const { return maxImportSize_; }
     // Every value that closing writes back.
     Settings currentSettings() const;
 
-    // File dialogs.
-    FileDialog opencfs, openstd, savebmp, savedds, map, smap, merge, editselect, itool;
-    // The block format of Save As DDS; the command line may choose one.
-    DdsFormat ddsFormat = DdsFormat::Auto;
-
-    // Current folders of the batch panel's source and destination lists.
-    QString batchFolder, destFolder;
-    LargeWindowGeometry largeWindow;
-    int32_t maxImportSize = 256;
-
-    // Controls.
-    TransparencyEditor* transparencyEditor = nullptr;
-    BatchPanel* batchPanel = nullptr;
-    TNumEdit* lighteningEdit = nullptr;
-    UpDown* lighteningArrows = nullptr;
-    TExeButton *editorLauncher = nullptr, *batchLauncher = nullptr;
-    QPushButton *updateButton = nullptr, *createImageSetButton = nullptr, *loadExtendedButton = nullptr,
-                *loadAnyButton = nullptr, *saveButton = nullptr, *transparencyButton = nullptr, *editButton = nullptr,
-                *mergeButton = nullptr, *importStdButton = nullptr, *importCfsButton = nullptr,
-                *updatePaletteButton = nullptr;
-    QLabel *statusBitmap = nullptr, *statusMaximum = nullptr, *statusLoadedAs = nullptr, *statusDepth = nullptr;
-    QLabel* editHint = nullptr;
-    QProgressBar* progressBar = nullptr;
-
-    // Menu items.
-    QAction *loadExtendedItem = nullptr, *loadAnyItem = nullptr, *saveItem = nullptr, *saveDdsItem = nullptr, *newSixteenBitItem = nullptr,
-            *aboutItem = nullptr, *quitItem = nullptr;
-    // File > Recent Files: one item a file, newest first, its path as the item's data.
-    QMenu* recentMenu = nullptr;
-    // Edit: Undo and Redo, named after the command they take back or bring back.
-    QMenu* editMenu = nullptr;
-    QAction *undoItem = nullptr, *redoItem = nullptr;
-    QAction *createSubImagesItem = nullptr, *updateAfterEditItem = nullptr, *editTransparencyItem = nullptr,
-            *editLargestItem = nullptr;
-    QAction *selectEditorItem = nullptr, *showHintsItem = nullptr, *convertTo24Item = nullptr, *smooth8Item = nullptr;
-    QAction* keepCoverage = nullptr;  // "Keep cut-out coverage in mips"
-    QAction* showTransparency = nullptr;  // "Show Transparency"
-    QAction *maxImport512Item = nullptr, *maxImport256Item = nullptr, *maxImport128Item = nullptr,
-            *maxImport64Item = nullptr;
-    QActionGroup* importSizeGroup = nullptr;
-    QAction *locateToolItem = nullptr, *useToolForMipsItem = nullptr, *showToolItem = nullptr;
-    QAction *convertTo256Item = nullptr, *convertTo565Item = nullptr, *convertTo4444Item = nullptr,
-            *convertTo32Item = nullptr;
-
-    // The colours and transparency levels of the current 8-bit set.
-    PaletteLevels palette;
+    // The colours and transparency levels of the current 8-bit set, as the
+    // window and its transparency editor hold them.
+    const PaletteLevels& paletteLevels() const { return palette_; }
+    // The panel over the window that edits those levels; the command line
+    // drives its commands as the window's own buttons do.
+    TransparencyEditor& transparencyEditor() { return *transparencyEditor_; }
 
     // The preferences the set commands read, as the menus and the lightening edit stand.
     SetOptions setOptions() const;
     // The texture tool as "ImageTool" and "Display ImageTool when Processing" stand.
+    ToolSettings toolSettings() const;
     TextureToolRun textureTool();
     // Shows what a command returned: its messages, the views, the palette,
     // the status lines and the commands that apply to the set.
@@ -161,6 +122,10 @@ public:
     void convertBatch(bool colour0Transparent);
     void closeBatchPanel();
     bool batchRunning() const { return batchRunning_; }
+    // A batch run through the current set with nothing asked and nothing
+    // shown (the command line's); the last file converted is left in place.
+    BatchSummary convertBatchUnattended(const BatchRequest& request, const BatchObserver& observer,
+                                        const std::atomic<bool>* stop);
 
     // Clears the views, shows those the largest level calls for and loads
     // every level slot into its view (the Update command's work).
@@ -168,7 +133,7 @@ public:
 
     // The views of levels 256 down to 1: views()[i] shows level index i + 1
     // (the large window's view shows level index 0, the 512 level).
-    const std::array<TAnyImage*, 9>& views() const { return views_; }
+    const std::array<AnyImage*, 9>& views() const { return views_; }
 
     // Starts the paint program on the slot of a level (0 for 512 .. 9 for 1)
     // and records that slot as the edited one.
@@ -200,7 +165,8 @@ public slots:
     void openFile(const QString& path);
     // File
     void loadExtended();
-    void saveAsDds();
+    // In the block format given; the window's menu item always chooses Auto.
+    void saveAsDds(DdsFormat format = DdsFormat::Auto);
     void loadAnyImage();
     void saveExtended();
     void newSixteenBitSet();
@@ -237,6 +203,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Runs a dialog through the prompts; a chosen file becomes the dialog's
+    // file name and its filter the selected one, as the next run shows them.
+    FileChoice runDialog(FileDialog& dialog);
     void buildControls(QWidget* client);
     void createViews(QWidget* client);
     void createLighteningEdit(QWidget* client);
@@ -251,7 +220,7 @@ private:
     void clearViews();
     void setViewVisibility();
     void loadViews();
-    void addViewMenu(TAnyImage* view, int levelIndex);
+    void addViewMenu(AnyImage* view, int levelIndex);
     // The 8-bit set's colour levels and the checkerboard preference, given to every view.
     void showTransparencyOfViews();
     void loadLargeWindow();
@@ -306,13 +275,49 @@ private:
 
     SettingsStore& store_;
     Prompts& prompts_;
+
+    // File dialogs, kept between runs.
+    FileDialog loadExtendedDialog_, loadAnyDialog_, saveExtendedDialog_, saveDdsDialog_, loadMapDialog_, saveMapDialog_,
+        mergeDialog_, editorDialog_, imageToolDialog_;
+    // Current folders of the batch panel's source and destination lists.
+    QString batchSourceFolder_, batchDestinationFolder_;
+    LargeWindowGeometry largeWindowGeometry_;
+    int32_t maxImportSize_ = 256;
+    PaletteLevels palette_;
+
+    // Controls.
+    TransparencyEditor* transparencyEditor_ = nullptr;
+    BatchPanel* batchPanel_ = nullptr;
+    NumEdit* lighteningEdit_ = nullptr;
+    ExeButton *editorLauncher_ = nullptr, *batchLauncher_ = nullptr;
+    QPushButton *saveButton_ = nullptr, *transparencyButton_ = nullptr, *editButton_ = nullptr, *mergeButton_ = nullptr,
+                *importStdButton_ = nullptr, *importCfsButton_ = nullptr;
+    QLabel *statusBitmap_ = nullptr, *statusMaximum_ = nullptr, *statusLoadedAs_ = nullptr, *statusDepth_ = nullptr;
+    QLabel* editHint_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+
+    // Menu items.
+    QAction *loadExtendedItem_ = nullptr, *loadAnyItem_ = nullptr, *saveItem_ = nullptr, *saveDdsItem_ = nullptr,
+            *aboutItem_ = nullptr, *quitItem_ = nullptr;
+    // File > Recent Files: one item a file, newest first, its path as the item's data.
+    QMenu* recentMenu_ = nullptr;
+    // Edit: Undo and Redo, named after the command they take back or bring back.
+    QAction *undoItem_ = nullptr, *redoItem_ = nullptr;
+    QAction *updateAfterEditItem_ = nullptr, *editTransparencyItem_ = nullptr, *editLargestItem_ = nullptr;
+    QAction *showHintsItem_ = nullptr, *convertTo24Item_ = nullptr, *smooth8Item_ = nullptr;
+    QAction* keepCoverageItem_ = nullptr;      // "Keep cut-out coverage in mips"
+    QAction* showTransparencyItem_ = nullptr;  // "Show Transparency"
+    QAction *maxImport512Item_ = nullptr, *maxImport256Item_ = nullptr, *maxImport128Item_ = nullptr,
+            *maxImport64Item_ = nullptr;
+    QAction *useToolForMipsItem_ = nullptr, *showToolItem_ = nullptr;
+
     Workspace workspace_;
     QuorContext context_{};
     bool showHints_ = true;
     ProgramStarter startProgram_ = &startDetached;
     FileWatch* slotWatch_ = nullptr;
     int32_t largeLevelSetLargest_ = 0;  // the set's largest level when "View Larger" was chosen
-    std::array<TAnyImage*, 9> views_{};
+    std::array<AnyImage*, 9> views_{};
     StatusLines shownStatus_ = initialStatusLines();
 
     TextWindow* textWindow_ = nullptr;

@@ -87,35 +87,35 @@ void MainWindow::showStatus() {
     showTitle();
     // Nothing to save or edit without a set.
     const bool loaded = hasSet();
-    for (QPushButton* b : {saveButton, editButton}) b->setEnabled(loaded);
-    for (QAction* a : {saveItem, saveDdsItem, editLargestItem}) a->setEnabled(loaded);
+    for (QPushButton* b : {saveButton_, editButton_}) b->setEnabled(loaded);
+    for (QAction* a : {saveItem_, saveDdsItem_, editLargestItem_}) a->setEnabled(loaded);
     // Without a set the rest stand as the window starts (the menu's editor
     // then shows black opaque colours).
     const bool eightBit = loaded && paletteCommandsAvailable(workspace_);
-    transparencyButton->setEnabled(eightBit);
-    editTransparencyItem->setEnabled(eightBit || !loaded);
+    transparencyButton_->setEnabled(eightBit);
+    editTransparencyItem_->setEnabled(eightBit || !loaded);
     const bool replace = loaded && replaceCommandsAvailable(workspace_);
-    mergeButton->setEnabled(replace);
-    importStdButton->setEnabled(replace);
-    importCfsButton->setEnabled(replace);
+    mergeButton_->setEnabled(replace);
+    importStdButton_->setEnabled(replace);
+    importCfsButton_->setEnabled(replace);
 }
 
 void MainWindow::showStatusLines() {
-    statusBitmap->setText(shownStatus_.bitmap);
-    statusMaximum->setText(shownStatus_.maximum);
-    statusLoadedAs->setText(shownStatus_.loadedAs);
-    statusDepth->setText(shownStatus_.depth);
-    statusDepth->setToolTip(shownStatus_.depthHint);
+    statusBitmap_->setText(shownStatus_.bitmap);
+    statusMaximum_->setText(shownStatus_.maximum);
+    statusLoadedAs_->setText(shownStatus_.loadedAs);
+    statusDepth_->setText(shownStatus_.depth);
+    statusDepth_->setToolTip(shownStatus_.depthHint);
 }
 
 void MainWindow::showOutcome(const CommandOutcome& outcome) { showOutcome(outcome, PromptIcon::Warning); }
 
 void MainWindow::showOutcome(const CommandOutcome& outcome, PromptIcon failureIcon) {
-    if (outcome.readPalette) getpalette(workspace_, palette);
+    if (outcome.readPalette) getpalette(workspace_, palette_);
     if (outcome.refreshViews) reloadViews();
     showStatus();
     // The command has ended: its progress goes.
-    progressBar->setValue(0);
+    progressBar_->setValue(0);
     for (const QString& text : outcome.information) prompts_.information(kTitle, text);
     if (!outcome.ok) {
         if (failureIcon == PromptIcon::Warning) prompts_.warning(kTitle, outcome.error);
@@ -143,20 +143,19 @@ void MainWindow::rememberRecentFile(const QString& path) {
 }
 
 void MainWindow::fillRecentMenu() {
-    if (!recentMenu || !recent_) return;
-    recentMenu->clear();
+    if (!recentMenu_ || !recent_) return;
+    recentMenu_->clear();
     const QStringList& files = recent_->list();
     for (int i = 0; i < files.size(); ++i) {
         const QString& path = files[i];
         // "&1 name.bmp": the digit chooses it from the keyboard.
-        QAction* action =
-            recentMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName().replace(
-                                                                     u'&', QStringLiteral("&&"))));
+        QAction* action = recentMenu_->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName().replace(u'&', QStringLiteral("&&"))));
         action->setData(path);
         action->setToolTip(QDir::toNativeSeparators(path));
         connect(action, &QAction::triggered, this, [this, path] { openRecentFile(path); });
     }
-    recentMenu->setEnabled(!files.isEmpty());
+    recentMenu_->setEnabled(!files.isEmpty());
 }
 
 void MainWindow::openRecentFile(const QString& path) {
@@ -173,12 +172,12 @@ void MainWindow::openRecentFile(const QString& path) {
 void MainWindow::openFile(const QString& path) {
     if (batchRunning_) return;
     if (QFileInfo(path).isDir()) {
-        if (!transparencyEditor->isHidden()) return;
-        batchFolder = path;
+        if (!transparencyEditor_->isHidden()) return;
+        batchSourceFolder_ = path;
         openBatchPanel();
         return;
     }
-    if (!transparencyEditor->isHidden() || !batchPanel->isHidden()) return;
+    if (!transparencyEditor_->isHidden() || !batchPanel_->isHidden()) return;
     if (!settleUnsavedChanges()) return;
     if (!readable(prompts_, path)) return;
     const FileKind kind = classify(path);
@@ -200,7 +199,7 @@ void MainWindow::loadFileOfKind(const QString& path, FileKind kind, int chosenFi
             outcome = loadDds(path, workspace_, library, setOptions());
             break;
         case FileKind::Picture:
-            outcome = corvane::loadAnyImage(path, workspace_, library, setOptions(), maxImportSize);
+            outcome = corvane::loadAnyImage(path, workspace_, library, setOptions(), maxImportSize_);
             break;
         case FileKind::ExtendedBitmap:
         case FileKind::RawTexture:
@@ -240,11 +239,11 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::loadExtended() {
     if (!settleUnsavedChanges()) return;
-    const FileChoice choice = runDialog(opencfs);
+    const FileChoice choice = runDialog(loadExtendedDialog_);
     // The dialog opens on its first entry every time.
-    opencfs.filterIndex = kBitmapEntry;
+    loadExtendedDialog_.filterIndex = kBitmapEntry;
     if (!choice.chosen) return;
-    opencfs.initialFolder = folderOfChosenFile(choice.path);
+    loadExtendedDialog_.initialFolder = folderOfChosenFile(choice.path);
     if (!readable(prompts_, choice.path)) return;
     // The file's bytes, not the dialog's entry, say what it is.
     loadFileOfKind(choice.path, classify(choice.path), choice.filterIndex);
@@ -286,11 +285,11 @@ bool MainWindow::saveCommand() {
         // or saved to; any other set (a new one, a picture, a batch's last)
         // gets a name from the user, beside its file when it has one.
         const SetIdentity& set = identity();
-        savebmp.fileName = set.holdsTheSet ? set.file : QString();
-        if (!set.file.isEmpty()) savebmp.initialFolder = QFileInfo(set.file).absolutePath();
-        const FileChoice choice = runDialog(savebmp);
+        saveExtendedDialog_.fileName = set.holdsTheSet ? set.file : QString();
+        if (!set.file.isEmpty()) saveExtendedDialog_.initialFolder = QFileInfo(set.file).absolutePath();
+        const FileChoice choice = runDialog(saveExtendedDialog_);
         if (!choice.chosen) return false;
-        savebmp.initialFolder = folderOfChosenFile(choice.path);
+        saveExtendedDialog_.initialFolder = folderOfChosenFile(choice.path);
         output = choice.path;
     }
     const CommandOutcome outcome = saveSet(workspace_, output);
@@ -308,17 +307,18 @@ bool MainWindow::saveCommand() {
     return outcome.ok;
 }
 
-void MainWindow::saveAsDds() {
+void MainWindow::saveAsDds(DdsFormat format) {
     if (!levelsReadyToSave()) return;
     // Named after the set's file, when it has one.
     const QString file = identity().file;
-    if (savedds.initialFolder.isEmpty() && !file.isEmpty()) savedds.initialFolder = folderOfChosenFile(file);
-    savedds.fileName = file.isEmpty() ? QString() : QFileInfo(file).completeBaseName() + ".dds";
-    const FileChoice choice = runDialog(savedds);
+    if (saveDdsDialog_.initialFolder.isEmpty() && !file.isEmpty())
+        saveDdsDialog_.initialFolder = folderOfChosenFile(file);
+    saveDdsDialog_.fileName = file.isEmpty() ? QString() : QFileInfo(file).completeBaseName() + ".dds";
+    const FileChoice choice = runDialog(saveDdsDialog_);
     if (!choice.chosen) return;
-    savedds.initialFolder = folderOfChosenFile(choice.path);
+    saveDdsDialog_.initialFolder = folderOfChosenFile(choice.path);
     QString error;
-    if (!saveDds(workspace_, choice.path, ddsFormat, &error)) prompts_.warning(kTitle, error);
+    if (!saveDds(workspace_, choice.path, format, &error)) prompts_.warning(kTitle, error);
 }
 
 void MainWindow::createImageSet() {
@@ -330,12 +330,13 @@ void MainWindow::createImageSet() {
 
 void MainWindow::loadAnyImage() {
     if (!settleUnsavedChanges()) return;
-    const FileChoice choice = runDialog(openstd);
+    const FileChoice choice = runDialog(loadAnyDialog_);
     if (!choice.chosen) return;
-    openstd.initialFolder = folderOfChosenFile(choice.path);
+    loadAnyDialog_.initialFolder = folderOfChosenFile(choice.path);
     if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
-    const CommandOutcome outcome = corvane::loadAnyImage(choice.path, workspace_, library, setOptions(), maxImportSize);
+    const CommandOutcome outcome =
+        corvane::loadAnyImage(choice.path, workspace_, library, setOptions(), maxImportSize_);
     // The set takes the picture's name, but no file holds it yet.
     markLoaded(outcome, QStringLiteral("Load Any Image"), SetIdentity{choice.path, false, {}});
     if (outcome.ok) rememberRecentFile(choice.path);
@@ -343,9 +344,9 @@ void MainWindow::loadAnyImage() {
 }
 
 void MainWindow::mergeImage() {
-    const FileChoice choice = runDialog(merge);
+    const FileChoice choice = runDialog(mergeDialog_);
     if (!choice.chosen) return;
-    merge.initialFolder = folderOfChosenFile(choice.path);
+    mergeDialog_.initialFolder = folderOfChosenFile(choice.path);
     if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::mergeImage(choice.path, workspace_, library, setOptions(), textureTool());
@@ -354,9 +355,9 @@ void MainWindow::mergeImage() {
 }
 
 void MainWindow::importStd() {
-    const FileChoice choice = runDialog(merge);
+    const FileChoice choice = runDialog(mergeDialog_);
     if (!choice.chosen) return;
-    merge.initialFolder = folderOfChosenFile(choice.path);
+    mergeDialog_.initialFolder = folderOfChosenFile(choice.path);
     if (!readable(prompts_, choice.path)) return;
     QuorLibrary library(context_);
     const CommandOutcome outcome = corvane::importStd(choice.path, workspace_, library);
@@ -365,9 +366,9 @@ void MainWindow::importStd() {
 }
 
 void MainWindow::importCfs() {
-    const FileChoice choice = runDialog(merge);
+    const FileChoice choice = runDialog(mergeDialog_);
     if (!choice.chosen) return;
-    merge.initialFolder = folderOfChosenFile(choice.path);
+    mergeDialog_.initialFolder = folderOfChosenFile(choice.path);
     if (!readable(prompts_, choice.path)) return;
     const CommandOutcome outcome = corvane::importCfs(choice.path, workspace_);
     markChanged(outcome, QStringLiteral("Import CFS"));
@@ -396,7 +397,8 @@ void MainWindow::convertTo(ToolMode mode) {
     const QString bitmap = workspace_.status().bitmap;
     const QString prefix = QStringLiteral("Bitmap - ");
     const bool shownAsFile = bitmap.isEmpty() || bitmap.startsWith(prefix);
-    const QString name = bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(opencfs.fileName).fileName();
+    const QString name =
+        bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(loadExtendedDialog_.fileName).fileName();
     const CommandOutcome outcome =
         convertCurrentImage(int(mode), workspace_, library, setOptions(), textureTool(), name);
     if (!shownAsFile) workspace_.status().bitmap = bitmap;
@@ -407,7 +409,7 @@ void MainWindow::convertTo(ToolMode mode) {
     showOutcome(outcome);
 }
 
-void MainWindow::editTransparency() { transparencyEditor->open(); }
+void MainWindow::editTransparency() { transparencyEditor_->open(); }
 
 void MainWindow::updateWithPalette() {
     if (workspace_.state().highColour || !hasSet()) {
@@ -438,29 +440,30 @@ void MainWindow::updateWithPalette() {
 void MainWindow::openBatchPanel() {
     setFileMenus(false);
     updateUndoItems();
-    batchPanel->source->setFolder(batchFolder) || batchPanel->source->setFolder(QDir::homePath());
-    batchPanel->destination->setFolder(destFolder) || batchPanel->destination->setFolder(QDir::homePath());
-    batchPanel->open();
+    batchPanel_->source->setFolder(batchSourceFolder_) || batchPanel_->source->setFolder(QDir::homePath());
+    batchPanel_->destination->setFolder(batchDestinationFolder_) ||
+        batchPanel_->destination->setFolder(QDir::homePath());
+    batchPanel_->open();
 }
 
 void MainWindow::closeBatchPanel() {
-    batchPanel->hide();
+    batchPanel_->hide();
     setFileMenus(true);
     updateUndoItems();
 }
 
 void MainWindow::convertBatch(bool colour0Transparent) {
     BatchRequest request;
-    request.sourceFolder = batchPanel->source->folder();
-    request.destinationFolder = batchPanel->destination->folder();
+    request.sourceFolder = batchPanel_->source->folder();
+    request.destinationFolder = batchPanel_->destination->folder();
     if (sameFolder(request.sourceFolder, request.destinationFolder) &&
         !prompts_.question("CORVANE", QString::fromLatin1(kSameFolderQuestion)))
         return;
-    request.names = batchPanel->selectedNames();
+    request.names = batchPanel_->selectedNames();
     request.colour0Transparent = colour0Transparent;
-    request.writeDds = batchPanel->writeDdsBox->isChecked();
+    request.writeDds = batchPanel_->writeDdsBox->isChecked();
     request.ddsFormat = DdsFormat::Auto;
-    request.maxImport = maxImportSize;
+    request.maxImport = maxImportSize_;
     request.options = setOptions();
     // Each file of the run goes through the workspace: the current set would be lost.
     if (!request.names.isEmpty() && !settleUnsavedChanges()) return;
@@ -468,19 +471,19 @@ void MainWindow::convertBatch(bool colour0Transparent) {
     if (request.names.isEmpty()) return;
 
     QuorLibrary library(context_);
-    RunProgress runProgress(progressBar);
+    RunProgress runProgress(progressBar_);
     BatchObserver observer;
     observer.starting = [this, &runProgress](int index, int count, const QString& name) {
         shownStatus_.loadedAs = QStringLiteral("Converting %1 (%2 of %3)").arg(name).arg(index + 1).arg(count);
         showStatusLines();
         runProgress.startFile(index * 100 / count, (index + 1) * 100 / count);
-        progressBar->setValue(index * 100 / count);
+        progressBar_->setValue(index * 100 / count);
         QApplication::processEvents();
     };
     observer.finished = [this](int index, int count, const BatchFileResult&) {
         reloadViews();
         showStatus();
-        progressBar->setValue((index + 1) * 100 / count);
+        progressBar_->setValue((index + 1) * 100 / count);
         // Repaint now so each set shows in turn; Escape is read here too.
         QApplication::processEvents();
     };
@@ -519,11 +522,11 @@ void MainWindow::convertBatch(bool colour0Transparent) {
     watcher.stop = &stop;
     watcher.window = this;
     qApp->installEventFilter(&watcher);
-    progressBar->setValue(0);
+    progressBar_->setValue(0);
     BatchSummary summary;
     {
         const RunProgressReports reports(context_, runProgress);
-        summary = runBatch(request, workspace_, library, palette, textureTool(), observer, &stop);
+        summary = runBatch(request, workspace_, library, palette_, textureTool(), observer, &stop);
     }
     qApp->removeEventFilter(&watcher);
     batchRunning_ = false;
@@ -533,8 +536,14 @@ void MainWindow::convertBatch(bool colour0Transparent) {
     // What the paint program saved during the run is looked at now.
     checkPaintSessions();
     showStatus();
-    progressBar->setValue(0);
+    progressBar_->setValue(0);
     if (!summary.complete()) prompts_.warning(kTitle, summary.text());
+}
+
+BatchSummary MainWindow::convertBatchUnattended(const BatchRequest& request, const BatchObserver& observer,
+                                                const std::atomic<bool>* stop) {
+    QuorLibrary library(context_);
+    return runBatch(request, workspace_, library, palette_, textureTool(), observer, stop);
 }
 
 }  // namespace corvane

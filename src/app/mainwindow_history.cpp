@@ -40,16 +40,16 @@ bool MainWindow::hasSet() const {
 SetStep MainWindow::captureStep(const QString& name, uint64_t instance, const QString& mergeKey) const {
     SetStep step;
     step.workspace = captureWorkspace(workspace_, &history_.current().workspace);
-    step.palette = palette;
+    step.palette = palette_;
     step.instance = instance;
     step.name = name;
     step.mergeKey = mergeKey;
     step.editorRun = editorRun_;
-    if (editorRun_ != 0 && palette.paletteChanged) {
+    if (editorRun_ != 0 && palette_.paletteChanged) {
         // Levels the editor holds count only where they differ from the palette's.
         PaletteLevels saved;
         getpalette(workspace_, saved);
-        step.pendingLevels = saved.levels != palette.levels;
+        step.pendingLevels = saved.levels != palette_.levels;
     }
     step.digest = stepDigest(step);
     return step;
@@ -57,13 +57,13 @@ SetStep MainWindow::captureStep(const QString& name, uint64_t instance, const QS
 
 void MainWindow::markChanged(const CommandOutcome& outcome, const QString& name) {
     // The step holds the palette as the set now has it.
-    if (outcome.readPalette) getpalette(workspace_, palette);
+    if (outcome.readPalette) getpalette(workspace_, palette_);
     if (changedTheSet(outcome)) recordChange(name);
     else refreshSetMark();
 }
 
 void MainWindow::markLoaded(const CommandOutcome& outcome, const QString& name, const SetIdentity& identity) {
-    if (outcome.readPalette) getpalette(workspace_, palette);
+    if (outcome.readPalette) getpalette(workspace_, palette_);
     if (!changedTheSet(outcome)) {
         refreshSetMark();
         return;
@@ -119,23 +119,23 @@ void MainWindow::showTitle() {
 }
 
 void MainWindow::updateUndoItems() {
-    if (!undoItem || !redoItem) return;
+    if (!undoItem_ || !redoItem_) return;
     // The batch panel runs sets through the workspace; the transparency editor
     // steps through its own changes only.
-    const bool panelClosed = batchPanel && batchPanel->isHidden();
+    const bool panelClosed = batchPanel_ && batchPanel_->isHidden();
     const SetStep* back = history_.previous();
     const SetStep* forward = history_.next();
     const bool undoable = panelClosed && back && (editorRun_ == 0 || history_.current().editorRun == editorRun_);
     const bool redoable = panelClosed && forward && (editorRun_ == 0 || forward->editorRun == editorRun_);
-    undoItem->setEnabled(undoable);
-    redoItem->setEnabled(redoable);
+    undoItem_->setEnabled(undoable);
+    redoItem_->setEnabled(redoable);
     // "&&" shows one ampersand.
     const auto named = [](const char* verb, const QString& command) {
         return command.isEmpty() ? QString::fromLatin1(verb)
                                  : QStringLiteral("%1 %2").arg(QLatin1String(verb), QString(command).replace('&', "&&"));
     };
-    undoItem->setText(named("&Undo", history_.undoName()));
-    redoItem->setText(named("&Redo", history_.redoName()));
+    undoItem_->setText(named("&Undo", history_.undoName()));
+    redoItem_->setText(named("&Redo", history_.redoName()));
 }
 
 bool MainWindow::restoreStep(const SetStep& step) {
@@ -144,27 +144,27 @@ bool MainWindow::restoreStep(const SetStep& step) {
         prompts_.warning(kTitle, QStringLiteral("The set could not be put back as it was: %1").arg(error));
         return false;
     }
-    palette = step.palette;
+    palette_ = step.palette;
     return true;
 }
 
 void MainWindow::undo() {
-    if (!undoItem->isEnabled() || !history_.previous() || !restoreStep(*history_.previous())) return;
+    if (!undoItem_->isEnabled() || !history_.previous() || !restoreStep(*history_.previous())) return;
     const QString undone = history_.undoName();
     history_.stepBack();
     reloadViews();
     showStatus();
-    if (transparencyEditor->isOpen()) transparencyEditor->refresh();
+    if (transparencyEditor_->isOpen()) transparencyEditor_->refresh();
     refreshSetMark();
     showNote(QStringLiteral("Undone: %1").arg(undone));
 }
 
 void MainWindow::redo() {
-    if (!redoItem->isEnabled() || !history_.next() || !restoreStep(*history_.next())) return;
+    if (!redoItem_->isEnabled() || !history_.next() || !restoreStep(*history_.next())) return;
     history_.stepForward();
     reloadViews();
     showStatus();
-    if (transparencyEditor->isOpen()) transparencyEditor->refresh();
+    if (transparencyEditor_->isOpen()) transparencyEditor_->refresh();
     refreshSetMark();
     showNote(QStringLiteral("Redone: %1").arg(history_.undoName()));
 }
@@ -172,18 +172,18 @@ void MainWindow::redo() {
 void MainWindow::transparencyEditorClosed() {
     editorRun_ = 0;
     // Levels not saved into the palette were dropped with the editor.
-    if (palette.paletteChanged) {
-        getpalette(workspace_, palette);
-        palette.paletteChanged = false;
+    if (palette_.paletteChanged) {
+        getpalette(workspace_, palette_);
+        palette_.paletteChanged = false;
     }
     history_.dropPendingLevels();
-    history_.current().palette = palette;
+    history_.current().palette = palette_;
     refreshSetMark();
 }
 
 void MainWindow::showNote(const QString& note, int milliseconds) {
-    editHint->setText(note);
-    QTimer::singleShot(milliseconds, editHint, [label = editHint, note] {
+    editHint_->setText(note);
+    QTimer::singleShot(milliseconds, editHint_, [label = editHint_, note] {
         if (label->text() == note) label->setText(QString::fromLatin1(kEditHint));
     });
 }

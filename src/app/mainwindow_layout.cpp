@@ -102,11 +102,11 @@ MainWindow::MainWindow(SettingsStore& store, Prompts& prompts, Workspace workspa
     applySettings(readSettings(store_, defaults));
     workspace_.state().largeViewPlaced = false;
 
-    installProgressRoutine(context_, progressBar);
+    installProgressRoutine(context_, progressBar_);
 
-    openstd.filter = pictureFilter();
-    merge.filter = openstd.filter;
-    merge.filterIndex = 2;
+    loadAnyDialog_.filter = pictureFilter();
+    mergeDialog_.filter = loadAnyDialog_.filter;
+    mergeDialog_.filterIndex = 2;
 
     showLauncherFiles();
     fillRecentMenu();
@@ -137,18 +137,18 @@ void MainWindow::setSecondaryWindows(TextWindow* textWindow, LargeLevelWindow* l
     largeLevelWindow_ = largeLevelWindow;
     transparencyViewWindow_ = transparencyViewWindow;
     aboutBox_ = aboutBox;
-    transparencyEditor->setViewWindow(transparencyViewWindow);
+    transparencyEditor_->setViewWindow(transparencyViewWindow);
     if (textWindow_) textWindow_->setAboutBox(aboutBox_);
     // The window's keys work while the large window or the transparency
     // view has the focus too.
     for (QWidget* other : {static_cast<QWidget*>(largeLevelWindow_), static_cast<QWidget*>(transparencyViewWindow_)})
         if (other)
-            for (QAction* a : {loadAnyItem, loadExtendedItem, saveItem, quitItem, updateAfterEditItem, aboutItem,
-                               undoItem, redoItem})
+            for (QAction* a : {loadAnyItem_, loadExtendedItem_, saveItem_, quitItem_, updateAfterEditItem_, aboutItem_,
+                               undoItem_, redoItem_})
                 other->addAction(a);
     if (largeLevelWindow_) {
         largeLevelWindow_->view->setTempDir(workspace_.workDir());
-        largeLevelWindow_->keepGeometryIn(&largeWindow);
+        largeLevelWindow_->keepGeometryIn(&largeWindowGeometry_);
         connect(largeLevelWindow_, &LargeLevelWindow::editRequested, this, &MainWindow::editLevel,
                 Qt::UniqueConnection);
     }
@@ -182,7 +182,7 @@ void MainWindow::buildControls(QWidget* client) {
     makeLabel(client, "levelCaption128", QStringLiteral("128x128"), QRect(272, 97, 129, 16));
 
     struct ButtonInfo {
-        QPushButton** member;
+        QPushButton** member;  // when the window refers to it later
         const char* name;
         const char* caption;
         const char* hint;
@@ -190,52 +190,52 @@ void MainWindow::buildControls(QWidget* client) {
         void (MainWindow::*handler)();
     };
     const ButtonInfo buttons[] = {
-        {&loadAnyButton, "Button4", "Load Any Image", "Load Any Image", {408, 100, 97, 20}, &MainWindow::loadAnyImage},
-        {&loadExtendedButton,
+        {nullptr, "Button4", "Load Any Image", "Load Any Image", {408, 100, 97, 20}, &MainWindow::loadAnyImage},
+        {nullptr,
          "Button3",
          "Load Extended",
          "Load Extended Format Bitmap or AF99 Texture",
          {408, 120, 97, 20},
          &MainWindow::loadExtended},
-        {&createImageSetButton,
+        {nullptr,
          "Button2",
          "Create Image Set",
          "Create a full set of SubImages from the Current Largest Image",
          {408, 140, 97, 20},
          &MainWindow::createImageSet},
-        {&transparencyButton,
+        {&transparencyButton_,
          "Button9",
          "Transparency",
          "Edit Palette Transparency",
          {408, 160, 97, 20},
          &MainWindow::editTransparency},
-        {&editButton, "Button10", "Edit", "Edit Largest Image", {408, 180, 97, 20}, &MainWindow::editLargestLevel},
-        {&updatePaletteButton,
+        {&editButton_, "Button10", "Edit", "Edit Largest Image", {408, 180, 97, 20}, &MainWindow::editLargestLevel},
+        {nullptr,
          "updatpal",
          "Update+Palette",
          "Update after Edit - Palette also updated",
          {408, 200, 97, 20},
          &MainWindow::updateWithPalette},
-        {&updateButton, "Button1", "Update", "Update Images after Edit", {408, 220, 97, 20}, &MainWindow::updateViews},
-        {&mergeButton,
+        {nullptr, "Button1", "Update", "Update Images after Edit", {408, 220, 97, 20}, &MainWindow::updateViews},
+        {&mergeButton_,
          "Button13",
          "Merge Image",
          "Load new image remapped to the current Image palette",
          {8, 376, 81, 25},
          &MainWindow::mergeImage},
-        {&importCfsButton,
+        {&importCfsButton_,
          "Button20",
          "Import CFS",
          "Replace Image with CFS Extended Image & Palette",
          {96, 376, 81, 25},
          &MainWindow::importCfs},
-        {&importStdButton,
+        {&importStdButton_,
          "Button15",
          "Import Std",
          "Replace Image with Image & Palette",
          {184, 376, 81, 25},
          &MainWindow::importStd},
-        {&saveButton,
+        {&saveButton_,
          "Button5",
          "Save Extended Format Bitmap",
          "Save all displayed Images as a single Extended Format BMP",
@@ -248,32 +248,32 @@ void MainWindow::buildControls(QWidget* client) {
         button->setToolTip(QString::fromLatin1(b.hint));
         button->setGeometry(b.bounds);
         connect(button, &QPushButton::clicked, this, b.handler);
-        *b.member = button;
+        if (b.member) *b.member = button;
     }
     // These need a loaded set.
-    for (QPushButton* b : {transparencyButton, mergeButton, importStdButton, importCfsButton}) b->setEnabled(false);
+    for (QPushButton* b : {transparencyButton_, mergeButton_, importStdButton_, importCfsButton_}) b->setEnabled(false);
 
-    statusBitmap = makeLabel(client, "Label10", shownStatus_.bitmap, QRect(272, 248, 185, 16));
-    statusMaximum = makeLabel(client, "Label11", shownStatus_.maximum, QRect(272, 264, 185, 16));
-    statusLoadedAs = makeLabel(client, "Label16", shownStatus_.loadedAs, QRect(272, 280, 185, 16));
-    statusDepth = makeLabel(client, "Label17", shownStatus_.depth, QRect(272, 296, 185, 16));
-    QPalette red = statusDepth->palette();
+    statusBitmap_ = makeLabel(client, "Label10", shownStatus_.bitmap, QRect(272, 248, 185, 16));
+    statusMaximum_ = makeLabel(client, "Label11", shownStatus_.maximum, QRect(272, 264, 185, 16));
+    statusLoadedAs_ = makeLabel(client, "Label16", shownStatus_.loadedAs, QRect(272, 280, 185, 16));
+    statusDepth_ = makeLabel(client, "Label17", shownStatus_.depth, QRect(272, 296, 185, 16));
+    QPalette red = statusDepth_->palette();
     red.setColor(QPalette::WindowText, Qt::red);
-    statusDepth->setPalette(red);
-    editHint = makeLabel(client, "Label12",
-                         QStringLiteral("Double Click on any Image to Edit it in the chosen Bitmap Program"),
-                         QRect(272, 320, 185, 33), Qt::AlignHCenter | Qt::AlignTop);
-    editHint->setWordWrap(true);
+    statusDepth_->setPalette(red);
+    editHint_ = makeLabel(client, "Label12",
+                          QStringLiteral("Double Click on any Image to Edit it in the chosen Bitmap Program"),
+                          QRect(272, 320, 185, 33), Qt::AlignHCenter | Qt::AlignTop);
+    editHint_->setWordWrap(true);
 
     createLighteningEdit(client);
     createLaunchers(client);
 
-    progressBar = new QProgressBar(client);
-    progressBar->setObjectName(QStringLiteral("ProgressBar1"));
-    progressBar->setGeometry(272, 360, 233, 12);
-    progressBar->setRange(0, 100);
-    progressBar->setValue(0);
-    progressBar->setTextVisible(false);
+    progressBar_ = new QProgressBar(client);
+    progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setGeometry(272, 360, 233, 12);
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(false);
 
     // The panels cover the whole client area when their commands show them.
     createPanels(client);
@@ -294,7 +294,7 @@ void MainWindow::createViews(QWidget* client) {
     static_assert(std::size(infos) == std::tuple_size_v<decltype(views_)>);
     for (size_t i = 0; i < views_.size(); ++i) {
         const ViewInfo& v = infos[i];
-        auto* view = new TAnyImage(client);
+        auto* view = new AnyImage(client);
         view->setObjectName(QStringLiteral("AnyImage%1").arg(i + 1));
         view->setGeometry(v.bounds);
         view->setCenterOnParent(false);
@@ -302,7 +302,7 @@ void MainWindow::createViews(QWidget* client) {
         // The temporary picture of a load goes beside the slots, in our own folder.
         view->setTempDir(workspace_.workDir());
         const int levelIndex = int(i) + 1;
-        connect(view, &TAnyImage::doubleClicked, this, [this, levelIndex] { editLevel(levelIndex); });
+        connect(view, &AnyImage::doubleClicked, this, [this, levelIndex] { editLevel(levelIndex); });
         addViewMenu(view, levelIndex);
         views_[i] = view;
     }
@@ -310,29 +310,29 @@ void MainWindow::createViews(QWidget* client) {
 
 void MainWindow::createLighteningEdit(QWidget* client) {
     const QString hint = QStringLiteral("Adjust Lightening applied to subimages (Negative = Darkening)");
-    lighteningEdit = new TNumEdit(client);
-    lighteningEdit->setObjectName(QStringLiteral("NumEdit3"));
-    lighteningEdit->setGeometry(464, 248, 33, 21);
-    lighteningEdit->setAllowMinus(true);
-    lighteningEdit->setNumber(-5);
-    lighteningEdit->setMax(100);
-    lighteningEdit->setMin(-100);
-    lighteningEdit->setToolTip(hint);
-    lighteningArrows = new UpDown(client);
-    lighteningArrows->setObjectName(QStringLiteral("UpDown3"));
-    lighteningArrows->setGeometry(497, 248, 15, 21);
-    lighteningArrows->setRange(-50, 50);
-    lighteningArrows->setWrap(false);
-    lighteningArrows->setPosition(-5);
-    lighteningArrows->setAssociate(lighteningEdit);
-    lighteningArrows->setToolTip(hint);
+    lighteningEdit_ = new NumEdit(client);
+    lighteningEdit_->setObjectName(QStringLiteral("NumEdit3"));
+    lighteningEdit_->setGeometry(464, 248, 33, 21);
+    lighteningEdit_->setAllowMinus(true);
+    lighteningEdit_->setNumber(-5);
+    lighteningEdit_->setMax(100);
+    lighteningEdit_->setMin(-100);
+    lighteningEdit_->setToolTip(hint);
+    auto* arrows = new UpDown(client);
+    arrows->setObjectName(QStringLiteral("UpDown3"));
+    arrows->setGeometry(497, 248, 15, 21);
+    arrows->setRange(-50, 50);
+    arrows->setWrap(false);
+    arrows->setPosition(-5);
+    arrows->setAssociate(lighteningEdit_);
+    arrows->setToolTip(hint);
 }
 
 void MainWindow::createLaunchers(QWidget* client) {
     // Icon-only buttons that size themselves; a click runs the window's
     // handler rather than opening the file.
     const auto make = [client](const char* name, int top, const char* hint) {
-        auto* button = new TExeButton(client);
+        auto* button = new ExeButton(client);
         button->setObjectName(QString::fromLatin1(name));
         button->move(464, top);
         button->setShowLabel(false);
@@ -340,106 +340,106 @@ void MainWindow::createLaunchers(QWidget* client) {
         button->setToolTip(QString::fromLatin1(hint));
         return button;
     };
-    batchLauncher = make("ExeButton2", 274, "Batch-Convert multiple Images");
-    connect(batchLauncher, &TExeButton::clicked, this, &MainWindow::openBatchPanel);
-    editorLauncher = make("ExeButton1", 314, "Select Editing Program");
-    connect(editorLauncher, &TExeButton::clicked, this, &MainWindow::selectEditor);
+    batchLauncher_ = make("ExeButton2", 274, "Batch-Convert multiple Images");
+    connect(batchLauncher_, &ExeButton::clicked, this, &MainWindow::openBatchPanel);
+    editorLauncher_ = make("ExeButton1", 314, "Select Editing Program");
+    connect(editorLauncher_, &ExeButton::clicked, this, &MainWindow::selectEditor);
 }
 
 void MainWindow::buildMenus() {
     // A command item runs its handler; a check item without one only records
-    // the choice, which the commands read when they run.
+    // the choice, which the commands read when they run.  `member` keeps the
+    // items the window refers to later.
     const auto item = [this](QMenu* menu, QAction** member, const char* name, const char* caption,
                              std::function<void()> handler, bool checkable = false) {
         QAction* action = menu->addAction(QString::fromUtf8(caption));  // "Save As DDS…" is not Latin-1
         action->setObjectName(QString::fromLatin1(name));
         action->setCheckable(checkable);
         if (handler) connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
-        *member = action;
+        if (member) *member = action;
     };
     const auto run = [this](void (MainWindow::*handler)()) { return [this, handler] { (this->*handler)(); }; };
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File   "));
     file->setObjectName(QStringLiteral("File1"));
-    item(file, &loadExtendedItem, "loadcfs", "&Load Extended Bmp or AF99 Texture", run(&MainWindow::loadExtended));
-    item(file, &loadAnyItem, "loadany", "Load &any Image", run(&MainWindow::loadAnyImage));
-    recentMenu = file->addMenu(QStringLiteral("&Recent Files"));
-    recentMenu->setObjectName(QStringLiteral("RecentFiles1"));
+    item(file, &loadExtendedItem_, "loadcfs", "&Load Extended Bmp or AF99 Texture", run(&MainWindow::loadExtended));
+    item(file, &loadAnyItem_, "loadany", "Load &any Image", run(&MainWindow::loadAnyImage));
+    recentMenu_ = file->addMenu(QStringLiteral("&Recent Files"));
+    recentMenu_->setObjectName(QStringLiteral("RecentFiles1"));
     // Files that have gone since the list was made drop out as it opens.
-    connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
-    item(file, &saveItem, "save", "&Save Extended Bmp", run(&MainWindow::saveExtended));
-    item(file, &saveDdsItem, "SaveDds", "Save As &DDS…", run(&MainWindow::saveAsDds));
+    connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
+    item(file, &saveItem_, "save", "&Save Extended Bmp", run(&MainWindow::saveExtended));
+    item(file, &saveDdsItem_, "SaveDds", "Save As &DDS…", [this] { saveAsDds(); });
     file->addSeparator();
-    item(file, &newSixteenBitItem, "new16", "Create &New 16 bit Image Set", run(&MainWindow::newSixteenBitSet));
+    item(file, nullptr, "new16", "Create &New 16 bit Image Set", run(&MainWindow::newSixteenBitSet));
     file->addSeparator();
-    item(file, &aboutItem, "about", "A&bout", run(&MainWindow::showAbout));
+    item(file, &aboutItem_, "about", "A&bout", run(&MainWindow::showAbout));
     file->addSeparator();
-    item(file, &quitItem, "Quit1", "&Quit", run(&MainWindow::quit));
+    item(file, &quitItem_, "Quit1", "&Quit", run(&MainWindow::quit));
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit   "));
     edit->setObjectName(QStringLiteral("Edit1"));
-    item(edit, &undoItem, "Undo1", "&Undo", run(&MainWindow::undo));
-    item(edit, &redoItem, "Redo1", "&Redo", run(&MainWindow::redo));
-    undoItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    redoItem->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-    editMenu = edit;
+    item(edit, &undoItem_, "Undo1", "&Undo", run(&MainWindow::undo));
+    item(edit, &redoItem_, "Redo1", "&Redo", run(&MainWindow::redo));
+    undoItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redoItem_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
 
     QMenu* image = menuBar()->addMenu(QStringLiteral("&Image   "));
     image->setObjectName(QStringLiteral("Image1"));
-    item(image, &createSubImagesItem, "CreateSubImages1", "&Create SubImages", run(&MainWindow::createImageSet));
-    item(image, &updateAfterEditItem, "UpdateafterEdit1", "&Update after Edit", run(&MainWindow::updateViews));
-    item(image, &editTransparencyItem, "getpal", "Edit &Transparency", run(&MainWindow::editTransparency));
-    item(image, &editLargestItem, "doedit", "&Edit Largest Image", run(&MainWindow::editLargestLevel));
+    item(image, nullptr, "CreateSubImages1", "&Create SubImages", run(&MainWindow::createImageSet));
+    item(image, &updateAfterEditItem_, "UpdateafterEdit1", "&Update after Edit", run(&MainWindow::updateViews));
+    item(image, &editTransparencyItem_, "getpal", "Edit &Transparency", run(&MainWindow::editTransparency));
+    item(image, &editLargestItem_, "doedit", "&Edit Largest Image", run(&MainWindow::editLargestLevel));
 
     // The usual keys of a desktop program, shown beside their items.
-    loadAnyItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    loadExtendedItem->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-    saveItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    quitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    updateAfterEditItem->setShortcut(QKeySequence(Qt::Key_F5));
-    aboutItem->setShortcut(QKeySequence(Qt::Key_F1));
+    loadAnyItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    loadExtendedItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    saveItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    quitItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    updateAfterEditItem_->setShortcut(QKeySequence(Qt::Key_F5));
+    aboutItem_->setShortcut(QKeySequence(Qt::Key_F1));
 
     QMenu* prefs = menuBar()->addMenu(QStringLiteral("&Prefs   "));
     prefs->setObjectName(QStringLiteral("Prefs1"));
-    item(prefs, &selectEditorItem, "seledit", "Select &Editor", run(&MainWindow::selectEditor));
-    item(prefs, &showHintsItem, "ShowHints1", "Show &Hints", run(&MainWindow::showHintsToggled), true);
-    item(prefs, &convertTo24Item, "mm", "&Convert 16/32 to 24 bit", {}, true);
-    item(prefs, &smooth8Item, "Smooth8", "&Smooth 8 bit Image sets", {}, true);
-    smooth8Item->setToolTip(QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
-    item(prefs, &keepCoverage, "KeepCoverage", "&Keep cut-out coverage in mips", {}, true);
-    keepCoverage->setToolTip(QStringLiteral(
+    item(prefs, nullptr, "seledit", "Select &Editor", run(&MainWindow::selectEditor));
+    item(prefs, &showHintsItem_, "ShowHints1", "Show &Hints", run(&MainWindow::showHintsToggled), true);
+    item(prefs, &convertTo24Item_, "mm", "&Convert 16/32 to 24 bit", {}, true);
+    item(prefs, &smooth8Item_, "Smooth8", "&Smooth 8 bit Image sets", {}, true);
+    smooth8Item_->setToolTip(
+        QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
+    item(prefs, &keepCoverageItem_, "KeepCoverage", "&Keep cut-out coverage in mips", {}, true);
+    keepCoverageItem_->setToolTip(QStringLiteral(
         "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest"));
-    item(prefs, &showTransparency, "ShowTransparency", "Show &Transparency", run(&MainWindow::showTransparencyToggled),
-         true);
-    showTransparency->setToolTip(QStringLiteral("Show the transparent parts of the images over a checkerboard"));
+    item(prefs, &showTransparencyItem_, "ShowTransparency", "Show &Transparency",
+         run(&MainWindow::showTransparencyToggled), true);
+    showTransparencyItem_->setToolTip(QStringLiteral("Show the transparent parts of the images over a checkerboard"));
     QMenu* importSize = prefs->addMenu(QStringLiteral("&Maximum Image Import Size"));
     importSize->setObjectName(QStringLiteral("MaximumImageImportSize1"));
     const auto importAt = [this](int size) { return [this, size] { setMaxImport(size); }; };
-    item(importSize, &maxImport512Item, "N512", "&512x512", importAt(512), true);
-    item(importSize, &maxImport256Item, "N256", "&256x256", importAt(256), true);
-    item(importSize, &maxImport128Item, "N128", "&128x128", importAt(128), true);
-    item(importSize, &maxImport64Item, "N64", "&64x64", importAt(64), true);
-    importSizeGroup = new QActionGroup(this);
+    item(importSize, &maxImport512Item_, "N512", "&512x512", importAt(512), true);
+    item(importSize, &maxImport256Item_, "N256", "&256x256", importAt(256), true);
+    item(importSize, &maxImport128Item_, "N128", "&128x128", importAt(128), true);
+    item(importSize, &maxImport64Item_, "N64", "&64x64", importAt(64), true);
+    auto* importSizeGroup = new QActionGroup(this);
     importSizeGroup->setExclusive(true);
-    for (QAction* a : {maxImport512Item, maxImport256Item, maxImport128Item, maxImport64Item})
+    for (QAction* a : {maxImport512Item_, maxImport256Item_, maxImport128Item_, maxImport64Item_})
         importSizeGroup->addAction(a);
-    maxImport256Item->setChecked(true);
+    maxImport256Item_->setChecked(true);
     prefs->addSeparator();
 
     QMenu* tool = menuBar()->addMenu(QStringLiteral("Image&Tool"));
     tool->setObjectName(QStringLiteral("ImageTool1"));
-    item(tool, &locateToolItem, "LocateImageTool1", "&Locate ImageTool", run(&MainWindow::locateImageTool));
-    item(tool, &useToolForMipsItem, "useitool", "&Use ImageTool for Mips", {}, true);
-    item(tool, &showToolItem, "showitool", "&Display ImageTool when Processing", {}, true);
+    item(tool, nullptr, "LocateImageTool1", "&Locate ImageTool", run(&MainWindow::locateImageTool));
+    item(tool, &useToolForMipsItem_, "useitool", "&Use ImageTool for Mips", {}, true);
+    item(tool, &showToolItem_, "showitool", "&Display ImageTool when Processing", {}, true);
     tool->addSeparator();
     QMenu* convert = tool->addMenu(QStringLiteral("&Convert current image to"));
     convert->setObjectName(QStringLiteral("Convertcurrentimageto1"));
     const auto convertWith = [this](ToolMode mode) { return [this, mode] { convertTo(mode); }; };
-    item(convert, &convertTo256Item, "ConvertCurrentImageto256Colours1", "&256 Colours",
-         convertWith(ToolMode::EightBit));
-    item(convert, &convertTo565Item, "N16bit5651", "16bit &565", convertWith(ToolMode::Rgb565));
-    item(convert, &convertTo4444Item, "N16bit4441", "16bit &444", convertWith(ToolMode::Argb4444));
-    item(convert, &convertTo32Item, "N32bit1", "&32 bit", convertWith(ToolMode::Argb32));
+    item(convert, nullptr, "ConvertCurrentImageto256Colours1", "&256 Colours", convertWith(ToolMode::EightBit));
+    item(convert, nullptr, "N16bit5651", "16bit &565", convertWith(ToolMode::Rgb565));
+    item(convert, nullptr, "N16bit4441", "16bit &444", convertWith(ToolMode::Argb4444));
+    item(convert, nullptr, "N32bit1", "&32 bit", convertWith(ToolMode::Argb32));
 
     // F10 opens the menu bar, as Alt and the underlined letters do.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -458,7 +458,7 @@ void MainWindow::buildDialogs() {
     const auto make = [](const char* name, FileDialog::Kind kind, const QString& filter, const char* extension,
                          bool confirmOverwrite = false) {
         FileDialog d;
-        d.name = QString::fromLatin1(name);
+        d.objectName = QString::fromLatin1(name);
         d.kind = kind;
         d.filter = filter;
         d.defaultExtension = QString::fromLatin1(extension);
@@ -466,45 +466,48 @@ void MainWindow::buildDialogs() {
         return d;
     };
     using K = FileDialog::Kind;
-    opencfs = make("opencfs", K::Open,
-                   QStringLiteral("Windows Bitmap|*.bmp|AF99 Texture File|*.?af|Any R8 Texture File|*.*"), ".bmp");
-    openstd = make("openstd", K::Open, QString(), ".bmp");
-    savebmp = make("savebmp", K::Save, QStringLiteral("Windows Bitmap|*.bmp"), ".bmp", true);
-    savedds = make("savedds", K::Save, QStringLiteral("DDS Texture|*.dds"), ".dds", true);
-    map = make("map", K::Open, QStringLiteral("Transparency Map|*.mpt"), "mpt");
-    smap = make("smap", K::Save, QStringLiteral("Transparency Map|*.mpt"), "mpt", true);
-    merge = make("merge", K::Open, QString(), "bmp");
-    editselect = make("editselect", K::Open, QString::fromLatin1(kProgramsFilter), "");
-    itool = make("itool", K::Open, QString::fromLatin1(kProgramsFilter), "");
+    loadExtendedDialog_ =
+        make("opencfs", K::Open, QStringLiteral("Windows Bitmap|*.bmp|AF99 Texture File|*.?af|Any R8 Texture File|*.*"),
+             ".bmp");
+    loadAnyDialog_ = make("openstd", K::Open, QString(), ".bmp");
+    saveExtendedDialog_ = make("savebmp", K::Save, QStringLiteral("Windows Bitmap|*.bmp"), ".bmp", true);
+    saveDdsDialog_ = make("savedds", K::Save, QStringLiteral("DDS Texture|*.dds"), ".dds", true);
+    loadMapDialog_ = make("map", K::Open, QStringLiteral("Transparency Map|*.mpt"), "mpt");
+    saveMapDialog_ = make("smap", K::Save, QStringLiteral("Transparency Map|*.mpt"), "mpt", true);
+    mergeDialog_ = make("merge", K::Open, QString(), "bmp");
+    editorDialog_ = make("editselect", K::Open, QString::fromLatin1(kProgramsFilter), "");
+    imageToolDialog_ = make("itool", K::Open, QString::fromLatin1(kProgramsFilter), "");
 }
 
 void MainWindow::createPanels(QWidget* client) {
-    transparencyEditor = new TransparencyEditor(workspace_, palette, prompts_, map, smap, client);
-    transparencyEditor->setGeometry(client->rect());
-    connect(transparencyEditor, &TransparencyEditor::opened, this, [this] {
+    transparencyEditor_ =
+        new TransparencyEditor(workspace_, palette_, prompts_, loadMapDialog_, saveMapDialog_, client);
+    transparencyEditor_->setGeometry(client->rect());
+    connect(transparencyEditor_, &TransparencyEditor::opened, this, [this] {
         setFileMenus(false);
         editorRun_ = ++editorRuns_;
         updateUndoItems();
     });
-    connect(transparencyEditor, &TransparencyEditor::closed, this, [this] {
+    connect(transparencyEditor_, &TransparencyEditor::closed, this, [this] {
         setFileMenus(true);
         transparencyEditorClosed();
         // Levels saved in the editor show in the views.
         showTransparencyOfViews();
     });
     // Every change of the levels is a step of its own, and marks the set changed.
-    connect(transparencyEditor, &TransparencyEditor::levelsChanged, this,
+    connect(transparencyEditor_, &TransparencyEditor::levelsChanged, this,
             [this](const QString& what, const QString& key) { recordChange(what, key); });
-    connect(transparencyEditor, &TransparencyEditor::paletteSaved, this,
+    connect(transparencyEditor_, &TransparencyEditor::paletteSaved, this,
             [this] { recordChange(QStringLiteral("Save Palette")); });
 
-    batchPanel = new BatchPanel(client);
-    batchPanel->setGeometry(client->rect());
-    connect(batchPanel, &BatchPanel::exitRequested, this, [this] { closeBatchPanel(); });
-    connect(batchPanel, &BatchPanel::convertRequested, this, [this](bool colour0) { convertBatch(colour0); });
-    connect(batchPanel->source, &FolderChooser::folderChanged, this, [this](const QString& f) { batchFolder = f; });
-    connect(batchPanel->destination, &FolderChooser::folderChanged, this, [this](const QString& f) {
-        destFolder = f;
+    batchPanel_ = new BatchPanel(client);
+    batchPanel_->setGeometry(client->rect());
+    connect(batchPanel_, &BatchPanel::exitRequested, this, [this] { closeBatchPanel(); });
+    connect(batchPanel_, &BatchPanel::convertRequested, this, [this](bool colour0) { convertBatch(colour0); });
+    connect(batchPanel_->source, &FolderChooser::folderChanged, this,
+            [this](const QString& f) { batchSourceFolder_ = f; });
+    connect(batchPanel_->destination, &FolderChooser::folderChanged, this, [this](const QString& f) {
+        batchDestinationFolder_ = f;
         showLauncherFiles();
     });
 }
@@ -514,111 +517,113 @@ void MainWindow::setFileMenus(bool enabled) {
     for (int i = 0; i < 2; ++i)
         if (menus_[size_t(i)]) menus_[size_t(i)]->menuAction()->setEnabled(enabled);
     // Their keys follow them.
-    for (QAction* a : {loadAnyItem, loadExtendedItem, saveItem, quitItem, updateAfterEditItem, aboutItem})
+    for (QAction* a : {loadAnyItem_, loadExtendedItem_, saveItem_, quitItem_, updateAfterEditItem_, aboutItem_})
         if (a) a->setEnabled(enabled);
 }
 
 SetOptions MainWindow::setOptions() const {
     SetOptions options;
-    options.convertTo24 = convertTo24Item->isChecked();
-    options.smooth8 = smooth8Item->isChecked();
-    options.keepCoverage = keepCoverage->isChecked();
-    options.useImageTool = useToolForMipsItem->isChecked();
+    options.convertTo24 = convertTo24Item_->isChecked();
+    options.smooth8 = smooth8Item_->isChecked();
+    options.keepCoverage = keepCoverageItem_->isChecked();
+    options.useImageTool = useToolForMipsItem_->isChecked();
     options.lightening = lightening();
     return options;
 }
 
-TextureToolRun MainWindow::textureTool() {
-    return corvane::textureTool(workspace_, ToolSettings{itool.fileName, showToolItem->isChecked()});
+ToolSettings MainWindow::toolSettings() const {
+    return ToolSettings{imageToolDialog_.fileName, showToolItem_->isChecked()};
 }
+
+TextureToolRun MainWindow::textureTool() { return corvane::textureTool(workspace_, toolSettings()); }
 
 // ---------------------------------------------------------------------------
 // Settings
 
 void MainWindow::applySettings(const Settings& s) {
-    opencfs.initialFolder = s.cfsDir;
-    openstd.initialFolder = s.stdDir;
-    savebmp.initialFolder = s.saveDir;
-    map.initialFolder = s.mapDir;
-    smap.initialFolder = s.mapDir;
-    batchFolder = s.batchDir;
-    destFolder = s.destDir;
-    openstd.filterIndex = s.filter;
-    editselect.fileName = s.editor;
-    itool.fileName = s.imageTool;
+    loadExtendedDialog_.initialFolder = s.cfsDir;
+    loadAnyDialog_.initialFolder = s.stdDir;
+    saveExtendedDialog_.initialFolder = s.saveDir;
+    loadMapDialog_.initialFolder = s.mapDir;
+    saveMapDialog_.initialFolder = s.mapDir;
+    batchSourceFolder_ = s.batchDir;
+    batchDestinationFolder_ = s.destDir;
+    loadAnyDialog_.filterIndex = s.filter;
+    editorDialog_.fileName = s.editor;
+    imageToolDialog_.fileName = s.imageTool;
     move(s.left, s.top);
-    largeWindow = {s.left512, s.top512, s.width512, s.height512};
-    smooth8Item->setChecked(s.smooth8bit);
-    keepCoverage->setChecked(s.keepCoverage);
-    showTransparency->setChecked(s.showTransparency);
+    largeWindowGeometry_ = {s.left512, s.top512, s.width512, s.height512};
+    smooth8Item_->setChecked(s.smooth8bit);
+    keepCoverageItem_->setChecked(s.keepCoverage);
+    showTransparencyItem_->setChecked(s.showTransparency);
     showTransparencyToggled();
-    showHintsItem->setChecked(s.hints);
+    showHintsItem_->setChecked(s.hints);
     showHintsToggled();
-    useToolForMipsItem->setChecked(s.useImageTool);
-    showToolItem->setChecked(s.showImageTool);
-    convertTo24Item->setChecked(s.convert24bit);
+    useToolForMipsItem_->setChecked(s.useImageTool);
+    showToolItem_->setChecked(s.showImageTool);
+    convertTo24Item_->setChecked(s.convert24bit);
     setLightening(s.lightening);
     setMaxImport(s.maxImport);
 }
 
 Settings MainWindow::currentSettings() const {
     Settings s;
-    s.cfsDir = opencfs.initialFolder;
-    s.stdDir = openstd.initialFolder;
-    s.saveDir = savebmp.initialFolder;
-    s.mapDir = map.initialFolder;
-    s.mergeDir = merge.initialFolder;
-    s.batchDir = batchFolder;
-    s.destDir = destFolder;
-    s.filter = openstd.filterIndex;
-    s.editor = editselect.fileName;
-    s.imageTool = itool.fileName;
+    s.cfsDir = loadExtendedDialog_.initialFolder;
+    s.stdDir = loadAnyDialog_.initialFolder;
+    s.saveDir = saveExtendedDialog_.initialFolder;
+    s.mapDir = loadMapDialog_.initialFolder;
+    s.mergeDir = mergeDialog_.initialFolder;
+    s.batchDir = batchSourceFolder_;
+    s.destDir = batchDestinationFolder_;
+    s.filter = loadAnyDialog_.filterIndex;
+    s.editor = editorDialog_.fileName;
+    s.imageTool = imageToolDialog_.fileName;
     s.left = x();
     s.top = y();
-    s.left512 = largeWindow.left;
-    s.top512 = largeWindow.top;
-    s.width512 = largeWindow.width;
-    s.height512 = largeWindow.height;
-    s.smooth8bit = smooth8Item->isChecked();
-    s.keepCoverage = keepCoverage->isChecked();
-    s.showTransparency = showTransparency->isChecked();
-    s.hints = showHintsItem->isChecked();
-    s.useImageTool = useToolForMipsItem->isChecked();
-    s.showImageTool = showToolItem->isChecked();
-    s.convert24bit = convertTo24Item->isChecked();
-    s.lightening = storedLightening(lighteningEdit->number());
-    s.maxImport = maxImportSize;
+    s.left512 = largeWindowGeometry_.left;
+    s.top512 = largeWindowGeometry_.top;
+    s.width512 = largeWindowGeometry_.width;
+    s.height512 = largeWindowGeometry_.height;
+    s.smooth8bit = smooth8Item_->isChecked();
+    s.keepCoverage = keepCoverageItem_->isChecked();
+    s.showTransparency = showTransparencyItem_->isChecked();
+    s.hints = showHintsItem_->isChecked();
+    s.useImageTool = useToolForMipsItem_->isChecked();
+    s.showImageTool = showToolItem_->isChecked();
+    s.convert24bit = convertTo24Item_->isChecked();
+    s.lightening = storedLightening(lighteningEdit_->number());
+    s.maxImport = maxImportSize_;
     return s;
 }
 
-int32_t MainWindow::lightening() const { return int32_t(std::trunc(lighteningEdit->number())); }
+int32_t MainWindow::lightening() const { return int32_t(std::trunc(lighteningEdit_->number())); }
 
-void MainWindow::setLightening(int32_t value) { lighteningEdit->setNumber(value); }
+void MainWindow::setLightening(int32_t value) { lighteningEdit_->setNumber(value); }
 
 bool MainWindow::hintsShown() const { return showHints_; }
 
 void MainWindow::setMaxImport(int size) {
-    maxImportSize = importSizeFromStored(size);
-    switch (maxImportSize) {
+    maxImportSize_ = importSizeFromStored(size);
+    switch (maxImportSize_) {
         case 512:
-            maxImport512Item->setChecked(true);
+            maxImport512Item_->setChecked(true);
             break;
         case 128:
-            maxImport128Item->setChecked(true);
+            maxImport128Item_->setChecked(true);
             break;
         case 64:
-            maxImport64Item->setChecked(true);
+            maxImport64Item_->setChecked(true);
             break;
         default:
-            maxImport256Item->setChecked(true);
+            maxImport256Item_->setChecked(true);
             break;
     }
 }
 
 void MainWindow::showLauncherFiles() {
-    editorLauncher->setFileName(editselect.fileName);
-    editorLauncher->setToolTip("Select Editing Program (Currently " + fileNameOnly(editselect.fileName) + ")");
-    batchLauncher->setFileName(destFolder);
+    editorLauncher_->setFileName(editorDialog_.fileName);
+    editorLauncher_->setToolTip("Select Editing Program (Currently " + fileNameOnly(editorDialog_.fileName) + ")");
+    batchLauncher_->setFileName(batchDestinationFolder_);
 }
 
 // ---------------------------------------------------------------------------
@@ -665,7 +670,7 @@ void MainWindow::finishClosing() {
 void MainWindow::clearViews() {
     // An empty name makes the next assignment of a slot load it again.
     if (largeLevelWindow_) largeLevelWindow_->view->setFileName(QString());
-    for (TAnyImage* view : views()) view->setFileName(QString());
+    for (AnyImage* view : views()) view->setFileName(QString());
 }
 
 // ---------------------------------------------------------------------------
@@ -674,14 +679,14 @@ void MainWindow::clearViews() {
 // check marks are the settings themselves, read when a command runs.
 
 void MainWindow::showHintsToggled() {
-    showHints_ = showHintsItem->isChecked();
+    showHints_ = showHintsItem_->isChecked();
     for (QMenu* menu : menus_)
         if (menu) menu->setToolTipsVisible(showHints_);
 }
 
 void MainWindow::locateImageTool() {
-    itool.initialFolder = folderPartOf(itool.fileName);
-    runDialog(itool);
+    imageToolDialog_.initialFolder = folderPartOf(imageToolDialog_.fileName);
+    runDialog(imageToolDialog_);
 }
 
 void MainWindow::quit() { close(); }

@@ -33,7 +33,7 @@ const char* const kTitle = "Corvane";
 // Shows a slot in a view.  A view keeps its last picture when its file cannot
 // be read; a level the set does not have must show nothing, not a level of
 // the set before.
-void showSlot(const Workspace& workspace, TAnyImage* view, int slot) {
+void showSlot(const Workspace& workspace, AnyImage* view, int slot) {
     view->setFileName(workspace.slotPath(slot));
     if (!QFileInfo::exists(workspace.slotPath(slot))) view->clearPicture();
 }
@@ -52,7 +52,7 @@ void MainWindow::editLevel(int levelIndex) {
                                           : QStringLiteral("There is no image set to edit; load one first."));
         return;
     }
-    const QString& editor = editselect.fileName;
+    const QString& editor = editorDialog_.fileName;
     if (editor.trimmed().isEmpty()) {
         prompts_.warning(kTitle,
                          QStringLiteral("No editing program is chosen. Choose one with Prefs > Select Editor."));
@@ -75,8 +75,8 @@ void MainWindow::editLevel(int levelIndex) {
 void MainWindow::editLargestLevel() { editLevel(editLevelIndex(workspace_.state().largest)); }
 
 void MainWindow::selectEditor() {
-    editselect.initialFolder = folderPartOf(editselect.fileName);
-    runDialog(editselect);
+    editorDialog_.initialFolder = folderPartOf(editorDialog_.fileName);
+    runDialog(editorDialog_);
     // Set again after a cancel too: the button and hint then stay as they were.
     showLauncherFiles();
 }
@@ -113,7 +113,7 @@ void MainWindow::loadViews() {
 }
 
 void MainWindow::showTransparencyOfViews() {
-    const bool on = showTransparency->isChecked();
+    const bool on = showTransparencyItem_->isChecked();
     const SetState& state = workspace_.state();
     std::optional<std::array<int32_t, 256>> levels;
     if (state.largest > 0 && !state.highColour) {
@@ -121,12 +121,12 @@ void MainWindow::showTransparencyOfViews() {
         getpalette(workspace_, read);
         levels = read.levels;
     }
-    const auto apply = [&](TAnyImage* view) {
+    const auto apply = [&](AnyImage* view) {
         view->setCheckerboard(on);
         if (levels) view->setPaletteLevels(*levels);
         else view->clearPaletteLevels();
     };
-    for (TAnyImage* view : views_) apply(view);
+    for (AnyImage* view : views_) apply(view);
     if (largeLevelWindow_) {
         apply(largeLevelWindow_->view);
         largeLevelWindow_->setCheckerboard(on);
@@ -139,7 +139,7 @@ void MainWindow::showTransparencyToggled() { showTransparencyOfViews(); }
 // ---------------------------------------------------------------------------
 // The large window
 
-void MainWindow::addViewMenu(TAnyImage* view, int levelIndex) {
+void MainWindow::addViewMenu(AnyImage* view, int levelIndex) {
     auto* larger = new QAction(QStringLiteral("View Larger"), view);
     larger->setObjectName(QStringLiteral("ViewLarger"));
     connect(larger, &QAction::triggered, this, [this, levelIndex] { viewLarger(levelIndex); });
@@ -162,7 +162,7 @@ void MainWindow::loadLargeWindow() {
     large.setLevelIndex(0);
     showSlot(workspace_, large.view, 1);
     if (!workspace_.state().largeViewPlaced) {
-        placeLargeWindow(largeWindow, 512);
+        placeLargeWindow(largeWindowGeometry_, 512);
         workspace_.state().largeViewPlaced = true;
     }
     large.setVisible(largest == 512);
@@ -179,7 +179,7 @@ void MainWindow::viewLarger(int levelIndex) {
     showSlot(workspace_, large.view, levelIndex + 1);
     if (opening) {
         // Hiding it kept its place in largeWindow.
-        placeLargeWindow(largeWindow, 512 >> levelIndex);
+        placeLargeWindow(largeWindowGeometry_, 512 >> levelIndex);
         workspace_.state().largeViewPlaced = true;
     }
     large.show();
@@ -244,7 +244,7 @@ QString MainWindow::paintSessionCopy(int slot) {
     const bool copied = workspace_.state().is4444 && facts.bits == 16
                             ? library.anyToBmp(workspace_.slotPath(slot), copy)
                             : QFile::copy(workspace_.slotPath(slot), copy);
-    progressBar->setValue(0);
+    progressBar_->setValue(0);
     if (!copied) return {};
     sessions_.push_back(PaintSession{slot, copy, history_.current().instance, fileDigest(copy)});
     // Its saves show here without Update.
@@ -289,7 +289,7 @@ void MainWindow::checkPaintSessions() {
 bool MainWindow::takePaintSession(PaintSession& session) {
     QuorLibrary library(context_);
     const LevelIntake intake = takeEditedLevel(workspace_, library, setOptions(), session.slot, session.file);
-    progressBar->setValue(0);  // the library's work is done
+    progressBar_->setValue(0);  // the library's work is done
     if (!intake.outcome.ok) {
         prompts_.warning(kTitle, intake.outcome.error);
         return false;

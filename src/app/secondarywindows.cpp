@@ -105,7 +105,7 @@ QString aboutText(const QStringList& pictureFormats) {
         t += QStringLiteral("    %1\n").arg(QLatin1String(form));
     t += "\nLargest Base Size Supported 512x512\n\n";
     t += "Not yet fully supported:\n    Non-Square Bitmaps\n    any as-yet undiscovered variants\n\n";
-    t += "Supported Formats for \"Load Any Image\" with " + TAnyImage::libraryFileName("quorimg") + ":\n";
+    t += "Supported Formats for \"Load Any Image\" with " + AnyImage::libraryFileName("quorimg") + ":\n";
     for (const QString& format : pictureFormats) t += "    " + format + "\n";
     t += "If the full set of library files is installed, Tiff and Png as well\n";
     t += "\nThis program is provided as it is, without any warranty. Always keep a copy of a texture "
@@ -199,13 +199,13 @@ LargeLevelWindow::LargeLevelWindow(QWidget* parent) : QWidget(parent, Qt::Window
     layout->addWidget(zoom);
 
     // The reader of the level's file stays out of sight; the zoom shows it.
-    view = new TAnyImage(this);
+    view = new AnyImage(this);
     view->setObjectName(QStringLiteral("AnyImage1"));
     view->setCenterOnParent(false);
     view->setGeometry(0, 0, 512, 512);
     view->hide();
-    connect(view, &TAnyImage::pictureChanged, this, &LargeLevelWindow::showPicture);
-    connect(view, &TAnyImage::doubleClicked, this, [this] { emit editRequested(levelIndex_); });
+    connect(view, &AnyImage::pictureChanged, this, &LargeLevelWindow::showPicture);
+    connect(view, &AnyImage::doubleClicked, this, [this] { emit editRequested(levelIndex_); });
     setLevelIndex(0);
 }
 
@@ -284,7 +284,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
 
     // "Program"
     auto* program = new QWidget;
-    programButton = new TExeButton(program);
+    programButton = new ExeButton(program);
     programButton->setObjectName(QStringLiteral("ExeButton1"));
     programButton->setGeometry(24, 24, 104, 40);
     programButton->setDown(true);
@@ -308,14 +308,14 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     const auto bitmapButton = [this](QWidget* page, const char* name, QPoint at, bool envelope, const QString& hint,
                                      void (AboutBox::*handler)()) {
-        auto* b = new TMButton(page);
+        auto* b = new MButton(page);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(at.x(), at.y(), 49, 41);
         b->setBorder(false);
         b->setStretch(false);
         b->setBitmap(buttonPicture(envelope));
         b->setToolTip(hint);
-        connect(b, &TMButton::clicked, this, handler);
+        connect(b, &MButton::clicked, this, handler);
         return b;
     };
     const QString visit = QStringLiteral("Visit the %1 web site").arg(QLatin1String(kMaker));
@@ -358,7 +358,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
             .arg(QLatin1String(kMaker)));
     pages->addTab(copyrights, QStringLiteral("Copyrights"));
 
-    logo = new TMButton(this);
+    logo = new MButton(this);
     logo->setObjectName(QStringLiteral("MButton1"));
     logo->setGeometry(248, 56, 145, 145);
     logo->setBorder(false);

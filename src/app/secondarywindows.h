@@ -22,9 +22,9 @@ class QUrl;
 
 namespace corvane {
 
-class TAnyImage;
-class TExeButton;
-class TMButton;
+class AnyImage;
+class ExeButton;
+class MButton;
 class ZoomView;
 
 // A file's product version as a version record holds it: major and minor in
@@ -90,7 +90,7 @@ public:
     explicit LargeLevelWindow(QWidget* parent = nullptr);
 
     // Reads the level's file; what it reads is shown in `zoom`.
-    TAnyImage* view = nullptr;
+    AnyImage* view = nullptr;
     ZoomView* zoom = nullptr;
 
     // The level shown: 0 for 512 .. 9 for 1.  Sets the caption.
@@ -137,10 +137,10 @@ public:
     QString programText;
 
     QTabWidget* pages = nullptr;
-    TExeButton* programButton = nullptr;
+    ExeButton* programButton = nullptr;
     QLabel* programLabel = nullptr;
     QLabel* versionLabel = nullptr;
-    TMButton *logo = nullptr, *contactButton = nullptr, *siteButton = nullptr, *librariesSiteButton = nullptr;
+    MButton *logo = nullptr, *contactButton = nullptr, *siteButton = nullptr, *librariesSiteButton = nullptr;
     std::array<QLineEdit*, 5> versionFields{};  // one per library, in kLibraries order
     QPlainTextEdit* copyrights = nullptr;
     QPushButton* closeButton = nullptr;

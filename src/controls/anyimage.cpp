@@ -27,8 +27,8 @@ namespace {
 using ConvertRoutine = int32_t (*)(const char*, const char*, QuorContext*, int32_t, int32_t);
 using ValidRoutine = int32_t (*)(const char*);
 
-TAnyImage::MessageHook& defaultHook() {
-    static TAnyImage::MessageHook hook;
+AnyImage::MessageHook& defaultHook() {
+    static AnyImage::MessageHook hook;
     return hook;
 }
 
@@ -46,26 +46,26 @@ QString namePart(const QString& path) {
 
 }  // namespace
 
-TAnyImage::TAnyImage(QWidget* parent, const QString& libraryName)
+AnyImage::AnyImage(QWidget* parent, const QString& libraryName)
     : QWidget(parent), libraryName_(libraryName), tempDir_(defaultTempDir()) {
     resize(105, 105);
 }
 
-TAnyImage::~TAnyImage() { unloadLibrary(); }
+AnyImage::~AnyImage() { unloadLibrary(); }
 
-QString TAnyImage::defaultTempDir() { return privateWorkFolder(); }
+QString AnyImage::defaultTempDir() { return privateWorkFolder(); }
 
-void TAnyImage::setTempDir(const QString& folder) {
+void AnyImage::setTempDir(const QString& folder) {
     tempDir_ = withSeparator(folder);
     privateTempDir_ = false;
 }
 
-QString TAnyImage::usableTempDir() const {
+QString AnyImage::usableTempDir() const {
     if (privateTempDir_ && !preparePrivateFolder(tempDir_)) return {};
     return tempDir_;
 }
 
-QString TAnyImage::libraryFileName(const QString& baseName) {
+QString AnyImage::libraryFileName(const QString& baseName) {
 #if defined(_WIN32)
     return baseName + QStringLiteral(".dll");
 #elif defined(__APPLE__)
@@ -75,14 +75,14 @@ QString TAnyImage::libraryFileName(const QString& baseName) {
 #endif
 }
 
-void TAnyImage::setLibraryName(const QString& name) {
+void AnyImage::setLibraryName(const QString& name) {
     unloadLibrary();
     libraryName_ = name;
 }
 
-bool TAnyImage::libraryLoaded() const { return library_ != nullptr; }
+bool AnyImage::libraryLoaded() const { return library_ != nullptr; }
 
-bool TAnyImage::loadLibrary() {
+bool AnyImage::loadLibrary() {
     auto library = std::make_unique<QLibrary>();
     QStringList candidates;
     if (QFileInfo(libraryName_).isAbsolute()) {
@@ -103,13 +103,13 @@ bool TAnyImage::loadLibrary() {
     return false;
 }
 
-void TAnyImage::unloadLibrary() {
+void AnyImage::unloadLibrary() {
     if (!library_) return;
     library_->unload();
     library_.reset();
 }
 
-void TAnyImage::showMessage(const QString& title, const QString& text) {
+void AnyImage::showMessage(const QString& title, const QString& text) {
     if (messageHook_) {
         messageHook_(title, text);
     } else if (defaultHook()) {
@@ -121,44 +121,44 @@ void TAnyImage::showMessage(const QString& title, const QString& text) {
     }
 }
 
-void TAnyImage::setDefaultMessageHook(MessageHook hook) { defaultHook() = std::move(hook); }
+void AnyImage::setDefaultMessageHook(MessageHook hook) { defaultHook() = std::move(hook); }
 
-void TAnyImage::setFileName(const QString& name) {
+void AnyImage::setFileName(const QString& name) {
     if (name == fileName_) return;
     fileName_ = name;
     load();
 }
 
-void TAnyImage::setJpegScale(int scale) {
+void AnyImage::setJpegScale(int scale) {
     if (scale == jpegScale_) return;
     jpegScale_ = JpegScale(std::clamp(scale, 0, 2));
     if (extension_ == QLatin1String(".JPG")) load();
 }
 
-void TAnyImage::setPcdSize(int size) {
+void AnyImage::setPcdSize(int size) {
     if (size == pcdSize_) return;
     pcdSize_ = PcdSize(std::clamp(size, 0, 2));
     if (extension_ == QLatin1String(".PCD")) load();
 }
 
-void TAnyImage::setTruColor(bool truColor) {
+void AnyImage::setTruColor(bool truColor) {
     if (truColor == truColor_) return;
     truColor_ = truColor;
     load();
 }
 
-void TAnyImage::setAutoFlush(bool autoFlush) {
+void AnyImage::setAutoFlush(bool autoFlush) {
     autoFlush_ = autoFlush;
     unloadLibrary();
 }
 
-void TAnyImage::setCenterOnParent(bool center) {
+void AnyImage::setCenterOnParent(bool center) {
     if (center == centerOnParent_) return;
     centerOnParent_ = center;
     if (center) load();
 }
 
-void TAnyImage::setProportional(bool proportional) {
+void AnyImage::setProportional(bool proportional) {
     proportional_ = proportional;
     if (!proportional) return;
     setAutoSize(false);
@@ -166,22 +166,22 @@ void TAnyImage::setProportional(bool proportional) {
     fitToPicture();
 }
 
-void TAnyImage::setStretch(bool stretch) {
+void AnyImage::setStretch(bool stretch) {
     stretch_ = stretch;
     update();
 }
 
-void TAnyImage::setAutoSize(bool autoSize) {
+void AnyImage::setAutoSize(bool autoSize) {
     autoSize_ = autoSize;
     setPicture(picture_);
 }
 
-void TAnyImage::setCenter(bool center) {
+void AnyImage::setCenter(bool center) {
     center_ = center;
     update();
 }
 
-void TAnyImage::load() {
+void AnyImage::load() {
     const QString& name = fileName_;
     const QString part = namePart(name);
     const qsizetype dot = part.lastIndexOf(u'.');
@@ -222,7 +222,7 @@ void TAnyImage::load() {
     if (autoFlush_) unloadLibrary();
 }
 
-bool TAnyImage::readPicture(const QString& path) {
+bool AnyImage::readPicture(const QString& path) {
     QImageReader reader(path);
     QImage image = reader.read();
     if (image.isNull()) return false;  // the picture on show stays
@@ -230,32 +230,32 @@ bool TAnyImage::readPicture(const QString& path) {
     return true;
 }
 
-void TAnyImage::setPicture(const QImage& image) {
+void AnyImage::setPicture(const QImage& image) {
     picture_ = image;
     if (autoSize_ && picture_.width() > 0 && picture_.height() > 0) resize(picture_.size());
     update();
     emit pictureChanged();
 }
 
-void TAnyImage::clearPicture() { setPicture(QImage()); }
+void AnyImage::clearPicture() { setPicture(QImage()); }
 
-void TAnyImage::setCheckerboard(bool on) {
+void AnyImage::setCheckerboard(bool on) {
     if (on == checkerboard_) return;
     checkerboard_ = on;
     update();
 }
 
-void TAnyImage::setPaletteLevels(const std::array<int32_t, 256>& levels) {
+void AnyImage::setPaletteLevels(const std::array<int32_t, 256>& levels) {
     paletteLevels_ = levels;
     update();
 }
 
-void TAnyImage::clearPaletteLevels() {
+void AnyImage::clearPaletteLevels() {
     paletteLevels_.reset();
     update();
 }
 
-QImage TAnyImage::shownLevel() const {
+QImage AnyImage::shownLevel() const {
     if (picture_.isNull()) return {};
     if (picture_.format() == QImage::Format_Indexed8 && paletteLevels_) {
         QImage indexed = picture_;
@@ -269,7 +269,7 @@ QImage TAnyImage::shownLevel() const {
     return picture_.convertToFormat(QImage::Format_ARGB32);
 }
 
-void TAnyImage::fitToPicture() {
+void AnyImage::fitToPicture() {
     const int pw = picture_.width(), ph = picture_.height();
     if (pw == 0 || ph == 0) return;
 
@@ -289,7 +289,7 @@ void TAnyImage::fitToPicture() {
     setGeometry(QRect(at, QSize(w, h)));
 }
 
-void TAnyImage::paintEvent(QPaintEvent*) {
+void AnyImage::paintEvent(QPaintEvent*) {
     if (picture_.isNull()) return;
     QPainter painter(this);
     QRect target;
@@ -324,12 +324,12 @@ void TAnyImage::paintEvent(QPaintEvent*) {
     painter.drawImage(QPointF(std::floor(at.x() * ratio) / ratio, std::floor(at.y() * ratio) / ratio), shown);
 }
 
-void TAnyImage::mouseReleaseEvent(QMouseEvent* event) {
+void AnyImage::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
     QWidget::mouseReleaseEvent(event);
 }
 
-void TAnyImage::mouseDoubleClickEvent(QMouseEvent* event) {
+void AnyImage::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) emit doubleClicked();
     QWidget::mouseDoubleClickEvent(event);
 }

@@ -1,4 +1,4 @@
-// TAnyImage: shows the picture stored in a named file.  Icons are read
+// AnyImage: shows the picture stored in a named file.  Icons are read
 // directly; every other format, plain BMP included, goes through the image
 // library (bound at run time) into a temporary BMP that is read back and
 // deleted.  Assigning the name already held does nothing, so a view is
@@ -21,7 +21,7 @@ class QLibrary;
 
 namespace corvane {
 
-class TAnyImage : public QWidget {
+class AnyImage : public QWidget {
     Q_OBJECT
 
 public:
@@ -33,8 +33,8 @@ public:
 
     // libraryName is the library's base name ("quorimg" gives libquorimg.so
     // next to the program, else the system's search order) or a full path.
-    explicit TAnyImage(QWidget* parent = nullptr, const QString& libraryName = QStringLiteral("quorimg"));
-    ~TAnyImage() override;
+    explicit AnyImage(QWidget* parent = nullptr, const QString& libraryName = QStringLiteral("quorimg"));
+    ~AnyImage() override;
 
     // Setters in the order a window description applies them: JpegScale,
     // PCDSize, FileName, TruColor, AutoFlush, CenterOnParent, Proportional.

@@ -29,21 +29,21 @@ bool acts(Qt::MouseButton button) { return button == Qt::LeftButton || button ==
 
 }  // namespace
 
-TExeButton::TExeButton(QWidget* parent) : QWidget(parent) {}
+ExeButton::ExeButton(QWidget* parent) : QWidget(parent) {}
 
-void TExeButton::openWithDesktop(const QString& file, const QString& workingDirectory) {
+void ExeButton::openWithDesktop(const QString& file, const QString& workingDirectory) {
     const QFileInfo info(file);
     if (file.isEmpty() || !info.exists()) return;
     if (info.isFile() && info.isExecutable()) QProcess::startDetached(info.absoluteFilePath(), {}, workingDirectory);
     else QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
 }
 
-void TExeButton::setIcon(const QIcon& icon) {
+void ExeButton::setIcon(const QIcon& icon) {
     largeIcon_ = icon;
     smallIcon_ = icon.isNull() ? QIcon() : QIcon(icon.pixmap(16, 16));
 }
 
-void TExeButton::setFileName(const QString& name) {
+void ExeButton::setFileName(const QString& name) {
     if (name == fileName_) return;
     fileName_ = name;
 
@@ -59,49 +59,49 @@ void TExeButton::setFileName(const QString& name) {
     updateLayout();
 }
 
-void TExeButton::setCaption(const QString& caption) {
+void ExeButton::setCaption(const QString& caption) {
     if (caption == caption_) return;
     caption_ = caption;
     updateLayout();
 }
 
-void TExeButton::setDown(bool down) {
+void ExeButton::setDown(bool down) {
     down_ = down;
     updateLayout();
 }
-void TExeButton::setAuto(bool on) {
+void ExeButton::setAuto(bool on) {
     auto_ = on;
     updateLayout();
 }
-void TExeButton::setAutoRun(bool on) {
+void ExeButton::setAutoRun(bool on) {
     autoRun_ = on;
     updateLayout();
 }
-void TExeButton::setShowIcon(bool on) {
+void ExeButton::setShowIcon(bool on) {
     showIcon_ = on;
     updateLayout();
 }
-void TExeButton::setShowLabel(bool on) {
+void ExeButton::setShowLabel(bool on) {
     showLabel_ = on;
     updateLayout();
 }
-void TExeButton::setLargeIcon(bool on) {
+void ExeButton::setLargeIcon(bool on) {
     largeIcon32_ = on;
     updateLayout();
 }
-void TExeButton::setBorder(bool on) {
+void ExeButton::setBorder(bool on) {
     border_ = on;
     updateLayout();
 }
 
-QColor TExeButton::color() const { return color_.isValid() ? color_ : palette().color(QPalette::Button); }
+QColor ExeButton::color() const { return color_.isValid() ? color_ : palette().color(QPalette::Button); }
 
-void TExeButton::setColor(const QColor& colour) {
+void ExeButton::setColor(const QColor& colour) {
     color_ = colour;
     repaint();
 }
 
-void TExeButton::updateLayout() {
+void ExeButton::updateLayout() {
     if (auto_) {
         const int side = iconSize() + 8;
         int w = side;
@@ -114,8 +114,8 @@ void TExeButton::updateLayout() {
     repaint();
 }
 
-TExeButton::CaptionFit TExeButton::cutCaption(QString text, int space,
-                                              const std::function<int(const QString&)>& textWidth) {
+ExeButton::CaptionFit ExeButton::cutCaption(QString text, int space,
+                                            const std::function<int(const QString&)>& textWidth) {
     CaptionFit fit;
     fit.x = std::max(0, (space - textWidth(text)) / 2);
     // x stays where the whole caption would have started.
@@ -130,7 +130,7 @@ TExeButton::CaptionFit TExeButton::cutCaption(QString text, int space,
     return fit;
 }
 
-void TExeButton::paintEvent(QPaintEvent*) {
+void ExeButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setFont(font());
     p.fillRect(rect(), color());
@@ -164,27 +164,27 @@ void TExeButton::paintEvent(QPaintEvent*) {
     }
 }
 
-void TExeButton::press(QMouseEvent* event) {
+void ExeButton::press(QMouseEvent* event) {
     emit mousePressed(event->button(), event->position().toPoint());
     if (!acts(event->button())) return;
     down_ = latch_ ? !down_ : true;
     repaint();
 }
 
-void TExeButton::mousePressEvent(QMouseEvent* event) {
+void ExeButton::mousePressEvent(QMouseEvent* event) {
     clickArmed_ = event->button() == Qt::LeftButton;
     press(event);
 }
 
-void TExeButton::mouseDoubleClickEvent(QMouseEvent* event) {
+void ExeButton::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click presses the button but is no new click.
     clickArmed_ = false;
     press(event);
 }
 
-void TExeButton::mouseMoveEvent(QMouseEvent* event) { emit mouseMoved(event->position().toPoint()); }
+void ExeButton::mouseMoveEvent(QMouseEvent* event) { emit mouseMoved(event->position().toPoint()); }
 
-void TExeButton::mouseReleaseEvent(QMouseEvent* event) {
+void ExeButton::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     emit mouseReleased(event->button(), at);
     if (!acts(event->button())) return;
@@ -196,7 +196,7 @@ void TExeButton::mouseReleaseEvent(QMouseEvent* event) {
     clickArmed_ = false;
 }
 
-void TExeButton::launch() {
+void ExeButton::launch() {
     if (!launcher_) return;
     const QFileInfo info(fileName_);
     if (fileExt_ == QLatin1String(".LNK") || info.isSymLink()) {

@@ -1,4 +1,4 @@
-// TExeButton: a button that stands for a file, usually a program.  It shows
+// ExeButton: a button that stands for a file, usually a program.  It shows
 // the file's icon and, optionally, a label, and can open the file when
 // released (shortcuts and symbolic links are followed first).
 #pragma once
@@ -11,7 +11,7 @@
 
 namespace corvane {
 
-class TExeButton : public QWidget {
+class ExeButton : public QWidget {
     Q_OBJECT
 
 public:
@@ -20,7 +20,7 @@ public:
     using Launcher = std::function<void(const QString& file, const QString& workingDirectory)>;
     static void openWithDesktop(const QString& file, const QString& workingDirectory);
 
-    explicit TExeButton(QWidget* parent = nullptr);
+    explicit ExeButton(QWidget* parent = nullptr);
 
     // The large icon; the small one is derived from it (no repaint).
     const QIcon& icon() const { return largeIcon_; }
@@ -108,7 +108,7 @@ private:
     bool border_ = true;
     bool clickArmed_ = false;
     QColor color_;
-    Launcher launcher_ = &TExeButton::openWithDesktop;
+    Launcher launcher_ = &ExeButton::openWithDesktop;
 };
 
 }  // namespace corvane

@@ -8,55 +8,55 @@
 
 namespace corvane {
 
-TMButton::TMButton(QWidget* parent) : QWidget(parent) {
+MButton::MButton(QWidget* parent) : QWidget(parent) {
     // Moves without a button held drive the hover frame.
     setMouseTracking(true);
     colorDark_ = palette().color(QPalette::Shadow);
     colorLight_ = palette().color(QPalette::Midlight);
 }
 
-void TMButton::setBitmap(const QPixmap& bitmap) {
+void MButton::setBitmap(const QPixmap& bitmap) {
     bitmap_ = bitmap;
     stateChanged();
 }
 
-void TMButton::setLatch(bool on) {
+void MButton::setLatch(bool on) {
     latch_ = on;
     stateChanged();
 }
-void TMButton::setDown(bool on) {
+void MButton::setDown(bool on) {
     down_ = on;
     stateChanged();
 }
-void TMButton::setBorder(bool on) {
+void MButton::setBorder(bool on) {
     border_ = on;
     stateChanged();
 }
-void TMButton::setStretch(bool on) {
+void MButton::setStretch(bool on) {
     stretch_ = on;
     stateChanged();
 }
-void TMButton::setRockerLR(bool on) {
+void MButton::setRockerLR(bool on) {
     rockerLR_ = on;
     stateChanged();
 }
-void TMButton::setRockerUD(bool on) {
+void MButton::setRockerUD(bool on) {
     rockerUD_ = on;
     stateChanged();
 }
-void TMButton::setHighlight(bool on) {
+void MButton::setHighlight(bool on) {
     highlight_ = on;
     stateChanged();
 }
 
-QColor TMButton::color() const { return color_.isValid() ? color_ : palette().color(QPalette::Button); }
+QColor MButton::color() const { return color_.isValid() ? color_ : palette().color(QPalette::Button); }
 
-void TMButton::setColor(const QColor& colour) {
+void MButton::setColor(const QColor& colour) {
     color_ = colour;
     repaint();
 }
 
-std::array<QColor, 8> TMButton::frameColours() {
+std::array<QColor, 8> MButton::frameColours() {
     const QColor L = colorLight_, D = colorDark_;
     if (!down_) {
         if (!border_ && !hot_) {
@@ -72,7 +72,7 @@ std::array<QColor, 8> TMButton::frameColours() {
     return {L, L, L, D, L, L, L, D};
 }
 
-void TMButton::paintEvent(QPaintEvent*) {
+void MButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const int w = width(), h = height();
     p.fillRect(rect(), color());
@@ -93,7 +93,7 @@ void TMButton::paintEvent(QPaintEvent*) {
     }
 }
 
-void TMButton::press(QMouseEvent* event) {
+void MButton::press(QMouseEvent* event) {
     emit mousePressed(event->button(), event->position().toPoint());
     if (event->button() != Qt::LeftButton && event->button() != Qt::MiddleButton) return;
     lastPress_ = event->position().toPoint();
@@ -107,22 +107,22 @@ void TMButton::press(QMouseEvent* event) {
     }
 }
 
-void TMButton::mousePressEvent(QMouseEvent* event) {
+void MButton::mousePressEvent(QMouseEvent* event) {
     clickArmed_ = event->button() == Qt::LeftButton;
     press(event);
 }
 
-void TMButton::mouseDoubleClickEvent(QMouseEvent* event) {
+void MButton::mouseDoubleClickEvent(QMouseEvent* event) {
     clickArmed_ = false;
     press(event);
 }
 
-void TMButton::stopTracking() {
+void MButton::stopTracking() {
     tracking_ = false;
     repaint();
 }
 
-void TMButton::mouseMoveEvent(QMouseEvent* event) {
+void MButton::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     if (highlight_) {
         if (!tracking_) {
@@ -140,13 +140,13 @@ void TMButton::mouseMoveEvent(QMouseEvent* event) {
     emit mouseMoved(at);
 }
 
-void TMButton::leaveEvent(QEvent* event) {
+void MButton::leaveEvent(QEvent* event) {
     // The pointer left without a move outside being seen (no button held).
     if (highlight_ && tracking_) stopTracking();
     QWidget::leaveEvent(event);
 }
 
-void TMButton::mouseReleaseEvent(QMouseEvent* event) {
+void MButton::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     emit mouseReleased(event->button(), at);
     if (event->button() != Qt::LeftButton && event->button() != Qt::MiddleButton) return;

@@ -1,4 +1,4 @@
-// TMButton: a bitmap inside a thin three-dimensional frame.  It can show its
+// MButton: a bitmap inside a thin three-dimensional frame.  It can show its
 // frame while the pointer is over it, latch, act as a two-halved rocker and
 // drop down a menu from its lower-left corner.
 #pragma once
@@ -14,11 +14,11 @@ class QMenu;
 
 namespace corvane {
 
-class TMButton : public QWidget {
+class MButton : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TMButton(QWidget* parent = nullptr);
+    explicit MButton(QWidget* parent = nullptr);
 
     // Runs modally from the press; the button is up again once it closes.
     QMenu* dropDownMenu() const { return menu_; }

@@ -33,18 +33,18 @@ bool isEditingShortcut(QKeyEvent* e) {
 
 }  // namespace
 
-TNumEdit::TNumEdit(QWidget* parent) : QLineEdit(parent) {
+NumEdit::NumEdit(QWidget* parent) : QLineEdit(parent) {
     onExit_ = [this] { validateNumber(); };
 }
 
-QString TNumEdit::format(double value) {
+QString NumEdit::format(double value) {
     if (value == 0) return QStringLiteral("0");  // never "-0"
     return QString::number(value, 'g', 15);
 }
 
-double TNumEdit::makeWhole(double value) { return std::trunc(value + 0.5); }
+double NumEdit::makeWhole(double value) { return std::trunc(value + 0.5); }
 
-double TNumEdit::parse(const QString& text) {
+double NumEdit::parse(const QString& text) {
     // Find the longest leading piece of the form
     //   [white space] [sign] digits [. digits] [e [sign] digits]
     // and convert just that, independently of the process locale.
@@ -106,13 +106,13 @@ double TNumEdit::parse(const QString& text) {
     return negative ? -value : value;
 }
 
-void TNumEdit::showValue() {
+void NumEdit::showValue() {
     const QString shown = format(value_);
     // An equal text is left alone so no change notification fires.
     if (shown != text()) setText(shown);
 }
 
-double TNumEdit::number() {
+double NumEdit::number() {
     QString t = text();
     const qsizetype comma = t.indexOf(u',');
     if (comma >= 0) t.remove(comma, 1);
@@ -121,7 +121,7 @@ double TNumEdit::number() {
     return value_;
 }
 
-void TNumEdit::setNumber(double value) {
+void NumEdit::setNumber(double value) {
     value_ = value;
     if (value_ > max_) value_ = max_;
     if (!(value_ >= min_)) value_ = min_;
@@ -129,31 +129,31 @@ void TNumEdit::setNumber(double value) {
     showValue();
 }
 
-void TNumEdit::setAllowDecimal(bool allow) {
+void NumEdit::setAllowDecimal(bool allow) {
     allowDecimal_ = allow;
     if (!allow) value_ = makeWhole(value_);
     showValue();
 }
 
-void TNumEdit::setAllowMinus(bool allow) {
+void NumEdit::setAllowMinus(bool allow) {
     allowMinus_ = allow;
     if (!allow && value_ < 0) value_ = -value_;
     showValue();
 }
 
-void TNumEdit::setMax(double value) {
+void NumEdit::setMax(double value) {
     if (value > min_) max_ = value;
     if (value_ > max_) value_ = max_;
     showValue();
 }
 
-void TNumEdit::setMin(double value) {
+void NumEdit::setMin(double value) {
     if (value < max_) min_ = value;
     if (value_ < min_) value_ = min_;
     showValue();
 }
 
-void TNumEdit::validateNumber() {
+void NumEdit::validateNumber() {
     double v = text().isEmpty() ? 0.0 : parse(text());
     if (!(v >= min_)) v = min_;
     if (v > max_) v = max_;
@@ -161,7 +161,7 @@ void TNumEdit::validateNumber() {
     showValue();
 }
 
-bool TNumEdit::filterCharacter(QChar c) {
+bool NumEdit::filterCharacter(QChar c) {
     keyPressed_ = signedByteCode(c);
 
     const bool hasSelection = hasSelectedText();
@@ -179,7 +179,7 @@ bool TNumEdit::filterCharacter(QChar c) {
     return false;
 }
 
-bool TNumEdit::event(QEvent* event) {
+bool NumEdit::event(QEvent* event) {
     // Tab normally moves the focus before the key reaches keyPressEvent; it
     // still counts as a typed character that validates the box.
     if (event->type() == QEvent::KeyPress) {
@@ -201,7 +201,7 @@ bool TNumEdit::event(QEvent* event) {
     return QLineEdit::event(event);
 }
 
-void TNumEdit::keyPressEvent(QKeyEvent* event) {
+void NumEdit::keyPressEvent(QKeyEvent* event) {
     const QString typed = event->text();
     const int key = event->key();
     if (typed.isEmpty() || key == Qt::Key_Delete || key == Qt::Key_Tab || key == Qt::Key_Backtab ||
@@ -213,7 +213,7 @@ void TNumEdit::keyPressEvent(QKeyEvent* event) {
     else event->accept();
 }
 
-void TNumEdit::focusOutEvent(QFocusEvent* event) {
+void NumEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // Switching to another window or opening a menu does not leave the box.
     if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) return;

@@ -1,4 +1,4 @@
-// TNumEdit: a one-line edit box for one number, with a range, a whole-number
+// NumEdit: a one-line edit box for one number, with a range, a whole-number
 // rule and a per-character filter.  The value is brought into range only when
 // the box is left, on Enter / Tab / line feed, and when Number, Min or Max is
 // assigned; while the user types the text is only filtered.
@@ -10,11 +10,11 @@
 
 namespace corvane {
 
-class TNumEdit : public QLineEdit {
+class NumEdit : public QLineEdit {
     Q_OBJECT
 
 public:
-    explicit TNumEdit(QWidget* parent = nullptr);
+    explicit NumEdit(QWidget* parent = nullptr);
 
     // Setters in the order a window description applies them: AllowDecimal,
     // AllowMinus, Number, Max, Min.  Every setter shows the value afterwards.

@@ -22,7 +22,7 @@ UpDown::UpDown(QWidget* parent) : QWidget(parent) {
     });
 }
 
-void UpDown::setAssociate(TNumEdit* edit) {
+void UpDown::setAssociate(NumEdit* edit) {
     if (associate_) associate_->removeEventFilter(this);
     associate_ = edit;
     if (associate_) {

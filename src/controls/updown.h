@@ -9,7 +9,7 @@
 
 namespace corvane {
 
-class TNumEdit;
+class NumEdit;
 
 class UpDown : public QWidget {
     Q_OBJECT
@@ -19,8 +19,8 @@ public:
 
     // The edit box the arrows write to; it receives the position at once, and
     // its Up and Down keys step the arrows.
-    void setAssociate(TNumEdit* edit);
-    TNumEdit* associate() const { return associate_; }
+    void setAssociate(NumEdit* edit);
+    NumEdit* associate() const { return associate_; }
 
     int min() const { return min_; }
     int max() const { return max_; }
@@ -61,7 +61,7 @@ private:
     void readAssociate();
     QString positionText() const;
 
-    TNumEdit* associate_ = nullptr;
+    NumEdit* associate_ = nullptr;
     int min_ = 0;
     int max_ = 100;
     int position_ = 0;

@@ -23,31 +23,31 @@ const char* const kNewSixteenTitle = "Create New 16 bit Image Set";
 
 namespace {
 
-// `refusal` is the library's, when one of its limits refused the picture.
-QString cannotRead(const QString& file, const QString& refusal = {}) {
+// Why `file` cannot be read, as the library said when it failed on it.
+QString cannotRead(const QString& file, const LibraryError& error) {
     // A file that is missing or closed to us is no fault of its format.
     if (const QString cause = causeNotReadable(file); !cause.isEmpty()) return cannotReadText(file, cause);
+    const bool ofItsFormat = error.code == QUOR_ERROR_FORMAT || !error.failed();
     return QStringLiteral("Cannot read %1: %2.")
         .arg(QFileInfo(file).fileName(),
-             refusal.isEmpty() ? QStringLiteral("it is not a picture Corvane can open") : refusal);
+             ofItsFormat ? QStringLiteral("it is not a picture Corvane can open") : error.reason());
 }
 
-// Why a picture could not be brought in: the library's limit that refused
-// it, or else the likeliest cause.
-QString notBroughtIn(const QString& file, ImageLibrary& library, const Workspace& workspace) {
-    const QString step = QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName());
-    if (const QString refusal = library.refusal(); !refusal.isEmpty()) return step + QStringLiteral(": ") + refusal + '.';
-    return libraryFailure(step, workspace);
+QString notBroughtIn(const QString& file, ImageLibrary& library) {
+    return libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), library);
 }
 
 // Stages the header slot with the 256 palette entries (fourth bytes
-// included) of `source`; headers and record stay.
-bool mergePalette(const std::vector<uint8_t>& source, Workspace& workspace, SlotStaging& staging) {
+// included) of `source`; headers and record stay.  Returns why not, or an
+// empty text.
+QString mergePalette(const std::vector<uint8_t>& source, Workspace& workspace, SlotStaging& staging) {
     std::vector<uint8_t> header;
-    if (source.size() < size_t(kPaletteHeader) || !readFileBytes(staging.current(HeaderSlot), header)) return false;
+    if (source.size() < size_t(kPaletteHeader)) return QStringLiteral("it has no palette of 256 colours");
+    if (const QString cause = readRegularFile(staging.current(HeaderSlot), header, 64 << 20); !cause.isEmpty())
+        return cause;
     header.resize(size_t(kPaletteHeader + kRecordLength * workspace.state().recordCount), 0);
     std::copy(source.begin() + kPaletteAt, source.begin() + kPaletteHeader, header.begin() + kPaletteAt);
-    return replaceFileAtomically(staging.path(HeaderSlot), header);
+    return replaceWorkFile(staging.path(HeaderSlot), header);
 }
 
 CommandOutcome failure(const QString& why) {
@@ -80,14 +80,14 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
                             int maxImport) {
     const QString scratch = workspace.slotPath(ScratchSlot);
     // Nothing changes, not even the labels, for a file the library cannot read.
-    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
+    if (!library.valid(file)) return failure(cannotRead(file, library.lastError()));
+    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library));
     int width = 0, height = 0, bits = 0;
-    if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file));
+    if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file, library.lastError()));
     const int size = importSize(width, height, maxImport);
     if (!library.resize(scratch, scratch, size, size))
         return failure(libraryFailure(
-            QStringLiteral("%1 could not be resized to %2x%2").arg(QFileInfo(file).fileName()).arg(size), workspace));
+            QStringLiteral("%1 could not be resized to %2x%2").arg(QFileInfo(file).fileName()).arg(size), library));
     SetState& state = workspace.state();
     const SetState before = state;
     const StatusLines statusBefore = workspace.status();
@@ -112,31 +112,33 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
+    if (!library.valid(file)) return failure(cannotRead(file, library.lastError()));
+    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
     if (!library.resize(scratch, level256, 256, 256) ||
         !library.remap(level256, level256, workspace.slotPath(HeaderSlot)))
         return failure(libraryFailure(
-            QStringLiteral("%1 could not be put on the set's palette").arg(QFileInfo(file).fileName()), workspace));
+            QStringLiteral("%1 could not be put on the set's palette").arg(QFileInfo(file).fileName()), library));
     return createImageSet(workspace, library, options, runTool, &staging);
 }
 
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file, library.refusal()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library, workspace));
+    if (!library.valid(file)) return failure(cannotRead(file, library.lastError()));
+    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library));
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits) || bits != 8)
         return failure(QString::fromLatin1(kNotEightBitMessage));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
+    if (!library.resize(scratch, level256, 256, 256)) return failure(notBroughtIn(file, library));
     std::vector<uint8_t> picture;
-    if (!library.resize(scratch, level256, 256, 256) || !readFileBytes(level256, picture, kPaletteHeader) ||
-        !mergePalette(picture, workspace, staging))
+    QString cause = readRegularFile(level256, picture, kPaletteHeader);
+    if (cause.isEmpty()) cause = mergePalette(picture, workspace, staging);
+    if (!cause.isEmpty())
         return failure(
-            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
+            stepFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), cause));
     CommandOutcome outcome = committed(staging, false);
     // The 256 level is whole now, whatever the file before held of it.
     std::vector<int>& incomplete = workspace.state().incompleteLevels;
@@ -148,7 +150,7 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     // Read through the header probe: only an 8-bit set of 256 is taken, and
     // its pixels from where its own header says they start.
     const HeaderFacts facts = readHeaderFacts(file);
-    if (!facts.readable) return failure(cannotRead(file));
+    if (!facts.readable) return failure(cannotRead(file, {}));
     const bool eightBit = probeHeader(facts).eightBit;
     if (!eightBit || refusalToSplit(facts) || facts.width != 256)
         return failure(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
@@ -164,9 +166,10 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     SlotStaging staging(workspace);
     SplitReport report;
     writeLevelFiles(bytes, facts.pixelOffset, 256, 1, levelHeader, staging, report);
-    if (!report.failure.isEmpty() || !mergePalette(levelHeader, workspace, staging))
+    if (!report.failure.isEmpty()) return failure(report.failure);
+    if (const QString cause = mergePalette(levelHeader, workspace, staging); !cause.isEmpty())
         return failure(
-            libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), workspace));
+            stepFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), cause));
     CommandOutcome outcome = committed(staging, false);
     if (outcome.ok) workspace.state().incompleteLevels = report.incompleteLevels;
     if (outcome.ok && !report.missingLevels.empty()) outcome.information << report.missingNote();
@@ -198,12 +201,11 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     state.largest = 256;
     SlotStaging staging(workspace);
     const SplitReport report = splitHighColour(scratch, workspace, staging);
-    if (!report.done)
-        return undo(report.refusal.isEmpty() ? libraryFailure(report.failure, workspace) : report.refusal);
+    if (!report.done) return undo(report.refusal.isEmpty() ? report.failure : report.refusal);
     CommandOutcome chain = buildChain(workspace, library, options, staging);
     if (!chain.ok) return undo(chain.error);
     if (options.convertTo24) {
-        if (const QString why = convertSlotsTo24(staging, workspace, library); !why.isEmpty()) return undo(why);
+        if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) return undo(why);
     }
     outcome = committed(staging, true);
     if (!outcome.ok) return undo(outcome.error);

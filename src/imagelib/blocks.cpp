@@ -7,6 +7,7 @@
 
 #include "alphafit.h"
 #include "bc7.h"
+#include "bytes.h"
 #include "colourfit.h"
 #include "image.h"
 
@@ -30,8 +31,6 @@ Colour expand565(uint16_t c) {
     const int r = (c >> 11) & 31, g = (c >> 5) & 63, b = c & 31;
     return {widenCode(r, 5), widenCode(g, 6), widenCode(b, 5)};
 }
-
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 // The four colours a BC1 block's endpoints give; in the three-colour form the
 // fourth is transparent black.
@@ -67,7 +66,7 @@ void decodeAlpha3(const uint8_t* in, uint8_t* rgba) {
 }
 
 void decodeColour(const uint8_t* in, uint8_t* rgba, bool alwaysFour) {
-    const uint16_t c0 = get16(in), c1 = get16(in + 2);
+    const uint16_t c0 = le::u16(in), c1 = le::u16(in + 2);
     const bool four = alwaysFour || c0 > c1;
     const auto p = paletteOf(c0, c1, four);
     for (size_t i = 0; i < 16; ++i) {
@@ -87,14 +86,10 @@ bool anyBelow(const uint8_t* rgba, int cut) {
     return false;
 }
 
-// `count` gathered blocks of 64 bytes to consecutive encoded blocks.
-void encodeGathered(Format f, const uint8_t* rgba, size_t count, uint8_t* out, const Options& o) {
-    const size_t step = blockBytes(f);
-    if (f == Format::Bc7) {
-        for (size_t k = 0; k < count; ++k) encodeBc7Block(rgba + 64 * k, out + k * step, o.alphaCut);
-        return;
-    }
-    const bool alpha = f != Format::Bc1;
+// BC1 and BC3: colour blocks, after BC3's alpha block.  `count` gathered
+// blocks of 64 bytes to consecutive encoded blocks.
+void encodeColourBlocks(const uint8_t* rgba, size_t count, uint8_t* out, const Options& o, bool alpha) {
+    const size_t step = alpha ? 16 : 8;
     if (o.quality == Quality::Base) {
         for (size_t k = 0; k < count; ++k)
             stb_compress_dxt_block(out + k * step, rgba + 64 * k, alpha ? 1 : 0, STB_DXT_HIGHQUAL);
@@ -107,39 +102,79 @@ void encodeGathered(Format f, const uint8_t* rgba, size_t count, uint8_t* out, c
             fitAlpha(values, o.alphaCut, out + k * step);
         }
     fitColours(rgba, count, out + (alpha ? 8 : 0), step);
-    if (f == Format::Bc1 && o.bc1Alpha)
+    if (!alpha && o.bc1Alpha)
         for (size_t k = 0; k < count; ++k)
             if (anyBelow(rgba + 64 * k, o.alphaCut)) fitThreeColours(rgba + 64 * k, o.alphaCut, out + k * step);
 }
 
-}  // namespace
-
-void encodeBlock(Format f, const uint8_t* rgba, uint8_t* out, const Options& o) { encodeGathered(f, rgba, 1, out, o); }
-
-void decodeBlock(Format f, const uint8_t* in, uint8_t* rgba) {
-    switch (f) {
-        case Format::Bc1:
-            decodeColour(in, rgba, false);
-            return;
-        case Format::Bc2:
-            decodeColour(in + 8, rgba, true);
-            for (size_t i = 0; i < 16; ++i) rgba[4 * i + 3] = uint8_t(((in[i / 2] >> (4 * (i % 2))) & 15) * 17);
-            return;
-        case Format::Bc3:
-            decodeColour(in + 8, rgba, true);
-            decodeAlpha3(in, rgba);
-            return;
-        case Format::Bc7:
-            decodeBc7Block(in, rgba);
-            return;
-    }
+void encodeBc1(const uint8_t* rgba, size_t count, uint8_t* out, const Options& o) {
+    encodeColourBlocks(rgba, count, out, o, false);
 }
 
+void encodeBc3(const uint8_t* rgba, size_t count, uint8_t* out, const Options& o) {
+    encodeColourBlocks(rgba, count, out, o, true);
+}
+
+void encodeBc7(const uint8_t* rgba, size_t count, uint8_t* out, const Options& o) {
+    for (size_t k = 0; k < count; ++k) encodeBc7Block(rgba + 64 * k, out + k * 16, o.alphaCut);
+}
+
+void decodeBc1(const uint8_t* in, uint8_t* rgba) { decodeColour(in, rgba, false); }
+
+void decodeBc2(const uint8_t* in, uint8_t* rgba) {
+    decodeColour(in + 8, rgba, true);
+    for (size_t i = 0; i < 16; ++i) rgba[4 * i + 3] = uint8_t(((in[i / 2] >> (4 * (i % 2))) & 15) * 17);
+}
+
+void decodeBc3(const uint8_t* in, uint8_t* rgba) {
+    decodeColour(in + 8, rgba, true);
+    decodeAlpha3(in, rgba);
+}
+
+// Each format's coder: an encoder of `count` gathered blocks (null for a
+// format that is only read) and a decoder of one block.
+struct Coder {
+    Format format;
+    void (*encode)(const uint8_t* rgba, size_t count, uint8_t* out, const Options& options);
+    void (*decode)(const uint8_t* in, uint8_t* rgba);
+};
+
+constexpr Coder kCoders[] = {
+    {Format::Bc1, encodeBc1, decodeBc1},
+    {Format::Bc2, nullptr, decodeBc2},
+    {Format::Bc3, encodeBc3, decodeBc3},
+    {Format::Bc7, encodeBc7, decodeBc7Block},
+};
+
+constexpr const Coder& coderOf(Format f) {
+    for (const Coder& c : kCoders)
+        if (c.format == f) return c;
+    return kCoders[0];  // every format of the table has its coder (checked below)
+}
+
+constexpr bool everyFormatCoded() {
+    for (const FormatRow& row : kFormats) {
+        const Coder& c = coderOf(row.format);
+        if (c.format != row.format || c.decode == nullptr || (c.encode != nullptr) != row.encodes) return false;
+    }
+    return std::size(kCoders) == std::size(kFormats);
+}
+static_assert(everyFormatCoded(), "each block format has a decoder, and an encoder exactly when it is written");
+
+}  // namespace
+
+void encodeBlock(Format f, const uint8_t* rgba, uint8_t* out, const Options& o) {
+    if (const auto encode = coderOf(f).encode) encode(rgba, 1, out, o);
+}
+
+void decodeBlock(Format f, const uint8_t* in, uint8_t* rgba) { coderOf(f).decode(in, rgba); }
+
 bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height, uint8_t* out, const Options& o) {
-    if (f == Format::Bc2 || width <= 0 || height <= 0) return false;
+    const auto encode = coderOf(f).encode;
+    if (!encode || width <= 0 || height <= 0) return false;
     const uint8_t* source = rgba;
     Image filled;
-    if (f == Format::Bc3 || f == Format::Bc7) {
+    if (formatRow(f).hasAlpha) {
         filled.width = width;
         filled.height = height;
         filled.rgba.assign(rgba, rgba + size_t(width) * size_t(height) * 4);
@@ -161,12 +196,12 @@ bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height,
                     std::memcpy(block + 4 * (y * 4 + x), source + at, 4);
                 }
             if (++gathered < kFitBatch) continue;
-            encodeGathered(f, group, gathered, out, o);
+            encode(group, gathered, out, o);
             out += gathered * step;
             gathered = 0;
         }
     }
-    encodeGathered(f, group, gathered, out, o);
+    encode(group, gathered, out, o);
     return true;
 }
 

@@ -1,14 +1,14 @@
 // 4x4 block compression (BC1, BC3, BC7) and decoding (BC1, BC2, BC3, BC7).
 #pragma once
 
+#include "blockformats.h"
+
 #include <cstddef>
 #include <cstdint>
 
 namespace quor::blocks {
 
-enum class Format { Bc1 = 1, Bc2 = 2, Bc3 = 3, Bc7 = 7 };
-
-inline size_t blockBytes(Format f) { return f == Format::Bc1 ? 8 : 16; }
+inline size_t blockBytes(Format f) { return formatRow(f).blockBytes; }
 inline size_t encodedSize(int32_t width, int32_t height, Format f) {
     return size_t((width + 3) / 4) * size_t((height + 3) / 4) * blockBytes(f);
 }
@@ -34,9 +34,9 @@ void decodeBlock(Format f, const uint8_t* in, uint8_t* rgba);
 
 // Whole pictures, top row first; edges that are not a multiple of 4 fill
 // their blocks by repeating the picture's texels.  `out` holds encodedSize().
-// Colours under fully transparent texels are not taken from the picture but
-// from its visible texels around them, so filtered BC3 and BC7 textures show
-// no fringes.  BC2 is not encoded (false).
+// In a format with alpha, colours under fully transparent texels are not
+// taken from the picture but from its visible texels around them, so
+// filtered textures show no fringes.  False for a format that is only read.
 bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height, uint8_t* out,
                    const Options& options = {});
 inline bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height, uint8_t* out, Quality q) {

@@ -4,6 +4,7 @@
 // the general decoder.  Every read is checked against the buffer's end.
 #include "bytes.h"
 #include "image.h"
+#include "maskfield.h"
 
 #include <algorithm>
 #include <cstring>
@@ -57,27 +58,6 @@ enum Compression : uint32_t {
 // header promises; otherwise a tiny file could make us allocate the maximum.
 constexpr size_t kShortFileGrace = size_t(1) << 20;
 
-// One colour channel of a bit-field pixel.
-struct Channel {
-    uint32_t mask = 0;
-    int shift = 0;
-    uint32_t max = 0;
-
-    void set(uint32_t m) {
-        mask = m;
-        shift = 0;
-        max = 0;
-        if (m == 0) return;
-        while (((m >> shift) & 1u) == 0) ++shift;
-        max = m >> shift;
-    }
-    uint8_t expand(uint32_t pixel) const {
-        if (max == 0) return 0;
-        uint64_t v = (pixel & mask) >> shift;
-        return uint8_t((v * 255 + max / 2) / max);
-    }
-};
-
 struct Layout {
     int32_t width = 0;
     int32_t height = 0;
@@ -86,7 +66,7 @@ struct Layout {
     size_t pixelOffset = 0;
     size_t packedRow = 0;
     size_t stride = 0;
-    Channel red, green, blue, alpha;
+    MaskField red, green, blue, alpha;
     // The alpha channel is a guess (a fourth byte or spare bits that are
     // alpha in practice): it counts only when some pixel uses it.
     bool alphaGuessed = false;
@@ -94,12 +74,13 @@ struct Layout {
     int paletteCount = 0;
 };
 
-BmpRead fail(BmpRead result, std::string* why, const char* text) {
-    if (why) *why = text;
+// Every way a BMP is not read is its format's doing.
+BmpRead fail(BmpRead result, Failure* why, const char* text) {
+    failWith(why, QUOR_ERROR_FORMAT, text);
     return result;
 }
 
-BmpRead parse(const uint8_t* d, size_t size, Layout& L, std::string* why) {
+BmpRead parse(const uint8_t* d, size_t size, Layout& L, Failure* why) {
     if (size < 2 || d[at::signature] != 'B' || d[at::signature + 1] != 'M')
         return fail(BmpRead::NotBmp, why, "not a BMP file");
     if (size < at::infoSize + 4) return fail(BmpRead::Broken, why, "the file ends inside its header");
@@ -160,27 +141,27 @@ BmpRead parse(const uint8_t* d, size_t size, Layout& L, std::string* why) {
                 masks[2] = 0xFF;
             }
         }
-        L.red.set(masks[0]);
-        L.green.set(masks[1]);
-        L.blue.set(masks[2]);
-        L.alpha.set(masks[3]);
+        L.red = MaskField(masks[0]);
+        L.green = MaskField(masks[1]);
+        L.blue = MaskField(masks[2]);
+        L.alpha = MaskField(masks[3]);
         if (masks[3] == 0 && bpp == 16 && masks[0] == 0x0F00 && masks[1] == 0x00F0 && masks[2] == 0x000F) {
             // 4-4-4-4 textures keep their alpha in the top four bits.
-            L.alpha.set(0xF000);
+            L.alpha = MaskField(0xF000);
             L.alphaGuessed = true;
         } else if (masks[3] == 0 && bpp == 32 && masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF) {
-            L.alpha.set(0xFF000000u);
+            L.alpha = MaskField(0xFF000000u);
             L.alphaGuessed = true;
         }
     } else if (bpp == 16) {
-        L.red.set(0x7C00);
-        L.green.set(0x03E0);
-        L.blue.set(0x001F);
+        L.red = MaskField(0x7C00);
+        L.green = MaskField(0x03E0);
+        L.blue = MaskField(0x001F);
     } else if (bpp == 32) {
-        L.red.set(0xFF0000);
-        L.green.set(0xFF00);
-        L.blue.set(0xFF);
-        L.alpha.set(0xFF000000u);
+        L.red = MaskField(0xFF0000);
+        L.green = MaskField(0xFF00);
+        L.blue = MaskField(0xFF);
+        L.alpha = MaskField(0xFF000000u);
         L.alphaGuessed = true;
     }
 
@@ -245,13 +226,13 @@ void decodeRow(const Layout& L, const uint8_t* src, Image& out, size_t row, bool
             break;
         case 16:
         case 32: {
-            const bool hasAlpha = L.alpha.mask != 0;
+            const bool hasAlpha = L.alpha.mask() != 0;
             for (int32_t x = 0; x < w; ++x) {
                 const uint32_t px = L.bpp == 16 ? le::u16(src + 2 * x) : le::u32(src + 4 * x);
-                dst[4 * x + 0] = L.red.expand(px);
-                dst[4 * x + 1] = L.green.expand(px);
-                dst[4 * x + 2] = L.blue.expand(px);
-                dst[4 * x + 3] = hasAlpha ? L.alpha.expand(px) : 255;
+                dst[4 * x + 0] = L.red.widen(px);
+                dst[4 * x + 1] = L.green.widen(px);
+                dst[4 * x + 2] = L.blue.widen(px);
+                dst[4 * x + 3] = hasAlpha ? L.alpha.widen(px) : 255;
             }
             break;
         }
@@ -289,7 +270,7 @@ size_t paddedRowBytes(int32_t width, int bytesPerPixel) {
 
 }  // namespace
 
-BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why) {
+BmpRead readBmp(const uint8_t* data, size_t size, Image& out, Failure* why) {
     if (!data) return fail(BmpRead::NotBmp, why, "no data");
     Layout L;
     const BmpRead parsed = parse(data, size, L, why);
@@ -331,14 +312,14 @@ BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why) 
     bool anyAlpha = false;
     bool anyTranslucent = false;
     // Without an alpha channel every texel was decoded opaque.
-    const bool alphaPossible = L.alpha.mask != 0 || L.alphaGuessed || levelsAreAlpha;
+    const bool alphaPossible = L.alpha.mask() != 0 || L.alphaGuessed || levelsAreAlpha;
     for (size_t i = 3; alphaPossible && i < image.rgba.size(); i += 4) {
         anyAlpha |= image.rgba[i] != 0;
         anyTranslucent |= image.rgba[i] != 255;
     }
     // An alpha channel that is 0 everywhere would make the picture invisible;
     // it means the writer left the channel unused.
-    if (!anyAlpha && (L.alpha.mask != 0 || L.alphaGuessed || levelsAreAlpha)) {
+    if (!anyAlpha && (L.alpha.mask() != 0 || L.alphaGuessed || levelsAreAlpha)) {
         for (size_t i = 3; i < image.rgba.size(); i += 4) image.rgba[i] = 255;
         anyTranslucent = false;
     }

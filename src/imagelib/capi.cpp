@@ -1,7 +1,8 @@
 // The exported routines.  Each one turns every failure, thrown or returned,
-// into a 0 result: nothing thrown may cross into a C caller.  Results are
-// written beside their destination and renamed over it, so a failed call
-// leaves the destination as it was.
+// into a 0 result and keeps its reason for the calling thread: nothing
+// thrown may cross into a C caller.  Results are written beside their
+// destination and renamed over it, so a failed call leaves the destination
+// as it was.
 #include "blocks.h"
 #include "bytes.h"
 #include "foreignmodule.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <new>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -36,30 +38,64 @@ namespace {
 // Pictures of at least this many pixels report progress.
 constexpr size_t kProgressPixels = 65536;
 
-// What refused the last call on this thread, when one of our limits did.
-thread_local std::string refusal;
+// Why the last call on this thread failed.
+thread_local Failure lastFailure;
 
-template <typename Work>
-int32_t guarded(Work&& work) noexcept {
+Failure* why() { return &lastFailure; }
+
+// Keeps a failure without throwing: a text that cannot be copied for want
+// of memory is left out.
+void keep(int32_t code, const char* text) noexcept {
+    lastFailure.code = code;
+    lastFailure.systemError = 0;
     try {
-        refusal.clear();
-        return work() ? 1 : 0;
+        lastFailure.text = text;
     } catch (...) {
-        return 0;
+        lastFailure.text.clear();
     }
 }
 
-// Keeps a reason for the caller when it is one of our limits.
-void note(const std::string& why) {
-    if (isLimitReason(why)) refusal = why.substr(kLimitMark.size());
+bool refuse(int32_t code, std::string text) { return failWith(why(), code, std::move(text)); }
+bool badArgument(std::string text) { return refuse(QUOR_ERROR_ARGUMENT, std::move(text)); }
+
+// Runs one routine: a success leaves no reason behind, a failure its own.
+template <typename Work>
+int32_t guarded(Work&& work) noexcept {
+    lastFailure.code = QUOR_OK;
+    lastFailure.systemError = 0;
+    lastFailure.text.clear();
+    try {
+        if (work()) {
+            // Tried and given up on the way (a decoder that passed the file on).
+            lastFailure.code = QUOR_OK;
+            lastFailure.systemError = 0;
+            lastFailure.text.clear();
+            return 1;
+        }
+        if (lastFailure.code == QUOR_OK) keep(QUOR_ERROR_INTERNAL, "the routine failed without saying why");
+    } catch (const std::bad_alloc&) {
+        keep(QUOR_ERROR_MEMORY, "out of memory");
+    } catch (const std::exception& e) {
+        keep(QUOR_ERROR_INTERNAL, e.what());
+    } catch (...) {
+        keep(QUOR_ERROR_INTERNAL, "an unknown fault");
+    }
+    return 0;
 }
 
-// loadShared(), the reason kept.
-std::shared_ptr<const Image> loadNoting(const char* path) {
-    std::string why;
-    std::shared_ptr<const Image> image = loadShared(path, &why);
-    if (!image) note(why);
-    return image;
+bool namesGiven(const void* a, const void* b, const QuorContext* ctx) {
+    return (a && b && ctx) || badArgument("a file name or the context is missing");
+}
+
+bool sizeTaken(int32_t width, int32_t height) {
+    return (width > 0 && height > 0 && width <= kMaxEdge && height <= kMaxEdge) ||
+           badArgument("a size of " + std::to_string(width) + " x " + std::to_string(height) +
+                       " pixels; each side is 1 to " + std::to_string(kMaxEdge));
+}
+
+bool fits(size_t needed, int32_t capacity) {
+    return (capacity >= 0 && size_t(capacity) >= needed) ||
+           refuse(QUOR_ERROR_CAPACITY, "the picture needs " + std::to_string(needed) + " bytes");
 }
 
 const char* textOr(const char* text) { return text ? text : ""; }
@@ -84,7 +120,7 @@ bool save(const char* dst, const Image& image, QuorContext* ctx, const Progress&
           const std::shared_ptr<const Image>& shared = nullptr) {
     const int32_t bpp = image.indexed ? 8 : image.hasAlpha ? 32 : 24;
     std::vector<uint8_t> bytes = bpp == 8 ? encodeBmp8(image) : bpp == 32 ? encodeBmp32(image) : encodeBmp24(image);
-    const bool written = writeFileAtomically(dst, bytes);
+    const bool written = writeFileAtomically(dst, bytes, why());
     if (written) {
         describe(ctx, image.width, image.height, bpp);
         if (bpp == 24 && shared.get() == &image) keepWritten(dst, std::move(bytes), shared);
@@ -118,11 +154,46 @@ Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, i
 
 // Texts of the format table; "" for numbers outside it.
 const char* formatText(int32_t n, const char* FormatEntry::*field) noexcept {
-    try {
+    const char* text = "";
+    guarded([&] {
         const FormatEntry* entry = formatEntry(n);
-        return entry ? textOr(entry->*field) : "";
-    } catch (...) {
-        return "";
+        if (!entry) return badArgument("no picture format is numbered " + std::to_string(n));
+        text = textOr(entry->*field);
+        return true;
+    });
+    return text;
+}
+
+// The version of a part the library works through, or null with the reason.
+const char* partVersion(int32_t part) {
+    // Each is read once, when first asked for; the texts live as long as the library.
+    const auto shown = [](const std::string& text) -> const char* {
+        if (!text.empty()) return text.c_str();
+        refuse(QUOR_ERROR_DECODER, foreignModuleProblem());
+        return nullptr;
+    };
+    switch (part) {
+        case QUOR_PART_DECODER: {
+            static const std::string decoder = foreignModuleVersion();
+            return shown(decoder);
+        }
+        case QUOR_PART_MAGICK: {
+            static const std::string magick = foreignLibraryVersion();
+            return shown(magick);
+        }
+        case QUOR_PART_QUANTIZER: {
+            static const std::string quantizer = [] {
+                const int v = liq_version();
+                // The library we were built against names its release
+                // more exactly than its number does.
+                if (v == LIQ_VERSION) return std::string(LIQ_VERSION_STRING);
+                return std::to_string(v / 10000) + '.' + std::to_string(v / 100 % 100) + '.' + std::to_string(v % 100);
+            }();
+            return quantizer.c_str();
+        }
+        default:
+            badArgument("no part is numbered " + std::to_string(part));
+            return nullptr;
     }
 }
 
@@ -143,8 +214,8 @@ bool alreadyWritten(const char* src, const char* dst, const std::shared_ptr<cons
 }
 
 bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256) {
-    if (!src || !dst || !ctx) return false;
-    const auto image = loadNoting(src);
+    if (!namesGiven(src, dst, ctx)) return false;
+    const auto image = loadShared(src, why());
     if (!image) return false;
     const Progress progress = progressFor(ctx, image->pixelCount());
     progress.report(0, 1);
@@ -160,22 +231,32 @@ bool convert(const char* src, const char* dst, QuorContext* ctx, bool always256)
 using namespace quor;
 
 namespace {
-// A known format and a picture of at most 16384 texels a side, or nothing.
-std::optional<quor::blocks::Format> blockFormat(int32_t width, int32_t height, int32_t format) {
-    if (format < QUOR_BC1 || format > QUOR_BC3 || width <= 0 || height <= 0 || width > 16384 || height > 16384)
-        return std::nullopt;
-    return quor::blocks::Format(format);
+// A format of the table and a picture of at most 16384 texels a side, or
+// nothing (the reason kept).
+const quor::blocks::FormatRow* blockFormat(int32_t width, int32_t height, int32_t format) {
+    const quor::blocks::FormatRow* row = quor::blocks::formatRow(format);
+    if (!row) {
+        badArgument("no block format is numbered " + std::to_string(format));
+        return nullptr;
+    }
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
+        badArgument("a size of " + std::to_string(width) + " x " + std::to_string(height) +
+                    " texels; each side is 1 to 16384");
+        return nullptr;
+    }
+    return row;
 }
 }  // namespace
 
 extern "C" {
 
 QUORIMG_API int32_t _Pic_Count(void) {
-    try {
-        return formatCount();
-    } catch (...) {
-        return 0;
-    }
+    int32_t count = 0;
+    guarded([&] {
+        count = formatCount();
+        return true;
+    });
+    return count;
 }
 
 QUORIMG_API const char* _Pic_Description(int32_t n) { return formatText(n, &FormatEntry::description); }
@@ -194,22 +275,16 @@ QUORIMG_API int32_t _anyto256(const char* src, const char* dst, QuorContext* ctx
 
 QUORIMG_API int32_t _Pic_Valid(const char* file) {
     return guarded([&] {
-        std::string why;
-        if (file && *file && canLoadImage(file, &why)) return true;
-        note(why);
-        return false;
+        if (!file || !*file) return badArgument("no file named");
+        return canLoadImage(file, why());
     });
 }
 
 QUORIMG_API int32_t _checkbmp(const char* file, QuorContext* ctx) {
     return guarded([&] {
-        if (!file || !ctx) return false;
+        if (!namesGiven(file, file, ctx)) return false;
         int32_t width = 0, height = 0, bpp = 0;
-        std::string why;
-        if (!probeImage(file, width, height, bpp, &why)) {
-            note(why);
-            return false;
-        }
+        if (!probeImage(file, width, height, bpp, why())) return false;
         describe(ctx, width, height, bpp);
         return true;
     });
@@ -217,9 +292,8 @@ QUORIMG_API int32_t _checkbmp(const char* file, QuorContext* ctx) {
 
 QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height) {
     return guarded([&] {
-        if (!src || !dst || !ctx) return false;
-        if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
-        const std::shared_ptr<const Image> image = loadNoting(src);
+        if (!namesGiven(src, dst, ctx) || !sizeTaken(width, height)) return false;
+        const std::shared_ptr<const Image> image = loadShared(src, why());
         if (!image) return false;
         const Progress progress = progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
@@ -237,14 +311,15 @@ QUORIMG_API int32_t _bmpresize(const char* src, const char* dst, QuorContext* ct
 QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext* ctx, int32_t width, int32_t height,
                                   int32_t flags) {
     return guarded([&] {
-        if (!src || !dst || !ctx) return false;
-        if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge) return false;
-        if ((flags & ~(QUOR_KEEP_COVERAGE | QUOR_GRID_565 | QUOR_GRID_4444)) != 0) return false;
-        if ((flags & QUOR_GRID_565) && (flags & QUOR_GRID_4444)) return false;
+        if (!namesGiven(src, dst, ctx) || !sizeTaken(width, height)) return false;
+        if ((flags & ~(QUOR_KEEP_COVERAGE | QUOR_GRID_565 | QUOR_GRID_4444)) != 0)
+            return badArgument("unknown flags " + std::to_string(flags));
+        if ((flags & QUOR_GRID_565) && (flags & QUOR_GRID_4444))
+            return badArgument("QUOR_GRID_565 and QUOR_GRID_4444 together");
         const Rounding rounding = flags & QUOR_GRID_565    ? Rounding::Grid565
                                   : flags & QUOR_GRID_4444 ? Rounding::Grid4444
                                                            : Rounding::KeepMeans;
-        const std::shared_ptr<const Image> image = loadNoting(src);
+        const std::shared_ptr<const Image> image = loadShared(src, why());
         if (!image) return false;
         const Progress progress = progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
         progress.report(0, 1);
@@ -273,11 +348,13 @@ QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext*
 
 QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile) {
     return guarded([&] {
-        if (!src || !dst || !ctx || !paletteFile) return false;
-        const auto paletteBytes = readFile(paletteFile, kMaxFileBytes);
+        if (!namesGiven(src, dst, ctx) || !namesGiven(paletteFile, paletteFile, ctx)) return false;
+        const auto paletteBytes = readFile(paletteFile, kMaxFileBytes, why());
         Palette palette{};
-        if (!paletteBytes || !readBmpPalette(paletteBytes->data(), paletteBytes->size(), palette)) return false;
-        const auto image = loadNoting(src);
+        if (!paletteBytes) return false;
+        if (!readBmpPalette(paletteBytes->data(), paletteBytes->size(), palette))
+            return refuse(QUOR_ERROR_FORMAT, std::string(paletteFile) + " holds no 8-bit BMP palette");
+        const auto image = loadShared(src, why());
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -290,14 +367,14 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
 
 QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile) {
     return guarded([&] {
-        if (!src || !dst || !ctx || !paletteFile) return false;
+        if (!namesGiven(src, dst, ctx) || !namesGiven(paletteFile, paletteFile, ctx)) return false;
         // Neither file is kept: between the calls of a chain this thread
         // keeps its largest level and that level's halvings.
-        const auto palettePicture = loadPassing(paletteFile);
-        if (!palettePicture || !palettePicture->indexed ||
-            palettePicture->indices.size() != palettePicture->pixelCount())
-            return false;
-        const auto image = loadPassing(src);
+        const auto palettePicture = loadPassing(paletteFile, why());
+        if (!palettePicture) return false;
+        if (!palettePicture->indexed || palettePicture->indices.size() != palettePicture->pixelCount())
+            return refuse(QUOR_ERROR_FORMAT, std::string(paletteFile) + " is not a palette picture");
+        const auto image = loadPassing(src, why());
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -309,11 +386,11 @@ QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext*
 QUORIMG_API int32_t _bmpdecodergba(const uint8_t* data, int32_t size, QuorContext* ctx, uint8_t* rgba,
                                    int32_t capacity) {
     return guarded([&] {
-        if (!data || size <= 0 || !ctx) return false;
+        if (!data || size <= 0 || !ctx) return badArgument("no bytes to read, or no context");
         Image image;
-        if (readBmp(data, size_t(size), image) != BmpRead::Ok) return false;
+        if (readBmp(data, size_t(size), image, why()) != BmpRead::Ok) return false;
         describe(ctx, image.width, image.height, image.sourceBpp);
-        if (!rgba || capacity < 0 || size_t(capacity) < image.rgba.size()) return false;
+        if (!fits(image.rgba.size(), rgba ? capacity : 0)) return false;
         std::memcpy(rgba, image.rgba.data(), image.rgba.size());
         return true;
     });
@@ -321,11 +398,11 @@ QUORIMG_API int32_t _bmpdecodergba(const uint8_t* data, int32_t size, QuorContex
 
 QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rgba, int32_t capacity) {
     return guarded([&] {
-        if (!file || !ctx) return false;
-        const auto image = loadNoting(file);
+        if (!namesGiven(file, file, ctx)) return false;
+        const auto image = loadShared(file, why());
         if (!image) return false;
         describe(ctx, image->width, image->height, image->sourceBpp);
-        if (!rgba || capacity < 0 || size_t(capacity) < image->rgba.size()) return false;
+        if (!fits(image->rgba.size(), rgba ? capacity : 0)) return false;
         std::memcpy(rgba, image->rgba.data(), image->rgba.size());
         return true;
     });
@@ -333,19 +410,19 @@ QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rg
 
 QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ctx, int32_t filter) {
     return guarded([&] {
-        if (!src || !dst || !ctx) return false;
-        if (filter != 101 && filter != 5) {
+        if (!namesGiven(src, dst, ctx)) return false;
+        if (filter != QUOR_FILTER_SOFTEN && filter != QUOR_FILTER_SHARPEN) {
             // Unknown filters copy the picture unchanged and report failure.
             if (!sameFile(src, dst)) {
                 if (const auto bytes = readFile(src, kMaxFileBytes)) writeFileAtomically(dst, *bytes);
             }
-            return false;
+            return badArgument("no filter is numbered " + std::to_string(filter));
         }
-        const auto image = loadNoting(src);
+        const auto image = loadShared(src, why());
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
-        const Image result = filter == 101 ? soften(*image) : sharpen(*image);
+        const Image result = filter == QUOR_FILTER_SOFTEN ? soften(*image) : sharpen(*image);
         return save(dst, result, ctx, progress);
     });
 }
@@ -353,8 +430,8 @@ QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ct
 QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* ctx, int32_t a, int32_t b, int32_t c,
                                 int32_t d, int32_t e) {
     return guarded([&] {
-        if (!src || !dst || !ctx) return false;
-        const auto image = loadNoting(src);
+        if (!namesGiven(src, dst, ctx)) return false;
+        const auto image = loadShared(src, why());
         if (!image) return false;
         const Progress progress = progressFor(ctx, image->pixelCount());
         progress.report(0, 1);
@@ -364,67 +441,58 @@ QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* c
 }
 
 QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format) {
-    const auto f = blockFormat(width, height, format);
-    return f ? int32_t(quor::blocks::encodedSize(width, height, *f)) : 0;
+    int32_t size = 0;
+    guarded([&] {
+        const auto* row = blockFormat(width, height, format);
+        if (row) size = int32_t(quor::blocks::encodedSize(width, height, row->format));
+        return row != nullptr;
+    });
+    return size;
 }
 
 QUORIMG_API int32_t _bcencode(const uint8_t* rgba, int32_t width, int32_t height, int32_t format, uint8_t* blocks,
                               int32_t capacity) {
     return guarded([&] {
-        const auto f = blockFormat(width, height, format);
-        if (!f || !rgba || !blocks || capacity < 0 || size_t(capacity) < quor::blocks::encodedSize(width, height, *f))
-            return false;
-        return quor::blocks::encodePicture(*f, rgba, width, height, blocks);
+        const auto* row = blockFormat(width, height, format);
+        if (!row) return false;
+        if (!row->encodes) return badArgument(std::string(row->name) + " is read, never written");
+        if (!rgba || !blocks) return badArgument("no texels or no room for the blocks");
+        if (!fits(quor::blocks::encodedSize(width, height, row->format), capacity)) return false;
+        return quor::blocks::encodePicture(row->format, rgba, width, height, blocks);
     });
 }
 
 QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width, int32_t height, int32_t format,
                               uint8_t* rgba, int32_t capacity) {
     return guarded([&] {
-        const auto f = blockFormat(width, height, format);
-        if (!f || !rgba || !blocks || size < 0 || capacity < 0 ||
-            size_t(size) < quor::blocks::encodedSize(width, height, *f) ||
-            size_t(capacity) / 4 < size_t(width) * size_t(height))
-            return false;
-        quor::blocks::decodePicture(*f, blocks, width, height, rgba);
+        const auto* row = blockFormat(width, height, format);
+        if (!row) return false;
+        if (!rgba || !blocks) return badArgument("no blocks or no room for the texels");
+        const size_t needed = quor::blocks::encodedSize(width, height, row->format);
+        if (size < 0 || size_t(size) < needed)
+            return badArgument(std::to_string(size) + " bytes of blocks where the picture takes " +
+                               std::to_string(needed));
+        if (!fits(size_t(width) * size_t(height) * 4, capacity)) return false;
+        quor::blocks::decodePicture(row->format, blocks, width, height, rgba);
         return true;
     });
 }
 
 QUORIMG_API const char* quorimg_version(void) { return QUORIMG_VERSION; }
 
-QUORIMG_API const char* quorimg_refusal(void) { return refusal.c_str(); }
+QUORIMG_API int32_t quorimg_last_error(void) { return lastFailure.code; }
+
+QUORIMG_API const char* quorimg_last_error_text(void) { return lastFailure.text.c_str(); }
+
+QUORIMG_API int32_t quorimg_last_errno(void) { return lastFailure.systemError; }
 
 QUORIMG_API const char* quorimg_part_version(int32_t part) {
-    try {
-        // Each is read once, when first asked for; the texts live as long as the library.
-        const auto shown = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
-        switch (part) {
-            case QUOR_PART_DECODER: {
-                static const std::string decoder = quor::foreignModuleVersion();
-                return shown(decoder);
-            }
-            case QUOR_PART_MAGICK: {
-                static const std::string magick = quor::foreignLibraryVersion();
-                return shown(magick);
-            }
-            case QUOR_PART_QUANTIZER: {
-                static const std::string quantizer = [] {
-                    const int v = liq_version();
-                    // The library we were built against names its release
-                    // more exactly than its number does.
-                    if (v == LIQ_VERSION) return std::string(LIQ_VERSION_STRING);
-                    return std::to_string(v / 10000) + '.' + std::to_string(v / 100 % 100) + '.' +
-                           std::to_string(v % 100);
-                }();
-                return shown(quantizer);
-            }
-            default:
-                return nullptr;
-        }
-    } catch (...) {
-        return nullptr;
-    }
+    const char* version = nullptr;
+    guarded([&] {
+        version = partVersion(part);
+        return version != nullptr;
+    });
+    return version;
 }
 
 }  // extern "C"

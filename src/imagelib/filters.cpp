@@ -1,4 +1,4 @@
-// The fixed filters (101 soften, 5 sharpen) and the colour adjustments.
+// The fixed filters (soften, sharpen) and the colour adjustments.
 // The filters work in linear light, the adjustments on the channels as
 // stored; alpha passes through.  The results are full-colour pictures.
 #include "image.h"

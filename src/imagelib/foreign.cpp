@@ -5,6 +5,7 @@
 // its format from its first bytes and hand the bytes to that one decoder;
 // ImageMagick's own guessing (and its file-name syntax: "label:", "[0]",
 // "@list" ...) would let a crafted file reach coders we never meant to use.
+#include "bytes.h"
 #include "foreignmodule.h"
 #include "image.h"
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -33,8 +35,13 @@ constexpr int32_t kR8Edge = 256;
 
 std::atomic<int64_t> decodeTimeLimitMs{30'000};
 
-void setWhy(std::string* why, std::string text) {
-    if (why) *why = std::move(text);
+std::string tooSlowReason() {
+    return "decoding it took too long (the limit is " + std::to_string(decodeTimeLimitMs.load() / 1000) + " s)";
+}
+
+// A reason of the picture's format, unless told otherwise.
+void setWhy(Failure* why, std::string text, int32_t code = QUOR_ERROR_FORMAT, int32_t systemError = 0) {
+    failWith(why, code, std::move(text), systemError);
 }
 
 // The largest side ImageMagick is let read, so that a ping tells the size
@@ -243,11 +250,11 @@ struct FileBytes {
     }
 };
 
-bool readWholeFile(const std::string& path, FileBytes& out, std::string* why) {
+bool readWholeFile(const std::string& path, FileBytes& out, Failure* why) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
     if (ec || !std::filesystem::is_regular_file(path, ec)) {
-        setWhy(why, "Cannot open " + path);
+        setWhy(why, "Cannot open " + path, QUOR_ERROR_READ, ec ? ec.value() : 0);
         return false;
     }
     if (size == 0) {
@@ -255,19 +262,21 @@ bool readWholeFile(const std::string& path, FileBytes& out, std::string* why) {
         return false;
     }
     if (size > kMaxForeignFileBytes) {
-        setWhy(why, "The file is too large");
+        setWhy(why, "it is a file of more than " + std::to_string(kMaxForeignFileBytes >> 20) + " MiB",
+               QUOR_ERROR_LIMIT);
         return false;
     }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        setWhy(why, "Cannot open " + path);
+        setWhy(why, "Cannot open " + path, QUOR_ERROR_READ, errno);
         return false;
     }
     out.data = new char[size];
     out.size = std::fread(out.data, 1, size, file);
+    const int readError = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (out.size != size) {
-        setWhy(why, "Cannot read " + path);
+        setWhy(why, "Cannot read " + path, QUOR_ERROR_READ, readError);
         return false;
     }
     return true;
@@ -318,8 +327,8 @@ enum class Mode { Ping, Read };
 // composite, for GIF, ICO and TIFF the first picture.
 // `overLimit`, when given, tells whether one of ImageMagick's resource limits
 // (a side, the memory for the pixels) stopped it.
-bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& image, Deadline& deadline,
-                std::string* why, bool* overLimit = nullptr) {
+bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& image, Deadline& deadline, Failure* why,
+                bool* overLimit = nullptr) {
     if (overLimit) *overLimit = false;
     initMagickOnce();
     const size_t size = bytes.size;
@@ -353,8 +362,7 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
         return false;
     }
     if (deadline.expired) {
-        setWhy(why, limitReason("decoding it took too long (the limit is " +
-                                std::to_string(decodeTimeLimitMs.load() / 1000) + " s)"));
+        setWhy(why, tooSlowReason(), QUOR_ERROR_LIMIT);
         return false;
     }
     if (!image.isValid() || image.columns() == 0 || image.rows() == 0) {
@@ -362,7 +370,7 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
         return false;
     }
     if (image.columns() > size_t(kMaxEdge) || image.rows() > size_t(kMaxEdge)) {
-        setWhy(why, limitReason(tooLargeReason(int64_t(image.columns()), int64_t(image.rows()))));
+        setWhy(why, tooLargeReason(int64_t(image.columns()), int64_t(image.rows())), QUOR_ERROR_LIMIT);
         return false;
     }
     return true;
@@ -378,7 +386,7 @@ bool dropUnusedColourMap(FileBytes& bytes) {
     const std::string_view data = bytes.view();
     if (data.size() < kHeader || byteAt(data, 1) != 1 || (byteAt(data, 2) != 2 && byteAt(data, 2) != 10)) return true;
     const size_t mapStart = kHeader + byteAt(data, 0);
-    const size_t entries = size_t(byteAt(data, 5)) | size_t(byteAt(data, 6)) << 8;
+    const size_t entries = le::u16(reinterpret_cast<const uint8_t*>(data.data()) + 5);
     const size_t mapBytes = entries * ((size_t(byteAt(data, 7)) + 7) / 8);
     if (mapStart > data.size() || mapBytes > data.size() - mapStart) return false;
 
@@ -392,11 +400,10 @@ bool dropUnusedColourMap(FileBytes& bytes) {
     if (size >= kHeader + kFooter && std::string_view(stripped + size - 18, 18) == kSignature) {
         for (size_t at = size - kFooter; at < size - 18; at += 4) {
             auto* field = reinterpret_cast<uint8_t*>(stripped + at);
-            uint32_t offset =
-                uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 | uint32_t(field[3]) << 24;
+            uint32_t offset = le::u32(field);
             // An offset into the map pointed at nothing real.
             offset = offset >= mapStart + mapBytes ? uint32_t(offset - mapBytes) : offset >= mapStart ? 0 : offset;
-            for (int i = 0; i < 4; ++i) field[i] = uint8_t(offset >> (8 * i));
+            le::put32(field, offset);
         }
     }
     delete[] bytes.data;
@@ -408,9 +415,9 @@ bool dropUnusedColourMap(FileBytes& bytes) {
 // Everything up to the ImageMagick call: checks, reading, recognising.
 enum class Source { Failed, R8, Magick };
 
-Source openSource(const std::string& path, FileBytes& bytes, Sniffed& sniffed, std::string* why) {
+Source openSource(const std::string& path, FileBytes& bytes, Sniffed& sniffed, Failure* why) {
     if (path.empty()) {
-        setWhy(why, "No file name");
+        setWhy(why, "No file name", QUOR_ERROR_ARGUMENT);
         return Source::Failed;
     }
     if (!readWholeFile(path, bytes, why)) return Source::Failed;
@@ -586,6 +593,9 @@ void setForeignDecodeTimeLimit(int64_t milliseconds) { decodeTimeLimitMs.store(m
 
 std::string foreignModuleVersion() { return QUORIMG_VERSION; }
 
+// Built in (or being the module itself), the decoder is always there.
+std::string foreignModuleProblem() { return {}; }
+
 std::string foreignLibraryVersion() {
     size_t number = 0;
     // "ImageMagick 6.9.11-60 Q16 x86_64 ...": the second word.
@@ -596,7 +606,7 @@ std::string foreignLibraryVersion() {
     return text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
 }
 
-std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
+std::optional<Image> decodeForeign(const std::string& path, Failure* why) {
     try {
         FileBytes bytes;
         Sniffed sniffed;
@@ -615,13 +625,14 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
             // A side too long, or more pixels than the decoder's memory
             // holds: said with the size a ping finds.
             int32_t width = 0, height = 0, bpp = 0;
-            std::string pinged;
+            Failure pinged;
             if (overLimit && pingForeign(path, width, height, bpp, &pinged))
-                setWhy(why, limitReason("it is " + std::to_string(width) + " x " + std::to_string(height) +
-                                        " pixels, too many for the " + std::to_string(kDecoderMemoryMiB) +
-                                        " MiB of memory the decoder may use"));
-            else if (overLimit && isLimitReason(pinged))
-                setWhy(why, pinged);
+                setWhy(why,
+                       "it is " + std::to_string(width) + " x " + std::to_string(height) +
+                           " pixels, too many for the " + std::to_string(kDecoderMemoryMiB) +
+                           " MiB of memory the decoder may use",
+                       QUOR_ERROR_LIMIT);
+            else if (overLimit && pinged.code == QUOR_ERROR_LIMIT) *why = pinged;
             return std::nullopt;
         }
 
@@ -656,10 +667,12 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
             }
         }
         if (deadline.expired) {
-            setWhy(why, "Decoding took too long");
+            setWhy(why, tooSlowReason(), QUOR_ERROR_LIMIT);
             return std::nullopt;
         }
         return out;
+    } catch (const std::bad_alloc&) {
+        setWhy(why, "there is not enough memory to decode it", QUOR_ERROR_MEMORY);
     } catch (const std::exception& e) {
         setWhy(why, e.what());
     } catch (...) {
@@ -668,7 +681,7 @@ std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
     return std::nullopt;
 }
 
-bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why) {
+bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, Failure* why) {
     try {
         FileBytes bytes;
         Sniffed sniffed;
@@ -687,9 +700,10 @@ bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32
         bool overLimit = false;
         if (!magickRead(bytes, sniffed.coder, Mode::Ping, image, deadline, why, &overLimit)) {
             if (overLimit)
-                setWhy(why, limitReason("it is more than " + std::to_string(kPingedEdge) +
-                                        " pixels wide or high; pictures of at most " + std::to_string(kMaxEdge) +
-                                        " pixels a side can be brought in"));
+                setWhy(why,
+                       "it is more than " + std::to_string(kPingedEdge) + " pixels wide or high; pictures of at most " +
+                           std::to_string(kMaxEdge) + " pixels a side can be brought in",
+                       QUOR_ERROR_LIMIT);
             return false;
         }
         width = int32_t(image.columns());
@@ -703,12 +717,15 @@ bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32
             sniffed.pngPalette || sniffed.pcxPalette;
         bpp = palette ? 8 : storedBpp(image);
         return true;
+    } catch (const std::bad_alloc&) {
+        setWhy(why, "there is not enough memory to decode it", QUOR_ERROR_MEMORY);
     } catch (...) {
-        return false;
+        setWhy(why, "Cannot decode the picture");
     }
+    return false;
 }
 
-bool canDecodeForeign(const std::string& path, std::string* why) {
+bool canDecodeForeign(const std::string& path, Failure* why) {
     int32_t width = 0, height = 0, bpp = 0;
     return pingForeign(path, width, height, bpp, why);
 }

@@ -58,25 +58,25 @@ const Loaded& loaded() {
 
 }  // namespace
 
-std::optional<Image> decodeForeign(const std::string& path, std::string* why) {
+std::optional<Image> decodeForeign(const std::string& path, Failure* why) {
     const Loaded& l = loaded();
     if (!l.module) {
-        if (why) *why = l.problem;
+        failWith(why, QUOR_ERROR_DECODER, l.problem);
         return std::nullopt;
     }
     return l.module->decode(path, why);
 }
 
-bool canDecodeForeign(const std::string& path, std::string* why) {
+bool canDecodeForeign(const std::string& path, Failure* why) {
     const Loaded& l = loaded();
-    if (!l.module && why) *why = l.problem;
-    return l.module && l.module->canDecode(path, why);
+    if (!l.module) return failWith(why, QUOR_ERROR_DECODER, l.problem);
+    return l.module->canDecode(path, why);
 }
 
-bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why) {
+bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, Failure* why) {
     const Loaded& l = loaded();
-    if (!l.module && why) *why = l.problem;
-    return l.module && l.module->ping(path, width, height, bpp, why);
+    if (!l.module) return failWith(why, QUOR_ERROR_DECODER, l.problem);
+    return l.module->ping(path, width, height, bpp, why);
 }
 
 void setForeignDecodeTimeLimit(int64_t milliseconds) {
@@ -89,6 +89,8 @@ std::string foreignLibraryVersion() {
     const Loaded& l = loaded();
     return l.module ? l.module->libraryVersion() : std::string();
 }
+
+std::string foreignModuleProblem() { return loaded().problem; }
 
 std::string foreignModuleVersion() {
     const Loaded& l = loaded();

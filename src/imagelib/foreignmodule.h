@@ -14,9 +14,9 @@
 namespace quor {
 
 struct ForeignModule {
-    std::optional<Image> (*decode)(const std::string& path, std::string* why);
-    bool (*canDecode)(const std::string& path, std::string* why);
-    bool (*ping)(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why);
+    std::optional<Image> (*decode)(const std::string& path, Failure* why);
+    bool (*canDecode)(const std::string& path, Failure* why);
+    bool (*ping)(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, Failure* why);
     void (*setTimeLimit)(int64_t milliseconds);
     // ImageMagick's version as it reports it ("6.9.11-60").
     std::string (*libraryVersion)();
@@ -29,6 +29,8 @@ struct ForeignModule {
 std::string foreignLibraryVersion();
 // The decoder module's own version; empty when it cannot be loaded.
 std::string foreignModuleVersion();
+// Why the decoder module cannot be loaded; empty when it can.
+std::string foreignModuleProblem();
 
 }  // namespace quor
 

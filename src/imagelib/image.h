@@ -2,6 +2,8 @@
 // Internal to libquorimg; nothing here crosses the C boundary.
 #pragma once
 
+#include "failure.h"
+
 #include <array>
 #include <bitset>
 #include <cstdint>
@@ -20,13 +22,9 @@ inline constexpr int32_t kMaxEdge = 8192;
 // The memory the general decoder may take for one picture, in MiB.
 inline constexpr int kDecoderMemoryMiB = 256;
 
-// A reason of ours for refusing a picture by one of the library's limits
-// (its size, the decoder's memory, the time a decode may take) is a sentence
-// for the user, marked as such among the other reasons a `why` carries; the
-// C interface hands it out (quorimg_refusal).
-inline constexpr std::string_view kLimitMark = "limit: ";
-inline std::string limitReason(const std::string& sentence) { return std::string(kLimitMark) + sentence; }
-inline bool isLimitReason(const std::string& why) { return why.compare(0, kLimitMark.size(), kLimitMark) == 0; }
+// A picture one of the library's limits refuses (its size, the decoder's
+// memory, the time a decode may take) fails with QUOR_ERROR_LIMIT and a
+// clause for the user, such as this one:
 // "it is 9000 x 100 pixels; pictures of at most 8192 pixels a side can be brought in"
 inline std::string tooLargeReason(int64_t width, int64_t height) {
     return "it is " + std::to_string(width) + " x " + std::to_string(height) + " pixels; pictures of at most " +
@@ -97,7 +95,7 @@ enum class BmpRead { Ok, NotBmp, Unsupported, Broken };
 // 8/16/24/32 bits, BI_RGB or BI_BITFIELDS, top-down or bottom-up, padded or
 // packed rows, short files).  Unsupported means "a BMP, but hand it to the
 // general decoder" (RLE, 1/2/4-bit, OS/2 core headers, embedded PNG/JPEG).
-BmpRead readBmp(const uint8_t* data, size_t size, Image& out, std::string* why = nullptr);
+BmpRead readBmp(const uint8_t* data, size_t size, Image& out, Failure* why = nullptr);
 
 // 8-bit: 54-byte header, 256 palette entries, pixels at 1078, rows padded to
 // four bytes, bottom-up.  24-bit: 54-byte header, padded rows, bottom-up.
@@ -119,11 +117,11 @@ bool readBmpPalette(const uint8_t* data, size_t size, Palette& palette);
 
 // Decodes any other format through ImageMagick (and raw .r8 textures) with
 // the stored orientation applied.  Never throws.
-std::optional<Image> decodeForeign(const std::string& path, std::string* why = nullptr);
+std::optional<Image> decodeForeign(const std::string& path, Failure* why = nullptr);
 // Cheap check that the file decodes (reads the header / pings where possible).
-bool canDecodeForeign(const std::string& path, std::string* why = nullptr);
+bool canDecodeForeign(const std::string& path, Failure* why = nullptr);
 // Width, height and bits per pixel without decoding every pixel where possible.
-bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why = nullptr);
+bool pingForeign(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, Failure* why = nullptr);
 // How long one decode may run before it is abandoned (30 s unless changed).
 void setForeignDecodeTimeLimit(int64_t milliseconds);
 
@@ -140,20 +138,21 @@ const FormatEntry* formatEntry(int32_t n);
 
 // ---- Loading and saving (io.cpp) ------------------------------------------
 
-std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit);
+// The whole file, when it holds no more than `limit` bytes.
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit, Failure* why = nullptr);
 // A fresh name beside `destination` (see temporaries.h) that no other writer
 // in this or another process picks at the same time.
 std::string temporaryNameBeside(const std::string& destination);
 // Writes beside the destination and renames over it; the destination is
 // untouched on failure.
-bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
+bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Failure* why = nullptr);
 // Our codec first, then the general decoder.  The shared form may be the
 // picture this thread read last from a file with the very same bytes.
-std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why = nullptr);
+std::shared_ptr<const Image> loadShared(const std::string& path, Failure* why = nullptr);
 // The same, except that a file other than the kept picture's is read without
 // letting the kept picture go: for files looked at in passing between the
 // calls of a chain.
-std::shared_ptr<const Image> loadPassing(const std::string& path, std::string* why = nullptr);
+std::shared_ptr<const Image> loadPassing(const std::string& path, Failure* why = nullptr);
 // Pictures up to this many pixels are kept on their thread between calls,
 // with their halvings; larger ones are read and resampled afresh each time.
 inline constexpr size_t kKeptPixels = size_t(1) << 20;
@@ -168,11 +167,11 @@ void keepWritten(const std::string& path, std::vector<uint8_t> bytes, const std:
 // True when loadShared() last gave `image` for the file at `path`, and
 // writing `image` as a 24-bit BMP would give that file's very bytes.
 bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image>& image);
-std::optional<Image> loadImage(const std::string& path, std::string* why = nullptr);
+std::optional<Image> loadImage(const std::string& path, Failure* why = nullptr);
 // Width, height and bits per pixel as stored, decoding no more than needed.
-bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why = nullptr);
+bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, Failure* why = nullptr);
 // True when loadImage would succeed.
-bool canLoadImage(const std::string& path, std::string* why = nullptr);
+bool canLoadImage(const std::string& path, Failure* why = nullptr);
 
 // ---- Pixel work ------------------------------------------------------------
 
@@ -237,8 +236,8 @@ using EntrySet = std::bitset<256>;
 Image remapToPalette(const Image& source, const Palette& palette, bool dither, const Progress& progress);
 
 // filters.cpp
-Image soften(const Image& source);   // filter 101
-Image sharpen(const Image& source);  // filter 5
+Image soften(const Image& source);   // QUOR_FILTER_SOFTEN
+Image sharpen(const Image& source);  // QUOR_FILTER_SHARPEN
 Image adjust(const Image& source, int32_t contrast, int32_t saturation, int32_t gamma, int32_t brightness,
              int32_t warmth);
 

@@ -55,7 +55,10 @@ public:
         std::error_code ec;
         if (path.empty() || !fs::is_regular_file(path, ec)) return;
         in_.open(path, std::ios::binary);
-        if (!in_) return;
+        if (!in_) {
+            error_ = errno;
+            return;
+        }
         in_.seekg(0, std::ios::end);
         const std::streamoff end = in_.tellg();
         if (end < 0) return;
@@ -67,7 +70,14 @@ public:
         // caller up; anything but a regular file is refused below.
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
-        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+            error_ = errno;
+            return;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            error_ = S_ISDIR(st.st_mode) ? EISDIR : 0;
+            return;
+        }
         size_ = uint64_t(st.st_size);
         open_ = true;
 #endif
@@ -82,6 +92,9 @@ public:
 
     bool isOpen() const { return open_; }
     uint64_t size() const { return size_; }
+    // Why it is not open, or why the last read failed: the system's error
+    // number, 0 for a file that is not a regular one (or that ended early).
+    int error() const { return error_; }
 
     // Exactly `count` bytes from `offset`; false when the file holds fewer.
     bool readAt(uint64_t offset, uint8_t* to, size_t count) {
@@ -93,6 +106,7 @@ public:
         while (count > 0) {
             const ssize_t n = ::pread(fd_, to, count, off_t(offset));
             if (n < 0 && errno == EINTR) continue;
+            if (n < 0) error_ = errno;
             if (n <= 0) return false;
             to += n;
             offset += uint64_t(n);
@@ -116,13 +130,33 @@ private:
 #endif
     uint64_t size_ = 0;
     bool open_ = false;
+    int error_ = 0;
 };
 
+// Why `file`, named `path`, could not be opened or read.
+bool unreadable(const InputFile& file, const std::string& path, Failure* why) {
+    const int error = file.error();
+    std::string text = "cannot read " + path;
+    if (error != 0) text += ": " + std::generic_category().message(error);
+    else if (!file.isOpen()) text += ": not a regular file";
+    return failWith(why, QUOR_ERROR_READ, std::move(text), error);
+}
+
 // The whole of an open file, when it holds no more than `limit` bytes.
-std::optional<std::vector<uint8_t>> readWhole(InputFile& file, size_t limit) {
-    if (!file.isOpen() || file.size() > limit) return std::nullopt;
+std::optional<std::vector<uint8_t>> readWhole(InputFile& file, const std::string& path, size_t limit, Failure* why) {
+    if (!file.isOpen()) {
+        unreadable(file, path, why);
+        return std::nullopt;
+    }
+    if (file.size() > limit) {
+        failWith(why, QUOR_ERROR_LIMIT, "it is a file of more than " + std::to_string(limit >> 20) + " MiB");
+        return std::nullopt;
+    }
     std::vector<uint8_t> bytes(static_cast<size_t>(file.size()));
-    if (!file.readAt(0, bytes.data(), bytes.size()) || !file.endsAt(bytes.size())) return std::nullopt;
+    if (!file.readAt(0, bytes.data(), bytes.size()) || !file.endsAt(bytes.size())) {
+        unreadable(file, path, why);
+        return std::nullopt;
+    }
     return bytes;
 }
 
@@ -141,26 +175,27 @@ bool holdsExactly(InputFile& file, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit) {
+std::optional<std::vector<uint8_t>> readFile(const std::string& path, size_t limit, Failure* why) {
     InputFile file(path);
-    return readWhole(file, limit);
+    return readWhole(file, path, limit, why);
 }
 
 namespace {
 
 
 #if !defined(_WIN32)
-bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
+// The system's error number of a failed write, or 0.
+int writeAll(int fd, const std::vector<uint8_t>& bytes) {
     size_t written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return errno;
         }
         written += size_t(n);
     }
-    return true;
+    return 0;
 }
 #endif
 
@@ -169,7 +204,8 @@ constexpr size_t kRawTextureBytes = 65536;
 
 // Our codec's verdict on a file, and its picture when it is a BMP.
 struct BmpAttempt {
-    bool isBmpFile = false;  // starts with "BM"
+    bool unreadable = false;  // the file could not be opened (the reason is told)
+    bool isBmpFile = false;   // starts with "BM"
     BmpRead result = BmpRead::NotBmp;
     size_t size = 0;
     std::shared_ptr<const Image> image;
@@ -199,11 +235,16 @@ struct RecentBmp {
 thread_local RecentBmp recentBmp;
 
 // With `keep` false the kept picture stays as it is, whatever is read.
-BmpAttempt tryBmp(const std::string& path, std::string* why, bool keep = true) {
+BmpAttempt tryBmp(const std::string& path, Failure* why, bool keep = true) {
     BmpAttempt attempt;
     InputFile file(path);
+    if (!file.isOpen()) {
+        attempt.unreadable = true;
+        unreadable(file, path, why);
+        return attempt;
+    }
     uint8_t signature[2] = {0, 0};
-    if (!file.isOpen() || !file.readAt(0, signature, 2) || signature[0] != 'B' || signature[1] != 'M') return attempt;
+    if (!file.readAt(0, signature, 2) || signature[0] != 'B' || signature[1] != 'M') return attempt;
     attempt.isBmpFile = true;
     attempt.size = size_t(std::min<uint64_t>(file.size(), SIZE_MAX));
     if (recentBmp.image && holdsExactly(file, recentBmp.bytes)) {
@@ -214,10 +255,9 @@ BmpAttempt tryBmp(const std::string& path, std::string* why, bool keep = true) {
         return attempt;
     }
     if (keep) recentBmp = RecentBmp{};
-    auto bytes = readWhole(file, kMaxFileBytes);
+    auto bytes = readWhole(file, path, kMaxFileBytes, why);
     if (!bytes) {
         attempt.result = BmpRead::Broken;
-        if (why) *why = "cannot read the file";
         return attempt;
     }
     attempt.size = bytes->size();
@@ -242,6 +282,23 @@ bool withinLimits(int32_t width, int32_t height) {
     return width > 0 && height > 0 && width <= kMaxEdge && height <= kMaxEdge;
 }
 
+// False, with the reason, unless `path` names a regular file.
+bool isRegularFile(const std::string& path, Failure* why) {
+    if (path.empty()) return failWith(why, QUOR_ERROR_ARGUMENT, "no file named");
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found)
+        return failWith(why, QUOR_ERROR_READ, "cannot read " + path + ": " + std::generic_category().message(ENOENT),
+                        ENOENT);
+    if (ec) return failWith(why, QUOR_ERROR_READ, "cannot read " + path + ": " + ec.message(), ec.value());
+    if (status.type() == fs::file_type::directory)
+        return failWith(why, QUOR_ERROR_READ, "cannot read " + path + ": " + std::generic_category().message(EISDIR),
+                        EISDIR);
+    if (status.type() != fs::file_type::regular)
+        return failWith(why, QUOR_ERROR_READ, "cannot read " + path + ": not a regular file");
+    return true;
+}
+
 }  // namespace
 
 std::string temporaryNameBeside(const std::string& destination) {
@@ -255,29 +312,35 @@ std::string temporaryNameBeside(const std::string& destination) {
     return name.string();
 }
 
-bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    if (path.empty()) return false;
+bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, Failure* why) {
+    if (path.empty()) return failWith(why, QUOR_ERROR_ARGUMENT, "no file named to write");
+    const auto failed = [&](int error) {
+        return failWith(why, QUOR_ERROR_WRITE, "cannot write " + path + ": " + std::generic_category().message(error),
+                        error);
+    };
     const fs::path destination(path);
     std::error_code ec;
-    if (fs::is_directory(destination, ec)) return false;
+    if (fs::is_directory(destination, ec)) return failed(EISDIR);
 
 #if defined(_WIN32)
     const std::string temp = temporaryNameBeside(path);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
+        if (!out) return failed(errno);
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         out.flush();
         if (!out) {
+            const int error = errno;
             out.close();
             fs::remove(temp, ec);
-            return false;
+            return failed(error);
         }
     }
     fs::rename(temp, destination, ec);
     if (ec) {
+        const int error = ec.value();
         fs::remove(temp, ec);
-        return false;
+        return failed(error);
     }
     return true;
 #else
@@ -286,9 +349,9 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     for (unsigned attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         temp = temporaryNameBeside(path);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
+        if (fd < 0 && errno != EEXIST) return failed(errno);
     }
-    if (fd < 0) return false;
+    if (fd < 0) return failed(EEXIST);
 
     // A file that is replaced keeps its permissions.
     struct stat existing;
@@ -297,12 +360,12 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     // No fsync: the library's files are mostly the program's own working
     // copies, rewritten many times a second; the rename alone keeps a reader
     // from ever seeing half a file.  Saves of the user's files flush on their own.
-    bool ok = writeAll(fd, bytes);
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
+    int error = writeAll(fd, bytes);
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
         ::unlink(temp.c_str());
-        return false;
+        return failed(error);
     }
     return true;
 #endif
@@ -310,21 +373,21 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 
 namespace {
 
-std::shared_ptr<const Image> load(const std::string& path, std::string* why, bool keep) {
-    std::error_code ec;
-    if (path.empty() || !fs::is_regular_file(path, ec)) {
-        if (why) *why = "no such file";
-        return nullptr;
-    }
+std::shared_ptr<const Image> load(const std::string& path, Failure* why, bool keep) {
+    if (!isRegularFile(path, why)) return nullptr;
     BmpAttempt attempt = tryBmp(path, why, keep);
     if (attempt.result == BmpRead::Ok) return attempt.image;
-    if (attempt.isBmpFile && !handOn(attempt)) return nullptr;
+    if (attempt.unreadable || (attempt.isBmpFile && !handOn(attempt))) return nullptr;
 
     auto image = decodeForeign(path, why);
     if (!image) return nullptr;
-    if (!withinLimits(image->width, image->height) || image->rgba.size() != image->pixelCount() * 4 ||
+    if (!withinLimits(image->width, image->height)) {
+        failWith(why, QUOR_ERROR_LIMIT, tooLargeReason(image->width, image->height));
+        return nullptr;
+    }
+    if (image->rgba.size() != image->pixelCount() * 4 ||
         (image->indexed && image->indices.size() != image->pixelCount())) {
-        if (why) *why = "picture size out of range";
+        failWith(why, QUOR_ERROR_INTERNAL, "the decoder gave a picture without all of its pixels");
         return nullptr;
     }
     return std::make_shared<const Image>(std::move(*image));
@@ -332,9 +395,9 @@ std::shared_ptr<const Image> load(const std::string& path, std::string* why, boo
 
 }  // namespace
 
-std::shared_ptr<const Image> loadShared(const std::string& path, std::string* why) { return load(path, why, true); }
+std::shared_ptr<const Image> loadShared(const std::string& path, Failure* why) { return load(path, why, true); }
 
-std::shared_ptr<const Image> loadPassing(const std::string& path, std::string* why) { return load(path, why, false); }
+std::shared_ptr<const Image> loadPassing(const std::string& path, Failure* why) { return load(path, why, false); }
 
 Halvings* keptHalvings(const std::shared_ptr<const Image>& image) {
     if (!image || recentBmp.image != image) return nullptr;
@@ -366,41 +429,36 @@ bool holdsOwnEncoding(const std::string& path, const std::shared_ptr<const Image
     return image && recentBmp.image == image && recentBmp.ownEncoding && recentBmp.path == path;
 }
 
-std::optional<Image> loadImage(const std::string& path, std::string* why) {
+std::optional<Image> loadImage(const std::string& path, Failure* why) {
     auto image = loadShared(path, why);
     if (!image) return std::nullopt;
     return *image;
 }
 
-bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, std::string* why) {
-    std::error_code ec;
-    if (path.empty() || !fs::is_regular_file(path, ec)) return false;
-    BmpAttempt attempt = tryBmp(path, nullptr);
+bool probeImage(const std::string& path, int32_t& width, int32_t& height, int32_t& bpp, Failure* why) {
+    if (!isRegularFile(path, why)) return false;
+    BmpAttempt attempt = tryBmp(path, why);
     if (attempt.result == BmpRead::Ok) {
         width = attempt.image->width;
         height = attempt.image->height;
         bpp = attempt.image->sourceBpp;
         return true;
     }
-    if (attempt.isBmpFile && !handOn(attempt)) return false;
+    if (attempt.unreadable || (attempt.isBmpFile && !handOn(attempt))) return false;
     int32_t w = 0, h = 0, b = 0;
     if (!pingForeign(path, w, h, b, why)) return false;
-    if (!withinLimits(w, h)) {
-        if (why) *why = limitReason(tooLargeReason(w, h));
-        return false;
-    }
+    if (!withinLimits(w, h)) return failWith(why, QUOR_ERROR_LIMIT, tooLargeReason(w, h));
     width = w;
     height = h;
     bpp = b;
     return true;
 }
 
-bool canLoadImage(const std::string& path, std::string* why) {
-    std::error_code ec;
-    if (path.empty() || !fs::is_regular_file(path, ec)) return false;
-    BmpAttempt attempt = tryBmp(path, nullptr);
+bool canLoadImage(const std::string& path, Failure* why) {
+    if (!isRegularFile(path, why)) return false;
+    BmpAttempt attempt = tryBmp(path, why);
     if (attempt.result == BmpRead::Ok) return true;
-    if (attempt.isBmpFile && !handOn(attempt)) return false;
+    if (attempt.unreadable || (attempt.isBmpFile && !handOn(attempt))) return false;
     return canDecodeForeign(path, why);
 }
 

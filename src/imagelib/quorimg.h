@@ -7,6 +7,12 @@
  * result that is byte for byte what the destination already holds is not
  * written again.
  *
+ * Why the last routine a thread called failed is that thread's to read,
+ * until it calls another: quorimg_last_error() gives a QUOR_ERROR_ code,
+ * quorimg_last_error_text() a text for a person and quorimg_last_errno() the
+ * system's error number of a file that could not be read or written.  Each
+ * thread sees its own; a success leaves QUOR_OK, "" and 0.
+ *
  * Resampling and filtering work in linear light, so a picture keeps its
  * brightness at every size; small results (256 pixels or fewer) keep each
  * channel's mean, and fully transparent pixels of a resampled result take
@@ -123,24 +129,28 @@ QUORIMG_API int32_t _bmpreadrgba(const char* file, QuorContext* ctx, uint8_t* rg
  * library's own BMP codec; 0 for anything it does not read. */
 QUORIMG_API int32_t _bmpdecodergba(const uint8_t* data, int32_t size, QuorContext* ctx, uint8_t* rgba,
                                    int32_t capacity);
-/* filter 101 softens, filter 5 sharpens; other numbers copy and return 0. */
+/* _bmprocess filters; other numbers copy the picture and return 0. */
+#define QUOR_FILTER_SOFTEN 101
+#define QUOR_FILTER_SHARPEN 5
 QUORIMG_API int32_t _bmprocess(const char* src, const char* dst, QuorContext* ctx, int32_t filter);
 /* Colour adjustments a..e, see above. */
 QUORIMG_API int32_t _bmpprocess(const char* src, const char* dst, QuorContext* ctx, int32_t a, int32_t b, int32_t c,
                                 int32_t d, int32_t e);
 /* Block-compressed textures: 4x4 texel blocks, row of blocks after row of
- * blocks, 8 bytes a block for BC1 (DXT1), 16 for BC2 (DXT3) and BC3 (DXT5). */
+ * blocks, 8 bytes a block for BC1 (DXT1), 16 for BC2 (DXT3), BC3 (DXT5) and
+ * BC7. */
 #define QUOR_BC1 1
 #define QUOR_BC2 2
 #define QUOR_BC3 3
+#define QUOR_BC7 7
 /* Bytes the blocks of a width x height picture take; 0 for a bad format or size. */
 QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format);
-/* Compresses rgba (4 bytes a texel, top row first) to BC1 or BC3 blocks in
- * `blocks` (capacity at least _bcsize).  BC1 keeps colour only; BC3 keeps
- * alpha, and fully transparent texels are given their visible neighbours'
- * colour first so that filtering brings in no fringe.  Edges that are not
- * a multiple of 4 (a 2x2 or 1x1 level) fill their block by repeating
- * texels.  BC2 is decoded only. */
+/* Compresses rgba (4 bytes a texel, top row first) to BC1, BC3 or BC7
+ * blocks in `blocks` (capacity at least _bcsize).  BC1 keeps colour only;
+ * BC3 and BC7 keep alpha, and fully transparent texels are given their
+ * visible neighbours' colour first so that filtering brings in no fringe.
+ * Edges that are not a multiple of 4 (a 2x2 or 1x1 level) fill their block
+ * by repeating texels.  BC2 is decoded only. */
 QUORIMG_API int32_t _bcencode(const uint8_t* rgba, int32_t width, int32_t height, int32_t format, uint8_t* blocks,
                               int32_t capacity);
 /* Decodes `size` bytes of blocks to rgba (capacity at least width*height*4);
@@ -149,13 +159,39 @@ QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width
                               uint8_t* rgba, int32_t capacity);
 /* The library's version, "major.minor.patch.build". */
 QUORIMG_API const char* quorimg_version(void);
-/* Why the last routine called on this thread failed, when one of the
- * library's limits refused its picture: a side longer than 8192 pixels, more
- * pixels than the decoder's memory holds, a decode that took too long.  A
- * clause for the user ("it is 9000 x 100 pixels; pictures of at most 8192
- * pixels a side can be brought in"); "" after a success or any other failure.
- * Valid until the next call on the thread. */
-QUORIMG_API const char* quorimg_refusal(void);
+
+/* Why the last routine called on this thread failed (every routine above
+ * and quorimg_part_version tell; quorimg_version and these three cannot
+ * fail).  The text is valid until the thread's next call into the library. */
+#define QUOR_OK 0
+/* A null pointer, or a size, format, flag, filter or number the routine
+ * does not take. */
+#define QUOR_ERROR_ARGUMENT 1
+/* A file could not be read: missing, not a regular file, closed to us, or
+ * the device failed (quorimg_last_errno tells which, where the system does). */
+#define QUOR_ERROR_READ 2
+/* The file is not a picture the library reads, or a damaged one. */
+#define QUOR_ERROR_FORMAT 3
+/* One of the library's limits refused the picture: a side longer than 8192
+ * pixels, more pixels than the decoder's memory holds, a decode that took
+ * too long, a file too large.  The text is then a clause for the user: "it
+ * is 9000 x 100 pixels; pictures of at most 8192 pixels a side can be
+ * brought in". */
+#define QUOR_ERROR_LIMIT 4
+/* The result could not be written (quorimg_last_errno tells why). */
+#define QUOR_ERROR_WRITE 5
+/* The caller's buffer is smaller than the result; the context says how
+ * large the picture is. */
+#define QUOR_ERROR_CAPACITY 6
+/* Memory ran out. */
+#define QUOR_ERROR_MEMORY 7
+/* The decoder module for formats other than BMP cannot be loaded. */
+#define QUOR_ERROR_DECODER 8
+/* Anything else that went wrong inside the library. */
+#define QUOR_ERROR_INTERNAL 9
+QUORIMG_API int32_t quorimg_last_error(void);
+QUORIMG_API const char* quorimg_last_error_text(void);
+QUORIMG_API int32_t quorimg_last_errno(void);
 /* The versions of the parts the library works through, as text: the decoder
  * module for other formats ("major.minor.patch.build"), ImageMagick as that
  * module reports it ("6.9.11-60") and libimagequant ("2.17.0").  Asking for

@@ -1,9 +1,11 @@
 #include "dds.h"
 
+#include "bytes.h"
 #include "committer.h"
 #include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
+#include "maskfield.h"
 #include "pixelpack.h"
 #include "quorimg.h"
 #include "splitjoin.h"
@@ -11,6 +13,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <algorithm>
 #include <array>
@@ -38,6 +41,11 @@ constexpr size_t kRedMask = 92;  // then green, blue, alpha
 constexpr size_t kCaps = 108;
 constexpr size_t kCaps2 = 112;
 constexpr size_t kData = 128;
+// The DX10 header follows the legacy one when its code is "DX10".
+constexpr size_t kDxgiFormat = 128;
+constexpr size_t kResourceDimension = 132;
+constexpr size_t kArraySize = 140;
+constexpr size_t kDx10Data = 148;
 }  // namespace at
 
 constexpr uint32_t kHeaderSize = 124;
@@ -49,22 +57,55 @@ constexpr uint32_t kAlphaPixels = 0x1, kFourCcFlag = 0x4, kRgbFlag = 0x40;
 constexpr uint32_t kCapsComplex = 0x8, kCapsTexture = 0x1000, kCapsMipmap = 0x400000;
 constexpr uint32_t kCaps2Cubemap = 0x200, kCaps2Volume = 0x200000;
 
-constexpr uint32_t fourCc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
+constexpr uint32_t kTexture2d = 3;  // the DX10 header's resource dimension
+
+using quor::blocks::FormatRow;
+using quor::blocks::fourCcCode;
+using quor::blocks::kFormats;
+
+// The blocks DDS files offer are written when the library encodes them, and read.
+bool written(const FormatRow& row) { return row.inDdsFiles && row.encodes; }
+
+// The block format a legacy header's code names, among those read.
+const FormatRow* rowOfFourCc(uint32_t code) {
+    for (const FormatRow& row : kFormats)
+        if (row.inDdsFiles && !row.needsDx10Header() && fourCcCode(row.fourCc) == code) return &row;
+    return nullptr;
+}
+
+// The block format a DX10 header's code names (or its sRGB form), among
+// those read that only the DX10 header names.
+const FormatRow* rowOfDxgi(uint32_t code) {
+    for (const FormatRow& row : kFormats)
+        if (row.inDdsFiles && row.needsDx10Header() && (code == row.dxgi || code == row.dxgi + 1)) return &row;
+    return nullptr;
+}
+
+// How a reader names the blocks: the legacy header's code, or the format's
+// name where only the DX10 header names it.
+QString codeName(const FormatRow& row) { return QString::fromLatin1(row.needsDx10Header() ? row.name : row.fourCc); }
+
+// "a, b or c"
+QString listed(const QStringList& names, const QString& separator, const QString& last) {
+    if (names.size() < 2) return names.join(separator);
+    return names.mid(0, names.size() - 1).join(separator) + last + names.back();
+}
+
+// Why a file's blocks are not read: the codes of those that are.
+QString unreadCompression(bool dx10) {
+    QStringList legacy, extended;
+    for (const FormatRow& row : kFormats)
+        if (row.inDdsFiles) (row.needsDx10Header() ? extended : legacy) << codeName(row);
+    if (!dx10) return QStringLiteral("This DDS file's compression is not %1.").arg(listed(legacy, ", ", " or "));
+    if (extended.isEmpty())
+        return QStringLiteral("This DDS file uses the extended (DX10) header, which Corvane does not read.");
+    return QStringLiteral("This DDS file's extended (DX10) header names a format other than %1.")
+        .arg(listed(extended, ", ", " or "));
 }
 
 // Larger files are not looked at: a 16384 square with every mip, 32-bit.
 constexpr int64_t kLargestFile = int64_t(1) << 31;
 constexpr int kLargestEdge = 16384;
-
-uint32_t get32(const uint8_t* data, size_t size, size_t offset) {
-    if (offset + 4 > size) return 0;
-    return uint32_t(data[offset]) | uint32_t(data[offset + 1]) << 8 | uint32_t(data[offset + 2]) << 16 |
-           uint32_t(data[offset + 3]) << 24;
-}
-
-int blockFormatOf(DdsFormat f) { return f == DdsFormat::Bc1 ? QUOR_BC1 : QUOR_BC3; }
 
 bool allOpaque(const DdsChain& chain) {
     for (const auto& level : chain.levels)
@@ -73,53 +114,61 @@ bool allOpaque(const DdsChain& chain) {
     return true;
 }
 
-// A channel of an uncompressed file: where its mask sits, widened to 8 bits.
-struct Channel {
-    uint32_t mask = 0;
-    int shift = 0;
-    uint32_t top = 0;  // the mask's largest value
-    explicit Channel(uint32_t m) : mask(m) {
-        if (m == 0) return;
-        shift = std::countr_zero(m);
-        top = m >> shift;
-    }
-    uint8_t of(uint32_t texel, uint8_t absent) const {
-        if (top == 0) return absent;
-        const uint64_t v = (texel & mask) >> shift;
-        return uint8_t((v * 255 + top / 2) / top);
-    }
-};
-
 }  // namespace
 
+std::optional<DdsFormat> ddsFormatNamed(const QString& name) {
+    const QString wanted = name.toLower();
+    if (wanted == QLatin1String("auto")) return DdsFormat::Auto;
+    if (wanted == QLatin1String("rgba")) return DdsFormat::Rgba;
+    for (const FormatRow& row : kFormats) {
+        if (!written(row)) continue;
+        if (wanted == QString::fromLatin1(row.name).toLower() ||
+            (row.fourCc && wanted == QString::fromLatin1(row.fourCc).toLower()))
+            return DdsFormat::blocks(row.format);
+    }
+    return std::nullopt;
+}
+
+QString ddsFormatNames(const QString& separator, const QString& last) {
+    QStringList names;
+    for (const FormatRow& row : kFormats)
+        if (written(row)) names << QString::fromLatin1(row.name).toLower();
+    names << QStringLiteral("rgba");
+    return listed(names, separator, last);
+}
+
+QString ddsAutoChoice() {
+    return QStringLiteral("%1 when every texel is opaque, else %2")
+        .arg(codeName(quor::blocks::formatRow(kAutoOpaque)), codeName(quor::blocks::formatRow(kAutoTransparent)));
+}
+
 DdsFormat resolveDdsFormat(const DdsChain& chain, DdsFormat requested) {
-    if (requested != DdsFormat::Auto) return requested;
-    return allOpaque(chain) ? DdsFormat::Bc1 : DdsFormat::Bc3;
+    if (!requested.isAuto()) return requested;
+    return DdsFormat::blocks(allOpaque(chain) ? kAutoOpaque : kAutoTransparent);
 }
 
 std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
     const int largest = chain.largest;
-    if (format == DdsFormat::Auto || !layout::isLevel(largest)) return {};
+    const FormatRow* blocks = format.blockFormat();
+    if (format.isAuto() || !layout::isLevel(largest) || (blocks && !blocks->encodes)) return {};
     size_t count = 0;
     for (int edge = largest; edge >= 1; edge /= 2, ++count)
         if (count >= chain.levels.size() || chain.levels[count].size() != size_t(edge) * size_t(edge) * 4) return {};
 
-    std::vector<uint8_t> out(at::kData, 0);
-    const auto put = [&out](size_t offset, uint32_t v) {
-        for (size_t b = 0; b < 4; ++b) out[offset + b] = uint8_t(v >> (8 * b));
-    };
-    const bool rgba = format == DdsFormat::Rgba;
+    const bool dx10 = blocks && blocks->needsDx10Header();
+    std::vector<uint8_t> out(dx10 ? at::kDx10Data : at::kData, 0);
+    const auto put = [&out](size_t offset, uint32_t v) { quor::le::put32(out.data() + offset, v); };
+    const int32_t number = blocks ? int32_t(blocks->format) : 0;  // the C interface's
     std::copy_n("DDS ", 4, out.begin());
     put(at::kSize, kHeaderSize);
     put(at::kFlags, kCapsFlag | kHeightFlag | kWidthFlag | kPixelFormatFlag | kMipCountFlag |
-                        (rgba ? kPitchFlag : kLinearSizeFlag));
+                        (blocks ? kLinearSizeFlag : kPitchFlag));
     put(at::kHeight, uint32_t(largest));
     put(at::kWidth, uint32_t(largest));
-    put(at::kPitchOrLinearSize,
-        rgba ? uint32_t(largest) * 4 : uint32_t(_bcsize(largest, largest, blockFormatOf(format))));
+    put(at::kPitchOrLinearSize, blocks ? uint32_t(_bcsize(largest, largest, number)) : uint32_t(largest) * 4);
     put(at::kMipCount, uint32_t(count));
     put(at::kFormatSize, kFormatStructSize);
-    if (rgba) {
+    if (!blocks) {
         put(at::kFormatFlags, kRgbFlag | kAlphaPixels);
         put(at::kBitCount, 32);
         put(at::kRedMask, 0x00ff0000);
@@ -128,7 +177,12 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
         put(at::kRedMask + 12, 0xff000000);
     } else {
         put(at::kFormatFlags, kFourCcFlag);
-        put(at::kFourCc, format == DdsFormat::Bc1 ? fourCc("DXT1") : fourCc("DXT5"));
+        put(at::kFourCc, fourCcCode(dx10 ? "DX10" : blocks->fourCc));
+        if (dx10) {
+            put(at::kDxgiFormat, blocks->dxgi);
+            put(at::kResourceDimension, kTexture2d);
+            put(at::kArraySize, 1);
+        }
     }
     put(at::kCaps, kCapsTexture | (count > 1 ? kCapsMipmap | kCapsComplex : 0));
 
@@ -136,7 +190,7 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
         const int edge = largest >> i;
         const std::vector<uint8_t>& level = chain.levels[i];
         const size_t start = out.size();
-        if (rgba) {
+        if (!blocks) {
             out.resize(start + level.size());
             for (size_t t = 0; t < level.size(); t += 4) {
                 out[start + t] = level[t + 2];
@@ -146,9 +200,9 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
             }
             continue;
         }
-        const int32_t bytes = _bcsize(edge, edge, blockFormatOf(format));
+        const int32_t bytes = _bcsize(edge, edge, number);
         out.resize(start + size_t(bytes));
-        if (!_bcencode(level.data(), edge, edge, blockFormatOf(format), out.data() + start, bytes)) return {};
+        if (bytes <= 0 || !_bcencode(level.data(), edge, edge, number, out.data() + start, bytes)) return {};
     }
     return out;
 }
@@ -160,27 +214,29 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
         r.chain = {};
         return r;
     };
-    const auto field = [&](size_t offset) { return get32(data, size, offset); };
-    if (!data || size < at::kData || field(at::kMagic) != fourCc("DDS "))
+    const auto field = [&](size_t offset) { return quor::le::within(data, size, offset, 4); };
+    if (!data || size < at::kData || field(at::kMagic) != fourCcCode("DDS "))
         return refuse(QStringLiteral("This file is not a DDS file."));
     if (field(at::kSize) != kHeaderSize || field(at::kFormatSize) != kFormatStructSize)
         return refuse(QStringLiteral("This DDS file's header is damaged."));
 
     const uint32_t formatFlags = field(at::kFormatFlags);
     const uint32_t code = field(at::kFourCc);
-    if ((formatFlags & kFourCcFlag) && code == fourCc("DX10"))
-        return refuse(QStringLiteral("This DDS file uses the extended (DX10) header, which Corvane does not read."));
+    const bool dx10 = (formatFlags & kFourCcFlag) && code == fourCcCode("DX10");
+    const FormatRow* blocks = nullptr;
+    if (dx10) {
+        blocks = size >= at::kDx10Data ? rowOfDxgi(field(at::kDxgiFormat)) : nullptr;
+        if (!blocks) return refuse(unreadCompression(true));
+    }
     const uint32_t caps2 = field(at::kCaps2);
     if ((caps2 & (kCaps2Cubemap | kCaps2Volume)) || ((field(at::kFlags) & kDepthFlag) && field(at::kDepth) > 1))
         return refuse(QStringLiteral("This DDS file holds a cube map or a volume, not a single texture."));
 
-    int blockFormat = 0, bytesPerTexel = 0;
+    int bytesPerTexel = 0;
     std::array<uint32_t, 4> masks{};
     if (formatFlags & kFourCcFlag) {
-        if (code == fourCc("DXT1")) blockFormat = QUOR_BC1;
-        else if (code == fourCc("DXT3")) blockFormat = QUOR_BC2;
-        else if (code == fourCc("DXT5")) blockFormat = QUOR_BC3;
-        else return refuse(QStringLiteral("This DDS file's compression is not DXT1, DXT3 or DXT5."));
+        if (!blocks) blocks = rowOfFourCc(code);
+        if (!blocks) return refuse(unreadCompression(false));
     } else if (formatFlags & kRgbFlag) {
         const uint32_t bits = field(at::kBitCount);
         if (bits != 24 && bits != 32)
@@ -204,11 +260,13 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
     const uint32_t mipField = field(at::kMipCount);
     const int mips = mipField == 0 ? 1 : int(std::min<uint32_t>(mipField, uint32_t(allLevels)));
 
+    const int32_t blockFormat = blocks ? int32_t(blocks->format) : 0;  // the C interface's number
     const auto levelBytes = [&](int e) -> size_t {
-        return blockFormat ? size_t(_bcsize(e, e, blockFormat)) : size_t(e) * size_t(e) * size_t(bytesPerTexel);
+        return blocks ? size_t(_bcsize(e, e, blockFormat)) : size_t(e) * size_t(e) * size_t(bytesPerTexel);
     };
-    const std::array<Channel, 4> channels{Channel(masks[0]), Channel(masks[1]), Channel(masks[2]), Channel(masks[3])};
-    size_t offset = at::kData;
+    const std::array<quor::MaskField, 4> channels{quor::MaskField(masks[0]), quor::MaskField(masks[1]),
+                                                  quor::MaskField(masks[2]), quor::MaskField(masks[3])};
+    size_t offset = dx10 ? at::kDx10Data : at::kData;
     for (int i = 0; i < mips; ++i) {
         const int e = edge >> i;
         const size_t need = levelBytes(e);
@@ -224,15 +282,14 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
             break;
         }
         std::vector<uint8_t> level(size_t(e) * size_t(e) * 4);
-        if (blockFormat) {
+        if (blocks) {
             if (!_bcdecode(data + offset, int32_t(need), e, e, blockFormat, level.data(), int32_t(level.size())))
                 return refuse(QStringLiteral("This DDS file's blocks cannot be read."));
         } else {
             const uint8_t* t = data + offset;
             for (size_t k = 0; k < size_t(e) * size_t(e); ++k, t += bytesPerTexel) {
-                uint32_t texel = 0;
-                for (int b = 0; b < bytesPerTexel; ++b) texel |= uint32_t(t[b]) << (8 * b);
-                for (size_t c = 0; c < 4; ++c) level[4 * k + c] = channels[c].of(texel, c == 3 ? 255 : 0);
+                const uint32_t texel = quor::le::read(t, bytesPerTexel);
+                for (size_t c = 0; c < 4; ++c) level[4 * k + c] = channels[c].widen(texel, c == 3 ? 255 : 0);
             }
         }
         offset += need;

@@ -1,14 +1,17 @@
 // DirectDraw Surface files of a set's chain: every level as one mip, largest
-// first, block-compressed (DXT1, DXT5) or as 32-bit RGBA.  The one place that
-// knows where a DDS header keeps its fields.
+// first, block-compressed (in the formats of blockformats.h that DDS files
+// offer) or as 32-bit RGBA.  The one place that knows where a DDS header
+// keeps its fields.
 #pragma once
 
+#include "blockformats.h"
 #include "setcommands.h"
 
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -18,8 +21,44 @@ class SetHandOff;
 class ImageLibrary;
 class Workspace;
 
-// Auto: DXT1 when every texel of every level is opaque, else DXT5.
-enum class DdsFormat { Auto, Bc1, Bc3, Rgba };
+// What a DDS file's texels are: blocks of a format of the table, or
+// uncompressed 32-bit RGBA; or Auto, which chooses blocks by the texels.
+class DdsFormat {
+public:
+    static const DdsFormat Auto;
+    static const DdsFormat Rgba;
+    static constexpr DdsFormat blocks(quor::blocks::Format format) {
+        return DdsFormat(Kind::Blocks, &quor::blocks::formatRow(format));
+    }
+    constexpr bool isAuto() const { return kind_ == Kind::Auto; }
+    // The block format's row; null for RGBA and Auto.
+    constexpr const quor::blocks::FormatRow* blockFormat() const { return row_; }
+    constexpr bool operator==(const DdsFormat&) const = default;
+
+private:
+    enum class Kind { Auto, Blocks, Rgba };
+    constexpr DdsFormat(Kind kind, const quor::blocks::FormatRow* row) : kind_(kind), row_(row) {}
+    Kind kind_;
+    const quor::blocks::FormatRow* row_;
+};
+inline constexpr DdsFormat DdsFormat::Auto{Kind::Auto, nullptr};
+inline constexpr DdsFormat DdsFormat::Rgba{Kind::Rgba, nullptr};
+
+// Auto's choices: these blocks when every texel of every level is opaque,
+// else those.
+inline constexpr quor::blocks::Format kAutoOpaque = quor::blocks::Format::Bc1;
+inline constexpr quor::blocks::Format kAutoTransparent = quor::blocks::Format::Bc3;
+
+// The format a name stands for: blocks that DDS files offer, by their name
+// or their legacy header's code (bc1 or dxt1, bc3 or dxt5), rgba or auto, in
+// any case.  Nothing for any other name.
+std::optional<DdsFormat> ddsFormatNamed(const QString& name);
+// The names ddsFormatNamed takes for what it writes, Auto aside, with
+// `separator` between them and `last` before the last: "bc1, bc3 or rgba".
+QString ddsFormatNames(const QString& separator, const QString& last);
+// What Auto writes, as a DDS reader names it: "DXT1 when every texel is
+// opaque, else DXT5".
+QString ddsAutoChoice();
 
 // A chain of square levels, largest first, each RGBA (4 bytes a texel) with
 // its top row first.
@@ -42,8 +81,8 @@ struct DdsReading {
     int skippedLarger = 0;        // mips larger than 512 passed over
     bool anyTransparent = false;  // some texel is not fully opaque
 };
-// Reads DXT1, DXT3, DXT5 and uncompressed 24- or 32-bit files with the
-// legacy header; a square power of two.  A file larger than 512 gives its
+// Reads the block formats DDS files offer and uncompressed 24- or 32-bit
+// files; a square power of two.  A file larger than 512 gives its
 // first mip of 512 or less when it holds one.
 DdsReading decodeDds(const uint8_t* data, size_t size);
 

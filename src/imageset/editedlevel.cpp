@@ -1,5 +1,6 @@
 #include "editedlevel.h"
 
+#include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
 #include "library.h"
@@ -211,8 +212,10 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         if (withAlpha && ownAlpha) {
             Bytes alphaBefore;
             readFileBytes(workspace.slotPath(AlphaSlot), alphaBefore);
-            if (alphaBefore != alpha && !replaceFileAtomically(staging.path(AlphaSlot), alpha, nullptr)) {
-                intake.outcome.fail(libraryFailure(QStringLiteral("The alpha of the set could not be kept"), workspace));
+            if (const QString cause =
+                    alphaBefore == alpha ? QString() : replaceWorkFile(staging.path(AlphaSlot), alpha);
+                !cause.isEmpty()) {
+                intake.outcome.fail(stepFailure(QStringLiteral("The alpha of the set could not be kept"), cause));
                 return intake;
             }
             intake.changed = alphaBefore != alpha;
@@ -226,7 +229,7 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
     }
     // Shown as the rest of the set is shown.
     if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
-        if (const QString why = convertSlotsTo24(staging, workspace, library); !why.isEmpty()) {
+        if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) {
             intake.outcome.fail(why);
             return intake;
         }

@@ -310,6 +310,11 @@ QString cannotReadText(const QString& path, const QString& cause) {
     return QStringLiteral("Cannot read %1: %2.").arg(shown, cause);
 }
 
+QString stepFailure(const QString& step, const QString& cause) {
+    if (cause.isEmpty()) return step + u'.';
+    return QStringLiteral("%1: %2.").arg(step, cause);
+}
+
 QString causeNotWritable(const QString& path) {
     if (path.isEmpty()) return causeOfError(ENOENT);
     const EntryKind kind = entryKind(path);

@@ -60,6 +60,10 @@ QString causeNotReadable(const QString& path);
 // "Cannot read <path>: <cause>."
 QString cannotReadText(const QString& path, const QString& cause);
 
+// One line for a step of a command that failed: "<step>: <cause>.", or
+// "<step>." when there is no cause to give.
+QString stepFailure(const QString& step, const QString& cause);
+
 // What stands in the way of writing `path` now: a folder or something that is
 // not a regular file of that name, a missing folder, no permission, a full
 // disk.  Empty when nothing is seen.

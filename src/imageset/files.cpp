@@ -50,6 +50,23 @@ QString saveProblem(const QString& path, const QString& why) {
     return QStringLiteral("Cannot save %1:\n%2").arg(readableName(QFileInfo(path).fileName()), why);
 }
 
+// Where a failed write tells why: as the message of a save the user asked
+// for, and as its cause alone, for a step that names itself.
+struct WriteProblem {
+    QString* message = nullptr;
+    QString* cause = nullptr;
+    // `why` as a save's message says it; `causeText` the cause in it.
+    bool tell(const QString& path, const QString& why, const QString& causeText) const {
+        if (message) *message = saveProblem(path, why);
+        if (cause) *cause = causeText;
+        return false;
+    }
+    // A refusal is its own cause.
+    bool tell(const QString& path, const QString& refusal) const {
+        return tell(path, refusal, refusal.endsWith(u'.') ? refusal.chopped(1) : refusal);
+    }
+};
+
 // What the system's error number means, said for the user.
 QString causeOf(int error) {
     switch (error) {
@@ -191,12 +208,19 @@ Replacement::~Replacement() {
     }
 }
 
-std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
-    const auto fail = [&](const QString& why) {
-        if (error) *error = saveProblem(path, why);
+// The two halves of a replacement, telling a failure as their caller wants it.
+struct ReplacementWriter {
+    static std::unique_ptr<Replacement> write(const QString& path, const std::vector<uint8_t>& bytes,
+                                              const WriteProblem& problem);
+    static bool putInPlace(Replacement& temp, const QString& path, const WriteProblem& problem);
+};
+
+std::unique_ptr<Replacement> ReplacementWriter::write(const QString& path, const std::vector<uint8_t>& bytes,
+                                                      const WriteProblem& problem) {
+    if (const QString refusal = refusalToReplace(path, true); !refusal.isEmpty()) {
+        problem.tell(path, refusal);
         return nullptr;
-    };
-    if (const QString refusal = refusalToReplace(path, true); !refusal.isEmpty()) return fail(refusal);
+    }
 
     const QFileInfo target(path);
     const QString folder = folderOfName(path);
@@ -217,26 +241,31 @@ std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::ve
             else if (cause != EEXIST) break;
         }
     }
-    if (temp->handle_ < 0)
-        return fail(QStringLiteral("no file can be made in %1: %2.")
-                        .arg(readableName(QDir::toNativeSeparators(folder)), causeOf(cause)));
+    if (temp->handle_ < 0) {
+        problem.tell(path,
+                     QStringLiteral("no file can be made in %1: %2.")
+                         .arg(readableName(QDir::toNativeSeparators(folder)), causeOf(cause)),
+                     causeOf(cause));
+        return nullptr;
+    }
     const int writeError = failsAt(WriteStage::Write) ? kMadeToFail : writeAll(temp->handle_, bytes);
-    if (writeError != 0) return fail(QStringLiteral("writing failed: %1.").arg(causeOf(writeError)));
+    if (writeError != 0) {
+        problem.tell(path, QStringLiteral("writing failed: %1.").arg(causeOf(writeError)), causeOf(writeError));
+        return nullptr;
+    }
     return temp;
 }
 
-bool putReplacementInPlace(Replacement& temp, const QString& path, QString* error) {
-    const auto fail = [&](const QString& why) {
-        if (error) *error = saveProblem(path, why);
-        return false;
-    };
+bool ReplacementWriter::putInPlace(Replacement& temp, const QString& path, const WriteProblem& problem) {
     int flushError = 0;
     if (::fsync(temp.handle_) != 0) flushError = errno;
     if (failsAt(WriteStage::Flush)) flushError = kMadeToFail;
     if (flushError != 0)
-        return fail(QStringLiteral("the data could not be flushed to the disk: %1.").arg(causeOf(flushError)));
+        return problem.tell(path,
+                            QStringLiteral("the data could not be flushed to the disk: %1.").arg(causeOf(flushError)),
+                            causeOf(flushError));
     // What stands at the target may have changed since the file was begun.
-    if (const QString refusal = refusalToReplace(path, false); !refusal.isEmpty()) return fail(refusal);
+    if (const QString refusal = refusalToReplace(path, false); !refusal.isEmpty()) return problem.tell(path, refusal);
     // A replaced file keeps its permissions; a new one gets the usual ones,
     // and so does one that replaces a link: the mode of whatever the link
     // points at is not the new file's business.
@@ -247,20 +276,55 @@ bool putReplacementInPlace(Replacement& temp, const QString& path, QString* erro
     ::fchmod(temp.handle_, replacesFile ? (st.st_mode & 07777) : 0644);
 #endif
     const int closed = ::close(temp.handle_);
+    const int closeError = errno;
     temp.handle_ = -1;
-    if (closed != 0 && errno != EINTR)
-        return fail(QStringLiteral("the data could not be flushed to the disk: %1.").arg(causeOf(errno)));
+    if (closed != 0 && closeError != EINTR)
+        return problem.tell(path,
+                            QStringLiteral("the data could not be flushed to the disk: %1.").arg(causeOf(closeError)),
+                            causeOf(closeError));
     // A link in the way is itself replaced; rename never follows it.
     std::error_code code = std::make_error_code(std::errc::io_error);
     if (!failsAt(WriteStage::Rename)) std::filesystem::rename(systemPath(temp.name_), systemPath(target), code);
-    if (code) return fail(QStringLiteral("the new file could not take the old one's place: %1.").arg(causeOf(code)));
+    if (code)
+        return problem.tell(path,
+                            QStringLiteral("the new file could not take the old one's place: %1.").arg(causeOf(code)),
+                            causeOf(code));
     temp.placed_ = true;
     return true;
 }
 
+namespace {
+
+bool replaceFile(const QString& path, const std::vector<uint8_t>& bytes, const WriteProblem& problem) {
+    const std::unique_ptr<Replacement> temp = ReplacementWriter::write(path, bytes, problem);
+    return temp && ReplacementWriter::putInPlace(*temp, path, problem);
+}
+
+}  // namespace
+
+std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
+    return ReplacementWriter::write(path, bytes, WriteProblem{error, nullptr});
+}
+
+bool putReplacementInPlace(Replacement& temp, const QString& path, QString* error) {
+    return ReplacementWriter::putInPlace(temp, path, WriteProblem{error, nullptr});
+}
+
 bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
-    const std::unique_ptr<Replacement> temp = writeReplacement(path, bytes, error);
-    return temp && putReplacementInPlace(*temp, path, error);
+    return replaceFile(path, bytes, WriteProblem{error, nullptr});
+}
+
+QString replaceWorkFile(const QString& path, const std::vector<uint8_t>& bytes) {
+    QString cause;
+    return replaceFile(path, bytes, WriteProblem{nullptr, &cause}) ? QString() : cause;
+}
+
+QString writeWorkFile(const QString& path, const std::vector<uint8_t>& bytes) {
+    const int fd = ::open(nativeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | kBinary, 0666);
+    if (fd < 0) return causeOf(errno);
+    int error = writeAll(fd, bytes);
+    if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+    return error != 0 ? causeOf(error) : QString();
 }
 
 }  // namespace corvane

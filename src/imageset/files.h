@@ -27,6 +27,14 @@ bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t lim
 // `error` says why a save failed, the system's reason included ("no space
 // left on the device").
 bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
+// The same for the program's own files in the work folder; returns why the
+// file was not written, as its cause alone for a message that names the step
+// ("no space left on the device"), or an empty text.
+QString replaceWorkFile(const QString& path, const std::vector<uint8_t>& bytes);
+// Writes `bytes` over the work folder's file at `path` in place, with no
+// temporary file and no flush to the disk: for files that nothing reads
+// while they are written.  Returns the cause of a failure, or an empty text.
+QString writeWorkFile(const QString& path, const std::vector<uint8_t>& bytes);
 
 // A new file written beside the one it is to replace, and not yet in its
 // place; removed unless it takes it.
@@ -38,8 +46,7 @@ public:
 
 private:
     Replacement() = default;
-    friend std::unique_ptr<Replacement> writeReplacement(const QString&, const std::vector<uint8_t>&, QString*);
-    friend bool putReplacementInPlace(Replacement&, const QString&, QString*);
+    friend struct ReplacementWriter;
     int handle_ = -1;
     QByteArray name_;  // as the system holds it
     bool placed_ = false;

@@ -1,5 +1,6 @@
 #include "layout.h"
 
+#include "bytes.h"
 #include "fileaccess.h"
 
 #include <QFile>
@@ -50,47 +51,33 @@ int64_t levelStart(int64_t largest, int64_t level, int bytesPerPixel, int64_t he
     return at;
 }
 
-uint32_t read32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(byteAt(b, at)) | uint32_t(byteAt(b, at + 1)) << 8 | uint32_t(byteAt(b, at + 2)) << 16 |
-           uint32_t(byteAt(b, at + 3)) << 24;
-}
+uint32_t read32(const std::vector<uint8_t>& b, size_t at) { return quor::le::within(b.data(), b.size(), at, 4); }
 
-uint16_t read16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(byteAt(b, at) | byteAt(b, at + 1) << 8); }
+uint16_t read16(const std::vector<uint8_t>& b, size_t at) {
+    return uint16_t(quor::le::within(b.data(), b.size(), at, 2));
+}
 
 void write32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     if (b.size() < at + 4) b.resize(at + 4, 0);
-    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+    quor::le::put32(b.data() + at, v);
 }
 
 void write16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
     if (b.size() < at + 2) b.resize(at + 2, 0);
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
+    quor::le::put16(b.data() + at, v);
 }
 
 }  // namespace layout
 
 using namespace layout;
 
-namespace {
-
-// Little endian, never past `size`: missing bytes read as 0.
-uint32_t readLe(const uint8_t* data, size_t size, size_t at, int bytes) {
-    uint32_t word = 0;
-    for (int k = 0; k < bytes; ++k)
-        if (at + size_t(k) < size) word |= uint32_t(data[at + size_t(k)]) << (8 * k);
-    return word;
-}
-
-}  // namespace
-
 HeaderFacts readHeaderFacts(const uint8_t* data, size_t size) {
-    const auto le32 = [&](size_t at) { return readLe(data, size, at, 4); };
+    const auto le32 = [&](size_t at) { return quor::le::within(data, size, at, 4); };
     HeaderFacts facts;
     facts.readable = true;
     facts.fileSize = int64_t(size);
     facts.bmMark = size >= 2 && data[0] == 'B' && data[1] == 'M';
-    facts.bitsField = uint16_t(readLe(data, size, kBitsAt, 2));
+    facts.bitsField = uint16_t(quor::le::within(data, size, kBitsAt, 2));
     facts.bits = facts.bitsField & 0xFF;
     facts.width = int32_t(le32(kWidthAt));
     facts.height = int32_t(le32(kHeightAt));

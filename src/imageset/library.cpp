@@ -36,12 +36,14 @@ bool QuorLibrary::resize(const QString& source, const QString& destination, int 
     return _bmpresize(native(source).constData(), native(destination).constData(), &context_, width, height) != 0;
 }
 
-bool QuorLibrary::filter(const QString& source, const QString& destination, int filterNumber) {
-    return _bmprocess(native(source).constData(), native(destination).constData(), &context_, filterNumber) != 0;
+bool QuorLibrary::filter(const QString& source, const QString& destination, Filter filter) {
+    return _bmprocess(native(source).constData(), native(destination).constData(), &context_, int32_t(filter)) != 0;
 }
 
-bool QuorLibrary::adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) {
-    return _bmpprocess(native(source).constData(), native(destination).constData(), &context_, a, b, c, d, e) != 0;
+bool QuorLibrary::adjust(const QString& source, const QString& destination, const ColourAdjustment& adjustment) {
+    const ColourAdjustment& a = adjustment;
+    return _bmpprocess(native(source).constData(), native(destination).constData(), &context_, a.contrast, a.saturation,
+                       a.gamma, a.brightness, a.warmth) != 0;
 }
 
 bool QuorLibrary::remap(const QString& source, const QString& destination, const QString& paletteFile) {
@@ -66,7 +68,16 @@ bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bi
     return readPictureRgba(file, width, height, bits, rgba, &context_, width == height ? width : 0);
 }
 
-QString QuorLibrary::refusal() { return QString::fromUtf8(quorimg_refusal()); }
+LibraryError QuorLibrary::lastError() {
+    // The text may name files, in the bytes the file system holds.
+    return {quorimg_last_error(), quorimg_last_errno(), nameFromNative(QByteArray(quorimg_last_error_text()))};
+}
+
+QString LibraryError::reason() const {
+    if (!failed()) return {};
+    if (systemError != 0) return causeOfError(systemError);
+    return text;
+}
 
 bool decodePictureRgba(const std::vector<uint8_t>& bytes, int expectedEdge, int& bits, std::vector<uint8_t>& rgba) {
     if (bytes.empty() || bytes.size() > size_t(INT32_MAX) || expectedEdge <= 0) return false;

@@ -11,6 +11,32 @@
 
 namespace corvane {
 
+// The library's two fixed filters.
+enum class Filter { Soften = QUOR_FILTER_SOFTEN, Sharpen = QUOR_FILTER_SHARPEN };
+
+// The colour adjustments, each -100..100 and 0 for no change (see quorimg.h).
+struct ColourAdjustment {
+    int contrast = 0;
+    int saturation = 0;
+    int gamma = 0;
+    int brightness = 0;
+    int warmth = 0;
+};
+
+// Why the library's last call on this thread failed, as it tells it.
+struct LibraryError {
+    int code = QUOR_OK;   // QUOR_ERROR_...
+    int systemError = 0;  // errno, where a file could not be read or written
+    QString text;         // the library's own words
+
+    bool failed() const { return code != QUOR_OK; }
+    // One of the library's limits refused the picture; `text` says which.
+    bool isLimit() const { return code == QUOR_ERROR_LIMIT; }
+    // What the user is told: the system's words for its error number where
+    // there is one, else the library's text; empty when nothing failed.
+    QString reason() const;
+};
+
 class ImageLibrary {
 public:
     virtual ~ImageLibrary() = default;
@@ -19,8 +45,8 @@ public:
     // Width, height and bits per pixel of any readable picture.
     virtual bool check(const QString& file, int& width, int& height, int& bits) = 0;
     virtual bool resize(const QString& source, const QString& destination, int width, int height) = 0;
-    virtual bool filter(const QString& source, const QString& destination, int filterNumber) = 0;
-    virtual bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) = 0;
+    virtual bool filter(const QString& source, const QString& destination, Filter filter) = 0;
+    virtual bool adjust(const QString& source, const QString& destination, const ColourAdjustment& adjustment) = 0;
     virtual bool remap(const QString& source, const QString& destination, const QString& paletteFile) = 0;
     virtual bool valid(const QString& file) = 0;
     // Resamples to full colour (a palette picture by its colours, not put
@@ -37,9 +63,8 @@ public:
     // Any readable picture as RGBA, top row first; `bits` as stored.  Equal
     // `width` and `height` going in are the size expected (read in one pass).
     virtual bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) = 0;
-    // Why the last call failed, when one of the library's limits refused the
-    // picture ("it is 9000 x 100 pixels; ..."); empty otherwise.
-    virtual QString refusal() { return {}; }
+    // Why the last call on this thread failed; nothing failed when it did not.
+    virtual LibraryError lastError() { return {}; }
 };
 
 // The real library, working with a conversion context the caller owns (the
@@ -51,15 +76,15 @@ public:
     bool anyTo256(const QString& source, const QString& destination) override;
     bool check(const QString& file, int& width, int& height, int& bits) override;
     bool resize(const QString& source, const QString& destination, int width, int height) override;
-    bool filter(const QString& source, const QString& destination, int filterNumber) override;
-    bool adjust(const QString& source, const QString& destination, int a, int b, int c, int d, int e) override;
+    bool filter(const QString& source, const QString& destination, Filter filter) override;
+    bool adjust(const QString& source, const QString& destination, const ColourAdjustment& adjustment) override;
     bool remap(const QString& source, const QString& destination, const QString& paletteFile) override;
     bool valid(const QString& file) override;
     bool resizeFull(const QString& source, const QString& destination, int width, int height, bool keepCoverage,
                     int grid = 0) override;
     bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
     bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
-    QString refusal() override;
+    LibraryError lastError() override;
 
     QuorContext& context() { return context_; }
 

@@ -7,10 +7,8 @@
 #include "staging.h"
 #include "workspace.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 
 #include <algorithm>
 
@@ -27,23 +25,17 @@ const char* const kBitmapTextureMessage =
     "already in Extended Bitmap Format\notherwise it is a standard BMP file\n\n"
     "After editing use Create Image Set\nto update or create the Extended\nsub-images before saving\n";
 
-QString libraryFailure(const QString& step, const Workspace& workspace) {
-    // The library answers only yes or no; in the work folder a full disk is
-    // by far the likeliest cause, so it is named when it is the case.
-    const QStorageInfo disk(workspace.workDir());
-    if (disk.isValid() && disk.bytesAvailable() < kRoomForOneStep)
-        return QStringLiteral("%1: no space left on the device (%2).")
-            .arg(step, QDir::toNativeSeparators(disk.rootPath()));
-    return step + QLatin1Char('.');
+QString libraryFailure(const QString& step, ImageLibrary& library) {
+    return stepFailure(step, library.lastError().reason());
 }
 
-QString convertSlotsTo24(SlotStaging& staging, const Workspace& workspace, ImageLibrary& library) {
+QString convertSlotsTo24(SlotStaging& staging, ImageLibrary& library) {
     for (int slot = kFirstLevelSlot; slot <= kLastLevelSlot; ++slot) {
         if (!staging.staged(slot)) continue;
         const QString path = staging.path(slot);
         if (!library.anyToBmp(path, path))
             return libraryFailure(
-                QStringLiteral("The %1x%1 level could not be converted for display").arg(levelOfSlot(slot)), workspace);
+                QStringLiteral("The %1x%1 level could not be converted for display").arg(levelOfSlot(slot)), library);
     }
     return {};
 }
@@ -59,7 +51,7 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
         return outcome;
     }
     if (!report.failure.isEmpty()) {
-        outcome.fail(libraryFailure(report.failure.chopped(1), workspace));
+        outcome.fail(report.failure);
         return outcome;
     }
     // A plain picture holds its largest level only; that is no fault, the
@@ -70,13 +62,13 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     state.incompleteLevels = report.incompleteLevels;
 
     if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
-        if (const QString why = convertSlotsTo24(staging, workspace, library); !why.isEmpty()) {
+        if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) {
             outcome.fail(why);
             return outcome;
         }
     }
-    if ((state.is4444 || state.is32) && !extractAlpha(path, staging)) {
-        outcome.fail(libraryFailure(QStringLiteral("The alpha of the set could not be kept"), workspace));
+    if (QString cause; (state.is4444 || state.is32) && !extractAlpha(path, staging, &cause)) {
+        outcome.fail(stepFailure(QStringLiteral("The alpha of the set could not be kept"), cause));
         return outcome;
     }
     if (!state.highColour) outcome.readPalette = true;
@@ -219,7 +211,7 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
         const int edge = levelOfSlot(slot);
         int width = edge, height = edge, bits = 0;
         if (!library.readRgba(staging.current(slot), width, height, bits, rgba) || width != edge || height != edge)
-            return libraryFailure(QStringLiteral("The %1x%1 level cannot be read back").arg(edge), workspace);
+            return libraryFailure(QStringLiteral("The %1x%1 level cannot be read back").arg(edge), library);
         uint8_t* to = alpha.data() + levelStart(state.largest, edge, 1, 0);
         for (size_t i = 0; i < size_t(edge) * size_t(edge); ++i) {
             // Levels are kept bottom row first, as in the set.
@@ -228,17 +220,17 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
             to[i] = state.is4444 ? uint8_t(((a * 15 + 127) / 255) << 4) : unusedFourthBytes ? uint8_t(0) : a;
         }
     }
-    if (!replaceFileAtomically(staging.path(AlphaSlot), alpha))
-        return libraryFailure(QStringLiteral("The alpha of the set could not be kept"), workspace);
+    if (const QString cause = replaceWorkFile(staging.path(AlphaSlot), alpha); !cause.isEmpty())
+        return stepFailure(QStringLiteral("The alpha of the set could not be kept"), cause);
     return {};
 }
 
 // The largest level of an 8-bit set as the set shows it: with the
 // transparency levels of the header slot, where Save Palette keeps them, in
 // place of those its own file was split with.  A copy in the work folder
-// when they differ (removed by the caller), else the level itself; empty
-// when the copy cannot be written.
-QString largestWithSetLevels(const Workspace& workspace, const QString& largestLevel) {
+// when they differ (removed by the caller), else the level itself; empty,
+// with the cause, when the copy cannot be written.
+QString largestWithSetLevels(const Workspace& workspace, const QString& largestLevel, QString& cause) {
     std::vector<uint8_t> header, level;
     if (!readFileBytes(workspace.slotPath(HeaderSlot), header, kPaletteHeader) ||
         header.size() < size_t(kPaletteHeader) || !readFileBytes(largestLevel, level))
@@ -256,7 +248,8 @@ QString largestWithSetLevels(const Workspace& workspace, const QString& largestL
     }
     if (!differ) return largestLevel;
     const QString copy = workspace.workDir() + QStringLiteral("chain.bmp");
-    return replaceFileAtomically(copy, level) ? copy : QString();
+    cause = replaceWorkFile(copy, level);
+    return cause.isEmpty() ? copy : QString();
 }
 
 }  // namespace
@@ -273,14 +266,18 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
     if (largest == 1) return outcome;
     const int k = slotOfLevel(largest);
     const auto failed = [&](const QString& step, int edge) {
-        outcome.fail(libraryFailure(step.arg(edge), workspace));
+        outcome.fail(libraryFailure(step.arg(edge), library));
         return outcome;
     };
     // An 8-bit set's levels are made knowing which of its colours are
     // transparent, so that a cut-out's background stays transparent.
+    QString cause;
     const QString largestLevel =
-        state.highColour ? staging.current(k) : largestWithSetLevels(workspace, staging.current(k));
-    if (largestLevel.isEmpty()) return failed(QStringLiteral("The %1x%1 level could not be read"), largest);
+        state.highColour ? staging.current(k) : largestWithSetLevels(workspace, staging.current(k), cause);
+    if (largestLevel.isEmpty()) {
+        outcome.fail(stepFailure(QStringLiteral("The %1x%1 level could not be read").arg(largest), cause));
+        return outcome;
+    }
     struct RemoveCopy {
         QString path, original;
         ~RemoveCopy() {
@@ -306,9 +303,9 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
         // largest level uses, transparent ones where the level is less than
         // half opaque.
         if (options.smooth8 && i >= k + 2) {
-            const bool smoothed = library.filter(level, level, 101) &&
-                                  (i < 4 || library.adjust(level, level, 0, 0, 0, options.lightening, 0)) &&
-                                  library.filter(level, level, 5);
+            const bool smoothed = library.filter(level, level, Filter::Soften) &&
+                                  (i < 4 || library.adjust(level, level, {.brightness = options.lightening})) &&
+                                  library.filter(level, level, Filter::Sharpen);
             if (!smoothed) return failed(QStringLiteral("The %1x%1 level could not be smoothed"), edge);
         }
         if (!library.remapUsed(level, level, largestLevel))

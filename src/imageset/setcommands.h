@@ -47,12 +47,9 @@ inline constexpr int kRawTextureSize = 65536;
 extern const char* const kRawTextureMessage;
 extern const char* const kBitmapTextureMessage;
 
-// Less room than this in the work folder makes a failed step's likely cause
-// a full disk: about what one step writes at most (a 512 level, 32-bit).
-inline constexpr int64_t kRoomForOneStep = int64_t(4) << 20;
-// The message for a step of the image library that failed, naming a full
-// disk when the work folder has no room left.
-QString libraryFailure(const QString& step, const Workspace& workspace);
+// The message for a step of the image library that failed, with the
+// reason the library gave for its last call.
+QString libraryFailure(const QString& step, ImageLibrary& library);
 
 // Cuts the file into staged slots by the depth flags as they stand, converts
 // high-colour levels for display where needed and keeps alpha; nothing is
@@ -74,7 +71,7 @@ bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLib
 
 // Rewrites the staged level slots in place as BMP files the views and the
 // joins read; the failure, or an empty text.
-QString convertSlotsTo24(SlotStaging& staging, const Workspace& workspace, ImageLibrary& library);
+QString convertSlotsTo24(SlotStaging& staging, ImageLibrary& library);
 
 // Saves the set to `output`; the workspace is only read.
 CommandOutcome saveSet(const Workspace& workspace, const QString& output);

@@ -1,6 +1,7 @@
 #include "splitjoin.h"
 
 #include "committer.h"
+#include "fileaccess.h"
 #include "files.h"
 #include "library.h"
 #include "pixelpack.h"
@@ -22,11 +23,6 @@ using namespace layout;
 
 namespace {
 
-bool writeWhole(const QString& path, const std::vector<uint8_t>& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    return file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
-}
 
 std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t from, size_t length) {
     std::vector<uint8_t> out(length, 0);
@@ -83,8 +79,9 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
         at += need;
         ++report.levelsWritten;
         const QString levelPath = staging.path(slotOfLevel(edge));
-        if (!writeWhole(levelPath, level)) {
-            report.failure = QStringLiteral("The %1x%1 level could not be written to the work folder.").arg(edge);
+        if (const QString cause = writeWorkFile(levelPath, level); !cause.isEmpty()) {
+            report.failure =
+                stepFailure(QStringLiteral("The %1x%1 level could not be written to the work folder").arg(edge), cause);
             return;
         }
     }
@@ -236,8 +233,9 @@ SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& stagi
         const size_t dataAt = kPaletteHeader + kRecordDataOffset;
         std::copy_n(file->begin() + std::ptrdiff_t(dataAt), kRecordDataLength, state.recordData.begin());
     }
-    if (!writeWhole(staging.path(HeaderSlot), slice(*file, 0, size_t(headerPart)))) {
-        report.failure = QStringLiteral("The set's header could not be written to the work folder.");
+    if (const QString cause = writeWorkFile(staging.path(HeaderSlot), slice(*file, 0, size_t(headerPart)));
+        !cause.isEmpty()) {
+        report.failure = stepFailure(QStringLiteral("The set's header could not be written to the work folder"), cause);
         return report;
     }
     // Level files carry the headers and palette only, so their pixels start at 1078.
@@ -268,27 +266,32 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStagi
             slot0.assign(state.templateHeader.begin(), state.templateHeader.end());
         }
     }
-    if (!writeWhole(staging.path(HeaderSlot), slot0)) {
-        report.failure = QStringLiteral("The set's header could not be written to the work folder.");
+    if (const QString cause = writeWorkFile(staging.path(HeaderSlot), slot0); !cause.isEmpty()) {
+        report.failure = stepFailure(QStringLiteral("The set's header could not be written to the work folder"), cause);
         return report;
     }
     writeLevelFiles(*file, size_t(headerLength), facts.width, bytesPerPixel, header, staging, report);
     return report;
 }
 
-bool extractAlpha(const QString& path, SlotStaging& staging) {
+bool extractAlpha(const QString& path, SlotStaging& staging, QString* cause) {
     const HeaderFacts facts = readHeaderFacts(path);
     if (!facts.readable || !isLevel(facts.width) || (facts.bits != 16 && facts.bits != 32)) return false;
     const int bpp = bytesPerPixelOf(facts.bits);
     const int64_t pixels = chainPixels(facts.width);
     std::vector<uint8_t> file;
-    if (!readFileBytes(path, file, int64_t(facts.pixelOffset) + pixels * bpp)) return false;
+    if (const QString why = readRegularFile(path, file, int64_t(facts.pixelOffset) + pixels * bpp); !why.isEmpty()) {
+        if (cause) *cause = why;
+        return false;
+    }
     std::vector<uint8_t> alpha;
     alpha.reserve(size_t(pixels));
     // Alpha is the high byte's top nibble of a 4-4-4-4 word, or the fourth byte.
     for (size_t at = facts.pixelOffset + size_t(bpp) - 1; at < file.size(); at += size_t(bpp))
         alpha.push_back(bpp == 2 ? uint8_t(file[at] & 0xF0) : file[at]);
-    return writeWhole(staging.path(AlphaSlot), alpha);
+    const QString why = writeWorkFile(staging.path(AlphaSlot), alpha);
+    if (cause) *cause = why;
+    return why.isEmpty();
 }
 
 bool patchFileSize(const QString& path) {

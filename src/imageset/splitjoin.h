@@ -47,8 +47,9 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
                      std::vector<uint8_t> levelHeader, SlotStaging& staging, SplitReport& report);
 
 // Stages the alpha slot from a 4-4-4-4 file (high nibble of each pixel word)
-// or a 32-bit file (fourth byte of each pixel), one byte per pixel of every level.
-bool extractAlpha(const QString& path, SlotStaging& staging);
+// or a 32-bit file (fourth byte of each pixel), one byte per pixel of every
+// level.  `cause` gets why a file could not be read or written.
+bool extractAlpha(const QString& path, SlotStaging& staging, QString* cause = nullptr);
 
 // Writes the file's length at offset 2.
 bool patchFileSize(const QString& path);

@@ -45,17 +45,17 @@ protected:
             ASSERT_TRUE(
                 writeBytes(QDir(source).filePath(QString("f%1.bmp").arg(i)), plainBmp(16, 16, i % 2 ? 8 : 24, 7)));
         openWindow();
-        form->smooth8Item->setChecked(false);
-        form->show();
+        smooth8Item()->setChecked(false);
+        window->show();
     }
 
     void openPanel(const QString& from, const QString& to) {
-        form->batchFolder = from;
-        form->destFolder = to;
-        QTest::mouseClick(form->batchLauncher, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseClick(batchLauncher(), Qt::LeftButton, {}, QPoint(10, 10));
         ASSERT_TRUE(panel().isVisible());
+        ASSERT_TRUE(panel().source->setFolder(from));
+        ASSERT_TRUE(panel().destination->setFolder(to));
     }
-    BatchPanel& panel() { return *form->batchPanel; }
+    BatchPanel& panel() { return *batchPanel(); }
     QListWidget& files() { return *panel().fileList; }
     QPushButton* button(const char* name) { return panel().findChild<QPushButton*>(name); }
     void ctrlClick(int row) {
@@ -63,10 +63,10 @@ protected:
         QTest::mouseClick(files().viewport(), Qt::LeftButton, Qt::ControlModifier, r.center());
     }
     bool menusEnabled() {
-        const bool file = form->findChild<QMenu*>("File1")->menuAction()->isEnabled();
-        EXPECT_EQ(form->findChild<QMenu*>("Image1")->menuAction()->isEnabled(), file);
-        EXPECT_TRUE(form->findChild<QMenu*>("Prefs1")->menuAction()->isEnabled());
-        EXPECT_TRUE(form->findChild<QMenu*>("ImageTool1")->menuAction()->isEnabled());
+        const bool file = window->findChild<QMenu*>("File1")->menuAction()->isEnabled();
+        EXPECT_EQ(window->findChild<QMenu*>("Image1")->menuAction()->isEnabled(), file);
+        EXPECT_TRUE(window->findChild<QMenu*>("Prefs1")->menuAction()->isEnabled());
+        EXPECT_TRUE(window->findChild<QMenu*>("ImageTool1")->menuAction()->isEnabled());
         return file;
     }
     QStringList written() const { return QDir(destination).entryList(QDir::Files, QDir::Name); }
@@ -146,7 +146,7 @@ TEST_F(BatchPanelTest, SameFolderCancelLeavesThePanelOpenAndWritesNothing) {
     EXPECT_EQ(QDir(source).entryList(QDir::Files).size(), 10);
     EXPECT_EQ(readBytes(QDir(source).filePath("f3.bmp")), before);
     EXPECT_EQ(files().selectedItems().size(), 10);
-    EXPECT_FALSE(QFileInfo::exists(form->workspace().slotPath(HeaderSlot)));
+    EXPECT_FALSE(QFileInfo::exists(window->workspace().slotPath(HeaderSlot)));
 }
 
 TEST_F(BatchPanelTest, ConvertsTheSelectedFilesInListOrderAndShowsProgress) {
@@ -161,12 +161,11 @@ TEST_F(BatchPanelTest, ConvertsTheSelectedFilesInListOrderAndShowsProgress) {
     QTimer watch;
     watch.setInterval(0);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        const QString status = form->statusLoadedAs->text();
+        const QString status = statusLoadedAs()->text();
         if (status.startsWith("Converting") && (seen.isEmpty() || seen.back() != status)) seen << status;
     });
     watch.start();
-    QObject::connect(form->progressBar, &QProgressBar::valueChanged, &watch,
-                     [&](int value) { values.push_back(value); });
+    QObject::connect(progressBar(), &QProgressBar::valueChanged, &watch, [&](int value) { values.push_back(value); });
     QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     watch.stop();
 
@@ -181,10 +180,10 @@ TEST_F(BatchPanelTest, ConvertsTheSelectedFilesInListOrderAndShowsProgress) {
     EXPECT_NE(std::find(values.begin(), values.end(), 66), values.end());
     EXPECT_NE(std::find(values.begin(), values.end(), 100), values.end());
     // The run has ended: the bar is empty again.
-    EXPECT_EQ(form->progressBar->value(), 0);
+    EXPECT_EQ(progressBar()->value(), 0);
     // The last set stays the window's set, shown as Load Any Image shows it.
-    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - f8.bmp");
-    EXPECT_EQ(form->workspace().state().largest, 16);
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - f8.bmp");
+    EXPECT_EQ(window->workspace().state().largest, 16);
     // An 8-bit source stays 8-bit, a 24-bit one becomes 5-6-5; both complete.
     const Bytes eight = readBytes(QDir(destination).filePath("f1.bmp"));
     EXPECT_EQ(eight.size(), size_t(layout::fileLength(16, 1, 1078)));
@@ -203,7 +202,7 @@ TEST_F(BatchPanelTest, TheBarMovesForwardThroughTheWholeRun) {
     ASSERT_EQ(panel().selectedNames(), (QStringList{"big0.bmp", "big1.bmp"}));
     std::vector<int> values;
     QObject listening;
-    QObject::connect(form->progressBar, &QProgressBar::valueChanged, &listening,
+    QObject::connect(progressBar(), &QProgressBar::valueChanged, &listening,
                      [&](int value) { values.push_back(value); });
     QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     ASSERT_EQ(written(), (QStringList{"big0.bmp", "big1.bmp"}));
@@ -226,7 +225,7 @@ TEST_F(BatchPanelTest, ColourZeroTransparentButtonOnAnEightBitSource) {
     ASSERT_EQ(out.size(), size_t(layout::fileLength(16, 1, 1078)));
     EXPECT_EQ(out[57], 0);
     for (size_t i = 1; i < 256; ++i) ASSERT_EQ(out[57 + 4 * i], 255) << i;
-    EXPECT_FALSE(form->palette.paletteChanged);
+    EXPECT_FALSE(window->paletteLevels().paletteChanged);
 }
 
 TEST_F(BatchPanelTest, ARunIgnoresTheUserUntilItEnds) {
@@ -238,33 +237,33 @@ TEST_F(BatchPanelTest, ARunIgnoresTheUserUntilItEnds) {
     QTimer poke;
     poke.setInterval(0);
     QObject::connect(&poke, &QTimer::timeout, [&] {
-        if (tried || !form->transparencyButton->isEnabled()) return;
+        if (tried || !transparencyButton()->isEnabled()) return;
         tried = true;
-        QTest::mouseClick(form->batchLauncher, Qt::LeftButton, {}, QPoint(10, 10));
-        QTest::mouseClick(form->transparencyButton, Qt::LeftButton);
-        form->close();
+        QTest::mouseClick(batchLauncher(), Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseClick(transparencyButton(), Qt::LeftButton);
+        window->close();
     });
     poke.start();
     QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     poke.stop();
     ASSERT_TRUE(tried);
     EXPECT_EQ(written().size(), 10);
-    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(panel().isVisible());
-    EXPECT_FALSE(form->transparencyEditor->isOpen());
+    EXPECT_FALSE(window->transparencyEditor().isOpen());
     EXPECT_TRUE(menusEnabled());
-    EXPECT_TRUE(QFileInfo::exists(form->workspace().slotPath(HeaderSlot)));
+    EXPECT_TRUE(QFileInfo::exists(window->workspace().slotPath(HeaderSlot)));
 }
 
 TEST_F(BatchPanelTest, EscapeStopsTheRunAfterTheFileBeingConverted) {
     openPanel(source, destination);
     QTest::mouseClick(button("getallfor_mat"), Qt::LeftButton);
-    QTimer::singleShot(0, form.get(), [&] { QTest::keyClick(form.get(), Qt::Key_Escape); });
+    QTimer::singleShot(0, window.get(), [&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
     QTest::mouseClick(panel().convertButton, Qt::LeftButton);
     EXPECT_EQ(written(), QStringList{"f0.bmp"});
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Warning);
-    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - f0.bmp");
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - f0.bmp");
     EXPECT_TRUE(menusEnabled());
 }
 

@@ -39,6 +39,7 @@
 #include <vector>
 
 using namespace corvane;
+using namespace corvane::testing;
 
 namespace {
 
@@ -122,26 +123,34 @@ protected:
     }
     void open() {
         openWindow(editor);
-        form->setProgramStarter([this](const QString& program, const QStringList& arguments) {
+        window->setProgramStarter([this](const QString& program, const QStringList& arguments) {
             started.push_back({program, arguments});
             return true;
         });
     }
     void reopen() {
-        form->close();
-        form.reset();
+        window->close();
+        window.reset();
+        open();
+    }
+    // A window that reads `stored` (name, text) from the store.
+    void reopenWith(std::initializer_list<std::pair<const char*, QString>> stored) {
+        window->close();
+        window.reset();
+        for (const auto& [name, text] : stored) storeValue(name, text);
         open();
     }
     void loadSet(const std::vector<uint8_t>& bytes) {
         const QString file = dir.filePath("set.bmp");
         ASSERT_TRUE(corvane::testing::writeBytes(file, bytes));
-        QuorLibrary library(form->context());
-        const CommandOutcome outcome = loadExtended(file, BitmapFilter, form->workspace(), library, form->setOptions());
+        QuorLibrary library(window->context());
+        const CommandOutcome outcome =
+            loadExtended(file, BitmapFilter, window->workspace(), library, window->setOptions());
         ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
-        form->showOutcome(outcome);
+        window->showOutcome(outcome);
     }
-    QString slot(int k) const { return QDir::toNativeSeparators(form->workspace().slotPath(k)); }
-    int editedSlot() const { return form->workspace().state().editedSlot; }
+    QString slot(int k) const { return QDir::toNativeSeparators(window->workspace().slotPath(k)); }
+    int editedSlot() const { return window->workspace().state().editedSlot; }
     // The slot the program was last started on a copy of: the copy has the
     // slot's name and, until the program saves, its bytes; -1 when it is not so.
     int handedOver() const {
@@ -149,23 +158,24 @@ protected:
         const QString copy = started.back().arguments[0];
         for (int k = kFirstLevelSlot; k <= kLastLevelSlot; ++k)
             if (QFileInfo(copy).fileName() == slotFileName(k) && copy != slot(k) &&
-                corvane::testing::readBytes(copy) == corvane::testing::readBytes(form->workspace().slotPath(k)))
+                corvane::testing::readBytes(copy) == corvane::testing::readBytes(window->workspace().slotPath(k)))
                 return k;
         return -1;
     }
     std::vector<corvane::testing::Bytes> slotFiles() const {
         std::vector<corvane::testing::Bytes> files;
         for (int k = 0; k < kSlotCount; ++k)
-            files.push_back(corvane::testing::readBytes(form->workspace().slotPath(k)));
+            files.push_back(corvane::testing::readBytes(window->workspace().slotPath(k)));
         return files;
     }
     void loadQuarteredSet(int edge) {
         const QString file = dir.filePath("quartered.bmp");
         ASSERT_TRUE(corvane::testing::writeBytes(file, quarteredSet(edge)));
-        QuorLibrary library(form->context());
-        const CommandOutcome outcome = loadExtended(file, BitmapFilter, form->workspace(), library, form->setOptions());
+        QuorLibrary library(window->context());
+        const CommandOutcome outcome =
+            loadExtended(file, BitmapFilter, window->workspace(), library, window->setOptions());
         ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
-        form->showOutcome(outcome);
+        window->showOutcome(outcome);
     }
 
     QString editor;
@@ -180,11 +190,11 @@ protected:
 
 TEST_F(EditingTest, ViewsAndEditHandTheirSlotToTheEditor) {
     // Before any load there is nothing to edit.
-    EXPECT_FALSE(form->editButton->isEnabled());
-    EXPECT_FALSE(form->editLargestItem->isEnabled());
+    EXPECT_FALSE(editButton()->isEnabled());
+    EXPECT_FALSE(editLargestItem()->isEnabled());
     loadQuarteredSet(512);
-    form->show();
-    const auto views = form->views();
+    window->show();
+    const auto views = window->views();
     for (size_t i = 0; i < views.size(); ++i) {
         QTest::mouseDClick(views[i], Qt::LeftButton);
         ASSERT_EQ(started.size(), i + 1);
@@ -193,13 +203,13 @@ TEST_F(EditingTest, ViewsAndEditHandTheirSlotToTheEditor) {
         EXPECT_EQ(editedSlot(), int(i) + 2);
     }
     EXPECT_TRUE(started[2].arguments[0].endsWith("Bmp064.bmp"));
-    QTest::mouseDClick(form3.view, Qt::LeftButton);
+    QTest::mouseDClick(largeLevelWindow.view, Qt::LeftButton);
     EXPECT_EQ(handedOver(), 1);
 
     // "Edit" takes the largest level.
     for (const auto& [largest, expected] : {std::pair{512, 1}, std::pair{128, 3}, std::pair{2, 9}}) {
         loadQuarteredSet(largest);
-        QTest::mouseClick(form->editButton, Qt::LeftButton);
+        QTest::mouseClick(editButton(), Qt::LeftButton);
         EXPECT_EQ(handedOver(), expected) << largest;
     }
     EXPECT_EQ(editLevelIndex(0), 7);
@@ -210,26 +220,27 @@ TEST_F(EditingTest, ViewsAndEditHandTheirSlotToTheEditor) {
 TEST_F(EditingTest, EditorIsLookedUpAndAMissingOneChangesNothingButTheEditedSlot) {
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(dir.filePath("My Tools")) + QDir::listSeparator().toLatin1() + path);
-    form->editselect.fileName = "paint program";
+    reopenWith({{"Editor", "paint program"}});
     loadQuarteredSet(64);
-    form->editLevel(9);
+    window->editLevel(9);
     qputenv("PATH", path);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].program, editor);
 
-    const auto before = slotFiles();
     for (const QString& missing : {dir.filePath("gone/paint"), QStringLiteral("no-such-paint-program"), QString()}) {
-        form->editselect.fileName = missing;
-        form->workspace().state().editedSlot = 0;
+        reopenWith({{"Editor", missing}});
+        loadQuarteredSet(64);
+        const auto before = slotFiles();
+        window->workspace().state().editedSlot = 0;
         prompts.calls.clear();
-        form->editLargestLevel();
+        window->editLargestLevel();
         EXPECT_EQ(editedSlot(), 4);
         ASSERT_EQ(prompts.calls.size(), 1u);
         EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Warning);
         EXPECT_TRUE(prompts.calls[0].text.contains(missing)) << prompts.calls[0].text.toStdString();
+        EXPECT_EQ(slotFiles(), before);
     }
     EXPECT_EQ(started.size(), 1u);
-    EXPECT_EQ(slotFiles(), before);
 }
 
 TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
@@ -239,13 +250,13 @@ TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
     QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
     const QString record = dir.filePath("arguments.txt");
     qputenv("CORVANE_RECORD_ARGS", QFile::encodeName(record));
-    form->setProgramStarter(&startDetached);
-    form->editselect.fileName = program;
+    reopenWith({{"Editor", program}});
+    window->setProgramStarter(&startDetached);
     loadQuarteredSet(64);
 
     QElapsedTimer clock;
     clock.start();
-    form->editLevel(3);
+    window->editLevel(3);
     // The stand-in lingers three seconds after recording.
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(editedSlot(), 4);
@@ -255,30 +266,30 @@ TEST_F(EditingTest, TheEditorRunsDetachedWithItsPathAndTheSlot) {
     ASSERT_EQ(recorded.size(), 2);
     EXPECT_EQ(recorded[0], program);
     EXPECT_EQ(QFileInfo(recorded[1]).fileName(), "Bmp064.bmp");
-    EXPECT_EQ(corvane::testing::readBytes(recorded[1]), corvane::testing::readBytes(form->workspace().slotPath(4)));
+    EXPECT_EQ(corvane::testing::readBytes(recorded[1]), corvane::testing::readBytes(window->workspace().slotPath(4)));
     EXPECT_TRUE(prompts.calls.empty());
 }
 
 TEST_F(EditingTest, SelectingTheEditorSetsTheButtonAndItsHint) {
     prompts.cancelFile();
-    QTest::mouseClick(form->editorLauncher, Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseClick(editorLauncher(), Qt::LeftButton, {}, QPoint(20, 20));
     ASSERT_EQ(prompts.calls.size(), 1u);
-    EXPECT_EQ(prompts.calls[0].dialog.name, "editselect");
+    EXPECT_EQ(prompts.calls[0].dialog.objectName, "editselect");
     EXPECT_EQ(prompts.calls[0].dialog.initialFolder, dir.filePath("My Tools/"));
-    EXPECT_EQ(form->editselect.fileName, editor);
-    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently paint program)");
+    EXPECT_EQ(window->currentSettings().editor, editor);
+    EXPECT_EQ(editorLauncher()->toolTip(), "Select Editing Program (Currently paint program)");
 
     prompts.choose("/opt/Paint Shop/paint shop");
-    form->selectEditorItem->trigger();
-    EXPECT_EQ(form->editorLauncher->fileName(), "/opt/Paint Shop/paint shop");
-    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently paint shop)");
+    selectEditorItem()->trigger();
+    EXPECT_EQ(editorLauncher()->fileName(), "/opt/Paint Shop/paint shop");
+    EXPECT_EQ(editorLauncher()->toolTip(), "Select Editing Program (Currently paint shop)");
 }
 
 TEST_F(EditingTest, ViewsShowEveryLevelAndUpdateRereadsThem) {
     loadQuarteredSet(512);
-    ASSERT_TRUE(form3.isVisible());
-    EXPECT_EQ(form3.view->picture().size(), QSize(512, 512));
-    const auto views = form->views();
+    ASSERT_TRUE(largeLevelWindow.isVisible());
+    EXPECT_EQ(largeLevelWindow.view->picture().size(), QSize(512, 512));
+    const auto views = window->views();
     for (size_t i = 0; i < views.size(); ++i) {
         const int level = 256 >> i;
         const QImage shown = views[i]->picture();
@@ -292,41 +303,41 @@ TEST_F(EditingTest, ViewsShowEveryLevelAndUpdateRereadsThem) {
     // Update shows what the paint program saved, and itself writes nothing.
     QImage edited(64, 64, QImage::Format_RGB888);
     edited.fill(QColor(10, 20, 30));
-    ASSERT_TRUE(edited.save(form->workspace().slotPath(4), "BMP"));
+    ASSERT_TRUE(edited.save(window->workspace().slotPath(4), "BMP"));
     const auto before = slotFiles();
-    QTest::mouseClick(form->updateButton, Qt::LeftButton);
+    QTest::mouseClick(updateButton(), Qt::LeftButton);
     EXPECT_EQ(views[2]->picture().pixel(5, 5), qRgb(10, 20, 30));
     EXPECT_EQ(slotFiles(), before);
 }
 
 TEST_F(EditingTest, LevelVisibilityAndTheLargeWindowsPlace) {
-    form->largeWindow = {540, 40, 240, 200};
-    form->workspace().state().largest = 64;
-    form->reloadViews();
-    const auto views = form->views();
+    reopenWith({{"Left512", "540"}, {"Top512", "40"}, {"Width512", "240"}, {"Height512", "200"}});
+    window->workspace().state().largest = 64;
+    window->reloadViews();
+    const auto views = window->views();
     for (size_t i = 0; i < views.size(); ++i) EXPECT_EQ(views[i]->isHidden(), i < 2) << i;
-    EXPECT_FALSE(form3.isVisible());
+    EXPECT_FALSE(largeLevelWindow.isVisible());
 
     // Placed from the kept geometry by the first reloadViews only.
-    form->workspace().state().largest = 512;
-    form->reloadViews();
-    ASSERT_TRUE(form3.isVisible());
-    EXPECT_EQ(form3.pos(), QPoint(540, 40));
-    EXPECT_EQ(form3.size(), QSize(240, 200));
-    form3.move(100, 120);
-    form3.resize(320, 240);
-    form->workspace().state().largest = 256;
-    form->reloadViews();
-    EXPECT_FALSE(form3.isVisible());
-    EXPECT_EQ(form->largeWindow.left, 100);
-    EXPECT_EQ(form->largeWindow.height, 240);
-    form->workspace().state().largest = 512;
-    form->reloadViews();
-    EXPECT_EQ(form3.pos(), QPoint(100, 120));
+    window->workspace().state().largest = 512;
+    window->reloadViews();
+    ASSERT_TRUE(largeLevelWindow.isVisible());
+    EXPECT_EQ(largeLevelWindow.pos(), QPoint(540, 40));
+    EXPECT_EQ(largeLevelWindow.size(), QSize(240, 200));
+    largeLevelWindow.move(100, 120);
+    largeLevelWindow.resize(320, 240);
+    window->workspace().state().largest = 256;
+    window->reloadViews();
+    EXPECT_FALSE(largeLevelWindow.isVisible());
+    EXPECT_EQ(window->currentSettings().left512, 100);
+    EXPECT_EQ(window->currentSettings().height512, 240);
+    window->workspace().state().largest = 512;
+    window->reloadViews();
+    EXPECT_EQ(largeLevelWindow.pos(), QPoint(100, 120));
 
     // Closing the program keeps where the visible large window stands.
-    form3.move(140, 150);
-    form->close();
+    largeLevelWindow.move(140, 150);
+    window->close();
     EXPECT_EQ(QSettings(dir.filePath("store.ini"), QSettings::IniFormat).value("Left512").toString(), "140");
 }
 
@@ -334,33 +345,33 @@ TEST_F(EditingTest, LighteningRoundTripsThroughTheWholeNumberRule) {
     const auto stored = [&] {
         return QSettings(dir.filePath("store.ini"), QSettings::IniFormat).value("Lightening").toString();
     };
-    EXPECT_EQ(form->lighteningEdit->text(), "-3");
+    EXPECT_EQ(lighteningEdit()->text(), "-3");
     reopen();
     EXPECT_EQ(stored(), "-4");
-    EXPECT_EQ(form->lighteningEdit->text(), "-3");
+    EXPECT_EQ(lighteningEdit()->text(), "-3");
 
-    form->lighteningEdit->selectAll();
-    QTest::keyClicks(form->lighteningEdit, "-7");
+    lighteningEdit()->selectAll();
+    QTest::keyClicks(lighteningEdit(), "-7");
     reopen();
     EXPECT_EQ(stored(), "-8");
-    EXPECT_EQ(form->lighteningEdit->text(), "-7");
-    EXPECT_EQ(form->lightening(), -7);
+    EXPECT_EQ(lighteningEdit()->text(), "-7");
+    EXPECT_EQ(window->lightening(), -7);
     // The arrows step from what the edit shows.
-    form->lighteningArrows->step(true);
-    EXPECT_EQ(form->lighteningEdit->text(), "-6");
+    lighteningArrows()->step(true);
+    EXPECT_EQ(lighteningEdit()->text(), "-6");
 
-    form->setLightening(5);
+    window->setLightening(5);
     reopen();
     EXPECT_EQ(stored(), "5");
 }
 
 TEST_F(EditingTest, TransparentTexelsShowOverTheCheckerboard) {
-    form->show();
-    ASSERT_TRUE(form->showTransparency->isChecked());
+    window->show();
+    ASSERT_TRUE(showTransparencyItem()->isChecked());
     const QRgb under = qRgb(200, 0, 200), solid = qRgb(30, 120, 60);
     // The 64x64 view shows its level at its own size: texel x is device pixel x.
     const auto leftHalf = [](int x, int) { return x < 32; };
-    const auto grabbed = [&] { return form->views()[2]->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    const auto grabbed = [&] { return window->views()[2]->grab().toImage().convertToFormat(QImage::Format_RGB32); };
     const auto expectColours = [&](QRgb left, QRgb right) {
         const QImage shot = grabbed();
         for (int y = 0; y < 64; ++y)
@@ -373,14 +384,14 @@ TEST_F(EditingTest, TransparentTexelsShowOverTheCheckerboard) {
         }));
         expectCheckerboardWhere(grabbed(), leftHalf, solid);
         // Off, what is behind the view shows through, as it did before.
-        const QString level = form->views()[2]->fileName();
-        form->views()[2]->clearPicture();
+        const QString level = window->views()[2]->fileName();
+        window->views()[2]->clearPicture();
         const QRgb behind = grabbed().pixel(0, 0);
-        form->views()[2]->setFileName(QString());
-        form->views()[2]->setFileName(level);
-        form->showTransparency->trigger();
+        window->views()[2]->setFileName(QString());
+        window->views()[2]->setFileName(level);
+        showTransparencyItem()->trigger();
         expectColours(behind, solid);
-        form->showTransparency->trigger();
+        showTransparencyItem()->trigger();
     }
     {
         SCOPED_TRACE("32-bit, every fourth byte 0: a set without alpha, opaque");
@@ -407,31 +418,31 @@ TEST_F(EditingTest, TransparentTexelsShowOverTheCheckerboard) {
         expectCheckerboardWhere(grabbed(), leftHalf, solid);
     }
     // The choice is kept between runs.
-    form->showTransparency->trigger();
+    showTransparencyItem()->trigger();
     reopen();
     EXPECT_EQ(QSettings(dir.filePath("store.ini"), QSettings::IniFormat).value("ShowTransparency").toString(), "0");
-    EXPECT_FALSE(form->showTransparency->isChecked());
+    EXPECT_FALSE(showTransparencyItem()->isChecked());
 }
 
 // Texel (x, y) of a level by its colour: red x, green y, blue the level.
 QRgb texelColour(int level, int x, int y) { return qRgb(x, y, 3 * (level % 64) + 40); }
 
 TEST_F(EditingTest, ViewLargerShowsALevelZoomedBesideTheWindowAndEditsIt) {
-    form->move(10, 10);
-    form->show();
+    window->move(10, 10);
+    window->show();
     loadSet(set32(64, texelColour));
     QAction* larger = nullptr;
-    for (QAction* a : form->views()[4]->actions())
+    for (QAction* a : window->views()[4]->actions())
         if (a->text() == "View Larger") larger = a;
     ASSERT_TRUE(larger);
-    EXPECT_EQ(form->views()[4]->contextMenuPolicy(), Qt::ActionsContextMenu);
+    EXPECT_EQ(window->views()[4]->contextMenuPolicy(), Qt::ActionsContextMenu);
     larger->trigger();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form3));
-    EXPECT_EQ(form3.windowTitle(), "Corvane - 16x16 Image");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&largeLevelWindow));
+    EXPECT_EQ(largeLevelWindow.windowTitle(), "Corvane - 16x16 Image");
 
     // Fully on the screen and clear of the main window.
-    const QRect available = form->screen()->availableGeometry();
-    const QRect placed = form3.frameGeometry();
+    const QRect available = window->screen()->availableGeometry();
+    const QRect placed = largeLevelWindow.frameGeometry();
     const std::string where = QStringLiteral("%1,%2 %3x%4")
                                   .arg(placed.x())
                                   .arg(placed.y())
@@ -439,14 +450,14 @@ TEST_F(EditingTest, ViewLargerShowsALevelZoomedBesideTheWindowAndEditsIt) {
                                   .arg(placed.height())
                                   .toStdString();
     EXPECT_TRUE(available.contains(placed)) << where;
-    EXPECT_FALSE(placed.intersects(form->frameGeometry())) << where;
+    EXPECT_FALSE(placed.intersects(window->frameGeometry())) << where;
 
     // At a whole zoom step, every texel the same whole square of device
     // pixels, in the level's own order.
-    const qreal zoom = form3.zoom->zoom();
+    const qreal zoom = largeLevelWindow.zoom->zoom();
     EXPECT_GE(zoom, 2);
     EXPECT_EQ(zoom, std::round(zoom));
-    const QImage shot = form3.zoom->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shot = largeLevelWindow.zoom->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     QPoint first(-1, -1), second(-1, -1);
     for (int y = 0; y < shot.height() && second.x() < 0; ++y)
         for (int x = 0; x < shot.width(); ++x) {
@@ -458,7 +469,7 @@ TEST_F(EditingTest, ViewLargerShowsALevelZoomedBesideTheWindowAndEditsIt) {
         }
     ASSERT_GE(first.x(), 0);
     const int side = second.x() - first.x();
-    EXPECT_EQ(side, qRound(zoom * form3.zoom->devicePixelRatioF()));
+    EXPECT_EQ(side, qRound(zoom * largeLevelWindow.zoom->devicePixelRatioF()));
     for (int ty = 0; ty < 16; ++ty)
         for (int tx = 0; tx < 16; ++tx)
             for (const QPoint inside : {QPoint(0, 0), QPoint(side - 2, side - 2)})
@@ -466,19 +477,19 @@ TEST_F(EditingTest, ViewLargerShowsALevelZoomedBesideTheWindowAndEditsIt) {
                     << tx << ',' << ty;
 
     // Update keeps the level on show; a double-click edits it.
-    QTest::mouseClick(form->updateButton, Qt::LeftButton);
-    EXPECT_TRUE(form3.isVisible());
-    EXPECT_EQ(form3.view->picture().size(), QSize(16, 16));
-    QTest::mouseDClick(form3.zoom->viewport(), Qt::LeftButton);
+    QTest::mouseClick(updateButton(), Qt::LeftButton);
+    EXPECT_TRUE(largeLevelWindow.isVisible());
+    EXPECT_EQ(largeLevelWindow.view->picture().size(), QSize(16, 16));
+    QTest::mouseDClick(largeLevelWindow.zoom->viewport(), Qt::LeftButton);
     ASSERT_FALSE(started.empty());
     EXPECT_EQ(handedOver(), 6);
 }
 
 TEST_F(EditingTest, ASlotSavedByThePaintProgramShowsWithoutUpdate) {
     loadQuarteredSet(64);
-    form->editLevel(3);
+    window->editLevel(3);
     ASSERT_EQ(started.size(), 1u);
-    EXPECT_FALSE(form->workspace().state().modified);
+    EXPECT_FALSE(window->workspace().state().modified);
     // Saved as paint programs do: a new file renamed over the old, here in
     // full colour, one of the set's colours all over.
     const QColor blue(40, 80, 220);
@@ -490,17 +501,17 @@ TEST_F(EditingTest, ASlotSavedByThePaintProgramShowsWithoutUpdate) {
     ASSERT_TRUE(file.commit());
     QElapsedTimer clock;
     clock.start();
-    while (form->views()[2]->picture().pixel(5, 5) != blue.rgb() && clock.elapsed() < 10000) QTest::qWait(20);
-    EXPECT_EQ(form->views()[2]->picture().pixel(5, 5), blue.rgb());
+    while (window->views()[2]->picture().pixel(5, 5) != blue.rgb() && clock.elapsed() < 10000) QTest::qWait(20);
+    EXPECT_EQ(window->views()[2]->picture().pixel(5, 5), blue.rgb());
     // Like Update, it makes the edit part of the set.
-    EXPECT_TRUE(form->workspace().state().modified);
+    EXPECT_TRUE(window->workspace().state().modified);
 }
 
 // Run as it is, and again under other screen scales by the test below.
 TEST_F(EditingTest, ViewsDrawEachTexelAsAWholeSquareOfDevicePixels) {
-    form->show();
+    window->show();
     loadSet(set32(256, texelColour));
-    const auto views = form->views();
+    const auto views = window->views();
     for (size_t i = 0; i < views.size(); ++i) {
         const int level = 256 >> i;
         SCOPED_TRACE(level);
@@ -538,9 +549,9 @@ TEST_F(EditingTest, ViewsStayPixelExactUnderScreenScales) {
 // Keeps a loaded 512 set on screen for a screenshot:
 //   QT_QPA_PLATFORM=xcb app_tests --gtest_also_run_disabled_tests --gtest_filter='*ForAScreenshot'
 TEST_F(EditingTest, DISABLED_ShowsTheViewsForAScreenshot) {
-    form->move(10, 10);
-    form->largeWindow = {560, 10, 440, 440};
-    form->show();
+    reopenWith({{"Left512", "560"}, {"Top512", "10"}, {"Width512", "440"}, {"Height512", "440"}});
+    window->move(10, 10);
+    window->show();
     loadQuarteredSet(512);
     QTest::qWait(qEnvironmentVariableIntValue("CORVANE_SHOW_SECONDS") * 1000 + 1000);
 }

@@ -30,9 +30,9 @@ TEST(VersionText, ShowsTheMajorNumberThenTheWholeLowWord) {
 }
 
 TEST(TextWindow, ListsWhatTheLibraryReads) {
-    TextWindow form2;
-    const QString text = form2.formatsText->toPlainText();
-    EXPECT_TRUE(form2.formatsText->isReadOnly());
+    TextWindow textWindow;
+    const QString text = textWindow.formatsText->toPlainText();
+    EXPECT_TRUE(textWindow.formatsText->isReadOnly());
     EXPECT_TRUE(text.contains("Currently supports the following Extended  Bitmap Formats"));
     for (int32_t n = 1; n <= _Pic_Count(); ++n) {
         const QString line = QString::fromUtf8(_Pic_Description(n)) + " (" + QString::fromUtf8(_Pic_Extension(n)) + ")";
@@ -45,19 +45,19 @@ TEST(TextWindow, ListsWhatTheLibraryReads) {
 }
 
 TEST(TextWindow, MoreShowsTheAboutBoxThenBothClose) {
-    TextWindow form2;
+    TextWindow textWindow;
     AboutBox about;
-    form2.setAboutBox(&about);
+    textWindow.setAboutBox(&about);
     QString shownText;
-    QTimer::singleShot(0, &form2, [&] {
+    QTimer::singleShot(0, &textWindow, [&] {
         QTimer::singleShot(0, &about, [&] {
             shownText = about.programLabel->text();
             EXPECT_TRUE(about.isVisible());
             QTest::mouseClick(about.closeButton, Qt::LeftButton);
         });
-        QTest::mouseClick(form2.moreButton, Qt::LeftButton);
+        QTest::mouseClick(textWindow.moreButton, Qt::LeftButton);
     });
-    EXPECT_EQ(form2.exec(), QDialog::Accepted);
+    EXPECT_EQ(textWindow.exec(), QDialog::Accepted);
     EXPECT_EQ(shownText, "\n\nCorvane\n\nExtended Bitmap Tool");
     EXPECT_FALSE(about.isVisible());
 }
@@ -82,19 +82,19 @@ TEST(AboutBox, ListsTheVersionsOfWhatTheProgramLoads) {
 
 TEST(LargeWindow, ClosingOnlyHidesItAndKeepsItsPlace) {
     LargeWindowGeometry kept;
-    LargeLevelWindow form3;
-    form3.keepGeometryIn(&kept);
-    form3.applyGeometry({50, 60, 300, 200});
-    form3.show();
-    form3.move(70, 80);
-    EXPECT_TRUE(form3.close());
-    EXPECT_TRUE(form3.isHidden());
+    LargeLevelWindow largeWindow;
+    largeWindow.keepGeometryIn(&kept);
+    largeWindow.applyGeometry({50, 60, 300, 200});
+    largeWindow.show();
+    largeWindow.move(70, 80);
+    EXPECT_TRUE(largeWindow.close());
+    EXPECT_TRUE(largeWindow.isHidden());
     EXPECT_EQ(kept.left, 70);
     EXPECT_EQ(kept.width, 300);
 
-    QSignalSpy edits(&form3, &LargeLevelWindow::editRequested);
-    form3.show();
-    QTest::mouseDClick(form3.view, Qt::LeftButton, {}, QPoint(10, 10));
+    QSignalSpy edits(&largeWindow, &LargeLevelWindow::editRequested);
+    largeWindow.show();
+    QTest::mouseDClick(largeWindow.view, Qt::LeftButton, {}, QPoint(10, 10));
     ASSERT_EQ(edits.size(), 1);
     EXPECT_EQ(edits[0][0].toInt(), 0);
 }

@@ -6,6 +6,8 @@
 #include "batchpanel.h"
 #include "transparencyeditor.h"
 #include "progress.h"
+#include "scriptedprompts.h"
+#include "windowcontrols.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,14 +27,19 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using namespace corvane;
+using namespace corvane::testing;
 
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, public WindowControls {
 protected:
+    // The window goes before the prompts and the store it refers to.
+    ~MainWindowTest() override { window.reset(); }
+
     void SetUp() override {
         ASSERT_TRUE(QDir(dir.path()).mkpath("work"));
         ASSERT_TRUE(QDir(dir.path()).mkpath("home"));
@@ -44,9 +51,20 @@ protected:
         QSettings(ini(), QSettings::IniFormat).setValue(name, text);
     }
     QString stored(const char* name) const { return QSettings(ini(), QSettings::IniFormat).value(name).toString(); }
-    std::unique_ptr<MainWindow> open() {
+    void open() {
         store = SettingsStore::atIniFile(ini());
-        return std::make_unique<MainWindow>(*store, prompts, Workspace::inFolder(dir.filePath("work")), defaults);
+        window = std::make_unique<MainWindow>(*store, prompts, Workspace::inFolder(dir.filePath("work")), defaults);
+    }
+    // The dialog a command shows, cancelled.
+    FileDialog dialogOf(const std::function<void()>& command) {
+        prompts.calls.clear();
+        prompts.cancelFile();
+        command();
+        if (prompts.calls.empty() || prompts.calls.back().kind != ScriptedPrompts::Kind::File) {
+            ADD_FAILURE() << "no file dialog";
+            return {};
+        }
+        return prompts.calls.back().dialog;
     }
 
     QTemporaryDir dir;
@@ -83,44 +101,44 @@ const QMenu* subMenu(const QMenu* menu, const QString& title) {
 }  // namespace
 
 TEST_F(MainWindowTest, FirstRunShowsEveryDefault) {
-    auto form = open();
-    EXPECT_EQ(form->opencfs.initialFolder, defaults.folder);
-    EXPECT_EQ(form->openstd.initialFolder, defaults.folder);
-    EXPECT_EQ(form->savebmp.initialFolder, defaults.folder);
-    EXPECT_EQ(form->map.initialFolder, "");
-    EXPECT_EQ(form->smap.initialFolder, "");
-    EXPECT_EQ(form->batchFolder, defaults.folder);
-    EXPECT_EQ(form->destFolder, defaults.folder);
-    EXPECT_EQ(form->editselect.fileName, "/usr/bin/gimp");
-    EXPECT_EQ(form->itool.fileName, "/opt/corvane/xbmtool");
-    EXPECT_EQ(form->pos(), QPoint(10, 10));
-    EXPECT_TRUE(form->showHintsItem->isChecked());
-    EXPECT_TRUE(form->hintsShown());
-    EXPECT_TRUE(form->convertTo24Item->isChecked());
-    EXPECT_TRUE(form->smooth8Item->isChecked());
-    EXPECT_FALSE(form->useToolForMipsItem->isChecked());
-    EXPECT_TRUE(form->showToolItem->isChecked());
+    open();
+    const Settings s = window->currentSettings();
+    EXPECT_EQ(s.cfsDir, defaults.folder);
+    EXPECT_EQ(s.stdDir, defaults.folder);
+    EXPECT_EQ(s.saveDir, defaults.folder);
+    EXPECT_EQ(s.mapDir, "");
+    EXPECT_EQ(s.batchDir, defaults.folder);
+    EXPECT_EQ(s.destDir, defaults.folder);
+    EXPECT_EQ(s.editor, "/usr/bin/gimp");
+    EXPECT_EQ(s.imageTool, "/opt/corvane/xbmtool");
+    EXPECT_EQ(window->pos(), QPoint(10, 10));
+    EXPECT_TRUE(showHintsItem()->isChecked());
+    EXPECT_TRUE(window->hintsShown());
+    EXPECT_TRUE(convertTo24Item()->isChecked());
+    EXPECT_TRUE(smooth8Item()->isChecked());
+    EXPECT_FALSE(useToolForMipsItem()->isChecked());
+    EXPECT_TRUE(showToolItem()->isChecked());
     // The stored -4 goes through the edit's whole-number rule.
-    EXPECT_EQ(form->lighteningEdit->text(), "-3");
-    EXPECT_EQ(form->lightening(), -3);
-    EXPECT_TRUE(form->maxImport256Item->isChecked());
-    EXPECT_EQ(form->maxImportSize, 256);
-    EXPECT_EQ(form->openstd.filterIndex, 1);
-    EXPECT_EQ(form->largeWindow.left, 10);
-    EXPECT_EQ(form->largeWindow.width, 256);
-    EXPECT_FALSE(form->workspace().state().largeViewPlaced);
-    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently gimp)");
-    EXPECT_EQ(form->editorLauncher->fileName(), "/usr/bin/gimp");
-    EXPECT_EQ(form->batchLauncher->fileName(), defaults.folder);
+    EXPECT_EQ(lighteningEdit()->text(), "-3");
+    EXPECT_EQ(window->lightening(), -3);
+    EXPECT_TRUE(maxImportItem(256)->isChecked());
+    EXPECT_EQ(window->maxImportSize(), 256);
+    EXPECT_EQ(s.filter, 1);
+    EXPECT_EQ(s.left512, 10);
+    EXPECT_EQ(s.width512, 256);
+    EXPECT_FALSE(window->workspace().state().largeViewPlaced);
+    EXPECT_EQ(editorLauncher()->toolTip(), "Select Editing Program (Currently gimp)");
+    EXPECT_EQ(editorLauncher()->fileName(), "/usr/bin/gimp");
+    EXPECT_EQ(batchLauncher()->fileName(), defaults.folder);
 }
 
 TEST_F(MainWindowTest, OddImportSizeBecomes256AndIsWrittenBack) {
     storeValue("MaxImport", "300");
-    auto form = open();
-    EXPECT_TRUE(form->maxImport256Item->isChecked());
-    EXPECT_FALSE(form->maxImport512Item->isChecked());
-    EXPECT_EQ(form->maxImportSize, 256);
-    form->close();
+    open();
+    EXPECT_TRUE(maxImportItem(256)->isChecked());
+    EXPECT_FALSE(maxImportItem(512)->isChecked());
+    EXPECT_EQ(window->maxImportSize(), 256);
+    window->close();
     EXPECT_EQ(stored("MaxImport"), "256");
 }
 
@@ -136,13 +154,13 @@ TEST_F(MainWindowTest, OptionsReadWithoutTheWindowMatchTheWindows) {
         storeValue("Smooth8bit", round % 3 ? "1" : "0");
         storeValue("UseImageTool", round % 4 ? "0" : "7");
         ++round;
-        auto form = open();
-        const SetOptions window = form->setOptions();
+        open();
+        const SetOptions shown = window->setOptions();
         const SetOptions alone = setOptionsFrom(readSettings(*store, defaults));
-        EXPECT_EQ(alone.lightening, window.lightening) << lightening;
-        EXPECT_EQ(alone.convertTo24, window.convertTo24) << lightening;
-        EXPECT_EQ(alone.smooth8, window.smooth8) << lightening;
-        EXPECT_EQ(alone.useImageTool, window.useImageTool) << lightening;
+        EXPECT_EQ(alone.lightening, shown.lightening) << lightening;
+        EXPECT_EQ(alone.convertTo24, shown.convertTo24) << lightening;
+        EXPECT_EQ(alone.smooth8, shown.smooth8) << lightening;
+        EXPECT_EQ(alone.useImageTool, shown.useImageTool) << lightening;
     }
 }
 
@@ -153,12 +171,12 @@ TEST_F(MainWindowTest, StoredValuesAreApplied) {
     storeValue("Editor", "C:\\windows\\pbrush.exe");
     storeValue("MapDir", "/maps");
     storeValue("Filter", "4");
-    auto form = open();
-    EXPECT_EQ(form->pos(), QPoint(32, -5));
-    EXPECT_TRUE(form->maxImport64Item->isChecked());
-    EXPECT_EQ(form->editorLauncher->toolTip(), "Select Editing Program (Currently pbrush.exe)");
-    EXPECT_EQ(form->smap.initialFolder, "/maps");
-    EXPECT_EQ(form->openstd.filterIndex, 4);
+    open();
+    EXPECT_EQ(window->pos(), QPoint(32, -5));
+    EXPECT_TRUE(maxImportItem(64)->isChecked());
+    EXPECT_EQ(editorLauncher()->toolTip(), "Select Editing Program (Currently pbrush.exe)");
+    EXPECT_EQ(window->currentSettings().mapDir, "/maps");
+    EXPECT_EQ(window->currentSettings().filter, 4);
 }
 
 TEST_F(MainWindowTest, DeletedBatchFolderFallsBackToHome) {
@@ -166,28 +184,28 @@ TEST_F(MainWindowTest, DeletedBatchFolderFallsBackToHome) {
     storeValue("BatchDir", dir.filePath("gone"));
     storeValue("DestDir", dir.filePath("work"));
     ASSERT_TRUE(QDir(dir.filePath("gone")).removeRecursively());
-    auto form = open();
-    EXPECT_EQ(form->batchFolder, defaults.folder);
-    EXPECT_EQ(form->destFolder, dir.filePath("work"));
-    EXPECT_EQ(form->batchLauncher->fileName(), dir.filePath("work"));
+    open();
+    EXPECT_EQ(window->currentSettings().batchDir, defaults.folder);
+    EXPECT_EQ(window->currentSettings().destDir, dir.filePath("work"));
+    EXPECT_EQ(batchLauncher()->fileName(), dir.filePath("work"));
 }
 
 TEST_F(MainWindowTest, HintsShowExactlyWhenChecked) {
     storeValue("Hints", "0");
-    auto form = open();
-    form->show();
-    EXPECT_FALSE(form->showHintsItem->isChecked());
-    EXPECT_FALSE(form->hintsShown());
+    open();
+    window->show();
+    EXPECT_FALSE(showHintsItem()->isChecked());
+    EXPECT_FALSE(window->hintsShown());
     const auto askForHint = [&] {
-        QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), form->loadExtendedButton->mapToGlobal(QPoint(4, 4)));
-        QApplication::sendEvent(form->loadExtendedButton, &help);
+        QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), loadExtendedButton()->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(loadExtendedButton(), &help);
     };
     askForHint();
     EXPECT_FALSE(QToolTip::isVisible());
 
-    form->showHintsItem->trigger();
-    EXPECT_TRUE(form->showHintsItem->isChecked());
-    EXPECT_TRUE(form->hintsShown());
+    showHintsItem()->trigger();
+    EXPECT_TRUE(showHintsItem()->isChecked());
+    EXPECT_TRUE(window->hintsShown());
     askForHint();
     EXPECT_TRUE(QToolTip::isVisible());
     EXPECT_EQ(QToolTip::text(), "Load Extended Format Bitmap or AF99 Texture");
@@ -195,23 +213,26 @@ TEST_F(MainWindowTest, HintsShowExactlyWhenChecked) {
 }
 
 TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
-    auto form = open();
-    const Workspace& ws = form->workspace();
+    for (const auto& [name, text] :
+         {std::pair{"Left512", "1"}, {"Top512", "2"}, {"Width512", "300"}, {"Height512", "400"}})
+        storeValue(name, text);
+    open();
+    const Workspace& ws = window->workspace();
     for (int slot = 0; slot < kSlotCount; ++slot) {
         QFile f(ws.slotPath(slot));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    form->views()[0]->setFileName(ws.slotPath(2));
-    form->move(40, 50);
-    form->setLightening(5);
-    form->maxImport512Item->trigger();
-    form->showHintsItem->trigger();
-    form->itool.fileName = "/tools/xbmtool";
-    form->largeWindow = {1, 2, 300, 400};
+    window->views()[0]->setFileName(ws.slotPath(2));
+    window->move(40, 50);
+    window->setLightening(5);
+    maxImportItem(512)->trigger();
+    showHintsItem()->trigger();
+    prompts.choose("/tools/xbmtool");
+    locateToolItem()->trigger();
 
     bool closed = false;
-    QObject::connect(form.get(), &MainWindow::closed, [&] { closed = true; });
-    form->quitItem->trigger();
+    QObject::connect(window.get(), &MainWindow::closed, [&] { closed = true; });
+    quitItem()->trigger();
     EXPECT_TRUE(closed);
 
     EXPECT_EQ(store->namesWritten(),
@@ -230,58 +251,58 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
     EXPECT_EQ(stored("Height512"), "400");
     EXPECT_EQ(stored("CFSDir"), defaults.folder);
     for (int slot = 0; slot < kSlotCount; ++slot) EXPECT_FALSE(QFile::exists(ws.slotPath(slot))) << slot;
-    EXPECT_TRUE(form->views()[0]->fileName().isEmpty());
+    EXPECT_TRUE(window->views()[0]->fileName().isEmpty());
 
     // The next start shows what was written.
-    form.reset();
-    form = open();
-    EXPECT_EQ(form->pos(), QPoint(40, 50));
-    EXPECT_TRUE(form->maxImport512Item->isChecked());
-    EXPECT_FALSE(form->hintsShown());
-    EXPECT_EQ(form->lightening(), 5);
+    window.reset();
+    prompts.calls.clear();
+    open();
+    EXPECT_EQ(window->pos(), QPoint(40, 50));
+    EXPECT_TRUE(maxImportItem(512)->isChecked());
+    EXPECT_FALSE(window->hintsShown());
+    EXPECT_EQ(window->lightening(), 5);
     EXPECT_TRUE(prompts.calls.empty());
 }
 
 TEST_F(MainWindowTest, ClientAreaIsFixedBelowTheMenuBar) {
-    auto form = open();
-    form->show();
-    const QWidget* client = form->centralWidget();
+    open();
+    window->show();
+    const QWidget* client = window->centralWidget();
     EXPECT_EQ(client->size(), QSize(517, 411));
-    EXPECT_EQ(client->y(), form->menuBar()->height());
-    EXPECT_EQ(form->height(), form->menuBar()->height() + 411);
-    EXPECT_EQ(form->minimumSize(), form->maximumSize());
-    EXPECT_EQ(form->windowTitle(), "Aviant Extended Bitmap Manipulator");
+    EXPECT_EQ(client->y(), window->menuBar()->height());
+    EXPECT_EQ(window->height(), window->menuBar()->height() + 411);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(window->windowTitle(), "Aviant Extended Bitmap Manipulator");
 }
 
 TEST_F(MainWindowTest, ControlsStartAsForAWindowWithoutASet) {
-    auto form = open();
-    const QRect client = form->centralWidget()->rect();
-    for (const QWidget* w : form->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    open();
+    const QRect client = window->centralWidget()->rect();
+    for (const QWidget* w : window->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         EXPECT_TRUE(client.contains(w->geometry())) << w->objectName().toStdString();
     // Nothing to save, edit or undo yet.
-    for (const QPushButton* b : {form->transparencyButton, form->mergeButton, form->importStdButton,
-                                 form->importCfsButton, form->saveButton, form->editButton})
+    for (const QPushButton* b :
+         {transparencyButton(), mergeButton(), importStdButton(), importCfsButton(), saveButton(), editButton()})
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
-    for (const QAction* a : {form->saveItem, form->saveDdsItem, form->editLargestItem, form->undoItem, form->redoItem})
+    for (const QAction* a : {saveItem(), saveDdsItem(), editLargestItem(), undoItem(), redoItem()})
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
-    for (const QPushButton* b : {form->updateButton, form->createImageSetButton, form->loadExtendedButton,
-                                 form->updatePaletteButton})
+    for (const QPushButton* b : {updateButton(), createImageSetButton(), loadExtendedButton(), updatePaletteButton()})
         EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
-    EXPECT_EQ(form->statusDepth->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_TRUE(form->editHint->wordWrap());
-    EXPECT_EQ(form->progressBar->minimum(), 0);
-    EXPECT_EQ(form->progressBar->maximum(), 100);
-    EXPECT_TRUE(form->transparencyEditor->isHidden());
-    EXPECT_TRUE(form->batchPanel->isHidden());
+    EXPECT_EQ(statusDepth()->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(editHint()->wordWrap());
+    EXPECT_EQ(progressBar()->minimum(), 0);
+    EXPECT_EQ(progressBar()->maximum(), 100);
+    EXPECT_TRUE(window->transparencyEditor().isHidden());
+    EXPECT_TRUE(batchPanel()->isHidden());
 }
 
 TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
-    auto form = open();
+    open();
     QStringList titles;
-    for (const QAction* a : form->menuBar()->actions()) titles << a->text();
+    for (const QAction* a : window->menuBar()->actions()) titles << a->text();
     EXPECT_EQ(titles, QStringList({"&File   ", "&Edit   ", "&Image   ", "&Prefs   ", "Image&Tool"}));
 
-    const auto menu = [&](int i) { return form->menuBar()->actions()[i]->menu(); };
+    const auto menu = [&](int i) { return window->menuBar()->actions()[i]->menu(); };
     EXPECT_EQ(describe(menu(0)),
               QStringList({"Load Extended Bmp or AF99 Texture\tCtrl+Shift+O", "Load any Image\tCtrl+O",
                            "Recent Files >", "Save Extended Bmp\tCtrl+S", "Save As DDS…", "-",
@@ -299,83 +320,121 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
                            "-", "Convert current image to >"}));
     EXPECT_EQ(describe(subMenu(menu(4), "Convert current image to")),
               QStringList({"256 Colours", "16bit 565", "16bit 444", "32 bit"}));
-    EXPECT_EQ(form->smooth8Item->toolTip(), "Smooth the subimages created with \"Create Image Set\" with 8 bit Images");
+    EXPECT_EQ(smooth8Item()->toolTip(), "Smooth the subimages created with \"Create Image Set\" with 8 bit Images");
 
     // The import sizes are one radio group.
-    form->maxImport128Item->trigger();
-    EXPECT_EQ(form->maxImportSize, 128);
-    EXPECT_FALSE(form->maxImport256Item->isChecked());
-    form->maxImport128Item->trigger();
-    EXPECT_TRUE(form->maxImport128Item->isChecked());
+    maxImportItem(128)->trigger();
+    EXPECT_EQ(window->maxImportSize(), 128);
+    EXPECT_FALSE(maxImportItem(256)->isChecked());
+    maxImportItem(128)->trigger();
+    EXPECT_TRUE(maxImportItem(128)->isChecked());
     // Check items only record the choice.
-    form->convertTo24Item->trigger();
-    EXPECT_FALSE(form->convertTo24Item->isChecked());
-    EXPECT_FALSE(form->currentSettings().convert24bit);
+    convertTo24Item()->trigger();
+    EXPECT_FALSE(convertTo24Item()->isChecked());
+    EXPECT_FALSE(window->currentSettings().convert24bit);
 }
 
+// Each command's dialog as the user meets it, on the stored folders.
 TEST_F(MainWindowTest, FileDialogsAreSetUpAsDesigned) {
-    auto form = open();
-    EXPECT_EQ(form->opencfs.filter, "Windows Bitmap|*.bmp|AF99 Texture File|*.?af|Any R8 Texture File|*.*");
-    EXPECT_EQ(form->savebmp.filter, "Windows Bitmap|*.bmp");
-    EXPECT_TRUE(form->savebmp.confirmOverwrite);
-    EXPECT_EQ(form->map.filter, "Transparency Map|*.mpt");
-    EXPECT_EQ(form->smap.defaultExtension, "mpt");
-    EXPECT_TRUE(form->smap.confirmOverwrite);
-    EXPECT_FALSE(form->opencfs.confirmOverwrite);
-    EXPECT_EQ(form->itool.defaultExtension, "");
+    for (const auto& [name, text] :
+         {std::pair{"CFSDir", "/cfs"}, {"STDDir", "/std"}, {"SaveDir", "/save"}, {"MapDir", "/maps"}, {"Filter", "3"}})
+        storeValue(name, text);
+    open();
+    // Save asks for a set: a new one, which no file holds yet.
+    prompts.unscriptedAnswer = true;
+    newSixteenBitItem()->trigger();
+    ASSERT_TRUE(window->workspace().state().modified);
 
-    // The picture filter: the library's combined entry, one per format, then all files.
-    EXPECT_EQ(form->merge.filter, form->openstd.filter);
-    EXPECT_EQ(form->merge.filterIndex, 2);
-    EXPECT_EQ(form->openstd.qtNameFilters().size(), _Pic_Count() + 2);
+    const QString bitmaps = "Windows Bitmap|*.bmp|AF99 Texture File|*.?af|Any R8 Texture File|*.*";
+    const QString maps = "Transparency Map|*.mpt";
+    using Kind = FileDialog::Kind;
+    struct Case {
+        std::function<void()> command;
+        const char* name;
+        FileDialog::Kind kind;
+        QString filter;  // empty: the picture filter
+        const char* extension;
+        bool confirmOverwrite;
+        const char* folder;
+        int filterIndex;
+    };
+    const Case cases[] = {
+        {[&] { loadExtendedItem()->trigger(); }, "opencfs", Kind::Open, bitmaps, ".bmp", false, "/cfs", 1},
+        {[&] { loadAnyItem()->trigger(); }, "openstd", Kind::Open, {}, ".bmp", false, "/std", 3},
+        {[&] { window->mergeImage(); }, "merge", Kind::Open, {}, "bmp", false, "", 2},
+        {[&] { saveItem()->trigger(); }, "savebmp", Kind::Save, "Windows Bitmap|*.bmp", ".bmp", true, "/save", 1},
+        {[&] { saveDdsItem()->trigger(); }, "savedds", Kind::Save, "DDS Texture|*.dds", ".dds", true, "", 1},
+        {[&] { window->transparencyEditor().loadMap(); }, "map", Kind::Open, maps, "mpt", false, "/maps", 1},
+        {[&] { window->transparencyEditor().saveMap(); }, "smap", Kind::Save, maps, "mpt", true, "/maps", 1},
+        {[&] { selectEditorItem()->trigger(); }, "editselect", Kind::Open, "Programs|*", "", false, "/usr/bin/", 1},
+        {[&] { locateToolItem()->trigger(); }, "itool", Kind::Open, "Programs|*", "", false, "/opt/corvane/", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FileDialog shown = dialogOf(c.command);
+        EXPECT_EQ(shown.objectName, c.name);
+        EXPECT_EQ(shown.kind, c.kind);
+        if (c.filter.isEmpty()) {
+            // The library's combined entry, one per format, then all files.
+            EXPECT_EQ(shown.qtNameFilters().size(), _Pic_Count() + 2);
+            EXPECT_TRUE(shown.filter.endsWith("|All Files|*.*")) << shown.filter.toStdString();
+        } else {
+            EXPECT_EQ(shown.filter, c.filter);
+        }
+        EXPECT_EQ(shown.defaultExtension, c.extension);
+        EXPECT_EQ(shown.confirmOverwrite, c.confirmOverwrite);
+        EXPECT_EQ(shown.initialFolder, c.folder);
+        EXPECT_EQ(shown.filterIndex, c.filterIndex);
+    }
+    EXPECT_EQ(dialogOf([&] { window->mergeImage(); }).filter, dialogOf([&] { loadAnyItem()->trigger(); }).filter);
 }
 
 TEST_F(MainWindowTest, LocateImageToolStartsInTheToolsFolder) {
-    auto form = open();
-    form->itool.fileName = "/opt/tools/xbmtool";
+    storeValue("ImageTool", "/opt/tools/xbmtool");
+    open();
     prompts.cancelFile();
-    form->locateToolItem->trigger();
+    locateToolItem()->trigger();
     ASSERT_EQ(prompts.calls.size(), 1u);
-    EXPECT_EQ(prompts.calls[0].dialog.name, "itool");
+    EXPECT_EQ(prompts.calls[0].dialog.objectName, "itool");
     EXPECT_EQ(prompts.calls[0].dialog.initialFolder, "/opt/tools/");
-    EXPECT_EQ(form->itool.fileName, "/opt/tools/xbmtool");
+    EXPECT_EQ(window->toolSettings().toolPath, "/opt/tools/xbmtool");
 
     prompts.choose("/usr/local/bin/newtool");
-    form->locateImageTool();
-    EXPECT_EQ(form->itool.fileName, "/usr/local/bin/newtool");
-    EXPECT_EQ(form->currentSettings().imageTool, "/usr/local/bin/newtool");
+    window->locateImageTool();
+    EXPECT_EQ(window->toolSettings().toolPath, "/usr/local/bin/newtool");
+    EXPECT_EQ(window->currentSettings().imageTool, "/usr/local/bin/newtool");
 }
 
 TEST_F(MainWindowTest, ProgressRoutineMovesTheBar) {
-    auto form = open();
-    const QuorProgress routine = progressRoutineOf(form->context());
+    open();
+    const QuorProgress routine = progressRoutineOf(window->context());
     ASSERT_NE(routine, nullptr);
     routine(50, 200);
-    EXPECT_EQ(form->progressBar->value(), 25);
+    EXPECT_EQ(progressBar()->value(), 25);
     routine(7, 0);  // nothing to divide by: the bar stays
-    EXPECT_EQ(form->progressBar->value(), 25);
+    EXPECT_EQ(progressBar()->value(), 25);
     routine(7, -3);
-    EXPECT_EQ(form->progressBar->value(), 25);
+    EXPECT_EQ(progressBar()->value(), 25);
     routine(2000000000, 2100000000);  // no overflow on large counts
-    EXPECT_EQ(form->progressBar->value(), 95);
+    EXPECT_EQ(progressBar()->value(), 95);
     routine(300, 200);
-    EXPECT_EQ(form->progressBar->value(), 100);
+    EXPECT_EQ(progressBar()->value(), 100);
 }
 
 TEST_F(MainWindowTest, AboutCentresTheTextWindowOverTheMainWindow) {
-    auto form = open();
-    TextWindow form2;
-    form->setSecondaryWindows(&form2, nullptr, nullptr, nullptr);
-    form->move(100, 60);
-    form->show();
+    open();
+    TextWindow textWindow;
+    window->setSecondaryWindows(&textWindow, nullptr, nullptr, nullptr);
+    window->move(100, 60);
+    window->show();
     QPoint shownAt;
-    QTimer::singleShot(0, &form2, [&] {
-        shownAt = form2.pos();
-        form2.accept();
+    QTimer::singleShot(0, &textWindow, [&] {
+        shownAt = textWindow.pos();
+        textWindow.accept();
     });
-    form->aboutItem->trigger();
-    const QRect main = form->frameGeometry();
-    EXPECT_EQ(shownAt, centredOver(main, form2.frameGeometry().size()));
+    aboutItem()->trigger();
+    const QRect main = window->frameGeometry();
+    EXPECT_EQ(shownAt, centredOver(main, textWindow.frameGeometry().size()));
     EXPECT_EQ(centredOver(QRect(100, 60, 525, 431), QSize(393, 285)), QPoint(166, 133));
     // A text window wider than the main one: halves still round toward zero.
     EXPECT_EQ(centredOver(QRect(0, 0, 10, 10), QSize(15, 15)), QPoint(-2, -2));
@@ -383,7 +442,7 @@ TEST_F(MainWindowTest, AboutCentresTheTextWindowOverTheMainWindow) {
 
 TEST_F(MainWindowTest, UnusableWorkFolderIsReported) {
     store = SettingsStore::atIniFile(ini());
-    MainWindow form(*store, prompts, Workspace::inFolder(dir.filePath("missing")), defaults);
+    MainWindow window(*store, prompts, Workspace::inFolder(dir.filePath("missing")), defaults);
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Warning);
     EXPECT_EQ(prompts.calls[0].title, "Corvane");

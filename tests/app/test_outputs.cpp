@@ -441,13 +441,13 @@ TEST_F(WindowSaves, RefuseWhatTheyMustNotWrite) {
     ASSERT_TRUE(writeBytes(set, cut));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
     prompts.choose(set, BitmapFilter);
-    form->loadExtendedItem->trigger();
+    loadExtendedItem()->trigger();
 
     for (const bool makeThem : {false, true}) {
         prompts.calls.clear();
         prompts.answer(makeThem);
         if (makeThem) prompts.choose(out);
-        form->saveItem->trigger();
+        saveItem()->trigger();
         ASSERT_FALSE(prompts.calls.empty());
         EXPECT_EQ(prompts.calls.front().kind, ScriptedPrompts::Kind::Question);
         EXPECT_TRUE(prompts.calls.front().text.contains("1x1")) << prompts.calls.front().text.toStdString();
@@ -455,7 +455,7 @@ TEST_F(WindowSaves, RefuseWhatTheyMustNotWrite) {
     }
     EXPECT_TRUE(isWholeSet(readBytes(out)));
 
-    for (QAction* save : {form->saveItem, form->saveDdsItem}) {
+    for (QAction* save : {saveItem(), saveDdsItem()}) {
         prompts.calls.clear();
         prompts.choose(fifo);
         save->trigger();

@@ -38,7 +38,7 @@ protected:
     }
     void open() {
         openWindow("/bin/true");
-        form->setProgramStarter([this](const QString&, const QStringList& arguments) {
+        window->setProgramStarter([this](const QString&, const QStringList& arguments) {
             handed << arguments.value(0);
             return true;
         });
@@ -47,17 +47,17 @@ protected:
         const QString file = dir.filePath(name);
         ASSERT_TRUE(writeBytes(file, set));
         prompts.choose(file, BitmapFilter);
-        form->loadExtendedItem->trigger();
-        ASSERT_EQ(form->statusBitmap->text(), "Bitmap - " + name);
+        loadExtendedItem()->trigger();
+        ASSERT_EQ(statusBitmap()->text(), "Bitmap - " + name);
     }
     std::vector<Bytes> slotFiles() const {
         std::vector<Bytes> files;
-        for (int k = 0; k < kSlotCount; ++k) files.push_back(readBytes(form->workspace().slotPath(k)));
+        for (int k = 0; k < kSlotCount; ++k) files.push_back(readBytes(window->workspace().slotPath(k)));
         return files;
     }
     Bytes saved() {
         const QString out = dir.filePath("saved.bmp");
-        EXPECT_TRUE(saveSet(form->workspace(), out).ok);
+        EXPECT_TRUE(saveSet(window->workspace(), out).ok);
         return readBytes(out);
     }
     // Saved by the paint program as many do: a new file renamed over the old.
@@ -107,25 +107,23 @@ TEST_F(PaintProgramTest, ASaveAfterAnotherSetCameNeverTouchesIt) {
         {"New 16-bit set",
          [&] {
              prompts.answer(true);
-             form->newSixteenBitItem->trigger();
+             newSixteenBitItem()->trigger();
          },
          false},
         {"Load Any Image",
          [&] {
              prompts.choose(photo);
-             form->loadAnyItem->trigger();
+             loadAnyItem()->trigger();
          },
          false},
-        {"a batch",
-         [&] { convertFolder(sources, results); },
-         false},
+        {"a batch", [&] { convertFolder(sources, results); }, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         open();
         handed.clear();
         load(makeSet(Form::Eight, 256), "a.bmp");
-        form->editLevel(3);  // A's 64x64 level
+        window->editLevel(3);  // A's 64x64 level
         ASSERT_EQ(handed.size(), 1);
         c.replaceA();
         const std::vector<Bytes> before = slotFiles();
@@ -139,37 +137,37 @@ TEST_F(PaintProgramTest, ASaveAfterAnotherSetCameNeverTouchesIt) {
             clock.start();
             while (prompts.calls.empty() && clock.elapsed() < 10000) QTest::qWait(20);
         } else {
-            form->updateButton->click();
+            updateButton()->click();
         }
         EXPECT_EQ(slotFiles(), before);
         ASSERT_EQ(prompts.calls.size(), 1u);
         EXPECT_TRUE(prompts.calls[0].text.contains(QDir::toNativeSeparators(handed[0])))
             << prompts.calls[0].text.toStdString();
         EXPECT_TRUE(prompts.calls[0].text.contains("a.bmp")) << prompts.calls[0].text.toStdString();
-        form->close();
+        window->close();
     }
 
     // Taken when the user says so: the level is B's now, and a change.
     open();
     handed.clear();
     load(makeSet(Form::Eight, 256), "a.bmp");
-    form->editLevel(3);
+    window->editLevel(3);
     load(makeSet(Form::Rgb565, 128), "b.bmp");
-    const Bytes b64 = readBytes(form->workspace().levelPath(64));
+    const Bytes b64 = readBytes(window->workspace().levelPath(64));
     QImage painted(64, 64, QImage::Format_RGB888);
     painted.fill(qRgb(250, 10, 10));
     paintSaves(handed[0], painted);
     prompts.answer(true);
-    form->updateButton->click();
-    EXPECT_NE(readBytes(form->workspace().levelPath(64)), b64);
-    EXPECT_TRUE(form->windowTitle().startsWith("b.bmp*"));
+    updateButton()->click();
+    EXPECT_NE(readBytes(window->workspace().levelPath(64)), b64);
+    EXPECT_TRUE(window->windowTitle().startsWith("b.bmp*"));
     prompts.calls.clear();
     prompts.answerSave(SaveChoice::Cancel);
-    EXPECT_FALSE(form->close());
+    EXPECT_FALSE(window->close());
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::SaveQuestion);
     prompts.answerSave(SaveChoice::Discard);
-    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(window->close());
 }
 
 // The paint program stores the largest level of an 8-bit set with the same
@@ -178,11 +176,11 @@ TEST_F(PaintProgramTest, ASaveAfterAnotherSetCameNeverTouchesIt) {
 // The 64x64 level of a 32-bit set comes back as 24-bit: the view shows the
 // alpha the save writes, which is the set's.
 TEST_F(PaintProgramTest, WhatComesBackIsSavedAndShownAsThePaintProgramShowedIt) {
-    form->show();
+    window->show();
     {
         SCOPED_TRACE("8-bit, reversed palette");
         load(makeSet(Form::Eight, 256));
-        form->editLevel(1);
+        window->editLevel(1);
         ASSERT_EQ(handed.size(), 1);
         QImage level(handed.back());
         ASSERT_EQ(level.format(), QImage::Format_Indexed8);
@@ -194,7 +192,7 @@ TEST_F(PaintProgramTest, WhatComesBackIsSavedAndShownAsThePaintProgramShowedIt) 
         for (int y = 0; y < 256; ++y)
             for (int x = 0; x < 256; ++x) reordered.setPixel(x, y, 255 - level.pixelIndex(x, y));
         paintSaves(handed.back(), reordered);
-        form->updateButton->click();
+        updateButton()->click();
         const Bytes set = saved();
         for (int y = 0; y < 256; ++y)
             for (int x = 0; x < 256; ++x)
@@ -203,14 +201,14 @@ TEST_F(PaintProgramTest, WhatComesBackIsSavedAndShownAsThePaintProgramShowedIt) 
     {
         SCOPED_TRACE("8-bit, Update+Palette");
         load(makeSet(Form::EightRecord, 256), "record.bmp");
-        form->editLevel(1);
+        window->editLevel(1);
         QImage level(handed.back());
         QList<QRgb> table;
         for (int i = 0; i < 256; ++i) table << qRgb(i, 255 - i, (i * 7) & 255);
         level.setColorTable(table);
         paintSaves(handed.back(), level);
         prompts.answer(true);
-        form->updatePaletteButton->click();
+        updatePaletteButton()->click();
         // The paint program's palette, and its indices as they stand.
         const Bytes set = saved();
         const QImage back(handed.back());
@@ -218,21 +216,21 @@ TEST_F(PaintProgramTest, WhatComesBackIsSavedAndShownAsThePaintProgramShowedIt) 
             for (int x = 0; x < 256; ++x)
                 ASSERT_EQ(savedTexel(set, 256, 256, x, y) | 0xff000000u, table[back.pixelIndex(x, y)]) << x << ',' << y;
         EXPECT_EQ(read32(set, kPixelOffsetAt), 1098u);  // the record kept
-        form->workspace().state().modified = false;
+        window->workspace().state().modified = false;
     }
     for (const bool convert : {true, false}) {
         SCOPED_TRACE(convert ? "32-bit shown as 24" : "32-bit as it is");
-        form->convertTo24Item->setChecked(convert);
+        convertTo24Item()->setChecked(convert);
         Bytes set32 = makeSet(Form::Argb32, 256);
         const Bytes original = set32;
         load(set32, convert ? "alpha32_256.bmp" : "alpha32_256b.bmp");
-        form->editLevel(3);
+        window->editLevel(3);
         QImage opaque(64, 64, QImage::Format_RGB888);
         opaque.fill(qRgb(30, 60, 90));
         paintSaves(handed.back(), opaque);
-        form->updateButton->click();
+        updateButton()->click();
         const Bytes set = saved();
-        const QImage view = form->views()[2]->picture();
+        const QImage view = window->views()[2]->picture();
         ASSERT_EQ(view.size(), QSize(64, 64));
         for (int y = 0; y < 64; ++y)
             for (int x = 0; x < 64; ++x) {
@@ -241,7 +239,7 @@ TEST_F(PaintProgramTest, WhatComesBackIsSavedAndShownAsThePaintProgramShowedIt) 
                 ASSERT_EQ(qAlpha(view.pixel(x, y)), qAlpha(s)) << x << ',' << y;
                 ASSERT_EQ(qRgb(30, 60, 90), s | 0xff000000u) << x << ',' << y;
             }
-        form->workspace().state().modified = false;
+        window->workspace().state().modified = false;
     }
 }
 
@@ -264,13 +262,13 @@ TEST_F(PaintProgramTest, EveryLevelFileReadsInOutsideReaders) {
     int n = 0;
     for (const bool convert : {true, false})
         for (const Form f : forms) {
-            form->convertTo24Item->setChecked(convert);
+            convertTo24Item()->setChecked(convert);
             load(makeSet(f, 16), QStringLiteral("set%1.bmp").arg(n));
             for (int level = 16; level >= 1; level /= 2) {
                 const int slot = slotOfLevel(level);
-                form->editLevel(slot - 1);
+                window->editLevel(slot - 1);
                 // Kept apart: the next load replaces the slots.
-                for (const QString& from : {form->workspace().slotPath(slot), handed.back()}) {
+                for (const QString& from : {window->workspace().slotPath(slot), handed.back()}) {
                     const QString copy = dir.filePath(QStringLiteral("level%1.bmp").arg(n++));
                     ASSERT_TRUE(QFile::copy(from, copy));
                     files << copy;
@@ -280,7 +278,7 @@ TEST_F(PaintProgramTest, EveryLevelFileReadsInOutsideReaders) {
                     pillowSizes << sizes.back();
                 }
             }
-            form->workspace().state().modified = false;
+            window->workspace().state().modified = false;
         }
 
     QProcess identify;

@@ -44,17 +44,17 @@ protected:
     }
     void open() {
         openWindow("/bin/true");
-        form->setProgramStarter([](const QString&, const QStringList&) { return true; });
+        window->setProgramStarter([](const QString&, const QStringList&) { return true; });
     }
 
     void loadSet() {
         prompts.choose(set, BitmapFilter);
-        form->loadExtendedItem->trigger();
-        ASSERT_EQ(form->statusBitmap->text(), "Bitmap - set.bmp");
+        loadExtendedItem()->trigger();
+        ASSERT_EQ(statusBitmap()->text(), "Bitmap - set.bmp");
     }
     void save() {
         prompts.choose(dir.filePath("saved.bmp"));
-        form->saveItem->trigger();
+        saveItem()->trigger();
         ASSERT_TRUE(QFileInfo::exists(dir.filePath("saved.bmp")));
         QFile::remove(dir.filePath("saved.bmp"));
     }
@@ -62,7 +62,7 @@ protected:
     bool asksBeforeLoading() {
         prompts.calls.clear();
         prompts.saveChoices = {SaveChoice::Cancel};
-        form->loadAnyItem->trigger();
+        loadAnyItem()->trigger();
         prompts.saveChoices.clear();
         // Asked and cancelled, no file dialog follows; not asked, the dialog comes at once.
         using Kind = ScriptedPrompts::Kind;
@@ -78,15 +78,15 @@ protected:
         return k;
     }
     void showActive() {
-        form->show();
-        form->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
     bool closes() {
         prompts.calls.clear();
         bool closed = false;
-        QObject::connect(form.get(), &MainWindow::closed, [&] { closed = true; });
-        const bool accepted = form->close();
+        QObject::connect(window.get(), &MainWindow::closed, [&] { closed = true; });
+        const bool accepted = window->close();
         EXPECT_EQ(accepted, closed);
         return closed;
     }
@@ -101,14 +101,14 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     loadSet();
     EXPECT_FALSE(asksBeforeLoading());
 
-    form->createSubImagesItem->trigger();
+    createSubImagesItem()->trigger();
     EXPECT_TRUE(asksBeforeLoading());
     save();
     EXPECT_FALSE(asksBeforeLoading());
 
     // A command that fails before touching the set leaves it as it was.
     prompts.choose(dir.filePath("missing.png"));
-    form->mergeButton->click();
+    mergeButton()->click();
     EXPECT_FALSE(asksBeforeLoading());
 
     const auto changes = [&](const char* what, const std::function<void()>& command) {
@@ -120,66 +120,66 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     };
     changes("merge", [&] {
         prompts.choose(picture);
-        form->mergeButton->click();
+        mergeButton()->click();
     });
     changes("import std", [&] {
         prompts.choose(set);
-        form->importStdButton->click();
+        importStdButton()->click();
     });
     changes("import cfs", [&] {
         prompts.choose(set);
-        form->importCfsButton->click();
+        importCfsButton()->click();
     });
     changes("save palette", [&] {
-        form->editTransparencyItem->trigger();
-        form->transparencyEditor->makeColour0Transparent();
-        form->transparencyEditor->savePalette();
-        ASSERT_TRUE(form->transparencyEditor->exit());
+        editTransparencyItem()->trigger();
+        window->transparencyEditor().makeColour0Transparent();
+        window->transparencyEditor().savePalette();
+        ASSERT_TRUE(window->transparencyEditor().exit());
     });
 
     // Update counts a change only when the slot handed to the paint program
     // has been written since, and the save takes what was written.
-    form->editLargestItem->trigger();
-    form->updateButton->click();
+    editLargestItem()->trigger();
+    updateButton()->click();
     EXPECT_FALSE(asksBeforeLoading());
     Bytes edited = makeSet(Form::Eight, 256);
     edited.resize(size_t(kPaletteHeader + 256 * 256));
     write32(edited, kFileSizeAt, uint32_t(edited.size()));
     for (size_t i = kPaletteAt; i < size_t(kPaletteHeader); ++i) edited[i] = uint8_t(i * 3);
     // The paint program saves the copy of the level it was handed.
-    ASSERT_FALSE(form->paintSessions().empty());
-    ASSERT_TRUE(writeBytes(form->paintSessions().back().file, edited));
-    changes("update after an edit", [&] { form->updateButton->click(); });
-    form->updateButton->click();
+    ASSERT_FALSE(window->paintSessions().empty());
+    ASSERT_TRUE(writeBytes(window->paintSessions().back().file, edited));
+    changes("update after an edit", [&] { updateButton()->click(); });
+    updateButton()->click();
     EXPECT_FALSE(asksBeforeLoading());
     changes("palette taken from the edited slot", [&] {
         prompts.answer(true);
-        form->updatePaletteButton->click();
+        updatePaletteButton()->click();
     });
 
     changes("new 16-bit set", [&] {
         prompts.answer(true);
-        form->newSixteenBitItem->trigger();
+        newSixteenBitItem()->trigger();
     });
-    form->itool.fileName = QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool");
+    locateImageTool(QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool"));
     changes("conversion", [&] {
-        form->convertTo4444Item->trigger();
-        ASSERT_EQ(form->workspace().state().is4444, true);
+        convertTo4444Item()->trigger();
+        ASSERT_EQ(window->workspace().state().is4444, true);
     });
 
     // A load starts unchanged, whatever was discarded for it.
-    form->createSubImagesItem->trigger();
+    createSubImagesItem()->trigger();
     prompts.answerSave(SaveChoice::Discard);
     prompts.choose(picture);
-    form->loadAnyItem->trigger();
-    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - picture.png");
+    loadAnyItem()->trigger();
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - picture.png");
     EXPECT_FALSE(asksBeforeLoading());
 }
 
 TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
     using Kind = ScriptedPrompts::Kind;
     loadSet();
-    form->createSubImagesItem->trigger();
+    createSubImagesItem()->trigger();
 
     // The load has put the set among the recent files; closing writes the rest.
     const QStringList writtenBefore = store->namesWritten();
@@ -188,7 +188,7 @@ TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
     ASSERT_EQ(kinds(), std::vector<Kind>{Kind::SaveQuestion});
     EXPECT_EQ(prompts.calls[0].title, "Corvane");
     EXPECT_EQ(prompts.calls[0].text, kQuestion);
-    EXPECT_TRUE(QFileInfo::exists(form->workspace().slotPath(HeaderSlot)));
+    EXPECT_TRUE(QFileInfo::exists(window->workspace().slotPath(HeaderSlot)));
     EXPECT_EQ(store->namesWritten(), writtenBefore);
 
     // Save whose dialog is cancelled cancels the close.
@@ -208,7 +208,7 @@ TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
 
     open();
     loadSet();
-    form->createSubImagesItem->trigger();
+    createSubImagesItem()->trigger();
     const QStringList before = QDir(dir.path()).entryList({"*.bmp"}, QDir::Files);
     prompts.answerSave(SaveChoice::Discard);
     EXPECT_TRUE(closes());
@@ -225,14 +225,14 @@ TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
 TEST_F(SetChangesTest, LoadingOverUnsavedChangesSavesDiscardsOrStays) {
     using Kind = ScriptedPrompts::Kind;
     loadSet();
-    form->createSubImagesItem->trigger();
+    createSubImagesItem()->trigger();
 
     prompts.calls.clear();
     prompts.answerSave(SaveChoice::Cancel);
     prompts.choose(picture);
-    form->loadAnyItem->trigger();
+    loadAnyItem()->trigger();
     EXPECT_EQ(kinds(), std::vector<Kind>{Kind::SaveQuestion});
-    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - set.bmp");
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - set.bmp");
     prompts.files.clear();
 
     const QString saved = dir.filePath("kept.bmp");
@@ -240,39 +240,39 @@ TEST_F(SetChangesTest, LoadingOverUnsavedChangesSavesDiscardsOrStays) {
     prompts.answerSave(SaveChoice::Save);
     prompts.choose(saved);
     prompts.choose(picture);
-    form->loadAnyItem->trigger();
+    loadAnyItem()->trigger();
     EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::SaveQuestion, Kind::File, Kind::File}));
     EXPECT_EQ(readBytes(saved).size(), makeSet(Form::Eight, 256).size());
-    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - picture.png");
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - picture.png");
 
-    form->createSubImagesItem->trigger();
+    createSubImagesItem()->trigger();
     prompts.calls.clear();
     prompts.answerSave(SaveChoice::Discard);
     prompts.choose(set, BitmapFilter);
-    form->loadExtendedItem->trigger();
+    loadExtendedItem()->trigger();
     EXPECT_EQ(kinds(), (std::vector<Kind>{Kind::SaveQuestion, Kind::File}));
-    EXPECT_EQ(form->statusBitmap->text(), "Bitmap - set.bmp");
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - set.bmp");
 }
 
 // After a set of 256, a picture of 64 brings its largest level alone: the
 // views of every other level must not go on showing the set before.
 TEST_F(SetChangesTest, ViewsOfLevelsTheSetLacksShowNothing) {
     loadSet();
-    for (TAnyImage* view : form->views()) ASSERT_FALSE(view->picture().isNull()) << view->objectName().toStdString();
+    for (AnyImage* view : window->views()) ASSERT_FALSE(view->picture().isNull()) << view->objectName().toStdString();
 
     prompts.choose(picture);
-    form->loadAnyItem->trigger();
-    ASSERT_EQ(form->workspace().state().largest, 64);
-    const auto views = form->views();
+    loadAnyItem()->trigger();
+    ASSERT_EQ(window->workspace().state().largest, 64);
+    const auto views = window->views();
     for (size_t i = 0; i < views.size(); ++i) {
         const int level = 256 >> i;
         SCOPED_TRACE(level);
-        const bool there = QFileInfo::exists(form->workspace().levelPath(level));
+        const bool there = QFileInfo::exists(window->workspace().levelPath(level));
         EXPECT_EQ(there, level == 64);
         EXPECT_EQ(views[i]->picture().isNull(), !there);
     }
     EXPECT_EQ(views[2]->picture().pixel(10, 10), qRgb(200, 30, 90));
-    EXPECT_TRUE(form3.view->picture().isNull());
+    EXPECT_TRUE(largeLevelWindow.view->picture().isNull());
 }
 
 // A set that did not come from X never goes to X: after a new set, a batch
@@ -300,25 +300,23 @@ TEST_F(SetChangesTest, SaveOffersOnlyTheFileTheSetCameFrom) {
         {"new 16-bit set",
          [&] {
              prompts.answer(true);
-             form->newSixteenBitItem->trigger();
+             newSixteenBitItem()->trigger();
          },
          "Untitled*"},
-        {"a batch of two files",
-         [&] { convertFolder(sources, results); },
-         "Untitled"},
+        {"a batch of two files", [&] { convertFolder(sources, results); }, "Untitled"},
         {"a picture",
          [&] {
              prompts.choose(photo);
-             form->loadAnyItem->trigger();
-             EXPECT_EQ(form->windowTitle(), "photo.bmp \u2014 Aviant Extended Bitmap Manipulator");
-             form->createSubImagesItem->trigger();
+             loadAnyItem()->trigger();
+             EXPECT_EQ(window->windowTitle(), "photo.bmp \u2014 Aviant Extended Bitmap Manipulator");
+             createSubImagesItem()->trigger();
          },
          "photo.bmp*"},
         {"a texture",
          [&] {
              prompts.choose(texture, TextureFilter);
-             form->loadExtendedItem->trigger();
-             form->createSubImagesItem->trigger();
+             loadExtendedItem()->trigger();
+             createSubImagesItem()->trigger();
              prompts.answerChoice(1);  // Save As New File
          },
          "wing.r8*"},
@@ -334,14 +332,14 @@ TEST_F(SetChangesTest, SaveOffersOnlyTheFileTheSetCameFrom) {
         open();
         showActive();
         loadSet();
-        EXPECT_EQ(form->windowTitle(), "set.bmp" + caption);
+        EXPECT_EQ(window->windowTitle(), "set.bmp" + caption);
         c.replaceTheSet();
-        EXPECT_EQ(form->windowTitle(), c.title + caption);
+        EXPECT_EQ(window->windowTitle(), c.title + caption);
         const Bytes before = readBytes(set);
         const QStringList files = everyFile();
         prompts.calls.clear();
         prompts.acceptOffer();
-        QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
         const auto dialog = std::find_if(prompts.calls.begin(), prompts.calls.end(),
                                          [](const auto& call) { return call.kind == ScriptedPrompts::Kind::File; });
         ASSERT_NE(dialog, prompts.calls.end());
@@ -350,17 +348,17 @@ TEST_F(SetChangesTest, SaveOffersOnlyTheFileTheSetCameFrom) {
         EXPECT_EQ(everyFile(), files);
         prompts.files.clear();
         prompts.choices.clear();
-        form->close();
+        window->close();
     }
 
     // The set loaded from X, changed, goes back to X.
     open();
     showActive();
     loadSet();
-    form->createSubImagesItem->trigger();
-    EXPECT_EQ(form->windowTitle(), "set.bmp*" + caption);
+    createSubImagesItem()->trigger();
+    EXPECT_EQ(window->windowTitle(), "set.bmp*" + caption);
     prompts.acceptOffer();
-    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(form->windowTitle(), "set.bmp" + caption);
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(window->windowTitle(), "set.bmp" + caption);
     EXPECT_NE(readBytes(set), makeSet(Form::Eight, 256));
 }

@@ -1,7 +1,7 @@
 #include "application.h"
 #include "commandline.h"
 #include "mainwindow.h"
-#include "prompts.h"
+#include "scriptedprompts.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 using namespace corvane;
+using namespace corvane::testing;
 
 namespace {
 
@@ -48,7 +49,7 @@ TEST(ScriptedPrompts, AnswerFromTheQueueAndRecordEveryCall) {
     EXPECT_TRUE(p.question("Corvane", "Overwrite?"));
     EXPECT_FALSE(p.question("Corvane", "Again?"));  // unscripted: Cancel
     FileDialog d;
-    d.name = "savebmp";
+    d.objectName = "savebmp";
     const FileChoice c = p.chooseFile(d);
     EXPECT_TRUE(c.chosen);
     EXPECT_EQ(c.path, "/x/a.bmp");
@@ -57,7 +58,7 @@ TEST(ScriptedPrompts, AnswerFromTheQueueAndRecordEveryCall) {
     p.warning("CORVANE", "careful");
     ASSERT_EQ(p.calls.size(), 5u);
     EXPECT_EQ(p.calls[1].text, "Again?");
-    EXPECT_EQ(p.calls[2].dialog.name, "savebmp");
+    EXPECT_EQ(p.calls[2].dialog.objectName, "savebmp");
     EXPECT_EQ(p.calls[4].kind, ScriptedPrompts::Kind::Warning);
     EXPECT_EQ(p.calls[4].title, "CORVANE");
 }

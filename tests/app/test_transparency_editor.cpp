@@ -42,7 +42,7 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         openWindow();
-        form->show();
+        window->show();
     }
 
     // Loads a generated set; its level bytes make every third colour
@@ -50,30 +50,31 @@ protected:
     void load(Form shape, int edge) {
         const QString file = dir.filePath("set.bmp");
         ASSERT_TRUE(writeBytes(file, makeSet(shape, edge)));
-        QuorLibrary library(form->context());
-        const CommandOutcome outcome = loadExtended(file, BitmapFilter, form->workspace(), library, form->setOptions());
+        QuorLibrary library(window->context());
+        const CommandOutcome outcome =
+            loadExtended(file, BitmapFilter, window->workspace(), library, window->setOptions());
         ASSERT_TRUE(outcome.ok) << outcome.error.toStdString();
-        form->showOutcome(outcome);
+        window->showOutcome(outcome);
     }
     void openEditor() {
-        form->editTransparencyItem->trigger();
+        editTransparencyItem()->trigger();
         ASSERT_TRUE(editor().isOpen());
     }
-    TransparencyEditor& editor() { return *form->transparencyEditor; }
+    TransparencyEditor& editor() { return window->transparencyEditor(); }
     QPushButton* button(const char* name) { return editor().findChild<QPushButton*>(name); }
     void click(const char* name) {
         QPushButton* b = button(name);
         ASSERT_TRUE(b) << name;
         QTest::mouseClick(b, Qt::LeftButton);
     }
-    void type(TNumEdit* field, const QString& text) {
+    void type(NumEdit* field, const QString& text) {
         field->setFocus();
         field->selectAll();
         QTest::keyClicks(field, text);
     }
-    const LevelTable& levels() const { return form->palette.levels; }
-    bool menuEnabled(const char* name) { return form->findChild<QMenu*>(name)->menuAction()->isEnabled(); }
-    Bytes slot(int k) const { return readBytes(form->workspace().slotPath(k)); }
+    const LevelTable& levels() const { return window->paletteLevels().levels; }
+    bool menuEnabled(const char* name) { return window->findChild<QMenu*>(name)->menuAction()->isEnabled(); }
+    Bytes slot(int k) const { return readBytes(window->workspace().slotPath(k)); }
 
     // Clicks Exit and answers Cancel should it ask; true when it asked, in
     // which case the editor must still be open.
@@ -100,8 +101,8 @@ protected:
 
 TEST_F(TransparencyEditorTest, OpeningCoversTheWindowAndLocksTheFileAndImageMenus) {
     load(Form::Eight, 32);
-    ASSERT_TRUE(form->transparencyButton->isEnabled());
-    QTest::mouseClick(form->transparencyButton, Qt::LeftButton);
+    ASSERT_TRUE(transparencyButton()->isEnabled());
+    QTest::mouseClick(transparencyButton(), Qt::LeftButton);
     EXPECT_TRUE(editor().isVisible());
     EXPECT_EQ(editor().geometry(), editor().parentWidget()->rect());
     EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 86");
@@ -135,7 +136,7 @@ TEST_F(TransparencyEditorTest, EveryLabelShowsItsWholeText) {
 }
 
 TEST_F(TransparencyEditorTest, BeforeAnySetTheEditorShowsBlackOpaqueColours) {
-    ASSERT_FALSE(QFileInfo::exists(form->workspace().slotPath(HeaderSlot)));
+    ASSERT_FALSE(QFileInfo::exists(window->workspace().slotPath(HeaderSlot)));
     openEditor();
     EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 0");
     for (int i = 0; i < 256; ++i) {
@@ -190,7 +191,7 @@ TEST_F(TransparencyEditorTest, SelectingByBoxBackgroundOrNumberIsNoChange) {
     EXPECT_EQ(editor().levelEdit->text(), "255");
     editor().colourArrows->step(true);
     EXPECT_EQ(editor().currentColour(), 201);
-    EXPECT_FALSE(form->palette.paletteChanged);
+    EXPECT_FALSE(window->paletteLevels().paletteChanged);
     EXPECT_FALSE(exitAsks());
 }
 
@@ -282,7 +283,7 @@ TEST_F(TransparencyEditorTest, MapsRoundTripAndShareOneFolder) {
     click("Button16");  // colour i at level i, 255 stays opaque
     const LevelTable graded = levels();
     click("Button8");
-    ASSERT_FALSE(form->palette.paletteChanged);
+    ASSERT_FALSE(window->paletteLevels().paletteChanged);
 
     ASSERT_TRUE(QDir(dir.path()).mkpath("maps"));
     const QString path = dir.filePath("maps/fleet.mpt");
@@ -292,18 +293,24 @@ TEST_F(TransparencyEditorTest, MapsRoundTripAndShareOneFolder) {
     ASSERT_EQ(map.size(), 256u);
     for (size_t i = 0; i < 256; ++i) ASSERT_EQ(map[i], uint8_t(graded[i])) << i;
     // Saving a map is not saving the palette, nor a change.
-    EXPECT_FALSE(form->palette.paletteChanged);
-    EXPECT_EQ(form->map.initialFolder, dir.filePath("maps"));
-    EXPECT_EQ(form->smap.initialFolder, dir.filePath("maps"));
-    EXPECT_EQ(form->map.fileName, path);
+    EXPECT_FALSE(window->paletteLevels().paletteChanged);
+    EXPECT_EQ(window->currentSettings().mapDir, dir.filePath("maps"));
 
     click("Button7");
     click("Button8");
+    // Both map dialogs open in that folder, offering that map.
+    prompts.calls.clear();
+    click("Button12");
     prompts.choose(path);
     click("Button11");
+    ASSERT_EQ(prompts.calls.size(), 2u);
+    for (const auto& call : prompts.calls) {
+        EXPECT_EQ(call.dialog.initialFolder, dir.filePath("maps")) << call.dialog.objectName.toStdString();
+        EXPECT_EQ(call.dialog.fileName, path) << call.dialog.objectName.toStdString();
+    }
     EXPECT_EQ(levels(), graded);
     EXPECT_EQ(editor().transparentCount->text(), "Transparent Colours - 255");
-    EXPECT_TRUE(form->palette.paletteChanged);
+    EXPECT_TRUE(window->paletteLevels().paletteChanged);
 
     Bytes longer(300, 17);
     longer[255] = 3;
@@ -360,12 +367,12 @@ TEST_F(TransparencyEditorTest, ViewShowsLevelsAsGreyAndTheCurrentColourRed) {
     click("viewtran");
     Bytes view = slot(ScratchSlot);
     ASSERT_EQ(view.size(), source.size());
-    EXPECT_TRUE(form4.isVisible());
+    EXPECT_TRUE(transparencyViewWindow.isVisible());
     // Beside the editor, never over it, and on the screen.
-    EXPECT_FALSE(form4.frameGeometry().intersects(form->frameGeometry()));
-    EXPECT_TRUE(form->screen()->availableGeometry().contains(form4.frameGeometry()));
-    EXPECT_EQ(form4.size(), QSize(32, 32));
-    EXPECT_EQ(form4.view->picture().size(), QSize(32, 32));
+    EXPECT_FALSE(transparencyViewWindow.frameGeometry().intersects(window->frameGeometry()));
+    EXPECT_TRUE(window->screen()->availableGeometry().contains(transparencyViewWindow.frameGeometry()));
+    EXPECT_EQ(transparencyViewWindow.size(), QSize(32, 32));
+    EXPECT_EQ(transparencyViewWindow.view->picture().size(), QSize(32, 32));
     const auto entry = [&](size_t i) {
         return Bytes(view.begin() + long(54 + 4 * i), view.begin() + long(58 + 4 * i));
     };
@@ -382,29 +389,29 @@ TEST_F(TransparencyEditorTest, ViewShowsLevelsAsGreyAndTheCurrentColourRed) {
     const auto at = std::find(source.begin() + 1078, source.end(), uint8_t(5));
     ASSERT_NE(at, source.end());
     const long index = long(at - source.begin()) - 1078;
-    const QImage shown = form4.view->picture();
+    const QImage shown = transparencyViewWindow.view->picture();
     EXPECT_EQ(shown.pixel(int(index % 32), 31 - int(index / 32)), qRgb(255, 0, 0));
 
     // Leaving the editor hides the window.
     prompts.answer(true);
     click("Button6");
     EXPECT_FALSE(editor().isOpen());
-    EXPECT_FALSE(form4.isVisible());
+    EXPECT_FALSE(transparencyViewWindow.isVisible());
 }
 
 TEST_F(TransparencyEditorTest, UpdatePaletteAsksAndCancelUpdatesNothing) {
     load(Form::EightRecord, 64);
     const Bytes header = slot(HeaderSlot);
     ASSERT_EQ(header.size(), 1098u);
-    const auto view64 = form->views()[2];
+    const auto view64 = window->views()[2];
     const QRgb shownBefore = view64->picture().pixel(5, 5);
     // What the paint program left in the 64 level.
     QImage edited(64, 64, QImage::Format_RGB888);
     edited.fill(QColor(10, 20, 30));
-    ASSERT_TRUE(edited.save(form->workspace().slotPath(slotOfLevel(64)), "BMP"));
+    ASSERT_TRUE(edited.save(window->workspace().slotPath(slotOfLevel(64)), "BMP"));
 
     prompts.answer(false);
-    QTest::mouseClick(form->updatePaletteButton, Qt::LeftButton);
+    QTest::mouseClick(updatePaletteButton(), Qt::LeftButton);
     ASSERT_EQ(prompts.calls.size(), 1u);
     EXPECT_EQ(prompts.calls[0].kind, ScriptedPrompts::Kind::Question);
     EXPECT_EQ(prompts.calls[0].title, "Corvane");
@@ -416,7 +423,7 @@ TEST_F(TransparencyEditorTest, UpdatePaletteAsksAndCancelUpdatesNothing) {
     // Before any edit the set's own palette is taken: slot 0 stays as it was,
     // record included, and the views show the edit.
     prompts.answer(true);
-    QTest::mouseClick(form->updatePaletteButton, Qt::LeftButton);
+    QTest::mouseClick(updatePaletteButton(), Qt::LeftButton);
     EXPECT_EQ(prompts.calls.size(), 2u);
     EXPECT_EQ(slot(HeaderSlot), header);
     EXPECT_EQ(view64->picture().pixel(5, 5), qRgb(10, 20, 30));
@@ -429,11 +436,11 @@ TEST_F(TransparencyEditorTest, UpdatePaletteTakesTheEditedPaletteAndKeepsTheReco
     Bytes level = slot(edited);
     ASSERT_GE(level.size(), 1078u);
     for (size_t i = 54; i < 1078; ++i) level[i] = uint8_t(i * 5);
-    ASSERT_TRUE(writeBytes(form->workspace().slotPath(edited), level));
-    form->workspace().state().editedSlot = edited;
+    ASSERT_TRUE(writeBytes(window->workspace().slotPath(edited), level));
+    window->workspace().state().editedSlot = edited;
 
     prompts.answer(true);
-    form->updateWithPalette();
+    window->updateWithPalette();
     std::copy(level.begin() + 54, level.begin() + 1078, header.begin() + 54);
     EXPECT_EQ(slot(HeaderSlot), header);
     ASSERT_EQ(prompts.calls.size(), 1u);
@@ -468,14 +475,14 @@ Bytes ringsSet(int edge) {
 // screenshot:
 //   QT_QPA_PLATFORM=xcb app_tests --gtest_also_run_disabled_tests --gtest_filter='*EditorForAScreenshot'
 TEST_F(TransparencyEditorTest, DISABLED_ShowsTheEditorForAScreenshot) {
-    form->move(10, 10);
+    window->move(10, 10);
     const QString file = dir.filePath("rings.bmp");
     ASSERT_TRUE(writeBytes(file, ringsSet(256)));
-    QuorLibrary library(form->context());
-    form->showOutcome(loadExtended(file, BitmapFilter, form->workspace(), library, form->setOptions()));
+    QuorLibrary library(window->context());
+    window->showOutcome(loadExtended(file, BitmapFilter, window->workspace(), library, window->setOptions()));
     openEditor();
     type(editor().colourEdit, "100");
     click("viewcur");
-    form4.move(560, 10);
+    transparencyViewWindow.move(560, 10);
     QTest::qWait(qEnvironmentVariableIntValue("CORVANE_SHOW_SECONDS") * 1000 + 1000);
 }

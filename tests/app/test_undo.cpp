@@ -69,42 +69,41 @@ protected:
         set = dir.filePath("set.bmp");
         ASSERT_TRUE(writeBytes(set, makeSet(Form::Eight, 256)));
         openWindow("/bin/true");
-        form->setProgramStarter([this](const QString&, const QStringList& arguments) {
+        window->setProgramStarter([this](const QString&, const QStringList& arguments) {
             handed = arguments.value(0);
             return true;
         });
-        form->itool.fileName = QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool");
-        form->show();
-        form->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        locateImageTool(QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool"));
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
     Held held() const {
         Held h;
         for (int k = 0; k < kSlotCount; ++k) {
-            const QString path = form->workspace().slotPath(k);
+            const QString path = window->workspace().slotPath(k);
             h.files.push_back(QFileInfo::exists(path) ? std::optional(readBytes(path)) : std::nullopt);
         }
-        h.levels = form->palette.levels;
-        h.title = form->windowTitle();
-        h.status = {form->statusBitmap->text(), form->statusMaximum->text(), form->statusLoadedAs->text(),
-                    form->statusDepth->text()};
-        for (const TAnyImage* view : form->views()) h.views.push_back(view->isVisible() ? view->picture() : QImage());
-        h.views.push_back(form3.isVisible() ? form3.view->picture() : QImage());
-        h.largest = form->workspace().state().largest;
-        h.modified = form->workspace().state().modified;
+        h.levels = window->paletteLevels().levels;
+        h.title = window->windowTitle();
+        h.status = {statusBitmap()->text(), statusMaximum()->text(), statusLoadedAs()->text(), statusDepth()->text()};
+        for (const AnyImage* view : window->views()) h.views.push_back(view->isVisible() ? view->picture() : QImage());
+        h.views.push_back(largeLevelWindow.isVisible() ? largeLevelWindow.view->picture() : QImage());
+        h.largest = window->workspace().state().largest;
+        h.modified = window->workspace().state().modified;
         return h;
     }
     void undo() { QTest::keyClick(QApplication::activeWindow(), Qt::Key_Z, Qt::ControlModifier); }
     void redo() { QTest::keyClick(QApplication::activeWindow(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); }
     void loadSet(const QString& file) {
         prompts.choose(file, BitmapFilter);
-        form->loadExtendedItem->trigger();
+        loadExtendedItem()->trigger();
     }
     // The paint program, handed the largest level, saves it in full colour,
     // or with a palette of its own.
     void paintTheLargestLevel(QRgb colour, bool withPalette = false) {
-        form->editLargestItem->trigger();
+        editLargestItem()->trigger();
         QImage painted(256, 256, withPalette ? QImage::Format_Indexed8 : QImage::Format_RGB888);
         if (withPalette) {
             QList<QRgb> greys;
@@ -117,7 +116,7 @@ protected:
         }
         ASSERT_TRUE(painted.save(handed, "BMP"));
     }
-    TransparencyEditor& editor() { return *form->transparencyEditor; }
+    TransparencyEditor& editor() { return window->transparencyEditor(); }
 
     QString set, handed;
 };
@@ -147,32 +146,34 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
         QString title = QStringLiteral("set.bmp*");
     };
     const Case cases[] = {
-        {"Create Image Set", {}, [&] { form->createSubImagesItem->trigger(); }},
-        {"Convert to 16bit 565", {}, [&] { form->convertTo565Item->trigger(); }},
-        {"Convert to 16bit 444", {}, [&] { form->convertTo4444Item->trigger(); }},
-        {"Convert to 32 bit", {}, [&] { form->convertTo32Item->trigger(); }},
-        {"Convert to 256 Colours", [&] { form->convertTo32Item->trigger(); },
-         [&] { form->convertTo256Item->trigger(); }},
-        {"Merge Image", {},
+        {"Create Image Set", {}, [&] { createSubImagesItem()->trigger(); }},
+        {"Convert to 16bit 565", {}, [&] { convertTo565Item()->trigger(); }},
+        {"Convert to 16bit 444", {}, [&] { convertTo4444Item()->trigger(); }},
+        {"Convert to 32 bit", {}, [&] { convertTo32Item()->trigger(); }},
+        {"Convert to 256 Colours", [&] { convertTo32Item()->trigger(); }, [&] { convertTo256Item()->trigger(); }},
+        {"Merge Image",
+         {},
          [&] {
              prompts.choose(picture);
-             form->mergeButton->click();
+             mergeButton()->click();
          }},
-        {"Import Std", {},
+        {"Import Std",
+         {},
          [&] {
              prompts.choose(set);
-             form->importStdButton->click();
+             importStdButton()->click();
          }},
-        {"Import CFS", {},
+        {"Import CFS",
+         {},
          [&] {
              prompts.choose(dir.filePath("donor.bmp"));
-             form->importCfsButton->click();
+             importCfsButton()->click();
          }},
-        {"Update", [&] { paintTheLargestLevel(qRgb(40, 200, 10)); }, [&] { form->updateButton->click(); }},
+        {"Update", [&] { paintTheLargestLevel(qRgb(40, 200, 10)); }, [&] { updateButton()->click(); }},
         {"Update+Palette", [&] { paintTheLargestLevel(qRgb(40, 200, 10), true); },
          [&] {
              prompts.answer(true);
-             form->updatePaletteButton->click();
+             updatePaletteButton()->click();
          }},
         {"256x256 Level Edit", [&] { paintTheLargestLevel(qRgb(240, 20, 10)); },
          [&] {
@@ -182,7 +183,9 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
              clock.start();
              while (held() == before && clock.elapsed() < 10000) QTest::qWait(20);
          }},
-        {"Set Colour 0 Transparent", {}, [&] { QTest::mouseClick(editor().findChild<QPushButton*>("Button14"), Qt::LeftButton); },
+        {"Set Colour 0 Transparent",
+         {},
+         [&] { QTest::mouseClick(editor().findChild<QPushButton*>("Button14"), Qt::LeftButton); },
          true},
         {"Gradient to Current Colour", [&] { editor().selectColour(40); },
          [&] { QTest::mouseClick(editor().findChild<QPushButton*>("Button16"), Qt::LeftButton); }, true},
@@ -199,24 +202,22 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
          [&] { QTest::mouseClick(editor().findChild<QPushButton*>("Button11"), Qt::LeftButton); }, true},
         {"Save Palette", [&] { editor().makeColour0Transparent(); },
          [&] { QTest::mouseClick(editor().findChild<QPushButton*>("Button8"), Qt::LeftButton); }, true},
-        {"New 16 bit Image Set", [&] { prompts.answer(true); }, [&] { form->newSixteenBitItem->trigger(); }, false,
+        {"New 16 bit Image Set", [&] { prompts.answer(true); }, [&] { newSixteenBitItem()->trigger(); }, false,
          "Untitled*"},
-        {"Load Any Image", [&] { form->createSubImagesItem->trigger(); },
+        {"Load Any Image", [&] { createSubImagesItem()->trigger(); },
          [&] {
              prompts.answerSave(SaveChoice::Discard);
              prompts.choose(picture);
-             form->loadAnyItem->trigger();
+             loadAnyItem()->trigger();
          },
          false, "picture.png"},
-        {"Load Extended", [&] { form->createSubImagesItem->trigger(); },
+        {"Load Extended", [&] { createSubImagesItem()->trigger(); },
          [&] {
              prompts.answerSave(SaveChoice::Discard);
              loadSet(QString(set).replace("set.bmp", "other.bmp"));
          },
          false, "other.bmp"},
-        {"Batch Conversion", {},
-         [&] { convertFolder(sources, results); },
-         false, "Untitled"},
+        {"Batch Conversion", {}, [&] { convertFolder(sources, results); }, false, "Untitled"},
     };
     ASSERT_TRUE(writeBytes(dir.filePath("other.bmp"), makeSet(Form::EightRecord, 128)));
     Bytes donor = makeSet(Form::EightRecord, 256);
@@ -225,19 +226,19 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         loadSet(set);
-        if (c.inTheEditor) form->editTransparencyItem->trigger();
+        if (c.inTheEditor) editTransparencyItem()->trigger();
         if (c.prepare) c.prepare();
         const Held before = held();
         c.command();
         const Held after = held();
         ASSERT_NE(after, before);
         EXPECT_EQ(after.title, c.title + QStringLiteral(" \u2014 Aviant Extended Bitmap Manipulator"));
-        EXPECT_EQ(form->undoItem->text(), QStringLiteral("&Undo %1").arg(c.name));
-        EXPECT_TRUE(form->undoItem->isEnabled());
+        EXPECT_EQ(undoItem()->text(), QStringLiteral("&Undo %1").arg(c.name));
+        EXPECT_TRUE(undoItem()->isEnabled());
 
         undo();
         EXPECT_TRUE(held() == before) << differences(held(), before);
-        EXPECT_EQ(form->redoItem->text(), QStringLiteral("&Redo %1").arg(c.name));
+        EXPECT_EQ(redoItem()->text(), QStringLiteral("&Redo %1").arg(c.name));
         redo();
         EXPECT_TRUE(held() == after) << differences(held(), after);
         undo();
@@ -247,7 +248,7 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
             prompts.answer(true);
             ASSERT_TRUE(editor().exit());
         }
-        form->workspace().state().modified = false;
+        window->workspace().state().modified = false;
         prompts.answers.clear();
         prompts.files.clear();
     }
@@ -265,7 +266,7 @@ TEST_F(UndoTest, TwentyFiveStepsBackAndForward) {
         solid.fill(qRgb(i * 10, 255 - i * 10, (i * 37) % 256));
         ASSERT_TRUE(solid.save(picture));
         prompts.choose(picture);
-        form->mergeButton->click();
+        mergeButton()->click();
         states.push_back(held());
         ASSERT_NE(states.back(), states[states.size() - 2]) << i;
     }
@@ -274,24 +275,24 @@ TEST_F(UndoTest, TwentyFiveStepsBackAndForward) {
         ASSERT_TRUE(held() == states[size_t(i - 1)]) << i << ": " << differences(held(), states[size_t(i - 1)]);
     }
     // Back at the set as loaded: what is left to undo is the load itself.
-    EXPECT_EQ(form->undoItem->text(), "&Undo Load Extended");
-    EXPECT_FALSE(form->workspace().state().modified);
+    EXPECT_EQ(undoItem()->text(), "&Undo Load Extended");
+    EXPECT_FALSE(window->workspace().state().modified);
     for (int i = 1; i <= 25; ++i) {
         redo();
         ASSERT_TRUE(held() == states[size_t(i)]) << i << ": " << differences(held(), states[size_t(i)]);
     }
-    EXPECT_FALSE(form->redoItem->isEnabled());
+    EXPECT_FALSE(redoItem()->isEnabled());
     EXPECT_EQ(readBytes(set), file);
 
     // Saved, then undone: the set differs from the file it was saved to.
     prompts.choose(set);
-    form->saveItem->trigger();
-    EXPECT_FALSE(form->workspace().state().modified);
+    saveItem()->trigger();
+    EXPECT_FALSE(window->workspace().state().modified);
     undo();
-    EXPECT_TRUE(form->workspace().state().modified);
-    EXPECT_TRUE(form->windowTitle().startsWith("set.bmp*"));
+    EXPECT_TRUE(window->workspace().state().modified);
+    EXPECT_TRUE(window->windowTitle().startsWith("set.bmp*"));
     redo();
-    EXPECT_FALSE(form->workspace().state().modified);
+    EXPECT_FALSE(window->workspace().state().modified);
 }
 
 // The keys of the window reach it from the large window too.
@@ -299,17 +300,17 @@ TEST_F(UndoTest, TheKeysWorkFromTheLargeWindow) {
     const QString big = dir.filePath("big.bmp");
     ASSERT_TRUE(writeBytes(big, makeSet(Form::Eight, 512)));
     loadSet(big);
-    ASSERT_TRUE(form3.isVisible());
-    form->createSubImagesItem->trigger();
+    ASSERT_TRUE(largeLevelWindow.isVisible());
+    createSubImagesItem()->trigger();
     const Held changed = held();
-    form3.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form3));
-    QTest::keyClick(&form3, Qt::Key_Z, Qt::ControlModifier);
+    largeLevelWindow.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&largeLevelWindow));
+    QTest::keyClick(&largeLevelWindow, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_NE(held(), changed);
-    QTest::keyClick(&form3, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&largeLevelWindow, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(held() == changed);
     prompts.calls.clear();
-    QTest::keyClick(&form3, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(&largeLevelWindow, Qt::Key_S, Qt::ControlModifier);
     ASSERT_FALSE(prompts.calls.empty());
-    EXPECT_EQ(prompts.calls.back().dialog.name, "savebmp");
+    EXPECT_EQ(prompts.calls.back().dialog.objectName, "savebmp");
 }

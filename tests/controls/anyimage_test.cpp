@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-using corvane::TAnyImage;
+using corvane::AnyImage;
 
 namespace {
 
@@ -31,8 +31,8 @@ protected:
     }
 
     // A view that reports its error boxes here instead of showing them.
-    TAnyImage* makeView(QWidget* parent, const QString& library = kFake) {
-        auto* view = new TAnyImage(parent, library);
+    AnyImage* makeView(QWidget* parent, const QString& library = kFake) {
+        auto* view = new AnyImage(parent, library);
         view->setMessageHook([this](const QString& title, const QString& text) { messages << title + ": " + text; });
         return view;
     }
@@ -66,7 +66,7 @@ protected:
 };
 
 TEST_F(AnyImageTest, OnlyANewNameLoads) {
-    std::unique_ptr<TAnyImage> view(makeView(nullptr));
+    std::unique_ptr<AnyImage> view(makeView(nullptr));
     const QString a = bmp("a.bmp", {64, 64});
     view->setFileName(a);
     EXPECT_EQ(view->picture().size(), QSize(64, 64));
@@ -86,7 +86,7 @@ TEST_F(AnyImageTest, OnlyANewNameLoads) {
 }
 
 TEST_F(AnyImageTest, ConvertsThroughATemporaryFileThatIsRemoved) {
-    std::unique_ptr<TAnyImage> view(makeView(nullptr));
+    std::unique_ptr<AnyImage> view(makeView(nullptr));
     progressCalls = 0;
     view->setProgressRoutine([](int32_t, int32_t) { ++progressCalls; });
 
@@ -116,21 +116,21 @@ TEST_F(AnyImageTest, ConvertsThroughATemporaryFileThatIsRemoved) {
 }
 
 TEST_F(AnyImageTest, ScalesReloadOnlyFilesOfTheirFormat) {
-    std::unique_ptr<TAnyImage> view(makeView(nullptr));
+    std::unique_ptr<AnyImage> view(makeView(nullptr));
     view->setFileName(bmp("photo.jpeg", {8, 8}));
-    view->setJpegScale(TAnyImage::jsHalf);
+    view->setJpegScale(AnyImage::jsHalf);
     EXPECT_EQ(count("tru"), 1);
 
     view->setFileName(bmp("photo.Jpg", {8, 8}));
     EXPECT_TRUE(lastConversion().endsWith("jpeg=1"));
     view->setJpegScale(5);
-    EXPECT_EQ(view->jpegScale(), TAnyImage::jsQuarter);
+    EXPECT_EQ(view->jpegScale(), AnyImage::jsQuarter);
     EXPECT_TRUE(lastConversion().endsWith("jpeg=2"));
-    view->setPcdSize(TAnyImage::p192x128);  // not a PhotoCD file
+    view->setPcdSize(AnyImage::p192x128);  // not a PhotoCD file
     EXPECT_EQ(count("tru"), 3);
 
     view->setJpegScale(-1);
-    EXPECT_EQ(view->jpegScale(), TAnyImage::jsFull);
+    EXPECT_EQ(view->jpegScale(), AnyImage::jsFull);
     view->setFileName(bmp("disc.pcd", {8, 8}));
     view->setPcdSize(1);
     EXPECT_TRUE(lastConversion().endsWith("pcd=2 jpeg=0"));
@@ -144,7 +144,7 @@ TEST_F(AnyImageTest, IconsBypassTheLibrary) {
     icon.fill(Qt::blue);
     ASSERT_TRUE(icon.save(scratch.filePath("logo.ico"), "ICO"));
 
-    std::unique_ptr<TAnyImage> view(makeView(nullptr, "nosuchlibrary"));
+    std::unique_ptr<AnyImage> view(makeView(nullptr, "nosuchlibrary"));
     view->setGeometry(0, 0, 100, 100);
     view->setFileName(scratch.filePath("logo.ico"));
     EXPECT_EQ(view->picture().size(), QSize(32, 16));
@@ -159,7 +159,7 @@ TEST_F(AnyImageTest, IconsBypassTheLibrary) {
 }
 
 TEST_F(AnyImageTest, MissingRoutineIsReported) {
-    std::unique_ptr<TAnyImage> view(makeView(nullptr, "fakequorimg_novalid"));
+    std::unique_ptr<AnyImage> view(makeView(nullptr, "fakequorimg_novalid"));
     view->setFileName(bmp("a.bmp", {8, 8}));
     EXPECT_EQ(messages, QStringList{"QuorImg: Cannot find Routine"});
     EXPECT_TRUE(view->picture().isNull());
@@ -170,31 +170,31 @@ TEST_F(AnyImageTest, MissingRoutineIsReported) {
 TEST_F(AnyImageTest, FitsToThePictureAndCentres) {
     QWidget parent;
     parent.resize(300, 300);
-    TAnyImage* wide = makeView(&parent);
+    AnyImage* wide = makeView(&parent);
     wide->setGeometry(0, 0, 100, 100);
     wide->setFileName(bmp("wide.bmp", {200, 100}));
     EXPECT_EQ(wide->geometry(), QRect(100, 125, 100, 50));
 
-    TAnyImage* tall = makeView(&parent);
+    AnyImage* tall = makeView(&parent);
     tall->setGeometry(0, 0, 100, 100);
     tall->setFileName(bmp("tall.bmp", {100, 200}));
     EXPECT_EQ(tall->geometry(), QRect(125, 100, 50, 100));
 
-    TAnyImage* inPlace = makeView(&parent);
+    AnyImage* inPlace = makeView(&parent);
     inPlace->setCenterOnParent(false);
     inPlace->setGeometry(10, 20, 100, 100);
     inPlace->setFileName(scratch.filePath("wide.bmp"));
     EXPECT_EQ(inPlace->geometry(), QRect(10, 20, 100, 50));
 
     // A dimension that fills the parent keeps its coordinate.
-    TAnyImage* full = makeView(&parent);
+    AnyImage* full = makeView(&parent);
     full->setGeometry(7, 9, 300, 300);
     full->setFileName(scratch.filePath("wide.bmp"));
     EXPECT_EQ(full->geometry(), QRect(7, 75, 300, 150));
 }
 
 TEST_F(AnyImageTest, AutoFlushDecidesWhenTheLibraryIsUnloaded) {
-    std::unique_ptr<TAnyImage> view(makeView(nullptr));
+    std::unique_ptr<AnyImage> view(makeView(nullptr));
     view->setFileName(bmp("first.bmp", {8, 8}));
     EXPECT_FALSE(view->libraryLoaded());
     EXPECT_EQ(count("unload"), 1);

@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-using corvane::TExeButton;
-using corvane::TMButton;
+using corvane::ExeButton;
+using corvane::MButton;
 
 namespace {
 
@@ -55,7 +55,7 @@ TEST(ExeButton, AutoSizeFollowsIconAndLabel) {
         {true, false, false, {40, 40}}, {false, true, false, {24, 24}},  {false, true, true, {88, 24}},
         {false, false, true, {72, 24}}, {false, false, false, {24, 24}},
     };
-    TExeButton button;
+    ExeButton button;
     button.setAuto(true);
     for (const Row& row : table) {
         button.setLargeIcon(row.large);
@@ -66,7 +66,7 @@ TEST(ExeButton, AutoSizeFollowsIconAndLabel) {
 }
 
 TEST(ExeButton, FileNameGivesCaptionFolderAndExtension) {
-    TExeButton button;
+    ExeButton button;
     button.setFileName("/opt/Tools/paint.exe");
     EXPECT_EQ(button.caption(), "paint");
     EXPECT_EQ(button.filePath(), "/opt/Tools/");
@@ -83,26 +83,26 @@ TEST(ExeButton, FileNameGivesCaptionFolderAndExtension) {
 
 TEST(ExeButton, CaptionIsCutToItsSpace) {
     const auto sixEach = [](const QString& s) { return int(s.size()) * 6; };
-    EXPECT_EQ(TExeButton::cutCaption("abcdefghijklmno", 64, sixEach).text, "abcdefgh..");
-    const TExeButton::CaptionFit fits = TExeButton::cutCaption("abc", 64, sixEach);
+    EXPECT_EQ(ExeButton::cutCaption("abcdefghijklmno", 64, sixEach).text, "abcdefgh..");
+    const ExeButton::CaptionFit fits = ExeButton::cutCaption("abc", 64, sixEach);
     EXPECT_EQ(fits.text, "abc");
     EXPECT_EQ(fits.x, 23);
-    EXPECT_EQ(TExeButton::cutCaption("abcdef", 18, sixEach).text, "abc");  // too short for ".."
-    EXPECT_EQ(TExeButton::cutCaption("abcdef", 0, sixEach).text, "");
-    EXPECT_EQ(TExeButton::cutCaption("abcdef", -5, sixEach).text, "");
+    EXPECT_EQ(ExeButton::cutCaption("abcdef", 18, sixEach).text, "abc");  // too short for ".."
+    EXPECT_EQ(ExeButton::cutCaption("abcdef", 0, sixEach).text, "");
+    EXPECT_EQ(ExeButton::cutCaption("abcdef", -5, sixEach).text, "");
 
     // The 64-pixel text space of a 104x40 button, in the button's own font.
-    TExeButton button;
+    ExeButton button;
     const QFontMetrics metrics(button.font());
     const auto measure = [&](const QString& s) { return metrics.horizontalAdvance(s); };
-    const QString cut = TExeButton::cutCaption("A rather long program title", 64, measure).text;
+    const QString cut = ExeButton::cutCaption("A rather long program title", 64, measure).text;
     EXPECT_TRUE(cut.endsWith("..")) << cut.toStdString();
     EXPECT_LE(measure(cut), 64);
 }
 
 TEST(ExeButton, MouseLatchesAndLaunchesOnlyInsideTheOuterFrame) {
-    Shown<TExeButton> shown({40, 40});
-    TExeButton* button = shown.button;
+    Shown<ExeButton> shown({40, 40});
+    ExeButton* button = shown.button;
     QStringList launched;
     button->setLauncher([&](const QString& file, const QString& folder) { launched << file + " in " + folder; });
     button->setFileName("/opt/Tools/paint.exe");
@@ -139,7 +139,7 @@ TEST(ExeButton, LinksAreFollowedAndDeadOnesOpenNothing) {
     ASSERT_TRUE(QFile::link(target, dir.filePath("editor")));
     QFile(dir.filePath("windows.lnk")).open(QIODevice::WriteOnly);  // a shortcut we cannot read
 
-    TExeButton button;
+    ExeButton button;
     QStringList launched;
     button.setLauncher([&](const QString& file, const QString& folder) { launched << file + " in " + folder; });
     const QString expected = target + " in " + dir.filePath("tools");
@@ -159,8 +159,8 @@ TEST(ExeButton, LinksAreFollowedAndDeadOnesOpenNothing) {
 }
 
 TEST(MButton, FrameShowsFromPointerEntryUntilItLeaves) {
-    Shown<TMButton> shown({40, 20});
-    TMButton* button = shown.button;
+    Shown<MButton> shown({40, 20});
+    MButton* button = shown.button;
     button->setColorLight(kLight);
     button->setColorDark(kDark);
     button->setColor(kFace);
@@ -190,8 +190,8 @@ TEST(MButton, FrameShowsFromPointerEntryUntilItLeaves) {
 }
 
 TEST(MButton, RockerSinksThePressedHalf) {
-    Shown<TMButton> shown({60, 20});
-    TMButton* button = shown.button;
+    Shown<MButton> shown({60, 20});
+    MButton* button = shown.button;
     button->setColorLight(kLight);
     button->setColorDark(kDark);
     button->setRockerLR(true);
@@ -211,8 +211,8 @@ TEST(MButton, RockerSinksThePressedHalf) {
 }
 
 TEST(MButton, MenuDropsFromTheLowerLeftCornerAndLeavesTheButtonUp) {
-    Shown<TMButton> shown({40, 20});
-    TMButton* button = shown.button;
+    Shown<MButton> shown({40, 20});
+    MButton* button = shown.button;
     QMenu menu;
     menu.addAction("Item");
     button->setDropDownMenu(&menu);
@@ -234,7 +234,7 @@ TEST(MButton, MenuDropsFromTheLowerLeftCornerAndLeavesTheButtonUp) {
 }
 
 TEST(MButton, BitmapIsStretchedSquareOrCentred) {
-    TMButton button;
+    MButton button;
     button.resize(40, 20);
     QPixmap red(10, 10);
     red.fill(Qt::red);

@@ -12,18 +12,18 @@
 
 #include <cmath>
 
-using corvane::TNumEdit;
+using corvane::NumEdit;
 using corvane::UpDown;
 
 namespace {
 
 // Shows the text with the caret at a given place, as the user would have left it.
-void prepare(TNumEdit& edit, const QString& text, int caret) {
+void prepare(NumEdit& edit, const QString& text, int caret) {
     edit.setText(text);
     edit.setCursorPosition(caret);
 }
 
-void typeChar(TNumEdit& edit, QChar c) {
+void typeChar(NumEdit& edit, QChar c) {
     QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
     QApplication::sendEvent(&edit, &press);
 }
@@ -31,7 +31,7 @@ void typeChar(TNumEdit& edit, QChar c) {
 }  // namespace
 
 TEST(NumEditFilter, NothingGoesInFrontOfAMinus) {
-    TNumEdit edit;
+    NumEdit edit;
     edit.setAllowMinus(true);
 
     prepare(edit, "12", 0);
@@ -54,7 +54,7 @@ TEST(NumEditFilter, NothingGoesInFrontOfAMinus) {
 }
 
 TEST(NumEditFilter, SelectionIsReplaced) {
-    TNumEdit edit;
+    NumEdit edit;
     edit.setAllowMinus(true);
     prepare(edit, "-12", 0);
     edit.selectAll();
@@ -68,7 +68,7 @@ TEST(NumEditFilter, SelectionIsReplaced) {
 }
 
 TEST(NumEditFilter, OneDecimalPointOnlyWhenAllowed) {
-    TNumEdit edit;
+    NumEdit edit;
     prepare(edit, "3", 1);
     QTest::keyClick(&edit, '.');
     EXPECT_EQ(edit.text(), "3");
@@ -88,7 +88,7 @@ TEST(NumEditFilter, OneDecimalPointOnlyWhenAllowed) {
 }
 
 TEST(NumEditFilter, OtherCharactersAreDroppedButRecorded) {
-    TNumEdit edit;
+    NumEdit edit;
     prepare(edit, "4", 1);
     QTest::keyClick(&edit, '-');
     QTest::keyClick(&edit, 'a');
@@ -104,7 +104,7 @@ TEST(NumEditFilter, OtherCharactersAreDroppedButRecorded) {
 }
 
 TEST(NumEditValidation, TypedValueStaysUntilEnter) {
-    TNumEdit edit;  // the transparency editor's level field
+    NumEdit edit;  // the transparency editor's level field
     edit.setMax(255);
     edit.clear();
     QTest::keyClicks(&edit, "300");
@@ -126,7 +126,7 @@ TEST(NumEditValidation, TypedValueStaysUntilEnter) {
 
 TEST(NumEditValidation, LeavingTheBoxValidates) {
     QWidget window;
-    auto* edit = new TNumEdit(&window);
+    auto* edit = new NumEdit(&window);
     auto* other = new QLineEdit(&window);
     other->move(0, 40);
     window.show();
@@ -155,7 +155,7 @@ TEST(NumEditValidation, LeavingTheBoxValidates) {
 }
 
 TEST(NumEditSetters, WholeNumberRuleMovesNegativesUp) {
-    TNumEdit edit;
+    NumEdit edit;
     edit.setAllowMinus(true);
     const std::pair<double, const char*> cases[] = {{-5, "-4"}, {-6, "-5"}, {7.5, "8"}, {2.4, "2"}, {-0.3, "0"}};
     for (const auto& [value, shown] : cases) {
@@ -176,7 +176,7 @@ TEST(NumEditSetters, WholeNumberRuleMovesNegativesUp) {
 }
 
 TEST(NumEditSetters, NumberIsClampedBeforeItIsMadeWhole) {
-    TNumEdit edit;
+    NumEdit edit;
     edit.setMax(10.4);
     edit.setNumber(50);
     EXPECT_EQ(edit.text(), "10");
@@ -186,7 +186,7 @@ TEST(NumEditSetters, NumberIsClampedBeforeItIsMadeWhole) {
 }
 
 TEST(NumEditSetters, RangeMustStayOrdered) {
-    TNumEdit edit;
+    NumEdit edit;
     edit.setMin(100);
     EXPECT_EQ(edit.text(), "100");
     edit.setText("42");
@@ -198,7 +198,7 @@ TEST(NumEditSetters, RangeMustStayOrdered) {
 }
 
 TEST(NumEditSetters, DisallowingMinusNegatesTheValue) {
-    TNumEdit edit;
+    NumEdit edit;
     edit.setAllowMinus(true);
     edit.clear();
     QTest::keyClicks(&edit, "-7");
@@ -209,7 +209,7 @@ TEST(NumEditSetters, DisallowingMinusNegatesTheValue) {
 }
 
 TEST(NumEditSetters, EqualTextRaisesNoChange) {
-    TNumEdit edit;
+    NumEdit edit;
     QSignalSpy changes(&edit, &QLineEdit::textChanged);
     edit.setNumber(5);
     edit.setNumber(5);
@@ -218,7 +218,7 @@ TEST(NumEditSetters, EqualTextRaisesNoChange) {
 }
 
 TEST(NumEditReading, OnlyTheFirstCommaIsRemoved) {
-    TNumEdit edit;
+    NumEdit edit;
     edit.setText("1,000");
     EXPECT_EQ(edit.number(), 1000);
     EXPECT_EQ(edit.text(), "1000");
@@ -229,20 +229,20 @@ TEST(NumEditReading, OnlyTheFirstCommaIsRemoved) {
 }
 
 TEST(NumEditReading, ParsesLikeTheCLibrary) {
-    EXPECT_EQ(TNumEdit::parse(" 12abc"), 12);
-    EXPECT_EQ(TNumEdit::parse("-2.5e1x"), -25);
-    EXPECT_EQ(TNumEdit::parse(".5"), 0.5);
-    EXPECT_EQ(TNumEdit::parse("7."), 7);
-    EXPECT_EQ(TNumEdit::parse("3e"), 3);
-    EXPECT_EQ(TNumEdit::parse("-"), 0);
-    EXPECT_EQ(TNumEdit::parse("."), 0);
-    EXPECT_EQ(TNumEdit::parse("inf"), 0);
-    EXPECT_TRUE(std::isinf(TNumEdit::parse("1e999")));
-    EXPECT_EQ(TNumEdit::parse("0.1e-999"), 0);
+    EXPECT_EQ(NumEdit::parse(" 12abc"), 12);
+    EXPECT_EQ(NumEdit::parse("-2.5e1x"), -25);
+    EXPECT_EQ(NumEdit::parse(".5"), 0.5);
+    EXPECT_EQ(NumEdit::parse("7."), 7);
+    EXPECT_EQ(NumEdit::parse("3e"), 3);
+    EXPECT_EQ(NumEdit::parse("-"), 0);
+    EXPECT_EQ(NumEdit::parse("."), 0);
+    EXPECT_EQ(NumEdit::parse("inf"), 0);
+    EXPECT_TRUE(std::isinf(NumEdit::parse("1e999")));
+    EXPECT_EQ(NumEdit::parse("0.1e-999"), 0);
 }
 
 TEST(UpDownArrows, WriteTheirPositionIntoTheEdit) {
-    TNumEdit edit;  // the main window's lightening edit with its arrows
+    NumEdit edit;  // the main window's lightening edit with its arrows
     edit.setAllowMinus(true);
     edit.setMax(5000);
     UpDown arrows;

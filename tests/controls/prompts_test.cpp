@@ -3,8 +3,11 @@
 #include "prompts.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -98,6 +101,45 @@ TEST(Prompts, PlainPromptsAnswerIconsAndButtonsThroughTheirOwnRoutines) {
     EXPECT_FALSE(prompts.confirm(PromptIcon::Warning, "t", "sure?"));
     EXPECT_EQ(plain.said, QStringList({"warning: refused", "information: changed", "question: which?",
                                        "question: which?", "question: sure?"}));
+}
+
+// A file dialog opens as described (named, on its entry, folder and file) and
+// the choice comes back with the entry it was made under.
+TEST(Prompts, FileDialogOpensAsDescribedAndReturnsTheChoice) {
+    QTemporaryDir dir;
+    const QString chosen = dir.filePath("set.mpt");
+    QFile file(chosen);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    FileDialog d;
+    d.objectName = "loadmap";
+    d.filter = "Windows Bitmap|*.bmp|Transparency Map|*.mpt";
+    d.filterIndex = 2;
+    d.initialFolder = dir.path();
+    d.fileName = chosen;
+
+    QString name, entry, folder;
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+        auto* shown = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!shown || !shown->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        name = shown->objectName();
+        entry = shown->selectedNameFilter();
+        folder = shown->directory().absolutePath();
+        QMetaObject::invokeMethod(shown, "accept");
+    });
+    poll->start(10);
+
+    const FileChoice choice = QtPrompts().chooseFile(d);
+    EXPECT_EQ(name, "loadmap");
+    EXPECT_EQ(entry, "Transparency Map (*.mpt)");
+    EXPECT_EQ(folder, QDir(dir.path()).absolutePath());
+    EXPECT_TRUE(choice.chosen);
+    EXPECT_EQ(choice.path, chosen);
+    EXPECT_EQ(choice.filterIndex, 2);
 }
 
 }  // namespace

@@ -774,7 +774,7 @@ TEST(Fidelity, PicturesKeepTheirColoursUntilADepthIsChosen) {
             m.make(*source);
             const QString dds = m.scratch.path("picture.dds");
             QString why;
-            ASSERT_TRUE(saveDds(m.ws(), dds, DdsFormat::Bc1, &why)) << why.toStdString();
+            ASSERT_TRUE(saveDds(m.ws(), dds, DdsFormat::blocks(quor::blocks::Format::Bc1), &why)) << why.toStdString();
             int w = 0, h = 0;
             const double ours = psnr(*source, magickRgba(dds.toStdString(), w, h));
             Magick::Image theirs;

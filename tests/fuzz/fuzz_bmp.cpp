@@ -55,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (quor::readBmpPalette(data, size, palette)) fuzz::consume(&palette[0].blue, sizeof palette);
 
     quor::Image image;
-    std::string why;
+    quor::Failure why;
     const quor::BmpRead result = quor::readBmp(data, size, image, &why);
-    fuzz::consume(uint64_t(result) + why.size());
+    fuzz::consume(uint64_t(result) + why.text.size());
     if (result != quor::BmpRead::Ok) return 0;
 
     checkShape(image);

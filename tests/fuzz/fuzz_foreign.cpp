@@ -59,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool pinged = quor::pingForeign(path, pw, ph, pbpp);
     fuzz::consume(uint64_t(pinged) + uint64_t(pw) + uint64_t(ph) + uint64_t(pbpp));
 
-    std::string why;
+    quor::Failure why;
     const std::optional<quor::Image> image = quor::decodeForeign(path, &why);
-    fuzz::consume(why.size());
+    fuzz::consume(why.text.size());
     if (!image) return 0;
 
     fuzz::require(

@@ -35,9 +35,9 @@ public:
     bool resize(const QString& s, const QString& d, int w, int h) override {
         return ours(s) && real_.resize(s, d, w, h);
     }
-    bool filter(const QString& s, const QString& d, int n) override { return ours(s) && real_.filter(s, d, n); }
-    bool adjust(const QString& s, const QString& d, int a, int b, int c, int e, int f) override {
-        return ours(s) && real_.adjust(s, d, a, b, c, e, f);
+    bool filter(const QString& s, const QString& d, Filter f) override { return ours(s) && real_.filter(s, d, f); }
+    bool adjust(const QString& s, const QString& d, const ColourAdjustment& a) override {
+        return ours(s) && real_.adjust(s, d, a);
     }
     bool remap(const QString& s, const QString& d, const QString& p) override {
         return ours(s) && real_.remap(s, d, p);

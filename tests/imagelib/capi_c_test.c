@@ -107,6 +107,8 @@ int main(int argc, char** argv) {
 
     CHECK(_Pic_Valid(src) != 0);
     CHECK(_Pic_Valid("") == 0);
+    CHECK(quorimg_last_error() == QUOR_ERROR_ARGUMENT && strlen(quorimg_last_error_text()) > 0 &&
+          quorimg_last_errno() == 0);
     CHECK(_checkbmp(src, &ctx) != 0);
     CHECK(get32(ctx.bytes) == 4 && get32(ctx.bytes + 4) == 4 && get32(ctx.bytes + 8) == 24);
 

@@ -10,8 +10,8 @@ namespace {
 
 Image read(const Bytes& file, BmpRead expect = BmpRead::Ok) {
     Image image;
-    std::string why;
-    EXPECT_EQ(quor::readBmp(file.data(), file.size(), image, &why), expect) << why;
+    quor::Failure why;
+    EXPECT_EQ(quor::readBmp(file.data(), file.size(), image, &why), expect) << why.text;
     return image;
 }
 

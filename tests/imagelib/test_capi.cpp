@@ -7,6 +7,7 @@
 
 #include <Magick++.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <cstdio>
@@ -686,9 +687,9 @@ TEST(KeptPicture, APictureWrittenAsItIsIsKeptForTheWrittenFile) {
     EXPECT_EQ(again->rgba, seeThrough->rgba);
 }
 
-// A picture that one of the library's limits refuses says so through
-// quorimg_refusal(), with its size and the limit, from every routine that
-// meets it first; any other failure, and any success, leaves it empty.
+// A picture that one of the library's limits refuses says so with
+// QUOR_ERROR_LIMIT, its size and the limit, from every routine that meets it
+// first; any other failure gives another code, and a success none.
 TEST(Refusal, APictureTooLargeSaysItsSizeAndTheLimit) {
     ScratchDir dir;
     const auto greyMap = [&](const std::string& name, int w, int h) {
@@ -725,16 +726,79 @@ TEST(Refusal, APictureTooLargeSaysItsSizeAndTheLimit) {
             SCOPED_TRACE(c.file + " routine " + std::to_string(r));
             const bool decodes = r >= 2;
             const int32_t result = routines[r](c.file);
-            const std::string refusal = quorimg_refusal();
+            const int32_t code = quorimg_last_error();
+            const std::string refusal = quorimg_last_error_text();
             if (c.said.empty() || (c.onlyWhenDecoded && !decodes)) {
-                EXPECT_EQ(refusal, "");
+                EXPECT_NE(code, QUOR_ERROR_LIMIT) << refusal;
                 if (c.file == fine) {
                     EXPECT_NE(result, 0);
+                    EXPECT_EQ(code, QUOR_OK);
+                    EXPECT_EQ(refusal, "");
                 }
                 continue;
             }
             EXPECT_EQ(result, 0);
+            EXPECT_EQ(code, QUOR_ERROR_LIMIT);
             for (const std::string& part : c.said) EXPECT_NE(refusal.find(part), std::string::npos) << refusal;
         }
+    }
+}
+
+// Every failing routine leaves a code, the system's error number where a
+// file was the trouble, and a text; the next success clears all three.
+TEST(Reasons, EveryFailureSaysWhyAndTheNextSuccessForgetsIt) {
+    ScratchDir dir;
+    const std::string src = dir.file("src.bmp"), dst = dir.file("dst.bmp"), junk = dir.file("junk.png");
+    const std::string missing = dir.file("missing.bmp"), notAFolder = src + "/dst.bmp";
+    writeAll(src, make24(4, 4, [](int x, int y) { return uint32_t(0x102030 * (x + y)); }));
+    writeAll(junk, Bytes(300, 0x41));
+    Context c;
+    uint8_t rgba[4 * 4 * 4];
+    const struct {
+        const char* what;
+        std::function<int32_t()> call;
+        int32_t code;
+        int32_t error;       // errno, 0 for none
+        std::string saying;  // a part of the text
+    } cases[] = {
+        {"no context", [&] { return _checkbmp(src.c_str(), nullptr); }, QUOR_ERROR_ARGUMENT, 0, "missing"},
+        {"a missing file", [&] { return _checkbmp(missing.c_str(), &c); }, QUOR_ERROR_READ, ENOENT, missing},
+        {"a folder", [&] { return _anytobmps(dir.path().c_str(), dst.c_str(), &c, 0, 0); }, QUOR_ERROR_READ, EISDIR,
+         dir.path()},
+        {"no picture", [&] { return _Pic_Valid(junk.c_str()); }, QUOR_ERROR_FORMAT, 0, ""},
+        {"a missing folder", [&] { return _anytobmps(src.c_str(), dir.file("no/dst.bmp").c_str(), &c, 0, 0); },
+         QUOR_ERROR_WRITE, ENOENT, "no/dst.bmp"},
+        {"a file for a folder", [&] { return _bmpresize(src.c_str(), notAFolder.c_str(), &c, 2, 2); }, QUOR_ERROR_WRITE,
+         ENOTDIR, notAFolder},
+        {"a size of nothing", [&] { return _bmpresize(src.c_str(), dst.c_str(), &c, 0, 2); }, QUOR_ERROR_ARGUMENT, 0,
+         "0 x 2"},
+        {"both grids",
+         [&] { return _bmpresizergb(src.c_str(), dst.c_str(), &c, 2, 2, QUOR_GRID_565 | QUOR_GRID_4444); },
+         QUOR_ERROR_ARGUMENT, 0, "together"},
+        {"an unknown filter", [&] { return _bmprocess(src.c_str(), dst.c_str(), &c, 7); }, QUOR_ERROR_ARGUMENT, 0, "7"},
+        {"a palette file that is none", [&] { return _bmpremap(src.c_str(), dst.c_str(), &c, junk.c_str()); },
+         QUOR_ERROR_FORMAT, 0, "palette"},
+        {"too small a buffer", [&] { return _bmpreadrgba(src.c_str(), &c, rgba, sizeof rgba - 1); },
+         QUOR_ERROR_CAPACITY, 0, "64"},
+        {"no such block format", [&] { return _bcsize(4, 4, 99); }, QUOR_ERROR_ARGUMENT, 0, "99"},
+        {"no such picture format", [&] { return _Pic_Description(-1)[0] == '\0' ? 0 : 1; }, QUOR_ERROR_ARGUMENT, 0,
+         "-1"},
+        {"no such part", [&] { return quorimg_part_version(-1) ? 1 : 0; }, QUOR_ERROR_ARGUMENT, 0, "-1"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        EXPECT_EQ(k.call(), 0);
+        EXPECT_EQ(quorimg_last_error(), k.code);
+        EXPECT_EQ(quorimg_last_errno(), k.error);
+        const std::string text = quorimg_last_error_text();
+        EXPECT_FALSE(text.empty());
+        EXPECT_NE(text.find(k.saying), std::string::npos) << text;
+        if (k.error != 0) {
+            EXPECT_NE(text.find(std::strerror(k.error)), std::string::npos) << text;
+        }
+        ASSERT_NE(_checkbmp(src.c_str(), &c), 0);
+        EXPECT_EQ(quorimg_last_error(), QUOR_OK);
+        EXPECT_EQ(quorimg_last_errno(), 0);
+        EXPECT_STREQ(quorimg_last_error_text(), "");
     }
 }

@@ -177,9 +177,9 @@ protected:
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     Image decoded(const std::string& file) {
-        std::string why;
+        quor::Failure why;
         std::optional<Image> image = decodeForeign(file, &why);
-        EXPECT_TRUE(image) << file << ": " << why;
+        EXPECT_TRUE(image) << file << ": " << why.text;
         return image ? *image : Image{};
     }
 
@@ -313,9 +313,9 @@ TEST_F(ForeignTest, TargaWithAnUnusedColourMapShowsItsOwnPixels) {
     }
     // A map longer than the file is refused, not read past the end.
     writeBytes(file, targa(2, 1000, 24, 9));
-    std::string why;
+    quor::Failure why;
     EXPECT_FALSE(decodeForeign(file, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_FALSE(why.text.empty());
     int32_t w = 0, h = 0, bpp = 0;
     EXPECT_FALSE(pingForeign(file, w, h, bpp));
 }
@@ -537,12 +537,12 @@ TEST_F(ForeignTest, BadFilesAreRefusedWithAReason) {
          {std::string(), path("missing.png"), path("folder.png"), path("empty.png"), path("noise.png"), path("cut.png"),
           path("script.png"), path("wide.pgm"), path("new.xcf"), std::string("label:Corvane")}) {
         SCOPED_TRACE(file);
-        std::string why;
+        quor::Failure why;
         EXPECT_FALSE(decodeForeign(file, &why));
-        EXPECT_FALSE(why.empty());
+        EXPECT_FALSE(why.text.empty());
         EXPECT_FALSE(canDecodeForeign(file));
         if (file.ends_with("new.xcf")) {
-            EXPECT_NE(why.find("newer GIMP"), std::string::npos) << why;
+            EXPECT_NE(why.text.find("newer GIMP"), std::string::npos) << why.text;
         }
     }
 }
@@ -552,9 +552,9 @@ TEST_F(ForeignTest, SlowDecodesAreAbandoned) {
     picture.addNoise(Magick::GaussianNoise);
     picture.write("PNG24:" + path("slow.png"));
     setForeignDecodeTimeLimit(0);
-    std::string why;
+    quor::Failure why;
     EXPECT_FALSE(decodeForeign(path("slow.png"), &why));
-    EXPECT_NE(why.find("too long"), std::string::npos) << why;
+    EXPECT_NE(why.text.find("too long"), std::string::npos) << why.text;
     setForeignDecodeTimeLimit(30'000);
     EXPECT_TRUE(decodeForeign(path("slow.png")));
 }

@@ -9,6 +9,7 @@
 
 #include <QDirIterator>
 
+#include <cerrno>
 #include <map>
 
 using namespace corvane;
@@ -17,21 +18,22 @@ using namespace corvane::testing;
 namespace {
 
 // The real library, but the call numbered `failAt` (from 0) fails without
-// touching anything; -1 lets every call through.
+// touching anything, for the reason `failure`; -1 lets every call through.
 class FailingLibrary : public ImageLibrary {
 public:
     explicit FailingLibrary(ImageLibrary& real) : real_(real) {}
     int failAt = -1;
     int calls = 0;
+    LibraryError failure{QUOR_ERROR_INTERNAL, 0, QStringLiteral("made to fail")};
     bool anyToBmp(const QString& s, const QString& d) override { return pass() && real_.anyToBmp(s, d); }
     bool anyTo256(const QString& s, const QString& d) override { return pass() && real_.anyTo256(s, d); }
     bool check(const QString& f, int& w, int& h, int& b) override { return real_.check(f, w, h, b); }
     bool resize(const QString& s, const QString& d, int w, int h) override {
         return pass() && real_.resize(s, d, w, h);
     }
-    bool filter(const QString& s, const QString& d, int n) override { return pass() && real_.filter(s, d, n); }
-    bool adjust(const QString& s, const QString& d, int a, int b, int c, int e, int f) override {
-        return pass() && real_.adjust(s, d, a, b, c, e, f);
+    bool filter(const QString& s, const QString& d, Filter f) override { return pass() && real_.filter(s, d, f); }
+    bool adjust(const QString& s, const QString& d, const ColourAdjustment& a) override {
+        return pass() && real_.adjust(s, d, a);
     }
     bool remap(const QString& s, const QString& d, const QString& p) override { return pass() && real_.remap(s, d, p); }
     bool valid(const QString& f) override { return real_.valid(f); }
@@ -44,9 +46,14 @@ public:
     bool readRgba(const QString& f, int& w, int& h, int& b, std::vector<uint8_t>& rgba) override {
         return pass() && real_.readRgba(f, w, h, b, rgba);
     }
+    LibraryError lastError() override { return failed_ ? failure : real_.lastError(); }
 
 private:
-    bool pass() { return calls++ != failAt; }
+    bool pass() {
+        failed_ = calls++ == failAt;
+        return !failed_;
+    }
+    bool failed_ = false;
     ImageLibrary& real_;
 };
 
@@ -98,7 +105,20 @@ TEST(CreateImageSet, AFailedStepLeavesTheSetAsItWas) {
         const int steps = library.calls;
         ASSERT_GT(steps, 5);
         const std::map<QString, Bytes> after = folderContents(s.workspace.workDir());
+        // The message ends with the reason the library gave: the system's
+        // words for its error number, else the library's own.
+        const struct {
+            LibraryError failure;
+            QString said;
+        } reasons[] = {
+            {{QUOR_ERROR_WRITE, ENOSPC, "cannot write x.bmp: No space left on device"},
+             ": no space left on the device."},
+            {{QUOR_ERROR_LIMIT, 0, "it is 9000 x 100 pixels"}, ": it is 9000 x 100 pixels."},
+            {{QUOR_ERROR_FORMAT, 0, "the file ends inside its header"}, ": the file ends inside its header."},
+        };
         for (int failAt = 0; failAt < steps; ++failAt) {
+            const auto& reason = reasons[size_t(failAt) % std::size(reasons)];
+            library.failure = reason.failure;
             // Back to the set as loaded.
             for (const auto& [name, bytes] : before) writeBytes(s.workspace.workDir() + name, bytes);
             for (const auto& [name, bytes] : after)
@@ -109,7 +129,7 @@ TEST(CreateImageSet, AFailedStepLeavesTheSetAsItWas) {
             const CommandOutcome o = createImageSet(s.workspace, library, options, {});
             library.failAt = -1;
             EXPECT_FALSE(o.ok) << "step " << failAt;
-            EXPECT_FALSE(o.error.isEmpty());
+            EXPECT_TRUE(o.error.endsWith(reason.said)) << o.error.toStdString();
             EXPECT_FALSE(o.refreshViews);
             EXPECT_TRUE(folderContents(s.workspace.workDir()) == before)
                 << "step " << failAt << " of " << steps << " changed the work folder";

@@ -207,7 +207,7 @@ TEST(Dds, ReadsWhatImageMagickWritesAsOtherReadersDo) {
 TEST(Dds, ShortAndLyingFilesAreRefusedOrReadInPart) {
     Levels levels = paintedLevels(512, false);
     DdsChain chain{512, levels};
-    const Bytes good = encodeDds(chain, DdsFormat::Bc1);
+    const Bytes good = encodeDds(chain, DdsFormat::blocks(quor::blocks::Format::Bc1));
     // The mips' sizes as the format gives them: 8 bytes a block of 4x4.
     std::vector<size_t> ends;
     size_t end = 128;
@@ -297,9 +297,10 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
         Levels levels;
         DdsFormat format;
     };
-    for (Case& c : std::vector<Case>{{eight, eightLevels, DdsFormat::Auto},
-                                     {set32(paintedLevels(256, true)), paintedLevels(256, true), DdsFormat::Bc3},
-                                     {set32(paintedLevels(256, true)), paintedLevels(256, true), DdsFormat::Rgba}}) {
+    for (Case& c : std::vector<Case>{
+             {eight, eightLevels, DdsFormat::Auto},
+             {set32(paintedLevels(256, true)), paintedLevels(256, true), DdsFormat::blocks(quor::blocks::Format::Bc3)},
+             {set32(paintedLevels(256, true)), paintedLevels(256, true), DdsFormat::Rgba}}) {
         SCOPED_TRACE(c.levels.size());
         Loaded first;
         ASSERT_TRUE(loadSet(first, c.file).ok);
@@ -343,7 +344,7 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
     ASSERT_TRUE(loadSet(third, set32(paintedLevels(64, false))).ok);
     const QString whole = third.s.path("whole.dds");
     QString error;
-    ASSERT_TRUE(saveDds(third.s.workspace, whole, DdsFormat::Bc1, &error));
+    ASSERT_TRUE(saveDds(third.s.workspace, whole, DdsFormat::blocks(quor::blocks::Format::Bc1), &error));
     Bytes cut = readBytes(whole);
     cut.resize(128 + 256 * 8 + 64 * 8 + 20);  // 64: 256 blocks, 32: 64 blocks, then 20 bytes
     writeBytes(third.s.path("cut.dds"), cut);

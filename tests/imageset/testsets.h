@@ -183,9 +183,11 @@ public:
     bool resize(const QString& s, const QString& d, int w, int) override {
         return note("resize", s, d, std::to_string(w));
     }
-    bool filter(const QString& s, const QString& d, int n) override { return note("filter", s, d, std::to_string(n)); }
-    bool adjust(const QString& s, const QString& d, int, int, int, int v, int) override {
-        return note("adjust", s, d, std::to_string(v));
+    bool filter(const QString& s, const QString& d, Filter f) override {
+        return note("filter", s, d, std::to_string(int(f)));
+    }
+    bool adjust(const QString& s, const QString& d, const ColourAdjustment& a) override {
+        return note("adjust", s, d, std::to_string(a.brightness));
     }
     bool remap(const QString& s, const QString& d, const QString& p) override { return note("remap", s, d, name(p)); }
     bool valid(const QString&) override { return true; }

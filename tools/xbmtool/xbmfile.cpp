@@ -1,5 +1,6 @@
 #include "xbmfile.h"
 
+#include "bytes.h"
 #include "layout.h"
 #include "pixelpack.h"
 
@@ -48,12 +49,6 @@ bool usableMasks(const Masks& m, int bits) {
 ReadResult fail(std::string why) { return ReadResult{std::nullopt, std::move(why)}; }
 
 std::string str(int64_t n) { return std::to_string(n); }
-
-uint32_t le32(const uint8_t* p, int bytes) {
-    uint32_t word = 0;
-    for (int k = 0; k < bytes; ++k) word |= uint32_t(p[k]) << (8 * k);
-    return word;
-}
 
 }  // namespace
 
@@ -243,7 +238,7 @@ ReadResult readXbm(const Bytes& b) {
     const auto anyAlphaIn = [&](const uint8_t* pixels, size_t e, size_t stride) {
         for (size_t row = 0; row < e; ++row)
             for (const uint8_t* p = pixels + row * stride; p < pixels + row * stride + e * size_t(bpp); p += bpp) {
-                if (bits == 8 ? set.palette[*p].extra != 0 : (le32(p, bpp) & masks.alpha) != 0) return true;
+                if (bits == 8 ? set.palette[*p].extra != 0 : (quor::le::read(p, bpp) & masks.alpha) != 0) return true;
             }
         return false;
     };
@@ -260,10 +255,10 @@ ReadResult readXbm(const Bytes& b) {
             levelFile.insert(levelFile.end(), pixels, pixels + stride * e);
             write32(levelFile, kWidthAt, uint32_t(e));
             write32(levelFile, kHeightAt, uint32_t(e));
-            std::string why;
+            quor::Failure why;
             if (quor::readBmp(levelFile.data(), levelFile.size(), image, &why) != quor::BmpRead::Ok ||
                 image.pixelCount() != e * e)
-                return fail("the " + str(level.edge) + " level cannot be decoded: " + why);
+                return fail("the " + str(level.edge) + " level cannot be decoded: " + why.text);
             if (!alphaField) {
                 for (size_t i = 3; i < image.rgba.size(); i += 4) image.rgba[i] = 255;
             } else if (anyAlphaIn(pixels, e, stride)) {

@@ -75,14 +75,14 @@ BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
     hide();
 
     label(this, "Label23", "Source Folder", {8, 4, 240, 16});
-    auto* drives1 = new QComboBox(this);
-    drives1->setObjectName("DriveComboBox1");
-    drives1->setGeometry(8, 22, 240, 22);
-    auto* dirbox1 = new QListWidget(this);
-    dirbox1->setObjectName("dirbox1");
-    dirbox1->setGeometry(8, 48, 240, 104);
+    auto* sourceDrives = new QComboBox(this);
+    sourceDrives->setObjectName("DriveComboBox1");
+    sourceDrives->setGeometry(8, 22, 240, 22);
+    auto* sourceFolders = new QListWidget(this);
+    sourceFolders->setObjectName("dirbox1");
+    sourceFolders->setGeometry(8, 48, 240, 104);
     auto* sourceShown = label(this, "Label22", QString(), {8, 154, 240, 16});
-    source = new FolderChooser(drives1, dirbox1, sourceShown, this);
+    source = new FolderChooser(sourceDrives, sourceFolders, sourceShown, this);
 
     label(this, "Label24", "Source Image Files", {8, 174, 240, 16});
     fileList = new QListWidget(this);
@@ -96,14 +96,14 @@ BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
     connect(source, &FolderChooser::folderChanged, this, [this] { refreshFiles(); });
 
     label(this, "Label21", "Destination Folder for Converted Images", {264, 4, 245, 16});
-    auto* drives2 = new QComboBox(this);
-    drives2->setObjectName("DriveComboBox2");
-    drives2->setGeometry(264, 22, 245, 22);
-    auto* dirbox2 = new QListWidget(this);
-    dirbox2->setObjectName("dirbox2");
-    dirbox2->setGeometry(264, 48, 245, 104);
+    auto* destinationDrives = new QComboBox(this);
+    destinationDrives->setObjectName("DriveComboBox2");
+    destinationDrives->setGeometry(264, 22, 245, 22);
+    auto* destinationFolders = new QListWidget(this);
+    destinationFolders->setObjectName("dirbox2");
+    destinationFolders->setGeometry(264, 48, 245, 104);
     auto* destinationShown = label(this, "Label19", QString(), {264, 154, 245, 16});
-    destination = new FolderChooser(drives2, dirbox2, destinationShown, this);
+    destination = new FolderChooser(destinationDrives, destinationFolders, destinationShown, this);
 
     auto* title = label(this, "Label25", "Batch Image Conversion", {264, 180, 245, 20});
     QFont bold = title->font();

@@ -57,8 +57,8 @@ void fitFont(QLabel* l, const QString& text) {
 }
 
 // A field for 0..255 with its arrows: Max 255, Min -1000, whole numbers only.
-TNumEdit* levelField(QWidget* parent, const QString& name, int top, UpDown*& arrows) {
-    auto* edit = new TNumEdit(parent);
+NumEdit* levelField(QWidget* parent, const QString& name, int top, UpDown*& arrows) {
+    auto* edit = new NumEdit(parent);
     edit->setObjectName(name);
     edit->setAllowDecimal(false);
     edit->setAllowMinus(false);
@@ -100,7 +100,7 @@ TransparencyViewWindow::TransparencyViewWindow(QWidget* parent) : QWidget(parent
     setAttribute(Qt::WA_QuitOnClose, false);
     move(14, 41);
     setFixedSize(256, 332);
-    view = new TAnyImage(this);
+    view = new AnyImage(this);
     view->setObjectName("AnyImage1");
     view->setGeometry(0, 0, 256, 256);
 }
@@ -135,9 +135,10 @@ void TransparencyViewWindow::showView(const QString& path, int level, const QWid
     raise();
 }
 
-TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& map,
-                                       FileDialog& smap, QWidget* parent)
-    : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), map_(map), smap_(smap) {
+TransparencyEditor::TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts,
+                                       FileDialog& loadMapDialog, FileDialog& saveMapDialog, QWidget* parent)
+    : QWidget(parent), workspace_(workspace), palette_(palette), prompts_(prompts), loadMapDialog_(loadMapDialog),
+      saveMapDialog_(saveMapDialog) {
     setObjectName("Panel1");
     setAutoFillBackground(true);
     hide();
@@ -218,7 +219,7 @@ QPushButton* TransparencyEditor::button(const QString& name, const QString& capt
     return b;
 }
 
-int TransparencyEditor::fieldNumber(TNumEdit* edit) const {
+int TransparencyEditor::fieldNumber(NumEdit* edit) const {
     // Truncated toward zero and kept inside the palette even before the
     // field is confirmed.
     return std::clamp(int(std::trunc(edit->number())), 0, 255);
@@ -269,8 +270,8 @@ void TransparencyEditor::showPalette() {
         boxes[i]->setVisible(filter == 1 ? !opaque : filter == 2 ? opaque : true);
     }
     if (boxes[size_t(currentColour_)]) boxes[size_t(currentColour_)]->setLowered(true);
-    colourEdit->setText(TNumEdit::format(currentColour_));
-    levelEdit->setText(TNumEdit::format(palette_.levels[size_t(currentColour_)]));
+    colourEdit->setText(NumEdit::format(currentColour_));
+    levelEdit->setText(NumEdit::format(palette_.levels[size_t(currentColour_)]));
     QPalette p = colourSwatch->palette();
     p.setColor(QPalette::Window, colourOf(palette_.colours[size_t(currentColour_)]));
     colourSwatch->setPalette(p);
@@ -362,12 +363,12 @@ void TransparencyEditor::refresh() {
 
 void TransparencyEditor::setMapFolder(const QString& chosen) {
     const QString folder = QFileInfo(chosen).absolutePath();
-    map_.initialFolder = smap_.initialFolder = folder;
-    map_.fileName = smap_.fileName = chosen;
+    loadMapDialog_.initialFolder = saveMapDialog_.initialFolder = folder;
+    loadMapDialog_.fileName = saveMapDialog_.fileName = chosen;
 }
 
 void TransparencyEditor::loadMap() {
-    const FileChoice choice = prompts_.chooseFile(map_);
+    const FileChoice choice = prompts_.chooseFile(loadMapDialog_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
     const MapResult loaded = corvane::loadMap(choice.path, palette_.levels);
@@ -382,7 +383,7 @@ void TransparencyEditor::loadMap() {
 }
 
 void TransparencyEditor::saveMap() {
-    const FileChoice choice = prompts_.chooseFile(smap_);
+    const FileChoice choice = prompts_.chooseFile(saveMapDialog_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
     if (QString why; !corvane::saveMap(choice.path, palette_.levels, &why)) {

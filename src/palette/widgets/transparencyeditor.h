@@ -17,8 +17,8 @@ class QPushButton;
 
 namespace corvane {
 
-class TAnyImage;
-class TNumEdit;
+class AnyImage;
+class NumEdit;
 class UpDown;
 class Workspace;
 
@@ -45,7 +45,7 @@ class TransparencyViewWindow : public QWidget {
     Q_OBJECT
 public:
     explicit TransparencyViewWindow(QWidget* parent = nullptr);
-    TAnyImage* view = nullptr;
+    AnyImage* view = nullptr;
     // Shows `path`, the whole picture at its own size.  Opened, it goes
     // beside `beside`'s window, never over it, and wholly on the screen.
     void showView(const QString& path, int level, const QWidget* beside = nullptr);
@@ -54,10 +54,10 @@ public:
 class TransparencyEditor : public QWidget {
     Q_OBJECT
 public:
-    // The map dialogs `map` and `smap` belong to the window, which keeps their
-    // shared folder between runs.
-    TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& map,
-                       FileDialog& smap, QWidget* parent);
+    // The map dialogs belong to the window, which keeps their shared folder
+    // between runs.
+    TransparencyEditor(Workspace& workspace, PaletteLevels& palette, Prompts& prompts, FileDialog& loadMapDialog,
+                       FileDialog& saveMapDialog, QWidget* parent);
     // The window the view is shown in; without one the view is only built.
     void setViewWindow(TransparencyViewWindow* window) { view_ = window; }
 
@@ -95,9 +95,9 @@ public:
     bool showTransparencyView(bool current);
 
     QComboBox* filterBox = nullptr;
-    TNumEdit* colourEdit = nullptr;
+    NumEdit* colourEdit = nullptr;
     UpDown* colourArrows = nullptr;
-    TNumEdit* levelEdit = nullptr;
+    NumEdit* levelEdit = nullptr;
     UpDown* levelArrows = nullptr;
     QFrame* colourSwatch = nullptr;
     QLabel* transparentCount = nullptr;
@@ -118,14 +118,14 @@ protected:
 
 private:
     QPushButton* button(const QString& name, const QString& caption, const QString& hint, const QRect& bounds);
-    int fieldNumber(TNumEdit* edit) const;
+    int fieldNumber(NumEdit* edit) const;
     void setMapFolder(const QString& chosen);
 
     Workspace& workspace_;
     PaletteLevels& palette_;
     Prompts& prompts_;
-    FileDialog& map_;
-    FileDialog& smap_;
+    FileDialog& loadMapDialog_;
+    FileDialog& saveMapDialog_;
     TransparencyViewWindow* view_ = nullptr;
     int currentColour_ = 0;
     bool editorLive_ = false;
