@@ -228,6 +228,33 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
 
 namespace {
 
+// One file of a run made into a set in memory, when nobody is to see its
+// levels: nothing when the picture must go through the workspace (see
+// heldImageSet).  Writes exactly what convertOneFile writes.
+std::optional<BatchFileResult> convertHeld(const QString& sourcePath, const QString& destinationPath,
+                                           const BatchRequest& request, const SetState& current,
+                                           ImageLibrary& library, SetHandOff& handOff) {
+    const std::optional<HeldSet> set =
+        heldImageSet(sourcePath, current, library, request.options, request.maxImport);
+    if (!set) return std::nullopt;
+    BatchFileResult result;
+    result.name = QFileInfo(sourcePath).fileName();
+    // The destination's file is replaced whatever its mode, as the run was told.
+    const ReadOnlyFilesReplaced overwrite;
+    if (request.writeDds) {
+        result.converted = saveDds(*set, destinationPath, request.ddsFormat, &result.problem, &handOff);
+        return result;
+    }
+    const CommandOutcome written = writeSet(*set, JoinOutput(destinationPath, &handOff));
+    result.converted = written.ok;
+    result.problem = written.error;
+    if (written.ok && !handOff.handed()) {
+        result.problem = savedSetProblem(destinationPath);
+        result.converted = result.problem.isEmpty();
+    }
+    return result;
+}
+
 // Where a file's result goes, or why it goes nowhere.
 struct Target {
     QString path;
@@ -344,6 +371,7 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
         QuorLibrary library(context);
         PaletteLevels palette;
         const TextureToolRun tool = toolFor ? toolFor(workspace) : TextureToolRun{};
+        bool slotsUsed = false;  // a file went through the workspace's slots
         for (int i = next++; i < count; i = next++) {
             if (stop && stop->load()) break;
             const QString& name = request.names[i];
@@ -359,10 +387,16 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
             SetHandOff handOff(committer, target.path, [&settle, i, name](bool ok, const QString& problem) {
                 settle(i, BatchFileResult{name, ok, ok ? QString() : problem});
             });
-            // This worker's workspace holds only sets of this run, saved or failed.
-            workspace.clearSlots();
-            BatchFileResult result =
-                convertOneFile(source.filePath(name), target.path, request, workspace, library, palette, tool, &handOff);
+            std::optional<BatchFileResult> held =
+                convertHeld(source.filePath(name), target.path, request, workspace.state(), library, handOff);
+            if (!held) {
+                // This worker's workspace holds only sets of this run, saved or failed.
+                if (slotsUsed) workspace.clearSlots();
+                slotsUsed = true;
+                held = convertOneFile(source.filePath(name), target.path, request, workspace, library, palette, tool,
+                                      &handOff);
+            }
+            BatchFileResult result = std::move(*held);
             // A file stopped part way is left unsettled, as one never begun.
             if (!handOff.handed() && !stoppedPartWay(result, stop)) settle(i, std::move(result));
         }

@@ -104,6 +104,33 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
     return outcome;
 }
 
+std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current, ImageLibrary& library,
+                                    const SetOptions& options, int maxImport) {
+    if (options.useImageTool) return std::nullopt;
+    int width = 0, height = 0, bits = 0;
+    if (!library.check(file, width, height, bits)) return std::nullopt;
+    const int size = importSize(width, height, maxImport);
+    HeldSet set;
+    if (!library.chainRgba(file, size, options.keepCoverage, QUOR_GRID_565, set.rgba)) return std::nullopt;
+    // A 24-bit picture loads as a 5-6-5 set under the template header, which
+    // takes the picture's edge and size exponent.
+    set.state = current;
+    set.state.textureOrigin = false;
+    set.state.depth = SetDepth::Rgb565;
+    set.state.headerSize = layout::kStandardHeader;
+    set.state.recordCount = 0;
+    set.state.largest = size;
+    set.state.incompleteLevels.clear();
+    layout::TemplateHeader& header = set.state.templateHeader;
+    header[layout::kSizeExponentAt] = uint8_t(sizeExponent(size));
+    for (int at : {layout::kWidthAt, layout::kHeightAt}) {
+        header[size_t(at)] = uint8_t(size & 0xFF);
+        header[size_t(at) + 1] = uint8_t(size >> 8);
+    }
+    set.header.assign(header.begin(), header.end());
+    return set;
+}
+
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool) {
     const QString scratch = workspace.slotPath(ScratchSlot);

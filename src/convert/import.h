@@ -3,7 +3,10 @@
 #pragma once
 
 #include "setcommands.h"
+#include "splitjoin.h"
 #include "toolrunner.h"
+
+#include <optional>
 
 namespace corvane {
 
@@ -22,6 +25,14 @@ extern const char* const kNewSixteenTitle;
 
 CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                             int maxImport);
+// The picture made into a set in memory, as loadAnyImage and then Create
+// Image Set without the texture tool would leave it in a workspace whose
+// state is `current`.  Only an opaque full-colour picture, which becomes a
+// 5-6-5 set, is made so; nothing for any other, nor when the library keeps
+// no chain in memory: the workspace then takes the file and says what is
+// wrong with it.
+std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current, ImageLibrary& library,
+                                    const SetOptions& options, int maxImport);
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool);
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <stdexcept>
 #include <system_error>
 
 #include <libimagequant.h>
@@ -362,6 +363,70 @@ QUORIMG_API int32_t _bmpremap(const char* src, const char* dst, QuorContext* ctx
         // photograph merged into a set) survive the palette on average.
         const Image result = remapToPalette(*image, palette, true, progress.part(0, 95, 100));
         return save(dst, result, ctx, progress);
+    });
+}
+
+QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge, int32_t flags, uint8_t* rgba,
+                                 int32_t capacity) {
+    return guarded([&] {
+        if (!namesGiven(src, rgba, ctx) || !sizeTaken(edge, edge)) return false;
+        if ((edge & (edge - 1)) != 0) return badArgument("an edge of " + std::to_string(edge) + "; it is a power of two");
+        if ((flags & ~(QUOR_KEEP_COVERAGE | QUOR_GRID_565 | QUOR_GRID_4444)) != 0)
+            return badArgument("unknown flags " + std::to_string(flags));
+        if ((flags & QUOR_GRID_565) && (flags & QUOR_GRID_4444))
+            return badArgument("QUOR_GRID_565 and QUOR_GRID_4444 together");
+        const Rounding rounding = flags & QUOR_GRID_565    ? Rounding::Grid565
+                                  : flags & QUOR_GRID_4444 ? Rounding::Grid4444
+                                                           : Rounding::KeepMeans;
+        const auto image = loadShared(src, why());
+        if (!image) return false;
+        const auto bitsOf = [](const Image& picture) { return picture.indexed ? 8 : picture.hasAlpha ? 32 : 24; };
+        describe(ctx, image->width, image->height, bitsOf(*image));
+        if (bitsOf(*image) != 24) return refuse(QUOR_ERROR_FORMAT, "the picture is not opaque full colour");
+        size_t needed = 0;
+        for (int32_t e = edge; e >= 1; e /= 2) needed += size_t(e) * size_t(e) * 4;
+        if (!fits(needed, capacity)) return false;
+
+        // Each step's picture as it would be read back from its 24-bit file.
+        // The library keeps a picture for a file it wrote only when that
+        // reading gives it unchanged; any other goes through the codec.
+        const auto asRead = [](std::shared_ptr<const Image> picture) {
+            if (!picture->indexed && !picture->hasAlpha && picture->sourceBpp == 24 && picture->indices.empty())
+                return picture;
+            const std::vector<uint8_t> bytes = encodeBmp24(*picture);
+            auto back = std::make_shared<Image>();
+            if (readBmp(bytes.data(), bytes.size(), *back) != BmpRead::Ok)
+                throw std::runtime_error("a level did not read back from its own encoding");
+            return std::shared_ptr<const Image>(std::move(back));
+        };
+        std::shared_ptr<const Image> scratch = asRead(image);
+        if (edge != image->width || edge != image->height) {
+            auto resized = std::make_shared<Image>(
+                resampleShared(scratch, edge, edge, Progress(), roundingFor(*scratch)));
+            describe(ctx, edge, edge, bitsOf(*resized));
+            if (bitsOf(*resized) != 24) return refuse(QUOR_ERROR_FORMAT, "the resized picture is not opaque");
+            scratch = asRead(std::move(resized));
+        }
+        const Image& top = *scratch;
+        uint8_t* to = rgba;
+        std::copy(top.rgba.begin(), top.rgba.end(), to);
+        to += top.rgba.size();
+        std::unique_ptr<Halvings> halvings;
+        if (roundsOntoGrid(rounding)) halvings = halvingsOnGrid(top, rounding);
+        else halvings = std::make_unique<Halvings>(top);
+        for (int32_t e = edge / 2; e >= 1; e /= 2) {
+            const int steps = Halvings::stepsTo(top, e, e);
+            Image level = steps == 0 ? resample(top, e, e, Progress(), rounding) : halvings->level(steps, rounding);
+            if (flags & QUOR_KEEP_COVERAGE) {
+                keepCoverage(level, top);
+                snapToGrid(level, rounding);
+            }
+            if (level.rgba.size() != size_t(e) * size_t(e) * 4)
+                throw std::runtime_error("a level came out of the wrong size");
+            std::copy(level.rgba.begin(), level.rgba.end(), to);
+            to += level.rgba.size();
+        }
+        return true;
     });
 }
 

@@ -120,6 +120,19 @@ QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext*
  * above.  A 1x1 result takes the entry nearest to its colour in linear
  * light. */
 QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext* ctx, const char* paletteFile);
+/* A picture's whole chain in memory, for a caller that wants the levels
+ * and not the files: the picture at src brought in as _anytobmps brings it
+ * in, resampled to edge x edge as _bmpresize would resample it (when it is
+ * not that size already), and every smaller level down to 1x1 as
+ * _bmpresizergb with `flags` makes it from that picture written as a file.
+ * rgba gets the levels one after another, largest first, 4 bytes a texel,
+ * top row first (capacity at least 4 * (edge * edge + ... + 1)).  edge is a
+ * power of two.  The context describes the picture as _anytobmps would
+ * have written it, size and bits; only a picture that stays 24-bit at
+ * every step (opaque full colour) is taken: any other is refused with
+ * QUOR_ERROR_FORMAT and the caller goes through the files. */
+QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge, int32_t flags, uint8_t* rgba,
+                                 int32_t capacity);
 /* Decodes any readable picture into rgba: 4 bytes a pixel (red, green, blue,
  * alpha), top row first.  Width, height and bits per pixel as stored go into
  * ctx, also when the picture needs more than capacity bytes; then nothing is

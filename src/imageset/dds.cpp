@@ -402,9 +402,10 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
 
 }  // namespace
 
-bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
-    std::vector<uint8_t> bytes;
-    const CommandOutcome joined = setBytes(workspace, bytes, SetColours::Full);
+namespace {
+
+bool chainOfSetBytes(const CommandOutcome& joined, const std::vector<uint8_t>& bytes, DdsChain& chain,
+                     QString* error) {
     if (!joined.ok) {
         if (error) *error = joined.error;
         return false;
@@ -414,6 +415,14 @@ bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
+    std::vector<uint8_t> bytes;
+    const CommandOutcome joined = setBytes(workspace, bytes, SetColours::Full);
+    return chainOfSetBytes(joined, bytes, chain, error);
 }
 
 namespace {
@@ -428,9 +437,9 @@ QString readBackProblem(const QString& path, const std::vector<uint8_t>& written
 
 }  // namespace
 
-bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
-    DdsChain chain;
-    if (!readSetChain(workspace, chain, error)) return false;
+namespace {
+
+bool writeDds(const DdsChain& chain, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
     std::vector<uint8_t> bytes = encodeDds(chain, resolveDdsFormat(chain, format));
     if (bytes.empty()) {
         if (error) *error = QStringLiteral("The set could not be compressed.");
@@ -447,6 +456,20 @@ bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, 
     const QString problem = readBackProblem(path, bytes);
     if (!problem.isEmpty() && error) *error = problem;
     return problem.isEmpty();
+}
+
+}  // namespace
+
+bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
+    DdsChain chain;
+    return readSetChain(workspace, chain, error) && writeDds(chain, path, format, error, handOff);
+}
+
+bool saveDds(const HeldSet& set, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
+    std::vector<uint8_t> bytes;
+    const CommandOutcome joined = writeSet(set, JoinOutput(bytes), SetColours::Full);
+    DdsChain chain;
+    return chainOfSetBytes(joined, bytes, chain, error) && writeDds(chain, path, format, error, handOff);
 }
 
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {

@@ -20,6 +20,7 @@ class SetHandOff;
 
 class ImageLibrary;
 class Workspace;
+struct HeldSet;
 
 // What a DDS file's texels are: blocks of a format of the table, or
 // uncompressed 32-bit RGBA; or Auto, which chooses blocks by the texels.
@@ -102,6 +103,8 @@ bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error);
 // its committer, which tells the outcome.
 bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error,
              SetHandOff* handOff = nullptr);
+// The same for a set held in memory.
+bool saveDds(const HeldSet& set, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff = nullptr);
 
 // Load Extended for a DDS file: its levels become an Extended Bitmap in the
 // work folder (24-bit, or 32-bit when any texel is not opaque), loaded by

@@ -64,6 +64,16 @@ bool QuorLibrary::remapUsed(const QString& source, const QString& destination, c
                          native(palettePicture).constData()) != 0;
 }
 
+bool QuorLibrary::chainRgba(const QString& source, int edge, bool keepCoverage, int grid,
+                            std::vector<uint8_t>& rgba) {
+    size_t bytes = 0;
+    for (int e = edge; e >= 1; e /= 2) bytes += size_t(e) * size_t(e) * 4;
+    if (edge <= 0 || edge > 512) return false;
+    rgba.resize(bytes);
+    return _picchainrgb(native(source).constData(), &context_, edge, (keepCoverage ? QUOR_KEEP_COVERAGE : 0) | grid,
+                        rgba.data(), int32_t(bytes)) != 0;
+}
+
 bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) {
     return readPictureRgba(file, width, height, bits, rgba, &context_, width == height ? width : 0);
 }

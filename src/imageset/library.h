@@ -63,6 +63,16 @@ public:
     // Any readable picture as RGBA, top row first; `bits` as stored.  Equal
     // `width` and `height` going in are the size expected (read in one pass).
     virtual bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) = 0;
+    // The chain of an opaque full-colour picture in memory: the picture
+    // brought in as anyToBmp would, resampled to `edge` as resize would, and
+    // every smaller level as resizeFull from it would make it; RGBA, top row
+    // first, largest level first.  False for any other picture, and from a
+    // library that keeps no chain in memory: the caller then goes through
+    // the files.
+    virtual bool chainRgba(const QString& source, int edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
+        (void)source, (void)edge, (void)keepCoverage, (void)grid, (void)rgba;
+        return false;
+    }
     // Why the last call on this thread failed; nothing failed when it did not.
     virtual LibraryError lastError() { return {}; }
 };
@@ -84,6 +94,7 @@ public:
                     int grid = 0) override;
     bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
     bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
+    bool chainRgba(const QString& source, int edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) override;
     LibraryError lastError() override;
 
     QuorContext& context() { return context_; }

@@ -336,38 +336,80 @@ struct LevelPixels {
 };
 using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
 
-CommandOutcome joinHighColour(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed,
-                              int headerLength, int bytesPerPixel,
-                              const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
-                              const PackLevel& pack) {
-    CommandOutcome result;
-    const auto slot0 = headerSlot(workspace, needed, result);
-    if (!slot0) return result;
-    const SetState& state = workspace.state();
-    std::vector<uint8_t> out = slice(*slot0, 0, size_t(headerLength));
-    out.reserve(out.size() + size_t(chainPixels(state.largest)) * size_t(bytesPerPixel));
+// Where a join finds the set: the workspace's slot files, or a set held in
+// memory.  `level` gives a level's file (File) or its picture, top row first
+// (Picture); `decode` makes the picture of a file not in the set's own form.
+enum class LevelRead { Missing, File, Picture, Failed };
+struct JoinSource {
+    const SetState& state;
+    std::vector<uint8_t> slot0;
     std::vector<uint8_t> alpha;
-    readFileBytes(workspace.slotPath(AlphaSlot), alpha);
+    std::function<LevelRead(int edge, std::vector<uint8_t>& bytes)> level;
+    std::function<bool(int edge, const std::vector<uint8_t>& file, std::vector<uint8_t>& topFirst)> decode;
+};
 
-    std::vector<uint8_t> level, topFirst;
-    for (int edge = state.largest; edge >= 1; edge /= 2) {
+// The workspace's slots as a join reads them; nothing when the set is not
+// whole (see headerSlot).
+std::optional<JoinSource> slotsOf(const Workspace& workspace, LevelsNeeded needed, CommandOutcome& result) {
+    auto slot0 = headerSlot(workspace, needed, result);
+    if (!slot0) return std::nullopt;
+    JoinSource source{workspace.state(), std::move(*slot0), {}, {}, {}};
+    readFileBytes(workspace.slotPath(AlphaSlot), source.alpha);
+    source.level = [&workspace, needed](int edge, std::vector<uint8_t>& bytes) {
         const QString file = workspace.levelPath(edge);
-        if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(file).isFile()) break;
-        if (!readFileBytes(file, level)) {
-            result.fail(QStringLiteral("The %1x%1 level cannot be read.").arg(edge));
-            return result;
-        }
-        if (inOwnForm(level)) {
-            const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, bytesPerPixel);
-            out.insert(out.end(), pixels.begin(), pixels.end());
-            continue;
-        }
+        if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(file).isFile()) return LevelRead::Missing;
+        return readFileBytes(file, bytes) ? LevelRead::File : LevelRead::Failed;
+    };
+    source.decode = [&workspace](int edge, const std::vector<uint8_t>& file, std::vector<uint8_t>& topFirst) {
         // A BMP, as the library and most paint programs write it, is read from
         // the bytes in hand; anything else the paint program may have left there
         // through the library's whole reader.
         int width = 0, height = 0, bits = 0;
-        if (!decodePictureRgba(level, edge, bits, topFirst) &&
-            !readPictureRgba(file, width, height, bits, topFirst, nullptr, edge)) {
+        return decodePictureRgba(file, edge, bits, topFirst) ||
+               readPictureRgba(workspace.levelPath(edge), width, height, bits, topFirst, nullptr, edge);
+    };
+    return source;
+}
+
+// A set held in memory as a join reads it: every level a picture.
+JoinSource heldSource(const HeldSet& set) {
+    JoinSource source{set.state, set.header, {}, {}, {}};
+    source.level = [&set](int edge, std::vector<uint8_t>& topFirst) {
+        const size_t at = size_t(levelStart(set.state.largest, edge, 4, 0));
+        const size_t count = size_t(edge) * size_t(edge) * 4;
+        if (at + count > set.rgba.size()) return LevelRead::Failed;
+        topFirst.assign(set.rgba.begin() + std::ptrdiff_t(at), set.rgba.begin() + std::ptrdiff_t(at + count));
+        return LevelRead::Picture;
+    };
+    source.decode = [](int, const std::vector<uint8_t>&, std::vector<uint8_t>&) { return false; };
+    return source;
+}
+
+CommandOutcome joinHighColour(const JoinSource& source, const JoinOutput& output, int headerLength, int bytesPerPixel,
+                              const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
+                              const PackLevel& pack) {
+    CommandOutcome result;
+    const SetState& state = source.state;
+    std::vector<uint8_t> out = slice(source.slot0, 0, size_t(headerLength));
+    out.reserve(out.size() + size_t(chainPixels(state.largest)) * size_t(bytesPerPixel));
+    const std::vector<uint8_t>& alpha = source.alpha;
+
+    std::vector<uint8_t> level, topFirst;
+    for (int edge = state.largest; edge >= 1; edge /= 2) {
+        const LevelRead read = source.level(edge, level);
+        if (read == LevelRead::Missing) break;
+        if (read == LevelRead::Failed) {
+            result.fail(QStringLiteral("The %1x%1 level cannot be read.").arg(edge));
+            return result;
+        }
+        if (read == LevelRead::File && inOwnForm(level)) {
+            const std::vector<uint8_t> pixels = packedLevel(level, size_t(headerLength), edge, bytesPerPixel);
+            out.insert(out.end(), pixels.begin(), pixels.end());
+            continue;
+        }
+        if (read == LevelRead::Picture) {
+            std::swap(topFirst, level);
+        } else if (!source.decode(edge, level, topFirst)) {
             result.fail(QStringLiteral("The %1x%1 level is not a picture of that size; "
                                        "use Create Image Set to make it again.")
                             .arg(edge));
@@ -391,16 +433,15 @@ CommandOutcome joinHighColour(const Workspace& workspace, const JoinOutput& outp
     return finish(out, output);
 }
 
-}  // namespace
-
-CommandOutcome join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
-    const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kStandardHeader;
+// The joins of each form, from either kind of source.
+CommandOutcome join16Of(const JoinSource& source, const JoinOutput& output) {
+    const int headerLength = source.state.headerSize != 0 ? source.state.headerSize : kStandardHeader;
     return joinHighColour(
-        workspace, output, needed, headerLength, 2,
+        source, output, headerLength, 2,
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [form = packedFormOf(workspace.state().depth)](const LevelPixels& level, std::vector<uint8_t>& out) {
+        [form = packedFormOf(source.state.depth)](const LevelPixels& level, std::vector<uint8_t>& out) {
             const size_t start = out.size();
             out.resize(start + 2 * level.count());
             quor::packLevel(form, level.rgba.data(), level.count(), out.data() + start,
@@ -408,10 +449,10 @@ CommandOutcome join16(const Workspace& workspace, const JoinOutput& output, Leve
         });
 }
 
-CommandOutcome join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
-    const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kPlainHeader;
+CommandOutcome join32Of(const JoinSource& source, const JoinOutput& output) {
+    const int headerLength = source.state.headerSize != 0 ? source.state.headerSize : kPlainHeader;
     return joinHighColour(
-        workspace, output, needed, headerLength, 4,
+        source, output, headerLength, 4,
         [headerLength](const std::vector<uint8_t>& level) {
             return byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
@@ -424,23 +465,19 @@ CommandOutcome join32(const Workspace& workspace, const JoinOutput& output, Leve
         });
 }
 
-namespace {
-
 // A 16-bit set's levels as they stand in its slots, 24-bit (32-bit with the
 // alpha of a 4-4-4-4 set), under slot 0's header made to say so (its record
 // stays where readers find it).  `offGrid` tells whether any texel holds a
 // value the set's own form cannot.
-CommandOutcome joinFullColour(const Workspace& workspace, std::vector<uint8_t>& bytes, LevelsNeeded needed,
-                              bool& offGrid) {
-    const SetState& state = workspace.state();
+CommandOutcome joinFullColour(const JoinSource& source, std::vector<uint8_t>& bytes, bool& offGrid) {
+    const SetState& state = source.state;
     const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
     // The full colour of a 16-bit form, and its alpha where it has one.
     const int bytesPerPixel = state.depth.keepsAlpha() ? 4 : 3;
     const quor::ByteMaps& grid = quor::nearestOnGrid(packedFormOf(state.depth));
     offGrid = false;
     const CommandOutcome result = joinHighColour(
-        workspace, JoinOutput(bytes), needed, headerLength, bytesPerPixel,
-        [](const std::vector<uint8_t>&) { return false; },
+        source, JoinOutput(bytes), headerLength, bytesPerPixel, [](const std::vector<uint8_t>&) { return false; },
         [&](const LevelPixels& level, std::vector<uint8_t>& out) {
             const size_t start = out.size();
             out.resize(start + level.count() * size_t(bytesPerPixel));
@@ -467,19 +504,43 @@ CommandOutcome joinFullColour(const Workspace& workspace, std::vector<uint8_t>& 
     return result;
 }
 
-}  // namespace
-
-CommandOutcome writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, SetColours colours) {
-    const SetDepth depth = workspace.state().depth;
-    if (!depth.highColour()) return join8(workspace, output, needed);
-    if (depth == SetDepth::Argb32) return join32(workspace, output, needed);
+// The join a high-colour set's depth calls for.
+CommandOutcome writeHighColour(const JoinSource& source, const JoinOutput& output, SetColours colours) {
+    if (source.state.depth == SetDepth::Argb32) return join32Of(source, output);
     if (colours == SetColours::Full) {
         std::vector<uint8_t> full;
         bool offGrid = false;
-        const CommandOutcome joined = joinFullColour(workspace, full, needed, offGrid);
+        const CommandOutcome joined = joinFullColour(source, full, offGrid);
         if (!joined.ok || offGrid) return joined.ok ? finish(full, output) : joined;
     }
-    return join16(workspace, output, needed);
+    return join16Of(source, output);
+}
+
+}  // namespace
+
+CommandOutcome join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
+    CommandOutcome result;
+    const auto source = slotsOf(workspace, needed, result);
+    return source ? join16Of(*source, output) : result;
+}
+
+CommandOutcome join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
+    CommandOutcome result;
+    const auto source = slotsOf(workspace, needed, result);
+    return source ? join32Of(*source, output) : result;
+}
+
+CommandOutcome writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, SetColours colours) {
+    if (!workspace.state().depth.highColour()) return join8(workspace, output, needed);
+    CommandOutcome result;
+    const auto source = slotsOf(workspace, needed, result);
+    return source ? writeHighColour(*source, output, colours) : result;
+}
+
+CommandOutcome writeSet(const HeldSet& set, const JoinOutput& output, SetColours colours) {
+    if (!set.state.depth.highColour() || !isLevel(set.state.largest))
+        return CommandOutcome::refused(QStringLiteral("There is no image set to save."));
+    return writeHighColour(heldSource(set), output, colours);
 }
 
 }  // namespace corvane

@@ -8,6 +8,7 @@
 
 #include "layout.h"
 #include "outcome.h"
+#include "workspace.h"
 
 namespace corvane {
 
@@ -98,6 +99,18 @@ enum class SetColours { Saved, Full };
 // The join the set's depth calls for.
 CommandOutcome writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All,
                         SetColours colours = SetColours::Saved);
+// A high-colour set held in memory rather than in slot files, as a load and
+// Create Image Set would leave it in the workspace: its state, slot 0's
+// bytes, and every level as RGBA, top row first, largest first, one after
+// another.  The batch makes its sets so when nobody needs to see them.
+struct HeldSet {
+    SetState state;
+    std::vector<uint8_t> header;
+    std::vector<uint8_t> rgba;
+};
+// What writeSet would write for the same set in the workspace's slots.
+CommandOutcome writeSet(const HeldSet& set, const JoinOutput& output, SetColours colours = SetColours::Saved);
+
 // The bytes writeSet would write for the whole set, kept in memory.
 inline CommandOutcome setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes,
                                SetColours colours = SetColours::Saved) {
