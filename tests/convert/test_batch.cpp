@@ -437,3 +437,86 @@ TEST(Batch, DdsRunsWriteTexturesInPlaceOfSets) {
     EXPECT_EQ(b.output("opaque.dds"), opaque);
     EXPECT_EQ(b.output("clear.dds"), clearDds);
 }
+
+namespace {
+
+// A 24-bit BMP every byte of which a 5-6-5 set holds exactly.
+Bytes onGridBmp(int edge) {
+    Bytes b = plainBmp(edge, edge, 24, 7);
+    for (size_t i = 54; i < b.size(); i += 3) {
+        const auto widen = [](unsigned code, int bits) { return uint8_t(code << (8 - bits) | code >> (2 * bits - 8)); };
+        b[i] = widen(b[i] & 31, 5), b[i + 1] = widen(b[i + 1] & 63, 6), b[i + 2] = widen(b[i + 2] & 31, 5);
+    }
+    return b;
+}
+
+// A smooth picture in another format, through ImageMagick.
+Bytes pngPicture(int width, int height, bool alpha) {
+    static const bool magickReady = (Magick::InitializeMagick(nullptr), true);
+    (void)magickReady;
+    Magick::Image picture;
+    if (alpha) {
+        picture = Magick::Image(Magick::Geometry(size_t(width), size_t(height)), Magick::Color("rgba(200,50,20,0.5)"));
+    } else {
+        picture.size(Magick::Geometry(size_t(width), size_t(height)));
+        picture.read("gradient:#1040c0-#f0d020");
+    }
+    Magick::Blob blob;
+    picture.magick("PNG");
+    picture.write(&blob);
+    const auto* data = static_cast<const uint8_t*>(blob.data());
+    return Bytes(data, data + blob.length());
+}
+
+}  // namespace
+
+// The workers make a plain picture's set in memory, never in the slots; what
+// they write must be what the window's run through the slots writes, for
+// every kind of source (the ones kept in memory and the ones that are not),
+// both outputs and every setting that reaches the chain.
+TEST(Batch, WorkersWriteWhatTheSlotsWrite) {
+    const std::vector<std::pair<QString, Bytes>> sources = {
+        {"square.bmp", plainBmp(64, 64, 24, 3)},      {"oblong.bmp", plainBmp(100, 60, 24, 5)},
+        {"large.bmp", plainBmp(300, 300, 24, 11)},    {"grid.bmp", onGridBmp(32)},
+        {"one.bmp", plainBmp(1, 1, 24, 2)},           {"palette.bmp", plainBmp(32, 32, 8, 9)},
+        {"photo.png", pngPicture(96, 80, false)},     {"cutout.png", pngPicture(64, 64, true)},
+    };
+    struct Case {
+        bool dds;
+        DdsFormat format;
+        bool keepCoverage;
+        int maxImport;
+    };
+    const Case cases[] = {{false, DdsFormat::Auto, false, 256},
+                          {false, DdsFormat::Auto, true, 128},
+                          {true, DdsFormat::Auto, false, 256},
+                          {true, DdsFormat::Rgba, true, 64}};
+    for (const Case& c : cases) {
+        Batch b;
+        QStringList names;
+        for (const auto& [name, bytes] : sources) {
+            b.add(name, bytes);
+            names << name;
+        }
+        BatchRequest request = b.request(names);
+        request.writeDds = c.dds;
+        request.ddsFormat = c.format;
+        request.options.keepCoverage = c.keepCoverage;
+        request.maxImport = c.maxImport;
+        const std::string label = std::string(c.dds ? "dds" : "set") + (c.keepCoverage ? " coverage" : "") + " " +
+                                  std::to_string(c.maxImport);
+        const BatchSummary inSlots = runBatch(request, b.scratch.workspace, b.library, b.palette, {});
+        ASSERT_TRUE(inSlots.complete()) << label << ": " << inSlots.text().toStdString();
+        std::map<QString, Bytes> expected;
+        for (const QString& name : names) expected[name] = b.output(destinationName(name, request));
+        QDir(b.destination).removeRecursively();
+        QDir().mkpath(b.destination);
+        for (int jobs : {1, 2}) {
+            const BatchSummary workers = runBatchInParallel(request, jobs, b.scratch.path("workers"), {});
+            EXPECT_EQ(workers.text(), inSlots.text()) << label;
+            for (const QString& name : names)
+                EXPECT_EQ(b.output(destinationName(name, request)), expected[name])
+                    << label << " jobs " << jobs << " " << name.toStdString();
+        }
+    }
+}
