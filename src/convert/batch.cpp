@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -358,8 +359,11 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
             ++reported;
         }
     };
-    // The workers go on to their next file while the disk takes the last.
-    Committer committer;
+    // The workers go on to their next file while the disk takes the last;
+    // each has a committer of its own, so that flushes go on side by side.
+    const int workers = std::max(1, jobs);
+    std::vector<std::unique_ptr<Committer>> committers;
+    for (int id = 0; id < workers; ++id) committers.push_back(std::make_unique<Committer>());
     if (jobs > 1) spreadFoldersWithin(workRoot);
 
     const auto worker = [&](int id) {
@@ -384,7 +388,7 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
                 settle(i, BatchFileResult{name, false, target.refusal});
                 continue;
             }
-            SetHandOff handOff(committer, target.path, [&settle, i, name](bool ok, const QString& problem) {
+            SetHandOff handOff(*committers[size_t(id)], target.path, [&settle, i, name](bool ok, const QString& problem) {
                 settle(i, BatchFileResult{name, ok, ok ? QString() : problem});
             });
             std::optional<BatchFileResult> held =
@@ -404,10 +408,10 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
         QDir(folder).removeRecursively();
     };
     std::vector<std::thread> threads;
-    for (int id = 1; id < std::max(1, jobs); ++id) threads.emplace_back(worker, id);
+    for (int id = 1; id < workers; ++id) threads.emplace_back(worker, id);
     worker(0);
     for (std::thread& t : threads) t.join();
-    committer.finish();
+    for (const std::unique_ptr<Committer>& committer : committers) committer->finish();
 
     // A stopped run leaves gaps: what was done after one is told all the same.
     for (int i = 0; i < count; ++i) {
