@@ -233,10 +233,9 @@ namespace {
 // levels: nothing when the picture must go through the workspace (see
 // heldImageSet).  Writes exactly what convertOneFile writes.
 std::optional<BatchFileResult> convertHeld(const QString& sourcePath, const QString& destinationPath,
-                                           const BatchRequest& request, const SetState& current,
-                                           ImageLibrary& library, SetHandOff& handOff) {
-    const std::optional<HeldSet> set =
-        heldImageSet(sourcePath, current, library, request.options, request.maxImport);
+                                           const BatchRequest& request, const SetState& current, ImageLibrary& library,
+                                           SetHandOff& handOff) {
+    const std::optional<HeldSet> set = heldImageSet(sourcePath, current, library, request.options, request.maxImport);
     if (!set) return std::nullopt;
     BatchFileResult result;
     result.name = QFileInfo(sourcePath).fileName();
@@ -388,9 +387,10 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
                 settle(i, BatchFileResult{name, false, target.refusal});
                 continue;
             }
-            SetHandOff handOff(*committers[size_t(id)], target.path, [&settle, i, name](bool ok, const QString& problem) {
-                settle(i, BatchFileResult{name, ok, ok ? QString() : problem});
-            });
+            SetHandOff handOff(*committers[size_t(id)], target.path,
+                               [&settle, i, name](bool ok, const QString& problem) {
+                                   settle(i, BatchFileResult{name, ok, ok ? QString() : problem});
+                               });
             std::optional<BatchFileResult> held =
                 convertHeld(source.filePath(name), target.path, request, workspace.state(), library, handOff);
             if (!held) {

@@ -153,6 +153,19 @@ Image resampleShared(const std::shared_ptr<const Image>& image, int32_t width, i
     return out;
 }
 
+// The rounding the flags of a full-colour resample ask for; false, with the
+// reason kept, for flags it does not take.
+bool fullColourFlags(int32_t flags, Rounding& rounding) {
+    if ((flags & ~(QUOR_KEEP_COVERAGE | QUOR_GRID_565 | QUOR_GRID_4444)) != 0)
+        return badArgument("unknown flags " + std::to_string(flags));
+    if ((flags & QUOR_GRID_565) && (flags & QUOR_GRID_4444))
+        return badArgument("QUOR_GRID_565 and QUOR_GRID_4444 together");
+    rounding = flags & QUOR_GRID_565    ? Rounding::Grid565
+               : flags & QUOR_GRID_4444 ? Rounding::Grid4444
+                                        : Rounding::KeepMeans;
+    return true;
+}
+
 // Texts of the format table; "" for numbers outside it.
 const char* formatText(int32_t n, const char* FormatEntry::*field) noexcept {
     const char* text = "";
@@ -313,13 +326,8 @@ QUORIMG_API int32_t _bmpresizergb(const char* src, const char* dst, QuorContext*
                                   int32_t flags) {
     return guarded([&] {
         if (!namesGiven(src, dst, ctx) || !sizeTaken(width, height)) return false;
-        if ((flags & ~(QUOR_KEEP_COVERAGE | QUOR_GRID_565 | QUOR_GRID_4444)) != 0)
-            return badArgument("unknown flags " + std::to_string(flags));
-        if ((flags & QUOR_GRID_565) && (flags & QUOR_GRID_4444))
-            return badArgument("QUOR_GRID_565 and QUOR_GRID_4444 together");
-        const Rounding rounding = flags & QUOR_GRID_565    ? Rounding::Grid565
-                                  : flags & QUOR_GRID_4444 ? Rounding::Grid4444
-                                                           : Rounding::KeepMeans;
+        Rounding rounding = Rounding::KeepMeans;
+        if (!fullColourFlags(flags, rounding)) return false;
         const std::shared_ptr<const Image> image = loadShared(src, why());
         if (!image) return false;
         const Progress progress = progressFor(ctx, std::max(image->pixelCount(), size_t(width) * size_t(height)));
@@ -370,14 +378,10 @@ QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge
                                  int32_t capacity) {
     return guarded([&] {
         if (!namesGiven(src, rgba, ctx) || !sizeTaken(edge, edge)) return false;
-        if ((edge & (edge - 1)) != 0) return badArgument("an edge of " + std::to_string(edge) + "; it is a power of two");
-        if ((flags & ~(QUOR_KEEP_COVERAGE | QUOR_GRID_565 | QUOR_GRID_4444)) != 0)
-            return badArgument("unknown flags " + std::to_string(flags));
-        if ((flags & QUOR_GRID_565) && (flags & QUOR_GRID_4444))
-            return badArgument("QUOR_GRID_565 and QUOR_GRID_4444 together");
-        const Rounding rounding = flags & QUOR_GRID_565    ? Rounding::Grid565
-                                  : flags & QUOR_GRID_4444 ? Rounding::Grid4444
-                                                           : Rounding::KeepMeans;
+        if ((edge & (edge - 1)) != 0)
+            return badArgument("an edge of " + std::to_string(edge) + "; it is a power of two");
+        Rounding rounding = Rounding::KeepMeans;
+        if (!fullColourFlags(flags, rounding)) return false;
         const auto image = loadShared(src, why());
         if (!image) return false;
         const auto bitsOf = [](const Image& picture) { return picture.indexed ? 8 : picture.hasAlpha ? 32 : 24; };
@@ -401,8 +405,8 @@ QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge
         };
         std::shared_ptr<const Image> scratch = asRead(image);
         if (edge != image->width || edge != image->height) {
-            auto resized = std::make_shared<Image>(
-                resampleShared(scratch, edge, edge, Progress(), roundingFor(*scratch)));
+            auto resized =
+                std::make_shared<Image>(resampleShared(scratch, edge, edge, Progress(), roundingFor(*scratch)));
             describe(ctx, edge, edge, bitsOf(*resized));
             if (bitsOf(*resized) != 24) return refuse(QUOR_ERROR_FORMAT, "the resized picture is not opaque");
             scratch = asRead(std::move(resized));

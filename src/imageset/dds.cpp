@@ -404,8 +404,7 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
 
 namespace {
 
-bool chainOfSetBytes(const CommandOutcome& joined, const std::vector<uint8_t>& bytes, DdsChain& chain,
-                     QString* error) {
+bool chainOfSetBytes(const CommandOutcome& joined, const std::vector<uint8_t>& bytes, DdsChain& chain, QString* error) {
     if (!joined.ok) {
         if (error) *error = joined.error;
         return false;

@@ -64,8 +64,7 @@ bool QuorLibrary::remapUsed(const QString& source, const QString& destination, c
                          native(palettePicture).constData()) != 0;
 }
 
-bool QuorLibrary::chainRgba(const QString& source, int edge, bool keepCoverage, int grid,
-                            std::vector<uint8_t>& rgba) {
+bool QuorLibrary::chainRgba(const QString& source, int edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
     size_t bytes = 0;
     for (int e = edge; e >= 1; e /= 2) bytes += size_t(e) * size_t(e) * 4;
     if (edge <= 0 || edge > 512) return false;

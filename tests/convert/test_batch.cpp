@@ -476,10 +476,10 @@ Bytes pngPicture(int width, int height, bool alpha) {
 // both outputs and every setting that reaches the chain.
 TEST(Batch, WorkersWriteWhatTheSlotsWrite) {
     const std::vector<std::pair<QString, Bytes>> sources = {
-        {"square.bmp", plainBmp(64, 64, 24, 3)},      {"oblong.bmp", plainBmp(100, 60, 24, 5)},
-        {"large.bmp", plainBmp(300, 300, 24, 11)},    {"grid.bmp", onGridBmp(32)},
-        {"one.bmp", plainBmp(1, 1, 24, 2)},           {"palette.bmp", plainBmp(32, 32, 8, 9)},
-        {"photo.png", pngPicture(96, 80, false)},     {"cutout.png", pngPicture(64, 64, true)},
+        {"square.bmp", plainBmp(64, 64, 24, 3)},   {"oblong.bmp", plainBmp(100, 60, 24, 5)},
+        {"large.bmp", plainBmp(300, 300, 24, 11)}, {"grid.bmp", onGridBmp(32)},
+        {"one.bmp", plainBmp(1, 1, 24, 2)},        {"palette.bmp", plainBmp(32, 32, 8, 9)},
+        {"photo.png", pngPicture(96, 80, false)},  {"cutout.png", pngPicture(64, 64, true)},
     };
     struct Case {
         bool dds;
