@@ -337,8 +337,9 @@ struct LevelPixels {
 using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
 
 // Where a join finds the set: the workspace's slot files, or a set held in
-// memory.  `level` gives a level's file (File) or its picture, top row first
-// (Picture); `decode` makes the picture of a file not in the set's own form.
+// memory.  `level` gives a level's file (File) or its picture with its rows
+// bottom first, as the set stores them (Picture); `decode` makes the picture,
+// top row first, of a file not in the set's own form.
 enum class LevelRead { Missing, File, Picture, Failed };
 struct JoinSource {
     const SetState& state;
@@ -374,11 +375,14 @@ std::optional<JoinSource> slotsOf(const Workspace& workspace, LevelsNeeded neede
 // A set held in memory as a join reads it: every level a picture.
 JoinSource heldSource(const HeldSet& set) {
     JoinSource source{set.state, set.header, {}, {}, {}};
-    source.level = [&set](int edge, std::vector<uint8_t>& topFirst) {
+    source.level = [&set](int edge, std::vector<uint8_t>& bottomFirst) {
         const size_t at = size_t(levelStart(set.state.largest, edge, 4, 0));
-        const size_t count = size_t(edge) * size_t(edge) * 4;
+        const size_t row = size_t(edge) * 4, count = row * size_t(edge);
         if (at + count > set.rgba.size()) return LevelRead::Failed;
-        topFirst.assign(set.rgba.begin() + std::ptrdiff_t(at), set.rgba.begin() + std::ptrdiff_t(at + count));
+        bottomFirst.resize(count);
+        const uint8_t* from = set.rgba.data() + at;
+        for (size_t y = 0; y < size_t(edge); ++y)
+            std::copy_n(from + (size_t(edge) - 1 - y) * row, row, bottomFirst.data() + y * row);
         return LevelRead::Picture;
     };
     source.decode = [](int, const std::vector<uint8_t>&, std::vector<uint8_t>&) { return false; };
@@ -394,7 +398,7 @@ CommandOutcome joinHighColour(const JoinSource& source, const JoinOutput& output
     out.reserve(out.size() + size_t(chainPixels(state.largest)) * size_t(bytesPerPixel));
     const std::vector<uint8_t>& alpha = source.alpha;
 
-    std::vector<uint8_t> level, topFirst;
+    std::vector<uint8_t> level, picture;
     for (int edge = state.largest; edge >= 1; edge /= 2) {
         const LevelRead read = source.level(edge, level);
         if (read == LevelRead::Missing) break;
@@ -408,27 +412,28 @@ CommandOutcome joinHighColour(const JoinSource& source, const JoinOutput& output
             continue;
         }
         if (read == LevelRead::Picture) {
-            std::swap(topFirst, level);
-        } else if (!source.decode(edge, level, topFirst)) {
+            std::swap(picture, level);
+        } else if (!source.decode(edge, level, picture)) {
             result.fail(QStringLiteral("The %1x%1 level is not a picture of that size; "
                                        "use Create Image Set to make it again.")
                             .arg(edge));
             return result;
+        } else {
+            // Rows turned bottom first, as the set stores them, in place.
+            const size_t row = size_t(edge) * 4;
+            for (size_t y = 0; y < size_t(edge) / 2; ++y)
+                std::swap_ranges(picture.begin() + std::ptrdiff_t(y * row),
+                                 picture.begin() + std::ptrdiff_t((y + 1) * row),
+                                 picture.begin() + std::ptrdiff_t((size_t(edge) - 1 - y) * row));
         }
         LevelPixels pixels;
-        // Rows turned bottom first, as the set stores them, in place.
-        const size_t row = size_t(edge) * 4;
-        for (size_t y = 0; y < size_t(edge) / 2; ++y)
-            std::swap_ranges(topFirst.begin() + std::ptrdiff_t(y * row),
-                             topFirst.begin() + std::ptrdiff_t((y + 1) * row),
-                             topFirst.begin() + std::ptrdiff_t((size_t(edge) - 1 - y) * row));
-        pixels.rgba = std::move(topFirst);
+        pixels.rgba = std::move(picture);
         for (size_t i = 3; i < pixels.rgba.size() && !pixels.ownAlpha; i += 4) pixels.ownAlpha = pixels.rgba[i] != 255;
         const size_t alphaStart = std::min(size_t(levelStart(state.largest, edge, 1, 0)), alpha.size());
         pixels.slotAlpha = alpha.data() + alphaStart;
         pixels.slotAlphaCount = alpha.size() - alphaStart;
         pack(pixels, out);
-        topFirst = std::move(pixels.rgba);  // the next, smaller level reuses it
+        picture = std::move(pixels.rgba);  // the next, smaller level reuses it
     }
     return finish(out, output);
 }
