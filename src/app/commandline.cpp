@@ -246,8 +246,8 @@ public:
         if (!editor().showTransparencyView(current))
             return prompts_.failure.isEmpty() ? QStringLiteral("the transparency view could not be made")
                                               : prompts_.failure;
-        QString why;
-        if (!saveTransparencyView(window_.workspace(), arguments[0], &why)) return oneLine(why);
+        if (const CommandOutcome saved = saveTransparencyView(window_.workspace(), arguments[0]); !saved.ok)
+            return oneLine(saved.error);
         return {};
     }
 

@@ -417,13 +417,13 @@ void MainWindow::updateWithPalette() {
     PaintSession* last = nullptr;
     for (PaintSession& session : sessions_)
         if (session.instance == history_.current().instance) last = &session;
-    const PaletteUpdate update =
+    const CommandOutcome update =
         last ? updatePaletteFromFile(workspace_, last->file) : updatePaletteFromEditedSlot(workspace_);
-    if (update.changed) {
+    if (update.ok) {
         recordChange(QString());
         if (last) takePaintSession(*last);
     } else {
-        prompts_.warning(kTitle, update.message);
+        prompts_.warning(kTitle, update.error);
     }
     checkPaintSessions();
     reloadViews();

@@ -437,13 +437,19 @@ bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, 
         return false;
     }
     if (handOff && handOff->takes(path)) {
-        std::unique_ptr<Replacement> temp = writeReplacement(path, bytes, error);
-        if (!temp) return false;
-        handOff->hand(std::move(temp), path,
+        WrittenReplacement temp = writeReplacement(path, bytes);
+        if (!temp.file) {
+            if (error) *error = temp.outcome.error;
+            return false;
+        }
+        handOff->hand(std::move(temp.file), path,
                       [written = std::move(bytes)](const QString& target) { return readBackProblem(target, written); });
         return true;
     }
-    if (!replaceFileAtomically(path, bytes, error)) return false;
+    if (const CommandOutcome saved = replaceFileAtomically(path, bytes); !saved.ok) {
+        if (error) *error = saved.error;
+        return false;
+    }
     const QString problem = readBackProblem(path, bytes);
     if (!problem.isEmpty() && error) *error = problem;
     return problem.isEmpty();
@@ -462,11 +468,8 @@ CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& 
         return outcome;
     }
     const QString converted = workspace.workDir() + QStringLiteral("dtemp.bmp");
-    QString why;
-    if (!replaceFileAtomically(converted, setOfChain(reading.chain, reading.anyTransparent), &why)) {
-        outcome.fail(why);
-        return outcome;
-    }
+    outcome = replaceFileAtomically(converted, setOfChain(reading.chain, reading.anyTransparent));
+    if (!outcome.ok) return outcome;
     outcome = loadExtended(converted, BitmapFilter, workspace, library, options, QFileInfo(path).fileName());
     Workspace::removeFile(converted);
     if (!outcome.ok) return outcome;
