@@ -212,7 +212,8 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     const ReadOnlyFilesReplaced overwrite;
     if (request.writeDds) {
         // The save itself reads the file back, or its committer does.
-        result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem, handOff);
+        const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
+        result.converted = saveDds(workspace, destinationPath, dds, &result.problem, &result.note, handOff);
         return result;
     }
     const JoinResult written = writeSet(workspace, destinationPath, LevelsNeeded::All, handOff);
