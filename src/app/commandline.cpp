@@ -76,12 +76,6 @@ private:
     QTextStream& err_;
 };
 
-QString depthText(const SetState& state) {
-    if (!state.highColour) return QStringLiteral("8-bit");
-    if (state.is32) return QStringLiteral("32-bit");
-    return state.is4444 ? QStringLiteral("16-bit 4-4-4-4") : QStringLiteral("16-bit 5-6-5");
-}
-
 class Runner : public LineOperations {
 public:
     Runner(MainWindow& window, LinePrompts& prompts, QTextStream& out, QTextStream& err, const QString& workRoot,
@@ -97,7 +91,7 @@ public:
         const CommandInfo* command = findCommand(step.command);
         if (!command || !command->operation) return {};  // the parser has seen to these
         if (command->onLevels) {
-            if (window_.workspace().state().highColour) return QStringLiteral("the set is not an 8-bit set");
+            if (window_.workspace().state().depth.highColour()) return QStringLiteral("the set is not an 8-bit set");
             if (!editor().isOpen()) window_.editTransparency();
         } else if (editor().isOpen()) {
             editor().exit();
@@ -111,7 +105,7 @@ public:
              << status.maximum << '\n'
              << status.loadedAs << '\n'
              << status.depth << '\n'
-             << "Depth: " << depthText(window_.workspace().state()) << '\n'
+             << "Depth: " << window_.workspace().state().depth.text() << '\n'
              << "Largest level: " << window_.workspace().state().largest << '\n';
         out_.flush();
         return prompts_.failure;
@@ -178,15 +172,11 @@ public:
 
     QString convertTo(const QStringList& arguments) override {
         if (window_.workspace().state().largest == 0) return QStringLiteral("no set is loaded");
-        static const std::pair<const char*, ToolMode> depths[] = {{"256", ToolMode::EightBit},
-                                                                  {"565", ToolMode::Rgb565},
-                                                                  {"4444", ToolMode::Argb4444},
-                                                                  {"32", ToolMode::Argb32}};
-        const QString depth = arguments.value(0);
-        const auto found = std::find_if(std::begin(depths), std::end(depths),
-                                        [&](const auto& d) { return depth == QLatin1String(d.first); });
-        if (found == std::end(depths)) return QStringLiteral("the depth must be 256, 565, 4444 or 32");
-        window_.convertTo(found->second);
+        const QString word = arguments.value(0);
+        const auto found = std::find_if(kToolConversions.begin(), kToolConversions.end(),
+                                        [&](SetDepth d) { return word == QLatin1String(d.commandWord()); });
+        if (found == kToolConversions.end()) return QStringLiteral("the depth must be 256, 565, 4444 or 32");
+        window_.convertTo(*found);
         return prompts_.failure;
     }
 

@@ -53,9 +53,6 @@ class TransparencyEditor;
 class TransparencyViewWindow;
 class UpDown;
 
-// The texture tool's modes, each named for the depth it makes of the set.
-enum class ToolMode : int { EightBit = 9, Rgb565 = 2, Argb4444 = 5, Argb32 = 7 };
-
 // What the title calls the current set and what Save offers for it.
 struct SetIdentity {
     QString file;             // loaded from or saved to; empty for a set made here
@@ -190,7 +187,7 @@ public slots:
     void setMaxImport(int size);
     // ImageTool
     void locateImageTool();
-    void convertTo(ToolMode mode);
+    void convertTo(SetDepth target);
     // Buttons
     void updateWithPalette();
     void mergeImage();

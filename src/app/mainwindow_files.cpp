@@ -398,30 +398,24 @@ void MainWindow::newSixteenBitSet() {
     showOutcome(outcome);
 }
 
-void MainWindow::convertTo(ToolMode mode) {
+void MainWindow::convertTo(SetDepth target) {
     QuorLibrary library(context_);
     // The set keeps the name it is shown under: a file's name, or a line of
     // its own such as a new set's, which the reload would replace with the
     // name of the exchange file.
-    const QString bitmap = workspace_.status().bitmap;
-    const QString prefix = QStringLiteral("Bitmap - ");
-    const bool shownAsFile = bitmap.isEmpty() || bitmap.startsWith(prefix);
-    const QString name =
-        bitmap.startsWith(prefix) ? bitmap.mid(prefix.size()) : QFileInfo(loadExtendedDialog_.fileName).fileName();
-    const CommandOutcome outcome =
-        convertCurrentImage(int(mode), workspace_, library, setOptions(), textureTool(), name);
-    if (!shownAsFile) workspace_.status().bitmap = bitmap;
-    const char* const names[] = {"256 Colours", "16bit 565", "16bit 444", "32 bit"};
-    const ToolMode modes[] = {ToolMode::EightBit, ToolMode::Rgb565, ToolMode::Argb4444, ToolMode::Argb32};
-    const auto it = std::find(std::begin(modes), std::end(modes), mode);
-    markChanged(outcome, QStringLiteral("Convert to %1").arg(QLatin1String(names[it - std::begin(modes)])));
+    const StatusLines before = workspace_.status();
+    const bool shownAsFile = before.bitmap.isEmpty() || before.bitmapFile;
+    const QString name = before.bitmapFile.value_or(QFileInfo(loadExtendedDialog_.fileName).fileName());
+    const CommandOutcome outcome = convertCurrentImage(target, workspace_, library, setOptions(), textureTool(), name);
+    if (!shownAsFile) workspace_.status().showLine(before.bitmap);
+    markChanged(outcome, QStringLiteral("Convert to %1").arg(QString::fromLatin1(target.menuText()).remove(u'&')));
     showOutcome(outcome);
 }
 
 void MainWindow::editTransparency() { transparencyEditor_->open(); }
 
 void MainWindow::updateWithPalette() {
-    if (workspace_.state().highColour || !hasSet()) {
+    if (workspace_.state().depth.highColour() || !hasSet()) {
         updateViews();
         return;
     }

@@ -435,11 +435,13 @@ void MainWindow::buildMenus() {
     tool->addSeparator();
     QMenu* convert = tool->addMenu(QStringLiteral("&Convert current image to"));
     convert->setObjectName(QStringLiteral("Convertcurrentimageto1"));
-    const auto convertWith = [this](ToolMode mode) { return [this, mode] { convertTo(mode); }; };
-    item(convert, nullptr, "ConvertCurrentImageto256Colours1", "&256 Colours", convertWith(ToolMode::EightBit));
-    item(convert, nullptr, "N16bit5651", "16bit &565", convertWith(ToolMode::Rgb565));
-    item(convert, nullptr, "N16bit4441", "16bit &444", convertWith(ToolMode::Argb4444));
-    item(convert, nullptr, "N32bit1", "&32 bit", convertWith(ToolMode::Argb32));
+    const auto conversion = [&](const char* name, SetDepth depth) {
+        item(convert, nullptr, name, depth.menuText(), [this, depth] { convertTo(depth); });
+    };
+    conversion("ConvertCurrentImageto256Colours1", SetDepth::Palette8);
+    conversion("N16bit5651", SetDepth::Rgb565);
+    conversion("N16bit4441", SetDepth::Argb4444);
+    conversion("N32bit1", SetDepth::Argb32);
 
     // F10 opens the menu bar, as Alt and the underlined letters do.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);

@@ -116,7 +116,7 @@ void MainWindow::showTransparencyOfViews() {
     const bool on = showTransparencyItem_->isChecked();
     const SetState& state = workspace_.state();
     std::optional<std::array<int32_t, 256>> levels;
-    if (state.largest > 0 && !state.highColour) {
+    if (state.largest > 0 && !state.depth.highColour()) {
         PaletteLevels read;
         getpalette(workspace_, read);
         levels = read.levels;
@@ -241,7 +241,7 @@ QString MainWindow::paintSessionCopy(int slot) {
     // readers refuse: such a level goes over as the image library writes it.
     const HeaderFacts facts = readHeaderFacts(workspace_.slotPath(slot));
     QuorLibrary library(context_);
-    const bool copied = workspace_.state().is4444 && facts.bits == 16
+    const bool copied = workspace_.state().depth == SetDepth::Argb4444 && facts.bits == 16
                             ? library.anyToBmp(workspace_.slotPath(slot), copy)
                             : QFile::copy(workspace_.slotPath(slot), copy);
     progressBar_->setValue(0);

@@ -26,7 +26,7 @@ QPoint centredOver(const QRect& owner, const QSize& size) {
 
 StatusLines initialStatusLines() {
     StatusLines lines;
-    lines.bitmap = QStringLiteral("Bitmap");
+    lines.showLine(QStringLiteral("Bitmap"));
     lines.maximum = QStringLiteral("Maximum");
     lines.loadedAs = QStringLiteral("Loaded as");
     return lines;

@@ -197,7 +197,7 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     }
     // Colour 0 is made transparent before the chain is built, so that the
     // smaller levels are made knowing it and keep the background clear.
-    if (request.colour0Transparent && !workspace.state().highColour) {
+    if (request.colour0Transparent && !workspace.state().depth.highColour()) {
         colour0Transparent(palette.levels);
         const bool changed = palette.paletteChanged;
         savepalette(workspace, palette);
@@ -216,7 +216,7 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         result.converted = saveDds(workspace, destinationPath, dds, &result.problem, &result.note, handOff);
         return result;
     }
-    const JoinResult written = writeSet(workspace, destinationPath, LevelsNeeded::All, handOff);
+    const CommandOutcome written = writeSet(workspace, JoinOutput(destinationPath, handOff));
     result.converted = written.ok;
     result.problem = written.error;
     // A save handed to a committer is judged there, once it is in place.

@@ -50,12 +50,6 @@ QString mergePalette(const std::vector<uint8_t>& source, Workspace& workspace, S
     return replaceWorkFile(staging.path(HeaderSlot), header);
 }
 
-CommandOutcome failure(const QString& why) {
-    CommandOutcome outcome;
-    outcome.fail(why);
-    return outcome;
-}
-
 CommandOutcome committed(SlotStaging& staging, bool replaceSet) {
     CommandOutcome outcome;
     QString error;
@@ -80,13 +74,14 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
                             int maxImport) {
     const QString scratch = workspace.slotPath(ScratchSlot);
     // Nothing changes, not even the labels, for a file the library cannot read.
-    if (!library.valid(file)) return failure(cannotRead(file, library.lastError()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library));
+    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.lastError()));
+    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library));
     int width = 0, height = 0, bits = 0;
-    if (!library.check(scratch, width, height, bits)) return failure(cannotRead(file, library.lastError()));
+    if (!library.check(scratch, width, height, bits))
+        return CommandOutcome::refused(cannotRead(file, library.lastError()));
     const int size = importSize(width, height, maxImport);
     if (!library.resize(scratch, scratch, size, size))
-        return failure(libraryFailure(
+        return CommandOutcome::refused(libraryFailure(
             QStringLiteral("%1 could not be resized to %2x%2").arg(QFileInfo(file).fileName()).arg(size), library));
     SetState& state = workspace.state();
     const SetState before = state;
@@ -96,7 +91,7 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
     state.largest = size;
     state.templateHeader[kSizeExponentAt] = uint8_t(sizeExponent(size));
     StatusLines& status = workspace.status();
-    status.bitmap = QStringLiteral("Bitmap - ") + QFileInfo(file).fileName();
+    status.showFile(QFileInfo(file).fileName());
     status.maximum = QStringLiteral("Maximum Size - %1").arg(size);
     status.loadedAs = QStringLiteral("Loaded as - Normal Bitmap");
     status.depth = QStringLiteral(" ");
@@ -112,32 +107,32 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file, library.lastError()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library));
+    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.lastError()));
+    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
     if (!library.resize(scratch, level256, 256, 256) ||
         !library.remap(level256, level256, workspace.slotPath(HeaderSlot)))
-        return failure(libraryFailure(
+        return CommandOutcome::refused(libraryFailure(
             QStringLiteral("%1 could not be put on the set's palette").arg(QFileInfo(file).fileName()), library));
     return createImageSet(workspace, library, options, runTool, &staging);
 }
 
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return failure(cannotRead(file, library.lastError()));
-    if (!library.anyToBmp(file, scratch)) return failure(notBroughtIn(file, library));
+    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.lastError()));
+    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library));
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits) || bits != 8)
-        return failure(QString::fromLatin1(kNotEightBitMessage));
+        return CommandOutcome::refused(QString::fromLatin1(kNotEightBitMessage));
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
-    if (!library.resize(scratch, level256, 256, 256)) return failure(notBroughtIn(file, library));
+    if (!library.resize(scratch, level256, 256, 256)) return CommandOutcome::refused(notBroughtIn(file, library));
     std::vector<uint8_t> picture;
     QString cause = readRegularFile(level256, picture, kPaletteHeader);
     if (cause.isEmpty()) cause = mergePalette(picture, workspace, staging);
     if (!cause.isEmpty())
-        return failure(
+        return CommandOutcome::refused(
             stepFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), cause));
     CommandOutcome outcome = committed(staging, false);
     // The 256 level is whole now, whatever the file before held of it.
@@ -150,25 +145,26 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     // Read through the header probe: only an 8-bit set of 256 is taken, and
     // its pixels from where its own header says they start.
     const HeaderFacts facts = readHeaderFacts(file);
-    if (!facts.readable) return failure(cannotRead(file, {}));
-    const bool eightBit = probeHeader(facts).eightBit;
+    if (!facts.readable) return CommandOutcome::refused(cannotRead(file, {}));
+    const bool eightBit = probeHeader(facts).depth == SetDepth::Palette8;
     if (!eightBit || refusalToSplit(facts) || facts.width != 256)
-        return failure(facts.bits != 8 ? QString::fromLatin1(kNotEightBitMessage)
-                                       : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
-                                                        "%1 is not one.")
-                                             .arg(QFileInfo(file).fileName()));
+        return CommandOutcome::refused(facts.bits != 8
+                                           ? QString::fromLatin1(kNotEightBitMessage)
+                                           : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
+                                                            "%1 is not one.")
+                                                 .arg(QFileInfo(file).fileName()));
     std::vector<uint8_t> bytes;
     if (!readFileBytes(file, bytes, int64_t(facts.pixelOffset) + chainPixels(256)) ||
         bytes.size() <= size_t(facts.pixelOffset))
-        return failure(QStringLiteral("%1 holds no image.").arg(QFileInfo(file).fileName()));
+        return CommandOutcome::refused(QStringLiteral("%1 holds no image.").arg(QFileInfo(file).fileName()));
     std::vector<uint8_t> levelHeader(bytes.begin(), bytes.begin() + kPaletteHeader);
     write32(levelHeader, kPixelOffsetAt, kPaletteHeader);
     SlotStaging staging(workspace);
     SplitReport report;
     writeLevelFiles(bytes, facts.pixelOffset, 256, 1, levelHeader, staging, report);
-    if (!report.failure.isEmpty()) return failure(report.failure);
+    if (!report.failure.isEmpty()) return CommandOutcome::refused(report.failure);
     if (const QString cause = mergePalette(levelHeader, workspace, staging); !cause.isEmpty())
-        return failure(
+        return CommandOutcome::refused(
             stepFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), cause));
     CommandOutcome outcome = committed(staging, false);
     if (outcome.ok) workspace.state().incompleteLevels = report.incompleteLevels;
@@ -192,7 +188,7 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     const QString scratch = workspace.slotPath(ScratchSlot);
     const auto undo = [&](const QString& why) {
         state = before;
-        return failure(why);
+        return CommandOutcome::refused(why);
     };
     QString error;
     if (!replaceFileAtomically(scratch, file, &error)) return undo(error);
@@ -214,22 +210,23 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     status.maximum = QStringLiteral("Maximum Size - 256");
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");
     status.depth = QStringLiteral("--- 16 bit ---");
-    status.bitmap = QStringLiteral("New Bitmap");
+    status.showLine(QStringLiteral("New Bitmap"));
     return outcome;
 }
 
-CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                                   const TextureToolRun& runTool, const QString& shownName) {
+CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageLibrary& library,
+                                   const SetOptions& options, const TextureToolRun& runTool, const QString& shownName) {
     CommandOutcome outcome;
     const QString exchange = workspace.exchangePath();
     // The tool starts from the picture the slots hold, not from its rounding
     // to the set's depth.
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, nullptr, SetColours::Full);
+    const CommandOutcome written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;
     }
-    const QString why = runTool ? runTool(exchange, mode) : QStringLiteral("No texture tool is set.");
+    const QString why =
+        runTool ? runTool(exchange, target.toolMode(ToolPass::Convert)) : QStringLiteral("No texture tool is set.");
     if (!why.isEmpty()) {
         outcome.fail(why);
     } else if (const auto broken = whyNotWholeSet(readHeaderFacts(exchange))) {
@@ -246,7 +243,7 @@ CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary&
 }
 
 TextureToolRun textureTool(const Workspace& workspace, const ToolSettings& settings) {
-    return [&workspace, settings](const QString& file, int mode) {
+    return [&workspace, settings](const QString& file, ToolMode mode) {
         return runTextureTool(workspace, settings, file, mode).problem;
     };
 }

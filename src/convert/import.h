@@ -28,10 +28,10 @@ CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary
 CommandOutcome importCfs(const QString& file, Workspace& workspace);
 // The question is the caller's; this makes the set.
 CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options);
-// Converts the set through the texture tool in mode 9, 2, 5 or 7; `shownName`
-// is the name the status line keeps.
-CommandOutcome convertCurrentImage(int mode, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                                   const TextureToolRun& runTool, const QString& shownName);
+// Converts the set through the texture tool to `target`; `shownName` is the
+// name the status line keeps.
+CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageLibrary& library,
+                                   const SetOptions& options, const TextureToolRun& runTool, const QString& shownName);
 
 // A TextureToolRun over the real runner.
 TextureToolRun textureTool(const Workspace& workspace, const ToolSettings& settings);

@@ -11,30 +11,29 @@
 
 namespace corvane {
 
-QString toolOptionText(int mode) {
+QString toolOptionText(ToolMode mode) {
     switch (mode) {
-        case 2:
+        case ToolMode::Rgb565:
             return QStringLiteral("-565 ");
-        case 5:
+        case ToolMode::Argb4444:
             return QStringLiteral("-4444 ");
-        case 7:
+        case ToolMode::Argb32:
             return QStringLiteral("-now -32 ");
-        case 8:
+        case ToolMode::Palette8Levels:
             return QStringLiteral(" -8 -alpha -verify ");
-        case 9:
+        case ToolMode::Palette8:
             return QStringLiteral(" -8 ");
-        default:
-            return {};
     }
+    return {};
 }
 
 QString toolWindowOption(bool showTool) { return showTool ? QString() : QStringLiteral("-b "); }
 
-QString toolCommandLine(const QString& program, int mode, bool showTool, const QString& file) {
+QString toolCommandLine(const QString& program, ToolMode mode, bool showTool, const QString& file) {
     return QStringLiteral("%1  %2 %3 -e bmp  %4").arg(program, toolOptionText(mode), toolWindowOption(showTool), file);
 }
 
-QStringList toolArguments(int mode, bool showTool, const QString& file) {
+QStringList toolArguments(ToolMode mode, bool showTool, const QString& file) {
     QStringList arguments = toolOptionText(mode).split(' ', Qt::SkipEmptyParts);
     arguments += toolWindowOption(showTool).split(' ', Qt::SkipEmptyParts);
     arguments << QStringLiteral("-e") << QStringLiteral("bmp") << file;
@@ -64,7 +63,7 @@ constexpr int kLookMs = 50;
 
 void endToolRunsWhen(const std::atomic<bool>* stop) { endWhen.store(stop); }
 
-ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, int mode) {
+ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, ToolMode mode) {
     ToolRun run;
     const QString copy = workspace.toolCopyPath();
     Workspace::removeFile(copy);

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "setdepth.h"
+
 #include <atomic>
 
 namespace corvane {
@@ -12,14 +14,14 @@ namespace corvane {
 class Workspace;
 
 // The option text of a mode, blanks included; empty for an unknown mode.
-QString toolOptionText(int mode);
+QString toolOptionText(ToolMode mode);
 // The window option: "-b " when the tool is not to be shown.
 QString toolWindowOption(bool showTool);
 // The whole command line as text, "%s  %s %s -e bmp  %s".
-QString toolCommandLine(const QString& program, int mode, bool showTool, const QString& file);
+QString toolCommandLine(const QString& program, ToolMode mode, bool showTool, const QString& file);
 // The same as the argument list handed to the process (never through a shell,
 // so a file name with blanks stays one argument).
-QStringList toolArguments(int mode, bool showTool, const QString& file);
+QStringList toolArguments(ToolMode mode, bool showTool, const QString& file);
 
 struct ToolSettings {
     QString toolPath;      // "ImageTool"
@@ -37,7 +39,7 @@ struct ToolRun {
 // Waits for the tool without a time limit, unless the run it serves is
 // stopped (see endToolRunsWhen): the tool is then ended too, and the run
 // says so.
-ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, int mode);
+ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, ToolMode mode);
 
 // From now on every run of the tool ends, and ends the tool, once `stop` is
 // set; null for never.  The command line points it at its interrupt flag,

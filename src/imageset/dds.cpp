@@ -2,6 +2,7 @@
 
 #include "bytes.h"
 #include "committer.h"
+#include "depthpacking.h"
 #include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
@@ -405,8 +406,7 @@ bool chainFromSet(const std::vector<uint8_t>& file, DdsChain& chain) {
     if (bpp == 4)
         for (size_t i = 0; i < size_t(edge) * size_t(edge) && !fourthBytesUsed; ++i)
             fourthBytesUsed = file[start + 4 * i + 3] != 0;
-    const quor::PackedForm form =
-        byteAt(file, kRedMaskHighAt) == 0x0F ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565;
+    const quor::PackedForm form = packedFormOf(SetDepth::ofHeader(bits, read32(file, kMasksAt)).value_or(SetDepth()));
 
     chain.largest = edge;
     chain.levels.clear();
@@ -467,7 +467,7 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain) {
 
 bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
     std::vector<uint8_t> bytes;
-    const JoinResult joined = setBytes(workspace, bytes, SetColours::Full);
+    const CommandOutcome joined = setBytes(workspace, bytes, SetColours::Full);
     if (!joined.ok) {
         if (error) *error = joined.error;
         return false;

@@ -1,10 +1,10 @@
 #include "editedlevel.h"
 
+#include "depthpacking.h"
 #include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
 #include "library.h"
-#include "pixelpack.h"
 #include "splitjoin.h"
 #include "staging.h"
 #include "workspace.h"
@@ -138,7 +138,7 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
     SlotStaging staging(workspace);
     Bytes level;
     QString note;
-    if (!state.highColour) {
+    if (!state.depth.highColour()) {
         // Level files carry the set's headers and palette; their pixels start at 1078.
         Bytes levelHeader(header.begin(), header.begin() + std::min<std::ptrdiff_t>(kPaletteHeader, header.size()));
         levelHeader.resize(kPaletteHeader, 0);
@@ -165,8 +165,10 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         else if (paletteOf(returned, facts.paletteAt, facts.paletteEntries) != palette)
             note = QStringLiteral("colours matched to the set's palette");
     } else {
-        const bool withAlpha = state.is32 || state.is4444;
-        const int headerLength = state.headerSize != 0 ? state.headerSize : state.is32 ? kPlainHeader : kStandardHeader;
+        const SetDepth depth = state.depth;
+        const bool withAlpha = depth.keepsAlpha();
+        const bool nibbles = depth == SetDepth::Argb4444;
+        const int headerLength = state.headerLength();
         Bytes levelHeader(header.begin(), header.begin() + std::min<std::ptrdiff_t>(headerLength, header.size()));
         levelHeader.resize(size_t(headerLength), 0);
         write32(levelHeader, kPixelOffsetAt, uint32_t(headerLength));
@@ -180,33 +182,33 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         readFileBytes(workspace.slotPath(AlphaSlot), alpha);
         const size_t alphaAt = size_t(levelStart(state.largest, edge, 1, 0));
         if (withAlpha) {
-            alpha.resize(size_t(chainPixels(state.largest)), state.is4444 ? 0xF0 : 0xFF);
+            const uint8_t opaque = depth.opaqueAlpha();
+            alpha.resize(size_t(chainPixels(state.largest)), opaque);
             uint8_t* kept = alpha.data() + alphaAt;
-            const uint8_t opaque = state.is4444 ? 0xF0 : 0xFF;
             bool keptTransparency = false, allZero = true;
             for (size_t t = 0; t < texels; ++t) {
                 uint8_t& a = rgba[4 * t + 3];
                 if (ownAlpha) {
-                    kept[t] = state.is4444 ? uint8_t(((a * 15 + 127) / 255) << 4) : a;
+                    kept[t] = nibbles ? uint8_t(((a * 15 + 127) / 255) << 4) : a;
                     continue;
                 }
                 keptTransparency = keptTransparency || kept[t] != opaque;
                 allZero = allZero && kept[t] == 0;
-                a = state.is4444 ? uint8_t((kept[t] >> 4) * 17) : kept[t];
+                a = nibbles ? uint8_t((kept[t] >> 4) * 17) : kept[t];
             }
             // (A 32-bit set whose fourth bytes are all 0 never used them.)
-            if (keptTransparency && !(state.is32 && allZero)) note = QStringLiteral("keeps the set's transparency");
+            if (keptTransparency && !(depth == SetDepth::Argb32 && allZero))
+                note = QStringLiteral("keeps the set's transparency");
         }
-        const int bytesPerPixel = state.is32 ? 4 : 2;
+        const int bytesPerPixel = depth.bytesPerTexel();
         Bytes pixels(texels * size_t(bytesPerPixel));
-        if (state.is32) {
+        if (depth == SetDepth::Argb32) {
             for (size_t t = 0; t < texels; ++t) {
                 const uint8_t* p = rgba.data() + 4 * t;
                 std::copy_n(std::array<uint8_t, 4>{p[2], p[1], p[0], p[3]}.begin(), 4, pixels.begin() + std::ptrdiff_t(4 * t));
             }
         } else {
-            const auto form = state.is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565;
-            quor::packLevel(form, rgba.data(), texels, pixels.data());
+            quor::packLevel(packedFormOf(depth), rgba.data(), texels, pixels.data());
         }
         level = levelFile(levelHeader, edge, bytesPerPixel, pixels);
         if (withAlpha && ownAlpha) {
@@ -228,7 +230,7 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         return intake;
     }
     // Shown as the rest of the set is shown.
-    if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
+    if (state.depth.highColour() && (options.convertTo24 || state.headerSize != 0)) {
         if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) {
             intake.outcome.fail(why);
             return intake;

@@ -8,10 +8,10 @@
 namespace corvane {
 namespace layout {
 
-TemplateHeader standardHeader(int64_t largest, bool is4444) {
+TemplateHeader standardHeader(int64_t largest, SetDepth depth) {
     std::vector<uint8_t> h(kStandardHeader, 0);
     writeSetHeaders(h, largest, 16, kStandardHeader, kBitFields);
-    const std::array<uint32_t, 3>& masks = is4444 ? kMasks4444 : kMasks565;
+    const std::array<uint32_t, 3>& masks = depth.masks();
     for (size_t i = 0; i < masks.size(); ++i) write32(h, kMasksAt + 4 * i, masks[i]);
     h[kStandardRecordAt + 0] = 'A';
     h[kStandardRecordAt + 1] = 'V';
@@ -114,31 +114,11 @@ HeaderFacts readHeaderFacts(const QString& path) {
 HeaderProbe probeHeader(const HeaderFacts& facts) {
     HeaderProbe probe;
     if (!facts.readable) return probe;
+    probe.depth = SetDepth::ofHeader(facts.bits, facts.masks[0]);
+    if (!probe.depth) return probe;
     const uint8_t offsetLow = uint8_t(facts.pixelOffset & 0xFF);
-    switch (facts.bits) {
-        case 8:
-            probe.eightBit = true;
-            if (offsetLow == kPixelOffsetWithRecord) probe.recordCount = 1;
-            break;
-        case 16:
-            probe.highColour = true;
-            if (offsetLow == kStandardHeader) probe.standardHeader = true;
-            else probe.headerSize = int8_t(offsetLow);
-            // The red mask's second byte alone marks the 4-4-4-4 form.
-            probe.is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
-            break;
-        case 24:
-            probe.highColour = true;
-            probe.headerSize = int8_t(offsetLow);
-            break;
-        case 32:
-            probe.highColour = true;
-            probe.is32 = true;
-            probe.headerSize = int8_t(offsetLow);
-            break;
-        default:
-            break;
-    }
+    if (probe.depth == SetDepth::Palette8) probe.recordCount = offsetLow == kPixelOffsetWithRecord ? 1 : 0;
+    else if (!(probe.depth->sixteenBit() && offsetLow == kStandardHeader)) probe.headerSize = int8_t(offsetLow);
     return probe;
 }
 
@@ -176,8 +156,8 @@ std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
     // 5-6-5, turning every pixel into another colour.
     if (facts.bits == 16) {
         const bool masksInHeader = facts.compression == kBitFields && (facts.pixelOffset & 0xFF) >= uint32_t(kMasksEnd);
-        const bool is565 = facts.masks == kMasks565;
-        const bool is4444 = ((facts.masks[0] >> 8) & 0xFF) == 0x0F;
+        const bool is565 = facts.masks == SetDepth(SetDepth::Rgb565).masks();
+        const bool is4444 = SetDepth::marks4444(facts.masks[0]);
         if (!masksInHeader || !(is565 || is4444))
             return QStringLiteral(
                        "This 16-bit file does not keep its pixels as 5-6-5 or 4-4-4-4 (it is %1), "

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "setdepth.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -35,10 +37,6 @@ inline constexpr int kInfoWithMasks = 52;      // the shortest that holds the co
 inline constexpr int kInfoWithAlphaMask = 56;  // ... and the alpha mask
 inline constexpr uint32_t kNoCompression = 0;
 inline constexpr uint32_t kBitFields = 3;
-// Red, green and blue masks of the two 16-bit forms; 4-4-4-4 keeps its alpha
-// in the top nibble, which no mask names.
-inline constexpr std::array<uint32_t, 3> kMasks565{0xF800, 0x07E0, 0x001F};
-inline constexpr std::array<uint32_t, 3> kMasks4444{0x0F00, 0x00F0, 0x000F};
 
 inline constexpr int kPlainHeader = 54;  // file header + information header
 inline constexpr int kPaletteAt = 54;
@@ -56,11 +54,11 @@ inline constexpr int kSizeExponentAt = kStandardRecordAt + kRecordDataOffset + 6
 inline constexpr int kMaxLevel = 512;
 
 using TemplateHeader = std::array<uint8_t, kStandardHeader>;
-// The standard header of a 16-bit set of edge `largest`: 5-6-5 or 4-4-4-4
-// masks and a record whose data are all 0.
-TemplateHeader standardHeader(int64_t largest, bool is4444);
+// The standard header of a 16-bit set of edge `largest`: the masks of its
+// depth (5-6-5 or 4-4-4-4) and a record whose data are all 0.
+TemplateHeader standardHeader(int64_t largest, SetDepth depth);
 // A 16-bit 5-6-5 set of edge 256 with the standard header and record.
-inline TemplateHeader defaultTemplateHeader() { return standardHeader(256, false); }
+inline TemplateHeader defaultTemplateHeader() { return standardHeader(256, SetDepth::Rgb565); }
 
 inline bool isLevel(int64_t edge) { return edge >= 1 && edge <= kMaxLevel && (edge & (edge - 1)) == 0; }
 // L² + (L/2)² + ... + 1.
@@ -118,13 +116,9 @@ HeaderFacts readHeaderFacts(const uint8_t* data, size_t size);
 // The header fields of a set as a file's header gives them; the workspace
 // takes them into its state.
 struct HeaderProbe {
-    bool eightBit = false;
-    bool highColour = false;  // 16-, 24- or 32-bit
-    bool is32 = false;
-    bool is4444 = false;          // 16-bit with red mask 0x0F00
-    bool standardHeader = false;  // 16-bit with the usual 86-byte header
-    int32_t headerSize = 0;       // low byte of the pixel offset, unless standard or 8-bit
-    int32_t recordCount = 0;      // 8-bit: 1 when a record follows the palette
+    std::optional<SetDepth> depth;  // nothing for bits no set has
+    int32_t headerSize = 0;         // low byte of the pixel offset, unless 8-bit or 16-bit's usual 86
+    int32_t recordCount = 0;        // 8-bit: 1 when a record follows the palette
 };
 HeaderProbe probeHeader(const HeaderFacts& facts);
 HeaderProbe probeHeader(const QString& path);

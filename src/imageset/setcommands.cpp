@@ -2,6 +2,7 @@
 
 #include "fileaccess.h"
 #include "files.h"
+#include "depthpacking.h"
 #include "library.h"
 #include "splitjoin.h"
 #include "staging.h"
@@ -45,7 +46,7 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     CommandOutcome outcome;
     SetState& state = workspace.state();
     const SplitReport report =
-        state.highColour ? splitHighColour(path, workspace, staging) : split8(path, workspace, staging);
+        state.depth.highColour() ? splitHighColour(path, workspace, staging) : split8(path, workspace, staging);
     if (!report.refusal.isEmpty()) {
         outcome.fail(report.refusal);
         return outcome;
@@ -61,27 +62,27 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     if (!report.missingLevels.empty() && !plainPicture) outcome.information << report.missingNote();
     state.incompleteLevels = report.incompleteLevels;
 
-    if (state.highColour && (options.convertTo24 || state.headerSize != 0)) {
+    if (state.depth.highColour() && (options.convertTo24 || state.headerSize != 0)) {
         if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) {
             outcome.fail(why);
             return outcome;
         }
     }
-    if (QString cause; (state.is4444 || state.is32) && !extractAlpha(path, staging, &cause)) {
+    if (QString cause; state.depth.keepsAlpha() && !extractAlpha(path, staging, &cause)) {
         outcome.fail(stepFailure(QStringLiteral("The alpha of the set could not be kept"), cause));
         return outcome;
     }
-    if (!state.highColour) outcome.readPalette = true;
+    if (!state.depth.highColour()) outcome.readPalette = true;
     return outcome;
 }
 
 namespace {
 
 void showDepth(Workspace& workspace) {
-    const SetState& state = workspace.state();
+    const SetDepth depth = workspace.state().depth;
     StatusLines& status = workspace.status();
-    if (state.highColour) status.depth += QStringLiteral(" 16 bit ") + (state.is4444 ? "444" : "565");
-    if (state.is32) status.depth = QStringLiteral(" 32 bit ");
+    if (depth == SetDepth::Argb32) status.depth = QLatin1String(depth.statusText());
+    else status.depth += QLatin1String(depth.statusText());
 }
 
 }  // namespace
@@ -157,10 +158,10 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     state.largest = library.check(path, width, height, bits) && isLevel(width) ? width : facts.width;
 
     StatusLines& status = workspace.status();
-    status.bitmap = QStringLiteral("Bitmap - ") + (shownName.isEmpty() ? QFileInfo(chosen).fileName() : shownName);
+    status.showFile(shownName.isEmpty() ? QFileInfo(chosen).fileName() : shownName);
     status.maximum = QStringLiteral("Maximum Size - %1").arg(state.largest);
     status.loadedAs = QStringLiteral("Loaded as - Extended Bitmap");
-    status.depth = state.recordCount == 1 || state.standardHeader ? QStringLiteral("AVTX") : QStringLiteral(" ");
+    status.depth = state.recordCount == 1 || state.standardHeader() ? QStringLiteral("AVTX") : QStringLiteral(" ");
 
     CommandOutcome step = loadStep(path, workspace, library, options);
     if (!step.ok && !step.refreshViews) return refuse(step.error);
@@ -175,21 +176,9 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
     return outcome;
 }
 
-CommandOutcome saveSet(const Workspace& workspace, const QString& output) {
-    CommandOutcome outcome;
-    const JoinResult result = writeSet(workspace, output);
-    if (!result.ok) outcome.fail(result.error);
-    return outcome;
-}
+CommandOutcome saveSet(const Workspace& workspace, const QString& output) { return writeSet(workspace, output); }
 
-int textureToolMode(const Workspace& workspace) {
-    const SetState& state = workspace.state();
-    if (!state.highColour) return 8;
-    int mode = 2;
-    if (state.is32) mode = 7;
-    if (state.is4444) mode = 5;
-    return mode;
-}
+ToolMode textureToolMode(const Workspace& workspace) { return workspace.state().depth.toolMode(ToolPass::Levels); }
 
 namespace {
 
@@ -200,12 +189,13 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
     const SetState& state = workspace.state();
     std::vector<uint8_t> alpha;
     readFileBytes(staging.current(AlphaSlot), alpha);
-    alpha.resize(size_t(chainPixels(state.largest)), state.is4444 ? 0xF0 : 0xFF);
+    alpha.resize(size_t(chainPixels(state.largest)), state.depth.opaqueAlpha());
     // A 32-bit set whose fourth bytes are all 0 never used them for alpha
     // (it shows opaque); its new levels leave them 0 too.
     const size_t top = size_t(state.largest) * size_t(state.largest);
     const bool unusedFourthBytes =
-        state.is32 && std::all_of(alpha.begin(), alpha.begin() + std::ptrdiff_t(top), [](uint8_t a) { return a == 0; });
+        state.depth == SetDepth::Argb32 &&
+        std::all_of(alpha.begin(), alpha.begin() + std::ptrdiff_t(top), [](uint8_t a) { return a == 0; });
     std::vector<uint8_t> rgba;
     for (int slot = fromSlot; slot <= kLastLevelSlot; ++slot) {
         const int edge = levelOfSlot(slot);
@@ -217,7 +207,9 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
             // Levels are kept bottom row first, as in the set.
             const size_t row = size_t(edge) - 1 - i / size_t(edge), column = i % size_t(edge);
             const uint8_t a = rgba[(row * size_t(edge) + column) * 4 + 3];
-            to[i] = state.is4444 ? uint8_t(((a * 15 + 127) / 255) << 4) : unusedFourthBytes ? uint8_t(0) : a;
+            to[i] = state.depth == SetDepth::Argb4444 ? uint8_t(((a * 15 + 127) / 255) << 4)
+                    : unusedFourthBytes               ? uint8_t(0)
+                                                      : a;
         }
     }
     if (const QString cause = replaceWorkFile(staging.path(AlphaSlot), alpha); !cause.isEmpty())
@@ -273,7 +265,7 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
     // transparent, so that a cut-out's background stays transparent.
     QString cause;
     const QString largestLevel =
-        state.highColour ? staging.current(k) : largestWithSetLevels(workspace, staging.current(k), cause);
+        state.depth.highColour() ? staging.current(k) : largestWithSetLevels(workspace, staging.current(k), cause);
     if (largestLevel.isEmpty()) {
         outcome.fail(stepFailure(QStringLiteral("The %1x%1 level could not be read").arg(largest), cause));
         return outcome;
@@ -288,7 +280,7 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
     // A 16-bit set's levels are made on its grid of colours, from the
     // largest level as it will be saved, so each level keeps the light of
     // the saved largest level, not of colours the file cannot hold.
-    const int grid = !state.highColour || state.is32 ? 0 : state.is4444 ? QUOR_GRID_4444 : QUOR_GRID_565;
+    const int grid = gridOf(state.depth);
 
     // Every level straight from the largest in full colour, never from a
     // smaller level that has already lost colours to the palette.
@@ -297,7 +289,7 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
         const QString level = staging.path(i);
         if (!library.resizeFull(largestLevel, level, edge, edge, options.keepCoverage, grid))
             return failed(QStringLiteral("The %1x%1 level could not be made"), edge);
-        if (state.highColour) continue;
+        if (state.depth.highColour()) continue;
         // 8-bit: smoothed in full colour (softened, lightened from 64 down,
         // sharpened), then put on the palette once, using only the colours the
         // largest level uses, transparent ones where the level is less than
@@ -311,7 +303,7 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
         if (!library.remapUsed(level, level, largestLevel))
             return failed(QStringLiteral("The %1x%1 level could not be put on the palette"), edge);
     }
-    if (state.is32 || state.is4444) {
+    if (state.depth.keepsAlpha()) {
         if (const QString why = stageAlphaOfLevels(workspace, library, staging, k + 1); !why.isEmpty()) {
             outcome.fail(why);
             return outcome;
@@ -342,7 +334,7 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     } removeExchange{exchange};
 
     // The tool makes any smaller level the set does not have yet.
-    const JoinResult written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, nullptr, SetColours::Full);
+    const CommandOutcome written = writeSet(workspace, exchange, LevelsNeeded::FromTheLargest, SetColours::Full);
     if (!written.ok) {
         outcome.fail(written.error);
         return outcome;
@@ -358,10 +350,10 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     // The tool may write another header than the set had: read what it wrote.
     const SetState before = workspace.state();
     const HeaderFacts facts = readHeaderFacts(exchange);
+    const HeaderProbe probe = probeHeader(facts);
     SetState probed = before;
-    probed.takeHeader(probeHeader(facts));
-    const bool sameDepth = probed.highColour == before.highColour && probed.is32 == before.is32 &&
-                           probed.is4444 == before.is4444 && facts.bits != 24;
+    probed.takeHeader(probe);
+    const bool sameDepth = probe.depth == before.depth;
     if (!sameDepth || whyNotWholeSet(facts) || facts.width != before.largest) {
         outcome.fail(
             QStringLiteral("The texture tool did not leave a complete set of the same depth and size; "
@@ -418,7 +410,7 @@ CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const
 }
 
 bool paletteCommandsAvailable(const Workspace& workspace) {
-    return workspace.state().largest > 0 && !workspace.state().highColour;
+    return workspace.state().largest > 0 && !workspace.state().depth.highColour();
 }
 
 bool replaceCommandsAvailable(const Workspace& workspace) {

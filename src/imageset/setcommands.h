@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include "outcome.h"
+#include "setdepth.h"
+
 #include <cstdint>
 #include <functional>
 
@@ -23,22 +26,9 @@ struct SetOptions {
     bool keepCoverage = false;  // "Keep cut-out coverage in mips"
 };
 
-struct CommandOutcome {
-    bool ok = true;             // the command did its work
-    QStringList information;    // messages to show in order, title "Corvane"
-    QString error;              // a warning to show; set when the command failed
-    bool refreshViews = false;  // the views must re-read the slots
-    bool readPalette = false;   // an 8-bit set was loaded: read its palette levels
-
-    void fail(const QString& why) {
-        ok = false;
-        error = why;
-    }
-};
-
-// The texture tool, run on a file in a mode (8, 2, 5 or 7); returns why it
-// failed, or an empty text when it rewrote the file.
-using TextureToolRun = std::function<QString(const QString& file, int mode)>;
+// The texture tool, run on a file in a mode; returns why it failed, or an
+// empty text when it rewrote the file.
+using TextureToolRun = std::function<QString(const QString& file, ToolMode mode)>;
 
 // Filters of the Load Extended dialog, 1-based.
 enum LoadFilter { BitmapFilter = 1, TextureFilter = 2, RawTextureFilter = 3 };
@@ -87,8 +77,8 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
 // level) are the set to work on, and are put in place with the rest.
 CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                               const TextureToolRun& runTool, SlotStaging* staging = nullptr);
-// The texture tool's mode for the current set.
-int textureToolMode(const Workspace& workspace);
+// The texture tool's mode for the current set's levels.
+ToolMode textureToolMode(const Workspace& workspace);
 
 // Whether the palette commands (Transparency) and the 256-only commands
 // (Merge Image, Import Std, Import CFS) apply to the current set.

@@ -83,7 +83,7 @@ QByteArray setDigest(const WorkspaceSnapshot& snapshot) {
     }
     // What the slots are read as.
     const SetState& s = snapshot.state;
-    const int32_t form[] = {s.largest, s.highColour, s.is32, s.is4444, s.headerSize, s.recordCount};
+    const int32_t form[] = {s.largest, int32_t(s.depth.form()), s.headerSize, s.recordCount};
     hash.addData(QByteArrayView(reinterpret_cast<const char*>(form), sizeof form));
     return hash.result();
 }

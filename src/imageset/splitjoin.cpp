@@ -1,6 +1,7 @@
 #include "splitjoin.h"
 
 #include "committer.h"
+#include "depthpacking.h"
 #include "fileaccess.h"
 #include "files.h"
 #include "library.h"
@@ -131,50 +132,46 @@ std::vector<uint8_t> packedLevel(const std::vector<uint8_t>& file, size_t start,
 
 namespace {
 
-// Where setBytes() wants this thread's next join, instead of a file.
-thread_local std::vector<uint8_t>* joinedInMemory = nullptr;
-
-JoinResult finish(std::vector<uint8_t>& out, const QString& output, SetHandOff* handOff) {
+CommandOutcome finish(std::vector<uint8_t>& out, const JoinOutput& output) {
     if (out.size() >= size_t(kFileSizeAt + 4)) write32(out, kFileSizeAt, uint32_t(out.size()));
-    JoinResult result;
-    if (joinedInMemory) {
-        *joinedInMemory = std::move(out);
-        result.ok = true;
+    CommandOutcome result;
+    if (output.bytes) {
+        *output.bytes = std::move(out);
         return result;
     }
-    if (handOff && handOff->takes(output)) {
+    if (output.handOff && output.handOff->takes(output.path)) {
         // Written here; flushed and put in place on the committer's thread.
-        std::unique_ptr<Replacement> temp = writeReplacement(output, out, &result.error);
+        std::unique_ptr<Replacement> temp = writeReplacement(output.path, out, &result.error);
         result.ok = temp != nullptr;
-        if (temp) handOff->hand(std::move(temp), output, savedSetProblem);
+        if (temp) output.handOff->hand(std::move(temp), output.path, savedSetProblem);
         return result;
     }
-    result.ok = replaceFileAtomically(output, out, &result.error);
+    result.ok = replaceFileAtomically(output.path, out, &result.error);
     return result;
 }
 
 // The header slot, when the set is whole: a set missing a level is never
 // written, since the file would end early and lose its smaller levels.
-std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, LevelsNeeded needed, JoinResult& result) {
+std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, LevelsNeeded needed,
+                                               CommandOutcome& result) {
     std::vector<uint8_t> slot0;
     if (!isLevel(workspace.state().largest) || !readFileBytes(workspace.slotPath(HeaderSlot), slot0)) {
-        result.error = QStringLiteral("There is no image set to save.");
+        result.fail(QStringLiteral("There is no image set to save."));
         return std::nullopt;
     }
     const std::vector<int> missing = missingLevels(workspace);
     if (!missing.empty() && (needed == LevelsNeeded::All || missing.front() == workspace.state().largest)) {
-        result.error = missingLevelsMessage(missing);
+        result.fail(missingLevelsMessage(missing));
         return std::nullopt;
     }
     // Nor is one whose file ended inside a level: the zeros standing in for
     // the rest would be saved as if they were the picture.
     if (needed == LevelsNeeded::All && !workspace.state().incompleteLevels.empty()) {
         const std::vector<int> incomplete = levelsNotWhole(workspace);
-        result.error = QStringLiteral(
-                           "The set cannot be saved: the file it came from ended inside its %1 %2.\n\n"
-                           "Use Create Image Set to make the smaller levels again.")
-                           .arg(levelNames(incomplete),
-                                incomplete.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels"));
+        result.fail(QStringLiteral("The set cannot be saved: the file it came from ended inside its %1 %2.\n\n"
+                                   "Use Create Image Set to make the smaller levels again.")
+                        .arg(levelNames(incomplete),
+                             incomplete.size() == 1 ? QStringLiteral("level") : QStringLiteral("levels")));
         return std::nullopt;
     }
     return slot0;
@@ -261,7 +258,8 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStagi
         for (int at : {kWidthAt, kWidthAt + 1, kHeightAt, kHeightAt + 1})
             state.templateHeader[size_t(at)] = header[size_t(at)];
         if (facts.bits == 24) {
-            // A 24-bit file becomes a 5-6-5 set with the template header.
+            // A 24-bit file becomes a 5-6-5 set with the template header
+            // (its state took the 5-6-5 depth with the header).
             state.headerSize = kStandardHeader;
             slot0.assign(state.templateHeader.begin(), state.templateHeader.end());
         }
@@ -302,8 +300,8 @@ bool patchFileSize(const QString& path) {
     return file.seek(kFileSizeAt) && file.write(reinterpret_cast<const char*>(field.data()), 4) == 4;
 }
 
-JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
-    JoinResult result;
+CommandOutcome join8(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
+    CommandOutcome result;
     const auto slot0 = headerSlot(workspace, needed, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
@@ -312,13 +310,13 @@ JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded
         std::vector<uint8_t> level;
         if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(workspace.levelPath(edge)).isFile()) break;
         if (!readFileBytes(workspace.levelPath(edge), level)) {
-            result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
+            result.fail(QStringLiteral("The %1x%1 level cannot be read.").arg(edge));
             return result;
         }
         const std::vector<uint8_t> pixels = packedLevel(level, kPaletteHeader, edge, 1);
         out.insert(out.end(), pixels.begin(), pixels.end());
     }
-    return finish(out, output, handOff);
+    return finish(out, output);
 }
 
 namespace {
@@ -338,11 +336,11 @@ struct LevelPixels {
 };
 using PackLevel = std::function<void(const LevelPixels& level, std::vector<uint8_t>& out)>;
 
-JoinResult joinHighColour(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff,
-                          int headerLength, int bytesPerPixel,
-                          const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
-                          const PackLevel& pack) {
-    JoinResult result;
+CommandOutcome joinHighColour(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed,
+                              int headerLength, int bytesPerPixel,
+                              const std::function<bool(const std::vector<uint8_t>& level)>& inOwnForm,
+                              const PackLevel& pack) {
+    CommandOutcome result;
     const auto slot0 = headerSlot(workspace, needed, result);
     if (!slot0) return result;
     const SetState& state = workspace.state();
@@ -356,7 +354,7 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
         const QString file = workspace.levelPath(edge);
         if (needed == LevelsNeeded::FromTheLargest && !QFileInfo(file).isFile()) break;
         if (!readFileBytes(file, level)) {
-            result.error = QStringLiteral("The %1x%1 level cannot be read.").arg(edge);
+            result.fail(QStringLiteral("The %1x%1 level cannot be read.").arg(edge));
             return result;
         }
         if (inOwnForm(level)) {
@@ -370,10 +368,9 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
         int width = 0, height = 0, bits = 0;
         if (!decodePictureRgba(level, edge, bits, topFirst) &&
             !readPictureRgba(file, width, height, bits, topFirst, nullptr, edge)) {
-            result.error = QStringLiteral(
-                               "The %1x%1 level is not a picture of that size; "
-                               "use Create Image Set to make it again.")
-                               .arg(edge);
+            result.fail(QStringLiteral("The %1x%1 level is not a picture of that size; "
+                                       "use Create Image Set to make it again.")
+                            .arg(edge));
             return result;
         }
         LevelPixels pixels;
@@ -391,23 +388,19 @@ JoinResult joinHighColour(const Workspace& workspace, const QString& output, Lev
         pack(pixels, out);
         topFirst = std::move(pixels.rgba);  // the next, smaller level reuses it
     }
-    return finish(out, output, handOff);
+    return finish(out, output);
 }
 
 }  // namespace
 
-JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
+CommandOutcome join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kStandardHeader;
-    std::vector<uint8_t> slot0;
-    readFileBytes(workspace.slotPath(HeaderSlot), slot0, kRedMaskHighAt + 1);
-    const bool is4444 = headerLength > kRedMaskHighAt && byteAt(slot0, kRedMaskHighAt) == 0x0F;
     return joinHighColour(
-        workspace, output, needed, handOff, headerLength, 2,
+        workspace, output, needed, headerLength, 2,
         [headerLength](const std::vector<uint8_t>& level) {
             return int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
-        [form = is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565](const LevelPixels& level,
-                                                                                std::vector<uint8_t>& out) {
+        [form = packedFormOf(workspace.state().depth)](const LevelPixels& level, std::vector<uint8_t>& out) {
             const size_t start = out.size();
             out.resize(start + 2 * level.count());
             quor::packLevel(form, level.rgba.data(), level.count(), out.data() + start,
@@ -415,10 +408,10 @@ JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeede
         });
 }
 
-JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff) {
+CommandOutcome join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed) {
     const int headerLength = workspace.state().headerSize != 0 ? workspace.state().headerSize : kPlainHeader;
     return joinHighColour(
-        workspace, output, needed, handOff, headerLength, 4,
+        workspace, output, needed, headerLength, 4,
         [headerLength](const std::vector<uint8_t>& level) {
             return byteAt(level, kBitsAt) == 32 && int8_t(byteAt(level, kPixelOffsetAt)) == int8_t(headerLength);
         },
@@ -433,50 +426,40 @@ JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeede
 
 namespace {
 
-struct Capture {
-    explicit Capture(std::vector<uint8_t>& to) : before(joinedInMemory) { joinedInMemory = &to; }
-    ~Capture() { joinedInMemory = before; }
-    std::vector<uint8_t>* before;
-};
-
 // A 16-bit set's levels as they stand in its slots, 24-bit (32-bit with the
 // alpha of a 4-4-4-4 set), under slot 0's header made to say so (its record
 // stays where readers find it).  `offGrid` tells whether any texel holds a
 // value the set's own form cannot.
-JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& bytes, LevelsNeeded needed,
-                          bool& offGrid) {
+CommandOutcome joinFullColour(const Workspace& workspace, std::vector<uint8_t>& bytes, LevelsNeeded needed,
+                              bool& offGrid) {
     const SetState& state = workspace.state();
     const int headerLength = state.headerSize != 0 ? state.headerSize : kStandardHeader;
-    const int bytesPerPixel = state.is4444 ? 4 : 3;
-    const quor::ByteMaps& grid =
-        quor::nearestOnGrid(state.is4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565);
+    // The full colour of a 16-bit form, and its alpha where it has one.
+    const int bytesPerPixel = state.depth.keepsAlpha() ? 4 : 3;
+    const quor::ByteMaps& grid = quor::nearestOnGrid(packedFormOf(state.depth));
     offGrid = false;
-    JoinResult result;
-    {
-        Capture capture(bytes);
-        result = joinHighColour(
-            workspace, QString(), needed, nullptr, headerLength, bytesPerPixel,
-            [](const std::vector<uint8_t>&) { return false; },
-            [&](const LevelPixels& level, std::vector<uint8_t>& out) {
-                const size_t start = out.size();
-                out.resize(start + level.count() * size_t(bytesPerPixel));
-                uint8_t* to = out.data() + start;
-                for (size_t i = 0; i < level.count(); ++i, to += bytesPerPixel) {
-                    const uint8_t* p = level.rgba.data() + 4 * i;
-                    offGrid |= (grid[0][p[0]] != p[0]) | (grid[1][p[1]] != p[1]) | (grid[2][p[2]] != p[2]);
-                    to[0] = p[2], to[1] = p[1], to[2] = p[0];
-                    if (bytesPerPixel == 3) continue;
-                    if (level.ownAlpha) {
-                        offGrid |= grid[3][p[3]] != p[3];
-                        to[3] = p[3];
-                    } else {
-                        // The alpha slot keeps 4-4-4-4 alpha as a nibble in the high bits.
-                        const int nibble = i < level.slotAlphaCount ? level.slotAlpha[i] >> 4 : 15;
-                        to[3] = uint8_t(nibble * 17);
-                    }
+    const CommandOutcome result = joinHighColour(
+        workspace, JoinOutput(bytes), needed, headerLength, bytesPerPixel,
+        [](const std::vector<uint8_t>&) { return false; },
+        [&](const LevelPixels& level, std::vector<uint8_t>& out) {
+            const size_t start = out.size();
+            out.resize(start + level.count() * size_t(bytesPerPixel));
+            uint8_t* to = out.data() + start;
+            for (size_t i = 0; i < level.count(); ++i, to += bytesPerPixel) {
+                const uint8_t* p = level.rgba.data() + 4 * i;
+                offGrid |= (grid[0][p[0]] != p[0]) | (grid[1][p[1]] != p[1]) | (grid[2][p[2]] != p[2]);
+                to[0] = p[2], to[1] = p[1], to[2] = p[0];
+                if (bytesPerPixel == 3) continue;
+                if (level.ownAlpha) {
+                    offGrid |= grid[3][p[3]] != p[3];
+                    to[3] = p[3];
+                } else {
+                    // The alpha slot keeps 4-4-4-4 alpha as a nibble in the high bits.
+                    const int nibble = i < level.slotAlphaCount ? level.slotAlpha[i] >> 4 : 15;
+                    to[3] = uint8_t(nibble * 17);
                 }
-            });
-    }
+            }
+        });
     if (!result.ok) return result;
     write16(bytes, kBitsAt, uint16_t(bytesPerPixel * 8));
     write32(bytes, kCompressionAt, kNoCompression);
@@ -486,23 +469,17 @@ JoinResult joinFullColour(const Workspace& workspace, std::vector<uint8_t>& byte
 
 }  // namespace
 
-JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes, SetColours colours) {
-    Capture capture(bytes);
-    return writeSet(workspace, QString(), LevelsNeeded::All, nullptr, colours);
-}
-
-JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed, SetHandOff* handOff,
-                    SetColours colours) {
-    const SetState& state = workspace.state();
-    if (!state.highColour) return join8(workspace, output, needed, handOff);
-    if (state.is32) return join32(workspace, output, needed, handOff);
+CommandOutcome writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed, SetColours colours) {
+    const SetDepth depth = workspace.state().depth;
+    if (!depth.highColour()) return join8(workspace, output, needed);
+    if (depth == SetDepth::Argb32) return join32(workspace, output, needed);
     if (colours == SetColours::Full) {
         std::vector<uint8_t> full;
         bool offGrid = false;
-        const JoinResult joined = joinFullColour(workspace, full, needed, offGrid);
-        if (!joined.ok || offGrid) return joined.ok ? finish(full, output, handOff) : joined;
+        const CommandOutcome joined = joinFullColour(workspace, full, needed, offGrid);
+        if (!joined.ok || offGrid) return joined.ok ? finish(full, output) : joined;
     }
-    return join16(workspace, output, needed, handOff);
+    return join16(workspace, output, needed);
 }
 
 }  // namespace corvane

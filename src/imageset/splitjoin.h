@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "layout.h"
+#include "outcome.h"
 
 namespace corvane {
 
@@ -64,26 +65,28 @@ QString levelNames(const std::vector<int>& levels);
 // Why a set with those levels missing is not saved.
 QString missingLevelsMessage(const std::vector<int>& missing);
 
-struct JoinResult {
-    bool ok = false;
-    QString error;  // for the user, when not ok
-};
-
 // Which levels a join needs.  Every saved set is whole; the file handed to
 // the texture tool may end after the levels there are (the tool makes the
 // rest from the largest).
 enum class LevelsNeeded { All, FromTheLargest };
 
-// Each writes a complete file beside `output` and renames it into place, so
-// a failure never leaves a half-written file where a good one was.  Given a
-// hand-off that takes `output`, the file is written there and handed on, to
-// be flushed and put in place on the committer's thread.
-JoinResult join8(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
-                 SetHandOff* handOff = nullptr);
-JoinResult join16(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
-                  SetHandOff* handOff = nullptr);
-JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
-                  SetHandOff* handOff = nullptr);
+// Where a join puts the set's bytes: a file, written complete beside it and
+// renamed into place (or, when the hand-off takes the file, handed on to be
+// flushed and put in place on the committer's thread), or a buffer the
+// caller keeps, when nothing is written.
+struct JoinOutput {
+    JoinOutput(const QString& path, SetHandOff* handOff = nullptr) : path(path), handOff(handOff) {}
+    explicit JoinOutput(std::vector<uint8_t>& bytes) : bytes(&bytes) {}
+
+    QString path;
+    SetHandOff* handOff = nullptr;
+    std::vector<uint8_t>* bytes = nullptr;
+};
+
+// A failure never leaves a half-written file where a good one was.
+CommandOutcome join8(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
+CommandOutcome join16(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
+CommandOutcome join32(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All);
 // Which colours a join writes.  Saved: the set's own depth, as saving
 // writes it.  Full: for the texture tool and the DDS writer, which start
 // from the picture rather than from its rounding: a 16-bit set whose level
@@ -93,9 +96,12 @@ JoinResult join32(const Workspace& workspace, const QString& output, LevelsNeede
 enum class SetColours { Saved, Full };
 
 // The join the set's depth calls for.
-JoinResult writeSet(const Workspace& workspace, const QString& output, LevelsNeeded needed = LevelsNeeded::All,
-                    SetHandOff* handOff = nullptr, SetColours colours = SetColours::Saved);
+CommandOutcome writeSet(const Workspace& workspace, const JoinOutput& output, LevelsNeeded needed = LevelsNeeded::All,
+                        SetColours colours = SetColours::Saved);
 // The bytes writeSet would write for the whole set, kept in memory.
-JoinResult setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes, SetColours colours = SetColours::Saved);
+inline CommandOutcome setBytes(const Workspace& workspace, std::vector<uint8_t>& bytes,
+                               SetColours colours = SetColours::Saved) {
+    return writeSet(workspace, JoinOutput(bytes), LevelsNeeded::All, colours);
+}
 
 }  // namespace corvane

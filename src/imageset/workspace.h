@@ -13,6 +13,7 @@ class QLockFile;
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "layout.h"
@@ -42,12 +43,9 @@ const char* slotFileName(int slot);
 // header fields replaces all of them.
 struct SetState {
     int32_t largest = 0;      // 512 .. 1; 0 before the first load
-    bool highColour = false;  // 16-, 24- or 32-bit
-    bool is32 = false;
-    bool is4444 = false;          // 16-bit with red mask 0x0F00
-    bool standardHeader = false;  // 16-bit file with the usual 86-byte header
-    int32_t headerSize = 0;       // see the reader; 0 when pixel data start at 86
-    int32_t recordCount = 0;      // 20-byte records after an 8-bit palette: 0 or 1
+    SetDepth depth;           // never 24-bit: a 24-bit file is made a 5-6-5 set
+    int32_t headerSize = 0;   // see the reader; 0 when pixel data start at 86
+    int32_t recordCount = 0;  // 20-byte records after an 8-bit palette: 0 or 1
     std::array<uint8_t, 12> recordData{};
     bool textureOrigin = false;  // came from a texture file; save offers to overwrite it
     QString loadedPath;          // last file chosen in Load Extended
@@ -61,15 +59,22 @@ struct SetState {
     // copies each file's edge into it.
     layout::TemplateHeader templateHeader = layout::defaultTemplateHeader();
 
-    // Takes the header fields the probe found in a file; true when it is 8-bit.
-    bool takeHeader(const HeaderProbe& probe) {
-        highColour = probe.highColour;
-        is32 = probe.is32;
-        is4444 = probe.is4444;
-        standardHeader = probe.standardHeader;
+    // A 16-bit set with the usual 86-byte header.
+    bool standardHeader() const { return depth.sixteenBit() && headerSize == 0; }
+    // Where the pixels of the set's file start, as the joins write it.
+    int32_t headerLength() const {
+        return headerSize != 0             ? headerSize
+               : depth == SetDepth::Argb32 ? layout::kPlainHeader
+                                           : layout::kStandardHeader;
+    }
+
+    // Takes the header fields the probe found in a file.
+    void takeHeader(const HeaderProbe& probe) {
+        // A file of no set's depth reads as 8-bit; the split refuses it.
+        depth = probe.depth.value_or(SetDepth::Palette8);
+        if (depth == SetDepth::Rgb24) depth = SetDepth::Rgb565;
         headerSize = probe.headerSize;
         recordCount = probe.recordCount;
-        return probe.eightBit;
     }
     bool operator==(const SetState&) const = default;
 };
@@ -81,6 +86,19 @@ struct StatusLines {
     QString loadedAs;
     QString depth;
     QString depthHint;
+    // The file the bitmap line names, when it names one.
+    std::optional<QString> bitmapFile;
+
+    // "Bitmap - name": the line of a set read from a file.
+    void showFile(const QString& name) {
+        bitmapFile = name;
+        bitmap = QStringLiteral("Bitmap - ") + name;
+    }
+    // A line of its own, such as a new set's, naming no file.
+    void showLine(const QString& line) {
+        bitmapFile.reset();
+        bitmap = line;
+    }
     bool operator==(const StatusLines&) const = default;
 };
 

@@ -122,8 +122,12 @@ TEST(Outputs, ABatchWritesNothingOutsideItsDestination) {
         EXPECT_EQ(run.code, c.code) << line << "\n" << run.err.toStdString();
         EXPECT_EQ(changed(before, snapshot(root)), c.written) << line;
         for (const std::string& name : c.written)
-            if (name.ends_with(".bmp")) EXPECT_TRUE(isWholeSet(readBytes(s.path(QString::fromStdString(name))))) << name;
-        if (c.code != 0) EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+            if (name.ends_with(".bmp")) {
+                EXPECT_TRUE(isWholeSet(readBytes(s.path(QString::fromStdString(name))))) << name;
+            }
+        if (c.code != 0) {
+            EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        }
     }
 }
 
@@ -191,7 +195,9 @@ TEST(Outputs, OnlyRegularFilesAreReplaced) {
             const std::set<std::string> expected =
                 replaced ? std::set<std::string>{target.lexically_relative(root).string()} : std::set<std::string>{};
             EXPECT_EQ(changed(before, snapshot(root)), expected) << what;
-            if (replaceable) EXPECT_EQ(before.at("keep/theirs"), snapshot(root).at("keep/theirs")) << what;
+            if (replaceable) {
+                EXPECT_EQ(before.at("keep/theirs"), snapshot(root).at("keep/theirs")) << what;
+            }
         }
     }
     if (!notMade.empty()) GTEST_SKIP() << "could not make here: " << notMade.front() << " (mknod needs privileges)";
@@ -261,7 +267,9 @@ TEST(Outputs, EveryNameTheFileSystemHoldsIsFound) {
         const LineRun run = runScript(c.script, s.path("temp"));
         EXPECT_EQ(run.code, 0) << c.script.toStdString() << "\n" << run.err.toStdString();
         EXPECT_TRUE(run.out.contains(c.told)) << run.out.toStdString();
-        if (!c.written.empty()) EXPECT_TRUE(fs::is_regular_file(root / c.written)) << c.script.toStdString();
+        if (!c.written.empty()) {
+            EXPECT_TRUE(fs::is_regular_file(root / c.written)) << c.script.toStdString();
+        }
     }
     EXPECT_TRUE(QDir(s.path("temp")).isEmpty());
     fs::remove_all(root);  // Qt's own removal would pass over those names

@@ -164,7 +164,8 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     locateImageTool(QFileInfo(QStringLiteral(CORVANE_PROGRAM)).dir().filePath("xbmtool"));
     changes("conversion", [&] {
         convertTo4444Item()->trigger();
-        ASSERT_EQ(window->workspace().state().is4444, true);
+        ASSERT_TRUE(window->workspace().state().depth == SetDepth::Argb4444);
+        EXPECT_EQ(statusBitmap()->text(), "New Bitmap");  // no file's name
     });
 
     // A load starts unchanged, whatever was discarded for it.
@@ -174,6 +175,9 @@ TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     loadAnyItem()->trigger();
     EXPECT_EQ(statusBitmap()->text(), "Bitmap - picture.png");
     EXPECT_FALSE(asksBeforeLoading());
+    // A conversion reloads the set from the tool's file, under the name it had.
+    convertTo32Item()->trigger();
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - picture.png");
 }
 
 TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {

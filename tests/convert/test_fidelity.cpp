@@ -252,7 +252,7 @@ TEST(Fidelity, AFlatColourStaysThatColourAtEveryLevel) {
         const Rgba greyBlue{91, 92, 109, 255};
         Maker m;
         m.make(flat(64, greyBlue));
-        const CommandOutcome o = convertCurrentImage(5, m.ws(), m.library, m.options,
+        const CommandOutcome o = convertCurrentImage(SetDepth::Argb4444, m.ws(), m.library, m.options,
                                                      textureTool(m.ws(), ToolSettings{XBMTOOL, false}), "grey");
         ASSERT_TRUE(o.ok) << o.error.toStdString();
         const auto levels = m.save();
@@ -381,7 +381,7 @@ TEST(Fidelity, EveryChannelKeepsItsLightAtEveryLevel) {
                 const QString in = m.scratch.path("set32.bmp");
                 writeBytes(in, f);
                 ASSERT_TRUE(loadExtended(in, BitmapFilter, m.ws(), m.library, m.options).ok);
-                ASSERT_TRUE(m.ws().state().is32);
+                ASSERT_TRUE(m.ws().state().depth == SetDepth::Argb32);
                 ASSERT_TRUE(createImageSet(m.ws(), m.library, m.options, {}).ok);
                 expectChannelMeansKept(m.save(), 0.005, 1, bits8, what + ", 32-bit");
             }
@@ -414,7 +414,7 @@ TEST(Fidelity, AlphaIsKeptFromImportToSaveAndBack) {
     const Picture source = cutOut(256);
     Maker m;
     const auto levels = m.make(source);
-    ASSERT_TRUE(m.ws().state().is32) << "a picture with alpha becomes a 32-bit set";
+    ASSERT_TRUE(m.ws().state().depth == SetDepth::Argb32) << "a picture with alpha becomes a 32-bit set";
     ASSERT_EQ(levels.size(), 9u);
     for (const Level& l : levels) {
         const Picture expected = boxAverage(source, l.picture.edge);
@@ -432,7 +432,7 @@ TEST(Fidelity, AlphaIsKeptFromImportToSaveAndBack) {
     const QString saved = m.scratch.path("saved.bmp");
     Maker again;
     ASSERT_TRUE(loadExtended(saved, BitmapFilter, again.ws(), again.library, again.options).ok);
-    EXPECT_TRUE(again.ws().state().is32);
+    EXPECT_TRUE(again.ws().state().depth == SetDepth::Argb32);
     const Bytes first = readBytes(saved);
     const auto reloaded = again.save();
     EXPECT_EQ(readBytes(again.scratch.path("saved.bmp")), first);
@@ -614,10 +614,10 @@ TEST(Fidelity, CutOutsShowNothingOverTheirBackground) {
     const Picture alpha = leaf(256);
     cases.push_back({"leaf in 256 colours", [&alpha](Maker& m) {
                          m.make(alpha);
-                         EXPECT_TRUE(convertCurrentImage(9, m.ws(), m.library, m.options,
+                         EXPECT_TRUE(convertCurrentImage(SetDepth::Palette8, m.ws(), m.library, m.options,
                                                          textureTool(m.ws(), ToolSettings{XBMTOOL, false}), "leaf")
                                          .ok);
-                         EXPECT_FALSE(m.ws().state().highColour);
+                         EXPECT_FALSE(m.ws().state().depth.highColour());
                          EXPECT_TRUE(createImageSet(m.ws(), m.library, m.options, {}).ok);
                          return picturesOf(m.save());
                      }});
@@ -702,22 +702,22 @@ TEST(Fidelity, SixteenBitLevelsKeepEveryChannelsMeanAndGreysStayGrey) {
     };
     const std::vector<Case> cases{
         {"thin lines", &lines, true}, {"dark", &dark, false}, {"gradient", &gradient, false}, {"grey photo", &greyPhoto, true}};
-    std::vector<int> modes{2};
+    std::vector<SetDepth> depths{SetDepth::Rgb565};
 #ifdef XBMTOOL
-    modes.push_back(5);  // 4-4-4-4, through the bundled tool
+    depths.push_back(SetDepth::Argb4444);  // through the bundled tool
 #endif
-    for (int mode : modes)
+    for (const SetDepth depth : depths)
         for (const Case& c : cases) {
-            const std::string what = c.what + (mode == 2 ? ", 5-6-5" : ", 4-4-4-4");
+            const std::string what = c.what + (depth == SetDepth::Rgb565 ? ", 5-6-5" : ", 4-4-4-4");
             Maker m;
             m.options = SetOptions{};
             std::vector<Level> levels = m.make(*c.source);
 #ifdef XBMTOOL
-            if (mode == 5) {
-                ASSERT_TRUE(convertCurrentImage(5, m.ws(), m.library, m.options,
+            if (depth == SetDepth::Argb4444) {
+                ASSERT_TRUE(convertCurrentImage(depth, m.ws(), m.library, m.options,
                                                 textureTool(m.ws(), ToolSettings{XBMTOOL, false}), "picture")
                                 .ok);
-                ASSERT_TRUE(m.ws().state().is4444);
+                ASSERT_TRUE(m.ws().state().depth == SetDepth::Argb4444);
                 ASSERT_TRUE(createImageSet(m.ws(), m.library, m.options, {}).ok);
                 levels = m.save();
             }
@@ -733,7 +733,7 @@ TEST(Fidelity, SixteenBitLevelsKeepEveryChannelsMeanAndGreysStayGrey) {
                 for (const Rgba& t : l.picture.texels)
                     spread = std::max(spread, std::max({t.r, t.g, t.b}) - std::min({t.r, t.g, t.b}));
                 if (c.grey) {
-                    EXPECT_LE(spread, mode == 2 ? 10 : 25) << what << ", level " << l.picture.edge;
+                    EXPECT_LE(spread, depth == SetDepth::Rgb565 ? 10 : 25) << what << ", level " << l.picture.edge;
                 }
             }
         }
@@ -785,8 +785,8 @@ TEST(Fidelity, PicturesKeepTheirColoursUntilADepthIsChosen) {
             EXPECT_GE(ours, psnr(*source, magickRgba(m.scratch.path("theirs.dds").toStdString(), w, h))) << what;
         }
 #ifdef XBMTOOL
-        for (const int mode : {9, 7}) {
-            if (mode == 9 && source == &photo) continue;  // more than 256 colours
+        for (const SetDepth depth : {SetDepth::Palette8, SetDepth::Argb32}) {
+            if (depth == SetDepth::Palette8 && source == &photo) continue;  // more than 256 colours
             for (const bool chainFirst : {false, true}) {
                 Maker m;
                 m.options = SetOptions{};
@@ -794,13 +794,14 @@ TEST(Fidelity, PicturesKeepTheirColoursUntilADepthIsChosen) {
                 if (chainFirst) {
                     ASSERT_TRUE(createImageSet(m.ws(), m.library, m.options, {}).ok);
                 }
-                ASSERT_TRUE(convertCurrentImage(mode, m.ws(), m.library, m.options,
+                ASSERT_TRUE(convertCurrentImage(depth, m.ws(), m.library, m.options,
                                                 textureTool(m.ws(), ToolSettings{XBMTOOL, false}), "picture")
                                 .ok);
                 const auto levels = m.save();
                 ASSERT_EQ(levels.size(), 9u);
                 EXPECT_TRUE(levels.front().picture.texels == source->texels)
-                    << what << (mode == 9 ? " in 256 colours" : " in 32 bits") << (chainFirst ? ", chain first" : "");
+                    << what << (depth == SetDepth::Palette8 ? " in 256 colours" : " in 32 bits")
+                    << (chainFirst ? ", chain first" : "");
             }
         }
 #endif

@@ -59,7 +59,7 @@ TEST(Import, LoadAnyImageStretchesToTheImportSize) {
     EXPECT_EQ(s.ws().state().templateHeader[80], 7);
     EXPECT_EQ(s.ws().status().loadedAs, "Loaded as - Normal Bitmap");
     EXPECT_EQ(s.ws().status().bitmap, "Bitmap - photo.bmp");
-    EXPECT_TRUE(s.ws().state().highColour);  // a 24-bit picture becomes a 5-6-5 set
+    EXPECT_TRUE(s.ws().state().depth.highColour());  // a 24-bit picture becomes a 5-6-5 set
     int w = 0, h = 0, bits = 0;
     ASSERT_TRUE(s.library.check(s.ws().levelPath(128), w, h, bits));
     EXPECT_EQ(w, 128);
@@ -164,31 +164,32 @@ TEST(Convert, FailuresLeaveTheSetAsItWas) {
     Session s;
     s.loadSet(Form::Eight, 64);
     const Bytes slot0 = readBytes(s.ws().slotPath(HeaderSlot));
-    const auto failing = [](const QString&, int) { return QStringLiteral("tool failed"); };
-    const CommandOutcome failed = convertCurrentImage(2, s.ws(), s.library, s.options, failing, "set.bmp");
+    const auto failing = [](const QString&, ToolMode) { return QStringLiteral("tool failed"); };
+    const CommandOutcome failed =
+        convertCurrentImage(SetDepth::Rgb565, s.ws(), s.library, s.options, failing, "set.bmp");
     EXPECT_FALSE(failed.ok);
     EXPECT_EQ(failed.error, "tool failed");
     EXPECT_FALSE(QFileInfo::exists(s.ws().exchangePath()));
 
-    const auto garbage = [](const QString& file, int) {
+    const auto garbage = [](const QString& file, ToolMode) {
         writeBytes(file, Bytes(100, 7));
         return QString();
     };
-    const CommandOutcome bad = convertCurrentImage(2, s.ws(), s.library, s.options, garbage, "set.bmp");
+    const CommandOutcome bad = convertCurrentImage(SetDepth::Rgb565, s.ws(), s.library, s.options, garbage, "set.bmp");
     EXPECT_FALSE(bad.ok);
     EXPECT_FALSE(QFileInfo::exists(s.ws().exchangePath()));
-    EXPECT_FALSE(s.ws().state().highColour);
+    EXPECT_FALSE(s.ws().state().depth.highColour());
     EXPECT_EQ(readBytes(s.ws().slotPath(HeaderSlot)), slot0);
 
     const Bytes converted = makeSet(Form::Rgb565, 64);
-    const auto tool = [&](const QString& file, int mode) {
-        EXPECT_EQ(mode, 2);
+    const auto tool = [&](const QString& file, ToolMode mode) {
+        EXPECT_EQ(mode, ToolMode::Rgb565);
         writeBytes(file, converted);
         return QString();
     };
-    const CommandOutcome ok = convertCurrentImage(2, s.ws(), s.library, s.options, tool, "set.bmp");
+    const CommandOutcome ok = convertCurrentImage(SetDepth::Rgb565, s.ws(), s.library, s.options, tool, "set.bmp");
     ASSERT_TRUE(ok.ok) << ok.error.toStdString();
-    EXPECT_TRUE(s.ws().state().highColour);
+    EXPECT_TRUE(s.ws().state().depth.highColour());
     EXPECT_EQ(s.ws().status().bitmap, "Bitmap - set.bmp");
     EXPECT_FALSE(QFileInfo::exists(s.ws().exchangePath()));
 }
@@ -242,7 +243,7 @@ TEST(CreateImageSet, SmoothedEightBitLevelsKeepTheirMeanColour) {
         const QString reduced = s.scratch.path("photo8.bmp");
         ASSERT_TRUE(s.library.anyTo256(photo, reduced));
         ASSERT_TRUE(loadAnyImage(reduced, s.ws(), s.library, s.options, largest).ok);
-        ASSERT_FALSE(s.ws().state().highColour);
+        ASSERT_FALSE(s.ws().state().depth.highColour());
         ASSERT_EQ(s.ws().state().largest, largest);
         s.options.smooth8 = true;
         s.options.lightening = 0;
@@ -271,8 +272,8 @@ TEST(Import, EveryCommonFormatBecomesASet) {
         ASSERT_TRUE(createImageSet(s.ws(), s.library, s.options, {}).ok);
         const QString out = s.scratch.path("out.bmp");
         ASSERT_TRUE(saveSet(s.ws(), out).ok);
-        const int bytesPerPixel = s.ws().state().highColour ? 2 : 1;
-        const int header = s.ws().state().highColour ? 86 : 1078;
+        const int bytesPerPixel = s.ws().state().depth.highColour() ? 2 : 1;
+        const int header = s.ws().state().depth.highColour() ? 86 : 1078;
         EXPECT_EQ(QFileInfo(out).size(), layout::fileLength(64, bytesPerPixel, header)) << format;
     }
 }

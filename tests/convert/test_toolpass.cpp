@@ -122,13 +122,13 @@ TEST(TexturePass, AToolThatLeavesNoWholeSetChangesNothing) {
     const Bytes before = readBytes(ws.levelPath(16));
     run.options.useImageTool = true;
     // A tool that cuts its output short, and one that fails outright.
-    const TextureToolRun cutter = [](const QString& file, int) {
+    const TextureToolRun cutter = [](const QString& file, ToolMode) {
         QFile f(file);
         f.open(QIODevice::ReadWrite);
         f.resize(f.size() / 2);
         return QString();
     };
-    const TextureToolRun failing = [](const QString&, int) { return QStringLiteral("it fell over"); };
+    const TextureToolRun failing = [](const QString&, ToolMode) { return QStringLiteral("it fell over"); };
     for (const TextureToolRun& tool : {cutter, failing}) {
         const CommandOutcome o = createImageSet(ws, run.library, run.options, tool);
         EXPECT_FALSE(o.ok);

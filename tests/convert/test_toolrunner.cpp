@@ -11,13 +11,14 @@ using namespace corvane;
 using namespace corvane::testing;
 
 TEST(ToolRunner, CommandLinesKeepEveryBlank) {
-    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", 2, false, "c:\\etemp.bmp"),
+    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", ToolMode::Rgb565, false, "c:\\etemp.bmp"),
               "c:\\ibbb.exe  -565  -b  -e bmp  c:\\etemp.bmp");
-    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", 9, true, "c:\\etemp.bmp"), "c:\\ibbb.exe   -8   -e bmp  c:\\etemp.bmp");
-    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", 7, false, "c:\\etemp.bmp"),
+    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", ToolMode::Palette8, true, "c:\\etemp.bmp"),
+              "c:\\ibbb.exe   -8   -e bmp  c:\\etemp.bmp");
+    EXPECT_EQ(toolCommandLine("c:\\ibbb.exe", ToolMode::Argb32, false, "c:\\etemp.bmp"),
               "c:\\ibbb.exe  -now -32  -b  -e bmp  c:\\etemp.bmp");
-    EXPECT_EQ(toolCommandLine("t", 3, true, "f"), "t    -e bmp  f");
-    EXPECT_EQ(toolArguments(8, false, "/my files/e temp.bmp"),
+    EXPECT_EQ(toolCommandLine("t", ToolMode(3), true, "f"), "t    -e bmp  f");
+    EXPECT_EQ(toolArguments(ToolMode::Palette8Levels, false, "/my files/e temp.bmp"),
               (QStringList{"-8", "-alpha", "-verify", "-b", "-e", "bmp", "/my files/e temp.bmp"}));
 }
 
@@ -32,7 +33,7 @@ TEST(ToolRunner, RunsACopyWithTheArgumentsAndRemovesIt) {
     qputenv("FAKE_TOOL_RESULT", result.toLocal8Bit());
     qunsetenv("FAKE_TOOL_EXIT");
 
-    const ToolRun run = runTextureTool(s.workspace, {FAKE_TOOL, false}, target, 5);
+    const ToolRun run = runTextureTool(s.workspace, {FAKE_TOOL, false}, target, ToolMode::Argb4444);
     EXPECT_TRUE(run.ok()) << run.problem.toStdString();
     EXPECT_EQ(readBytes(target), (Bytes{9, 9}));
     const Bytes recorded = readBytes(log);
@@ -40,7 +41,7 @@ TEST(ToolRunner, RunsACopyWithTheArgumentsAndRemovesIt) {
     EXPECT_FALSE(QFileInfo::exists(s.workspace.toolCopyPath()));
 
     qputenv("FAKE_TOOL_EXIT", "3");
-    const ToolRun failed = runTextureTool(s.workspace, {FAKE_TOOL, true}, target, 2);
+    const ToolRun failed = runTextureTool(s.workspace, {FAKE_TOOL, true}, target, ToolMode::Rgb565);
     EXPECT_TRUE(failed.started);
     EXPECT_EQ(failed.exitCode, 3);
     EXPECT_TRUE(failed.problem.contains("cannot convert this file"));
@@ -49,7 +50,7 @@ TEST(ToolRunner, RunsACopyWithTheArgumentsAndRemovesIt) {
     qunsetenv("FAKE_TOOL_RESULT");
     qunsetenv("FAKE_TOOL_LOG");
 
-    const ToolRun missing = runTextureTool(s.workspace, {s.path("none.exe"), true}, target, 2);
+    const ToolRun missing = runTextureTool(s.workspace, {s.path("none.exe"), true}, target, ToolMode::Rgb565);
     EXPECT_FALSE(missing.started);
     EXPECT_FALSE(missing.ok());
     EXPECT_FALSE(QFileInfo::exists(s.workspace.toolCopyPath()));

@@ -93,13 +93,13 @@ void splitAndJoin(const uint8_t* data, size_t size) {
     const HeaderFacts facts = readHeaderFacts(paths().input);
     state.largest = facts.width;
     SlotStaging staging(workspace);
-    const SplitReport report = state.highColour ? splitHighColour(paths().input, workspace, staging)
-                                                : split8(paths().input, workspace, staging);
+    const SplitReport report = state.depth.highColour() ? splitHighColour(paths().input, workspace, staging)
+                                                        : split8(paths().input, workspace, staging);
     fuzz::consume(uint64_t(report.levelsWritten) + uint64_t(report.missingNote().size()));
     if (!report.refusal.isEmpty() || !staging.commit(true)) return;
 
     QFile::remove(paths().output);
-    const JoinResult joined = writeSet(workspace, paths().output);
+    const CommandOutcome joined = writeSet(workspace, paths().output);
     if (!joined.ok) return;
     const std::vector<uint8_t> out = readAll(paths().output);
     fuzz::consume(out);

@@ -9,7 +9,8 @@ namespace {
 // A 512 set at 32 bits is about 1.4 MB.
 constexpr size_t kMaxInput = size_t(2) << 20;
 
-constexpr xbm::Target kTargets[] = {xbm::Target::Rgb565, xbm::Target::Argb4444, xbm::Target::Bgra32, xbm::Target::Pal8};
+constexpr corvane::SetDepth kTargets[] = {corvane::SetDepth::Rgb565, corvane::SetDepth::Argb4444,
+                                          corvane::SetDepth::Argb32, corvane::SetDepth::Palette8};
 
 }  // namespace
 
@@ -24,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fuzz::consume(xbm::describe(*read.set).size());
 
-    for (const xbm::Target target : kTargets) {
+    for (const corvane::SetDepth target : kTargets) {
         xbm::ConvertOptions options;
-        options.target = target;
+        options.depth = target;
         const xbm::ConvertResult result = xbm::convertBytes(source, options);
         if (!result.error.empty()) {
             fuzz::require(result.bytes.empty(), "a failed conversion returned bytes");

@@ -75,19 +75,20 @@ inline int32_t get32(const uint8_t* p) {
 
 // What goes into a hand-made BMP.  Pixel rows are given in file order,
 // unpadded; `padRows` decides whether the writer pads them to four bytes.
+// Every member has an initializer, so a designated list may leave any out.
 struct Spec {
     int32_t width = 1;
     int32_t height = 1;  // negative: rows top-down
     uint16_t bpp = 24;
     uint32_t compression = 0;
     uint32_t infoSize = 40;
-    std::vector<uint32_t> masks;                  // inside a header of 52+ bytes, else after it
-    std::vector<std::array<uint8_t, 4>> palette;  // blue, green, red, fourth byte
+    std::vector<uint32_t> masks{};                  // inside a header of 52+ bytes, else after it
+    std::vector<std::array<uint8_t, 4>> palette{};  // blue, green, red, fourth byte
     uint32_t coloursUsed = 0;
-    Bytes gap;  // e.g. a 20-byte record before the pixels
-    std::vector<Bytes> rows;
+    Bytes gap{};  // e.g. a 20-byte record before the pixels
+    std::vector<Bytes> rows{};
     bool padRows = true;
-    Bytes trailer;  // e.g. the smaller levels of an Extended Bitmap
+    Bytes trailer{};  // e.g. the smaller levels of an Extended Bitmap
 };
 
 inline Bytes make(const Spec& s) {

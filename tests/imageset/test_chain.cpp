@@ -72,17 +72,14 @@ std::map<QString, Bytes> folderContents(const QString& folder) {
 
 TEST(CreateImageSet, TextureToolModeFollowsTheDepth) {
     struct Case {
-        bool high, is32, is4444;
+        SetDepth depth;
         int mode;
     };
-    for (const Case& c : {Case{false, false, false, 8}, Case{true, false, false, 2}, Case{true, true, false, 7},
-                          Case{true, false, true, 5}}) {
+    for (const Case& c : {Case{SetDepth::Palette8, 8}, Case{SetDepth::Rgb565, 2}, Case{SetDepth::Argb32, 7},
+                          Case{SetDepth::Argb4444, 5}}) {
         Scratch s;
-        SetState& st = s.workspace.state();
-        st.highColour = c.high;
-        st.is32 = c.is32;
-        st.is4444 = c.is4444;
-        EXPECT_EQ(textureToolMode(s.workspace), c.mode);
+        s.workspace.state().depth = c.depth;
+        EXPECT_EQ(int(textureToolMode(s.workspace)), c.mode);
     }
 }
 

@@ -315,7 +315,7 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
         Loaded second;
         const CommandOutcome loaded = loadDds(dds, second.s.workspace, second.library, SetOptions{});
         ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
-        EXPECT_TRUE(second.s.workspace.state().is32);
+        EXPECT_TRUE(second.s.workspace.state().depth == SetDepth::Argb32);
         EXPECT_TRUE(isDdsFile(dds));
         // The loaded set as it saves, read here: 32-bit, rows bottom first, BGRA.
         const QString saved = second.s.path("saved.bmp");

@@ -80,24 +80,38 @@ TEST(Split, EightBitWithRecordKeepsHeaderAndPadsTheSmallLevels) {
     EXPECT_TRUE(replaceCommandsAvailable(s.scratch.workspace));
 }
 
-TEST(Split, StatusLineOfEachForm) {
+TEST(Split, DepthAndStatusLineOfEachForm) {
     struct Case {
         Form form;
         bool convert;
         const char* depth;
+        SetDepth taken;
     };
     const Case cases[] = {
-        {Form::Eight, true, " "},
-        {Form::Rgb565, false, "AVTX 16 bit 565"},
-        {Form::Argb4444Short, false, "  16 bit 444"},
-        {Form::Rgb24, true, "  16 bit 565"},
-        {Form::Argb32, true, " 32 bit "},
+        {Form::Eight, true, " ", SetDepth::Palette8},
+        {Form::Rgb565, false, "AVTX 16 bit 565", SetDepth::Rgb565},
+        {Form::Argb4444Short, false, "  16 bit 444", SetDepth::Argb4444},
+        {Form::Rgb24, true, "  16 bit 565", SetDepth::Rgb565},
+        {Form::Argb32, true, " 32 bit ", SetDepth::Argb32},
     };
     for (const Case& c : cases) {
         Loaded s;
         s.options.convertTo24 = c.convert;
-        s.load(makeSet(c.form, 16));
+        const Bytes file = makeSet(c.form, 16);
+        s.load(file);
         ASSERT_TRUE(s.outcome.ok) << s.outcome.error.toStdString();
+        // What the depth says of a set agrees with the file it was read from.
+        const SetDepth depth = s.state().depth;
+        EXPECT_TRUE(depth == c.taken) << int(c.form);
+        if (c.form != Form::Rgb24) {
+            EXPECT_EQ(depth.bits(), file[28]) << int(c.form);
+            EXPECT_EQ(int64_t(file.size()),
+                      layout::read32(file, 10) + layout::chainPixels(16) * depth.bytesPerTexel())
+                << int(c.form);
+            for (size_t i = 0; i < 3 && depth.sixteenBit(); ++i)
+                EXPECT_EQ(depth.masks()[i], layout::read32(file, 54 + 4 * i)) << int(c.form);
+        }
+        EXPECT_EQ(s.slotSize(AlphaSlot), depth.keepsAlpha() ? layout::chainPixels(16) : 0) << int(c.form);
         EXPECT_EQ(s.status().depth.toStdString(), c.depth);
         EXPECT_EQ(paletteCommandsAvailable(s.scratch.workspace), c.form == Form::Eight);
         EXPECT_FALSE(replaceCommandsAvailable(s.scratch.workspace));
@@ -109,7 +123,7 @@ TEST(Split, AlphaSlotHoldsOneByteForEveryPixelOfTheChain) {
     s.load(makeSet(Form::Argb4444Short, 128));
     ASSERT_TRUE(s.outcome.ok);
     EXPECT_EQ(s.state().headerSize, 66);
-    EXPECT_TRUE(s.state().is4444);
+    EXPECT_TRUE(s.state().depth == SetDepth::Argb4444);
     const Bytes alpha = readBytes(s.scratch.workspace.slotPath(AlphaSlot));
     ASSERT_EQ(alpha.size(), 21845u);
     // Read from the file's own pixel offset: the first pixel's high byte.
@@ -148,6 +162,10 @@ TEST(RoundTrip, EveryFormAndSizeComesBackByteForByte) {
             s.load(original);
             ASSERT_TRUE(s.outcome.ok) << s.outcome.error.toStdString();
             EXPECT_TRUE(s.outcome.information.isEmpty()) << s.outcome.information.join("|").toStdString();
+            // The same bytes joined in memory; the save after it still writes its file.
+            Bytes inMemory;
+            ASSERT_TRUE(setBytes(s.scratch.workspace, inMemory).ok);
+            EXPECT_TRUE(inMemory == original) << "in memory, form " << int(c.form) << " edge " << edge;
             const Bytes saved = s.save();
             ASSERT_EQ(saved.size(), original.size()) << "form " << int(c.form) << " edge " << edge;
             EXPECT_TRUE(saved == original) << "form " << int(c.form) << " convert " << c.convert << " edge " << edge;
@@ -184,8 +202,7 @@ TEST(Join, ConvertedLevelsPackBackIntoSixteenBits) {
         Scratch s;
         Workspace& ws = s.workspace;
         const Bytes set = makeSet(form, 1);
-        ws.state().highColour = true;
-        ws.state().is4444 = form == Form::Argb4444;
+        ws.state().depth = form == Form::Argb4444 ? SetDepth::Argb4444 : SetDepth::Rgb565;
         ws.state().largest = 1;
         writeBytes(ws.slotPath(HeaderSlot), Bytes(set.begin(), set.begin() + 86));
         writeBytes(ws.levelPath(1), white);

@@ -132,31 +132,35 @@ inline Bytes makeSource(Form form, int edge) {
     return b;
 }
 
-inline int targetBytes(xbm::Target t) { return t == xbm::Target::Pal8 ? 1 : t == xbm::Target::Bgra32 ? 4 : 2; }
+inline int targetBytes(corvane::SetDepth t) {
+    return t == corvane::SetDepth::Palette8 ? 1 : t == corvane::SetDepth::Argb32 ? 4 : 2;
+}
 
 // The pixel at (x, y) of level `edge` in a file the tool wrote, read with the
 // layout's offsets and the depth's own bit positions.
-inline Rgba pixelOf(const Bytes& b, xbm::Target t, int largest, int edge, int x, int y) {
+inline Rgba pixelOf(const Bytes& b, corvane::SetDepth t, int largest, int edge, int x, int y) {
     const int bpp = targetBytes(t);
     const int64_t header = read32(b, kPixelOffsetAt);
     const size_t at = size_t(levelStart(largest, edge, bpp, header) + (int64_t(edge - 1 - y) * edge + x) * bpp);
     const auto five = [](int v) { return v << 3 | v >> 2; };
     const auto six = [](int v) { return v << 2 | v >> 4; };
     const uint16_t w = read16(b, at);
-    switch (t) {
-        case xbm::Target::Pal8: {
+    switch (t.form()) {
+        case corvane::SetDepth::Palette8: {
             const size_t entry = 54 + 4 * size_t(b[at]);
             // A palette whose levels are all 0 has no transparency.
             bool levels = false;
             for (size_t i = 0; i < 256; ++i) levels |= b[57 + 4 * i] != 0;
             return {b[entry + 2], b[entry + 1], b[entry], levels ? b[entry + 3] : 255};
         }
-        case xbm::Target::Rgb565:
+        case corvane::SetDepth::Rgb565:
             return {five(w >> 11), six((w >> 5) & 63), five(w & 31), 255};
-        case xbm::Target::Argb4444:
+        case corvane::SetDepth::Argb4444:
             return {((w >> 8) & 15) * 17, ((w >> 4) & 15) * 17, (w & 15) * 17, (w >> 12) * 17};
-        case xbm::Target::Bgra32:
+        case corvane::SetDepth::Argb32:
             return {b[at + 2], b[at + 1], b[at], b[at + 3]};
+        case corvane::SetDepth::Rgb24:
+            break;
     }
     return {};
 }

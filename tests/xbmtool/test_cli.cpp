@@ -100,7 +100,7 @@ TEST_F(ToolRun, EightBitsKeepAlphaAsTransparencyLevels) {
     for (int e = edge; e >= 4; e /= 2)
         for (int y = 0; y < e; ++y)
             for (int x = 0; x < e; ++x) {
-                const Rgba got = pixelOf(written[0], xbm::Target::Pal8, edge, e, x, y);
+                const Rgba got = pixelOf(written[0], corvane::SetDepth::Palette8, edge, e, x, y);
                 switch (band(x, e)) {
                     case 0:
                         ASSERT_EQ(got.a, 0) << e << " " << x;

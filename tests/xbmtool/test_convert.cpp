@@ -9,12 +9,12 @@
 #include <tuple>
 
 using namespace xbmtest;
+using corvane::SetDepth;
 using xbm::ConvertOptions;
-using xbm::Target;
 
 namespace {
 
-Bytes convert(const Bytes& source, Target target) {
+Bytes convert(const Bytes& source, SetDepth target) {
     const xbm::ConvertResult result = xbm::convertBytes(source, ConvertOptions{target, false});
     EXPECT_EQ(result.error, "");
     return result.bytes;
@@ -22,11 +22,15 @@ Bytes convert(const Bytes& source, Target target) {
 
 // How far a channel may move through a depth that keeps fewer bits.
 int step(Form f) { return f == Form::Rgb565 ? 8 : f == Form::Argb4444 ? 17 : 0; }
-int step(Target t) { return t == Target::Rgb565 ? 8 : t == Target::Argb4444 ? 17 : t == Target::Pal8 ? 4 : 0; }
+int step(SetDepth t) {
+    return t == SetDepth::Rgb565 ? 8 : t == SetDepth::Argb4444 ? 17 : t == SetDepth::Palette8 ? 4 : 0;
+}
 
-void expectHeader(const Bytes& out, Target target, int edge, bool sourceRecord) {
+void expectHeader(const Bytes& out, SetDepth target, int edge, bool sourceRecord) {
     const int bpp = targetBytes(target);
-    const int header = target == Target::Pal8 ? (sourceRecord ? 1098 : 1078) : target == Target::Bgra32 ? 54 : 86;
+    const int header = target == SetDepth::Palette8 ? (sourceRecord ? 1098 : 1078)
+                       : target == SetDepth::Argb32 ? 54
+                                                    : 86;
     ASSERT_EQ(int64_t(out.size()), fileLength(edge, bpp, header));
     EXPECT_EQ(out[0], 'B');
     EXPECT_EQ(out[1], 'M');
@@ -41,7 +45,7 @@ void expectHeader(const Bytes& out, Target target, int edge, bool sourceRecord) 
     EXPECT_EQ(int64_t(read32(out, kImageSizeAt)), chainPixels(edge) * bpp);
     const size_t recordAt = bpp == 2 ? 66 : 1078;
     if (bpp == 2) {
-        const bool is4444 = target == Target::Argb4444;
+        const bool is4444 = target == SetDepth::Argb4444;
         EXPECT_EQ(read32(out, 54) | uint64_t(read32(out, 58)) << 16 | uint64_t(read32(out, 62)) << 32,
                   is4444 ? 0x000F00F00F00u : 0x001F07E0F800u);
     }
@@ -52,7 +56,7 @@ void expectHeader(const Bytes& out, Target target, int edge, bool sourceRecord) 
     }
 }
 
-class EveryDepth : public ::testing::TestWithParam<std::tuple<Form, Target, int>> {};
+class EveryDepth : public ::testing::TestWithParam<std::tuple<Form, SetDepth, int>> {};
 
 TEST_P(EveryDepth, WritesTheLayoutAndKeepsThePixels) {
     const auto [form, target, edge] = GetParam();
@@ -61,7 +65,7 @@ TEST_P(EveryDepth, WritesTheLayoutAndKeepsThePixels) {
     expectHeader(out, target, edge, formHasRecord(form));
     if (HasFailure()) return;
 
-    const bool alphaKept = target != Target::Rgb565;
+    const bool alphaKept = target != SetDepth::Rgb565;
     const int tolerance = step(form) + step(target);
     const auto near = [tolerance](int a, int b) { return std::abs(a - b) <= tolerance; };
     // In levels of 256 pixels or fewer a 16-bit pixel's colour also carries
@@ -73,7 +77,7 @@ TEST_P(EveryDepth, WritesTheLayoutAndKeepsThePixels) {
     };
     const auto widest = [&](int step) { return step == 0 ? 0.0 : light(255) - light(255 - step); };
     const double spread = widest(step(form)) + widest(step(target)) + 1e-9;
-    const bool sixteen = target == Target::Rgb565 || target == Target::Argb4444;
+    const bool sixteen = target == SetDepth::Rgb565 || target == SetDepth::Argb4444;
     const auto nearColour = [&](int a, int b, int e) {
         return sixteen && e * e <= 256 ? std::abs(light(a) - light(b)) <= spread : near(a, b);
     };
@@ -88,7 +92,7 @@ TEST_P(EveryDepth, WritesTheLayoutAndKeepsThePixels) {
                 if (!formHasAlpha(form)) want.a = 255;
                 const Rgba got = pixelOf(out, target, edge, e, x, y);
                 // A fully transparent pixel's colour is of no account in a palette.
-                const bool colourCounts = !(target == Target::Pal8 && want.a == 0);
+                const bool colourCounts = !(target == SetDepth::Palette8 && want.a == 0);
                 if ((colourCounts &&
                      !(nearColour(got.r, want.r, e) && nearColour(got.g, want.g, e) && nearColour(got.b, want.b, e))) ||
                     (alphaKept && !near(got.a, want.a)))
@@ -104,18 +108,19 @@ INSTANTIATE_TEST_SUITE_P(
     SourcesAndTargets, EveryDepth,
     ::testing::Combine(::testing::Values(Form::Pal8, Form::Pal8Record, Form::Rgb565, Form::Argb4444, Form::Bgra32,
                                          Form::Rgb24Plain),
-                       ::testing::Values(Target::Pal8, Target::Rgb565, Target::Argb4444, Target::Bgra32),
+                       ::testing::Values(SetDepth::Palette8, SetDepth::Rgb565, SetDepth::Argb4444, SetDepth::Argb32),
                        ::testing::Values(256, 16)),
     ([](const auto& info) {
         static const char* forms[] = {"Pal8", "Pal8Record", "Rgb565", "Argb4444", "Bgra32", "Rgb24Plain"};
-        static const char* targets[] = {"To8", "To565", "To4444", "To32"};
-        return std::string(forms[int(std::get<0>(info.param))]) + targets[int(std::get<1>(info.param))] + "_" +
+        static const char* targets[] = {"To8", "To565", "To4444", "To24", "To32"};
+        return std::string(forms[int(std::get<0>(info.param))]) + targets[int(std::get<1>(info.param).form())] + "_" +
                std::to_string(std::get<2>(info.param));
     }));
 
 TEST(SameDepth, KeepsEveryPixelByte) {
-    const std::tuple<Form, Target, int> cases[] = {
-        {Form::Rgb565, Target::Rgb565, 86}, {Form::Argb4444, Target::Argb4444, 86}, {Form::Bgra32, Target::Bgra32, 54}};
+    const std::tuple<Form, SetDepth, int> cases[] = {{Form::Rgb565, SetDepth::Rgb565, 86},
+                                                     {Form::Argb4444, SetDepth::Argb4444, 86},
+                                                     {Form::Bgra32, SetDepth::Argb32, 54}};
     for (const auto& [form, target, header] : cases) {
         const Bytes source = makeSource(form, 64);
         const Bytes out = convert(source, target);
@@ -124,7 +129,7 @@ TEST(SameDepth, KeepsEveryPixelByte) {
     }
     // An 8-bit set keeps its palette, levels, record and indices.
     const Bytes eight = makeSource(Form::Pal8Record, 32);
-    const Bytes again = convert(eight, Target::Pal8);
+    const Bytes again = convert(eight, SetDepth::Palette8);
     ASSERT_EQ(again.size(), eight.size());
     EXPECT_TRUE(std::equal(eight.begin() + 54, eight.end(), again.begin() + 54));
 }
@@ -141,7 +146,7 @@ TEST(Reading, EveryWordWidensAsTheImageLibraryReadsIt) {
     for (Form form : {Form::Rgb565, Form::Argb4444}) {
         Bytes source = makeSource(form, 256);
         for (uint32_t w = 0; w < 65536; ++w) write16(source, 86 + 2 * size_t(w), uint16_t(w));
-        const Bytes out = convert(source, Target::Bgra32);
+        const Bytes out = convert(source, SetDepth::Argb32);
         ASSERT_FALSE(out.empty());
         std::vector<uint8_t> setWriter(65536 * 4);
         quor::unpackLevel(form == Form::Rgb565 ? quor::PackedForm::Rgb565 : quor::PackedForm::Argb4444,
@@ -169,7 +174,7 @@ TEST(Alpha, SurvivesFourBitsAtNibblePrecision) {
     // on the nearest one.
     Bytes source = makeSource(Form::Bgra32, 32);
     for (size_t at = 54, i = 0; at < source.size(); at += 4, ++i) source[at + 3] = uint8_t(i * 7);
-    const Bytes back = convert(convert(source, Target::Argb4444), Target::Bgra32);
+    const Bytes back = convert(convert(source, SetDepth::Argb4444), SetDepth::Argb32);
     ASSERT_EQ(back.size(), source.size());
     const size_t largestEnd = 54 + 4 * 32 * 32;
     for (size_t at = 57; at < source.size(); at += 4) {
@@ -188,7 +193,7 @@ TEST(Alpha, ZeroFourthBytesAndZeroLevelsMeanOpaque) {
     Bytes eight = makeSource(Form::Pal8, 8);
     for (size_t i = 0; i < 256; ++i) eight[57 + 4 * i] = 0;
     for (const Bytes& source : {thirtyTwo, eight}) {
-        const Bytes out = convert(source, Target::Argb4444);
+        const Bytes out = convert(source, SetDepth::Argb4444);
         for (int64_t at = 86; at < int64_t(out.size()); at += 2) ASSERT_EQ(out[size_t(at) + 1] >> 4, 15) << at;
     }
 }
@@ -203,7 +208,7 @@ TEST(MissingLevels, AreResampledFromTheLargest) {
         source[at + 3] = 255;
     }
     source.resize(size_t(levelStart(16, 4, 4, 54) + 10));
-    const Bytes out = convert(source, Target::Rgb565);
+    const Bytes out = convert(source, SetDepth::Rgb565);
     ASSERT_EQ(int64_t(out.size()), fileLength(16, 2, 86));
     for (int e = 16; e >= 1; e /= 2)
         EXPECT_EQ(read16(out, size_t(levelStart(16, e, 2, 86))), 19 << 11 | 20 << 5 | 5) << e;  // nearest codes
@@ -213,7 +218,7 @@ TEST(MissingLevels, AreResampledFromTheLargest) {
     two.resize(54 + 16);
     const uint8_t rows[16] = {0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0};
     std::copy(rows, rows + 16, two.begin() + 54);
-    const Bytes red = convert(two, Target::Bgra32);
+    const Bytes red = convert(two, SetDepth::Argb32);
     ASSERT_EQ(red.size(), 54u + 5 * 4);
     for (size_t at = 54; at < red.size(); at += 4) EXPECT_EQ(read32(red, at), 0xFFFF0000u) << at;
 }
@@ -239,7 +244,7 @@ TEST(Refusals, NameTheReason) {
         {with(kPixelOffsetAt, 60), "colour masks"},
     };
     for (const auto& [bytes, reason] : cases) {
-        const xbm::ConvertResult result = xbm::convertBytes(bytes, ConvertOptions{Target::Bgra32, false});
+        const xbm::ConvertResult result = xbm::convertBytes(bytes, ConvertOptions{SetDepth::Argb32, false});
         EXPECT_TRUE(result.bytes.empty());
         EXPECT_NE(result.error.find(reason), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find('\n'), std::string::npos);
@@ -247,11 +252,11 @@ TEST(Refusals, NameTheReason) {
 }
 
 TEST(Verify, AcceptsOnlyTheWholeSetAtItsDepth) {
-    const Bytes out = convert(makeSource(Form::Pal8, 16), Target::Rgb565);
-    EXPECT_FALSE(xbm::verifyWritten(out, Target::Rgb565, 16).has_value());
-    EXPECT_TRUE(xbm::verifyWritten(out, Target::Argb4444, 16).has_value());
-    EXPECT_TRUE(xbm::verifyWritten(out, Target::Rgb565, 32).has_value());
-    EXPECT_TRUE(xbm::verifyWritten(Bytes(out.begin(), out.end() - 1), Target::Rgb565, 16).has_value());
+    const Bytes out = convert(makeSource(Form::Pal8, 16), SetDepth::Rgb565);
+    EXPECT_FALSE(xbm::verifyWritten(out, SetDepth::Rgb565, 16).has_value());
+    EXPECT_TRUE(xbm::verifyWritten(out, SetDepth::Argb4444, 16).has_value());
+    EXPECT_TRUE(xbm::verifyWritten(out, SetDepth::Rgb565, 32).has_value());
+    EXPECT_TRUE(xbm::verifyWritten(Bytes(out.begin(), out.end() - 1), SetDepth::Rgb565, 16).has_value());
 }
 
 }  // namespace

@@ -193,20 +193,6 @@ int usageError(std::ostream& err, const std::string& why) {
     return 2;
 }
 
-std::string targetOption(Target target) {
-    switch (target) {
-        case Target::Pal8:
-            return "-8";
-        case Target::Rgb565:
-            return "-565";
-        case Target::Argb4444:
-            return "-4444";
-        case Target::Bgra32:
-            return "-32";
-    }
-    return "?";
-}
-
 }  // namespace
 
 ConvertResult convertBytes(const Bytes& source, const ConvertOptions& options) {
@@ -222,9 +208,9 @@ ConvertResult convertBytes(const Bytes& source, const ConvertOptions& options) {
         }
 
         OutputSet out;
-        out.target = options.target;
+        out.depth = options.depth;
         out.record = set.record;
-        if (options.target == Target::Pal8) {
+        if (options.depth == corvane::SetDepth::Palette8) {
             // An 8-bit set already has one palette for the chain; choosing
             // another would only lose colours and transparency.
             const bool keepPalette = set.depth == Depth::Pal8;
@@ -240,7 +226,7 @@ ConvertResult convertBytes(const Bytes& source, const ConvertOptions& options) {
     }
 }
 
-std::optional<std::string> verifyWritten(const Bytes& written, Target target, int32_t edge) {
+std::optional<std::string> verifyWritten(const Bytes& written, corvane::SetDepth target, int32_t edge) {
     const ReadResult read = readXbm(written);
     if (!read.set) return "the written file does not read back: " + read.error;
     const XbmSet& set = *read.set;
@@ -266,7 +252,7 @@ std::optional<std::string> convertFile(const std::string& path, const ConvertOpt
     if (options.verify) {
         check = [&](const Bytes& onDisk) -> std::optional<std::string> {
             if (onDisk != result.bytes) return "the written file differs from what was meant";
-            return verifyWritten(onDisk, options.target, result.edge);
+            return verifyWritten(onDisk, options.depth, result.edge);
         };
     }
     return replaceFile(path, result.bytes, check);
@@ -322,7 +308,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         return 0;
     }
 
-    std::optional<Target> target;
+    std::optional<corvane::SetDepth> target;
     ConvertOptions options;
     std::string file;
     bool optionsEnded = false;
@@ -333,12 +319,15 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
             file = a;
             continue;
         }
-        std::optional<Target> asked;
-        if (a == "--") optionsEnded = true;
-        else if (a == "-565") asked = Target::Rgb565;
-        else if (a == "-4444") asked = Target::Argb4444;
-        else if (a == "-32") asked = Target::Bgra32;
-        else if (a == "-8") asked = Target::Pal8;
+        std::optional<corvane::SetDepth> asked;
+        for (const corvane::SetDepth depth : corvane::kToolConversions)
+            if (a == depth.toolFlag()) asked = depth;
+        if (asked) {
+            if (target && *target != *asked)
+                return usageError(err,
+                                  std::string("both ") + target->toolFlag() + " and " + asked->toolFlag() + " given");
+            target = asked;
+        } else if (a == "--") optionsEnded = true;
         else if (a == "-verify") options.verify = true;
         else if (a == "-now" || a == "-b" || a == "-alpha") {
             // Accepted for the command lines that pass them; nothing to do.
@@ -351,15 +340,10 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         } else {
             return usageError(err, "unknown option " + a);
         }
-        if (asked) {
-            if (target && *target != *asked)
-                return usageError(err, "both " + targetOption(*target) + " and " + targetOption(*asked) + " given");
-            target = asked;
-        }
     }
     if (!target) return usageError(err, "no depth given (-565, -4444, -32 or -8)");
     if (file.empty()) return usageError(err, "no file given");
-    options.target = *target;
+    options.depth = *target;
     if (const std::optional<std::string> why = convertFile(file, options)) {
         err << "xbmtool: " << file << ": " << *why << "\n";
         return 1;

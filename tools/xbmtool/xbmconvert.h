@@ -12,7 +12,7 @@
 namespace xbm {
 
 struct ConvertOptions {
-    Target target = Target::Rgb565;
+    corvane::SetDepth depth = corvane::SetDepth::Rgb565;
     bool verify = false;  // -verify: re-read what was written
 };
 
@@ -25,7 +25,7 @@ struct ConvertResult {
 ConvertResult convertBytes(const Bytes& source, const ConvertOptions& options);
 
 // Why `written` does not hold a complete set of `target` and `edge`, if it does not.
-std::optional<std::string> verifyWritten(const Bytes& written, Target target, int32_t edge);
+std::optional<std::string> verifyWritten(const Bytes& written, corvane::SetDepth target, int32_t edge);
 
 // Rewrites the file in place; on any failure the file is left as it was.
 std::optional<std::string> convertFile(const std::string& path, const ConvertOptions& options);

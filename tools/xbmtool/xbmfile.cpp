@@ -1,8 +1,8 @@
 #include "xbmfile.h"
 
+#include "depthpacking.h"
 #include "bytes.h"
 #include "layout.h"
-#include "pixelpack.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,6 +10,7 @@
 namespace xbm {
 
 using namespace corvane::layout;
+using corvane::SetDepth;
 
 namespace {
 
@@ -22,9 +23,9 @@ struct Masks {
 // The set's own 16-bit masks, with the alpha field that goes with them.
 constexpr Masks withAlpha(const std::array<uint32_t, 3>& m, uint32_t alpha) { return {m[0], m[1], m[2], alpha}; }
 
-constexpr Masks kFields565 = withAlpha(corvane::layout::kMasks565, 0);
+constexpr Masks kFields565 = withAlpha(SetDepth(SetDepth::Rgb565).masks(), 0);
 constexpr Masks kFields555{0x7C00, 0x03E0, 0x001F, 0};
-constexpr Masks kFields4444 = withAlpha(corvane::layout::kMasks4444, 0xF000);
+constexpr Masks kFields4444 = withAlpha(SetDepth(SetDepth::Argb4444).masks(), 0xF000);
 constexpr Masks kFields24{0xFF0000, 0x00FF00, 0x0000FF, 0};
 constexpr Masks kFields32{0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
 
@@ -88,15 +89,17 @@ int bytesPerPixel(Depth depth) {
     }
 }
 
-Depth depthOf(Target target) {
-    switch (target) {
-        case Target::Pal8:
+Depth depthOf(SetDepth depth) {
+    switch (depth.form()) {
+        case SetDepth::Palette8:
             return Depth::Pal8;
-        case Target::Rgb565:
+        case SetDepth::Rgb565:
             return Depth::Rgb565;
-        case Target::Argb4444:
+        case SetDepth::Argb4444:
             return Depth::Argb4444;
-        case Target::Bgra32:
+        case SetDepth::Rgb24:
+            return Depth::Rgb24;
+        case SetDepth::Argb32:
             return Depth::Bgra32;
     }
     return Depth::Rgb565;
@@ -153,9 +156,8 @@ ReadResult readXbm(const Bytes& b) {
                 leastHeader = std::max<int64_t>(leastHeader, kMasksEnd);
                 if (set.headerLength < kMasksEnd || leastHeader > set.fileLength)
                     return fail("16-bit file without room for its colour masks");
-                if (((facts.masks[0] >> 8) & 0xFF) == 0x0F) {
-                    // The red mask's second byte alone marks the 4-4-4-4 form;
-                    // its alpha sits in the top nibble, which no mask names.
+                if (SetDepth::marks4444(facts.masks[0])) {
+                    // Its alpha sits in the top nibble, which no mask names.
                     set.depth = Depth::Argb4444;
                     masks = kFields4444;
                 } else {
@@ -287,15 +289,16 @@ ReadResult readXbm(const Bytes& b) {
 
 Bytes writeXbm(const OutputSet& set) {
     const int64_t edge = set.images.front().width;
-    const int bpp = bytesPerPixel(depthOf(set.target));
-    const bool sixteen = set.target == Target::Rgb565 || set.target == Target::Argb4444;
+    const int bpp = set.depth.bytesPerTexel();
+    const bool sixteen = set.depth.sixteenBit();
+    const bool palette = set.depth == SetDepth::Palette8;
     int64_t header = kPlainHeader;
-    if (set.target == Target::Pal8) header = kPaletteHeader + (set.record ? kRecordLength : 0);
+    if (palette) header = kPaletteHeader + (set.record ? kRecordLength : 0);
     else if (sixteen) header = kStandardHeader;
 
     Bytes b(size_t(fileLength(edge, bpp, header)), 0);
     if (sixteen) {
-        const TemplateHeader standard = standardHeader(edge, set.target == Target::Argb4444);
+        const TemplateHeader standard = standardHeader(edge, set.depth);
         std::copy(standard.begin(), standard.end(), b.begin());
         if (set.record)
             std::copy_n(set.record->begin() + kRecordDataOffset, kRecordDataLength,
@@ -303,7 +306,7 @@ Bytes writeXbm(const OutputSet& set) {
     } else {
         writeSetHeaders(b, edge, bpp * 8, header, kNoCompression);
     }
-    if (set.target == Target::Pal8) {
+    if (palette) {
         for (size_t i = 0; i < 256; ++i) {
             const quor::PaletteEntry& e = set.palette[i];
             uint8_t* p = b.data() + kPaletteAt + 4 * i;
@@ -324,15 +327,14 @@ Bytes writeXbm(const OutputSet& set) {
             stored.resize(e * e * 4);
             for (size_t row = 0; row < e; ++row)
                 std::copy_n(image.rgba.data() + (e - 1 - row) * e * 4, e * 4, stored.data() + row * e * 4);
-            quor::packLevel(set.target == Target::Argb4444 ? quor::PackedForm::Argb4444 : quor::PackedForm::Rgb565,
-                            stored.data(), e * e, out);
+            quor::packLevel(corvane::packedFormOf(set.depth), stored.data(), e * e, out);
             continue;
         }
         for (size_t row = e; row-- > 0;) {
             for (size_t x = 0; x < e; ++x, out += bpp) {
                 const size_t i = row * e + x;
                 const uint8_t* p = image.rgba.data() + 4 * i;
-                if (set.target == Target::Pal8) {
+                if (palette) {
                     out[0] = image.indices[i];
                 } else {
                     out[0] = p[2];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "image.h"
+#include "setdepth.h"
 
 #include <array>
 #include <cstdint>
@@ -51,14 +52,14 @@ struct ReadResult {
 // library's BMP reader.
 ReadResult readXbm(const Bytes& bytes);
 
-// The depths the tool writes.
-enum class Target { Pal8, Rgb565, Argb4444, Bgra32 };
-Depth depthOf(Target target);
+// How a set of the depth the tool writes (8-bit, 5-6-5, 4-4-4-4 or 32-bit)
+// reads back.
+Depth depthOf(corvane::SetDepth depth);
 
-// One complete chain of pictures, largest first.  For Pal8 every picture
-// carries indices into `palette`.
+// One complete chain of pictures, largest first.  For an 8-bit set every
+// picture carries indices into `palette`.
 struct OutputSet {
-    Target target = Target::Rgb565;
+    corvane::SetDepth depth = corvane::SetDepth::Rgb565;
     std::vector<quor::Image> images;
     quor::Palette palette{};
     std::optional<Record> record;
