@@ -272,7 +272,7 @@ BatchSummary runBatch(const BatchRequest& given, Workspace& workspace, ImageLibr
         const BatchFileResult result =
             target.refusal.isEmpty()
                 ? convertOneFile(source.filePath(name), target.path, request, workspace, library, palette, runTool)
-                : BatchFileResult{name, false, target.refusal};
+                : BatchFileResult{name, false, target.refusal, {}};
         if (stoppedPartWay(result, stop)) {
             summary.stopped = true;
             break;
@@ -354,11 +354,11 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
             }
             const Target target = targetOf(name, request, destination);
             if (!target.refusal.isEmpty()) {
-                settle(i, BatchFileResult{name, false, target.refusal});
+                settle(i, BatchFileResult{name, false, target.refusal, {}});
                 continue;
             }
             SetHandOff handOff(committer, target.path, [&settle, i, name](bool ok, const QString& problem) {
-                settle(i, BatchFileResult{name, ok, ok ? QString() : problem});
+                settle(i, BatchFileResult{name, ok, ok ? QString() : problem, {}});
             });
             // This worker's workspace holds only sets of this run, saved or failed.
             workspace.clearSlots();
