@@ -290,6 +290,7 @@ BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
                                                                          const BatchFileResult& result) {
         out << (result.converted ? "converted " : "failed    ") << readableName(result.name);
         if (!result.converted) out << ": " << oneLine(result.problem);
+        else if (!result.note.isEmpty()) out << ": " << oneLine(result.note);
         out << '\n';
         out.flush();
         if (bar) {

@@ -212,7 +212,8 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     const ReadOnlyFilesReplaced overwrite;
     if (request.writeDds) {
         // The save itself reads the file back, or its committer does.
-        result.converted = saveDds(workspace, destinationPath, request.ddsFormat, &result.problem, handOff);
+        const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
+        result.converted = saveDds(workspace, destinationPath, dds, &result.problem, &result.note, handOff);
         return result;
     }
     const CommandOutcome written = writeSet(workspace, JoinOutput(destinationPath, handOff));
@@ -271,7 +272,7 @@ BatchSummary runBatch(const BatchRequest& given, Workspace& workspace, ImageLibr
         const BatchFileResult result =
             target.refusal.isEmpty()
                 ? convertOneFile(source.filePath(name), target.path, request, workspace, library, palette, runTool)
-                : BatchFileResult{name, false, target.refusal};
+                : BatchFileResult{name, false, target.refusal, {}};
         if (stoppedPartWay(result, stop)) {
             summary.stopped = true;
             break;
@@ -353,11 +354,11 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
             }
             const Target target = targetOf(name, request, destination);
             if (!target.refusal.isEmpty()) {
-                settle(i, BatchFileResult{name, false, target.refusal});
+                settle(i, BatchFileResult{name, false, target.refusal, {}});
                 continue;
             }
             SetHandOff handOff(committer, target.path, [&settle, i, name](bool ok, const QString& problem) {
-                settle(i, BatchFileResult{name, ok, ok ? QString() : problem});
+                settle(i, BatchFileResult{name, ok, ok ? QString() : problem, {}});
             });
             // This worker's workspace holds only sets of this run, saved or failed.
             workspace.clearSlots();

@@ -38,6 +38,7 @@ struct BatchFileResult {
     QString name;
     bool converted = false;
     QString problem;  // why not, when not converted
+    QString note;     // what the user should know of a file converted (BC1's one-bit alpha)
 };
 
 struct BatchSummary {
