@@ -26,6 +26,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -163,7 +164,8 @@ public slots:
     // File
     void loadExtended();
     // In the block format given; the window's menu item always chooses Auto.
-    void saveAsDds(DdsFormat format = DdsFormat::Auto);
+    // In the format the dialog's choice names, or in `format` when given.
+    void saveAsDds(std::optional<DdsFormat> format = std::nullopt);
     void loadAnyImage();
     void saveExtended();
     void newSixteenBitSet();

@@ -32,6 +32,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <span>
 
 namespace corvane {
 
@@ -307,7 +308,7 @@ bool MainWindow::saveCommand() {
     return outcome.ok;
 }
 
-void MainWindow::saveAsDds(DdsFormat format) {
+void MainWindow::saveAsDds(std::optional<DdsFormat> format) {
     if (!levelsReadyToSave()) return;
     // Named after the set's file, when it has one.
     const QString file = identity().file;
@@ -317,8 +318,16 @@ void MainWindow::saveAsDds(DdsFormat format) {
     const FileChoice choice = runDialog(saveDdsDialog_);
     if (!choice.chosen) return;
     saveDdsDialog_.initialFolder = folderOfChosenFile(choice.path);
-    QString error;
-    if (!saveDds(workspace_, choice.path, format, &error)) prompts_.warning(kTitle, error);
+    // The dialog opens on the choice made last.
+    const auto choices = std::span(kDdsSaveChoices);
+    const size_t chosen = size_t(std::clamp<int>(choice.filterIndex, 1, int(choices.size())) - 1);
+    saveDdsDialog_.filterIndex = int(chosen) + 1;
+    const DdsRequest request{format.value_or(choices[chosen].format), ddsAlphaCut(setOptions())};
+    CommandOutcome outcome;
+    QString error, note;
+    if (!saveDds(workspace_, choice.path, request, &error, &note)) outcome.fail(error);
+    if (!note.isEmpty()) outcome.information << note;
+    showOutcome(outcome);
 }
 
 void MainWindow::createImageSet() {
@@ -417,13 +426,13 @@ void MainWindow::updateWithPalette() {
     PaintSession* last = nullptr;
     for (PaintSession& session : sessions_)
         if (session.instance == history_.current().instance) last = &session;
-    const PaletteUpdate update =
+    const CommandOutcome update =
         last ? updatePaletteFromFile(workspace_, last->file) : updatePaletteFromEditedSlot(workspace_);
-    if (update.changed) {
+    if (update.ok) {
         recordChange(QString());
         if (last) takePaintSession(*last);
     } else {
-        prompts_.warning(kTitle, update.message);
+        prompts_.warning(kTitle, update.error);
     }
     checkPaintSessions();
     reloadViews();

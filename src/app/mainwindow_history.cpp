@@ -139,9 +139,8 @@ void MainWindow::updateUndoItems() {
 }
 
 bool MainWindow::restoreStep(const SetStep& step) {
-    QString error;
-    if (!restoreWorkspace(workspace_, step.workspace, &error)) {
-        prompts_.warning(kTitle, QStringLiteral("The set could not be put back as it was: %1").arg(error));
+    if (const CommandOutcome restored = restoreWorkspace(workspace_, step.workspace); !restored.ok) {
+        prompts_.warning(kTitle, QStringLiteral("The set could not be put back as it was: %1").arg(restored.error));
         return false;
     }
     palette_ = step.palette;

@@ -473,7 +473,9 @@ void MainWindow::buildDialogs() {
              ".bmp");
     loadAnyDialog_ = make("openstd", K::Open, QString(), ".bmp");
     saveExtendedDialog_ = make("savebmp", K::Save, QStringLiteral("Windows Bitmap|*.bmp"), ".bmp", true);
-    saveDdsDialog_ = make("savedds", K::Save, QStringLiteral("DDS Texture|*.dds"), ".dds", true);
+    QStringList ddsChoices;
+    for (const DdsSaveChoice& choice : kDdsSaveChoices) ddsChoices << QString::fromLatin1(choice.name) << "*.dds";
+    saveDdsDialog_ = make("savedds", K::Save, ddsChoices.join('|'), ".dds", true);
     loadMapDialog_ = make("map", K::Open, QStringLiteral("Transparency Map|*.mpt"), "mpt");
     saveMapDialog_ = make("smap", K::Save, QStringLiteral("Transparency Map|*.mpt"), "mpt", true);
     mergeDialog_ = make("merge", K::Open, QString(), "bmp");

@@ -34,13 +34,11 @@ struct BatchRequest {
 // The name a source file's result takes in the destination folder.
 QString destinationName(const QString& name, const BatchRequest& request);
 
-// One file's outcome: ok once its output is in place and whole, else the
-// reason it is not.
 struct BatchFileResult {
     QString name;
-    CommandOutcome outcome = CommandOutcome::refused({});
-    bool converted() const { return outcome.ok; }
-    const QString& problem() const { return outcome.error; }
+    bool converted = false;
+    QString problem;  // why not, when not converted
+    QString note;     // what the user should know of a file converted (BC1's one-bit alpha)
 };
 
 struct BatchSummary {

@@ -51,9 +51,7 @@ QString mergePalette(const std::vector<uint8_t>& source, Workspace& workspace, S
 }
 
 CommandOutcome committed(SlotStaging& staging, bool replaceSet) {
-    CommandOutcome outcome;
-    QString error;
-    if (!staging.commit(replaceSet, &error)) outcome.fail(error);
+    CommandOutcome outcome = staging.commit(replaceSet);
     outcome.refreshViews = outcome.ok;
     return outcome;
 }
@@ -174,7 +172,7 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     const HeaderFacts facts = readHeaderFacts(file);
     if (!facts.readable) return CommandOutcome::refused(cannotRead(file, {}));
     const bool eightBit = probeHeader(facts).depth == SetDepth::Palette8;
-    if (!eightBit || refusalToSplit(facts) || facts.width != 256)
+    if (!eightBit || !checkSplittable(facts).ok || facts.width != 256)
         return CommandOutcome::refused(facts.bits != 8
                                            ? QString::fromLatin1(kNotEightBitMessage)
                                            : QStringLiteral("Import CFS takes an 8 bit Extended Bitmap of 256x256; "
@@ -189,7 +187,7 @@ CommandOutcome importCfs(const QString& file, Workspace& workspace) {
     SlotStaging staging(workspace);
     SplitReport report;
     writeLevelFiles(bytes, facts.pixelOffset, 256, 1, levelHeader, staging, report);
-    if (!report.failure.isEmpty()) return CommandOutcome::refused(report.failure);
+    if (!report.outcome.ok) return report.outcome;
     if (const QString cause = mergePalette(levelHeader, workspace, staging); !cause.isEmpty())
         return CommandOutcome::refused(
             stepFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), cause));
@@ -217,18 +215,18 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
         state = before;
         return CommandOutcome::refused(why);
     };
-    QString error;
-    if (!replaceFileAtomically(scratch, file, &error)) return undo(error);
+    if (const CommandOutcome written = replaceFileAtomically(scratch, file); !written.ok) return undo(written.error);
     state.textureOrigin = false;
     state.takeHeader(probeHeader(scratch));
     state.largest = 256;
     SlotStaging staging(workspace);
     const SplitReport report = splitHighColour(scratch, workspace, staging);
-    if (!report.done) return undo(report.refusal.isEmpty() ? report.failure : report.refusal);
+    if (!report.outcome.ok) return undo(report.outcome.error);
     CommandOutcome chain = buildChain(workspace, library, options, staging);
     if (!chain.ok) return undo(chain.error);
     if (options.convertTo24) {
-        if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) return undo(why);
+        if (const CommandOutcome converted = convertSlotsTo24(staging, library); !converted.ok)
+            return undo(converted.error);
     }
     outcome = committed(staging, true);
     if (!outcome.ok) return undo(outcome.error);
@@ -252,14 +250,14 @@ CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageL
         outcome.fail(written.error);
         return outcome;
     }
-    const QString why =
-        runTool ? runTool(exchange, target.toolMode(ToolPass::Convert)) : QStringLiteral("No texture tool is set.");
-    if (!why.isEmpty()) {
-        outcome.fail(why);
-    } else if (const auto broken = whyNotWholeSet(readHeaderFacts(exchange))) {
+    const CommandOutcome ran = runTool ? runTool(exchange, target.toolMode(ToolPass::Convert))
+                                       : CommandOutcome::refused(QStringLiteral("No texture tool is set."));
+    if (!ran.ok) {
+        outcome.fail(ran.error);
+    } else if (const CommandOutcome whole = checkWholeSet(readHeaderFacts(exchange)); !whole.ok) {
         outcome.fail(
             QStringLiteral("The texture tool did not leave a whole Extended Bitmap; the set is unchanged.\n\n") +
-            *broken);
+            whole.error);
     } else {
         outcome = loadExtended(exchange, BitmapFilter, workspace, library, options, shownName);
         if (!outcome.ok && !outcome.refreshViews)
@@ -271,7 +269,7 @@ CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageL
 
 TextureToolRun textureTool(const Workspace& workspace, const ToolSettings& settings) {
     return [&workspace, settings](const QString& file, ToolMode mode) {
-        return runTextureTool(workspace, settings, file, mode).problem;
+        return runTextureTool(workspace, settings, file, mode).outcome;
     };
 }
 

@@ -72,22 +72,22 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
     std::unique_lock starting(startingTool);
     // QFile::copy keeps the permissions, the run permission among them.
     if (!QFileInfo(settings.toolPath).isFile() || !QFile::copy(settings.toolPath, copy)) {
-        run.problem = QStringLiteral("The texture tool %1 cannot be found. Choose it with Locate ImageTool.")
-                          .arg(settings.toolPath);
+        run.outcome.fail(QStringLiteral("The texture tool %1 cannot be found. Choose it with Locate ImageTool.")
+                             .arg(settings.toolPath));
         return run;
     }
     if (stopAsked()) {
         starting.unlock();
         Workspace::removeFile(copy);
-        run.problem = QStringLiteral("The run was stopped before the texture tool started.");
+        run.outcome.fail(QStringLiteral("The run was stopped before the texture tool started."));
         return run;
     }
     process.start(copy, toolArguments(mode, settings.showTool, file));
     const bool started = process.waitForStarted(-1);
     starting.unlock();
     if (!started) {
-        run.problem = QStringLiteral("The texture tool %1 could not be started: %2")
-                          .arg(QFileInfo(settings.toolPath).fileName(), process.errorString());
+        run.outcome.fail(QStringLiteral("The texture tool %1 could not be started: %2")
+                             .arg(QFileInfo(settings.toolPath).fileName(), process.errorString()));
     } else {
         run.started = true;
         bool ended = false;
@@ -108,14 +108,14 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
             for (int waited = 0; waited < kGraceMs && !(ended = stopAsked()); waited += kLookMs)
                 QThread::msleep(kLookMs);
         if (ended) {
-            run.problem = QStringLiteral("The texture tool %1 was ended: the run was stopped.")
-                              .arg(QFileInfo(settings.toolPath).fileName());
+            run.outcome.fail(QStringLiteral("The texture tool %1 was ended: the run was stopped.")
+                                 .arg(QFileInfo(settings.toolPath).fileName()));
         } else if (run.exitCode != 0) {
             const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-            run.problem = QStringLiteral("The texture tool %1 failed%2")
-                              .arg(QFileInfo(settings.toolPath).fileName(),
-                                   said.isEmpty() ? QStringLiteral(" (exit code %1).").arg(run.exitCode)
-                                                  : QStringLiteral(": ") + said);
+            run.outcome.fail(QStringLiteral("The texture tool %1 failed%2")
+                                 .arg(QFileInfo(settings.toolPath).fileName(),
+                                      said.isEmpty() ? QStringLiteral(" (exit code %1).").arg(run.exitCode)
+                                                     : QStringLiteral(": ") + said));
         }
     }
     Workspace::removeFile(copy);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "outcome.h"
 #include "setdepth.h"
 
 #include <atomic>
@@ -31,9 +32,7 @@ struct ToolSettings {
 struct ToolRun {
     bool started = false;
     int exitCode = -1;
-    QString problem;  // empty when the tool ran and reported success
-
-    bool ok() const { return problem.isEmpty(); }
+    CommandOutcome outcome;  // done when the tool ran and reported success
 };
 
 // Waits for the tool without a time limit, unless the run it serves is

@@ -29,7 +29,7 @@ inline constexpr FormatRow kFormats[] = {
     {Format::Bc1, "BC1", "DXT1", 71, 8, false, true, true},
     {Format::Bc2, "BC2", "DXT3", 74, 16, true, false, true},
     {Format::Bc3, "BC3", "DXT5", 77, 16, true, true, true},
-    {Format::Bc7, "BC7", nullptr, 98, 16, true, true, false},
+    {Format::Bc7, "BC7", nullptr, 98, 16, true, true, true},
 };
 
 // The row of the format the C interface numbers so, or null.

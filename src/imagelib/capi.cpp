@@ -521,13 +521,28 @@ QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format) {
 
 QUORIMG_API int32_t _bcencode(const uint8_t* rgba, int32_t width, int32_t height, int32_t format, uint8_t* blocks,
                               int32_t capacity) {
+    return _bcencodewith(rgba, width, height, format, nullptr, blocks, capacity);
+}
+
+QUORIMG_API int32_t _bcencodewith(const uint8_t* rgba, int32_t width, int32_t height, int32_t format,
+                                  const QuorBlockOptions* options, uint8_t* blocks, int32_t capacity) {
     return guarded([&] {
         const auto* row = blockFormat(width, height, format);
         if (!row) return false;
         if (!row->encodes) return badArgument(std::string(row->name) + " is read, never written");
         if (!rgba || !blocks) return badArgument("no texels or no room for the blocks");
+        quor::blocks::Options coding;
+        coding.alphaCut = QUOR_COVERAGE_CUT;
+        if (options) {
+            if (options->alphaCut < 1 || options->alphaCut > 255)
+                return badArgument("an alpha cut of " + std::to_string(options->alphaCut) + "; it is 1 to 255");
+            if (options->flags & ~int32_t(QUOR_BC1_ALPHA))
+                return badArgument("block flags " + std::to_string(options->flags));
+            coding.alphaCut = options->alphaCut;
+            coding.bc1Alpha = (options->flags & QUOR_BC1_ALPHA) != 0;
+        }
         if (!fits(quor::blocks::encodedSize(width, height, row->format), capacity)) return false;
-        return quor::blocks::encodePicture(row->format, rgba, width, height, blocks);
+        return quor::blocks::encodePicture(row->format, rgba, width, height, blocks, coding);
     });
 }
 

@@ -670,7 +670,9 @@ void fitThreeColours(const uint8_t* rgba, int cut, uint8_t* out) {
     const bool swap = packed[0] > packed[1];
     uint32_t bits = 0;
     for (int i = 0; i < 16; ++i) {
-        const int s = f.choice[i];
+        // Texels below the cut are transparent also when no fit ran (a block
+        // with none visible).
+        const int s = f.visible[i] ? f.choice[i] : 3;
         bits |= uint32_t(swap && s < 2 ? 1 - s : s) << (2 * i);
     }
     put16(out, swap ? packed[1] : packed[0]);

@@ -163,9 +163,26 @@ QUORIMG_API int32_t _bcsize(int32_t width, int32_t height, int32_t format);
  * BC3 and BC7 keep alpha, and fully transparent texels are given their
  * visible neighbours' colour first so that filtering brings in no fringe.
  * Edges that are not a multiple of 4 (a 2x2 or 1x1 level) fill their block
- * by repeating texels.  BC2 is decoded only. */
+ * by repeating texels.  BC2 is decoded only.  Alpha is cut at
+ * QUOR_COVERAGE_CUT. */
 QUORIMG_API int32_t _bcencode(const uint8_t* rgba, int32_t width, int32_t height, int32_t format, uint8_t* blocks,
                               int32_t capacity);
+/* _bcencodewith: how the blocks keep alpha.  alphaCut (1..255) is the alpha
+ * below which a texel is on the transparent side of a cut-out: BC3 and BC7
+ * keep every texel on its side wherever the format can, and BC1 with
+ * QUOR_BC1_ALPHA writes the texels below it transparent (BC1's one-bit
+ * alpha) and the rest opaque.  Other flag bits are refused. */
+#define QUOR_BC1_ALPHA 1
+typedef struct {
+    int32_t alphaCut;
+    int32_t flags;
+} QuorBlockOptions;
+/* The alpha QUOR_KEEP_COVERAGE counts a texel covered from, and the cut
+ * _bcencode keeps. */
+#define QUOR_COVERAGE_CUT 128
+/* _bcencode with options; null options are _bcencode's. */
+QUORIMG_API int32_t _bcencodewith(const uint8_t* rgba, int32_t width, int32_t height, int32_t format,
+                                  const QuorBlockOptions* options, uint8_t* blocks, int32_t capacity);
 /* Decodes `size` bytes of blocks to rgba (capacity at least width*height*4);
  * 0 when the blocks are fewer than the picture needs. */
 QUORIMG_API int32_t _bcdecode(const uint8_t* blocks, int32_t size, int32_t width, int32_t height, int32_t format,

@@ -44,8 +44,9 @@ void Committer::run() {
         busy_ = true;
         changed_.notify_all();  // room for one more
         lock.unlock();
-        QString problem;
-        bool ok = putReplacementInPlace(*save.temp, save.target, &problem);
+        const CommandOutcome placed = putReplacementInPlace(*save.temp, save.target);
+        bool ok = placed.ok;
+        QString problem = placed.error;
         save.temp.reset();  // a temporary file that did not take its place goes
         if (ok && save.check) {
             problem = save.check(save.target);

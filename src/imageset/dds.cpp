@@ -45,6 +45,7 @@ constexpr size_t kData = 128;
 // The DX10 header follows the legacy one when its code is "DX10".
 constexpr size_t kDxgiFormat = 128;
 constexpr size_t kResourceDimension = 132;
+constexpr size_t kMiscFlag = 136;
 constexpr size_t kArraySize = 140;
 constexpr size_t kDx10Data = 148;
 }  // namespace at
@@ -58,7 +59,8 @@ constexpr uint32_t kAlphaPixels = 0x1, kFourCcFlag = 0x4, kRgbFlag = 0x40;
 constexpr uint32_t kCapsComplex = 0x8, kCapsTexture = 0x1000, kCapsMipmap = 0x400000;
 constexpr uint32_t kCaps2Cubemap = 0x200, kCaps2Volume = 0x200000;
 
-constexpr uint32_t kTexture2d = 3;  // the DX10 header's resource dimension
+constexpr uint32_t kTexture2d = 3;    // the DX10 header's resource dimension
+constexpr uint32_t kMiscCubemap = 0x4;  // and its flag for a cube map
 
 using quor::blocks::FormatRow;
 using quor::blocks::fourCcCode;
@@ -74,11 +76,39 @@ const FormatRow* rowOfFourCc(uint32_t code) {
     return nullptr;
 }
 
-// The block format a DX10 header's code names (or its sRGB form), among
-// those read that only the DX10 header names.
+// The block format a DX10 header's code names, among those read: the
+// format's own code, its typeless form (one below) or its sRGB form (one
+// above).  sRGB texels are read as they stand, as a set holds them.
 const FormatRow* rowOfDxgi(uint32_t code) {
     for (const FormatRow& row : kFormats)
-        if (row.inDdsFiles && row.needsDx10Header() && (code == row.dxgi || code == row.dxgi + 1)) return &row;
+        if (row.inDdsFiles && code + 1 >= row.dxgi && code <= row.dxgi + 1) return &row;
+    return nullptr;
+}
+
+// Uncompressed texels a DX10 header may name: their bits and the masks of
+// red, green, blue and alpha, as the legacy header would give them.
+struct PlainTexels {
+    uint32_t dxgi;
+    uint32_t bits;
+    std::array<uint32_t, 4> masks;
+};
+constexpr std::array<uint32_t, 4> kRgba8{0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000};
+constexpr std::array<uint32_t, 4> kBgra8{0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000};
+constexpr std::array<uint32_t, 4> kBgrx8{0x00ff0000, 0x0000ff00, 0x000000ff, 0};
+constexpr PlainTexels kPlainDxgi[] = {
+    {27, 32, kRgba8}, {28, 32, kRgba8}, {29, 32, kRgba8},  // R8G8B8A8: typeless, UNORM, sRGB
+    {87, 32, kBgra8}, {90, 32, kBgra8}, {91, 32, kBgra8},  // B8G8R8A8: UNORM, typeless, sRGB
+    {88, 32, kBgrx8}, {92, 32, kBgrx8}, {93, 32, kBgrx8},  // B8G8R8X8: UNORM, typeless, sRGB
+    {85, 16, {0xf800, 0x07e0, 0x001f, 0}},                 // B5G6R5
+    {86, 16, {0x7c00, 0x03e0, 0x001f, 0x8000}},            // B5G5R5A1
+    {115, 16, {0x0f00, 0x00f0, 0x000f, 0xf000}},           // B4G4R4A4
+};
+// How the refusal names them.
+constexpr const char* kPlainDxgiNames = "RGBA8, BGRA8, BGRX8, 5-6-5, 5-5-5-1, 4-4-4-4";
+
+const PlainTexels* plainOfDxgi(uint32_t code) {
+    for (const PlainTexels& plain : kPlainDxgi)
+        if (plain.dxgi == code) return &plain;
     return nullptr;
 }
 
@@ -93,16 +123,22 @@ QString listed(const QStringList& names, const QString& separator, const QString
 }
 
 // Why a file's blocks are not read: the codes of those that are.
-QString unreadCompression(bool dx10) {
+QString unreadCompression(bool dx10, uint32_t code) {
     QStringList legacy, extended;
-    for (const FormatRow& row : kFormats)
-        if (row.inDdsFiles) (row.needsDx10Header() ? extended : legacy) << codeName(row);
+    for (const FormatRow& row : kFormats) {
+        if (!row.inDdsFiles) continue;
+        if (!row.needsDx10Header()) legacy << codeName(row);
+        extended << QString::fromLatin1(row.name);
+    }
     if (!dx10) return QStringLiteral("This DDS file's compression is not %1.").arg(listed(legacy, ", ", " or "));
-    if (extended.isEmpty())
-        return QStringLiteral("This DDS file uses the extended (DX10) header, which Corvane does not read.");
-    return QStringLiteral("This DDS file's extended (DX10) header names a format other than %1.")
-        .arg(listed(extended, ", ", " or "));
+    extended << QString::fromLatin1(kPlainDxgiNames).split(QStringLiteral(", "));
+    return QStringLiteral("This DDS file's extended (DX10) header names format %1, where %2 are read.")
+        .arg(code)
+        .arg(listed(extended, ", ", " and "));
 }
+
+// Where to go with a picture that is no set's shape.
+const QString kLoadAnyImageInstead = QStringLiteral("\n\nUse Load Any Image to bring it in as a new image set.");
 
 // Larger files are not looked at: a 16384 square with every mip, 32-bit.
 constexpr int64_t kLargestFile = int64_t(1) << 31;
@@ -148,7 +184,24 @@ DdsFormat resolveDdsFormat(const DdsChain& chain, DdsFormat requested) {
     return DdsFormat::blocks(allOpaque(chain) ? kAutoOpaque : kAutoTransparent);
 }
 
-std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
+bool keepsOneBitAlpha(const DdsChain& chain, DdsFormat format) {
+    return format.blockFormat() && !format.blockFormat()->hasAlpha && !allOpaque(chain);
+}
+
+QString oneBitAlphaNote(int alphaCut) {
+    return QStringLiteral(
+               "The set has transparent texels and BC1 keeps one bit of alpha: texels of alpha below %1 are "
+               "written fully transparent, the others opaque.")
+        .arg(alphaCut);
+}
+
+int ddsAlphaCut(const SetOptions& options) {
+    // Keeping coverage makes the levels hold as many texels at or above the
+    // coverage cut as the largest does; the blocks keep that same cut.
+    return options.keepCoverage ? QUOR_COVERAGE_CUT : kPlainAlphaCut;
+}
+
+std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format, int alphaCut) {
     const int largest = chain.largest;
     const FormatRow* blocks = format.blockFormat();
     if (format.isAuto() || !layout::isLevel(largest) || (blocks && !blocks->encodes)) return {};
@@ -157,6 +210,7 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
         if (count >= chain.levels.size() || chain.levels[count].size() != size_t(edge) * size_t(edge) * 4) return {};
 
     const bool dx10 = blocks && blocks->needsDx10Header();
+    const QuorBlockOptions options{alphaCut, keepsOneBitAlpha(chain, format) ? QUOR_BC1_ALPHA : 0};
     std::vector<uint8_t> out(dx10 ? at::kDx10Data : at::kData, 0);
     const auto put = [&out](size_t offset, uint32_t v) { quor::le::put32(out.data() + offset, v); };
     const int32_t number = blocks ? int32_t(blocks->format) : 0;  // the C interface's
@@ -203,7 +257,8 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format) {
         }
         const int32_t bytes = _bcsize(edge, edge, number);
         out.resize(start + size_t(bytes));
-        if (bytes <= 0 || !_bcencode(level.data(), edge, edge, number, out.data() + start, bytes)) return {};
+        if (bytes <= 0 || !_bcencodewith(level.data(), edge, edge, number, &options, out.data() + start, bytes))
+            return {};
     }
     return out;
 }
@@ -224,38 +279,49 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
     const uint32_t formatFlags = field(at::kFormatFlags);
     const uint32_t code = field(at::kFourCc);
     const bool dx10 = (formatFlags & kFourCcFlag) && code == fourCcCode("DX10");
-    const FormatRow* blocks = nullptr;
-    if (dx10) {
-        blocks = size >= at::kDx10Data ? rowOfDxgi(field(at::kDxgiFormat)) : nullptr;
-        if (!blocks) return refuse(unreadCompression(true));
-    }
     const uint32_t caps2 = field(at::kCaps2);
     if ((caps2 & (kCaps2Cubemap | kCaps2Volume)) || ((field(at::kFlags) & kDepthFlag) && field(at::kDepth) > 1))
         return refuse(QStringLiteral("This DDS file holds a cube map or a volume, not a single texture."));
 
-    int bytesPerTexel = 0;
+    const FormatRow* blocks = nullptr;
+    uint32_t bits = 0;
     std::array<uint32_t, 4> masks{};
-    if (formatFlags & kFourCcFlag) {
-        if (!blocks) blocks = rowOfFourCc(code);
-        if (!blocks) return refuse(unreadCompression(false));
+    if (dx10) {
+        if (size < at::kDx10Data) return refuse(QStringLiteral("This DDS file ends inside its header."));
+        const uint32_t dxgi = field(at::kDxgiFormat);
+        if (field(at::kResourceDimension) != kTexture2d || (field(at::kMiscFlag) & kMiscCubemap))
+            return refuse(QStringLiteral("This DDS file holds a cube map, a volume or a strip, not a single texture."));
+        if (const uint32_t count = field(at::kArraySize); count != 1)
+            return refuse(QStringLiteral("This DDS file holds an array of %1 textures, where one is read.").arg(count));
+        blocks = rowOfDxgi(dxgi);
+        if (const PlainTexels* plain = blocks ? nullptr : plainOfDxgi(dxgi)) {
+            bits = plain->bits;
+            masks = plain->masks;
+        } else if (!blocks) {
+            return refuse(unreadCompression(true, dxgi));
+        }
+    } else if (formatFlags & kFourCcFlag) {
+        blocks = rowOfFourCc(code);
+        if (!blocks) return refuse(unreadCompression(false, code));
     } else if (formatFlags & kRgbFlag) {
-        const uint32_t bits = field(at::kBitCount);
-        if (bits != 24 && bits != 32)
-            return refuse(QStringLiteral("This DDS file has %1 bits a texel, where 24 or 32 are read.").arg(bits));
-        bytesPerTexel = int(bits / 8);
+        bits = field(at::kBitCount);
+        if (bits != 16 && bits != 24 && bits != 32)
+            return refuse(QStringLiteral("This DDS file has %1 bits a texel, where 16, 24 or 32 are read.").arg(bits));
         for (size_t c = 0; c < 4; ++c) masks[c] = field(at::kRedMask + 4 * c);
         if (!(formatFlags & kAlphaPixels)) masks[3] = 0;
-        if (bits == 24)
-            for (uint32_t& m : masks) m &= 0x00ffffffu;
+        for (uint32_t& m : masks) m &= uint32_t((uint64_t(1) << bits) - 1);
     } else {
         return refuse(QStringLiteral("This DDS file's texels are neither compressed colour nor RGB."));
     }
+    const int bytesPerTexel = int(bits / 8);
 
     const uint32_t width = field(at::kWidth), height = field(at::kHeight);
     if (width != height || width == 0 || width > uint32_t(kLargestEdge) || (width & (width - 1)) != 0)
-        return refuse(QStringLiteral("This DDS texture is %1 x %2, where a square of 1, 2, 4 ... 512 texels is read.")
+        return refuse(QStringLiteral("This DDS texture is %1 x %2, where Extended Bitmaps hold a square of 1, 2, 4 "
+                                     "... 512 texels.")
                           .arg(width)
-                          .arg(height));
+                          .arg(height) +
+                      kLoadAnyImageInstead);
     const int edge = int(width);
     const int allLevels = std::bit_width(unsigned(edge));
     const uint32_t mipField = field(at::kMipCount);
@@ -371,11 +437,9 @@ bool chainFromSet(const std::vector<uint8_t>& file, DdsChain& chain) {
     return true;
 }
 
-// An Extended Bitmap of the chain's levels, bottom row first: 24-bit, or
-// 32-bit when any texel is not opaque.
-std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
+// A 32-bit Extended Bitmap of the chain's levels, bottom row first.
+std::vector<uint8_t> setOfChain(const DdsChain& chain) {
     using namespace layout;
-    const int bpp = withAlpha ? 4 : 3;
     std::vector<uint8_t> out(size_t(kPlainHeader), 0);
     out[0] = 'B';
     out[1] = 'M';
@@ -384,15 +448,14 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
     write32(out, kWidthAt, uint32_t(chain.largest));
     write32(out, kHeightAt, uint32_t(chain.largest));
     write16(out, 26, 1);
-    write16(out, kBitsAt, uint16_t(bpp * 8));
+    write16(out, kBitsAt, 32);
     for (size_t i = 0; i < chain.levels.size(); ++i) {
         const size_t e = size_t(chain.largest) >> i;
         const std::vector<uint8_t>& level = chain.levels[i];
         for (size_t y = e; y-- > 0;)
             for (size_t x = 0; x < e; ++x) {
                 const uint8_t* p = level.data() + (y * e + x) * 4;
-                out.insert(out.end(), {p[2], p[1], p[0]});
-                if (withAlpha) out.push_back(p[3]);
+                out.insert(out.end(), {p[2], p[1], p[0], p[3]});
             }
     }
     write32(out, kFileSizeAt, uint32_t(out.size()));
@@ -402,9 +465,9 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain, bool withAlpha) {
 
 }  // namespace
 
-namespace {
-
-bool chainOfSetBytes(const CommandOutcome& joined, const std::vector<uint8_t>& bytes, DdsChain& chain, QString* error) {
+bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
+    std::vector<uint8_t> bytes;
+    const CommandOutcome joined = setBytes(workspace, bytes, SetColours::Full);
     if (!joined.ok) {
         if (error) *error = joined.error;
         return false;
@@ -414,14 +477,6 @@ bool chainOfSetBytes(const CommandOutcome& joined, const std::vector<uint8_t>& b
         return false;
     }
     return true;
-}
-
-}  // namespace
-
-bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
-    std::vector<uint8_t> bytes;
-    const CommandOutcome joined = setBytes(workspace, bytes, SetColours::Full);
-    return chainOfSetBytes(joined, bytes, chain, error);
 }
 
 namespace {
@@ -438,20 +493,29 @@ QString readBackProblem(const QString& path, const std::vector<uint8_t>& written
 
 namespace {
 
-bool writeDds(const DdsChain& chain, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
-    std::vector<uint8_t> bytes = encodeDds(chain, resolveDdsFormat(chain, format));
+bool writeDds(const DdsChain& chain, const QString& path, const DdsRequest& request, QString* error, QString* note,
+              SetHandOff* handOff) {
+    const DdsFormat format = resolveDdsFormat(chain, request.format);
+    std::vector<uint8_t> bytes = encodeDds(chain, format, request.alphaCut);
     if (bytes.empty()) {
         if (error) *error = QStringLiteral("The set could not be compressed.");
         return false;
     }
+    if (note) *note = keepsOneBitAlpha(chain, format) ? oneBitAlphaNote(request.alphaCut) : QString();
     if (handOff && handOff->takes(path)) {
-        std::unique_ptr<Replacement> temp = writeReplacement(path, bytes, error);
-        if (!temp) return false;
-        handOff->hand(std::move(temp), path,
+        WrittenReplacement temp = writeReplacement(path, bytes);
+        if (!temp.file) {
+            if (error) *error = temp.outcome.error;
+            return false;
+        }
+        handOff->hand(std::move(temp.file), path,
                       [written = std::move(bytes)](const QString& target) { return readBackProblem(target, written); });
         return true;
     }
-    if (!replaceFileAtomically(path, bytes, error)) return false;
+    if (const CommandOutcome saved = replaceFileAtomically(path, bytes); !saved.ok) {
+        if (error) *error = saved.error;
+        return false;
+    }
     const QString problem = readBackProblem(path, bytes);
     if (!problem.isEmpty() && error) *error = problem;
     return problem.isEmpty();
@@ -459,16 +523,26 @@ bool writeDds(const DdsChain& chain, const QString& path, DdsFormat format, QStr
 
 }  // namespace
 
-bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
+bool saveDds(const Workspace& workspace, const QString& path, const DdsRequest& request, QString* error, QString* note,
+             SetHandOff* handOff) {
     DdsChain chain;
-    return readSetChain(workspace, chain, error) && writeDds(chain, path, format, error, handOff);
+    return readSetChain(workspace, chain, error) && writeDds(chain, path, request, error, note, handOff);
 }
 
-bool saveDds(const HeldSet& set, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff) {
+bool saveDds(const HeldSet& set, const QString& path, const DdsRequest& request, QString* error, QString* note,
+             SetHandOff* handOff) {
     std::vector<uint8_t> bytes;
     const CommandOutcome joined = writeSet(set, JoinOutput(bytes), SetColours::Full);
+    if (!joined.ok) {
+        if (error) *error = joined.error;
+        return false;
+    }
     DdsChain chain;
-    return chainOfSetBytes(joined, bytes, chain, error) && writeDds(chain, path, format, error, handOff);
+    if (!chainFromSet(bytes, chain)) {
+        if (error) *error = QStringLiteral("The set's levels cannot be read.");
+        return false;
+    }
+    return writeDds(chain, path, request, error, note, handOff);
 }
 
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
@@ -484,15 +558,19 @@ CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& 
         return outcome;
     }
     const QString converted = workspace.workDir() + QStringLiteral("dtemp.bmp");
-    QString why;
-    if (!replaceFileAtomically(converted, setOfChain(reading.chain, reading.anyTransparent), &why)) {
-        outcome.fail(why);
-        return outcome;
-    }
+    outcome = replaceFileAtomically(converted, setOfChain(reading.chain));
+    if (!outcome.ok) return outcome;
     outcome = loadExtended(converted, BitmapFilter, workspace, library, options, QFileInfo(path).fileName());
     Workspace::removeFile(converted);
     if (!outcome.ok) return outcome;
     workspace.state().loadedPath = path;
+    // A set of the largest level alone reads as a plain picture, with no
+    // word of the levels a cut-short file lost: say it, as for a short set.
+    if (reading.truncated) {
+        SplitReport report;
+        report.missingLevels = reading.missing;
+        if (!outcome.information.contains(report.missingNote())) outcome.information << report.missingNote();
+    }
     if (reading.skippedLarger > 0)
         outcome.information.prepend(
             QStringLiteral("This DDS texture is larger than 512 x 512; its %1 x %1 level was loaded.")

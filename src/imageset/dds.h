@@ -5,6 +5,7 @@
 #pragma once
 
 #include "blockformats.h"
+#include "quorimg.h"
 #include "setcommands.h"
 
 #include <QString>
@@ -61,6 +62,18 @@ QString ddsFormatNames(const QString& separator, const QString& last);
 // opaque, else DXT5".
 QString ddsAutoChoice();
 
+// What Save As DDS offers, in its dialog's order: the first is what the
+// command line writes unless told otherwise.
+struct DdsSaveChoice {
+    const char* name;
+    DdsFormat format;
+};
+inline constexpr DdsSaveChoice kDdsSaveChoices[] = {
+    {"BC1/BC3 (automatic)", DdsFormat::Auto},
+    {"BC7", DdsFormat::blocks(quor::blocks::Format::Bc7)},
+    {"Uncompressed", DdsFormat::Rgba},
+};
+
 // A chain of square levels, largest first, each RGBA (4 bytes a texel) with
 // its top row first.
 struct DdsChain {
@@ -70,9 +83,25 @@ struct DdsChain {
 
 // The format Auto stands for with these levels, or `requested` itself.
 DdsFormat resolveDdsFormat(const DdsChain& chain, DdsFormat requested);
+
+// The alpha below which a texel is on the transparent side of a cut-out,
+// when no preference says otherwise.
+inline constexpr int kPlainAlphaCut = 128;
+// The cut the blocks keep with these preferences: the one "Keep cut-out
+// coverage in mips" keeps the levels' coverage at, when it is on.
+int ddsAlphaCut(const SetOptions& options);
+
+// Whether `format` (not Auto) writes these levels' alpha as one bit: a
+// format without alpha forced on levels with some.
+bool keepsOneBitAlpha(const DdsChain& chain, DdsFormat format);
+// The one line that says so.
+QString oneBitAlphaNote(int alphaCut);
+
 // The whole file; empty when the chain is not a power-of-two square of at
-// most 512 with its levels in order, or the format is Auto.
-std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format);
+// most 512 with its levels in order, or the format is Auto.  Blocks keep
+// every texel on its side of `alphaCut` where they can; BC1 on levels with
+// alpha makes the texels below it transparent.
+std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format, int alphaCut = kPlainAlphaCut);
 
 struct DdsReading {
     DdsChain chain;               // the complete levels, largest first
@@ -82,9 +111,10 @@ struct DdsReading {
     int skippedLarger = 0;        // mips larger than 512 passed over
     bool anyTransparent = false;  // some texel is not fully opaque
 };
-// Reads the block formats DDS files offer and uncompressed 24- or 32-bit
-// files; a square power of two.  A file larger than 512 gives its
-// first mip of 512 or less when it holds one.
+// Reads the block formats DDS files offer and uncompressed 16-, 24- or
+// 32-bit files, behind the legacy header or the DX10 one; a square power of
+// two.  A file larger than 512 gives its first mip of 512 or less when it
+// holds one.
 DdsReading decodeDds(const uint8_t* data, size_t size);
 
 // Whether the file starts with "DDS ".
@@ -97,18 +127,29 @@ bool isDdsFile(const QString& path);
 // whole.
 bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error);
 
+// How a set is written as DDS: the format and the alpha cut the blocks keep.
+struct DdsRequest {
+    DdsRequest(DdsFormat format = DdsFormat::Auto, int alphaCut = kPlainAlphaCut)  // NOLINT: a format alone is a request
+        : format(format), alphaCut(alphaCut) {}
+    DdsFormat format;
+    int alphaCut;
+};
+
 // Saves the current set as a DDS file at `path`: written beside it and
 // renamed over it, so a failure leaves the old file, then read back; `error`
-// gets a one-line cause.  A `handOff` that takes `path` finishes the save on
-// its committer, which tells the outcome.
-bool saveDds(const Workspace& workspace, const QString& path, DdsFormat format, QString* error,
-             SetHandOff* handOff = nullptr);
+// gets a one-line cause, `note` (when given) what the user should know of a
+// file that was written (oneBitAlphaNote).  A `handOff` that takes `path`
+// finishes the save on its committer, which tells the outcome.
+bool saveDds(const Workspace& workspace, const QString& path, const DdsRequest& request, QString* error,
+             QString* note = nullptr, SetHandOff* handOff = nullptr);
 // The same for a set held in memory.
-bool saveDds(const HeldSet& set, const QString& path, DdsFormat format, QString* error, SetHandOff* handOff = nullptr);
+bool saveDds(const HeldSet& set, const QString& path, const DdsRequest& request, QString* error,
+             QString* note = nullptr, SetHandOff* handOff = nullptr);
 
-// Load Extended for a DDS file: its levels become an Extended Bitmap in the
-// work folder (24-bit, or 32-bit when any texel is not opaque), loaded by
-// the usual path; missing smaller levels are reported as for any short set.
+// Load Extended for a DDS file: its levels become a 32-bit Extended Bitmap
+// in the work folder, loaded by the usual path, so that no colour is lost
+// (sets know no 24-bit form: a 24-bit file becomes a 5-6-5 set); missing
+// smaller levels are reported as for any short set.
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options);
 
 }  // namespace corvane

@@ -224,15 +224,14 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         }
     }
 
-    QString error;
-    if (!replaceFileAtomically(staging.path(slot), level, &error)) {
-        intake.outcome.fail(error);
+    if (CommandOutcome written = replaceFileAtomically(staging.path(slot), level); !written.ok) {
+        intake.outcome.fail(written.error);
         return intake;
     }
     // Shown as the rest of the set is shown.
     if (state.depth.highColour() && (options.convertTo24 || state.headerSize != 0)) {
-        if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) {
-            intake.outcome.fail(why);
+        if (const CommandOutcome converted = convertSlotsTo24(staging, library); !converted.ok) {
+            intake.outcome.fail(converted.error);
             return intake;
         }
     }
@@ -240,8 +239,8 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
     readFileBytes(staging.current(slot), staged);
     intake.changed = intake.changed || staged != before;
     if (!intake.changed) return intake;  // the staging removes what it made
-    if (!staging.commit(false, &error)) {
-        intake.outcome.fail(error);
+    if (CommandOutcome committed = staging.commit(false); !committed.ok) {
+        intake.outcome.fail(committed.error);
         intake.changed = false;
         return intake;
     }

@@ -17,7 +17,7 @@ FileKind classify(const QString& path) {
     if (head == QByteArrayLiteral("DDS ")) return FileKind::Dds;
     // A set is told by its header first: a raw texture has none, but its
     // first bytes may spell "BM" by chance, and it is never a set's shape.
-    if (head.startsWith("BM") && !refusalToSplit(readHeaderFacts(path))) return FileKind::ExtendedBitmap;
+    if (head.startsWith("BM") && checkSplittable(readHeaderFacts(path)).ok) return FileKind::ExtendedBitmap;
     // Load Extended knows raw textures by their length alone.
     if (file.size() == kRawTextureSize) return FileKind::RawTexture;
     file.close();

@@ -302,16 +302,24 @@ bool replaceFile(const QString& path, const std::vector<uint8_t>& bytes, const W
 
 }  // namespace
 
-std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
-    return ReplacementWriter::write(path, bytes, WriteProblem{error, nullptr});
+WrittenReplacement writeReplacement(const QString& path, const std::vector<uint8_t>& bytes) {
+    WrittenReplacement written;
+    QString error;
+    written.file = ReplacementWriter::write(path, bytes, WriteProblem{&error, nullptr});
+    if (!written.file) written.outcome.fail(error);
+    return written;
 }
 
-bool putReplacementInPlace(Replacement& temp, const QString& path, QString* error) {
-    return ReplacementWriter::putInPlace(temp, path, WriteProblem{error, nullptr});
+CommandOutcome putReplacementInPlace(Replacement& temp, const QString& path) {
+    QString error;
+    if (ReplacementWriter::putInPlace(temp, path, WriteProblem{&error, nullptr})) return {};
+    return CommandOutcome::refused(error);
 }
 
-bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
-    return replaceFile(path, bytes, WriteProblem{error, nullptr});
+CommandOutcome replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes) {
+    QString error;
+    if (replaceFile(path, bytes, WriteProblem{&error, nullptr})) return {};
+    return CommandOutcome::refused(error);
 }
 
 QString replaceWorkFile(const QString& path, const std::vector<uint8_t>& bytes) {

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "outcome.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,9 +26,9 @@ bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t lim
 // read-only file is refused, unless a ReadOnlyFilesReplaced says otherwise.
 // Temporary files that killed writers left in the folder are removed first
 // (see temporaries.h; a folder is looked through at most every few seconds).
-// `error` says why a save failed, the system's reason included ("no space
+// A failed save is refused with why, the system's reason included ("no space
 // left on the device").
-bool replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes, QString* error = nullptr);
+CommandOutcome replaceFileAtomically(const QString& path, const std::vector<uint8_t>& bytes);
 // The same for the program's own files in the work folder; returns why the
 // file was not written, as its cause alone for a message that names the step
 // ("no space left on the device"), or an empty text.
@@ -52,10 +54,14 @@ private:
     bool placed_ = false;
 };
 
-// The same in two halves: the temporary file written (null on failure, told
-// in `error`), then flushed to the disk and put in place.
-std::unique_ptr<Replacement> writeReplacement(const QString& path, const std::vector<uint8_t>& bytes, QString* error);
-bool putReplacementInPlace(Replacement& temp, const QString& path, QString* error);
+// The same in two halves: the temporary file written, then flushed to the
+// disk and put in place.
+struct WrittenReplacement {
+    std::unique_ptr<Replacement> file;  // null when it could not be written
+    CommandOutcome outcome;             // refused with why, when it could not
+};
+WrittenReplacement writeReplacement(const QString& path, const std::vector<uint8_t>& bytes);
+CommandOutcome putReplacementInPlace(Replacement& temp, const QString& path);
 
 // While one lives on its thread, saves there replace a read-only file as
 // they would a writable one (keeping its mode): a batch overwrites what its

@@ -124,33 +124,32 @@ HeaderProbe probeHeader(const HeaderFacts& facts) {
 
 HeaderProbe probeHeader(const QString& path) { return probeHeader(readHeaderFacts(path)); }
 
-std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
+CommandOutcome checkSplittable(const HeaderFacts& facts) {
     const QString wayIn = QStringLiteral("\n\nUse Load Any Image to bring it in as a new image set.");
-    if (!facts.readable) return QStringLiteral("The file cannot be opened.");
+    if (!facts.readable) return CommandOutcome::refused(QStringLiteral("The file cannot be opened."));
     if (facts.bits != 8 && facts.bits != 16 && facts.bits != 24 && facts.bits != 32)
-        return QStringLiteral(
-                   "This file is not an Extended Bitmap: it has %1 bits per pixel, "
-                   "where 8, 16, 24 or 32 are expected.")
-                   .arg(facts.bits) +
-               wayIn;
+        return CommandOutcome::refused(QStringLiteral("This file is not an Extended Bitmap: it has %1 bits per pixel, "
+                                                      "where 8, 16, 24 or 32 are expected.")
+                                           .arg(facts.bits) +
+                                       wayIn);
     if (facts.width != facts.height || !isLevel(facts.width))
-        return QStringLiteral(
-                   "This file is not an Extended Bitmap: its image is %1 x %2, where a square "
-                   "of 1, 2, 4 ... 512 pixels is expected.")
-                   .arg(facts.width)
-                   .arg(facts.height) +
-               wayIn;
+        return CommandOutcome::refused(
+            QStringLiteral("This file is not an Extended Bitmap: its image is %1 x %2, where a square "
+                           "of 1, 2, 4 ... 512 pixels is expected.")
+                .arg(facts.width)
+                .arg(facts.height) +
+            wayIn);
     // 8-bit sets carry 256 palette entries and maybe one record; the other
     // depths keep their header length in one signed byte.
     const bool offsetFits =
         facts.bits == 8 ? (facts.pixelOffset == kPaletteHeader || facts.pixelOffset == kPaletteHeader + kRecordLength)
                         : (facts.pixelOffset >= kPlainHeader && facts.pixelOffset <= 127);
     if (!offsetFits)
-        return QStringLiteral(
-                   "This file is not an Extended Bitmap: its pixels start at byte %1, "
-                   "which no Extended Bitmap header has.")
-                   .arg(facts.pixelOffset) +
-               wayIn;
+        return CommandOutcome::refused(
+            QStringLiteral("This file is not an Extended Bitmap: its pixels start at byte %1, "
+                           "which no Extended Bitmap header has.")
+                .arg(facts.pixelOffset) +
+            wayIn);
     // 16-bit sets are 5-6-5 or 4-4-4-4 with their colour masks in the header.
     // Any other 16-bit form (5-5-5 above all) would be shown and saved as
     // 5-6-5, turning every pixel into another colour.
@@ -159,28 +158,27 @@ std::optional<QString> refusalToSplit(const HeaderFacts& facts) {
         const bool is565 = facts.masks == SetDepth(SetDepth::Rgb565).masks();
         const bool is4444 = SetDepth::marks4444(facts.masks[0]);
         if (!masksInHeader || !(is565 || is4444))
-            return QStringLiteral(
-                       "This 16-bit file does not keep its pixels as 5-6-5 or 4-4-4-4 (it is %1), "
-                       "so Corvane cannot save it back unchanged.")
-                       .arg(facts.compression == 0 ? QStringLiteral("5-5-5")
-                                                   : QStringLiteral("of other colour masks")) +
-                   wayIn;
+            return CommandOutcome::refused(
+                QStringLiteral("This 16-bit file does not keep its pixels as 5-6-5 or 4-4-4-4 (it is %1), "
+                               "so Corvane cannot save it back unchanged.")
+                    .arg(facts.compression == 0 ? QStringLiteral("5-5-5") : QStringLiteral("of other colour masks")) +
+                wayIn);
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace corvane
 
 namespace corvane {
 
-std::optional<QString> whyNotWholeSet(const HeaderFacts& facts) {
-    if (auto refusal = refusalToSplit(facts)) return refusal;
+CommandOutcome checkWholeSet(const HeaderFacts& facts) {
+    if (CommandOutcome splittable = checkSplittable(facts); !splittable.ok) return splittable;
     const int64_t needed = int64_t(facts.pixelOffset) + chainPixels(facts.width) * (facts.bits / 8);
     if (facts.fileSize < needed)
-        return QStringLiteral("The file ends early: it holds %1 of the %2 bytes of its set.")
-            .arg(facts.fileSize)
-            .arg(needed);
-    return std::nullopt;
+        return CommandOutcome::refused(QStringLiteral("The file ends early: it holds %1 of the %2 bytes of its set.")
+                                           .arg(facts.fileSize)
+                                           .arg(needed));
+    return {};
 }
 
 }  // namespace corvane

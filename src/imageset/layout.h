@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "outcome.h"
 #include "setdepth.h"
 
 #include <array>
@@ -123,10 +124,10 @@ struct HeaderProbe {
 HeaderProbe probeHeader(const HeaderFacts& facts);
 HeaderProbe probeHeader(const QString& path);
 
-// Why a file cannot be cut into levels, or nothing when it can.
-std::optional<QString> refusalToSplit(const HeaderFacts& facts);
-// Why a file is not a whole set (a set it is, with every level there), or
-// nothing when it is.
-std::optional<QString> whyNotWholeSet(const HeaderFacts& facts);
+// Whether a file can be cut into levels; refused, saying why, when it cannot.
+CommandOutcome checkSplittable(const HeaderFacts& facts);
+// Whether a file is a whole set (a set it is, with every level there);
+// refused, saying why, when it is not.
+CommandOutcome checkWholeSet(const HeaderFacts& facts);
 
 }  // namespace corvane

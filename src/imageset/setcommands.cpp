@@ -30,13 +30,13 @@ QString libraryFailure(const QString& step, ImageLibrary& library) {
     return stepFailure(step, library.lastError().reason());
 }
 
-QString convertSlotsTo24(SlotStaging& staging, ImageLibrary& library) {
+CommandOutcome convertSlotsTo24(SlotStaging& staging, ImageLibrary& library) {
     for (int slot = kFirstLevelSlot; slot <= kLastLevelSlot; ++slot) {
         if (!staging.staged(slot)) continue;
         const QString path = staging.path(slot);
         if (!library.anyToBmp(path, path))
-            return libraryFailure(
-                QStringLiteral("The %1x%1 level could not be converted for display").arg(levelOfSlot(slot)), library);
+            return CommandOutcome::refused(libraryFailure(
+                QStringLiteral("The %1x%1 level could not be converted for display").arg(levelOfSlot(slot)), library));
     }
     return {};
 }
@@ -47,14 +47,7 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     SetState& state = workspace.state();
     const SplitReport report =
         state.depth.highColour() ? splitHighColour(path, workspace, staging) : split8(path, workspace, staging);
-    if (!report.refusal.isEmpty()) {
-        outcome.fail(report.refusal);
-        return outcome;
-    }
-    if (!report.failure.isEmpty()) {
-        outcome.fail(report.failure);
-        return outcome;
-    }
+    if (!report.outcome.ok) return report.outcome;
     // A plain picture holds its largest level only; that is no fault, the
     // user builds the rest with Create Image Set.
     const bool plainPicture =
@@ -63,8 +56,8 @@ CommandOutcome stageLoad(const QString& path, Workspace& workspace, ImageLibrary
     state.incompleteLevels = report.incompleteLevels;
 
     if (state.depth.highColour() && (options.convertTo24 || state.headerSize != 0)) {
-        if (const QString why = convertSlotsTo24(staging, library); !why.isEmpty()) {
-            outcome.fail(why);
+        if (const CommandOutcome converted = convertSlotsTo24(staging, library); !converted.ok) {
+            outcome.fail(converted.error);
             return outcome;
         }
     }
@@ -91,9 +84,8 @@ CommandOutcome loadStep(const QString& path, Workspace& workspace, ImageLibrary&
     SlotStaging staging(workspace);
     CommandOutcome outcome = stageLoad(path, workspace, library, options, staging);
     if (!outcome.ok) return outcome;
-    QString error;
-    if (!staging.commit(true, &error)) {
-        outcome.fail(error);
+    if (const CommandOutcome committed = staging.commit(true); !committed.ok) {
+        outcome.fail(committed.error);
         outcome.readPalette = false;
         return outcome;
     }
@@ -110,7 +102,7 @@ bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLib
         std::copy_n(bytes.begin() + std::ptrdiff_t(row * 256), 256,
                     flipped.begin() + std::ptrdiff_t((255 - row) * 256));
     const QString raw = workspace.flippedRawPath();
-    bool ok = replaceFileAtomically(raw, flipped) && library.anyToBmp(raw, workspace.loadedCopyPath());
+    bool ok = replaceFileAtomically(raw, flipped).ok && library.anyToBmp(raw, workspace.loadedCopyPath());
     Workspace::removeFile(raw);
     return ok;
 }
@@ -143,7 +135,8 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
                 return refuse(QStringLiteral("The texture %1 could not be converted.").arg(info.fileName()));
         } else {
             Workspace::removeFile(loadedCopy);
-            if (std::vector<uint8_t> bytes; !readFileBytes(chosen, bytes) || !replaceFileAtomically(loadedCopy, bytes))
+            if (std::vector<uint8_t> bytes;
+                !readFileBytes(chosen, bytes) || !replaceFileAtomically(loadedCopy, bytes).ok)
                 return refuse(QStringLiteral("The file %1 cannot be read.").arg(info.fileName()));
             outcome.information << QString::fromLatin1(kBitmapTextureMessage);
         }
@@ -152,7 +145,7 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
 
     // Everything is checked before the workspace is touched.
     const HeaderFacts facts = readHeaderFacts(path);
-    if (auto refusal = refusalToSplit(facts)) return refuse(*refusal);
+    if (const CommandOutcome splittable = checkSplittable(facts); !splittable.ok) return refuse(splittable.error);
     state.takeHeader(probeHeader(facts));
     int width = 0, height = 0, bits = 0;
     state.largest = library.check(path, width, height, bits) && isLevel(width) ? width : facts.width;
@@ -185,7 +178,7 @@ namespace {
 // The alpha slot keeps one byte a texel for every level of a 32-bit or
 // 4-4-4-4 set; the levels just made get the alpha they were made with, so
 // the slot and the level files never disagree.
-QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStaging& staging, int fromSlot) {
+CommandOutcome stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStaging& staging, int fromSlot) {
     const SetState& state = workspace.state();
     std::vector<uint8_t> alpha;
     readFileBytes(staging.current(AlphaSlot), alpha);
@@ -201,7 +194,8 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
         const int edge = levelOfSlot(slot);
         int width = edge, height = edge, bits = 0;
         if (!library.readRgba(staging.current(slot), width, height, bits, rgba) || width != edge || height != edge)
-            return libraryFailure(QStringLiteral("The %1x%1 level cannot be read back").arg(edge), library);
+            return CommandOutcome::refused(
+                libraryFailure(QStringLiteral("The %1x%1 level cannot be read back").arg(edge), library));
         uint8_t* to = alpha.data() + levelStart(state.largest, edge, 1, 0);
         for (size_t i = 0; i < size_t(edge) * size_t(edge); ++i) {
             // Levels are kept bottom row first, as in the set.
@@ -213,7 +207,7 @@ QString stageAlphaOfLevels(Workspace& workspace, ImageLibrary& library, SlotStag
         }
     }
     if (const QString cause = replaceWorkFile(staging.path(AlphaSlot), alpha); !cause.isEmpty())
-        return stepFailure(QStringLiteral("The alpha of the set could not be kept"), cause);
+        return CommandOutcome::refused(stepFailure(QStringLiteral("The alpha of the set could not be kept"), cause));
     return {};
 }
 
@@ -304,8 +298,8 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
             return failed(QStringLiteral("The %1x%1 level could not be put on the palette"), edge);
     }
     if (state.depth.keepsAlpha()) {
-        if (const QString why = stageAlphaOfLevels(workspace, library, staging, k + 1); !why.isEmpty()) {
-            outcome.fail(why);
+        if (CommandOutcome staged = stageAlphaOfLevels(workspace, library, staging, k + 1); !staged.ok) {
+            outcome.fail(staged.error);
             return outcome;
         }
     }
@@ -315,8 +309,9 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
 CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
     SlotStaging staging(workspace);
     CommandOutcome outcome = buildChain(workspace, library, options, staging);
-    QString error;
-    if (outcome.ok && !staging.commit(false, &error)) outcome.fail(error);
+    if (outcome.ok) {
+        if (const CommandOutcome committed = staging.commit(false); !committed.ok) outcome.fail(committed.error);
+    }
     return outcome;
 }
 
@@ -343,8 +338,9 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
         outcome.fail(QStringLiteral("No texture tool is set. Choose it with Locate ImageTool."));
         return outcome;
     }
-    if (const QString why = runTool(exchange, textureToolMode(workspace)); !why.isEmpty()) {
-        outcome.fail(QStringLiteral("The texture tool did not process the set; the set is unchanged.\n\n%1").arg(why));
+    if (const CommandOutcome ran = runTool(exchange, textureToolMode(workspace)); !ran.ok) {
+        outcome.fail(
+            QStringLiteral("The texture tool did not process the set; the set is unchanged.\n\n%1").arg(ran.error));
         return outcome;
     }
     // The tool may write another header than the set had: read what it wrote.
@@ -354,7 +350,7 @@ CommandOutcome textureToolPass(Workspace& workspace, ImageLibrary& library, cons
     SetState probed = before;
     probed.takeHeader(probe);
     const bool sameDepth = probe.depth == before.depth;
-    if (!sameDepth || whyNotWholeSet(facts) || facts.width != before.largest) {
+    if (!sameDepth || !checkWholeSet(facts).ok || facts.width != before.largest) {
         outcome.fail(
             QStringLiteral("The texture tool did not leave a complete set of the same depth and size; "
                            "the set is unchanged."));
@@ -393,12 +389,7 @@ CommandOutcome createImageSet(Workspace& workspace, ImageLibrary& library, const
     }
     const CommandOutcome chain = buildChain(workspace, library, options, staging);
     if (!chain.ok) return undo(chain);
-    QString error;
-    if (!staging.commit(toolPassed, &error)) {
-        CommandOutcome failed;
-        failed.fail(error);
-        return undo(failed);
-    }
+    if (CommandOutcome committed = staging.commit(toolPassed); !committed.ok) return undo(committed);
     if (toolPassed) {
         workspace.status().depth.clear();
         showDepth(workspace);

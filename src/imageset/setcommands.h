@@ -26,9 +26,9 @@ struct SetOptions {
     bool keepCoverage = false;  // "Keep cut-out coverage in mips"
 };
 
-// The texture tool, run on a file in a mode; returns why it failed, or an
-// empty text when it rewrote the file.
-using TextureToolRun = std::function<QString(const QString& file, ToolMode mode)>;
+// The texture tool, run on a file in a mode: done when it rewrote the file,
+// else refused with why it failed.
+using TextureToolRun = std::function<CommandOutcome(const QString& file, ToolMode mode)>;
 
 // Filters of the Load Extended dialog, 1-based.
 enum LoadFilter { BitmapFilter = 1, TextureFilter = 2, RawTextureFilter = 3 };
@@ -60,8 +60,8 @@ CommandOutcome loadExtended(const QString& chosen, int filter, Workspace& worksp
 bool rawTextureConversion(const QString& texture, Workspace& workspace, ImageLibrary& library);
 
 // Rewrites the staged level slots in place as BMP files the views and the
-// joins read; the failure, or an empty text.
-QString convertSlotsTo24(SlotStaging& staging, ImageLibrary& library);
+// joins read.
+CommandOutcome convertSlotsTo24(SlotStaging& staging, ImageLibrary& library);
 
 // Saves the set to `output`; the workspace is only read.
 CommandOutcome saveSet(const Workspace& workspace, const QString& output);

@@ -45,17 +45,16 @@ WorkspaceSnapshot captureWorkspace(const Workspace& workspace, const WorkspaceSn
     return snapshot;
 }
 
-bool restoreWorkspace(Workspace& workspace, const WorkspaceSnapshot& snapshot, QString* error) {
+CommandOutcome restoreWorkspace(Workspace& workspace, const WorkspaceSnapshot& snapshot) {
     SlotStaging staging(workspace);
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const std::optional<QByteArray>& wanted = snapshot.files[size_t(slot)];
         if (!wanted || readSlot(workspace.slotPath(slot)) == wanted) continue;
-        if (!writeWhole(staging.path(slot), *wanted)) {
-            if (error) *error = QStringLiteral("The work file %1 could not be written.").arg(workspace.slotPath(slot));
-            return false;
-        }
+        if (!writeWhole(staging.path(slot), *wanted))
+            return CommandOutcome::refused(
+                QStringLiteral("The work file %1 could not be written.").arg(workspace.slotPath(slot)));
     }
-    if (!staging.commit(false, error)) return false;
+    if (CommandOutcome committed = staging.commit(false); !committed.ok) return committed;
     for (int slot = 0; slot < kSlotCount; ++slot)
         if (!snapshot.files[size_t(slot)]) Workspace::removeFile(workspace.slotPath(slot));
 
@@ -68,7 +67,7 @@ bool restoreWorkspace(Workspace& workspace, const WorkspaceSnapshot& snapshot, Q
     state.editedSlot = kept.editedSlot;
     state.modified = kept.modified;
     workspace.status() = snapshot.status;
-    return true;
+    return {};
 }
 
 QByteArray setDigest(const WorkspaceSnapshot& snapshot) {

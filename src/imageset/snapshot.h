@@ -3,6 +3,7 @@
 // makes the workspace exactly what it was.
 #pragma once
 
+#include "outcome.h"
 #include "workspace.h"
 
 #include <QByteArray>
@@ -30,9 +31,9 @@ WorkspaceSnapshot captureWorkspace(const Workspace& workspace, const WorkspaceSn
 // Puts the snapshot back: the slot files that differ are rewritten (through
 // staging, so a failure leaves them as they were), those it lacks removed,
 // and the state and status lines taken, except what belongs to the window
-// rather than the set (the large window's placement).  False, with the
+// rather than the set (the large window's placement).  Refused, with the
 // reason, when a slot could not be written.
-bool restoreWorkspace(Workspace& workspace, const WorkspaceSnapshot& snapshot, QString* error = nullptr);
+CommandOutcome restoreWorkspace(Workspace& workspace, const WorkspaceSnapshot& snapshot);
 
 // A digest of what the set is: the header, level and alpha slots (the
 // scratch slot only passes through).  Equal digests, equal sets.

@@ -81,12 +81,11 @@ void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int larg
         ++report.levelsWritten;
         const QString levelPath = staging.path(slotOfLevel(edge));
         if (const QString cause = writeWorkFile(levelPath, level); !cause.isEmpty()) {
-            report.failure =
-                stepFailure(QStringLiteral("The %1x%1 level could not be written to the work folder").arg(edge), cause);
+            report.outcome.fail(stepFailure(
+                QStringLiteral("The %1x%1 level could not be written to the work folder").arg(edge), cause));
             return;
         }
     }
-    report.done = true;
 }
 
 namespace {
@@ -95,17 +94,17 @@ namespace {
 std::optional<std::vector<uint8_t>> readForSplit(const QString& path, int64_t headerLength, int bytesPerPixel,
                                                  HeaderFacts& facts, SplitReport& report) {
     facts = readHeaderFacts(path);
-    if (auto refusal = refusalToSplit(facts)) {
-        report.refusal = *refusal;
+    if (CommandOutcome splittable = checkSplittable(facts); !splittable.ok) {
+        report.outcome = splittable;
         return std::nullopt;
     }
     std::vector<uint8_t> bytes;
     if (!readFileBytes(path, bytes, headerLength + chainPixels(facts.width) * bytesPerPixel)) {
-        report.refusal = QStringLiteral("The file %1 cannot be read.").arg(path);
+        report.outcome.fail(QStringLiteral("The file %1 cannot be read.").arg(path));
         return std::nullopt;
     }
     if (int64_t(bytes.size()) <= headerLength) {
-        report.refusal = QStringLiteral("The file ends with its header; it holds no image.");
+        report.outcome.fail(QStringLiteral("The file ends with its header; it holds no image."));
         return std::nullopt;
     }
     return bytes;
@@ -134,20 +133,17 @@ namespace {
 
 CommandOutcome finish(std::vector<uint8_t>& out, const JoinOutput& output) {
     if (out.size() >= size_t(kFileSizeAt + 4)) write32(out, kFileSizeAt, uint32_t(out.size()));
-    CommandOutcome result;
     if (output.bytes) {
         *output.bytes = std::move(out);
-        return result;
+        return {};
     }
     if (output.handOff && output.handOff->takes(output.path)) {
         // Written here; flushed and put in place on the committer's thread.
-        std::unique_ptr<Replacement> temp = writeReplacement(output.path, out, &result.error);
-        result.ok = temp != nullptr;
-        if (temp) output.handOff->hand(std::move(temp), output.path, savedSetProblem);
-        return result;
+        WrittenReplacement temp = writeReplacement(output.path, out);
+        if (temp.file) output.handOff->hand(std::move(temp.file), output.path, savedSetProblem);
+        return temp.outcome;
     }
-    result.ok = replaceFileAtomically(output.path, out, &result.error);
-    return result;
+    return replaceFileAtomically(output.path, out);
 }
 
 // The header slot, when the set is whole: a set missing a level is never
@@ -232,7 +228,8 @@ SplitReport split8(const QString& path, Workspace& workspace, SlotStaging& stagi
     }
     if (const QString cause = writeWorkFile(staging.path(HeaderSlot), slice(*file, 0, size_t(headerPart)));
         !cause.isEmpty()) {
-        report.failure = stepFailure(QStringLiteral("The set's header could not be written to the work folder"), cause);
+        report.outcome.fail(
+            stepFailure(QStringLiteral("The set's header could not be written to the work folder"), cause));
         return report;
     }
     // Level files carry the headers and palette only, so their pixels start at 1078.
@@ -265,7 +262,8 @@ SplitReport splitHighColour(const QString& path, Workspace& workspace, SlotStagi
         }
     }
     if (const QString cause = writeWorkFile(staging.path(HeaderSlot), slot0); !cause.isEmpty()) {
-        report.failure = stepFailure(QStringLiteral("The set's header could not be written to the work folder"), cause);
+        report.outcome.fail(
+            stepFailure(QStringLiteral("The set's header could not be written to the work folder"), cause));
         return report;
     }
     writeLevelFiles(*file, size_t(headerLength), facts.width, bytesPerPixel, header, staging, report);

@@ -17,9 +17,10 @@ class SlotStaging;
 class Workspace;
 
 struct SplitReport {
-    bool done = false;               // the slots now hold the file's levels
-    QString refusal;                 // nothing was touched, and why
-    QString failure;                 // the split stopped part way (a slot could not be written)
+    // Done: the staging holds the file's levels.  Refused, saying why, when
+    // the file is no set (nothing was staged) or a slot could not be written
+    // (the split stopped part way; the staging drops what it made).
+    CommandOutcome outcome;
     std::vector<int> missingLevels;  // levels the file ended before or inside of (largest first)
     std::vector<int> incompleteLevels;  // those it ended inside of: written, the rest zero
     int levelsWritten = 0;           // level files made, complete or not

@@ -32,7 +32,7 @@ QString SlotStaging::current(int slot) const {
     return staged_.at(size_t(slot)) ? stagedPath(slot) : workspace_.slotPath(slot);
 }
 
-bool SlotStaging::commit(bool replaceSet, QString* error) {
+CommandOutcome SlotStaging::commit(bool replaceSet) {
     // Every staged file was made by a step that would have failed otherwise.
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const QString target = workspace_.slotPath(slot);
@@ -44,12 +44,11 @@ bool SlotStaging::commit(bool replaceSet, QString* error) {
         // the slot in one step.
         if (!direct_[size_t(slot)] &&
             std::rename(nativeName(stagedPath(slot)).constData(), nativeName(target).constData()) != 0) {
-            if (error) *error = QStringLiteral("The work file %1 could not be put in place.").arg(target);
-            return false;
+            return CommandOutcome::refused(QStringLiteral("The work file %1 could not be put in place.").arg(target));
         }
         staged_[size_t(slot)] = direct_[size_t(slot)] = false;
     }
-    return true;
+    return {};
 }
 
 void SlotStaging::discard() {

@@ -8,6 +8,7 @@
 
 #include <array>
 
+#include "outcome.h"
 #include "workspace.h"
 
 namespace corvane {
@@ -30,8 +31,8 @@ public:
 
     // Moves every staged file over its slot.  With `replaceSet` the slots
     // that were not staged are removed: a new set replaces the old one.
-    // False, with the reason, when a file cannot be put in place.
-    bool commit(bool replaceSet, QString* error = nullptr);
+    // Refused, with the reason, when a file cannot be put in place.
+    CommandOutcome commit(bool replaceSet);
     // Forgets every staged file (they are removed).
     void discard();
 

@@ -30,7 +30,7 @@ bool savepalette(const Workspace& workspace, PaletteLevels& palette) {
     // A short header slot is completed with zeros so the palette lands in place.
     header.resize(size_t(kPaletteHeader + kRecordLength * workspace.state().recordCount), 0);
     for (size_t i = 0; i < 256; ++i) header[kPaletteAt + 4 * i + 3] = uint8_t(palette.levels[i] & 0xFF);
-    if (!replaceFileAtomically(path, header)) return false;
+    if (!replaceFileAtomically(path, header).ok) return false;
     palette.paletteChanged = false;
     return true;
 }

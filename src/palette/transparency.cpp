@@ -21,50 +21,48 @@ const char* const kPaletteUpdateWarning =
     "have altered the Palette during Editing\n\nYou should only use this when Editing\nthe largest Image and use "
     "Create Image\nSet immediately afterwards to update\nthe other images";
 
-bool writeUserFile(const QString& path, const std::vector<uint8_t>& bytes, QString* error) {
+CommandOutcome writeUserFile(const QString& path, const std::vector<uint8_t>& bytes) {
     const auto fail = [&](const QString& cause) {
-        if (error) *error = QStringLiteral("Cannot write %1: %2.").arg(QDir::toNativeSeparators(path), cause);
-        return false;
+        return CommandOutcome::refused(
+            QStringLiteral("Cannot write %1: %2.").arg(QDir::toNativeSeparators(path), cause));
     };
     if (const QString cause = causeNotWritable(path); !cause.isEmpty()) return fail(cause);
-    QString writerError;
-    if (replaceFileAtomically(path, bytes, &writerError)) return true;
+    CommandOutcome written = replaceFileAtomically(path, bytes);
+    if (written.ok) return written;
     // The writer tells what it was doing; the user wants to know what stood in the way.
     if (const QString cause = causeNotWritable(path); !cause.isEmpty()) return fail(cause);
-    if (writerError.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) return fail(causeOfError(ENOSPC));
-    if (error) *error = writerError;
-    return false;
+    if (written.error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) return fail(causeOfError(ENOSPC));
+    return written;
 }
 
-bool saveMap(const QString& path, const LevelTable& levels, QString* error) {
+CommandOutcome saveMap(const QString& path, const LevelTable& levels) {
     std::vector<uint8_t> bytes(256);
     for (size_t i = 0; i < 256; ++i) bytes[i] = uint8_t(levels[i] & 0xFF);
-    return writeUserFile(path, bytes, error);
+    return writeUserFile(path, bytes);
 }
 
 MapResult loadMap(const QString& path, LevelTable& levels) {
     MapResult result;
     QFile file;
     if (const QString cause = openForReading(file, path); !cause.isEmpty()) {
-        result.message = cannotReadText(path, cause);
+        result.outcome.fail(cannotReadText(path, cause));
         return result;
     }
     std::vector<uint8_t> bytes(256);
     const qint64 got = file.read(reinterpret_cast<char*>(bytes.data()), qint64(bytes.size()));
     if (got < 0) {
-        result.message = cannotReadText(path, file.errorString());
+        result.outcome.fail(cannotReadText(path, file.errorString()));
         return result;
     }
     bytes.resize(size_t(got));
     for (size_t i = 0; i < bytes.size(); ++i) levels[i] = bytes[i];
-    result.ok = true;
     result.bytesRead = int(bytes.size());
     if (bytes.size() < 256)
-        result.message = QStringLiteral(
-                             "The map %1 is short: it holds %2 levels of 256. "
-                             "Colours %2 to 255 kept their levels.")
-                             .arg(QFileInfo(path).fileName())
-                             .arg(bytes.size());
+        result.shortNote = QStringLiteral(
+                               "The map %1 is short: it holds %2 levels of 256. "
+                               "Colours %2 to 255 kept their levels.")
+                               .arg(QFileInfo(path).fileName())
+                               .arg(bytes.size());
     return result;
 }
 
@@ -73,11 +71,9 @@ int transparencyViewSourceSlot(int largest) {
     return isLevel(largest) ? slotOfLevel(largest) : 1;
 }
 
-bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour,
-                           QString* error) {
+CommandOutcome buildTransparencyView(const Workspace& workspace, const LevelTable& levels, int currentColour) {
     const auto fail = [&](const QString& why) {
-        if (error) *error = QStringLiteral("The transparency view could not be made: %1").arg(why);
-        return false;
+        return CommandOutcome::refused(QStringLiteral("The transparency view could not be made: %1").arg(why));
     };
     const int slot = transparencyViewSourceSlot(workspace.state().largest);
     if (slot < 0) return fail(QStringLiteral("a set of 1x1 has none."));
@@ -95,35 +91,31 @@ bool buildTransparencyView(const Workspace& workspace, const LevelTable& levels,
         bytes[at + 1] = 0;
         bytes[at + 2] = 255;
     }
-    QString why;
-    if (replaceFileAtomically(workspace.slotPath(ScratchSlot), bytes, &why)) return true;
+    const CommandOutcome written = replaceFileAtomically(workspace.slotPath(ScratchSlot), bytes);
+    if (written.ok) return written;
     // Said as the writer says it, the cause included ("no space left on the device").
+    const QString& why = written.error;
     const qsizetype cause = why.indexOf(QLatin1Char('\n'));
     return fail(cause < 0 ? why : why.mid(cause + 1));
 }
 
-bool saveTransparencyView(const Workspace& workspace, const QString& path, QString* error) {
+CommandOutcome saveTransparencyView(const Workspace& workspace, const QString& path) {
     std::vector<uint8_t> view;
-    if (!readFileBytes(workspace.slotPath(ScratchSlot), view)) {
-        if (error) *error = QStringLiteral("There is no transparency view to write.");
-        return false;
-    }
-    return writeUserFile(path, view, error);
+    if (!readFileBytes(workspace.slotPath(ScratchSlot), view))
+        return CommandOutcome::refused(QStringLiteral("There is no transparency view to write."));
+    return writeUserFile(path, view);
 }
 
-PaletteUpdate updatePaletteFromEditedSlot(const Workspace& workspace) {
+CommandOutcome updatePaletteFromEditedSlot(const Workspace& workspace) {
     const int edited = workspace.state().editedSlot;
     return updatePaletteFromFile(workspace, edited == HeaderSlot ? QString() : workspace.slotPath(edited));
 }
 
-PaletteUpdate updatePaletteFromFile(const Workspace& workspace, const QString& picture) {
-    PaletteUpdate update;
+CommandOutcome updatePaletteFromFile(const Workspace& workspace, const QString& picture) {
     const QString headerSlot = workspace.slotPath(HeaderSlot);
     std::vector<uint8_t> header;
-    if (!readFileBytes(headerSlot, header)) {
-        update.message = QStringLiteral("There is no image set to take a palette into.");
-        return update;
-    }
+    if (!readFileBytes(headerSlot, header))
+        return CommandOutcome::refused(QStringLiteral("There is no image set to take a palette into."));
     header.resize(size_t(kPaletteHeader + kRecordLength * workspace.state().recordCount), 0);
     if (!picture.isEmpty()) {
         std::vector<uint8_t> slot;
@@ -133,17 +125,13 @@ PaletteUpdate updatePaletteFromFile(const Workspace& workspace, const QString& p
         const uint32_t used = read32(slot, 46);
         if (slot.size() < size_t(kPaletteHeader) || byteAt(slot, kBitsAt) != 8 || read32(slot, kInfoLengthAt) != 40 ||
             read32(slot, kPixelOffsetAt) < uint32_t(kPaletteHeader) || (used != 0 && used != 256)) {
-            update.message = QStringLiteral(
-                                 "The edited image %1 is not a 256 colour BMP with a full palette, so its "
-                                 "palette was not taken over.")
-                                 .arg(QFileInfo(picture).fileName());
-            return update;
+            return CommandOutcome::refused(QStringLiteral("The edited image %1 is not a 256 colour BMP with a full "
+                                                          "palette, so its palette was not taken over.")
+                                               .arg(QFileInfo(picture).fileName()));
         }
         std::copy(slot.begin() + kPaletteAt, slot.begin() + kPaletteHeader, header.begin() + kPaletteAt);
     }
-    if (!replaceFileAtomically(headerSlot, header, &update.message)) return update;
-    update.changed = true;
-    return update;
+    return replaceFileAtomically(headerSlot, header);
 }
 
 }  // namespace corvane

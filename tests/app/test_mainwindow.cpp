@@ -363,7 +363,7 @@ TEST_F(MainWindowTest, FileDialogsAreSetUpAsDesigned) {
         {[&] { loadAnyItem()->trigger(); }, "openstd", Kind::Open, {}, ".bmp", false, "/std", 3},
         {[&] { window->mergeImage(); }, "merge", Kind::Open, {}, "bmp", false, "", 2},
         {[&] { saveItem()->trigger(); }, "savebmp", Kind::Save, "Windows Bitmap|*.bmp", ".bmp", true, "/save", 1},
-        {[&] { saveDdsItem()->trigger(); }, "savedds", Kind::Save, "DDS Texture|*.dds", ".dds", true, "", 1},
+        {[&] { saveDdsItem()->trigger(); }, "savedds", Kind::Save, "BC1/BC3 (automatic)|*.dds|BC7|*.dds|Uncompressed|*.dds", ".dds", true, "", 1},
         {[&] { window->transparencyEditor().loadMap(); }, "map", Kind::Open, maps, "mpt", false, "/maps", 1},
         {[&] { window->transparencyEditor().saveMap(); }, "smap", Kind::Save, maps, "mpt", true, "/maps", 1},
         {[&] { selectEditorItem()->trigger(); }, "editselect", Kind::Open, "Programs|*", "", false, "/usr/bin/", 1},

@@ -164,7 +164,9 @@ TEST(Convert, FailuresLeaveTheSetAsItWas) {
     Session s;
     s.loadSet(Form::Eight, 64);
     const Bytes slot0 = readBytes(s.ws().slotPath(HeaderSlot));
-    const auto failing = [](const QString&, ToolMode) { return QStringLiteral("tool failed"); };
+    const auto failing = [](const QString&, ToolMode) {
+        return CommandOutcome::refused(QStringLiteral("tool failed"));
+    };
     const CommandOutcome failed =
         convertCurrentImage(SetDepth::Rgb565, s.ws(), s.library, s.options, failing, "set.bmp");
     EXPECT_FALSE(failed.ok);
@@ -173,7 +175,7 @@ TEST(Convert, FailuresLeaveTheSetAsItWas) {
 
     const auto garbage = [](const QString& file, ToolMode) {
         writeBytes(file, Bytes(100, 7));
-        return QString();
+        return CommandOutcome{};
     };
     const CommandOutcome bad = convertCurrentImage(SetDepth::Rgb565, s.ws(), s.library, s.options, garbage, "set.bmp");
     EXPECT_FALSE(bad.ok);
@@ -185,7 +187,7 @@ TEST(Convert, FailuresLeaveTheSetAsItWas) {
     const auto tool = [&](const QString& file, ToolMode mode) {
         EXPECT_EQ(mode, ToolMode::Rgb565);
         writeBytes(file, converted);
-        return QString();
+        return CommandOutcome{};
     };
     const CommandOutcome ok = convertCurrentImage(SetDepth::Rgb565, s.ws(), s.library, s.options, tool, "set.bmp");
     ASSERT_TRUE(ok.ok) << ok.error.toStdString();

@@ -126,9 +126,11 @@ TEST(TexturePass, AToolThatLeavesNoWholeSetChangesNothing) {
         QFile f(file);
         f.open(QIODevice::ReadWrite);
         f.resize(f.size() / 2);
-        return QString();
+        return CommandOutcome{};
     };
-    const TextureToolRun failing = [](const QString&, ToolMode) { return QStringLiteral("it fell over"); };
+    const TextureToolRun failing = [](const QString&, ToolMode) {
+        return CommandOutcome::refused(QStringLiteral("it fell over"));
+    };
     for (const TextureToolRun& tool : {cutter, failing}) {
         const CommandOutcome o = createImageSet(ws, run.library, run.options, tool);
         EXPECT_FALSE(o.ok);

@@ -34,7 +34,7 @@ TEST(ToolRunner, RunsACopyWithTheArgumentsAndRemovesIt) {
     qunsetenv("FAKE_TOOL_EXIT");
 
     const ToolRun run = runTextureTool(s.workspace, {FAKE_TOOL, false}, target, ToolMode::Argb4444);
-    EXPECT_TRUE(run.ok()) << run.problem.toStdString();
+    EXPECT_TRUE(run.outcome.ok) << run.outcome.error.toStdString();
     EXPECT_EQ(readBytes(target), (Bytes{9, 9}));
     const Bytes recorded = readBytes(log);
     EXPECT_EQ(std::string(recorded.begin(), recorded.end()), "-4444\n-b\n-e\nbmp\n" + target.toStdString() + "\n");
@@ -44,7 +44,8 @@ TEST(ToolRunner, RunsACopyWithTheArgumentsAndRemovesIt) {
     const ToolRun failed = runTextureTool(s.workspace, {FAKE_TOOL, true}, target, ToolMode::Rgb565);
     EXPECT_TRUE(failed.started);
     EXPECT_EQ(failed.exitCode, 3);
-    EXPECT_TRUE(failed.problem.contains("cannot convert this file"));
+    EXPECT_FALSE(failed.outcome.ok);
+    EXPECT_TRUE(failed.outcome.error.contains("cannot convert this file"));
     EXPECT_FALSE(QFileInfo::exists(s.workspace.toolCopyPath()));
     qunsetenv("FAKE_TOOL_EXIT");
     qunsetenv("FAKE_TOOL_RESULT");
@@ -52,6 +53,6 @@ TEST(ToolRunner, RunsACopyWithTheArgumentsAndRemovesIt) {
 
     const ToolRun missing = runTextureTool(s.workspace, {s.path("none.exe"), true}, target, ToolMode::Rgb565);
     EXPECT_FALSE(missing.started);
-    EXPECT_FALSE(missing.ok());
+    EXPECT_FALSE(missing.outcome.ok);
     EXPECT_FALSE(QFileInfo::exists(s.workspace.toolCopyPath()));
 }

@@ -1,6 +1,6 @@
 // The DDS reader on arbitrary bytes: a file is refused with a reason or gives
 // complete levels of the sizes its header names; what it gives is written
-// again (uncompressed, then as blocks) and read back; small ones go through
+// again (uncompressed, then as blocks of each kind) and read back; small ones go through
 // Load DDS into a workspace as the window runs it.
 #include "dds.h"
 #include "files.h"
@@ -63,6 +63,13 @@ void readAndWriteAgain(const uint8_t* data, size_t size) {
     const DdsReading compressed = decodeDds(blocks.data(), blocks.size());
     fuzz::require(compressed.refusal.isEmpty() && compressed.chain.levels.size() == chain.levels.size(),
                   "a compressed chain did not read back whole");
+    // Behind the DX10 header, and BC1 keeping one-bit alpha.
+    for (quor::blocks::Format format : {quor::blocks::Format::Bc7, quor::blocks::Format::Bc1}) {
+        const std::vector<uint8_t> written = encodeDds(chain, DdsFormat::blocks(format));
+        const DdsReading back = decodeDds(written.data(), written.size());
+        fuzz::require(back.refusal.isEmpty() && back.chain.levels.size() == chain.levels.size(),
+                      "a BC7 or BC1 chain did not read back whole");
+    }
 }
 
 void loadIntoWorkspace(size_t size) {

@@ -20,18 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     corvane::LevelTable levels;
     corvane::allOpaque(levels);
     const corvane::MapResult read = corvane::loadMap(input, levels);
-    fuzz::require(read.ok, "an existing map could not be read");
+    fuzz::require(read.outcome.ok, "an existing map could not be read");
     fuzz::require(read.bytesRead == int(std::min<size_t>(size, 256)), "the map read a wrong number of bytes");
-    fuzz::require(read.message.isEmpty() == (size >= 256),
+    fuzz::require(read.shortNote.isEmpty() == (size >= 256),
                   "a short map went unreported, or a full one was called short");
     for (size_t i = 0; i < 256; ++i) fuzz::require(levels[i] == (i < size ? data[i] : 255), "a level was read wrongly");
 
-    QString error;
-    fuzz::require(corvane::saveMap(again, levels, &error), "a map that was read could not be saved");
+    fuzz::require(corvane::saveMap(again, levels).ok, "a map that was read could not be saved");
     corvane::LevelTable back;
     corvane::allTo(back, 0);
     fuzz::require(corvane::loadMap(again, back).bytesRead == 256 && back == levels,
                   "a saved map read back differently");
-    fuzz::consume(uint64_t(read.message.size()) + uint64_t(back[size % 256]));
+    fuzz::consume(uint64_t(read.shortNote.size()) + uint64_t(back[size % 256]));
     return 0;
 }

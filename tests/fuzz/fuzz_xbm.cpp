@@ -96,7 +96,7 @@ void splitAndJoin(const uint8_t* data, size_t size) {
     const SplitReport report = state.depth.highColour() ? splitHighColour(paths().input, workspace, staging)
                                                         : split8(paths().input, workspace, staging);
     fuzz::consume(uint64_t(report.levelsWritten) + uint64_t(report.missingNote().size()));
-    if (!report.refusal.isEmpty() || !staging.commit(true)) return;
+    if (!report.outcome.ok || !staging.commit(true).ok) return;
 
     QFile::remove(paths().output);
     const CommandOutcome joined = writeSet(workspace, paths().output);
@@ -107,7 +107,7 @@ void splitAndJoin(const uint8_t* data, size_t size) {
     // Levels still in the file's own form are copied as they are, so a
     // complete set comes back unchanged but for its size field.  24-bit
     // files become 5-6-5 sets and are left out.
-    if (!report.done || !report.missingLevels.empty() || facts.bits == 24) return;
+    if (!report.missingLevels.empty() || facts.bits == 24) return;
     fuzz::require(out.size() >= 6 && out.size() <= size, "a complete set was joined to another length");
     for (size_t i = 0; i < out.size(); ++i)
         if (i < 2 || i >= 6) fuzz::require(out[i] == data[i], "a complete set changed in split and join");

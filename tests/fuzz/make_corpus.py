@@ -157,6 +157,21 @@ def dds(edge, mips, fourcc=None, bits=32, masks=(0xFF0000, 0xFF00, 0xFF, 0xFF000
     return data if cut is None else data[:cut]
 
 
+def dds10(edge, mips, dxgi, block=None, bits=32, array=1, cut=None):
+    """A DDS file with the DX10 header: blocks of `block` bytes, or texels of `bits`."""
+    flags = 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000
+    if block:
+        sizes = [max(1, ((edge >> i) + 3) // 4) ** 2 * block for i in range(mips)]
+    else:
+        sizes = [(edge >> i) ** 2 * bits // 8 for i in range(mips)]
+    fmt = struct.pack("<II4sI4I", 32, 0x4, b"DX10", 0, 0, 0, 0, 0)
+    header = b"DDS " + struct.pack("<7I", 124, flags, edge, edge, sizes[0], 0, mips) + bytes(44) + fmt
+    header += struct.pack("<5I", 0x1000 | (0x400008 if mips > 1 else 0), 0, 0, 0, 0)
+    header += struct.pack("<5I", dxgi, 3, 0, array, 0)
+    data = header + bytes(pattern_byte(i) for i in range(sum(sizes)))
+    return data if cut is None else data[:cut]
+
+
 def dds_seeds():
     return {
         "dxt1-16.dds": dds(16, 5, b"DXT1"),
@@ -168,6 +183,13 @@ def dds_seeds():
         "dxt1-32-cut.dds": dds(32, 6, b"DXT1", cut=128 + 64 * 8 + 40),
         "rgba32-8-cut.dds": dds(8, 4, cut=128 + 100),
         "dx10.dds": dds(4, 1, b"DX10"),
+        "dx10-bc1-16.dds": dds10(16, 5, 71, block=8),
+        "dx10-bc7-16.dds": dds10(16, 5, 98, block=16),
+        "dx10-bc7-16-cut.dds": dds10(16, 5, 98, block=16, cut=148 + 16 * 16 + 30),
+        "dx10-rgba8-8.dds": dds10(8, 4, 28),
+        "dx10-bgr565-8.dds": dds10(8, 4, 85, bits=16),
+        "dx10-array2-4.dds": dds10(4, 3, 71, block=8, array=2),
+        "rgb565-8.dds": dds(8, 4, bits=16, masks=(0xF800, 0x07E0, 0x1F, 0)),
         "cubemap.dds": dds(4, 1, b"DXT1", caps2=0xFE00),
     }
 

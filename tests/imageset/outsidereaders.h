@@ -75,4 +75,24 @@ inline Levels oiioMips(const QString& dds, int count, const QString& scratch) {
     return levels;
 }
 
+// Debian's python3 with Pillow (an interpreter of a user's own may stand
+// first on PATH), or empty.
+inline QString pillowPython() {
+    static const bool present = QProcess::execute("/usr/bin/python3", {"-c", "import PIL"}) == 0;
+    return present ? QStringLiteral("/usr/bin/python3") : QString();
+}
+
+// The largest mip of a DDS file as Pillow decodes it, RGBA; empty when it
+// does not.
+inline Bytes pillowRgba(const QString& dds) {
+    QProcess p;
+    p.start(pillowPython(), {"-c",
+                             "import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load(); "
+                             "sys.stdout.buffer.write(im.convert('RGBA').tobytes())",
+                             dds});
+    p.waitForFinished(-1);
+    const QByteArray out = p.readAllStandardOutput();
+    return p.exitCode() == 0 ? Bytes(out.begin(), out.end()) : Bytes{};
+}
+
 }  // namespace corvane::testing

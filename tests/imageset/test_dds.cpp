@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cmath>
+#include <bit>
 #include <functional>
 
 using namespace corvane;
@@ -125,6 +126,7 @@ TEST(Dds, WrittenChainsReadAlikeInOtherReaders) {
         double psnr;
     };
     for (const Case& c : {Case{false, DdsFormat::Auto, "DXT1", 30.0}, Case{true, DdsFormat::Auto, "DXT5", 30.0},
+                          Case{true, DdsFormat::blocks(quor::blocks::Format::Bc7), "BC7", 30.0},
                           Case{true, DdsFormat::Rgba, nullptr, 99.0}}) {
         SCOPED_TRACE(c.named ? c.named : "RGBA");
         Loaded l;
@@ -161,6 +163,7 @@ TEST(Dds, WrittenChainsReadAlikeInOtherReaders) {
                 EXPECT_EQ(cmp.alphaMean, 0.0) << "mip " << mip;
             }
         }
+        if (c.format.blockFormat() && c.format.blockFormat()->needsDx10Header()) continue;  // ImageMagick reads no DX10 file
         int w = 0, h = 0;
         const Bytes top = magickRgba(dds.toStdString(), w, h);
         ASSERT_EQ(w, 512);
@@ -363,4 +366,230 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
     EXPECT_EQ(readBytes(third.s.path("kept.dds")), (Bytes{1, 2, 3}));
     EXPECT_FALSE(saveDds(third.s.workspace, third.s.path("no/such/folder/x.dds"), DdsFormat::Auto, &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+namespace {
+
+// A DDS file laid out here, from the format's published layout: the legacy
+// header naming the texels by a four-character code or by bit masks, or the
+// DX10 header naming them by their DXGI code.
+struct Header {
+    uint32_t fourCc = 0;                // or 0
+    uint32_t bits = 0;                  // uncompressed: bits a texel ...
+    std::array<uint32_t, 4> masks{};    // ... and the masks of red, green, blue, alpha
+    uint32_t dxgi = 0;                  // with the DX10 header, else 0
+    uint32_t dimension = 3, arraySize = 1, miscFlag = 0;
+};
+
+Bytes ddsFile(const Header& h, uint32_t edge, uint32_t mips, const Bytes& payload, uint32_t height = 0) {
+    Bytes b(128, 0);
+    std::copy_n("DDS ", 4, b.begin());
+    layout::write32(b, 4, 124);
+    layout::write32(b, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000);
+    layout::write32(b, 12, height ? height : edge);
+    layout::write32(b, 16, edge);
+    layout::write32(b, 28, mips);
+    layout::write32(b, 76, 32);
+    if (h.dxgi) {
+        layout::write32(b, 80, 0x4);
+        layout::write32(b, 84, 0x30315844);  // "DX10"
+        for (uint32_t v : {h.dxgi, h.dimension, h.miscFlag, h.arraySize, 0u}) {
+            b.resize(b.size() + 4);
+            layout::write32(b, b.size() - 4, v);
+        }
+    } else if (h.fourCc) {
+        layout::write32(b, 80, 0x4);
+        layout::write32(b, 84, h.fourCc);
+    } else {
+        layout::write32(b, 80, 0x40 | (h.masks[3] ? 0x1 : 0));
+        layout::write32(b, 88, h.bits);
+        for (size_t c = 0; c < 4; ++c) layout::write32(b, 92 + 4 * c, h.masks[c]);
+    }
+    layout::write32(b, 108, 0x1000 | 0x400000 | 0x8);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+// Bytes of every mip from `edge` down: `blockBytes` a 4x4 block, or
+// `texelBytes` a texel.
+size_t chainBytes(int edge, int blockBytes, int texelBytes) {
+    size_t n = 0;
+    for (int e = edge; e >= 1; e /= 2)
+        n += blockBytes ? size_t((e + 3) / 4) * size_t((e + 3) / 4) * size_t(blockBytes) : size_t(e) * e * texelBytes;
+    return n;
+}
+
+Bytes randomBytes(size_t n, uint32_t seed) {
+    Bytes b(n);
+    for (uint8_t& v : b) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    return b;
+}
+
+int worstDifference(const Bytes& a, const Bytes& b) {
+    int worst = a.size() == b.size() ? 0 : 256;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+    return worst;
+}
+
+constexpr std::array<uint32_t, 4> kRgbaMasks{0xff, 0xff00, 0xff0000, 0xff000000};
+constexpr std::array<uint32_t, 4> kBgraMasks{0xff0000, 0xff00, 0xff, 0xff000000};
+
+}  // namespace
+
+// Files of every format read, laid out here from their texels: behind the
+// DX10 header, every mip reads as OpenImageIO decodes the same texels (behind
+// the legacy header where it reads no DX10 header of that format), and as
+// Pillow decodes the largest where it reads the DX10 file itself; the
+// uncompressed 5-6-5 file likewise.
+TEST(Dds, Dx10AndPlainFilesReadAsOtherReadersDecodeThem) {
+    if (oiiotool().isEmpty()) GTEST_SKIP() << "oiiotool (openimageio-tools) is not installed";
+    constexpr int kEdge = 64;
+    // BC7 blocks of a painted level from our encoder: random bytes hold
+    // reserved modes, which readers decode differently.
+    Bytes bc7;
+    for (const Bytes& level : paintedLevels(kEdge, true)) {
+        const int e = int(std::lround(std::sqrt(level.size() / 4)));
+        Bytes blocks(size_t(_bcsize(e, e, QUOR_BC7)));
+        ASSERT_TRUE(_bcencode(level.data(), e, e, QUOR_BC7, blocks.data(), int32_t(blocks.size())));
+        bc7.insert(bc7.end(), blocks.begin(), blocks.end());
+    }
+    struct Case {
+        const char* name;
+        Header dx10;     // the file read
+        Header legacy;   // the same texels as OpenImageIO reads them; dx10 itself when all zero
+        Bytes payload;
+        bool pillowReadsDx10;
+        // Decoders round the thirds of a BC1 colour or an alpha step either
+        // way: random blocks hold every such case.
+        int tolerance = 1;
+    };
+    const Case cases[] = {
+        {"BC1", {.dxgi = 71}, {.fourCc = 0x31545844}, randomBytes(chainBytes(kEdge, 8, 0), 1), false, 2},
+        {"BC1 sRGB", {.dxgi = 72}, {.fourCc = 0x31545844}, randomBytes(chainBytes(kEdge, 8, 0), 2), false, 2},
+        {"BC2", {.dxgi = 74}, {.fourCc = 0x33545844}, randomBytes(chainBytes(kEdge, 16, 0), 3), false, 2},
+        {"BC3", {.dxgi = 77}, {.fourCc = 0x35545844}, randomBytes(chainBytes(kEdge, 16, 0), 4), false, 2},
+        {"BC7", {.dxgi = 98}, {}, bc7, true},
+        {"BC7 sRGB", {.dxgi = 99}, {}, bc7, true},
+        {"RGBA8", {.dxgi = 28}, {.bits = 32, .masks = kRgbaMasks}, randomBytes(chainBytes(kEdge, 0, 4), 5), true},
+        {"RGBA8 sRGB", {.dxgi = 29}, {.bits = 32, .masks = kRgbaMasks}, randomBytes(chainBytes(kEdge, 0, 4), 6), true},
+        {"BGRA8", {.dxgi = 87}, {.bits = 32, .masks = kBgraMasks}, randomBytes(chainBytes(kEdge, 0, 4), 7), false},
+        {"5-6-5",
+         {.dxgi = 85},
+         {.bits = 16, .masks = {0xf800, 0x07e0, 0x001f, 0}},
+         randomBytes(chainBytes(kEdge, 0, 2), 8),
+         false},
+        {"5-6-5 legacy",
+         {.bits = 16, .masks = {0xf800, 0x07e0, 0x001f, 0}},
+         {},
+         randomBytes(chainBytes(kEdge, 0, 2), 9),
+         false},
+    };
+    Scratch s;
+    const int mips = std::bit_width(unsigned(kEdge));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = ddsFile(c.dx10, kEdge, uint32_t(mips), c.payload);
+        const DdsReading ours = decodeDds(file.data(), file.size());
+        ASSERT_TRUE(ours.refusal.isEmpty()) << ours.refusal.toStdString();
+        ASSERT_EQ(ours.chain.levels.size(), size_t(mips));
+        const bool legacy = c.legacy.fourCc || c.legacy.bits;
+        const QString reference = s.path(QStringLiteral("reference.dds"));
+        writeBytes(reference, legacy ? ddsFile(c.legacy, kEdge, uint32_t(mips), c.payload) : file);
+        Levels theirs = oiioMips(reference, mips, s.dir.path());
+        for (int mip = 0; mip < mips; ++mip) {
+            Bytes& level = theirs[size_t(mip)];
+            // A file without alpha gives OpenImageIO three channels: opaque.
+            const bool opaque = (legacy ? c.legacy : c.dx10).bits == 16;
+            for (size_t i = 3; opaque && i < level.size(); i += 4) level[i] = 255;
+            EXPECT_LE(worstDifference(level, ours.chain.levels[size_t(mip)]), c.tolerance) << "mip " << mip;
+        }
+        if (c.pillowReadsDx10 && !pillowPython().isEmpty()) {
+            writeBytes(s.path("read.dds"), file);
+            EXPECT_LE(worstDifference(pillowRgba(s.path("read.dds")), ours.chain.levels[0]), 1);
+        }
+    }
+}
+
+// Headers that lie or name what is not one texture: refused with a reason,
+// never read past the end; a texture that is no square points to Load Any
+// Image, which takes any shape.
+TEST(Dds, HostileDx10HeadersAreRefused) {
+    const Bytes bc1 = randomBytes(chainBytes(64, 8, 0), 11);
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* says;
+    };
+    Bytes cutHeader = ddsFile({.dxgi = 71}, 64, 7, bc1);
+    cutHeader.resize(140);
+    const Case cases[] = {
+        {"array of two", ddsFile({.dxgi = 71, .arraySize = 2}, 64, 7, bc1), "array"},
+        {"array of none", ddsFile({.dxgi = 71, .arraySize = 0}, 64, 7, bc1), "array"},
+        {"unknown format", ddsFile({.dxgi = 999}, 64, 7, bc1), "999"},
+        {"typeless of nothing read", ddsFile({.dxgi = 2}, 64, 7, bc1), "BC7"},
+        {"a volume", ddsFile({.dxgi = 71, .dimension = 4}, 64, 7, bc1), "single texture"},
+        {"a cube map", ddsFile({.dxgi = 71, .miscFlag = 4}, 64, 7, bc1), "single texture"},
+        {"header cut short", cutHeader, "header"},
+        {"not square", ddsFile({.dxgi = 71}, 64, 7, bc1, 32), "Load Any Image"},
+        {"no power of two", ddsFile({.dxgi = 71}, 48, 7, bc1), "Load Any Image"},
+        {"huge", ddsFile({.dxgi = 71}, 1u << 30, 31, bc1), "Load Any Image"},
+        {"legacy not square", ddsFile({.fourCc = 0x31545844}, 64, 7, bc1, 128), "Load Any Image"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DdsReading r = decodeDds(c.file.data(), c.file.size());
+        EXPECT_TRUE(r.refusal.contains(QLatin1String(c.says))) << r.refusal.toStdString();
+        EXPECT_TRUE(r.chain.levels.empty());
+    }
+    // Mips the file lacks, and a file cut inside a mip: the whole mips read.
+    const Bytes whole = ddsFile({.dxgi = 71}, 64, 7, bc1);
+    for (size_t cut = 148; cut <= whole.size(); cut += 37) {
+        const DdsReading r = decodeDds(whole.data(), cut);
+        if (!r.refusal.isEmpty()) continue;
+        EXPECT_EQ(r.chain.levels.size() + r.missing.size(), 7u) << cut;
+        EXPECT_EQ(r.truncated, cut < whole.size()) << cut;
+    }
+}
+
+// A fence made with "Keep cut-out coverage in mips", written by the real
+// writer in each format and decoded by OpenImageIO: BC3 and BC7 keep every
+// mip's coverage within one point of the set's level, BC1 forced on it keeps
+// every texel on its side of the cut as one-bit alpha and says so.
+TEST(Dds, CutOutsKeepTheirCoverageInEveryFormat) {
+    if (oiiotool().isEmpty()) GTEST_SKIP() << "oiiotool (openimageio-tools) is not installed";
+    // Wires three texels wide every 16 over painted light.
+    Levels fence = paintedLevels(256, false);
+    Bytes& top = fence[0];
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) top[(size_t(y) * 256 + x) * 4 + 3] = (x % 16 < 3 || y % 16 < 3) ? 255 : 0;
+    Loaded l;
+    ASSERT_TRUE(loadSet(l, set32(Levels{top})).ok);
+    SetOptions options;
+    options.keepCoverage = true;
+    ASSERT_TRUE(createImageSet(l.s.workspace, l.library, options, {}).ok);
+    DdsChain set;
+    ASSERT_TRUE(readSetChain(l.s.workspace, set, nullptr));
+    const auto coverage = [](const Bytes& level) {
+        size_t n = 0;
+        for (size_t i = 3; i < level.size(); i += 4) n += level[i] >= QUOR_COVERAGE_CUT;
+        return 100.0 * double(n) / double(level.size() / 4);
+    };
+    using quor::blocks::Format;
+    for (Format format : {Format::Bc3, Format::Bc7, Format::Bc1}) {
+        SCOPED_TRACE(int(format));
+        const QString dds = l.s.path(QStringLiteral("fence%1.dds").arg(int(format)));
+        QString error, note;
+        ASSERT_TRUE(saveDds(l.s.workspace, dds, DdsRequest{DdsFormat::blocks(format), ddsAlphaCut(options)}, &error,
+                            &note))
+            << error.toStdString();
+        EXPECT_EQ(note.isEmpty(), format != Format::Bc1) << note.toStdString();
+        const Levels theirs = oiioMips(dds, 9, l.s.dir.path());
+        for (size_t mip = 0; mip < 9; ++mip) {
+            const Bytes& level = set.levels[mip];
+            EXPECT_NEAR(coverage(theirs[mip]), coverage(level), 1.0) << "mip " << mip;
+            if (format != Format::Bc1) continue;
+            for (size_t i = 3; i < level.size(); i += 4)
+                ASSERT_EQ(theirs[mip][i], level[i] >= QUOR_COVERAGE_CUT ? 255 : 0) << "mip " << mip << " texel " << i / 4;
+        }
+    }
 }

@@ -112,12 +112,53 @@ TEST(Saves, LeftoversOfEndedWritersGoAndNothingElse) {
     writeBytes(at(foreign), {7});
     const bool gaveAway = ::geteuid() == 0 && ::chown(QFile::encodeName(at(foreign)).constData(), 65534, 65534) == 0;
 
-    QString error;
-    ASSERT_TRUE(replaceFileAtomically(at("new.bmp"), makeSet(Form::Eight, 4), &error)) << error.toStdString();
+    const CommandOutcome saved = replaceFileAtomically(at("new.bmp"), makeSet(Form::Eight, 4));
+    ASSERT_TRUE(saved.ok) << saved.error.toStdString();
     std::set<std::string> expected = namesOf(kept + QStringList{link, folder, "new.bmp"});
     if (gaveAway) expected.insert(foreign.toStdString());
     EXPECT_EQ(everythingIn(out), expected);
     EXPECT_EQ(readBytes(elsewhere), (Bytes{1, 2, 3}));
+}
+
+// Whichever step of a write fails, the writer that did it refuses with a
+// reason naming the file, and the file that was there keeps its bytes; in two
+// halves, the first refuses while the new bytes are being made and the second
+// once they are to take the old file's place.
+TEST(Saves, AFailedStepRefusesWithItsReasonAndKeepsTheFile) {
+    Scratch s;
+    ASSERT_TRUE(QDir(s.dir.path()).mkpath("out"));
+    const QString target = QDir(s.path("out")).filePath("kept.bmp");
+    const QString named = QStringLiteral("Cannot save kept.bmp:\n");
+    const Bytes previous = {1, 2, 3};
+    const Bytes next = makeSet(Form::Eight, 4);
+    const struct {
+        WriteStage stage;
+        bool writtenHalfRefuses;
+    } steps[] = {
+        {WriteStage::Create, true}, {WriteStage::Write, true}, {WriteStage::Flush, false}, {WriteStage::Rename, false}};
+    for (const auto& step : steps) {
+        for (bool inTwoHalves : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << int(step.stage) << (inTwoHalves ? " in two halves" : " at once"));
+            writeBytes(target, previous);
+            setWriteFaultForTesting([&](WriteStage at) { return at == step.stage; });
+            CommandOutcome outcome;
+            if (inTwoHalves) {
+                WrittenReplacement written = writeReplacement(target, next);
+                EXPECT_EQ(written.file == nullptr, step.writtenHalfRefuses);
+                outcome = written.file ? putReplacementInPlace(*written.file, target) : written.outcome;
+            } else {
+                outcome = replaceFileAtomically(target, next);
+            }
+            setWriteFaultForTesting({});
+            EXPECT_FALSE(outcome.ok);
+            EXPECT_TRUE(outcome.error.startsWith(named)) << outcome.error.toStdString();
+            EXPECT_GT(outcome.error.size(), named.size());  // and says why
+            EXPECT_EQ(readBytes(target), previous);
+            EXPECT_EQ(everythingIn(s.path("out")), namesOf({"kept.bmp"}));
+        }
+    }
+    EXPECT_TRUE(replaceFileAtomically(target, next).ok);
+    EXPECT_EQ(readBytes(target), next);
 }
 
 // A save handed to the committer counts only once the file in place reads
@@ -145,11 +186,10 @@ TEST(Committer, ASaveSucceedsOnlyWhenTheFileInPlaceIsAWholeSet) {
         Committer committer;
         for (size_t i = 0; i < saves.size(); ++i) {
             const QString target = s.path(saves[i].first);
-            QString error;
-            std::unique_ptr<Replacement> temp = writeReplacement(target, saves[i].second, &error);
-            ASSERT_TRUE(temp) << error.toStdString();
+            WrittenReplacement temp = writeReplacement(target, saves[i].second);
+            ASSERT_TRUE(temp.file) << temp.outcome.error.toStdString();
             committer.hand(
-                std::move(temp), target,
+                std::move(temp.file), target,
                 [&told, i](bool ok, const QString& problem) {
                     told[i] = {ok, problem};
                 },

@@ -80,8 +80,8 @@ TEST(Snapshot, PutsBackEverySlotStateAndStatusWhateverChanged) {
             }
         }
 
-        QString error;
-        ASSERT_TRUE(restoreWorkspace(s.workspace, before, &error)) << error.toStdString();
+        const CommandOutcome restored = restoreWorkspace(s.workspace, before);
+        ASSERT_TRUE(restored.ok) << restored.error.toStdString();
         EXPECT_EQ(onDisk(s.workspace), filesBefore);
         SetState expected = stateBefore;
         expected.largeViewPlaced = false;
@@ -90,7 +90,8 @@ TEST(Snapshot, PutsBackEverySlotStateAndStatusWhateverChanged) {
         // No staged file is left behind in the work folder.
         EXPECT_TRUE(QDir(s.workspace.workDir()).entryList({"new-*"}, QDir::Files).isEmpty());
 
-        ASSERT_TRUE(restoreWorkspace(s.workspace, after, &error)) << error.toStdString();
+        const CommandOutcome redone = restoreWorkspace(s.workspace, after);
+        ASSERT_TRUE(redone.ok) << redone.error.toStdString();
         EXPECT_TRUE(captureWorkspace(s.workspace) == after);
     }
 }

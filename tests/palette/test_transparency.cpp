@@ -38,31 +38,33 @@ TEST(Maps, RoundTripShortAndLongMaps) {
     LevelTable levels;
     for (size_t i = 0; i < 256; ++i) levels[i] = int32_t(255 - i);
     const QString path = s.path("fleet.mpt");
-    ASSERT_TRUE(saveMap(path, levels));
+    ASSERT_TRUE(saveMap(path, levels).ok);
     EXPECT_EQ(QFileInfo(path).size(), 256);
     LevelTable back;
     back.fill(1);
     const MapResult loaded = loadMap(path, back);
-    EXPECT_TRUE(loaded.ok);
-    EXPECT_TRUE(loaded.message.isEmpty());
+    EXPECT_TRUE(loaded.outcome.ok);
+    EXPECT_TRUE(loaded.shortNote.isEmpty());
     EXPECT_EQ(back, levels);
 
     Bytes longer(300, 9);
     writeBytes(s.path("long.mpt"), longer);
-    EXPECT_TRUE(loadMap(s.path("long.mpt"), back).ok);
+    EXPECT_TRUE(loadMap(s.path("long.mpt"), back).outcome.ok);
     EXPECT_EQ(back[255], 9);
 
     writeBytes(s.path("short.mpt"), Bytes(10, 3));
     back.fill(200);
     const MapResult shortMap = loadMap(s.path("short.mpt"), back);
-    EXPECT_TRUE(shortMap.ok);
+    EXPECT_TRUE(shortMap.outcome.ok);
     EXPECT_EQ(shortMap.bytesRead, 10);
-    EXPECT_TRUE(shortMap.message.contains("short"));
+    EXPECT_TRUE(shortMap.shortNote.contains("short"));
     EXPECT_EQ(back[9], 3);
     EXPECT_EQ(back[10], 200);
 
     back.fill(5);
-    EXPECT_FALSE(loadMap(s.path("missing.mpt"), back).ok);
+    const MapResult missing = loadMap(s.path("missing.mpt"), back);
+    EXPECT_FALSE(missing.outcome.ok);
+    EXPECT_FALSE(missing.outcome.error.isEmpty());
     EXPECT_EQ(back[0], 5);
 }
 
@@ -76,7 +78,7 @@ TEST(View, GreyPaletteWithTheCurrentColourRed) {
 
     LevelTable levels;
     colour0Transparent(levels);
-    ASSERT_TRUE(buildTransparencyView(s.workspace, levels, 0));
+    ASSERT_TRUE(buildTransparencyView(s.workspace, levels, 0).ok);
     const Bytes view = readBytes(s.workspace.slotPath(ScratchSlot));
     const Bytes source = readBytes(s.workspace.levelPath(2));
     ASSERT_EQ(view.size(), source.size());
@@ -87,7 +89,7 @@ TEST(View, GreyPaletteWithTheCurrentColourRed) {
 
     s.workspace.state().largest = 1;
     EXPECT_EQ(transparencyViewSourceSlot(1), -1);
-    EXPECT_FALSE(buildTransparencyView(s.workspace, levels));
+    EXPECT_FALSE(buildTransparencyView(s.workspace, levels).ok);
     EXPECT_EQ(transparencyViewSourceSlot(0), 1);
 }
 
@@ -99,14 +101,14 @@ TEST(PaletteUpdate, TakesOnlyFullEightBitPalettesAndKeepsTheRecord) {
     s.workspace.state().recordCount = 1;
 
     // Before any edit the header slot keeps its own palette.
-    EXPECT_TRUE(updatePaletteFromEditedSlot(s.workspace).changed);
+    EXPECT_TRUE(updatePaletteFromEditedSlot(s.workspace).ok);
     EXPECT_EQ(readBytes(s.workspace.slotPath(HeaderSlot)), header);
 
     Bytes edited = makeSet(Form::Eight, 4);
     for (size_t i = 54; i < 1078; ++i) edited[i] = 0x42;
     writeBytes(s.workspace.levelPath(4), edited);
     s.workspace.state().editedSlot = slotOfLevel(4);
-    ASSERT_TRUE(updatePaletteFromEditedSlot(s.workspace).changed);
+    ASSERT_TRUE(updatePaletteFromEditedSlot(s.workspace).ok);
     const Bytes updated = readBytes(s.workspace.slotPath(HeaderSlot));
     ASSERT_EQ(updated.size(), 1098u);
     EXPECT_EQ(updated[54], 0x42);
@@ -116,8 +118,8 @@ TEST(PaletteUpdate, TakesOnlyFullEightBitPalettesAndKeepsTheRecord) {
     // A 24-bit edit has no palette to give.
     Bytes rgb = makeSet(Form::Rgb24, 4);
     writeBytes(s.workspace.levelPath(4), rgb);
-    const PaletteUpdate refused = updatePaletteFromEditedSlot(s.workspace);
-    EXPECT_FALSE(refused.changed);
-    EXPECT_FALSE(refused.message.isEmpty());
+    const CommandOutcome refused = updatePaletteFromEditedSlot(s.workspace);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_FALSE(refused.error.isEmpty());
     EXPECT_EQ(readBytes(s.workspace.slotPath(HeaderSlot)), updated);
 }

@@ -372,22 +372,22 @@ void TransparencyEditor::loadMap() {
     if (!choice.chosen) return;
     setMapFolder(choice.path);
     const MapResult loaded = corvane::loadMap(choice.path, palette_.levels);
-    if (!loaded.ok) {
-        prompts_.warning("Corvane", loaded.message);
+    if (!loaded.outcome.ok) {
+        prompts_.warning("Corvane", loaded.outcome.error);
         return;
     }
     showPalette();
     palette_.paletteChanged = true;
     emit levelsChanged(QStringLiteral("Load Transparency Map"), {});
-    if (!loaded.message.isEmpty()) prompts_.warning("Corvane", loaded.message);
+    if (!loaded.shortNote.isEmpty()) prompts_.warning("Corvane", loaded.shortNote);
 }
 
 void TransparencyEditor::saveMap() {
     const FileChoice choice = prompts_.chooseFile(saveMapDialog_);
     if (!choice.chosen) return;
     setMapFolder(choice.path);
-    if (QString why; !corvane::saveMap(choice.path, palette_.levels, &why)) {
-        prompts_.warning("Corvane", why);
+    if (const CommandOutcome saved = corvane::saveMap(choice.path, palette_.levels); !saved.ok) {
+        prompts_.warning("Corvane", saved.error);
         return;
     }
     showPalette();
@@ -396,9 +396,9 @@ void TransparencyEditor::saveMap() {
 bool TransparencyEditor::showTransparencyView(bool current) {
     const int largest = workspace_.state().largest;
     if (transparencyViewSourceSlot(largest) < 0) return false;
-    QString why;
-    if (!buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1, &why)) {
-        prompts_.warning("Corvane", why);
+    if (const CommandOutcome built = buildTransparencyView(workspace_, palette_.levels, current ? currentColour_ : -1);
+        !built.ok) {
+        prompts_.warning("Corvane", built.error);
         return false;
     }
     if (view_)
