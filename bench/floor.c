@@ -34,9 +34,9 @@ enum {
     kChainMax = 349525, /* texels of a 512 chain: 512^2 + 256^2 + ... + 1 */
 };
 
-static uint16_t toLinear[256];    /* sRGB byte -> linear light, 0..65535 */
-static uint8_t top5[256], top6[256];  /* sRGB byte -> code, for the largest level */
-static uint8_t lin5[4096], lin6[4096];  /* linear light >> 4 -> code */
+static uint16_t toLinear[256];         /* sRGB byte -> linear light, 0..65535 */
+static uint8_t top5[256], top6[256];   /* sRGB byte -> code, for the largest level */
+static uint8_t lin5[4096], lin6[4096]; /* linear light >> 4 -> code */
 
 static double decode(double c) { return c <= 0.04045 ? c / 12.92 : pow((c + 0.055) / 1.055, 2.4); }
 static double encode(double l) { return l <= 0.0031308 ? l * 12.92 : 1.055 * pow(l, 1.0 / 2.4) - 0.055; }

@@ -267,10 +267,8 @@ public:
                 QuorLibrary library(window_.context());
                 const QString converted =
                     QDir(call.request.destinationFolder).filePath(destinationName(it->name, call.request));
-                if (call.request.writeDds)
-                    loadDds(converted, window_.workspace(), library, window_.setOptions());
-                else
-                    corvane::loadExtended(converted, BitmapFilter, window_.workspace(), library, window_.setOptions());
+                if (call.request.writeDds) loadDds(converted, window_.workspace(), library, window_.setOptions());
+                else corvane::loadExtended(converted, BitmapFilter, window_.workspace(), library, window_.setOptions());
                 break;
             }
         }
@@ -351,8 +349,8 @@ int runOnTheWindow(const std::vector<CommandStep>& steps, const QStringList& ove
         if (!failure.isEmpty()) {
             // What failed because the run was stopped (a texture tool ended
             // with it, say) was stopped, not at fault.
-            err << "corvane: " << step.command << " failed: "
-                << (interrupt.requested() ? QStringLiteral("stopped before the end") : failure) << '\n';
+            err << "corvane: " << step.command
+                << " failed: " << (interrupt.requested() ? QStringLiteral("stopped before the end") : failure) << '\n';
             err.flush();
             code = ExitFailed;
             break;

@@ -55,7 +55,7 @@ class UpDown;
 
 // What the title calls the current set and what Save offers for it.
 struct SetIdentity {
-    QString file;             // loaded from or saved to; empty for a set made here
+    QString file;              // loaded from or saved to; empty for a set made here
     bool holdsTheSet = false;  // `file` is an Extended Bitmap of this set: Save may offer it
     QByteArray clean;          // the set's digest when it matched `file`; empty: never
 };
@@ -65,9 +65,9 @@ struct SetIdentity {
 // save is taken into the set the level came from.
 struct PaintSession {
     int slot = 0;
-    QString file;  // the copy the program was started on
+    QString file;           // the copy the program was started on
     uint64_t instance = 0;  // the set it belongs to (SetStep::instance)
-    QByteArray seen;  // the file's digest when last looked at
+    QByteArray seen;        // the file's digest when last looked at
 };
 
 class MainWindow : public QMainWindow {

@@ -56,7 +56,7 @@ int entryFor(FileKind kind, const QString& path, int chosenFilter) {
     if (chosenFilter == kTextureEntry) return kTextureEntry;
     const QString suffix = QFileInfo(path).suffix();
     return suffix.size() == 3 && suffix.endsWith(QLatin1String("af"), Qt::CaseInsensitive) ? kTextureEntry
-                                                                                         : kBitmapEntry;
+                                                                                           : kBitmapEntry;
 }
 
 // The files and folders a drag carries, as local paths.
@@ -183,7 +183,8 @@ void MainWindow::openFile(const QString& path) {
     if (!readable(prompts_, path)) return;
     const FileKind kind = classify(path);
     if (kind == FileKind::Unreadable) {
-        prompts_.warning(kTitle, QStringLiteral("%1 is not a picture Corvane reads.").arg(QDir::toNativeSeparators(path)));
+        prompts_.warning(kTitle,
+                         QStringLiteral("%1 is not a picture Corvane reads.").arg(QDir::toNativeSeparators(path)));
         return;
     }
     loadFileOfKind(path, kind, 0);
@@ -204,14 +205,14 @@ void MainWindow::loadFileOfKind(const QString& path, FileKind kind, int chosenFi
             break;
         case FileKind::ExtendedBitmap:
         case FileKind::RawTexture:
-            outcome = corvane::loadExtended(path, entryFor(kind, path, chosenFilter), workspace_, library,
-                                            setOptions());
+            outcome =
+                corvane::loadExtended(path, entryFor(kind, path, chosenFilter), workspace_, library, setOptions());
             loaded.holdsTheSet = !workspace_.state().textureOrigin;
             break;
         case FileKind::Unreadable:
             // Load Extended's own checks say what is wrong with it.
-            outcome = corvane::loadExtended(path, chosenFilter > 0 ? chosenFilter : kBitmapEntry, workspace_,
-                                            library, setOptions());
+            outcome = corvane::loadExtended(path, chosenFilter > 0 ? chosenFilter : kBitmapEntry, workspace_, library,
+                                            setOptions());
             break;
     }
     markLoaded(outcome, kind == FileKind::Picture ? QStringLiteral("Load Any Image") : QStringLiteral("Load Extended"),

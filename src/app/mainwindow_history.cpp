@@ -112,8 +112,8 @@ void MainWindow::showTitle() {
     const SetIdentity& set = identity();
     if (!set.file.isEmpty() || hasSet()) {
         const QString name = set.file.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(set.file).fileName();
-        title = name + (workspace_.state().modified ? QStringLiteral("*") : QString()) + QStringLiteral(" \u2014 ") +
-                title;
+        title =
+            name + (workspace_.state().modified ? QStringLiteral("*") : QString()) + QStringLiteral(" \u2014 ") + title;
     }
     setWindowTitle(title);
 }
@@ -131,8 +131,9 @@ void MainWindow::updateUndoItems() {
     redoItem_->setEnabled(redoable);
     // "&&" shows one ampersand.
     const auto named = [](const char* verb, const QString& command) {
-        return command.isEmpty() ? QString::fromLatin1(verb)
-                                 : QStringLiteral("%1 %2").arg(QLatin1String(verb), QString(command).replace('&', "&&"));
+        return command.isEmpty()
+                   ? QString::fromLatin1(verb)
+                   : QStringLiteral("%1 %2").arg(QLatin1String(verb), QString(command).replace('&', "&&"));
     };
     undoItem_->setText(named("&Undo", history_.undoName()));
     redoItem_->setText(named("&Redo", history_.redoName()));

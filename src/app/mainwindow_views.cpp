@@ -61,8 +61,9 @@ void MainWindow::editLevel(int levelIndex) {
     const QString program = locateProgram(editor);
     const QString copy = program.isEmpty() ? QString() : paintSessionCopy(slot);
     if (!program.isEmpty() && copy.isEmpty()) {
-        prompts_.warning(kTitle, QStringLiteral("The %1x%1 level could not be copied for the paint program.")
-                                     .arg(levelOfSlot(slot)));
+        prompts_.warning(
+            kTitle,
+            QStringLiteral("The %1x%1 level could not be copied for the paint program.").arg(levelOfSlot(slot)));
         return;
     }
     if (program.isEmpty() || !startProgram_(program, {QDir::toNativeSeparators(copy)})) {
@@ -256,7 +257,8 @@ void MainWindow::removePaintSessions() {
     for (const PaintSession& session : sessions_) slotWatch_->removeFile(session.file);
     sessions_.clear();
     const QDir work(workspace_.workDir());
-    for (const QString& name : work.entryList({QString::fromLatin1(kSessionPrefix) + '*'}, QDir::Dirs | QDir::NoDotAndDotDot))
+    for (const QString& name :
+         work.entryList({QString::fromLatin1(kSessionPrefix) + '*'}, QDir::Dirs | QDir::NoDotAndDotDot))
         QDir(work.filePath(name)).removeRecursively();
 }
 

@@ -313,9 +313,9 @@ void AnyImage::paintEvent(QPaintEvent*) {
         return;
     }
     // Without the checkerboard, what is behind the view shows through, as it always did.
-    QImage shown = checkerboard_ ? composeLevel(level, scale, ratio, true)
-                                 : picture_.scaled(picture_.size() * scale, Qt::IgnoreAspectRatio,
-                                                   Qt::FastTransformation);
+    QImage shown = checkerboard_
+                       ? composeLevel(level, scale, ratio, true)
+                       : picture_.scaled(picture_.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     shown.setDevicePixelRatio(ratio);
     const QSizeF size = QSizeF(shown.size()) / ratio;
     const QPointF at(target.x() + (target.width() - size.width()) / 2,

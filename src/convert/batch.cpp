@@ -152,9 +152,11 @@ QString settleBatchNames(BatchRequest& request) {
         }
     }
     if (!refused.isEmpty())
-        return QStringLiteral("%1 %2 of the source folder %3; a batch takes the names of its files. "
-                              "Nothing was converted.")
-            .arg(listed(refused), refused.size() == 1 ? QStringLiteral("is not a file") : QStringLiteral("are not files"),
+        return QStringLiteral(
+                   "%1 %2 of the source folder %3; a batch takes the names of its files. "
+                   "Nothing was converted.")
+            .arg(listed(refused),
+                 refused.size() == 1 ? QStringLiteral("is not a file") : QStringLiteral("are not files"),
                  QDir::toNativeSeparators(request.sourceFolder));
 
     // Every output its own: two sources written to one file would leave
@@ -171,7 +173,8 @@ QString settleBatchNames(BatchRequest& request) {
         const QStringList& same = byOutput[outputKey(output)];
         if (same.size() > 1)
             clashes << QStringLiteral("%1 would %2 become %3")
-                           .arg(listed(same), same.size() == 2 ? QStringLiteral("both") : QStringLiteral("all"), output);
+                           .arg(listed(same), same.size() == 2 ? QStringLiteral("both") : QStringLiteral("all"),
+                                output);
     }
     if (!clashes.isEmpty())
         return QStringLiteral("Two sources would become one file: %1. Nothing was converted.")
@@ -389,9 +392,10 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
                 settle(i, BatchFileResult{name, false, target.refusal, {}});
                 continue;
             }
-            SetHandOff handOff(*committers[size_t(id)], target.path, [&settle, i, name](bool ok, const QString& problem) {
-                settle(i, BatchFileResult{name, ok, ok ? QString() : problem, {}});
-            });
+            SetHandOff handOff(*committers[size_t(id)], target.path,
+                               [&settle, i, name](bool ok, const QString& problem) {
+                                   settle(i, BatchFileResult{name, ok, ok ? QString() : problem, {}});
+                               });
             std::optional<BatchFileResult> held =
                 convertHeld(source.filePath(name), target.path, request, workspace.state(), library, handOff);
             if (!held) {

@@ -184,12 +184,13 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
     };
     // An opaque texel: the nearest entry in sRGB bytes, as the general remap
     // matches, alpha included when opaque entries differ in it.
-    const auto opaqueEntry = [&](size_t i, const float (&want)[4]) {
+    const auto opaqueEntry = [&](size_t i, const float(&want)[4]) {
         float best = INFINITY;
         size_t bestEntry = 0;
         choosable[i].forEach([&](size_t e) {
             float d = 0;
-            for (size_t c = 0; c < channels; ++c) d += (float(colours[e][c]) - want[c]) * (float(colours[e][c]) - want[c]);
+            for (size_t c = 0; c < channels; ++c)
+                d += (float(colours[e][c]) - want[c]) * (float(colours[e][c]) - want[c]);
             if (d < best) {
                 best = d;
                 bestEntry = e;
@@ -279,7 +280,8 @@ Image remapLevel(const Image& level, const Image& picture, const Progress& progr
         const auto takes = [&](int32_t u, int32_t v) {
             return u >= 0 && u < w && v < h && dithered[size_t(v) * size_t(w) + size_t(u)];
         };
-        walk.handOn(x, step, error, {takes(x + step, y), takes(x - step, y + 1), takes(x, y + 1), takes(x + step, y + 1)});
+        walk.handOn(x, step, error,
+                    {takes(x + step, y), takes(x - step, y + 1), takes(x, y + 1), takes(x + step, y + 1)});
     });
 
     if (n <= kSettledPixels) {

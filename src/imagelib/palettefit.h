@@ -56,8 +56,9 @@ public:
         float shares = 0;
         for (size_t k = 0; k < 4; ++k) shares += takes[k] ? kShare[k] : 0.0f;
         if (shares == 0.0f) return;
-        float* to[4] = {here_.data() + size_t(x + 1 + step) * channels_, below_.data() + size_t(x + 1 - step) * channels_,
-                        below_.data() + size_t(x + 1) * channels_, below_.data() + size_t(x + 1 + step) * channels_};
+        float* to[4] = {here_.data() + size_t(x + 1 + step) * channels_,
+                        below_.data() + size_t(x + 1 - step) * channels_, below_.data() + size_t(x + 1) * channels_,
+                        below_.data() + size_t(x + 1 + step) * channels_};
         for (size_t k = 0; k < 4; ++k)
             if (takes[k])
                 for (size_t c = 0; c < channels_; ++c) to[k][c] += error[c] / shares * kShare[k];

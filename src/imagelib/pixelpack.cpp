@@ -52,11 +52,11 @@ private:
 // The codes of one field width and what they stand for.
 struct Field {
     int steps = 0;
-    std::array<uint8_t, 256> nearest{};  // byte -> nearest code
-    std::array<uint8_t, 64> widened{};   // code -> byte, as the image library reads it
-    std::array<bool, 256> onGrid{};      // the byte some reader makes of its code
-    std::array<double, 64> light{};      // code -> linear light of its byte (colour)
-    std::array<double, 64> level{};      // code -> its byte / 255 (alpha, linear already)
+    std::array<uint8_t, 256> nearest{};    // byte -> nearest code
+    std::array<uint8_t, 64> widened{};     // code -> byte, as the image library reads it
+    std::array<bool, 256> onGrid{};        // the byte some reader makes of its code
+    std::array<double, 64> light{};        // code -> linear light of its byte (colour)
+    std::array<double, 64> level{};        // code -> its byte / 255 (alpha, linear already)
     std::array<uint8_t, 256> atOrBelow{};  // byte -> the highest code whose byte is not above it
     // Light k / kLightSteps -> the highest code whose light is not above it
     // (the steps are finer than the light between any two codes).
@@ -301,12 +301,12 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
         for (size_t i = 1; i < pixels && flat[c]; ++i)
             flat[c] = rgba[4 * i + channels[c].source] == rgba[channels[c].source];
     }
-    const bool anyFlat = std::find(flat.begin(), flat.begin() + std::ptrdiff_t(count), true) !=
-                         flat.begin() + std::ptrdiff_t(count);
+    const bool anyFlat =
+        std::find(flat.begin(), flat.begin() + std::ptrdiff_t(count), true) != flat.begin() + std::ptrdiff_t(count);
     Spread spread(channels, count);
     spread.run(
         pixels,
-        [&](size_t i, double (&value)[4], int (&below)[4]) {
+        [&](size_t i, double(&value)[4], int(&below)[4]) {
             const uint8_t* p = rgba + 4 * i;
             // A pixel as some reader widened it from these very codes goes
             // back to them, so a loaded set saves unchanged.
@@ -321,7 +321,7 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
             const int grey = std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
             return !anyFlat && grey <= spread.greyAt() ? Spread::How::Spread : Spread::How::NotGrey;
         },
-        [&](size_t i, int (&code)[4], bool spread) {
+        [&](size_t i, int(&code)[4], bool spread) {
             const uint8_t* p = rgba + 4 * i;
             unsigned word = startWord(i);
             for (size_t c = 0; c < count; ++c) {
@@ -342,13 +342,13 @@ void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t*
     // sRGB curve is nowhere flatter than at white: 1.055 / 2.4 x 255), so a
     // texel whose light spreads wider than greyAt / 112 is no grey.
     const double greyLight = spread.greyAt() / 112.0;
-    const auto texel = [&](size_t i, double (&value)[4], int (&below)[4]) {
+    const auto texel = [&](size_t i, double(&value)[4], int(&below)[4]) {
         const float* t = light + 4 * i;
         const double unweight = t[3] == 1.0f ? 1.0 : t[3] > 0.0f ? 1.0 / double(t[3]) : 0.0;
         for (size_t c = 0; c < count; ++c) {
             value[c] = std::clamp(double(t[channels[c].source]) * (channels[c].colour ? unweight : 1.0), 0.0, 1.0);
-            below[c] = channels[c].colour ? channels[c].field->belowLight(value[c])
-                                          : channels[c].field->belowLevel(value[c]);
+            below[c] =
+                channels[c].colour ? channels[c].field->belowLight(value[c]) : channels[c].field->belowLevel(value[c]);
         }
         // A texel no one sees hands on no colour error: its colour is
         // filled in from the ones around it later.
@@ -356,10 +356,9 @@ void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t*
         const double lowest = std::min({value[0], value[1], value[2]});
         const double highest = std::max({value[0], value[1], value[2]});
         if (highest - lowest > greyLight) return Spread::How::NotGrey;
-        return byteBelow(highest) - byteBelow(lowest) <= spread.greyAt() ? Spread::How::Spread
-                                                                          : Spread::How::NotGrey;
+        return byteBelow(highest) - byteBelow(lowest) <= spread.greyAt() ? Spread::How::Spread : Spread::How::NotGrey;
     };
-    const auto take = [&](size_t i, int (&code)[4], bool) {
+    const auto take = [&](size_t i, int(&code)[4], bool) {
         unsigned word = 0;
         for (size_t c = 0; c < count; ++c) word |= unsigned(code[c]) << channels[c].shift;
         putWord(out, i, word);

@@ -41,8 +41,7 @@ void checkPicture(const Image& source) {
 class NearestColour {
 public:
     // The cache grows with the picture, up to 64K remembered colours.
-    NearestColour(const EntryColours& colours, bool useAlpha, size_t pixels,
-                  const EntrySet& allowed)
+    NearestColour(const EntryColours& colours, bool useAlpha, size_t pixels, const EntrySet& allowed)
         : useAlpha_(useAlpha) {
         while (cacheBits_ < 16 && (size_t(1) << cacheBits_) < pixels) ++cacheBits_;
         cache_.assign(size_t(1) << cacheBits_, 0);

@@ -59,7 +59,7 @@ constexpr uint32_t kAlphaPixels = 0x1, kFourCcFlag = 0x4, kRgbFlag = 0x40;
 constexpr uint32_t kCapsComplex = 0x8, kCapsTexture = 0x1000, kCapsMipmap = 0x400000;
 constexpr uint32_t kCaps2Cubemap = 0x200, kCaps2Volume = 0x200000;
 
-constexpr uint32_t kTexture2d = 3;    // the DX10 header's resource dimension
+constexpr uint32_t kTexture2d = 3;      // the DX10 header's resource dimension
 constexpr uint32_t kMiscCubemap = 0x4;  // and its flag for a cube map
 
 using quor::blocks::FormatRow;
@@ -96,12 +96,18 @@ constexpr std::array<uint32_t, 4> kRgba8{0x000000ff, 0x0000ff00, 0x00ff0000, 0xf
 constexpr std::array<uint32_t, 4> kBgra8{0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000};
 constexpr std::array<uint32_t, 4> kBgrx8{0x00ff0000, 0x0000ff00, 0x000000ff, 0};
 constexpr PlainTexels kPlainDxgi[] = {
-    {27, 32, kRgba8}, {28, 32, kRgba8}, {29, 32, kRgba8},  // R8G8B8A8: typeless, UNORM, sRGB
-    {87, 32, kBgra8}, {90, 32, kBgra8}, {91, 32, kBgra8},  // B8G8R8A8: UNORM, typeless, sRGB
-    {88, 32, kBgrx8}, {92, 32, kBgrx8}, {93, 32, kBgrx8},  // B8G8R8X8: UNORM, typeless, sRGB
-    {85, 16, {0xf800, 0x07e0, 0x001f, 0}},                 // B5G6R5
-    {86, 16, {0x7c00, 0x03e0, 0x001f, 0x8000}},            // B5G5R5A1
-    {115, 16, {0x0f00, 0x00f0, 0x000f, 0xf000}},           // B4G4R4A4
+    {27, 32, kRgba8},
+    {28, 32, kRgba8},
+    {29, 32, kRgba8},  // R8G8B8A8: typeless, UNORM, sRGB
+    {87, 32, kBgra8},
+    {90, 32, kBgra8},
+    {91, 32, kBgra8},  // B8G8R8A8: UNORM, typeless, sRGB
+    {88, 32, kBgrx8},
+    {92, 32, kBgrx8},
+    {93, 32, kBgrx8},                             // B8G8R8X8: UNORM, typeless, sRGB
+    {85, 16, {0xf800, 0x07e0, 0x001f, 0}},        // B5G6R5
+    {86, 16, {0x7c00, 0x03e0, 0x001f, 0x8000}},   // B5G5R5A1
+    {115, 16, {0x0f00, 0x00f0, 0x000f, 0xf000}},  // B4G4R4A4
 };
 // How the refusal names them.
 constexpr const char* kPlainDxgiNames = "RGBA8, BGRA8, BGRX8, 5-6-5, 5-5-5-1, 4-4-4-4";

@@ -129,7 +129,8 @@ bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error);
 
 // How a set is written as DDS: the format and the alpha cut the blocks keep.
 struct DdsRequest {
-    DdsRequest(DdsFormat format = DdsFormat::Auto, int alphaCut = kPlainAlphaCut)  // NOLINT: a format alone is a request
+    DdsRequest(DdsFormat format = DdsFormat::Auto,
+               int alphaCut = kPlainAlphaCut)  // NOLINT: a format alone is a request
         : format(format), alphaCut(alphaCut) {}
     DdsFormat format;
     int alphaCut;

@@ -62,7 +62,8 @@ PaletteMatch matchToPalette(const Bytes& rgba, const Bytes& before, const std::a
     QHash<Rgb, int> exact;
     for (int pass = 0; pass < 2; ++pass)  // entries the set uses come first
         for (int i = 0; i < 256; ++i)
-            if (used[size_t(i)] == (pass == 0) && !exact.contains(palette[size_t(i)])) exact.insert(palette[size_t(i)], i);
+            if (used[size_t(i)] == (pass == 0) && !exact.contains(palette[size_t(i)]))
+                exact.insert(palette[size_t(i)], i);
     QHash<Rgb, int> closest;
     const auto nearestUsed = [&](Rgb c) {
         if (auto it = closest.constFind(c); it != closest.constEnd()) return *it;
@@ -71,7 +72,8 @@ PaletteMatch matchToPalette(const Bytes& rgba, const Bytes& before, const std::a
         for (int i = 0; i < 256; ++i) {
             if (!used[size_t(i)]) continue;
             const Rgb p = palette[size_t(i)];
-            const int64_t dr = int64_t(c >> 16) - int64_t(p >> 16), dg = int64_t(c >> 8 & 0xFF) - int64_t(p >> 8 & 0xFF),
+            const int64_t dr = int64_t(c >> 16) - int64_t(p >> 16),
+                          dg = int64_t(c >> 8 & 0xFF) - int64_t(p >> 8 & 0xFF),
                           db = int64_t(c & 0xFF) - int64_t(p & 0xFF);
             // Weighted roughly as the eye weighs the channels.
             const int64_t distance = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
@@ -158,10 +160,8 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         readFileBytes(picture, returned, kPaletteHeader + 1024);
         const HeaderFacts facts = readHeaderFacts(returned.data(), returned.size());
         // One short line for the status: what most needs saying.
-        if (match.nearest > 0)
-            note = QStringLiteral("%1 texels took the palette's nearest colour").arg(match.nearest);
-        else if (facts.bits != 8)
-            note = QStringLiteral("full colour put on the set's palette");
+        if (match.nearest > 0) note = QStringLiteral("%1 texels took the palette's nearest colour").arg(match.nearest);
+        else if (facts.bits != 8) note = QStringLiteral("full colour put on the set's palette");
         else if (paletteOf(returned, facts.paletteAt, facts.paletteEntries) != palette)
             note = QStringLiteral("colours matched to the set's palette");
     } else {
@@ -205,7 +205,8 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         if (depth == SetDepth::Argb32) {
             for (size_t t = 0; t < texels; ++t) {
                 const uint8_t* p = rgba.data() + 4 * t;
-                std::copy_n(std::array<uint8_t, 4>{p[2], p[1], p[0], p[3]}.begin(), 4, pixels.begin() + std::ptrdiff_t(4 * t));
+                std::copy_n(std::array<uint8_t, 4>{p[2], p[1], p[0], p[3]}.begin(), 4,
+                            pixels.begin() + std::ptrdiff_t(4 * t));
             }
         } else {
             quor::packLevel(packedFormOf(depth), rgba.data(), texels, pixels.data());

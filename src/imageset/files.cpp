@@ -226,7 +226,8 @@ std::unique_ptr<Replacement> ReplacementWriter::write(const QString& path, const
     const QString folder = folderOfName(path);
     sweepNowAndThen(folder);
     const QByteArray lead =
-        nativeName(folder) + '/' + QByteArray::fromStdString(quor::temporaries::leadFor(nativeName(target.fileName()).toStdString()));
+        nativeName(folder) + '/' +
+        QByteArray::fromStdString(quor::temporaries::leadFor(nativeName(target.fileName()).toStdString()));
     std::unique_ptr<Replacement> temp(new Replacement);
     int cause = 0;
     if (failsAt(WriteStage::Create)) {

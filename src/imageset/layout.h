@@ -100,8 +100,8 @@ struct HeaderFacts {
     uint32_t infoLength = 0;          // of the information header
     uint32_t alphaMask = 0;           // 0 unless the information header is long enough to hold one
     uint32_t coloursUsed = 0;
-    int64_t paletteAt = 0;            // right after the information header
-    int64_t paletteEntries = 0;       // 8-bit: the colours used, 256 when the header says 0
+    int64_t paletteAt = 0;       // right after the information header
+    int64_t paletteEntries = 0;  // 8-bit: the colours used, 256 when the header says 0
     // Where the extra record sits when the header has exactly the form sets
     // are written with (40-byte information header; 8-bit: 256 colours and
     // pixels at 1098; 16-, 24- and 32-bit: pixels at 86), else 0.  Nothing

@@ -21,9 +21,9 @@ struct SplitReport {
     // the file is no set (nothing was staged) or a slot could not be written
     // (the split stopped part way; the staging drops what it made).
     CommandOutcome outcome;
-    std::vector<int> missingLevels;  // levels the file ended before or inside of (largest first)
+    std::vector<int> missingLevels;     // levels the file ended before or inside of (largest first)
     std::vector<int> incompleteLevels;  // those it ended inside of: written, the rest zero
-    int levelsWritten = 0;           // level files made, complete or not
+    int levelsWritten = 0;              // level files made, complete or not
 
     // A user-facing note about missing levels, empty when there is nothing to say.
     QString missingNote() const;

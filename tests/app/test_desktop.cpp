@@ -127,7 +127,8 @@ TEST_F(DesktopTest, LoadExtendedGoesByTheFileAndStartsOnItsFirstEntryAgain) {
     loadExtendedItem()->trigger();
     EXPECT_EQ(statusBitmap()->text(), "Bitmap - wing.r8");
     EXPECT_EQ(statusMaximum()->text(), "Maximum Size - 256");
-    for (const auto& call : prompts.calls) EXPECT_NE(call.kind, ScriptedPrompts::Kind::Warning) << call.text.toStdString();
+    for (const auto& call : prompts.calls)
+        EXPECT_NE(call.kind, ScriptedPrompts::Kind::Warning) << call.text.toStdString();
     prompts.cancelFile();
     loadExtendedItem()->trigger();
     EXPECT_EQ(prompts.calls.back().dialog.filterIndex, 1);

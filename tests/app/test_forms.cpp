@@ -70,7 +70,8 @@ TEST(AboutBox, ListsTheVersionsOfWhatTheProgramLoads) {
     EXPECT_TRUE(QRegularExpression("^Version \\d+\\.00\\.\\d+$").match(about.versionLabel->text()).hasMatch())
         << about.versionLabel->text().toStdString();
     const QString program = QStringLiteral(CORVANE_PROJECT_VERSION);
-    const QString ours = program.section(u'.', 0, 0) + ".00." + QString::number(program.section(u'.', 2, 2).toUInt() << 16);
+    const QString ours =
+        program.section(u'.', 0, 0) + ".00." + QString::number(program.section(u'.', 2, 2).toUInt() << 16);
     EXPECT_EQ(about.versionFields[0]->text(), ours);
     EXPECT_EQ(about.versionFields[1]->text(), ours);  // built from the same tree
     EXPECT_TRUE(about.versionFields[2]->text().startsWith(QStringLiteral(CORVANE_MAGICK_VERSION) + "-"))

@@ -235,12 +235,13 @@ TEST_F(MainWindowTest, ClosingWritesEverySettingAndClearsTheWorkspace) {
     quitItem()->trigger();
     EXPECT_TRUE(closed);
 
-    EXPECT_EQ(store->namesWritten(),
-              QStringList({"CFSDir",   "STDDir",     "Editor",       "ImageTool",    "SaveDir",       "MapDir",
-                           "MergeDir", "BatchDir",   "DestDir",      "Left",         "Top",           "Hints",
-                           "24bit",    "Smooth8bit", "KeepCoverage", "ShowTransparency", "UseImageTool",
-                           "ShowImageTool", "Top512",
-                           "Left512",  "Width512",   "Height512",    "MaxImport",    "Filter",        "Lightening"}));
+    EXPECT_EQ(
+        store->namesWritten(),
+        QStringList(
+            {"CFSDir",       "STDDir",           "Editor",       "ImageTool",     "SaveDir", "MapDir",  "MergeDir",
+             "BatchDir",     "DestDir",          "Left",         "Top",           "Hints",   "24bit",   "Smooth8bit",
+             "KeepCoverage", "ShowTransparency", "UseImageTool", "ShowImageTool", "Top512",  "Left512", "Width512",
+             "Height512",    "MaxImport",        "Filter",       "Lightening"}));
     EXPECT_EQ(stored("Left"), "40");
     EXPECT_EQ(stored("Top"), "50");
     EXPECT_EQ(stored("Lightening"), "5");
@@ -308,8 +309,8 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsSeparatorsAndChecks) {
                            "Recent Files >", "Save Extended Bmp\tCtrl+S", "Save As DDS…", "-",
                            "Create New 16 bit Image Set", "-", "About\tF1", "-", "Quit\tCtrl+Q"}));
     EXPECT_EQ(describe(menu(1)), QStringList({"Undo\tCtrl+Z", "Redo\tCtrl+Shift+Z"}));
-    EXPECT_EQ(describe(menu(2)), QStringList({"Create SubImages", "Update after Edit\tF5", "Edit Transparency",
-                                              "Edit Largest Image"}));
+    EXPECT_EQ(describe(menu(2)),
+              QStringList({"Create SubImages", "Update after Edit\tF5", "Edit Transparency", "Edit Largest Image"}));
     EXPECT_EQ(describe(menu(3)), QStringList({"Select Editor", "Show Hints [x]", "Convert 16/32 to 24 bit [x]",
                                               "Smooth 8 bit Image sets [x]", "Keep cut-out coverage in mips [ ]",
                                               "Show Transparency [x]", "Maximum Image Import Size >", "-"}));
@@ -363,7 +364,8 @@ TEST_F(MainWindowTest, FileDialogsAreSetUpAsDesigned) {
         {[&] { loadAnyItem()->trigger(); }, "openstd", Kind::Open, {}, ".bmp", false, "/std", 3},
         {[&] { window->mergeImage(); }, "merge", Kind::Open, {}, "bmp", false, "", 2},
         {[&] { saveItem()->trigger(); }, "savebmp", Kind::Save, "Windows Bitmap|*.bmp", ".bmp", true, "/save", 1},
-        {[&] { saveDdsItem()->trigger(); }, "savedds", Kind::Save, "BC1/BC3 (automatic)|*.dds|BC7|*.dds|Uncompressed|*.dds", ".dds", true, "", 1},
+        {[&] { saveDdsItem()->trigger(); }, "savedds", Kind::Save,
+         "BC1/BC3 (automatic)|*.dds|BC7|*.dds|Uncompressed|*.dds", ".dds", true, "", 1},
         {[&] { window->transparencyEditor().loadMap(); }, "map", Kind::Open, maps, "mpt", false, "/maps", 1},
         {[&] { window->transparencyEditor().saveMap(); }, "smap", Kind::Save, maps, "mpt", true, "/maps", 1},
         {[&] { selectEditorItem()->trigger(); }, "editselect", Kind::Open, "Programs|*", "", false, "/usr/bin/", 1},

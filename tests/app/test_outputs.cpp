@@ -165,9 +165,18 @@ TEST(Outputs, OnlyRegularFilesAreReplaced) {
     };
     const auto load = QStringList{"--load-any", picture, "--create-image-set"};
     const std::map<std::string, std::function<QStringList(const QString&)>> lines = {
-        {"--save", [&](const QString& t) { return load + QStringList{"--save", t}; }},
-        {"--save-dds", [&](const QString& t) { return load + QStringList{"--save-dds", t}; }},
-        {"--batch", [&](const QString&) { return QStringList{"--batch", s.path("src"), s.path("dest")}; }},
+        {"--save",
+         [&](const QString& t) {
+             return load + QStringList{"--save", t};
+         }},
+        {"--save-dds",
+         [&](const QString& t) {
+             return load + QStringList{"--save-dds", t};
+         }},
+        {"--batch",
+         [&](const QString&) {
+             return QStringList{"--batch", s.path("src"), s.path("dest")};
+         }},
         {"--batch --dds",
          [&](const QString&) { return QStringList{"--batch", s.path("src"), s.path("dest"), "--dds", "--jobs", "1"}; }},
     };
@@ -191,7 +200,8 @@ TEST(Outputs, OnlyRegularFilesAreReplaced) {
             const bool replaced = replaceable && command.starts_with("--batch");
             EXPECT_EQ(run.code, replaced ? 0 : 1) << what << ": " << run.err.toStdString();
             EXPECT_EQ(run.err.count('\n'), replaced ? 0 : 1) << what << ": " << run.err.toStdString();
-            EXPECT_EQ(run.out.count('\n'), command.starts_with("--batch") ? 2 : 0) << what << ": " << run.out.toStdString();
+            EXPECT_EQ(run.out.count('\n'), command.starts_with("--batch") ? 2 : 0)
+                << what << ": " << run.out.toStdString();
             const std::set<std::string> expected =
                 replaced ? std::set<std::string>{target.lexically_relative(root).string()} : std::set<std::string>{};
             EXPECT_EQ(changed(before, snapshot(root)), expected) << what;
@@ -209,7 +219,8 @@ TEST(Outputs, TwoSourcesNeverBecomeOneFile) {
     Scratch s;
     QDir(s.dir.path()).mkpath("src");
     QDir(s.dir.path()).mkpath("dest");
-    for (const char* name : {"x.bmp", "x.BMP", "y.bmp"}) writeBytes(s.path(QString("src/") + name), plainBmp(16, 16, 24, 3));
+    for (const char* name : {"x.bmp", "x.BMP", "y.bmp"})
+        writeBytes(s.path(QString("src/") + name), plainBmp(16, 16, 24, 3));
     writeBytes(s.path("src/y.dds"), Bytes(128, 0));
     const struct {
         QStringList names;
@@ -219,15 +230,17 @@ TEST(Outputs, TwoSourcesNeverBecomeOneFile) {
         for (const char* jobs : {"1", "4"}) {
             // With another command after it the batch runs through the window, one file after another.
             for (const QStringList& after : {QStringList{}, QStringList{"--info"}}) {
-                const LineRun run = runCorvane(QStringList{"--batch", s.path("src"), s.path("dest"), "--dds", "--jobs",
-                                                           jobs} + pair.names + after);
+                const LineRun run =
+                    runCorvane(QStringList{"--batch", s.path("src"), s.path("dest"), "--dds", "--jobs", jobs} +
+                               pair.names + after);
                 const std::string what = pair.names.join(' ').toStdString() + " jobs " + jobs;
                 EXPECT_EQ(run.code, 1) << what;
                 EXPECT_TRUE(QDir(s.path("dest")).isEmpty()) << what;
                 EXPECT_EQ(run.err.count('\n'), 1) << what;
                 const QStringList both = pair.names.isEmpty() ? QStringList{"x.bmp", "x.BMP"} : pair.names;
                 for (const QString& name : both)
-                    EXPECT_TRUE(run.err.contains(name + " ") || run.err.contains(name + ",")) << what << ": " << run.err.toStdString();
+                    EXPECT_TRUE(run.err.contains(name + " ") || run.err.contains(name + ","))
+                        << what << ": " << run.err.toStdString();
                 EXPECT_TRUE(run.err.contains(pair.output)) << what;
             }
         }
@@ -242,7 +255,8 @@ TEST(Outputs, EveryNameTheFileSystemHoldsIsFound) {
     const std::string cafe = "caf\xe9";
     for (const char* folder : {"src", "temp"}) fs::create_directories(root / folder);
     const auto writeRaw = [](const fs::path& path, const Bytes& bytes) {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     };
     writeRaw(root / "src" / (cafe + ".bmp"), plainBmp(40, 40, 24, 3));
     writeRaw(root / "src/plain.bmp", plainBmp(40, 40, 8, 3));
@@ -254,7 +268,8 @@ TEST(Outputs, EveryNameTheFileSystemHoldsIsFound) {
         QString told;  // on stdout
         std::string written;
     } cases[] = {
-        {"cd " + s.dir.path() + " && \"$0\" --batch src dest-" + e, "2 converted, 0 failed", "dest-" + cafe + "/" + cafe + ".bmp"},
+        {"cd " + s.dir.path() + " && \"$0\" --batch src dest-" + e, "2 converted, 0 failed",
+         "dest-" + cafe + "/" + cafe + ".bmp"},
         {"cd " + s.dir.path() + " && \"$0\" --batch src dest-" + e + " src/" + e + ".bmp --dds --jobs 1",
          "converted caf\\xE9.bmp", "dest-" + cafe + "/" + cafe + ".dds"},
         {"cd " + s.dir.path() + " && \"$0\" --load-any src/" + e + ".bmp --info", "Bitmap - caf\\xE9.bmp", {}},
@@ -294,7 +309,8 @@ TEST(Outputs, ASetCutShortIsNotSavedUntilItsLevelsAreMade) {
                 << refused.err.toStdString();
             EXPECT_EQ(readBytes(s.path("out")), previous) << int(form) << save;
         }
-        const LineRun made = runCorvane({"--load-extended", s.path("cut.bmp"), "--create-image-set", "--save", s.path("out")});
+        const LineRun made =
+            runCorvane({"--load-extended", s.path("cut.bmp"), "--create-image-set", "--save", s.path("out")});
         EXPECT_EQ(made.code, 0) << int(form) << made.err.toStdString();
         EXPECT_TRUE(isWholeSet(readBytes(s.path("out")))) << int(form);
     }
@@ -364,8 +380,8 @@ TEST(Outputs, AStoppedRunEndsItsHangingTextureTool) {
     for (const int signal : {SIGTERM, SIGINT}) {
         QDir(s.path("started")).removeRecursively();
         QDir().mkpath(s.path("started"));
-        Started run({"--set", "UseImageTool=1", "--set", "ImageTool=" + tool, "--batch", s.path("src"),
-                     s.path("dest"), "--jobs", "2"},
+        Started run({"--set", "UseImageTool=1", "--set", "ImageTool=" + tool, "--batch", s.path("src"), s.path("dest"),
+                     "--jobs", "2"},
                     environment);
         // Once a tool has started: the state, not a time, says when.
         for (int waited = 0; QDir(s.path("started")).isEmpty() && waited < 60000; waited += 20) QThread::msleep(20);

@@ -328,7 +328,8 @@ TEST_F(SetChangesTest, SaveOffersOnlyTheFileTheSetCameFrom) {
     const auto everyFile = [&] {
         QStringList names;
         for (const QFileInfo& f : QDir(dir.path()).entryInfoList(QDir::Files, QDir::Name))
-            names << f.fileName() + ":" + QString::number(f.size()) + ":" + f.lastModified().toString(Qt::ISODateWithMs);
+            names << f.fileName() + ":" + QString::number(f.size()) + ":" +
+                         f.lastModified().toString(Qt::ISODateWithMs);
         return names;
     };
     for (const Case& c : cases) {

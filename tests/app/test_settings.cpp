@@ -11,17 +11,17 @@ using namespace corvane;
 
 namespace {
 
-const QStringList kReadOrder = {"CFSDir",       "STDDir",           "SaveDir",      "MapDir",        "BatchDir",
-                                "DestDir",      "Filter",           "Editor",       "ImageTool",     "Left",
-                                "Top",          "Left512",          "Top512",       "Width512",      "Height512",
-                                "Smooth8bit",   "KeepCoverage",     "ShowTransparency", "Hints",     "UseImageTool",
-                                "ShowImageTool", "24bit",           "Lightening",   "MaxImport"};
+const QStringList kReadOrder = {"CFSDir",        "STDDir",       "SaveDir",          "MapDir",    "BatchDir",
+                                "DestDir",       "Filter",       "Editor",           "ImageTool", "Left",
+                                "Top",           "Left512",      "Top512",           "Width512",  "Height512",
+                                "Smooth8bit",    "KeepCoverage", "ShowTransparency", "Hints",     "UseImageTool",
+                                "ShowImageTool", "24bit",        "Lightening",       "MaxImport"};
 
 const QStringList kWriteOrder = {
-    "CFSDir",        "STDDir", "Editor",  "ImageTool", "SaveDir",   "MapDir",     "MergeDir",     "BatchDir",
-    "DestDir",       "Left",   "Top",     "Hints",     "24bit",     "Smooth8bit", "KeepCoverage", "ShowTransparency",
-    "UseImageTool",
-    "ShowImageTool", "Top512", "Left512", "Width512",  "Height512", "MaxImport",  "Filter",       "Lightening"};
+    "CFSDir",       "STDDir",           "Editor",       "ImageTool",     "SaveDir", "MapDir",  "MergeDir",
+    "BatchDir",     "DestDir",          "Left",         "Top",           "Hints",   "24bit",   "Smooth8bit",
+    "KeepCoverage", "ShowTransparency", "UseImageTool", "ShowImageTool", "Top512",  "Left512", "Width512",
+    "Height512",    "MaxImport",        "Filter",       "Lightening"};
 
 class SettingsTest : public ::testing::Test {
 protected:

@@ -51,10 +51,12 @@ std::string differences(const Held& got, const Held& want) {
     std::string d;
     for (size_t k = 0; k < got.files.size(); ++k)
         if (got.files[k] != want.files[k])
-            d += "slot " + std::to_string(k) + (got.files[k] ? "" : " missing") + (want.files[k] ? "" : " extra") + "; ";
+            d +=
+                "slot " + std::to_string(k) + (got.files[k] ? "" : " missing") + (want.files[k] ? "" : " extra") + "; ";
     if (got.levels != want.levels) d += "levels; ";
     if (got.title != want.title) d += "title " + got.title.toStdString() + " / " + want.title.toStdString() + "; ";
-    if (got.status != want.status) d += "status " + got.status.join('|').toStdString() + " / " + want.status.join('|').toStdString() + "; ";
+    if (got.status != want.status)
+        d += "status " + got.status.join('|').toStdString() + " / " + want.status.join('|').toStdString() + "; ";
     for (size_t i = 0; i < got.views.size(); ++i)
         if (got.views[i] != want.views[i]) d += "view " + std::to_string(i) + "; ";
     if (got.largest != want.largest) d += "largest; ";
@@ -138,7 +140,7 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
     ASSERT_TRUE(writeBytes(QDir(sources).filePath("two.bmp"), plainBmp(32, 32, 24)));
 
     struct Case {
-        const char* name;  // as the Edit menu names it
+        const char* name;               // as the Edit menu names it
         std::function<void()> prepare;  // before the command: not undone
         std::function<void()> command;
         bool inTheEditor = false;

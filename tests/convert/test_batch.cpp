@@ -291,8 +291,7 @@ TEST(Batch, ParallelSavesThatFailOnTheDiskKeepThePreviousFiles) {
                     EXPECT_EQ(now, previous) << file.name.toStdString();
                 }
             }
-            EXPECT_EQ(QDir(b.destination).entryList(QDir::Files | QDir::Hidden).size(),
-                      names.size() * (dds ? 2 : 1));
+            EXPECT_EQ(QDir(b.destination).entryList(QDir::Files | QDir::Hidden).size(), names.size() * (dds ? 2 : 1));
             for (const QString& name : names) writeBytes(QDir(b.destination).filePath(written(name)), previous);
         }
     }

@@ -167,11 +167,13 @@ std::pair<Picture, std::vector<Rgba>> treeOnMagenta(int edge) {
             }
             double shade = -1;
             for (const auto& [bx, by, r] : blobs) {
-                const double d = std::hypot(u - bx, v - by) / r + 0.12 * std::sin(u * 0.9 + by) * std::cos(v * 0.7 + bx);
+                const double d =
+                    std::hypot(u - bx, v - by) / r + 0.12 * std::sin(u * 0.9 + by) * std::cos(v * 0.7 + bx);
                 if (d < 1) shade = std::max(shade, 1 - d);
             }
             if (shade >= 0)
-                p.at(x, y) = palette[1 + size_t(std::clamp(int(shade * 18) + dice.roll(9) - 4 + int((100 - v) * 0.03), 0, 23))];
+                p.at(x, y) =
+                    palette[1 + size_t(std::clamp(int(shade * 18) + dice.roll(9) - 4 + int((100 - v) * 0.03), 0, 23))];
         }
     return {p, palette};
 }
@@ -299,8 +301,8 @@ TEST(Fidelity, AFewColourPictureGetsNoColourItLacksAndKeepsItsMean) {
             m.options.lightening = lightening;
             const auto levels = m.make(*c.source, true);
             ASSERT_FALSE(levels.empty());
-            const std::string what = "picture of " + std::to_string(c.source->edge) + ", lightening " +
-                                     std::to_string(lightening);
+            const std::string what =
+                "picture of " + std::to_string(c.source->edge) + ", lightening " + std::to_string(lightening);
             const std::set<Rgba> used(levels.front().picture.texels.begin(), levels.front().picture.texels.end());
             for (const Level& l : levels)
                 for (const Rgba& t : l.picture.texels)
@@ -312,7 +314,8 @@ TEST(Fidelity, AFewColourPictureGetsNoColourItLacksAndKeepsItsMean) {
             const auto mean = means(*c.source);
             const auto lightened = [&](size_t channel) {
                 const double l = mean[channel];
-                const double byte = std::lround(255 * (l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055));
+                const double byte =
+                    std::lround(255 * (l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055));
                 return linear(uint8_t(std::lround(byte * (1 + lightening / 100.0))));
             };
             const auto distance = [&](const Rgba& t) {
@@ -606,7 +609,8 @@ TEST(Fidelity, CutOutsShowNothingOverTheirBackground) {
     std::vector<Case> cases{
         {"tree, colour 0 transparent", byCommands(tree, treePalette, false, colour0Transparent)},
         {"tree, coverage kept", byCommands(tree, treePalette, true, colour0Transparent)},
-        {"disc, levels rising to colour 9", byCommands(disc, discPalette, false, [](LevelTable& l) { gradientTo(l, 9); })},
+        {"disc, levels rising to colour 9",
+         byCommands(disc, discPalette, false, [](LevelTable& l) { gradientTo(l, 9); })},
         {"tree by a batch", byBatch(false)},
     };
     if (!oiiotool().isEmpty()) cases.push_back({"tree by a batch of DDS textures", byBatch(true)});
@@ -689,7 +693,8 @@ TEST(Fidelity, SixteenBitLevelsKeepEveryChannelsMeanAndGreysStayGrey) {
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 256; ++x)
             dark.at(x, y) = {uint8_t(22 + 12 * std::sin(x * 0.05) * std::cos(y * 0.03)),
-                             uint8_t(24 + 10 * std::cos(x * 0.02 + y * 0.04)), uint8_t(16 + 8 * std::sin(y * 0.05)), 255};
+                             uint8_t(24 + 10 * std::cos(x * 0.02 + y * 0.04)), uint8_t(16 + 8 * std::sin(y * 0.05)),
+                             255};
     Picture gradient = flat(256, {0, 0, 0, 255});
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 256; ++x) gradient.at(x, y) = {uint8_t(x), uint8_t(y), uint8_t((x + y) / 2), 255};
@@ -700,8 +705,10 @@ TEST(Fidelity, SixteenBitLevelsKeepEveryChannelsMeanAndGreysStayGrey) {
         const Picture* source;
         bool grey;
     };
-    const std::vector<Case> cases{
-        {"thin lines", &lines, true}, {"dark", &dark, false}, {"gradient", &gradient, false}, {"grey photo", &greyPhoto, true}};
+    const std::vector<Case> cases{{"thin lines", &lines, true},
+                                  {"dark", &dark, false},
+                                  {"gradient", &gradient, false},
+                                  {"grey photo", &greyPhoto, true}};
     std::vector<SetDepth> depths{SetDepth::Rgb565};
 #ifdef XBMTOOL
     depths.push_back(SetDepth::Argb4444);  // through the bundled tool

@@ -163,7 +163,8 @@ TEST(Dds, WrittenChainsReadAlikeInOtherReaders) {
                 EXPECT_EQ(cmp.alphaMean, 0.0) << "mip " << mip;
             }
         }
-        if (c.format.blockFormat() && c.format.blockFormat()->needsDx10Header()) continue;  // ImageMagick reads no DX10 file
+        if (c.format.blockFormat() && c.format.blockFormat()->needsDx10Header())
+            continue;  // ImageMagick reads no DX10 file
         int w = 0, h = 0;
         const Bytes top = magickRgba(dds.toStdString(), w, h);
         ASSERT_EQ(w, 512);
@@ -374,10 +375,10 @@ namespace {
 // header naming the texels by a four-character code or by bit masks, or the
 // DX10 header naming them by their DXGI code.
 struct Header {
-    uint32_t fourCc = 0;                // or 0
-    uint32_t bits = 0;                  // uncompressed: bits a texel ...
-    std::array<uint32_t, 4> masks{};    // ... and the masks of red, green, blue, alpha
-    uint32_t dxgi = 0;                  // with the DX10 header, else 0
+    uint32_t fourCc = 0;              // or 0
+    uint32_t bits = 0;                // uncompressed: bits a texel ...
+    std::array<uint32_t, 4> masks{};  // ... and the masks of red, green, blue, alpha
+    uint32_t dxgi = 0;                // with the DX10 header, else 0
     uint32_t dimension = 3, arraySize = 1, miscFlag = 0;
 };
 
@@ -455,8 +456,8 @@ TEST(Dds, Dx10AndPlainFilesReadAsOtherReadersDecodeThem) {
     }
     struct Case {
         const char* name;
-        Header dx10;     // the file read
-        Header legacy;   // the same texels as OpenImageIO reads them; dx10 itself when all zero
+        Header dx10;    // the file read
+        Header legacy;  // the same texels as OpenImageIO reads them; dx10 itself when all zero
         Bytes payload;
         bool pillowReadsDx10;
         // Decoders round the thirds of a BC1 colour or an alpha step either
@@ -579,8 +580,8 @@ TEST(Dds, CutOutsKeepTheirCoverageInEveryFormat) {
         SCOPED_TRACE(int(format));
         const QString dds = l.s.path(QStringLiteral("fence%1.dds").arg(int(format)));
         QString error, note;
-        ASSERT_TRUE(saveDds(l.s.workspace, dds, DdsRequest{DdsFormat::blocks(format), ddsAlphaCut(options)}, &error,
-                            &note))
+        ASSERT_TRUE(
+            saveDds(l.s.workspace, dds, DdsRequest{DdsFormat::blocks(format), ddsAlphaCut(options)}, &error, &note))
             << error.toStdString();
         EXPECT_EQ(note.isEmpty(), format != Format::Bc1) << note.toStdString();
         const Levels theirs = oiioMips(dds, 9, l.s.dir.path());
@@ -589,7 +590,8 @@ TEST(Dds, CutOutsKeepTheirCoverageInEveryFormat) {
             EXPECT_NEAR(coverage(theirs[mip]), coverage(level), 1.0) << "mip " << mip;
             if (format != Format::Bc1) continue;
             for (size_t i = 3; i < level.size(); i += 4)
-                ASSERT_EQ(theirs[mip][i], level[i] >= QUOR_COVERAGE_CUT ? 255 : 0) << "mip " << mip << " texel " << i / 4;
+                ASSERT_EQ(theirs[mip][i], level[i] >= QUOR_COVERAGE_CUT ? 255 : 0)
+                    << "mip " << mip << " texel " << i / 4;
         }
     }
 }

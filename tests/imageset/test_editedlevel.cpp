@@ -249,20 +249,20 @@ TEST(EditedLevel, HighColourLevelsKeepTheSetsTransparencyUnlessTheyBringTheirOwn
     constexpr int edge = 32;
     struct Case {
         Form form;
-        int bits;        // of the returned picture
-        bool ownAlpha;   // the picture has texels that are not opaque
-        int step;        // the largest rounding of a channel in the form
+        int bits;       // of the returned picture
+        bool ownAlpha;  // the picture has texels that are not opaque
+        int step;       // the largest rounding of a channel in the form
     };
     // Half a step of the form's coarsest channel, and one for rounding ties.
     const Case cases[] = {
-        {Form::Argb32, 24, false, 0}, {Form::Argb32, 32, false, 0}, {Form::Argb32, 32, true, 0},
+        {Form::Argb32, 24, false, 0},   {Form::Argb32, 32, false, 0},  {Form::Argb32, 32, true, 0},
         {Form::Argb4444, 24, false, 9}, {Form::Argb4444, 32, true, 9}, {Form::Rgb565, 24, false, 5},
         {Form::Rgb565, 32, false, 5},
     };
     for (const bool convert : {true, false})
         for (const Case& c : cases) {
             SCOPED_TRACE(::testing::Message() << "form " << int(c.form) << ", " << c.bits << "-bit"
-                                            << (c.ownAlpha ? " with alpha" : "") << (convert ? ", shown as 24" : ""));
+                                              << (c.ownAlpha ? " with alpha" : "") << (convert ? ", shown as 24" : ""));
             Taken t(c.form, 64, convert);
             const Picture before = savedLevel(t.original, 64, edge);
             Picture painted(before.size());
@@ -280,9 +280,7 @@ TEST(EditedLevel, HighColourLevelsKeepTheSetsTransparencyUnlessTheyBringTheirOwn
                     ASSERT_LE(std::abs(int(g) - int(p)), c.step)
                         << i << ": " << int(got[i].r) << ',' << int(got[i].g) << ',' << int(got[i].b) << " for "
                         << int(painted[i].r) << ',' << int(painted[i].g) << ',' << int(painted[i].b);
-                const int alpha = c.form == Form::Rgb565 ? 255
-                                  : c.ownAlpha           ? painted[i].a
-                                                         : before[i].a;
+                const int alpha = c.form == Form::Rgb565 ? 255 : c.ownAlpha ? painted[i].a : before[i].a;
                 ASSERT_LE(std::abs(int(got[i].a) - alpha), c.step) << i;
             }
             // What the view reads is what was saved: the same codes, the same alpha.
@@ -307,8 +305,8 @@ TEST(EditedLevel, ALevelOfAnotherSizeOrNoPictureIsRefused) {
     Taken t(Form::Eight, 64);
     const Bytes before = t.saved();
     Picture small(16 * 16);
-    for (const auto& [name, file] : {std::pair{"resized", pictureBmp(small, 16, 24)},
-                                     std::pair{"not a picture", Bytes(300, 7)}}) {
+    for (const auto& [name, file] :
+         {std::pair{"resized", pictureBmp(small, 16, 24)}, std::pair{"not a picture", Bytes(300, 7)}}) {
         SCOPED_TRACE(name);
         const LevelIntake intake = t.take(32, file);
         EXPECT_FALSE(intake.outcome.ok);

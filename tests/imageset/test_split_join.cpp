@@ -105,8 +105,7 @@ TEST(Split, DepthAndStatusLineOfEachForm) {
         EXPECT_TRUE(depth == c.taken) << int(c.form);
         if (c.form != Form::Rgb24) {
             EXPECT_EQ(depth.bits(), file[28]) << int(c.form);
-            EXPECT_EQ(int64_t(file.size()),
-                      layout::read32(file, 10) + layout::chainPixels(16) * depth.bytesPerTexel())
+            EXPECT_EQ(int64_t(file.size()), layout::read32(file, 10) + layout::chainPixels(16) * depth.bytesPerTexel())
                 << int(c.form);
             for (size_t i = 0; i < 3 && depth.sixteenBit(); ++i)
                 EXPECT_EQ(depth.masks()[i], layout::read32(file, 54 + 4 * i)) << int(c.form);

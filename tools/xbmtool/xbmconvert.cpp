@@ -65,7 +65,8 @@ quor::Image remapOnto(const quor::Image& image, const quor::Palette& palette) {
 std::vector<quor::Colour> fewColours(const quor::Image& image, bool withAlpha) {
     std::set<quor::Colour> colours;
     for (size_t i = 0; i < image.rgba.size() && colours.size() <= 256; i += 4)
-        colours.insert({image.rgba[i], image.rgba[i + 1], image.rgba[i + 2], withAlpha ? image.rgba[i + 3] : uint8_t(255)});
+        colours.insert(
+            {image.rgba[i], image.rgba[i + 1], image.rgba[i + 2], withAlpha ? image.rgba[i + 3] : uint8_t(255)});
     if (colours.size() > 256) return {};
     return {colours.begin(), colours.end()};
 }

@@ -121,7 +121,8 @@ BatchPanel::BatchPanel(QWidget* parent) : QWidget(parent) {
     // As wide as its caption, so that a click beside it does not check it.
     writeDdsBox->move(264, 346);
     writeDdsBox->adjustSize();
-    writeDdsBox->setToolTip(QStringLiteral("Save each converted set as a DirectDraw Surface (name.dds) in place of an Extended Bitmap"));
+    writeDdsBox->setToolTip(
+        QStringLiteral("Save each converted set as a DirectDraw Surface (name.dds) in place of an Extended Bitmap"));
 
     exitButton = button(this, "Button18", "Exit", {8, 378, 117, 25});
     convertColour0Button = button(this, "Button19", "Convert - Colour 0 Transparent", {131, 378, 190, 25});

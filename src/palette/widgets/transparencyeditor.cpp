@@ -401,8 +401,7 @@ bool TransparencyEditor::showTransparencyView(bool current) {
         prompts_.warning("Corvane", built.error);
         return false;
     }
-    if (view_)
-        view_->showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512, this);
+    if (view_) view_->showView(workspace_.slotPath(ScratchSlot), largest >= 2 && largest <= 512 ? largest : 512, this);
     return true;
 }
 
