@@ -324,11 +324,7 @@ void MainWindow::saveAsDds(std::optional<DdsFormat> format) {
     const size_t chosen = size_t(std::clamp<int>(choice.filterIndex, 1, int(choices.size())) - 1);
     saveDdsDialog_.filterIndex = int(chosen) + 1;
     const DdsRequest request{format.value_or(choices[chosen].format), ddsAlphaCut(setOptions())};
-    CommandOutcome outcome;
-    QString error, note;
-    if (!saveDds(workspace_, choice.path, request, &error, &note)) outcome.fail(error);
-    if (!note.isEmpty()) outcome.information << note;
-    showOutcome(outcome);
+    showOutcome(saveDds(workspace_, choice.path, request));
 }
 
 void MainWindow::createImageSet() {

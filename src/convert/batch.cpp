@@ -217,7 +217,10 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
     if (request.writeDds) {
         // The save itself reads the file back, or its committer does.
         const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
-        result.converted = saveDds(workspace, destinationPath, dds, &result.problem, &result.note, handOff);
+        const CommandOutcome saved = saveDds(workspace, destinationPath, dds, handOff);
+        result.converted = saved.ok;
+        result.problem = saved.error;
+        result.note = saved.information.join(QLatin1Char('\n'));
         return result;
     }
     const CommandOutcome written = writeSet(workspace, JoinOutput(destinationPath, handOff));
@@ -247,7 +250,10 @@ std::optional<BatchFileResult> convertHeld(const QString& sourcePath, const QStr
     const ReadOnlyFilesReplaced overwrite;
     if (request.writeDds) {
         const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
-        result.converted = saveDds(*set, destinationPath, dds, &result.problem, &result.note, &handOff);
+        const CommandOutcome saved = saveDds(*set, destinationPath, dds, &handOff);
+        result.converted = saved.ok;
+        result.problem = saved.error;
+        result.note = saved.information.join(QLatin1Char('\n'));
         return result;
     }
     const CommandOutcome written = writeSet(*set, JoinOutput(destinationPath, &handOff));

@@ -471,18 +471,12 @@ std::vector<uint8_t> setOfChain(const DdsChain& chain) {
 
 }  // namespace
 
-bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error) {
+CommandOutcome readSetChain(const Workspace& workspace, DdsChain& chain) {
     std::vector<uint8_t> bytes;
     const CommandOutcome joined = setBytes(workspace, bytes, SetColours::Full);
-    if (!joined.ok) {
-        if (error) *error = joined.error;
-        return false;
-    }
-    if (!chainFromSet(bytes, chain)) {
-        if (error) *error = QStringLiteral("The set's levels cannot be read.");
-        return false;
-    }
-    return true;
+    if (!joined.ok) return joined;
+    if (!chainFromSet(bytes, chain)) return CommandOutcome::refused(QStringLiteral("The set's levels cannot be read."));
+    return {};
 }
 
 namespace {
@@ -499,56 +493,40 @@ QString readBackProblem(const QString& path, const std::vector<uint8_t>& written
 
 namespace {
 
-bool writeDds(const DdsChain& chain, const QString& path, const DdsRequest& request, QString* error, QString* note,
-              SetHandOff* handOff) {
+CommandOutcome writeDds(const DdsChain& chain, const QString& path, const DdsRequest& request, SetHandOff* handOff) {
     const DdsFormat format = resolveDdsFormat(chain, request.format);
     std::vector<uint8_t> bytes = encodeDds(chain, format, request.alphaCut);
-    if (bytes.empty()) {
-        if (error) *error = QStringLiteral("The set could not be compressed.");
-        return false;
-    }
-    if (note) *note = keepsOneBitAlpha(chain, format) ? oneBitAlphaNote(request.alphaCut) : QString();
+    if (bytes.empty()) return CommandOutcome::refused(QStringLiteral("The set could not be compressed."));
+    CommandOutcome outcome;
+    if (keepsOneBitAlpha(chain, format)) outcome.information << oneBitAlphaNote(request.alphaCut);
     if (handOff && handOff->takes(path)) {
         WrittenReplacement temp = writeReplacement(path, bytes);
-        if (!temp.file) {
-            if (error) *error = temp.outcome.error;
-            return false;
-        }
+        if (!temp.file) return temp.outcome;
         handOff->hand(std::move(temp.file), path,
                       [written = std::move(bytes)](const QString& target) { return readBackProblem(target, written); });
-        return true;
+        return outcome;
     }
-    if (const CommandOutcome saved = replaceFileAtomically(path, bytes); !saved.ok) {
-        if (error) *error = saved.error;
-        return false;
-    }
-    const QString problem = readBackProblem(path, bytes);
-    if (!problem.isEmpty() && error) *error = problem;
-    return problem.isEmpty();
+    if (const CommandOutcome saved = replaceFileAtomically(path, bytes); !saved.ok) return saved;
+    if (const QString problem = readBackProblem(path, bytes); !problem.isEmpty()) outcome.fail(problem);
+    return outcome;
 }
 
 }  // namespace
 
-bool saveDds(const Workspace& workspace, const QString& path, const DdsRequest& request, QString* error, QString* note,
-             SetHandOff* handOff) {
+CommandOutcome saveDds(const Workspace& workspace, const QString& path, const DdsRequest& request,
+                       SetHandOff* handOff) {
     DdsChain chain;
-    return readSetChain(workspace, chain, error) && writeDds(chain, path, request, error, note, handOff);
+    const CommandOutcome read = readSetChain(workspace, chain);
+    return read.ok ? writeDds(chain, path, request, handOff) : read;
 }
 
-bool saveDds(const HeldSet& set, const QString& path, const DdsRequest& request, QString* error, QString* note,
-             SetHandOff* handOff) {
+CommandOutcome saveDds(const HeldSet& set, const QString& path, const DdsRequest& request, SetHandOff* handOff) {
     std::vector<uint8_t> bytes;
     const CommandOutcome joined = writeSet(set, JoinOutput(bytes), SetColours::Full);
-    if (!joined.ok) {
-        if (error) *error = joined.error;
-        return false;
-    }
+    if (!joined.ok) return joined;
     DdsChain chain;
-    if (!chainFromSet(bytes, chain)) {
-        if (error) *error = QStringLiteral("The set's levels cannot be read.");
-        return false;
-    }
-    return writeDds(chain, path, request, error, note, handOff);
+    if (!chainFromSet(bytes, chain)) return CommandOutcome::refused(QStringLiteral("The set's levels cannot be read."));
+    return writeDds(chain, path, request, handOff);
 }
 
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {

@@ -125,7 +125,7 @@ bool isDdsFile(const QString& path);
 // included), except that a 16-bit set's levels are taken in the full colour
 // its slots hold (see SetColours); false with the reason when the set is not
 // whole.
-bool readSetChain(const Workspace& workspace, DdsChain& chain, QString* error);
+CommandOutcome readSetChain(const Workspace& workspace, DdsChain& chain);
 
 // How a set is written as DDS: the format and the alpha cut the blocks keep.
 struct DdsRequest {
@@ -137,15 +137,15 @@ struct DdsRequest {
 };
 
 // Saves the current set as a DDS file at `path`: written beside it and
-// renamed over it, so a failure leaves the old file, then read back; `error`
-// gets a one-line cause, `note` (when given) what the user should know of a
-// file that was written (oneBitAlphaNote).  A `handOff` that takes `path`
-// finishes the save on its committer, which tells the outcome.
-bool saveDds(const Workspace& workspace, const QString& path, const DdsRequest& request, QString* error,
-             QString* note = nullptr, SetHandOff* handOff = nullptr);
+// renamed over it, so a failure leaves the old file, then read back.  A
+// refusal gives a one-line cause; a written file's information says what the
+// user should know of it (oneBitAlphaNote).  A `handOff` that takes `path`
+// finishes the save on its committer, which tells how it ended.
+CommandOutcome saveDds(const Workspace& workspace, const QString& path, const DdsRequest& request,
+                       SetHandOff* handOff = nullptr);
 // The same for a set held in memory.
-bool saveDds(const HeldSet& set, const QString& path, const DdsRequest& request, QString* error,
-             QString* note = nullptr, SetHandOff* handOff = nullptr);
+CommandOutcome saveDds(const HeldSet& set, const QString& path, const DdsRequest& request,
+                       SetHandOff* handOff = nullptr);
 
 // Load Extended for a DDS file: its levels become a 32-bit Extended Bitmap
 // in the work folder, loaded by the usual path, so that no colour is lost

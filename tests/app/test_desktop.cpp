@@ -151,8 +151,8 @@ TEST_F(DesktopTest, LoadExtendedGoesByTheFileAndStartsOnItsFirstEntryAgain) {
 
     // A DDS file picked under the texture entry loads as a DDS file.
     const QString dds = dir.filePath("wing.dds");
-    QString why;
-    ASSERT_TRUE(saveDds(window->workspace(), dds, DdsFormat::Auto, &why)) << why.toStdString();
+    const CommandOutcome saved = saveDds(window->workspace(), dds, DdsFormat::Auto);
+    ASSERT_TRUE(saved.ok) << saved.error.toStdString();
     prompts.answerSave(SaveChoice::Discard);
     prompts.choose(dds, TextureFilter);
     loadExtendedItem()->trigger();

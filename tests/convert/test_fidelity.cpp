@@ -780,8 +780,8 @@ TEST(Fidelity, PicturesKeepTheirColoursUntilADepthIsChosen) {
             m.options = SetOptions{};
             m.make(*source);
             const QString dds = m.scratch.path("picture.dds");
-            QString why;
-            ASSERT_TRUE(saveDds(m.ws(), dds, DdsFormat::blocks(quor::blocks::Format::Bc1), &why)) << why.toStdString();
+            const CommandOutcome saved = saveDds(m.ws(), dds, DdsFormat::blocks(quor::blocks::Format::Bc1));
+            ASSERT_TRUE(saved.ok) << saved.error.toStdString();
             int w = 0, h = 0;
             const double ours = psnr(*source, magickRgba(dds.toStdString(), w, h));
             Magick::Image theirs;

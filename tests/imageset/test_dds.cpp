@@ -133,8 +133,8 @@ TEST(Dds, WrittenChainsReadAlikeInOtherReaders) {
         const Levels levels = paintedLevels(512, c.alpha);
         ASSERT_TRUE(loadSet(l, set32(levels)).ok);
         const QString dds = l.s.path("out.dds");
-        QString error;
-        ASSERT_TRUE(saveDds(l.s.workspace, dds, c.format, &error)) << error.toStdString();
+        const CommandOutcome saved = saveDds(l.s.workspace, dds, c.format);
+        ASSERT_TRUE(saved.ok) << saved.error.toStdString();
 
         const QString info = run(QStandardPaths::findExecutable("iinfo"), {"-v", dds});
         EXPECT_TRUE(info.contains("MIP-map levels: 512x512 256x256 128x128 64x64 32x32 16x16 8x8 4x4 2x2 1x1"))
@@ -309,8 +309,8 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
         Loaded first;
         ASSERT_TRUE(loadSet(first, c.file).ok);
         const QString dds = first.s.path("round.dds");
-        QString error;
-        ASSERT_TRUE(saveDds(first.s.workspace, dds, c.format, &error)) << error.toStdString();
+        const CommandOutcome written = saveDds(first.s.workspace, dds, c.format);
+        ASSERT_TRUE(written.ok) << written.error.toStdString();
         EXPECT_EQ(headerField(readBytes(dds), 84), c.format == DdsFormat::Rgba ? 0u : 0x35545844u);  // "DXT5"
 
         Loaded second;
@@ -347,8 +347,7 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
     Loaded third;
     ASSERT_TRUE(loadSet(third, set32(paintedLevels(64, false))).ok);
     const QString whole = third.s.path("whole.dds");
-    QString error;
-    ASSERT_TRUE(saveDds(third.s.workspace, whole, DdsFormat::blocks(quor::blocks::Format::Bc1), &error));
+    ASSERT_TRUE(saveDds(third.s.workspace, whole, DdsFormat::blocks(quor::blocks::Format::Bc1)).ok);
     Bytes cut = readBytes(whole);
     cut.resize(128 + 256 * 8 + 64 * 8 + 20);  // 64: 256 blocks, 32: 64 blocks, then 20 bytes
     writeBytes(third.s.path("cut.dds"), cut);
@@ -362,11 +361,13 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
     // Saving fails with the cause and leaves what was there.
     writeBytes(third.s.path("kept.dds"), Bytes{1, 2, 3});
     QFile::setPermissions(third.s.path("kept.dds"), QFileDevice::ReadOwner);
-    EXPECT_FALSE(saveDds(third.s.workspace, third.s.path("kept.dds"), DdsFormat::Auto, &error));
-    EXPECT_TRUE(error.contains("read-only")) << error.toStdString();
+    const CommandOutcome readOnly = saveDds(third.s.workspace, third.s.path("kept.dds"), DdsFormat::Auto);
+    EXPECT_FALSE(readOnly.ok);
+    EXPECT_TRUE(readOnly.error.contains("read-only")) << readOnly.error.toStdString();
     EXPECT_EQ(readBytes(third.s.path("kept.dds")), (Bytes{1, 2, 3}));
-    EXPECT_FALSE(saveDds(third.s.workspace, third.s.path("no/such/folder/x.dds"), DdsFormat::Auto, &error));
-    EXPECT_FALSE(error.isEmpty());
+    const CommandOutcome noFolder = saveDds(third.s.workspace, third.s.path("no/such/folder/x.dds"), DdsFormat::Auto);
+    EXPECT_FALSE(noFolder.ok);
+    EXPECT_FALSE(noFolder.error.isEmpty());
 }
 
 namespace {
@@ -569,7 +570,7 @@ TEST(Dds, CutOutsKeepTheirCoverageInEveryFormat) {
     options.keepCoverage = true;
     ASSERT_TRUE(createImageSet(l.s.workspace, l.library, options, {}).ok);
     DdsChain set;
-    ASSERT_TRUE(readSetChain(l.s.workspace, set, nullptr));
+    ASSERT_TRUE(readSetChain(l.s.workspace, set).ok);
     const auto coverage = [](const Bytes& level) {
         size_t n = 0;
         for (size_t i = 3; i < level.size(); i += 4) n += level[i] >= QUOR_COVERAGE_CUT;
@@ -579,11 +580,10 @@ TEST(Dds, CutOutsKeepTheirCoverageInEveryFormat) {
     for (Format format : {Format::Bc3, Format::Bc7, Format::Bc1}) {
         SCOPED_TRACE(int(format));
         const QString dds = l.s.path(QStringLiteral("fence%1.dds").arg(int(format)));
-        QString error, note;
-        ASSERT_TRUE(
-            saveDds(l.s.workspace, dds, DdsRequest{DdsFormat::blocks(format), ddsAlphaCut(options)}, &error, &note))
-            << error.toStdString();
-        EXPECT_EQ(note.isEmpty(), format != Format::Bc1) << note.toStdString();
+        const CommandOutcome saved =
+            saveDds(l.s.workspace, dds, DdsRequest{DdsFormat::blocks(format), ddsAlphaCut(options)});
+        ASSERT_TRUE(saved.ok) << saved.error.toStdString();
+        EXPECT_EQ(saved.information.isEmpty(), format != Format::Bc1) << saved.information.join('\n').toStdString();
         const Levels theirs = oiioMips(dds, 9, l.s.dir.path());
         for (size_t mip = 0; mip < 9; ++mip) {
             const Bytes& level = set.levels[mip];
