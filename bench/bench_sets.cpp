@@ -221,8 +221,8 @@ void convertFile(benchmark::State& state, int bits, bool smooth) {
     for (auto _ : state) {
         const corvane::BatchFileResult result =
             corvane::convertOneFile(source, destination, request, ws, library, palette, {});
-        if (!result.converted) {
-            state.SkipWithError(("conversion failed: " + result.problem.toStdString()).c_str());
+        if (!result.converted()) {
+            state.SkipWithError(("conversion failed: " + result.problem().toStdString()).c_str());
             break;
         }
     }

@@ -288,9 +288,9 @@ BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
     BatchObserver observer;
     observer.finished = [&out, &err, bar = bool(isatty(fileno(stderr)))](int index, int count,
                                                                          const BatchFileResult& result) {
-        out << (result.converted ? "converted " : "failed    ") << readableName(result.name);
-        if (!result.converted) out << ": " << oneLine(result.problem);
-        else if (!result.note.isEmpty()) out << ": " << oneLine(result.note);
+        out << (result.converted() ? "converted " : "failed    ") << readableName(result.name);
+        if (!result.converted()) out << ": " << oneLine(result.problem());
+        else if (!result.note().isEmpty()) out << ": " << oneLine(result.note());
         out << '\n';
         out.flush();
         if (bar) {

@@ -263,7 +263,7 @@ public:
             summary = runBatchInWorkers(call, window_.toolSettings(), workRoot_, out_, err_, stop_);
             // The last converted set becomes the current one, as after a run in the window.
             for (auto it = summary.files.rbegin(); it != summary.files.rend(); ++it) {
-                if (!it->converted) continue;
+                if (!it->converted()) continue;
                 QuorLibrary library(window_.context());
                 const QString converted =
                     QDir(call.request.destinationFolder).filePath(destinationName(it->name, call.request));

@@ -43,7 +43,7 @@ const char* const kSameFolderQuestion =
 
 int BatchSummary::convertedCount() const {
     int n = 0;
-    for (const BatchFileResult& f : files) n += f.converted ? 1 : 0;
+    for (const BatchFileResult& f : files) n += f.converted() ? 1 : 0;
     return n;
 }
 
@@ -55,8 +55,8 @@ QString BatchSummary::text() const {
     if (stopped) out += QStringLiteral(", stopped before the end");
     QStringList failures;
     for (const BatchFileResult& f : files)
-        if (!f.converted)
-            failures << QStringLiteral("%1 (%2)").arg(readableName(f.name), readableName(f.problem).simplified());
+        if (!f.converted())
+            failures << QStringLiteral("%1 (%2)").arg(readableName(f.name), readableName(f.problem()).simplified());
     if (!failures.isEmpty()) out += QStringLiteral(": ") + failures.join(QStringLiteral("; "));
     return out;
 }
@@ -192,13 +192,9 @@ QString destinationName(const QString& name, const BatchRequest& request) {
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
                                const TextureToolRun& runTool, SetHandOff* handOff) {
-    BatchFileResult result;
-    result.name = QFileInfo(sourcePath).fileName();
-    const CommandOutcome loaded = loadAnyImage(sourcePath, workspace, library, request.options, request.maxImport);
-    if (!loaded.ok) {
-        result.problem = loaded.error;
-        return result;
-    }
+    BatchFileResult result{QFileInfo(sourcePath).fileName()};
+    result.outcome = loadAnyImage(sourcePath, workspace, library, request.options, request.maxImport);
+    if (!result.outcome.ok) return result;
     // Colour 0 is made transparent before the chain is built, so that the
     // smaller levels are made knowing it and keep the background clear.
     if (request.colour0Transparent && !workspace.state().depth.highColour()) {
@@ -207,30 +203,20 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         savepalette(workspace, palette);
         palette.paletteChanged = changed;  // a batch run is no edit of the user's
     }
-    const CommandOutcome made = createImageSet(workspace, library, request.options, runTool);
-    if (!made.ok) {
-        result.problem = made.error;
-        return result;
-    }
+    result.outcome = createImageSet(workspace, library, request.options, runTool);
+    if (!result.outcome.ok) return result;
     // The destination's file is replaced whatever its mode, as the run was told.
     const ReadOnlyFilesReplaced overwrite;
     if (request.writeDds) {
         // The save itself reads the file back, or its committer does.
         const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
-        const CommandOutcome saved = saveDds(workspace, destinationPath, dds, handOff);
-        result.converted = saved.ok;
-        result.problem = saved.error;
-        result.note = saved.information.join(QLatin1Char('\n'));
+        result.outcome = saveDds(workspace, destinationPath, dds, handOff);
         return result;
     }
-    const CommandOutcome written = writeSet(workspace, JoinOutput(destinationPath, handOff));
-    result.converted = written.ok;
-    result.problem = written.error;
+    result.outcome = writeSet(workspace, JoinOutput(destinationPath, handOff));
     // A save handed to a committer is judged there, once it is in place.
-    if (written.ok && !(handOff && handOff->handed())) {
-        result.problem = savedSetProblem(destinationPath);
-        result.converted = result.problem.isEmpty();
-    }
+    if (result.outcome.ok && !(handOff && handOff->handed()))
+        if (const QString problem = savedSetProblem(destinationPath); !problem.isEmpty()) result.outcome.fail(problem);
     return result;
 }
 
@@ -244,25 +230,17 @@ std::optional<BatchFileResult> convertHeld(const QString& sourcePath, const QStr
                                            SetHandOff& handOff) {
     const std::optional<HeldSet> set = heldImageSet(sourcePath, current, library, request.options, request.maxImport);
     if (!set) return std::nullopt;
-    BatchFileResult result;
-    result.name = QFileInfo(sourcePath).fileName();
+    BatchFileResult result{QFileInfo(sourcePath).fileName()};
     // The destination's file is replaced whatever its mode, as the run was told.
     const ReadOnlyFilesReplaced overwrite;
     if (request.writeDds) {
         const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
-        const CommandOutcome saved = saveDds(*set, destinationPath, dds, &handOff);
-        result.converted = saved.ok;
-        result.problem = saved.error;
-        result.note = saved.information.join(QLatin1Char('\n'));
+        result.outcome = saveDds(*set, destinationPath, dds, &handOff);
         return result;
     }
-    const CommandOutcome written = writeSet(*set, JoinOutput(destinationPath, &handOff));
-    result.converted = written.ok;
-    result.problem = written.error;
-    if (written.ok && !handOff.handed()) {
-        result.problem = savedSetProblem(destinationPath);
-        result.converted = result.problem.isEmpty();
-    }
+    result.outcome = writeSet(*set, JoinOutput(destinationPath, &handOff));
+    if (result.outcome.ok && !handOff.handed())
+        if (const QString problem = savedSetProblem(destinationPath); !problem.isEmpty()) result.outcome.fail(problem);
     return result;
 }
 
@@ -281,7 +259,7 @@ Target targetOf(const QString& name, const BatchRequest& request, const QString&
 // A file that failed once the run was asked to stop failed because of it
 // (its texture tool was ended, say): it is not converted, but not failed.
 bool stoppedPartWay(const BatchFileResult& result, const std::atomic<bool>* stop) {
-    return !result.converted && stop && stop->load();
+    return !result.converted() && stop && stop->load();
 }
 
 }  // namespace
@@ -304,12 +282,12 @@ BatchSummary runBatch(const BatchRequest& given, Workspace& workspace, ImageLibr
         if (observer.starting) observer.starting(i, count, name);
         // The set before is saved: its slots can go, and the next one is
         // then written straight into empty slots.
-        if (!summary.files.empty() && summary.files.back().converted) workspace.clearSlots();
+        if (!summary.files.empty() && summary.files.back().converted()) workspace.clearSlots();
         const Target target = targetOf(name, request, destination);
         const BatchFileResult result =
             target.refusal.isEmpty()
                 ? convertOneFile(source.filePath(name), target.path, request, workspace, library, palette, runTool)
-                : BatchFileResult{name, false, target.refusal, {}};
+                : BatchFileResult{name, CommandOutcome::refused(target.refusal)};
         if (stoppedPartWay(result, stop)) {
             summary.stopped = true;
             break;
@@ -395,13 +373,13 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
             }
             const Target target = targetOf(name, request, destination);
             if (!target.refusal.isEmpty()) {
-                settle(i, BatchFileResult{name, false, target.refusal, {}});
+                settle(i, BatchFileResult{name, CommandOutcome::refused(target.refusal)});
                 continue;
             }
-            SetHandOff handOff(*committers[size_t(id)], target.path,
-                               [&settle, i, name](bool ok, const QString& problem) {
-                                   settle(i, BatchFileResult{name, ok, ok ? QString() : problem, {}});
-                               });
+            SetHandOff handOff(
+                *committers[size_t(id)], target.path, [&settle, i, name](bool ok, const QString& problem) {
+                    settle(i, BatchFileResult{name, ok ? CommandOutcome{} : CommandOutcome::refused(problem)});
+                });
             std::optional<BatchFileResult> held =
                 convertHeld(source.filePath(name), target.path, request, workspace.state(), library, handOff);
             if (!held) {

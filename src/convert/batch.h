@@ -34,11 +34,15 @@ struct BatchRequest {
 // The name a source file's result takes in the destination folder.
 QString destinationName(const QString& name, const BatchRequest& request);
 
+// One file's outcome: ok once its output is in place and whole, else the
+// reason it is not.
 struct BatchFileResult {
     QString name;
-    bool converted = false;
-    QString problem;  // why not, when not converted
-    QString note;     // what the user should know of a file converted (BC1's one-bit alpha)
+    CommandOutcome outcome = CommandOutcome::refused({});
+    bool converted() const { return outcome.ok; }
+    const QString& problem() const { return outcome.error; }
+    // What the user should know of a file converted (BC1's one-bit alpha).
+    QString note() const { return outcome.information.join(QLatin1Char('\n')); }
 };
 
 struct BatchSummary {

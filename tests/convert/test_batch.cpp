@@ -283,11 +283,11 @@ TEST(Batch, ParallelSavesThatFailOnTheDiskKeepThePreviousFiles) {
             EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
             for (const BatchFileResult& file : summary.files) {
                 const Bytes now = b.output(written(file.name));
-                if (file.converted) {
+                if (file.converted()) {
                     EXPECT_NE(now, previous) << file.name.toStdString();
                 } else {
-                    EXPECT_TRUE(file.problem.startsWith("Cannot save " + written(file.name)))
-                        << file.problem.toStdString();
+                    EXPECT_TRUE(file.problem().startsWith("Cannot save " + written(file.name)))
+                        << file.problem().toStdString();
                     EXPECT_EQ(now, previous) << file.name.toStdString();
                 }
             }
@@ -337,7 +337,7 @@ TEST(Batch, AFullDiskFailsTheFileNamingTheCauseAndKeepsThePreviousOne) {
     b.add("big.bmp", plainBmp(256, 256, 24, 5));
     const BatchSummary nowhere = b.run({"big.bmp"}, false, nullptr, b.scratch.path("gone"));
     ASSERT_EQ(nowhere.failedCount(), 1);
-    EXPECT_TRUE(nowhere.files[0].problem.contains("the folder does not exist")) << nowhere.text().toStdString();
+    EXPECT_TRUE(nowhere.files[0].problem().contains("the folder does not exist")) << nowhere.text().toStdString();
 
     const SmallDisk disk(b.scratch.path("disk"));
     if (!disk.mounted) GTEST_SKIP() << "no file system can be mounted here";
@@ -349,7 +349,7 @@ TEST(Batch, AFullDiskFailsTheFileNamingTheCauseAndKeepsThePreviousOne) {
         const BatchSummary summary =
             jobs == 0 ? b.run({"big.bmp"}, false, nullptr, disk.path) : b.runParallel({"big.bmp"}, jobs, disk.path);
         ASSERT_EQ(summary.failedCount(), 1) << jobs;
-        EXPECT_TRUE(summary.files[0].problem.contains("no space")) << summary.text().toStdString();
+        EXPECT_TRUE(summary.files[0].problem().contains("no space")) << summary.text().toStdString();
     }
     const CommandOutcome saved = saveSet(b.scratch.workspace, QDir(disk.path).filePath("saved.bmp"));
     EXPECT_FALSE(saved.ok);
