@@ -50,48 +50,49 @@ void put(quor::Image& image, int x, int y, std::array<int, 3> c) {
     for (size_t k = 0; k < 3; ++k) p[k] = uint8_t(std::clamp(c[k], 0, 255));
 }
 
-// A painted texture: a body in a soft gradient, a cheat line with dark
-// outlines, a roundel, panel lines, blocky lettering and light grain.
-quor::Image livery(int edge, unsigned seed) {
+// A picture of `edge` painted at 256 units across: `colour(u, v)` gives
+// each texel's colour before grain of up to +-`grainSize` is added.
+template <typename Colour>
+quor::Image painted(int edge, unsigned seed, int grainSize, Colour colour) {
     quor::Image image = blank(edge);
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> grain(-3, 3);
+    std::uniform_int_distribution<int> grain(-grainSize, grainSize);
     const double k = edge / 256.0;
     for (int y = 0; y < edge; ++y)
         for (int x = 0; x < edge; ++x) {
-            const double u = x / k, v = y / k;
-            std::array<int, 3> c = {int(220 - v / 6), int(224 - v / 5), int(228 - v / 4)};
-            const double line = v - (150 - u * 0.25);
-            if (std::abs(line) < 14) c = {196, 24, 40};
-            if (std::abs(std::abs(line) - 14) < 1.5) c = {20, 20, 20};
-            const double roundel = std::hypot(u - 190, v - 60);
-            if (roundel < 26) c = roundel > 20 ? std::array<int, 3>{250, 200, 0} : std::array<int, 3>{30, 60, 150};
-            if (int(u) % 64 == 0 || int(v) == 210) c = {90, 90, 96};
-            // Letters: a blocky stroke pattern in a band.
-            if (v > 220 && v < 244 && u > 20 && u < 200 && (int(u / 4) % 5 < 3) && ((int(u) + int(v)) / 6 % 3 != 0))
-                c = {16, 16, 16};
+            std::array<int, 3> c = colour(x / k, y / k);
             for (int& channel : c) channel += grain(random);
             put(image, x, y, c);
         }
     return image;
 }
 
+// A painted texture: a body in a soft gradient, a cheat line with dark
+// outlines, a roundel, panel lines, blocky lettering and light grain.
+quor::Image livery(int edge, unsigned seed) {
+    return painted(edge, seed, 3, [](double u, double v) {
+        std::array<int, 3> c = {int(220 - v / 6), int(224 - v / 5), int(228 - v / 4)};
+        const double line = v - (150 - u * 0.25);
+        if (std::abs(line) < 14) c = {196, 24, 40};
+        if (std::abs(std::abs(line) - 14) < 1.5) c = {20, 20, 20};
+        const double roundel = std::hypot(u - 190, v - 60);
+        if (roundel < 26) c = roundel > 20 ? std::array<int, 3>{250, 200, 0} : std::array<int, 3>{30, 60, 150};
+        if (int(u) % 64 == 0 || int(v) == 210) c = {90, 90, 96};
+        // Letters: a blocky stroke pattern in a band.
+        if (v > 220 && v < 244 && u > 20 && u < 200 && (int(u / 4) % 5 < 3) && ((int(u) + int(v)) / 6 % 3 != 0))
+            c = {16, 16, 16};
+        return c;
+    });
+}
+
 // Something like a photograph: smooth light, grain, a few hard shapes.
 quor::Image photoLike(int edge, unsigned seed) {
-    quor::Image image = blank(edge);
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> grain(-4, 4);
-    const double k = edge / 256.0;
-    for (int y = 0; y < edge; ++y)
-        for (int x = 0; x < edge; ++x) {
-            const double u = x / k, v = y / k;
-            std::array<int, 3> c = {int(128 + 90 * std::sin(u / 23.0) * std::cos(v / 31.0)),
-                                    int(40 + 0.6 * (u + v) / 2), int(200 - 0.5 * std::hypot(u - 150, v - 110))};
-            if (std::hypot(u - 80, v - 170) < 35) c = {c[0] / 3, c[1] / 2, c[2] / 2};
-            for (int& channel : c) channel += grain(random);
-            put(image, x, y, c);
-        }
-    return image;
+    return painted(edge, seed, 4, [](double u, double v) {
+        std::array<int, 3> c = {int(128 + 90 * std::sin(u / 23.0) * std::cos(v / 31.0)), int(40 + 0.6 * (u + v) / 2),
+                                int(200 - 0.5 * std::hypot(u - 150, v - 110))};
+        if (std::hypot(u - 80, v - 170) < 35) c = {c[0] / 3, c[1] / 2, c[2] / 2};
+        return c;
+    });
 }
 
 // Alpha of a chain-link fence (wires on a diagonal lattice, posts), or a
