@@ -244,6 +244,27 @@ std::optional<BatchFileResult> convertHeld(const QString& sourcePath, const QStr
     return result;
 }
 
+// The two halves of a save handed to a committer: the worker's outcome and
+// the disk's.  Each returns the whole outcome to the half that comes last.
+class HandedFile {
+public:
+    std::optional<CommandOutcome> worker(CommandOutcome outcome) { return take(worker_, std::move(outcome)); }
+    std::optional<CommandOutcome> disk(CommandOutcome outcome) { return take(disk_, std::move(outcome)); }
+
+private:
+    std::optional<CommandOutcome> take(std::optional<CommandOutcome>& half, CommandOutcome outcome) {
+        std::lock_guard lock(mutex_);
+        half = std::move(outcome);
+        if (!worker_ || !disk_) return std::nullopt;
+        CommandOutcome whole = std::move(*disk_);
+        if (!worker_->ok && whole.ok) whole.fail(worker_->error);
+        whole.information = worker_->information + whole.information;
+        return whole;
+    }
+    std::mutex mutex_;
+    std::optional<CommandOutcome> worker_, disk_;
+};
+
 // Where a file's result goes, or why it goes nowhere.
 struct Target {
     QString path;
@@ -376,9 +397,14 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
                 settle(i, BatchFileResult{name, CommandOutcome::refused(target.refusal)});
                 continue;
             }
+            // A save handed on is settled by whichever comes last: the
+            // committer with the disk's word, or this worker with what the
+            // save had to tell (the one-bit alpha line of a BC1 texture).
+            const auto handed = std::make_shared<HandedFile>();
             SetHandOff handOff(
-                *committers[size_t(id)], target.path, [&settle, i, name](bool ok, const QString& problem) {
-                    settle(i, BatchFileResult{name, ok ? CommandOutcome{} : CommandOutcome::refused(problem)});
+                *committers[size_t(id)], target.path, [&settle, i, name, handed](bool ok, const QString& problem) {
+                    if (auto outcome = handed->disk(ok ? CommandOutcome{} : CommandOutcome::refused(problem)))
+                        settle(i, BatchFileResult{name, std::move(*outcome)});
                 });
             std::optional<BatchFileResult> held =
                 convertHeld(source.filePath(name), target.path, request, workspace.state(), library, handOff);
@@ -390,8 +416,13 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
                                       &handOff);
             }
             BatchFileResult result = std::move(*held);
-            // A file stopped part way is left unsettled, as one never begun.
-            if (!handOff.handed() && !stoppedPartWay(result, stop)) settle(i, std::move(result));
+            if (handOff.handed()) {
+                if (auto outcome = handed->worker(std::move(result.outcome)))
+                    settle(i, BatchFileResult{name, std::move(*outcome)});
+            } else if (!stoppedPartWay(result, stop)) {
+                // A file stopped part way is left unsettled, as one never begun.
+                settle(i, std::move(result));
+            }
         }
         workspace.clearSlots();
         QDir(folder).removeRecursively();

@@ -2,6 +2,7 @@
 #include "testsets.h"
 
 #include "batch.h"
+#include "blockformats.h"
 #include "import.h"
 #include "palettelevels.h"
 #include "files.h"
@@ -435,6 +436,18 @@ TEST(Batch, DdsRunsWriteTexturesInPlaceOfSets) {
     runBatchInParallel(request, 2, b.scratch.path("workers"), {});
     EXPECT_EQ(b.output("opaque.dds"), opaque);
     EXPECT_EQ(b.output("clear.dds"), clearDds);
+
+    // BC1 forced on the picture with alpha: whichever way the save reaches
+    // the disk, the file's line says the alpha was cut to one bit.
+    request.ddsFormat = DdsFormat::blocks(quor::blocks::Format::Bc1);
+    for (const int jobs : {0, 1, 2}) {
+        const BatchSummary forced = jobs == 0 ? runBatch(request, b.scratch.workspace, b.library, b.palette, {})
+                                              : runBatchInParallel(request, jobs, b.scratch.path("workers"), {});
+        ASSERT_EQ(forced.files.size(), 2u);
+        EXPECT_TRUE(forced.files[0].note().isEmpty()) << jobs;
+        EXPECT_TRUE(forced.files[1].converted()) << jobs;
+        EXPECT_TRUE(forced.files[1].note().contains("one bit of alpha")) << jobs << forced.text().toStdString();
+    }
 }
 
 namespace {
