@@ -626,7 +626,13 @@ std::optional<Image> decodeForeign(const std::string& path, Failure* why) {
             // holds: said with the size a ping finds.
             int32_t width = 0, height = 0, bpp = 0;
             Failure pinged;
-            if (overLimit && pingForeign(path, width, height, bpp, &pinged))
+            // Some coders (palette and grey PNG) give back no picture rather
+            // than an error when the pixel cache is refused; the size the
+            // header promises tells whether that was the limit.
+            if (!overLimit && pingForeign(path, width, height, bpp, &pinged))
+                overLimit = uint64_t(width) * uint64_t(height) * sizeof(Magick::PixelPacket) >
+                            uint64_t(kDecoderMemoryMiB) << 20;
+            if (overLimit && (width > 0 || pingForeign(path, width, height, bpp, &pinged)))
                 setWhy(why,
                        "it is " + std::to_string(width) + " x " + std::to_string(height) +
                            " pixels, too many for the " + std::to_string(kDecoderMemoryMiB) +

@@ -700,6 +700,14 @@ TEST(Refusal, APictureTooLargeSaysItsSizeAndTheLimit) {
     };
     const std::string wide = greyMap("wide.pgm", 8193, 2), tall = greyMap("tall.pgm", 3, 9000);
     const std::string big = greyMap("big.pgm", 6000, 6000), fine = greyMap("fine.pgm", 300, 200);
+    // Palette and grey PNG coders answer the refused memory with no picture at all.
+    const auto bigPng = [&](const std::string& name, const std::string& form) {
+        const std::string command = "convert -size 6000x6000 xc:#404040 " + form + ":'" + dir.file(name) + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return dir.file(name);
+    };
+    const std::string bigPalette = bigPng("palette.png", "-type Palette PNG8"),
+                      bigGrey = bigPng("grey.png", "-define png:color-type=0 PNG");
     const std::string junk = dir.file("junk.png");
     writeAll(junk, Bytes(300, 0x41));
     const std::string out = dir.file("out.bmp");
@@ -718,6 +726,8 @@ TEST(Refusal, APictureTooLargeSaysItsSizeAndTheLimit) {
         {wide, {"8193 x 2 pixels", "at most 8192 pixels a side"}, false},
         {tall, {"3 x 9000 pixels", "at most 8192 pixels a side"}, false},
         {big, {"6000 x 6000 pixels", "256 MiB"}, true},
+        {bigPalette, {"6000 x 6000 pixels", "256 MiB"}, true},
+        {bigGrey, {"6000 x 6000 pixels", "256 MiB"}, true},
         {junk, {}, false},
         {fine, {}, false},
     };
