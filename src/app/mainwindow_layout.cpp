@@ -409,7 +409,8 @@ void MainWindow::buildMenus() {
         QStringLiteral("Smooth the subimages created with \"Create Image Set\" with 8 bit Images"));
     item(prefs, &keepCoverageItem_, "KeepCoverage", "&Keep cut-out coverage in mips", {}, true);
     keepCoverageItem_->setToolTip(QStringLiteral(
-        "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest"));
+        "Fences, railings and other cut-outs keep as many solid texels in the smaller levels as in the largest "
+        "(8 bit sets always do)"));
     item(prefs, &showTransparencyItem_, "ShowTransparency", "Show &Transparency",
          run(&MainWindow::showTransparencyToggled), true);
     showTransparencyItem_->setToolTip(QStringLiteral("Show the transparent parts of the images over a checkerboard"));

@@ -275,13 +275,18 @@ CommandOutcome buildChain(Workspace& workspace, ImageLibrary& library, const Set
     // largest level as it will be saved, so each level keeps the light of
     // the saved largest level, not of colours the file cannot hold.
     const int grid = gridOf(state.depth);
+    // An 8-bit level is cut: each texel is transparent or not.  A cut that
+    // keeps the largest level's coverage keeps a fence a fence in the
+    // distance, where a plain cut at half the average fades it away; a
+    // full-colour set keeps its soft alpha unless asked.
+    const bool keepCoverage = options.keepCoverage || !state.depth.highColour();
 
     // Every level straight from the largest in full colour, never from a
     // smaller level that has already lost colours to the palette.
     for (int i = k + 1; i <= kLastLevelSlot; ++i) {
         const int edge = levelOfSlot(i);
         const QString level = staging.path(i);
-        if (!library.resizeFull(largestLevel, level, edge, edge, options.keepCoverage, grid))
+        if (!library.resizeFull(largestLevel, level, edge, edge, keepCoverage, grid))
             return failed(QStringLiteral("The %1x%1 level could not be made"), edge);
         if (state.depth.highColour()) continue;
         // 8-bit: smoothed in full colour (softened, lightened from 64 down,

@@ -441,13 +441,15 @@ TEST(Fidelity, AlphaIsKeptFromImportToSaveAndBack) {
     EXPECT_EQ(readBytes(again.scratch.path("saved.bmp")), first);
 }
 
-TEST(Fidelity, CutOutsKeepTheirCoverageWhenAsked) {
-    // A picket fence seen at a slant, drawn with soft edges: pickets a
-    // texel and a half wide every seven and a third, and two rails.  A plain
-    // average turns it into a faint haze in the distance.
-    Picture fence = flat(256, {0, 0, 0, 0});
-    for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x) {
+namespace {
+
+// A picket fence seen at a slant, drawn with soft edges: pickets a texel and
+// a half wide every seven and a third, and two rails.  A plain average turns
+// it into a faint haze in the distance.
+Picture softFence(int edge) {
+    Picture fence = flat(edge, {0, 0, 0, 0});
+    for (int y = 0; y < edge; ++y)
+        for (int x = 0; x < edge; ++x) {
             double cover = 0;  // of the texel, from eight by eight samples
             for (int sy = 0; sy < 8; ++sy)
                 for (int sx = 0; sx < 8; ++sx) {
@@ -459,6 +461,13 @@ TEST(Fidelity, CutOutsKeepTheirCoverageWhenAsked) {
                 }
             if (cover > 0) fence.at(x, y) = {90, 70, 50, uint8_t(std::lround(cover * 255))};
         }
+    return fence;
+}
+
+}  // namespace
+
+TEST(Fidelity, CutOutsKeepTheirCoverageWhenAsked) {
+    const Picture fence = softFence(256);
     const auto coverage = [](const Picture& p) {
         return double(std::count_if(p.texels.begin(), p.texels.end(), [](const Rgba& t) { return t.a >= 128; })) /
                double(p.texels.size());
@@ -615,16 +624,18 @@ TEST(Fidelity, CutOutsShowNothingOverTheirBackground) {
     };
     if (!oiiotool().isEmpty()) cases.push_back({"tree by a batch of DDS textures", byBatch(true)});
 #ifdef XBMTOOL
-    const Picture alpha = leaf(256);
-    cases.push_back({"leaf in 256 colours", [&alpha](Maker& m) {
-                         m.make(alpha);
-                         EXPECT_TRUE(convertCurrentImage(SetDepth::Palette8, m.ws(), m.library, m.options,
-                                                         textureTool(m.ws(), ToolSettings{XBMTOOL, false}), "leaf")
-                                         .ok);
-                         EXPECT_FALSE(m.ws().state().depth.highColour());
-                         EXPECT_TRUE(createImageSet(m.ws(), m.library, m.options, {}).ok);
-                         return picturesOf(m.save());
-                     }});
+    const Picture alpha = leaf(256), fence = softFence(256);
+    for (const auto& [picture, what] : {std::pair{&alpha, "leaf"}, std::pair{&fence, "soft-edged fence"}})
+        cases.push_back({std::string(what) + " in 256 colours", [picture](Maker& m) {
+                             m.make(*picture);
+                             EXPECT_TRUE(convertCurrentImage(SetDepth::Palette8, m.ws(), m.library, m.options,
+                                                             textureTool(m.ws(), ToolSettings{XBMTOOL, false}),
+                                                             "picture")
+                                             .ok);
+                             EXPECT_FALSE(m.ws().state().depth.highColour());
+                             EXPECT_TRUE(createImageSet(m.ws(), m.library, m.options, {}).ok);
+                             return picturesOf(m.save());
+                         }});
 #endif
     for (const Case& c : cases) {
         Maker m;
