@@ -239,8 +239,36 @@ CommandOutcome newSixteenBitSet(Workspace& workspace, ImageLibrary& library, con
     return outcome;
 }
 
+namespace {
+
+// Whether every level below the largest is still what Create Image Set,
+// with these options, makes of the largest level now.
+bool chainIsAsMade(Workspace& workspace, ImageLibrary& library, const SetOptions& options) {
+    const int largest = workspace.state().largest;
+    if (!isLevel(largest) || largest == 1) return false;
+    for (int slot = slotOfLevel(largest) + 1; slot <= kLastLevelSlot; ++slot)
+        if (!QFileInfo::exists(workspace.slotPath(slot))) return false;
+    SlotStaging remade(workspace);
+    if (!buildChain(workspace, library, options, remade).ok) return false;
+    std::vector<uint8_t> made, held;
+    for (int slot = slotOfLevel(largest) + 1; slot <= kLastLevelSlot; ++slot)
+        if (!readFileBytes(remade.current(slot), made) || !readFileBytes(workspace.slotPath(slot), held) ||
+            made != held)
+            return false;
+    return true;
+}
+
+}  // namespace
+
 CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageLibrary& library,
                                    const SetOptions& options, const TextureToolRun& runTool, const QString& shownName) {
+    // A chain made and left as it was is made again at the new depth from
+    // the converted largest level, as Create Image Set after the conversion
+    // would make it.  Its levels were made on the old depth's colours (a
+    // picture brought in is a 16-bit set until a depth is chosen), and
+    // converting them as they stand gives one flat colour of the largest
+    // level another shade, and another palette entry, in every smaller one.
+    const bool remakeChain = chainIsAsMade(workspace, library, options);
     CommandOutcome outcome;
     const QString exchange = workspace.exchangePath();
     // The tool starts from the picture the slots hold, not from its rounding
@@ -262,6 +290,10 @@ CommandOutcome convertCurrentImage(SetDepth target, Workspace& workspace, ImageL
         outcome = loadExtended(exchange, BitmapFilter, workspace, library, options, shownName);
         if (!outcome.ok && !outcome.refreshViews)
             outcome.error = QStringLiteral("The texture tool did not leave an Extended Bitmap:\n") + outcome.error;
+        if (outcome.ok && remakeChain) {
+            if (const CommandOutcome chain = buildChain(workspace, library, options); !chain.ok)
+                outcome.fail(chain.error);
+        }
     }
     Workspace::removeFile(exchange);
     return outcome;
