@@ -513,9 +513,8 @@ namespace {
 // `opaque`: every texel of the chain is.
 CommandOutcome writeDds(const DdsChain& chain, bool opaque, const QString& path, const DdsRequest& request,
                         SetHandOff* handOff) {
-    const DdsFormat format = request.format.isAuto()
-                                 ? DdsFormat::blocks(opaque ? kAutoOpaque : kAutoTransparent)
-                                 : request.format;
+    const DdsFormat format =
+        request.format.isAuto() ? DdsFormat::blocks(opaque ? kAutoOpaque : kAutoTransparent) : request.format;
     std::vector<uint8_t> bytes = encodeChain(chain, format, request.alphaCut, opaque);
     if (bytes.empty()) return CommandOutcome::refused(QStringLiteral("The set could not be compressed."));
     CommandOutcome outcome;
