@@ -193,12 +193,17 @@ bool encodePicture(Format f, const uint8_t* rgba, int32_t width, int32_t height,
         for (int32_t bx = 0; bx < width; bx += 4) {
             const int32_t columns = std::min(4, width - bx);
             uint8_t* block = group + 64 * gathered;
-            for (int32_t y = 0; y < 4; ++y)
-                for (int32_t x = 0; x < 4; ++x) {
-                    // A short edge repeats its texels in turn, so each weighs alike.
-                    const size_t at = (size_t(by + y % rows) * size_t(width) + size_t(bx + x % columns)) * 4;
-                    std::memcpy(block + 4 * (y * 4 + x), source + at, 4);
-                }
+            if (rows == 4 && columns == 4) {
+                for (int32_t y = 0; y < 4; ++y)
+                    std::memcpy(block + 16 * y, source + (size_t(by + y) * size_t(width) + size_t(bx)) * 4, 16);
+            } else {
+                for (int32_t y = 0; y < 4; ++y)
+                    for (int32_t x = 0; x < 4; ++x) {
+                        // A short edge repeats its texels in turn, so each weighs alike.
+                        const size_t at = (size_t(by + y % rows) * size_t(width) + size_t(bx + x % columns)) * 4;
+                        std::memcpy(block + 4 * (y * 4 + x), source + at, 4);
+                    }
+            }
             if (++gathered < kFitBatch) continue;
             encode(group, gathered, out, o);
             out += gathered * step;

@@ -207,7 +207,10 @@ int ddsAlphaCut(const SetOptions& options) {
     return options.keepCoverage ? QUOR_COVERAGE_CUT : kPlainAlphaCut;
 }
 
-std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format, int alphaCut) {
+namespace {
+
+// encodeDds, told whether every texel of the chain is opaque.
+std::vector<uint8_t> encodeChain(const DdsChain& chain, DdsFormat format, int alphaCut, bool opaque) {
     const int largest = chain.largest;
     const FormatRow* blocks = format.blockFormat();
     if (format.isAuto() || !layout::isLevel(largest) || (blocks && !blocks->encodes)) return {};
@@ -216,10 +219,18 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format, int alph
         if (count >= chain.levels.size() || chain.levels[count].size() != size_t(edge) * size_t(edge) * 4) return {};
 
     const bool dx10 = blocks && blocks->needsDx10Header();
-    const QuorBlockOptions options{alphaCut, keepsOneBitAlpha(chain, format) ? QUOR_BC1_ALPHA : 0};
-    std::vector<uint8_t> out(dx10 ? at::kDx10Data : at::kData, 0);
-    const auto put = [&out](size_t offset, uint32_t v) { quor::le::put32(out.data() + offset, v); };
+    const bool oneBitAlpha = blocks && !blocks->hasAlpha && !opaque;
+    const QuorBlockOptions options{alphaCut, oneBitAlpha ? QUOR_BC1_ALPHA : 0};
     const int32_t number = blocks ? int32_t(blocks->format) : 0;  // the C interface's
+    const size_t headerBytes = dx10 ? at::kDx10Data : at::kData;
+    size_t total = headerBytes;
+    for (size_t i = 0; i < count; ++i) {
+        const int edge = largest >> i;
+        total += blocks ? size_t(std::max(_bcsize(edge, edge, number), 0)) : chain.levels[i].size();
+    }
+    std::vector<uint8_t> out(headerBytes, 0);
+    out.reserve(total);
+    const auto put = [&out](size_t offset, uint32_t v) { quor::le::put32(out.data() + offset, v); };
     std::copy_n("DDS ", 4, out.begin());
     put(at::kSize, kHeaderSize);
     put(at::kFlags, kCapsFlag | kHeightFlag | kWidthFlag | kPixelFormatFlag | kMipCountFlag |
@@ -267,6 +278,12 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format, int alph
             return {};
     }
     return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format, int alphaCut) {
+    return encodeChain(chain, format, alphaCut, allOpaque(chain));
 }
 
 DdsReading decodeDds(const uint8_t* data, size_t size) {
@@ -493,12 +510,16 @@ QString readBackProblem(const QString& path, const std::vector<uint8_t>& written
 
 namespace {
 
-CommandOutcome writeDds(const DdsChain& chain, const QString& path, const DdsRequest& request, SetHandOff* handOff) {
-    const DdsFormat format = resolveDdsFormat(chain, request.format);
-    std::vector<uint8_t> bytes = encodeDds(chain, format, request.alphaCut);
+// `opaque`: every texel of the chain is.
+CommandOutcome writeDds(const DdsChain& chain, bool opaque, const QString& path, const DdsRequest& request,
+                        SetHandOff* handOff) {
+    const DdsFormat format =
+        request.format.isAuto() ? DdsFormat::blocks(opaque ? kAutoOpaque : kAutoTransparent) : request.format;
+    std::vector<uint8_t> bytes = encodeChain(chain, format, request.alphaCut, opaque);
     if (bytes.empty()) return CommandOutcome::refused(QStringLiteral("The set could not be compressed."));
     CommandOutcome outcome;
-    if (keepsOneBitAlpha(chain, format)) outcome.information << oneBitAlphaNote(request.alphaCut);
+    if (format.blockFormat() && !format.blockFormat()->hasAlpha && !opaque)
+        outcome.information << oneBitAlphaNote(request.alphaCut);
     if (handOff && handOff->takes(path)) {
         WrittenReplacement temp = writeReplacement(path, bytes);
         if (!temp.file) return temp.outcome;
@@ -517,16 +538,42 @@ CommandOutcome saveDds(const Workspace& workspace, const QString& path, const Dd
                        SetHandOff* handOff) {
     DdsChain chain;
     const CommandOutcome read = readSetChain(workspace, chain);
-    return read.ok ? writeDds(chain, path, request, handOff) : read;
+    return read.ok ? writeDds(chain, allOpaque(chain), path, request, handOff) : read;
 }
 
+namespace {
+
+// A 5-6-5 set held in memory, as writeSet and chainFromSet would give its
+// chain, without the bytes between: every level is full colour there (on
+// the grid or off it, it reads back as it stands) and opaque.  False for any
+// other set, or levels that are not all held.
+bool chainOfHeld(const HeldSet& set, DdsChain& chain) {
+    const int edge = set.state.largest;
+    if (set.state.depth != SetDepth::Rgb565 || !layout::isLevel(edge) ||
+        set.rgba.size() < size_t(layout::chainPixels(edge)) * 4)
+        return false;
+    chain.largest = edge;
+    chain.levels.clear();
+    for (int e = edge; e >= 1; e /= 2) {
+        const size_t count = size_t(e) * size_t(e);
+        const uint8_t* from = set.rgba.data() + size_t(layout::levelStart(edge, e, 4, 0));
+        std::vector<uint8_t> level(from, from + count * 4);
+        for (size_t i = 3; i < level.size(); i += 4) level[i] = 255;
+        chain.levels.push_back(std::move(level));
+    }
+    return true;
+}
+
+}  // namespace
+
 CommandOutcome saveDds(const HeldSet& set, const QString& path, const DdsRequest& request, SetHandOff* handOff) {
+    if (DdsChain chain; chainOfHeld(set, chain)) return writeDds(chain, true, path, request, handOff);
     std::vector<uint8_t> bytes;
     const CommandOutcome joined = writeSet(set, JoinOutput(bytes), SetColours::Full);
     if (!joined.ok) return joined;
     DdsChain chain;
     if (!chainFromSet(bytes, chain)) return CommandOutcome::refused(QStringLiteral("The set's levels cannot be read."));
-    return writeDds(chain, path, request, handOff);
+    return writeDds(chain, allOpaque(chain), path, request, handOff);
 }
 
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {

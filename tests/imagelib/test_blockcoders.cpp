@@ -485,6 +485,52 @@ TEST(Bc1AndBc7, MatchSquishsClusterFitAndBeatBc1) {
     }
 }
 
+// Blocks whose texels lie along a line between two far apart colours,
+// bunched at a few places on it with a little grain: what the cluster search
+// is for, as the first fit's ends at the extremes seldom suit uneven bunches.
+// Over them all the error comes within a quarter of libsquish's cluster fit,
+// which tries every split of the texels' order (the first fit alone is
+// nearly 30% above it).
+TEST(Bc1, BunchedBlocksComeNearSquishsClusterFit) {
+    std::mt19937 random(31);
+    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    Bytes texels;
+    const size_t count = 1600;
+    for (size_t k = 0; k < count; ++k) {
+        int ends[2][3];
+        for (int c = 0; c < 3; ++c) {
+            ends[0][c] = uniform(0, 255);
+            ends[1][c] = 255 - ends[0][c];
+        }
+        const int bunches = uniform(2, 4);
+        int at[4];
+        for (int& a : at) a = uniform(0, 64);
+        for (int i = 0; i < 16; ++i) {
+            const int t = at[uniform(0, bunches - 1)];
+            for (int c = 0; c < 3; ++c)
+                texels.push_back(
+                    uint8_t(std::clamp(ends[0][c] + (ends[1][c] - ends[0][c]) * t / 64 + uniform(-2, 2), 0, 255)));
+            texels.push_back(255);
+        }
+    }
+    Bytes ourBlocks(8 * count);
+    b::fitColours(texels.data(), count, ourBlocks.data(), 8);
+    double oursError = 0, squishError = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const uint8_t* block = texels.data() + 64 * k;
+        uint8_t theirs[8], mine[64], back[64];
+        squish::Compress(block, theirs, squish::kDxt1 | squish::kColourClusterFit);
+        b::decodeBlock(b::Format::Bc1, ourBlocks.data() + 8 * k, mine);
+        b::decodeBlock(b::Format::Bc1, theirs, back);
+        for (int i = 0; i < 64; ++i) {
+            if (i % 4 == 3) continue;
+            oursError += std::pow(double(mine[i]) - block[i], 2);
+            squishError += std::pow(double(back[i]) - block[i], 2);
+        }
+    }
+    EXPECT_LE(oursError, 1.24 * squishError);
+}
+
 // Blocks decoded from real three-colour blocks (a transparent texel or more
 // among them): the texels below the cut come back transparent, the others
 // opaque, and most blocks come back exactly.  Blocks with nothing below the
