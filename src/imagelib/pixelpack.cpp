@@ -159,6 +159,7 @@ public:
     // How far apart, in bytes, the channels of a grey put on the grid lie
     // at most: texels nearer than that are greys to keep grey.
     int greyAt() const { return greyAt_; }
+    int greyLimit() const { return greyLimit_; }
 
     // The codes of `pixels` texels in turn.  texel(i, value, below) fills in
     // texel i's values (light for colour, 0..1 for alpha) and guesses at the
@@ -333,10 +334,159 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
         });
 }
 
+namespace {
+
+// packLevelLight for 5-6-5, the batch's every small level: the same
+// decisions as Spread makes, in the same arithmetic, written out for three
+// colour channels so that a texel takes a few dozen instructions rather than
+// hundreds.  The light of the codes ends in a code that is never reached, of
+// infinite light, so that the codes around a value are found without asking
+// whether they lie at either end.
+class LightSpread565 {
+public:
+    static const LightSpread565& instance(const std::array<Channel, 4>& channels, const Spread& spread) {
+        static const LightSpread565 s(channels, spread);
+        return s;
+    }
+
+    void run(const float* light, size_t pixels, uint8_t* out) const {
+        const ByteBelow& byteBelow = ByteBelow::table();
+        double missed[3] = {0, 0, 0};
+        for (size_t i = 0; i < pixels; ++i, light += 4) {
+            const float alpha = light[3];
+            const double unweight = alpha == 1.0f ? 1.0 : alpha > 0.0f ? 1.0 / double(alpha) : 0.0;
+            double value[3], lowLight[3], highLight[3];
+            int low[3], high[3];
+            // First what the texel alone decides: the codes around each
+            // value, and whether it is a grey.  Which way a guess is off
+            // follows the picture, not a pattern a branch predictor could
+            // learn, so every choice here is arithmetic.
+#pragma GCC unroll 3
+            for (size_t c = 0; c < 3; ++c) {
+                const double v = std::clamp(double(light[c]) * unweight, 0.0, 1.0);
+                value[c] = v;
+                const double* values = light_[c];
+                int at = below_[c][size_t(v * Field::kLightSteps)];
+                // The guess is at most one off (see Field::bracket).
+                const int up = values[at + 1] <= v;
+                const int down = (1 - up) & int(at > 0) & int(values[at] > v);
+                at += up - down;
+                const int toHigh = values[at + 1] - v <= kSame;
+                const int onLow = int(at == steps_[c]) | int(v - values[at] <= kSame);
+                low[c] = at + toHigh;
+                high[c] = at + 1 - ((1 - toHigh) & onLow);
+                lowLight[c] = values[low[c]];
+                highLight[c] = values[high[c]];
+            }
+            // A texel no one sees hands on no colour error and takes none.
+            const bool seen = !(alpha <= 0.0f);
+            const bool keptGrey = seen && grey(value, byteBelow);
+            // Then the chain from texel to texel: what the ones before
+            // missed, the code nearer to the value plus that, and what this
+            // one misses in turn.
+            double want[3], missing[3];
+            int code[3];
+#pragma GCC unroll 3
+            for (size_t c = 0; c < 3; ++c) {
+                want[c] = value[c] + (seen ? missed[c] : 0.0);
+                const double under = want[c] - lowLight[c], over = highLight[c] - want[c];
+                // Picked by index, not by a branch: which code a texel takes
+                // is as good as a coin's toss to the processor.
+                const size_t toLow = under <= over;
+                const int codes[2] = {high[c], low[c]};
+                const double misses[2] = {-over, under};  // want - the code's light, exactly
+                code[c] = codes[toLow];
+                missing[c] = misses[toLow];
+            }
+            if (keptGrey && !greyEnough(code)) {
+                keepGrey(want, low, high, code);
+#pragma GCC unroll 3
+                for (size_t c = 0; c < 3; ++c) missing[c] = want[c] - light_[c][code[c]];
+            }
+            if (seen)
+#pragma GCC unroll 3
+                for (size_t c = 0; c < 3; ++c) missed[c] = missing[c];
+            const unsigned word = unsigned(code[0]) << 11 | unsigned(code[1]) << 5 | unsigned(code[2]);
+            out[2 * i] = uint8_t(word);
+            out[2 * i + 1] = uint8_t(word >> 8);
+        }
+    }
+
+private:
+    // As Field::bracket counts light computed in single precision as on a code.
+    static constexpr double kSame = 1e-6;
+
+    LightSpread565(const std::array<Channel, 4>& channels, const Spread& spread)
+        : greyAt_(spread.greyAt()), greyLimit_(spread.greyLimit()), greyLight_(spread.greyAt() / 112.0) {
+        for (size_t c = 0; c < 3; ++c) {
+            const Field& field = *channels[c].field;
+            steps_[c] = field.steps;
+            below_[c] = field.lightBelow.data();
+            widened_[c] = field.widened.data();
+            std::fill(std::begin(table_[c]), std::end(table_[c]), INFINITY);
+            std::copy_n(field.light.begin(), field.steps + 1, table_[c]);
+            light_[c] = table_[c];
+        }
+    }
+
+    // Whether a seen texel is a grey to keep grey (as packLevelLight tells).
+    bool grey(const double (&value)[3], const ByteBelow& byteBelow) const {
+        const double lowest = std::min({value[0], value[1], value[2]});
+        const double highest = std::max({value[0], value[1], value[2]});
+        if (highest - lowest > greyLight_) return false;
+        return byteBelow(highest) - byteBelow(lowest) <= greyAt_;
+    }
+
+    bool greyEnough(const int (&code)[3]) const {
+        const int r = widened_[0][code[0]], g = widened_[1][code[1]], b = widened_[2][code[2]];
+        return std::max({r, g, b}) - std::min({r, g, b}) <= greyLimit_;
+    }
+
+    // Spread::keepGrey over three channels.
+    void keepGrey(const double (&want)[3], const int (&low)[3], const int (&high)[3], int (&code)[3]) const {
+        int best[3] = {code[0], code[1], code[2]};
+        double bestMiss = INFINITY;
+        int bestSpread = 256;
+        for (int pick = 0; pick < 8; ++pick) {
+            int trial[3];
+            double miss = 0;
+            int lowest = 255, highest = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                trial[c] = pick >> c & 1 ? high[c] : low[c];
+                const double off = want[c] - light_[c][trial[c]];
+                miss += off * off;
+                lowest = std::min(lowest, int(widened_[c][trial[c]]));
+                highest = std::max(highest, int(widened_[c][trial[c]]));
+            }
+            const int spread = std::max(highest - lowest, greyLimit_);
+            if (spread < bestSpread || (spread == bestSpread && miss < bestMiss)) {
+                bestSpread = spread;
+                bestMiss = miss;
+                std::copy(trial, trial + 3, best);
+            }
+        }
+        std::copy(best, best + 3, code);
+    }
+
+    int greyAt_, greyLimit_;
+    double greyLight_;
+    int steps_[3] = {};
+    const uint8_t* below_[3] = {};
+    const uint8_t* widened_[3] = {};
+    const double* light_[3] = {};
+    double table_[3][65] = {};
+};
+
+}  // namespace
+
 void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out) {
     size_t count = 0;
     const std::array<Channel, 4> channels = channelsOf(form, count);
     Spread spread(channels, count);
+    if (form == PackedForm::Rgb565) {
+        LightSpread565::instance(channels, spread).run(light, pixels, out);
+        return;
+    }
     const ByteBelow& byteBelow = ByteBelow::table();
     // Bytes lie at least 112 apart for each unit of light between them (the
     // sRGB curve is nowhere flatter than at white: 1.055 / 2.4 x 255), so a
