@@ -39,12 +39,14 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
     // An opaque texel (alpha exactly 1, as every texel of a 24-bit picture)
     // needs neither the alpha's rounding nor unweighting: what the general
     // steps below make of it, without them.
-    const bool opaqueFast = !diffuse && !roundsOntoGrid(rounding);
+    const bool onGrid = roundsOntoGrid(rounding);
     for (size_t i = 0; i < out.rgba.size(); i += 4) {
-        if (opaqueFast && light[i + 3] == 1.0f) {
-            to[i] = srgb::fromLinear(tables, light[i]);
-            to[i + 1] = srgb::fromLinear(tables, light[i + 1]);
-            to[i + 2] = srgb::fromLinear(tables, light[i + 2]);
+        if (!diffuse && light[i + 3] == 1.0f) {
+            if (!onGrid) {
+                to[i] = srgb::fromLinear(tables, light[i]);
+                to[i + 1] = srgb::fromLinear(tables, light[i + 1]);
+                to[i + 2] = srgb::fromLinear(tables, light[i + 2]);
+            }
             to[i + 3] = 255;
             continue;
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -352,69 +353,105 @@ public:
     void run(const float* light, size_t pixels, uint8_t* out) const {
         const ByteBelow& byteBelow = ByteBelow::table();
         double missed[3] = {0, 0, 0};
-        for (size_t i = 0; i < pixels; ++i, light += 4) {
-            const float alpha = light[3];
-            const double unweight = alpha == 1.0f ? 1.0 : alpha > 0.0f ? 1.0 / double(alpha) : 0.0;
-            double value[3], lowLight[3], highLight[3];
-            int low[3], high[3];
-            // First what the texel alone decides: the codes around each
-            // value, and whether it is a grey.  Which way a guess is off
-            // follows the picture, not a pattern a branch predictor could
-            // learn, so every choice here is arithmetic.
+        // A stretch of texels at a time in two passes: first what each texel
+        // alone decides, which the processor can work on many texels at
+        // once; then the chain from texel to texel, which it cannot.
+        constexpr size_t kStretch = 64;
+        Texel stretch[kStretch];
+        for (size_t from = 0; from < pixels; from += kStretch) {
+            const size_t count = std::min(kStretch, pixels - from);
+            for (size_t k = 0; k < count; ++k) classify(light + 4 * (from + k), byteBelow, stretch[k]);
+            for (size_t k = 0; k < count; ++k) {
+                const Texel& t = stretch[k];
+                // What the texels before missed, the code nearer to the value
+                // plus that, and what this one misses in turn.
+                double want[3], missing[3];
+                int code[3];
 #pragma GCC unroll 3
-            for (size_t c = 0; c < 3; ++c) {
-                const double v = std::clamp(double(light[c]) * unweight, 0.0, 1.0);
-                value[c] = v;
-                const double* values = light_[c];
-                int at = below_[c][size_t(v * Field::kLightSteps)];
-                // The guess is at most one off (see Field::bracket).
-                const int up = values[at + 1] <= v;
-                const int down = (1 - up) & int(at > 0) & int(values[at] > v);
-                at += up - down;
-                const int toHigh = values[at + 1] - v <= kSame;
-                const int onLow = int(at == steps_[c]) | int(v - values[at] <= kSame);
-                low[c] = at + toHigh;
-                high[c] = at + 1 - ((1 - toHigh) & onLow);
-                lowLight[c] = values[low[c]];
-                highLight[c] = values[high[c]];
+                for (size_t c = 0; c < 3; ++c) {
+                    want[c] = t.value[c] + (t.seen ? missed[c] : 0.0);
+                    const double under = want[c] - light_[c][t.low[c]], over = light_[c][t.high[c]] - want[c];
+                    // Picked by index, not by a branch: which code a texel
+                    // takes is as good as a coin's toss to the processor.
+                    const size_t toLow = under <= over;
+                    const int codes[2] = {t.high[c], t.low[c]};
+                    const double misses[2] = {-over, under};  // want - the code's light, exactly
+                    code[c] = codes[toLow];
+                    missing[c] = misses[toLow];
+                }
+                if (t.grey && !greyEnough(code)) {
+                    const int low[3] = {t.low[0], t.low[1], t.low[2]}, high[3] = {t.high[0], t.high[1], t.high[2]};
+                    keepGrey(want, low, high, code);
+#pragma GCC unroll 3
+                    for (size_t c = 0; c < 3; ++c) missing[c] = want[c] - light_[c][code[c]];
+                }
+                if (t.seen)
+#pragma GCC unroll 3
+                    for (size_t c = 0; c < 3; ++c) missed[c] = missing[c];
+                const unsigned word = unsigned(code[0]) << 11 | unsigned(code[1]) << 5 | unsigned(code[2]);
+                out[2 * (from + k)] = uint8_t(word);
+                out[2 * (from + k) + 1] = uint8_t(word >> 8);
             }
-            // A texel no one sees hands on no colour error and takes none.
-            const bool seen = !(alpha <= 0.0f);
-            const bool keptGrey = seen && grey(value, byteBelow);
-            // Then the chain from texel to texel: what the ones before
-            // missed, the code nearer to the value plus that, and what this
-            // one misses in turn.
-            double want[3], missing[3];
-            int code[3];
-#pragma GCC unroll 3
-            for (size_t c = 0; c < 3; ++c) {
-                want[c] = value[c] + (seen ? missed[c] : 0.0);
-                const double under = want[c] - lowLight[c], over = highLight[c] - want[c];
-                // Picked by index, not by a branch: which code a texel takes
-                // is as good as a coin's toss to the processor.
-                const size_t toLow = under <= over;
-                const int codes[2] = {high[c], low[c]};
-                const double misses[2] = {-over, under};  // want - the code's light, exactly
-                code[c] = codes[toLow];
-                missing[c] = misses[toLow];
-            }
-            if (keptGrey && !greyEnough(code)) {
-                keepGrey(want, low, high, code);
-#pragma GCC unroll 3
-                for (size_t c = 0; c < 3; ++c) missing[c] = want[c] - light_[c][code[c]];
-            }
-            if (seen)
-#pragma GCC unroll 3
-                for (size_t c = 0; c < 3; ++c) missed[c] = missing[c];
-            const unsigned word = unsigned(code[0]) << 11 | unsigned(code[1]) << 5 | unsigned(code[2]);
-            out[2 * i] = uint8_t(word);
-            out[2 * i + 1] = uint8_t(word >> 8);
         }
     }
 
 private:
     // As Field::bracket counts light computed in single precision as on a code.
     static constexpr double kSame = 1e-6;
+
+    // What a texel alone decides: its values, the codes around each, whether
+    // anyone sees it and whether it is a grey to keep grey.
+    struct Texel {
+        double value[3];
+        uint8_t low[3], high[3];
+        bool seen, grey;
+    };
+
+    void classify(const float* light, const ByteBelow& byteBelow, Texel& t) const {
+        const float alpha = light[3];
+        if (alpha == 1.0f) {
+            // Opaque: a value is its light as it stands, a float, and the
+            // codes around most floats come from one look in a table.
+#pragma GCC unroll 3
+            for (size_t c = 0; c < 3; ++c) {
+                const float f = light[c];
+                const double v = std::clamp(double(f), 0.0, 1.0);
+                t.value[c] = v;
+                const uint16_t around = f >= 0.0f && f <= 1.0f ? aroundFloat(kTableOf[c], f) : kLook;
+                if (around == kLook) {
+                    bracket(c, v, t.low[c], t.high[c]);
+                } else {
+                    t.low[c] = uint8_t(around & 63);
+                    t.high[c] = uint8_t(around >> 6);
+                }
+            }
+        } else {
+            const double unweight = alpha > 0.0f ? 1.0 / double(alpha) : 0.0;
+            for (size_t c = 0; c < 3; ++c) {
+                t.value[c] = std::clamp(double(light[c]) * unweight, 0.0, 1.0);
+                bracket(c, t.value[c], t.low[c], t.high[c]);
+            }
+        }
+        // A texel no one sees hands on no colour error and takes none.
+        t.seen = !(alpha <= 0.0f);
+        t.grey = t.seen && grey(t.value, byteBelow);
+    }
+
+    // Field::bracket, from the same guess.  Which way the guess is off
+    // follows the picture, not a pattern a branch predictor could learn, so
+    // every choice here is arithmetic.
+    void bracket(size_t c, double v, uint8_t& low, uint8_t& high) const {
+        const double* values = light_[c];
+        int at = below_[c][size_t(v * Field::kLightSteps)];
+        // The guess is at most one off.
+        const int up = values[at + 1] <= v;
+        const int down = (1 - up) & int(at > 0) & int(values[at] > v);
+        at += up - down;
+        const int toHigh = values[at + 1] - v <= kSame;
+        const int onLow = int(at == steps_[c]) | int(v - values[at] <= kSame);
+        low = uint8_t(at + toHigh);
+        high = uint8_t(at + 1 - ((1 - toHigh) & onLow));
+    }
 
     LightSpread565(const std::array<Channel, 4>& channels, const Spread& spread)
         : greyAt_(spread.greyAt()), greyLimit_(spread.greyLimit()), greyLight_(spread.greyAt() / 112.0) {
@@ -427,6 +464,55 @@ private:
             std::copy_n(field.light.begin(), field.steps + 1, table_[c]);
             light_[c] = table_[c];
         }
+        // The codes around every float of 0..1, a range of floats at a time.
+        // Both codes only grow with the light, so a range whose first and
+        // last floats have the same codes has them throughout; one that
+        // holds where they change keeps the floats at which they do, found
+        // by halving, for at most two changes.
+        for (size_t table = 0; table < 2; ++table) {
+            const size_t c = table;  // channel 0 has five bits, channel 1 six
+            const auto around = [&](uint32_t bits) {
+                uint8_t low = 0, high = 0;
+                bracket(c, double(std::bit_cast<float>(bits)), low, high);
+                return uint16_t(low | high << 6);
+            };
+            // The first float of first..last whose codes are not those of `first`.
+            const auto change = [&](uint32_t first, uint32_t last) {
+                const uint16_t was = around(first);
+                while (first < last) {
+                    const uint32_t middle = first + (last - first) / 2;
+                    if (around(middle) == was) first = middle + 1;
+                    else last = middle;
+                }
+                return first;
+            };
+            const uint32_t one = std::bit_cast<uint32_t>(1.0f);
+            byFloat_[table].resize((one >> kFloatShift) + 1);
+            for (uint32_t j = 0; j < byFloat_[table].size(); ++j) {
+                const uint32_t first = j << kFloatShift, last = std::min(one, ((j + 1) << kFloatShift) - 1);
+                if (around(first) == around(last)) {
+                    byFloat_[table][j] = around(first);
+                    continue;
+                }
+                Changes changes;
+                changes.at[0] = change(first, last);
+                changes.at[1] = change(changes.at[0], last);
+                changes.codes[0] = around(first);
+                changes.codes[1] = around(changes.at[0]);
+                changes.codes[2] = around(changes.at[1]) == around(last) ? around(last) : kLook;
+                byFloat_[table][j] = uint16_t(kChanges + changes_[table].size());
+                changes_[table].push_back(changes);
+            }
+        }
+    }
+
+    // The codes around a float of 0..1 (low | high << 6), or kLook.
+    uint16_t aroundFloat(size_t table, float f) const {
+        const uint32_t bits = std::bit_cast<uint32_t>(f);
+        const uint16_t entry = byFloat_[table][bits >> kFloatShift];
+        if (entry < kChanges) return entry;
+        const Changes& changes = changes_[table][entry - kChanges];
+        return changes.codes[int(bits >= changes.at[0]) + int(bits >= changes.at[1])];
     }
 
     // Whether a seen texel is a grey to keep grey (as packLevelLight tells).
@@ -475,7 +561,21 @@ private:
     const uint8_t* widened_[3] = {};
     const double* light_[3] = {};
     double table_[3][65] = {};
+    // Floats of 0..1 by their top bits -> the codes around them, low | high << 6.
+    static constexpr int kFloatShift = 14;
+    static constexpr uint16_t kLook = 0xFFFF;  // no one pair for the whole range: work it out
+    static constexpr uint16_t kChanges = 1 << 12;  // and up: the codes change within the range
+    static constexpr size_t kTableOf[3] = {0, 1, 0};  // five bits, six, five
+    // Where the codes change within a range of floats: before at[0] they
+    // are codes[0], then codes[1], from at[1] on codes[2].
+    struct Changes {
+        uint32_t at[2] = {};
+        uint16_t codes[3] = {};
+    };
+    std::vector<uint16_t> byFloat_[2];
+    std::vector<Changes> changes_[2];
 };
+
 
 }  // namespace
 
