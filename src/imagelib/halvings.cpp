@@ -163,9 +163,9 @@ Halvings::Halvings(const Image& source, const std::array<std::array<uint8_t, 256
                 // Four opaque texels: alpha weighs each by exactly 1, and
                 // the sums are those below, in the same order.
                 for (size_t c = 0; c < 3; ++c)
-                    out[c] = (((light[c][top[c]] + light[c][top[c + 4]]) + light[c][bottom[c]]) +
-                              light[c][bottom[c + 4]]) *
-                             0.25f;
+                    out[c] =
+                        (((light[c][top[c]] + light[c][top[c + 4]]) + light[c][bottom[c]]) + light[c][bottom[c + 4]]) *
+                        0.25f;
                 out[3] = 1.0f;
                 continue;
             }

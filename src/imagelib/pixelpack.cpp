@@ -563,8 +563,8 @@ private:
     double table_[3][65] = {};
     // Floats of 0..1 by their top bits -> the codes around them, low | high << 6.
     static constexpr int kFloatShift = 14;
-    static constexpr uint16_t kLook = 0xFFFF;  // no one pair for the whole range: work it out
-    static constexpr uint16_t kChanges = 1 << 12;  // and up: the codes change within the range
+    static constexpr uint16_t kLook = 0xFFFF;         // no one pair for the whole range: work it out
+    static constexpr uint16_t kChanges = 1 << 12;     // and up: the codes change within the range
     static constexpr size_t kTableOf[3] = {0, 1, 0};  // five bits, six, five
     // Where the codes change within a range of floats: before at[0] they
     // are codes[0], then codes[1], from at[1] on codes[2].
