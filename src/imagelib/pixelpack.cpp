@@ -488,30 +488,40 @@ private:
             };
             const uint32_t one = std::bit_cast<uint32_t>(1.0f);
             byFloat_[table].resize((one >> kFloatShift) + 1);
+            std::vector<uint16_t> constant(1 << 12);  // codes -> 1 + their record, or 0
             for (uint32_t j = 0; j < byFloat_[table].size(); ++j) {
                 const uint32_t first = j << kFloatShift, last = std::min(one, ((j + 1) << kFloatShift) - 1);
+                Changes changes;
                 if (around(first) == around(last)) {
-                    byFloat_[table][j] = around(first);
+                    // One pair throughout, kept once for every range that has it.
+                    const uint16_t codes = around(first);
+                    changes.at[0] = changes.at[1] = UINT32_MAX;
+                    std::fill(std::begin(changes.codes), std::end(changes.codes), codes);
+                    uint16_t& kept = constant[codes];
+                    if (kept == 0) {
+                        kept = uint16_t(changes_[table].size() + 1);
+                        changes_[table].push_back(changes);
+                    }
+                    byFloat_[table][j] = uint16_t(kept - 1);
                     continue;
                 }
-                Changes changes;
                 changes.at[0] = change(first, last);
                 changes.at[1] = change(changes.at[0], last);
                 changes.codes[0] = around(first);
                 changes.codes[1] = around(changes.at[0]);
                 changes.codes[2] = around(changes.at[1]) == around(last) ? around(last) : kLook;
-                byFloat_[table][j] = uint16_t(kChanges + changes_[table].size());
+                byFloat_[table][j] = uint16_t(changes_[table].size());
                 changes_[table].push_back(changes);
             }
         }
     }
 
-    // The codes around a float of 0..1 (low | high << 6), or kLook.
+    // The codes around a float of 0..1 (low | high << 6), or kLook.  One
+    // way for every range, whether the codes change within it or not: which
+    // kind a texel meets is no pattern a branch predictor could learn.
     uint16_t aroundFloat(size_t table, float f) const {
         const uint32_t bits = std::bit_cast<uint32_t>(f);
-        const uint16_t entry = byFloat_[table][bits >> kFloatShift];
-        if (entry < kChanges) return entry;
-        const Changes& changes = changes_[table][entry - kChanges];
+        const Changes& changes = changes_[table][byFloat_[table][bits >> kFloatShift]];
         return changes.codes[int(bits >= changes.at[0]) + int(bits >= changes.at[1])];
     }
 
@@ -561,13 +571,13 @@ private:
     const uint8_t* widened_[3] = {};
     const double* light_[3] = {};
     double table_[3][65] = {};
-    // Floats of 0..1 by their top bits -> the codes around them, low | high << 6.
+    // Floats of 0..1 by their top bits -> the record of the codes around
+    // them, low | high << 6.
     static constexpr int kFloatShift = 14;
-    static constexpr uint16_t kLook = 0xFFFF;         // no one pair for the whole range: work it out
-    static constexpr uint16_t kChanges = 1 << 12;     // and up: the codes change within the range
+    static constexpr uint16_t kLook = 0xFFFF;         // work the codes out from the light
     static constexpr size_t kTableOf[3] = {0, 1, 0};  // five bits, six, five
-    // Where the codes change within a range of floats: before at[0] they
-    // are codes[0], then codes[1], from at[1] on codes[2].
+    // The codes around the floats of a range: before at[0] they are
+    // codes[0], then codes[1], from at[1] on codes[2].
     struct Changes {
         uint32_t at[2] = {};
         uint16_t codes[3] = {};
