@@ -337,7 +337,7 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
 
 namespace {
 
-// packLevelLight for 5-6-5, the batch's every small level: the same
+// packLevelLight for 5-6-5, every level of a chain below its largest: the same
 // decisions as Spread makes, in the same arithmetic, written out for three
 // colour channels so that a texel takes a few dozen instructions rather than
 // hundreds.  The light of the codes ends in a code that is never reached, of
@@ -417,7 +417,10 @@ private:
                 const float f = light[c];
                 const double v = std::clamp(double(f), 0.0, 1.0);
                 t.value[c] = v;
-                const uint16_t around = f >= 0.0f && f <= 1.0f ? aroundFloat(kTableOf[c], f) : kLook;
+                // The table holds the floats from +0 to 1; -0, NaN and the rest
+                // lie outside it as bits.
+                const uint16_t around =
+                    std::bit_cast<uint32_t>(f) <= std::bit_cast<uint32_t>(1.0f) ? aroundFloat(kTableOf[c], f) : kLook;
                 if (around == kLook) {
                     bracket(c, v, t.low[c], t.high[c]);
                 } else {

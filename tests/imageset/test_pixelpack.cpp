@@ -321,6 +321,7 @@ TEST(Packing, LightSpreadsTexelByTexelAsTheRuleSays) {
          [&](size_t i, uint32_t noise, float(&t)[4]) {
              const float alpha = i % 5 == 0 ? 0.0f : i % 5 == 1 ? 1.0f : float((noise & 0xFFFF) * unit * 65536.0);
              for (size_t c = 0; c < 3; ++c) t[c] = (float((noise >> (7 * c) & 511) / 400.0) - 0.1f) * alpha;
+             if (i % 7 == 3) t[i % 3] = -0.0f;  // no light, with the sign bit set
              t[3] = alpha;
          }},
     };
