@@ -36,7 +36,20 @@ Image bytesOfLight(int32_t width, int32_t height, const float* light, Rounding r
     double missed[3] = {0, 0, 0}, alphaMissed = 0;
     bool translucent = false;
     uint8_t* to = out.rgba.data();
+    // An opaque texel (alpha exactly 1, as every texel of a 24-bit picture)
+    // needs neither the alpha's rounding nor unweighting: what the general
+    // steps below make of it, without them.
+    const bool onGrid = roundsOntoGrid(rounding);
     for (size_t i = 0; i < out.rgba.size(); i += 4) {
+        if (!diffuse && light[i + 3] == 1.0f) {
+            if (!onGrid) {
+                to[i] = srgb::fromLinear(tables, light[i]);
+                to[i + 1] = srgb::fromLinear(tables, light[i + 1]);
+                to[i + 2] = srgb::fromLinear(tables, light[i + 2]);
+            }
+            to[i + 3] = 255;
+            continue;
+        }
         const float alpha = std::clamp(light[i + 3], 0.0f, 1.0f);
         const float unweight = light[i + 3] > 0.0f ? 1.0f / light[i + 3] : 0.0f;
         if (diffuse) {
@@ -138,11 +151,24 @@ Halvings::Halvings(const Image& source, const std::array<std::array<uint8_t, 256
             const uint8_t b = onGrid ? (*onGrid)[c][v] : uint8_t(v);
             light[c][v] = c < 3 ? srgb::linearTable()[b] : b * (1.0f / 255.0f);
         }
+    // Whether an opaque byte stands for an alpha of exactly 1 (it does; the
+    // fast way below is taken only when the arithmetic says so).
+    const bool opaqueIsOne = light[3][255] == 1.0f;
     for (int32_t y = 0; y < first.height; ++y) {
         const uint8_t* top = source.rgba.data() + size_t(2 * y) * row;
         const uint8_t* bottom = top + row;
         float* out = first.light.data() + size_t(y) * size_t(first.width) * 4;
         for (int32_t x = 0; x < first.width; ++x, top += 8, bottom += 8, out += 4) {
+            if (opaqueIsOne && (top[3] & top[7] & bottom[3] & bottom[7]) == 255) {
+                // Four opaque texels: alpha weighs each by exactly 1, and
+                // the sums are those below, in the same order.
+                for (size_t c = 0; c < 3; ++c)
+                    out[c] =
+                        (((light[c][top[c]] + light[c][top[c + 4]]) + light[c][bottom[c]]) + light[c][bottom[c + 4]]) *
+                        0.25f;
+                out[3] = 1.0f;
+                continue;
+            }
             const uint8_t* four[4] = {top, top + 4, bottom, bottom + 4};
             float sum[4] = {0, 0, 0, 0};
             for (const uint8_t* p : four) {

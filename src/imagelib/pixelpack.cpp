@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -159,6 +160,7 @@ public:
     // How far apart, in bytes, the channels of a grey put on the grid lie
     // at most: texels nearer than that are greys to keep grey.
     int greyAt() const { return greyAt_; }
+    int greyLimit() const { return greyLimit_; }
 
     // The codes of `pixels` texels in turn.  texel(i, value, below) fills in
     // texel i's values (light for colour, 0..1 for alpha) and guesses at the
@@ -333,10 +335,271 @@ void packLevel(PackedForm form, const uint8_t* rgba, size_t pixels, uint8_t* out
         });
 }
 
+namespace {
+
+// packLevelLight for 5-6-5, every level of a chain below its largest: the same
+// decisions as Spread makes, in the same arithmetic, written out for three
+// colour channels so that a texel takes a few dozen instructions rather than
+// hundreds.  The light of the codes ends in a code that is never reached, of
+// infinite light, so that the codes around a value are found without asking
+// whether they lie at either end.
+class LightSpread565 {
+public:
+    static const LightSpread565& instance(const std::array<Channel, 4>& channels, const Spread& spread) {
+        static const LightSpread565 s(channels, spread);
+        return s;
+    }
+
+    void run(const float* light, size_t pixels, uint8_t* out) const {
+        const ByteBelow& byteBelow = ByteBelow::table();
+        double missed[3] = {0, 0, 0};
+        // A stretch of texels at a time in two passes: first what each texel
+        // alone decides, which the processor can work on many texels at
+        // once; then the chain from texel to texel, which it cannot.
+        constexpr size_t kStretch = 64;
+        Texel stretch[kStretch];
+        for (size_t from = 0; from < pixels; from += kStretch) {
+            const size_t count = std::min(kStretch, pixels - from);
+            for (size_t k = 0; k < count; ++k) classify(light + 4 * (from + k), byteBelow, stretch[k]);
+            for (size_t k = 0; k < count; ++k) {
+                const Texel& t = stretch[k];
+                // What the texels before missed, the code nearer to the value
+                // plus that, and what this one misses in turn.
+                double want[3], missing[3];
+                int code[3];
+#pragma GCC unroll 3
+                for (size_t c = 0; c < 3; ++c) {
+                    want[c] = t.value[c] + (t.seen ? missed[c] : 0.0);
+                    const double under = want[c] - light_[c][t.low[c]], over = light_[c][t.high[c]] - want[c];
+                    // Picked by index, not by a branch: which code a texel
+                    // takes is as good as a coin's toss to the processor.
+                    const size_t toLow = under <= over;
+                    const int codes[2] = {t.high[c], t.low[c]};
+                    const double misses[2] = {-over, under};  // want - the code's light, exactly
+                    code[c] = codes[toLow];
+                    missing[c] = misses[toLow];
+                }
+                if (t.grey && !greyEnough(code)) {
+                    const int low[3] = {t.low[0], t.low[1], t.low[2]}, high[3] = {t.high[0], t.high[1], t.high[2]};
+                    keepGrey(want, low, high, code);
+#pragma GCC unroll 3
+                    for (size_t c = 0; c < 3; ++c) missing[c] = want[c] - light_[c][code[c]];
+                }
+                if (t.seen)
+#pragma GCC unroll 3
+                    for (size_t c = 0; c < 3; ++c) missed[c] = missing[c];
+                const unsigned word = unsigned(code[0]) << 11 | unsigned(code[1]) << 5 | unsigned(code[2]);
+                out[2 * (from + k)] = uint8_t(word);
+                out[2 * (from + k) + 1] = uint8_t(word >> 8);
+            }
+        }
+    }
+
+private:
+    // As Field::bracket counts light computed in single precision as on a code.
+    static constexpr double kSame = 1e-6;
+
+    // What a texel alone decides: its values, the codes around each, whether
+    // anyone sees it and whether it is a grey to keep grey.
+    struct Texel {
+        double value[3];
+        uint8_t low[3], high[3];
+        bool seen, grey;
+    };
+
+    void classify(const float* light, const ByteBelow& byteBelow, Texel& t) const {
+        const float alpha = light[3];
+        if (alpha == 1.0f) {
+            // Opaque: a value is its light as it stands, a float, and the
+            // codes around most floats come from one look in a table.
+#pragma GCC unroll 3
+            for (size_t c = 0; c < 3; ++c) {
+                const float f = light[c];
+                const double v = std::clamp(double(f), 0.0, 1.0);
+                t.value[c] = v;
+                // The table holds the floats from +0 to 1; -0, NaN and the rest
+                // lie outside it as bits.
+                const uint16_t around =
+                    std::bit_cast<uint32_t>(f) <= std::bit_cast<uint32_t>(1.0f) ? aroundFloat(kTableOf[c], f) : kLook;
+                if (around == kLook) {
+                    bracket(c, v, t.low[c], t.high[c]);
+                } else {
+                    t.low[c] = uint8_t(around & 63);
+                    t.high[c] = uint8_t(around >> 6);
+                }
+            }
+        } else {
+            const double unweight = alpha > 0.0f ? 1.0 / double(alpha) : 0.0;
+            for (size_t c = 0; c < 3; ++c) {
+                t.value[c] = std::clamp(double(light[c]) * unweight, 0.0, 1.0);
+                bracket(c, t.value[c], t.low[c], t.high[c]);
+            }
+        }
+        // A texel no one sees hands on no colour error and takes none.
+        t.seen = !(alpha <= 0.0f);
+        t.grey = t.seen && grey(t.value, byteBelow);
+    }
+
+    // Field::bracket, from the same guess.  Which way the guess is off
+    // follows the picture, not a pattern a branch predictor could learn, so
+    // every choice here is arithmetic.
+    void bracket(size_t c, double v, uint8_t& low, uint8_t& high) const {
+        const double* values = light_[c];
+        int at = below_[c][size_t(v * Field::kLightSteps)];
+        // The guess is at most one off.
+        const int up = values[at + 1] <= v;
+        const int down = (1 - up) & int(at > 0) & int(values[at] > v);
+        at += up - down;
+        const int toHigh = values[at + 1] - v <= kSame;
+        const int onLow = int(at == steps_[c]) | int(v - values[at] <= kSame);
+        low = uint8_t(at + toHigh);
+        high = uint8_t(at + 1 - ((1 - toHigh) & onLow));
+    }
+
+    LightSpread565(const std::array<Channel, 4>& channels, const Spread& spread)
+        : greyAt_(spread.greyAt()), greyLimit_(spread.greyLimit()), greyLight_(spread.greyAt() / 112.0) {
+        for (size_t c = 0; c < 3; ++c) {
+            const Field& field = *channels[c].field;
+            steps_[c] = field.steps;
+            below_[c] = field.lightBelow.data();
+            widened_[c] = field.widened.data();
+            std::fill(std::begin(table_[c]), std::end(table_[c]), INFINITY);
+            std::copy_n(field.light.begin(), field.steps + 1, table_[c]);
+            light_[c] = table_[c];
+        }
+        // The codes around every float of 0..1, a range of floats at a time.
+        // Both codes only grow with the light, so a range whose first and
+        // last floats have the same codes has them throughout; one that
+        // holds where they change keeps the floats at which they do, found
+        // by halving, for at most two changes.
+        for (size_t table = 0; table < 2; ++table) {
+            const size_t c = table;  // channel 0 has five bits, channel 1 six
+            const auto around = [&](uint32_t bits) {
+                uint8_t low = 0, high = 0;
+                bracket(c, double(std::bit_cast<float>(bits)), low, high);
+                return uint16_t(low | high << 6);
+            };
+            // The first float of first..last whose codes are not those of `first`.
+            const auto change = [&](uint32_t first, uint32_t last) {
+                const uint16_t was = around(first);
+                while (first < last) {
+                    const uint32_t middle = first + (last - first) / 2;
+                    if (around(middle) == was) first = middle + 1;
+                    else last = middle;
+                }
+                return first;
+            };
+            const uint32_t one = std::bit_cast<uint32_t>(1.0f);
+            byFloat_[table].resize((one >> kFloatShift) + 1);
+            std::vector<uint16_t> constant(1 << 12);  // codes -> 1 + their record, or 0
+            for (uint32_t j = 0; j < byFloat_[table].size(); ++j) {
+                const uint32_t first = j << kFloatShift, last = std::min(one, ((j + 1) << kFloatShift) - 1);
+                Changes changes;
+                if (around(first) == around(last)) {
+                    // One pair throughout, kept once for every range that has it.
+                    const uint16_t codes = around(first);
+                    changes.at[0] = changes.at[1] = UINT32_MAX;
+                    std::fill(std::begin(changes.codes), std::end(changes.codes), codes);
+                    uint16_t& kept = constant[codes];
+                    if (kept == 0) {
+                        kept = uint16_t(changes_[table].size() + 1);
+                        changes_[table].push_back(changes);
+                    }
+                    byFloat_[table][j] = uint16_t(kept - 1);
+                    continue;
+                }
+                changes.at[0] = change(first, last);
+                changes.at[1] = change(changes.at[0], last);
+                changes.codes[0] = around(first);
+                changes.codes[1] = around(changes.at[0]);
+                changes.codes[2] = around(changes.at[1]) == around(last) ? around(last) : kLook;
+                byFloat_[table][j] = uint16_t(changes_[table].size());
+                changes_[table].push_back(changes);
+            }
+        }
+    }
+
+    // The codes around a float of 0..1 (low | high << 6), or kLook.  One
+    // way for every range, whether the codes change within it or not: which
+    // kind a texel meets is no pattern a branch predictor could learn.
+    uint16_t aroundFloat(size_t table, float f) const {
+        const uint32_t bits = std::bit_cast<uint32_t>(f);
+        const Changes& changes = changes_[table][byFloat_[table][bits >> kFloatShift]];
+        return changes.codes[int(bits >= changes.at[0]) + int(bits >= changes.at[1])];
+    }
+
+    // Whether a seen texel is a grey to keep grey (as packLevelLight tells).
+    bool grey(const double (&value)[3], const ByteBelow& byteBelow) const {
+        const double lowest = std::min({value[0], value[1], value[2]});
+        const double highest = std::max({value[0], value[1], value[2]});
+        if (highest - lowest > greyLight_) return false;
+        return byteBelow(highest) - byteBelow(lowest) <= greyAt_;
+    }
+
+    bool greyEnough(const int (&code)[3]) const {
+        const int r = widened_[0][code[0]], g = widened_[1][code[1]], b = widened_[2][code[2]];
+        return std::max({r, g, b}) - std::min({r, g, b}) <= greyLimit_;
+    }
+
+    // Spread::keepGrey over three channels.
+    void keepGrey(const double (&want)[3], const int (&low)[3], const int (&high)[3], int (&code)[3]) const {
+        int best[3] = {code[0], code[1], code[2]};
+        double bestMiss = INFINITY;
+        int bestSpread = 256;
+        for (int pick = 0; pick < 8; ++pick) {
+            int trial[3];
+            double miss = 0;
+            int lowest = 255, highest = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                trial[c] = pick >> c & 1 ? high[c] : low[c];
+                const double off = want[c] - light_[c][trial[c]];
+                miss += off * off;
+                lowest = std::min(lowest, int(widened_[c][trial[c]]));
+                highest = std::max(highest, int(widened_[c][trial[c]]));
+            }
+            const int spread = std::max(highest - lowest, greyLimit_);
+            if (spread < bestSpread || (spread == bestSpread && miss < bestMiss)) {
+                bestSpread = spread;
+                bestMiss = miss;
+                std::copy(trial, trial + 3, best);
+            }
+        }
+        std::copy(best, best + 3, code);
+    }
+
+    int greyAt_, greyLimit_;
+    double greyLight_;
+    int steps_[3] = {};
+    const uint8_t* below_[3] = {};
+    const uint8_t* widened_[3] = {};
+    const double* light_[3] = {};
+    double table_[3][65] = {};
+    // Floats of 0..1 by their top bits -> the record of the codes around
+    // them, low | high << 6.
+    static constexpr int kFloatShift = 14;
+    static constexpr uint16_t kLook = 0xFFFF;         // work the codes out from the light
+    static constexpr size_t kTableOf[3] = {0, 1, 0};  // five bits, six, five
+    // The codes around the floats of a range: before at[0] they are
+    // codes[0], then codes[1], from at[1] on codes[2].
+    struct Changes {
+        uint32_t at[2] = {};
+        uint16_t codes[3] = {};
+    };
+    std::vector<uint16_t> byFloat_[2];
+    std::vector<Changes> changes_[2];
+};
+
+
+}  // namespace
+
 void packLevelLight(PackedForm form, const float* light, size_t pixels, uint8_t* out) {
     size_t count = 0;
     const std::array<Channel, 4> channels = channelsOf(form, count);
     Spread spread(channels, count);
+    if (form == PackedForm::Rgb565) {
+        LightSpread565::instance(channels, spread).run(light, pixels, out);
+        return;
+    }
     const ByteBelow& byteBelow = ByteBelow::table();
     // Bytes lie at least 112 apart for each unit of light between them (the
     // sRGB curve is nowhere flatter than at white: 1.055 / 2.4 x 255), so a

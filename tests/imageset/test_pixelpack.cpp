@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 using namespace corvane;
 using namespace quor;
@@ -180,4 +181,166 @@ TEST(Packing, FlatColourKeepsOneCodeAndSmallLevelsKeepEachChannelsMean) {
         }
     }
     EXPECT_GT(roundingMissed, 5);  // the levels do test something
+}
+
+namespace {
+
+// The 5-6-5 codes of a level held as light, worked out plainly from the rule
+// packLevelLight follows (see pixelpack.h): each channel takes one of the two
+// codes around its value (the one code whose light is within 1e-6 of it), the
+// one nearer to the value plus what the texels before it missed; a grey whose
+// codes would lie further apart than the widest step and half the finest
+// takes of the codes around it the greyest, then the nearest.
+std::vector<int> spreadInLight(const std::vector<float>& level) {
+    const int bits[3] = {5, 6, 5}, shifts[3] = {11, 5, 0};
+    std::vector<double> codeLight[3];
+    for (size_t c = 0; c < 3; ++c)
+        for (int code = 0; code < 1 << bits[c]; ++code) codeLight[c].push_back(light(widen(code, bits[c])));
+    const auto byteBelow = [](double v) {
+        int b = 0;
+        while (b < 255 && light(b + 1) <= v) ++b;
+        return b;
+    };
+    const double widest = 255.0 / 31, finest = 255.0 / 63;
+    const int greyAt = int((widest + finest) / 2), greyLimit = int(widest + finest / 2);
+    double missed[3] = {0, 0, 0};
+    std::vector<int> words;
+    for (size_t i = 0; i < level.size() / 4; ++i) {
+        const float* t = level.data() + 4 * i;
+        const double unweight = t[3] == 1.0f ? 1.0 : t[3] > 0.0f ? 1.0 / double(t[3]) : 0.0;
+        const bool seen = !(t[3] <= 0.0f);
+        double value[3], want[3];
+        int low[3], high[3], code[3];
+        for (size_t c = 0; c < 3; ++c) {
+            value[c] = std::clamp(double(t[c]) * unweight, 0.0, 1.0);
+            const auto& at = codeLight[c];
+            const int top = int(at.size()) - 1;
+            int k = 0;
+            while (k < top && at[size_t(k) + 1] <= value[c]) ++k;
+            if (k < top && at[size_t(k) + 1] - value[c] <= 1e-6) low[c] = high[c] = k + 1;
+            else if (k == top || value[c] - at[size_t(k)] <= 1e-6) low[c] = high[c] = k;
+            else low[c] = k, high[c] = k + 1;
+            want[c] = value[c] + (seen ? missed[c] : 0.0);
+            code[c] = want[c] - at[size_t(low[c])] <= at[size_t(high[c])] - want[c] ? low[c] : high[c];
+        }
+        const auto spreadOf = [&](const int(&codes)[3]) {
+            int lo = 255, hi = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                lo = std::min(lo, widen(codes[c], bits[c]));
+                hi = std::max(hi, widen(codes[c], bits[c]));
+            }
+            return hi - lo;
+        };
+        const double lowest = std::min({value[0], value[1], value[2]});
+        const double highest = std::max({value[0], value[1], value[2]});
+        const bool grey =
+            seen && highest - lowest <= greyAt / 112.0 && byteBelow(highest) - byteBelow(lowest) <= greyAt;
+        if (grey && spreadOf(code) > greyLimit) {
+            int best[3] = {code[0], code[1], code[2]}, bestSpread = 256;
+            double bestMiss = INFINITY;
+            for (int pick = 0; pick < 8; ++pick) {
+                int trial[3];
+                double miss = 0;
+                for (size_t c = 0; c < 3; ++c) {
+                    trial[c] = pick >> c & 1 ? high[c] : low[c];
+                    const double off = want[c] - codeLight[c][size_t(trial[c])];
+                    miss += off * off;
+                }
+                const int spread = std::max(spreadOf(trial), greyLimit);
+                if (spread < bestSpread || (spread == bestSpread && miss < bestMiss)) {
+                    bestSpread = spread;
+                    bestMiss = miss;
+                    std::copy(trial, trial + 3, best);
+                }
+            }
+            std::copy(best, best + 3, code);
+        }
+        int word = 0;
+        for (size_t c = 0; c < 3; ++c) {
+            if (seen) missed[c] = want[c] - codeLight[c][size_t(code[c])];
+            word |= code[c] << shifts[c];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+}  // namespace
+
+TEST(Packing, LightSpreadsTexelByTexelAsTheRuleSays) {
+    // Levels of light of every kind the chain hands the packer, each texel's
+    // code checked against the rule worked out plainly above.
+    const auto codeLightOf = [](size_t c, uint32_t pick) {
+        const int bits = c == 1 ? 6 : 5;
+        return float(light(widen(int(pick % (1u << bits)), bits)));
+    };
+    struct Case {
+        const char* name;
+        std::function<void(size_t i, uint32_t noise, float (&texel)[4])> texel;
+    };
+    const double unit = 1.0 / 4294967296.0;
+    const std::vector<Case> cases = {
+        {"photo-like, opaque",
+         [&](size_t i, uint32_t noise, float(&t)[4]) {
+             for (size_t c = 0; c < 3; ++c)
+                 t[c] = float(std::pow((double(i % 64) / 64 + c * 0.2 + (noise >> (8 * c) & 255) / 2048.0) / 1.7, 2.2));
+             t[3] = 1.0f;
+         }},
+        {"greys near one another",
+         [&](size_t i, uint32_t noise, float(&t)[4]) {
+             const double grey = double(i % 97) / 97;
+             for (size_t c = 0; c < 3; ++c) t[c] = float(grey * grey + ((noise >> (8 * c) & 255) - 128) / 40000.0);
+             t[3] = 1.0f;
+         }},
+        {"codes' own light, and a hair off it",
+         [&](size_t i, uint32_t noise, float(&t)[4]) {
+             for (size_t c = 0; c < 3; ++c) {
+                 t[c] = codeLightOf(c, noise >> (5 * c));
+                 if (i % 3 == 1) t[c] += float(((noise >> 20) % 41 - 20) * 1e-7);
+             }
+             t[3] = 1.0f;
+         }},
+        {"floats at the edges of a code's 1e-6, ulp by ulp",
+         [&](size_t i, uint32_t noise, float(&t)[4]) {
+             for (size_t c = 0; c < 3; ++c) {
+                 const double edge =
+                     double(codeLightOf(c, noise >> (5 * c))) + ((noise >> (16 + c)) & 1 ? 1e-6 : -1e-6);
+                 float f = float(edge);
+                 for (int ulps = int(i % 5) - 2; ulps != 0; ulps += ulps < 0 ? 1 : -1)
+                     f = std::nextafter(f, ulps < 0 ? 0.0f : 2.0f);
+                 t[c] = f;
+             }
+             t[3] = 1.0f;
+         }},
+        {"flat blocks of one code",
+         [&](size_t i, uint32_t, float(&t)[4]) {
+             for (size_t c = 0; c < 3; ++c) t[c] = codeLightOf(c, uint32_t(i / 37 * 7 + c));
+             t[3] = 1.0f;
+         }},
+        {"translucent, hidden and beyond 0..1",
+         [&](size_t i, uint32_t noise, float(&t)[4]) {
+             const float alpha = i % 5 == 0 ? 0.0f : i % 5 == 1 ? 1.0f : float((noise & 0xFFFF) * unit * 65536.0);
+             for (size_t c = 0; c < 3; ++c) t[c] = (float((noise >> (7 * c) & 511) / 400.0) - 0.1f) * alpha;
+             if (i % 7 == 3) t[i % 3] = -0.0f;  // no light, with the sign bit set
+             t[3] = alpha;
+         }},
+    };
+    for (const Case& test : cases) {
+        for (size_t texels : {size_t(1), size_t(64), size_t(1000), size_t(4096)}) {
+            std::vector<float> level(4 * texels);
+            uint32_t noise = 12345;
+            for (size_t i = 0; i < texels; ++i) {
+                noise = noise * 1664525u + 1013904223u;
+                float t[4];
+                test.texel(i, noise, t);
+                std::copy(t, t + 4, level.begin() + std::ptrdiff_t(4 * i));
+            }
+            std::vector<uint8_t> out(2 * texels);
+            packLevelLight(PackedForm::Rgb565, level.data(), texels, out.data());
+            const std::vector<int> want = spreadInLight(level);
+            for (size_t i = 0; i < texels; ++i)
+                ASSERT_EQ(out[2 * i] | out[2 * i + 1] << 8, want[i])
+                    << test.name << ", texel " << i << " of " << texels;
+        }
+    }
 }
