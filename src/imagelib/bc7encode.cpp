@@ -224,6 +224,100 @@ Ends quantizeEnds(const Fit& f, const double (&point)[2][4]) {
     return e;
 }
 
+// Alpha fitted on its own: the pair of ends (each any value the mode's
+// alpha can take) whose palette leaves the least error, texels kept on
+// their side of the cut first.  Values come as distinct levels with counts.
+struct AlphaLevels {
+    int distinct = 0;
+    int value[16], count[16];
+    bool low[16];
+};
+
+AlphaLevels alphaLevels(const Block& b, const int* ids, int n) {
+    AlphaLevels l;
+    for (int t = 0; t < n; ++t) {
+        const int a = b.px[ids[t]][3];
+        int v = 0;
+        while (v < l.distinct && l.value[v] != a) ++v;
+        if (v == l.distinct) {
+            l.value[v] = a;
+            l.count[v] = 0;
+            l.low[v] = b.low[ids[t]];
+            ++l.distinct;
+        }
+        ++l.count[v];
+    }
+    return l;
+}
+
+struct AlphaEnds {
+    int64_t error = INT64_MAX;
+    int end[2] = {0, 0};  // as `bits`-bit values, the p-bit (if any) lowest
+};
+
+// The error of ends `k0` and `k1` (of `bits` bits), given up once it
+// reaches `bound`.
+int64_t alphaError(const AlphaLevels& l, int k0, int k1, int bits, int indexBits, int cut, int64_t bound) {
+    const int v0 = widenTo8(k0, bits), v1 = widenTo8(k1, bits);
+    const uint8_t* weights = bc7::weightsFor(indexBits);
+    const int entries = 1 << indexBits;
+    int palette[16];
+    for (int k = 0; k < entries; ++k) palette[k] = ((64 - weights[k]) * v0 + weights[k] * v1 + 32) >> 6;
+    int64_t total = 0;
+    for (int v = 0; v < l.distinct && total < bound; ++v) {
+        int64_t best = INT64_MAX;
+        for (int k = 0; k < entries; ++k) {
+            const int d = l.value[v] - palette[k];
+            int64_t e = d * d;
+            if ((palette[k] < cut) != l.low[v]) e += kCrossing;
+            best = std::min(best, e);
+        }
+        total += best * l.count[v];
+    }
+    return total;
+}
+
+AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut) {
+    AlphaEnds best;
+    const int top = (1 << bits) - 1;
+    const auto consider = [&](int k0, int k1) {
+        k0 = std::clamp(k0, 0, top);
+        k1 = std::clamp(k1, 0, top);
+        const int64_t e = alphaError(l, k0, k1, bits, indexBits, cut, best.error);
+        if (e < best.error) best = {e, {k0, k1}};
+    };
+    const auto nearest = [&](int value) {  // the code that widens nearest to `value`
+        int k = (value * top + 127) / 255;
+        for (int step : {-1, 1})
+            if (k + step >= 0 && k + step <= top &&
+                std::abs(widenTo8(k + step, bits) - value) < std::abs(widenTo8(k, bits) - value))
+                k += step;
+        return k;
+    };
+    const auto [lowest, highest] = std::minmax_element(l.value, l.value + l.distinct);
+    consider(nearest(*lowest), nearest(*highest));
+    if (best.error == 0 || l.distinct <= 1) return best;
+    if (bits <= 6) {
+        // Few enough pairs to try them all; a palette read backwards is the same.
+        for (int k0 = 0; k0 <= top; ++k0)
+            for (int k1 = k0; k1 <= top; ++k1) consider(k0, k1);
+        return best;
+    }
+    // Otherwise a grid of eights around the extremes, then each end moved
+    // in finer steps while that lowers the error.
+    for (int k0 = std::max(0, nearest(*lowest) - 32); k0 <= std::min(top, nearest(*lowest) + 32); k0 += 8)
+        for (int k1 = std::max(0, nearest(*highest) - 32); k1 <= std::min(top, nearest(*highest) + 32); k1 += 8)
+            consider(k0, k1);
+    for (int round = 0; round < 32 && best.error > 0; ++round) {
+        const AlphaEnds before = best;
+        for (int step : {1, -1, 2, -2, 4, -4})
+            for (int which = 0; which < 2; ++which)
+                consider(before.end[0] + (which == 0 ? step : 0), before.end[1] + (which == 1 ? step : 0));
+        if (best.error == before.error) break;
+    }
+    return best;
+}
+
 struct SubsetFit {
     int64_t error = INT64_MAX;
     Ends ends;
@@ -238,6 +332,47 @@ void tryEnds(const Block& b, const Fit& f, const Ends& e, const int* ids, int n,
     best.error = error;
     best.ends = e;
     std::copy(index, index + n, best.index);
+}
+
+// Colour ends for unquantized `colour` points beside alpha ends already
+// chosen (`bits`-bit values): where the mode has p-bits, alpha's low bit
+// is each end's, and colour is quantized with it.
+Ends besideAlpha(const Fit& f, const double (&colour)[2][4], const AlphaEnds& a) {
+    const ModeInfo& m = *f.mode;
+    const Nearest& table = nearestCodes();
+    const bool hasP = m.endpointPBits || m.sharedPBits;
+    Ends e;
+    for (int end = 0; end < 2; ++end) {
+        e.p[end] = hasP ? a.end[end] & 1 : 0;
+        e.code[end][3] = hasP ? a.end[end] >> 1 : a.end[end];
+        for (int c = 0; c < 3; ++c)
+            e.code[end][c] = table.code[m.colourBits - 4][hasP ? e.p[end] + 1 : 0][int(colour[end][c] * 2 + 0.5)];
+    }
+    return e;
+}
+
+// Least squares ends for channels c0..c1-1 of the subset, given its indices.
+bool leastSquares(const Block& b, const int* ids, int n, const int* index, int indexBits, int c0, int c1,
+                  double (&point)[2][4]) {
+    const uint8_t* weights = bc7::weightsFor(indexBits);
+    double aa = 0, ab = 0, bb = 0, ax[4] = {}, bx[4] = {};
+    for (int t = 0; t < n; ++t) {
+        const double w = weights[index[t]] / 64.0;
+        aa += (1 - w) * (1 - w);
+        ab += (1 - w) * w;
+        bb += w * w;
+        for (int c = c0; c < c1; ++c) {
+            ax[c] += (1 - w) * b.px[ids[t]][c];
+            bx[c] += w * b.px[ids[t]][c];
+        }
+    }
+    const double det = aa * bb - ab * ab;
+    if (det < 1e-9) return false;
+    for (int c = c0; c < c1; ++c) {
+        point[0][c] = std::clamp((bb * ax[c] - ab * bx[c]) / det, 0.0, 255.0);
+        point[1][c] = std::clamp((aa * bx[c] - ab * ax[c]) / det, 0.0, 255.0);
+    }
+    return true;
 }
 
 template <int C0, int C1>
@@ -286,6 +421,8 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
     }
     SubsetFit best;
     tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
+    const double axisEnds[2][4] = {{point[0][0], point[0][1], point[0][2], point[0][3]},
+                                   {point[1][0], point[1][1], point[1][2], point[1][3]}};
 
     // Least squares from the indices (a second round gains little).
     const uint8_t* weights = bc7::weightsFor(f.indexBits);
@@ -310,6 +447,32 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
         const int64_t before = best.error;
         tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
         if (best.error == before) break;
+    }
+    // Alpha first: its ends searched on their own, then colour fitted to
+    // the indices they give (alpha on its own line: those ends alone).
+    if (C1 == 4) {
+        const ModeInfo& m = *f.mode;
+        const int bits = m.alphaBits + (m.endpointPBits || m.sharedPBits ? 1 : 0);
+        const AlphaEnds a = fitAlphaEnds(alphaLevels(b, ids, n), bits, f.indexBits, b.cut);
+        if (C0 == 3) {
+            tryEnds<C0, C1>(b, f, besideAlpha(f, axisEnds, a), ids, n, best);
+        } else {
+            // Either way round along the colour axis, then least squares
+            // from the indices the better one gives.
+            const double turned[2][4] = {{axisEnds[1][0], axisEnds[1][1], axisEnds[1][2], axisEnds[1][3]},
+                                         {axisEnds[0][0], axisEnds[0][1], axisEnds[0][2], axisEnds[0][3]}};
+            SubsetFit first;
+            tryEnds<C0, C1>(b, f, besideAlpha(f, axisEnds, a), ids, n, first);
+            tryEnds<C0, C1>(b, f, besideAlpha(f, turned, a), ids, n, first);
+            double colour[2][4] = {};
+            for (int round = 0; round < 2; ++round) {
+                if (!leastSquares(b, ids, n, first.index, f.indexBits, 0, 3, colour)) break;
+                const int64_t before = first.error;
+                tryEnds<C0, C1>(b, f, besideAlpha(f, colour, a), ids, n, first);
+                if (first.error == before) break;
+            }
+            if (first.error < best.error) best = first;
+        }
     }
     // Alpha on its own line is worth a closer search: each end's code a step
     // either way while that lowers the error.
@@ -591,6 +754,31 @@ void rankShapes(const Block& b, int* order, int keep) {
     for (int r = 0; r < keep; ++r) order[r] = near[ranked[r]];
 }
 
+// The two-subset shapes whose subsets' alpha mode 7 follows best, best
+// first: each subset's alpha given the ends nearest its extremes.
+void rankAlphaShapes(const Block& b, int* order, int keep) {
+    const auto& masks = shapeMasks();
+    int64_t score[64];
+    int shapes[64];
+    for (int shape = 0; shape < 64; ++shape) {
+        shapes[shape] = shape;
+        score[shape] = 0;
+        for (int s = 0; s < 2; ++s) {
+            int ids[16], n = 0;
+            for (int i = 0; i < 16; ++i)
+                if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
+            const AlphaLevels l = alphaLevels(b, ids, n);
+            const auto [lowest, highest] = std::minmax_element(l.value, l.value + l.distinct);
+            // Six-bit ends (five and the p-bit) nearest the extremes.
+            score[shape] +=
+                alphaError(l, (*lowest * 63 + 127) / 255, (*highest * 63 + 127) / 255, 6, 2, b.cut, INT64_MAX);
+        }
+    }
+    std::partial_sort(shapes, shapes + keep, shapes + 64,
+                      [&](int x, int y) { return score[x] != score[y] ? score[x] < score[y] : x < y; });
+    std::copy(shapes, shapes + keep, order);
+}
+
 void keepBetter(Encoding&& candidate, Encoding& best) {
     if (candidate.error < best.error) best = std::move(candidate);
 }
@@ -620,9 +808,12 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
         keepBetter(encodeSeparate(b, 5, 0), best);
         keepBetter(encodeSeparate(b, 4, 0), best);
         keepBetter(encodeSeparate(b, 4, 1), best);
-        int shape;
+        int shape, alphaShapes[2];
         rankShapes<4>(b, &shape, 1);
         keepBetter(encodeShaped(b, 7, shape), best);
+        rankAlphaShapes(b, alphaShapes, 2);
+        for (int s : alphaShapes)
+            if (s != shape) keepBetter(encodeShaped(b, 7, s), best);
     }
     pack(best, out);
 }
