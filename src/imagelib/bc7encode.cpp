@@ -7,8 +7,12 @@
 //    ranked by how far their texels lie off each subset's line, mode 1 is
 //    fitted to the best two and mode 3 to the best;
 //  - blocks with alpha: mode 6 (colour and alpha on one line), modes 4 and 5
-//    (alpha on its own indices), and mode 7 on the best-ranked shape; wholly
-//    transparent blocks, mode 6 alone.
+//    (alpha on its own indices), and mode 7 on the best-ranked shape and,
+//    where alpha is still off, on the two shapes whose subsets' alpha fits
+//    best; wholly transparent blocks, mode 6 alone.  In each, alpha's ends
+//    are also searched on their own (every pair where the mode's alpha has
+//    six bits, a grid and finer steps where it has eight), as our BC3 coder
+//    does, and colour is fitted to the indices they give.
 // The lowest error wins; a texel that an index would carry across the alpha
 // cut costs more than any error, so cut-outs keep their edges.  Integer
 // arithmetic decides everything that reaches the bytes, apart from least
@@ -72,6 +76,12 @@ int endValue(const Fit& f, const Ends& e, int end, int c) {
 }
 
 int channelWeight(int c) { return c == 3 ? kAlphaWeight : 1; }
+
+// Alpha's error counts by its size as well as squared: between two blocks
+// of alike squared error, the one with fewer texels off keeps more of a
+// cut-out's levels exact.
+constexpr int kAlphaSize = 64;
+int64_t alphaCost(int diff) { return int64_t(diff) * diff + kAlphaSize * std::abs(diff); }
 
 // For a weight 0..64, the index whose weight is nearest.
 const uint8_t* indexForWeight(int indexBits) {
@@ -146,10 +156,11 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
         int bestK = 0;
         for (int k = 0; k < entries; ++k) {
             int64_t d = 0;
-            for (int c = C0; c < C1; ++c) {
+            for (int c = C0; c < std::min(C1, 3); ++c) {
                 const int diff = x[c] - palette[k][c];
-                d += int64_t(diff * diff * channelWeight(c));
+                d += int64_t(diff * diff);
             }
+            if (C1 == 4) d += kAlphaWeight * alphaCost(x[3] - palette[k][3]);
             if (watchCut && paletteLow[k] != b.low[ids[t]]) d += kCrossing;
             if (d < best) best = d, bestK = k;
         }
@@ -268,7 +279,7 @@ int64_t alphaError(const AlphaLevels& l, int k0, int k1, int bits, int indexBits
         int64_t best = INT64_MAX;
         for (int k = 0; k < entries; ++k) {
             const int d = l.value[v] - palette[k];
-            int64_t e = d * d;
+            int64_t e = alphaCost(d);
             if ((palette[k] < cut) != l.low[v]) e += kCrossing;
             best = std::min(best, e);
         }
@@ -774,8 +785,21 @@ void rankAlphaShapes(const Block& b, int* order, int keep) {
                 alphaError(l, (*lowest * 63 + 127) / 255, (*highest * 63 + 127) / 255, 6, 2, b.cut, INT64_MAX);
         }
     }
-    std::partial_sort(shapes, shapes + keep, shapes + 64,
-                      [&](int x, int y) { return score[x] != score[y] ? score[x] < score[y] : x < y; });
+    const auto better = [&](int x, int y) { return score[x] != score[y] ? score[x] < score[y] : x < y; };
+    // The likeliest of them measured with the best ends there are.
+    constexpr int kMeasured = 8;
+    std::partial_sort(shapes, shapes + kMeasured, shapes + 64, better);
+    for (int r = 0; r < kMeasured; ++r) {
+        const int shape = shapes[r];
+        score[shape] = 0;
+        for (int s = 0; s < 2; ++s) {
+            int ids[16], n = 0;
+            for (int i = 0; i < 16; ++i)
+                if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
+            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut).error;
+        }
+    }
+    std::partial_sort(shapes, shapes + keep, shapes + kMeasured, better);
     std::copy(shapes, shapes + keep, order);
 }
 
@@ -811,9 +835,12 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
         int shape, alphaShapes[2];
         rankShapes<4>(b, &shape, 1);
         keepBetter(encodeShaped(b, 7, shape), best);
-        rankAlphaShapes(b, alphaShapes, 2);
-        for (int s : alphaShapes)
-            if (s != shape) keepBetter(encodeShaped(b, 7, s), best);
+        // Where alpha is still off, mode 7 on the shapes that suit alpha best.
+        if (best.error >= kAlphaWeight * alphaCost(1)) {
+            rankAlphaShapes(b, alphaShapes, 2);
+            for (int s : alphaShapes)
+                if (s != shape) keepBetter(encodeShaped(b, 7, s), best);
+        }
     }
     pack(best, out);
 }
