@@ -288,7 +288,7 @@ int64_t alphaError(const AlphaLevels& l, int k0, int k1, int bits, int indexBits
     return total;
 }
 
-AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut) {
+AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, bool wide = true) {
     AlphaEnds best;
     const int top = (1 << bits) - 1;
     const auto consider = [&](int k0, int k1) {
@@ -308,7 +308,7 @@ AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut) {
     const auto [lowest, highest] = std::minmax_element(l.value, l.value + l.distinct);
     consider(nearest(*lowest), nearest(*highest));
     if (best.error == 0 || l.distinct <= 1) return best;
-    if (bits <= 6) {
+    if (bits <= 6 && wide) {
         // Few enough pairs to try them all; a palette read backwards is the same.
         for (int k0 = 0; k0 <= top; ++k0)
             for (int k1 = k0; k1 <= top; ++k1) consider(k0, k1);
@@ -796,7 +796,7 @@ void rankAlphaShapes(const Block& b, int* order, int keep) {
             int ids[16], n = 0;
             for (int i = 0; i < 16; ++i)
                 if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
-            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut).error;
+            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut, false).error;
         }
     }
     std::partial_sort(shapes, shapes + keep, shapes + kMeasured, better);
