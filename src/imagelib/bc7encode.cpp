@@ -7,14 +7,16 @@
 //    ranked by how far their texels lie off each subset's line, mode 1 is
 //    fitted to the best two and mode 3 to the best;
 //  - blocks with alpha: mode 6 (colour and alpha on one line), modes 4 and 5
-//    (alpha on its own indices), and mode 7 on the best-ranked shape and,
-//    where alpha is still off, on the two shapes whose subsets' alpha fits
-//    best; wholly transparent blocks, mode 6 alone.  In each, alpha's ends
-//    are also searched on their own (every pair where the mode's alpha has
-//    six bits, a grid and finer steps where it has eight), as our BC3 coder
-//    does, and colour is fitted to the indices they give.
-// The lowest error wins; a texel that an index would carry across the alpha
-// cut costs more than any error, so cut-outs keep their edges.  Integer
+//    (alpha on its own indices), and mode 7 on the best-ranked shape;
+//    wholly transparent blocks, mode 6 alone.  Where the best of those
+//    leaves alpha off, alpha's ends are searched on their own (a coarse grid
+//    around its extremes, then finer steps), as our BC3 coder does: modes 4
+//    and 5 take them as their alpha line, modes 6 and 7 fit colour to the
+//    indices they give, and mode 7 is tried as well on the two shapes whose
+//    subsets' alpha fits best.
+// The lowest error, colour and alpha together, wins; a texel that an index
+// would carry across the alpha cut costs more than any error, so cut-outs
+// keep their edges.  Integer
 // arithmetic decides everything that reaches the bytes, apart from least
 // squares in double precision with contraction off, so every build writes
 // the same blocks.
@@ -35,9 +37,13 @@ using bc7::ModeInfo;
 // A texel carried across the cut costs this much, more than any error a
 // block can have otherwise (16 texels * (3 + kAlphaWeight) * 255^2).
 constexpr int64_t kCrossing = int64_t(1) << 36;
-// Alpha's error counts this many times a colour channel's: alpha first,
-// as near as BC3 brings it, colour second.
-constexpr int kAlphaWeight = 1024;
+// Alpha's error counts this many times a colour channel's: enough that
+// alpha comes out as near as our BC3 brings it, not so much that a step of
+// alpha here and there outweighs colour that visibly shifts.
+constexpr int kAlphaWeight = 64;
+// Blocks whose alpha comes out this far off at most (summed over the
+// texels) after the plain fits keep them; the rest have alpha's own searches.
+constexpr int kAlphaNear = 3;
 // Opaque blocks whose mode 6 error is at most this (squared, summed) keep it.
 constexpr int64_t kGoodEnough = 16 * 3;
 
@@ -46,6 +52,7 @@ struct Block {
     bool opaque = true;
     int cut = 128;
     bool low[16];  // below the cut
+    bool searchAlpha = true;
 };
 
 // Quantized ends of one subset: codes without their p-bits, then the p-bits.
@@ -80,7 +87,7 @@ int channelWeight(int c) { return c == 3 ? kAlphaWeight : 1; }
 // Alpha's error counts by its size as well as squared: between two blocks
 // of alike squared error, the one with fewer texels off keeps more of a
 // cut-out's levels exact.
-constexpr int kAlphaSize = 64;
+constexpr int kAlphaSize = 4;
 int64_t alphaCost(int diff) { return int64_t(diff) * diff + kAlphaSize * std::abs(diff); }
 
 // For a weight 0..64, the index whose weight is nearest.
@@ -288,7 +295,7 @@ int64_t alphaError(const AlphaLevels& l, int k0, int k1, int bits, int indexBits
     return total;
 }
 
-AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, bool wide = true) {
+AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut) {
     AlphaEnds best;
     const int top = (1 << bits) - 1;
     const auto consider = [&](int k0, int k1) {
@@ -306,26 +313,23 @@ AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, b
         return k;
     };
     const auto [lowest, highest] = std::minmax_element(l.value, l.value + l.distinct);
-    consider(nearest(*lowest), nearest(*highest));
+    const int low = nearest(*lowest), high = nearest(*highest);
+    consider(low, high);
     if (best.error == 0 || l.distinct <= 1) return best;
-    if (bits <= 6 && wide) {
-        // Few enough pairs to try them all; a palette read backwards is the same.
-        for (int k0 = 0; k0 <= top; ++k0)
-            for (int k1 = k0; k1 <= top; ++k1) consider(k0, k1);
-        return best;
-    }
-    // Otherwise a grid of eights around the extremes, then each end moved
-    // in finer steps while that lowers the error.
-    for (int k0 = std::max(0, nearest(*lowest) - 32); k0 <= std::min(top, nearest(*lowest) + 32); k0 += 8)
-        for (int k1 = std::max(0, nearest(*highest) - 32); k1 <= std::min(top, nearest(*highest) + 32); k1 += 8)
-            consider(k0, k1);
-    for (int round = 0; round < 32 && best.error > 0; ++round) {
-        const AlphaEnds before = best;
-        for (int step : {1, -1, 2, -2, 4, -4})
-            for (int which = 0; which < 2; ++which)
-                consider(before.end[0] + (which == 0 ? step : 0), before.end[1] + (which == 1 ? step : 0));
-        if (best.error == before.error) break;
-    }
+    // Coarse to fine: a grid of steps of eight (in eight bits) around the
+    // extremes, then each end moved by half as much while that lowers the
+    // error, down to single codes.
+    const int grid = 1 << (bits - 5);
+    for (int k0 = low - 2 * grid; k0 <= low + 2 * grid; k0 += grid)
+        for (int k1 = high - 2 * grid; k1 <= high + 2 * grid; k1 += grid) consider(k0, k1);
+    for (int step = std::max(1, grid / 2); step >= 1 && best.error > 0; step /= 2)
+        for (int round = 0; round < 4; ++round) {
+            const AlphaEnds before = best;
+            for (int move : {step, -step})
+                for (int which = 0; which < 2; ++which)
+                    consider(before.end[0] + (which == 0 ? move : 0), before.end[1] + (which == 1 ? move : 0));
+            if (best.error == before.error) break;
+        }
     return best;
 }
 
@@ -389,6 +393,16 @@ bool leastSquares(const Block& b, const int* ids, int n, const int* index, int i
 template <int C0, int C1>
 SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
     constexpr int c0 = C0, c1 = C1;
+    if (C0 == 3 && b.searchAlpha) {
+        // Alpha on its own line: the ends searched on their own are the fit.
+        const ModeInfo& m = *f.mode;
+        SubsetFit best;
+        const double none[2][4] = {};
+        tryEnds<C0, C1>(b, f,
+                        besideAlpha(f, none, fitAlphaEnds(alphaLevels(b, ids, n), m.alphaBits, f.indexBits, b.cut)),
+                        ids, n, best);
+        return best;
+    }
     double mean[4] = {};
     for (int t = 0; t < n; ++t)
         for (int c = c0; c < c1; ++c) mean[c] += b.px[ids[t]][c];
@@ -461,7 +475,7 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
     }
     // Alpha first: its ends searched on their own, then colour fitted to
     // the indices they give (alpha on its own line: those ends alone).
-    if (C1 == 4) {
+    if (C1 == 4 && b.searchAlpha) {
         const ModeInfo& m = *f.mode;
         const int bits = m.alphaBits + (m.endpointPBits || m.sharedPBits ? 1 : 0);
         const AlphaEnds a = fitAlphaEnds(alphaLevels(b, ids, n), bits, f.indexBits, b.cut);
@@ -625,13 +639,14 @@ Encoding encodeShaped(const Block& b, int mode, int shape) {
 
 // Modes 4 and 5: colour and alpha each on a line of their own.  Mode 4's
 // selector gives colour the three-bit indices (1) or the two-bit ones (0).
-Encoding encodeSeparate(const Block& b, int mode, int selector) {
+Encoding encodeSeparate(const Block& b, int mode, int selector, SubsetFit& c) {
     const ModeInfo& m = bc7::kModes[size_t(mode)];
     int ids[16];
     for (int i = 0; i < 16; ++i) ids[i] = i;
     Fit colour{&m, 0, 3, selector ? m.secondIndexBits : m.indexBits};
     Fit alpha{&m, 3, 4, selector ? m.indexBits : m.secondIndexBits};
-    const SubsetFit c = fitAny(b, colour, ids, 16), a = fitAny(b, alpha, ids, 16);
+    if (c.error == INT64_MAX) c = fitAny(b, colour, ids, 16);
+    const SubsetFit a = fitAny(b, alpha, ids, 16);
     Encoding e;
     e.mode = mode;
     e.selector = selector;
@@ -787,7 +802,7 @@ void rankAlphaShapes(const Block& b, int* order, int keep) {
     }
     const auto better = [&](int x, int y) { return score[x] != score[y] ? score[x] < score[y] : x < y; };
     // The likeliest of them measured with the best ends there are.
-    constexpr int kMeasured = 8;
+    constexpr int kMeasured = 4;
     std::partial_sort(shapes, shapes + kMeasured, shapes + 64, better);
     for (int r = 0; r < kMeasured; ++r) {
         const int shape = shapes[r];
@@ -796,11 +811,28 @@ void rankAlphaShapes(const Block& b, int* order, int keep) {
             int ids[16], n = 0;
             for (int i = 0; i < 16; ++i)
                 if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
-            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut, false).error;
+            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut).error;
         }
     }
     std::partial_sort(shapes, shapes + keep, shapes + kMeasured, better);
     std::copy(shapes, shapes + keep, order);
+}
+
+// How far the block's alpha comes out, summed over its texels.
+int alphaOff(const Encoding& e, const uint8_t* rgba) {
+    const ModeInfo& m = bc7::kModes[size_t(e.mode)];
+    const bool separate = m.secondIndexBits != 0;
+    const int bits = separate && !e.selector ? m.secondIndexBits : m.indexBits;
+    const Fit f{&m, 3, 4, bits};
+    const uint8_t* weights = bc7::weightsFor(bits);
+    int off = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int s = separate ? 0 : bc7::subsetOf(m.subsets, e.shape, i);
+        const int w = weights[separate && !e.selector ? e.second[i] : e.index[i]];
+        const int a = ((64 - w) * endValue(f, e.ends[s], 0, 3) + w * endValue(f, e.ends[s], 1, 3) + 32) >> 6;
+        off += std::abs(a - rgba[4 * i + 3]);
+    }
+    return off;
 }
 
 void keepBetter(Encoding&& candidate, Encoding& best) {
@@ -812,6 +844,7 @@ void keepBetter(Encoding&& candidate, Encoding& best) {
 void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
     Block b;
     b.cut = alphaCut;
+    b.searchAlpha = false;
     // A block nobody sees needs its alpha; its colours only matter to filtering.
     bool hidden = true;
     for (int i = 0; i < 16; ++i) {
@@ -829,17 +862,27 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
             keepBetter(encodeShaped(b, 3, shapes[0]), best);
         }
     } else if (!hidden) {
-        keepBetter(encodeSeparate(b, 5, 0), best);
-        keepBetter(encodeSeparate(b, 4, 0), best);
-        keepBetter(encodeSeparate(b, 4, 1), best);
-        int shape, alphaShapes[2];
+        int shape;
         rankShapes<4>(b, &shape, 1);
-        keepBetter(encodeShaped(b, 7, shape), best);
-        // Where alpha is still off, mode 7 on the shapes that suit alpha best.
-        if (best.error >= kAlphaWeight * alphaCost(1)) {
-            rankAlphaShapes(b, alphaShapes, 2);
-            for (int s : alphaShapes)
-                if (s != shape) keepBetter(encodeShaped(b, 7, s), best);
+        SubsetFit colours[3];  // modes 4 and 5 fit colour alike either time
+        const auto tryModes = [&] {
+            keepBetter(encodeSeparate(b, 5, 0, colours[0]), best);
+            keepBetter(encodeSeparate(b, 4, 0, colours[1]), best);
+            keepBetter(encodeSeparate(b, 4, 1, colours[2]), best);
+            keepBetter(encodeShaped(b, 7, shape), best);
+        };
+        tryModes();
+        if (alphaOff(best, rgba) > kAlphaNear) {
+            b.searchAlpha = true;
+            keepBetter(encodeShaped(b, 6, 0), best);
+            tryModes();
+            // Where alpha is still off, mode 7 on the shapes that suit alpha best.
+            if (alphaOff(best, rgba) > kAlphaNear) {
+                int alphaShapes[2];
+                rankAlphaShapes(b, alphaShapes, 2);
+                for (int s : alphaShapes)
+                    if (s != shape) keepBetter(encodeShaped(b, 7, s), best);
+            }
         }
     }
     pack(best, out);
