@@ -157,20 +157,45 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
         }
         return total;
     }
+    const auto cost = [&](const int* x, int k, bool low) {
+        int64_t d = 0;
+        for (int c = C0; c < std::min(C1, 3); ++c) {
+            const int diff = x[c] - palette[k][c];
+            d += int64_t(diff * diff);
+        }
+        if (C1 == 4) d += kAlphaWeight * alphaCost(x[3] - palette[k][3]);
+        if (watchCut && paletteLow[k] != low) d += kCrossing;
+        return d;
+    };
+    // Where the line is long, as above: the index its place picks and the
+    // two beside it, all of them where none keeps the texel on its side.
+    int along[4] = {}, length2 = 0;
+    const bool guessing = C0 == 0 && entries > 4;
+    for (int c = C0; c < C1 && guessing; ++c) {
+        along[c] = ends[1][c] - ends[0][c];
+        length2 += along[c] * along[c] * channelWeight(c);
+    }
+    const uint8_t* nearestIndex = indexForWeight(f.indexBits);
     for (int t = 0; t < n; ++t) {
         const int* x = b.px[ids[t]];
+        const bool low = b.low[ids[t]];
         int64_t best = INT64_MAX;
         int bestK = 0;
-        for (int k = 0; k < entries; ++k) {
-            int64_t d = 0;
-            for (int c = C0; c < std::min(C1, 3); ++c) {
-                const int diff = x[c] - palette[k][c];
-                d += int64_t(diff * diff);
+        if (guessing) {
+            int dot = 0;
+            for (int c = C0; c < C1; ++c) dot += (x[c] - ends[0][c]) * along[c] * channelWeight(c);
+            const int w = length2 > 0 ? std::clamp((dot * 64 + length2 / 2) / length2, 0, 64) : 0;
+            const int guess = nearestIndex[w];
+            for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k) {
+                const int64_t d = cost(x, k, low);
+                if (d < best) best = d, bestK = k;
             }
-            if (C1 == 4) d += kAlphaWeight * alphaCost(x[3] - palette[k][3]);
-            if (watchCut && paletteLow[k] != b.low[ids[t]]) d += kCrossing;
-            if (d < best) best = d, bestK = k;
         }
+        if (best >= kCrossing)
+            for (int k = 0; k < entries; ++k) {
+                const int64_t d = cost(x, k, low);
+                if (d < best) best = d, bestK = k;
+            }
         index[t] = bestK;
         total += best;
     }
@@ -393,7 +418,7 @@ bool leastSquares(const Block& b, const int* ids, int n, const int* index, int i
 template <int C0, int C1>
 SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
     constexpr int c0 = C0, c1 = C1;
-    if (C0 == 3 && b.searchAlpha) {
+    if (C0 == 3) {
         // Alpha on its own line: the ends searched on their own are the fit.
         const ModeInfo& m = *f.mode;
         SubsetFit best;
@@ -474,16 +499,13 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
         if (best.error == before) break;
     }
     // Alpha first: its ends searched on their own, then colour fitted to
-    // the indices they give (alpha on its own line: those ends alone).
+    // the indices they give, either way round along the colour axis and then
+    // by least squares from the indices the better one gives.
     if (C1 == 4 && b.searchAlpha) {
         const ModeInfo& m = *f.mode;
         const int bits = m.alphaBits + (m.endpointPBits || m.sharedPBits ? 1 : 0);
         const AlphaEnds a = fitAlphaEnds(alphaLevels(b, ids, n), bits, f.indexBits, b.cut);
-        if (C0 == 3) {
-            tryEnds<C0, C1>(b, f, besideAlpha(f, axisEnds, a), ids, n, best);
-        } else {
-            // Either way round along the colour axis, then least squares
-            // from the indices the better one gives.
+        {
             const double turned[2][4] = {{axisEnds[1][0], axisEnds[1][1], axisEnds[1][2], axisEnds[1][3]},
                                          {axisEnds[0][0], axisEnds[0][1], axisEnds[0][2], axisEnds[0][3]}};
             SubsetFit first;
@@ -497,22 +519,6 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
                 if (first.error == before) break;
             }
             if (first.error < best.error) best = first;
-        }
-    }
-    // Alpha on its own line is worth a closer search: each end's code a step
-    // either way while that lowers the error.
-    if (C0 == 3) {
-        const int top = (1 << f.mode->alphaBits) - 1;
-        for (int round = 0; round < 16 && best.error > 0; ++round) {
-            const int64_t before = best.error;
-            const Ends from = best.ends;
-            for (int end = 0; end < 2; ++end)
-                for (int step : {-1, 1}) {
-                    Ends e = from;
-                    e.code[end][3] = std::clamp(e.code[end][3] + step, 0, top);
-                    tryEnds<C0, C1>(b, f, e, ids, n, best);
-                }
-            if (best.error == before) break;
         }
     }
     return best;
@@ -639,14 +645,13 @@ Encoding encodeShaped(const Block& b, int mode, int shape) {
 
 // Modes 4 and 5: colour and alpha each on a line of their own.  Mode 4's
 // selector gives colour the three-bit indices (1) or the two-bit ones (0).
-Encoding encodeSeparate(const Block& b, int mode, int selector, SubsetFit& c) {
+Encoding encodeSeparate(const Block& b, int mode, int selector) {
     const ModeInfo& m = bc7::kModes[size_t(mode)];
     int ids[16];
     for (int i = 0; i < 16; ++i) ids[i] = i;
     Fit colour{&m, 0, 3, selector ? m.secondIndexBits : m.indexBits};
     Fit alpha{&m, 3, 4, selector ? m.indexBits : m.secondIndexBits};
-    if (c.error == INT64_MAX) c = fitAny(b, colour, ids, 16);
-    const SubsetFit a = fitAny(b, alpha, ids, 16);
+    const SubsetFit c = fitAny(b, colour, ids, 16), a = fitAny(b, alpha, ids, 16);
     Encoding e;
     e.mode = mode;
     e.selector = selector;
@@ -864,18 +869,14 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
     } else if (!hidden) {
         int shape;
         rankShapes<4>(b, &shape, 1);
-        SubsetFit colours[3];  // modes 4 and 5 fit colour alike either time
-        const auto tryModes = [&] {
-            keepBetter(encodeSeparate(b, 5, 0, colours[0]), best);
-            keepBetter(encodeSeparate(b, 4, 0, colours[1]), best);
-            keepBetter(encodeSeparate(b, 4, 1, colours[2]), best);
-            keepBetter(encodeShaped(b, 7, shape), best);
-        };
-        tryModes();
+        keepBetter(encodeSeparate(b, 5, 0), best);
+        keepBetter(encodeSeparate(b, 4, 0), best);
+        keepBetter(encodeSeparate(b, 4, 1), best);
+        keepBetter(encodeShaped(b, 7, shape), best);
         if (alphaOff(best, rgba) > kAlphaNear) {
             b.searchAlpha = true;
             keepBetter(encodeShaped(b, 6, 0), best);
-            tryModes();
+            keepBetter(encodeShaped(b, 7, shape), best);
             // Where alpha is still off, mode 7 on the shapes that suit alpha best.
             if (alphaOff(best, rgba) > kAlphaNear) {
                 int alphaShapes[2];
