@@ -36,7 +36,8 @@ std::vector<Level> chain(Alpha alpha) {
             uint8_t a = 255;
             if (alpha == Alpha::Fence) a = (x + y) % 16 < 2 || (x - y + kEdge) % 16 < 2 || x % 64 < 5 ? 255 : 0;
             if (alpha == Alpha::Ramp)
-                a = std::hypot(x - 0.6 * kEdge, y - 0.4 * kEdge) < 0.12 * kEdge ? 0 : uint8_t(64 + x * 191 / (kEdge - 1));
+                a = std::hypot(x - 0.6 * kEdge, y - 0.4 * kEdge) < 0.12 * kEdge ? 0
+                                                                                : uint8_t(64 + x * 191 / (kEdge - 1));
             top.rgba[4 * i + 3] = a;
         }
     std::vector<Level> levels{top};

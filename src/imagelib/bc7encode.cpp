@@ -7,13 +7,13 @@
 //    ranked by how far their texels lie off each subset's line, mode 1 is
 //    fitted to the best two and mode 3 to the best;
 //  - blocks with alpha: mode 6 (colour and alpha on one line), modes 4 and 5
-//    (alpha on its own indices), and mode 7 on the best-ranked shape;
-//    wholly transparent blocks, mode 6 alone.  Where the best of those
-//    leaves alpha off, alpha's ends are searched on their own (a coarse grid
-//    around its extremes, then finer steps), as our BC3 coder does: modes 4
-//    and 5 take them as their alpha line, modes 6 and 7 fit colour to the
-//    indices they give, and mode 7 is tried as well on the two shapes whose
-//    subsets' alpha fits best.
+//    (alpha on its own indices, its ends searched on their own as our BC3
+//    coder does), and mode 7 on the best-ranked shape; wholly transparent
+//    blocks, mode 6 alone.  Where the best of those leaves alpha off, modes
+//    6 and 7 are fitted alpha first: its ends searched on their own (a
+//    coarse grid around its extremes, then finer steps), colour fitted to
+//    the indices they give; and mode 7 is tried as well on the two shapes
+//    whose subsets' alpha fits best.
 // The lowest error, colour and alpha together, wins; a texel that an index
 // would carry across the alpha cut costs more than any error, so cut-outs
 // keep their edges.  Integer
@@ -306,21 +306,28 @@ int64_t alphaError(const AlphaLevels& l, int k0, int k1, int bits, int indexBits
     const int entries = 1 << indexBits;
     int palette[16];
     for (int k = 0; k < entries; ++k) palette[k] = ((64 - weights[k]) * v0 + weights[k] * v1 + 32) >> 6;
+    const auto cost = [&](int v, int k) {
+        return alphaCost(l.value[v] - palette[k]) + ((palette[k] < cut) != l.low[v] ? kCrossing : 0);
+    };
+    // The palette runs one way, so the nearest entry is the index for the
+    // value's place between the ends or one beside it; all of them are
+    // looked at only where that one is across the cut.
+    const uint8_t* nearestIndex = indexForWeight(indexBits);
     int64_t total = 0;
     for (int v = 0; v < l.distinct && total < bound; ++v) {
+        const int w = v0 == v1 ? 0 : std::clamp(((l.value[v] - v0) * 128 / (v1 - v0) + 1) / 2, 0, 64);
+        const int guess = nearestIndex[w];
         int64_t best = INT64_MAX;
-        for (int k = 0; k < entries; ++k) {
-            const int d = l.value[v] - palette[k];
-            int64_t e = alphaCost(d);
-            if ((palette[k] < cut) != l.low[v]) e += kCrossing;
-            best = std::min(best, e);
-        }
+        for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k)
+            best = std::min(best, cost(v, k));
+        if (best >= kCrossing)
+            for (int k = 0; k < entries; ++k) best = std::min(best, cost(v, k));
         total += best * l.count[v];
     }
     return total;
 }
 
-AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut) {
+AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, bool coarse = true) {
     AlphaEnds best;
     const int top = (1 << bits) - 1;
     const auto consider = [&](int k0, int k1) {
@@ -342,10 +349,10 @@ AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut) {
     consider(low, high);
     if (best.error == 0 || l.distinct <= 1) return best;
     // Coarse to fine: a grid of steps of eight (in eight bits) around the
-    // extremes, then each end moved by half as much while that lowers the
-    // error, down to single codes.
+    // extremes, unless asked for a quick look, then each end moved by half
+    // as much while that lowers the error, down to single codes.
     const int grid = 1 << (bits - 5);
-    for (int k0 = low - 2 * grid; k0 <= low + 2 * grid; k0 += grid)
+    for (int k0 = low - 2 * grid; k0 <= low + 2 * grid && coarse; k0 += grid)
         for (int k1 = high - 2 * grid; k1 <= high + 2 * grid; k1 += grid) consider(k0, k1);
     for (int step = std::max(1, grid / 2); step >= 1 && best.error > 0; step /= 2)
         for (int round = 0; round < 4; ++round) {
@@ -423,9 +430,9 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
         const ModeInfo& m = *f.mode;
         SubsetFit best;
         const double none[2][4] = {};
-        tryEnds<C0, C1>(b, f,
-                        besideAlpha(f, none, fitAlphaEnds(alphaLevels(b, ids, n), m.alphaBits, f.indexBits, b.cut)),
-                        ids, n, best);
+        tryEnds<C0, C1>(
+            b, f, besideAlpha(f, none, fitAlphaEnds(alphaLevels(b, ids, n), m.alphaBits, f.indexBits, b.cut, false)),
+            ids, n, best);
         return best;
     }
     double mean[4] = {};
@@ -816,7 +823,7 @@ void rankAlphaShapes(const Block& b, int* order, int keep) {
             int ids[16], n = 0;
             for (int i = 0; i < 16; ++i)
                 if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
-            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut).error;
+            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut, false).error;
         }
     }
     std::partial_sort(shapes, shapes + keep, shapes + kMeasured, better);
