@@ -53,7 +53,16 @@ struct Block {
     int cut = 128;
     bool low[16];  // below the cut
     bool searchAlpha = true;
+    // How much a texel's colour counts: its alpha + 1 where the block has
+    // alpha (colour under alpha 0 is never seen, save as filtering brings
+    // it in), with alpha's own error counted kSeen times to match; 1 and 1
+    // on opaque blocks.
+    int seen[16];
+    int alphaScale = 1;
 };
+
+// Colour at full alpha counts this much on blocks with alpha.
+constexpr int kSeen = 256;
 
 // Quantized ends of one subset: codes without their p-bits, then the p-bits.
 struct Ends {
@@ -146,9 +155,14 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
             int bestK = 0;
             for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k) {
                 int64_t d = 0;
-                for (int c = C0; c < C1; ++c) {
+                for (int c = C0; c < std::min(C1, 3); ++c) {
                     const int diff = x[c] - palette[k][c];
-                    d += int64_t(diff * diff * channelWeight(c));
+                    d += int64_t(diff * diff);
+                }
+                d *= b.seen[ids[t]];
+                if (C1 == 4) {
+                    const int diff = x[3] - palette[k][3];
+                    d += int64_t(b.alphaScale) * diff * diff * kAlphaWeight;
                 }
                 if (d < best) best = d, bestK = k;
             }
@@ -157,13 +171,14 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
         }
         return total;
     }
-    const auto cost = [&](const int* x, int k, bool low) {
+    const auto cost = [&](const int* x, int k, bool low, int seen) {
         int64_t d = 0;
         for (int c = C0; c < std::min(C1, 3); ++c) {
             const int diff = x[c] - palette[k][c];
             d += int64_t(diff * diff);
         }
-        if (C1 == 4) d += kAlphaWeight * alphaCost(x[3] - palette[k][3]);
+        d *= seen;
+        if (C1 == 4) d += int64_t(b.alphaScale) * kAlphaWeight * alphaCost(x[3] - palette[k][3]);
         if (watchCut && paletteLow[k] != low) d += kCrossing;
         return d;
     };
@@ -187,13 +202,13 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
             const int w = length2 > 0 ? std::clamp((dot * 64 + length2 / 2) / length2, 0, 64) : 0;
             const int guess = nearestIndex[w];
             for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k) {
-                const int64_t d = cost(x, k, low);
+                const int64_t d = cost(x, k, low, b.seen[ids[t]]);
                 if (d < best) best = d, bestK = k;
             }
         }
         if (best >= kCrossing)
             for (int k = 0; k < entries; ++k) {
-                const int64_t d = cost(x, k, low);
+                const int64_t d = cost(x, k, low, b.seen[ids[t]]);
                 if (d < best) best = d, bestK = k;
             }
         index[t] = bestK;
@@ -402,22 +417,28 @@ Ends besideAlpha(const Fit& f, const double (&colour)[2][4], const AlphaEnds& a)
 bool leastSquares(const Block& b, const int* ids, int n, const int* index, int indexBits, int c0, int c1,
                   double (&point)[2][4]) {
     const uint8_t* weights = bc7::weightsFor(indexBits);
-    double aa = 0, ab = 0, bb = 0, ax[4] = {}, bx[4] = {};
+    // Colour by how much each texel's counts, alpha alike for all.
+    double aa[2] = {}, ab[2] = {}, bb[2] = {}, ax[4] = {}, bx[4] = {};
     for (int t = 0; t < n; ++t) {
         const double w = weights[index[t]] / 64.0;
-        aa += (1 - w) * (1 - w);
-        ab += (1 - w) * w;
-        bb += w * w;
+        for (int g = 0; g < 2; ++g) {
+            const double v = g == 0 ? double(b.seen[ids[t]]) : 1.0;
+            aa[g] += (1 - w) * v * (1 - w);
+            ab[g] += (1 - w) * v * w;
+            bb[g] += w * v * w;
+        }
+        const double v = b.seen[ids[t]];
         for (int c = c0; c < c1; ++c) {
-            ax[c] += (1 - w) * b.px[ids[t]][c];
-            bx[c] += w * b.px[ids[t]][c];
+            ax[c] += (1 - w) * (c < 3 ? v : 1.0) * b.px[ids[t]][c];
+            bx[c] += w * (c < 3 ? v : 1.0) * b.px[ids[t]][c];
         }
     }
-    const double det = aa * bb - ab * ab;
-    if (det < 1e-9) return false;
     for (int c = c0; c < c1; ++c) {
-        point[0][c] = std::clamp((bb * ax[c] - ab * bx[c]) / det, 0.0, 255.0);
-        point[1][c] = std::clamp((aa * bx[c] - ab * ax[c]) / det, 0.0, 255.0);
+        const int g = c < 3 ? 0 : 1;
+        const double det = aa[g] * bb[g] - ab[g] * ab[g];
+        if (det < 1e-9 * (g == 0 ? b.alphaScale * b.alphaScale : 1)) return false;
+        point[0][c] = std::clamp((bb[g] * ax[c] - ab[g] * bx[c]) / det, 0.0, 255.0);
+        point[1][c] = std::clamp((aa[g] * bx[c] - ab[g] * ax[c]) / det, 0.0, 255.0);
     }
     return true;
 }
@@ -482,25 +503,8 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
                                    {point[1][0], point[1][1], point[1][2], point[1][3]}};
 
     // Least squares from the indices (a second round gains little).
-    const uint8_t* weights = bc7::weightsFor(f.indexBits);
     for (int round = 0; round < 1; ++round) {
-        double aa = 0, ab = 0, bb = 0, ax[4] = {}, bx[4] = {};
-        for (int t = 0; t < n; ++t) {
-            const double w = weights[best.index[t]] / 64.0;
-            aa += (1 - w) * (1 - w);
-            ab += (1 - w) * w;
-            bb += w * w;
-            for (int c = c0; c < c1; ++c) {
-                ax[c] += (1 - w) * b.px[ids[t]][c];
-                bx[c] += w * b.px[ids[t]][c];
-            }
-        }
-        const double det = aa * bb - ab * ab;
-        if (det < 1e-9) break;
-        for (int c = c0; c < c1; ++c) {
-            point[0][c] = std::clamp((bb * ax[c] - ab * bx[c]) / det, 0.0, 255.0);
-            point[1][c] = std::clamp((aa * bx[c] - ab * ax[c]) / det, 0.0, 255.0);
-        }
+        if (!leastSquares(b, ids, n, best.index, f.indexBits, c0, c1, point)) break;
         const int64_t before = best.error;
         tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
         if (best.error == before) break;
@@ -857,6 +861,7 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
     Block b;
     b.cut = alphaCut;
     b.searchAlpha = false;
+    std::fill(b.seen, b.seen + 16, 1);
     // A block nobody sees needs its alpha; its colours only matter to filtering.
     bool hidden = true;
     for (int i = 0; i < 16; ++i) {
@@ -864,6 +869,10 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
         b.opaque &= rgba[4 * i + 3] == 255;
         b.low[i] = rgba[4 * i + 3] < alphaCut;
         hidden &= rgba[4 * i + 3] == 0;
+    }
+    if (!b.opaque) {
+        b.alphaScale = kSeen;
+        for (int i = 0; i < 16; ++i) b.seen[i] = rgba[4 * i + 3] + 1;
     }
     Encoding best = encodeShaped(b, 6, 0);
     if (b.opaque) {
