@@ -135,6 +135,7 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
         paletteLow[k] = C1 == 4 && palette[k][3] < b.cut;
     }
     const bool watchCut = !b.opaque && C1 == 4;
+    const int64_t alphaWeight = int64_t(b.alphaScale) * kAlphaWeight;
     int64_t total = 0;
     if (!watchCut && entries > 4) {
         // The texel's place along the line picks an index; it and its two
@@ -162,7 +163,7 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
                 d *= b.seen[ids[t]];
                 if (C1 == 4) {
                     const int diff = x[3] - palette[k][3];
-                    d += int64_t(b.alphaScale) * diff * diff * kAlphaWeight;
+                    d += alphaWeight * diff * diff;
                 }
                 if (d < best) best = d, bestK = k;
             }
@@ -178,7 +179,7 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
             d += int64_t(diff * diff);
         }
         d *= seen;
-        if (C1 == 4) d += int64_t(b.alphaScale) * kAlphaWeight * alphaCost(x[3] - palette[k][3]);
+        if (C1 == 4) d += alphaWeight * alphaCost(x[3] - palette[k][3]);
         if (watchCut && paletteLow[k] != low) d += kCrossing;
         return d;
     };
@@ -418,19 +419,26 @@ bool leastSquares(const Block& b, const int* ids, int n, const int* index, int i
                   double (&point)[2][4]) {
     const uint8_t* weights = bc7::weightsFor(indexBits);
     // Colour by how much each texel's counts, alpha alike for all.
+    const bool colour = c0 < 3, alpha = c1 == 4;
     double aa[2] = {}, ab[2] = {}, bb[2] = {}, ax[4] = {}, bx[4] = {};
     for (int t = 0; t < n; ++t) {
-        const double w = weights[index[t]] / 64.0;
-        for (int g = 0; g < 2; ++g) {
-            const double v = g == 0 ? double(b.seen[ids[t]]) : 1.0;
-            aa[g] += (1 - w) * v * (1 - w);
-            ab[g] += (1 - w) * v * w;
-            bb[g] += w * v * w;
+        const double w = weights[index[t]] / 64.0, v = b.seen[ids[t]];
+        const int* x = b.px[ids[t]];
+        if (colour) {
+            aa[0] += (1 - w) * v * (1 - w);
+            ab[0] += (1 - w) * v * w;
+            bb[0] += w * v * w;
+            for (int c = c0; c < std::min(c1, 3); ++c) {
+                ax[c] += (1 - w) * v * x[c];
+                bx[c] += w * v * x[c];
+            }
         }
-        const double v = b.seen[ids[t]];
-        for (int c = c0; c < c1; ++c) {
-            ax[c] += (1 - w) * (c < 3 ? v : 1.0) * b.px[ids[t]][c];
-            bx[c] += w * (c < 3 ? v : 1.0) * b.px[ids[t]][c];
+        if (alpha) {
+            aa[1] += (1 - w) * (1 - w);
+            ab[1] += (1 - w) * w;
+            bb[1] += w * w;
+            ax[3] += (1 - w) * x[3];
+            bx[3] += w * x[3];
         }
     }
     for (int c = c0; c < c1; ++c) {

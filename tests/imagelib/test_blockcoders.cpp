@@ -501,8 +501,6 @@ TEST(AlphaFit, KeepsEveryLevelsCoverageAndBeatsSquish) {
         const Scores bc3 = score(c.chain, b::Format::Bc3, ours(b::Format::Bc3));
         const Scores squish = score(c.chain, b::Format::Bc3, squishing(squish::kDxt5 | squish::kColourClusterFit));
         const Scores bc7 = score(c.chain, b::Format::Bc7, ours(b::Format::Bc7));
-        std::printf("TMP %s bc3 a %.4f dB %.2f bc7 a %.4f dB %.2f\n", c.name, bc3.alphaError, bc3.psnr, bc7.alphaError,
-                    bc7.psnr);
         EXPECT_LE(bc3.alphaError, squish.alphaError) << c.name;
         EXPECT_LE(bc7.alphaError, bc3.alphaError) << c.name << ": BC7 " << bc7.alphaError << ", BC3 " << bc3.alphaError;
         // BC7 shares its bits between colour and alpha where BC3 keeps them
