@@ -136,6 +136,7 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
     }
     const bool watchCut = !b.opaque && C1 == 4;
     const int64_t alphaWeight = int64_t(b.alphaScale) * kAlphaWeight;
+    const bool weighed = !b.opaque;
     int64_t total = 0;
     if (!watchCut && entries > 4) {
         // The texel's place along the line picks an index; it and its two
@@ -160,7 +161,7 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
                     const int diff = x[c] - palette[k][c];
                     d += int64_t(diff * diff);
                 }
-                d *= b.seen[ids[t]];
+                if (weighed) d *= b.seen[ids[t]];
                 if (C1 == 4) {
                     const int diff = x[3] - palette[k][3];
                     d += alphaWeight * diff * diff;
@@ -178,7 +179,7 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
             const int diff = x[c] - palette[k][c];
             d += int64_t(diff * diff);
         }
-        d *= seen;
+        if (weighed) d *= seen;
         if (C1 == 4) d += alphaWeight * alphaCost(x[3] - palette[k][3]);
         if (watchCut && paletteLow[k] != low) d += kCrossing;
         return d;
@@ -422,9 +423,18 @@ bool leastSquares(const Block& b, const int* ids, int n, const int* index, int i
     const bool colour = c0 < 3, alpha = c1 == 4;
     double aa[2] = {}, ab[2] = {}, bb[2] = {}, ax[4] = {}, bx[4] = {};
     for (int t = 0; t < n; ++t) {
-        const double w = weights[index[t]] / 64.0, v = b.seen[ids[t]];
+        const double w = weights[index[t]] / 64.0;
         const int* x = b.px[ids[t]];
-        if (colour) {
+        if (colour && b.opaque) {
+            aa[0] += (1 - w) * (1 - w);
+            ab[0] += (1 - w) * w;
+            bb[0] += w * w;
+            for (int c = c0; c < std::min(c1, 3); ++c) {
+                ax[c] += (1 - w) * x[c];
+                bx[c] += w * x[c];
+            }
+        } else if (colour) {
+            const double v = b.seen[ids[t]];
             aa[0] += (1 - w) * v * (1 - w);
             ab[0] += (1 - w) * v * w;
             bb[0] += w * v * w;
