@@ -7,10 +7,16 @@
 //    ranked by how far their texels lie off each subset's line, mode 1 is
 //    fitted to the best two and mode 3 to the best;
 //  - blocks with alpha: mode 6 (colour and alpha on one line), modes 4 and 5
-//    (alpha on its own indices), and mode 7 on the best-ranked shape; wholly
-//    transparent blocks, mode 6 alone.
-// The lowest error wins; a texel that an index would carry across the alpha
-// cut costs more than any error, so cut-outs keep their edges.  Integer
+//    (alpha on its own indices, its ends searched on their own as our BC3
+//    coder does), and mode 7 on the best-ranked shape; wholly transparent
+//    blocks, mode 6 alone.  Where the best of those leaves alpha off, modes
+//    6 and 7 are fitted alpha first: its ends searched on their own (a
+//    coarse grid around its extremes, then finer steps), colour fitted to
+//    the indices they give; and mode 7 is tried as well on the two shapes
+//    whose subsets' alpha fits best.
+// The lowest error, colour and alpha together, wins; a texel that an index
+// would carry across the alpha cut costs more than any error, so cut-outs
+// keep their edges.  Integer
 // arithmetic decides everything that reaches the bytes, apart from least
 // squares in double precision with contraction off, so every build writes
 // the same blocks.
@@ -31,9 +37,13 @@ using bc7::ModeInfo;
 // A texel carried across the cut costs this much, more than any error a
 // block can have otherwise (16 texels * (3 + kAlphaWeight) * 255^2).
 constexpr int64_t kCrossing = int64_t(1) << 36;
-// Alpha's error counts this many times a colour channel's: alpha first,
-// as near as BC3 brings it, colour second.
-constexpr int kAlphaWeight = 1024;
+// Alpha's error counts this many times a colour channel's: enough that
+// alpha comes out as near as our BC3 brings it, not so much that a step of
+// alpha here and there outweighs colour that visibly shifts.
+constexpr int kAlphaWeight = 64;
+// Blocks whose alpha comes out this far off at most (summed over the
+// texels) after the plain fits keep them; the rest have alpha's own searches.
+constexpr int kAlphaNear = 3;
 // Opaque blocks whose mode 6 error is at most this (squared, summed) keep it.
 constexpr int64_t kGoodEnough = 16 * 3;
 
@@ -42,7 +52,17 @@ struct Block {
     bool opaque = true;
     int cut = 128;
     bool low[16];  // below the cut
+    bool searchAlpha = true;
+    // How much a texel's colour counts: its alpha + 1 where the block has
+    // alpha (colour under alpha 0 is never seen, save as filtering brings
+    // it in), with alpha's own error counted kSeen times to match; 1 and 1
+    // on opaque blocks.
+    int seen[16];
+    int alphaScale = 1;
 };
+
+// Colour at full alpha counts this much on blocks with alpha.
+constexpr int kSeen = 256;
 
 // Quantized ends of one subset: codes without their p-bits, then the p-bits.
 struct Ends {
@@ -72,6 +92,12 @@ int endValue(const Fit& f, const Ends& e, int end, int c) {
 }
 
 int channelWeight(int c) { return c == 3 ? kAlphaWeight : 1; }
+
+// Alpha's error counts by its size as well as squared: between two blocks
+// of alike squared error, the one with fewer texels off keeps more of a
+// cut-out's levels exact.
+constexpr int kAlphaSize = 4;
+int64_t alphaCost(int diff) { return int64_t(diff) * diff + kAlphaSize * std::abs(diff); }
 
 // For a weight 0..64, the index whose weight is nearest.
 const uint8_t* indexForWeight(int indexBits) {
@@ -109,6 +135,8 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
         paletteLow[k] = C1 == 4 && palette[k][3] < b.cut;
     }
     const bool watchCut = !b.opaque && C1 == 4;
+    const int64_t alphaWeight = int64_t(b.alphaScale) * kAlphaWeight;
+    const bool weighed = !b.opaque;
     int64_t total = 0;
     if (!watchCut && entries > 4) {
         // The texel's place along the line picks an index; it and its two
@@ -129,9 +157,14 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
             int bestK = 0;
             for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k) {
                 int64_t d = 0;
-                for (int c = C0; c < C1; ++c) {
+                for (int c = C0; c < std::min(C1, 3); ++c) {
                     const int diff = x[c] - palette[k][c];
-                    d += int64_t(diff * diff * channelWeight(c));
+                    d += int64_t(diff * diff);
+                }
+                if (weighed) d *= b.seen[ids[t]];
+                if (C1 == 4) {
+                    const int diff = x[3] - palette[k][3];
+                    d += alphaWeight * diff * diff;
                 }
                 if (d < best) best = d, bestK = k;
             }
@@ -140,19 +173,46 @@ int64_t assign(const Block& b, const Fit& f, const Ends& e, const int* ids, int 
         }
         return total;
     }
+    const auto cost = [&](const int* x, int k, bool low, int seen) {
+        int64_t d = 0;
+        for (int c = C0; c < std::min(C1, 3); ++c) {
+            const int diff = x[c] - palette[k][c];
+            d += int64_t(diff * diff);
+        }
+        if (weighed) d *= seen;
+        if (C1 == 4) d += alphaWeight * alphaCost(x[3] - palette[k][3]);
+        if (watchCut && paletteLow[k] != low) d += kCrossing;
+        return d;
+    };
+    // Where the line is long, as above: the index its place picks and the
+    // two beside it, all of them where none keeps the texel on its side.
+    int along[4] = {}, length2 = 0;
+    const bool guessing = C0 == 0 && entries > 4;
+    for (int c = C0; c < C1 && guessing; ++c) {
+        along[c] = ends[1][c] - ends[0][c];
+        length2 += along[c] * along[c] * channelWeight(c);
+    }
+    const uint8_t* nearestIndex = indexForWeight(f.indexBits);
     for (int t = 0; t < n; ++t) {
         const int* x = b.px[ids[t]];
+        const bool low = b.low[ids[t]];
         int64_t best = INT64_MAX;
         int bestK = 0;
-        for (int k = 0; k < entries; ++k) {
-            int64_t d = 0;
-            for (int c = C0; c < C1; ++c) {
-                const int diff = x[c] - palette[k][c];
-                d += int64_t(diff * diff * channelWeight(c));
+        if (guessing) {
+            int dot = 0;
+            for (int c = C0; c < C1; ++c) dot += (x[c] - ends[0][c]) * along[c] * channelWeight(c);
+            const int w = length2 > 0 ? std::clamp((dot * 64 + length2 / 2) / length2, 0, 64) : 0;
+            const int guess = nearestIndex[w];
+            for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k) {
+                const int64_t d = cost(x, k, low, b.seen[ids[t]]);
+                if (d < best) best = d, bestK = k;
             }
-            if (watchCut && paletteLow[k] != b.low[ids[t]]) d += kCrossing;
-            if (d < best) best = d, bestK = k;
         }
+        if (best >= kCrossing)
+            for (int k = 0; k < entries; ++k) {
+                const int64_t d = cost(x, k, low, b.seen[ids[t]]);
+                if (d < best) best = d, bestK = k;
+            }
         index[t] = bestK;
         total += best;
     }
@@ -224,6 +284,104 @@ Ends quantizeEnds(const Fit& f, const double (&point)[2][4]) {
     return e;
 }
 
+// Alpha fitted on its own: the pair of ends (each any value the mode's
+// alpha can take) whose palette leaves the least error, texels kept on
+// their side of the cut first.  Values come as distinct levels with counts.
+struct AlphaLevels {
+    int distinct = 0;
+    int value[16], count[16];
+    bool low[16];
+};
+
+AlphaLevels alphaLevels(const Block& b, const int* ids, int n) {
+    AlphaLevels l;
+    for (int t = 0; t < n; ++t) {
+        const int a = b.px[ids[t]][3];
+        int v = 0;
+        while (v < l.distinct && l.value[v] != a) ++v;
+        if (v == l.distinct) {
+            l.value[v] = a;
+            l.count[v] = 0;
+            l.low[v] = b.low[ids[t]];
+            ++l.distinct;
+        }
+        ++l.count[v];
+    }
+    return l;
+}
+
+struct AlphaEnds {
+    int64_t error = INT64_MAX;
+    int end[2] = {0, 0};  // as `bits`-bit values, the p-bit (if any) lowest
+};
+
+// The error of ends `k0` and `k1` (of `bits` bits), given up once it
+// reaches `bound`.
+int64_t alphaError(const AlphaLevels& l, int k0, int k1, int bits, int indexBits, int cut, int64_t bound) {
+    const int v0 = widenTo8(k0, bits), v1 = widenTo8(k1, bits);
+    const uint8_t* weights = bc7::weightsFor(indexBits);
+    const int entries = 1 << indexBits;
+    int palette[16];
+    for (int k = 0; k < entries; ++k) palette[k] = ((64 - weights[k]) * v0 + weights[k] * v1 + 32) >> 6;
+    const auto cost = [&](int v, int k) {
+        return alphaCost(l.value[v] - palette[k]) + ((palette[k] < cut) != l.low[v] ? kCrossing : 0);
+    };
+    // The palette runs one way, so the nearest entry is the index for the
+    // value's place between the ends or one beside it; all of them are
+    // looked at only where that one is across the cut.
+    const uint8_t* nearestIndex = indexForWeight(indexBits);
+    int64_t total = 0;
+    for (int v = 0; v < l.distinct && total < bound; ++v) {
+        const int w = v0 == v1 ? 0 : std::clamp(((l.value[v] - v0) * 128 / (v1 - v0) + 1) / 2, 0, 64);
+        const int guess = nearestIndex[w];
+        int64_t best = INT64_MAX;
+        for (int k = std::max(0, guess - 1); k <= std::min(entries - 1, guess + 1); ++k)
+            best = std::min(best, cost(v, k));
+        if (best >= kCrossing)
+            for (int k = 0; k < entries; ++k) best = std::min(best, cost(v, k));
+        total += best * l.count[v];
+    }
+    return total;
+}
+
+AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, bool coarse = true) {
+    AlphaEnds best;
+    const int top = (1 << bits) - 1;
+    const auto consider = [&](int k0, int k1) {
+        k0 = std::clamp(k0, 0, top);
+        k1 = std::clamp(k1, 0, top);
+        const int64_t e = alphaError(l, k0, k1, bits, indexBits, cut, best.error);
+        if (e < best.error) best = {e, {k0, k1}};
+    };
+    const auto nearest = [&](int value) {  // the code that widens nearest to `value`
+        int k = (value * top + 127) / 255;
+        for (int step : {-1, 1})
+            if (k + step >= 0 && k + step <= top &&
+                std::abs(widenTo8(k + step, bits) - value) < std::abs(widenTo8(k, bits) - value))
+                k += step;
+        return k;
+    };
+    const auto [lowest, highest] = std::minmax_element(l.value, l.value + l.distinct);
+    const int low = nearest(*lowest), high = nearest(*highest);
+    consider(low, high);
+    if (best.error == 0 || l.distinct <= 1) return best;
+    // Coarse to fine: a grid of steps of eight (in eight bits) around the
+    // extremes, unless asked for a quick look, then each end moved by half
+    // as much while that lowers the error, down to single codes.
+    const int grid = 1 << (bits - 5);
+    for (int k0 = low - 2 * grid; k0 <= low + 2 * grid && coarse; k0 += grid)
+        for (int k1 = high - 2 * grid; k1 <= high + 2 * grid; k1 += grid) consider(k0, k1);
+    for (int step = std::max(1, grid / 2); step >= 1 && best.error > 0; step /= 2)
+        for (int round = 0; round < 4; ++round) {
+            const AlphaEnds before = best;
+            for (int move : {step, -step})
+                for (int which = 0; which < 2; ++which)
+                    consider(before.end[0] + (which == 0 ? move : 0), before.end[1] + (which == 1 ? move : 0));
+            if (best.error == before.error) break;
+        }
+    return best;
+}
+
 struct SubsetFit {
     int64_t error = INT64_MAX;
     Ends ends;
@@ -240,9 +398,82 @@ void tryEnds(const Block& b, const Fit& f, const Ends& e, const int* ids, int n,
     std::copy(index, index + n, best.index);
 }
 
+// Colour ends for unquantized `colour` points beside alpha ends already
+// chosen (`bits`-bit values): where the mode has p-bits, alpha's low bit
+// is each end's, and colour is quantized with it.
+Ends besideAlpha(const Fit& f, const double (&colour)[2][4], const AlphaEnds& a) {
+    const ModeInfo& m = *f.mode;
+    const Nearest& table = nearestCodes();
+    const bool hasP = m.endpointPBits || m.sharedPBits;
+    Ends e;
+    for (int end = 0; end < 2; ++end) {
+        e.p[end] = hasP ? a.end[end] & 1 : 0;
+        e.code[end][3] = hasP ? a.end[end] >> 1 : a.end[end];
+        for (int c = 0; c < 3; ++c)
+            e.code[end][c] = table.code[m.colourBits - 4][hasP ? e.p[end] + 1 : 0][int(colour[end][c] * 2 + 0.5)];
+    }
+    return e;
+}
+
+// Least squares ends for channels c0..c1-1 of the subset, given its indices.
+bool leastSquares(const Block& b, const int* ids, int n, const int* index, int indexBits, int c0, int c1,
+                  double (&point)[2][4]) {
+    const uint8_t* weights = bc7::weightsFor(indexBits);
+    // Colour by how much each texel's counts, alpha alike for all.
+    const bool colour = c0 < 3, alpha = c1 == 4;
+    double aa[2] = {}, ab[2] = {}, bb[2] = {}, ax[4] = {}, bx[4] = {};
+    for (int t = 0; t < n; ++t) {
+        const double w = weights[index[t]] / 64.0;
+        const int* x = b.px[ids[t]];
+        if (colour && b.opaque) {
+            aa[0] += (1 - w) * (1 - w);
+            ab[0] += (1 - w) * w;
+            bb[0] += w * w;
+            for (int c = c0; c < std::min(c1, 3); ++c) {
+                ax[c] += (1 - w) * x[c];
+                bx[c] += w * x[c];
+            }
+        } else if (colour) {
+            const double v = b.seen[ids[t]];
+            aa[0] += (1 - w) * v * (1 - w);
+            ab[0] += (1 - w) * v * w;
+            bb[0] += w * v * w;
+            for (int c = c0; c < std::min(c1, 3); ++c) {
+                ax[c] += (1 - w) * v * x[c];
+                bx[c] += w * v * x[c];
+            }
+        }
+        if (alpha) {
+            aa[1] += (1 - w) * (1 - w);
+            ab[1] += (1 - w) * w;
+            bb[1] += w * w;
+            ax[3] += (1 - w) * x[3];
+            bx[3] += w * x[3];
+        }
+    }
+    for (int c = c0; c < c1; ++c) {
+        const int g = c < 3 ? 0 : 1;
+        const double det = aa[g] * bb[g] - ab[g] * ab[g];
+        if (det < 1e-9 * (g == 0 ? b.alphaScale * b.alphaScale : 1)) return false;
+        point[0][c] = std::clamp((bb[g] * ax[c] - ab[g] * bx[c]) / det, 0.0, 255.0);
+        point[1][c] = std::clamp((aa[g] * bx[c] - ab[g] * ax[c]) / det, 0.0, 255.0);
+    }
+    return true;
+}
+
 template <int C0, int C1>
 SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
     constexpr int c0 = C0, c1 = C1;
+    if (C0 == 3) {
+        // Alpha on its own line: the ends searched on their own are the fit.
+        const ModeInfo& m = *f.mode;
+        SubsetFit best;
+        const double none[2][4] = {};
+        tryEnds<C0, C1>(
+            b, f, besideAlpha(f, none, fitAlphaEnds(alphaLevels(b, ids, n), m.alphaBits, f.indexBits, b.cut, false)),
+            ids, n, best);
+        return best;
+    }
     double mean[4] = {};
     for (int t = 0; t < n; ++t)
         for (int c = c0; c < c1; ++c) mean[c] += b.px[ids[t]][c];
@@ -286,45 +517,37 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
     }
     SubsetFit best;
     tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
+    const double axisEnds[2][4] = {{point[0][0], point[0][1], point[0][2], point[0][3]},
+                                   {point[1][0], point[1][1], point[1][2], point[1][3]}};
 
     // Least squares from the indices (a second round gains little).
-    const uint8_t* weights = bc7::weightsFor(f.indexBits);
     for (int round = 0; round < 1; ++round) {
-        double aa = 0, ab = 0, bb = 0, ax[4] = {}, bx[4] = {};
-        for (int t = 0; t < n; ++t) {
-            const double w = weights[best.index[t]] / 64.0;
-            aa += (1 - w) * (1 - w);
-            ab += (1 - w) * w;
-            bb += w * w;
-            for (int c = c0; c < c1; ++c) {
-                ax[c] += (1 - w) * b.px[ids[t]][c];
-                bx[c] += w * b.px[ids[t]][c];
-            }
-        }
-        const double det = aa * bb - ab * ab;
-        if (det < 1e-9) break;
-        for (int c = c0; c < c1; ++c) {
-            point[0][c] = std::clamp((bb * ax[c] - ab * bx[c]) / det, 0.0, 255.0);
-            point[1][c] = std::clamp((aa * bx[c] - ab * ax[c]) / det, 0.0, 255.0);
-        }
+        if (!leastSquares(b, ids, n, best.index, f.indexBits, c0, c1, point)) break;
         const int64_t before = best.error;
         tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
         if (best.error == before) break;
     }
-    // Alpha on its own line is worth a closer search: each end's code a step
-    // either way while that lowers the error.
-    if (C0 == 3) {
-        const int top = (1 << f.mode->alphaBits) - 1;
-        for (int round = 0; round < 16 && best.error > 0; ++round) {
-            const int64_t before = best.error;
-            const Ends from = best.ends;
-            for (int end = 0; end < 2; ++end)
-                for (int step : {-1, 1}) {
-                    Ends e = from;
-                    e.code[end][3] = std::clamp(e.code[end][3] + step, 0, top);
-                    tryEnds<C0, C1>(b, f, e, ids, n, best);
-                }
-            if (best.error == before) break;
+    // Alpha first: its ends searched on their own, then colour fitted to
+    // the indices they give, either way round along the colour axis and then
+    // by least squares from the indices the better one gives.
+    if (C1 == 4 && b.searchAlpha) {
+        const ModeInfo& m = *f.mode;
+        const int bits = m.alphaBits + (m.endpointPBits || m.sharedPBits ? 1 : 0);
+        const AlphaEnds a = fitAlphaEnds(alphaLevels(b, ids, n), bits, f.indexBits, b.cut);
+        {
+            const double turned[2][4] = {{axisEnds[1][0], axisEnds[1][1], axisEnds[1][2], axisEnds[1][3]},
+                                         {axisEnds[0][0], axisEnds[0][1], axisEnds[0][2], axisEnds[0][3]}};
+            SubsetFit first;
+            tryEnds<C0, C1>(b, f, besideAlpha(f, axisEnds, a), ids, n, first);
+            tryEnds<C0, C1>(b, f, besideAlpha(f, turned, a), ids, n, first);
+            double colour[2][4] = {};
+            for (int round = 0; round < 2; ++round) {
+                if (!leastSquares(b, ids, n, first.index, f.indexBits, 0, 3, colour)) break;
+                const int64_t before = first.error;
+                tryEnds<C0, C1>(b, f, besideAlpha(f, colour, a), ids, n, first);
+                if (first.error == before) break;
+            }
+            if (first.error < best.error) best = first;
         }
     }
     return best;
@@ -591,6 +814,61 @@ void rankShapes(const Block& b, int* order, int keep) {
     for (int r = 0; r < keep; ++r) order[r] = near[ranked[r]];
 }
 
+// The two-subset shapes whose subsets' alpha mode 7 follows best, best
+// first: each subset's alpha given the ends nearest its extremes.
+void rankAlphaShapes(const Block& b, int* order, int keep) {
+    const auto& masks = shapeMasks();
+    int64_t score[64];
+    int shapes[64];
+    for (int shape = 0; shape < 64; ++shape) {
+        shapes[shape] = shape;
+        score[shape] = 0;
+        for (int s = 0; s < 2; ++s) {
+            int ids[16], n = 0;
+            for (int i = 0; i < 16; ++i)
+                if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
+            const AlphaLevels l = alphaLevels(b, ids, n);
+            const auto [lowest, highest] = std::minmax_element(l.value, l.value + l.distinct);
+            // Six-bit ends (five and the p-bit) nearest the extremes.
+            score[shape] +=
+                alphaError(l, (*lowest * 63 + 127) / 255, (*highest * 63 + 127) / 255, 6, 2, b.cut, INT64_MAX);
+        }
+    }
+    const auto better = [&](int x, int y) { return score[x] != score[y] ? score[x] < score[y] : x < y; };
+    // The likeliest of them measured with the best ends there are.
+    constexpr int kMeasured = 4;
+    std::partial_sort(shapes, shapes + kMeasured, shapes + 64, better);
+    for (int r = 0; r < kMeasured; ++r) {
+        const int shape = shapes[r];
+        score[shape] = 0;
+        for (int s = 0; s < 2; ++s) {
+            int ids[16], n = 0;
+            for (int i = 0; i < 16; ++i)
+                if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
+            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut, false).error;
+        }
+    }
+    std::partial_sort(shapes, shapes + keep, shapes + kMeasured, better);
+    std::copy(shapes, shapes + keep, order);
+}
+
+// How far the block's alpha comes out, summed over its texels.
+int alphaOff(const Encoding& e, const uint8_t* rgba) {
+    const ModeInfo& m = bc7::kModes[size_t(e.mode)];
+    const bool separate = m.secondIndexBits != 0;
+    const int bits = separate && !e.selector ? m.secondIndexBits : m.indexBits;
+    const Fit f{&m, 3, 4, bits};
+    const uint8_t* weights = bc7::weightsFor(bits);
+    int off = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int s = separate ? 0 : bc7::subsetOf(m.subsets, e.shape, i);
+        const int w = weights[separate && !e.selector ? e.second[i] : e.index[i]];
+        const int a = ((64 - w) * endValue(f, e.ends[s], 0, 3) + w * endValue(f, e.ends[s], 1, 3) + 32) >> 6;
+        off += std::abs(a - rgba[4 * i + 3]);
+    }
+    return off;
+}
+
 void keepBetter(Encoding&& candidate, Encoding& best) {
     if (candidate.error < best.error) best = std::move(candidate);
 }
@@ -600,6 +878,8 @@ void keepBetter(Encoding&& candidate, Encoding& best) {
 void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
     Block b;
     b.cut = alphaCut;
+    b.searchAlpha = false;
+    std::fill(b.seen, b.seen + 16, 1);
     // A block nobody sees needs its alpha; its colours only matter to filtering.
     bool hidden = true;
     for (int i = 0; i < 16; ++i) {
@@ -607,6 +887,10 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
         b.opaque &= rgba[4 * i + 3] == 255;
         b.low[i] = rgba[4 * i + 3] < alphaCut;
         hidden &= rgba[4 * i + 3] == 0;
+    }
+    if (!b.opaque) {
+        b.alphaScale = kSeen;
+        for (int i = 0; i < 16; ++i) b.seen[i] = rgba[4 * i + 3] + 1;
     }
     Encoding best = encodeShaped(b, 6, 0);
     if (b.opaque) {
@@ -617,12 +901,24 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
             keepBetter(encodeShaped(b, 3, shapes[0]), best);
         }
     } else if (!hidden) {
+        int shape;
+        rankShapes<4>(b, &shape, 1);
         keepBetter(encodeSeparate(b, 5, 0), best);
         keepBetter(encodeSeparate(b, 4, 0), best);
         keepBetter(encodeSeparate(b, 4, 1), best);
-        int shape;
-        rankShapes<4>(b, &shape, 1);
         keepBetter(encodeShaped(b, 7, shape), best);
+        if (alphaOff(best, rgba) > kAlphaNear) {
+            b.searchAlpha = true;
+            keepBetter(encodeShaped(b, 6, 0), best);
+            keepBetter(encodeShaped(b, 7, shape), best);
+            // Where alpha is still off, mode 7 on the shapes that suit alpha best.
+            if (alphaOff(best, rgba) > kAlphaNear) {
+                int alphaShapes[2];
+                rankAlphaShapes(b, alphaShapes, 2);
+                for (int s : alphaShapes)
+                    if (s != shape) keepBetter(encodeShaped(b, 7, s), best);
+            }
+        }
     }
     pack(best, out);
 }
