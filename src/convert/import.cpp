@@ -105,9 +105,11 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current, ImageLibrary& library,
                                     const SetOptions& options, int maxImport) {
     if (options.useImageTool) return std::nullopt;
-    int width = 0, height = 0, bits = 0;
-    if (!library.check(file, width, height, bits)) return std::nullopt;
-    const int size = importSize(width, height, maxImport);
+    // The library sizes the chain as importSize would, from the one reading
+    // of the file that makes it; a most that is no power of two is left to
+    // the files.
+    int size = std::min(maxImport, 512);
+    if (size <= 0 || !std::has_single_bit(unsigned(size))) return std::nullopt;
     HeldSet set;
     if (!library.chainRgba(file, size, options.keepCoverage, QUOR_GRID_565, set.rgba)) return std::nullopt;
     // A 24-bit picture loads as a 5-6-5 set under the template header, which

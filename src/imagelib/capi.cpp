@@ -381,9 +381,15 @@ QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge
         if ((edge & (edge - 1)) != 0)
             return badArgument("an edge of " + std::to_string(edge) + "; it is a power of two");
         Rounding rounding = Rounding::KeepMeans;
-        if (!fullColourFlags(flags, rounding)) return false;
+        if (!fullColourFlags(flags & ~QUOR_CHAIN_FIT, rounding)) return false;
         const auto image = loadShared(src, why());
         if (!image) return false;
+        if (flags & QUOR_CHAIN_FIT) {
+            const int32_t longer = std::max(image->width, image->height);
+            int32_t fit = 16;
+            while (fit < edge && fit < longer) fit *= 2;
+            edge = std::min(fit, edge);
+        }
         const auto bitsOf = [](const Image& picture) { return picture.indexed ? 8 : picture.hasAlpha ? 32 : 24; };
         describe(ctx, image->width, image->height, bitsOf(*image));
         if (bitsOf(*image) != 24) return refuse(QUOR_ERROR_FORMAT, "the picture is not opaque full colour");

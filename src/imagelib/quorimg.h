@@ -130,7 +130,13 @@ QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext*
  * power of two.  The context describes the picture as _anytobmps would
  * have written it, size and bits; only a picture that stays 24-bit at
  * every step (opaque full colour) is taken: any other is refused with
- * QUOR_ERROR_FORMAT and the caller goes through the files. */
+ * QUOR_ERROR_FORMAT and the caller goes through the files.  With
+ * QUOR_CHAIN_FIT among the flags, edge is the most the largest level may
+ * be: it is the least power of two from 16 up that holds the picture's
+ * longer side, or edge when that is less, and the context's width and
+ * height give it (one reading of the file both sizes the chain and makes
+ * it). */
+#define QUOR_CHAIN_FIT 8
 QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge, int32_t flags, uint8_t* rgba,
                                  int32_t capacity);
 /* Decodes any readable picture into rgba: 4 bytes a pixel (red, green, blue,

@@ -64,13 +64,23 @@ bool QuorLibrary::remapUsed(const QString& source, const QString& destination, c
                          native(palettePicture).constData()) != 0;
 }
 
-bool QuorLibrary::chainRgba(const QString& source, int edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
+namespace {
+size_t chainBytes(int edge) {
     size_t bytes = 0;
     for (int e = edge; e >= 1; e /= 2) bytes += size_t(e) * size_t(e) * 4;
+    return bytes;
+}
+}  // namespace
+
+bool QuorLibrary::chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
     if (edge <= 0 || edge > 512) return false;
-    rgba.resize(bytes);
-    return _picchainrgb(native(source).constData(), &context_, edge, (keepCoverage ? QUOR_KEEP_COVERAGE : 0) | grid,
-                        rgba.data(), int32_t(bytes)) != 0;
+    rgba.resize(chainBytes(edge));
+    const int32_t flags = (keepCoverage ? QUOR_KEEP_COVERAGE : 0) | grid | QUOR_CHAIN_FIT;
+    if (_picchainrgb(native(source).constData(), &context_, edge, flags, rgba.data(), int32_t(rgba.size())) == 0)
+        return false;
+    edge = contextField(context_, QUOR_CONTEXT_WIDTH);
+    rgba.resize(chainBytes(edge));
+    return true;
 }
 
 bool QuorLibrary::readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) {

@@ -66,10 +66,13 @@ public:
     // The chain of an opaque full-colour picture in memory: the picture
     // brought in as anyToBmp would, resampled to `edge` as resize would, and
     // every smaller level as resizeFull from it would make it; RGBA, top row
-    // first, largest level first.  False for any other picture, and from a
+    // first, largest level first.  `edge` goes in as the most the largest
+    // level may be (a power of two) and comes out as what it is: the least
+    // power of two from 16 up that holds the picture's longer side, or the
+    // most when that is less.  False for any other picture, and from a
     // library that keeps no chain in memory: the caller then goes through
     // the files.
-    virtual bool chainRgba(const QString& source, int edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
+    virtual bool chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
         (void)source, (void)edge, (void)keepCoverage, (void)grid, (void)rgba;
         return false;
     }
@@ -94,7 +97,7 @@ public:
                     int grid = 0) override;
     bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
     bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
-    bool chainRgba(const QString& source, int edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) override;
+    bool chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) override;
     LibraryError lastError() override;
 
     QuorContext& context() { return context_; }
