@@ -44,6 +44,9 @@ constexpr int kAlphaWeight = 64;
 // Blocks whose alpha comes out this far off at most (summed over the
 // texels) after the plain fits keep them; the rest have alpha's own searches.
 constexpr int kAlphaNear = 3;
+// Alpha with this many distinct levels at most (in a subset) has its ends
+// solved from where its extremes could fall in the palette.
+constexpr int kFewLevels = 6;
 // Opaque blocks whose mode 6 error is at most this (squared, summed) keep it.
 constexpr int64_t kGoodEnough = 16 * 3;
 
@@ -365,6 +368,25 @@ AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, b
     const int low = nearest(*lowest), high = nearest(*highest);
     consider(low, high);
     if (best.error == 0 || l.distinct <= 1) return best;
+    // Few levels: the extremes on every pair of palette entries, ends
+    // solved from them and rounded either way.  This finds the ends that
+    // give every level exactly wherever there are any, which the steps
+    // below, starting from the extremes, can miss.
+    if (l.distinct <= kFewLevels) {
+        const uint8_t* weights = bc7::weightsFor(indexBits);
+        const int entries = 1 << indexBits, span = *highest - *lowest;
+        for (int i = 0; i < entries - 1 && best.error > 0; ++i)
+            for (int j = i + 1; j < entries && best.error > 0; ++j) {
+                // v0 + (v1 - v0) w / 64 puts the extremes on entries i and j.
+                const int gap = weights[j] - weights[i];
+                const int width = span * 64 / gap, v0 = *lowest - weights[i] * width / 64;
+                const int k0 = v0 * top / 255, k1 = (v0 + width) * top / 255;
+                if (k0 < -1 || k1 > top + 1) continue;
+                for (int d0 = 0; d0 <= 1; ++d0)
+                    for (int d1 = 0; d1 <= 1; ++d1) consider(k0 + d0, k1 + d1);
+            }
+        if (best.error == 0) return best;
+    }
     // Coarse to fine: a grid of steps of eight (in eight bits) around the
     // extremes, unless asked for a quick look, then each end moved by half
     // as much while that lowers the error, down to single codes.
