@@ -6,14 +6,16 @@
 //    two-subset shapes closest to the block's own split along its axis are
 //    ranked by how far their texels lie off each subset's line, mode 1 is
 //    fitted to the best two and mode 3 to the best;
-//  - blocks with alpha: mode 6 (colour and alpha on one line), modes 4 and 5
-//    (alpha on its own indices, its ends searched on their own as our BC3
-//    coder does), and mode 7 on the best-ranked shape; wholly transparent
-//    blocks, mode 6 alone.  Where the best of those leaves alpha off, modes
-//    6 and 7 are fitted alpha first: its ends searched on their own (a
-//    coarse grid around its extremes, then finer steps), colour fitted to
-//    the indices they give; and mode 7 is tried as well on the two shapes
-//    whose subsets' alpha fits best.
+//  - blocks with alpha: modes 5 and 4 (alpha on its own indices, its ends
+//    searched on their own as our BC3 coder does); where mode 5 leaves
+//    alpha off, mode 6 (colour and alpha on one line) as well, and mode 7
+//    on the best-ranked shape there and at a cut-out's edge; wholly
+//    transparent blocks, mode 6 alone.  Where the best of those leaves
+//    alpha off, mode 6 is fitted alpha first: its ends searched on their
+//    own (where they are few, solved from where the extremes could fall;
+//    else a coarse grid around them, then finer steps), colour fitted to
+//    the indices they give; and if alpha is still off, mode 7 the same way
+//    on the two shapes whose subsets' alpha fits best.
 // The lowest error, colour and alpha together, wins; a texel that an index
 // would carry across the alpha cut costs more than any error, so cut-outs
 // keep their edges.  Integer
@@ -44,6 +46,9 @@ constexpr int kAlphaWeight = 64;
 // Blocks whose alpha comes out this far off at most (summed over the
 // texels) after the plain fits keep them; the rest have alpha's own searches.
 constexpr int kAlphaNear = 3;
+// Alpha with this many distinct levels at most (in a subset) has its ends
+// solved from where its extremes could fall in the palette.
+constexpr int kFewLevels = 6;
 // Opaque blocks whose mode 6 error is at most this (squared, summed) keep it.
 constexpr int64_t kGoodEnough = 16 * 3;
 
@@ -63,6 +68,9 @@ struct Block {
 
 // Colour at full alpha counts this much on blocks with alpha.
 constexpr int kSeen = 256;
+// A cut-out's edge that mode 5 gives with alpha exact and an error at most
+// this (four times kGoodEnough, at full alpha) is not tried in mode 7.
+constexpr int64_t kNearEnough = 4 * kGoodEnough * kSeen;
 
 // Quantized ends of one subset: codes without their p-bits, then the p-bits.
 struct Ends {
@@ -365,6 +373,25 @@ AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, b
     const int low = nearest(*lowest), high = nearest(*highest);
     consider(low, high);
     if (best.error == 0 || l.distinct <= 1) return best;
+    // Few levels: the extremes on every pair of palette entries, ends
+    // solved from them and rounded either way.  This finds the ends that
+    // give every level exactly wherever there are any, which the steps
+    // below, starting from the extremes, can miss.
+    if (l.distinct <= kFewLevels) {
+        const uint8_t* weights = bc7::weightsFor(indexBits);
+        const int entries = 1 << indexBits, span = *highest - *lowest;
+        for (int i = 0; i < entries - 1 && best.error > 0; ++i)
+            for (int j = i + 1; j < entries && best.error > 0; ++j) {
+                // v0 + (v1 - v0) w / 64 puts the extremes on entries i and j.
+                const int gap = weights[j] - weights[i];
+                const int width = span * 64 / gap, v0 = *lowest - weights[i] * width / 64;
+                const int k0 = v0 * top / 255, k1 = (v0 + width) * top / 255;
+                if (k0 < -1 || k1 > top + 1) continue;
+                for (int d0 = 0; d0 <= 1; ++d0)
+                    for (int d1 = 0; d1 <= 1; ++d1) consider(k0 + d0, k1 + d1);
+            }
+        if (best.error == 0) return best;
+    }
     // Coarse to fine: a grid of steps of eight (in eight bits) around the
     // extremes, unless asked for a quick look, then each end moved by half
     // as much while that lowers the error, down to single codes.
@@ -516,21 +543,22 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
         point[1][c] = std::clamp(mean[c] + axis[c] * high, 0.0, 255.0);
     }
     SubsetFit best;
-    tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
     const double axisEnds[2][4] = {{point[0][0], point[0][1], point[0][2], point[0][3]},
                                    {point[1][0], point[1][1], point[1][2], point[1][3]}};
-
-    // Least squares from the indices (a second round gains little).
-    for (int round = 0; round < 1; ++round) {
-        if (!leastSquares(b, ids, n, best.index, f.indexBits, c0, c1, point)) break;
-        const int64_t before = best.error;
+    if (C1 < 4 || !b.searchAlpha) {
         tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
-        if (best.error == before) break;
-    }
-    // Alpha first: its ends searched on their own, then colour fitted to
-    // the indices they give, either way round along the colour axis and then
-    // by least squares from the indices the better one gives.
-    if (C1 == 4 && b.searchAlpha) {
+        // Least squares from the indices (a second round gains little).
+        for (int round = 0; round < 1; ++round) {
+            if (!leastSquares(b, ids, n, best.index, f.indexBits, c0, c1, point)) break;
+            const int64_t before = best.error;
+            tryEnds<C0, C1>(b, f, quantizeEnds<C0, C1>(f, point), ids, n, best);
+            if (best.error == before) break;
+        }
+    } else {
+        // Alpha first, on blocks the plain fit has left with alpha off: its
+        // ends searched on their own, then colour fitted to the indices
+        // they give, either way round along the colour axis and then by
+        // least squares from the indices the better one gives.
         const ModeInfo& m = *f.mode;
         const int bits = m.alphaBits + (m.endpointPBits || m.sharedPBits ? 1 : 0);
         const AlphaEnds a = fitAlphaEnds(alphaLevels(b, ids, n), bits, f.indexBits, b.cut);
@@ -791,7 +819,8 @@ void rankShapes(const Block& b, int* order, int keep) {
         distance[shape] = std::min(d, 16 - d);
         near[shape] = shape;
     }
-    constexpr int kNear = 8;
+    // Blocks with alpha have their alpha-first shapes besides: fewer here.
+    constexpr int kNear = C == 4 ? 4 : 8;
     std::partial_sort(near, near + kNear, near + 64,
                       [&](int x, int y) { return distance[x] != distance[y] ? distance[x] < distance[y] : x < y; });
     float score[kNear];
@@ -815,19 +844,37 @@ void rankShapes(const Block& b, int* order, int keep) {
 }
 
 // The two-subset shapes whose subsets' alpha mode 7 follows best, best
-// first: each subset's alpha given the ends nearest its extremes.
+// first: each subset's alpha given the ends nearest its extremes.  A
+// subset's levels come from the block's, each with the texels it holds.
 void rankAlphaShapes(const Block& b, int* order, int keep) {
+    int all[16];
+    for (int i = 0; i < 16; ++i) all[i] = i;
+    const AlphaLevels block = alphaLevels(b, all, 16);
+    unsigned texels[16] = {};
+    for (int i = 0; i < 16; ++i)
+        for (int v = 0; v < block.distinct; ++v)
+            if (b.px[i][3] == block.value[v]) texels[v] |= 1u << i;
     const auto& masks = shapeMasks();
+    const auto levelsOf = [&](unsigned mine) {
+        AlphaLevels l;
+        for (int v = 0; v < block.distinct; ++v) {
+            unsigned t = texels[v] & mine;
+            if (!t) continue;
+            l.value[l.distinct] = block.value[v];
+            l.low[l.distinct] = block.low[v];
+            l.count[l.distinct] = 0;
+            for (; t; t &= t - 1) ++l.count[l.distinct];
+            ++l.distinct;
+        }
+        return l;
+    };
     int64_t score[64];
     int shapes[64];
     for (int shape = 0; shape < 64; ++shape) {
         shapes[shape] = shape;
         score[shape] = 0;
-        for (int s = 0; s < 2; ++s) {
-            int ids[16], n = 0;
-            for (int i = 0; i < 16; ++i)
-                if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
-            const AlphaLevels l = alphaLevels(b, ids, n);
+        for (const unsigned mine : {~unsigned(masks[size_t(shape)]) & 0xffffu, unsigned(masks[size_t(shape)])}) {
+            const AlphaLevels l = levelsOf(mine);
             const auto [lowest, highest] = std::minmax_element(l.value, l.value + l.distinct);
             // Six-bit ends (five and the p-bit) nearest the extremes.
             score[shape] +=
@@ -841,12 +888,8 @@ void rankAlphaShapes(const Block& b, int* order, int keep) {
     for (int r = 0; r < kMeasured; ++r) {
         const int shape = shapes[r];
         score[shape] = 0;
-        for (int s = 0; s < 2; ++s) {
-            int ids[16], n = 0;
-            for (int i = 0; i < 16; ++i)
-                if (((masks[size_t(shape)] >> i) & 1) == s) ids[n++] = i;
-            score[shape] += fitAlphaEnds(alphaLevels(b, ids, n), 6, 2, b.cut, false).error;
-        }
+        for (const unsigned mine : {~unsigned(masks[size_t(shape)]) & 0xffffu, unsigned(masks[size_t(shape)])})
+            score[shape] += fitAlphaEnds(levelsOf(mine), 6, 2, b.cut, false).error;
     }
     std::partial_sort(shapes, shapes + keep, shapes + kMeasured, better);
     std::copy(shapes, shapes + keep, order);
@@ -892,31 +935,45 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
         b.alphaScale = kSeen;
         for (int i = 0; i < 16; ++i) b.seen[i] = rgba[4 * i + 3] + 1;
     }
-    Encoding best = encodeShaped(b, 6, 0);
-    if (b.opaque) {
-        if (best.error > kGoodEnough) {
+    Encoding best;
+    if (b.opaque || hidden) {
+        best = encodeShaped(b, 6, 0);
+        if (b.opaque && best.error > kGoodEnough) {
             int shapes[2];
             rankShapes<3>(b, shapes, 2);
             for (int k = 0; k < 2; ++k) keepBetter(encodeShaped(b, 1, shapes[k]), best);
             keepBetter(encodeShaped(b, 3, shapes[0]), best);
         }
-    } else if (!hidden) {
-        int shape;
-        rankShapes<4>(b, &shape, 1);
-        keepBetter(encodeSeparate(b, 5, 0), best);
-        keepBetter(encodeSeparate(b, 4, 0), best);
+    } else {
+        // Mode 5 first.  Where it gives alpha exactly, mode 4 with colour on
+        // the two-bit indices can only do worse (the same indices, coarser
+        // ends), and modes 6 and 7, whose alpha shares colour's indices,
+        // seldom do better: mode 7 is tried still at a cut-out's edge, where
+        // its shapes can part the texels seen from those that are not,
+        // unless the colour seen is near already.
+        best = encodeSeparate(b, 5, 0);
+        const bool exact = alphaOff(best, rgba) == 0;
         keepBetter(encodeSeparate(b, 4, 1), best);
-        keepBetter(encodeShaped(b, 7, shape), best);
+        if (!exact) {
+            keepBetter(encodeShaped(b, 6, 0), best);
+            keepBetter(encodeSeparate(b, 4, 0), best);
+        }
+        bool straddles = false;
+        for (int i = 1; i < 16; ++i) straddles |= b.low[i] != b.low[0];
+        if (!exact || (straddles && best.error > kNearEnough)) {
+            int shape;
+            rankShapes<4>(b, &shape, 1);
+            keepBetter(encodeShaped(b, 7, shape), best);
+        }
+        // Where alpha is off, mode 6 alpha first, and then, if it is still
+        // off, mode 7 alpha first on the shapes that suit alpha best.
         if (alphaOff(best, rgba) > kAlphaNear) {
             b.searchAlpha = true;
             keepBetter(encodeShaped(b, 6, 0), best);
-            keepBetter(encodeShaped(b, 7, shape), best);
-            // Where alpha is still off, mode 7 on the shapes that suit alpha best.
             if (alphaOff(best, rgba) > kAlphaNear) {
                 int alphaShapes[2];
                 rankAlphaShapes(b, alphaShapes, 2);
-                for (int s : alphaShapes)
-                    if (s != shape) keepBetter(encodeShaped(b, 7, s), best);
+                for (int s : alphaShapes) keepBetter(encodeShaped(b, 7, s), best);
             }
         }
     }
