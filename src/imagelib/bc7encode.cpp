@@ -355,9 +355,20 @@ int64_t alphaError(const AlphaLevels& l, int k0, int k1, int bits, int indexBits
 AlphaEnds fitAlphaEnds(const AlphaLevels& l, int bits, int indexBits, int cut, bool coarse = true) {
     AlphaEnds best;
     const int top = (1 << bits) - 1;
+    // Pairs already measured: the searches below come back to many of them,
+    // and a pair measured again can never improve on itself.  Past what the
+    // table holds, pairs are measured without being noted.
+    constexpr int kSlots = 256, kNoted = 192;
+    uint32_t noted[kSlots] = {};
+    int notedCount = 0;
     const auto consider = [&](int k0, int k1) {
         k0 = std::clamp(k0, 0, top);
         k1 = std::clamp(k1, 0, top);
+        const uint32_t key = uint32_t(k0 << 8 | k1) + 1;
+        uint32_t slot = (key * 2654435761u) >> 24;
+        while (noted[slot] != 0 && noted[slot] != key) slot = (slot + 1) & (kSlots - 1);
+        if (noted[slot] == key) return;
+        if (notedCount < kNoted) noted[slot] = key, ++notedCount;
         const int64_t e = alphaError(l, k0, k1, bits, indexBits, cut, best.error);
         if (e < best.error) best = {e, {k0, k1}};
     };
@@ -493,12 +504,33 @@ SubsetFit fitSubset(const Block& b, const Fit& f, const int* ids, int n) {
     constexpr int c0 = C0, c1 = C1;
     if (C0 == 3) {
         // Alpha on its own line: the ends searched on their own are the fit.
+        // Each level takes its nearest index (on its side of the cut), the
+        // same for every texel that has it.
         const ModeInfo& m = *f.mode;
+        const AlphaLevels l = alphaLevels(b, ids, n);
         SubsetFit best;
         const double none[2][4] = {};
-        tryEnds<C0, C1>(
-            b, f, besideAlpha(f, none, fitAlphaEnds(alphaLevels(b, ids, n), m.alphaBits, f.indexBits, b.cut, false)),
-            ids, n, best);
+        best.ends = besideAlpha(f, none, fitAlphaEnds(l, m.alphaBits, f.indexBits, b.cut, false));
+        const uint8_t* weights = bc7::weightsFor(f.indexBits);
+        const int v0 = endValue(f, best.ends, 0, 3), v1 = endValue(f, best.ends, 1, 3);
+        const int64_t alphaWeight = int64_t(b.alphaScale) * kAlphaWeight;
+        int levelIndex[16];
+        best.error = 0;
+        for (int v = 0; v < l.distinct; ++v) {
+            int64_t least = INT64_MAX;
+            for (int k = 0; k < (1 << f.indexBits); ++k) {
+                const int entry = ((64 - weights[k]) * v0 + weights[k] * v1 + 32) >> 6;
+                int64_t d = alphaWeight * alphaCost(l.value[v] - entry);
+                if ((entry < b.cut) != l.low[v]) d += kCrossing;
+                if (d < least) least = d, levelIndex[v] = k;
+            }
+            best.error += least * l.count[v];
+        }
+        for (int t = 0; t < n; ++t) {
+            int v = 0;
+            while (l.value[v] != b.px[ids[t]][3]) ++v;
+            best.index[t] = levelIndex[v];
+        }
         return best;
     }
     double mean[4] = {};
@@ -676,7 +708,9 @@ void pack(Encoding e, uint8_t* out) {
 }
 
 // Modes 0, 1, 3, 6, 7: every subset on its own line, `shape` choosing them.
-Encoding encodeShaped(const Block& b, int mode, int shape) {
+// Once the error reaches `bound` (that of a block in hand), the rest is
+// not fitted: the block can only lose.
+Encoding encodeShaped(const Block& b, int mode, int shape, int64_t bound = INT64_MAX) {
     const ModeInfo& m = bc7::kModes[size_t(mode)];
     Fit f{&m, 0, 3, m.indexBits};
     f.lastChannel = m.alphaBits ? 4 : 3;
@@ -688,7 +722,7 @@ Encoding encodeShaped(const Block& b, int mode, int shape) {
     e.mode = mode;
     e.shape = shape;
     e.error = 0;
-    for (int s = 0; s < m.subsets; ++s) {
+    for (int s = 0; s < m.subsets && e.error < bound; ++s) {
         int ids[16], n = 0;
         for (int i = 0; i < 16; ++i)
             if (bc7::subsetOf(m.subsets, shape, i) == s) ids[n++] = i;
@@ -702,17 +736,22 @@ Encoding encodeShaped(const Block& b, int mode, int shape) {
 
 // Modes 4 and 5: colour and alpha each on a line of their own.  Mode 4's
 // selector gives colour the three-bit indices (1) or the two-bit ones (0).
-Encoding encodeSeparate(const Block& b, int mode, int selector) {
+// Alpha is fitted first; where its error alone reaches `bound`, colour is
+// not fitted.
+Encoding encodeSeparate(const Block& b, int mode, int selector, int64_t bound = INT64_MAX) {
     const ModeInfo& m = bc7::kModes[size_t(mode)];
     int ids[16];
     for (int i = 0; i < 16; ++i) ids[i] = i;
     Fit colour{&m, 0, 3, selector ? m.secondIndexBits : m.indexBits};
     Fit alpha{&m, 3, 4, selector ? m.indexBits : m.secondIndexBits};
-    const SubsetFit c = fitAny(b, colour, ids, 16), a = fitAny(b, alpha, ids, 16);
+    const SubsetFit a = fitAny(b, alpha, ids, 16);
     Encoding e;
     e.mode = mode;
     e.selector = selector;
-    e.error = c.error + a.error;
+    e.error = a.error;
+    if (e.error >= bound) return e;
+    const SubsetFit c = fitAny(b, colour, ids, 16);
+    e.error += c.error;
     e.ends[0] = c.ends;
     for (int end = 0; end < 2; ++end) e.ends[0].code[end][3] = a.ends.code[end][3];
     for (int i = 0; i < 16; ++i) {
@@ -941,8 +980,8 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
         if (b.opaque && best.error > kGoodEnough) {
             int shapes[2];
             rankShapes<3>(b, shapes, 2);
-            for (int k = 0; k < 2; ++k) keepBetter(encodeShaped(b, 1, shapes[k]), best);
-            keepBetter(encodeShaped(b, 3, shapes[0]), best);
+            for (int k = 0; k < 2; ++k) keepBetter(encodeShaped(b, 1, shapes[k], best.error), best);
+            keepBetter(encodeShaped(b, 3, shapes[0], best.error), best);
         }
     } else {
         // Mode 5 first.  Where it gives alpha exactly, mode 4 with colour on
@@ -953,27 +992,27 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
         // unless the colour seen is near already.
         best = encodeSeparate(b, 5, 0);
         const bool exact = alphaOff(best, rgba) == 0;
-        keepBetter(encodeSeparate(b, 4, 1), best);
+        keepBetter(encodeSeparate(b, 4, 1, best.error), best);
         if (!exact) {
-            keepBetter(encodeShaped(b, 6, 0), best);
-            keepBetter(encodeSeparate(b, 4, 0), best);
+            keepBetter(encodeShaped(b, 6, 0, best.error), best);
+            keepBetter(encodeSeparate(b, 4, 0, best.error), best);
         }
         bool straddles = false;
         for (int i = 1; i < 16; ++i) straddles |= b.low[i] != b.low[0];
         if (!exact || (straddles && best.error > kNearEnough)) {
             int shape;
             rankShapes<4>(b, &shape, 1);
-            keepBetter(encodeShaped(b, 7, shape), best);
+            keepBetter(encodeShaped(b, 7, shape, best.error), best);
         }
         // Where alpha is off, mode 6 alpha first, and then, if it is still
         // off, mode 7 alpha first on the shapes that suit alpha best.
         if (alphaOff(best, rgba) > kAlphaNear) {
             b.searchAlpha = true;
-            keepBetter(encodeShaped(b, 6, 0), best);
+            keepBetter(encodeShaped(b, 6, 0, best.error), best);
             if (alphaOff(best, rgba) > kAlphaNear) {
                 int alphaShapes[2];
                 rankAlphaShapes(b, alphaShapes, 2);
-                for (int s : alphaShapes) keepBetter(encodeShaped(b, 7, s), best);
+                for (int s : alphaShapes) keepBetter(encodeShaped(b, 7, s, best.error), best);
             }
         }
     }
