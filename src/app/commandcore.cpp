@@ -159,7 +159,7 @@ bool parseNumber(const QString& text, int lowest, int highest, int& value) {
 
 QString oneLine(QString text) {
     text.replace('\n', ' ');
-    return readableName(text).simplified();
+    return readableName(text.simplified());
 }
 
 QString usageText() {
@@ -279,7 +279,11 @@ QString parseBatch(const QStringList& arguments, BatchCall& call) {
             "the source and destination are the same folder, so the results would replace their sources; "
             "add --in-place to do so");
     call.request.names = paths.mid(2);
-    if (call.request.names.isEmpty()) call.request.names = bitmapsIn(call.request.sourceFolder);
+    if (call.request.names.isEmpty()) {
+        QString unlisted;
+        call.request.names = bitmapsIn(call.request.sourceFolder, &unlisted);
+        if (!unlisted.isEmpty()) return unlisted;
+    }
     return {};
 }
 
@@ -288,13 +292,20 @@ BatchObserver batchReporter(QTextStream& out, QTextStream& err) {
     BatchObserver observer;
     observer.finished = [&out, &err, bar = bool(isatty(fileno(stderr)))](int index, int count,
                                                                          const BatchFileResult& result) {
+        constexpr int width = 30;
+        if (bar && index > 0) {
+            // The bar is wiped before the line, which would otherwise go on
+            // where the bar ends when both reach one terminal.
+            err << '\r' << QString(width + 16, ' ') << '\r';
+            err.flush();
+        }
         out << (result.converted() ? "converted " : "failed    ") << readableName(result.name);
         if (!result.converted()) out << ": " << oneLine(result.problem());
         else if (!result.note().isEmpty()) out << ": " << oneLine(result.note());
         out << '\n';
         out.flush();
         if (bar) {
-            const int width = 30, done = (index + 1) * width / count;
+            const int done = (index + 1) * width / count;
             err << '\r' << '[' << QString(done, '#') << QString(width - done, '.') << "] " << index + 1 << '/' << count;
             if (index + 1 == count) err << '\n';
             err.flush();

@@ -50,13 +50,13 @@ int BatchSummary::convertedCount() const {
 int BatchSummary::failedCount() const { return int(files.size()) - convertedCount(); }
 
 QString BatchSummary::text() const {
-    if (!refusal.isEmpty()) return readableName(refusal).simplified();
+    if (!refusal.isEmpty()) return readableName(refusal.simplified());
     QString out = QStringLiteral("%1 converted, %2 failed").arg(convertedCount()).arg(failedCount());
     if (stopped) out += QStringLiteral(", stopped before the end");
     QStringList failures;
     for (const BatchFileResult& f : files)
         if (!f.converted())
-            failures << QStringLiteral("%1 (%2)").arg(readableName(f.name), readableName(f.problem()).simplified());
+            failures << QStringLiteral("%1 (%2)").arg(readableName(f.name), readableName(f.problem().simplified()));
     if (!failures.isEmpty()) out += QStringLiteral(": ") + failures.join(QStringLiteral("; "));
     return out;
 }
@@ -68,18 +68,30 @@ bool sameFolder(const QString& a, const QString& b) {
     return absoluteName(a) == absoluteName(b);
 }
 
-QStringList bitmapsIn(const QString& folder) {
+QStringList bitmapsIn(const QString& folder, QString* problem) {
     QStringList names;
 #ifndef _WIN32
+    // A folder that cannot be read is no empty folder: a run over it would
+    // report nothing done as all done.
+    const auto unreadable = [&](int cause) {
+        if (problem)
+            *problem = QStringLiteral("cannot list the files of %1: %2")
+                           .arg(readableName(QDir::toNativeSeparators(folder)), causeOfError(cause));
+        return QStringList{};
+    };
     DIR* dir = ::opendir(nativeName(folder).constData());
-    if (!dir) return names;
+    if (!dir) return unreadable(errno);
+    errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
         const QString name = nameFromNative(QByteArray(entry->d_name));
         if (name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive) &&
             entryKind(QDir(folder).filePath(name)) == EntryKind::File)
             names << name;
+        errno = 0;
     }
+    const int listing = errno;
     ::closedir(dir);
+    if (listing != 0) return unreadable(listing);
 #else
     names = QDir(folder).entryList({"*.bmp"}, QDir::Files);
 #endif
@@ -184,9 +196,14 @@ QString settleBatchNames(BatchRequest& request) {
 }
 
 QString destinationName(const QString& name, const BatchRequest& request) {
-    if (!request.writeDds) return name;
     const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return (dot > 0 ? name.left(dot) : name) + QStringLiteral(".dds");
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    if (request.writeDds) return stem + QStringLiteral(".dds");
+    // A set is a BMP: a picture of another format does not lend the set its
+    // name, which would call a BMP a JPEG and, in the source's own folder,
+    // put the set in place of the picture it was made from.
+    if (name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive)) return name;
+    return stem + QStringLiteral(".bmp");
 }
 
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,

@@ -31,7 +31,9 @@ struct BatchRequest {
     DdsFormat ddsFormat = DdsFormat::Auto;
 };
 
-// The name a source file's result takes in the destination folder.
+// The name a source file's result takes in the destination folder: a BMP's
+// own, any other picture's with .bmp in place of its extension, and with
+// .dds for a run that writes textures.
 QString destinationName(const QString& name, const BatchRequest& request);
 
 // One file's outcome: ok once its output is in place and whole, else the
@@ -68,8 +70,9 @@ struct BatchObserver {
 bool sameFolder(const QString& a, const QString& b);
 
 // The bitmaps (*.bmp, in any case) of a folder, by name, whatever bytes the
-// file system holds for them.
-QStringList bitmapsIn(const QString& folder);
+// file system holds for them; none, with why in `problem`, when the folder
+// cannot be listed.
+QStringList bitmapsIn(const QString& folder, QString* problem = nullptr);
 
 // Makes the request's names names of files of the source folder, and checks
 // that each source has an output of its own.  A name with a folder part is

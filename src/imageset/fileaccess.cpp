@@ -104,11 +104,15 @@ QByteArray nativeName(const QString& name) {
 }
 
 QString readableName(QString name) {
-    for (qsizetype i = name.size(); i-- > 0;)
-        if (isKeptByte(name, i))
-            name.replace(i, 1,
-                         QStringLiteral("\\x") +
-                             QString::number(name[i].unicode() - kKeptByte, 16).toUpper().rightJustified(2, u'0'));
+    const auto hex = [](unsigned value) { return QString::number(value, 16).toUpper().rightJustified(2, u'0'); };
+    for (qsizetype i = name.size(); i-- > 0;) {
+        const char16_t c = name[i].unicode();
+        if (isKeptByte(name, i)) name.replace(i, 1, QStringLiteral("\\x") + hex(c - kKeptByte));
+        // A control character would act on the terminal or the log it is
+        // written to (a line break, an escape sequence), not show.
+        else if (c < 0x20 || c == 0x7F) name.replace(i, 1, QStringLiteral("\\x") + hex(c));
+        else if (c >= 0x80 && c < 0xA0) name.replace(i, 1, QStringLiteral("\\u00") + hex(c));
+    }
     return name;
 }
 

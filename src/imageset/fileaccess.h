@@ -20,7 +20,8 @@ namespace corvane {
 // and every library call on a name the user gave goes through these.
 QString nameFromNative(const QByteArray& bytes);
 QByteArray nativeName(const QString& name);
-// The name for the user to read: each kept byte shows as \xE9 and so on.
+// The name for the user to read: each kept byte shows as \xE9 and so on,
+// each control character as \x1B (C1 controls as \u009B).
 QString readableName(QString name);
 
 // `path` made absolute against the current folder and cleaned, by its text

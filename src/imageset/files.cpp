@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -257,6 +258,28 @@ std::unique_ptr<Replacement> ReplacementWriter::write(const QString& path, const
     return temp;
 }
 
+#ifndef _WIN32
+namespace {
+// The permissions a new file takes, 0666 less the process's umask, as open()
+// would give it.  The umask is read from the kernel's status of the process:
+// the only other way to learn it sets it, and other threads may be making
+// files meanwhile.
+mode_t newFileMode() {
+    mode_t mask = 022;
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (unsigned value = 0; std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = mode_t(value & 0777);
+                break;
+            }
+        std::fclose(status);
+    }
+    return mode_t(0666 & ~mask);
+}
+}  // namespace
+#endif
+
 bool ReplacementWriter::putInPlace(Replacement& temp, const QString& path, const WriteProblem& problem) {
     int flushError = 0;
     if (::fsync(temp.handle_) != 0) flushError = errno;
@@ -267,14 +290,14 @@ bool ReplacementWriter::putInPlace(Replacement& temp, const QString& path, const
                             causeOf(flushError));
     // What stands at the target may have changed since the file was begun.
     if (const QString refusal = refusalToReplace(path, false); !refusal.isEmpty()) return problem.tell(path, refusal);
-    // A replaced file keeps its permissions; a new one gets the usual ones,
-    // and so does one that replaces a link: the mode of whatever the link
-    // points at is not the new file's business.
+    // A replaced file keeps its permissions; a new one gets those any new
+    // file of the user's gets, and so does one that replaces a link: the mode
+    // of whatever the link points at is not the new file's business.
     const QByteArray target = nativeName(absoluteName(path));
 #ifndef _WIN32
     struct stat st {};
     const bool replacesFile = ::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode);
-    ::fchmod(temp.handle_, replacesFile ? (st.st_mode & 07777) : 0644);
+    ::fchmod(temp.handle_, replacesFile ? (st.st_mode & 07777) : newFileMode());
 #endif
     const int closed = ::close(temp.handle_);
     const int closeError = errno;

@@ -482,6 +482,86 @@ Bytes pngPicture(int width, int height, bool alpha) {
 
 }  // namespace
 
+// A set is written under the name of a BMP, and a texture under that of a
+// DDS, whatever the source's format: in the source's own folder no picture
+// of another format is replaced by a file of a format it is not.  Names that
+// would meet in one output refuse the run before anything is written.
+TEST(Batch, OutputsAreNamedForWhatTheyHoldAndNeverReplaceAnotherFormat) {
+    Batch b;
+    b.add("plain.bmp", plainBmp(16, 16, 24, 1));
+    b.add("Upper.BMP", plainBmp(16, 16, 8, 2));
+    b.add("photo.png", pngPicture(16, 16, false));
+    b.add("noext", plainBmp(16, 16, 24, 3));
+    b.add("two.dots.png", pngPicture(16, 16, true));
+    const QStringList names{"plain.bmp", "Upper.BMP", "photo.png", "noext", "two.dots.png"};
+    std::map<QString, Bytes> before;
+    for (const QString& name : names) before[name] = readBytes(QDir(b.source).filePath(name));
+    struct Run {
+        bool dds;
+        std::set<QString> outputs;
+    };
+    for (const Run& run : {Run{false, {"plain.bmp", "Upper.BMP", "photo.bmp", "noext.bmp", "two.dots.bmp"}},
+                           Run{true, {"plain.dds", "Upper.dds", "photo.dds", "noext.dds", "two.dots.dds"}}}) {
+        for (const bool inPlace : {false, true}) {
+            SCOPED_TRACE(std::string(run.dds ? "dds" : "sets") + (inPlace ? ", in place" : ""));
+            QDir(b.destination).removeRecursively();
+            QDir().mkpath(b.destination);
+            BatchRequest request = b.request(names, inPlace ? b.source : QString());
+            request.writeDds = run.dds;
+            const BatchSummary summary = runBatchInParallel(request, 2, b.scratch.path("workers"), {});
+            EXPECT_EQ(summary.convertedCount(), int(names.size())) << summary.text().toStdString();
+            const QString folder = inPlace ? b.source : b.destination;
+            for (const QString& output : run.outputs) {
+                const Bytes file = readBytes(QDir(folder).filePath(output));
+                ASSERT_GE(file.size(), 4u) << output.toStdString();
+                EXPECT_EQ(std::string(file.begin(), file.begin() + (run.dds ? 4 : 2)), run.dds ? "DDS " : "BM")
+                    << output.toStdString();
+            }
+            if (!inPlace) {
+                EXPECT_EQ(everythingIn(b.destination), run.outputs);
+            }
+            // Only a BMP may be replaced by its own set.
+            for (const QString& name : names) {
+                if (!name.endsWith(".bmp", Qt::CaseInsensitive)) {
+                    EXPECT_EQ(readBytes(QDir(b.source).filePath(name)), before[name]) << name.toStdString();
+                }
+            }
+        }
+    }
+    b.add("photo.bmp", plainBmp(16, 16, 24, 4));
+    QDir(b.destination).removeRecursively();
+    QDir().mkpath(b.destination);
+    const BatchSummary clash = b.runParallel({"photo.png", "photo.bmp"}, 2);
+    EXPECT_TRUE(clash.refusal.contains("photo.png and photo.bmp would both become photo.bmp"))
+        << clash.text().toStdString();
+    EXPECT_TRUE(everythingIn(b.destination).empty());
+
+    QString why;
+    EXPECT_TRUE(bitmapsIn(b.scratch.path("no such folder"), &why).isEmpty());
+    EXPECT_FALSE(why.isEmpty());
+}
+
+// A new output takes the permissions any new file of the user's takes, as the
+// kernel gives them under the umask of the moment.
+TEST(Batch, NewOutputsTakeTheModeTheUmaskGives) {
+    Batch b;
+    b.add("a.bmp", plainBmp(16, 16, 24, 1));
+    const mode_t was = ::umask(022);
+    for (const mode_t mask : {mode_t(022), mode_t(077), mode_t(002), mode_t(0)}) {
+        ::umask(mask);
+        const QString plain = b.scratch.path("plain");
+        QFile::remove(plain);
+        const int fd = ::open(QFile::encodeName(plain).constData(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        QDir(b.destination).removeRecursively();
+        QDir().mkpath(b.destination);
+        ASSERT_EQ(b.runParallel({"a.bmp"}, 1).convertedCount(), 1);
+        EXPECT_EQ(modeOf(QDir(b.destination).filePath("a.bmp")) & 07777, modeOf(plain) & 07777) << std::oct << mask;
+    }
+    ::umask(was);
+}
+
 // The workers make a plain picture's set in memory, never in the slots; what
 // they write must be what the window's run through the slots writes, for
 // every kind of source (the ones kept in memory and the ones that are not),
