@@ -116,16 +116,26 @@ void MainWindow::loadViews() {
 void MainWindow::showTransparencyOfViews() {
     const bool on = showTransparencyItem_->isChecked();
     const SetState& state = workspace_.state();
-    std::optional<std::array<int32_t, 256>> levels;
-    if (state.largest > 0 && !state.depth.highColour()) {
+    // Every level of a palette set is drawn with the set's palette, which is
+    // what a save writes them with, even where a level's slot still holds
+    // another (after Import Std or Update+Palette, until the levels are made
+    // again).
+    std::optional<std::array<QRgb, 256>> palette;
+    if (state.largest > 0 && !state.depth.highColour() &&
+        QFileInfo(workspace_.slotPath(HeaderSlot)).size() >= layout::kPaletteHeader) {
         PaletteLevels read;
         getpalette(workspace_, read);
-        levels = read.levels;
+        palette.emplace();
+        for (size_t i = 0; i < 256; ++i) {
+            const uint32_t c = read.colours[i];
+            (*palette)[i] =
+                qRgba(int(c & 0xFF), int(c >> 8 & 0xFF), int(c >> 16 & 0xFF), std::clamp(read.levels[i], 0, 255));
+        }
     }
     const auto apply = [&](AnyImage* view) {
         view->setCheckerboard(on);
-        if (levels) view->setPaletteLevels(*levels);
-        else view->clearPaletteLevels();
+        if (palette) view->setPaletteOfSet(*palette);
+        else view->clearPaletteOfSet();
     };
     for (AnyImage* view : views_) apply(view);
     if (largeLevelWindow_) {

@@ -245,25 +245,21 @@ void AnyImage::setCheckerboard(bool on) {
     update();
 }
 
-void AnyImage::setPaletteLevels(const std::array<int32_t, 256>& levels) {
-    paletteLevels_ = levels;
+void AnyImage::setPaletteOfSet(const std::array<QRgb, 256>& palette) {
+    paletteOfSet_ = palette;
     update();
 }
 
-void AnyImage::clearPaletteLevels() {
-    paletteLevels_.reset();
+void AnyImage::clearPaletteOfSet() {
+    paletteOfSet_.reset();
     update();
 }
 
 QImage AnyImage::shownLevel() const {
     if (picture_.isNull()) return {};
-    if (picture_.format() == QImage::Format_Indexed8 && paletteLevels_) {
+    if (picture_.format() == QImage::Format_Indexed8 && paletteOfSet_) {
         QImage indexed = picture_;
-        QList<QRgb> table = indexed.colorTable();
-        for (qsizetype i = 0; i < table.size() && i < 256; ++i)
-            table[i] = qRgba(qRed(table[i]), qGreen(table[i]), qBlue(table[i]),
-                             std::clamp((*paletteLevels_)[size_t(i)], 0, 255));
-        indexed.setColorTable(table);
+        indexed.setColorTable(QList<QRgb>(paletteOfSet_->begin(), paletteOfSet_->end()));
         return indexed.convertToFormat(QImage::Format_ARGB32);
     }
     return picture_.convertToFormat(QImage::Format_ARGB32);

@@ -72,10 +72,12 @@ public:
     // (the default), its colours are drawn alone.
     bool checkerboard() const { return checkerboard_; }
     void setCheckerboard(bool on);
-    // The transparency level of each colour of a palette picture, 0 fully
-    // transparent .. 255 opaque; without them a palette picture is opaque.
-    void setPaletteLevels(const std::array<int32_t, 256>& levels);
-    void clearPaletteLevels();
+    // The palette a palette picture is drawn with, colour and transparency
+    // level (alpha, 0 fully transparent .. 255 opaque) of each entry, in
+    // place of the picture's own: the set's palette, which every level is
+    // saved with.  Without it a palette picture shows its own colours, opaque.
+    void setPaletteOfSet(const std::array<QRgb, 256>& palette);
+    void clearPaletteOfSet();
     // The picture with the opacity the view gives it (ARGB32; null when there
     // is no picture).
     QImage shownLevel() const;
@@ -135,7 +137,7 @@ private:
     bool autoSize_ = false;
     bool center_ = false;
     bool checkerboard_ = false;
-    std::optional<std::array<int32_t, 256>> paletteLevels_;
+    std::optional<std::array<QRgb, 256>> paletteOfSet_;
 
     QImage picture_;
     QString extension_;

@@ -4,6 +4,7 @@
 #include "batchpanel.h"
 #include "secondarywindows.h"
 #include "layout.h"
+#include "setpixels.h"
 #include "mainwindow.h"
 #include "testsets.h"
 #include "transparencyeditor.h"
@@ -95,6 +96,63 @@ protected:
 };
 
 }  // namespace
+
+// Every view of a palette set shows what a save then writes, also after a
+// command that gives the set another palette but leaves the smaller levels'
+// slots as they were: each texel of each view against the saved file, read
+// the plain way.
+TEST_F(SetChangesTest, ViewsShowWhatASaveWritesAfterThePaletteChanges) {
+    using namespace layout;
+    // The same set's bytes under another palette: each colour turned round.
+    const auto repainted = [](Bytes bytes) {
+        for (size_t at = kPaletteAt; at < size_t(kPaletteHeader); at += 4)
+            std::rotate(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + 1),
+                        bytes.begin() + std::ptrdiff_t(at + 3));
+        return bytes;
+    };
+    const QString other = dir.filePath("other.bmp");
+    ASSERT_TRUE(writeBytes(other, repainted(makeSet(Form::Eight, 256))));
+    const std::vector<std::pair<const char*, std::function<void()>>> commands = {
+        {"import std",
+         [&] {
+             prompts.choose(other);
+             importStdButton()->click();
+         }},
+        {"palette taken from the edited slot",
+         [&] {
+             editLargestItem()->trigger();
+             ASSERT_FALSE(window->paintSessions().empty());
+             Bytes edited = repainted(makeSet(Form::Eight, 256));
+             edited.resize(size_t(kPaletteHeader + 256 * 256));
+             write32(edited, kFileSizeAt, uint32_t(edited.size()));
+             ASSERT_TRUE(writeBytes(window->paintSessions().back().file, edited));
+             prompts.answer(true);
+             updatePaletteButton()->click();
+         }},
+    };
+    for (const auto& [name, command] : commands) {
+        SCOPED_TRACE(name);
+        loadSet();
+        command();
+        const QString saved = dir.filePath("seen.bmp");
+        prompts.choose(saved);
+        saveItem()->trigger();
+        const std::vector<Level> levels = readSet(readBytes(saved));
+        QFile::remove(saved);
+        const auto views = window->views();
+        ASSERT_EQ(levels.size(), views.size());
+        for (size_t i = 0; i < levels.size(); ++i) {
+            const Picture& want = levels[i].picture;
+            const QImage shown = views[i]->shownLevel();
+            ASSERT_EQ(shown.size(), QSize(want.edge, want.edge)) << i;
+            for (int y = 0; y < want.edge; ++y)
+                for (int x = 0; x < want.edge; ++x) {
+                    const Rgba& t = want.at(x, y);
+                    ASSERT_EQ(shown.pixel(x, y), qRgba(t.r, t.g, t.b, t.a)) << want.edge << " at " << x << "," << y;
+                }
+        }
+    }
+}
 
 TEST_F(SetChangesTest, WhatChangesASetAndWhatLeavesItUnchanged) {
     using namespace layout;
