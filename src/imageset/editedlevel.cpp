@@ -52,13 +52,13 @@ Bytes bottomFirst(const Bytes& topFirst, int edge, int bytesPerPixel) {
 // Puts an RGBA level (bottom row first) on the set's palette.  A texel keeps
 // the index it had where that index still has its colour; else it takes the
 // first entry of its colour the set uses (or any entry of that colour);
-// else the nearest colour among the entries the set uses.
+// else the nearest colour among the entries the set uses and shows.
 struct PaletteMatch {
     Bytes indices;
     size_t nearest = 0;  // texels whose colour the palette lacks
 };
 PaletteMatch matchToPalette(const Bytes& rgba, const Bytes& before, const std::array<Rgb, 256>& palette,
-                            const std::array<bool, 256>& used) {
+                            const std::array<bool, 256>& used, const std::array<bool, 256>& hidden) {
     QHash<Rgb, int> exact;
     for (int pass = 0; pass < 2; ++pass)  // entries the set uses come first
         for (int i = 0; i < 256; ++i)
@@ -69,8 +69,12 @@ PaletteMatch matchToPalette(const Bytes& rgba, const Bytes& before, const std::a
         if (auto it = closest.constFind(c); it != closest.constEnd()) return *it;
         int best = 0;
         int64_t bestDistance = std::numeric_limits<int64_t>::max();
+        // A colour the palette lacks was painted to be seen: it takes no
+        // entry the set hides, unless the set shows none of those it uses.
+        bool anyShown = false;
+        for (size_t i = 0; i < 256; ++i) anyShown |= used[i] && !hidden[i];
         for (int i = 0; i < 256; ++i) {
-            if (!used[size_t(i)]) continue;
+            if (!used[size_t(i)] || (anyShown && hidden[size_t(i)])) continue;
             const Rgb p = palette[size_t(i)];
             const int64_t dr = int64_t(c >> 16) - int64_t(p >> 16),
                           dg = int64_t(c >> 8 & 0xFF) - int64_t(p >> 8 & 0xFF),
@@ -153,7 +157,13 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
             for (uint8_t i : packedLevel(file, kPaletteHeader, e, 1)) used[i] = true;
         }
         const Bytes beforeIndices = before.empty() ? Bytes() : packedLevel(before, kPaletteHeader, edge, 1);
-        const PaletteMatch match = matchToPalette(rgba, beforeIndices, palette, used);
+        // Entries made wholly transparent; a palette with no levels at all
+        // has none (its colours are all opaque).
+        std::array<bool, 256> hidden{};
+        bool anyLevels = false;
+        for (size_t i = 0; i < 256; ++i) anyLevels |= byteAt(header, kPaletteAt + 4 * i + 3) != 0;
+        for (size_t i = 0; i < 256 && anyLevels; ++i) hidden[i] = byteAt(header, kPaletteAt + 4 * i + 3) == 0;
+        const PaletteMatch match = matchToPalette(rgba, beforeIndices, palette, used, hidden);
         level = levelFile(levelHeader, edge, 1, match.indices);
 
         Bytes returned;
