@@ -272,18 +272,27 @@ QString parseBatch(const QStringList& arguments, BatchCall& call) {
     call.request.sourceFolder = paths[0];
     call.request.destinationFolder = paths[1];
     for (const QString& folder : {call.request.sourceFolder, call.request.destinationFolder})
-        if (entryKind(folder) != EntryKind::Folder) return QStringLiteral("no such folder: %1").arg(folder);
-    // The window asks first; the line is told.
-    if (!inPlace && sameFolder(call.request.sourceFolder, call.request.destinationFolder))
-        return QStringLiteral(
-            "the source and destination are the same folder, so the results would replace their sources; "
-            "add --in-place to do so");
+        if (const EntryKind kind = entryKind(folder); kind != EntryKind::Folder)
+            return (kind == EntryKind::Missing ? QStringLiteral("no such folder: %1")
+                                               : QStringLiteral("not a folder: %1"))
+                .arg(readableName(folder));
     call.request.names = paths.mid(2);
     if (call.request.names.isEmpty()) {
         QString unlisted;
         call.request.names = bitmapsIn(call.request.sourceFolder, &unlisted);
         if (!unlisted.isEmpty()) return unlisted;
     }
+    // The window asks first; the line is told, when a result would take the
+    // place of its own source (a texture beside its BMP would not).
+    const bool replacesASource =
+        std::any_of(call.request.names.begin(), call.request.names.end(), [&](const QString& given) {
+            const QString name = QFileInfo(given).fileName();
+            return destinationName(name, call.request) == name;
+        });
+    if (!inPlace && replacesASource && sameFolder(call.request.sourceFolder, call.request.destinationFolder))
+        return QStringLiteral(
+            "the source and destination are the same folder, so the results would replace their sources; "
+            "add --in-place to do so");
     return {};
 }
 
@@ -367,6 +376,14 @@ StopOnInterrupt::StopOnInterrupt() {
     action.sa_flags = SA_RESTART | SA_RESETHAND;  // the second one is not caught
     sigaction(SIGINT, &action, &previousInt_);
     sigaction(SIGTERM, &action, &previousTerm_);
+    // A closed terminal stops the run as Ctrl+C does, and so does a reader
+    // of its lines that has gone: at the next file, every output whole and
+    // no temporary file left behind.  Every write to a gone reader raises
+    // the pipe's signal again, so that one stays caught.
+    sigaction(SIGHUP, &action, &previousHangUp_);
+    struct sigaction pipeAction = action;
+    pipeAction.sa_flags = SA_RESTART;
+    sigaction(SIGPIPE, &pipeAction, &previousPipe_);
 #endif
 }
 
@@ -375,6 +392,8 @@ StopOnInterrupt::~StopOnInterrupt() {
 #ifndef _WIN32
     sigaction(SIGINT, &previousInt_, nullptr);
     sigaction(SIGTERM, &previousTerm_, nullptr);
+    sigaction(SIGHUP, &previousHangUp_, nullptr);
+    sigaction(SIGPIPE, &previousPipe_, nullptr);
 #endif
 }
 

@@ -147,9 +147,9 @@ BatchSummary runBatchInWorkers(const BatchCall& call, const ToolSettings& tool, 
 // failed or the run was stopped before its end.
 QString batchOutcome(const BatchSummary& summary, QTextStream& out);
 
-// While it lives, a first interrupt (Ctrl+C) or termination request is only
-// noted, for the run to stop at the next file or command; a second one ends
-// the program at once.
+// While it lives, a first interrupt (Ctrl+C), termination request, hang-up or
+// write to a reader that has gone is only noted, for the run to stop at the
+// next file or command; a second one ends the program at once.
 class StopOnInterrupt {
 public:
     StopOnInterrupt();
@@ -163,6 +163,8 @@ private:
 #ifndef _WIN32
     struct sigaction previousInt_ {};
     struct sigaction previousTerm_ {};
+    struct sigaction previousHangUp_ {};
+    struct sigaction previousPipe_ {};
 #endif
 };
 

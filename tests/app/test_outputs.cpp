@@ -95,6 +95,9 @@ TEST(Outputs, ABatchWritesNothingOutsideItsDestination) {
     for (const char* name : {"a.bmp", "b.bmp"}) writeBytes(s.path(QString("src/") + name), plainBmp(64, 64, 24, 3));
     writeBytes(s.path("victim.bmp"), plainBmp(32, 32, 24, 5));
     writeBytes(s.path("other/c.bmp"), plainBmp(32, 32, 8, 5));
+    QImage photo(16, 16, QImage::Format_RGB32);
+    photo.fill(qRgb(30, 140, 200));
+    ASSERT_TRUE(photo.save(s.path("src/p.png")));
     fs::create_directory_symlink(root / "other", root / "src/sub");
     const QString src = s.path("src"), dest = s.path("dest");
 
@@ -112,6 +115,10 @@ TEST(Outputs, ABatchWritesNothingOutsideItsDestination) {
         {{"--batch", src, dest, "--dds", "a.bmp", "a.bmp"}, 0, {"dest/a.dds"}},
         {{"--batch", src, src + "/"}, 1, {}},
         {{"--batch", src, src, "--in-place", "--jobs", "2"}, 0, {"src/a.bmp", "src/b.bmp"}},
+        // No result takes its source's place: no --in-place is needed.
+        {{"--batch", src, src, "--dds"}, 0, {"src/a.dds", "src/b.dds"}},
+        {{"--batch", src, src, "--in-place", "p.png"}, 0, {"src/p.bmp"}},
+        {{"--batch", src, s.path("victim.bmp")}, 1, {}},
     };
     for (const auto& c : cases) {
         fs::remove_all(root / "dest");
@@ -359,9 +366,10 @@ QProcessEnvironment environmentWithTemp(const QString& temp) {
 
 }  // namespace
 
-// Ctrl+C or a termination request while the texture tool hangs ends the
-// tool with the run: the run ends soon, fails, says it was stopped (not that
-// the tool failed), and leaves neither the tool nor its work folder behind.
+// Ctrl+C, a termination request, a hang-up or a gone reader while the
+// texture tool hangs ends the tool with the run: the run ends soon, fails,
+// says it was stopped (not that the tool failed), and leaves neither the tool
+// nor its work folder behind.
 TEST(Outputs, AStoppedRunEndsItsHangingTextureTool) {
     Scratch s;
     for (const char* folder : {"src", "dest", "temp", "started"}) QDir(s.dir.path()).mkpath(folder);
@@ -377,7 +385,7 @@ TEST(Outputs, AStoppedRunEndsItsHangingTextureTool) {
     QProcessEnvironment environment = environmentWithTemp(s.path("temp"));
     environment.insert("STARTED_DIR", s.path("started"));
 
-    for (const int signal : {SIGTERM, SIGINT}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
         QDir(s.path("started")).removeRecursively();
         QDir().mkpath(s.path("started"));
         Started run({"--set", "UseImageTool=1", "--set", "ImageTool=" + tool, "--batch", s.path("src"), s.path("dest"),
@@ -386,7 +394,7 @@ TEST(Outputs, AStoppedRunEndsItsHangingTextureTool) {
         // Once a tool has started: the state, not a time, says when.
         for (int waited = 0; QDir(s.path("started")).isEmpty() && waited < 60000; waited += 20) QThread::msleep(20);
         ASSERT_FALSE(QDir(s.path("started")).isEmpty()) << "no tool started";
-        // SIGTERM to the program alone; SIGINT to the group, tool included, as a terminal sends it.
+        // SIGINT to the group, tool included, as a terminal sends it; the others to the program alone.
         ::kill(signal == SIGINT ? -run.pid() : run.pid(), signal);
         ASSERT_TRUE(run.program.waitForFinished(60000)) << "the run waits for its tool";
         const QString out = QString::fromUtf8(run.program.readAllStandardOutput());
