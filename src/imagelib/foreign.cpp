@@ -174,6 +174,46 @@ bool pngChunksFit(std::string_view data) {
     return true;
 }
 
+// Every attribute of an OpenEXR file's headers fits in the file.  OpenEXR
+// allocates an attribute's declared size (up to 2 GB) before it reads it,
+// so a damaged size would cost that much for a few bytes of file.  After the
+// magic number and version word: attributes, each a name and a type (text
+// ending in 0, at most 31 bytes each, or 255 with long names), a 32-bit
+// size and the value; a 0 byte ends a header; several parts end with an
+// empty header.
+bool exrHeadersFit(std::string_view data) {
+    if (data.size() < 8) return false;
+    const uint32_t flags = uint32_t(uint8_t(data[5])) << 8 | uint32_t(uint8_t(data[6])) << 16;
+    const size_t longest = flags & 0x400 ? 255 : 31;
+    const bool parts = flags & 0x1000;
+    size_t at = 8;
+    // A name or type at `at`: its end, past the 0, or 0 when it does not end in time.
+    const auto text = [&](size_t from) -> size_t {
+        const size_t end = data.find('\0', from);
+        return end == std::string_view::npos || end - from > longest ? 0 : end + 1;
+    };
+    while (true) {
+        if (at >= data.size()) return false;
+        if (data[at] == '\0') return true;  // the empty header after the parts
+        while (true) {
+            if (at >= data.size()) return false;
+            if (data[at] == '\0') {
+                ++at;
+                break;
+            }
+            const size_t afterName = text(at);
+            const size_t afterType = afterName ? text(afterName) : 0;
+            if (!afterType || data.size() - afterType < 4) return false;
+            const uint32_t size = uint32_t(uint8_t(data[afterType])) | uint32_t(uint8_t(data[afterType + 1])) << 8 |
+                                  uint32_t(uint8_t(data[afterType + 2])) << 16 |
+                                  uint32_t(uint8_t(data[afterType + 3])) << 24;
+            if (size > data.size() - afterType - 4) return false;
+            at = afterType + 4 + size;
+        }
+        if (!parts) return true;
+    }
+}
+
 // ISO media files (HEIF, AVIF): "ftyp" box first, with a still-image brand.
 bool isHeif(std::string_view data) {
     if (data.size() < 12 || data.substr(4, 4) != "ftyp") return false;
@@ -429,6 +469,10 @@ Source openSource(const std::string& path, FileBytes& bytes, Sniffed& sniffed, F
     }
     if (std::string_view(sniffed.coder) == "PNG" && !pngChunksFit(bytes.view())) {
         setWhy(why, "The PNG file is damaged: a chunk runs past its end");
+        return Source::Failed;
+    }
+    if (std::string_view(sniffed.coder) == "EXR" && !exrHeadersFit(bytes.view())) {
+        setWhy(why, "The EXR file is damaged: a header field runs past its end");
         return Source::Failed;
     }
     if (std::string_view(sniffed.coder) == "TGA" && !dropUnusedColourMap(bytes)) {

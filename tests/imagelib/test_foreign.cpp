@@ -531,11 +531,13 @@ TEST_F(ForeignTest, BadFilesAreRefusedWithAReason) {
     writeBytes(path("script.png"), "viewbox 0 0 8 8\nfill red\nrectangle 0 0 8 8\n");
     writeBytes(path("wide.pgm"), "P5\n8193 1\n255\n" + std::string(8193, '\x80'));
     writeBytes(path("new.xcf"), std::string("gimp xcf v011\0", 14) + std::string(200, '\0'));
+    // An attribute that says it is 2 GB long, in a file of a few bytes.
+    writeBytes(path("huge.exr"), std::string("v/1\1\2\0\0\0comments\0string\0\xff\xff\xff\x7fx\0", 30));
     fs::create_directory(path("folder.png"));
 
     for (const std::string& file :
          {std::string(), path("missing.png"), path("folder.png"), path("empty.png"), path("noise.png"), path("cut.png"),
-          path("script.png"), path("wide.pgm"), path("new.xcf"), std::string("label:Corvane")}) {
+          path("script.png"), path("wide.pgm"), path("new.xcf"), path("huge.exr"), std::string("label:Corvane")}) {
         SCOPED_TRACE(file);
         quor::Failure why;
         EXPECT_FALSE(decodeForeign(file, &why));
