@@ -145,6 +145,9 @@ bool MainWindow::restoreStep(const SetStep& step) {
         return false;
     }
     palette_ = step.palette;
+    // A step before any set was loaded had the lines the window starts with;
+    // the last picture's would name what is no longer there.
+    if (step.workspace.status.bitmap.isEmpty()) shownStatus_ = initialStatusLines();
     return true;
 }
 

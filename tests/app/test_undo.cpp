@@ -256,6 +256,18 @@ TEST_F(UndoTest, EachCommandIsUndoneAndRedoneExactly) {
     }
 }
 
+// Undoing the first load of a run gives back the window as it started: no
+// status line names the picture that is gone.
+TEST_F(UndoTest, UndoingTheFirstLoadShowsTheWindowAsItStarted) {
+    const Held start = held();
+    loadSet(set);
+    ASSERT_NE(held(), start);
+    undo();
+    EXPECT_TRUE(held() == start) << differences(held(), start);
+    redo();
+    EXPECT_EQ(statusBitmap()->text(), "Bitmap - set.bmp");
+}
+
 // Twenty-five changes back to the loaded set, and forward again, each step
 // the window as it was; files on the disk are never touched.
 TEST_F(UndoTest, TwentyFiveStepsBackAndForward) {
