@@ -136,7 +136,11 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
             step.arguments << args[++i];
         }
         if (name == "--set") {
-            if (!step.arguments[0].contains('=')) return usage("--set takes NAME=VALUE");
+            const qsizetype eq = step.arguments[0].indexOf('=');
+            if (eq <= 0) return usage("--set takes NAME=VALUE");
+            if (const QString refusal = settingRefusal(step.arguments[0].left(eq), step.arguments[0].mid(eq + 1));
+                !refusal.isEmpty())
+                return usage(refusal);
             settings << step.arguments[0];
             continue;
         }

@@ -88,6 +88,11 @@ struct SettingsDefaults {
 
 // The maximum import size: 64, 128 and 512 stand, anything else is 256.
 int32_t importSizeFromStored(int32_t stored);
+
+// Why a setting given on the command line (--set NAME=VALUE) cannot be
+// taken: a name the program keeps no setting under, or a value that setting
+// cannot hold (a number where one is wanted, one of its sizes); or nothing.
+QString settingRefusal(const QString& name, const QString& value);
 // A folder that cannot be opened (empty, deleted, not a folder) gives the fallback.
 QString openableFolder(const QString& folder, const QString& fallback);
 

@@ -467,6 +467,21 @@ TEST(CommandLine, UsageErrorsAndFailuresAreTold) {
     EXPECT_EQ(runCorvane({"--bogus"}).code, 2);
     EXPECT_EQ(runCorvane({"--save"}).code, 2);
     EXPECT_EQ(runCorvane({"--set", "novalue"}).code, 2);
+    // A setting the program does not keep, or a value it would not take, is
+    // no setting in force: the line is refused, naming it.  What it keeps runs.
+    const std::pair<const char*, bool> settings[] = {
+        {"Nothing=1", false},         {"maximport=64", false},  {"MaxImport=100", false},  {"MaxImport=abc", false},
+        {"Smooth8bit=banana", false}, {"Smooth8bit=2", false},  {"Lightening=x", false},   {"=1", false},
+        {"MaxImport=512", true},      {"Lightening=-20", true}, {"Lightening=0x10", true}, {"Editor=", true},
+        {"Smooth8bit=0", true},       {"24bit=1", true},
+    };
+    for (const auto& [setting, taken] : settings) {
+        const LineRun run = runCorvane({"--set", setting, "--help"});
+        EXPECT_EQ(run.code, taken ? 0 : 2) << setting << ": " << run.err.toStdString();
+        if (!taken) {
+            EXPECT_TRUE(run.err.startsWith("corvane: --set")) << run.err.toStdString();
+        }
+    }
     EXPECT_EQ(runCorvane({"--batch", "onlyone"}).code, 2);
     const LineRun help = runCorvane({"--help"});
     EXPECT_EQ(help.code, 0);
