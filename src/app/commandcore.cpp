@@ -104,6 +104,11 @@ std::optional<std::vector<CommandStep>> parseCommandLine(const QStringList& args
                     if (next == "--jobs" || next == "--dds-format") {
                         if (i + 1 >= args.size()) return usage(QStringLiteral("%1 needs a value").arg(next));
                         step.arguments << args[++i];
+                        // A value the option cannot take is a slip of the line, told as one.
+                        int jobs = 0;
+                        DdsFormat format = DdsFormat::Auto;
+                        if (next == "--jobs" && !parseNumber(args[i], 1, 64, jobs)) return usage("--jobs takes 1..64");
+                        if (next == "--dds-format" && !parseDdsFormat(args[i], format)) return usage(kDdsFormatWanted);
                     }
                 } else if (next.startsWith("--")) {
                     break;

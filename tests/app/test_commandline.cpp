@@ -483,6 +483,9 @@ TEST(CommandLine, UsageErrorsAndFailuresAreTold) {
         }
     }
     EXPECT_EQ(runCorvane({"--batch", "onlyone"}).code, 2);
+    for (const QStringList& option :
+         {QStringList{"--jobs", "0"}, QStringList{"--jobs", "many"}, QStringList{"--dds-format", "bc9"}})
+        EXPECT_EQ(runCorvane(QStringList{"--batch", "src", "dest"} + option).code, 2) << option.join(' ').toStdString();
     const LineRun help = runCorvane({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(help.out.contains("--view-transparency"));
