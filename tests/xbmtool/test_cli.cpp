@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -155,6 +156,21 @@ TEST_F(ToolRun, KeepsTheFilesPermissions) {
     ASSERT_EQ(runTool({"-565", path}).exitCode, 0);
     const QFile::Permissions ownerGroupOther(0x7077);
     EXPECT_EQ(QFile::permissions(path) & ownerGroupOther, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+}
+
+// A link named on the line stands for its file: the file is rewritten at the
+// depth asked for, and the link still leads to it.
+TEST_F(ToolRun, ALinkStandsForTheFileItLeadsTo) {
+    put(makeSource(Form::Bgra32, 4));
+    const QString link = dir.filePath(QStringLiteral("link.bmp"));
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_EQ(runTool({"-565", link}).exitCode, 0);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), QFileInfo(path).absoluteFilePath());
+    const Bytes converted = file();
+    ASSERT_GT(converted.size(), 28u);
+    EXPECT_EQ(converted[28], 16);  // bits per pixel of the information header
+    EXPECT_EQ(leftovers(), QStringList({"etemp.bmp", "link.bmp"}));
 }
 
 }  // namespace

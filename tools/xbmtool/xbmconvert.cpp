@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,12 @@
 #include <ostream>
 #include <set>
 #include <sstream>
+#include <system_error>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace xbm {
 
@@ -133,26 +140,46 @@ std::optional<Bytes> readWhole(const std::string& path, std::string& why) {
 
 // Writes a file beside `path`, lets `check` look at what is on disk, and only
 // then renames it over `path`; the original is untouched on any failure.
-std::optional<std::string> replaceFile(const std::string& path, const Bytes& bytes,
+std::optional<std::string> replaceFile(const std::string& given, const Bytes& bytes,
                                        const std::function<std::optional<std::string>(const Bytes&)>& check) {
+    std::error_code ec;
+    // A link named on the line stands for the file it leads to: that file
+    // is rewritten, and the link keeps leading to it.
+    std::string path = given;
+    if (fs::is_symlink(given, ec)) {
+        const fs::path target = fs::canonical(given, ec);
+        if (ec) return "cannot follow the link to the file: " + ec.message();
+        path = target.string();
+    }
     std::string temp;
     std::FILE* file = nullptr;
     for (unsigned attempt = 0; attempt < 16 && !file; ++attempt) {
         temp = quor::temporaryNameBeside(path);
         file = std::fopen(temp.c_str(), "wbx");  // x: never reuse an existing name
     }
-    if (!file) return "cannot create a file beside it";
+    if (!file) return "cannot create a file beside it: " + std::generic_category().message(errno);
+    errno = 0;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fclose(file) == 0 && ok;
-    std::error_code ec;
+    int writeError = ok ? 0 : errno;
+    if (std::fclose(file) != 0) {
+        if (ok) writeError = errno;
+        ok = false;
+    }
     auto discard = [&](std::string why) -> std::optional<std::string> {
         fs::remove(temp, ec);
         return why;
     };
-    if (!ok) return discard("cannot write a file beside it");
-    // The rewritten file keeps the original's permissions.
+    if (!ok)
+        return discard("cannot write a file beside it" +
+                       (writeError ? ": " + std::generic_category().message(writeError) : std::string()));
+    // The rewritten file keeps the original's permissions, and its owner
+    // where this program may give it one (run by the superuser).
     const fs::perms perms = fs::status(path, ec).permissions();
     if (!ec) fs::permissions(temp, perms, ec);
+#ifndef _WIN32
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) (void)!::chown(temp.c_str(), old.st_uid, old.st_gid);
+#endif
     if (check) {
         std::string why;
         const std::optional<Bytes> again = readWhole(temp, why);
