@@ -5,6 +5,7 @@
 #include "fileaccess.h"
 #include "files.h"
 #include "import.h"
+#include "layout.h"
 #include "palettelevels.h"
 #include "pictureheap.h"
 #include "presets.h"
@@ -206,6 +207,38 @@ QString destinationName(const QString& name, const BatchRequest& request) {
     return stem + QStringLiteral(".bmp");
 }
 
+namespace {
+
+// A note for a set made from a BMP whose pixels end before its picture does:
+// the library reads such a file with the rows it lacks black, and the set
+// would carry them without a word.  Rows are counted without padding, so a
+// file of packed rows is never taken for a short one.
+QString cutShortNote(const QString& sourcePath) {
+    std::vector<uint8_t> header;
+    const int64_t length = regularFileLength(sourcePath);
+    if (length < 0 || !readFileBytes(sourcePath, header, 54) || header.size() < 54 || header[0] != 'B' ||
+        header[1] != 'M')
+        return {};
+    const auto read32 = [&](size_t at) { return layout::read32(header, at); };
+    const int64_t width = int32_t(read32(18)), height = std::abs(int64_t(int32_t(read32(22))));
+    const int bits = header[28] | header[29] << 8;
+    const uint32_t compression = read32(30);
+    if (width <= 0 || height <= 0 || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+        (compression != 0 && compression != 3))
+        return {};
+    const int64_t row = width * bits / 8, pixels = length - int64_t(read32(10));
+    const int64_t whole = pixels <= 0 ? 0 : std::min(height, pixels / row);
+    if (whole >= height) return {};
+    return QStringLiteral("the file ends after %1 of its %2 rows; the rest were made black").arg(whole).arg(height);
+}
+
+void noteCutShort(const QString& sourcePath, CommandOutcome& outcome) {
+    if (!outcome.ok) return;
+    if (const QString note = cutShortNote(sourcePath); !note.isEmpty()) outcome.information << note;
+}
+
+}  // namespace
+
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
                                const TextureToolRun& runTool, SetHandOff* handOff) {
@@ -228,12 +261,14 @@ BatchFileResult convertOneFile(const QString& sourcePath, const QString& destina
         // The save itself reads the file back, or its committer does.
         const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
         result.outcome = saveDds(workspace, destinationPath, dds, handOff);
+        noteCutShort(sourcePath, result.outcome);
         return result;
     }
     result.outcome = writeSet(workspace, JoinOutput(destinationPath, handOff));
     // A save handed to a committer is judged there, once it is in place.
     if (result.outcome.ok && !(handOff && handOff->handed()))
         if (const QString problem = savedSetProblem(destinationPath); !problem.isEmpty()) result.outcome.fail(problem);
+    noteCutShort(sourcePath, result.outcome);
     return result;
 }
 
@@ -253,11 +288,13 @@ std::optional<BatchFileResult> convertHeld(const QString& sourcePath, const QStr
     if (request.writeDds) {
         const DdsRequest dds{request.ddsFormat, ddsAlphaCut(request.options)};
         result.outcome = saveDds(*set, destinationPath, dds, &handOff);
+        noteCutShort(sourcePath, result.outcome);
         return result;
     }
     result.outcome = writeSet(*set, JoinOutput(destinationPath, &handOff));
     if (result.outcome.ok && !handOff.handed())
         if (const QString problem = savedSetProblem(destinationPath); !problem.isEmpty()) result.outcome.fail(problem);
+    noteCutShort(sourcePath, result.outcome);
     return result;
 }
 

@@ -541,6 +541,36 @@ TEST(Batch, OutputsAreNamedForWhatTheyHoldAndNeverReplaceAnotherFormat) {
     EXPECT_FALSE(why.isEmpty());
 }
 
+// A BMP cut short converts, its missing rows black, and its line says how
+// many rows it had; whole files, and sets short only of smaller levels, say
+// nothing.  Both ways a run goes: through the slots and kept in memory.
+TEST(Batch, ABmpCutShortSaysHowManyRowsItHad) {
+    Batch b;
+    const Bytes whole = plainBmp(16, 16, 24, 4);
+    const size_t row = 16 * 3, pixelsAt = layout::read32(whole, 10);
+    b.add("whole.bmp", whole);
+    b.add("five.bmp", Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(pixelsAt + 5 * row + 7)));
+    b.add("none.bmp", Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(pixelsAt)));
+    const Bytes set = makeSet(Form::Rgb565, 16);
+    b.add("set.bmp", Bytes(set.begin(), set.end() - 20));  // smaller levels cut, the largest whole
+    for (const int jobs : {0, 2}) {
+        SCOPED_TRACE(jobs);
+        const QStringList names{"whole.bmp", "five.bmp", "none.bmp", "set.bmp"};
+        const BatchSummary summary = jobs == 0 ? b.run(names) : b.runParallel(names, jobs);
+        ASSERT_EQ(summary.files.size(), 4u);
+        const std::map<QString, QString> expected = {
+            {"whole.bmp", ""},
+            {"five.bmp", "the file ends after 5 of its 16 rows; the rest were made black"},
+            {"none.bmp", "the file ends after 0 of its 16 rows; the rest were made black"},
+            {"set.bmp", ""}};
+        for (const BatchFileResult& file : summary.files) {
+            if (!file.converted()) continue;  // a file with no pixels at all may be refused instead
+            EXPECT_EQ(file.note(), expected.at(file.name)) << file.name.toStdString();
+        }
+        EXPECT_TRUE(summary.files[1].converted());
+    }
+}
+
 // A new output takes the permissions any new file of the user's takes, as the
 // kernel gives them under the umask of the moment.
 TEST(Batch, NewOutputsTakeTheModeTheUmaskGives) {
