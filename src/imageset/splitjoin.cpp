@@ -70,6 +70,7 @@ std::vector<uint8_t> levelFile(std::vector<uint8_t> header, int edge, int bytesP
 void writeLevelFiles(const std::vector<uint8_t>& file, size_t pixelsAt, int largest, int bytesPerPixel,
                      std::vector<uint8_t> levelHeader, SlotStaging& staging, SplitReport& report) {
     size_t at = pixelsAt;
+    report.largest = largest;
     for (int edge = largest; edge >= 1; edge /= 2) {
         const size_t need = size_t(edge) * size_t(edge) * size_t(bytesPerPixel);
         const size_t available = at < file.size() ? file.size() - at : 0;
@@ -177,6 +178,17 @@ std::optional<std::vector<uint8_t>> headerSlot(const Workspace& workspace, Level
 
 QString SplitReport::missingNote() const {
     if (missingLevels.empty()) return {};
+    if (largest > 0 && missingLevels.front() == largest) {
+        // Create Image Set makes the smaller levels from the largest, which
+        // it cannot make again: say so, not that it mends everything.
+        const std::vector<int> smaller(missingLevels.begin() + 1, missingLevels.end());
+        return QStringLiteral(
+                   "The file ends inside its %1x%1 level: the rest of that level is black%2.\n\n"
+                   "Create Image Set makes the smaller levels again from the %1x%1 level as it now is.")
+            .arg(largest)
+            .arg(smaller.empty() ? QString()
+                                 : QStringLiteral(", and these levels are missing: %1").arg(levelNames(smaller)));
+    }
     return QStringLiteral(
                "The file ends early: these levels are missing or incomplete: %1.\n\n"
                "Use Create Image Set to rebuild them.")

@@ -24,6 +24,7 @@ struct SplitReport {
     std::vector<int> missingLevels;     // levels the file ended before or inside of (largest first)
     std::vector<int> incompleteLevels;  // those it ended inside of: written, the rest zero
     int levelsWritten = 0;              // level files made, complete or not
+    int largest = 0;                    // the set's largest level, when known
 
     // A user-facing note about missing levels, empty when there is nothing to say.
     QString missingNote() const;
