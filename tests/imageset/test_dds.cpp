@@ -427,12 +427,6 @@ Bytes randomBytes(size_t n, uint32_t seed) {
     return b;
 }
 
-int worstDifference(const Bytes& a, const Bytes& b) {
-    int worst = a.size() == b.size() ? 0 : 256;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
-    return worst;
-}
-
 constexpr std::array<uint32_t, 4> kRgbaMasks{0xff, 0xff00, 0xff0000, 0xff000000};
 constexpr std::array<uint32_t, 4> kBgraMasks{0xff0000, 0xff00, 0xff, 0xff000000};
 
