@@ -440,12 +440,17 @@ DdsPicture decodeDdsPicture(const uint8_t* data, size_t size) {
         picture.refusal = form.refusal;
         return picture;
     }
-    if (form.width == 0 || form.height == 0 || form.width > uint32_t(kLargestEdge) ||
-        form.height > uint32_t(kLargestEdge)) {
-        picture.refusal = QStringLiteral("This DDS texture is %1 x %2, where a side of 1 to %3 texels is read.")
+    if (form.width == 0 || form.height == 0) {
+        picture.refusal = QStringLiteral("This DDS texture is %1 x %2 texels.").arg(form.width).arg(form.height);
+        return picture;
+    }
+    if (form.width > uint32_t(QUOR_MAX_EDGE) || form.height > uint32_t(QUOR_MAX_EDGE)) {
+        picture.refusal = QStringLiteral(
+                              "This DDS texture is %1 x %2 texels; pictures of at most %3 a side can be "
+                              "brought in.")
                               .arg(form.width)
                               .arg(form.height)
-                              .arg(kLargestEdge);
+                              .arg(QUOR_MAX_EDGE);
         return picture;
     }
     const int w = int(form.width), h = int(form.height);

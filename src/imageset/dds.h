@@ -118,8 +118,8 @@ struct DdsReading {
 DdsReading decodeDds(const uint8_t* data, size_t size);
 
 // The largest level of a DDS file of any shape, as a picture: what Load Any
-// Image takes of it.  Read in the forms decodeDds reads, up to 16384 texels
-// a side.
+// Image takes of it.  Read in the forms decodeDds reads, up to the image
+// library's longest side (QUOR_MAX_EDGE).
 struct DdsPicture {
     int width = 0;
     int height = 0;
