@@ -1,5 +1,6 @@
 #include "import.h"
 
+#include "dds.h"
 #include "fileaccess.h"
 #include "files.h"
 #include "layout.h"
@@ -37,6 +38,36 @@ QString notBroughtIn(const QString& file, ImageLibrary& library) {
     return libraryFailure(QStringLiteral("%1 could not be brought in").arg(QFileInfo(file).fileName()), library);
 }
 
+// Brings `file` in as a bitmap at `scratch`, as the library brings in any
+// picture.  A DDS file is read by our own reader, which knows the extended
+// header the library's decoders do not, and its largest level is handed to
+// the library as a bitmap.  One the reader refuses goes to the library as
+// it stands (it reads some legacy files of other kinds); when the library
+// cannot read it either, the reader's reason is the one given.
+CommandOutcome bringIn(const QString& file, const QString& scratch, Workspace& workspace, ImageLibrary& library) {
+    QString source = file;
+    QString ddsRefusal;
+    const QString picture = workspace.workDir() + QStringLiteral("ddspicture.bmp");
+    if (isDdsFile(file)) {
+        const CommandOutcome read = ddsPictureAsBitmap(file, picture);
+        if (read.ok) source = picture;
+        else if (!read.error.isEmpty()) ddsRefusal = read.error.front().toLower() + read.error.mid(1);
+    }
+    CommandOutcome outcome;
+    if (!library.valid(source)) {
+        const LibraryError error = library.lastError();
+        const bool ofItsFormat = error.code == QUOR_ERROR_FORMAT || !error.failed();
+        outcome = CommandOutcome::refused(
+            !ddsRefusal.isEmpty() && ofItsFormat
+                ? QStringLiteral("Cannot read %1: %2").arg(QFileInfo(file).fileName(), ddsRefusal)
+                : cannotRead(file, error));
+    } else if (!library.anyToBmp(source, scratch)) {
+        outcome = CommandOutcome::refused(notBroughtIn(file, library));
+    }
+    if (source != file) Workspace::removeFile(picture);
+    return outcome;
+}
+
 // Stages the header slot with the 256 palette entries (fourth bytes
 // included) of `source`; headers and record stay.  Returns why not, or an
 // empty text.
@@ -71,9 +102,8 @@ int sizeExponent(int size) { return std::countr_zero(unsigned(size)); }
 CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                             int maxImport) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    // Nothing changes, not even the labels, for a file the library cannot read.
-    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.lastError()));
-    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library));
+    // Nothing changes, not even the labels, for a file that cannot be read.
+    if (CommandOutcome in = bringIn(file, scratch, workspace, library); !in.ok) return in;
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits))
         return CommandOutcome::refused(cannotRead(file, library.lastError()));
@@ -104,7 +134,9 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 
 std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current, ImageLibrary& library,
                                     const SetOptions& options, int maxImport) {
-    if (options.useImageTool) return std::nullopt;
+    // A DDS file is read by our own reader, which the library's chain in
+    // memory does not know: the workspace takes it.
+    if (options.useImageTool || isDdsFile(file)) return std::nullopt;
     // The library sizes the chain as importSize would, from the one reading
     // of the file that makes it; a most that is no power of two is left to
     // the files.
@@ -134,8 +166,7 @@ std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.lastError()));
-    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library));
+    if (CommandOutcome in = bringIn(file, scratch, workspace, library); !in.ok) return in;
     SlotStaging staging(workspace);
     const QString level256 = staging.path(slotOfLevel(256));
     if (!library.resize(scratch, level256, 256, 256) ||
@@ -147,8 +178,7 @@ CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrar
 
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library) {
     const QString scratch = workspace.slotPath(ScratchSlot);
-    if (!library.valid(file)) return CommandOutcome::refused(cannotRead(file, library.lastError()));
-    if (!library.anyToBmp(file, scratch)) return CommandOutcome::refused(notBroughtIn(file, library));
+    if (CommandOutcome in = bringIn(file, scratch, workspace, library); !in.ok) return in;
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits) || bits != 8)
         return CommandOutcome::refused(QString::fromLatin1(kNotEightBitMessage));

@@ -31,6 +31,7 @@
 static_assert(sizeof(QuorContext) == 1024, "the conversion context is 1024 bytes");
 static_assert(offsetof(QuorContext, bytes) == 0);
 static_assert(QUOR_CONTEXT_WIDTH == 0 && QUOR_CONTEXT_HEIGHT == 4 && QUOR_CONTEXT_BPP == 8);
+static_assert(QUOR_MAX_EDGE == quor::kMaxEdge);
 static_assert(QUOR_CONTEXT_PROGRESS == 892 && QUOR_CONTEXT_PROGRESS + sizeof(QuorProgress) <= sizeof(QuorContext));
 
 namespace quor {

@@ -69,6 +69,9 @@ typedef void (*QuorProgress)(int32_t done, int32_t total);
 #define QUOR_CONTEXT_BPP 8
 #define QUOR_CONTEXT_PROGRESS 892
 
+/* The longest side, in pixels, of a picture the library brings in. */
+#define QUOR_MAX_EDGE 8192
+
 /* Formats are numbered 0.._Pic_Count(); entry 0 is "all pictures". */
 QUORIMG_API int32_t _Pic_Count(void);
 QUORIMG_API const char* _Pic_Description(int32_t n);

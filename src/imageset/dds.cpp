@@ -286,12 +286,44 @@ std::vector<uint8_t> encodeDds(const DdsChain& chain, DdsFormat format, int alph
     return encodeChain(chain, format, alphaCut, allOpaque(chain));
 }
 
-DdsReading decodeDds(const uint8_t* data, size_t size) {
-    DdsReading r;
-    const auto refuse = [&r](const QString& why) {
-        r.refusal = why;
-        r.chain = {};
-        return r;
+namespace {
+
+// What a DDS file's header says of its texels, read before their shape is
+// looked at: the refusal of anything other than one texture of blocks of a
+// format read or of plain texels.
+struct TexelForm {
+    QString refusal;
+    const FormatRow* blocks = nullptr;  // or plain texels:
+    int bytesPerTexel = 0;
+    std::array<quor::MaskField, 4> channels{};  // red, green, blue, alpha
+    uint32_t width = 0, height = 0;
+    uint32_t mipField = 0;
+    size_t start = 0;  // where the first level starts
+
+    size_t levelBytes(int w, int h) const {
+        return blocks ? size_t(std::max(_bcsize(w, h, int32_t(blocks->format)), 0))
+                      : size_t(w) * size_t(h) * size_t(bytesPerTexel);
+    }
+    // The level of w x h at `data` (levelBytes of it) as RGBA, top row first.
+    bool decode(const uint8_t* data, int w, int h, std::vector<uint8_t>& rgba) const {
+        rgba.assign(size_t(w) * size_t(h) * 4, 0);
+        if (blocks)
+            return _bcdecode(data, int32_t(levelBytes(w, h)), w, h, int32_t(blocks->format), rgba.data(),
+                             int32_t(rgba.size()));
+        const uint8_t* t = data;
+        for (size_t k = 0; k < size_t(w) * size_t(h); ++k, t += bytesPerTexel) {
+            const uint32_t texel = quor::le::read(t, bytesPerTexel);
+            for (size_t c = 0; c < 4; ++c) rgba[4 * k + c] = channels[c].widen(texel, c == 3 ? 255 : 0);
+        }
+        return true;
+    }
+};
+
+TexelForm texelForm(const uint8_t* data, size_t size) {
+    TexelForm form;
+    const auto refuse = [&form](const QString& why) {
+        form.refusal = why;
+        return form;
     };
     const auto field = [&](size_t offset) { return quor::le::within(data, size, offset, 4); };
     if (!data || size < at::kData || field(at::kMagic) != fourCcCode("DDS "))
@@ -306,7 +338,6 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
     if ((caps2 & (kCaps2Cubemap | kCaps2Volume)) || ((field(at::kFlags) & kDepthFlag) && field(at::kDepth) > 1))
         return refuse(QStringLiteral("This DDS file holds a cube map or a volume, not a single texture."));
 
-    const FormatRow* blocks = nullptr;
     uint32_t bits = 0;
     std::array<uint32_t, 4> masks{};
     if (dx10) {
@@ -316,16 +347,16 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
             return refuse(QStringLiteral("This DDS file holds a cube map, a volume or a strip, not a single texture."));
         if (const uint32_t count = field(at::kArraySize); count != 1)
             return refuse(QStringLiteral("This DDS file holds an array of %1 textures, where one is read.").arg(count));
-        blocks = rowOfDxgi(dxgi);
-        if (const PlainTexels* plain = blocks ? nullptr : plainOfDxgi(dxgi)) {
+        form.blocks = rowOfDxgi(dxgi);
+        if (const PlainTexels* plain = form.blocks ? nullptr : plainOfDxgi(dxgi)) {
             bits = plain->bits;
             masks = plain->masks;
-        } else if (!blocks) {
+        } else if (!form.blocks) {
             return refuse(unreadCompression(true, dxgi));
         }
     } else if (formatFlags & kFourCcFlag) {
-        blocks = rowOfFourCc(code);
-        if (!blocks) return refuse(unreadCompression(false, code));
+        form.blocks = rowOfFourCc(code);
+        if (!form.blocks) return refuse(unreadCompression(false, code));
     } else if (formatFlags & kRgbFlag) {
         bits = field(at::kBitCount);
         if (bits != 16 && bits != 24 && bits != 32)
@@ -336,9 +367,28 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
     } else {
         return refuse(QStringLiteral("This DDS file's texels are neither compressed colour nor RGB."));
     }
-    const int bytesPerTexel = int(bits / 8);
+    form.bytesPerTexel = int(bits / 8);
+    for (size_t c = 0; c < 4; ++c) form.channels[c] = quor::MaskField(masks[c]);
+    form.width = field(at::kWidth);
+    form.height = field(at::kHeight);
+    form.mipField = field(at::kMipCount);
+    form.start = dx10 ? at::kDx10Data : at::kData;
+    return form;
+}
 
-    const uint32_t width = field(at::kWidth), height = field(at::kHeight);
+}  // namespace
+
+DdsReading decodeDds(const uint8_t* data, size_t size) {
+    DdsReading r;
+    const auto refuse = [&r](const QString& why) {
+        r.refusal = why;
+        r.chain = {};
+        return r;
+    };
+    const TexelForm form = texelForm(data, size);
+    if (!form.refusal.isEmpty()) return refuse(form.refusal);
+
+    const uint32_t width = form.width, height = form.height;
     if (width != height || width == 0 || width > uint32_t(kLargestEdge) || (width & (width - 1)) != 0)
         return refuse(QStringLiteral("This DDS texture is %1 x %2, where Extended Bitmaps hold a square of 1, 2, 4 "
                                      "... 512 texels.")
@@ -347,19 +397,12 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
                       kLoadAnyImageInstead);
     const int edge = int(width);
     const int allLevels = std::bit_width(unsigned(edge));
-    const uint32_t mipField = field(at::kMipCount);
-    const int mips = mipField == 0 ? 1 : int(std::min<uint32_t>(mipField, uint32_t(allLevels)));
+    const int mips = form.mipField == 0 ? 1 : int(std::min<uint32_t>(form.mipField, uint32_t(allLevels)));
 
-    const int32_t blockFormat = blocks ? int32_t(blocks->format) : 0;  // the C interface's number
-    const auto levelBytes = [&](int e) -> size_t {
-        return blocks ? size_t(_bcsize(e, e, blockFormat)) : size_t(e) * size_t(e) * size_t(bytesPerTexel);
-    };
-    const std::array<quor::MaskField, 4> channels{quor::MaskField(masks[0]), quor::MaskField(masks[1]),
-                                                  quor::MaskField(masks[2]), quor::MaskField(masks[3])};
-    size_t offset = dx10 ? at::kDx10Data : at::kData;
+    size_t offset = form.start;
     for (int i = 0; i < mips; ++i) {
         const int e = edge >> i;
-        const size_t need = levelBytes(e);
+        const size_t need = form.levelBytes(e, e);
         if (e > layout::kMaxLevel) {
             ++r.skippedLarger;
             if (size - offset < need) break;
@@ -371,17 +414,9 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
             r.truncated = true;
             break;
         }
-        std::vector<uint8_t> level(size_t(e) * size_t(e) * 4);
-        if (blocks) {
-            if (!_bcdecode(data + offset, int32_t(need), e, e, blockFormat, level.data(), int32_t(level.size())))
-                return refuse(QStringLiteral("This DDS file's blocks cannot be read."));
-        } else {
-            const uint8_t* t = data + offset;
-            for (size_t k = 0; k < size_t(e) * size_t(e); ++k, t += bytesPerTexel) {
-                const uint32_t texel = quor::le::read(t, bytesPerTexel);
-                for (size_t c = 0; c < 4; ++c) level[4 * k + c] = channels[c].widen(texel, c == 3 ? 255 : 0);
-            }
-        }
+        std::vector<uint8_t> level;
+        if (!form.decode(data + offset, e, e, level))
+            return refuse(QStringLiteral("This DDS file's blocks cannot be read."));
         offset += need;
         r.chain.levels.push_back(std::move(level));
     }
@@ -396,6 +431,41 @@ DdsReading decodeDds(const uint8_t* data, size_t size) {
     for (int e = r.chain.largest >> r.chain.levels.size(); e >= 1; e /= 2) r.missing.push_back(e);
     r.anyTransparent = !allOpaque(r.chain);
     return r;
+}
+
+DdsPicture decodeDdsPicture(const uint8_t* data, size_t size) {
+    DdsPicture picture;
+    const TexelForm form = texelForm(data, size);
+    if (!form.refusal.isEmpty()) {
+        picture.refusal = form.refusal;
+        return picture;
+    }
+    if (form.width == 0 || form.height == 0) {
+        picture.refusal = QStringLiteral("This DDS texture is %1 x %2 texels.").arg(form.width).arg(form.height);
+        return picture;
+    }
+    if (form.width > uint32_t(QUOR_MAX_EDGE) || form.height > uint32_t(QUOR_MAX_EDGE)) {
+        picture.refusal = QStringLiteral(
+                              "This DDS texture is %1 x %2 texels; pictures of at most %3 a side can be "
+                              "brought in.")
+                              .arg(form.width)
+                              .arg(form.height)
+                              .arg(QUOR_MAX_EDGE);
+        return picture;
+    }
+    const int w = int(form.width), h = int(form.height);
+    if (size - form.start < form.levelBytes(w, h)) {
+        picture.refusal = QStringLiteral("This DDS file ends before its %1 x %2 level is complete.").arg(w).arg(h);
+        return picture;
+    }
+    if (!form.decode(data + form.start, w, h, picture.rgba)) {
+        picture.rgba.clear();
+        picture.refusal = QStringLiteral("This DDS file's blocks cannot be read.");
+        return picture;
+    }
+    picture.width = w;
+    picture.height = h;
+    return picture;
 }
 
 bool isDdsFile(const QString& path) {
@@ -460,29 +530,44 @@ bool chainFromSet(const std::vector<uint8_t>& file, DdsChain& chain) {
     return true;
 }
 
-// A 32-bit Extended Bitmap of the chain's levels, bottom row first.
-std::vector<uint8_t> setOfChain(const DdsChain& chain) {
+// A 32-bit bitmap's headers for pictures of width x height, `pixels` bytes of
+// them to follow.
+std::vector<uint8_t> bitmapHeaders(int width, int height, size_t pixels) {
     using namespace layout;
     std::vector<uint8_t> out(size_t(kPlainHeader), 0);
+    out.reserve(out.size() + pixels);
     out[0] = 'B';
     out[1] = 'M';
     write32(out, kPixelOffsetAt, uint32_t(kPlainHeader));
     write32(out, kInfoLengthAt, 40);
-    write32(out, kWidthAt, uint32_t(chain.largest));
-    write32(out, kHeightAt, uint32_t(chain.largest));
+    write32(out, kWidthAt, uint32_t(width));
+    write32(out, kHeightAt, uint32_t(height));
     write16(out, 26, 1);
     write16(out, kBitsAt, 32);
+    write32(out, kFileSizeAt, uint32_t(out.size() + pixels));
+    write32(out, kImageSizeAt, uint32_t(pixels));
+    return out;
+}
+
+// Appends RGBA texels of width x height, top row first, as a bitmap keeps
+// them: bottom row first, blue, green, red, alpha.
+void appendBottomUp(std::vector<uint8_t>& out, const std::vector<uint8_t>& rgba, size_t width, size_t height) {
+    for (size_t y = height; y-- > 0;)
+        for (size_t x = 0; x < width; ++x) {
+            const uint8_t* p = rgba.data() + (y * width + x) * 4;
+            out.insert(out.end(), {p[2], p[1], p[0], p[3]});
+        }
+}
+
+// A 32-bit Extended Bitmap of the chain's levels, bottom row first.
+std::vector<uint8_t> setOfChain(const DdsChain& chain) {
+    size_t pixels = 0;
+    for (const std::vector<uint8_t>& level : chain.levels) pixels += level.size();
+    std::vector<uint8_t> out = bitmapHeaders(chain.largest, chain.largest, pixels);
     for (size_t i = 0; i < chain.levels.size(); ++i) {
         const size_t e = size_t(chain.largest) >> i;
-        const std::vector<uint8_t>& level = chain.levels[i];
-        for (size_t y = e; y-- > 0;)
-            for (size_t x = 0; x < e; ++x) {
-                const uint8_t* p = level.data() + (y * e + x) * 4;
-                out.insert(out.end(), {p[2], p[1], p[0], p[3]});
-            }
+        appendBottomUp(out, chain.levels[i], e, e);
     }
-    write32(out, kFileSizeAt, uint32_t(out.size()));
-    write32(out, kImageSizeAt, uint32_t(out.size() - size_t(kPlainHeader)));
     return out;
 }
 
@@ -574,6 +659,17 @@ CommandOutcome saveDds(const HeldSet& set, const QString& path, const DdsRequest
     DdsChain chain;
     if (!chainFromSet(bytes, chain)) return CommandOutcome::refused(QStringLiteral("The set's levels cannot be read."));
     return writeDds(chain, allOpaque(chain), path, request, handOff);
+}
+
+CommandOutcome ddsPictureAsBitmap(const QString& path, const QString& bitmap) {
+    std::vector<uint8_t> bytes;
+    if (!readFileBytes(path, bytes, kLargestFile))
+        return CommandOutcome::refused(QStringLiteral("The file %1 cannot be read.").arg(QFileInfo(path).fileName()));
+    const DdsPicture picture = decodeDdsPicture(bytes.data(), bytes.size());
+    if (!picture.refusal.isEmpty()) return CommandOutcome::refused(picture.refusal);
+    bytes = bitmapHeaders(picture.width, picture.height, picture.rgba.size());
+    appendBottomUp(bytes, picture.rgba, size_t(picture.width), size_t(picture.height));
+    return replaceFileAtomically(bitmap, bytes);
 }
 
 CommandOutcome loadDds(const QString& path, Workspace& workspace, ImageLibrary& library, const SetOptions& options) {

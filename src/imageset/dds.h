@@ -117,6 +117,22 @@ struct DdsReading {
 // holds one.
 DdsReading decodeDds(const uint8_t* data, size_t size);
 
+// The largest level of a DDS file of any shape, as a picture: what Load Any
+// Image takes of it.  Read in the forms decodeDds reads, up to the image
+// library's longest side (QUOR_MAX_EDGE).
+struct DdsPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;  // top row first
+    QString refusal;            // why nothing could be read; empty when it was
+};
+DdsPicture decodeDdsPicture(const uint8_t* data, size_t size);
+
+// Writes the largest level of the DDS file at `path` as a 32-bit bitmap at
+// `bitmap` (alpha 255 where the file has none), for the image library to
+// bring in as any other picture; refused with the reader's reason.
+CommandOutcome ddsPictureAsBitmap(const QString& path, const QString& bitmap);
+
 // Whether the file starts with "DDS ".
 bool isDdsFile(const QString& path);
 

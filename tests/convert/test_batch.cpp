@@ -1,8 +1,10 @@
 // Batch runs over a folder the test makes.
+#include "outsidereaders.h"
 #include "testsets.h"
 
 #include "batch.h"
 #include "blockformats.h"
+#include "dds.h"
 #include "import.h"
 #include "palettelevels.h"
 #include "files.h"
@@ -14,7 +16,9 @@
 
 #include <Magick++.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -480,6 +484,67 @@ Bytes pngPicture(int width, int height, bool alpha) {
     return Bytes(data, data + blob.length());
 }
 
+// A smooth painting of width x height, RGBA top row first; with `alpha`, a
+// ramp with a hole in it.
+Bytes painting(int width, int height, bool alpha, int seed) {
+    Bytes rgba;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double u = (x + 0.5) / width, v = (y + 0.5) / height;
+            const int grain = ((x * 7919 + y * 104729 + seed * 31) >> 3) % 9 - 4;
+            const auto c = [&](double value) { return uint8_t(std::clamp(int(value) + grain, 0, 255)); };
+            const uint8_t a = !alpha ? 255 : std::hypot(u - 0.3, v - 0.6) < 0.15 ? 0 : uint8_t(40 + 215 * u);
+            rgba.insert(rgba.end(), {c(130 + 100 * std::sin(5.0 * u + 2.0 * v + seed)), c(110 + 80 * std::cos(3.0 * v)),
+                                     c(60 + 140 * u * v), a});
+        }
+    return rgba;
+}
+
+// A DDS file as Save As DDS writes one, of a painted chain from `edge` down.
+Bytes ddsOfPainting(int edge, bool alpha, DdsFormat format) {
+    DdsChain chain{edge, {}};
+    for (int e = edge; e >= 1; e /= 2) chain.levels.push_back(painting(e, e, alpha, e));
+    return encodeDds(chain, format);
+}
+
+// A DDS file laid out here from the format's published layout: behind the
+// DX10 header, `payload` holding texels of DXGI format `dxgi`; with `dxgi`
+// 0, behind the legacy header as 16-bit 5-6-5 texels.
+Bytes laidOutDds(uint32_t dxgi, int width, int height, int mips, const Bytes& payload) {
+    Bytes b(dxgi ? 148 : 128, 0);
+    std::copy_n("DDS ", 4, b.begin());
+    layout::write32(b, 4, 124);
+    layout::write32(b, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000);
+    layout::write32(b, 12, uint32_t(height));
+    layout::write32(b, 16, uint32_t(width));
+    layout::write32(b, 28, uint32_t(mips));
+    layout::write32(b, 76, 32);
+    layout::write32(b, 108, 0x1000);
+    if (dxgi) {
+        layout::write32(b, 80, 0x4);
+        layout::write32(b, 84, 0x30315844);  // "DX10"
+        layout::write32(b, 128, dxgi);
+        layout::write32(b, 132, 3);  // a 2D texture
+        layout::write32(b, 140, 1);  // one of them
+    } else {
+        layout::write32(b, 80, 0x40);
+        layout::write32(b, 88, 16);
+        layout::write32(b, 92, 0xf800);  // red, green and blue masks; no alpha
+        layout::write32(b, 96, 0x07e0);
+        layout::write32(b, 100, 0x001f);
+    }
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+// Every 16-bit texel of a chain from `edge` down, pseudo-random.
+Bytes randomTexels(int edge, uint32_t seed) {
+    Bytes b;
+    for (int e = edge; e >= 1; e /= 2)
+        for (int i = 0; i < 2 * e * e; ++i) b.push_back(uint8_t((seed = seed * 1664525u + 1013904223u) >> 24));
+    return b;
+}
+
 }  // namespace
 
 // A set is written under the name of a BMP, and a texture under that of a
@@ -598,10 +663,17 @@ TEST(Batch, NewOutputsTakeTheModeTheUmaskGives) {
 // both outputs and every setting that reaches the chain.
 TEST(Batch, WorkersWriteWhatTheSlotsWrite) {
     const std::vector<std::pair<QString, Bytes>> sources = {
-        {"square.bmp", plainBmp(64, 64, 24, 3)},   {"oblong.bmp", plainBmp(100, 60, 24, 5)},
-        {"large.bmp", plainBmp(300, 300, 24, 11)}, {"grid.bmp", onGridBmp(32)},
-        {"one.bmp", plainBmp(1, 1, 24, 2)},        {"palette.bmp", plainBmp(32, 32, 8, 9)},
-        {"photo.png", pngPicture(96, 80, false)},  {"cutout.png", pngPicture(64, 64, true)},
+        {"square.bmp", plainBmp(64, 64, 24, 3)},
+        {"oblong.bmp", plainBmp(100, 60, 24, 5)},
+        {"large.bmp", plainBmp(300, 300, 24, 11)},
+        {"grid.bmp", onGridBmp(32)},
+        {"one.bmp", plainBmp(1, 1, 24, 2)},
+        {"palette.bmp", plainBmp(32, 32, 8, 9)},
+        {"photo.png", pngPicture(96, 80, false)},
+        {"cutout.png", pngPicture(64, 64, true)},
+        // DDS files our own reader reads, behind either header.
+        {"bc7.dds", ddsOfPainting(64, false, DdsFormat::blocks(quor::blocks::Format::Bc7))},
+        {"565.dds", laidOutDds(0, 32, 32, 6, randomTexels(32, 9))},
     };
     struct Case {
         bool dds;
@@ -640,5 +712,80 @@ TEST(Batch, WorkersWriteWhatTheSlotsWrite) {
                 EXPECT_EQ(b.output(destinationName(name, request)), expected[name])
                     << label << " jobs " << jobs << " " << name.toStdString();
         }
+    }
+}
+
+// DDS files, behind either header, come into Load Any Image and the batch
+// as a picture of the texels an outside reader decodes from their largest
+// level would: a PNG of Pillow's decoding, brought in beside each, makes a
+// set of the same depth and size whose largest level, and the texture the
+// batch writes of it, are the same within one step of rounding.
+TEST(Batch, DdsSourcesComeInAsAnOutsideReaderDecodesThem) {
+    if (pillowPython().isEmpty()) GTEST_SKIP() << "Pillow (python3-pil) is not installed";
+    const DdsFormat bc7 = DdsFormat::blocks(quor::blocks::Format::Bc7);
+    // The uncompressed file Save As DDS writes, and its texels as R8G8B8A8
+    // behind the DX10 header.
+    const Bytes plain = ddsOfPainting(64, true, DdsFormat::Rgba);
+    Bytes rgba8(plain.begin() + 128, plain.end());
+    for (size_t i = 0; i < rgba8.size(); i += 4) std::swap(rgba8[i], rgba8[i + 2]);
+    // A texture of no set's shape, which only the DX10 header can hold in BC7.
+    const Bytes oblong = painting(96, 40, true, 5);
+    Bytes oblongBlocks(size_t(_bcsize(96, 40, QUOR_BC7)));
+    ASSERT_TRUE(_bcencode(oblong.data(), 96, 40, QUOR_BC7, oblongBlocks.data(), int32_t(oblongBlocks.size())));
+    struct Case {
+        QString name;
+        Bytes file;
+    };
+    const Case cases[] = {
+        {"bc7 alpha.dds", ddsOfPainting(64, true, bc7)},
+        {"bc7 opaque.dds", ddsOfPainting(64, false, bc7)},
+        {"uncompressed.dds", plain},
+        {"rgba8.dds", laidOutDds(28, 64, 64, 7, rgba8)},
+        {"bc7 oblong.dds", laidOutDds(98, 96, 40, 1, oblongBlocks)},
+    };
+    static const bool magickReady = (Magick::InitializeMagick(nullptr), true);
+    (void)magickReady;
+    Batch b;
+    QStringList names;
+    for (const Case& c : cases) {
+        b.add(c.name, c.file);
+        Bytes decoded = pillowRgba(QDir(b.source).filePath(c.name));
+        ASSERT_FALSE(decoded.empty()) << c.name.toStdString();
+        const int width = int(layout::read32(c.file, 16)), height = int(layout::read32(c.file, 12));
+        Magick::Image picture(size_t(width), size_t(height), "RGBA", Magick::CharPixel, decoded.data());
+        picture.magick("PNG");
+        picture.write(QDir(b.source).filePath(c.name + ".png").toStdString());
+        names << c.name << c.name + ".png";
+    }
+
+    Workspace& ws = b.scratch.workspace;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        std::array<SetState, 2> states;
+        std::array<Bytes, 2> largest;
+        for (int i = 0; i < 2; ++i) {
+            const QString file = QDir(b.source).filePath(i == 0 ? c.name : c.name + ".png");
+            const CommandOutcome loaded = loadAnyImage(file, ws, b.library, {}, 512);
+            ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
+            states[size_t(i)] = ws.state();
+            int w = 0, h = 0, bits = 0;
+            ASSERT_TRUE(readPictureRgba(ws.levelPath(ws.state().largest), w, h, bits, largest[size_t(i)]));
+        }
+        EXPECT_EQ(states[0].depth, states[1].depth);
+        EXPECT_EQ(states[0].largest, states[1].largest);
+        EXPECT_LE(worstDifference(largest[0], largest[1]), 1);
+    }
+
+    BatchRequest request = b.request(names);
+    request.writeDds = true;
+    request.ddsFormat = DdsFormat::Rgba;
+    const BatchSummary run = runBatchInParallel(request, 1, b.scratch.path("workers"), {});
+    EXPECT_TRUE(run.complete()) << run.text().toStdString();
+    for (const Case& c : cases) {
+        const QString out = QDir(b.destination).filePath(destinationName(c.name, request));
+        const QString reference = QDir(b.destination).filePath(destinationName(c.name + ".png", request));
+        const Bytes theirs = pillowRgba(reference);
+        ASSERT_FALSE(theirs.empty()) << c.name.toStdString();
+        EXPECT_LE(worstDifference(pillowRgba(out), theirs), 1) << c.name.toStdString();
     }
 }

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -93,6 +95,13 @@ inline Bytes pillowRgba(const QString& dds) {
     p.waitForFinished(-1);
     const QByteArray out = p.readAllStandardOutput();
     return p.exitCode() == 0 ? Bytes(out.begin(), out.end()) : Bytes{};
+}
+
+// The largest difference between two pictures' bytes; 256 when their sizes differ.
+inline int worstDifference(const Bytes& a, const Bytes& b) {
+    int worst = a.size() == b.size() ? 0 : 256;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+    return worst;
 }
 
 }  // namespace corvane::testing

@@ -427,12 +427,6 @@ Bytes randomBytes(size_t n, uint32_t seed) {
     return b;
 }
 
-int worstDifference(const Bytes& a, const Bytes& b) {
-    int worst = a.size() == b.size() ? 0 : 256;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
-    return worst;
-}
-
 constexpr std::array<uint32_t, 4> kRgbaMasks{0xff, 0xff00, 0xff0000, 0xff000000};
 constexpr std::array<uint32_t, 4> kBgraMasks{0xff0000, 0xff00, 0xff, 0xff000000};
 
@@ -521,6 +515,7 @@ TEST(Dds, HostileDx10HeadersAreRefused) {
         const char* name;
         Bytes file;
         const char* says;
+        bool pictureReads = false;  // Load Any Image's reading takes the file
     };
     Bytes cutHeader = ddsFile({.dxgi = 71}, 64, 7, bc1);
     cutHeader.resize(140);
@@ -532,9 +527,10 @@ TEST(Dds, HostileDx10HeadersAreRefused) {
         {"a volume", ddsFile({.dxgi = 71, .dimension = 4}, 64, 7, bc1), "single texture"},
         {"a cube map", ddsFile({.dxgi = 71, .miscFlag = 4}, 64, 7, bc1), "single texture"},
         {"header cut short", cutHeader, "header"},
-        {"not square", ddsFile({.dxgi = 71}, 64, 7, bc1, 32), "Load Any Image"},
-        {"no power of two", ddsFile({.dxgi = 71}, 48, 7, bc1), "Load Any Image"},
+        {"not square", ddsFile({.dxgi = 71}, 64, 7, bc1, 32), "Load Any Image", true},
+        {"no power of two", ddsFile({.dxgi = 71}, 48, 7, bc1), "Load Any Image", true},
         {"huge", ddsFile({.dxgi = 71}, 1u << 30, 31, bc1), "Load Any Image"},
+        // 64 x 128 takes more blocks than the file holds.
         {"legacy not square", ddsFile({.fourCc = 0x31545844}, 64, 7, bc1, 128), "Load Any Image"},
     };
     for (const Case& c : cases) {
@@ -542,6 +538,11 @@ TEST(Dds, HostileDx10HeadersAreRefused) {
         const DdsReading r = decodeDds(c.file.data(), c.file.size());
         EXPECT_TRUE(r.refusal.contains(QLatin1String(c.says))) << r.refusal.toStdString();
         EXPECT_TRUE(r.chain.levels.empty());
+        // Load Any Image's reading takes the shapes that are no set's, as far
+        // as the library's longest side, and refuses the rest alike.
+        const DdsPicture picture = decodeDdsPicture(c.file.data(), c.file.size());
+        EXPECT_EQ(picture.refusal.isEmpty(), c.pictureReads) << picture.refusal.toStdString();
+        EXPECT_EQ(picture.rgba.size(), size_t(picture.width) * size_t(picture.height) * 4);
     }
     // Mips the file lacks, and a file cut inside a mip: the whole mips read.
     const Bytes whole = ddsFile({.dxgi = 71}, 64, 7, bc1);
@@ -551,6 +552,9 @@ TEST(Dds, HostileDx10HeadersAreRefused) {
         EXPECT_EQ(r.chain.levels.size() + r.missing.size(), 7u) << cut;
         EXPECT_EQ(r.truncated, cut < whole.size()) << cut;
     }
+    // The picture is the largest level, 64 x 64 in 8-byte blocks of 4 x 4, whole.
+    for (size_t cut = 0; cut <= whole.size(); cut += 37)
+        EXPECT_EQ(decodeDdsPicture(whole.data(), cut).refusal.isEmpty(), cut >= 148 + 16 * 16 * 8) << cut;
 }
 
 // A fence made with "Keep cut-out coverage in mips", written by the real
