@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <limits>
 
 namespace corvane {
@@ -40,17 +39,23 @@ QString SettingsStore::value(const QString& name) const {
 
 QString SettingsStore::readText(const QString& name, const QString& fallback) {
     read_.append(name);
+    kinds_.insert(name, Kind::Text);
     if (!contains(name)) return fallback;
     return value(name);
 }
 
 int32_t SettingsStore::readInteger(const QString& name, int32_t fallback) {
     read_.append(name);
+    kinds_.insert(name, Kind::Number);
     if (!contains(name)) return fallback;
     return parseStoredInteger(value(name), fallback);
 }
 
-bool SettingsStore::readSwitch(const QString& name, bool fallback) { return readInteger(name, fallback ? 1 : 0) != 0; }
+bool SettingsStore::readSwitch(const QString& name, bool fallback) {
+    const bool on = readInteger(name, fallback ? 1 : 0) != 0;
+    kinds_.insert(name, Kind::Switch);
+    return on;
+}
 
 void SettingsStore::writeText(const QString& name, const QString& value) {
     written_.append(name);
@@ -146,42 +151,27 @@ SettingsDefaults SettingsDefaults::forBatches() {
 int32_t importSizeFromStored(int32_t stored) { return (stored == 64 || stored == 128 || stored == 512) ? stored : 256; }
 
 QString settingRefusal(const QString& name, const QString& value) {
-    enum class Kind { Text, Number, Switch, ImportSize };
-    // Every setting readSettings reads, as writeSettings keeps them.
-    static const std::map<QString, Kind> kinds = {
-        {"CFSDir", Kind::Text},          {"STDDir", Kind::Text},          {"Editor", Kind::Text},
-        {"ImageTool", Kind::Text},       {"SaveDir", Kind::Text},         {"MapDir", Kind::Text},
-        {"MergeDir", Kind::Text},        {"BatchDir", Kind::Text},        {"DestDir", Kind::Text},
-        {"Left", Kind::Number},          {"Top", Kind::Number},           {"Left512", Kind::Number},
-        {"Top512", Kind::Number},        {"Width512", Kind::Number},      {"Height512", Kind::Number},
-        {"Filter", Kind::Number},        {"Lightening", Kind::Number},    {"Hints", Kind::Switch},
-        {"24bit", Kind::Switch},         {"Smooth8bit", Kind::Switch},    {"KeepCoverage", Kind::Switch},
-        {"UseImageTool", Kind::Switch},  {"ShowImageTool", Kind::Switch}, {"ShowTransparency", Kind::Switch},
-        {"MaxImport", Kind::ImportSize},
-    };
-    const auto kind = kinds.find(name);
-    if (kind == kinds.end()) {
-        QStringList names;
-        for (const auto& [known, unused] : kinds) names << known;
+    // The settings are those readSettings reads, each as it reads it.
+    static const QHash<QString, SettingsStore::Kind> kinds = [] {
+        const auto store = SettingsStore::inMemory({});
+        readSettings(*store, SettingsDefaults{});
+        return store->kindsRead();
+    }();
+    const auto kind = kinds.constFind(name);
+    if (kind == kinds.constEnd()) {
+        QStringList names = kinds.keys();
+        names.sort();
         return QStringLiteral("--set: there is no setting %1; the settings are %2").arg(name, names.join(", "));
     }
     // A number reads the same whatever the fallback; anything else falls back.
     const int32_t number = parseStoredInteger(value, 0);
     const bool isNumber = number == parseStoredInteger(value, 1);
-    switch (kind->second) {
-        case Kind::Text:
-            return {};
-        case Kind::Number:
-            return isNumber ? QString() : QStringLiteral("--set: %1 takes a whole number, not '%2'").arg(name, value);
-        case Kind::Switch:
-            return isNumber && (number == 0 || number == 1)
-                       ? QString()
-                       : QStringLiteral("--set: %1 takes 1 (on) or 0 (off), not '%2'").arg(name, value);
-        case Kind::ImportSize:
-            return isNumber && importSizeFromStored(number) == number && number != 0
-                       ? QString()
-                       : QStringLiteral("--set: %1 takes 64, 128, 256 or 512, not '%2'").arg(name, value);
-    }
+    if (name == QLatin1String("MaxImport") && !(isNumber && importSizeFromStored(number) == number))
+        return QStringLiteral("--set: %1 takes 64, 128, 256 or 512, not '%2'").arg(name, value);
+    if (*kind == SettingsStore::Kind::Number && !isNumber)
+        return QStringLiteral("--set: %1 takes a whole number, not '%2'").arg(name, value);
+    if (*kind == SettingsStore::Kind::Switch && !(isNumber && (number == 0 || number == 1)))
+        return QStringLiteral("--set: %1 takes 1 (on) or 0 (off), not '%2'").arg(name, value);
     return {};
 }
 

@@ -48,6 +48,9 @@ public:
 
     const QStringList& namesRead() const { return read_; }
     const QStringList& namesWritten() const { return written_; }
+    // What each name read was read as.
+    enum class Kind { Text, Number, Switch };
+    const QHash<QString, Kind>& kindsRead() const { return kinds_; }
 
 private:
     SettingsStore(std::nullptr_t, QHash<QString, QString> values);
@@ -58,6 +61,7 @@ private:
     QHash<QString, QString> values_;
     QStringList read_;
     QStringList written_;
+    QHash<QString, Kind> kinds_;
 };
 
 // The integer rule of the store: decimal text (optionally signed), or more

@@ -507,36 +507,6 @@ Bytes ddsOfPainting(int edge, bool alpha, DdsFormat format) {
     return encodeDds(chain, format);
 }
 
-// A DDS file laid out here from the format's published layout: behind the
-// DX10 header, `payload` holding texels of DXGI format `dxgi`; with `dxgi`
-// 0, behind the legacy header as 16-bit 5-6-5 texels.
-Bytes laidOutDds(uint32_t dxgi, int width, int height, int mips, const Bytes& payload) {
-    Bytes b(dxgi ? 148 : 128, 0);
-    std::copy_n("DDS ", 4, b.begin());
-    layout::write32(b, 4, 124);
-    layout::write32(b, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000);
-    layout::write32(b, 12, uint32_t(height));
-    layout::write32(b, 16, uint32_t(width));
-    layout::write32(b, 28, uint32_t(mips));
-    layout::write32(b, 76, 32);
-    layout::write32(b, 108, 0x1000);
-    if (dxgi) {
-        layout::write32(b, 80, 0x4);
-        layout::write32(b, 84, 0x30315844);  // "DX10"
-        layout::write32(b, 128, dxgi);
-        layout::write32(b, 132, 3);  // a 2D texture
-        layout::write32(b, 140, 1);  // one of them
-    } else {
-        layout::write32(b, 80, 0x40);
-        layout::write32(b, 88, 16);
-        layout::write32(b, 92, 0xf800);  // red, green and blue masks; no alpha
-        layout::write32(b, 96, 0x07e0);
-        layout::write32(b, 100, 0x001f);
-    }
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
-}
-
 // Every 16-bit texel of a chain from `edge` down, pseudo-random.
 Bytes randomTexels(int edge, uint32_t seed) {
     Bytes b;
@@ -673,7 +643,7 @@ TEST(Batch, WorkersWriteWhatTheSlotsWrite) {
         {"cutout.png", pngPicture(64, 64, true)},
         // DDS files our own reader reads, behind either header.
         {"bc7.dds", ddsOfPainting(64, false, DdsFormat::blocks(quor::blocks::Format::Bc7))},
-        {"565.dds", laidOutDds(0, 32, 32, 6, randomTexels(32, 9))},
+        {"565.dds", laidOutDds({.bits = 16, .masks = {0xf800, 0x07e0, 0x001f, 0}}, 32, 6, randomTexels(32, 9))},
     };
     struct Case {
         bool dds;
@@ -740,8 +710,8 @@ TEST(Batch, DdsSourcesComeInAsAnOutsideReaderDecodesThem) {
         {"bc7 alpha.dds", ddsOfPainting(64, true, bc7)},
         {"bc7 opaque.dds", ddsOfPainting(64, false, bc7)},
         {"uncompressed.dds", plain},
-        {"rgba8.dds", laidOutDds(28, 64, 64, 7, rgba8)},
-        {"bc7 oblong.dds", laidOutDds(98, 96, 40, 1, oblongBlocks)},
+        {"rgba8.dds", laidOutDds({.dxgi = 28}, 64, 7, rgba8)},
+        {"bc7 oblong.dds", laidOutDds({.dxgi = 98}, 96, 1, oblongBlocks, 40)},
     };
     static const bool magickReady = (Magick::InitializeMagick(nullptr), true);
     (void)magickReady;

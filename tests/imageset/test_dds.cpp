@@ -372,46 +372,6 @@ TEST(Dds, RoundTripsThroughTheWorkspace) {
 
 namespace {
 
-// A DDS file laid out here, from the format's published layout: the legacy
-// header naming the texels by a four-character code or by bit masks, or the
-// DX10 header naming them by their DXGI code.
-struct Header {
-    uint32_t fourCc = 0;              // or 0
-    uint32_t bits = 0;                // uncompressed: bits a texel ...
-    std::array<uint32_t, 4> masks{};  // ... and the masks of red, green, blue, alpha
-    uint32_t dxgi = 0;                // with the DX10 header, else 0
-    uint32_t dimension = 3, arraySize = 1, miscFlag = 0;
-};
-
-Bytes ddsFile(const Header& h, uint32_t edge, uint32_t mips, const Bytes& payload, uint32_t height = 0) {
-    Bytes b(128, 0);
-    std::copy_n("DDS ", 4, b.begin());
-    layout::write32(b, 4, 124);
-    layout::write32(b, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000);
-    layout::write32(b, 12, height ? height : edge);
-    layout::write32(b, 16, edge);
-    layout::write32(b, 28, mips);
-    layout::write32(b, 76, 32);
-    if (h.dxgi) {
-        layout::write32(b, 80, 0x4);
-        layout::write32(b, 84, 0x30315844);  // "DX10"
-        for (uint32_t v : {h.dxgi, h.dimension, h.miscFlag, h.arraySize, 0u}) {
-            b.resize(b.size() + 4);
-            layout::write32(b, b.size() - 4, v);
-        }
-    } else if (h.fourCc) {
-        layout::write32(b, 80, 0x4);
-        layout::write32(b, 84, h.fourCc);
-    } else {
-        layout::write32(b, 80, 0x40 | (h.masks[3] ? 0x1 : 0));
-        layout::write32(b, 88, h.bits);
-        for (size_t c = 0; c < 4; ++c) layout::write32(b, 92 + 4 * c, h.masks[c]);
-    }
-    layout::write32(b, 108, 0x1000 | 0x400000 | 0x8);
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
-}
-
 // Bytes of every mip from `edge` down: `blockBytes` a 4x4 block, or
 // `texelBytes` a texel.
 size_t chainBytes(int edge, int blockBytes, int texelBytes) {
@@ -451,8 +411,8 @@ TEST(Dds, Dx10AndPlainFilesReadAsOtherReadersDecodeThem) {
     }
     struct Case {
         const char* name;
-        Header dx10;    // the file read
-        Header legacy;  // the same texels as OpenImageIO reads them; dx10 itself when all zero
+        DdsHeader dx10;    // the file read
+        DdsHeader legacy;  // the same texels as OpenImageIO reads them; dx10 itself when all zero
         Bytes payload;
         bool pillowReadsDx10;
         // Decoders round the thirds of a BC1 colour or an alpha step either
@@ -484,13 +444,13 @@ TEST(Dds, Dx10AndPlainFilesReadAsOtherReadersDecodeThem) {
     const int mips = std::bit_width(unsigned(kEdge));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Bytes file = ddsFile(c.dx10, kEdge, uint32_t(mips), c.payload);
+        const Bytes file = laidOutDds(c.dx10, kEdge, uint32_t(mips), c.payload);
         const DdsReading ours = decodeDds(file.data(), file.size());
         ASSERT_TRUE(ours.refusal.isEmpty()) << ours.refusal.toStdString();
         ASSERT_EQ(ours.chain.levels.size(), size_t(mips));
         const bool legacy = c.legacy.fourCc || c.legacy.bits;
         const QString reference = s.path(QStringLiteral("reference.dds"));
-        writeBytes(reference, legacy ? ddsFile(c.legacy, kEdge, uint32_t(mips), c.payload) : file);
+        writeBytes(reference, legacy ? laidOutDds(c.legacy, kEdge, uint32_t(mips), c.payload) : file);
         Levels theirs = oiioMips(reference, mips, s.dir.path());
         for (int mip = 0; mip < mips; ++mip) {
             Bytes& level = theirs[size_t(mip)];
@@ -517,21 +477,21 @@ TEST(Dds, HostileDx10HeadersAreRefused) {
         const char* says;
         bool pictureReads = false;  // Load Any Image's reading takes the file
     };
-    Bytes cutHeader = ddsFile({.dxgi = 71}, 64, 7, bc1);
+    Bytes cutHeader = laidOutDds({.dxgi = 71}, 64, 7, bc1);
     cutHeader.resize(140);
     const Case cases[] = {
-        {"array of two", ddsFile({.dxgi = 71, .arraySize = 2}, 64, 7, bc1), "array"},
-        {"array of none", ddsFile({.dxgi = 71, .arraySize = 0}, 64, 7, bc1), "array"},
-        {"unknown format", ddsFile({.dxgi = 999}, 64, 7, bc1), "999"},
-        {"typeless of nothing read", ddsFile({.dxgi = 2}, 64, 7, bc1), "BC7"},
-        {"a volume", ddsFile({.dxgi = 71, .dimension = 4}, 64, 7, bc1), "single texture"},
-        {"a cube map", ddsFile({.dxgi = 71, .miscFlag = 4}, 64, 7, bc1), "single texture"},
+        {"array of two", laidOutDds({.dxgi = 71, .arraySize = 2}, 64, 7, bc1), "array"},
+        {"array of none", laidOutDds({.dxgi = 71, .arraySize = 0}, 64, 7, bc1), "array"},
+        {"unknown format", laidOutDds({.dxgi = 999}, 64, 7, bc1), "999"},
+        {"typeless of nothing read", laidOutDds({.dxgi = 2}, 64, 7, bc1), "BC7"},
+        {"a volume", laidOutDds({.dxgi = 71, .dimension = 4}, 64, 7, bc1), "single texture"},
+        {"a cube map", laidOutDds({.dxgi = 71, .miscFlag = 4}, 64, 7, bc1), "single texture"},
         {"header cut short", cutHeader, "header"},
-        {"not square", ddsFile({.dxgi = 71}, 64, 7, bc1, 32), "Load Any Image", true},
-        {"no power of two", ddsFile({.dxgi = 71}, 48, 7, bc1), "Load Any Image", true},
-        {"huge", ddsFile({.dxgi = 71}, 1u << 30, 31, bc1), "Load Any Image"},
+        {"not square", laidOutDds({.dxgi = 71}, 64, 7, bc1, 32), "Load Any Image", true},
+        {"no power of two", laidOutDds({.dxgi = 71}, 48, 7, bc1), "Load Any Image", true},
+        {"huge", laidOutDds({.dxgi = 71}, 1u << 30, 31, bc1), "Load Any Image"},
         // 64 x 128 takes more blocks than the file holds.
-        {"legacy not square", ddsFile({.fourCc = 0x31545844}, 64, 7, bc1, 128), "Load Any Image"},
+        {"legacy not square", laidOutDds({.fourCc = 0x31545844}, 64, 7, bc1, 128), "Load Any Image"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -545,7 +505,7 @@ TEST(Dds, HostileDx10HeadersAreRefused) {
         EXPECT_EQ(picture.rgba.size(), size_t(picture.width) * size_t(picture.height) * 4);
     }
     // Mips the file lacks, and a file cut inside a mip: the whole mips read.
-    const Bytes whole = ddsFile({.dxgi = 71}, 64, 7, bc1);
+    const Bytes whole = laidOutDds({.dxgi = 71}, 64, 7, bc1);
     for (size_t cut = 148; cut <= whole.size(); cut += 37) {
         const DdsReading r = decodeDds(whole.data(), cut);
         if (!r.refusal.isEmpty()) continue;

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -209,5 +211,45 @@ private:
         return true;
     }
 };
+
+// A DDS file laid out here, from the format's published layout: the legacy
+// header naming the texels by a four-character code or by bit masks, or the
+// DX10 header naming them by their DXGI code.
+struct DdsHeader {
+    uint32_t fourCc = 0;              // or 0
+    uint32_t bits = 0;                // uncompressed: bits a texel ...
+    std::array<uint32_t, 4> masks{};  // ... and the masks of red, green, blue, alpha
+    uint32_t dxgi = 0;                // with the DX10 header, else 0
+    uint32_t dimension = 3, arraySize = 1, miscFlag = 0;
+};
+
+inline Bytes laidOutDds(const DdsHeader& h, uint32_t edge, uint32_t mips, const Bytes& payload, uint32_t height = 0) {
+    Bytes b(128, 0);
+    std::copy_n("DDS ", 4, b.begin());
+    layout::write32(b, 4, 124);
+    layout::write32(b, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000);
+    layout::write32(b, 12, height ? height : edge);
+    layout::write32(b, 16, edge);
+    layout::write32(b, 28, mips);
+    layout::write32(b, 76, 32);
+    if (h.dxgi) {
+        layout::write32(b, 80, 0x4);
+        layout::write32(b, 84, 0x30315844);  // "DX10"
+        for (uint32_t v : {h.dxgi, h.dimension, h.miscFlag, h.arraySize, 0u}) {
+            b.resize(b.size() + 4);
+            layout::write32(b, b.size() - 4, v);
+        }
+    } else if (h.fourCc) {
+        layout::write32(b, 80, 0x4);
+        layout::write32(b, 84, h.fourCc);
+    } else {
+        layout::write32(b, 80, 0x40 | (h.masks[3] ? 0x1 : 0));
+        layout::write32(b, 88, h.bits);
+        for (size_t c = 0; c < 4; ++c) layout::write32(b, 92 + 4 * c, h.masks[c]);
+    }
+    layout::write32(b, 108, 0x1000 | 0x400000 | 0x8);
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
 
 }  // namespace corvane::testing
