@@ -44,6 +44,19 @@ void setWhy(Failure* why, std::string text, int32_t code = QUOR_ERROR_FORMAT, in
     failWith(why, code, std::move(text), systemError);
 }
 
+// ImageMagick words its failures for its own developers ("corvane: unexpected
+// end-of-file `' @ error/pcx.c/ReadPCXImage/446"): the reason alone is kept,
+// without the program's name before it or the file and source line after.
+std::string magickReason(std::string_view what) {
+    if (const size_t colon = what.find(": "); colon != std::string_view::npos && colon < what.find(' '))
+        what.remove_prefix(colon + 2);
+    for (const std::string_view tail : {" `", " @ "})
+        if (const size_t at = what.find(tail); at != std::string_view::npos) what = what.substr(0, at);
+    while (!what.empty() && (what.back() == ' ' || what.back() == '.' || what.back() == '\'')) what.remove_suffix(1);
+    if (what.empty()) return "The picture cannot be decoded";
+    return "The picture cannot be decoded: " + std::string(what);
+}
+
 // The largest side ImageMagick is let read, so that a ping tells the size
 // of a picture up to this large.
 constexpr int32_t kPingedEdge = 2 * kMaxEdge;
@@ -387,15 +400,15 @@ bool magickRead(FileBytes& bytes, const char* coder, Mode mode, Magick::Image& i
         // A damaged but usable picture; judged by what was decoded below.
     } catch (const Magick::ErrorResourceLimit& e) {
         if (overLimit) *overLimit = true;
-        setWhy(why, e.what());
+        setWhy(why, magickReason(e.what()));
         return false;
     } catch (const Magick::ErrorCache& e) {
         // With no disk for the pixel cache, an exhausted cache is our memory limit.
         if (overLimit) *overLimit = std::string_view(e.what()).find("exhausted") != std::string_view::npos;
-        setWhy(why, e.what());
+        setWhy(why, magickReason(e.what()));
         return false;
     } catch (const Magick::Exception& e) {
-        setWhy(why, e.what());
+        setWhy(why, magickReason(e.what()));
         return false;
     } catch (const std::exception& e) {
         setWhy(why, e.what());
@@ -723,6 +736,8 @@ std::optional<Image> decodeForeign(const std::string& path, Failure* why) {
         return out;
     } catch (const std::bad_alloc&) {
         setWhy(why, "there is not enough memory to decode it", QUOR_ERROR_MEMORY);
+    } catch (const Magick::Exception& e) {
+        setWhy(why, magickReason(e.what()));
     } catch (const std::exception& e) {
         setWhy(why, e.what());
     } catch (...) {
