@@ -11,7 +11,7 @@
 //    alpha off, mode 6 (colour and alpha on one line) as well, and mode 7
 //    on the best-ranked shape there and at a cut-out's edge; wholly
 //    transparent blocks, mode 6 alone.  Where the best of those leaves
-//    alpha off, mode 6 is fitted alpha first: its ends searched on their
+//    alpha off at all, mode 6 is fitted alpha first: its ends searched on their
 //    own (where they are few, solved from where the extremes could fall;
 //    else a coarse grid around them, then finer steps), colour fitted to
 //    the indices they give; and if alpha is still off, mode 7 the same way
@@ -39,13 +39,11 @@ using bc7::ModeInfo;
 // A texel carried across the cut costs this much, more than any error a
 // block can have otherwise (16 texels * (3 + kAlphaWeight) * 255^2).
 constexpr int64_t kCrossing = int64_t(1) << 36;
-// Alpha's error counts this many times a colour channel's: enough that
-// alpha comes out as near as our BC3 brings it, not so much that a step of
-// alpha here and there outweighs colour that visibly shifts.
-constexpr int kAlphaWeight = 64;
-// Blocks whose alpha comes out this far off at most (summed over the
-// texels) after the plain fits keep them; the rest have alpha's own searches.
-constexpr int kAlphaNear = 3;
+// Alpha's error counts this many times a colour channel's (and its size
+// besides, below): enough that alpha comes out near where our BC3 brings
+// it, not so much that a step of alpha here and there outweighs colour
+// that visibly shifts.
+constexpr int kAlphaWeight = 32;
 // Alpha with this many distinct levels at most (in a subset) has its ends
 // solved from where its extremes could fall in the palette.
 constexpr int kFewLevels = 6;
@@ -101,10 +99,14 @@ int endValue(const Fit& f, const Ends& e, int end, int c) {
 
 int channelWeight(int c) { return c == 3 ? kAlphaWeight : 1; }
 
-// Alpha's error counts by its size as well as squared: between two blocks
-// of alike squared error, the one with fewer texels off keeps more of a
-// cut-out's levels exact.
-constexpr int kAlphaSize = 4;
+// Alpha's error counts by its size as well as squared, and the size by
+// much: a step off on each of many texels, which the few levels of a thick
+// fence's halvings invite, is as far off on the whole as a few texels many
+// steps off; and between two blocks of alike squared error, the one with
+// fewer texels off keeps more of a cut-out's levels exact.  Against the
+// square alone (with alpha weighed more), this brings alpha nearer on
+// fences and ramps for about the same colour.
+constexpr int kAlphaSize = 12;
 int64_t alphaCost(int diff) { return int64_t(diff) * diff + kAlphaSize * std::abs(diff); }
 
 // For a weight 0..64, the index whose weight is nearest.
@@ -1004,12 +1006,16 @@ void encodeBc7Block(const uint8_t* rgba, uint8_t* out, int alphaCut) {
             rankShapes<4>(b, &shape, 1);
             keepBetter(encodeShaped(b, 7, shape, best.error), best);
         }
-        // Where alpha is off, mode 6 alpha first, and then, if it is still
-        // off, mode 7 alpha first on the shapes that suit alpha best.
-        if (alphaOff(best, rgba) > kAlphaNear) {
+        // Where alpha is off at all, mode 6 alpha first, and then, if it is
+        // still off, mode 7 alpha first on the shapes that suit alpha best.
+        // Even a step or two off on a few texels is worth the searches: on
+        // levels of a few values, such as a thick fence's halvings, the
+        // plain fits often leave every block a step or two off that mode 6
+        // or 7 alpha first gives exactly for a little colour.
+        if (alphaOff(best, rgba) > 0) {
             b.searchAlpha = true;
             keepBetter(encodeShaped(b, 6, 0, best.error), best);
-            if (alphaOff(best, rgba) > kAlphaNear) {
+            if (alphaOff(best, rgba) > 0) {
                 int alphaShapes[2];
                 rankAlphaShapes(b, alphaShapes, 2);
                 for (int s : alphaShapes) keepBetter(encodeShaped(b, 7, s, best.error), best);

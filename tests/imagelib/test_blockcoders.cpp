@@ -512,21 +512,29 @@ TEST(AlphaFit, KeepsTheCutAndComesNearTheBestBlock) {
 // BC3 of a fence whose levels keep its coverage, and of a ramp: every
 // level's coverage within a point of the level's own, and alpha no further
 // off than libsquish's.  BC7 keeps the coverage too, its alpha comes no
-// further off than our BC3's, and its colour not far below.
+// further off than our BC3's, and its colour not far below.  Wires three
+// texels wide halve to levels of a few values (0, 64, 191, 255) that BC3
+// gives exactly, with 0 and 255 beside six steps of its own, and no BC7
+// mode can without flattening the colour the same indices carry: there
+// BC7's alpha may come about a fifth further off than BC3's on the painting.
 TEST(AlphaFit, KeepsEveryLevelsCoverageAndBeatsSquish) {
     struct Case {
         const char* name;
         Chain chain;
+        double bc7OverBc3;
     };
-    const Case cases[] = {{"fence", chainOf(withAlpha(photoLike(256, 8), true), true)},
-                          {"painted fence", chainOf(withAlpha(livery(256, 9), true), true)},
-                          {"ramp", chainOf(withAlpha(photoLike(256, 10), false), false)}};
+    const Case cases[] = {{"fence", chainOf(withAlpha(photoLike(256, 8), true), true), 1},
+                          {"painted fence", chainOf(withAlpha(livery(256, 9), true), true), 1},
+                          {"ramp", chainOf(withAlpha(photoLike(256, 10), false), false), 1},
+                          {"thick fence", chainOf(withAlpha(photoLike(256, 11), true, 3), true), 1},
+                          {"thick painted fence", chainOf(withAlpha(livery(256, 12), true, 3), true), 1.22}};
     for (const Case& c : cases) {
         const Scores bc3 = score(c.chain, b::Format::Bc3, ours(b::Format::Bc3));
         const Scores squish = score(c.chain, b::Format::Bc3, squishing(squish::kDxt5 | squish::kColourClusterFit));
         const Scores bc7 = score(c.chain, b::Format::Bc7, ours(b::Format::Bc7));
         EXPECT_LE(bc3.alphaError, squish.alphaError) << c.name;
-        EXPECT_LE(bc7.alphaError, bc3.alphaError) << c.name << ": BC7 " << bc7.alphaError << ", BC3 " << bc3.alphaError;
+        EXPECT_LE(bc7.alphaError, bc3.alphaError * c.bc7OverBc3)
+            << c.name << ": BC7 " << bc7.alphaError << ", BC3 " << bc3.alphaError;
         // BC7 shares its bits between colour and alpha where BC3 keeps them
         // apart, but alpha is not bought with colour: within 4 dB of BC3's.
         EXPECT_GE(bc7.psnr, bc3.psnr - 4) << c.name << ": BC7 " << bc7.psnr << " dB, BC3 " << bc3.psnr;
