@@ -100,6 +100,15 @@ QString causeOf(int error) {
     return text;
 }
 
+// Why no file could be made in `folder`.  A folder that is there may still
+// answer that nothing of the name can be: the system's own views (/proc,
+// say) hold no files but their own.
+QString causeOfMaking(int error, const QString& folder) {
+    if (error == ENOENT && entryKind(folder) == EntryKind::Folder)
+        return QStringLiteral("the folder is there, but its file system takes no new files");
+    return causeOf(error);
+}
+
 QString causeOf(const std::error_code& code) {
     const std::error_condition condition = code.default_error_condition();
     if (condition.category() == std::generic_category()) return causeOf(condition.value());
@@ -244,10 +253,11 @@ std::unique_ptr<Replacement> ReplacementWriter::write(const QString& path, const
         }
     }
     if (temp->handle_ < 0) {
-        problem.tell(path,
-                     QStringLiteral("no file can be made in %1: %2.")
-                         .arg(readableName(QDir::toNativeSeparators(folder)), causeOf(cause)),
-                     causeOf(cause));
+        const QString why = causeOfMaking(cause, folder);
+        problem.tell(
+            path,
+            QStringLiteral("no file can be made in %1: %2.").arg(readableName(QDir::toNativeSeparators(folder)), why),
+            why);
         return nullptr;
     }
     const int writeError = failsAt(WriteStage::Write) ? kMadeToFail : writeAll(temp->handle_, bytes);
@@ -353,7 +363,10 @@ QString replaceWorkFile(const QString& path, const std::vector<uint8_t>& bytes) 
 
 QString writeWorkFile(const QString& path, const std::vector<uint8_t>& bytes) {
     const int fd = ::open(nativeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | kBinary, 0666);
-    if (fd < 0) return causeOf(errno);
+    if (fd < 0) {
+        const int error = errno;
+        return causeOfMaking(error, folderOfName(path));
+    }
     int error = writeAll(fd, bytes);
     if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
     return error != 0 ? causeOf(error) : QString();

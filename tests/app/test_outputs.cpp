@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -320,6 +321,54 @@ TEST(Outputs, ASetCutShortIsNotSavedUntilItsLevelsAreMade) {
             runCorvane({"--load-extended", s.path("cut.bmp"), "--create-image-set", "--save", s.path("out")});
         EXPECT_EQ(made.code, 0) << int(form) << made.err.toStdString();
         EXPECT_TRUE(isWholeSet(readBytes(s.path("out")))) << int(form);
+    }
+}
+
+// A save or a batch into a folder that takes no file says why, and only
+// calls the folder missing when it is: the system's own folders (/proc,
+// /sys), one that is not there, and (where permissions hold) a read-only one.
+// The oracle is the file system itself: the folder is looked up, and a file
+// is made there as a save would make it.
+TEST(Outputs, AFolderThatTakesNoFileIsNotCalledMissing) {
+    Scratch s;
+    QDir(s.dir.path()).mkpath("src");
+    writeBytes(s.path("src/a.bmp"), plainBmp(16, 16, 24, 3));
+    QStringList folders = {"/proc", "/sys", s.path("missing")};
+    if (::geteuid() != 0) {  // permissions do not hold for the superuser
+        QDir(s.dir.path()).mkpath("closed");
+        ::chmod(QFile::encodeName(s.path("closed")).constData(), 0555);
+        folders << s.path("closed");
+    }
+    for (const QString& folder : folders) {
+        const QByteArray native = QFile::encodeName(folder);
+        struct stat st {};
+        const bool there = ::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+        const QByteArray probe = native + "/corvane-probe.bmp";
+        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int made = fd >= 0 ? 0 : errno;
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(probe.constData());
+            continue;  // this folder takes files here
+        }
+        for (const QStringList& line :
+             {QStringList{"--new16", "--save", folder + "/x.bmp"}, QStringList{"--batch", s.path("src"), folder}}) {
+            const LineRun run = runCorvane(line);
+            const QString told = run.out + run.err;
+            const std::string what = line.join(' ').toStdString() + ": " + told.toStdString();
+            EXPECT_EQ(run.code, 1) << what;
+            const bool calledMissing = told.contains("does not exist") || told.contains("no such");
+            EXPECT_EQ(calledMissing, !there) << what;
+            if (!there) continue;
+            EXPECT_TRUE(told.contains("no file can be made in " + folder + ": ")) << what;
+            if (made == EACCES || made == EPERM) {
+                EXPECT_TRUE(told.contains("permission denied")) << what;
+            } else if (made == EROFS) {
+                EXPECT_TRUE(told.contains("read-only")) << what;
+            } else if (made == ENOENT) {
+                EXPECT_TRUE(told.contains("its file system takes no new files")) << what;
+            }
+        }
     }
 }
 
