@@ -345,6 +345,17 @@ QString batchOutcome(const BatchSummary& summary, QTextStream& out) {
     // A batch refused before it began has no summary: its refusal is the failure.
     if (!summary.refusal.isEmpty()) return summary.text();
     out << summary.text() << '\n';
+    // Once a run: how many sets are smaller than their pictures would have
+    // made them, and how to keep them larger.
+    if (const int smaller = summary.madeSmallerCount(); smaller > 0)
+        out << QStringLiteral(
+                   "%1 %2 larger than %3x%3 %4 made %3x%3 (MaxImport=%3); with --set MaxImport=512 %5 "
+                   "made up to 512x512.\n")
+                   .arg(smaller)
+                   .arg(smaller == 1 ? QStringLiteral("source") : QStringLiteral("sources"))
+                   .arg(summary.maxImport)
+                   .arg(smaller == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                        smaller == 1 ? QStringLiteral("it is") : QStringLiteral("they are"));
     out.flush();
     if (summary.failedCount() > 0)
         return QStringLiteral("%1 of %2 files failed").arg(summary.failedCount()).arg(summary.files.size());

@@ -45,13 +45,19 @@ struct BatchFileResult {
     const QString& problem() const { return outcome.error; }
     // What the user should know of a file converted (BC1's one-bit alpha).
     QString note() const { return outcome.information.join(QLatin1Char('\n')); }
+    // The picture was larger than the run's maximum import size, and was
+    // made that size, smaller than it would otherwise have been.
+    bool madeSmaller = false;
 };
 
 struct BatchSummary {
     std::vector<BatchFileResult> files;
     bool stopped = false;  // the run was stopped before its end
     QString refusal;       // why the run did not start: nothing was written
+    int maxImport = 256;   // the run's maximum import size
     int convertedCount() const;
+    // Files converted at the maximum import size, smaller than their pictures.
+    int madeSmallerCount() const;
     int failedCount() const;
     // "3 converted, 1 failed: a.bmp (why)" and so on, on one line; the
     // refusal when the run did not start.
