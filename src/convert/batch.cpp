@@ -120,13 +120,7 @@ bool hasFolderPart(const QString& name) {
 }
 
 // An output name as the destination tells names apart.
-QString outputKey(const QString& name) {
-#if defined(_WIN32) || defined(__APPLE__)
-    return name.toCaseFolded();
-#else
-    return name;
-#endif
-}
+QString outputKey(const QString& name, bool foldCase) { return foldCase ? name.toCaseFolded() : name; }
 
 // "a", "a and b", "a, b and c".
 QString listed(const QStringList& names) {
@@ -150,6 +144,10 @@ QString outsideDestination(const QString& target, const QString& destination) {
 }  // namespace
 
 QString settleBatchNames(BatchRequest& request) {
+    return settleBatchNames(request, folderFoldsCase(request.destinationFolder));
+}
+
+QString settleBatchNames(BatchRequest& request, bool foldCase) {
     const QString source = resolvedFolder(request.sourceFolder);
     QStringList names, refused;
     QSet<QString> seen;
@@ -184,12 +182,12 @@ QString settleBatchNames(BatchRequest& request) {
     QHash<QString, QStringList> byOutput;  // sources of each output, in list order
     QStringList outputs;                   // outputs in the order first met
     for (const QString& name : std::as_const(names)) {
-        QStringList& sources = byOutput[outputKey(destinationName(name, request))];
+        QStringList& sources = byOutput[outputKey(destinationName(name, request), foldCase)];
         if (sources.isEmpty()) outputs << destinationName(name, request);
         sources << name;
     }
     for (const QString& output : std::as_const(outputs)) {
-        const QStringList& same = byOutput[outputKey(output)];
+        const QStringList& same = byOutput[outputKey(output, foldCase)];
         if (same.size() > 1)
             clashes << QStringLiteral("%1 would %2 become %3")
                            .arg(listed(same), same.size() == 2 ? QStringLiteral("both") : QStringLiteral("all"),

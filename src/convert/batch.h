@@ -85,8 +85,11 @@ QStringList bitmapsIn(const QString& folder, QString* problem = nullptr);
 // taken when its folder is the source folder (the shell's "src/*.bmp") and
 // refused otherwise; a name listed twice is converted once.  Returns why the
 // run cannot start, naming every file concerned, or an empty text.  Both
-// runners call it before they write anything.
+// runners call it before they write anything.  Outputs are told apart as
+// the destination's file system tells names apart (see folderFoldsCase), or
+// ignoring case or not as `foldCase` says.
 QString settleBatchNames(BatchRequest& request);
+QString settleBatchNames(BatchRequest& request, bool foldCase);
 
 extern const char* const kSameFolderQuestion;
 

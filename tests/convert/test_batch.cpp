@@ -5,6 +5,7 @@
 #include "batch.h"
 #include "blockformats.h"
 #include "dds.h"
+#include "fileaccess.h"
 #include "import.h"
 #include "palettelevels.h"
 #include "files.h"
@@ -758,4 +759,53 @@ TEST(Batch, DdsSourcesComeInAsAnOutsideReaderDecodesThem) {
         ASSERT_FALSE(theirs.empty()) << c.name.toStdString();
         EXPECT_LE(worstDifference(pillowRgba(out), theirs), 1) << c.name.toStdString();
     }
+}
+
+// Outputs are told apart as the destination tells names apart.  Whether a
+// folder folds case is seen by making a file there and looking it up by
+// the same name in other case; two sources clash on a folding destination
+// when their outputs differ in case alone, and never on another.
+TEST(Batch, OutputsAreToldApartAsTheDestinationTellsNames) {
+    Batch b;
+    SmallDisk memory(b.scratch.path("memory"));
+    QStringList folders = {b.scratch.dir.path(), QDir::tempPath(), "/dev/shm"};
+    if (memory.mounted) folders << memory.path;
+    for (const QString& folder : folders) {
+        const QByteArray lower = QFile::encodeName(QDir(folder).filePath("corvane-fold-probe"));
+        const QByteArray upper = QFile::encodeName(QDir(folder).filePath("CORVANE-FOLD-PROBE"));
+        const int fd = ::open(lower.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) continue;  // no file is made here
+        ::close(fd);
+        struct stat one {
+        }, other{};
+        const bool folds = ::stat(upper.constData(), &other) == 0 && ::stat(lower.constData(), &one) == 0 &&
+                           one.st_ino == other.st_ino && one.st_dev == other.st_dev;
+        ::unlink(lower.constData());
+        EXPECT_EQ(folderFoldsCase(folder), folds) << folder.toStdString();
+    }
+
+    const struct {
+        QStringList names;
+        bool dds;
+        bool clashWhenFolded, clashOtherwise;
+    } rows[] = {
+        {{"a.bmp", "A.bmp"}, false, true, false},  {{"a.bmp", "A.BMP"}, false, true, false},
+        {{"a.bmp", "b.bmp"}, false, false, false}, {{"x.bmp", "x.BMP"}, true, true, true},  // both x.dds
+        {{"x.bmp", "X.png"}, true, true, false},   {{"\u00e9t\u00e9.bmp", "\u00c9T\u00c9.bmp"}, false, true, false},
+    };
+    for (const auto& row : rows) {
+        for (const bool fold : {true, false}) {
+            BatchRequest request = b.request(row.names);
+            request.writeDds = row.dds;
+            const QString refusal = settleBatchNames(request, fold);
+            const bool clash = fold ? row.clashWhenFolded : row.clashOtherwise;
+            EXPECT_EQ(refusal.startsWith("Two sources would become one file"), clash)
+                << row.names.join(' ').toStdString() << (fold ? " folded: " : ": ") << refusal.toStdString();
+        }
+    }
+    // A run onto this destination tells them apart as its file system does.
+    b.add("a.bmp", plainBmp(16, 16, 24, 1));
+    b.add("A.bmp", plainBmp(16, 16, 24, 2));
+    const BatchSummary both = b.run({"a.bmp", "A.bmp"});
+    EXPECT_EQ(both.refusal.isEmpty(), !folderFoldsCase(b.destination)) << both.text().toStdString();
 }
