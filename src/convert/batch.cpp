@@ -364,6 +364,8 @@ BatchSummary runBatch(const BatchRequest& given, Workspace& workspace, ImageLibr
     const int count = int(request.names.size());
     const QDir source(request.sourceFolder);
     const QString destination = resolvedFolder(request.destinationFolder);
+    // Every save of the run goes into this folder, whatever takes its name.
+    const HeldFolder held(request.destinationFolder);
     for (int i = 0; i < count; ++i) {
         if (stop && stop->load()) {
             summary.stopped = true;
@@ -431,6 +433,8 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
     int reported = 0;  // results handed to the observer, in list order
     const QDir source(request.sourceFolder);
     const QString destination = resolvedFolder(request.destinationFolder);
+    // Every save of the run goes into this folder, whatever takes its name.
+    const HeldFolder held(request.destinationFolder);
 
     // A file's outcome, from its worker or, once its save is on the disk,
     // from the committer.

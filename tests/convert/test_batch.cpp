@@ -809,3 +809,34 @@ TEST(Batch, OutputsAreToldApartAsTheDestinationTellsNames) {
     const BatchSummary both = b.run({"a.bmp", "A.bmp"});
     EXPECT_EQ(both.refusal.isEmpty(), !folderFoldsCase(b.destination)) << both.text().toStdString();
 }
+
+// A destination folder swapped for a link to another folder part way through
+// a save, at any step of it, is not written through: the file goes into the
+// folder the run began with, or nowhere, and nothing is left half made.
+TEST(Batch, ADestinationSwappedForALinkIsNotWrittenThrough) {
+    for (const WriteStage stage : {WriteStage::Create, WriteStage::Write, WriteStage::Flush, WriteStage::Rename}) {
+        for (const int jobs : {0, 2}) {
+            SCOPED_TRACE(::testing::Message() << "stage " << int(stage) << ", jobs " << jobs);
+            Batch b;
+            b.add("a.bmp", plainBmp(16, 16, 24, 3));
+            const QString held = b.scratch.path("held"), outside = b.scratch.path("outside");
+            QDir().mkpath(outside);
+            std::atomic<bool> swapped{false};
+            setWriteFaultForTesting([&](WriteStage at) {
+                if (at == stage && !swapped.exchange(true)) {
+                    EXPECT_EQ(
+                        ::rename(QFile::encodeName(b.destination).constData(), QFile::encodeName(held).constData()), 0);
+                    EXPECT_TRUE(QFile::link(outside, b.destination));
+                }
+                return false;
+            });
+            const BatchSummary summary = jobs == 0 ? b.run({"a.bmp"}) : b.runParallel({"a.bmp"}, jobs);
+            setWriteFaultForTesting({});
+            ASSERT_TRUE(swapped);
+            EXPECT_TRUE(everythingIn(outside).empty()) << summary.text().toStdString();
+            const std::set<QString> left = everythingIn(held);
+            EXPECT_TRUE(left.empty() || left == std::set<QString>{"a.bmp"}) << summary.text().toStdString();
+            if (!left.empty()) expectWholeSet(readBytes(QDir(held).filePath("a.bmp")), "a.bmp");
+        }
+    }
+}
