@@ -345,6 +345,17 @@ QString batchOutcome(const BatchSummary& summary, QTextStream& out) {
     // A batch refused before it began has no summary: its refusal is the failure.
     if (!summary.refusal.isEmpty()) return summary.text();
     out << summary.text() << '\n';
+    // Once a run: how many sets are smaller than their pictures would have
+    // made them, and how to keep them larger.
+    if (const int smaller = summary.madeSmallerCount(); smaller > 0)
+        out << QStringLiteral(
+                   "%1 %2 larger than %3x%3 %4 made %3x%3 (MaxImport=%3); with --set MaxImport=512 %5 "
+                   "made up to 512x512.\n")
+                   .arg(smaller)
+                   .arg(smaller == 1 ? QStringLiteral("source") : QStringLiteral("sources"))
+                   .arg(summary.maxImport)
+                   .arg(smaller == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                        smaller == 1 ? QStringLiteral("it is") : QStringLiteral("they are"));
     out.flush();
     if (summary.failedCount() > 0)
         return QStringLiteral("%1 of %2 files failed").arg(summary.failedCount()).arg(summary.files.size());
@@ -361,7 +372,27 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 // longer be told in the outcome, so it ends the program there and then.
 std::atomic<bool> outcomeDecided{false};
 
-extern "C" void noteInterrupt(int) {
+#ifndef _WIN32
+// The interrupts already caught once, by their numbers.
+std::atomic<bool> caughtOnce[NSIG];
+#endif
+
+extern "C" void noteInterrupt(int number) {
+#ifndef _WIN32
+    // The second of a kind is not waited for: it ends the program as though
+    // it had not been caught, and with it every texture tool still running
+    // (they are in groups of their own, out of a terminal's reach).  A gone
+    // reader's signal comes again at every write, and stays a stop.
+    if (number != SIGPIPE && number > 0 && number < NSIG && caughtOnce[number].exchange(true)) {
+        endToolGroupsNow();
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        sigaction(number, &standard, nullptr);
+        ::raise(number);
+        return;
+    }
+#endif
     interrupted = true;
     if (!outcomeDecided) return;
 #ifndef _WIN32
@@ -376,13 +407,16 @@ extern "C" void noteInterrupt(int) {
 StopOnInterrupt::StopOnInterrupt() {
     interrupted = false;
     outcomeDecided = false;
+#ifndef _WIN32
+    for (std::atomic<bool>& caught : caughtOnce) caught = false;
+#endif
     // A texture tool running when the stop comes is ended with the run.
     endToolRunsWhen(&interrupted);
 #ifndef _WIN32
     struct sigaction action {};
     action.sa_handler = noteInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART | SA_RESETHAND;  // the second one is not caught
+    action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &previousInt_);
     sigaction(SIGTERM, &action, &previousTerm_);
     // A closed terminal stops the run as Ctrl+C does, and so does a reader
@@ -390,9 +424,7 @@ StopOnInterrupt::StopOnInterrupt() {
     // no temporary file left behind.  Every write to a gone reader raises
     // the pipe's signal again, so that one stays caught.
     sigaction(SIGHUP, &action, &previousHangUp_);
-    struct sigaction pipeAction = action;
-    pipeAction.sa_flags = SA_RESTART;
-    sigaction(SIGPIPE, &pipeAction, &previousPipe_);
+    sigaction(SIGPIPE, &action, &previousPipe_);
 #endif
 }
 

@@ -48,6 +48,12 @@ int BatchSummary::convertedCount() const {
     return n;
 }
 
+int BatchSummary::madeSmallerCount() const {
+    int n = 0;
+    for (const BatchFileResult& f : files) n += f.converted() && f.madeSmaller ? 1 : 0;
+    return n;
+}
+
 int BatchSummary::failedCount() const { return int(files.size()) - convertedCount(); }
 
 QString BatchSummary::text() const {
@@ -114,13 +120,7 @@ bool hasFolderPart(const QString& name) {
 }
 
 // An output name as the destination tells names apart.
-QString outputKey(const QString& name) {
-#if defined(_WIN32) || defined(__APPLE__)
-    return name.toCaseFolded();
-#else
-    return name;
-#endif
-}
+QString outputKey(const QString& name, bool foldCase) { return foldCase ? name.toCaseFolded() : name; }
 
 // "a", "a and b", "a, b and c".
 QString listed(const QStringList& names) {
@@ -144,6 +144,10 @@ QString outsideDestination(const QString& target, const QString& destination) {
 }  // namespace
 
 QString settleBatchNames(BatchRequest& request) {
+    return settleBatchNames(request, folderFoldsCase(request.destinationFolder));
+}
+
+QString settleBatchNames(BatchRequest& request, bool foldCase) {
     const QString source = resolvedFolder(request.sourceFolder);
     QStringList names, refused;
     QSet<QString> seen;
@@ -178,12 +182,12 @@ QString settleBatchNames(BatchRequest& request) {
     QHash<QString, QStringList> byOutput;  // sources of each output, in list order
     QStringList outputs;                   // outputs in the order first met
     for (const QString& name : std::as_const(names)) {
-        QStringList& sources = byOutput[outputKey(destinationName(name, request))];
+        QStringList& sources = byOutput[outputKey(destinationName(name, request), foldCase)];
         if (sources.isEmpty()) outputs << destinationName(name, request);
         sources << name;
     }
     for (const QString& output : std::as_const(outputs)) {
-        const QStringList& same = byOutput[outputKey(output)];
+        const QStringList& same = byOutput[outputKey(output, foldCase)];
         if (same.size() > 1)
             clashes << QStringLiteral("%1 would %2 become %3")
                            .arg(listed(same), same.size() == 2 ? QStringLiteral("both") : QStringLiteral("all"),
@@ -237,14 +241,22 @@ void noteCutShort(const QString& sourcePath, CommandOutcome& outcome) {
     if (const QString note = cutShortNote(sourcePath); !note.isEmpty()) outcome.information << note;
 }
 
+// Whether a picture whose longer side is `longer` is made smaller by the
+// run's maximum import size than the largest import size would make it.
+bool madeSmallerBy(int maxImport, int longer) {
+    return longer > 0 && importSize(longer, longer, maxImport) < importSize(longer, longer, 512);
+}
+
 }  // namespace
 
 BatchFileResult convertOneFile(const QString& sourcePath, const QString& destinationPath, const BatchRequest& request,
                                Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
                                const TextureToolRun& runTool, SetHandOff* handOff) {
     BatchFileResult result{QFileInfo(sourcePath).fileName()};
-    result.outcome = loadAnyImage(sourcePath, workspace, library, request.options, request.maxImport);
+    int longer = 0;
+    result.outcome = loadAnyImage(sourcePath, workspace, library, request.options, request.maxImport, &longer);
     if (!result.outcome.ok) return result;
+    result.madeSmaller = madeSmallerBy(request.maxImport, longer);
     // Colour 0 is made transparent before the chain is built, so that the
     // smaller levels are made knowing it and keep the background clear.
     if (request.colour0Transparent && !workspace.state().depth.highColour()) {
@@ -280,9 +292,12 @@ namespace {
 std::optional<BatchFileResult> convertHeld(const QString& sourcePath, const QString& destinationPath,
                                            const BatchRequest& request, const SetState& current, ImageLibrary& library,
                                            SetHandOff& handOff) {
-    const std::optional<HeldSet> set = heldImageSet(sourcePath, current, library, request.options, request.maxImport);
+    int longer = 0;
+    const std::optional<HeldSet> set =
+        heldImageSet(sourcePath, current, library, request.options, request.maxImport, &longer);
     if (!set) return std::nullopt;
     BatchFileResult result{QFileInfo(sourcePath).fileName()};
+    result.madeSmaller = madeSmallerBy(request.maxImport, longer);
     // The destination's file is replaced whatever its mode, as the run was told.
     const ReadOnlyFilesReplaced overwrite;
     if (request.writeDds) {
@@ -342,12 +357,15 @@ bool stoppedPartWay(const BatchFileResult& result, const std::atomic<bool>* stop
 BatchSummary runBatch(const BatchRequest& given, Workspace& workspace, ImageLibrary& library, PaletteLevels& palette,
                       const TextureToolRun& runTool, const BatchObserver& observer, const std::atomic<bool>* stop) {
     BatchSummary summary;
+    summary.maxImport = given.maxImport;
     BatchRequest request = given;
     summary.refusal = settleBatchNames(request);
     if (!summary.refusal.isEmpty()) return summary;
     const int count = int(request.names.size());
     const QDir source(request.sourceFolder);
     const QString destination = resolvedFolder(request.destinationFolder);
+    // Every save of the run goes into this folder, whatever takes its name.
+    const HeldFolder held(request.destinationFolder);
     for (int i = 0; i < count; ++i) {
         if (stop && stop->load()) {
             summary.stopped = true;
@@ -401,16 +419,22 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
                                 const std::function<TextureToolRun(const Workspace&)>& toolFor,
                                 const BatchObserver& observer, const std::atomic<bool>* stop) {
     BatchSummary summary;
+    summary.maxImport = given.maxImport;
     BatchRequest request = given;
     summary.refusal = settleBatchNames(request);
     if (!summary.refusal.isEmpty()) return summary;
     const int count = int(request.names.size());
     std::vector<std::optional<BatchFileResult>> results(static_cast<size_t>(count));
+    // Which pictures were made smaller, by their workers: a result the
+    // committer settles is made afresh from its outcome.
+    std::vector<std::atomic<bool>> madeSmaller(static_cast<size_t>(count));
     std::atomic<int> next{0};
     std::mutex mutex;
     int reported = 0;  // results handed to the observer, in list order
     const QDir source(request.sourceFolder);
     const QString destination = resolvedFolder(request.destinationFolder);
+    // Every save of the run goes into this folder, whatever takes its name.
+    const HeldFolder held(request.destinationFolder);
 
     // A file's outcome, from its worker or, once its save is on the disk,
     // from the committer.
@@ -470,6 +494,7 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
                                       &handOff);
             }
             BatchFileResult result = std::move(*held);
+            madeSmaller[size_t(i)] = result.madeSmaller;
             if (handOff.handed()) {
                 if (auto outcome = handed->worker(std::move(result.outcome)))
                     settle(i, BatchFileResult{name, std::move(*outcome)});
@@ -495,6 +520,7 @@ BatchSummary runBatchInParallel(const BatchRequest& given, int jobs, const QStri
         }
         if (i >= reported && observer.finished) observer.finished(i, count, *results[size_t(i)]);
         summary.files.push_back(std::move(*results[size_t(i)]));
+        summary.files.back().madeSmaller = madeSmaller[size_t(i)];
     }
     return summary;
 }

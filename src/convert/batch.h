@@ -45,13 +45,19 @@ struct BatchFileResult {
     const QString& problem() const { return outcome.error; }
     // What the user should know of a file converted (BC1's one-bit alpha).
     QString note() const { return outcome.information.join(QLatin1Char('\n')); }
+    // The picture was larger than the run's maximum import size, and was
+    // made that size, smaller than it would otherwise have been.
+    bool madeSmaller = false;
 };
 
 struct BatchSummary {
     std::vector<BatchFileResult> files;
     bool stopped = false;  // the run was stopped before its end
     QString refusal;       // why the run did not start: nothing was written
+    int maxImport = 256;   // the run's maximum import size
     int convertedCount() const;
+    // Files converted at the maximum import size, smaller than their pictures.
+    int madeSmallerCount() const;
     int failedCount() const;
     // "3 converted, 1 failed: a.bmp (why)" and so on, on one line; the
     // refusal when the run did not start.
@@ -79,8 +85,11 @@ QStringList bitmapsIn(const QString& folder, QString* problem = nullptr);
 // taken when its folder is the source folder (the shell's "src/*.bmp") and
 // refused otherwise; a name listed twice is converted once.  Returns why the
 // run cannot start, naming every file concerned, or an empty text.  Both
-// runners call it before they write anything.
+// runners call it before they write anything.  Outputs are told apart as
+// the destination's file system tells names apart (see folderFoldsCase), or
+// ignoring case or not as `foldCase` says.
 QString settleBatchNames(BatchRequest& request);
+QString settleBatchNames(BatchRequest& request, bool foldCase);
 
 extern const char* const kSameFolderQuestion;
 

@@ -100,13 +100,14 @@ int importSize(int width, int height, int maxImport) {
 int sizeExponent(int size) { return std::countr_zero(unsigned(size)); }
 
 CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                            int maxImport) {
+                            int maxImport, int* longer) {
     const QString scratch = workspace.slotPath(ScratchSlot);
     // Nothing changes, not even the labels, for a file that cannot be read.
     if (CommandOutcome in = bringIn(file, scratch, workspace, library); !in.ok) return in;
     int width = 0, height = 0, bits = 0;
     if (!library.check(scratch, width, height, bits))
         return CommandOutcome::refused(cannotRead(file, library.lastError()));
+    if (longer) *longer = std::max(width, height);
     const int size = importSize(width, height, maxImport);
     if (!library.resize(scratch, scratch, size, size))
         return CommandOutcome::refused(libraryFailure(
@@ -133,7 +134,7 @@ CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibr
 }
 
 std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current, ImageLibrary& library,
-                                    const SetOptions& options, int maxImport) {
+                                    const SetOptions& options, int maxImport, int* longer) {
     // A DDS file is read by our own reader, which the library's chain in
     // memory does not know: the workspace takes it.
     if (options.useImageTool || isDdsFile(file)) return std::nullopt;
@@ -143,7 +144,7 @@ std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current
     int size = std::min(maxImport, 512);
     if (size <= 0 || !std::has_single_bit(unsigned(size))) return std::nullopt;
     HeldSet set;
-    if (!library.chainRgba(file, size, options.keepCoverage, QUOR_GRID_565, set.rgba)) return std::nullopt;
+    if (!library.chainRgba(file, size, options.keepCoverage, QUOR_GRID_565, set.rgba, longer)) return std::nullopt;
     // A 24-bit picture loads as a 5-6-5 set under the template header, which
     // takes the picture's edge and size exponent.
     set.state = current;

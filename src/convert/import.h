@@ -23,16 +23,17 @@ extern const char* const kNotEightBitMessage;
 extern const char* const kNewSixteenQuestion;
 extern const char* const kNewSixteenTitle;
 
+// `longer`, when given, takes the picture's longer side.
 CommandOutcome loadAnyImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
-                            int maxImport);
+                            int maxImport, int* longer = nullptr);
 // The picture made into a set in memory, as loadAnyImage and then Create
 // Image Set without the texture tool would leave it in a workspace whose
 // state is `current`.  Only an opaque full-colour picture, which becomes a
 // 5-6-5 set, is made so; nothing for any other, nor when the library keeps
 // no chain in memory: the workspace then takes the file and says what is
-// wrong with it.
+// wrong with it.  `longer` as for loadAnyImage.
 std::optional<HeldSet> heldImageSet(const QString& file, const SetState& current, ImageLibrary& library,
-                                    const SetOptions& options, int maxImport);
+                                    const SetOptions& options, int maxImport, int* longer = nullptr);
 CommandOutcome mergeImage(const QString& file, Workspace& workspace, ImageLibrary& library, const SetOptions& options,
                           const TextureToolRun& runTool);
 CommandOutcome importStd(const QString& file, Workspace& workspace, ImageLibrary& library);

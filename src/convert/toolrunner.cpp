@@ -9,6 +9,9 @@
 
 #include <mutex>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace corvane {
 
 QString toolOptionText(ToolMode mode) {
@@ -59,9 +62,52 @@ bool stopAsked() {
 constexpr int kGraceMs = 2000;
 // How often a wait for the tool looks for a stop.
 constexpr int kLookMs = 50;
+
+// The groups of the tools running now, for endToolGroupsNow: a slot each
+// while it runs, 0 where none.  More tools than slots at once go unlisted.
+constexpr int kGroupSlots = 256;
+std::atomic<pid_t> runningGroups[kGroupSlots];
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+class ListedGroup {
+public:
+    explicit ListedGroup(pid_t group) {
+        for (int i = 0; i < kGroupSlots && slot_ < 0; ++i) {
+            pid_t none = 0;
+            if (runningGroups[i].compare_exchange_strong(none, group)) slot_ = i;
+        }
+    }
+    ~ListedGroup() {
+        if (slot_ >= 0) runningGroups[slot_].store(0);
+    }
+    ListedGroup(const ListedGroup&) = delete;
+    ListedGroup& operator=(const ListedGroup&) = delete;
+
+private:
+    int slot_ = -1;
+};
+
+// Ends a stopped tool and whatever it started: the tool leads a process
+// group of its own (see runTextureTool), so one signal reaches all of it.
+// Asked first; what is still there after the grace, the tool's own children
+// too, is killed.  The tool's number names its group for as long as anything
+// in the group lives, so the last signal cannot reach anything else.
+void endToolGroup(QProcess& process) {
+    const pid_t group = pid_t(process.processId());
+    if (group > 0) ::kill(-group, SIGTERM);
+    process.waitForFinished(kGraceMs);
+    if (group > 0) ::kill(-group, SIGKILL);
+    process.kill();
+    process.waitForFinished(-1);
+}
 }  // namespace
 
 void endToolRunsWhen(const std::atomic<bool>* stop) { endWhen.store(stop); }
+
+void endToolGroupsNow() {
+    for (std::atomic<pid_t>& group : runningGroups)
+        if (const pid_t running = group.load(); running > 0) ::kill(-running, SIGKILL);
+}
 
 ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings, const QString& file, ToolMode mode) {
     ToolRun run;
@@ -69,6 +115,10 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
     Workspace::removeFile(copy);
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    // A group of its own: a stop then reaches the tool's children as well
+    // (see endToolGroup), and a terminal's Ctrl+C reaches this program alone,
+    // which ends the tool with the run.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     std::unique_lock starting(startingTool);
     // QFile::copy keeps the permissions, the run permission among them.
     if (!QFileInfo(settings.toolPath).isFile() || !QFile::copy(settings.toolPath, copy)) {
@@ -90,20 +140,18 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
                              .arg(QFileInfo(settings.toolPath).fileName(), process.errorString()));
     } else {
         run.started = true;
+        const ListedGroup listed(pid_t(process.processId()));
         bool ended = false;
         while (process.state() != QProcess::NotRunning && !process.waitForFinished(kLookMs)) {
             if (!stopAsked()) continue;
-            process.terminate();
-            if (!process.waitForFinished(kGraceMs)) {
-                process.kill();
-                process.waitForFinished(-1);
-            }
+            endToolGroup(process);
             ended = true;
             break;
         }
         run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        // A terminal's Ctrl+C reaches the tool and this program alike; the
-        // tool may be seen to die of it a moment before the stop is noted.
+        // A signal sent to every process of the session (a hang-up) can
+        // reach the tool and this program alike; the tool may be seen to die
+        // of it a moment before the stop is noted.
         if (!ended && process.exitStatus() == QProcess::CrashExit && endWhen.load())
             for (int waited = 0; waited < kGraceMs && !(ended = stopAsked()); waited += kLookMs)
                 QThread::msleep(kLookMs);

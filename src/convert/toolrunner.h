@@ -45,4 +45,9 @@ ToolRun runTextureTool(const Workspace& workspace, const ToolSettings& settings,
 // so that a tool that hangs cannot keep a stopped run waiting.
 void endToolRunsWhen(const std::atomic<bool>* stop);
 
+// Kills every tool running now and all that each has started, at once: for
+// a program about to end without waiting for its runs to stop.  Safe in a
+// signal handler.
+void endToolGroupsNow();
+
 }  // namespace corvane

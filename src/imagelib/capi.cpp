@@ -387,6 +387,7 @@ QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge
         if (!image) return false;
         if (flags & QUOR_CHAIN_FIT) {
             const int32_t longer = std::max(image->width, image->height);
+            le::put32(ctx->bytes + QUOR_CONTEXT_LONGER, uint32_t(longer));
             int32_t fit = 16;
             while (fit < edge && fit < longer) fit *= 2;
             edge = std::min(fit, edge);

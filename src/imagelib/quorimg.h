@@ -61,12 +61,13 @@ extern "C" {
 
 typedef struct {
     unsigned char bytes[1024];
-} QuorContext; /* width @0, height @4, bpp @8 (int32), progress routine @892 */
+} QuorContext; /* width @0, height @4, bpp @8, picture's longer side @12 (int32), progress routine @892 */
 typedef void (*QuorProgress)(int32_t done, int32_t total);
 
 #define QUOR_CONTEXT_WIDTH 0
 #define QUOR_CONTEXT_HEIGHT 4
 #define QUOR_CONTEXT_BPP 8
+#define QUOR_CONTEXT_LONGER 12
 #define QUOR_CONTEXT_PROGRESS 892
 
 /* The longest side, in pixels, of a picture the library brings in. */
@@ -138,7 +139,7 @@ QUORIMG_API int32_t _bmpremapused(const char* src, const char* dst, QuorContext*
  * be: it is the least power of two from 16 up that holds the picture's
  * longer side, or edge when that is less, and the context's width and
  * height give it (one reading of the file both sizes the chain and makes
- * it). */
+ * it); QUOR_CONTEXT_LONGER then gives the picture's own longer side. */
 #define QUOR_CHAIN_FIT 8
 QUORIMG_API int32_t _picchainrgb(const char* src, QuorContext* ctx, int32_t edge, int32_t flags, uint8_t* rgba,
                                  int32_t capacity);

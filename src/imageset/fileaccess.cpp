@@ -16,6 +16,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#endif
 
 namespace corvane {
 
@@ -200,6 +205,36 @@ QString resolvedFolder(const QString& folder) {
 #else
     const QFileInfo info(folder);
     return info.isDir() ? info.canonicalFilePath() : QString();
+#endif
+}
+
+bool folderFoldsCase(const QString& folder) {
+#if defined(_WIN32) || defined(__APPLE__)
+    (void)folder;
+    return true;
+#elif defined(__linux__)
+    const int fd = ::open(nativeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool folds = false;
+    struct statfs disk {};
+    if (::fstatfs(fd, &disk) == 0) {
+        // The disks of other systems: FAT (vfat, msdos), exFAT, and NTFS by
+        // either driver.
+        constexpr unsigned long kFoldingSystems[] = {0x4d44, 0x2011bab0, 0x5346544e, 0x7366746e};
+        for (const unsigned long type : kFoldingSystems)
+            folds = folds || static_cast<unsigned long>(disk.f_type) == type;
+    }
+    // A folder of ext4 or f2fs made case-insensitive (chattr +F).
+#ifndef FS_CASEFOLD_FL
+    constexpr int FS_CASEFOLD_FL = 0x40000000;
+#endif
+    int flags = 0;
+    if (!folds && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) folds = (flags & FS_CASEFOLD_FL) != 0;
+    ::close(fd);
+    return folds;
+#else
+    (void)folder;
+    return false;
 #endif
 }
 

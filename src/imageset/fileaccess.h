@@ -40,6 +40,10 @@ QString entryKindText(EntryKind kind);
 int64_t regularFileLength(const QString& path);
 // The folder with every link and "." or ".." resolved; empty when it cannot be.
 QString resolvedFolder(const QString& folder);
+// True when names in `folder` that differ in case alone name one file: on
+// Windows and macOS, and on Linux on a FAT, exFAT or NTFS disk or in a
+// folder made case-insensitive (ext4's and f2fs's casefold).
+bool folderFoldsCase(const QString& folder);
 
 // The cause given for a FIFO, a device, a folder ... named as a file to read.
 extern const char* const kNotRegularFile;  // "is not a regular file"

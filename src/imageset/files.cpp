@@ -100,6 +100,15 @@ QString causeOf(int error) {
     return text;
 }
 
+// Why no file could be made in `folder`.  A folder that is there may still
+// answer that nothing of the name can be: the system's own views (/proc,
+// say) hold no files but their own.
+QString causeOfMaking(int error, const QString& folder) {
+    if (error == ENOENT && entryKind(folder) == EntryKind::Folder)
+        return QStringLiteral("the folder is there, but its file system takes no new files");
+    return causeOf(error);
+}
+
 QString causeOf(const std::error_code& code) {
     const std::error_condition condition = code.default_error_condition();
     if (condition.category() == std::generic_category()) return causeOf(condition.value());
@@ -147,15 +156,62 @@ namespace {
 
 thread_local int readOnlyFilesReplaced = 0;
 
+// The folders held now, by their absolute names.
+struct Held {
+    QString name;
+    int handle;
+};
+std::mutex heldMutex;
+std::vector<Held> heldFolders;
+
+// A handle of its own on the held folder of that absolute name, or -1.
+int heldFolderHandle(const QString& folder) {
+#ifndef _WIN32
+    std::lock_guard lock(heldMutex);
+    for (const Held& held : heldFolders)
+        if (held.name == folder) return ::fcntl(held.handle, F_DUPFD_CLOEXEC, 0);
+#else
+    (void)folder;
+#endif
+    return -1;
+}
+
+// What stands at `name` in `folder` (AT_FDCWD: `name` is a whole path).
+EntryKind entryKindAt(int folder, const QByteArray& name, bool followLinks, mode_t* mode = nullptr) {
+#ifndef _WIN32
+    struct stat st {};
+    if (name.isEmpty() || ::fstatat(folder, name.constData(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return EntryKind::Missing;
+    if (mode) *mode = st.st_mode;
+    if (S_ISREG(st.st_mode)) return EntryKind::File;
+    if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
+    if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+    if (S_ISFIFO(st.st_mode)) return EntryKind::Fifo;
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return EntryKind::Device;
+    if (S_ISSOCK(st.st_mode)) return EntryKind::Socket;
+    return EntryKind::Other;
+#else
+    (void)folder, (void)mode;
+    return entryKind(nameFromNative(name), followLinks);
+#endif
+}
+
 // Why a save may not replace what stands at `path`, or an empty text.  A
 // link is replaced by the new file, never written through, so a link to a
 // file (or to nothing) has no say; a link to a device or a FIFO is refused
 // like the device, since whoever named it meant the device.  A file is
 // judged by its permission bits, so a read-only one is kept even for an
 // account that could write it anyway.
-QString refusalToReplace(const QString& path, bool checkReadOnly) {
-    const EntryKind own = entryKind(path, false);
-    const EntryKind kind = own == EntryKind::Link ? entryKind(path) : own;
+QString refusalToReplace(const QString& path, bool checkReadOnly, int folder = -1) {
+#ifndef _WIN32
+    const int at = folder >= 0 ? folder : AT_FDCWD;
+#else
+    const int at = folder;
+#endif
+    const QByteArray name = nativeName(folder >= 0 ? QFileInfo(path).fileName() : path);
+    mode_t mode = 0;
+    const EntryKind own = entryKindAt(at, name, false, &mode);
+    const EntryKind kind = own == EntryKind::Link ? entryKindAt(at, name, true) : own;
     switch (kind) {
         case EntryKind::Missing:
             return {};
@@ -171,9 +227,7 @@ QString refusalToReplace(const QString& path, bool checkReadOnly) {
     }
     if (own == EntryKind::Link || !checkReadOnly || readOnlyFilesReplaced > 0) return {};
 #ifndef _WIN32
-    struct stat st {};
-    if (::lstat(nativeName(path).constData(), &st) == 0 && !(st.st_mode & S_IWUSR))
-        return QStringLiteral("the file is read-only.");
+    if (!(mode & S_IWUSR)) return QStringLiteral("the file is read-only.");
 #else
     if (!(QFileInfo(path).permissions() & QFileDevice::WriteOwner)) return QStringLiteral("the file is read-only.");
 #endif
@@ -203,10 +257,39 @@ ReadOnlyFilesReplaced::~ReadOnlyFilesReplaced() { --readOnlyFilesReplaced; }
 
 Replacement::~Replacement() {
     if (handle_ >= 0) ::close(handle_);
-    if (!placed_ && !name_.isEmpty()) {
+    if (!placed_ && folder_ >= 0 && !leaf_.isEmpty()) {
+#ifndef _WIN32
+        ::unlinkat(folder_, leaf_.constData(), 0);
+#endif
+    } else if (!placed_ && !name_.isEmpty()) {
         std::error_code ignored;
         std::filesystem::remove(systemPath(name_), ignored);
     }
+    if (folder_ >= 0) ::close(folder_);
+}
+
+HeldFolder::HeldFolder(const QString& folder) : name_(absoluteName(folder)) {
+#ifndef _WIN32
+    handle_ = ::open(nativeName(name_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle_ < 0) return;
+    std::lock_guard lock(heldMutex);
+    heldFolders.push_back({name_, handle_});
+#endif
+}
+
+HeldFolder::~HeldFolder() {
+#ifndef _WIN32
+    if (handle_ < 0) return;
+    {
+        std::lock_guard lock(heldMutex);
+        for (auto it = heldFolders.begin(); it != heldFolders.end(); ++it)
+            if (it->handle == handle_) {
+                heldFolders.erase(it);
+                break;
+            }
+    }
+    ::close(handle_);
+#endif
 }
 
 // The two halves of a replacement, telling a failure as their caller wants it.
@@ -218,36 +301,48 @@ struct ReplacementWriter {
 
 std::unique_ptr<Replacement> ReplacementWriter::write(const QString& path, const std::vector<uint8_t>& bytes,
                                                       const WriteProblem& problem) {
-    if (const QString refusal = refusalToReplace(path, true); !refusal.isEmpty()) {
+    const QFileInfo target(path);
+    const QString folder = folderOfName(path);
+    std::unique_ptr<Replacement> temp(new Replacement);
+    temp->folder_ = heldFolderHandle(folder);
+    if (const QString refusal = refusalToReplace(path, true, temp->folder_); !refusal.isEmpty()) {
         problem.tell(path, refusal);
         return nullptr;
     }
 
-    const QFileInfo target(path);
-    const QString folder = folderOfName(path);
     sweepNowAndThen(folder);
-    const QByteArray lead =
-        nativeName(folder) + '/' +
+    const QByteArray leadLeaf =
         QByteArray::fromStdString(quor::temporaries::leadFor(nativeName(target.fileName()).toStdString()));
-    std::unique_ptr<Replacement> temp(new Replacement);
+    const QByteArray lead = nativeName(folder) + '/' + leadLeaf;
     int cause = 0;
     if (failsAt(WriteStage::Create)) {
         cause = kMadeToFail;
     } else {
         // Another writer's name is never taken over: a few tries, then its cause.
+        constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | kBinary;
         for (int attempt = 0; attempt < 16 && temp->handle_ < 0; ++attempt) {
-            const QByteArray name = lead + uniqueEnd();
-            temp->handle_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | kBinary, 0600);
+            const QByteArray end = uniqueEnd();
+#ifndef _WIN32
+            temp->handle_ = temp->folder_ >= 0 ? ::openat(temp->folder_, (leadLeaf + end).constData(), kFlags, 0600)
+                                               : ::open((lead + end).constData(), kFlags, 0600);
+#else
+            temp->handle_ = ::open((lead + end).constData(), kFlags, 0600);
+#endif
             cause = temp->handle_ < 0 ? errno : 0;
-            if (temp->handle_ >= 0) temp->name_ = name;
-            else if (cause != EEXIST) break;
+            if (temp->handle_ >= 0) {
+                temp->name_ = lead + end;
+                temp->leaf_ = leadLeaf + end;
+            } else if (cause != EEXIST) {
+                break;
+            }
         }
     }
     if (temp->handle_ < 0) {
-        problem.tell(path,
-                     QStringLiteral("no file can be made in %1: %2.")
-                         .arg(readableName(QDir::toNativeSeparators(folder)), causeOf(cause)),
-                     causeOf(cause));
+        const QString why = causeOfMaking(cause, folder);
+        problem.tell(
+            path,
+            QStringLiteral("no file can be made in %1: %2.").arg(readableName(QDir::toNativeSeparators(folder)), why),
+            why);
         return nullptr;
     }
     const int writeError = failsAt(WriteStage::Write) ? kMadeToFail : writeAll(temp->handle_, bytes);
@@ -289,15 +384,18 @@ bool ReplacementWriter::putInPlace(Replacement& temp, const QString& path, const
                             QStringLiteral("the data could not be flushed to the disk: %1.").arg(causeOf(flushError)),
                             causeOf(flushError));
     // What stands at the target may have changed since the file was begun.
-    if (const QString refusal = refusalToReplace(path, false); !refusal.isEmpty()) return problem.tell(path, refusal);
+    if (const QString refusal = refusalToReplace(path, false, temp.folder_); !refusal.isEmpty())
+        return problem.tell(path, refusal);
     // A replaced file keeps its permissions; a new one gets those any new
     // file of the user's gets, and so does one that replaces a link: the mode
     // of whatever the link points at is not the new file's business.
     const QByteArray target = nativeName(absoluteName(path));
+    const QByteArray targetLeaf = nativeName(QFileInfo(path).fileName());
 #ifndef _WIN32
-    struct stat st {};
-    const bool replacesFile = ::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode);
-    ::fchmod(temp.handle_, replacesFile ? (st.st_mode & 07777) : newFileMode());
+    mode_t mode = 0;
+    const bool replacesFile = temp.folder_ >= 0 ? entryKindAt(temp.folder_, targetLeaf, false, &mode) == EntryKind::File
+                                                : entryKindAt(AT_FDCWD, target, false, &mode) == EntryKind::File;
+    ::fchmod(temp.handle_, replacesFile ? (mode & 07777) : newFileMode());
 #endif
     const int closed = ::close(temp.handle_);
     const int closeError = errno;
@@ -308,7 +406,16 @@ bool ReplacementWriter::putInPlace(Replacement& temp, const QString& path, const
                             causeOf(closeError));
     // A link in the way is itself replaced; rename never follows it.
     std::error_code code = std::make_error_code(std::errc::io_error);
-    if (!failsAt(WriteStage::Rename)) std::filesystem::rename(systemPath(temp.name_), systemPath(target), code);
+    if (!failsAt(WriteStage::Rename)) {
+#ifndef _WIN32
+        if (temp.folder_ >= 0)
+            code = ::renameat(temp.folder_, temp.leaf_.constData(), temp.folder_, targetLeaf.constData()) == 0
+                       ? std::error_code()
+                       : std::error_code(errno, std::generic_category());
+        else
+#endif
+            std::filesystem::rename(systemPath(temp.name_), systemPath(target), code);
+    }
     if (code)
         return problem.tell(path,
                             QStringLiteral("the new file could not take the old one's place: %1.").arg(causeOf(code)),
@@ -353,7 +460,10 @@ QString replaceWorkFile(const QString& path, const std::vector<uint8_t>& bytes) 
 
 QString writeWorkFile(const QString& path, const std::vector<uint8_t>& bytes) {
     const int fd = ::open(nativeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | kBinary, 0666);
-    if (fd < 0) return causeOf(errno);
+    if (fd < 0) {
+        const int error = errno;
+        return causeOfMaking(error, folderOfName(path));
+    }
     int error = writeAll(fd, bytes);
     if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
     return error != 0 ? causeOf(error) : QString();

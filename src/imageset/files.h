@@ -51,6 +51,9 @@ private:
     friend struct ReplacementWriter;
     int handle_ = -1;
     QByteArray name_;  // as the system holds it
+    // In a held folder (see HeldFolder): a handle on it, and the name there.
+    int folder_ = -1;
+    QByteArray leaf_;
     bool placed_ = false;
 };
 
@@ -72,6 +75,22 @@ public:
     ~ReadOnlyFilesReplaced();
     ReadOnlyFilesReplaced(const ReadOnlyFilesReplaced&) = delete;
     ReadOnlyFilesReplaced& operator=(const ReadOnlyFilesReplaced&) = delete;
+};
+
+// While one lives, saves into `folder` (by that name) are made and put in
+// place inside the folder opened when it began, whatever takes the name
+// meanwhile: a folder swapped for a link part way through a batch does not
+// lead its files elsewhere.  Elsewhere than Linux and its kin it holds nothing.
+class HeldFolder {
+public:
+    explicit HeldFolder(const QString& folder);
+    ~HeldFolder();
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+private:
+    QString name_;
+    int handle_ = -1;
 };
 
 // Tests make a stage of the write fail: the hook answers true to fail there.

@@ -72,13 +72,15 @@ size_t chainBytes(int edge) {
 }
 }  // namespace
 
-bool QuorLibrary::chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
+bool QuorLibrary::chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba,
+                            int* longer) {
     if (edge <= 0 || edge > 512) return false;
     rgba.resize(chainBytes(edge));
     const int32_t flags = (keepCoverage ? QUOR_KEEP_COVERAGE : 0) | grid | QUOR_CHAIN_FIT;
     if (_picchainrgb(native(source).constData(), &context_, edge, flags, rgba.data(), int32_t(rgba.size())) == 0)
         return false;
     edge = contextField(context_, QUOR_CONTEXT_WIDTH);
+    if (longer) *longer = contextField(context_, QUOR_CONTEXT_LONGER);
     rgba.resize(chainBytes(edge));
     return true;
 }

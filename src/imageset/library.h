@@ -69,11 +69,12 @@ public:
     // first, largest level first.  `edge` goes in as the most the largest
     // level may be (a power of two) and comes out as what it is: the least
     // power of two from 16 up that holds the picture's longer side, or the
-    // most when that is less.  False for any other picture, and from a
-    // library that keeps no chain in memory: the caller then goes through
-    // the files.
-    virtual bool chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) {
-        (void)source, (void)edge, (void)keepCoverage, (void)grid, (void)rgba;
+    // most when that is less; `longer`, when given, the picture's own longer
+    // side.  False for any other picture, and from a library that keeps no
+    // chain in memory: the caller then goes through the files.
+    virtual bool chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba,
+                           int* longer = nullptr) {
+        (void)source, (void)edge, (void)keepCoverage, (void)grid, (void)rgba, (void)longer;
         return false;
     }
     // Why the last call on this thread failed; nothing failed when it did not.
@@ -97,7 +98,8 @@ public:
                     int grid = 0) override;
     bool remapUsed(const QString& source, const QString& destination, const QString& palettePicture) override;
     bool readRgba(const QString& file, int& width, int& height, int& bits, std::vector<uint8_t>& rgba) override;
-    bool chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba) override;
+    bool chainRgba(const QString& source, int& edge, bool keepCoverage, int grid, std::vector<uint8_t>& rgba,
+                   int* longer = nullptr) override;
     LibraryError lastError() override;
 
     QuorContext& context() { return context_; }

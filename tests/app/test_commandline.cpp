@@ -239,6 +239,7 @@ TEST(CommandLine, BatchOfMixedFilesReportsTheCorruptOne) {
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_EQ(QDir(dest).entryList(QDir::Files).size(), 50);
     EXPECT_TRUE(run.out.contains("50 converted, 0 failed"));
+    EXPECT_FALSE(run.out.contains("larger than")) << "nothing is made smaller than 512";
 
     writeBytes(QDir(src).filePath("zz-corrupt.bmp"), Bytes(700, 0x41));
     run = runCorvane({"--set", "MaxImport=512", "--batch", src, dest});
@@ -249,19 +250,38 @@ TEST(CommandLine, BatchOfMixedFilesReportsTheCorruptOne) {
 }
 
 // A line of batches runs without the window; each file must come out as the
-// window's own commands make it, under the same stored settings.
+// window's own commands make it, under the same stored settings.  The run
+// says once how many sources were made smaller than their pictures by the
+// maximum import size, counted here from the pictures' own sizes.
 TEST(CommandLine, BatchAloneWritesWhatTheWindowsCommandsWrite) {
     Scratch s;
     QDir(s.dir.path()).mkpath("src");
     QDir(s.dir.path()).mkpath("dest");
     const QString src = s.path("src"), dest = s.path("dest");
-    writeBytes(QDir(src).filePath("a.bmp"), plainBmp(200, 90, 8, 3));
-    writeBytes(QDir(src).filePath("b.bmp"), plainBmp(64, 64, 24, 4));
-    const QStringList settings = {"--set", "Lightening=-20", "--set", "MaxImport=128", "--set", "Smooth8bit=1"};
+    const struct {
+        const char* name;
+        int width, height, bits, seed;
+    } pictures[] = {{"a.bmp", 200, 90, 8, 3}, {"a0.bmp", 300, 260, 24, 5}, {"b.bmp", 64, 64, 24, 4}};
+    constexpr int kMaxImport = 128;
+    int larger = 0;
+    for (const auto& p : pictures) {
+        writeBytes(QDir(src).filePath(p.name), plainBmp(p.width, p.height, p.bits, p.seed));
+        larger += std::max(p.width, p.height) > kMaxImport ? 1 : 0;
+    }
+    const QString told = QString(
+                             "%1 sources larger than %2x%2 were made %2x%2 (MaxImport=%2); "
+                             "with --set MaxImport=512 they are made up to 512x512.\n")
+                             .arg(larger)
+                             .arg(kMaxImport);
+    const QStringList settings = {"--set", "Lightening=-20", "--set", QString("MaxImport=%1").arg(kMaxImport),
+                                  "--set", "Smooth8bit=1"};
     for (const char* jobs : {"1", "2"}) {
         const LineRun batch = runCorvane(settings + QStringList{"--batch", src, dest, "--jobs", jobs});
         ASSERT_EQ(batch.code, 0) << batch.err.toStdString();
-        for (const char* name : {"a.bmp", "b.bmp"}) {
+        EXPECT_EQ(batch.out.count(told), 1) << batch.out.toStdString();
+        EXPECT_EQ(batch.out.count("larger than"), 1) << batch.out.toStdString();
+        for (const auto& p : pictures) {
+            const char* name = p.name;
             const LineRun window = runCorvane(settings + QStringList{"--load-any", QDir(src).filePath(name),
                                                                      "--create-image-set", "--save", s.path(name)});
             ASSERT_EQ(window.code, 0) << window.err.toStdString();

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -323,6 +324,54 @@ TEST(Outputs, ASetCutShortIsNotSavedUntilItsLevelsAreMade) {
     }
 }
 
+// A save or a batch into a folder that takes no file says why, and only
+// calls the folder missing when it is: the system's own folders (/proc,
+// /sys), one that is not there, and (where permissions hold) a read-only one.
+// The oracle is the file system itself: the folder is looked up, and a file
+// is made there as a save would make it.
+TEST(Outputs, AFolderThatTakesNoFileIsNotCalledMissing) {
+    Scratch s;
+    QDir(s.dir.path()).mkpath("src");
+    writeBytes(s.path("src/a.bmp"), plainBmp(16, 16, 24, 3));
+    QStringList folders = {"/proc", "/sys", s.path("missing")};
+    if (::geteuid() != 0) {  // permissions do not hold for the superuser
+        QDir(s.dir.path()).mkpath("closed");
+        ::chmod(QFile::encodeName(s.path("closed")).constData(), 0555);
+        folders << s.path("closed");
+    }
+    for (const QString& folder : folders) {
+        const QByteArray native = QFile::encodeName(folder);
+        struct stat st {};
+        const bool there = ::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+        const QByteArray probe = native + "/corvane-probe.bmp";
+        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int made = fd >= 0 ? 0 : errno;
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(probe.constData());
+            continue;  // this folder takes files here
+        }
+        for (const QStringList& line :
+             {QStringList{"--new16", "--save", folder + "/x.bmp"}, QStringList{"--batch", s.path("src"), folder}}) {
+            const LineRun run = runCorvane(line);
+            const QString told = run.out + run.err;
+            const std::string what = line.join(' ').toStdString() + ": " + told.toStdString();
+            EXPECT_EQ(run.code, 1) << what;
+            const bool calledMissing = told.contains("does not exist") || told.contains("no such");
+            EXPECT_EQ(calledMissing, !there) << what;
+            if (!there) continue;
+            EXPECT_TRUE(told.contains("no file can be made in " + folder + ": ")) << what;
+            if (made == EACCES || made == EPERM) {
+                EXPECT_TRUE(told.contains("permission denied")) << what;
+            } else if (made == EROFS) {
+                EXPECT_TRUE(told.contains("read-only")) << what;
+            } else if (made == ENOENT) {
+                EXPECT_TRUE(told.contains("its file system takes no new files")) << what;
+            }
+        }
+    }
+}
+
 namespace {
 
 // The program, started so that signals can be sent to it alone or to its
@@ -366,26 +415,66 @@ QProcessEnvironment environmentWithTemp(const QString& temp) {
 
 }  // namespace
 
+// True while a process of that number lives (a zombie has ended).
+bool lives(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos) return false;
+    std::istringstream fields(stat.substr(name + 1));
+    std::string state;
+    fields >> state;
+    return state != "Z" && state != "X";
+}
+
 // Ctrl+C, a termination request, a hang-up or a gone reader while the
-// texture tool hangs ends the tool with the run: the run ends soon, fails,
-// says it was stopped (not that the tool failed), and leaves neither the tool
-// nor its work folder behind.
+// texture tool hangs ends the tool with the run, and whatever the tool has
+// started, even what ignores a termination request: the run ends soon,
+// fails, says it was stopped (not that the tool failed), and leaves neither
+// the tool, nor its children, nor its work folder behind.  A second Ctrl+C
+// while a stopped tool is being waited for ends the program at once, as
+// though it were not caught, and the tools with it.
 TEST(Outputs, AStoppedRunEndsItsHangingTextureTool) {
     Scratch s;
     for (const char* folder : {"src", "dest", "temp", "started"}) QDir(s.dir.path()).mkpath(folder);
     for (int i = 0; i < 4; ++i) writeBytes(s.path(QString("src/p%1.bmp").arg(i)), plainBmp(32, 32, 24, i + 1));
-    // A stand-in tool that says it has started, then never ends by itself.
+    // Stand-in tools that never end by themselves.  Each process of one
+    // leaves a file named by its number in STARTED_DIR once it runs.
+    const char* const hanging = "#!/bin/sh\ntouch \"$STARTED_DIR/$$\"\nexec sleep 300\n";
+    // The tool ends on a termination request; the child it started does not.
+    const char* const withChild =
+        "#!/bin/sh\n(trap '' TERM HUP; exec sleep 300) &\ntouch \"$STARTED_DIR/$!\"\n"
+        "touch \"$STARTED_DIR/$$\"\nwait\n";
+    // Neither ends on one; the tool notes that the request came.
+    const char* const deaf =
+        "#!/bin/sh\ntrap 'touch \"$STARTED_DIR/asked\"' TERM\n(trap '' TERM HUP; exec sleep 300) &\n"
+        "touch \"$STARTED_DIR/$!\"\ntouch \"$STARTED_DIR/$$\"\nwhile :; do wait; done\n";
+    const struct {
+        const char* name;
+        const char* tool;
+        int signal;
+        bool twice;  // Ctrl+C again once the tool has been asked to end
+    } rows[] = {{"hanging", hanging, SIGTERM, false},
+                {"hanging", hanging, SIGINT, false},
+                {"hanging", hanging, SIGHUP, false},
+                {"hanging", hanging, SIGPIPE, false},
+                {"with a child", withChild, SIGINT, false},
+                {"with a child", withChild, SIGTERM, false},
+                {"deaf", deaf, SIGHUP, false},
+                {"deaf", deaf, SIGINT, true}};
     const QString tool = s.path("hanging-tool");
-    {
-        QFile script(tool);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\necho $$ > \"$STARTED_DIR/$$\"\nexec sleep 300\n");
-    }
-    QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment environment = environmentWithTemp(s.path("temp"));
     environment.insert("STARTED_DIR", s.path("started"));
 
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
+    for (const auto& row : rows) {
+        const std::string what = std::string(row.name) + " " + std::to_string(row.signal) + (row.twice ? " twice" : "");
+        QFile::remove(tool);
+        {
+            QFile script(tool);
+            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write(row.tool);
+        }
+        QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QDir(s.path("started")).removeRecursively();
         QDir().mkpath(s.path("started"));
         Started run({"--set", "UseImageTool=1", "--set", "ImageTool=" + tool, "--batch", s.path("src"), s.path("dest"),
@@ -394,20 +483,37 @@ TEST(Outputs, AStoppedRunEndsItsHangingTextureTool) {
         // Once a tool has started: the state, not a time, says when.
         for (int waited = 0; QDir(s.path("started")).isEmpty() && waited < 60000; waited += 20) QThread::msleep(20);
         ASSERT_FALSE(QDir(s.path("started")).isEmpty()) << "no tool started";
-        // SIGINT to the group, tool included, as a terminal sends it; the others to the program alone.
-        ::kill(signal == SIGINT ? -run.pid() : run.pid(), signal);
+        // SIGINT to the group, as a terminal sends it; the others to the program alone.
+        ::kill(row.signal == SIGINT ? -run.pid() : run.pid(), row.signal);
+        if (row.twice) {
+            for (int waited = 0; !QFileInfo::exists(s.path("started/asked")) && waited < 60000; waited += 20)
+                QThread::msleep(20);
+            ASSERT_TRUE(QFileInfo::exists(s.path("started/asked"))) << what;
+            ::kill(-run.pid(), row.signal);
+        }
         ASSERT_TRUE(run.program.waitForFinished(60000)) << "the run waits for its tool";
         const QString out = QString::fromUtf8(run.program.readAllStandardOutput());
         const QString err = QString::fromUtf8(run.program.readAllStandardError());
-        EXPECT_EQ(run.program.exitStatus(), QProcess::NormalExit) << signal;
-        EXPECT_EQ(run.program.exitCode(), 1) << signal;
-        EXPECT_TRUE(out.contains("0 converted, 0 failed, stopped before the end")) << out.toStdString();
-        EXPECT_FALSE(out.contains("failed ")) << out.toStdString();
-        EXPECT_EQ(err.toStdString(), "corvane: --batch failed: stopped before the end\n");
-        for (const QString& started : QDir(s.path("started")).entryList(QDir::Files))
-            EXPECT_TRUE(::kill(pid_t(started.toInt()), 0) != 0 && errno == ESRCH) << "tool " << started.toStdString();
-        EXPECT_TRUE(QDir(s.path("temp")).isEmpty());
-        EXPECT_TRUE(QDir(s.path("dest")).isEmpty());
+        if (row.twice) {
+            EXPECT_EQ(run.program.exitStatus(), QProcess::CrashExit) << what;
+        } else {
+            EXPECT_EQ(run.program.exitStatus(), QProcess::NormalExit) << what;
+            EXPECT_EQ(run.program.exitCode(), 1) << what;
+            EXPECT_TRUE(out.contains("0 converted, 0 failed, stopped before the end")) << out.toStdString();
+            EXPECT_FALSE(out.contains("failed ")) << out.toStdString();
+            EXPECT_EQ(err.toStdString(), "corvane: --batch failed: stopped before the end\n");
+            EXPECT_TRUE(QDir(s.path("temp")).isEmpty()) << what;
+        }
+        // A killed process may take a moment to be gone; one left running is not.
+        for (const QString& started : QDir(s.path("started")).entryList(QDir::Files)) {
+            bool number = false;
+            const pid_t pid = pid_t(started.toInt(&number));
+            if (!number) continue;
+            for (int waited = 0; lives(pid) && waited < 20000; waited += 20) QThread::msleep(20);
+            EXPECT_FALSE(lives(pid)) << what << ": process " << started.toStdString();
+            if (lives(pid)) ::kill(pid, SIGKILL);
+        }
+        EXPECT_TRUE(QDir(s.path("dest")).isEmpty()) << what;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "batch.h"
 #include "blockformats.h"
 #include "dds.h"
+#include "fileaccess.h"
 #include "import.h"
 #include "palettelevels.h"
 #include "files.h"
@@ -757,5 +758,85 @@ TEST(Batch, DdsSourcesComeInAsAnOutsideReaderDecodesThem) {
         const Bytes theirs = pillowRgba(reference);
         ASSERT_FALSE(theirs.empty()) << c.name.toStdString();
         EXPECT_LE(worstDifference(pillowRgba(out), theirs), 1) << c.name.toStdString();
+    }
+}
+
+// Outputs are told apart as the destination tells names apart.  Whether a
+// folder folds case is seen by making a file there and looking it up by
+// the same name in other case; two sources clash on a folding destination
+// when their outputs differ in case alone, and never on another.
+TEST(Batch, OutputsAreToldApartAsTheDestinationTellsNames) {
+    Batch b;
+    SmallDisk memory(b.scratch.path("memory"));
+    QStringList folders = {b.scratch.dir.path(), QDir::tempPath(), "/dev/shm"};
+    if (memory.mounted) folders << memory.path;
+    for (const QString& folder : folders) {
+        const QByteArray lower = QFile::encodeName(QDir(folder).filePath("corvane-fold-probe"));
+        const QByteArray upper = QFile::encodeName(QDir(folder).filePath("CORVANE-FOLD-PROBE"));
+        const int fd = ::open(lower.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) continue;  // no file is made here
+        ::close(fd);
+        struct stat one {
+        }, other{};
+        const bool folds = ::stat(upper.constData(), &other) == 0 && ::stat(lower.constData(), &one) == 0 &&
+                           one.st_ino == other.st_ino && one.st_dev == other.st_dev;
+        ::unlink(lower.constData());
+        EXPECT_EQ(folderFoldsCase(folder), folds) << folder.toStdString();
+    }
+
+    const struct {
+        QStringList names;
+        bool dds;
+        bool clashWhenFolded, clashOtherwise;
+    } rows[] = {
+        {{"a.bmp", "A.bmp"}, false, true, false},  {{"a.bmp", "A.BMP"}, false, true, false},
+        {{"a.bmp", "b.bmp"}, false, false, false}, {{"x.bmp", "x.BMP"}, true, true, true},  // both x.dds
+        {{"x.bmp", "X.png"}, true, true, false},   {{"\u00e9t\u00e9.bmp", "\u00c9T\u00c9.bmp"}, false, true, false},
+    };
+    for (const auto& row : rows) {
+        for (const bool fold : {true, false}) {
+            BatchRequest request = b.request(row.names);
+            request.writeDds = row.dds;
+            const QString refusal = settleBatchNames(request, fold);
+            const bool clash = fold ? row.clashWhenFolded : row.clashOtherwise;
+            EXPECT_EQ(refusal.startsWith("Two sources would become one file"), clash)
+                << row.names.join(' ').toStdString() << (fold ? " folded: " : ": ") << refusal.toStdString();
+        }
+    }
+    // A run onto this destination tells them apart as its file system does.
+    b.add("a.bmp", plainBmp(16, 16, 24, 1));
+    b.add("A.bmp", plainBmp(16, 16, 24, 2));
+    const BatchSummary both = b.run({"a.bmp", "A.bmp"});
+    EXPECT_EQ(both.refusal.isEmpty(), !folderFoldsCase(b.destination)) << both.text().toStdString();
+}
+
+// A destination folder swapped for a link to another folder part way through
+// a save, at any step of it, is not written through: the file goes into the
+// folder the run began with, or nowhere, and nothing is left half made.
+TEST(Batch, ADestinationSwappedForALinkIsNotWrittenThrough) {
+    for (const WriteStage stage : {WriteStage::Create, WriteStage::Write, WriteStage::Flush, WriteStage::Rename}) {
+        for (const int jobs : {0, 2}) {
+            SCOPED_TRACE(::testing::Message() << "stage " << int(stage) << ", jobs " << jobs);
+            Batch b;
+            b.add("a.bmp", plainBmp(16, 16, 24, 3));
+            const QString held = b.scratch.path("held"), outside = b.scratch.path("outside");
+            QDir().mkpath(outside);
+            std::atomic<bool> swapped{false};
+            setWriteFaultForTesting([&](WriteStage at) {
+                if (at == stage && !swapped.exchange(true)) {
+                    EXPECT_EQ(
+                        ::rename(QFile::encodeName(b.destination).constData(), QFile::encodeName(held).constData()), 0);
+                    EXPECT_TRUE(QFile::link(outside, b.destination));
+                }
+                return false;
+            });
+            const BatchSummary summary = jobs == 0 ? b.run({"a.bmp"}) : b.runParallel({"a.bmp"}, jobs);
+            setWriteFaultForTesting({});
+            ASSERT_TRUE(swapped);
+            EXPECT_TRUE(everythingIn(outside).empty()) << summary.text().toStdString();
+            const std::set<QString> left = everythingIn(held);
+            EXPECT_TRUE(left.empty() || left == std::set<QString>{"a.bmp"}) << summary.text().toStdString();
+            if (!left.empty()) expectWholeSet(readBytes(QDir(held).filePath("a.bmp")), "a.bmp");
+        }
     }
 }
