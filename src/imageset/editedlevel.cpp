@@ -125,6 +125,16 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
         intake.outcome.fail(QStringLiteral("There is no image set to take %1 into.").arg(name));
         return intake;
     }
+    // A file that ends before its last row is a save still under way, or one
+    // that failed: the library would fill the rows it lacks, and the level
+    // would silently lose them.  The paint program's next save is taken.
+    if (const std::optional<CutShortRows> rows = cutShortBmpRows(picture)) {
+        intake.outcome.fail(QStringLiteral("%1 ends after %2 of its %3 rows; it was not taken.")
+                                .arg(name)
+                                .arg(rows->whole)
+                                .arg(rows->height));
+        return intake;
+    }
     int width = edge, height = edge, bits = 0;
     Bytes rgba;
     if (!readPictureRgba(picture, width, height, bits, rgba, nullptr, edge)) {

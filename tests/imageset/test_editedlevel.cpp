@@ -309,13 +309,22 @@ TEST(EditedLevel, HighColourLevelsKeepTheSetsTransparencyUnlessTheyBringTheirOwn
 }
 
 // What the paint program leaves that is no level of this size is refused,
-// the set left as it was.
+// the set left as it was; so is a level whose file ends before its last row
+// (a save still under way, or one that failed), which would otherwise come
+// in with the rows it lacks filled.
 TEST(EditedLevel, ALevelOfAnotherSizeOrNoPictureIsRefused) {
     Taken t(Form::Eight, 64);
     const Bytes before = t.saved();
-    Picture small(16 * 16);
+    Picture small(16 * 16), level(32 * 32, Rgba{200, 40, 40, 255});
+    const auto cut = [](Bytes file, size_t keep) {
+        file.resize(keep);
+        return file;
+    };
+    const Bytes whole24 = pictureBmp(level, 32, 24), whole32 = pictureBmp(level, 32, 32);
     for (const auto& [name, file] :
-         {std::pair{"resized", pictureBmp(small, 16, 24)}, std::pair{"not a picture", Bytes(300, 7)}}) {
+         {std::pair{"resized", pictureBmp(small, 16, 24)}, std::pair{"not a picture", Bytes(300, 7)},
+          std::pair{"ends after 10 rows", cut(whole24, 54 + 96 * 10 + 5)},
+          std::pair{"a byte short", cut(whole32, whole32.size() - 1)}, std::pair{"headers only", cut(whole24, 54)}}) {
         SCOPED_TRACE(name);
         const LevelIntake intake = t.take(32, file);
         EXPECT_FALSE(intake.outcome.ok);
@@ -324,4 +333,7 @@ TEST(EditedLevel, ALevelOfAnotherSizeOrNoPictureIsRefused) {
         EXPECT_EQ(t.saved(), before);
     }
     EXPECT_TRUE(t.take(32, pictureBmp(small, 16, 24)).outcome.error.contains("16x16"));
+    EXPECT_TRUE(t.take(32, cut(whole24, 54 + 96 * 10 + 5)).outcome.error.contains("10 of its 32 rows"));
+    // The same file whole is taken.
+    EXPECT_TRUE(t.take(32, whole24).outcome.ok);
 }
