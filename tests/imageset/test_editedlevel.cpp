@@ -196,6 +196,20 @@ TEST(EditedLevel, EightBitLevelsComeBackOnTheSetsPalette) {
              for (int x = 0; x < edge; ++x) shows[size_t(5 * edge + x)] = {250, uint8_t(8 * x), 17, 255};
              return pictureBmp(shows, edge, 32);
          }},
+        // Erased rows: black, a colour the set shows and a colour it lacks,
+        // each under alpha from 0 to 127; a row at half alpha stays seen.
+        {"full colour with erased rows", false,
+         [&](const auto& palette, const Bytes& indices, Picture& shows) {
+             shows = colours(palette, indices);
+             for (int x = 0; x < edge; ++x) {
+                 const uint8_t a = uint8_t(x * 4);
+                 shows[size_t(7 * edge + x)] = {0, 0, 0, a};
+                 shows[size_t(8 * edge + x)] = {palette[indices[0]].r, palette[indices[0]].g, palette[indices[0]].b, a};
+                 shows[size_t(9 * edge + x)] = {250, uint8_t(8 * x), 17, a};
+                 shows[size_t(10 * edge + x)].a = 128;
+             }
+             return pictureBmp(shows, edge, 32);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -226,10 +240,21 @@ TEST(EditedLevel, EightBitLevelsComeBackOnTheSetsPalette) {
         for (size_t e = 0; e < 256; ++e) anyShown |= used[e] && !hidden[e];
         ASSERT_TRUE(std::find(hidden.begin(), hidden.end(), true) != hidden.end()) << "the set hides no entry";
         const Picture got = savedLevel(saved, 64, edge);
+        const size_t levelAt = size_t(layout::levelStart(64, edge, 1, layout::read32(saved, layout::kPixelOffsetAt)));
         size_t nearest = 0;
         for (size_t i = 0; i < got.size(); ++i) {
-            if (std::find(palette.begin(), palette.end(), shows[i]) != palette.end()) {
-                ASSERT_EQ(got[i], shows[i]) << i;
+            if (shows[i].a < 128) {
+                // Erased: an entry the set hides, one it uses.
+                const size_t x = i % edge, y = i / edge;
+                const uint8_t entry = saved[levelAt + (edge - 1 - y) * edge + x];
+                ASSERT_TRUE(hidden[entry] && used[entry]) << i << " took " << int(entry);
+                continue;
+            }
+            if (std::find_if(palette.begin(), palette.end(), [&](const Rgba& p) {
+                    return p.r == shows[i].r && p.g == shows[i].g && p.b == shows[i].b;
+                }) != palette.end()) {
+                const Rgba opaque{shows[i].r, shows[i].g, shows[i].b, 255};
+                ASSERT_EQ(got[i], opaque) << i;
                 continue;
             }
             ++nearest;
