@@ -294,6 +294,9 @@ bool MainWindow::saveCommand() {
         saveExtendedDialog_.initialFolder = folderOfChosenFile(choice.path);
         output = choice.path;
     }
+    // Levels the transparency editor holds count as a change of the set
+    // (the title shows it), so they go into the palette the file gets.
+    if (transparencyEditor_->isOpen() && palette_.paletteChanged) transparencyEditor_->savePalette();
     const CommandOutcome outcome = saveSet(workspace_, output);
     if (outcome.ok) {
         // The file now holds the set as it stands; a texture written over is

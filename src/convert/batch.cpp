@@ -218,22 +218,11 @@ namespace {
 // would carry them without a word.  Rows are counted without padding, so a
 // file of packed rows is never taken for a short one.
 QString cutShortNote(const QString& sourcePath) {
-    std::vector<uint8_t> header;
-    const int64_t length = regularFileLength(sourcePath);
-    if (length < 0 || !readFileBytes(sourcePath, header, 54) || header.size() < 54 || header[0] != 'B' ||
-        header[1] != 'M')
-        return {};
-    const auto read32 = [&](size_t at) { return layout::read32(header, at); };
-    const int64_t width = int32_t(read32(18)), height = std::abs(int64_t(int32_t(read32(22))));
-    const int bits = header[28] | header[29] << 8;
-    const uint32_t compression = read32(30);
-    if (width <= 0 || height <= 0 || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
-        (compression != 0 && compression != 3))
-        return {};
-    const int64_t row = width * bits / 8, pixels = length - int64_t(read32(10));
-    const int64_t whole = pixels <= 0 ? 0 : std::min(height, pixels / row);
-    if (whole >= height) return {};
-    return QStringLiteral("the file ends after %1 of its %2 rows; the rest were made black").arg(whole).arg(height);
+    const std::optional<CutShortRows> rows = cutShortBmpRows(sourcePath);
+    if (!rows) return {};
+    return QStringLiteral("the file ends after %1 of its %2 rows; the rest were made black")
+        .arg(rows->whole)
+        .arg(rows->height);
 }
 
 void noteCutShort(const QString& sourcePath, CommandOutcome& outcome) {

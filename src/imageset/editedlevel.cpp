@@ -49,10 +49,15 @@ Bytes bottomFirst(const Bytes& topFirst, int edge, int bytesPerPixel) {
     return out;
 }
 
-// Puts an RGBA level (bottom row first) on the set's palette.  A texel keeps
-// the index it had where that index still has its colour; else it takes the
-// first entry of its colour the set uses (or any entry of that colour);
-// else the nearest colour among the entries the set uses and shows.
+// Puts an RGBA level (bottom row first) on the set's palette.  A texel the
+// picture made transparent (alpha below half) takes an entry the set hides:
+// the one it had, or the one of its colour, when that is hidden, else the
+// first hidden entry the set uses (or any hidden entry); a set that hides
+// none matches it by colour.
+// Any other texel keeps the index it had where that index still has its
+// colour; else it takes the first entry of its colour the set uses (or any
+// entry of that colour); else the nearest colour among the entries the set
+// uses and shows.
 struct PaletteMatch {
     Bytes indices;
     size_t nearest = 0;  // texels whose colour the palette lacks
@@ -89,12 +94,21 @@ PaletteMatch matchToPalette(const Bytes& rgba, const Bytes& before, const std::a
         closest.insert(c, best);
         return best;
     };
+    int transparentEntry = -1;
+    for (int pass = 0; pass < 2 && transparentEntry < 0; ++pass)  // entries the set uses come first
+        for (int i = 0; i < 256 && transparentEntry < 0; ++i)
+            if (hidden[size_t(i)] && (pass == 1 || used[size_t(i)])) transparentEntry = i;
     PaletteMatch match;
     const size_t count = rgba.size() / 4;
     match.indices.resize(count);
     for (size_t t = 0; t < count; ++t) {
         const Rgb c = rgbAt(rgba.data() + 4 * t);
-        if (t < before.size() && palette[before[t]] == c) {
+        if (transparentEntry >= 0 && rgba[4 * t + 3] < 128) {
+            const auto same = exact.constFind(c);
+            match.indices[t] = t < before.size() && hidden[before[t]]              ? before[t]
+                               : same != exact.constEnd() && hidden[size_t(*same)] ? uint8_t(*same)
+                                                                                   : uint8_t(transparentEntry);
+        } else if (t < before.size() && palette[before[t]] == c) {
             match.indices[t] = before[t];
         } else if (auto it = exact.constFind(c); it != exact.constEnd()) {
             match.indices[t] = uint8_t(*it);
@@ -123,6 +137,16 @@ LevelIntake takeEditedLevel(Workspace& workspace, ImageLibrary& library, const S
     Bytes header;
     if (!readFileBytes(workspace.slotPath(HeaderSlot), header)) {
         intake.outcome.fail(QStringLiteral("There is no image set to take %1 into.").arg(name));
+        return intake;
+    }
+    // A file that ends before its last row is a save still under way, or one
+    // that failed: the library would fill the rows it lacks, and the level
+    // would silently lose them.  The paint program's next save is taken.
+    if (const std::optional<CutShortRows> rows = cutShortBmpRows(picture)) {
+        intake.outcome.fail(QStringLiteral("%1 ends after %2 of its %3 rows; it was not taken.")
+                                .arg(name)
+                                .arg(rows->whole)
+                                .arg(rows->height));
         return intake;
     }
     int width = edge, height = edge, bits = 0;

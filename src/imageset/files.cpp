@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include "fileaccess.h"
+#include "layout.h"
 #include "temporaries.h"
 
 #include <QDir>
@@ -8,7 +9,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -467,6 +470,24 @@ QString writeWorkFile(const QString& path, const std::vector<uint8_t>& bytes) {
     int error = writeAll(fd, bytes);
     if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
     return error != 0 ? causeOf(error) : QString();
+}
+
+std::optional<CutShortRows> cutShortBmpRows(const QString& path) {
+    std::vector<uint8_t> header;
+    const int64_t length = regularFileLength(path);
+    if (length < 0 || !readFileBytes(path, header, 54) || header.size() < 54 || header[0] != 'B' || header[1] != 'M')
+        return std::nullopt;
+    const auto field = [&](size_t at) { return layout::read32(header, at); };
+    const int64_t width = int32_t(field(18)), height = std::abs(int64_t(int32_t(field(22))));
+    const int bits = header[28] | header[29] << 8;
+    const uint32_t compression = field(30);
+    if (width <= 0 || height <= 0 || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+        (compression != 0 && compression != 3))
+        return std::nullopt;
+    const int64_t row = width * bits / 8, pixels = length - int64_t(field(10));
+    const int64_t whole = pixels <= 0 ? 0 : std::min(height, pixels / row);
+    if (whole >= height) return std::nullopt;
+    return CutShortRows{whole, height};
 }
 
 }  // namespace corvane

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -17,6 +18,15 @@ namespace corvane {
 // Reads at most `limit` bytes of a file; false when it cannot be opened or is
 // not a regular file (a FIFO or a device would never end).
 bool readFileBytes(const QString& path, std::vector<uint8_t>& bytes, int64_t limit = 64 << 20);
+
+// An uncompressed 8-, 16-, 24- or 32-bit BMP whose pixels end before its
+// last row: the whole rows it holds and the rows its header names.  Nothing
+// for a whole file or any other kind.  Rows are counted without padding, so
+// a file of packed rows is never taken for a short one.
+struct CutShortRows {
+    int64_t whole = 0, height = 0;
+};
+std::optional<CutShortRows> cutShortBmpRows(const QString& path);
 // Writes `bytes` to a temporary file beside `path`, flushes it to the disk
 // and renames it over `path`, so `path` holds either the old or the new bytes.
 // Only a regular file is replaced: a folder, a FIFO, a device or a socket at

@@ -284,6 +284,41 @@ TEST_F(SetChangesTest, ClosingOverUnsavedChangesSavesDiscardsOrStays) {
     EXPECT_TRUE(prompts.calls.empty());
 }
 
+// The transparency editor's levels mark the set changed before they are put
+// into its palette; answering Save to the question on closing must then
+// write them, not the palette as it was.  The oracle is the map's own bytes
+// against the fourth bytes of the saved file's palette.
+TEST_F(SetChangesTest, SavingOnCloseWritesTheLevelsTheEditorShows) {
+    const std::vector<std::pair<const char*, std::function<uint8_t(size_t)>>> maps = {
+        {"a level per colour", [](size_t i) { return uint8_t(i * 37 + 11); }},
+        {"colour 0 transparent", [](size_t i) { return uint8_t(i == 0 ? 0 : 255); }},
+        {"half transparent", [](size_t i) { return uint8_t(i < 128 ? 128 : 255); }},
+    };
+    for (const auto& [name, level] : maps) {
+        SCOPED_TRACE(name);
+        open();
+        loadSet();
+        Bytes map(256);
+        for (size_t i = 0; i < 256; ++i) map[i] = level(i);
+        const QString mapFile = dir.filePath("levels.mpt");
+        ASSERT_TRUE(writeBytes(mapFile, map));
+        editTransparencyItem()->trigger();
+        prompts.choose(mapFile);
+        window->transparencyEditor().loadMap();
+        ASSERT_TRUE(window->paletteLevels().paletteChanged);
+
+        const QString saved = dir.filePath("closed.bmp");
+        prompts.answerSave(SaveChoice::Save);
+        prompts.choose(saved);
+        EXPECT_TRUE(closes());
+        const Bytes written = readBytes(saved);
+        ASSERT_GE(written.size(), size_t(layout::kPaletteAt + 1024));
+        for (size_t i = 0; i < 256; ++i)
+            ASSERT_EQ(written[size_t(layout::kPaletteAt) + 4 * i + 3], map[i]) << "colour " << i;
+        QFile::remove(saved);
+    }
+}
+
 TEST_F(SetChangesTest, LoadingOverUnsavedChangesSavesDiscardsOrStays) {
     using Kind = ScriptedPrompts::Kind;
     loadSet();

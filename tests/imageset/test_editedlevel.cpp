@@ -196,6 +196,20 @@ TEST(EditedLevel, EightBitLevelsComeBackOnTheSetsPalette) {
              for (int x = 0; x < edge; ++x) shows[size_t(5 * edge + x)] = {250, uint8_t(8 * x), 17, 255};
              return pictureBmp(shows, edge, 32);
          }},
+        // Erased rows: black, a colour the set shows and a colour it lacks,
+        // each under alpha from 0 to 127; a row at half alpha stays seen.
+        {"full colour with erased rows", false,
+         [&](const auto& palette, const Bytes& indices, Picture& shows) {
+             shows = colours(palette, indices);
+             for (int x = 0; x < edge; ++x) {
+                 const uint8_t a = uint8_t(x * 4);
+                 shows[size_t(7 * edge + x)] = {0, 0, 0, a};
+                 shows[size_t(8 * edge + x)] = {palette[indices[0]].r, palette[indices[0]].g, palette[indices[0]].b, a};
+                 shows[size_t(9 * edge + x)] = {250, uint8_t(8 * x), 17, a};
+                 shows[size_t(10 * edge + x)].a = 128;
+             }
+             return pictureBmp(shows, edge, 32);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -226,10 +240,21 @@ TEST(EditedLevel, EightBitLevelsComeBackOnTheSetsPalette) {
         for (size_t e = 0; e < 256; ++e) anyShown |= used[e] && !hidden[e];
         ASSERT_TRUE(std::find(hidden.begin(), hidden.end(), true) != hidden.end()) << "the set hides no entry";
         const Picture got = savedLevel(saved, 64, edge);
+        const size_t levelAt = size_t(layout::levelStart(64, edge, 1, layout::read32(saved, layout::kPixelOffsetAt)));
         size_t nearest = 0;
         for (size_t i = 0; i < got.size(); ++i) {
-            if (std::find(palette.begin(), palette.end(), shows[i]) != palette.end()) {
-                ASSERT_EQ(got[i], shows[i]) << i;
+            if (shows[i].a < 128) {
+                // Erased: an entry the set hides, one it uses.
+                const size_t x = i % edge, y = i / edge;
+                const uint8_t entry = saved[levelAt + (edge - 1 - y) * edge + x];
+                ASSERT_TRUE(hidden[entry] && used[entry]) << i << " took " << int(entry);
+                continue;
+            }
+            if (std::find_if(palette.begin(), palette.end(), [&](const Rgba& p) {
+                    return p.r == shows[i].r && p.g == shows[i].g && p.b == shows[i].b;
+                }) != palette.end()) {
+                const Rgba opaque{shows[i].r, shows[i].g, shows[i].b, 255};
+                ASSERT_EQ(got[i], opaque) << i;
                 continue;
             }
             ++nearest;
@@ -309,13 +334,22 @@ TEST(EditedLevel, HighColourLevelsKeepTheSetsTransparencyUnlessTheyBringTheirOwn
 }
 
 // What the paint program leaves that is no level of this size is refused,
-// the set left as it was.
+// the set left as it was; so is a level whose file ends before its last row
+// (a save still under way, or one that failed), which would otherwise come
+// in with the rows it lacks filled.
 TEST(EditedLevel, ALevelOfAnotherSizeOrNoPictureIsRefused) {
     Taken t(Form::Eight, 64);
     const Bytes before = t.saved();
-    Picture small(16 * 16);
+    Picture small(16 * 16), level(32 * 32, Rgba{200, 40, 40, 255});
+    const auto cut = [](Bytes file, size_t keep) {
+        file.resize(keep);
+        return file;
+    };
+    const Bytes whole24 = pictureBmp(level, 32, 24), whole32 = pictureBmp(level, 32, 32);
     for (const auto& [name, file] :
-         {std::pair{"resized", pictureBmp(small, 16, 24)}, std::pair{"not a picture", Bytes(300, 7)}}) {
+         {std::pair{"resized", pictureBmp(small, 16, 24)}, std::pair{"not a picture", Bytes(300, 7)},
+          std::pair{"ends after 10 rows", cut(whole24, 54 + 96 * 10 + 5)},
+          std::pair{"a byte short", cut(whole32, whole32.size() - 1)}, std::pair{"headers only", cut(whole24, 54)}}) {
         SCOPED_TRACE(name);
         const LevelIntake intake = t.take(32, file);
         EXPECT_FALSE(intake.outcome.ok);
@@ -324,4 +358,7 @@ TEST(EditedLevel, ALevelOfAnotherSizeOrNoPictureIsRefused) {
         EXPECT_EQ(t.saved(), before);
     }
     EXPECT_TRUE(t.take(32, pictureBmp(small, 16, 24)).outcome.error.contains("16x16"));
+    EXPECT_TRUE(t.take(32, cut(whole24, 54 + 96 * 10 + 5)).outcome.error.contains("10 of its 32 rows"));
+    // The same file whole is taken.
+    EXPECT_TRUE(t.take(32, whole24).outcome.ok);
 }
