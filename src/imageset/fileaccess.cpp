@@ -141,19 +141,27 @@ QString folderOfName(const QString& path) {
     return slash <= 0 ? QStringLiteral("/") : absolute.left(slash);
 }
 
+EntryKind entryKindOfMode(unsigned mode) {
+#ifndef _WIN32
+    if (S_ISREG(mode)) return EntryKind::File;
+    if (S_ISDIR(mode)) return EntryKind::Folder;
+    if (S_ISLNK(mode)) return EntryKind::Link;
+    if (S_ISFIFO(mode)) return EntryKind::Fifo;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return EntryKind::Device;
+    if (S_ISSOCK(mode)) return EntryKind::Socket;
+#else
+    (void)mode;
+#endif
+    return EntryKind::Other;
+}
+
 EntryKind entryKind(const QString& path, bool followLinks) {
 #ifndef _WIN32
     struct stat st {};
     const QByteArray native = nativeName(path);
     if (path.isEmpty() || (followLinks ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st)) != 0)
         return EntryKind::Missing;
-    if (S_ISREG(st.st_mode)) return EntryKind::File;
-    if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
-    if (S_ISLNK(st.st_mode)) return EntryKind::Link;
-    if (S_ISFIFO(st.st_mode)) return EntryKind::Fifo;
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return EntryKind::Device;
-    if (S_ISSOCK(st.st_mode)) return EntryKind::Socket;
-    return EntryKind::Other;
+    return entryKindOfMode(st.st_mode);
 #else
     const QFileInfo info(path);
     if (!followLinks && info.isSymLink()) return EntryKind::Link;

@@ -33,6 +33,8 @@ QString folderOfName(const QString& path);
 // What the file system holds at `path`.  Links are followed unless told.
 enum class EntryKind { Missing, File, Folder, Link, Fifo, Device, Socket, Other };
 EntryKind entryKind(const QString& path, bool followLinks = true);
+// The kind that a stat's st_mode tells (POSIX systems).
+EntryKind entryKindOfMode(unsigned mode);
 // "a folder", "a FIFO", "a device", "a socket": what stands at a path in
 // place of a regular file.
 QString entryKindText(EntryKind kind);

@@ -186,13 +186,7 @@ EntryKind entryKindAt(int folder, const QByteArray& name, bool followLinks, mode
     if (name.isEmpty() || ::fstatat(folder, name.constData(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
         return EntryKind::Missing;
     if (mode) *mode = st.st_mode;
-    if (S_ISREG(st.st_mode)) return EntryKind::File;
-    if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
-    if (S_ISLNK(st.st_mode)) return EntryKind::Link;
-    if (S_ISFIFO(st.st_mode)) return EntryKind::Fifo;
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return EntryKind::Device;
-    if (S_ISSOCK(st.st_mode)) return EntryKind::Socket;
-    return EntryKind::Other;
+    return entryKindOfMode(st.st_mode);
 #else
     (void)folder, (void)mode;
     return entryKind(nameFromNative(name), followLinks);
