@@ -361,11 +361,7 @@ TEST(Outputs, AFolderThatTakesNoFileIsNotCalledMissing) {
             EXPECT_EQ(calledMissing, !there) << what;
             if (!there) continue;
             EXPECT_TRUE(told.contains("no file can be made in " + folder + ": ")) << what;
-            if (made == EACCES || made == EPERM) {
-                EXPECT_TRUE(told.contains("permission denied")) << what;
-            } else if (made == EROFS) {
-                EXPECT_TRUE(told.contains("read-only")) << what;
-            } else if (made == ENOENT) {
+            if (made == ENOENT) {
                 EXPECT_TRUE(told.contains("its file system takes no new files")) << what;
             }
         }
